@@ -1,0 +1,47 @@
+#pragma once
+// The interface table: one row per network interface of the machine, with its
+// octet and packet counters. The traffic sampler reads the whole table on every
+// tick and picks the row at the selected position.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tw::platform {
+
+// Operational status codes as the interface table reports them.
+inline constexpr std::uint32_t kOperStatusUp = 5;    // operational
+inline constexpr std::uint32_t kOperStatusDown = 0;  // anything else
+
+struct LinkRow {
+  std::uint32_t index = 0;      // kernel interface index
+  std::string name;             // display name: the interface's alias if set, else its name
+  std::string if_name;          // kernel name (eth0, wlp2s0, ...)
+  std::uint32_t type = 0;       // interface type code (IANA ifType: 6 ethernet, 24 loopback, 71 wifi, ...)
+  std::uint32_t mtu = 0;
+  std::uint64_t speed_bps = 0;  // link speed in bits per second, 0 when unknown
+  std::uint32_t phys_addr_len = 0;
+  std::array<std::uint8_t, 32> phys_addr{};
+  std::uint32_t admin_status = 0;  // 1 up, 2 down
+  std::uint32_t oper_status = kOperStatusDown;
+
+  // Counters (64-bit, as the kernel keeps them).
+  std::uint64_t in_octets = 0, out_octets = 0;
+  std::uint64_t in_ucast_pkts = 0, in_nucast_pkts = 0;   // nucast = multicast (+ broadcast when known)
+  std::uint64_t out_ucast_pkts = 0, out_nucast_pkts = 0;
+  std::uint64_t in_discards = 0, in_errors = 0, in_unknown_protos = 0;
+  std::uint64_t out_discards = 0, out_errors = 0;
+  std::uint64_t out_qlen = 0;
+};
+
+class LinkStatsSource {
+ public:
+  virtual ~LinkStatsSource() = default;
+  // Fills `rows` with the current table, in table order (ascending interface
+  // index). Returns false when the table cannot be read; `rows` is then
+  // unspecified. Reuses the capacity of `rows` so a steady-state tick does not
+  // allocate. Called from one thread at a time.
+  virtual bool read_table(std::vector<LinkRow>& rows) = 0;
+};
+
+}  // namespace tw::platform
