@@ -1,7 +1,12 @@
 # libFuzzer targets: one per tests/fuzz/*_fuzz.cpp, each linked with the logic
 # library built with the same sanitizers. Each is run briefly as a test.
 set(TW_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
-target_compile_options(tw_logic PRIVATE ${TW_FUZZ_FLAGS})
+foreach(lib settings traffic logging app)
+  get_target_property(type tw_${lib} TYPE)
+  if(NOT type STREQUAL "INTERFACE_LIBRARY")
+    target_compile_options(tw_${lib} PRIVATE ${TW_FUZZ_FLAGS})
+  endif()
+endforeach()
 set(TW_FUZZ_SECONDS 20 CACHE STRING "How long each fuzz target runs in the test suite")
 file(GLOB TW_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
 foreach(src ${TW_FUZZ_SOURCES})
