@@ -32,6 +32,7 @@ struct LinkRow {
   std::uint64_t in_discards = 0, in_errors = 0, in_unknown_protos = 0;
   std::uint64_t out_discards = 0, out_errors = 0;
   std::uint64_t out_qlen = 0;
+  std::uint64_t last_change = 0;  // no Linux equivalent of the table's last-change tick: 0
 };
 
 class LinkStatsSource {
