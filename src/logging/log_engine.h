@@ -1,0 +1,117 @@
+#pragma once
+// The one writer of the four template-driven logs (traffic, packet, session,
+// traffic report). Each entry is built from the log's templates and written to
+// its file in one operation; no file stays open between entries.
+//
+// Threads: block(), log_root_folder() and log_path() belong to the thread that
+// calls load_settings() (the main thread, which owns the settings).
+// load_settings(), write_entry() and reset_baselines() take the engine's own
+// lock, so entries may also be written from another thread; they never
+// interleave.
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "app/language.h"
+#include "logging/log_sources.h"
+#include "logging/template.h"
+#include "platform/beeper.h"
+#include "platform/clock.h"
+#include "platform/file_store.h"
+#include "settings/profile.h"
+
+namespace tw::logging {
+
+enum class LogKind { Traffic = 0, Packet = 1, Session = 2, Report = 3 };
+inline constexpr int kLogKindCount = 4;
+
+// Marker lines around an entry: Start before it, End after it.
+enum class Marker { None = 0, Start = 1, End = 2 };
+
+// A log's settings block, as loaded.
+struct LogBlock {
+  bool log_check = false;      // "LogCheck": the caller writes this log
+  bool log_sound = false;      // "LogSound": beep after each written entry
+  int log_write_mode = 0;      // "LogWriteMode": 0 appends, anything else keeps only the newest entry
+  std::string log_file_name;   // "LogFileName": file-name template
+  int log_cycle_time = 60;     // "LogCycleTime": seconds between entries
+  std::string log_fmt;         // "LogFmt": entry template, line breaks as "\r\n"
+};
+
+// Settings section of a log: "Traffic", "Surveil", "Session", "Report".
+std::string_view log_section(LogKind kind);
+// Default "LogFileName" of a log.
+std::string_view default_log_file_name(LogKind kind);
+// Default "LogFmt" of a log in the stored form (line breaks as "$CRLF$").
+std::string_view default_log_fmt(LogKind kind, Language lang);
+
+// Placeholder texts for "$SESSION$" and "$IP_PACKET$".
+std::string_view session_stopped_text(Language lang);
+std::string_view session_empty_text(Language lang);
+std::string_view packet_stopped_text(Language lang);
+std::string_view packet_empty_text(Language lang);
+
+// Row limits of one entry.
+inline constexpr std::size_t kMaxSessionRows = 600;
+inline constexpr std::size_t kMaxPacketRows = 300;
+// No entry is written while the data folder's file system has less free space
+// than this, or when its free space cannot be read.
+inline constexpr std::uint64_t kMinFreeBytes = 65536;
+
+class LogEngine {
+ public:
+  // data_folder: the program's data folder, ending with '/' (one is added when
+  // it does not). Every referenced object must outlive the engine.
+  LogEngine(settings::Profile& profile, platform::FileStore& files, platform::Clock& clock,
+            platform::Beeper& beeper, Language lang, std::string data_folder);
+
+  // (Re)reads the four log blocks and "Settings"/"LogRootFolder".
+  void load_settings();
+
+  const LogBlock& block(LogKind kind) const;
+  const std::string& log_root_folder() const { return root_folder_; }
+
+  // The file an entry of `kind` written at `when` goes to: the expanded
+  // "LogFileName" in the log root folder when that is an absolute path
+  // (the name is appended as it is, so the folder should end in '/'),
+  // otherwise in the data folder.
+  std::string log_path(LogKind kind, const platform::LocalTime& when) const;
+
+  // Builds and writes one entry of `kind`. The caller decides whether the log
+  // is on ("LogCheck"). Returns true when the entry was written. Failures are
+  // silent: too little (or unknown) free space or no traffic texts skip the
+  // entry and leave the differences alone; a file that cannot be written skips
+  // it after the differences have moved on.
+  bool write_entry(LogKind kind, Marker marker, const LogSources& sources);
+
+  // Forgets the totals of the previous entries: the next entry of every log
+  // reports the whole current totals as its differences.
+  void reset_baselines();
+
+ private:
+  struct Baseline {
+    std::uint64_t send = 0;
+    std::uint64_t recv = 0;
+  };
+
+  std::string path_for(const LogBlock& block, const DateTexts& date) const;
+  std::string session_text(const std::string& fmt, const SessionLogData* data) const;
+  std::string packet_text(const std::string& fmt, PacketLogSource* source) const;
+
+  settings::Profile& profile_;
+  platform::FileStore& files_;
+  platform::Clock& clock_;
+  platform::Beeper& beeper_;
+  const Language lang_;
+  std::string data_folder_;
+
+  std::array<LogBlock, kLogKindCount> blocks_;
+  std::string root_folder_;
+
+  std::mutex mutex_;  // held for a whole entry
+  std::array<Baseline, kLogKindCount> baselines_{};
+};
+
+}  // namespace tw::logging
