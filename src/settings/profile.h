@@ -5,7 +5,27 @@
 // is seen by every later read.
 //
 // Only the main thread reads and writes settings.
+//
+// Safety rules (a broken or foreign file never crashes us and is never
+// silently destroyed):
+//   - the file is read up to kMaxFileBytes; a bigger or unreadable file reads
+//     as missing (every read gives its default) and a write to it is refused,
+//     so that the file stays as it is for the user to look at;
+//   - a file holding NUL bytes is not text: reads give defaults, writes are
+//     refused for the same reason;
+//   - section and key names are trimmed; a name that is empty, holds a line
+//     break or NUL, a section name holding ']' and a key name holding '=' or
+//     starting with '[' or ';' cannot be stored in an INI line: reads of such
+//     names give the default and writes are refused;
+//   - in written values every line break (CRLF, CR or LF) becomes one space
+//     and the value ends at a NUL, so a value always stays on its own line;
+//   - a value that begins or ends with a blank, or that is enclosed in a pair
+//     of matching quotes, is written inside double quotes so that it reads back
+//     unchanged (the reader strips one pair of enclosing quotes and the blanks).
+// The write functions return false when nothing was written; the program's
+// settings model does not depend on it (it keeps its in-memory values).
 #include <array>
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,26 +36,33 @@ namespace tw::settings {
 
 class Profile {
  public:
+  // A settings file is a few KiB; anything beyond this is not ours.
+  static constexpr std::size_t kMaxFileBytes = std::size_t{4} << 20;
+  // Longest string a read returns, in bytes (cut back to a UTF-8 boundary).
+  static constexpr std::size_t kMaxStringChars = 4095;
+
   Profile(platform::FileStore& files, std::string path);
 
   const std::string& path() const { return path_; }
 
   // Integer read with the private-profile parse: optional blanks, optional
-  // sign, leading decimal digits; anything else reads as 0. A missing file,
-  // section or key gives `def`.
+  // sign, leading decimal digits; anything else reads as 0; values out of the
+  // int range wrap modulo 2^32. A missing file, section or key, or an empty
+  // value, gives `def`.
   int read_int(std::string_view section, std::string_view key, int def) const;
-  void write_int(std::string_view section, std::string_view key, int value);
+  bool write_int(std::string_view section, std::string_view key, int value);
 
-  // String read (at most 4095 characters). Missing gives `def`.
+  // String read (at most 4095 characters). Missing gives `def`; a key that is
+  // present with an empty value gives "".
   std::string read_string(std::string_view section, std::string_view key,
                           std::string_view def) const;
-  void write_string(std::string_view section, std::string_view key, std::string_view value);
+  bool write_string(std::string_view section, std::string_view key, std::string_view value);
 
   // Window-placement list under section "Settings": exactly ten ":"-joined
   // integers, each parsed like C's "%i". On any other content returns false and
   // leaves `out` unchanged.
   bool read_placement(std::string_view key, std::array<int, 10>& out) const;
-  void write_placement(std::string_view key, const std::array<int, 10>& values);
+  bool write_placement(std::string_view key, const std::array<int, 10>& values);
 
  private:
   platform::FileStore& files_;
@@ -46,6 +73,7 @@ class Profile {
 std::string format_int_list(std::span<const int> values);
 // Parses field by field from the left, as sscanf with "%i:%i:..." would: the
 // fields from the first one that does not parse onward keep their values.
-void parse_int_list(std::string_view text, std::span<int> inout);
+// Returns the number of fields parsed.
+std::size_t parse_int_list(std::string_view text, std::span<int> inout);
 
 }  // namespace tw::settings
