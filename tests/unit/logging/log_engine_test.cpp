@@ -1,0 +1,264 @@
+#include "logging/log_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_file_store.h"
+
+namespace tw::logging {
+namespace {
+
+const platform::LocalTime kMarch5{2024, 3, 5, 9, 7, 3};
+constexpr char kIni[] = "/data/tarnix_u@h.ini";
+constexpr char kReportFile[] = "/data/tarnix_report202403.log";
+constexpr char kStart[] = "# [ 2024/03/05 09:07:03 ] Start-Log\n";
+constexpr char kEnd[] = "# [ 2024/03/05 09:07:03 ] End-Log\n";
+
+class CountingBeeper : public platform::Beeper {
+ public:
+  void beep() override { ++beeps; }
+  int beeps = 0;
+};
+
+class FakePacketList : public PacketLogSource {
+ public:
+  std::vector<PacketLogRow> rows(std::size_t limit) const override {
+    return {list.begin(), list.begin() + std::min(limit, list.size())};
+  }
+  void clear() override { list.clear(); }
+  std::vector<PacketLogRow> list;
+};
+
+// The first characters of `s`, as many as `prefix` has.
+std::string head(const std::string& s, const std::string& prefix) { return s.substr(0, prefix.size()); }
+
+int count_lines(const std::string& s) { return static_cast<int>(std::count(s.begin(), s.end(), '\n')); }
+
+class LogEngineTest : public ::testing::Test {
+ protected:
+  LogEngineTest() { clock.set_wall(kMarch5); }
+
+  std::unique_ptr<LogEngine> engine(Language lang = Language::English) {
+    auto e = std::make_unique<LogEngine>(profile, files, clock, beeper, lang, "/data");
+    e->load_settings();
+    return e;
+  }
+  void ini(const std::string& text) { files.files[kIni] = text; }
+  LogSources sources(int connections = 0) { return {&traffic, nullptr, nullptr, connections}; }
+  void totals(std::uint64_t send, std::uint64_t recv) {
+    traffic.capture_send = send;
+    traffic.capture_recv = recv;
+  }
+  const std::string& file(const std::string& path) { return files.files[path]; }
+
+  platform::FakeFileStore files;
+  platform::FakeClock clock;
+  CountingBeeper beeper;
+  settings::Profile profile{files, kIni};
+  traffic::StatisticsTexts traffic;
+};
+
+TEST_F(LogEngineTest, LoadsBlocksAndConvertsLineBreaks) {
+  ini("[Surveil]\nLogCheck=1\nLogSound=1\nLogWriteMode=2\nLogFileName=ip.log\nLogCycleTime=5\n"
+      "LogFmt=a$CRLF$b\n");
+  auto e = engine();
+  const LogBlock& p = e->block(LogKind::Packet);
+  EXPECT_TRUE(p.log_check);
+  EXPECT_TRUE(p.log_sound);
+  EXPECT_EQ(p.log_write_mode, 2);
+  EXPECT_EQ(p.log_file_name, "ip.log");
+  EXPECT_EQ(p.log_cycle_time, 5);
+  EXPECT_EQ(p.log_fmt, "a\r\nb");
+  const LogBlock& s = e->block(LogKind::Session);
+  EXPECT_FALSE(s.log_check);
+  EXPECT_EQ(s.log_cycle_time, 60);
+  EXPECT_EQ(s.log_file_name, "tarnix_session$YYYY$$MM$.log");
+  const std::string session_head = "----- Session Log $DATE$ $TIME$ -----\r\n$SESSION$\r\n";
+  EXPECT_EQ(head(s.log_fmt, session_head), session_head);
+
+  EXPECT_TRUE(e->write_entry(LogKind::Packet, Marker::None, sources()));
+  EXPECT_EQ(file("/data/ip.log"), "a\nb\n");
+}
+
+TEST_F(LogEngineTest, JapaneseDefaults) {
+  auto e = engine(Language::Japanese);
+  const std::string traffic_head =
+      "----- トラフィックログ取得日時 $DATE$ $TIME$ -----\r\nキャプチャ時間 $CAPTURE_TIME$\r\n";
+  EXPECT_EQ(head(e->block(LogKind::Traffic).log_fmt, traffic_head), traffic_head);
+  EXPECT_EQ(e->block(LogKind::Report).log_fmt,
+            "$YYYY$$MM$$DD$,$HH$$MI$$SS$,$TOTAL_SEND_DIS$,$TOTAL_RECV_DIS$,");
+  FakePacketList empty;
+  LogSources src = sources(3);
+  src.packet = &empty;
+  ASSERT_TRUE(e->write_entry(LogKind::Session, Marker::None, src));
+  ASSERT_TRUE(e->write_entry(LogKind::Packet, Marker::None, src));
+  EXPECT_EQ(file("/data/tarnix_session202403.log"),
+            "----- セッションログ 取得日時 2024/03/05 09:07:03 -----\n"
+            "セッションモニターは停止中です。\n接続数: 3\n\n");
+  EXPECT_EQ(file("/data/tarnix_ip202403.log"),
+            "----- IP監視ログ 取得日時 2024/03/05 09:07:03 -----\nパケットデータはありません。\n\n");
+}
+
+TEST_F(LogEngineTest, FileNamesAndRootFolder) {
+  auto e = engine();
+  EXPECT_EQ(e->log_path(LogKind::Traffic, kMarch5), "/data/tarnix_traffic202403.log");
+  EXPECT_EQ(e->log_path(LogKind::Packet, kMarch5), "/data/tarnix_ip202403.log");
+  const std::pair<std::string, std::string> cases[] = {
+      {"/var/logs/", "/var/logs/tarnix_traffic202403.log"},
+      {"/var/logs", "/var/logstarnix_traffic202403.log"},  // appended as it is
+      {"logs/", "/data/tarnix_traffic202403.log"},          // relative: ignored
+      {"~/logs/", "/data/tarnix_traffic202403.log"},
+  };
+  for (const auto& [root, path] : cases) {
+    ini("[Settings]\nLogRootFolder=" + root + "\n");
+    e->load_settings();
+    EXPECT_EQ(e->log_path(LogKind::Traffic, kMarch5), path) << root;
+    files.files.erase(path);
+    EXPECT_TRUE(e->write_entry(LogKind::Traffic, Marker::None, sources()));
+    EXPECT_TRUE(files.files.count(path)) << root;
+  }
+}
+
+TEST_F(LogEngineTest, ReportLinesMarkersAndDifferences) {
+  auto e = engine();
+  totals(1000, 2000);
+  ASSERT_TRUE(e->write_entry(LogKind::Report, Marker::Start, sources()));
+  totals(1500, 2600);
+  ASSERT_TRUE(e->write_entry(LogKind::Report, Marker::None, sources()));
+  totals(300, 100);  // statistics restarted: below the previous totals
+  ASSERT_TRUE(e->write_entry(LogKind::Report, Marker::None, sources()));
+  ASSERT_TRUE(e->write_entry(LogKind::Report, Marker::End, sources()));
+  EXPECT_EQ(file(kReportFile), std::string(kStart) +
+                                   "20240305,090703,1000,2000,\n"
+                                   "20240305,090703,500,600,\n"
+                                   "20240305,090703,300,100,\n"
+                                   "20240305,090703,0,0,\n" +
+                                   kEnd);
+
+  // Each log keeps its own baselines; a reset forgets them all.
+  ini("[Traffic]\nLogFmt=$TOTAL_SEND_DIS$/$TOTAL_RECV_DIS$\n");
+  e->load_settings();
+  ASSERT_TRUE(e->write_entry(LogKind::Traffic, Marker::None, sources()));
+  EXPECT_EQ(file("/data/tarnix_traffic202403.log"), "300/100\n");
+  e->reset_baselines();
+  files.files.erase(kReportFile);
+  ASSERT_TRUE(e->write_entry(LogKind::Report, Marker::None, sources()));
+  EXPECT_EQ(file(kReportFile), "20240305,090703,300,100,\n");
+}
+
+TEST_F(LogEngineTest, OverwriteModeKeepsTheNewestEntryWithItsMarkers) {
+  ini("[Report]\nLogWriteMode=1\n");
+  auto e = engine();
+  totals(10, 20);
+  ASSERT_TRUE(e->write_entry(LogKind::Report, Marker::Start, sources()));
+  EXPECT_EQ(file(kReportFile), std::string(kStart) + "20240305,090703,10,20,\n");
+  clock.set_wall({2024, 3, 5, 9, 8, 3});
+  ASSERT_TRUE(e->write_entry(LogKind::Report, Marker::None, sources()));
+  EXPECT_EQ(file(kReportFile), "20240305,090803,0,0,\n");
+  clock.set_wall(kMarch5);
+  ASSERT_TRUE(e->write_entry(LogKind::Report, Marker::End, sources()));
+  EXPECT_EQ(file(kReportFile), std::string("20240305,090703,0,0,\n") + kEnd);
+}
+
+TEST_F(LogEngineTest, SkippedEntries) {
+  ini("[Report]\nLogSound=1\n");
+  auto e = engine();
+  totals(100, 200);
+
+  // Too little or unknown free space: nothing written, differences kept.
+  files.free = kMinFreeBytes - 1;
+  EXPECT_FALSE(e->write_entry(LogKind::Report, Marker::None, sources()));
+  files.free = std::nullopt;
+  EXPECT_FALSE(e->write_entry(LogKind::Report, Marker::None, sources()));
+  EXPECT_FALSE(e->write_entry(LogKind::Report, Marker::None, {nullptr, nullptr, nullptr, 0}));
+  EXPECT_EQ(files.files.count(kReportFile), 0u);
+  EXPECT_EQ(beeper.beeps, 0);
+  files.free = kMinFreeBytes;
+  ASSERT_TRUE(e->write_entry(LogKind::Report, Marker::None, sources()));
+  EXPECT_EQ(file(kReportFile), "20240305,090703,100,200,\n");
+  EXPECT_EQ(beeper.beeps, 1);
+
+  // A file that cannot be written: silent, no beep, but the differences move on.
+  totals(150, 260);
+  files.unwritable.insert(kReportFile);
+  EXPECT_FALSE(e->write_entry(LogKind::Report, Marker::None, sources()));
+  EXPECT_EQ(beeper.beeps, 1);
+  files.unwritable.clear();
+  totals(170, 300);
+  ASSERT_TRUE(e->write_entry(LogKind::Report, Marker::None, sources()));
+  EXPECT_EQ(file(kReportFile), "20240305,090703,100,200,\n20240305,090703,20,40,\n");
+  EXPECT_EQ(beeper.beeps, 2);
+}
+
+TEST_F(LogEngineTest, TrafficEntries) {
+  traffic.capture_time = "      0h 01m 05s";
+  traffic.max_recv = "12.50";
+  auto e = engine();
+  ASSERT_TRUE(e->write_entry(LogKind::Traffic, Marker::None, sources()));
+  const std::string& text = file("/data/tarnix_traffic202403.log");
+  const std::string first = "----- Traffic Log 2024/03/05 09:07:03 -----\nCapture time ";
+  EXPECT_EQ(head(text, first), first);
+  EXPECT_NE(text.find("\nCapture time                 " + traffic.capture_time + "\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("\nMaximum Received speed       12.50\n\n"), std::string::npos);
+  EXPECT_EQ(count_lines(text), 13);  // twelve lines and the empty one
+
+  // A template without variables goes out as it is.
+  ini("[Traffic]\nLogFmt=no variables here, 100% plain\n");
+  e->load_settings();
+  files.files.clear();
+  ASSERT_TRUE(e->write_entry(LogKind::Traffic, Marker::None, sources()));
+  ASSERT_TRUE(e->write_entry(LogKind::Traffic, Marker::None, sources()));
+  EXPECT_EQ(file("/data/tarnix_traffic202403.log"),
+            "no variables here, 100% plain\nno variables here, 100% plain\n");
+}
+
+TEST_F(LogEngineTest, SessionAndPacketRows) {
+  auto e = engine();
+  const std::string session_file = "/data/tarnix_session202403.log";
+  const std::string packet_file = "/data/tarnix_ip202403.log";
+
+  SessionLogData sessions;
+  LogSources src = sources(9);
+  src.session = &sessions;
+  ASSERT_TRUE(e->write_entry(LogKind::Session, Marker::None, src));
+  EXPECT_NE(file(session_file).find("\nConnection is not in Session.\nConnections: 9\n"),
+            std::string::npos);
+  sessions.rows.assign(601, {"TCP", "10.0.0.1", "5000", "(10.0.0.2)", "443", "Established",
+                             "", "x", "curl(77)"});
+  files.files.clear();
+  ASSERT_TRUE(e->write_entry(LogKind::Session, Marker::None, src));
+  const std::string& s = file(session_file);
+  EXPECT_NE(s.find("\nTCP 10.0.0.1 5000 (10.0.0.2) 443 Established  x curl(77)\n"),
+            std::string::npos);
+  EXPECT_EQ(count_lines(s), 1 + 600 + 2);  // header, rows, count, empty line
+
+  // Packets are consumed by the log that takes them, at most 300 an entry.
+  FakePacketList packets;
+  packets.list.assign(301, {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l"});
+  src.packet = &packets;
+  ASSERT_TRUE(e->write_entry(LogKind::Traffic, Marker::None, src));  // default: no $IP_PACKET$
+  EXPECT_EQ(packets.list.size(), 301u);
+  ASSERT_TRUE(e->write_entry(LogKind::Packet, Marker::None, src));
+  EXPECT_TRUE(packets.list.empty());
+  const std::string& p = file(packet_file);
+  EXPECT_EQ(count_lines(p), 1 + 300 + 1);
+  EXPECT_NE(p.find("\na b c d e f g h i j k l\n"), std::string::npos);
+
+  ini("[Traffic]\nLogFmt=[$IP_PACKET$]\n");
+  e->load_settings();
+  packets.list.assign(2, {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l"});
+  files.files.clear();
+  ASSERT_TRUE(e->write_entry(LogKind::Traffic, Marker::None, src));
+  EXPECT_TRUE(packets.list.empty());
+  src.packet = nullptr;
+  ASSERT_TRUE(e->write_entry(LogKind::Traffic, Marker::None, src));
+  EXPECT_EQ(file("/data/tarnix_traffic202403.log"),
+            "[a b c d e f g h i j k l\na b c d e f g h i j k l]\n[Packet Monitor is Stopped.]\n");
+}
+
+}  // namespace
+}  // namespace tw::logging
