@@ -1,0 +1,45 @@
+#pragma once
+// Start-up decisions that need no system: the settings file name, the restart
+// argument and the user-interface language. The platform side (instance lock,
+// user and host names, waiting for the old process) feeds them.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/language.h"
+
+namespace tw::app {
+
+// Base name of the settings file and the instance lock. tarnix and tarnixd are
+// the same program, so both use this one name and share their files and lock.
+inline constexpr std::string_view kProgramBaseName = "tarnix";
+
+// Suffix of the settings file of a second (and any further) instance.
+inline constexpr std::string_view kSecondInstanceSuffix = "_#2";
+
+// "BASE_USER@HOST.ini", or "BASE_USER@HOST_#2.ini" for an instance that started
+// while another held the instance lock. The user name comes first. An empty
+// name part (it could not be read) stays empty. A '/' or NUL in a name part
+// would turn the name into a path somewhere else and is replaced by '_'.
+std::string settings_file_name(std::string_view base_name, std::string_view user,
+                               std::string_view host, bool second_instance);
+
+// The restart argument "/w PID" that a restarting predecessor passes: exactly
+// two arguments, the first beginning with "/w" (so "/wait" counts too), the
+// second read for its leading decimal digits. Returns nullopt when the command
+// line is anything else (it is then ignored). A second argument without
+// leading digits, or with a number too big for a process id, gives 0, which
+// names no process: the caller must not wait for a value <= 0 (kill(0, 0)
+// would probe our own process group and always succeed).
+std::optional<long> parse_restart_argument(const std::vector<std::string>& args_after_program);
+
+// The "/w PID" argument pair that a restart passes to its successor.
+std::vector<std::string> restart_arguments(unsigned long own_pid);
+
+// The first of LC_ALL, LC_MESSAGES and LANG that is set and not empty decides,
+// as it does for message catalogues: Japanese when it starts with "ja",
+// English otherwise (also when none is set). Null pointers count as unset.
+Language language_from_locale(const char* lc_all, const char* lc_messages, const char* lang);
+
+}  // namespace tw::app
