@@ -3,11 +3,10 @@
 // traffic report). Each entry is built from the log's templates and written to
 // its file in one operation; no file stays open between entries.
 //
-// Threads: block(), log_root_folder() and log_path() belong to the thread that
-// calls load_settings() (the main thread, which owns the settings).
-// load_settings(), write_entry() and reset_baselines() take the engine's own
-// lock, so entries may also be written from another thread; they never
-// interleave.
+// Threads: everything is called from the main thread, which owns the settings
+// and sounds the beep. load_settings(), write_entry() and reset_baselines()
+// also take the engine's own lock, so an entry is always built from one
+// consistent set of blocks and baselines.
 #include <array>
 #include <cstdint>
 #include <mutex>

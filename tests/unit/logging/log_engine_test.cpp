@@ -72,12 +72,6 @@ TEST_F(LogEngineTest, LoadsBlocksAndConvertsLineBreaks) {
   EXPECT_EQ(p.log_file_name, "ip.log");
   EXPECT_EQ(p.log_cycle_time, 5);
   EXPECT_EQ(p.log_fmt, "a\r\nb");
-  const LogBlock& s = e->block(LogKind::Session);
-  EXPECT_FALSE(s.log_check);
-  EXPECT_EQ(s.log_cycle_time, 60);
-  EXPECT_EQ(s.log_file_name, "tarnix_session$YYYY$$MM$.log");
-  const std::string session_head = "----- Session Log $DATE$ $TIME$ -----\r\n$SESSION$\r\n";
-  EXPECT_EQ(head(s.log_fmt, session_head), session_head);
 
   EXPECT_TRUE(e->write_entry(LogKind::Packet, Marker::None, sources()));
   EXPECT_EQ(file("/data/ip.log"), "a\nb\n");
@@ -88,8 +82,6 @@ TEST_F(LogEngineTest, JapaneseDefaults) {
   const std::string traffic_head =
       "----- トラフィックログ取得日時 $DATE$ $TIME$ -----\r\nキャプチャ時間 $CAPTURE_TIME$\r\n";
   EXPECT_EQ(head(e->block(LogKind::Traffic).log_fmt, traffic_head), traffic_head);
-  EXPECT_EQ(e->block(LogKind::Report).log_fmt,
-            "$YYYY$$MM$$DD$,$HH$$MI$$SS$,$TOTAL_SEND_DIS$,$TOTAL_RECV_DIS$,");
   FakePacketList empty;
   LogSources src = sources(3);
   src.packet = &empty;
@@ -105,7 +97,6 @@ TEST_F(LogEngineTest, JapaneseDefaults) {
 TEST_F(LogEngineTest, FileNamesAndRootFolder) {
   auto e = engine();
   EXPECT_EQ(e->log_path(LogKind::Traffic, kMarch5), "/data/tarnix_traffic202403.log");
-  EXPECT_EQ(e->log_path(LogKind::Packet, kMarch5), "/data/tarnix_ip202403.log");
   const std::pair<std::string, std::string> cases[] = {
       {"/var/logs/", "/var/logs/tarnix_traffic202403.log"},
       {"/var/logs", "/var/logstarnix_traffic202403.log"},  // appended as it is
