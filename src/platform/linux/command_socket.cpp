@@ -1,0 +1,180 @@
+#include "platform/linux/command_socket.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace tw::platform {
+namespace {
+
+constexpr int kBatch = 64;
+
+void set_error(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+}
+
+std::string describe(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+
+// False when the path does not fit sun_path (108 bytes with its NUL).
+bool make_address(const std::string& path, sockaddr_un& addr, socklen_t& len) {
+  std::memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path, path.data(), path.size());
+  len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+  return true;
+}
+
+OwnedFd datagram_socket() {
+  return OwnedFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+}
+
+// Whether a process is bound to the socket file: connecting to a socket file
+// whose owner has gone fails with ECONNREFUSED.
+enum class Probe { Live, Stale, Error };
+Probe probe(const sockaddr_un& addr, socklen_t len, int& err) {
+  OwnedFd s = datagram_socket();
+  if (!s) {
+    err = errno;
+    return Probe::Error;
+  }
+  if (::connect(s.get(), reinterpret_cast<const sockaddr*>(&addr), len) == 0) return Probe::Live;
+  err = errno;
+  return err == ECONNREFUSED ? Probe::Stale : Probe::Error;
+}
+
+}  // namespace
+
+std::string command_socket_path(std::string_view instance_suffix) {
+  std::string folder = runtime_folder();
+  if (folder.empty()) return {};
+  return folder + "tarnwatch" + std::string(instance_suffix) + ".sock";
+}
+
+CommandServer::CommandServer(OwnedFd fd, std::string path, dev_t dev, ino_t ino)
+    : fd_(std::move(fd)), path_(std::move(path)), dev_(dev), ino_(ino), buffer_(kMaxCommandBytes) {}
+
+CommandServer::~CommandServer() {
+  // Remove the file only if it is still the one we bound: never another
+  // instance's socket that replaced it.
+  struct stat st {};
+  if (::lstat(path_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_dev == dev_ && st.st_ino == ino_)
+    ::unlink(path_.c_str());
+}
+
+std::unique_ptr<CommandServer> CommandServer::listen(const std::string& socket_path, std::string* error) {
+  sockaddr_un addr;
+  socklen_t len;
+  if (!make_address(socket_path, addr, len)) {
+    set_error(error, "command socket path is empty or too long: " + socket_path);
+    return nullptr;
+  }
+
+  struct stat st {};
+  if (::lstat(socket_path.c_str(), &st) == 0) {
+    if (!S_ISSOCK(st.st_mode)) {
+      set_error(error, socket_path + " exists and is not a socket");
+      return nullptr;
+    }
+    int err = 0;
+    switch (probe(addr, len, err)) {
+      case Probe::Live:
+        set_error(error, "another instance is listening on " + socket_path);
+        return nullptr;
+      case Probe::Stale:
+        // Left behind by an instance that was killed.
+        if (::unlink(socket_path.c_str()) != 0 && errno != ENOENT) {
+          set_error(error, describe("cannot remove stale " + socket_path, errno));
+          return nullptr;
+        }
+        break;
+      case Probe::Error:
+        set_error(error, describe("cannot check " + socket_path, err));
+        return nullptr;
+    }
+  } else if (errno != ENOENT) {
+    set_error(error, describe("cannot check " + socket_path, errno));
+    return nullptr;
+  }
+
+  OwnedFd fd = datagram_socket();
+  if (!fd) {
+    set_error(error, describe("socket", errno));
+    return nullptr;
+  }
+  // On Linux the socket file takes the socket inode's mode (less the umask)
+  // at bind, so the file is never open to others, not even briefly.
+  ::fchmod(fd.get(), 0600);
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
+    set_error(error, describe("cannot bind " + socket_path, errno));
+    return nullptr;
+  }
+  ::chmod(socket_path.c_str(), 0600);
+  if (::lstat(socket_path.c_str(), &st) != 0) {
+    set_error(error, describe("cannot check " + socket_path, errno));
+    ::unlink(socket_path.c_str());
+    return nullptr;
+  }
+  int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
+  return std::unique_ptr<CommandServer>(new CommandServer(std::move(fd), socket_path, st.st_dev, st.st_ino));
+}
+
+std::vector<std::string> CommandServer::receive_pending() {
+  std::vector<std::string> out;
+  for (int i = 0; i < kBatch; ++i) {
+    // A datagram longer than the buffer is cut to it; the rest is discarded
+    // by the kernel.
+    ssize_t n = ::recv(fd_.get(), buffer_.data(), buffer_.size(), MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;  // EAGAIN: queue empty
+    }
+    std::string_view text(buffer_.data(), static_cast<std::size_t>(n));
+    text = text.substr(0, text.find('\0'));
+    if (!text.empty()) out.emplace_back(text);
+  }
+  return out;
+}
+
+bool send_command(const std::string& socket_path, std::string_view text, std::string* error) {
+  sockaddr_un addr;
+  socklen_t len;
+  if (!make_address(socket_path, addr, len)) {
+    set_error(error, "command socket path is empty or too long: " + socket_path);
+    return false;
+  }
+  if (text.size() > kMaxCommandBytes) {
+    set_error(error, "command too long (" + std::to_string(text.size()) + " bytes, at most " +
+                         std::to_string(kMaxCommandBytes) + ")");
+    return false;
+  }
+  OwnedFd fd = datagram_socket();
+  if (!fd) {
+    set_error(error, describe("socket", errno));
+    return false;
+  }
+  struct timeval tv {2, 0};
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  for (;;) {
+    ssize_t n = ::sendto(fd.get(), text.data(), text.size(), MSG_NOSIGNAL,
+                         reinterpret_cast<const sockaddr*>(&addr), len);
+    if (n >= 0) return true;
+    int err = errno;
+    if (err == EINTR) continue;
+    if (err == ENOENT || err == ECONNREFUSED || err == ENOTSOCK)
+      set_error(error, "no Tarnwatch instance is running (nothing listens on " + socket_path + ")");
+    else if (err == EAGAIN || err == EWOULDBLOCK)
+      set_error(error, "the Tarnwatch instance is not taking commands (its queue stayed full)");
+    else
+      set_error(error, describe("cannot send to " + socket_path, err));
+    return false;
+  }
+}
+
+}  // namespace tw::platform

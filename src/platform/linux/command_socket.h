@@ -1,0 +1,68 @@
+#pragma once
+// The command channel: other programs on the desktop (tarnixctl) send the
+// running instance short text commands such as "tarnix.trafficmonitor /init".
+//
+// One Unix datagram socket per instance, RUNTIME/tarnwatch.sock for the first
+// instance and RUNTIME/tarnwatch_#2.sock for later ones, mode 0600 inside the
+// private runtime folder. Datagrams keep command boundaries without any
+// framing, and the server only ever reads what is already queued, so a client
+// that connects and stalls cannot block the program.
+#include <sys/types.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/linux/system_info.h"
+
+namespace tw::platform {
+
+// Longest command text taken; longer datagrams are cut here.
+inline constexpr std::size_t kMaxCommandBytes = 64 * 1024;
+
+// RUNTIME/tarnwatch<instance_suffix>.sock, or empty without a runtime folder.
+std::string command_socket_path(std::string_view instance_suffix);
+
+// Owned by the main thread: create it there, poll fd() in its event loop
+// (QSocketNotifier, Read) and call receive_pending() when it is readable.
+class CommandServer {
+ public:
+  // Binds `socket_path`. A socket file left by an instance that died is
+  // removed and bound again; a live one is left alone and this fails, as does
+  // a path that exists but is not a socket. On failure returns null and sets
+  // *error (when given).
+  static std::unique_ptr<CommandServer> listen(const std::string& socket_path, std::string* error);
+
+  // Closes the socket and removes its file if it is still ours.
+  ~CommandServer();
+  CommandServer(const CommandServer&) = delete;
+  CommandServer& operator=(const CommandServer&) = delete;
+
+  int fd() const { return fd_.get(); }
+  const std::string& path() const { return path_; }
+
+  // Every command queued now, oldest first, without blocking. Each text ends
+  // at its first NUL (a C string was sent) and at kMaxCommandBytes; empty
+  // texts are dropped. At most a batch of 64 per call, so a flooding client
+  // cannot keep the main thread here: the fd stays readable for the rest.
+  std::vector<std::string> receive_pending();
+
+ private:
+  CommandServer(OwnedFd fd, std::string path, dev_t dev, ino_t ino);
+
+  OwnedFd fd_;
+  std::string path_;
+  dev_t dev_;
+  ino_t ino_;
+  std::vector<char> buffer_;
+};
+
+// Delivers one command text to the instance listening on `socket_path`
+// (what tarnixctl does). Waits at most 2 s when the instance's queue is full.
+// On failure returns false with a one-line reason in *error, for example when
+// no instance runs.
+bool send_command(const std::string& socket_path, std::string_view text, std::string* error);
+
+}  // namespace tw::platform
