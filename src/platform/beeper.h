@@ -5,6 +5,7 @@ namespace tw::platform {
 class Beeper {
  public:
   virtual ~Beeper() = default;
+  // Never blocks and never fails visibly.
   virtual void beep() = 0;
 };
 
