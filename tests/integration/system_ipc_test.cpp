@@ -1,0 +1,373 @@
+// The instance lock, the restart wait, the command channel and the status
+// block, for real. Every test works in a runtime folder of its own
+// (XDG_RUNTIME_DIR points at a temporary folder) and under shared-memory names
+// of its own, so a Tarnwatch running on this machine is never touched.
+#include <fcntl.h>
+#include <poll.h>
+#include <semaphore.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/command_socket.h"
+#include "platform/linux/instance_lock.h"
+#include "platform/linux/process_wait.h"
+#include "platform/linux/status_block.h"
+#include "platform/linux/system_info.h"
+
+namespace tw::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A private temporary folder made the runtime folder for the test's lifetime.
+class RuntimeDir {
+ public:
+  RuntimeDir() {
+    std::string tmpl = (fs::temp_directory_path() / "tw-run-XXXXXX").string();
+    path_ = ::mkdtemp(tmpl.data());
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) saved_ = old;
+    ::setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+  }
+  ~RuntimeDir() {
+    if (saved_) ::setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1); else ::unsetenv("XDG_RUNTIME_DIR");
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+  std::optional<std::string> saved_;
+};
+
+// A child process that blocks until its pipe is closed or it is killed.
+struct Child {
+  pid_t pid = -1;
+  int release_fd = -1;
+  static Child blocked() {
+    int p[2];
+    if (::pipe2(p, O_CLOEXEC) != 0) return {};
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      char c;
+      ::close(p[1]);
+      (void)!::read(p[0], &c, 1);
+      ::_exit(0);
+    }
+    ::close(p[0]);
+    return {pid, p[1]};
+  }
+  void reap() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    if (release_fd >= 0) ::close(release_fd);
+    pid = -1;
+    release_fd = -1;
+  }
+  ~Child() { reap(); }
+};
+
+// ---------------------------------------------------------------- instance lock
+
+TEST(InstanceLock, SecondHolderIsNotFirstUntilTheFirstGoes) {
+  RuntimeDir run;
+  auto first = std::make_unique<InstanceLock>(InstanceLock::acquire("tarnix"));
+  EXPECT_TRUE(first->first_instance());
+  EXPECT_TRUE(first->held());
+  EXPECT_EQ(first->instance_suffix(), "");
+  EXPECT_TRUE(fs::exists(run / "tarnix.lock"));
+
+  // A second open file description conflicts like another process would.
+  InstanceLock second = InstanceLock::acquire("tarnix");
+  EXPECT_FALSE(second.first_instance());
+  EXPECT_EQ(second.instance_suffix(), "_#2");
+  EXPECT_FALSE(InstanceLock::acquire("tarnix").first_instance());  // a third one too
+
+  // A renamed copy has its own lock.
+  EXPECT_TRUE(InstanceLock::acquire("tarnix-copy").first_instance());
+
+  first.reset();
+  EXPECT_TRUE(InstanceLock::acquire("tarnix").first_instance());
+}
+
+TEST(InstanceLock, AKilledHolderReleasesIt) {
+  RuntimeDir run;
+  const std::string path = run / "tarnix.lock";
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    InstanceLock held = InstanceLock::acquire_at(path);
+    char c = held.held() ? 'y' : 'n';
+    (void)!::write(ready[1], &c, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_EQ(c, 'y');
+  EXPECT_FALSE(InstanceLock::acquire_at(path).first_instance());
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  EXPECT_TRUE(InstanceLock::acquire_at(path).first_instance());
+}
+
+TEST(InstanceLock, UnusableLockFileCountsAsFirstWithAReason) {
+  RuntimeDir run;
+  fs::create_directory(run / "tarnix.lock");
+  InstanceLock lock = InstanceLock::acquire("tarnix");
+  EXPECT_TRUE(lock.first_instance());
+  EXPECT_FALSE(lock.held());
+  EXPECT_FALSE(lock.error().empty());
+}
+
+// ---------------------------------------------------------------- restart wait
+
+TEST(ProcessWait, OutcomesForEndedMissingAndRunningProcesses) {
+  for (auto* wait : {&wait_for_process_exit, &wait_for_process_exit_by_polling}) {
+    SCOPED_TRACE(wait == &wait_for_process_exit ? "pidfd" : "polling");
+
+    // Ended but not yet reaped by us (a zombie): it has gone.
+    pid_t quick = ::fork();
+    if (quick == 0) ::_exit(0);
+    // Wait until it has ended, without reaping it.
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(quick), &info, WEXITED | WNOWAIT), 0);
+    EXPECT_EQ(wait(quick, 5s), WaitResult::Gone);
+    ::waitpid(quick, nullptr, 0);
+
+    // Reaped: the id names no process any more.
+    EXPECT_EQ(wait(quick, 100ms), WaitResult::CouldNotOpen);
+    EXPECT_EQ(wait(0, 100ms), WaitResult::CouldNotOpen);
+    EXPECT_EQ(wait(-1, 100ms), WaitResult::CouldNotOpen);
+    EXPECT_EQ(wait(1L << 40, 100ms), WaitResult::CouldNotOpen);
+
+    // Still running when the time is up.
+    Child sleeper = Child::blocked();
+    ASSERT_GT(sleeper.pid, 0);
+    EXPECT_EQ(wait(sleeper.pid, 120ms), WaitResult::TimedOut);
+
+    // Released just before the wait: ended, whether or not it has exited by
+    // the time the wait looks.
+    Child ending = Child::blocked();
+    ASSERT_GT(ending.pid, 0);
+    ::close(std::exchange(ending.release_fd, -1));
+    EXPECT_EQ(wait(ending.pid, 10s), WaitResult::Gone);
+  }
+}
+
+// ---------------------------------------------------------------- command channel
+
+// Sends raw bytes as one datagram, bypassing send_command's checks.
+bool send_raw(const std::string& path, const std::string& bytes) {
+  OwnedFd s(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  int big = 1 << 20;
+  ::setsockopt(s.get(), SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  return ::sendto(s.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr) ==
+         static_cast<ssize_t>(bytes.size());
+}
+
+TEST(CommandChannel, CommandsRoundTripInOrderOneDatagramEach) {
+  RuntimeDir run;
+  EXPECT_EQ(command_socket_path(""), run / "tarnwatch.sock");
+  EXPECT_EQ(command_socket_path("_#2"), run / "tarnwatch_#2.sock");
+
+  std::string error;
+  auto server = CommandServer::listen(command_socket_path(""), &error);
+  ASSERT_TRUE(server) << error;
+  struct stat st {};
+  ASSERT_EQ(::stat(server->path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_TRUE(server->receive_pending().empty());
+
+  const std::vector<std::string> sent = {"tarnix.trafficmonitor /init", "tarnix.trafficmonitor /init ",
+                                         "tarnix.packetfilter /add:DROP,TCP,0.0.0.0/0,80"};
+  for (auto& c : sent) ASSERT_TRUE(send_command(server->path(), c, &error)) << error;
+  pollfd p{server->fd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 5000), 1);  // the owner's event loop wakes up
+  EXPECT_EQ(server->receive_pending(), sent);
+  EXPECT_TRUE(server->receive_pending().empty());
+}
+
+TEST(CommandChannel, TextsEndAtTheirFirstNulAndAtTheSizeCap) {
+  RuntimeDir run;
+  std::string error;
+  auto server = CommandServer::listen(run / "tarnwatch.sock", &error);
+  ASSERT_TRUE(server) << error;
+  ASSERT_TRUE(send_raw(server->path(), std::string("tarnix.packetfilter /start\0junk", 32)));
+  ASSERT_TRUE(send_raw(server->path(), std::string("\0ignored", 8)));  // empty text: dropped
+  ASSERT_TRUE(send_raw(server->path(), std::string(kMaxCommandBytes + 5000, 'x')));
+  ASSERT_TRUE(send_raw(server->path(), "tarnix.packetfilter /stop"));
+  auto got = server->receive_pending();
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0], "tarnix.packetfilter /start");
+  EXPECT_EQ(got[1], std::string(kMaxCommandBytes, 'x'));
+  EXPECT_EQ(got[2], "tarnix.packetfilter /stop");
+
+  EXPECT_FALSE(send_command(server->path(), std::string(kMaxCommandBytes + 1, 'y'), &error));
+  EXPECT_NE(error.find("too long"), std::string::npos) << error;
+  EXPECT_TRUE(server->receive_pending().empty());
+}
+
+TEST(CommandChannel, StaleSocketIsReplacedLiveOneAndOtherFilesAreLeftAlone) {
+  RuntimeDir run;
+  const std::string path = run / "tarnwatch.sock";
+  std::string error;
+
+  EXPECT_FALSE(send_command(path, "tarnix.trafficmonitor /init", &error));
+  EXPECT_NE(error.find("no Tarnwatch instance"), std::string::npos) << error;
+
+  {  // An instance killed without cleaning up leaves its socket file.
+    OwnedFd dead(::socket(AF_UNIX, SOCK_DGRAM, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::bind(dead.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  }
+  ASSERT_TRUE(fs::exists(path));
+  EXPECT_FALSE(send_command(path, "x", &error));
+  EXPECT_NE(error.find("no Tarnwatch instance"), std::string::npos) << error;
+
+  auto server = CommandServer::listen(path, &error);
+  ASSERT_TRUE(server) << error;
+
+  // A second server on the same path fails and leaves the first working.
+  EXPECT_FALSE(CommandServer::listen(path, &error));
+  EXPECT_NE(error.find("another instance"), std::string::npos) << error;
+  ASSERT_TRUE(send_command(path, "tarnix.sessionmonitor /blockstart", &error)) << error;
+  EXPECT_EQ(server->receive_pending(), std::vector<std::string>{"tarnix.sessionmonitor /blockstart"});
+
+  // Destruction removes our file, but not one that replaced it meanwhile.
+  server.reset();
+  EXPECT_FALSE(fs::exists(path));
+  auto old = CommandServer::listen(path, &error);
+  ASSERT_TRUE(old) << error;
+  ::unlink(path.c_str());
+  auto replacement = CommandServer::listen(path, &error);
+  ASSERT_TRUE(replacement) << error;
+  old.reset();
+  ASSERT_TRUE(send_command(path, "tarnix.packetfilter /reload", &error)) << error;
+  EXPECT_EQ(replacement->receive_pending(), std::vector<std::string>{"tarnix.packetfilter /reload"});
+
+  // Something that is not a socket is never deleted.
+  { std::ofstream(run / "tarnwatch_#2.sock") << "keep"; }
+  EXPECT_FALSE(CommandServer::listen(run / "tarnwatch_#2.sock", &error));
+  EXPECT_TRUE(fs::is_regular_file(run / "tarnwatch_#2.sock"));
+
+  // Too long for a socket address.
+  EXPECT_FALSE(CommandServer::listen("/" + std::string(200, 'a'), &error));
+  EXPECT_FALSE(send_command("/" + std::string(200, 'a'), "x", &error));
+}
+
+// ---------------------------------------------------------------- status block
+
+class StatusBlockTest : public ::testing::Test {
+ protected:
+  const std::string mem = "/tw_test_memory_" + std::to_string(::getpid());
+  const std::string mutex = "/tw_test_mutex_" + std::to_string(::getpid());
+  void SetUp() override { TearDown(); }
+  void TearDown() override {
+    ::shm_unlink(mem.c_str());
+    ::sem_unlink(mutex.c_str());
+  }
+};
+
+TEST_F(StatusBlockTest, PublishedRecordsAreReadBackWhole) {
+  EXPECT_EQ(read_status_block(mem, mutex), std::nullopt);  // nothing published since boot
+  std::string error;
+  auto block = PosixStatusBlock::open(&error, mem, mutex);
+  ASSERT_TRUE(block) << error;
+  struct stat st {};
+  ASSERT_EQ(::stat(("/dev/shm" + mem).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_size, 1024);
+
+  EXPECT_EQ(read_status_block(mem, mutex), "");
+  ASSERT_TRUE(block->publish("12,34,5600,0,"));
+  EXPECT_EQ(read_status_block(mem, mutex), "12,34,5600,0,");
+  ASSERT_TRUE(block->publish("7,"));  // a shorter record ends at its own NUL
+  EXPECT_EQ(read_status_block(mem, mutex), "7,");
+  ASSERT_TRUE(block->publish(std::string("1,2,\0 3,", 8)));
+  EXPECT_EQ(read_status_block(mem, mutex), "1,2,");
+
+  const std::string long_record(2000, '9');
+  ASSERT_TRUE(block->publish(long_record));
+  EXPECT_EQ(read_status_block(mem, mutex), std::string(1023, '9'));
+
+  // A second instance opens the same block; whoever wrote last is shown.
+  auto second = PosixStatusBlock::open(&error, mem, mutex);
+  ASSERT_TRUE(second) << error;
+  ASSERT_TRUE(second->publish("2,"));
+  EXPECT_EQ(read_status_block(mem, mutex), "2,");
+  ASSERT_TRUE(block->publish("1,"));
+  EXPECT_EQ(read_status_block(mem, mutex), "1,");
+
+  // Closing does not remove the names: the other instance still writes.
+  block.reset();
+  ASSERT_TRUE(second->publish("3,"));
+  EXPECT_EQ(read_status_block(mem, mutex), "3,");
+}
+
+TEST_F(StatusBlockTest, ALockLeftTakenByADeadHolderIsRecovered) {
+  std::string error;
+  auto block = PosixStatusBlock::open(&error, mem, mutex, 20ms);
+  ASSERT_TRUE(block) << error;
+  ASSERT_TRUE(block->publish("before,"));
+
+  // A reader killed while holding the lock never releases it.
+  sem_t* sem = ::sem_open(mutex.c_str(), 0);
+  ASSERT_NE(sem, SEM_FAILED);
+  ASSERT_EQ(::sem_wait(sem), 0);
+  EXPECT_FALSE(block->publish("skipped,"));
+  int published_after = 0;
+  for (int i = 0; i < 5 && !published_after; ++i)
+    if (block->publish("after,")) published_after = i + 1;
+  EXPECT_GT(published_after, 0) << "the publisher never got the lock back";
+  EXPECT_EQ(read_status_block(mem, mutex), "after,");
+  // And the lock works as a lock again: free, one holder at a time.
+  int value = -1;
+  ::sem_getvalue(sem, &value);
+  EXPECT_EQ(value, 1);
+  ::sem_close(sem);
+}
+
+TEST_F(StatusBlockTest, ShortOrForeignObjectsAreReadSafely) {
+  // An object created but not yet sized, as a writer leaves it for a moment.
+  int fd = ::shm_open(mem.c_str(), O_CREAT | O_RDWR, 0600);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(read_status_block(mem, mutex), std::nullopt);
+  // Smaller than a block and without a NUL: read only what exists.
+  ASSERT_EQ(::write(fd, "5,6,7", 5), 5);
+  ::close(fd);
+  EXPECT_EQ(read_status_block(mem, mutex), "5,6,7");
+  // Opening grows it to a whole block.
+  std::string error;
+  auto block = PosixStatusBlock::open(&error, mem, mutex);
+  ASSERT_TRUE(block) << error;
+  ASSERT_TRUE(block->publish("8,"));
+  EXPECT_EQ(read_status_block(mem, mutex), "8,");
+}
+
+}  // namespace
+}  // namespace tw::platform
