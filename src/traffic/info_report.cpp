@@ -1,0 +1,611 @@
+#include "traffic/info_report.h"
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <cstdio>
+
+#include "traffic/format.h"
+
+namespace tw::traffic {
+namespace {
+
+// A label in both languages. The English text carries its own padding; the
+// Japanese one is padded to the English display width when used.
+struct Label {
+  std::string_view en;
+  std::string_view ja;
+};
+
+// Display columns of a UTF-8 text in a monospace font: every character from
+// the Hangul/CJK ranges upward (U+1100 and above) is full-width. The labels
+// below use only ASCII, kana and kanji, for which this is exact.
+std::size_t display_width(std::string_view text) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t len = 1;
+    std::uint32_t cp = c;
+    if (c >= 0xF0) {
+      len = 4;
+      cp = c & 0x07;
+    } else if (c >= 0xE0) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if (c >= 0xC0) {
+      len = 2;
+      cp = c & 0x1F;
+    }
+    for (std::size_t k = 1; k < len && i + k < text.size(); ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    width += cp >= 0x1100 ? 2 : 1;
+    i += len;
+  }
+  return width;
+}
+
+std::string label(const Label& l, Language lang) {
+  if (lang != Language::Japanese) return std::string(l.en);
+  std::string out(l.ja);
+  const std::size_t want = display_width(l.en);
+  const std::size_t have = display_width(l.ja);
+  if (have < want) out.append(want - have, ' ');
+  return out;
+}
+
+// Values come from the kernel and from other programs' files; an interface
+// alias may hold any byte. A control character would break the report's line
+// structure, so it is shown as '?'.
+std::string clean(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = '?';
+  }
+  return out;
+}
+
+std::string grouped(std::uint64_t v) {
+  // The counters never reach 2^63; clamp rather than wrap to a negative text.
+  return grouped_int64(static_cast<std::int64_t>(std::min<std::uint64_t>(v, INT64_MAX)));
+}
+
+std::string hex08(const char* fmt, std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, fmt, static_cast<unsigned>(v));
+  return buf;
+}
+
+constexpr std::array<std::string_view, 33> kTypeNames = {
+    "Unknown", "Other", "Regular1822", "HDH1822", "DDN-x25", "RFC877-x25",
+    "Ethernet-csmacd", "ISO88023-cmacd", "ISO88024-TokenBus", "ISO88025-TokenRing",
+    "ISO88026-man", "StarLan", "Proteon-10Mbit", "Proteon-80Mbit", "HyperChannel", "FDDI",
+    "LAPB", "SDLC", "DS1", "E1", "BasicISDN", "PrimaryISDN", "PropPointToPointSerial", "PPP",
+    "SoftwareLoopback", "EON", "Ethernet-3Mbit", "Nsip", "Slip", "Ultra", "DS3", "SIP",
+    "Frame-Relay"};
+constexpr std::array<std::string_view, 4> kAdminNames = {"Unknown", "Up", "Down", "Testing"};
+constexpr std::array<std::string_view, 6> kOperNames = {
+    "NON OPERATIONAL", "UNREACHABLE", "DISCONNECTED", "CONNECTING", "CONNECTED", "OPERATIONAL"};
+
+// --- network parameters --------------------------------------------------
+constexpr Label kParamsTitle{"Network Parameter     ", "ネットワーク設定"};
+constexpr Label kHostName{"Hostname:             ", "ホスト名:"};
+constexpr Label kDomainName{"Domain Name:          ", "ドメイン名:"};
+constexpr Label kDnsServer{"DNS Server:           ", "DNSサーバー:"};
+constexpr Label kScopeId{"DHCP Scorp ID:        ", "DHCPスコープID:"};
+constexpr Label kNodeType{"Node Type:            ", "ノードタイプ:"};
+constexpr Label kRouting{"Routing:              ", "ルーティング:"};
+constexpr Label kArpProxy{"ARP Proxy:            ", "ARPプロキシ:"};
+constexpr Label kDns{"DNS:                  ", "DNS:"};
+
+// --- adapters ---------------------------------------------------------------
+constexpr Label kAdapterTitle{"Adapter Information", "アダプター情報"};
+constexpr Label kIndex{"Index:                 ", "インデックス:"};
+constexpr Label kAdapterName{"Adapter Name:          ", "アダプター名:"};
+constexpr Label kAdapterDescr{"Adapter Description:   ", "アダプターの説明:"};
+constexpr Label kIpAddress{"IP Address:            ", "IPアドレス:"};
+constexpr Label kGateway{"GATEWAY Server:        ", "ゲートウェイ:"};
+constexpr Label kDhcp{"DHCP:                  ", "DHCP:"};
+constexpr Label kDhcpServer{"DHCP Server:           ", "DHCPサーバー:"};
+constexpr Label kWins{"WINS:                  ", "WINS:"};
+constexpr Label kPrimaryWins{"Primary WINS Server:   ", "プライマリWINSサーバー:"};
+constexpr Label kSecondaryWins{"Secondary WINS Server: ", "セカンダリWINSサーバー:"};
+constexpr Label kLeaseObtained{"DHCP Lease Obtained:   ", "DHCPリース取得日時:"};
+constexpr Label kLeaseExpires{"DHCP Lease Expires:    ", "DHCPリース期限:"};
+
+// --- interfaces -------------------------------------------------------------
+constexpr Label kInterfaceTitle{"Interface Information", "インターフェイス情報"};
+constexpr Label kIfNo{"Interface No.               ", "インターフェイス番号"};
+constexpr Label kIfName{"Interface Name              ", "インターフェイス名"};
+constexpr Label kIfNameLen{"Interface Member Length     ", "インターフェイス名の長さ"};
+constexpr Label kIfIndex{"Identification Index        ", "識別インデックス"};
+constexpr Label kIfType{"Interface Type              ", "インターフェイスの種類"};
+constexpr Label kIfMtu{"MTU                         ", "MTU"};
+constexpr Label kIfSpeed{"Maximum Transfer Speed      ", "最大転送速度"};
+constexpr Label kIfPhysLen{"Physical Address Length     ", "物理アドレスの長さ"};
+constexpr Label kIfMac{"MAC Address                 ", "MACアドレス"};
+constexpr Label kIfAdmin{"Current Management State    ", "現在の管理状態"};
+constexpr Label kIfOper{"Operational Status          ", "動作状態"};
+constexpr Label kIfLastChange{"Last Update                 ", "最終更新"};
+// The counters, in the order of the row's fields they show.
+constexpr std::array<Label, 12> kIfCounters = {{
+    {"Receive Octet               ", "受信オクテット"},
+    {"Receive Unicast Packet      ", "受信ユニキャストパケット"},
+    {"Receive Non-unicast Packet  ", "受信非ユニキャストパケット"},
+    {"Receive Disposal Packet     ", "受信破棄パケット"},
+    {"Receive Error Packet        ", "受信エラーパケット"},
+    {"Receive Unknown Packet      ", "受信不明プロトコルパケット"},
+    {"Send Octet                  ", "送信オクテット"},
+    {"Send Unicast Packet         ", "送信ユニキャストパケット"},
+    {"Send Non-unicast Packet     ", "送信非ユニキャストパケット"},
+    {"Send Disposal Packet        ", "送信破棄パケット"},
+    {"Send Error Packet           ", "送信エラーパケット"},
+    {"Send Packet Cue Length      ", "送信キューの長さ"},
+}};
+
+// --- graph panel -------------------------------------------------------------
+constexpr Label kPanelSpeed{"Maximum Transmission Speed   ", "最大転送速度"};
+constexpr Label kPanelOper{"Operational Status           ", "動作状態"};
+constexpr Label kPanelUcastSent{"Unicast packets Send         ", "送信ユニキャストパケット"};
+constexpr Label kPanelNucastSent{"Non-unicast packets Send     ", "送信非ユニキャストパケット"};
+constexpr Label kPanelUcastRecv{"Unicast packets Received     ", "受信ユニキャストパケット"};
+constexpr Label kPanelNucastRecv{"Non-unicast packets Received ", "受信非ユニキャストパケット"};
+
+std::string_view enable(bool on) { return on ? "Enable" : "Disable"; }
+
+// "%15s": right-aligned in fifteen columns, never cut.
+std::string right15(std::string_view s) {
+  std::string out;
+  if (s.size() < 15) out.assign(15 - s.size(), ' ');
+  out.append(s);
+  return out;
+}
+
+std::string lease_time(const std::optional<platform::LocalTime>& t, Language lang) {
+  if (!t) return {};
+  char buf[64];
+  if (lang == Language::Japanese)
+    std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", t->year, t->month, t->day,
+                  t->hour, t->minute, t->second);
+  else
+    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t->month, t->day, t->year,
+                  t->hour, t->minute, t->second);
+  return buf;
+}
+
+}  // namespace
+
+std::string_view interface_type_name(std::uint32_t type) {
+  return type >= 1 && type <= 32 ? kTypeNames[type] : kTypeNames[0];
+}
+
+std::string_view admin_status_name(std::uint32_t status) {
+  return status >= 1 && status <= 3 ? kAdminNames[status] : kAdminNames[0];
+}
+
+std::string_view oper_status_name(std::uint32_t status) {
+  // The table has no entry past 5; an unexpected code must not index beyond it.
+  return status < kOperNames.size() ? kOperNames[status] : "Unknown";
+}
+
+std::string node_type_name(std::uint32_t node_type) {
+  switch (node_type) {
+    case platform::kNodeTypeBroadcast: return "Broadcast nodetype";
+    case platform::kNodeTypePeerToPeer: return "Peer to peer nodetype";
+    case platform::kNodeTypeMixed: return "Mixed nodetype";
+    case platform::kNodeTypeHybrid: return "Hybrid nodetype";
+    default: return "Unknown node type (" + hex08("%x", node_type) + ")";
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+std::string network_params_report(std::uint32_t error, const platform::NetworkParams& p,
+                                  Language lang) {
+  std::string out = "----- " + label(kParamsTitle, lang) +
+                    " ---------------------------------------\r\n";
+  if (error != 0) {
+    out += "NetworkParams failed. " + hex08("%08X", error) + "\r\n";
+    return out;
+  }
+  auto line = [&](const Label& l, std::string_view value) {
+    out += label(l, lang) + "       " + clean(value) + "\r\n";
+  };
+  line(kHostName, p.host_name);
+  line(kDomainName, p.domain_name);
+  line(kDnsServer, p.dns_servers.empty() ? std::string_view{} : p.dns_servers.front());
+  // Further servers go under the first, in the value column.
+  const std::string blank(display_width(kDnsServer.en), ' ');
+  for (std::size_t i = 1; i < p.dns_servers.size(); ++i)
+    out += blank + "       " + clean(p.dns_servers[i]) + "\r\n";
+  line(kScopeId, p.scope_id);
+  line(kNodeType, node_type_name(p.node_type));
+  line(kRouting, enable(p.routing_enabled));
+  line(kArpProxy, enable(p.arp_proxy_enabled));
+  out += label(kDns, lang) + "       " + std::string(enable(p.dns_enabled)) + " \r\n";
+  return out;
+}
+
+std::string network_params_report(platform::NetworkInfoSource& source, Language lang) {
+  platform::NetworkParams params;
+  const std::uint32_t error = source.network_params(params);
+  return network_params_report(error, params, lang);
+}
+
+std::string adapter_report(std::uint32_t error, const std::vector<platform::AdapterInfo>& adapters,
+                           Language lang) {
+  std::string out = "----- " + label(kAdapterTitle, lang) +
+                    " -------------------------------------------------\r\n";
+  if (error != 0) {
+    out += "GetAdaptersInfo failed. " + hex08("%08x", error) + "\r\n";
+    return out;
+  }
+  for (const auto& a : adapters) {
+    auto line = [&](const Label& l, std::string_view value) {
+      out += label(l, lang) + "      " + clean(value) + "\r\n";
+    };
+    // An adapter without an address or gateway shows the empty IPv4 address,
+    // as address lists conventionally do.
+    line(kIndex, std::to_string(static_cast<std::int32_t>(a.index)));
+    line(kAdapterName, a.name);
+    line(kAdapterDescr, a.description);
+    line(kIpAddress, a.addresses.empty() ? std::string_view("0.0.0.0") : a.addresses.front().address);
+    line(kGateway, a.gateways.empty() ? std::string_view("0.0.0.0") : a.gateways.front());
+    line(kDhcp, enable(a.dhcp_enabled));
+    line(kDhcpServer, a.dhcp_server);
+    line(kWins, enable(a.wins_enabled));
+    line(kPrimaryWins, a.primary_wins);
+    line(kSecondaryWins, a.secondary_wins);
+    if (a.dhcp_enabled) {
+      line(kLeaseObtained, lease_time(a.lease_obtained, lang));
+      line(kLeaseExpires, lease_time(a.lease_expires, lang));
+    }
+    out += "\r\n";
+  }
+  return out;
+}
+
+std::string adapter_report(platform::NetworkInfoSource& source, Language lang) {
+  std::vector<platform::AdapterInfo> adapters;
+  const std::uint32_t error = source.adapters(adapters);
+  return adapter_report(error, adapters, lang);
+}
+
+std::vector<std::string> interface_report(bool table_ok, const std::vector<platform::LinkRow>& rows,
+                                          Language lang) {
+  std::vector<std::string> lines;
+  lines.push_back("----- " + label(kInterfaceTitle, lang) +
+                  " -----------------------------------------");
+  if (!table_ok) return lines;
+  lines.reserve(1 + rows.size() * 24);
+  std::uint64_t number = 0;
+  for (const auto& r : rows) {
+    auto line = [&](const Label& l, std::string_view value) {
+      lines.push_back(label(l, lang) + " " + std::string(value));
+    };
+    char buf[64];
+    line(kIfNo, grouped(++number));  // rows are numbered from 1, as the user counts them
+    line(kIfName, clean(r.name));
+    line(kIfNameLen, grouped(r.name.size()));
+    line(kIfIndex, hex08("0x%8.8x", r.index));
+    line(kIfType, std::string(interface_type_name(r.type)) + "(" +
+                      std::to_string(static_cast<std::int32_t>(r.type)) + ")");
+    line(kIfMtu, std::to_string(static_cast<std::int32_t>(r.mtu)));
+    line(kIfSpeed, grouped(r.speed_bps) + " bps");
+    line(kIfPhysLen, std::to_string(static_cast<std::int32_t>(r.phys_addr_len)));
+    if (r.phys_addr_len == 0) {
+      line(kIfMac, "00:00:00:00:00:00");
+    } else {
+      // Only the first six bytes are shown; the array is zero-filled past
+      // the address, so a shorter address never reads stale bytes.
+      const auto& m = r.phys_addr;
+      std::snprintf(buf, sizeof buf, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", m[0], m[1], m[2], m[3],
+                    m[4], m[5]);
+      line(kIfMac, buf);
+    }
+    line(kIfAdmin, std::string(admin_status_name(r.admin_status)) + "(" +
+                       std::to_string(static_cast<std::int32_t>(r.admin_status)) + ")");
+    line(kIfOper, std::string(oper_status_name(r.oper_status)) + "(" +
+                      std::to_string(static_cast<std::int32_t>(r.oper_status)) + ")");
+    line(kIfLastChange, std::to_string(r.last_change));
+    const std::array<std::uint64_t, 12> counters = {
+        r.in_octets,     r.in_ucast_pkts,  r.in_nucast_pkts,  r.in_discards,
+        r.in_errors,     r.in_unknown_protos, r.out_octets,   r.out_ucast_pkts,
+        r.out_nucast_pkts, r.out_discards, r.out_errors,      r.out_qlen};
+    for (std::size_t i = 0; i < counters.size(); ++i) line(kIfCounters[i], grouped(counters[i]));
+  }
+  return lines;
+}
+
+std::vector<std::string> interface_report(platform::LinkStatsSource& source, Language lang) {
+  std::vector<platform::LinkRow> rows;
+  const bool ok = source.read_table(rows);
+  return interface_report(ok, rows, lang);
+}
+
+std::vector<std::string> interface_statistics_lines(const PanelInterfaceStats& s, Language lang) {
+  // The 64-bit grouping throughout: packet counts pass 2^31 on a busy link,
+  // where a 32-bit signed rendering would turn negative.
+  return {
+      label(kPanelSpeed, lang) + " " + right15(grouped(s.speed_bps)) + " bps",
+      label(kPanelOper, lang) + " " + right15(oper_status_name(s.oper_status)),
+      label(kPanelUcastSent, lang) + " " + right15(grouped(s.ucast_sent)) + " packet",
+      label(kPanelNucastSent, lang) + " " + right15(grouped(s.nucast_sent)) + " packet",
+      label(kPanelUcastRecv, lang) + " " + right15(grouped(s.ucast_received)) + " packet",
+      label(kPanelNucastRecv, lang) + " " + right15(grouped(s.nucast_received)) + " packet",
+  };
+}
+
+// ---------------------------------------------------------------------------
+// Resolver and lease files.
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Splits off the next blank-separated word of `s`.
+std::string_view next_word(std::string_view& s) {
+  s = trim(s);
+  std::size_t n = 0;
+  while (n < s.size() && !is_blank(s[n])) ++n;
+  std::string_view word = s.substr(0, n);
+  s.remove_prefix(n);
+  return word;
+}
+
+template <typename F>
+void for_each_line(std::string_view text, F&& f) {
+  while (!text.empty()) {
+    const std::size_t nl = text.find('\n');
+    f(text.substr(0, nl));
+    if (nl == std::string_view::npos) break;
+    text.remove_prefix(nl + 1);
+  }
+}
+
+bool all_of(std::string_view s, bool (*pred)(char)) {
+  return std::all_of(s.begin(), s.end(), pred);
+}
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_hex_or_colon(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.';
+}
+bool is_scope_char(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+         c == '-' || c == '.';
+}
+
+bool is_ipv4(std::string_view s) {
+  int parts = 0;
+  while (true) {
+    std::size_t n = 0;
+    unsigned value = 0;
+    while (n < s.size() && n < 4 && is_digit(s[n])) value = value * 10 + unsigned(s[n++] - '0');
+    if (n == 0 || n > 3 || value > 255) return false;
+    ++parts;
+    s.remove_prefix(n);
+    if (s.empty()) return parts == 4;
+    if (s.front() != '.' || parts == 4) return false;
+    s.remove_prefix(1);
+  }
+}
+
+// Accepts what a resolver would take as a server address: dotted IPv4, or
+// IPv6 text with an optional "%scope". Anything else in the file is noise.
+bool is_server_address(std::string_view s) {
+  if (s.empty() || s.size() > 63) return false;
+  if (s.find(':') == std::string_view::npos) return is_ipv4(s);
+  const std::size_t pct = s.find('%');
+  std::string_view addr = s.substr(0, pct);
+  if (addr.empty() || !all_of(addr, is_hex_or_colon)) return false;
+  if (pct == std::string_view::npos) return true;
+  std::string_view scope = s.substr(pct + 1);
+  return !scope.empty() && all_of(scope, is_scope_char);
+}
+
+std::optional<std::int64_t> parse_seconds(std::string_view s) {
+  if (s.empty() || s.size() > 12 || !all_of(s, is_digit)) return std::nullopt;
+  std::int64_t v = 0;
+  for (char c : s) v = v * 10 + (c - '0');
+  return v;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// "YYYY/MM/DD" and "HH:MM:SS" in UTC, as dhclient writes lease times.
+std::optional<std::int64_t> parse_utc(std::string_view date, std::string_view time) {
+  int y, mo, d, h, mi, s;
+  char tail;
+  const std::string both = std::string(date) + " " + std::string(time);
+  if (std::sscanf(both.c_str(), "%4d/%2d/%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6)
+    return std::nullopt;
+  if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 || h < 0 ||
+      mi < 0 || s < 0)
+    return std::nullopt;
+  return days_from_civil(y, unsigned(mo), unsigned(d)) * 86400 + h * 3600 + mi * 60 + s;
+}
+
+// dhclient's configuration-file syntax, reduced to what a lease database
+// holds: words, quoted strings, and the punctuation { } ; , .
+struct Token {
+  enum Kind { Word, String, Punct } kind;
+  std::string text;
+};
+
+std::vector<Token> tokenize(std::string_view in) {
+  std::vector<Token> out;
+  std::size_t i = 0;
+  while (i < in.size()) {
+    const char c = in[i];
+    if (is_blank(c) || c == '\n') {
+      ++i;
+    } else if (c == '#') {
+      while (i < in.size() && in[i] != '\n') ++i;
+    } else if (c == '{' || c == '}' || c == ';' || c == ',') {
+      out.push_back({Token::Punct, std::string(1, c)});
+      ++i;
+    } else if (c == '"') {
+      std::string s;
+      for (++i; i < in.size() && in[i] != '"'; ++i) {
+        if (in[i] == '\\' && i + 1 < in.size()) ++i;
+        s.push_back(in[i]);
+      }
+      ++i;  // closing quote (or end of input)
+      out.push_back({Token::String, std::move(s)});
+    } else {
+      std::size_t n = i;
+      while (n < in.size() && !is_blank(in[n]) && in[n] != '\n' && in[n] != '{' && in[n] != '}' &&
+             in[n] != ';' && in[n] != ',' && in[n] != '"' && in[n] != '#')
+        ++n;
+      out.push_back({Token::Word, std::string(in.substr(i, n - i))});
+      i = n;
+    }
+  }
+  return out;
+}
+
+// One lease block's statements as they matter here.
+struct DhclientBlock {
+  std::string interface;
+  DhcpLease lease;
+  std::optional<std::int64_t> lease_time;
+};
+
+void apply_statement(const std::vector<const Token*>& st, DhclientBlock& b) {
+  if (st.empty() || st[0]->kind != Token::Word) return;
+  const std::string& key = st[0]->text;
+  auto word = [&](std::size_t i) -> std::string_view {
+    return i < st.size() && st[i]->kind != Token::Punct ? std::string_view(st[i]->text)
+                                                        : std::string_view{};
+  };
+  if (key == "interface") {
+    b.interface = word(1);
+  } else if (key == "fixed-address") {
+    if (is_ipv4(word(1))) b.lease.address = word(1);
+  } else if (key == "expire") {
+    // "expire 2 2024/01/02 15:04:05" (weekday, UTC date and time),
+    // "expire epoch 1704207845" or "expire never".
+    if (word(1) == "epoch")
+      b.lease.expires = parse_seconds(word(2));
+    else if (word(1) != "never")
+      b.lease.expires = parse_utc(word(2), word(3));
+  } else if (key == "option" && st.size() >= 3) {
+    const std::string_view name = word(1);
+    if (name == "dhcp-server-identifier" && is_ipv4(word(2))) {
+      b.lease.server = word(2);
+    } else if (name == "dhcp-lease-time") {
+      b.lease_time = parse_seconds(word(2));
+    } else if (name == "netbios-name-servers") {
+      b.lease.wins_servers.clear();
+      for (std::size_t i = 2; i < st.size(); ++i)
+        if (st[i]->kind == Token::Word && is_ipv4(st[i]->text))
+          b.lease.wins_servers.push_back(st[i]->text);
+    }
+  }
+}
+
+}  // namespace
+
+ResolverConfig parse_resolv_conf(std::string_view text) {
+  ResolverConfig cfg;
+  for_each_line(text, [&](std::string_view line) {
+    if (!line.empty() && (line.front() == '#' || line.front() == ';')) return;
+    std::string_view rest = line;
+    const std::string_view key = next_word(rest);
+    const std::string_view value = next_word(rest);
+    if (value.empty()) return;
+    if (key == "nameserver") {
+      if (is_server_address(value)) cfg.servers.emplace_back(value);
+    } else if (key == "domain" || key == "search") {
+      cfg.domain = clean(value);
+    }
+  });
+  return cfg;
+}
+
+bool names_only_local_stub(const ResolverConfig& config) {
+  return !config.servers.empty() &&
+         std::all_of(config.servers.begin(), config.servers.end(),
+                     [](const std::string& s) { return s == "127.0.0.53"; });
+}
+
+std::optional<DhcpLease> parse_keyvalue_lease(std::string_view text, std::int64_t written_at) {
+  DhcpLease lease;
+  for_each_line(text, [&](std::string_view line) {
+    line = trim(line);
+    if (line.empty() || line.front() == '#') return;
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) return;
+    const std::string_view key = trim(line.substr(0, eq));
+    std::string_view value = trim(line.substr(eq + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+      value = value.substr(1, value.size() - 2);
+    if (key == "ADDRESS") {
+      if (is_ipv4(value)) lease.address = value;
+    } else if (key == "SERVER_ADDRESS") {
+      if (is_ipv4(value)) lease.server = value;
+    } else if (key == "LIFETIME") {
+      if (auto s = parse_seconds(value)) lease.expires = written_at + *s;
+    }
+  });
+  if (lease.address.empty() && lease.server.empty()) return std::nullopt;
+  lease.obtained = written_at;
+  return lease;
+}
+
+std::optional<DhcpLease> parse_dhclient_leases(std::string_view text, std::string_view interface) {
+  const std::vector<Token> tokens = tokenize(text);
+  std::optional<DhcpLease> current;
+  std::size_t i = 0;
+  while (i < tokens.size()) {
+    const bool lease_start = tokens[i].kind == Token::Word && tokens[i].text == "lease" &&
+                             i + 1 < tokens.size() && tokens[i + 1].text == "{" &&
+                             tokens[i + 1].kind == Token::Punct;
+    if (!lease_start) {
+      ++i;
+      continue;
+    }
+    i += 2;
+    DhclientBlock block;
+    std::vector<const Token*> statement;
+    int depth = 1;
+    for (; i < tokens.size() && depth > 0; ++i) {
+      const Token& t = tokens[i];
+      if (t.kind == Token::Punct && t.text == "{") {
+        ++depth;
+      } else if (t.kind == Token::Punct && t.text == "}") {
+        --depth;
+        statement.clear();
+      } else if (t.kind == Token::Punct && t.text == ";") {
+        if (depth == 1) apply_statement(statement, block);
+        statement.clear();
+      } else if (depth == 1) {
+        statement.push_back(&t);
+      }
+    }
+    // A block cut short (dhclient is still appending it) is not a lease yet.
+    if (depth != 0) break;
+    if (!block.interface.empty() && block.interface != interface) continue;
+    if (block.lease.expires && block.lease_time && *block.lease.expires >= *block.lease_time)
+      block.lease.obtained = *block.lease.expires - *block.lease_time;
+    current = std::move(block.lease);
+  }
+  return current;
+}
+
+}  // namespace tw::traffic
