@@ -1,0 +1,262 @@
+// The sampling tick: baseline, counter anomalies, the speed window and ring,
+// the identity check and the automatic reset.
+#include <gtest/gtest.h>
+
+#include "traffic_test_rig.h"
+
+namespace tw::traffic {
+namespace {
+
+std::size_t history_size(const TrafficMonitor& m) {
+  std::vector<std::uint32_t> s, r;
+  m.copy_speed_histories(s, r);
+  return s.size();
+}
+
+TEST(Sampler, BaselineTicksAndBackwardCounters) {
+  TrafficRig rig;
+  TrafficMonitor& m = rig.start();
+  rig.ticks(3, 100, 10);
+  EXPECT_EQ(m.figures().capture_send, 0u);
+  rig.tick(100, 10);  // the fourth reading adds the difference to the third
+  TrafficFigures f = m.figures();
+  EXPECT_EQ(f.capture_send, 100u);
+  EXPECT_EQ(f.capture_recv, 10u);
+  EXPECT_EQ(f.gross_send, 100u);
+  EXPECT_EQ(f.gross_recv, 10u);
+
+  // A counter that went back (interface re-created) drops that tick only, and
+  // only in its own direction.
+  rig.links.rows[0].out_octets = 50;
+  rig.tick(0, 10);
+  f = m.figures();
+  EXPECT_EQ(f.capture_send, 100u);
+  EXPECT_EQ(f.capture_recv, 20u);
+  rig.tick(30, 0);
+  EXPECT_EQ(m.figures().capture_send, 130u);
+
+  // Every restart starts a new baseline; the gross total runs on.
+  m.restart(RestartMode::Restart);
+  rig.ticks(3, 100);
+  EXPECT_EQ(m.figures().capture_send, 0u);
+  rig.tick(100);
+  f = m.figures();
+  EXPECT_EQ(f.capture_send, 100u);
+  EXPECT_EQ(f.gross_send, 230u);
+}
+
+TEST(Sampler, WindowRingAndDoubleSampling) {
+  TrafficRig rig;
+  TrafficMonitor& m = rig.start();
+  rig.ticks(24, 1000, 2000);
+  TrafficFigures f = m.figures();
+  EXPECT_EQ(f.latest_send, 0);  // fewer than 25 readings: no window yet
+  EXPECT_EQ(f.smoothed_send, 0);
+  EXPECT_EQ(history_size(m), 24u);
+
+  rig.tick(1000, 2000);
+  f = m.figures();
+  EXPECT_EQ(f.latest_send, 19742);  // 23 x 1000 bytes / 1.165
+  EXPECT_EQ(f.latest_recv, 39484);
+  EXPECT_EQ(f.smoothed_send, 822);  // one ring slot of 24 filled: 958 / 1.165
+  std::vector<std::uint32_t> s, r;
+  m.copy_speed_histories(s, r, 2);
+  EXPECT_EQ(s, (std::vector<std::uint32_t>{822, 0}));
+
+  rig.ticks(23, 1000, 2000);  // all 24 slots filled
+  f = m.figures();
+  EXPECT_EQ(f.smoothed_send, 19742);
+  EXPECT_EQ(f.smoothed_recv, 39484);
+
+  // Without double sampling a burst shows at once, with it step by step.
+  rig.tick(25000, 0);
+  f = m.figures();
+  EXPECT_EQ(f.latest_send, 40343);  // (22 x 1000 + 25000) / 1.165
+  EXPECT_EQ(f.smoothed_send, 20600);  // (23 x 23000 + 47000) / 24 / 1.165
+  m.set_double_sampling(false);
+  rig.tick(1000, 0);
+  f = m.figures();
+  EXPECT_EQ(f.smoothed_send, f.latest_send);
+}
+
+TEST(Sampler, DoubleSamplingOffFromSettings) {
+  TrafficRig rig;
+  rig.profile.write_int("Traffic", "DoubleSampling", 0);
+  TrafficMonitor& m = rig.start();
+  EXPECT_FALSE(m.double_sampling());
+  rig.ticks(25, 1000);
+  EXPECT_EQ(m.figures().smoothed_send, 19742);
+}
+
+TEST(Sampler, ThirtyTwoBitWrapInsideTheWindow) {
+  TrafficRig rig;
+  TrafficMonitor& m = rig.start();
+  // A device with 32-bit counters: the reading wraps on the 31st tick.
+  std::uint64_t v = (std::uint64_t{1} << 32) - 30500;
+  for (int i = 1; i <= 40; ++i) {
+    v = (v + 1000) & 0xFFFFFFFFu;
+    rig.links.rows[0].out_octets = v;
+    rig.tick();
+  }
+  // Ticks 4..40 give 37 differences; the one across the wrap is dropped.
+  EXPECT_EQ(m.figures().capture_send, 36000u);
+  // The window (readings 17..40) spans the wrap and is still right.
+  EXPECT_EQ(m.figures().latest_send, 19742);
+}
+
+TEST(Sampler, PeriodsAndDivisorFollowTheResponseSettings) {
+  {
+    TrafficRig rig;
+    rig.profile.write_int("Traffic", "Thread-Responce", 9);
+    rig.profile.write_int("Traffic", "View-Responce", 3);
+    TrafficMonitor& m = rig.start();
+    EXPECT_EQ(m.sampling_period_ms(), 500u);
+    EXPECT_EQ(m.redraw_period_ms(), 200u);
+    rig.ticks(25, 1000, 0, 500);
+    EXPECT_EQ(m.figures().latest_send, 1974);  // 23000 / 11.65
+  }
+  {
+    TrafficRig rig;
+    rig.profile.write_int("Traffic", "Thread-Responce", 42);
+    rig.profile.write_int("Traffic", "View-Responce", -3);
+    TrafficMonitor& m = rig.start();
+    EXPECT_EQ(m.sampling_period_ms(), 500u);
+    EXPECT_EQ(m.redraw_period_ms(), 50u);
+  }
+}
+
+TEST(Sampler, ChangedInterfaceStopsEverythingUntilRestart) {
+  for (int what = 0; what < 3; ++what) {
+    SCOPED_TRACE(what);
+    TrafficRig rig;
+    TrafficMonitor& m = rig.start();
+    rig.ticks(30, 1000, 1000);
+    EXPECT_EQ(m.interface_state(), InterfaceState::Identified);
+    platform::LinkRow& row = rig.links.rows[0];
+    if (what == 0) row.name = "eth0 renamed";
+    if (what == 1) row.oper_status = platform::kOperStatusDown;
+    if (what == 2) row.phys_addr_len = 0;
+    rig.tick(1000, 1000);
+    ASSERT_EQ(m.interface_state(), InterfaceState::Changed);
+    const TrafficFigures before = m.figures();
+    const std::size_t lines = m.report_list(0).size();
+    const std::size_t history = history_size(m);
+
+    rig.ticks(5, 1000, 1000);
+    const TrafficFigures after = m.figures();
+    EXPECT_EQ(after.capture_send, before.capture_send);
+    EXPECT_EQ(after.gross_recv, before.gross_recv);
+    EXPECT_EQ(m.report_list(0).size(), lines);
+    EXPECT_EQ(history_size(m), history);
+    EXPECT_EQ(m.snapshot().description, row.name);  // the snapshot keeps refreshing
+    EXPECT_EQ(m.snapshot().phys_addr_len, row.phys_addr_len);
+
+    m.restart(RestartMode::Restart);
+    EXPECT_EQ(m.interface_state(), InterfaceState::Unidentified);
+    rig.tick(1000);
+    EXPECT_EQ(m.interface_state(), InterfaceState::Identified);
+    rig.ticks(3, 1000);
+    EXPECT_EQ(m.figures().capture_send, 1000u);
+  }
+}
+
+TEST(Sampler, FailedReadsAndPositionsPastTheTable) {
+  TrafficRig rig;
+  TrafficMonitor& m = rig.start();
+  rig.ticks(30, 1000);
+  const TrafficFigures before = m.figures();
+  const std::size_t lines = m.report_list(0).size();
+  const std::size_t history = history_size(m);
+
+  rig.links.fail = true;
+  rig.ticks(3, 1000);
+  TrafficFigures f = m.figures();
+  EXPECT_EQ(f.capture_send, before.capture_send);
+  EXPECT_EQ(f.send_counter, before.send_counter);
+  // The speeds and report lines still run on the unchanged histories.
+  EXPECT_EQ(f.latest_send, before.latest_send);
+  EXPECT_EQ(m.report_list(0).size(), lines + 3);
+  EXPECT_EQ(history_size(m), history + 3);
+
+  rig.links.fail = false;
+  for (int pos : {2, 99, -1}) {
+    m.select_interface(pos);
+    rig.ticks(5, 1000);
+    EXPECT_EQ(m.interface_state(), InterfaceState::Unidentified);
+    EXPECT_EQ(m.figures().capture_send, 0u);
+  }
+  m.select_interface(1);
+  rig.tick();
+  EXPECT_EQ(m.snapshot().description, "wlan0");
+}
+
+TEST(Sampler, CaptureTimeRunsPastTheClockWrap) {
+  TrafficRig rig;
+  rig.clock.set_ms(0xFFFF0000u);
+  TrafficMonitor& m = rig.start();
+  rig.ticks(1300, 0, 0, 3600000);  // 1300 hours, longer than 2^32 ms
+  EXPECT_EQ(m.figures().capture_ms, std::uint64_t{1300} * 3600000);
+  EXPECT_EQ(m.statistics_texts().capture_time, "54day  4h 00m 00s");
+  EXPECT_EQ(m.statistics_record().substr(0, 8), "4680000,");
+}
+
+TEST(AutoReset, CountdownThenFullRestart) {
+  TrafficRig rig;
+  TrafficMonitor& m = rig.start();
+  EXPECT_EQ(m.auto_reset_tick(), std::nullopt);
+  rig.tick();
+  rig.links.rows[0].oper_status = platform::kOperStatusDown;
+  rig.tick();
+  ASSERT_EQ(m.interface_state(), InterfaceState::Changed);
+
+  EXPECT_EQ(m.auto_reset_tick(), 15u);
+  rig.clock.advance_ms(1500);
+  EXPECT_EQ(m.auto_reset_tick(), 14u);
+  rig.clock.advance_ms(13400);
+  EXPECT_EQ(m.auto_reset_tick(), 1u);
+  rig.clock.advance_ms(100);
+  EXPECT_EQ(m.auto_reset_tick(), 0u);
+  EXPECT_EQ(m.interface_state(), InterfaceState::Unidentified);
+  EXPECT_EQ(m.report_list(0).size(), 1u);  // Full: headers only
+  EXPECT_EQ(m.auto_reset_tick(), std::nullopt);
+
+  // The next tick identifies whatever is now at the position.
+  rig.tick();
+  EXPECT_EQ(m.interface_state(), InterfaceState::Identified);
+
+  // A redraw tick that comes late still resets.
+  rig.links.rows[0].oper_status = platform::kOperStatusUp;
+  rig.tick();
+  EXPECT_EQ(m.auto_reset_tick(), 15u);
+  rig.clock.advance_ms(20000);
+  EXPECT_EQ(m.auto_reset_tick(), 0u);
+  EXPECT_EQ(m.interface_state(), InterfaceState::Unidentified);
+}
+
+TEST(AutoReset, DisabledOrInterruptedCountdowns) {
+  TrafficRig rig;
+  rig.profile.write_int("Traffic", "InterfaceAutoReset", 0);
+  rig.profile.write_int("Traffic", "InterfaceAutoResetTimer", 5);
+  TrafficMonitor& m = rig.start();
+  EXPECT_FALSE(m.auto_reset_enabled());
+  rig.tick();
+  rig.links.rows[0].name = "other";
+  rig.tick();
+  EXPECT_EQ(m.auto_reset_tick(), 5u);
+  rig.clock.advance_ms(5000);
+  EXPECT_EQ(m.auto_reset_tick(), 0u);  // due, but switched off: no restart
+  EXPECT_EQ(m.interface_state(), InterfaceState::Changed);
+  EXPECT_EQ(m.auto_reset_tick(), 5u);  // a new countdown begins
+
+  // A manual restart in the middle of a countdown: the next one starts afresh.
+  rig.clock.advance_ms(4000);
+  m.restart(RestartMode::Restart);
+  EXPECT_EQ(m.auto_reset_tick(), std::nullopt);
+  rig.tick();
+  rig.links.rows[0].name = "eth0";
+  rig.tick();
+  EXPECT_EQ(m.auto_reset_tick(), 5u);
+}
+
+}  // namespace
+}  // namespace tw::traffic
