@@ -38,15 +38,6 @@ enum class SlideMode {
 // the first.
 SlideMode slide_mode(const PixelRect& screen, const PixelRect& work_area);
 
-// The Notice dialog settings (section "NoticeBox"); colours are 0x00BBGGRR.
-struct NoticeStyle {
-  std::uint32_t bk_color = 0xA03020;
-  std::uint32_t text_color = 0xFFFFFF;
-  bool alpha_blend = false;
-  int alpha_level = 150;   // 0..255, 255 = opaque
-  int timeout_ms = 6000;   // fully visible time
-};
-
 // Size, text and timing of one notice.
 struct NoticeLayout {
   int width = 0;

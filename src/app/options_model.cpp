@@ -160,4 +160,16 @@ std::optional<OptionsPageId> OptionsFrame::current_page() const {
   return page_at(*index);
 }
 
+OutputBoxColors load_output_box_colors(const settings::Profile& p) {
+  OutputBoxColors c;
+  c.background = static_cast<std::uint32_t>(p.read_int("Interface", "Color00", static_cast<int>(c.background)));
+  c.text = static_cast<std::uint32_t>(p.read_int("Interface", "Color01", static_cast<int>(c.text)));
+  return c;
+}
+
+void save_output_box_colors(settings::Profile& p, const OutputBoxColors& c) {
+  p.write_int("Interface", "Color00", static_cast<int>(c.background));
+  p.write_int("Interface", "Color01", static_cast<int>(c.text));
+}
+
 }  // namespace tw::app

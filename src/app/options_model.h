@@ -7,11 +7,13 @@
 // The Qt dialog (ui/options/options_dialog.h) owns one OptionsFrame and only
 // forwards tree and tab events to it. Everything here runs on the UI thread.
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "app/language.h"
+#include "settings/profile.h"
 
 namespace tw::app {
 
@@ -118,5 +120,17 @@ class OptionsFrame {
 
 // Values below 1 become 0, values at or above `tab_count` become the last tab.
 int clamp_tab(int tab, int tab_count);
+
+// The read-only output boxes of the Interface, Statistics, NSLOOKUP, NETSTAT,
+// WHOIS, PING and TRACERT pages share one background and one text colour
+// (0x00BBGGRR), section "Interface", keys "Color00" and "Color01". Each box
+// reads them when it is created; the shared Color options page writes them.
+struct OutputBoxColors {
+  std::uint32_t background = 0x000000;
+  std::uint32_t text = 0xFFFFFF;
+  bool operator==(const OutputBoxColors&) const = default;
+};
+OutputBoxColors load_output_box_colors(const settings::Profile& profile);
+void save_output_box_colors(settings::Profile& profile, const OutputBoxColors& colors);
 
 }  // namespace tw::app

@@ -121,3 +121,21 @@ TEST(OptionsFrame, ApplyFlagsFollowOkAndCancel) {
 
 }  // namespace
 }  // namespace tw::app
+
+#include "platform/fake/fake_file_store.h"
+
+namespace tw::app {
+namespace {
+
+TEST(OutputBoxColors, DefaultsAndRoundTrip) {
+  platform::FakeFileStore files;
+  settings::Profile profile(files, "/data/t.ini");
+  EXPECT_EQ(load_output_box_colors(profile), (OutputBoxColors{0x000000, 0xFFFFFF}));
+  save_output_box_colors(profile, {0x102030, 0xA0B0C0});
+  EXPECT_EQ(profile.read_int("Interface", "Color00", -1), 0x102030);
+  EXPECT_EQ(profile.read_int("Interface", "Color01", -1), 0xA0B0C0);
+  EXPECT_EQ(load_output_box_colors(profile), (OutputBoxColors{0x102030, 0xA0B0C0}));
+}
+
+}  // namespace
+}  // namespace tw::app

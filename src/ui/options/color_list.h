@@ -1,0 +1,43 @@
+#pragma once
+// A two-column list of named colours, each row showing its colour. Activating
+// rows (double click, Enter) opens the colour chooser once for every selected
+// row, started at that row's colour; a chosen colour replaces it.
+#include <QTreeWidget>
+
+#include <cstdint>
+#include <vector>
+
+namespace tw::ui {
+
+class ColorList : public QTreeWidget {
+  Q_OBJECT
+ public:
+  enum class Layout { ColorFirst, NameFirst };
+  struct Columns {
+    QString color_header;
+    QString name_header;
+    int color_width = 80;
+    int name_width = 300;
+  };
+
+  ColorList(Layout layout, const Columns& columns, QWidget* parent = nullptr);
+
+  // One row per name, in order. Colours start black until set_colors().
+  void set_names(const QStringList& names);
+  // Colours as 0x00BBGGRR values; extra values are ignored, missing rows keep theirs.
+  void set_colors(const std::vector<std::uint32_t>& colors);
+  std::vector<std::uint32_t> colors() const;
+  std::uint32_t color(int row) const;
+
+  // What activating the list does: the chooser for each selected row.
+  void choose_for_selected_rows();
+
+ private:
+  void paint_row(QTreeWidgetItem* item, std::uint32_t color);
+
+  int color_col_;
+  int name_col_;
+  std::vector<std::uint32_t> colors_;
+};
+
+}  // namespace tw::ui

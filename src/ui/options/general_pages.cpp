@@ -1,0 +1,424 @@
+#include "ui/options/general_pages.h"
+
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+#include <utility>
+
+#include "app/notice_logic.h"
+#include "app/shell_settings.h"
+#include "settings/int_parse.h"
+#include "ui/notice/notice_dialog.h"
+#include "ui/options/color_list.h"
+#include "ui/options/page_controls.h"
+#include "ui/options/page_support.h"
+
+namespace tw::ui {
+
+namespace {
+
+
+ColorList::Columns color_columns(Language lang) {
+  ColorList::Columns c;
+  c.color_header = tr2(lang, "Color", "カラー");
+  c.name_header = tr2(lang, "Item Name", "項目名");
+  return c;
+}
+
+QPushButton* make_default_color_button(QWidget* parent, Language lang) {
+  auto* button = new QPushButton(tr2(lang, "Default Color", "初期色に戻す"), parent);
+  button->setObjectName(QStringLiteral("DefaultColor"));
+  button->setAutoDefault(false);
+  return button;
+}
+
+QStringList interval_entries(Language lang) {
+  QStringList items{tr2(lang, "Hide", "通知しない")};
+  for (int m = 1; m <= 30; ++m) {
+    items << (lang == Language::Japanese ? QStringLiteral(":%1分").arg(m, 2, 10, QLatin1Char('0'))
+                                         : QStringLiteral(":%1min.").arg(m, 2, 10, QLatin1Char('0')));
+  }
+  return items;
+}
+
+// Exactly five ":"-joined "%i" integers: what the Mini Monitor accepts for
+// its alert levels. Anything else reads back as five zeros there.
+bool is_five_int_list(std::string_view text) {
+  std::size_t pos = 0;
+  for (int i = 0; i < 5; ++i) {
+    if (i > 0) {
+      if (pos >= text.size() || text[pos] != ':') return false;
+      ++pos;
+    }
+    if (!settings::parse_c_int(text, pos)) return false;
+  }
+  return pos == text.size();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+GeneralViewPage::GeneralViewPage(settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(app::OptionsPageId::GeneralView, profile, lang, parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(make_check(this, "WindowTopMost", tr2(lang, "Always on topmost.", "常に最前面に表示する。")));
+  layout->addWidget(make_check(this, "WindowStretch",
+                               tr2(lang, "To stretch the edges when you move your desktop.",
+                                   "ウィンドウの移動時にデスクトップの端に吸着させる。")));
+  layout->addWidget(make_check(this, "Minimized",
+                               tr2(lang, "Reside in the task tray when you start minimized.",
+                                   "起動時に最小化してタスクトレイに常駐する。")));
+  layout->addWidget(make_check(this, "ExitConfirmationDialog",
+                               tr2(lang, "Exit confirmation dialog is displayed.",
+                                   "終了確認ダイアログを表示する。")));
+  layout->addWidget(make_check(this, "TaskTrayIcon",
+                               tr2(lang, "Received the task tray icon displays the status.",
+                                   "タスクトレイアイコンに送受信状態を表示する。")));
+  notice_box_ = make_check(this, "NoticeBox", tr2(lang, "Prompt notification.", "通知ダイアログを表示する。"));
+  layout->addWidget(notice_box_);
+  auto* row = new QHBoxLayout;
+  row->addSpacing(20);
+  row->addWidget(new QLabel(tr2(lang, "Display notification dialog cycle.", "通知ダイアログの表示周期"), this));
+  interval_ = make_combo(this, "NoticeBoxInterval", interval_entries(lang));
+  row->addWidget(interval_);
+  row->addStretch();
+  layout->addLayout(row);
+  layout->addWidget(make_check(this, "SurveilAutoStart",
+                               tr2(lang, "When you start to start the Packet Monitor.",
+                                   "起動時にIP監視モニターを開始する。")));
+  layout->addWidget(make_check(this, "SessionAutoStart",
+                               tr2(lang, "When you start to start the Session Monitor.",
+                                   "起動時にセッションモニターを開始する。")));
+  layout->addStretch();
+  connect(notice_box_, &QCheckBox::toggled, this, [this] { update_enabled(); });
+}
+
+void GeneralViewPage::load() {
+  // The shell loader applies the shell's own rules (the notice period is read
+  // as |n| % 60), so the page shows what the program actually uses.
+  loaded_ = app::load_shell_settings(profile());
+  auto set = [this](const char* name, bool on) { findChild<QCheckBox*>(QString::fromLatin1(name))->setChecked(on); };
+  set("WindowTopMost", loaded_.window_top_most);
+  set("WindowStretch", loaded_.window_stretch);
+  set("Minimized", loaded_.minimized);
+  set("ExitConfirmationDialog", loaded_.exit_confirmation_dialog);
+  set("TaskTrayIcon", loaded_.task_tray_icon);
+  set("NoticeBox", loaded_.notice_box);
+  set_combo_position(interval_, loaded_.notice_box_interval);
+  set("SurveilAutoStart", loaded_.surveil_auto_start);
+  set("SessionAutoStart", loaded_.session_auto_start);
+  update_enabled();
+}
+
+void GeneralViewPage::save() {
+  auto on = [this](const char* name) { return findChild<QCheckBox*>(QString::fromLatin1(name))->isChecked(); };
+  app::ShellSettings s = loaded_;
+  s.window_top_most = on("WindowTopMost");
+  s.window_stretch = on("WindowStretch");
+  s.minimized = on("Minimized");
+  s.exit_confirmation_dialog = on("ExitConfirmationDialog");
+  s.task_tray_icon = on("TaskTrayIcon");
+  s.notice_box = on("NoticeBox");
+  // The list offers 0 to 30 minutes; a longer stored period shows no entry
+  // and is kept as it is.
+  s.notice_box_interval = combo_position_or(interval_, loaded_.notice_box_interval);
+  s.surveil_auto_start = on("SurveilAutoStart");
+  s.session_auto_start = on("SessionAutoStart");
+  app::save_view_page(profile(), s);
+}
+
+void GeneralViewPage::update_enabled() { interval_->setEnabled(notice_box_->isChecked()); }
+
+// ---------------------------------------------------------------------------
+
+namespace {
+std::vector<std::uint32_t> tray_colors(const app::TrayIconSettings& t) {
+  return {static_cast<std::uint32_t>(t.color_background), static_cast<std::uint32_t>(t.color_send),
+          static_cast<std::uint32_t>(t.color_receive)};
+}
+}  // namespace
+
+TasktrayPage::TasktrayPage(settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(app::OptionsPageId::Tasktray, profile, lang, parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(make_check(this, "TaskTrayMonitor",
+                               tr2(lang, "Display the transfer speed in the task tray icon.",
+                                   "タスクトレイアイコンに転送速度を表示する。")));
+  colors_ = new ColorList(ColorList::Layout::ColorFirst, color_columns(lang), this);
+  colors_->setObjectName(QStringLiteral("Colors"));
+  colors_->set_names({tr2(lang, "Background color", "背景色"),
+                      tr2(lang, "Text color Send speed", "送信速度の文字色"),
+                      tr2(lang, "Text color Received speed", "受信速度の文字色")});
+  layout->addWidget(colors_);
+  auto* grid = new QGridLayout;
+  grid->addWidget(new QLabel(tr2(lang, "Font", "フォント"), this), 0, 0);
+  font_ = make_combo(this, "Font", {QStringLiteral("Tahoma"), QStringLiteral("Arial"),
+                                     tr2(lang, "Tahoma (for High DPI)", "Tahoma (高DPI用)")});
+  grid->addWidget(font_, 0, 1);
+  grid->addWidget(new QLabel(tr2(lang, "Unit", "単位"), this), 1, 0);
+  unit_ = make_combo(this, "Unit", {QStringLiteral("KB/s"), QStringLiteral("Kbps")});
+  grid->addWidget(unit_, 1, 1);
+  grid->setColumnStretch(2, 1);
+  layout->addLayout(grid);
+  layout->addWidget(make_check(this, "HighDPI", tr2(lang, "Draw for a high DPI display.",
+                                                    "高DPIディスプレイ用に描画する。")));
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  auto* def = make_default_color_button(this, lang);
+  buttons->addWidget(def);
+  layout->addLayout(buttons);
+  connect(def, &QPushButton::clicked, this, [this] {
+    if (ask_back_to_defaults(this, this->lang())) restore_default_colors();
+  });
+}
+
+void TasktrayPage::restore_default_colors() { colors_->set_colors(tray_colors(app::TrayIconSettings{})); }
+
+void TasktrayPage::load() {
+  const app::ShellSettings s = app::load_shell_settings(profile());
+  loaded_ = s.tray_icon;
+  findChild<QCheckBox*>("TaskTrayMonitor")->setChecked(s.task_tray_monitor);
+  colors_->set_colors(tray_colors(loaded_));
+  set_combo_position(font_, loaded_.font);
+  set_combo_position(unit_, loaded_.unit);
+  findChild<QCheckBox*>("HighDPI")->setChecked(loaded_.high_dpi != 0);
+}
+
+void TasktrayPage::save() {
+  save_check(findChild<QCheckBox*>("TaskTrayMonitor"), profile(), "Settings", "TaskTrayMonitor");
+  app::TrayIconSettings t = loaded_;
+  t.color_background = static_cast<int>(colors_->color(0));
+  t.color_send = static_cast<int>(colors_->color(1));
+  t.color_receive = static_cast<int>(colors_->color(2));
+  t.font = combo_position_or(font_, loaded_.font);
+  t.unit = combo_position_or(unit_, loaded_.unit);
+  t.high_dpi = findChild<QCheckBox*>("HighDPI")->isChecked() ? 1 : 0;
+  app::save_tray_icon(profile(), t);
+}
+
+// ---------------------------------------------------------------------------
+
+NoticeDialogPage::NoticeDialogPage(settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(app::OptionsPageId::NoticeDialog, profile, lang, parent) {
+  auto* layout = new QVBoxLayout(this);
+  ColorList::Columns columns = color_columns(lang);
+  columns.name_width = 100;
+  columns.color_width = 250;
+  colors_ = new ColorList(ColorList::Layout::NameFirst, columns, this);
+  colors_->setObjectName(QStringLiteral("Colors"));
+  colors_->set_names({tr2(lang, "Background color", "通知ダイアログの背景色"),
+                      tr2(lang, "Text color", "通知ダイアログの文字色")});
+  colors_->setMaximumHeight(90);
+  layout->addWidget(colors_);
+  alpha_blend_ = make_check(this, "AlphaBlend",
+                            tr2(lang, "Transparent window to the notification dialog",
+                                "通知ダイアログを半透明ウィンドウにする"));
+  layout->addWidget(alpha_blend_);
+  auto* grid = new QGridLayout;
+  grid->setColumnMinimumWidth(0, 20);
+  grid->addWidget(new QLabel(tr2(lang, "Opacity setting", "不透明度の設定"), this), 0, 1);
+  alpha_level_ = make_spin(this, "AlphaLevel", 0, 255);
+  grid->addWidget(alpha_level_, 0, 2);
+  grid->addWidget(new QLabel(tr2(lang, "After fully visible", "完全に表示されてから"), this), 1, 1);
+  timeout_ = make_spin(this, "TimeOut", 0, 30000);
+  grid->addWidget(timeout_, 1, 2);
+  grid->addWidget(new QLabel(tr2(lang, "ms", "ms 後に閉じる"), this), 1, 3);
+  grid->setColumnStretch(4, 1);
+  layout->addLayout(grid);
+  auto* row = new QHBoxLayout;
+  auto* preview = new QPushButton(tr2(lang, ">> View TEST", ">> テスト表示"), this);
+  preview->setObjectName(QStringLiteral("ViewTest"));
+  preview->setAutoDefault(false);
+  row->addWidget(preview);
+  row->addStretch();
+  layout->addLayout(row);
+  layout->addStretch();
+  connect(alpha_blend_, &QCheckBox::toggled, this, [this] { update_enabled(); });
+  connect(preview, &QPushButton::clicked, this, [this] { open_preview(); });
+}
+
+void NoticeDialogPage::load() {
+  const app::NoticeBoxSettings n = app::load_shell_settings(profile()).notice;
+  colors_->set_colors({static_cast<std::uint32_t>(n.bk_color), static_cast<std::uint32_t>(n.text_color)});
+  alpha_blend_->setChecked(n.alpha_blend);
+  alpha_level_->setValue(n.alpha_level);
+  timeout_->setValue(n.time_out_ms);
+  update_enabled();
+}
+
+app::NoticeBoxSettings NoticeDialogPage::current() const {
+  app::NoticeBoxSettings n;
+  n.bk_color = static_cast<int>(colors_->color(0));
+  n.text_color = static_cast<int>(colors_->color(1));
+  n.alpha_blend = alpha_blend_->isChecked();
+  n.alpha_level = alpha_level_->value();
+  n.time_out_ms = timeout_->value();
+  return n;
+}
+
+void NoticeDialogPage::save() { app::save_notice_box(profile(), current()); }
+
+NoticeDialog* NoticeDialogPage::open_preview() {
+  auto* notice = new NoticeDialog(qs(app::preview_notice_text(lang())), app::preview_notice_layout(),
+                                  current(), lang());
+  notice->start(screen());
+  return notice;
+}
+
+void NoticeDialogPage::update_enabled() { alpha_level_->setEnabled(alpha_blend_->isChecked()); }
+
+// ---------------------------------------------------------------------------
+
+namespace {
+constexpr std::string_view kMiniMonitor = "MiniMonitor";
+constexpr std::array<std::uint32_t, 9> kMiniColors = {0xA03020, 0x3040FF, 0x30FF40, 0x40C0FF, 0x40C0FF,
+                                                      0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
+constexpr std::string_view kMessageLevelDefault = "60:50:50:20:20";
+}  // namespace
+
+MiniMonitorPage::MiniMonitorPage(settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(app::OptionsPageId::MiniMonitor, profile, lang, parent) {
+  auto* layout = new QVBoxLayout(this);
+  colors_ = new ColorList(ColorList::Layout::ColorFirst, color_columns(lang), this);
+  colors_->setObjectName(QStringLiteral("Colors"));
+  colors_->set_names({
+      tr2(lang, "Background color", "背景色"),
+      tr2(lang, "Text color Send speed", "送信速度の文字色"),
+      tr2(lang, "Text color Received speed", "受信速度の文字色"),
+      tr2(lang, "Text color MAX speed Send", "最大送信速度の文字色"),
+      tr2(lang, "Text color MAX speed Received", "最大受信速度の文字色"),
+      tr2(lang, "Text color for the total amount Send", "総送信量の文字色"),
+      tr2(lang, "Text color for the total amount Received", "総受信量の文字色"),
+      tr2(lang, "Text color for total gross amount Send", "総送信量累計の文字色"),
+      tr2(lang, "Text color for total gross amount Received", "総受信量累計の文字色"),
+  });
+  layout->addWidget(colors_);
+
+  auto* grid = new QGridLayout;
+  grid->addWidget(new QLabel(tr2(lang, "Mini Monitor format", "ミニモニターの表示形式"), this), 0, 0);
+  style_ = make_combo(this, "Style",
+                      {QStringLiteral("(SPD+MAX+TOTAL)(JPN)"), QStringLiteral("(SPD+MAX)(JPN)"),
+                       QStringLiteral("(SPD+MAX+TOTAL)(ENG)"), QStringLiteral("(SPD+MAX)(ENG)"),
+                       QStringLiteral("(SPD+TOTAL)(JPN)"), QStringLiteral("(SPD+TOTAL)(ENG)"),
+                       tr2(lang, "Hide", "非表示")});
+  grid->addWidget(style_, 0, 1, 1, 3);
+  grid->addWidget(new QLabel(tr2(lang, "Font", "フォント"), this), 1, 0);
+  font_name_ = new QComboBox(this);
+  font_name_->setObjectName(QStringLiteral("FontName"));
+  fill_font_families(font_name_);
+  grid->addWidget(font_name_, 1, 1);
+  grid->addWidget(make_spin(this, "FontSize", 1, 255), 1, 2);
+  grid->addWidget(make_check(this, "FontWeight", tr2(lang, "Bold", "太字")), 1, 3);
+  grid->addWidget(new QLabel(tr2(lang, "Unit", "単位"), this), 2, 0);
+  unit_ = make_combo(this, "AveUnit", {QStringLiteral("KB/s"), QStringLiteral("Kbps"),
+                                        QStringLiteral("MB/s"), QStringLiteral("Mbps")});
+  grid->addWidget(unit_, 2, 1);
+  grid->setColumnStretch(1, 1);
+  layout->addLayout(grid);
+
+  layout->addWidget(make_check(this, "TrafficGraph", tr2(lang, "Show Graph", "グラフを表示する")));
+  layout->addWidget(make_check(this, "GradientMode",
+                               tr2(lang, "To the gradient background", "背景をグラデーションにする")));
+  auto* alert = new QHBoxLayout;
+  alert->addWidget(make_check(this, "MessageMode", tr2(lang, "Like to display a message alert",
+                                                       "メッセージアラートを表示する")));
+  message_level_ = new QLineEdit(this);
+  message_level_->setObjectName(QStringLiteral("MessageLevel"));
+  message_level_->setToolTip(tr2(lang, "Five levels, for example 60:50:50:20:20",
+                                 "5つのレベル (例: 60:50:50:20:20)"));
+  alert->addWidget(message_level_);
+  layout->addLayout(alert);
+  auto* alpha = new QHBoxLayout;
+  alpha_blend_ = make_check(this, "AlphaBlend", tr2(lang, "Transparent window", "半透明ウィンドウにする"));
+  alpha->addWidget(alpha_blend_);
+  alpha->addWidget(new QLabel(tr2(lang, "Opacity setting", "不透明度の設定"), this));
+  alpha_level_ = make_spin(this, "AlphaLevel", 0, 255);
+  alpha->addWidget(alpha_level_);
+  alpha->addStretch();
+  layout->addLayout(alpha);
+  layout->addWidget(make_check(this, "NoFrame", tr2(lang, "Window without frame", "枠のないウィンドウにする")));
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  auto* def = make_default_color_button(this, lang);
+  buttons->addWidget(def);
+  layout->addLayout(buttons);
+  connect(def, &QPushButton::clicked, this, [this] {
+    if (ask_back_to_defaults(this, this->lang())) restore_default_colors();
+  });
+  connect(alpha_blend_, &QCheckBox::toggled, this, [this] { update_enabled(); });
+}
+
+void MiniMonitorPage::restore_default_colors() {
+  colors_->set_colors({kMiniColors.begin(), kMiniColors.end()});
+}
+
+void MiniMonitorPage::load() {
+  const auto& p = profile();
+  colors_->set_colors(read_colors(p, kMiniMonitor, kMiniColors));
+  set_font_name(font_name_, qs(p.read_string(kMiniMonitor, "FontName", "Lucida Console")));
+  findChild<QSpinBox*>("FontSize")->setValue(p.read_int(kMiniMonitor, "FontSize", 10));
+  findChild<QCheckBox*>("FontWeight")->setChecked(p.read_int(kMiniMonitor, "FontWeight", 0) > 0);
+  stored_unit_ = p.read_int(kMiniMonitor, "AveUnit", 3);
+  set_combo_position(unit_, stored_unit_);
+  stored_style_ = p.read_int(kMiniMonitor, "Style", 2);
+  set_combo_position(style_, stored_style_);
+  load_check(findChild<QCheckBox*>("TrafficGraph"), p, kMiniMonitor, "TrafficGraph", 1);
+  load_check(findChild<QCheckBox*>("GradientMode"), p, kMiniMonitor, "GradientMode", 1);
+  load_check(findChild<QCheckBox*>("MessageMode"), p, kMiniMonitor, "MessageMode", 0);
+  message_level_->setText(qs(p.read_string(kMiniMonitor, "MessageLevel", kMessageLevelDefault)));
+  load_check(alpha_blend_, p, kMiniMonitor, "AlphaBlend", 1);
+  alpha_level_->setValue(p.read_int(kMiniMonitor, "AlphaLevel", 153));
+  load_check(findChild<QCheckBox*>("NoFrame"), p, kMiniMonitor, "NoFrame", 0);
+  update_enabled();
+}
+
+void MiniMonitorPage::save() {
+  auto& p = profile();
+  write_colors(p, kMiniMonitor, colors_->colors());
+  const std::string face = to_std(font_name_->currentText().trimmed());
+  if (!face.empty()) p.write_string(kMiniMonitor, "FontName", face);
+  p.write_int(kMiniMonitor, "FontSize", findChild<QSpinBox*>("FontSize")->value());
+  // The window reads any positive weight as bold.
+  p.write_int(kMiniMonitor, "FontWeight", findChild<QCheckBox*>("FontWeight")->isChecked() ? 700 : 0);
+  p.write_int(kMiniMonitor, "AveUnit", combo_position_or(unit_, stored_unit_));
+  p.write_int(kMiniMonitor, "Style", combo_position_or(style_, stored_style_));
+  save_check(findChild<QCheckBox*>("TrafficGraph"), p, kMiniMonitor, "TrafficGraph");
+  save_check(findChild<QCheckBox*>("GradientMode"), p, kMiniMonitor, "GradientMode");
+  save_check(findChild<QCheckBox*>("MessageMode"), p, kMiniMonitor, "MessageMode");
+  // A level list the Mini Monitor could not read would silently zero all five
+  // levels; such an edit is not saved.
+  const std::string levels = to_std(message_level_->text().trimmed());
+  if (is_five_int_list(levels)) p.write_string(kMiniMonitor, "MessageLevel", levels);
+  save_check(alpha_blend_, p, kMiniMonitor, "AlphaBlend");
+  p.write_int(kMiniMonitor, "AlphaLevel", alpha_level_->value());
+  save_check(findChild<QCheckBox*>("NoFrame"), p, kMiniMonitor, "NoFrame");
+}
+
+void MiniMonitorPage::update_enabled() { alpha_level_->setEnabled(alpha_blend_->isChecked()); }
+
+// ---------------------------------------------------------------------------
+
+ReportPage::ReportPage(settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(app::OptionsPageId::Report, profile, lang, parent) {
+  auto* layout = new QVBoxLayout(this);
+  log_check_ = make_check(this, "LogCheck", tr2(lang, "Traffic Report log output",
+                                                "トラフィックレポートをログ出力する"));
+  layout->addWidget(log_check_);
+  layout->addStretch();
+}
+
+void ReportPage::load() { load_check(log_check_, profile(), "Report", "LogCheck", 0); }
+void ReportPage::save() { save_check(log_check_, profile(), "Report", "LogCheck"); }
+
+}  // namespace tw::ui

@@ -1,0 +1,27 @@
+#include "ui/options/page_factory.h"
+
+#include "ui/options/general_pages.h"
+#include "ui/options/output_color_page.h"
+#include "ui/options/traffic_pages.h"
+
+namespace tw::ui {
+
+OptionsPage* create_options_page(app::OptionsPageId id, settings::Profile& profile, Language lang,
+                                 QWidget* parent) {
+  using P = app::OptionsPageId;
+  switch (id) {
+    case P::GeneralView: return new GeneralViewPage(profile, lang, parent);
+    case P::Tasktray: return new TasktrayPage(profile, lang, parent);
+    case P::NoticeDialog: return new NoticeDialogPage(profile, lang, parent);
+    case P::MiniMonitor: return new MiniMonitorPage(profile, lang, parent);
+    case P::Report: return new ReportPage(profile, lang, parent);
+    case P::TrafficView1: return new TrafficView1Page(profile, lang, parent);
+    case P::TrafficView2: return new TrafficView2Page(profile, lang, parent);
+    case P::TrafficColor: return new TrafficColorPage(profile, lang, parent);
+    case P::TrafficLogFile: return new TrafficLogFilePage(profile, lang, parent);
+    case P::OutputColor: return new OutputColorPage(profile, lang, parent);
+    default: return new OptionsPage(id, profile, lang, parent);
+  }
+}
+
+}  // namespace tw::ui

@@ -1,0 +1,11 @@
+#pragma once
+// Creates the options page object for a page id. Groups whose pages are not
+// written yet get an empty page that loads and saves nothing.
+#include "ui/options/options_page.h"
+
+namespace tw::ui {
+
+OptionsPage* create_options_page(app::OptionsPageId id, settings::Profile& profile, Language lang,
+                                 QWidget* parent);
+
+}  // namespace tw::ui

@@ -1,0 +1,423 @@
+#include "ui/options/traffic_pages.h"
+
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "logging/log_engine.h"
+#include "logging/template.h"
+#include "ui/options/color_list.h"
+#include "ui/options/page_controls.h"
+#include "ui/options/page_support.h"
+
+namespace tw::ui {
+
+namespace {
+
+constexpr std::string_view kTraffic = "Traffic";
+
+QStringList unit_names() {
+  return {QStringLiteral("KB/s"), QStringLiteral("Kbps"), QStringLiteral("MB/s"), QStringLiteral("Mbps")};
+}
+
+// Unit codes are taken modulo 4 wherever they are used.
+int unit_position(int code) { return ((code % 4) + 4) % 4; }
+
+// Period indices 0..9 stand for 50..500 ms.
+QStringList period_names() {
+  QStringList items;
+  for (int i = 0; i < 10; ++i) items << QString::number((i + 1) * 50);
+  return items;
+}
+int period_position(int value) { return value < 1 ? 0 : value >= 9 ? 9 : value; }
+
+QCheckBox* check(QWidget* page, const char* key) { return page->findChild<QCheckBox*>(QString::fromLatin1(key)); }
+QSpinBox* spin(QWidget* page, const char* key) { return page->findChild<QSpinBox*>(QString::fromLatin1(key)); }
+QComboBox* combo(QWidget* page, const char* key) { return page->findChild<QComboBox*>(QString::fromLatin1(key)); }
+
+struct FlagKey {
+  const char* key;
+  int def;
+};
+
+constexpr std::array<FlagKey, 8> kView1Flags = {{{"ViewMode", 1},
+                                                 {"MaxLineMode", 1},
+                                                 {"ReportMode", 1},
+                                                 {"GradientMode", 1},
+                                                 {"Direction", 0},
+                                                 {"PolylineMode", 0},
+                                                 {"DoubleSampling", 1},
+                                                 {"ScaleMode", 0}}};
+
+constexpr std::array<FlagKey, 3> kUnitKeys = {{{"MaxUnit", 3}, {"AveUnit", 3}, {"ExtUnit", 3}}};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TrafficView1Page::TrafficView1Page(settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(app::OptionsPageId::TrafficView1, profile, lang, parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(make_check(this, "ViewMode", tr2(lang, "To view detailed information (More)",
+                                                     "詳細情報を表示する (More)")));
+  layout->addWidget(make_check(this, "MaxLineMode", tr2(lang, "'Send MAX' 'Recv MAX' to display",
+                                                        "'Send MAX' 'Recv MAX' を表示する")));
+  layout->addWidget(make_check(this, "ReportMode", tr2(lang, "To enable alpha blending",
+                                                       "アルファブレンドを有効にする")));
+  layout->addWidget(make_check(this, "GradientMode", tr2(lang, "Enable the gradient of the graph drawing",
+                                                         "グラフ描画のグラデーションを有効にする")));
+  layout->addWidget(make_check(this, "Direction", tr2(lang, "To reverse the scroll direction of the graph.",
+                                                      "グラフのスクロール方向を逆にする。")));
+  layout->addWidget(make_check(this, "PolylineMode", tr2(lang, "To draw polyline.", "折れ線を描画する。")));
+  layout->addWidget(make_check(this, "DoubleSampling", tr2(lang, "Double sampling", "ダブルサンプリング")));
+  layout->addWidget(make_check(this, "ScaleMode", tr2(lang, "Fix the magnification scale.",
+                                                      "表示倍率を固定する。")));
+  auto* scale = new QHBoxLayout;
+  scale->addSpacing(20);
+  scale->addWidget(new QLabel(tr2(lang, "Magnification scale  1/", "表示倍率  1/"), this));
+  scale->addWidget(make_spin(this, "ScaleVal", 1, 65536));
+  scale->addWidget(new QLabel(tr2(lang, "x (1 - 65536)", "倍 (1 - 65536)"), this));
+  scale->addStretch();
+  layout->addLayout(scale);
+
+  auto* grid = new QGridLayout;
+  grid->addWidget(new QLabel(tr2(lang, "MAX line period (20 samples)", "MAXラインの期間 (20サンプル単位)"), this), 0, 0);
+  grid->addWidget(make_spin(this, "MaxLineTime", 1, 9999), 0, 1);
+  grid->addWidget(new QLabel(tr2(lang, "Unit of 'MAX'", "MAX表示の単位"), this), 1, 0);
+  grid->addWidget(make_combo(this, "MaxUnit", unit_names()), 1, 1);
+  grid->addWidget(new QLabel(tr2(lang, "Unit of 'AVE'", "AVE表示の単位"), this), 2, 0);
+  grid->addWidget(make_combo(this, "AveUnit", unit_names()), 2, 1);
+  grid->addWidget(new QLabel(tr2(lang, "Unit of the average speeds (More)", "平均速度の単位 (More)"), this), 3, 0);
+  grid->addWidget(make_combo(this, "ExtUnit", unit_names()), 3, 1);
+  grid->setColumnStretch(2, 1);
+  layout->addLayout(grid);
+  layout->addStretch();
+  connect(check(this, "ScaleMode"), &QCheckBox::toggled, this, [this] { update_enabled(); });
+}
+
+void TrafficView1Page::load() {
+  const auto& p = profile();
+  for (const FlagKey& f : kView1Flags) load_check(check(this, f.key), p, kTraffic, f.key, f.def);
+  spin(this, "ScaleVal")->setValue(p.read_int(kTraffic, "ScaleVal", 32));
+  spin(this, "MaxLineTime")->setValue(p.read_int(kTraffic, "MaxLineTime", 10));
+  for (const FlagKey& u : kUnitKeys) combo(this, u.key)->setCurrentIndex(unit_position(p.read_int(kTraffic, u.key, u.def)));
+  update_enabled();
+}
+
+void TrafficView1Page::save() {
+  auto& p = profile();
+  for (const FlagKey& f : kView1Flags) save_check(check(this, f.key), p, kTraffic, f.key);
+  // The spin box keeps the divisor within 1..65536, the only values the graph accepts.
+  p.write_int(kTraffic, "ScaleVal", spin(this, "ScaleVal")->value());
+  p.write_int(kTraffic, "MaxLineTime", spin(this, "MaxLineTime")->value());
+  for (const FlagKey& u : kUnitKeys) p.write_int(kTraffic, u.key, combo(this, u.key)->currentIndex());
+}
+
+void TrafficView1Page::update_enabled() {
+  spin(this, "ScaleVal")->setEnabled(check(this, "ScaleMode")->isChecked());
+}
+
+// ---------------------------------------------------------------------------
+
+TrafficView2Page::TrafficView2Page(settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(app::OptionsPageId::TrafficView2, profile, lang, parent) {
+  auto* layout = new QVBoxLayout(this);
+  auto* fonts = new QGridLayout;
+  fonts->addWidget(new QLabel(tr2(lang, "Large font", "大きいフォント"), this), 0, 0);
+  font_name_ = new QComboBox(this);
+  font_name_->setObjectName(QStringLiteral("FontName"));
+  font_name_->setEditable(true);
+  fonts->addWidget(font_name_, 0, 1);
+  fonts->addWidget(make_spin(this, "FontSize", 0, 999), 0, 2);
+  fonts->addWidget(new QLabel(QStringLiteral("px"), this), 0, 3);
+  fonts->addWidget(new QLabel(tr2(lang, "Small font", "小さいフォント"), this), 1, 0);
+  font_name2_ = new QComboBox(this);
+  font_name2_->setObjectName(QStringLiteral("FontName2"));
+  font_name2_->setEditable(true);
+  fonts->addWidget(font_name2_, 1, 1);
+  fonts->addWidget(make_spin(this, "FontSize2", 0, 999), 1, 2);
+  fonts->addWidget(new QLabel(QStringLiteral("px"), this), 1, 3);
+  fonts->setColumnStretch(1, 1);
+  layout->addLayout(fonts);
+  auto* styles = new QHBoxLayout;
+  styles->addWidget(make_check(this, "LargeFontStyle", tr2(lang, "Emphasis", "強調")));
+  styles->addWidget(make_check(this, "LanguageSelect", tr2(lang, "English Style", "英語表記")));
+  styles->addStretch();
+  layout->addLayout(styles);
+  enum_check_ = make_check(this, "FontEnumCheck", tr2(lang, "List only fixed-pitch fonts.",
+                                                      "固定ピッチのフォントだけを一覧に表示する。"));
+  enum_draw_ = make_check(this, "FontEnumDraw", tr2(lang, "Show the font names in their own face.",
+                                                    "フォント名をそのフォントで表示する。"));
+  layout->addWidget(enum_check_);
+  layout->addWidget(enum_draw_);
+
+  auto* timing = new QGridLayout;
+  timing->addWidget(new QLabel(tr2(lang, "Sampling interval", "サンプリング間隔"), this), 0, 0);
+  timing->addWidget(make_combo(this, "Thread-Responce", period_names()), 0, 1);
+  timing->addWidget(new QLabel(tr2(lang, "ms (Def: 50ms)", "ms (初期値: 50ms)"), this), 0, 2);
+  timing->addWidget(new QLabel(tr2(lang, "(Must be Restarted.)", "(再起動後に有効)"), this), 0, 3);
+  timing->addWidget(new QLabel(tr2(lang, "Drawing interval", "描画間隔"), this), 1, 0);
+  timing->addWidget(make_combo(this, "View-Responce", period_names()), 1, 1);
+  timing->addWidget(new QLabel(QStringLiteral("ms"), this), 1, 2);
+  timing->addWidget(new QLabel(tr2(lang, "Can specify the range of 50ms - 500ms",
+                                   "50ms～500msの範囲で指定できます"), this), 1, 3);
+  timing->setColumnStretch(4, 1);
+  layout->addLayout(timing);
+
+  layout->addWidget(make_check(this, "InterfaceAutoReset",
+                               tr2(lang, "Reset automatically when the network interface changes.",
+                                   "ネットワークインターフェースが変わったら自動的にリセットする。")));
+  auto* reset = new QHBoxLayout;
+  reset->addSpacing(20);
+  reset->addWidget(make_spin(this, "InterfaceAutoResetTimer", 1, 65536));
+  reset->addWidget(new QLabel(tr2(lang, "sec later", "秒後"), this));
+  reset->addStretch();
+  layout->addLayout(reset);
+  layout->addStretch();
+
+  connect(enum_check_, &QCheckBox::toggled, this, [this] { refill_font_lists(); });
+  connect(enum_draw_, &QCheckBox::toggled, this, [this] { refill_font_lists(); });
+  connect(check(this, "InterfaceAutoReset"), &QCheckBox::toggled, this, [this] { update_enabled(); });
+}
+
+void TrafficView2Page::refill_font_lists() {
+  const bool fixed_only = enum_check_->isChecked();
+  const bool draw = enum_draw_->isChecked();
+  QStringList families;
+  for (const QString& family : QFontDatabase::families()) {
+    if (!fixed_only || QFontDatabase::isFixedPitch(family)) families << family;
+  }
+  for (QComboBox* box : {font_name_, font_name2_}) {
+    const QString chosen = box->currentText();
+    box->clear();
+    box->addItems(families);
+    if (draw) {
+      for (int i = 0; i < box->count(); ++i) box->setItemData(i, QFont(box->itemText(i)), Qt::FontRole);
+    }
+    set_font_name(box, chosen);
+  }
+}
+
+void TrafficView2Page::load() {
+  const auto& p = profile();
+  // The large face follows the user-interface language; the small one is the
+  // Japanese gothic face in both (Qt substitutes a monospace face when missing).
+  const std::string large_default = lang() == Language::Japanese ? "ＭＳ ゴシック" : "Lucida Console";
+  load_check(enum_check_, p, "Settings", "FontEnumCheck", 1);
+  load_check(enum_draw_, p, "Settings", "FontEnumDraw", 1);
+  set_font_name(font_name_, qs(p.read_string(kTraffic, "FontName", large_default)));
+  set_font_name(font_name2_, qs(p.read_string(kTraffic, "FontName2", "ＭＳ ゴシック")));
+  refill_font_lists();
+  spin(this, "FontSize")->setValue(p.read_int(kTraffic, "FontSize", 22));
+  spin(this, "FontSize2")->setValue(p.read_int(kTraffic, "FontSize2", 14));
+  load_check(check(this, "LargeFontStyle"), p, kTraffic, "LargeFontStyle", 1);
+  load_check(check(this, "LanguageSelect"), p, kTraffic, "LanguageSelect", 0);
+  combo(this, "Thread-Responce")->setCurrentIndex(period_position(p.read_int(kTraffic, "Thread-Responce", 0)));
+  combo(this, "View-Responce")->setCurrentIndex(period_position(p.read_int(kTraffic, "View-Responce", 0)));
+  load_check(check(this, "InterfaceAutoReset"), p, kTraffic, "InterfaceAutoReset", 1);
+  spin(this, "InterfaceAutoResetTimer")->setValue(p.read_int(kTraffic, "InterfaceAutoResetTimer", 15));
+  update_enabled();
+}
+
+void TrafficView2Page::save() {
+  auto& p = profile();
+  save_check(enum_check_, p, "Settings", "FontEnumCheck");
+  save_check(enum_draw_, p, "Settings", "FontEnumDraw");
+  // An emptied face would leave the graph without a font; keep the stored one.
+  const std::string face = to_std(font_name_->currentText().trimmed());
+  if (!face.empty()) p.write_string(kTraffic, "FontName", face);
+  const std::string face2 = to_std(font_name2_->currentText().trimmed());
+  if (!face2.empty()) p.write_string(kTraffic, "FontName2", face2);
+  p.write_int(kTraffic, "FontSize", spin(this, "FontSize")->value());
+  p.write_int(kTraffic, "FontSize2", spin(this, "FontSize2")->value());
+  save_check(check(this, "LargeFontStyle"), p, kTraffic, "LargeFontStyle");
+  save_check(check(this, "LanguageSelect"), p, kTraffic, "LanguageSelect");
+  p.write_int(kTraffic, "Thread-Responce", combo(this, "Thread-Responce")->currentIndex());
+  p.write_int(kTraffic, "View-Responce", combo(this, "View-Responce")->currentIndex());
+  save_check(check(this, "InterfaceAutoReset"), p, kTraffic, "InterfaceAutoReset");
+  // The spin box keeps the countdown within 1..65536 seconds.
+  p.write_int(kTraffic, "InterfaceAutoResetTimer", spin(this, "InterfaceAutoResetTimer")->value());
+}
+
+void TrafficView2Page::update_enabled() {
+  spin(this, "InterfaceAutoResetTimer")->setEnabled(check(this, "InterfaceAutoReset")->isChecked());
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+struct ColorSlot {
+  std::uint32_t def;
+  const char* en;
+  const char* ja;
+};
+
+constexpr std::array<ColorSlot, 20> kTrafficColors = {{
+    {0x100000, "Background", "背景"},
+    {0x840000, "Grid", "グリッド"},
+    {0xFFFFFF, "Text", "文字"},
+    {0x000000, "Background Text", "文字の背景"},
+    {0x0000FF, "Graph Send", "グラフ (送信)"},
+    {0x00FF00, "Graph Received", "グラフ (受信)"},
+    {0x3040FF, "Average transmission line", "平均送信速度のライン"},
+    {0x30FF40, "Average line received", "平均受信速度のライン"},
+    {0x40C0FF, "MAX line", "MAXライン"},
+    {0xA03020, "Background graph", "グラフの背景"},
+    {0xB93A28, "Scale chart", "目盛り"},
+    {0xD24430, "Scale chart 2", "目盛り 2"},
+    {0xFFE0A0, "Report (instantaneous transmission rate)", "レポート (瞬間転送速度)"},
+    {0xE0A0FF, "Report (average transmission speed)", "レポート (平均転送速度)"},
+    {0x60A0FF, "Report (the amount received for each 01 minutes)", "レポート (01分ごとの転送量)"},
+    {0xA0FF60, "Report (the amount received for each 05 minutes)", "レポート (05分ごとの転送量)"},
+    {0x80FFFF, "Report (the amount received for each 30 minutes)", "レポート (30分ごとの転送量)"},
+    {0xFFC060, "Report (the amount received for each 60 minutes)", "レポート (60分ごとの転送量)"},
+    {0x8080FF, "Report (the amount received for each 24 hours)", "レポート (24時間ごとの転送量)"},
+    {0xFFFFFF, "Other Text", "その他の文字"},
+}};
+
+}  // namespace
+
+const std::vector<std::uint32_t>& TrafficColorPage::default_colors() {
+  static const std::vector<std::uint32_t> colors = [] {
+    std::vector<std::uint32_t> v;
+    for (const ColorSlot& s : kTrafficColors) v.push_back(s.def);
+    return v;
+  }();
+  return colors;
+}
+
+TrafficColorPage::TrafficColorPage(settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(app::OptionsPageId::TrafficColor, profile, lang, parent) {
+  auto* layout = new QVBoxLayout(this);
+  ColorList::Columns columns;
+  columns.color_header = tr2(lang, "Color", "カラー");
+  columns.name_header = tr2(lang, "Item Name", "項目名");
+  colors_ = new ColorList(ColorList::Layout::ColorFirst, columns, this);
+  colors_->setObjectName(QStringLiteral("Colors"));
+  QStringList names;
+  for (const ColorSlot& s : kTrafficColors) names << tr2(lang, s.en, s.ja);
+  colors_->set_names(names);
+  layout->addWidget(colors_);
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  auto* def = new QPushButton(tr2(lang, "Default Color", "初期色に戻す"), this);
+  def->setObjectName(QStringLiteral("DefaultColor"));
+  def->setAutoDefault(false);
+  row->addWidget(def);
+  layout->addLayout(row);
+  connect(def, &QPushButton::clicked, this, [this] {
+    if (ask_back_to_defaults(this, this->lang())) colors_->set_colors(default_colors());
+  });
+}
+
+void TrafficColorPage::load() { colors_->set_colors(read_colors(profile(), kTraffic, default_colors())); }
+void TrafficColorPage::save() { write_colors(profile(), kTraffic, colors_->colors()); }
+
+// ---------------------------------------------------------------------------
+
+namespace {
+constexpr auto kTrafficLog = logging::LogKind::Traffic;
+constexpr int kMinCycle = 1;
+constexpr int kMaxCycle = 3600;
+}  // namespace
+
+TrafficLogFilePage::TrafficLogFilePage(settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(app::OptionsPageId::TrafficLogFile, profile, lang, parent) {
+  auto* layout = new QVBoxLayout(this);
+  log_check_ = make_check(this, "LogCheck", tr2(lang, "Traffic Monitor log output",
+                                                "トラフィックモニターのログを出力する"));
+  layout->addWidget(log_check_);
+  auto* grid = new QGridLayout;
+  auto* name_label = new QLabel(tr2(lang, "Output log filename", "出力ログファイル名"), this);
+  grid->addWidget(name_label, 0, 0);
+  file_name_ = new QLineEdit(this);
+  file_name_->setObjectName(QStringLiteral("LogFileName"));
+  grid->addWidget(file_name_, 0, 1, 1, 2);
+  auto* cycle_label = new QLabel(tr2(lang, "Logging interval", "ログ出力間隔"), this);
+  grid->addWidget(cycle_label, 1, 0);
+  cycle_ = make_spin(this, "LogCycleTime", kMinCycle, kMaxCycle);
+  grid->addWidget(cycle_, 1, 1);
+  auto* cycle_unit = new QLabel(tr2(lang, "Sec. (1~3600)", "秒 (1～3600)"), this);
+  grid->addWidget(cycle_unit, 1, 2);
+  grid->setColumnStretch(2, 1);
+  layout->addLayout(grid);
+  auto* sound = make_check(this, "LogSound", tr2(lang, "Play a sound when writing", "書き込み時に音を鳴らす"));
+  auto* overwrite = make_check(this, "LogWriteMode", tr2(lang, "Overwrite mode", "上書きモード"));
+  layout->addWidget(sound);
+  layout->addWidget(overwrite);
+  auto* format_row = new QHBoxLayout;
+  auto* format_label = new QLabel(tr2(lang, "Log formatting", "ログの書式"), this);
+  format_row->addWidget(format_label);
+  format_row->addStretch();
+  auto* def = new QPushButton(tr2(lang, "Default", "初期値に戻す"), this);
+  def->setObjectName(QStringLiteral("Default"));
+  def->setAutoDefault(false);
+  format_row->addWidget(def);
+  layout->addLayout(format_row);
+  format_ = new QPlainTextEdit(this);
+  format_->setObjectName(QStringLiteral("LogFmt"));
+  format_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  QFont mono(QStringLiteral("monospace"));
+  mono.setStyleHint(QFont::TypeWriter);
+  format_->setFont(mono);
+  layout->addWidget(format_, 1);
+  dependents_ = {name_label, file_name_, cycle_label, cycle_, cycle_unit, sound, overwrite,
+                 format_label, def, format_};
+  connect(log_check_, &QCheckBox::toggled, this, [this] { update_enabled(); });
+  connect(def, &QPushButton::clicked, this, [this] {
+    if (!ask_back_to_defaults(this, this->lang())) return;
+    const std::string text =
+        logging::crlf_to_lf(logging::template_from_stored(logging::default_log_fmt(kTrafficLog, this->lang())));
+    format_->setPlainText(qs(text));
+  });
+}
+
+void TrafficLogFilePage::load() {
+  const auto& p = profile();
+  const std::string_view section = logging::log_section(kTrafficLog);
+  load_check(log_check_, p, section, "LogCheck", 0);
+  load_check(check(this, "LogSound"), p, section, "LogSound", 0);
+  load_check(check(this, "LogWriteMode"), p, section, "LogWriteMode", 0);
+  file_name_->setText(qs(p.read_string(section, "LogFileName", logging::default_log_file_name(kTrafficLog))));
+  stored_cycle_ = p.read_int(section, "LogCycleTime", 60);
+  cycle_->setValue(stored_cycle_);
+  // Stored on one line with "$CRLF$" for each break; edited as lines.
+  const std::string stored = p.read_string(section, "LogFmt", logging::default_log_fmt(kTrafficLog, lang()));
+  format_->setPlainText(qs(logging::crlf_to_lf(logging::template_from_stored(stored))));
+  update_enabled();
+}
+
+void TrafficLogFilePage::save() {
+  auto& p = profile();
+  const std::string_view section = logging::log_section(kTrafficLog);
+  save_check(log_check_, p, section, "LogCheck");
+  std::string name = to_std(file_name_->text());
+  if (name.empty()) name = std::string(logging::default_log_file_name(kTrafficLog));
+  p.write_string(section, "LogFileName", name);
+  save_check(check(this, "LogSound"), p, section, "LogSound");
+  // The spin box holds only 1..3600. A stored value outside that range shows
+  // clamped; it is replaced only when the user picks another period.
+  const int cycle = cycle_->value();
+  const bool stored_valid = stored_cycle_ >= kMinCycle && stored_cycle_ <= kMaxCycle;
+  if (stored_valid || cycle != std::clamp(stored_cycle_, kMinCycle, kMaxCycle)) {
+    p.write_int(section, "LogCycleTime", cycle);
+  }
+  p.write_string(section, "LogFmt", logging::template_to_stored(to_std(format_->toPlainText())));
+  save_check(check(this, "LogWriteMode"), p, section, "LogWriteMode");
+}
+
+void TrafficLogFilePage::update_enabled() {
+  for (QWidget* w : dependents_) w->setEnabled(log_check_->isChecked());
+}
+
+}  // namespace tw::ui

@@ -1,0 +1,140 @@
+// The Notice dialog on the offscreen platform, driven step by step instead of
+// by its timers.
+#include <QApplication>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include "platform/fake/fake_file_store.h"
+#include "settings/profile.h"
+#include "ui/notice/notice_dialog.h"
+#include "ui/options/color_list.h"
+#include "ui/options/general_pages.h"
+#include "ui/options/page_support.h"
+
+namespace tw::ui {
+namespace {
+
+void ensure_app() {
+  if (QApplication::instance()) return;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "tw_ui_tests";
+  static char* argv[] = {name, nullptr};
+  new QApplication(argc, argv);  // lives as long as the process
+}
+
+void run_deferred_deletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+app::NoticeBoxSettings style(int timeout_ms) {
+  app::NoticeBoxSettings s;
+  s.bk_color = 0x0000FF;    // red
+  s.text_color = 0x00FF00;  // green
+  s.time_out_ms = timeout_ms;
+  return s;
+}
+
+constexpr app::PixelRect kScreen{0, 0, 1920, 1080};
+
+TEST(NoticeDialog, SlidesInStaysAndSlidesOutThenDeletesItself) {
+  ensure_app();
+  QPointer<NoticeDialog> notice =
+      new NoticeDialog("hello", app::periodic_notice_layout(Language::English), style(6000), Language::English);
+  QSignalSpy finished(notice.data(), &NoticeDialog::finished);
+  notice->start_in(kScreen, {0, 0, 1920, 1040});  // panel at the bottom
+  EXPECT_TRUE(notice->step_timer_active());
+  EXPECT_EQ(notice->slide()->mode(), app::SlideMode::BottomRight);
+
+  notice->step();
+  EXPECT_TRUE(notice->isVisible());
+  EXPECT_EQ(notice->geometry(), QRect(1920 - 406, 1036 - 2, 406, 2));
+  while (notice->slide()->phase() == app::NoticeSlide::Phase::SlidingIn) notice->step();
+  EXPECT_EQ(notice->geometry(), QRect(1514, 916, 406, 120));
+  EXPECT_FALSE(notice->step_timer_active());
+  EXPECT_TRUE(notice->visible_timer_active());
+  EXPECT_EQ(notice->visible_time_ms(), 6000);
+
+  notice->visible_time_elapsed();
+  EXPECT_TRUE(notice->step_timer_active());
+  for (int i = 0; i < 1000 && notice->slide()->phase() != app::NoticeSlide::Phase::Done; ++i) notice->step();
+  EXPECT_EQ(finished.count(), 1);
+  EXPECT_FALSE(notice->isVisible());
+  run_deferred_deletes();
+  EXPECT_TRUE(notice.isNull());
+}
+
+TEST(NoticeDialog, CornerFollowsThePanelAndZeroTimeoutSlidesStraightBack) {
+  ensure_app();
+  QPointer<NoticeDialog> notice =
+      new NoticeDialog("x", app::preview_notice_layout(), style(0), Language::Japanese);
+  notice->start_in(kScreen, {48, 0, 1920, 1080});  // panel on the left
+  ASSERT_EQ(notice->slide()->mode(), app::SlideMode::BottomLeft);
+  notice->step();
+  EXPECT_EQ(notice->geometry(), QRect(52, 1074, 300, 2));
+  while (notice->slide()->phase() == app::NoticeSlide::Phase::SlidingIn) notice->step();
+  notice->visible_time_elapsed();  // a 0 ms visible time fires at once
+  notice->step();
+  EXPECT_EQ(notice->slide()->phase(), app::NoticeSlide::Phase::SlidingOut);
+  EXPECT_EQ(notice->geometry().height(), 118);
+  delete notice.data();
+}
+
+TEST(NoticeDialog, FullyTransparentNoticeStillSlides) {
+  ensure_app();
+  app::NoticeBoxSettings s = style(10);
+  s.alpha_blend = true;
+  s.alpha_level = 0;
+  auto* notice = new NoticeDialog("x", app::preview_notice_layout(), s, Language::English);
+  EXPECT_DOUBLE_EQ(notice->windowOpacity(), 0.0);
+  notice->start_in(kScreen, kScreen);
+  notice->step();
+  EXPECT_EQ(notice->slide()->visible_height(), 2);
+  delete notice;
+}
+
+// The picture: background everywhere, text only inside the text rectangle;
+// an over-long line is cut instead of running past it.
+TEST(NoticeDialog, TextStaysInsideItsRectangle) {
+  ensure_app();
+  const auto layout = app::preview_notice_layout();
+  NoticeDialog notice(QString(200, QLatin1Char('W')) + "\nsecond line", layout, style(10), Language::English);
+  const QImage image = notice.picture().toImage();
+  ASSERT_EQ(image.size(), QSize(300, 120));
+  int text_pixels = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (c == QColor(255, 0, 0)) continue;
+      ++text_pixels;
+      const bool inside = x >= layout.text_rect.left && x < layout.text_rect.right &&
+                          y >= layout.text_rect.top && y < layout.text_rect.bottom;
+      ASSERT_TRUE(inside) << x << "," << y;
+    }
+  }
+  EXPECT_GT(text_pixels, 0);
+}
+
+TEST(NoticeDialog, PreviewUsesThePagesUnsavedValues) {
+  ensure_app();
+  platform::FakeFileStore files;
+  settings::Profile profile(files, "/data/tarnix_user@host.ini");
+  NoticeDialogPage page(profile, Language::English, nullptr);
+  page.load();
+  set_color_chooser([](QWidget*, const QColor&) { return std::optional<QColor>(QColor(0, 0, 255)); });
+  page.colors()->topLevelItem(0)->setSelected(true);
+  page.colors()->choose_for_selected_rows();
+  set_color_chooser({});
+  QPointer<NoticeDialog> preview = page.open_preview();
+  ASSERT_FALSE(preview.isNull());
+  EXPECT_EQ(preview->picture().size(), QSize(300, 120));
+  EXPECT_EQ(preview->picture().toImage().pixelColor(1, 1), QColor(0, 0, 255));
+  EXPECT_EQ(preview->visible_time_ms(), 6000);
+  EXPECT_TRUE(preview->step_timer_active());
+  EXPECT_EQ(files.files.count(profile.path()), 0u);  // previewing saves nothing
+  delete preview.data();
+}
+
+}  // namespace
+}  // namespace tw::ui

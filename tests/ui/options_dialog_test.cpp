@@ -1,0 +1,353 @@
+// The options dialog on the offscreen platform: group and tab selection,
+// which page object is shown, saving on OK only, the defaults buttons and the
+// Enter/Escape rule.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include "platform/fake/fake_file_store.h"
+#include "settings/profile.h"
+#include "ui/options/color_list.h"
+#include "ui/options/general_pages.h"
+#include "ui/options/options_dialog.h"
+#include "ui/options/options_page.h"
+#include "ui/options/page_support.h"
+#include "ui/options/traffic_pages.h"
+
+namespace tw::ui {
+namespace {
+
+using app::OptionsPageId;
+
+void ensure_app() {
+  if (QApplication::instance()) return;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "tw_ui_tests";
+  static char* argv[] = {name, nullptr};
+  new QApplication(argc, argv);  // lives as long as the process
+}
+
+class OptionsDialogTest : public ::testing::Test {
+ protected:
+  OptionsDialogTest() : profile(files, "/data/tarnix_user@host.ini") { ensure_app(); }
+  ~OptionsDialogTest() override {
+    set_defaults_asker({});
+    set_color_chooser({});
+  }
+
+  std::string ini() const {
+    auto it = files.files.find(profile.path());
+    return it == files.files.end() ? std::string() : it->second;
+  }
+  void store(std::string_view section, std::string_view key, int value) { profile.write_int(section, key, value); }
+  template <typename W>
+  W* control(OptionsDialog& d, OptionsPageId id, const char* name) {
+    W* w = d.page(id)->findChild<W*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+
+  platform::FakeFileStore files;
+  settings::Profile profile;
+};
+
+QStringList tab_texts(const QTabBar* bar) {
+  QStringList out;
+  for (int i = 0; i < bar->count(); ++i) out << bar->tabText(i);
+  return out;
+}
+
+TEST_F(OptionsDialogTest, OpensAtTheStoredGroupAndTab) {
+  store("Settings", "ConfigSel", 1);
+  store("Settings", "ConfigTab", 7);  // beyond the four tabs: the last one
+  OptionsDialog dialog(profile, Language::English, nullptr);
+  EXPECT_EQ(dialog.windowTitle(), "Options");
+  ASSERT_EQ(dialog.tree()->topLevelItemCount(), 12);
+  EXPECT_EQ(dialog.tree()->topLevelItem(11)->text(0), "TRACERT");
+  EXPECT_EQ(dialog.tree()->palette().color(QPalette::Text), QColor(0, 96, 0));
+  EXPECT_EQ(dialog.tree()->palette().color(QPalette::Base), QColor(255, 255, 235));
+  EXPECT_EQ(tab_texts(dialog.tab_bar()), (QStringList{"View 1", "View 2", "Color", "Log File"}));
+  EXPECT_EQ(dialog.tab_bar()->currentIndex(), 3);
+  ASSERT_NE(dialog.visible_page(), nullptr);
+  EXPECT_EQ(dialog.visible_page()->id(), OptionsPageId::TrafficLogFile);
+}
+
+TEST_F(OptionsDialogTest, GroupSwitchResetsTabAndSelectionIsWrittenOnCancel) {
+  store("Settings", "ConfigSel", 0);
+  store("Settings", "ConfigTab", 2);
+  OptionsDialog dialog(profile, Language::English, nullptr);
+  EXPECT_EQ(dialog.visible_page()->id(), OptionsPageId::NoticeDialog);
+  dialog.select_group(0);  // the same group again keeps the tab
+  EXPECT_EQ(dialog.frame().config_tab(), 2);
+  dialog.select_group(9);
+  EXPECT_EQ(tab_texts(dialog.tab_bar()), (QStringList{"WHOIS Server", "Color"}));
+  EXPECT_EQ(dialog.tab_bar()->currentIndex(), 0);
+  dialog.select_tab(1);
+  EXPECT_EQ(dialog.visible_page()->id(), OptionsPageId::OutputColor);
+  dialog.reject();
+  EXPECT_EQ(profile.read_int("Settings", "ConfigSel", -1), 9);
+  EXPECT_EQ(profile.read_int("Settings", "ConfigTab", -1), 1);
+}
+
+TEST_F(OptionsDialogTest, StoredGroupBeyondTheTreeShowsNothing) {
+  store("Settings", "ConfigSel", 12);
+  store("Settings", "ConfigTab", 3);
+  OptionsDialog dialog(profile, Language::English, nullptr);
+  EXPECT_TRUE(dialog.tree()->selectedItems().isEmpty());
+  EXPECT_EQ(dialog.tab_bar()->count(), 0);
+  EXPECT_EQ(dialog.visible_page(), nullptr);
+  dialog.select_tab(0);
+  EXPECT_EQ(dialog.visible_page(), nullptr);
+  dialog.reject();
+  EXPECT_EQ(profile.read_int("Settings", "ConfigSel", -1), 12);
+  EXPECT_EQ(profile.read_int("Settings", "ConfigTab", -1), 3);
+}
+
+TEST_F(OptionsDialogTest, ColourTabsOfSeveralGroupsShareOnePageObject) {
+  OptionsDialog dialog(profile, Language::English, nullptr);
+  dialog.select_group(2);
+  dialog.select_tab(1);
+  QWidget* packet_colors = dialog.visible_page();
+  dialog.select_group(3);
+  dialog.select_tab(1);
+  EXPECT_EQ(dialog.visible_page(), packet_colors);
+
+  dialog.select_group(5);
+  auto* output = dialog.visible_page();
+  ASSERT_EQ(output->id(), OptionsPageId::OutputColor);
+  auto* list = output->findChild<ColorList*>("Colors");
+  set_color_chooser([](QWidget*, const QColor&) { return std::optional<QColor>(QColor(1, 2, 3)); });
+  list->topLevelItem(0)->setSelected(true);
+  list->choose_for_selected_rows();
+  for (int group : {6, 7, 8, 9, 10, 11}) {
+    dialog.select_group(group);
+    dialog.select_tab(dialog.tab_bar()->count() - 1);
+    EXPECT_EQ(dialog.visible_page(), output) << group;
+  }
+  EXPECT_EQ(list->color(0), 0x030201u);
+  dialog.accept();
+  EXPECT_EQ(profile.read_int("Interface", "Color00", -1), 0x030201);
+  EXPECT_EQ(profile.read_int("Interface", "Color01", -1), 0xFFFFFF);
+}
+
+// Edits on several pages: Cancel writes none of them (only the selection),
+// OK writes all of them.
+TEST_F(OptionsDialogTest, PagesSaveOnlyAfterOk) {
+  auto edit = [this](OptionsDialog& d) {
+    control<QCheckBox>(d, OptionsPageId::GeneralView, "WindowTopMost")->setChecked(true);
+    control<QCheckBox>(d, OptionsPageId::Report, "LogCheck")->setChecked(true);
+    control<QSpinBox>(d, OptionsPageId::NoticeDialog, "TimeOut")->setValue(1234);
+    control<QComboBox>(d, OptionsPageId::TrafficView2, "View-Responce")->setCurrentIndex(4);
+    control<QCheckBox>(d, OptionsPageId::TrafficView1, "PolylineMode")->setChecked(true);
+    control<QCheckBox>(d, OptionsPageId::Tasktray, "TaskTrayMonitor")->setChecked(true);
+    control<QComboBox>(d, OptionsPageId::MiniMonitor, "Style")->setCurrentIndex(6);
+  };
+  {
+    OptionsDialog dialog(profile, Language::English, nullptr);
+    edit(dialog);
+    dialog.reject();
+  }
+  EXPECT_EQ(profile.read_int("Settings", "ConfigSel", -1), 0);
+  EXPECT_EQ(profile.read_int("Settings", "ConfigTab", -1), 0);
+  EXPECT_EQ(ini().find("WindowTopMost"), std::string::npos);
+  EXPECT_EQ(ini().find("[Report]"), std::string::npos);
+  EXPECT_EQ(ini().find("[NoticeBox]"), std::string::npos);
+  EXPECT_EQ(ini().find("[Traffic]"), std::string::npos);
+  EXPECT_EQ(ini().find("[MiniMonitor]"), std::string::npos);
+  EXPECT_EQ(ini().find("TaskTrayMonitor"), std::string::npos);
+
+  {
+    OptionsDialog dialog(profile, Language::English, nullptr);
+    edit(dialog);
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  }
+  EXPECT_EQ(profile.read_int("Settings", "WindowTopMost", 0), 1);
+  EXPECT_EQ(profile.read_int("Settings", "WindowStretch", 0), 1);  // untouched default, written too
+  EXPECT_EQ(profile.read_int("Report", "LogCheck", 0), 1);
+  EXPECT_EQ(profile.read_int("NoticeBox", "TimeOut", 0), 1234);
+  EXPECT_EQ(profile.read_int("Traffic", "View-Responce", 0), 4);
+  EXPECT_EQ(profile.read_int("Traffic", "PolylineMode", 0), 1);
+  EXPECT_EQ(profile.read_int("Settings", "TaskTrayMonitor", 0), 1);
+  EXPECT_EQ(profile.read_int("MiniMonitor", "Style", 0), 6);
+  EXPECT_EQ(profile.read_int("Traffic", "Color19", 0), 0xFFFFFF);
+}
+
+TEST_F(OptionsDialogTest, DialogDestroyedWithoutClosingWritesOnlyTheSelection) {
+  {
+    OptionsDialog dialog(profile, Language::English, nullptr);
+    dialog.select_group(1);
+    control<QCheckBox>(dialog, OptionsPageId::Report, "LogCheck")->setChecked(true);
+  }
+  EXPECT_EQ(profile.read_int("Settings", "ConfigSel", -1), 1);
+  EXPECT_EQ(ini().find("[Report]"), std::string::npos);
+}
+
+TEST_F(OptionsDialogTest, DefaultButtonsAskAndRestoreIntoTheControlsOnly) {
+  store("Traffic", "Color04", 0x123456);
+  OptionsDialog dialog(profile, Language::English, nullptr);
+  auto* page = dialog.page(OptionsPageId::TrafficColor);
+  auto* list = page->findChild<ColorList*>("Colors");
+  auto* button = page->findChild<QPushButton*>("DefaultColor");
+  ASSERT_EQ(list->color(4), 0x123456u);
+
+  int asked = 0;
+  Language asked_in = Language::Japanese;
+  set_defaults_asker([&](QWidget*, Language lang) {
+    ++asked;
+    asked_in = lang;
+    return false;
+  });
+  button->click();
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(asked_in, Language::English);
+  EXPECT_EQ(list->color(4), 0x123456u);  // "No" keeps the edit
+
+  set_defaults_asker([&](QWidget*, Language) { return true; });
+  button->click();
+  EXPECT_EQ(list->colors(), TrafficColorPage::default_colors());
+  EXPECT_EQ(profile.read_int("Traffic", "Color04", 0), 0x123456);  // nothing saved yet
+  dialog.accept();
+  EXPECT_EQ(profile.read_int("Traffic", "Color04", 0), 0x0000FF);
+}
+
+TEST_F(OptionsDialogTest, ColourListAsksOncePerSelectedRowFromItsColour) {
+  OptionsDialog dialog(profile, Language::English, nullptr);
+  auto* list = dialog.page(OptionsPageId::NoticeDialog)->findChild<ColorList*>("Colors");
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(list->headerItem()->text(0), "Item Name");
+  std::vector<QColor> offered;
+  set_color_chooser([&](QWidget*, const QColor& initial) -> std::optional<QColor> {
+    offered.push_back(initial);
+    if (offered.size() == 1) return std::nullopt;  // cancelled for the first row
+    return QColor(0x10, 0x20, 0x30);
+  });
+  list->selectAll();
+  list->choose_for_selected_rows();
+  ASSERT_EQ(offered.size(), 2u);
+  EXPECT_EQ(offered[0], QColor(0x20, 0x30, 0xA0));  // BkColor 0xA03020 is RGB(32,48,160)
+  EXPECT_EQ(offered[1], QColor(255, 255, 255));
+  EXPECT_EQ(list->color(0), 0xA03020u);
+  EXPECT_EQ(list->color(1), 0x302010u);
+}
+
+TEST_F(OptionsDialogTest, EnterAndEscapeCloseOnlyFromTheButtons) {
+  OptionsDialog dialog(profile, Language::English, nullptr);
+  dialog.show();
+  auto* box = control<QCheckBox>(dialog, OptionsPageId::GeneralView, "NoticeBox");
+  box->setFocus();
+  QTest::keyClick(&dialog, Qt::Key_Return);
+  QTest::keyClick(&dialog, Qt::Key_Escape);
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(profile.read_int("Settings", "ConfigSel", -1), -1);  // not closed, nothing written
+
+  dialog.ok_button()->setFocus();
+  ASSERT_EQ(dialog.focusWidget(), dialog.ok_button());
+  QTest::keyClick(&dialog, Qt::Key_Return);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(OptionsDialogTest, GeneralViewNoticePeriod) {
+  store("Settings", "NoticeBoxInterval", -5);
+  {
+    OptionsDialog dialog(profile, Language::English, nullptr);
+    auto* interval = control<QComboBox>(dialog, OptionsPageId::GeneralView, "NoticeBoxInterval");
+    EXPECT_EQ(interval->count(), 31);
+    EXPECT_EQ(interval->itemText(0), "Hide");
+    EXPECT_EQ(interval->itemText(30), ":30min.");
+    EXPECT_EQ(interval->currentIndex(), 5);
+    EXPECT_FALSE(interval->isEnabled());  // greyed while notices are off
+    control<QCheckBox>(dialog, OptionsPageId::GeneralView, "NoticeBox")->setChecked(true);
+    EXPECT_TRUE(interval->isEnabled());
+    dialog.accept();
+  }
+  EXPECT_EQ(profile.read_int("Settings", "NoticeBoxInterval", 0), 5);
+
+  // A period the list does not offer is shown as no entry and kept.
+  store("Settings", "NoticeBoxInterval", 45);
+  {
+    OptionsDialog dialog(profile, Language::English, nullptr);
+    EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::GeneralView, "NoticeBoxInterval")->currentIndex(), -1);
+    dialog.accept();
+  }
+  EXPECT_EQ(profile.read_int("Settings", "NoticeBoxInterval", 0), 45);
+}
+
+TEST_F(OptionsDialogTest, TrafficLogFilePage) {
+  profile.write_string("Traffic", "LogFmt", "A $DATE$$CRLF$B$CRLF$");
+  store("Traffic", "LogCycleTime", 0);
+  profile.write_string("Traffic", "LogFileName", "x.log");
+  {
+    OptionsDialog dialog(profile, Language::English, nullptr);
+    const auto id = OptionsPageId::TrafficLogFile;
+    auto* format = control<QPlainTextEdit>(dialog, id, "LogFmt");
+    EXPECT_EQ(format->toPlainText(), "A $DATE$\nB\n");
+    EXPECT_FALSE(format->isEnabled());  // log off: everything but the switch is greyed
+    control<QCheckBox>(dialog, id, "LogCheck")->setChecked(true);
+    EXPECT_TRUE(format->isEnabled());
+    format->setPlainText("one\ntwo");
+    control<QLineEdit>(dialog, id, "LogFileName")->clear();
+    dialog.accept();
+  }
+  EXPECT_EQ(profile.read_string("Traffic", "LogFmt", ""), "one$CRLF$two");
+  EXPECT_EQ(profile.read_string("Traffic", "LogFileName", ""), "tarnix_traffic$YYYY$$MM$.log");
+  EXPECT_EQ(profile.read_int("Traffic", "LogCheck", 0), 1);
+  EXPECT_EQ(profile.read_int("Traffic", "LogCycleTime", -1), 0);  // out of range and untouched: kept
+
+  set_defaults_asker([](QWidget*, Language) { return true; });
+  {
+    OptionsDialog dialog(profile, Language::Japanese, nullptr);
+    const auto id = OptionsPageId::TrafficLogFile;
+    control<QSpinBox>(dialog, id, "LogCycleTime")->setValue(3600);
+    dialog.page(id)->findChild<QPushButton*>("Default")->click();
+    EXPECT_TRUE(control<QPlainTextEdit>(dialog, id, "LogFmt")->toPlainText().startsWith(
+        QString::fromUtf8("----- トラフィックログ取得日時 $DATE$ $TIME$ -----\n")));
+    dialog.accept();
+  }
+  EXPECT_EQ(profile.read_int("Traffic", "LogCycleTime", -1), 3600);
+  EXPECT_EQ(profile.read_string("Traffic", "LogFmt", "").rfind("----- トラフィックログ取得日時 $DATE$ $TIME$ -----$CRLF$", 0), 0u);
+}
+
+TEST_F(OptionsDialogTest, ListPositionsTheListsDoNotHaveAreKept) {
+  store("TaskTrayIcon", "Font", 9);
+  store("MiniMonitor", "Style", -1);
+  profile.write_string("MiniMonitor", "MessageLevel", "1:2:3:4:5");
+  {
+    OptionsDialog dialog(profile, Language::English, nullptr);
+    EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::Tasktray, "Font")->currentIndex(), -1);
+    control<QLineEdit>(dialog, OptionsPageId::MiniMonitor, "MessageLevel")->setText("1:2:3:4");
+    dialog.accept();
+  }
+  EXPECT_EQ(profile.read_int("TaskTrayIcon", "Font", 0), 9);
+  EXPECT_EQ(profile.read_int("MiniMonitor", "Style", 0), -1);
+  // Four levels would read back as five zeros: not saved.
+  EXPECT_EQ(profile.read_string("MiniMonitor", "MessageLevel", ""), "1:2:3:4:5");
+}
+
+TEST_F(OptionsDialogTest, JapaneseTexts) {
+  store("Settings", "ConfigSel", 4);
+  OptionsDialog dialog(profile, Language::Japanese, nullptr);
+  EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("オプション設定"));
+  EXPECT_EQ(dialog.tree()->topLevelItem(1)->text(0), QString::fromUtf8("トラフィックモニター"));
+  EXPECT_EQ(tab_texts(dialog.tab_bar()), QStringList{QString::fromUtf8("　")});
+  EXPECT_EQ(dialog.visible_page()->id(), OptionsPageId::PacketFilter);
+  EXPECT_EQ(control<QCheckBox>(dialog, OptionsPageId::GeneralView, "NoticeBox")->text(),
+            QString::fromUtf8("通知ダイアログを表示する。"));
+  auto* notice_colors = dialog.page(OptionsPageId::NoticeDialog)->findChild<ColorList*>("Colors");
+  EXPECT_EQ(notice_colors->topLevelItem(0)->text(0), QString::fromUtf8("通知ダイアログの背景色"));
+  EXPECT_EQ(notice_colors->headerItem()->text(1), QString::fromUtf8("カラー"));
+}
+
+}  // namespace
+}  // namespace tw::ui
