@@ -30,15 +30,13 @@ std::string_view trim_blanks(std::string_view s) {
   return s.substr(b, e - b);
 }
 
-IniDocument::Line IniDocument::classify(std::string text) {
-  Line line;
-  line.text = std::move(text);
-  const std::string_view t = line.text;
+IniDocument::Shape IniDocument::shape_of(std::string_view t) {
+  Shape shape;
   std::size_t first = 0;
   while (first < t.size() && is_blank(t[first])) ++first;
   if (first == t.size()) {
-    line.kind = Kind::Blank;
-    return line;
+    shape.kind = Kind::Blank;
+    return shape;
   }
   // Offsets of the trimmed piece [b, e) of t.
   auto set_trimmed = [&t](std::size_t b, std::size_t e, std::size_t& pos, std::size_t& len) {
@@ -48,45 +46,100 @@ IniDocument::Line IniDocument::classify(std::string text) {
     len = e - b;
   };
   if (t[first] == ';') {
-    line.kind = Kind::Comment;
-    return line;
+    shape.kind = Kind::Comment;
+    return shape;
   }
   if (t[first] == '[') {
     const std::size_t close = t.rfind(']');
     if (close != npos && close > first) {
-      line.kind = Kind::Section;
-      set_trimmed(first + 1, close, line.name_pos, line.name_len);
+      shape.kind = Kind::Section;
+      set_trimmed(first + 1, close, shape.name_pos, shape.name_len);
     }
-    return line;  // an unclosed '[' line is kept but means nothing
+    return shape;  // an unclosed '[' line is kept but means nothing
   }
   const std::size_t eq = t.find('=');
   if (eq != npos) {
-    line.kind = Kind::Key;
-    set_trimmed(first, eq, line.name_pos, line.name_len);
-    set_trimmed(eq + 1, t.size(), line.value_pos, line.value_len);
+    shape.kind = Kind::Key;
+    set_trimmed(first, eq, shape.name_pos, shape.name_len);
+    set_trimmed(eq + 1, t.size(), shape.value_pos, shape.value_len);
   }
+  return shape;
+}
+
+IniDocument::Line IniDocument::classify(std::string text) {
+  Line line;
+  static_cast<Shape&>(line) = shape_of(text);
+  line.text = std::move(text);
   return line;
 }
+
+namespace {
+
+// Calls f(line) for each line of content (BOM already removed) until f
+// returns false. CRLF, CR and LF end a line; a last line without an end counts.
+template <typename F>
+void for_each_line(std::string_view content, F&& f) {
+  // Two vectorised searches beat one search for either character. The next
+  // '\n' is remembered, so a file of CR-only lines stays linear.
+  std::size_t next_lf = content.find('\n');
+  if (next_lf == npos) next_lf = content.size();
+  std::size_t pos = 0;
+  while (pos < content.size()) {
+    if (next_lf < pos) {
+      next_lf = content.find('\n', pos);
+      if (next_lf == npos) next_lf = content.size();
+    }
+    std::size_t end = next_lf;
+    const std::size_t cr = content.substr(0, end).find('\r', pos);
+    if (cr != npos) end = cr;
+    if (!f(content.substr(pos, end - pos))) return;
+    pos = end + 1;
+    if (end < content.size() && content[end] == '\r' && pos < content.size() && content[pos] == '\n') ++pos;
+  }
+}
+
+bool strip_bom(std::string_view& content) {
+  if (content.substr(0, kBom.size()) != kBom) return false;
+  content.remove_prefix(kBom.size());
+  return true;
+}
+
+}  // namespace
 
 std::optional<IniDocument> IniDocument::parse(std::string_view content) {
   if (content.find('\0') != npos) return std::nullopt;
   IniDocument doc;
-  if (content.substr(0, kBom.size()) == kBom) {
-    doc.bom_ = true;
-    content.remove_prefix(kBom.size());
-  }
-  std::size_t pos = 0;
-  while (pos < content.size()) {
-    const std::size_t end = content.find_first_of("\r\n", pos);
-    if (end == npos) {
-      doc.lines_.push_back(classify(std::string(content.substr(pos))));
-      break;
-    }
-    doc.lines_.push_back(classify(std::string(content.substr(pos, end - pos))));
-    pos = end + 1;
-    if (content[end] == '\r' && pos < content.size() && content[pos] == '\n') ++pos;
-  }
+  doc.bom_ = strip_bom(content);
+  for_each_line(content, [&doc](std::string_view line) {
+    doc.lines_.push_back(classify(std::string(line)));
+    return true;
+  });
   return doc;
+}
+
+std::optional<std::string_view> IniDocument::find_in(std::string_view content,
+                                                     std::string_view section,
+                                                     std::string_view key) {
+  if (content.find('\0') != npos) return std::nullopt;
+  strip_bom(content);
+  enum { Before, Inside, Done } state = Before;
+  std::optional<std::string_view> found;
+  for_each_line(content, [&](std::string_view line) {
+    const Shape shape = shape_of(line);
+    if (shape.kind == Kind::Section) {
+      if (state == Inside) {
+        state = Done;  // only the first section of a name is searched
+      } else if (equal_ascii_nocase(line.substr(shape.name_pos, shape.name_len), section)) {
+        state = Inside;
+      }
+    } else if (state == Inside && shape.kind == Kind::Key &&
+               equal_ascii_nocase(line.substr(shape.name_pos, shape.name_len), key)) {
+      found = line.substr(shape.value_pos, shape.value_len);
+      state = Done;
+    }
+    return state != Done;
+  });
+  return found;
 }
 
 std::size_t IniDocument::find_section(std::string_view section) const {

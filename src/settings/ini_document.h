@@ -29,6 +29,12 @@ class IniDocument {
   // quotes not removed. nullopt when the section or key is missing.
   std::optional<std::string_view> find(std::string_view section, std::string_view key) const;
 
+  // The same lookup straight on file content, without building a document
+  // (reads are far more frequent than writes). nullopt also for non-text
+  // content, which parse() refuses.
+  static std::optional<std::string_view> find_in(std::string_view content, std::string_view section,
+                                                 std::string_view key);
+
   // Sets `key` in the first section named `section` to the line text `value`
   // (which must not hold line breaks). An existing key line is rewritten as
   // "StoredName=value" keeping the stored spelling of the name; a new key goes
@@ -42,14 +48,18 @@ class IniDocument {
 
  private:
   enum class Kind { Other, Blank, Comment, Section, Key };
-  struct Line {
-    std::string text;
+  // What a line is, with the section or key name and the key's value as
+  // offsets into the line.
+  struct Shape {
     Kind kind = Kind::Other;
-    // Section name or key name, and the key's value, as offsets into text.
     std::size_t name_pos = 0, name_len = 0;
     std::size_t value_pos = 0, value_len = 0;
   };
+  struct Line : Shape {
+    std::string text;
+  };
 
+  static Shape shape_of(std::string_view text);
   static Line classify(std::string text);
   std::string_view name_of(const Line& line) const {
     return std::string_view(line.text).substr(line.name_pos, line.name_len);

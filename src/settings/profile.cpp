@@ -89,9 +89,7 @@ std::string Profile::read_string(std::string_view section, std::string_view key,
   if (!sec || !k) return std::string(def);
   const auto content = files_.read(path_, kMaxFileBytes);
   if (!content) return std::string(def);
-  const auto doc = IniDocument::parse(*content);
-  if (!doc) return std::string(def);
-  const auto value = doc->find(*sec, *k);
+  const auto value = IniDocument::find_in(*content, *sec, *k);
   if (!value) return std::string(def);
   return std::string(cut_utf8(unquote(*value), kMaxStringChars));
 }
@@ -126,7 +124,10 @@ bool Profile::write_string(std::string_view section, std::string_view key, std::
   const std::string stored = encode_value(value);
   if (const auto current = doc->find(*sec, *k); current && *current == stored) return true;
   doc->set(*sec, *k, stored);
-  return files_.replace(path_, doc->serialise());
+  std::string updated = doc->serialise();
+  // Never write a file that the next read would have to refuse.
+  if (updated.size() > kMaxFileBytes) return false;
+  return files_.replace(path_, updated);
 }
 
 bool Profile::write_int(std::string_view section, std::string_view key, int value) {

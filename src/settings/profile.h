@@ -10,7 +10,8 @@
 // silently destroyed):
 //   - the file is read up to kMaxFileBytes; a bigger or unreadable file reads
 //     as missing (every read gives its default) and a write to it is refused,
-//     so that the file stays as it is for the user to look at;
+//     so that the file stays as it is for the user to look at; a write that
+//     would make the file bigger than that is refused too;
 //   - a file holding NUL bytes is not text: reads give defaults, writes are
 //     refused for the same reason;
 //   - section and key names are trimmed; a name that is empty, holds a line

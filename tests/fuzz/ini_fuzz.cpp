@@ -38,8 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const char* const kKeys[] = {"TabCurSel", "Position", "LogFmt", "k", "Color00"};
   const char* section = kSections[selector % 5];
   const char* key = kKeys[(selector / 5) % 5];
+  const auto doc = tw::settings::IniDocument::parse(content);
   for (const char* s : kSections) {
     for (const char* k : kKeys) {
+      // The quick lookup used by reads and the document used by writes agree.
+      check(tw::settings::IniDocument::find_in(content, s, k) ==
+            (doc ? doc->find(s, k) : std::nullopt));
       (void)profile.read_int(s, k, 7);
       std::string v = profile.read_string(s, k, "def");
       check(v.size() <= tw::settings::Profile::kMaxStringChars || v == "def");

@@ -182,6 +182,22 @@ TEST_F(ProfileTest, UnusableFilesGiveDefaultsAndAreNeverReplaced) {
   EXPECT_EQ(files.replace_count, 0);
 }
 
+TEST_F(ProfileTest, LargestAcceptedFileWithOddLineEndsIsReadInOnePass) {
+  // Close to the size limit, lines ended by CR only: a lookup that rescans
+  // for the next LF from every line would not finish.
+  std::string big = "[S]\r";
+  while (big.size() < Profile::kMaxFileBytes - 64) big += "key=value\r";
+  big += "[T]\rlast=1\r";
+  file() = big;
+  EXPECT_EQ(profile.read_int("T", "last", 0), 1);
+  EXPECT_EQ(profile.read_int("S", "missing", -1), -1);
+  EXPECT_TRUE(profile.write_int("T", "last", 2));
+  EXPECT_EQ(profile.read_int("T", "last", 0), 2);
+  // A write that would push the file over the limit is refused.
+  EXPECT_FALSE(profile.write_string("T", "long", std::string(100, 'x')));
+  EXPECT_EQ(profile.read_int("T", "last", 0), 2);
+}
+
 TEST_F(ProfileTest, WriteFailuresLeaveTheFileAndReportFalse) {
   file() = "[S]\nk=1\n";
   files.read_only = true;
