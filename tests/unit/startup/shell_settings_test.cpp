@@ -20,23 +20,6 @@ class ShellSettingsTest : public ::testing::Test {
   settings::Profile profile{files, kPath};
 };
 
-TEST_F(ShellSettingsTest, EmptyFileGivesDefaults) {
-  const ShellSettings s = load_shell_settings(profile);
-  EXPECT_TRUE(s.window_stretch);
-  EXPECT_TRUE(s.task_tray_icon);
-  EXPECT_TRUE(s.main_window);
-  EXPECT_TRUE(s.session_auto_start);
-  EXPECT_EQ(s.notice_box_interval, 10);
-  EXPECT_EQ(s.session_split_size, 100);
-  EXPECT_FALSE(s.position.has_value());
-  EXPECT_EQ(s.notice.bk_color, 0xA03020);
-  EXPECT_EQ(s.notice.alpha_level, 150);
-  EXPECT_EQ(s.notice.time_out_ms, 6000);
-  EXPECT_EQ(s.tray_icon.color_send, 0x3040FF);
-  EXPECT_EQ(s.tray_icon.color_receive, 0x30FF40);
-  EXPECT_FALSE(files.files.count(kPath));  // loading writes nothing
-}
-
 TEST_F(ShellSettingsTest, StoredValuesAndLoadTransformations) {
   files.files[kPath] =
       "[Settings]\nWindowTopMost=1\nWindowStretch=0\nNoticeBoxInterval=-5\nTabCurSel=99\n"
