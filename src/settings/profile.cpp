@@ -95,8 +95,8 @@ std::string Profile::read_string(std::string_view section, std::string_view key,
 }
 
 int Profile::read_int(std::string_view section, std::string_view key, int def) const {
-  // An absent key and an empty value both give the default (read_string
-  // returns the marker default only in the first case).
+  // An absent key and an empty value both give the default, as the Windows
+  // call does (it reads the value as a string first).
   const std::string text = read_string(section, key, "");
   if (text.empty()) return def;
   return parse_profile_int(text);
