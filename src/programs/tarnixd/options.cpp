@@ -1,0 +1,60 @@
+#include "options.h"
+
+#include "app/startup.h"
+
+namespace tw::tarnixd {
+
+const char* usage_text() {
+  return "Usage: tarnixd [--interface NAME] [--data-dir DIR] [--live | --quiet] [--verbose]\n"
+         "       tarnixd --list-interfaces\n"
+         "       tarnixd /w PID\n"
+         "\n"
+         "Samples the traffic of one network interface, writes the Tarnwatch logs and\n"
+         "totals, takes commands (tarnixctl send) and publishes the status record\n"
+         "(tarnixctl status). SIGTERM, SIGINT or SIGHUP end it in order.\n"
+         "\n"
+         "  --interface NAME   sample NAME (kernel name or display name) and keep it as\n"
+         "                     the chosen interface; default: the stored choice\n"
+         "  --list-interfaces  print the interfaces with their positions and exit\n"
+         "  --data-dir DIR     keep the settings and logs in DIR instead of the data folder\n"
+         "  --live             print the live line once a second even when stdout is not\n"
+         "                     a terminal (one line each)\n"
+         "  --quiet            no live line\n"
+         "  --verbose          notes on stderr (dropped commands, what was chosen)\n"
+         "  /w PID             wait up to 10 s for process PID to end before starting\n";
+}
+
+ParseResult parse_options(const std::vector<std::string>& args) {
+  ParseResult r;
+  // The restart argument is recognised exactly as the desktop program does:
+  // as the whole command line.
+  if (auto pid = app::parse_restart_argument(args)) {
+    r.options.restart_pid = pid;
+    return r;
+  }
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        r.error = a + " needs a value";
+        return;
+      }
+      out = args[++i];
+    };
+    if (a == "--interface") value(r.options.interface);
+    else if (a.starts_with("--interface=")) r.options.interface = a.substr(12);
+    else if (a == "--data-dir") value(r.options.data_dir);
+    else if (a.starts_with("--data-dir=")) r.options.data_dir = a.substr(11);
+    else if (a == "--list-interfaces") r.options.list_interfaces = true;
+    else if (a == "--live") r.options.live = true;
+    else if (a == "--quiet") r.options.quiet = true;
+    else if (a == "--verbose") r.options.verbose = true;
+    else if (a == "--help" || a == "-h") r.options.help = true;
+    else r.error = "unknown argument: " + a;
+    if (!r.error.empty()) return r;
+  }
+  if (r.options.live && r.options.quiet) r.error = "--live and --quiet exclude each other";
+  return r;
+}
+
+}  // namespace tw::tarnixd
