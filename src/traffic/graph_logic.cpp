@@ -1,0 +1,415 @@
+#include "traffic/graph_logic.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+#include "traffic/format.h"
+
+namespace tw::traffic {
+namespace {
+
+constexpr std::string_view kSection = "Traffic";
+
+struct ColorSlotInfo {
+  ColorRef def;
+  const char* en;
+  const char* ja;
+};
+
+constexpr std::array<ColorSlotInfo, kGraphColorCount> kColorSlots = {{
+    {0x100000, "Background", "背景"},
+    {0x840000, "Grid", "グリッド"},
+    {0xFFFFFF, "Text", "文字"},
+    {0x000000, "Background Text", "文字の背景"},
+    {0x0000FF, "Graph Send", "グラフ (送信)"},
+    {0x00FF00, "Graph Received", "グラフ (受信)"},
+    {0x3040FF, "Average transmission line", "平均送信速度のライン"},
+    {0x30FF40, "Average line received", "平均受信速度のライン"},
+    {0x40C0FF, "MAX line", "MAXライン"},
+    {0xA03020, "Background graph", "グラフの背景"},
+    {0xB93A28, "Scale chart", "目盛り"},
+    {0xD24430, "Scale chart 2", "目盛り 2"},
+    {0xFFE0A0, "Report (instantaneous transmission rate)", "レポート (瞬間転送速度)"},
+    {0xE0A0FF, "Report (average transmission speed)", "レポート (平均転送速度)"},
+    {0x60A0FF, "Report (the amount received for each 01 minutes)", "レポート (01分ごとの転送量)"},
+    {0xA0FF60, "Report (the amount received for each 05 minutes)", "レポート (05分ごとの転送量)"},
+    {0x80FFFF, "Report (the amount received for each 30 minutes)", "レポート (30分ごとの転送量)"},
+    {0xFFC060, "Report (the amount received for each 60 minutes)", "レポート (60分ごとの転送量)"},
+    {0x8080FF, "Report (the amount received for each 24 hours)", "レポート (24時間ごとの転送量)"},
+    {0xFFFFFF, "Other Text", "その他の文字"},
+}};
+
+constexpr const char* kLargeFontEn = "Lucida Console";
+constexpr const char* kJapaneseFont = "ＭＳ ゴシック";
+
+// The panel's labels are padded so that the values start in one column; the
+// Japanese ones count a full-width character as two columns.
+constexpr GraphLabels kLabelsEn{
+    "Send MAX:",
+    "Recv MAX:",
+    "Send AVE:",
+    "Recv AVE:",
+    "Send Speed:",
+    "Recv Speed:",
+    "Inactivity:",
+    "Please, Reset Network Interface.",
+    "Automatic Reset to",
+    "sec later",
+    "Double Sampling: ON",
+    "Double Sampling: OFF",
+    "Font-Size: %dpx",
+    "Capture Time           ",
+    "Total Upload    (Gross)",
+    "Total Download  (Gross)",
+    "Average Send speed     ",
+    "Average Received speed ",
+    "Graph Scale            ",
+    "Auto",
+    "Fixed",
+};
+
+constexpr GraphLabels kLabelsJa{
+    "送信MAX:",
+    "受信MAX:",
+    "送信平均:",
+    "受信平均:",
+    "送信速度:",
+    "受信速度:",
+    "無通信時間:",
+    "ネットワークインターフェイスを再設定してください.",
+    "自動リセットまで",
+    "秒",
+    "ダブルサンプリング: ON",
+    "ダブルサンプリング: OFF",
+    "フォントサイズ: %dpx",
+    "計測時間               ",
+    "総送信量         (累計)",
+    "総受信量         (累計)",
+    "平均送信速度           ",
+    "平均受信速度           ",
+    "グラフ縮尺             ",
+    "自動",
+    "固定",
+};
+
+bool read_flag(const settings::Profile& p, std::string_view key, int def) {
+  return p.read_int(kSection, key, def) != 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Colours
+
+ColorRef default_graph_color(int slot) {
+  if (slot < 0 || slot >= kGraphColorCount) return 0;
+  return kColorSlots[static_cast<std::size_t>(slot)].def;
+}
+
+std::string_view graph_color_name(int slot, Language lang) {
+  if (slot < 0 || slot >= kGraphColorCount) return {};
+  const ColorSlotInfo& s = kColorSlots[static_cast<std::size_t>(slot)];
+  return lang == Language::Japanese ? s.ja : s.en;
+}
+
+std::string graph_color_key(int slot) {
+  char key[16];
+  std::snprintf(key, sizeof key, "Color%02d", slot);
+  return key;
+}
+
+ColorRef make_color(int red, int green, int blue) {
+  const auto c = [](int v) { return static_cast<ColorRef>(std::clamp(v, 0, 255)); };
+  return c(red) | (c(green) << 8) | (c(blue) << 16);
+}
+
+ColorRef brighten(ColorRef c, int d) {
+  return make_color(color_red(c) + d, color_green(c) + d, color_blue(c) + d);
+}
+
+ColorRef mean_color(ColorRef a, ColorRef b) {
+  return make_color((color_red(a) + color_red(b)) / 2, (color_green(a) + color_green(b)) / 2,
+                    (color_blue(a) + color_blue(b)) / 2);
+}
+
+ColorRef halo_color(ColorRef text, ColorRef background_graph) {
+  return brighten(mean_color(text, background_graph), -80);
+}
+
+ColorRef companion_color(ColorRef line, ColorRef background_graph) {
+  return brighten(mean_color(line, background_graph), -64);
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+GraphSettings default_graph_settings(Language lang) {
+  GraphSettings s;
+  s.font_name = lang == Language::Japanese ? kJapaneseFont : kLargeFontEn;
+  s.font_name2 = kJapaneseFont;
+  for (int i = 0; i < kGraphColorCount; ++i) s.colors[static_cast<std::size_t>(i)] = default_graph_color(i);
+  return s;
+}
+
+GraphSettings load_graph_settings(const settings::Profile& p, Language lang) {
+  GraphSettings s = default_graph_settings(lang);
+  s.view_mode = read_flag(p, "ViewMode", 1);
+  s.max_line_mode = read_flag(p, "MaxLineMode", 1);
+  s.report_mode = read_flag(p, "ReportMode", 1);
+  s.gradient_mode = read_flag(p, "GradientMode", 1);
+  s.max_unit = fixed_unit(p.read_int(kSection, "MaxUnit", 3));
+  s.ave_unit = fixed_unit(p.read_int(kSection, "AveUnit", 3));
+  s.ext_unit = fixed_unit(p.read_int(kSection, "ExtUnit", 3));
+  s.scale_fixed = p.read_int(kSection, "ScaleMode", 0) == 1;
+  // A scale of 0 would divide by zero and a negative one would draw upwards.
+  s.scale_val = std::clamp(p.read_int(kSection, "ScaleVal", 32), 1, kMaxScaleVal);
+  s.reverse = p.read_int(kSection, "Direction", 0) == 1;
+  s.polyline = p.read_int(kSection, "PolylineMode", 0) == 1;
+  s.max_line_time = std::clamp(p.read_int(kSection, "MaxLineTime", 10), 0, kMaxLineTimeLimit);
+  s.font_size = std::clamp(p.read_int(kSection, "FontSize", 22), 0, kMaxFontPixels);
+  s.font_size2 = std::clamp(p.read_int(kSection, "FontSize2", 14), 0, kMaxFontPixels);
+  if (std::string n = p.read_string(kSection, "FontName", s.font_name); !n.empty()) s.font_name = std::move(n);
+  if (std::string n = p.read_string(kSection, "FontName2", s.font_name2); !n.empty()) s.font_name2 = std::move(n);
+  s.large_font_emphasis = read_flag(p, "LargeFontStyle", 1);
+  s.english_labels = p.read_int(kSection, "LanguageSelect", 0) == 1;
+  s.view_responce = std::clamp(p.read_int(kSection, "View-Responce", 0), 0, 9);
+  s.double_sampling = read_flag(p, "DoubleSampling", 1);
+  for (int i = 0; i < kGraphColorCount; ++i) {
+    const int v = p.read_int(kSection, graph_color_key(i), static_cast<int>(default_graph_color(i)));
+    s.colors[static_cast<std::size_t>(i)] = static_cast<ColorRef>(v) & 0xFFFFFF;
+  }
+  return s;
+}
+
+// ---------------------------------------------------------------------------
+// Scale and maxima
+
+int label_band_height(int font_size) { return std::max(2 * font_size, 10); }
+
+int graph_area_height(int client_height, int panel_height, int font_size) {
+  return std::max(0, client_height - kSpeedStripHeight - panel_height - label_band_height(font_size));
+}
+
+std::size_t max_scan_index(int client_width, int max_line_time) {
+  const std::int64_t l = std::int64_t{std::max(client_width, 0)} / 2 + std::int64_t{std::max(max_line_time, 0)} * 20;
+  return static_cast<std::size_t>(std::max<std::int64_t>(l, kMinScanIndex));
+}
+
+SpeedMaxima scan_maxima(std::span<const std::uint32_t> send, std::span<const std::uint32_t> recv,
+                        int client_width, int max_line_time) {
+  const std::size_t last = max_scan_index(client_width, max_line_time);
+  const auto scan = [last](std::span<const std::uint32_t> h) {
+    const std::size_t n = std::min(h.size(), last + 1);
+    std::uint32_t m = 0;
+    for (std::size_t i = 0; i < n; ++i) m = std::max(m, h[i]);
+    return static_cast<std::int64_t>(m);
+  };
+  return {scan(send), scan(recv)};
+}
+
+std::int64_t auto_scale(std::int64_t overall_max, int area_height) {
+  const std::int64_t h = std::max(area_height, 1);
+  std::int64_t s = kBaseScale;
+  while (overall_max / s >= h && s <= kScaleDoublingLimit) s *= 2;
+  return s;
+}
+
+std::int64_t vertical_scale(const GraphSettings& s, std::int64_t overall_max, int area_height) {
+  if (s.scale_fixed) return std::int64_t{std::clamp(s.scale_val, 1, kMaxScaleVal)} * kBaseScale;
+  return auto_scale(overall_max, area_height);
+}
+
+int bar_height(std::int64_t bytes_per_s, std::int64_t scale, int area_height) {
+  if (bytes_per_s <= 0 || scale <= 0 || area_height <= 0) return 0;
+  const std::int64_t h = bytes_per_s / scale;
+  return static_cast<int>(std::min<std::int64_t>(h, area_height));
+}
+
+std::optional<int> speed_line_y(std::int64_t bytes_per_s, std::int64_t scale, int area_top, int area_height) {
+  if (scale <= 0 || area_height <= 0 || bytes_per_s < 0) return std::nullopt;
+  const std::int64_t h = bytes_per_s / scale;
+  // Row area_top + area_height - 1 is the bottom row (height 0).
+  if (h >= area_height) return std::nullopt;
+  return area_top + area_height - 1 - static_cast<int>(h);
+}
+
+// ---------------------------------------------------------------------------
+// Bars and grid
+
+int visible_bar_count(int area_width) { return area_width <= 0 ? 0 : (area_width + 1) / kBarWidth; }
+
+int bar_left(int index, int area_left, int area_width, bool reverse) {
+  if (reverse) return area_left + kBarWidth * index;
+  return area_left + area_width - kBarWidth * (index + 1);
+}
+
+int time_grid_spacing(int thread_responce) { return 40 / (std::clamp(thread_responce, 0, 9) + 1); }
+
+// ---------------------------------------------------------------------------
+// Wheel and middle button
+
+int wheel_position_step(int position, int delta) {
+  int p = std::clamp(position, 0, kWheelPositions - 1);
+  if (delta <= -kWheelNotch) ++p;
+  else if (delta >= kWheelNotch) --p;
+  return std::clamp(p, 0, kWheelPositions - 1);
+}
+
+std::uint8_t report_flags_for_wheel(std::uint8_t flags, int position) {
+  const int p = std::clamp(position, 0, kWheelPositions - 1);
+  const auto bits = static_cast<std::uint8_t>(p == 0 ? 0 : 1u << (p - 1));
+  return static_cast<std::uint8_t>((flags & kGraphHiddenFlag) | bits);
+}
+
+MiddleButtonAction middle_button_action(bool ctrl, bool shift, bool alt) {
+  if (ctrl) return MiddleButtonAction::ToggleDoubleSampling;
+  if (shift) return MiddleButtonAction::ToggleLargeFontStyle;
+  if (alt) return MiddleButtonAction::ToggleLanguageSelect;
+  return MiddleButtonAction::ToggleGraphHidden;
+}
+
+int mul_div(int a, int b, int c) {
+  if (c == 0) return 0;
+  const std::int64_t n = std::int64_t{a} * b;
+  const std::int64_t half = (c < 0 ? -std::int64_t{c} : c) / 2;
+  const bool negative = (n < 0) != (c < 0);
+  const std::int64_t an = n < 0 ? -n : n;
+  const std::int64_t ac = c < 0 ? -std::int64_t{c} : c;
+  const std::int64_t q = (an + half) / ac;
+  return static_cast<int>(negative ? -q : q);
+}
+
+std::vector<int> font_size_list(int dpi) {
+  std::vector<int> list(256);
+  for (int pt = 0; pt < 256; ++pt) list[static_cast<std::size_t>(pt)] = mul_div(pt, dpi, 72);
+  return list;
+}
+
+int step_font_size(const std::vector<int>& list, int current, bool larger) {
+  if (list.empty()) return current;
+  std::size_t i = 0;
+  while (i < list.size() && list[i] < current) ++i;
+  if (i == list.size()) i = list.size() - 1;
+  const std::int64_t limit = std::min<std::int64_t>(kFontStepMaxIndex, static_cast<std::int64_t>(list.size()) - 1);
+  const std::int64_t next = std::clamp<std::int64_t>(static_cast<std::int64_t>(i) + (larger ? 1 : -1), 0, limit);
+  return list[static_cast<std::size_t>(next)];
+}
+
+// ---------------------------------------------------------------------------
+// Panel
+
+int panel_target_height(bool view_mode, bool graph_hidden) {
+  return view_mode && !graph_hidden ? kPanelOpenHeight : kPanelClosedHeight;
+}
+
+int next_panel_height(int current, int target, int view_responce) {
+  const int step = (std::clamp(view_responce, 0, 9) + 1) * 24;
+  if (current < target) return std::min(current + step, target);
+  if (current > target) return std::max(current - step, target);
+  return current;
+}
+
+// ---------------------------------------------------------------------------
+// Texts
+
+const GraphLabels& graph_labels(Language ui, bool english_labels) {
+  return label_language(ui, english_labels) == Language::Japanese ? kLabelsJa : kLabelsEn;
+}
+
+std::string font_size_notice(const GraphLabels& l, int pixels) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, l.font_size, pixels);
+  return buf;
+}
+
+std::string reset_warning_text(const GraphLabels& l, bool auto_reset, std::uint32_t seconds_left) {
+  if (!auto_reset) return l.reset_interface;
+  char buf[256];
+  std::snprintf(buf, sizeof buf, "%s (%s %u %s) ", l.reset_interface, l.auto_reset_to,
+                static_cast<unsigned>(seconds_left), l.sec_later);
+  return buf;
+}
+
+std::string panel_average_text(std::string_view label, double kb_per_s, int unit) {
+  // Value in the unit's own measure; the family steps by 1024 from there.
+  static constexpr const char* kNames[2][3] = {{"KB/s", "MB/s", "GB/s"}, {"Kbps", "Mbps", "Gbps"}};
+  const int u = fixed_unit(unit);
+  const int family = u & 1;     // 0 bytes, 1 bits
+  int step = u >> 1;            // 0 kilo, 1 mega
+  double v = kb_per_s < 0 ? 0.0 : kb_per_s;
+  if (family == 1) v *= 8.0;
+  if (step == 1) v /= 1024.0;
+  while (v > 9999.9 && step < 2) {
+    v /= 1024.0;
+    ++step;
+  }
+  char buf[256];
+  std::snprintf(buf, sizeof buf, "%.*s          %8.3lf %s", static_cast<int>(label.size()), label.data(), v,
+                kNames[family][step]);
+  return buf;
+}
+
+std::string panel_total_text(std::string_view label, std::uint64_t capture, std::uint64_t gross) {
+  // The byte-amount form shows 0.000 KB for values it takes as negative;
+  // totals past 2^63 bytes do not occur.
+  const std::string c = byte_amount_text(static_cast<std::int64_t>(capture));
+  const std::string g = byte_amount_text(static_cast<std::int64_t>(gross));
+  std::string out(label);
+  out += "       ";
+  out += c;
+  out += " (";
+  out += g;
+  out += ')';
+  return out;
+}
+
+std::string panel_scale_text(const GraphLabels& l, std::int64_t scale, bool fixed) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "%s          %d/%" PRId64 " %s", l.graph_scale, 1, scale / kBaseScale,
+                fixed ? l.scale_fixed : l.scale_auto);
+  return buf;
+}
+
+std::vector<std::string> panel_transfer_lines(const TrafficFigures& f, const GraphSettings& s,
+                                              std::int64_t scale, Language ui) {
+  const GraphLabels& l = graph_labels(ui, s.english_labels);
+  const Language lang = label_language(ui, s.english_labels);
+  std::vector<std::string> lines;
+  lines.reserve(6);
+  lines.push_back(duration_text(l.capture_time, f.capture_ms, lang));
+  lines.push_back(panel_total_text(l.total_upload, f.capture_send, f.gross_send));
+  lines.push_back(panel_total_text(l.total_download, f.capture_recv, f.gross_recv));
+  lines.push_back(panel_average_text(l.average_send, capture_average_kb(f.capture_send, f.capture_ms), s.ext_unit));
+  lines.push_back(panel_average_text(l.average_recv, capture_average_kb(f.capture_recv, f.capture_ms), s.ext_unit));
+  lines.push_back(panel_scale_text(l, scale, s.scale_fixed));
+  return lines;
+}
+
+std::string_view reset_gross_question(Language ui) {
+  return ui == Language::Japanese ? "総転送量(累計)をリセットします. \nよろしいですか?"
+                                  : "Reset Total gross Transfer amount. \nAre you sure?";
+}
+
+// ---------------------------------------------------------------------------
+// Report overlay
+
+int report_column_width(int list, Language ui) {
+  const bool en = ui != Language::Japanese;
+  if (list == 0 || list == 1) return en ? 240 : 200;
+  return en ? 390 : 335;
+}
+
+std::vector<ReportColumn> report_columns(std::uint8_t flags, Language ui) {
+  std::vector<ReportColumn> cols;
+  int x = kReportMargin;
+  for (int list = 0; list < kReportListCount; ++list) {
+    if (!(flags & (1u << list))) continue;
+    const int w = report_column_width(list, ui);
+    cols.push_back({list, x, w});
+    x += w + kReportColumnGap;
+  }
+  return cols;
+}
+
+}  // namespace tw::traffic
