@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cinttypes>
 #include <cstdio>
 
 #include "traffic/format.h"
@@ -70,7 +69,7 @@ std::string grouped(std::uint64_t v) {
   return grouped_int64(static_cast<std::int64_t>(std::min<std::uint64_t>(v, INT64_MAX)));
 }
 
-std::string hex08(const char* fmt, std::uint32_t v) {
+std::string hex_text(const char* fmt, std::uint32_t v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, fmt, static_cast<unsigned>(v));
   return buf;
@@ -194,7 +193,7 @@ std::string node_type_name(std::uint32_t node_type) {
     case platform::kNodeTypePeerToPeer: return "Peer to peer nodetype";
     case platform::kNodeTypeMixed: return "Mixed nodetype";
     case platform::kNodeTypeHybrid: return "Hybrid nodetype";
-    default: return "Unknown node type (" + hex08("%x", node_type) + ")";
+    default: return "Unknown node type (" + hex_text("%x", node_type) + ")";
   }
 }
 
@@ -205,7 +204,7 @@ std::string network_params_report(std::uint32_t error, const platform::NetworkPa
   std::string out = "----- " + label(kParamsTitle, lang) +
                     " ---------------------------------------\r\n";
   if (error != 0) {
-    out += "NetworkParams failed. " + hex08("%08X", error) + "\r\n";
+    out += "NetworkParams failed. " + hex_text("%08X", error) + "\r\n";
     return out;
   }
   auto line = [&](const Label& l, std::string_view value) {
@@ -237,7 +236,7 @@ std::string adapter_report(std::uint32_t error, const std::vector<platform::Adap
   std::string out = "----- " + label(kAdapterTitle, lang) +
                     " -------------------------------------------------\r\n";
   if (error != 0) {
-    out += "GetAdaptersInfo failed. " + hex08("%08x", error) + "\r\n";
+    out += "GetAdaptersInfo failed. " + hex_text("%08x", error) + "\r\n";
     return out;
   }
   for (const auto& a : adapters) {
@@ -287,7 +286,7 @@ std::vector<std::string> interface_report(bool table_ok, const std::vector<platf
     line(kIfNo, grouped(++number));  // rows are numbered from 1, as the user counts them
     line(kIfName, clean(r.name));
     line(kIfNameLen, grouped(r.name.size()));
-    line(kIfIndex, hex08("0x%8.8x", r.index));
+    line(kIfIndex, hex_text("0x%8.8x", r.index));
     line(kIfType, std::string(interface_type_name(r.type)) + "(" +
                       std::to_string(static_cast<std::int32_t>(r.type)) + ")");
     line(kIfMtu, std::to_string(static_cast<std::int32_t>(r.mtu)));
