@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -185,6 +186,63 @@ TEST(LinkMessageParsing, RejectsMalformedMessages) {
   EXPECT_FALSE(nd::parse_stats_message(s.nlh, s.nlh->nlmsg_len, c));
   build_stats_message(s, 0, sizeof(rtnl_link_stats64));
   EXPECT_FALSE(nd::parse_stats_message(s.nlh, s.nlh->nlmsg_len, c));
+}
+
+// Appends a control message (DONE or ERROR) carrying `code` to `buf`.
+void put_control(std::vector<char>& buf, std::uint16_t type, int code, std::uint32_t seq) {
+  alignas(8) char m[64] = {};
+  nlmsghdr* nlh = mnl_nlmsg_put_header(m);
+  nlh->nlmsg_type = type;
+  nlh->nlmsg_seq = seq;
+  if (type == NLMSG_ERROR) {
+    auto* err = static_cast<nlmsgerr*>(mnl_nlmsg_put_extra_header(nlh, sizeof(nlmsgerr)));
+    err->error = code;
+  } else {
+    *static_cast<int*>(mnl_nlmsg_put_extra_header(nlh, sizeof(int))) = code;
+  }
+  buf.insert(buf.end(), m, m + nlh->nlmsg_len);
+}
+
+TEST(LinkMessageParsing, DumpEndsAndErrorReplies) {
+  int seen = 0;
+  auto count = [](const nlmsghdr*, void* data) {
+    ++*static_cast<int*>(data);
+    return MNL_CB_OK;
+  };
+  MessageBuffer s;
+  build_stats_message(s, 2, sizeof(rtnl_link_stats64));
+  s.nlh->nlmsg_seq = 9;
+  const std::vector<char> stats(s.data, s.data + s.nlh->nlmsg_len);
+
+  // A part with more to come, then the end of the dump.
+  EXPECT_EQ(nd::run_callbacks(stats.data(), stats.size(), 9, 0, count, &seen), MNL_CB_OK);
+  std::vector<char> done = stats;
+  put_control(done, NLMSG_DONE, 0, 9);
+  EXPECT_EQ(nd::run_callbacks(done.data(), done.size(), 9, 0, count, &seen), MNL_CB_STOP);
+  EXPECT_EQ(seen, 2);
+
+  // A dump that failed part-way ends with DONE carrying the error: not a
+  // complete table.
+  std::vector<char> failed = stats;
+  put_control(failed, NLMSG_DONE, -EMSGSIZE, 9);
+  errno = 0;
+  EXPECT_EQ(nd::run_callbacks(failed.data(), failed.size(), 9, 0, count, &seen), MNL_CB_ERROR);
+  EXPECT_EQ(errno, EMSGSIZE);
+
+  std::vector<char> refused;
+  put_control(refused, NLMSG_ERROR, -EOPNOTSUPP, 9);
+  EXPECT_EQ(nd::run_callbacks(refused.data(), refused.size(), 9, 0, count, &seen), MNL_CB_ERROR);
+  EXPECT_EQ(errno, EOPNOTSUPP);
+
+  // A reply to an earlier request (other sequence number) and an interrupted
+  // dump are errors too, never data.
+  seen = 0;
+  EXPECT_EQ(nd::run_callbacks(stats.data(), stats.size(), 10, 0, count, &seen), MNL_CB_ERROR);
+  std::vector<char> interrupted = stats;
+  reinterpret_cast<nlmsghdr*>(interrupted.data())->nlmsg_flags |= NLM_F_DUMP_INTR;
+  EXPECT_EQ(nd::run_callbacks(interrupted.data(), interrupted.size(), 9, 0, count, &seen), MNL_CB_ERROR);
+  EXPECT_EQ(errno, EINTR);
+  EXPECT_EQ(seen, 0);
 }
 
 TEST(LinkMessageParsing, StatusTypeAndPacketMapping) {

@@ -13,6 +13,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -138,7 +139,51 @@ bool walk_attributes(const nlmsghdr* nlh, std::size_t family_header, mnl_attr_cb
   }
 }
 
+int ctl_noop(const nlmsghdr*, void*) { return MNL_CB_OK; }
+
+int ctl_error(const nlmsghdr* nlh, void*) {
+  if (mnl_nlmsg_get_payload_len(nlh) < sizeof(nlmsgerr)) {
+    errno = EBADMSG;
+    return MNL_CB_ERROR;
+  }
+  nlmsgerr err;
+  std::memcpy(&err, mnl_nlmsg_get_payload(nlh), sizeof err);
+  if (err.error == 0) return MNL_CB_STOP;  // an acknowledgement
+  errno = err.error < 0 ? -err.error : err.error;
+  return MNL_CB_ERROR;
+}
+
+// A dump that fails part-way (a message too big for the buffer, a driver
+// error) still ends with NLMSG_DONE, with the negative error code as its
+// payload. libmnl's default treats every DONE as success, which would pass a
+// partial table off as the whole one.
+int ctl_done(const nlmsghdr* nlh, void*) {
+  if (mnl_nlmsg_get_payload_len(nlh) >= sizeof(int)) {
+    int code;
+    std::memcpy(&code, mnl_nlmsg_get_payload(nlh), sizeof code);
+    if (code < 0) {
+      errno = -code;
+      return MNL_CB_ERROR;
+    }
+  }
+  return MNL_CB_STOP;
+}
+
 }  // namespace
+
+int run_callbacks(const void* buf, std::size_t bytes, std::uint32_t seq, std::uint32_t portid,
+                  int (*cb)(const nlmsghdr*, void*), void* data) {
+  // Filled once (thread-safe static initialisation), read-only afterwards.
+  static const std::array<mnl_cb_t, NLMSG_MIN_TYPE> ctl = [] {
+    std::array<mnl_cb_t, NLMSG_MIN_TYPE> a{};
+    a[NLMSG_NOOP] = ctl_noop;
+    a[NLMSG_ERROR] = ctl_error;
+    a[NLMSG_DONE] = ctl_done;
+    a[NLMSG_OVERRUN] = ctl_noop;
+    return a;
+  }();
+  return mnl_cb_run2(buf, bytes, seq, portid, cb, data, const_cast<mnl_cb_t*>(ctl.data()), NLMSG_MIN_TYPE);
+}
 
 bool parse_link_message(const void* p, std::size_t bytes, LinkInfo& out) {
   const nlmsghdr* nlh = checked_header(p, bytes, RTM_NEWLINK, sizeof(ifinfomsg));
@@ -402,8 +447,8 @@ bool NetlinkLinkStats::run_dump(std::span<const char> request, std::uint32_t seq
       drain(sock);
       return false;
     }
-    const int ret = mnl_cb_run(buf_.data(), static_cast<std::size_t>(n), seq, portid_,
-                               links ? link_msg_cb : stats_msg_cb, &ctx);
+    const int ret = netlink_detail::run_callbacks(buf_.data(), static_cast<std::size_t>(n), seq, portid_,
+                                                  links ? link_msg_cb : stats_msg_cb, &ctx);
     if (ret == MNL_CB_STOP) return true;  // NLMSG_DONE
     if (ret == MNL_CB_OK) continue;       // more parts follow
     const int err = errno;

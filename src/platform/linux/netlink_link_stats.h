@@ -32,6 +32,7 @@
 #include "platform/link_stats.h"
 
 struct mnl_socket;
+struct nlmsghdr;
 
 namespace tw::platform {
 
@@ -67,6 +68,14 @@ struct LinkCounters {
 // `nlh_bytes` is the number of bytes available at `nlh` (at least nlmsg_len).
 bool parse_link_message(const void* nlh, std::size_t nlh_bytes, LinkInfo& out);
 bool parse_stats_message(const void* nlh, std::size_t nlh_bytes, LinkCounters& out);
+
+// Runs the callback over every data message of one received buffer (libmnl's
+// mnl_cb_run2: lengths, sequence number and port are checked). Returns
+// MNL_CB_OK when more parts follow, MNL_CB_STOP at the end of the dump and
+// MNL_CB_ERROR, with errno set, on an error reply, on a dump that ended with
+// an error code, on an interrupted dump (EINTR) or when `cb` fails.
+int run_callbacks(const void* buf, std::size_t bytes, std::uint32_t seq, std::uint32_t portid,
+                  int (*cb)(const nlmsghdr*, void*), void* data);
 
 // Operational status as the interface table reports it: 5 when the link is
 // usable, 0 otherwise. IF_OPER_UP is usable; so is IF_OPER_UNKNOWN on an
