@@ -319,18 +319,19 @@ TEST_F(OptionsDialogTest, TrafficLogFilePage) {
   EXPECT_EQ(profile.read_string("Traffic", "LogFmt", "").rfind("----- トラフィックログ取得日時 $DATE$ $TIME$ -----$CRLF$", 0), 0u);
 }
 
-TEST_F(OptionsDialogTest, ListPositionsTheListsDoNotHaveAreKept) {
+TEST_F(OptionsDialogTest, UnknownListPositionsAndBadLevelListsAreNotSaved) {
   store("TaskTrayIcon", "Font", 9);
-  store("MiniMonitor", "Style", -1);
+  store("MiniMonitor", "Style", -1);  // the window shows format 2 for it
   profile.write_string("MiniMonitor", "MessageLevel", "1:2:3:4:5");
   {
     OptionsDialog dialog(profile, Language::English, nullptr);
     EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::Tasktray, "Font")->currentIndex(), -1);
+    EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::MiniMonitor, "Style")->currentText(), "(SPD+MAX+TOTAL)(ENG)");
     control<QLineEdit>(dialog, OptionsPageId::MiniMonitor, "MessageLevel")->setText("1:2:3:4");
     dialog.accept();
   }
   EXPECT_EQ(profile.read_int("TaskTrayIcon", "Font", 0), 9);
-  EXPECT_EQ(profile.read_int("MiniMonitor", "Style", 0), -1);
+  EXPECT_EQ(profile.read_int("MiniMonitor", "Style", 0), 2);
   // Four levels would read back as five zeros: not saved.
   EXPECT_EQ(profile.read_string("MiniMonitor", "MessageLevel", ""), "1:2:3:4:5");
 }

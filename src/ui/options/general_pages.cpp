@@ -17,6 +17,7 @@
 #include "app/notice_logic.h"
 #include "app/shell_settings.h"
 #include "settings/int_parse.h"
+#include "traffic/mini_monitor_logic.h"
 #include "ui/notice/notice_dialog.h"
 #include "ui/options/color_list.h"
 #include "ui/options/page_controls.h"
@@ -280,10 +281,11 @@ void NoticeDialogPage::update_enabled() { alpha_level_->setEnabled(alpha_blend_-
 // ---------------------------------------------------------------------------
 
 namespace {
-constexpr std::string_view kMiniMonitor = "MiniMonitor";
-constexpr std::array<std::uint32_t, 9> kMiniColors = {0xA03020, 0x3040FF, 0x30FF40, 0x40C0FF, 0x40C0FF,
-                                                      0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
-constexpr std::string_view kMessageLevelDefault = "60:50:50:20:20";
+constexpr std::string_view kMiniMonitor = traffic::kMiniMonitorSection;
+
+std::vector<std::uint32_t> mini_colors(const traffic::MiniMonitorSettings& m) {
+  return {m.colors.begin(), m.colors.end()};
+}
 }  // namespace
 
 MiniMonitorPage::MiniMonitorPage(settings::Profile& profile, Language lang, QWidget* parent)
@@ -306,18 +308,17 @@ MiniMonitorPage::MiniMonitorPage(settings::Profile& profile, Language lang, QWid
 
   auto* grid = new QGridLayout;
   grid->addWidget(new QLabel(tr2(lang, "Mini Monitor format", "ミニモニターの表示形式"), this), 0, 0);
-  style_ = make_combo(this, "Style",
-                      {QStringLiteral("(SPD+MAX+TOTAL)(JPN)"), QStringLiteral("(SPD+MAX)(JPN)"),
-                       QStringLiteral("(SPD+MAX+TOTAL)(ENG)"), QStringLiteral("(SPD+MAX)(ENG)"),
-                       QStringLiteral("(SPD+TOTAL)(JPN)"), QStringLiteral("(SPD+TOTAL)(ENG)"),
-                       tr2(lang, "Hide", "非表示")});
+  QStringList formats;
+  for (const traffic::MiniFormat& f : traffic::mini_formats()) formats << qs(f.name);
+  if (lang == Language::Japanese) formats[traffic::kMiniFormatHide] = qs("非表示");
+  style_ = make_combo(this, "Style", formats);
   grid->addWidget(style_, 0, 1, 1, 3);
   grid->addWidget(new QLabel(tr2(lang, "Font", "フォント"), this), 1, 0);
   font_name_ = new QComboBox(this);
   font_name_->setObjectName(QStringLiteral("FontName"));
   fill_font_families(font_name_);
   grid->addWidget(font_name_, 1, 1);
-  grid->addWidget(make_spin(this, "FontSize", 1, 255), 1, 2);
+  grid->addWidget(make_spin(this, "FontSize", 1, traffic::kMaxMiniFontSize), 1, 2);
   grid->addWidget(make_check(this, "FontWeight", tr2(lang, "Bold", "太字")), 1, 3);
   grid->addWidget(new QLabel(tr2(lang, "Unit", "単位"), this), 2, 0);
   unit_ = make_combo(this, "AveUnit", {QStringLiteral("KB/s"), QStringLiteral("Kbps"),
@@ -360,26 +361,25 @@ MiniMonitorPage::MiniMonitorPage(settings::Profile& profile, Language lang, QWid
 }
 
 void MiniMonitorPage::restore_default_colors() {
-  colors_->set_colors({kMiniColors.begin(), kMiniColors.end()});
+  colors_->set_colors(mini_colors(traffic::MiniMonitorSettings{}));
 }
 
 void MiniMonitorPage::load() {
-  const auto& p = profile();
-  colors_->set_colors(read_colors(p, kMiniMonitor, kMiniColors));
-  set_font_name(font_name_, qs(p.read_string(kMiniMonitor, "FontName", "Lucida Console")));
-  findChild<QSpinBox*>("FontSize")->setValue(p.read_int(kMiniMonitor, "FontSize", 10));
-  findChild<QCheckBox*>("FontWeight")->setChecked(p.read_int(kMiniMonitor, "FontWeight", 0) > 0);
-  stored_unit_ = p.read_int(kMiniMonitor, "AveUnit", 3);
-  set_combo_position(unit_, stored_unit_);
-  stored_style_ = p.read_int(kMiniMonitor, "Style", 2);
-  set_combo_position(style_, stored_style_);
-  load_check(findChild<QCheckBox*>("TrafficGraph"), p, kMiniMonitor, "TrafficGraph", 1);
-  load_check(findChild<QCheckBox*>("GradientMode"), p, kMiniMonitor, "GradientMode", 1);
-  load_check(findChild<QCheckBox*>("MessageMode"), p, kMiniMonitor, "MessageMode", 0);
-  message_level_->setText(qs(p.read_string(kMiniMonitor, "MessageLevel", kMessageLevelDefault)));
-  load_check(alpha_blend_, p, kMiniMonitor, "AlphaBlend", 1);
-  alpha_level_->setValue(p.read_int(kMiniMonitor, "AlphaLevel", 153));
-  load_check(findChild<QCheckBox*>("NoFrame"), p, kMiniMonitor, "NoFrame", 0);
+  // The window's own loader: the page shows what the Mini Monitor uses.
+  const traffic::MiniMonitorSettings m = traffic::load_mini_monitor_settings(profile());
+  colors_->set_colors(mini_colors(m));
+  set_font_name(font_name_, qs(m.font_name));
+  findChild<QSpinBox*>("FontSize")->setValue(m.font_size);
+  findChild<QCheckBox*>("FontWeight")->setChecked(m.bold);
+  unit_->setCurrentIndex(m.ave_unit);
+  style_->setCurrentIndex(m.style);
+  findChild<QCheckBox*>("TrafficGraph")->setChecked(m.traffic_graph);
+  findChild<QCheckBox*>("GradientMode")->setChecked(m.gradient_mode);
+  findChild<QCheckBox*>("MessageMode")->setChecked(m.message_mode);
+  message_level_->setText(qs(settings::format_int_list(m.message_level)));
+  alpha_blend_->setChecked(m.alpha_blend);
+  alpha_level_->setValue(m.alpha_level);
+  findChild<QCheckBox*>("NoFrame")->setChecked(m.no_frame);
   update_enabled();
 }
 
@@ -391,8 +391,8 @@ void MiniMonitorPage::save() {
   p.write_int(kMiniMonitor, "FontSize", findChild<QSpinBox*>("FontSize")->value());
   // The window reads any positive weight as bold.
   p.write_int(kMiniMonitor, "FontWeight", findChild<QCheckBox*>("FontWeight")->isChecked() ? 700 : 0);
-  p.write_int(kMiniMonitor, "AveUnit", combo_position_or(unit_, stored_unit_));
-  p.write_int(kMiniMonitor, "Style", combo_position_or(style_, stored_style_));
+  p.write_int(kMiniMonitor, "AveUnit", unit_->currentIndex());
+  p.write_int(kMiniMonitor, "Style", style_->currentIndex());
   save_check(findChild<QCheckBox*>("TrafficGraph"), p, kMiniMonitor, "TrafficGraph");
   save_check(findChild<QCheckBox*>("GradientMode"), p, kMiniMonitor, "GradientMode");
   save_check(findChild<QCheckBox*>("MessageMode"), p, kMiniMonitor, "MessageMode");

@@ -89,8 +89,6 @@ class MiniMonitorPage : public OptionsPage {
   QLineEdit* message_level_ = nullptr;
   QCheckBox* alpha_blend_ = nullptr;
   QSpinBox* alpha_level_ = nullptr;
-  int stored_unit_ = 3;
-  int stored_style_ = 2;
 };
 
 // The traffic report log switch.

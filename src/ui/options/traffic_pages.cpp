@@ -15,6 +15,7 @@
 
 #include "logging/log_engine.h"
 #include "logging/template.h"
+#include "traffic/graph_logic.h"
 #include "ui/options/color_list.h"
 #include "ui/options/page_controls.h"
 #include "ui/options/page_support.h"
@@ -44,21 +45,10 @@ QCheckBox* check(QWidget* page, const char* key) { return page->findChild<QCheck
 QSpinBox* spin(QWidget* page, const char* key) { return page->findChild<QSpinBox*>(QString::fromLatin1(key)); }
 QComboBox* combo(QWidget* page, const char* key) { return page->findChild<QComboBox*>(QString::fromLatin1(key)); }
 
-struct FlagKey {
-  const char* key;
-  int def;
-};
-
-constexpr std::array<FlagKey, 8> kView1Flags = {{{"ViewMode", 1},
-                                                 {"MaxLineMode", 1},
-                                                 {"ReportMode", 1},
-                                                 {"GradientMode", 1},
-                                                 {"Direction", 0},
-                                                 {"PolylineMode", 0},
-                                                 {"DoubleSampling", 1},
-                                                 {"ScaleMode", 0}}};
-
-constexpr std::array<FlagKey, 3> kUnitKeys = {{{"MaxUnit", 3}, {"AveUnit", 3}, {"ExtUnit", 3}}};
+constexpr std::array<const char*, 8> kView1Flags = {"ViewMode",    "MaxLineMode",  "ReportMode",
+                                                    "GradientMode", "Direction",   "PolylineMode",
+                                                    "DoubleSampling", "ScaleMode"};
+constexpr std::array<const char*, 3> kUnitKeys = {"MaxUnit", "AveUnit", "ExtUnit"};
 
 }  // namespace
 
@@ -84,14 +74,14 @@ TrafficView1Page::TrafficView1Page(settings::Profile& profile, Language lang, QW
   auto* scale = new QHBoxLayout;
   scale->addSpacing(20);
   scale->addWidget(new QLabel(tr2(lang, "Magnification scale  1/", "表示倍率  1/"), this));
-  scale->addWidget(make_spin(this, "ScaleVal", 1, 65536));
+  scale->addWidget(make_spin(this, "ScaleVal", 1, traffic::kMaxScaleVal));
   scale->addWidget(new QLabel(tr2(lang, "x (1 - 65536)", "倍 (1 - 65536)"), this));
   scale->addStretch();
   layout->addLayout(scale);
 
   auto* grid = new QGridLayout;
   grid->addWidget(new QLabel(tr2(lang, "MAX line period (20 samples)", "MAXラインの期間 (20サンプル単位)"), this), 0, 0);
-  grid->addWidget(make_spin(this, "MaxLineTime", 1, 9999), 0, 1);
+  grid->addWidget(make_spin(this, "MaxLineTime", 0, traffic::kMaxLineTimeLimit), 0, 1);
   grid->addWidget(new QLabel(tr2(lang, "Unit of 'MAX'", "MAX表示の単位"), this), 1, 0);
   grid->addWidget(make_combo(this, "MaxUnit", unit_names()), 1, 1);
   grid->addWidget(new QLabel(tr2(lang, "Unit of 'AVE'", "AVE表示の単位"), this), 2, 0);
@@ -105,21 +95,32 @@ TrafficView1Page::TrafficView1Page(settings::Profile& profile, Language lang, QW
 }
 
 void TrafficView1Page::load() {
-  const auto& p = profile();
-  for (const FlagKey& f : kView1Flags) load_check(check(this, f.key), p, kTraffic, f.key, f.def);
-  spin(this, "ScaleVal")->setValue(p.read_int(kTraffic, "ScaleVal", 32));
-  spin(this, "MaxLineTime")->setValue(p.read_int(kTraffic, "MaxLineTime", 10));
-  for (const FlagKey& u : kUnitKeys) combo(this, u.key)->setCurrentIndex(unit_position(p.read_int(kTraffic, u.key, u.def)));
+  // The graph's own loader, so the page shows the values the graph uses
+  // (out-of-range numbers already brought into range, unit codes modulo 4).
+  const traffic::GraphSettings g = traffic::load_graph_settings(profile(), lang());
+  check(this, "ViewMode")->setChecked(g.view_mode);
+  check(this, "MaxLineMode")->setChecked(g.max_line_mode);
+  check(this, "ReportMode")->setChecked(g.report_mode);
+  check(this, "GradientMode")->setChecked(g.gradient_mode);
+  check(this, "Direction")->setChecked(g.reverse);
+  check(this, "PolylineMode")->setChecked(g.polyline);
+  check(this, "DoubleSampling")->setChecked(g.double_sampling);
+  check(this, "ScaleMode")->setChecked(g.scale_fixed);
+  spin(this, "ScaleVal")->setValue(g.scale_val);
+  spin(this, "MaxLineTime")->setValue(g.max_line_time);
+  combo(this, "MaxUnit")->setCurrentIndex(unit_position(g.max_unit));
+  combo(this, "AveUnit")->setCurrentIndex(unit_position(g.ave_unit));
+  combo(this, "ExtUnit")->setCurrentIndex(unit_position(g.ext_unit));
   update_enabled();
 }
 
 void TrafficView1Page::save() {
   auto& p = profile();
-  for (const FlagKey& f : kView1Flags) save_check(check(this, f.key), p, kTraffic, f.key);
-  // The spin box keeps the divisor within 1..65536, the only values the graph accepts.
+  for (const char* key : kView1Flags) save_check(check(this, key), p, kTraffic, key);
+  // The spin boxes hold only values the graph accepts (divisor 1..65536).
   p.write_int(kTraffic, "ScaleVal", spin(this, "ScaleVal")->value());
   p.write_int(kTraffic, "MaxLineTime", spin(this, "MaxLineTime")->value());
-  for (const FlagKey& u : kUnitKeys) p.write_int(kTraffic, u.key, combo(this, u.key)->currentIndex());
+  for (const char* key : kUnitKeys) p.write_int(kTraffic, key, combo(this, key)->currentIndex());
 }
 
 void TrafficView1Page::update_enabled() {
@@ -137,14 +138,14 @@ TrafficView2Page::TrafficView2Page(settings::Profile& profile, Language lang, QW
   font_name_->setObjectName(QStringLiteral("FontName"));
   font_name_->setEditable(true);
   fonts->addWidget(font_name_, 0, 1);
-  fonts->addWidget(make_spin(this, "FontSize", 0, 999), 0, 2);
+  fonts->addWidget(make_spin(this, "FontSize", 0, traffic::kMaxFontPixels), 0, 2);
   fonts->addWidget(new QLabel(QStringLiteral("px"), this), 0, 3);
   fonts->addWidget(new QLabel(tr2(lang, "Small font", "小さいフォント"), this), 1, 0);
   font_name2_ = new QComboBox(this);
   font_name2_->setObjectName(QStringLiteral("FontName2"));
   font_name2_->setEditable(true);
   fonts->addWidget(font_name2_, 1, 1);
-  fonts->addWidget(make_spin(this, "FontSize2", 0, 999), 1, 2);
+  fonts->addWidget(make_spin(this, "FontSize2", 0, traffic::kMaxFontPixels), 1, 2);
   fonts->addWidget(new QLabel(QStringLiteral("px"), this), 1, 3);
   fonts->setColumnStretch(1, 1);
   layout->addLayout(fonts);
@@ -209,20 +210,19 @@ void TrafficView2Page::refill_font_lists() {
 
 void TrafficView2Page::load() {
   const auto& p = profile();
-  // The large face follows the user-interface language; the small one is the
-  // Japanese gothic face in both (Qt substitutes a monospace face when missing).
-  const std::string large_default = lang() == Language::Japanese ? "ＭＳ ゴシック" : "Lucida Console";
+  const traffic::GraphSettings g = traffic::load_graph_settings(p, lang());
   load_check(enum_check_, p, "Settings", "FontEnumCheck", 1);
   load_check(enum_draw_, p, "Settings", "FontEnumDraw", 1);
-  set_font_name(font_name_, qs(p.read_string(kTraffic, "FontName", large_default)));
-  set_font_name(font_name2_, qs(p.read_string(kTraffic, "FontName2", "ＭＳ ゴシック")));
+  set_font_name(font_name_, qs(g.font_name));
+  set_font_name(font_name2_, qs(g.font_name2));
   refill_font_lists();
-  spin(this, "FontSize")->setValue(p.read_int(kTraffic, "FontSize", 22));
-  spin(this, "FontSize2")->setValue(p.read_int(kTraffic, "FontSize2", 14));
-  load_check(check(this, "LargeFontStyle"), p, kTraffic, "LargeFontStyle", 1);
-  load_check(check(this, "LanguageSelect"), p, kTraffic, "LanguageSelect", 0);
+  spin(this, "FontSize")->setValue(g.font_size);
+  spin(this, "FontSize2")->setValue(g.font_size2);
+  check(this, "LargeFontStyle")->setChecked(g.large_font_emphasis);
+  check(this, "LanguageSelect")->setChecked(g.english_labels);
+  // The sampler reads its period index the same way: below 1 is 0, 9 or more is 9.
   combo(this, "Thread-Responce")->setCurrentIndex(period_position(p.read_int(kTraffic, "Thread-Responce", 0)));
-  combo(this, "View-Responce")->setCurrentIndex(period_position(p.read_int(kTraffic, "View-Responce", 0)));
+  combo(this, "View-Responce")->setCurrentIndex(period_position(g.view_responce));
   load_check(check(this, "InterfaceAutoReset"), p, kTraffic, "InterfaceAutoReset", 1);
   spin(this, "InterfaceAutoResetTimer")->setValue(p.read_int(kTraffic, "InterfaceAutoResetTimer", 15));
   update_enabled();
@@ -254,43 +254,10 @@ void TrafficView2Page::update_enabled() {
 
 // ---------------------------------------------------------------------------
 
-namespace {
-
-struct ColorSlot {
-  std::uint32_t def;
-  const char* en;
-  const char* ja;
-};
-
-constexpr std::array<ColorSlot, 20> kTrafficColors = {{
-    {0x100000, "Background", "背景"},
-    {0x840000, "Grid", "グリッド"},
-    {0xFFFFFF, "Text", "文字"},
-    {0x000000, "Background Text", "文字の背景"},
-    {0x0000FF, "Graph Send", "グラフ (送信)"},
-    {0x00FF00, "Graph Received", "グラフ (受信)"},
-    {0x3040FF, "Average transmission line", "平均送信速度のライン"},
-    {0x30FF40, "Average line received", "平均受信速度のライン"},
-    {0x40C0FF, "MAX line", "MAXライン"},
-    {0xA03020, "Background graph", "グラフの背景"},
-    {0xB93A28, "Scale chart", "目盛り"},
-    {0xD24430, "Scale chart 2", "目盛り 2"},
-    {0xFFE0A0, "Report (instantaneous transmission rate)", "レポート (瞬間転送速度)"},
-    {0xE0A0FF, "Report (average transmission speed)", "レポート (平均転送速度)"},
-    {0x60A0FF, "Report (the amount received for each 01 minutes)", "レポート (01分ごとの転送量)"},
-    {0xA0FF60, "Report (the amount received for each 05 minutes)", "レポート (05分ごとの転送量)"},
-    {0x80FFFF, "Report (the amount received for each 30 minutes)", "レポート (30分ごとの転送量)"},
-    {0xFFC060, "Report (the amount received for each 60 minutes)", "レポート (60分ごとの転送量)"},
-    {0x8080FF, "Report (the amount received for each 24 hours)", "レポート (24時間ごとの転送量)"},
-    {0xFFFFFF, "Other Text", "その他の文字"},
-}};
-
-}  // namespace
-
 const std::vector<std::uint32_t>& TrafficColorPage::default_colors() {
   static const std::vector<std::uint32_t> colors = [] {
     std::vector<std::uint32_t> v;
-    for (const ColorSlot& s : kTrafficColors) v.push_back(s.def);
+    for (int slot = 0; slot < traffic::kGraphColorCount; ++slot) v.push_back(traffic::default_graph_color(slot));
     return v;
   }();
   return colors;
@@ -305,7 +272,7 @@ TrafficColorPage::TrafficColorPage(settings::Profile& profile, Language lang, QW
   colors_ = new ColorList(ColorList::Layout::ColorFirst, columns, this);
   colors_->setObjectName(QStringLiteral("Colors"));
   QStringList names;
-  for (const ColorSlot& s : kTrafficColors) names << tr2(lang, s.en, s.ja);
+  for (int slot = 0; slot < traffic::kGraphColorCount; ++slot) names << qs(traffic::graph_color_name(slot, lang));
   colors_->set_names(names);
   layout->addWidget(colors_);
   auto* row = new QHBoxLayout;
@@ -320,7 +287,10 @@ TrafficColorPage::TrafficColorPage(settings::Profile& profile, Language lang, QW
   });
 }
 
-void TrafficColorPage::load() { colors_->set_colors(read_colors(profile(), kTraffic, default_colors())); }
+void TrafficColorPage::load() {
+  const traffic::GraphSettings g = traffic::load_graph_settings(profile(), lang());
+  colors_->set_colors({g.colors.begin(), g.colors.end()});
+}
 void TrafficColorPage::save() { write_colors(profile(), kTraffic, colors_->colors()); }
 
 // ---------------------------------------------------------------------------
