@@ -47,7 +47,7 @@ struct NoticeLayout {
 };
 
 // The periodic notice with the Traffic Monitor's summary: 410 pixels wide with
-// English texts, 300 with Japanese (their font is narrower per line).
+// English texts, 300 with Japanese ones; 120 high in both.
 NoticeLayout periodic_notice_layout(Language lang);
 // The preview opened from the options page: always 300 x 120.
 NoticeLayout preview_notice_layout();
