@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <libmnl/libmnl.h>
 #include <linux/if.h>
+#include <netinet/in.h>
 #include <linux/if_arp.h>
 #include <linux/if_ether.h>
 #include <linux/if_link.h>
@@ -475,3 +476,62 @@ TEST_F(LinkStatsInNamespace, TableFollowsInterfacesAndStateChanges) {
 }
 
 }  // namespace
+
+// Two namespaces joined by a cable (the fixture other tests build on): a UDP
+// datagram crosses it, and each side's table agrees with its own kernel.
+TEST(LinkStatsAcrossNamespaces, UdpDatagramCrossesTheLink) {
+  if (!tw::test::is_root()) GTEST_SKIP() << "needs root to create network namespaces";
+  tw::test::VethLink link("udp");
+  ASSERT_TRUE(link.ok()) << link.error();
+
+  std::unique_ptr<NetlinkLinkStats> left_stats, right_stats;
+  int receiver = -1;
+  ASSERT_TRUE(link.left().run([&] { left_stats = std::make_unique<NetlinkLinkStats>(); }));
+  ASSERT_TRUE(link.right().run([&] {
+    right_stats = std::make_unique<NetlinkLinkStats>();
+    receiver = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(40000);
+    inet_pton(AF_INET, link.right_addr().c_str(), &addr.sin_addr);
+    if (bind(receiver, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      close(receiver);
+      receiver = -1;
+    }
+  }));
+  ASSERT_GE(receiver, 0);
+
+  const std::string payload(1000, 'x');
+  ssize_t sent = -1;
+  ASSERT_TRUE(link.left().run([&] {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(40000);
+    inet_pton(AF_INET, link.right_addr().c_str(), &to.sin_addr);
+    sent = sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    close(fd);
+  }));
+  ASSERT_EQ(sent, static_cast<ssize_t>(payload.size()));
+  char got[2048];
+  // Blocks until the datagram is there (after ARP); SO_RCVTIMEO guards a hang.
+  timeval tv{30, 0};
+  setsockopt(receiver, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  EXPECT_EQ(recv(receiver, got, sizeof got, 0), static_cast<ssize_t>(payload.size()));
+  close(receiver);
+
+  std::vector<LinkRow> rows;
+  ASSERT_TRUE(left_stats->read_table(rows)) << left_stats->error();
+  auto it = std::find_if(rows.begin(), rows.end(), [&](const LinkRow& r) { return r.if_name == link.left_if(); });
+  ASSERT_NE(it, rows.end());
+  // The datagram, its IP and UDP headers and the Ethernet header went out.
+  EXPECT_GE(it->out_octets, payload.size() + 20 + 8 + 14);
+  EXPECT_EQ(link.left().sys_counter(link.left_if(), "tx_bytes"), it->out_octets);
+
+  ASSERT_TRUE(right_stats->read_table(rows)) << right_stats->error();
+  it = std::find_if(rows.begin(), rows.end(), [&](const LinkRow& r) { return r.if_name == link.right_if(); });
+  ASSERT_NE(it, rows.end());
+  EXPECT_EQ(link.right().sys_counter(link.right_if(), "rx_bytes"), it->in_octets);
+  left_stats.reset();
+  right_stats.reset();
+}
