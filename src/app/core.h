@@ -152,7 +152,7 @@ class TimerSchedule {
   void clear() { timers_.clear(); }
   // Re-arms the whole set: timers whose period did not change keep their
   // deadlines, changed and new ones start from `now`, missing ones go.
-  void assign(const std::vector<TimerSpec>& specs, std::uint32_t now);
+  void assign(const std::vector<TimerSpec>& wanted, std::uint32_t now);
 
   // Milliseconds until the earliest deadline (0 when one is due), nullopt
   // when no timer is armed.

@@ -229,9 +229,9 @@ int run(const Options& opt) {
   const bool tty = ::isatty(STDOUT_FILENO) == 1;
   const bool live = !opt.quiet && (opt.live || tty);
   auto timer_set = [&] {
-    auto specs = core.timers();
-    if (live) specs.push_back({kTimerLiveLine, kLiveLinePeriodMs});
-    return specs;
+    auto table = core.timers();
+    if (live) table.push_back({kTimerLiveLine, kLiveLinePeriodMs});
+    return table;
   };
   app::TimerSchedule schedule;
   schedule.assign(timer_set(), clock.tick_ms());
