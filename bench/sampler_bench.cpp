@@ -26,7 +26,7 @@
 
 // The namespace fixture of the integration tests, compiled into this program
 // (it depends on no test framework).
-#include "../tests/integration/netns.cpp"
+#include "netns.h"
 
 // ---------------------------------------------------------------------------
 // Heap allocation counter for the whole program; benchmarks read the

@@ -15,6 +15,12 @@ foreach(src ${TW_FUZZ_SOURCES})
   target_compile_options(${name} PRIVATE ${TW_FUZZ_FLAGS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_libraries(${name} PRIVATE tw_logic)
+  if(name STREQUAL "netlink_fuzz")
+    # The rtnetlink parsers live in the platform layer; build just that file.
+    pkg_check_modules(MNL REQUIRED IMPORTED_TARGET libmnl)
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/linux/netlink_link_stats.cpp)
+    target_link_libraries(${name} PRIVATE PkgConfig::MNL)
+  endif()
   # New inputs go to the build tree; the committed seeds are only read.
   set(work ${CMAKE_BINARY_DIR}/corpus/${name})
   file(MAKE_DIRECTORY ${work})
