@@ -244,6 +244,14 @@ TEST(LinkMessageParsing, DumpEndsAndErrorReplies) {
   EXPECT_EQ(nd::run_callbacks(interrupted.data(), interrupted.size(), 9, 0, count, &seen), MNL_CB_ERROR);
   EXPECT_EQ(errno, EINTR);
   EXPECT_EQ(seen, 0);
+
+  // A header claiming 2^31 bytes or more must not send the walk outside the
+  // buffer (libmnl compares the length as a signed int).
+  std::vector<char> huge = stats;
+  reinterpret_cast<nlmsghdr*>(huge.data())->nlmsg_len = 0xbcbcbcbcu;
+  EXPECT_EQ(nd::run_callbacks(huge.data(), huge.size(), 9, 0, count, &seen), MNL_CB_ERROR);
+  EXPECT_EQ(errno, EBADMSG);
+  EXPECT_EQ(seen, 0);
 }
 
 TEST(LinkMessageParsing, StatusTypeAndPacketMapping) {

@@ -182,6 +182,24 @@ int run_callbacks(const void* buf, std::size_t bytes, std::uint32_t seq, std::ui
     a[NLMSG_OVERRUN] = ctl_noop;
     return a;
   }();
+  // libmnl compares nlmsg_len with the remaining length as a signed int, so a
+  // length of 2^31 or more passes its check and the walk jumps outside the
+  // buffer. Check every header ourselves before handing the buffer over.
+  const auto* bytes_p = static_cast<const std::uint8_t*>(buf);
+  for (std::size_t off = 0; off < bytes;) {
+    if (bytes - off < sizeof(nlmsghdr)) break;  // trailing bytes: libmnl ignores them
+    nlmsghdr h;
+    std::memcpy(&h, bytes_p + off, sizeof h);
+    if (h.nlmsg_len < sizeof(nlmsghdr) || h.nlmsg_len > bytes - off) {
+      errno = EBADMSG;
+      return MNL_CB_ERROR;
+    }
+    off += NLMSG_ALIGN(h.nlmsg_len);
+  }
+  if (bytes > static_cast<std::size_t>(INT32_MAX)) {
+    errno = EMSGSIZE;
+    return MNL_CB_ERROR;
+  }
   return mnl_cb_run2(buf, bytes, seq, portid, cb, data, const_cast<mnl_cb_t*>(ctl.data()), NLMSG_MIN_TYPE);
 }
 
