@@ -230,7 +230,6 @@ bool LogEngine::write_entry(LogKind kind, Marker marker, const LogSources& sourc
   Baseline& base = baselines_[i];
   const std::uint64_t d_send = send >= base.send ? send - base.send : send;
   const std::uint64_t d_recv = recv >= base.recv ? recv - base.recv : recv;
-  base = {send, recv};  // moved on even when the file then cannot be written
   const std::string send_dis = std::to_string(d_send);
   const std::string recv_dis = std::to_string(d_recv);
   const std::string connections = std::to_string(sources.connection_count);
@@ -250,7 +249,11 @@ bool LogEngine::write_entry(LogKind kind, Marker marker, const LogSources& sourc
   content += '\n';
   if (marker == Marker::End) content += marker_line(date, "End-Log");
 
+  // The baselines move on only with an entry that reached the file, so a
+  // failed write (full disk, missing folder) does not drop those bytes from
+  // the report: the next entry that is written carries them.
   if (!files_.write(path, content, b.log_write_mode != 0)) return false;
+  base = {send, recv};
   if (b.log_sound) beeper_.beep();
   return true;
 }

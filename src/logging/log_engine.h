@@ -80,9 +80,9 @@ class LogEngine {
 
   // Builds and writes one entry of `kind`. The caller decides whether the log
   // is on ("LogCheck"). Returns true when the entry was written. Failures are
-  // silent: too little (or unknown) free space or no traffic texts skip the
-  // entry and leave the differences alone; a file that cannot be written skips
-  // it after the differences have moved on.
+  // silent: too little (or unknown) free space, no traffic texts or a file
+  // that cannot be written skip the entry and leave the differences alone, so
+  // the next written entry carries the bytes of the skipped one.
   bool write_entry(LogKind kind, Marker marker, const LogSources& sources);
 
   // Forgets the totals of the previous entries: the next entry of every log
