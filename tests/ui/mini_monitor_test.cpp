@@ -1,0 +1,303 @@
+// The Mini Monitor and the tray pictures on the offscreen platform: where the
+// window opens, what its menu writes, how it is dragged, and what the tray
+// pictures look like where it matters.
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QScreen>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/edge_snap.h"
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_file_store.h"
+#include "platform/fake/fake_link_stats.h"
+#include "settings/profile.h"
+#include "traffic/traffic_monitor.h"
+#include "ui/minimonitor/mini_monitor.h"
+#include "ui/minimonitor/tray_icons.h"
+
+namespace tw::ui {
+namespace {
+
+void ensure_app() {
+  if (QApplication::instance()) return;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "tw_ui_tests";
+  static char* argv[] = {name, nullptr};
+  new QApplication(argc, argv);  // lives as long as the process
+}
+
+void run_queued() { QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall); }
+
+class MiniMonitorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ensure_app();
+    links.add("eth0");
+    monitor = std::make_unique<traffic::TrafficMonitor>(profile, links, clock, Language::English);
+    monitor->start_with_stored_interface();
+  }
+  std::unique_ptr<MiniMonitor> open(Language lang = Language::English) {
+    return std::make_unique<MiniMonitor>(*monitor, profile, lang);
+  }
+  QAction* action(QMenu& menu, const char* name) { return menu.findChild<QAction*>(QLatin1String(name)); }
+  QRect primary() const { return QGuiApplication::primaryScreen()->geometry(); }
+  QPoint centred(QSize size) const { return primary().center() - QPoint(size.width() / 2, size.height() / 2); }
+
+  platform::FakeFileStore files;
+  settings::Profile profile{files, "/data/tarnix_me@box.ini"};
+  platform::FakeLinkStats links;
+  platform::FakeClock clock;
+  std::unique_ptr<traffic::TrafficMonitor> monitor;
+};
+
+TEST_F(MiniMonitorTest, PlacementLeftOnAMissingMonitorComesBackToTheCentre) {
+  const QPoint centre(primary().x() + primary().width() / 2, primary().y() + primary().height() / 2);
+  for (const char* stored : {"0:1:-1:-1:-1:-1:5000:100:5200:160", "0:1:-1:-1:-1:-1:100:5000:300:5060",
+                             "0:1:-1:-1:-1:-1:-3000:100:-2800:160"}) {
+    SCOPED_TRACE(stored);
+    profile.write_string("Settings", "MiniMonitorPos", stored);
+    auto mm = open();
+    EXPECT_EQ(mm->pos(), centre);
+    EXPECT_EQ(mm->size(), QSize(200, 60));
+  }
+
+  // On screen: kept as stored.
+  profile.write_string("Settings", "MiniMonitorPos", "0:1:-1:-1:-1:-1:10:20:210:80");
+  auto mm = open();
+  EXPECT_EQ(mm->geometry(), QRect(10, 20, 200, 60));
+}
+
+TEST_F(MiniMonitorTest, PlacementIsWrittenWhenTheWindowGoesAndReadBack) {
+  {
+    auto mm = open();  // nothing stored: natural size, centred
+    EXPECT_EQ(mm->size(), mm->natural_size());
+    EXPECT_EQ(mm->pos(), centred(mm->size()));
+    mm->move(30, 40);
+  }
+  const QSize natural = open()->natural_size();
+  std::array<int, 10> list{};
+  ASSERT_TRUE(profile.read_placement("MiniMonitorPos", list));
+  EXPECT_EQ(list, (std::array<int, 10>{0, 1, -1, -1, -1, -1, 30, 40, 30 + natural.width(), 40 + natural.height()}));
+
+  // A damaged list (nine fields) is ignored: natural size, centred.
+  profile.write_string("Settings", "MiniMonitorPos", "0:1:-1:-1:-1:-1:30:40:230");
+  auto mm = open();
+  EXPECT_EQ(mm->pos(), centred(mm->size()));
+}
+
+TEST_F(MiniMonitorTest, OpacityMenuWritesTheKeysAndRestylesAtOnce) {
+  auto mm = open();
+  EXPECT_NEAR(mm->windowOpacity(), 153 / 255.0, 0.01);  // default: translucent at 153
+
+  std::unique_ptr<QMenu> menu(mm->create_context_menu());
+  ASSERT_TRUE(action(*menu, "Opacity2")->isChecked());  // 60 %
+  action(*menu, "Opacity0")->trigger();
+  EXPECT_EQ(profile.read_int("MiniMonitor", "AlphaLevel", -1), 51);
+  EXPECT_EQ(profile.read_int("MiniMonitor", "AlphaBlend", -1), 1);
+  EXPECT_NEAR(mm->windowOpacity(), 0.2, 0.01);
+
+  action(*menu, "Opacity4")->trigger();
+  EXPECT_EQ(profile.read_int("MiniMonitor", "AlphaBlend", -1), 0);
+  EXPECT_EQ(profile.read_int("MiniMonitor", "AlphaLevel", -1), 51);
+  EXPECT_NEAR(mm->windowOpacity(), 1.0, 0.001);
+
+  menu.reset(mm->create_context_menu());
+  EXPECT_TRUE(action(*menu, "Opacity4")->isChecked());
+  action(*menu, "Opacity3")->trigger();
+  EXPECT_EQ(profile.read_int("MiniMonitor", "AlphaLevel", -1), 204);
+  EXPECT_EQ(profile.read_int("MiniMonitor", "AlphaBlend", -1), 1);
+  EXPECT_NEAR(mm->windowOpacity(), 0.8, 0.01);
+}
+
+TEST_F(MiniMonitorTest, TopmostAndFrameItemsWriteTheirKeysAndTheWindowStyle) {
+  auto mm = open();
+  mm->show();
+  QSignalSpy topmost(mm.get(), &MiniMonitor::top_most_changed);
+  std::unique_ptr<QMenu> menu(mm->create_context_menu());
+  EXPECT_FALSE(action(*menu, "TopMost")->isChecked());
+  EXPECT_TRUE(action(*menu, "Frame")->isChecked());
+
+  action(*menu, "TopMost")->trigger();
+  EXPECT_EQ(profile.read_int("Settings", "WindowTopMost", -1), 1);
+  EXPECT_TRUE(mm->windowFlags() & Qt::WindowStaysOnTopHint);
+  ASSERT_EQ(topmost.count(), 1);
+  EXPECT_TRUE(topmost.at(0).at(0).toBool());
+
+  const QPoint at = mm->pos();
+  action(*menu, "Frame")->trigger();
+  EXPECT_EQ(profile.read_int("MiniMonitor", "NoFrame", -1), 1);
+  EXPECT_TRUE(mm->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_TRUE(mm->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_TRUE(mm->isVisible());  // re-shown after the restyle, in place
+  EXPECT_EQ(mm->pos(), at);
+
+  action(*menu, "TopMost")->trigger();
+  EXPECT_EQ(profile.read_int("Settings", "WindowTopMost", -1), 0);
+  EXPECT_FALSE(mm->windowFlags() & Qt::WindowStaysOnTopHint);
+}
+
+TEST_F(MiniMonitorTest, MenuRequestsReachTheOwnerAfterTheMenuAndResetRestarts) {
+  auto mm = open(Language::Japanese);
+  QSignalSpy options(mm.get(), &MiniMonitor::options_requested);
+  QSignalSpy close(mm.get(), &MiniMonitor::close_requested);
+  QSignalSpy exit(mm.get(), &MiniMonitor::exit_requested);
+  std::unique_ptr<QMenu> menu(mm->create_context_menu());
+  EXPECT_EQ(action(*menu, "Close")->text(), QString::fromUtf8("ミニモニターを閉じる(&Z)"));
+
+  action(*menu, "Options")->trigger();
+  action(*menu, "Close")->trigger();
+  action(*menu, "Exit")->trigger();
+  EXPECT_EQ(options.count() + close.count() + exit.count(), 0);  // not while the menu runs
+  run_queued();
+  EXPECT_EQ(options.count(), 1);
+  EXPECT_EQ(close.count(), 1);
+  EXPECT_EQ(exit.count(), 1);
+
+  // The frame's close button asks the owner instead of closing.
+  mm->show();
+  EXPECT_FALSE(mm->close());
+  run_queued();
+  EXPECT_EQ(close.count(), 2);
+  EXPECT_TRUE(mm->isVisible());
+
+  // Reset Graph restarts the statistics.
+  for (int i = 1; i <= 10; ++i) {
+    links.rows[0].out_octets = 5000u * static_cast<unsigned>(i);
+    clock.advance_ms(50);
+    monitor->tick();
+  }
+  ASSERT_GT(monitor->figures().capture_send, 0u);
+  action(*menu, "ResetGraph")->trigger();
+  EXPECT_EQ(monitor->figures().capture_send, 0u);
+}
+
+TEST_F(MiniMonitorTest, WithoutAnOwnerTheWindowCloses) {
+  auto mm = open();
+  mm->show();
+  EXPECT_TRUE(mm->close());
+  EXPECT_FALSE(mm->isVisible());
+}
+
+TEST_F(MiniMonitorTest, DragSnapsToTheScreenEdgeWhenStretchIsOn) {
+  const QRect screen = primary();
+  for (int stretch : {1, 0}) {
+    SCOPED_TRACE(stretch);
+    app::shared_edge_snap().reset();
+    profile.write_int("Settings", "WindowStretch", stretch);
+    profile.write_string("Settings", "MiniMonitorPos", "0:1:-1:-1:-1:-1:100:100:300:160");
+    auto mm = open();
+    mm->show();
+    const QPoint grab = screen.topLeft() + QPoint(110, 110);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), QPointF(grab), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(mm.get(), &press);
+    const QPoint to = grab + QPoint(-95, 0);  // proposed left edge 5 px from the screen's
+    QMouseEvent move(QEvent::MouseMove, QPointF(10, 10), QPointF(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(mm.get(), &move);
+    EXPECT_EQ(mm->pos(), screen.topLeft() + QPoint(stretch ? 0 : 5, 100));
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(10, 10), QPointF(to), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(mm.get(), &release);
+  }
+  app::shared_edge_snap().reset();
+}
+
+TEST_F(MiniMonitorTest, ReloadFollowsFormatAndFontChanges) {
+  auto mm = open();
+  const QSize before = mm->natural_size();
+  profile.write_int("MiniMonitor", "Style", 3);  // no totals: fewer lines
+  profile.write_int("MiniMonitor", "NoFrame", 1);
+  mm->reload_settings();
+  EXPECT_LT(mm->natural_size().height(), before.height());
+  EXPECT_EQ(mm->size(), mm->natural_size());
+  EXPECT_TRUE(mm->windowFlags() & Qt::FramelessWindowHint);
+
+  profile.write_int("MiniMonitor", "FontSize", 20);
+  mm->reload_settings();
+  EXPECT_GT(mm->natural_size().width(), before.width());
+  mm->refresh();
+  EXPECT_EQ(mm->render_image().size(), mm->size());
+}
+
+// ---- tray pictures ----------------------------------------------------------------
+
+QRgb rgb(std::uint32_t bgr) { return qRgb(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
+
+TEST(TrayIconsTest, StatusArrowsLightWithTheDirection) {
+  ensure_app();
+  // The middle of the up arrow's stem (left) and of the down arrow's (right).
+  auto up = [](int state) { return TrayIcons::status_image(state).pixelColor(4, 10); };
+  auto down = [](int state) { return TrayIcons::status_image(state).pixelColor(12, 6); };
+  EXPECT_EQ(up(0), down(0));  // idle: both grey
+  EXPECT_EQ(up(0).red(), up(0).green());
+  EXPECT_GT(up(1).red(), 200);
+  EXPECT_LT(up(1).green(), 100);
+  EXPECT_EQ(down(1), down(0));
+  EXPECT_GT(down(2).green(), 200);
+  EXPECT_EQ(up(2), up(0));
+  EXPECT_EQ(up(3), up(1));
+  EXPECT_EQ(down(3), down(2));
+  EXPECT_EQ(TrayIcons::status_image(9).pixelColor(4, 10), up(0));  // out of range: idle
+  EXPECT_EQ(TrayIcons::status_image(0).size(), QSize(16, 16));
+}
+
+TEST(TrayIconsTest, ErrorPictureIsARaisedSquare) {
+  ensure_app();
+  const QImage img = TrayIcons::error_image();
+  ASSERT_EQ(img.size(), QSize(16, 16));
+  EXPECT_EQ(img.pixel(0, 8), rgb(TrayIcons::kErrorLightEdge));
+  EXPECT_EQ(img.pixel(8, 0), rgb(TrayIcons::kErrorLightEdge));
+  EXPECT_EQ(img.pixel(15, 8), rgb(TrayIcons::kErrorDarkEdge));
+  EXPECT_EQ(img.pixel(8, 15), rgb(TrayIcons::kErrorDarkEdge));
+  EXPECT_EQ(img.pixel(8, 8), rgb(TrayIcons::kErrorFace));
+}
+
+TEST(TrayIconsTest, MonitorPictureIsDrawnAgainOnlyWhenAFigureChanges) {
+  ensure_app();
+  app::TrayIconSettings s;
+  TrayIcons icons(s);
+  bool changed = false;
+  icons.monitor_icon(500, 10'240'000, &changed);
+  EXPECT_TRUE(changed);
+  icons.monitor_icon(501, 10'300'000, &changed);  // still "0.49" and "  9M"
+  EXPECT_FALSE(changed);
+  icons.monitor_icon(2048, 10'300'000, &changed);
+  EXPECT_TRUE(changed);
+  icons.set_settings(s);
+  icons.monitor_icon(2048, 10'300'000, &changed);
+  EXPECT_TRUE(changed);
+
+  EXPECT_EQ(icons.picture_size(), 16);
+  s.high_dpi = 1;
+  icons.set_settings(s);
+  EXPECT_EQ(icons.picture_size(), 32);
+  EXPECT_FALSE(icons.monitor_icon(0, 0).isNull());
+
+  // Background colour in the corner, the figures in their colours.
+  s.color_background = 0x000000;
+  s.color_send = 0x0000FF;
+  s.color_receive = 0x00FF00;
+  const QImage img = TrayIcons::monitor_image("8888", "8888", s, 32);
+  EXPECT_EQ(img.pixel(0, 0), qRgb(0, 0, 0));
+  bool red_top = false, green_bottom = false;
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) {
+      const QColor c = img.pixelColor(x, y);
+      if (y < 16 && c.red() > 128 && c.green() < 64) red_top = true;
+      if (y >= 16 && c.green() > 128 && c.red() < 64) green_bottom = true;
+    }
+  EXPECT_TRUE(red_top);
+  EXPECT_TRUE(green_bottom);
+}
+
+}  // namespace
+}  // namespace tw::ui
