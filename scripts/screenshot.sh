@@ -1,0 +1,108 @@
+#!/bin/sh
+# Starts tarnix on a virtual X server (Xvfb) as a new user would start it and
+# saves a screenshot of the screen, so anyone can look at the program without
+# a display.
+#
+#   scripts/screenshot.sh [OUTPUT.png] [SECONDS]
+#
+# OUTPUT defaults to tarnix-screenshot.png in the current folder, SECONDS (how
+# long tarnix runs before the picture is taken) to 6. The tarnix binary is
+# taken from $TARNIX, else from build/src/ui/tarnix.
+#
+# "As a new user": tarnix runs as a portable copy in an empty temporary
+# folder (which becomes its data folder), with a fresh HOME and runtime
+# folder, so no settings of yours are read or changed and a running instance
+# is not disturbed. While it runs, a little traffic is sent over loopback (the
+# interface a fresh start samples first), so the graph has something to show.
+# Needs Xvfb and ImageMagick's import (or xwd and convert); python3 for the
+# traffic. Everything it starts is ended and removed again, also on failure.
+set -eu
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+out=${1:-tarnix-screenshot.png}
+secs=${2:-6}
+tarnix=${TARNIX:-$here/build/src/ui/tarnix}
+
+if [ ! -x "$tarnix" ]; then
+  echo "screenshot: no tarnix at $tarnix (build it first: make run, or cmake --build build --target tarnix)" >&2
+  exit 1
+fi
+command -v Xvfb >/dev/null || { echo "screenshot: Xvfb is missing (apt-get install xvfb)" >&2; exit 1; }
+if command -v import >/dev/null; then
+  grab=import
+elif command -v xwd >/dev/null && command -v convert >/dev/null; then
+  grab=xwd
+else
+  echo "screenshot: no screen grabber (apt-get install imagemagick)" >&2
+  exit 1
+fi
+case $out in /*) ;; *) out=$(pwd)/$out ;; esac
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarnix-shot.XXXXXX")
+xvfb_pid=
+app_pid=
+load_pid=
+cleanup() {
+  for pid in $load_pid $app_pid; do kill "$pid" 2>/dev/null || true; done
+  # tarnix ends through its own shut-down on SIGTERM; give it a moment.
+  [ -n "$app_pid" ] && for _ in 1 2 3 4 5 6 7 8 9 10; do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.2; done
+  [ -n "$app_pid" ] && kill -9 "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+mkdir "$work/app" "$work/home"
+mkdir -m 700 "$work/run"
+cp "$tarnix" "$work/app/tarnix"
+
+# A free display number, chosen by Xvfb itself.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 50); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || { echo "screenshot: Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+display=:$(cat "$work/display")
+
+if command -v python3 >/dev/null; then
+  # Loopback only: a local sender and receiver whose rate rises and falls.
+  python3 - >/dev/null 2>&1 <<'EOF' &
+import socket, threading, time, math
+srv = socket.socket(); srv.bind(("127.0.0.1", 0)); srv.listen(1)
+def sink():
+    c, _ = srv.accept()
+    while c.recv(1 << 16):
+        pass
+threading.Thread(target=sink, daemon=True).start()
+out = socket.create_connection(srv.getsockname())
+chunk = b"\0" * 65536
+start = time.time()
+while True:
+    t = time.time() - start
+    rate = 4e6 * (1.2 + math.sin(t * 1.3)) * (1.5 + math.sin(t * 0.37))  # bytes/s
+    out.sendall(chunk)
+    time.sleep(len(chunk) / rate)
+EOF
+  load_pid=$!
+fi
+
+(cd "$work/app" && exec env -u XDG_CONFIG_HOME HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
+   DISPLAY="$display" QT_QPA_PLATFORM=xcb ./tarnix) >"$work/tarnix.log" 2>&1 &
+app_pid=$!
+
+sleep "$secs"
+if ! kill -0 "$app_pid" 2>/dev/null; then
+  echo "screenshot: tarnix ended early:" >&2
+  cat "$work/tarnix.log" >&2
+  exit 1
+fi
+if [ "$grab" = import ]; then
+  import -display "$display" -window root "$out"
+else
+  xwd -display "$display" -root -silent | convert xwd:- "$out"
+fi
+echo "screenshot: $out"

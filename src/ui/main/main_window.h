@@ -1,0 +1,247 @@
+#pragma once
+// The main window of the desktop program: the eleven tabs, the tray icon, the
+// window menu, the keyboard commands, the periodic timers, the command
+// channel, the snapshot, the options dialog, the Mini Monitor and the orderly
+// shut-down.
+//
+// Use (UI thread, after the QApplication exists):
+//   MainWindow window(services);      // pages created, settings loaded
+//   window.serve_commands(server);    // optional command channel
+//   start the sampler thread
+//   window.start();                   // Report Start-Log, show or hide, tray, timers
+//   connect finished() to QCoreApplication::quit
+// Every way out (the Exit command, the close button, a signal, the session
+// ending) runs shut_down() exactly once; finished() follows it.
+//
+// Desktops have no window-system menu that a program may extend, so its items
+// (Status Icon, Notice Dialog, Mini-Monitor, Move to center Mini-Monitor,
+// Options, About) are in the window menu: the button at the right end of the
+// tab row and a right click on the tabs. The tray menu has the rest. Without a
+// system tray, minimising is an ordinary minimise and a window stored as
+// hidden starts minimised, so the window can always be reached.
+//
+// Edge snapping uses the window system's move notifications: the window is
+// pulled to an edge after it moved there. Window managers that own the drag
+// (and Wayland, which does not let a client place itself) may ignore that.
+//
+// Threads: UI thread only. Every referenced object must outlive the window.
+#include <QIcon>
+#include <QImage>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/language.h"
+#include "app/main_window_logic.h"
+#include "app/shell_settings.h"
+
+class QMenu;
+class QSocketNotifier;
+class QSystemTrayIcon;
+class QTabWidget;
+class QAction;
+
+namespace tw::app {
+class AppCore;
+}
+namespace tw::platform {
+class Clock;
+class CommandServer;
+class LinkStatsSource;
+class NetworkInfoSource;
+}  // namespace tw::platform
+namespace tw::settings {
+class Profile;
+}
+namespace tw::traffic {
+class TrafficMonitor;
+}
+
+namespace tw::ui {
+
+class MiniMonitor;
+class TrafficMonitorPage;
+class TrayIcons;
+
+struct MainWindowServices {
+  settings::Profile* profile = nullptr;
+  traffic::TrafficMonitor* traffic = nullptr;
+  app::AppCore* core = nullptr;
+  platform::Clock* clock = nullptr;
+  Language lang = Language::English;
+  // Where snapshots go unless the log root folder is set; ends in '/'.
+  std::string data_folder;
+  // The Interface tab's sources. Without them the tab stays empty. The link
+  // source must not be the sampler's (it is read on the UI thread).
+  platform::NetworkInfoSource* network_info = nullptr;
+  platform::LinkStatsSource* info_links = nullptr;
+  // Run at the start of the shut-down, before the totals are saved, so that
+  // they hold every byte counted: stops the sampler thread.
+  std::function<void()> stop_sampling;
+  // Unmaps the status block at its place in the shut-down.
+  std::function<void()> release_status_block;
+  // Use the desktop's system tray when it has one. Tests turn it off.
+  bool use_system_tray = true;
+};
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+ public:
+  explicit MainWindow(MainWindowServices services, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The rest of the start-up: the Report log's Start-Log entry, the Mini
+  // Monitor when it was open, the stored placement, shown or hidden in the
+  // tray, the tray icon and the timers. Call once.
+  void start();
+
+  // ---- tabs ---------------------------------------------------------------
+  QTabWidget* tab_widget() const { return tabs_; }
+  QWidget* page(app::MainPage page) const;
+  TrafficMonitorPage* traffic_page() const;
+  // The selected tab position ("TabCurSel").
+  int current_tab() const { return tab_; }
+  void select_tab(int tab);  // clamped
+
+  // ---- commands -----------------------------------------------------------
+  void command_exit();            // close with the exit confirmation
+  void back_to_original_size();   // show from the tray, or hide into it
+  void tab_left();                // Ctrl+Page Down: stops at the first tab
+  void tab_right();               // Ctrl+Page Up: stops at the last tab
+  void next_tab();                // wraps around
+  void previous_tab();            // wraps around
+  void open_options();
+  void show_about();
+  void toggle_status_icon();      // "TaskTrayIcon"
+  void toggle_notice_box();       // "NoticeBox"
+  void toggle_mini_monitor();     // "MiniMonitor"
+  void toggle_topmost();          // "WindowTopMost"
+  void center_mini_monitor();
+  // A received command text; dispatched like tarnixd does.
+  void handle_command(const std::string& text);
+  // Serves `server` from the event loop until the shut-down; null does nothing.
+  void serve_commands(platform::CommandServer* server);
+
+  enum class SnapshotResult { Written, Skipped, NoFrame, Failed };
+  // Saves the graph's last frame as BASE_snapYYYYmmdd_HHMMSS.png. Skipped
+  // when a snapshot of the same second exists.
+  SnapshotResult take_snapshot();
+
+  // ---- timers (tests call them directly) ------------------------------------
+  void notice_tick();   // timer 1, 1 s
+  void monitor_tick();  // timer 2, 100 ms: Mini Monitor and tray icon
+
+  // ---- shut-down -------------------------------------------------------------
+  // Stops the timers and the sampler, writes the window keys, removes the
+  // tray icon, ends the logs and saves the totals (AppCore), closes the Mini
+  // Monitor and destroys the pages in page order. Runs once; then emits
+  // finished(). `restarting` leaves out the Report log's End-Log entry and
+  // the totals (the successor saves them).
+  void shut_down(bool restarting = false);
+  bool is_shut_down() const { return shut_down_; }
+
+  // A forced close skips the exit confirmation; the Exit command clears it.
+  void set_force_close(bool on) { force_close_ = on; }
+  // The exit question (OK/Cancel); by default a message box.
+  void set_confirm_exit(std::function<bool()> confirm) { confirm_exit_ = std::move(confirm); }
+  // Where the snapshot's picture comes from; by default the graph's frame.
+  void set_snapshot_source(std::function<QImage()> source) { snapshot_source_ = std::move(source); }
+
+  const app::ShellSettings& shell() const { return shell_; }
+  bool main_window_shown() const { return shown_; }
+  MiniMonitor* mini_monitor() const;
+  QSystemTrayIcon* tray_icon() const { return tray_; }
+  QMenu* window_menu() const { return window_menu_; }
+  QMenu* tray_menu() const { return tray_menu_; }
+  // The tip the tray icon shows now.
+  QString tray_tip() const { return tray_tip_; }
+
+ signals:
+  // The shut-down has run; the program may end.
+  void finished();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void create_pages(const MainWindowServices& s);
+  void create_menus();
+  void create_shortcuts();
+  void create_tray();
+  void start_timers();
+  void rearm_core_timers();
+  void apply_topmost();
+  void apply_options();
+  void hide_to_tray();
+  bool tray_usable() const;
+  void open_mini_monitor();
+  void close_mini_monitor();
+  void refresh_tray();
+  void set_tray(const QIcon& icon, const QString& tip);
+  void update_menu_checks();
+  void restore_placement();
+  void remember_normal_geometry();
+  void snap_to_edges();
+
+  settings::Profile& profile_;
+  traffic::TrafficMonitor& traffic_;
+  app::AppCore& core_;
+  platform::Clock& clock_;
+  const Language lang_;
+  const std::string data_folder_;
+  std::function<void()> stop_sampling_;
+  std::function<void()> release_status_block_;
+  const bool use_system_tray_;
+
+  app::ShellSettings shell_;
+  int tab_ = 0;
+  bool shown_ = true;          // "MainWindow": not hidden in the tray
+  bool force_close_ = false;
+  bool started_ = false;
+  bool shut_down_ = false;
+  bool placing_ = false;       // our own moves are not snapped
+  app::PixelRect normal_rect_; // position and client size in the normal state
+  bool have_normal_rect_ = false;
+
+  QTabWidget* tabs_ = nullptr;
+  std::array<QPointer<QWidget>, app::kMainPageCount> pages_{};
+  QPointer<TrafficMonitorPage> traffic_page_;
+  QPointer<MiniMonitor> mini_;
+
+  QSystemTrayIcon* tray_ = nullptr;
+  std::unique_ptr<TrayIcons> tray_icons_;
+  int last_status_icon_ = -1;
+  QString tray_tip_;
+  qint64 tray_icon_key_ = -1;  // what the tray shows: -2 error, -3 monitor, 0..3 status, -1 own icon
+
+  QMenu* window_menu_ = nullptr;
+  QMenu* tray_menu_ = nullptr;
+  QAction* status_icon_action_ = nullptr;
+  QAction* notice_action_ = nullptr;
+  QAction* mini_action_ = nullptr;
+  QAction* center_mini_action_ = nullptr;
+  QAction* tray_status_icon_action_ = nullptr;
+  QAction* tray_notice_action_ = nullptr;
+  QAction* tray_mini_action_ = nullptr;
+
+  QTimer notice_timer_;   // timer 1
+  QTimer monitor_timer_;  // timer 2
+  std::map<int, QTimer*> core_timers_;  // timers 3, 4, 10..13 by id
+
+  QSocketNotifier* command_notifier_ = nullptr;
+  platform::CommandServer* command_server_ = nullptr;
+
+  std::function<bool()> confirm_exit_;
+  std::function<QImage()> snapshot_source_;
+};
+
+}  // namespace tw::ui
