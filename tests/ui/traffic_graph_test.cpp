@@ -1,0 +1,354 @@
+// The traffic graph and the Traffic Monitor page on the offscreen platform,
+// driven by hand: the redraw timer never runs here (no event loop), the tests
+// call tick() and render() themselves, and the clock moves only when told.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_file_store.h"
+#include "platform/fake/fake_link_stats.h"
+#include "settings/profile.h"
+#include "traffic/graph_logic.h"
+#include "traffic/traffic_monitor.h"
+#include "ui/traffic/traffic_graph.h"
+#include "ui/traffic/traffic_monitor_page.h"
+
+namespace tw::ui {
+namespace {
+
+void ensure_app() {
+  if (QApplication::instance()) return;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "tw_ui_tests";
+  static char* argv[] = {name, nullptr};
+  new QApplication(argc, argv);  // lives as long as the process
+}
+
+struct Rig {
+  platform::FakeFileStore files;
+  settings::Profile profile{files, "/data/tarnix_graph@host.ini"};
+  platform::FakeLinkStats links;
+  platform::FakeClock clock;
+  std::unique_ptr<traffic::TrafficMonitor> monitor;
+
+  explicit Rig(std::string ini = "") {
+    ensure_app();
+    if (!ini.empty()) files.files[profile.path()] = std::move(ini);
+    clock.set_ms(100000);
+    clock.set_wall({2024, 5, 6, 7, 8, 9});
+  }
+  traffic::TrafficMonitor& start() {
+    if (links.rows.empty()) {
+      links.add("eth0");
+      links.add("wlan0");
+    }
+    monitor = std::make_unique<traffic::TrafficMonitor>(profile, links, clock, Language::English);
+    return *monitor;
+  }
+  void ticks(int n, std::uint64_t out_bytes, std::uint64_t in_bytes) {
+    for (int i = 0; i < n; ++i) {
+      links.rows[0].out_octets += out_bytes;
+      links.rows[0].in_octets += in_bytes;
+      clock.advance_ms(50);
+      monitor->tick();
+    }
+  }
+  int read(const char* section, const char* key) { return profile.read_int(section, key, -999); }
+};
+
+struct GraphRig : Rig {
+  std::unique_ptr<TrafficGraph> graph;
+  explicit GraphRig(std::string ini = "") : Rig(std::move(ini)) {
+    start();
+    monitor->select_interface(0);
+    graph = std::make_unique<TrafficGraph>(*monitor, profile, Language::English);
+    graph->set_clock(clock);
+    graph->resize(803, 440);
+  }
+  // Renders until the panel has finished sliding.
+  QImage settled_frame() {
+    for (int i = 0; i < 12; ++i) graph->render();
+    return graph->frame();
+  }
+};
+
+QAction* find_action(QMenu* menu, const QString& text) {
+  for (QAction* a : menu->actions()) {
+    if (a->text() == text) return a;
+    if (a->menu())
+      if (QAction* sub = find_action(a->menu(), text)) return sub;
+  }
+  return nullptr;
+}
+
+void wheel(QWidget& w, int delta, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  QWheelEvent ev(QPointF(20, 20), QPointF(20, 20), QPoint(), QPoint(0, delta), Qt::NoButton, mods,
+                 Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&w, &ev);
+}
+
+void middle_click(QWidget& w, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  QMouseEvent ev(QEvent::MouseButtonPress, QPointF(20, 20), QPointF(20, 20), Qt::MiddleButton, Qt::MiddleButton,
+                 mods);
+  QApplication::sendEvent(&w, &ev);
+}
+
+bool same_region(const QImage& a, const QImage& b, const QRect& r) {
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x)
+      if (a.pixel(x, y) != b.pixel(x, y)) return false;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Graph
+
+TEST(TrafficGraphWidget, FrameFollowsTheControlSize) {
+  GraphRig rig;
+  rig.graph->render();
+  EXPECT_EQ(rig.graph->frame().size(), QSize(803, 440));
+  rig.graph->resize(320, 150);
+  rig.graph->render();
+  EXPECT_EQ(rig.graph->frame().size(), QSize(320, 150));
+  // Too small for a graph area: still a frame, nothing drawn outside it.
+  rig.graph->resize(40, 30);
+  rig.graph->render();
+  EXPECT_EQ(rig.graph->frame().size(), QSize(40, 30));
+  EXPECT_EQ(rig.graph->scale(), traffic::kBaseScale);  // idle, no room: scale stays at 32
+}
+
+TEST(TrafficGraphWidget, ReportColumnsAppearWhereTheirBitsAre) {
+  GraphRig rig;
+  rig.ticks(60, 5000, 9000);
+  const QImage plain = rig.settled_frame();
+  rig.graph->set_display_flags(0x01 | 0x04);  // lists 0 and 2
+  const QImage reports = rig.settled_frame();
+  // List 0 at x 32..271, list 2 at 277..666: both change their columns.
+  EXPECT_FALSE(same_region(plain, reports, QRect(32, 32, 240, 100)));
+  EXPECT_FALSE(same_region(plain, reports, QRect(277, 32, 390, 100)));
+  // Nothing right of the last column, above or below the columns.
+  EXPECT_TRUE(same_region(plain, reports, QRect(680, 0, 123, 440)));
+  EXPECT_TRUE(same_region(plain, reports, QRect(0, 409, 803, 31)));
+  EXPECT_TRUE(same_region(plain, reports, QRect(0, 0, 803, 32)));
+}
+
+TEST(TrafficGraphWidget, MiddleButtonAndWheelKeepEachOthersBits) {
+  GraphRig rig;
+  rig.graph->set_display_flags(0x05);
+  middle_click(*rig.graph);
+  EXPECT_EQ(rig.graph->display_flags(), 0x85);  // hidden, the reports stay
+  wheel(*rig.graph, -120);
+  EXPECT_EQ(rig.graph->display_flags(), 0x81);  // one report, still hidden
+  wheel(*rig.graph, -60);
+  wheel(*rig.graph, -60);  // two half notches make one
+  EXPECT_EQ(rig.graph->display_flags(), 0x82);
+  wheel(*rig.graph, 120);
+  wheel(*rig.graph, 120);
+  EXPECT_EQ(rig.graph->display_flags(), 0x80);
+  middle_click(*rig.graph);
+  EXPECT_EQ(rig.graph->display_flags(), 0x00);
+  // The hidden graph closes the panel.
+  rig.graph->set_display_flags(0x80);
+  rig.settled_frame();
+  EXPECT_EQ(rig.graph->panel_height(), traffic::kPanelClosedHeight);
+}
+
+TEST(TrafficGraphWidget, ModifiedClicksAndCtrlWheelWriteSettings) {
+  GraphRig rig;
+  middle_click(*rig.graph, Qt::ControlModifier);
+  EXPECT_EQ(rig.read("Traffic", "DoubleSampling"), 0);
+  EXPECT_FALSE(rig.monitor->double_sampling());
+  EXPECT_EQ(rig.graph->current_notice(), "Double Sampling: OFF");
+  rig.clock.advance_ms(3000);
+  EXPECT_EQ(rig.graph->current_notice(), "");
+
+  middle_click(*rig.graph, Qt::ShiftModifier);
+  EXPECT_EQ(rig.read("Traffic", "LargeFontStyle"), 0);
+  middle_click(*rig.graph, Qt::AltModifier);
+  EXPECT_EQ(rig.read("Traffic", "LanguageSelect"), 1);
+  EXPECT_EQ(rig.graph->display_flags(), 0x00);  // none of these hides the graph
+
+  const std::vector<int> sizes = traffic::font_size_list(rig.graph->logicalDpiY());
+  const int larger = traffic::step_font_size(sizes, 22, true);
+  wheel(*rig.graph, 120, Qt::ControlModifier);
+  EXPECT_EQ(rig.read("Traffic", "FontSize"), larger);
+  EXPECT_EQ(rig.graph->settings().font_size, larger);
+  EXPECT_EQ(rig.graph->current_notice(), "Font-Size: " + std::to_string(larger) + "px");
+  EXPECT_EQ(rig.graph->display_flags(), 0x00);  // Ctrl+wheel leaves the reports
+}
+
+TEST(TrafficGraphWidget, ContextMenuTogglesSettingsAndReports) {
+  GraphRig rig;
+  QSignalSpy snapshots(rig.graph.get(), &TrafficGraph::snapshotRequested);
+  std::unique_ptr<QMenu> menu(rig.graph->create_context_menu(nullptr));
+  QAction* polyline = find_action(menu.get(), "Polyline(&P)");
+  ASSERT_NE(polyline, nullptr);
+  EXPECT_FALSE(polyline->isChecked());
+  polyline->trigger();
+  EXPECT_EQ(rig.read("Traffic", "PolylineMode"), 1);
+  EXPECT_TRUE(rig.graph->settings().polyline);
+  find_action(menu.get(), "Detailed Info(&I)")->trigger();
+  EXPECT_EQ(rig.read("Traffic", "ViewMode"), 0);
+
+  QAction* third = find_action(menu.get(), "Transfer amount for each 01 minutes");
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ(third->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_3));
+  third->trigger();
+  find_action(menu.get(), "Hide Graph(&0)")->trigger();
+  EXPECT_EQ(rig.graph->display_flags(), 0x84);
+  EXPECT_TRUE(third->isChecked());
+
+  find_action(menu.get(), "Take a Snapshot(&N)")->trigger();
+  EXPECT_EQ(snapshots.count(), 1);
+}
+
+TEST(TrafficGraphWidget, GrossResetOnlyAfterYes) {
+  GraphRig rig;
+  rig.ticks(30, 1000, 2000);
+  ASSERT_GT(rig.monitor->figures().gross_send, 0u);
+  QString asked;
+  rig.graph->set_confirm([&](const QString& q) {
+    asked = q;
+    return false;
+  });
+  EXPECT_FALSE(rig.graph->reset_gross());
+  EXPECT_EQ(asked, "Reset Total gross Transfer amount. \nAre you sure?");
+  EXPECT_GT(rig.monitor->figures().gross_send, 0u);
+  rig.graph->set_confirm([](const QString&) { return true; });
+  EXPECT_TRUE(rig.graph->reset_gross());
+  EXPECT_EQ(rig.monitor->figures().gross_send, 0u);
+  EXPECT_GT(rig.monitor->figures().capture_send, 0u);  // the capture totals stay
+}
+
+TEST(TrafficGraphWidget, HiddenGraphStillFindsMaximaAndResetsAChangedInterface) {
+  GraphRig rig;
+  ASSERT_FALSE(rig.graph->isVisible());
+  rig.ticks(40, 50000, 0);
+  rig.graph->tick();
+  EXPECT_GT(rig.monitor->figures().max_send, 0);
+
+  // The interface at the position goes down: Changed, reset 15 s later even
+  // though nobody looks at the graph.
+  rig.links.rows[0].oper_status = platform::kOperStatusDown;
+  rig.ticks(1, 0, 0);
+  ASSERT_EQ(rig.monitor->interface_state(), traffic::InterfaceState::Changed);
+  QSignalSpy restarts(rig.graph.get(), &TrafficGraph::statisticsRestarted);
+  rig.graph->tick();
+  rig.clock.advance_ms(14000);
+  rig.graph->tick();
+  EXPECT_EQ(restarts.count(), 0);
+  rig.clock.advance_ms(1000);
+  rig.graph->tick();
+  EXPECT_EQ(rig.monitor->interface_state(), traffic::InterfaceState::Unidentified);
+  ASSERT_EQ(restarts.count(), 1);
+  EXPECT_EQ(restarts.at(0).at(0).toInt(), static_cast<int>(traffic::RestartMode::Full));
+}
+
+TEST(TrafficGraphWidget, RestartsRereadSettingsAndTheTimerPeriod) {
+  GraphRig rig;
+  EXPECT_TRUE(rig.graph->timer_active());
+  EXPECT_EQ(rig.graph->redraw_interval_ms(), 50);
+  rig.profile.write_int("Traffic", "View-Responce", 3);
+  rig.profile.write_int("Traffic", "MaxLineMode", 0);
+  rig.monitor->restart(traffic::RestartMode::Restart);
+  EXPECT_EQ(rig.graph->redraw_interval_ms(), 200);
+  EXPECT_FALSE(rig.graph->settings().max_line_mode);
+  // Once the graph is gone the monitor no longer calls it.
+  rig.graph.reset();
+  rig.monitor->restart(traffic::RestartMode::Restart);
+}
+
+// ---------------------------------------------------------------------------
+// Page: the interface combo box
+
+TEST(TrafficMonitorPageWidget, StartsWithTheStoredInterface) {
+  {
+    Rig rig("[Settings]\nInterface=1\nInterfaceName=wlan0\n");
+    rig.links.add("lo");
+    rig.links.add("eth0");
+    rig.links.add("wlan0");  // moved from position 1 to 2 since the last run
+    TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+    EXPECT_EQ(page.interface_box()->count(), 3);
+    EXPECT_EQ(page.interface_box()->currentIndex(), 2);
+    EXPECT_EQ(rig.monitor->selected_interface(), 2);
+  }
+  {
+    // Two rows with one name: the first in table order.
+    Rig rig("[Settings]\nInterface=2\n");
+    rig.links.add("lo");
+    rig.links.add("eth0");
+    rig.links.add("eth0");
+    TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+    EXPECT_EQ(page.interface_box()->currentIndex(), 1);
+  }
+}
+
+TEST(TrafficMonitorPageWidget, ListChangesKeepTheChosenInterface) {
+  Rig rig("[Settings]\nInterface=2\n");
+  rig.links.add("lo");
+  rig.links.add("eth0");
+  rig.links.add("wlan0");
+  TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+  ASSERT_EQ(page.interface_box()->currentIndex(), 2);
+
+  EXPECT_FALSE(page.refresh_interfaces());  // same row count: nothing happens
+
+  rig.links.rows.erase(rig.links.rows.begin() + 1);  // eth0 goes away
+  EXPECT_TRUE(page.refresh_interfaces());
+  EXPECT_EQ(page.interface_box()->count(), 2);
+  EXPECT_EQ(page.interface_box()->currentText(), "wlan0");
+  EXPECT_EQ(rig.monitor->selected_interface(), 1);
+
+  rig.links.add("usb0");
+  EXPECT_TRUE(page.refresh_interfaces());
+  EXPECT_EQ(page.interface_box()->currentText(), "wlan0");
+
+  // A table that cannot be read does not empty the list.
+  rig.links.fail = true;
+  EXPECT_FALSE(page.refresh_interfaces());
+  EXPECT_EQ(page.interface_box()->count(), 3);
+  EXPECT_EQ(rig.monitor->selected_interface(), 1);
+}
+
+TEST(TrafficMonitorPageWidget, ChoosingRestartsEvenForTheSameInterface) {
+  Rig rig;
+  TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+  const auto restarts = [&] {
+    int n = 0;
+    for (const std::string& line : rig.monitor->report_list(0)) n += line.find("RESTART") != std::string::npos;
+    return n;
+  };
+  const int before = restarts();
+  page.choose(0);
+  EXPECT_EQ(restarts(), before + 1);
+  page.choose(1);
+  EXPECT_EQ(rig.monitor->selected_interface(), 1);
+  EXPECT_EQ(page.interface_box()->currentIndex(), 1);
+  EXPECT_EQ(restarts(), before + 2);
+}
+
+TEST(TrafficMonitorPageWidget, SavesTheChoiceAndPassesTheSnapshotOn) {
+  Rig rig;
+  {
+    TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+    QSignalSpy snapshots(&page, &TrafficMonitorPage::snapshotRequested);
+    emit page.graph()->snapshotRequested();
+    EXPECT_EQ(snapshots.count(), 1);
+    page.choose(1);
+  }
+  EXPECT_EQ(rig.read("Settings", "Interface"), 1);
+  EXPECT_EQ(rig.profile.read_string("Settings", "InterfaceName", ""), "wlan0");
+}
+
+}  // namespace
+}  // namespace tw::ui
