@@ -1,0 +1,311 @@
+// The main window on the offscreen platform, with fakes for the settings
+// file, the interface table and the clock.
+#include <QApplication>
+#include <QFileInfo>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/core.h"
+#include "logging/log_engine.h"
+#include "platform/beeper.h"
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_file_store.h"
+#include "platform/fake/fake_link_stats.h"
+#include "settings/profile.h"
+#include "traffic/traffic_monitor.h"
+#include "ui/main/main_window.h"
+#include "ui/notice/notice_dialog.h"
+#include "ui/options/options_dialog.h"
+#include "ui/traffic/traffic_graph.h"
+#include "ui/traffic/traffic_monitor_page.h"
+
+namespace tw::ui {
+namespace {
+
+void ensure_app() {
+  if (QApplication::instance()) return;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "tw_ui_tests";
+  static char* argv[] = {name, nullptr};
+  new QApplication(argc, argv);  // lives as long as the process
+}
+
+struct SilentBeeper : platform::Beeper {
+  void beep() override {}
+};
+
+// Everything the window needs, wired to fakes. Settings written into the
+// profile before build() are what the window starts with.
+struct Rig {
+  platform::FakeFileStore files;
+  settings::Profile profile{files, "/data/tarnix_u@h.ini"};
+  platform::FakeLinkStats links;
+  platform::FakeClock clock;
+  SilentBeeper beeper;
+  QTemporaryDir folder;
+  std::unique_ptr<traffic::TrafficMonitor> traffic;
+  std::unique_ptr<logging::LogEngine> logs;
+  std::unique_ptr<app::AppCore> core;
+  std::unique_ptr<MainWindow> window;
+  int confirmations = 0;
+  bool answer = false;
+
+  Rig() {
+    ensure_app();
+    links.add("eth0", 1000, 5000);
+    clock.set_wall({2024, 5, 6, 7, 8, 9});
+  }
+
+  MainWindow& build(Language lang = Language::English) {
+    traffic = std::make_unique<traffic::TrafficMonitor>(profile, links, clock, lang);
+    logs = std::make_unique<logging::LogEngine>(profile, files, clock, beeper, lang, "/data/");
+    core = std::make_unique<app::AppCore>(profile, *traffic, *logs, nullptr);
+    MainWindowServices s;
+    s.profile = &profile;
+    s.traffic = traffic.get();
+    s.core = core.get();
+    s.clock = &clock;
+    s.lang = lang;
+    s.data_folder = folder.path().toStdString() + "/";
+    s.use_system_tray = false;
+    window = std::make_unique<MainWindow>(s);
+    window->set_confirm_exit([this] {
+      ++confirmations;
+      return answer;
+    });
+    return *window;
+  }
+};
+
+TEST(MainWindow, TabsInTabOrderWithTheirLabelsInBothLanguages) {
+  const char* en[] = {"Traffic Monitor", "Packet Monitor", "Session Monitor", "Packet Filter",
+                      "Interface",       "Statistics",     "NSLOOKUP",        "NETSTAT",
+                      "WHOIS",           "PING",           "TRACERT"};
+  const char* ja[] = {"トラフィックモニター", "IP監視モニター", "セッションモニター", "パケットフィルター",
+                      "IF詳細",               "統計値",         "NSLOOKUP",           "NETSTAT",
+                      "WHOIS",                "PING",           "TRACERT"};
+  for (Language lang : {Language::English, Language::Japanese}) {
+    Rig rig;
+    MainWindow& w = rig.build(lang);
+    EXPECT_EQ(w.windowTitle(), "Tarnwatch");
+    ASSERT_EQ(w.tab_widget()->count(), 11);
+    for (int t = 0; t < 11; ++t) {
+      EXPECT_EQ(w.tab_widget()->tabText(t), QString::fromUtf8(lang == Language::English ? en[t] : ja[t]));
+      EXPECT_EQ(w.tab_widget()->widget(t), w.page(app::kTabOrder[static_cast<std::size_t>(t)]));
+    }
+    EXPECT_EQ(w.tab_widget()->widget(0), static_cast<QWidget*>(w.traffic_page()));
+  }
+}
+
+TEST(MainWindow, StoredTabIsClampedAndTheChoiceIsSavedAtTheEnd) {
+  for (auto [stored, expected] : {std::pair{-3, 0}, {99, 10}, {4, 4}}) {
+    Rig rig;
+    rig.profile.write_int("Settings", "TabCurSel", stored);
+    MainWindow& w = rig.build();
+    EXPECT_EQ(w.current_tab(), expected);
+    EXPECT_EQ(w.tab_widget()->currentIndex(), expected);
+  }
+  Rig rig;
+  MainWindow& w = rig.build();
+  w.tab_widget()->setCurrentIndex(7);  // as the user clicks
+  EXPECT_EQ(w.current_tab(), 7);
+  w.shut_down();
+  EXPECT_EQ(rig.profile.read_int("Settings", "TabCurSel", -1), 7);
+}
+
+TEST(MainWindow, CtrlPageKeysStopAtTheEndsAndPageCommandsWrap) {
+  Rig rig;
+  MainWindow& w = rig.build();
+  w.show();
+  QApplication::setActiveWindow(&w);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+
+  QTest::keyClick(&w, Qt::Key_PageDown, Qt::ControlModifier);  // left, already at the first tab
+  EXPECT_EQ(w.current_tab(), 0);
+  QTest::keyClick(&w, Qt::Key_PageUp, Qt::ControlModifier);
+  EXPECT_EQ(w.current_tab(), 1);
+  w.select_tab(10);
+  QTest::keyClick(&w, Qt::Key_PageUp, Qt::ControlModifier);  // right, already at the last tab
+  EXPECT_EQ(w.current_tab(), 10);
+  QTest::keyClick(&w, Qt::Key_PageDown, Qt::ControlModifier);
+  EXPECT_EQ(w.current_tab(), 9);
+
+  w.select_tab(10);
+  w.next_tab();
+  EXPECT_EQ(w.current_tab(), 0);
+  w.previous_tab();
+  EXPECT_EQ(w.current_tab(), 10);
+  EXPECT_EQ(w.tab_widget()->currentIndex(), 10);
+}
+
+TEST(MainWindow, ExitConfirmationUnlessForcedOrSwitchedOff) {
+  {
+    Rig rig;
+    rig.profile.write_int("Settings", "ExitConfirmationDialog", 1);
+    MainWindow& w = rig.build();
+    w.show();
+    QSignalSpy finished(&w, &MainWindow::finished);
+    w.command_exit();  // Cancel: nothing ends
+    EXPECT_EQ(rig.confirmations, 1);
+    EXPECT_FALSE(w.is_shut_down());
+    EXPECT_TRUE(w.isVisible());
+
+    // Escape is the Exit command too; now answered with OK.
+    rig.answer = true;
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_Escape);
+    EXPECT_EQ(rig.confirmations, 2);
+    EXPECT_TRUE(w.is_shut_down());
+    EXPECT_EQ(finished.count(), 1);
+  }
+  {
+    Rig rig;  // forced (the restart after resume): no question
+    rig.profile.write_int("Settings", "ExitConfirmationDialog", 1);
+    MainWindow& w = rig.build();
+    w.set_force_close(true);
+    w.close();
+    EXPECT_EQ(rig.confirmations, 0);
+    EXPECT_TRUE(w.is_shut_down());
+  }
+  {
+    Rig rig;  // the Exit command clears the force flag again
+    rig.profile.write_int("Settings", "ExitConfirmationDialog", 1);
+    MainWindow& w = rig.build();
+    w.set_force_close(true);
+    w.command_exit();
+    EXPECT_EQ(rig.confirmations, 1);
+    EXPECT_FALSE(w.is_shut_down());
+  }
+  {
+    Rig rig;  // switched off: the close goes through at once
+    MainWindow& w = rig.build();
+    w.command_exit();
+    EXPECT_EQ(rig.confirmations, 0);
+    EXPECT_TRUE(w.is_shut_down());
+  }
+}
+
+TEST(MainWindow, SnapshotOnePerSecondWithItsName) {
+  Rig rig;
+  MainWindow& w = rig.build();
+  const QString dir = rig.folder.path() + "/";
+
+  // The graph's own frame is the default picture.
+  w.traffic_page()->graph()->resize(320, 200);
+  w.traffic_page()->graph()->render();
+  rig.clock.set_wall({2024, 3, 7, 9, 5, 1});
+  EXPECT_EQ(w.take_snapshot(), MainWindow::SnapshotResult::Written);
+  const QString first = dir + "tarnix_snap20240307_090501.png";
+  QImage saved(first);
+  ASSERT_FALSE(saved.isNull());
+  EXPECT_EQ(saved.size(), QSize(320, 200));
+  EXPECT_FALSE(QFileInfo::exists(dir + "tarnix_snap20240307_090501.tmp"));
+
+  // The same second again: silently skipped, the first picture untouched.
+  w.set_snapshot_source([] { return QImage(10, 10, QImage::Format_RGB32); });
+  EXPECT_EQ(w.take_snapshot(), MainWindow::SnapshotResult::Skipped);
+  EXPECT_EQ(QImage(first).size(), QSize(320, 200));
+  // A leftover temporary file of that second counts as well.
+  rig.clock.set_wall({2024, 3, 7, 9, 5, 2});
+  QFile tmp(dir + "tarnix_snap20240307_090502.tmp");
+  ASSERT_TRUE(tmp.open(QIODevice::WriteOnly));
+  tmp.close();
+  EXPECT_EQ(w.take_snapshot(), MainWindow::SnapshotResult::Skipped);
+  EXPECT_FALSE(QFileInfo::exists(dir + "tarnix_snap20240307_090502.png"));
+
+  rig.clock.set_wall({2024, 3, 7, 9, 5, 3});
+  EXPECT_EQ(w.take_snapshot(), MainWindow::SnapshotResult::Written);
+  EXPECT_EQ(QImage(dir + "tarnix_snap20240307_090503.png").size(), QSize(10, 10));
+
+  w.set_snapshot_source([] { return QImage(); });
+  rig.clock.set_wall({2024, 3, 7, 9, 5, 4});
+  EXPECT_EQ(w.take_snapshot(), MainWindow::SnapshotResult::NoFrame);
+}
+
+TEST(MainWindow, SnapshotGoesToAValidLogRootFolder) {
+  Rig rig;
+  QTemporaryDir logs;
+  rig.profile.write_string("Settings", "LogRootFolder", (logs.path() + "/").toStdString());
+  MainWindow& w = rig.build();
+  w.set_snapshot_source([] { return QImage(8, 8, QImage::Format_RGB32); });
+  EXPECT_EQ(w.take_snapshot(), MainWindow::SnapshotResult::Written);
+  EXPECT_TRUE(QFileInfo::exists(logs.path() + "/tarnix_snap20240506_070809.png"));
+  EXPECT_FALSE(QFileInfo::exists(rig.folder.path() + "/tarnix_snap20240506_070809.png"));
+}
+
+TEST(MainWindow, PlacementRestoredAndWrittenBackUnchanged) {
+  Rig rig;
+  rig.profile.write_placement("Position", {0, 1, -1, -1, -1, -1, 40, 30, 820, 330});
+  MainWindow& w = rig.build();
+  w.start();
+  EXPECT_EQ(w.pos(), QPoint(40, 30));
+  EXPECT_EQ(w.size(), QSize(780, 300));
+  w.shut_down();
+  std::array<int, 10> back{};
+  ASSERT_TRUE(rig.profile.read_placement("Position", back));
+  EXPECT_EQ(back, (std::array<int, 10>{0, 1, -1, -1, -1, -1, 40, 30, 820, 330}));
+  EXPECT_EQ(rig.profile.read_int("Settings", "IsZoomed", -1), 0);
+  EXPECT_EQ(rig.profile.read_int("Settings", "MainWindow", -1), 1);
+  // The pages are gone after the shut-down.
+  EXPECT_EQ(w.page(app::MainPage::TrafficMonitor), nullptr);
+}
+
+TEST(MainWindow, StartsMinimisedWhenStoredHiddenAndNoTrayExists) {
+  Rig rig;
+  rig.profile.write_int("Settings", "MainWindow", 0);
+  MainWindow& w = rig.build();
+  w.start();
+  EXPECT_TRUE(w.windowState() & Qt::WindowMinimized);
+  EXPECT_TRUE(w.main_window_shown());  // reachable: not hidden away
+}
+
+TEST(MainWindow, NoticeOnlyWhileHiddenAtTheIntervalMinute) {
+  auto notices = [] {
+    int n = 0;
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (qobject_cast<NoticeDialog*>(top) && !top->property("counted").toBool()) {
+        top->setProperty("counted", true);
+        ++n;
+      }
+    return n;
+  };
+  Rig rig;
+  rig.profile.write_int("Settings", "NoticeBox", 1);
+  rig.profile.write_int("Settings", "NoticeBoxInterval", 10);
+  MainWindow& w = rig.build();
+  rig.clock.set_wall({2024, 1, 1, 12, 10, 1});
+  w.notice_tick();
+  EXPECT_EQ(notices(), 0);
+  rig.clock.set_wall({2024, 1, 1, 12, 10, 0});
+  w.notice_tick();  // never shown: hidden
+  EXPECT_EQ(notices(), 1);
+  w.show();
+  w.notice_tick();
+  EXPECT_EQ(notices(), 0);
+}
+
+TEST(MainWindow, OptionsOkReloadsTheShellSettings) {
+  Rig rig;
+  MainWindow& w = rig.build();
+  EXPECT_FALSE(w.shell().exit_confirmation_dialog);
+  rig.profile.write_int("Settings", "ExitConfirmationDialog", 1);
+  QTimer::singleShot(0, [] {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<OptionsDialog*>(top)) d->accept();
+  });
+  w.open_options();
+  EXPECT_TRUE(w.shell().exit_confirmation_dialog);
+}
+
+}  // namespace
+}  // namespace tw::ui
