@@ -32,12 +32,6 @@ TEST(EdgeSnap, EdgeHeldForFiveMovesThenReleasedPastOrShortOfIt) {
   EXPECT_EQ(e.hold_count(), 0);
 }
 
-TEST(EdgeSnap, WidthAndHeightAreKept) {
-  EdgeSnap e;
-  EXPECT_EQ(e.snap(at(5, 3, 150, 70), {20, 20}, kWork), at(0, 0, 150, 70));
-  EXPECT_EQ(e.snap(at(1723, 1036 - 70, 200, 70), {1800, 1000}, kWork), at(1720, 1040 - 70, 200, 70));
-}
-
 TEST(EdgeSnap, RightAndBottomSnapToTheWorkAreaTopAndLeftToTheOrigin) {
   EdgeSnap e;
   // Right: from outside and from inside the work area.
@@ -92,15 +86,6 @@ TEST(EdgeSnap, StraightMoveWithTheCursorOverTheWindowPullsFlush) {
   EdgeSnap diagonal;
   diagonal.snap(at(20, 60, 97, 10), {60, 65}, work);
   EXPECT_EQ(diagonal.snap(at(0, 50, 97, 10), {50, 55}, work), at(3, 50, 97, 10));  // two directions
-}
-
-TEST(EdgeSnap, ResetRestoresTheStartState) {
-  EdgeSnap e;
-  e.snap(at(3, 3), {10, 10}, kWork);
-  EXPECT_EQ(e.hold_count(), 2);
-  e.reset();
-  EXPECT_EQ(e.hold_count(), 0);
-  EXPECT_EQ(e.previous(), (PixelRect{-1, 0, 0, 0}));
 }
 
 }  // namespace
