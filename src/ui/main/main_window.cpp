@@ -86,11 +86,6 @@ MainWindow::MainWindow(MainWindowServices s, QWidget* parent)
 
   tabs_ = new QTabWidget(this);
   tabs_->setDocumentMode(true);
-  // Eleven tabs share the 770-pixel minimum width: narrower padding and a
-  // slightly smaller face keep them in one row without scroll buttons.
-  QFont tab_font = tabs_->tabBar()->font();
-  if (tab_font.pointSizeF() > 0) tab_font.setPointSizeF(tab_font.pointSizeF() * 0.9);
-  tabs_->tabBar()->setFont(tab_font);
   tabs_->tabBar()->setStyleSheet(QStringLiteral(
       "QTabBar::tab { padding: 3px 4px; border: 1px solid transparent; border-bottom: none; }"
       "QTabBar::tab:selected { background: palette(base); border-color: palette(mid); }"
@@ -111,6 +106,7 @@ MainWindow::MainWindow(MainWindowServices s, QWidget* parent)
 
   tray_icons_ = std::make_unique<TrayIcons>(shell_.tray_icon);
   create_menus();
+  fit_tab_labels();
   create_shortcuts();
 
   setMinimumSize(app::kMinClientWidth, app::kMinClientHeight);
@@ -154,6 +150,25 @@ void MainWindow::create_pages(const MainWindowServices& s) {
     }
     w->setObjectName(QStringLiteral("page%1").arg(i));
     pages_[static_cast<std::size_t>(i)] = w;
+  }
+}
+
+void MainWindow::fit_tab_labels() {
+  // Eleven tabs share the minimum client width. The faces differ between
+  // desktops (the Japanese labels are wider still), so the tab font is made
+  // smaller, half a point at a time, until the row fits without scroll
+  // buttons; it never goes below 7 points.
+  QTabBar* bar = tabs_->tabBar();
+  const QWidget* corner = tabs_->cornerWidget(Qt::TopRightCorner);
+  const int available = app::kMinClientWidth - 8 - (corner ? corner->sizeHint().width() : 0);
+  QFont font = bar->font();
+  if (font.pointSizeF() <= 0) return;  // a pixel-sized face: leave it
+  for (qreal size = font.pointSizeF(); size >= 7.0; size -= 0.5) {
+    font.setPointSizeF(size);
+    bar->setFont(font);
+    int total = 0;
+    for (int i = 0; i < bar->count(); ++i) total += bar->tabRect(i).width();
+    if (total <= available) return;
   }
 }
 

@@ -175,6 +175,7 @@ class MainWindow : public QWidget {
  private:
   void create_pages(const MainWindowServices& s);
   void create_menus();
+  void fit_tab_labels();
   void create_shortcuts();
   void create_tray();
   void start_timers();
