@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
+#include <QProcess>
 #include <QSessionManager>
 
 #include <chrono>
@@ -40,6 +42,7 @@
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"
 #include "ui/main/main_window.h"
+#include "ui/main/power_events.h"
 #include "ui/main/qt_beeper.h"
 #include "ui/main/signal_pipe.h"
 
@@ -128,6 +131,14 @@ int run(int argc, char** argv) {
   services.info_links = info_links.ok() ? &info_links : nullptr;
   services.stop_sampling = [&] { sampler.stop(); };
   services.release_status_block = [&] { status.reset(); };
+  services.launch_successor = [] {
+    const std::string exe = platform::executable_path();
+    if (exe.empty()) return false;
+    QStringList args;
+    for (const std::string& a : app::restart_arguments(static_cast<unsigned long>(::getpid())))
+      args << QString::fromStdString(a);
+    return QProcess::startDetached(QString::fromStdString(exe), args, QDir::currentPath());
+  };
 
   ui::MainWindow window(services);
   window.serve_commands(commands.get());
@@ -138,6 +149,11 @@ int run(int argc, char** argv) {
   // The session ends (log-off, power-off): the same save sequence.
   QObject::connect(&qapp, &QGuiApplication::commitDataRequest, &window,
                    [&window](QSessionManager&) { window.shut_down(); });
+
+  // Suspend and resume, when logind is there to tell.
+  ui::PowerEvents power;
+  QObject::connect(&power, &ui::PowerEvents::suspending, &window, &ui::MainWindow::on_suspend);
+  QObject::connect(&power, &ui::PowerEvents::resumed, &window, &ui::MainWindow::on_resume);
 
   // The page has chosen the interface: sample it from now on.
   if (!sampler.start(std::chrono::milliseconds(traffic.sampling_period_ms()), [&] { traffic.tick(); },

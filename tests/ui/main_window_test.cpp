@@ -58,6 +58,8 @@ struct Rig {
   std::unique_ptr<MainWindow> window;
   int confirmations = 0;
   bool answer = false;
+  int launches = 0;
+  bool launch_ok = true;
 
   Rig() {
     ensure_app();
@@ -77,6 +79,10 @@ struct Rig {
     s.lang = lang;
     s.data_folder = folder.path().toStdString() + "/";
     s.use_system_tray = false;
+    s.launch_successor = [this] {
+      ++launches;
+      return launch_ok;
+    };
     window = std::make_unique<MainWindow>(s);
     window->set_confirm_exit([this] {
       ++confirmations;
@@ -192,6 +198,44 @@ TEST(MainWindow, ExitConfirmationUnlessForcedOrSwitchedOff) {
     w.command_exit();
     EXPECT_EQ(rig.confirmations, 0);
     EXPECT_TRUE(w.is_shut_down());
+  }
+}
+
+TEST(MainWindow, ResumeRestartsOnlyWhenTheSuccessorStarted) {
+  {
+    Rig rig;
+    rig.profile.write_int("Settings", "ExitConfirmationDialog", 1);
+    MainWindow& w = rig.build();
+    w.start();
+    rig.launch_ok = false;  // no successor: this process goes on
+    w.on_resume();
+    EXPECT_EQ(rig.launches, 1);
+    EXPECT_FALSE(w.is_shut_down());
+    rig.launch_ok = true;
+    w.on_resume();  // a successor waits for us: closes without the question
+    EXPECT_EQ(rig.launches, 2);
+    EXPECT_EQ(rig.confirmations, 0);
+    EXPECT_TRUE(w.is_shut_down());
+  }
+  {
+    // The restarting close leaves the Report log's End-Log entry to nobody:
+    // the successor writes Start-Log, the suspend already wrote End-Log.
+    Rig rig;
+    rig.profile.write_int("Report", "LogCheck", 1);
+    MainWindow& w = rig.build();
+    w.start();
+    auto logs = [&rig] {
+      auto files = rig.files.files;
+      files.erase(rig.profile.path());
+      return files;
+    };
+    w.on_suspend();
+    const auto at_suspend = logs();
+    ASSERT_FALSE(at_suspend.empty());
+    ASSERT_NE(at_suspend.begin()->second.find("End-Log"), std::string::npos) << at_suspend.begin()->second;
+    w.on_resume();
+    EXPECT_TRUE(w.is_shut_down());
+    EXPECT_EQ(logs(), at_suspend);
   }
 }
 

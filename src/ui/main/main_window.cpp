@@ -77,6 +77,7 @@ MainWindow::MainWindow(MainWindowServices s, QWidget* parent)
       data_folder_(s.data_folder),
       stop_sampling_(s.stop_sampling),
       release_status_block_(s.release_status_block),
+      launch_successor_(s.launch_successor),
       use_system_tray_(s.use_system_tray) {
   setWindowTitle(product_name());
   setWindowIcon(application_icon());
@@ -571,6 +572,23 @@ MainWindow::SnapshotResult MainWindow::take_snapshot() {
 }
 
 // ---------------------------------------------------------------------------
+// Power events
+
+void MainWindow::on_suspend() {
+  if (shut_down_) return;
+  core_.suspend();
+}
+
+void MainWindow::on_resume() {
+  if (shut_down_ || restarting_) return;
+  traffic_.restart(traffic::RestartMode::Restart);
+  if (!launch_successor_ || !launch_successor_()) return;
+  restarting_ = true;
+  force_close_ = true;
+  close();
+}
+
+// ---------------------------------------------------------------------------
 // Timers
 
 void MainWindow::notice_tick() {
@@ -647,7 +665,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
   }
   event->accept();
-  shut_down(false);
+  shut_down(restarting_);
 }
 
 void MainWindow::changeEvent(QEvent* event) {

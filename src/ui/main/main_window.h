@@ -86,6 +86,9 @@ struct MainWindowServices {
   std::function<void()> stop_sampling;
   // Unmaps the status block at its place in the shut-down.
   std::function<void()> release_status_block;
+  // Starts the successor of a restart after resume ("/w PID"); false when it
+  // could not be started.
+  std::function<bool()> launch_successor;
   // Use the desktop's system tray when it has one. Tests turn it off.
   bool use_system_tray = true;
 };
@@ -136,6 +139,17 @@ class MainWindow : public QWidget {
   // ---- timers (tests call them directly) ------------------------------------
   void notice_tick();   // timer 1, 1 s
   void monitor_tick();  // timer 2, 100 ms: Mini Monitor and tray icon
+
+  // ---- power events -----------------------------------------------------------
+  // Before the machine sleeps: the Report log's End-Log entry (when on), then
+  // the gross totals are saved.
+  void on_suspend();
+  // After the machine woke up the program restarts: the statistics restart,
+  // a successor is started with "/w PID" and waits for this process to end,
+  // which closes without the exit question, the End-Log entry or the final
+  // save of the totals (the successor loads them). When no successor could
+  // be started, this process simply goes on.
+  void on_resume();
 
   // ---- shut-down -------------------------------------------------------------
   // Stops the timers and the sampler, writes the window keys, removes the
@@ -201,12 +215,14 @@ class MainWindow : public QWidget {
   const std::string data_folder_;
   std::function<void()> stop_sampling_;
   std::function<void()> release_status_block_;
+  std::function<bool()> launch_successor_;
   const bool use_system_tray_;
 
   app::ShellSettings shell_;
   int tab_ = 0;
   bool shown_ = true;          // "MainWindow": not hidden in the tray
   bool force_close_ = false;
+  bool restarting_ = false;
   bool started_ = false;
   bool shut_down_ = false;
   bool placing_ = false;       // our own moves are not snapped
