@@ -19,6 +19,7 @@
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_file_store.h"
 #include "platform/fake/fake_link_stats.h"
+#include "platform/linux/command_socket.h"
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"
 #include "ui/main/main_window.h"
@@ -336,6 +337,23 @@ TEST(MainWindow, NoticeOnlyWhileHiddenAtTheIntervalMinute) {
   w.show();
   w.notice_tick();
   EXPECT_EQ(notices(), 0);
+}
+
+TEST(MainWindow, CommandsFromTheChannelReachTheTrafficMonitor) {
+  Rig rig;
+  MainWindow& w = rig.build();
+  std::string error;
+  const std::string path = rig.folder.path().toStdString() + "/cmd.sock";
+  auto server = platform::CommandServer::listen(path, &error);
+  ASSERT_TRUE(server) << error;
+  w.serve_commands(server.get());
+  QSignalSpy restarts(w.traffic_page()->graph(), &TrafficGraph::statisticsRestarted);
+  ASSERT_TRUE(platform::send_command(path, "tarnix.trafficmonitor /init ", &error)) << error;  // not a command
+  ASSERT_TRUE(platform::send_command(path, "tarnix.trafficmonitor /init", &error)) << error;
+  ASSERT_TRUE(restarts.wait(5000));
+  QCoreApplication::processEvents();
+  ASSERT_EQ(restarts.count(), 1);
+  EXPECT_EQ(restarts.at(0).at(0).toInt(), static_cast<int>(traffic::RestartMode::Restart));
 }
 
 TEST(MainWindow, OptionsOkReloadsTheShellSettings) {
