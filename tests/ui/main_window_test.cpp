@@ -295,6 +295,9 @@ TEST(MainWindow, PlacementRestoredAndWrittenBackUnchanged) {
   w.start();
   EXPECT_EQ(w.pos(), QPoint(40, 30));
   EXPECT_EQ(w.size(), QSize(780, 300));
+  w.resize(500, 100);  // below the minimum client size: refused
+  EXPECT_EQ(w.size(), QSize(770, 200));
+  w.resize(780, 300);
   w.shut_down();
   std::array<int, 10> back{};
   ASSERT_TRUE(rig.profile.read_placement("Position", back));
