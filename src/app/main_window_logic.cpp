@@ -112,14 +112,6 @@ std::string about_text(Language lang, std::string_view version) {
   return text;
 }
 
-std::string tray_error_tip(Language lang) {
-  std::string tip(kProductName);
-  tip += '\n';
-  tip += pick<std::string_view>(lang, "Please, Reset Network Interface.",
-                                "ネットワークインターフェイスを再設定してください.");
-  return tip;
-}
-
 // ---------------------------------------------------------------------------
 // Snapshot
 

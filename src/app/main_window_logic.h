@@ -126,10 +126,6 @@ std::string_view window_menu_text(Language lang, WindowMenuItem item);
 std::string_view about_title(Language lang);
 std::string about_text(Language lang, std::string_view version);
 
-// "%s\n%s": the product name and "Please, Reset Network Interface.", the tip
-// while the sampled interface has changed.
-std::string tray_error_tip(Language lang);
-
 // ---------------------------------------------------------------------------
 // Snapshot
 
@@ -159,8 +155,11 @@ inline constexpr int kShowNormal = 1;
 inline constexpr int kShowMaximized = 3;
 
 // The ten stored integers: flags, show command, minimised position x and y,
-// maximised position x and y, and the normal-position frame rectangle left,
-// top, right (exclusive), bottom (exclusive), in screen pixels.
+// maximised position x and y, and the normal-position rectangle left, top,
+// right (exclusive), bottom (exclusive), in screen pixels. Left and top are
+// the window's position, right and bottom add the size of its client area
+// (the Mini Monitor's list does the same), so a list read back gives the same
+// window whatever frame the window manager draws around it.
 struct WindowPlacement {
   int flags = 0;
   int show_cmd = kShowNormal;
@@ -173,7 +172,7 @@ struct WindowPlacement {
   bool restore_maximized() const { return (flags & kPlacementRestoreToMaximized) != 0; }
 };
 
-// What the shut-down stores for a window whose normal frame rectangle is
+// What the shut-down stores for a window whose normal rectangle is
 // `normal`; a maximised window is stored with the restore-to-maximised flag.
 WindowPlacement placement_for(const PixelRect& normal, bool maximized);
 

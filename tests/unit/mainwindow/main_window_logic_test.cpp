@@ -55,13 +55,11 @@ TEST(MainTabs, StoredPositionIsClampedAndSteppingStopsOrWraps) {
   EXPECT_EQ(tab_to_the_right(INT_MAX), 10);
 }
 
-TEST(MainTexts, ExitConfirmationAndTips) {
+TEST(MainTexts, ExitConfirmationAndMenus) {
   EXPECT_TRUE(exit_needs_confirmation(false, true));
   EXPECT_FALSE(exit_needs_confirmation(true, true));   // forced close: restart after resume
   EXPECT_FALSE(exit_needs_confirmation(false, false));
   EXPECT_EQ(exit_question(Language::English), "Exit the Application.\nAre you sure?");
-  EXPECT_EQ(tray_error_tip(Language::English), "Tarnwatch\nPlease, Reset Network Interface.");
-  EXPECT_EQ(tray_error_tip(Language::Japanese), "Tarnwatch\nネットワークインターフェイスを再設定してください.");
   EXPECT_EQ(tray_menu_text(Language::English, kTrayMenuItems.front()), "Back to original size(&R)");
   EXPECT_EQ(window_menu_text(Language::Japanese, WindowMenuItem::CenterMiniMonitor),
             "ミニモニターをデスクトップ中央へ(&U)");
