@@ -65,11 +65,6 @@ std::string_view exit_question(Language lang) {
                                 "アプリケーションを終了します。\nよろしいですか？");
 }
 
-std::string_view reset_gross_question(Language lang) {
-  return pick<std::string_view>(lang, "Reset Total gross Transfer amount. \nAre you sure?",
-                                "総転送量をリセットします。\nよろしいですか？");
-}
-
 std::string_view tray_menu_text(Language lang, TrayMenuItem item) {
   const bool ja = lang == Language::Japanese;
   switch (item) {

@@ -87,8 +87,6 @@ constexpr bool exit_needs_confirmation(bool force_close, bool exit_confirmation_
   return !force_close && exit_confirmation_dialog;
 }
 std::string_view exit_question(Language lang);
-// The question before the gross totals go back to 0.
-std::string_view reset_gross_question(Language lang);
 
 // ---------------------------------------------------------------------------
 // Menus and texts
