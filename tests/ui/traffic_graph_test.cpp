@@ -210,6 +210,11 @@ TEST(TrafficGraphWidget, ContextMenuTogglesSettingsAndReports) {
 
   find_action(menu.get(), "Take a Snapshot(&N)")->trigger();
   EXPECT_EQ(snapshots.count(), 1);
+
+  TrafficGraph japanese(*rig.monitor, rig.profile, Language::Japanese);
+  std::unique_ptr<QMenu> ja(japanese.create_context_menu(nullptr));
+  EXPECT_NE(find_action(ja.get(), QString::fromUtf8("グラフのリセット(&R)")), nullptr);
+  EXPECT_NE(find_action(ja.get(), QString::fromUtf8("24時間毎の転送量")), nullptr);
 }
 
 TEST(TrafficGraphWidget, GrossResetOnlyAfterYes) {
@@ -252,6 +257,32 @@ TEST(TrafficGraphWidget, HiddenGraphStillFindsMaximaAndResetsAChangedInterface) 
   EXPECT_EQ(rig.monitor->interface_state(), traffic::InterfaceState::Unidentified);
   ASSERT_EQ(restarts.count(), 1);
   EXPECT_EQ(restarts.at(0).at(0).toInt(), static_cast<int>(traffic::RestartMode::Full));
+}
+
+TEST(TrafficGraphWidget, TicksDrawOnlyFramesThatDiffer) {
+  GraphRig rig;
+  rig.graph->show();
+  rig.ticks(500, 0, 0);  // an idle link for 25 s: full histories of zeros, the idle time shown
+  for (int i = 0; i < 8; ++i) rig.graph->tick();  // until the panel has opened
+  const std::uint64_t settled = rig.graph->frames_drawn();
+  rig.graph->tick();
+  EXPECT_EQ(rig.graph->frames_drawn(), settled);  // nothing new
+  rig.clock.advance_ms(1000);  // the idle and capture times move on a second
+  rig.graph->tick();
+  EXPECT_EQ(rig.graph->frames_drawn(), settled + 1);
+  rig.ticks(1, 0, 0);  // another idle sample: zeros scroll over zeros, the seconds stay
+  rig.graph->tick();
+  EXPECT_EQ(rig.graph->frames_drawn(), settled + 1);
+  rig.ticks(30, 4000, 0);  // traffic
+  rig.graph->tick();
+  EXPECT_EQ(rig.graph->frames_drawn(), settled + 2);
+  rig.graph->toggle_display_flags(0x10);
+  rig.graph->tick();
+  EXPECT_EQ(rig.graph->frames_drawn(), settled + 3);
+  middle_click(*rig.graph, Qt::ControlModifier);  // notice
+  rig.graph->tick();
+  EXPECT_EQ(rig.graph->frames_drawn(), settled + 4);
+  rig.graph->hide();
 }
 
 TEST(TrafficGraphWidget, RestartsRereadSettingsAndTheTimerPeriod) {

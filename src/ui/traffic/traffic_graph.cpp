@@ -1,6 +1,5 @@
 #include "ui/traffic/traffic_graph.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
@@ -10,7 +9,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPolygon>
 #include <QResizeEvent>
 #include <QThread>
@@ -204,6 +202,9 @@ void TrafficGraph::reload_settings() {
   fonts_[kFont20] = make_font(fixed_face, 20, false);
   fonts_[kFont40] = make_font(fixed_face, 40, false);
   for (auto& cache : texts_) cache.clear();
+  text_images_.clear();
+  text_image_bytes_ = 0;
+  ++generation_;
   if (timer_.isActive() && timer_.interval() != settings_.redraw_period_ms()) restart_timer();
   update_action_states();
 }
@@ -224,6 +225,7 @@ void TrafficGraph::rebuild_surfaces() {
   }
   // The panel slides open again in the new size.
   panel_height_ = tr::kPanelClosedHeight;
+  last_key_valid_ = false;
 }
 
 void TrafficGraph::on_restart(traffic::RestartMode mode) {
@@ -374,14 +376,20 @@ void TrafficGraph::tick() {
   countdown_ = monitor_.auto_reset_tick();
   const int period = settings_.redraw_period_ms();
   if (budget_.skip(period)) return;
-  if (!isVisible() || frame_.isNull()) {
+  if (!isVisible() || size().isEmpty()) {
     // The Mini Monitor and the logs show the maxima the graph finds.
     update_figures();
     return;
   }
   QElapsedTimer took;
   took.start();
-  render();
+  prepare();
+  make_key();
+  if (last_key_valid_ && key_ == last_key_) return;
+  paint_frame();
+  std::swap(key_, last_key_);
+  last_key_valid_ = true;
+  ++frames_drawn_;
   update();
   budget_.drew(static_cast<int>(took.elapsed()), period);
 }
@@ -401,14 +409,58 @@ void TrafficGraph::paintEvent(QPaintEvent*) {
     p.drawImage(0, 0, frame_);
 }
 
-void TrafficGraph::render() {
+void TrafficGraph::prepare() {
   if (frame_.size() != size()) rebuild_surfaces();
-  if (frame_.isNull()) return;
   const bool hidden = flags_ & tr::kGraphHiddenFlag;
   panel_height_ = tr::next_panel_height(panel_height_, tr::panel_target_height(settings_.view_mode, hidden),
                                         settings_.view_responce);
   update_figures();
+  snapshot_ = monitor_.snapshot();
+}
+
+void TrafficGraph::render() {
+  prepare();
+  if (frame_.isNull()) return;
   paint_frame();
+  last_key_valid_ = false;
+}
+
+void TrafficGraph::make_key() {
+  FrameKey& k = key_;
+  k.width = frame_.width();
+  k.height = frame_.height();
+  k.panel_height = panel_height_;
+  k.flags = flags_;
+  k.generation = generation_;
+  k.scale = scale_;
+  k.max_send = maxima_.send;
+  k.max_recv = maxima_.recv;
+  k.latest_send = figures_.latest_send;
+  k.latest_recv = figures_.latest_recv;
+  k.smoothed_send = figures_.smoothed_send;
+  k.smoothed_recv = figures_.smoothed_recv;
+  k.state = static_cast<int>(figures_.state);
+  const std::uint32_t now = clock_->tick_ms();
+  k.idle_s = tr::inactive(now, figures_.last_activity_ms) ? (now - figures_.last_activity_ms) / 1000 : -1;
+  k.countdown = -1;
+  if (figures_.state == tr::InterfaceState::Changed) k.countdown = countdown_ ? *countdown_ : monitor_.auto_reset_seconds();
+  const std::string* notice = notice_.current(now);
+  k.notice = notice ? *notice : std::string();
+  k.texts = tr::panel_transfer_lines(figures_, settings_, scale_, lang_);
+  k.texts.push_back(snapshot_.description);
+  for (std::uint64_t v : {std::uint64_t{snapshot_.oper_status}, snapshot_.link_speed_bps, snapshot_.out_ucast_pkts,
+                          snapshot_.out_nucast_pkts, snapshot_.in_ucast_pkts, snapshot_.in_nucast_pkts})
+    k.texts.push_back(std::to_string(v));
+  const std::size_t visible = static_cast<std::size_t>(tr::visible_bar_count(k.width));
+  k.send.assign(send_history_.begin(), send_history_.begin() + std::min(visible, send_history_.size()));
+  k.recv.assign(recv_history_.begin(), recv_history_.begin() + std::min(visible, recv_history_.size()));
+  for (int i = 0; i < tr::kReportListCount; ++i) {
+    auto& r = k.reports[static_cast<std::size_t>(i)];
+    if (flags_ & (1u << i))
+      r = monitor_.report_list(i);
+    else
+      r.clear();
+  }
 }
 
 void TrafficGraph::update_figures() {
@@ -565,15 +617,49 @@ void TrafficGraph::draw_text(QPainter& p, FontId font, int x, int top, const QSt
   p.drawStaticText(x, top, st);
 }
 
-void TrafficGraph::draw_halo_text(QPainter& p, FontId font, int x, int top, const QString& s, ColorRef c) {
+const QImage& TrafficGraph::text_image(FontId font, const QString& s, ColorRef c, bool halo) {
+  const QString key = QString::number(font * 2 + (halo ? 1 : 0)) + QLatin1Char(':') + QString::number(c, 16) +
+                      QLatin1Char(':') + s;
+  auto it = text_images_.find(key);
+  if (it != text_images_.end()) return *it;
+  // Readouts that change every frame would fill the cache: it starts over
+  // past a couple of megabytes.
+  if (text_image_bytes_ > (2 << 20)) {
+    text_images_.clear();
+    text_image_bytes_ = 0;
+  }
   const QStaticText& st = text(font, s);
-  p.setFont(fonts_[font]);
-  p.setPen(to_qcolor(tr::halo_color(c, settings_.color(tr::kColorBackgroundGraph))));
-  for (int dx : {-1, 2, 3})
-    for (int dy : {-1, 0, 1}) p.drawStaticText(x + dx, top + dy, st);
-  p.setPen(to_qcolor(c));
-  p.drawStaticText(x + 1, top, st);
-  p.drawStaticText(x, top, st);
+  const QSize size = st.size().toSize();
+  // The halo reaches one pixel left and above, three right and one below;
+  // the text itself starts at (1, 1).
+  QImage img(size.width() + 5, size.height() + 2, QImage::Format_ARGB32_Premultiplied);
+  img.fill(Qt::transparent);
+  {
+    QPainter p(&img);
+    p.setFont(fonts_[font]);
+    if (halo) {
+      p.setPen(to_qcolor(tr::halo_color(c, settings_.color(tr::kColorBackgroundGraph))));
+      for (int dx : {-1, 2, 3})
+        for (int dy : {-1, 0, 1}) p.drawStaticText(1 + dx, 1 + dy, st);
+      p.setPen(to_qcolor(c));
+      p.drawStaticText(2, 1, st);
+    } else {
+      p.setPen(to_qcolor(settings_.color(tr::kColorBackgroundText)));
+      p.drawStaticText(2, 2, st);
+      p.setPen(to_qcolor(c));
+    }
+    p.drawStaticText(1, 1, st);
+  }
+  text_image_bytes_ += img.sizeInBytes();
+  return *text_images_.insert(key, img);
+}
+
+void TrafficGraph::draw_halo_text(QPainter& p, FontId font, int x, int top, const QString& s, ColorRef c) {
+  p.drawImage(x - 1, top - 1, text_image(font, s, c, true));
+}
+
+void TrafficGraph::draw_shadow_text(QPainter& p, FontId font, int x, int top, const QString& s, ColorRef c) {
+  p.drawImage(x - 1, top - 1, text_image(font, s, c, false));
 }
 
 // "<label> <integer>.<fraction> <unit>", the integer right-aligned in four
@@ -682,18 +768,15 @@ void TrafficGraph::draw_panel(QPainter& p) {
   const QFontMetrics fm(fonts_[kFont12]);
   const int line_h = fm.height();
   const ColorRef fore = settings_.color(tr::kColorText);
-  const ColorRef shadow = settings_.color(tr::kColorBackgroundText);
   const auto draw_lines = [&](int x, int y, const std::vector<std::string>& lines, int bottom) {
     for (const std::string& s : lines) {
       if (y + line_h > bottom) break;
-      const QString t = qs(s);
-      draw_text(p, kFont12, x + 1, y + 1, t, shadow);
-      draw_text(p, kFont12, x, y, t, fore);
+      draw_shadow_text(p, kFont12, x, y, qs(s), fore);
       y += line_h;
     }
   };
 
-  const tr::InterfaceSnapshot snap = monitor_.snapshot();
+  const tr::InterfaceSnapshot& snap = snapshot_;
   const std::vector<std::string> transfer = tr::panel_transfer_lines(figures_, settings_, scale_, lang_);
   p.save();
   if (ph < 3 * line_h + 16) {

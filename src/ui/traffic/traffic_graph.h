@@ -13,6 +13,14 @@
 // command saves it). The context menu's "Take a Snapshot" only emits
 // snapshotRequested(): the file belongs to the main window.
 //
+// Colour slots ("Traffic"/"Color00".."Color19"): "Background" fills the
+// control and shades the panel; "Background graph" fills the graph area and
+// is the dark end of the bar gradients, halos and companion lines; "Grid"
+// draws a horizontal line every 40 pixels up from the graph's base; "Scale
+// chart" and "Scale chart 2" the time lines; "Text" the labels and panel
+// lines, "Background Text" their shadow; "Other Text" the notices; slots 12
+// to 18 the report columns.
+//
 // The graph owns the monitor's restart listener (set_restart_listener) for its
 // lifetime: after a Full or Restart restart it re-reads its display settings;
 // after a Restart it also starts a new, empty frame and re-arms the timer.
@@ -89,6 +97,9 @@ class TrafficGraph : public QWidget {
   void tick();
   // Draws one frame now, visible or not.
   void render();
+  // Frames drawn by tick(); a tick whose frame would look exactly like the
+  // last one draws nothing (an idle link redraws about once a second).
+  std::uint64_t frames_drawn() const { return frames_drawn_; }
 
   std::int64_t scale() const { return scale_; }
   int panel_height() const { return panel_height_; }
@@ -130,7 +141,9 @@ class TrafficGraph : public QWidget {
   void on_restart(traffic::RestartMode mode);
   void rebuild_surfaces();
   void restart_timer();
+  void prepare();  // surfaces, panel slide, figures for the next frame
   void update_figures();
+  void make_key();
   void toggle_setting(const char* key, int def);
   void update_action_states();
   void show_notice(std::string text);
@@ -152,6 +165,11 @@ class TrafficGraph : public QWidget {
   const QStaticText& text(FontId font, const QString& s);
   void draw_text(QPainter& p, FontId font, int x, int top, const QString& s, traffic::ColorRef c);
   void draw_halo_text(QPainter& p, FontId font, int x, int top, const QString& s, traffic::ColorRef c);
+  // Panel lines with a one-pixel shadow in "Background Text".
+  void draw_shadow_text(QPainter& p, FontId font, int x, int top, const QString& s, traffic::ColorRef c);
+  // A label with its halo or shadow, drawn once into a small image and kept:
+  // one blit per frame instead of up to eleven runs of glyphs.
+  const QImage& text_image(FontId font, const QString& s, traffic::ColorRef c, bool halo);
   int draw_speed_label(QPainter& p, int x, int top, const char* label, std::int64_t speed, int unit);
 
   traffic::TrafficMonitor& monitor_;
@@ -163,6 +181,8 @@ class TrafficGraph : public QWidget {
   traffic::GraphSettings settings_;
   std::array<QFont, kFontCount> fonts_;
   std::array<QHash<QString, QStaticText>, kFontCount> texts_;
+  QHash<QString, QImage> text_images_;
+  qsizetype text_image_bytes_ = 0;
   std::vector<int> font_sizes_;
   int thread_responce_ = 0;
   std::uint8_t flags_ = 0;
@@ -185,6 +205,27 @@ class TrafficGraph : public QWidget {
   traffic::TrafficFigures figures_;
   traffic::SpeedMaxima maxima_;
   std::int64_t scale_ = traffic::kBaseScale;
+  traffic::InterfaceSnapshot snapshot_;
+
+  // Everything a frame shows, to tell whether the next frame would differ.
+  struct FrameKey {
+    int width = 0, height = 0, panel_height = 0;
+    std::uint8_t flags = 0;
+    std::uint64_t generation = 0;  // settings and fonts
+    std::int64_t scale = 0, max_send = 0, max_recv = 0;
+    std::int64_t latest_send = 0, latest_recv = 0, smoothed_send = 0, smoothed_recv = 0;
+    int state = 0;
+    std::int64_t idle_s = -1, countdown = -1;
+    std::string notice;
+    std::vector<std::string> texts;  // panel lines and the interface snapshot
+    std::vector<std::uint32_t> send, recv;  // the visible entries
+    std::array<std::vector<std::string>, traffic::kReportListCount> reports;
+    bool operator==(const FrameKey&) const = default;
+  };
+  FrameKey key_, last_key_;
+  bool last_key_valid_ = false;
+  std::uint64_t generation_ = 0;
+  std::uint64_t frames_drawn_ = 0;
 
   std::vector<QAction*> report_actions_;  // lists 0..6, then Hide Graph
   QAction* view_mode_action_ = nullptr;
