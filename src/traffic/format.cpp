@@ -2,29 +2,15 @@
 
 #include <cinttypes>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
+
+#include "traffic/text_helpers.h"
 
 namespace tw::traffic {
-namespace {
+using detail::sformat;
+using detail::unit_words;
+using detail::UnitWords;
 
-// snprintf into a std::string. Every format here is short; 256 bytes covers
-// the longest label the callers pass plus the number.
-[[gnu::format(printf, 1, 2)]] std::string sformat(const char* fmt, ...) {
-  char buf[256];
-  va_list ap;
-  va_start(ap, fmt);
-  const int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  if (n < 0) return {};
-  if (static_cast<std::size_t>(n) < sizeof buf) return std::string(buf, static_cast<std::size_t>(n));
-  // A long label: format again into a buffer of the exact size.
-  std::string out(static_cast<std::size_t>(n), '\0');
-  va_start(ap, fmt);
-  std::vsnprintf(out.data(), out.size() + 1, fmt, ap);
-  va_end(ap);
-  return out;
-}
+namespace {
 
 // Bytes-per-second multiplier of each unit code.
 constexpr double kUnitFactor[6] = {
@@ -49,15 +35,6 @@ std::string group_digits(std::string s) {
   }
   return out;
 }
-
-struct UnitWords {
-  const char* day;
-  const char* hour;
-  const char* minute;
-  const char* second;
-};
-constexpr UnitWords kWordsEn{"day", "h", "m", "s"};
-constexpr UnitWords kWordsJa{"日", "時間", "分", "秒"};
 
 struct Dhms {
   int d, h, m, s;
@@ -165,7 +142,7 @@ std::string report_speed_line(std::int64_t send, std::int64_t recv) {
 }
 
 std::string duration_text(std::uint64_t ms, Language lang) {
-  const UnitWords& w = pick(lang, kWordsEn, kWordsJa);
+  const UnitWords& w = unit_words(lang);
   const Dhms t = split_ms(ms);
   if (t.d != 0)
     return sformat("%2d%s %2d%s %02d%s %02d%s", t.d, w.day, t.h, w.hour, t.m, w.minute, t.s,
@@ -174,7 +151,7 @@ std::string duration_text(std::uint64_t ms, Language lang) {
 }
 
 std::string duration_text(std::string_view label, std::uint64_t ms, Language lang) {
-  const UnitWords& w = pick(lang, kWordsEn, kWordsJa);
+  const UnitWords& w = unit_words(lang);
   const Dhms t = split_ms(ms);
   const std::string l(label);
   if (t.d != 0)

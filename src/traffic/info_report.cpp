@@ -5,8 +5,11 @@
 #include <cstdio>
 
 #include "traffic/format.h"
+#include "traffic/text_helpers.h"
 
 namespace tw::traffic {
+using detail::sformat;
+
 namespace {
 
 // A label in both languages. The English text carries its own padding; the
@@ -67,12 +70,6 @@ std::string clean(std::string_view value) {
 std::string grouped(std::uint64_t v) {
   // The counters never reach 2^63; clamp rather than wrap to a negative text.
   return grouped_int64(static_cast<std::int64_t>(std::min<std::uint64_t>(v, INT64_MAX)));
-}
-
-std::string hex_text(const char* fmt, std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, fmt, static_cast<unsigned>(v));
-  return buf;
 }
 
 constexpr std::array<std::string_view, 33> kTypeNames = {
@@ -162,14 +159,11 @@ std::string right15(std::string_view s) {
 
 std::string lease_time(const std::optional<platform::LocalTime>& t, Language lang) {
   if (!t) return {};
-  char buf[64];
   if (lang == Language::Japanese)
-    std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", t->year, t->month, t->day,
-                  t->hour, t->minute, t->second);
-  else
-    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t->month, t->day, t->year,
-                  t->hour, t->minute, t->second);
-  return buf;
+    return sformat("%04d/%02d/%02d %02d:%02d:%02d", t->year, t->month, t->day, t->hour, t->minute,
+                   t->second);
+  return sformat("%02d/%02d/%04d %02d:%02d:%02d", t->month, t->day, t->year, t->hour, t->minute,
+                 t->second);
 }
 
 }  // namespace
@@ -193,7 +187,7 @@ std::string node_type_name(std::uint32_t node_type) {
     case platform::kNodeTypePeerToPeer: return "Peer to peer nodetype";
     case platform::kNodeTypeMixed: return "Mixed nodetype";
     case platform::kNodeTypeHybrid: return "Hybrid nodetype";
-    default: return "Unknown node type (" + hex_text("%x", node_type) + ")";
+    default: return "Unknown node type (" + sformat("%x", static_cast<unsigned>(node_type)) + ")";
   }
 }
 
@@ -204,7 +198,7 @@ std::string network_params_report(std::uint32_t error, const platform::NetworkPa
   std::string out = "----- " + label(kParamsTitle, lang) +
                     " ---------------------------------------\r\n";
   if (error != 0) {
-    out += "NetworkParams failed. " + hex_text("%08X", error) + "\r\n";
+    out += "NetworkParams failed. " + sformat("%08X", static_cast<unsigned>(error)) + "\r\n";
     return out;
   }
   auto line = [&](const Label& l, std::string_view value) {
@@ -236,7 +230,7 @@ std::string adapter_report(std::uint32_t error, const std::vector<platform::Adap
   std::string out = "----- " + label(kAdapterTitle, lang) +
                     " -------------------------------------------------\r\n";
   if (error != 0) {
-    out += "GetAdaptersInfo failed. " + hex_text("%08x", error) + "\r\n";
+    out += "GetAdaptersInfo failed. " + sformat("%08x", static_cast<unsigned>(error)) + "\r\n";
     return out;
   }
   for (const auto& a : adapters) {
@@ -286,7 +280,7 @@ std::vector<std::string> interface_report(bool table_ok, const std::vector<platf
     line(kIfNo, grouped(++number));  // rows are numbered from 1, as the user counts them
     line(kIfName, clean(r.name));
     line(kIfNameLen, grouped(r.name.size()));
-    line(kIfIndex, hex_text("0x%8.8x", r.index));
+    line(kIfIndex, sformat("0x%8.8x", static_cast<unsigned>(r.index)));
     line(kIfType, std::string(interface_type_name(r.type)) + "(" +
                       std::to_string(static_cast<std::int32_t>(r.type)) + ")");
     line(kIfMtu, std::to_string(static_cast<std::int32_t>(r.mtu)));

@@ -3,28 +3,16 @@
 #include <algorithm>
 #include <cinttypes>
 #include <climits>
-#include <cstdarg>
-#include <cstdio>
 
 #include "traffic/format.h"
+#include "traffic/text_helpers.h"
 
 namespace tw::traffic {
-namespace {
+using detail::sformat;
+using detail::unit_words;
+using detail::UnitWords;
 
-[[gnu::format(printf, 1, 2)]] std::string sformat(const char* fmt, ...) {
-  char buf[256];
-  va_list ap;
-  va_start(ap, fmt);
-  const int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  if (n < 0) return {};
-  if (static_cast<std::size_t>(n) < sizeof buf) return std::string(buf, static_cast<std::size_t>(n));
-  std::string out(static_cast<std::size_t>(n), '\0');
-  va_start(ap, fmt);
-  std::vsnprintf(out.data(), out.size() + 1, fmt, ap);
-  va_end(ap);
-  return out;
-}
+namespace {
 
 constexpr MiniFormat kFormats[kMiniFormatCount] = {
     {"(SPD+MAX+TOTAL)(JPN)", true, true, true, Language::Japanese},
@@ -40,16 +28,6 @@ constexpr int kDefaultStyle = 2;
 constexpr OpacityChoice kOpacity[] = {
     {"20%", 51, true}, {"40%", 102, true}, {"60%", 153, true}, {"80%", 204, true}, {"100%", 255, false},
 };
-
-struct UnitWords {
-  const char* day;
-  const char* hour;
-  const char* minute;
-  const char* second;
-};
-constexpr UnitWords kWordsEn{"day", "h", "m", "s"};
-constexpr UnitWords kWordsJa{"日", "時間", "分", "秒"};
-const UnitWords& words(Language lang) { return lang == Language::Japanese ? kWordsJa : kWordsEn; }
 
 // Byte totals are unsigned; the amount form takes a signed count.
 std::int64_t as_amount(std::uint64_t v) {
@@ -134,7 +112,7 @@ std::string mini_capture_time_text(std::uint64_t ms, Language lang) {
   const auto days = static_cast<long long>(s / 86400);
   const int h = static_cast<int>((s / 3600) % 24), m = static_cast<int>((s / 60) % 60),
             sec = static_cast<int>(s % 60);
-  const UnitWords& w = words(lang);
+  const UnitWords& w = unit_words(lang);
   if (days != 0) return sformat("%2lld%s %2d%s %02d%s %02d%s", days, w.day, h, w.hour, m, w.minute, sec, w.second);
   return sformat("%2d%s %02d%s %02d%s", h, w.hour, m, w.minute, sec, w.second);
 }
@@ -292,7 +270,7 @@ int transfer_state(std::int64_t latest_send, std::int64_t latest_recv) {
 
 std::string tray_elapsed_text(std::uint64_t elapsed_ms, Language lang) {
   const std::uint64_t s = elapsed_ms / 1000;
-  const UnitWords& w = words(lang);
+  const UnitWords& w = unit_words(lang);
   const int m = static_cast<int>((s / 60) % 60), sec = static_cast<int>(s % 60);
   if (s < 86400) return sformat(" %2d%s %02d%s %02d%s", static_cast<int>(s / 3600), w.hour, m, w.minute, sec, w.second);
   return sformat("%2lld%s %2d%s %02d%s %02d%s", static_cast<long long>(s / 86400), w.day,
