@@ -1,5 +1,4 @@
 // The Interface tab on the offscreen platform, with fake sources.
-#include <QApplication>
 #include <QPlainTextEdit>
 
 #include <gtest/gtest.h>
@@ -12,15 +11,6 @@
 
 namespace tw::ui {
 namespace {
-
-void ensure_app() {
-  if (QApplication::instance()) return;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "tw_ui_tests";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);  // lives as long as the process
-}
 
 class FakeNetworkInfo : public platform::NetworkInfoSource {
  public:
@@ -62,7 +52,6 @@ struct Fixture {
 };
 
 TEST(InterfacePage, ShowingThePageBuildsTheThreeReports) {
-  ensure_app();
   Fixture f;
   InterfacePage page(f.profile, f.info, f.links, Language::English);
   EXPECT_EQ(f.info.queries, 0) << "nothing is queried before the page is shown";
@@ -90,7 +79,6 @@ TEST(InterfacePage, ShowingThePageBuildsTheThreeReports) {
 }
 
 TEST(InterfacePage, FailedQueryShowsItsCodeAndTheOtherReportsStill) {
-  ensure_app();
   Fixture f;
   f.info.params_error = 13;
   InterfacePage page(f.profile, f.info, f.links, Language::Japanese);
@@ -102,7 +90,6 @@ TEST(InterfacePage, FailedQueryShowsItsCodeAndTheOtherReportsStill) {
 }
 
 TEST(InterfacePage, OutputBoxUsesTheSettingsColoursAndAMonospaceFace) {
-  ensure_app();
   Fixture f;
   {
     InterfacePage page(f.profile, f.info, f.links, Language::English);

@@ -31,15 +31,6 @@
 namespace tw::ui {
 namespace {
 
-void ensure_app() {
-  if (QApplication::instance()) return;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "tw_ui_tests";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);  // lives as long as the process
-}
-
 struct SilentBeeper : platform::Beeper {
   void beep() override {}
 };
@@ -63,7 +54,6 @@ struct Rig {
   bool launch_ok = true;
 
   Rig() {
-    ensure_app();
     links.add("eth0", 1000, 5000);
     clock.set_wall({2024, 5, 6, 7, 8, 9});
   }

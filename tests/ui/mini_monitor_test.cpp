@@ -25,21 +25,11 @@
 namespace tw::ui {
 namespace {
 
-void ensure_app() {
-  if (QApplication::instance()) return;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "tw_ui_tests";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);  // lives as long as the process
-}
-
 void run_queued() { QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall); }
 
 class MiniMonitorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ensure_app();
     links.add("eth0");
     monitor = std::make_unique<traffic::TrafficMonitor>(profile, links, clock, Language::English);
     monitor->start_with_stored_interface();
@@ -233,7 +223,6 @@ TEST_F(MiniMonitorTest, ReloadFollowsFormatAndFontChanges) {
 QRgb rgb(std::uint32_t bgr) { return qRgb(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
 
 TEST(TrayIconsTest, StatusArrowsLightWithTheDirection) {
-  ensure_app();
   // The middle of the up arrow's stem (left) and of the down arrow's (right).
   auto up = [](int state) { return TrayIcons::status_image(state).pixelColor(4, 10); };
   auto down = [](int state) { return TrayIcons::status_image(state).pixelColor(12, 6); };
@@ -251,7 +240,6 @@ TEST(TrayIconsTest, StatusArrowsLightWithTheDirection) {
 }
 
 TEST(TrayIconsTest, ErrorPictureIsARaisedSquare) {
-  ensure_app();
   const QImage img = TrayIcons::error_image();
   ASSERT_EQ(img.size(), QSize(16, 16));
   EXPECT_EQ(img.pixel(0, 8), rgb(TrayIcons::kErrorLightEdge));
@@ -262,7 +250,6 @@ TEST(TrayIconsTest, ErrorPictureIsARaisedSquare) {
 }
 
 TEST(TrayIconsTest, MonitorPictureIsDrawnAgainOnlyWhenAFigureChanges) {
-  ensure_app();
   app::TrayIconSettings s;
   TrayIcons icons(s);
   bool changed = false;

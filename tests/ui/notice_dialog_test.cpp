@@ -17,15 +17,6 @@
 namespace tw::ui {
 namespace {
 
-void ensure_app() {
-  if (QApplication::instance()) return;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "tw_ui_tests";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);  // lives as long as the process
-}
-
 void run_deferred_deletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
 app::NoticeBoxSettings style(int timeout_ms) {
@@ -39,7 +30,6 @@ app::NoticeBoxSettings style(int timeout_ms) {
 constexpr app::PixelRect kScreen{0, 0, 1920, 1080};
 
 TEST(NoticeDialog, SlidesInStaysAndSlidesOutThenDeletesItself) {
-  ensure_app();
   QPointer<NoticeDialog> notice =
       new NoticeDialog("hello", app::periodic_notice_layout(Language::English), style(6000), Language::English);
   QSignalSpy finished(notice.data(), &NoticeDialog::finished);
@@ -66,7 +56,6 @@ TEST(NoticeDialog, SlidesInStaysAndSlidesOutThenDeletesItself) {
 }
 
 TEST(NoticeDialog, CornerFollowsThePanelAndZeroTimeoutSlidesStraightBack) {
-  ensure_app();
   QPointer<NoticeDialog> notice =
       new NoticeDialog("x", app::preview_notice_layout(), style(0), Language::Japanese);
   notice->start_in(kScreen, {48, 0, 1920, 1080});  // panel on the left
@@ -82,7 +71,6 @@ TEST(NoticeDialog, CornerFollowsThePanelAndZeroTimeoutSlidesStraightBack) {
 }
 
 TEST(NoticeDialog, FullyTransparentNoticeStillSlides) {
-  ensure_app();
   app::NoticeBoxSettings s = style(10);
   s.alpha_blend = true;
   s.alpha_level = 0;
@@ -97,7 +85,6 @@ TEST(NoticeDialog, FullyTransparentNoticeStillSlides) {
 // The picture: background everywhere, text only inside the text rectangle;
 // an over-long line is cut instead of running past it.
 TEST(NoticeDialog, TextStaysInsideItsRectangle) {
-  ensure_app();
   const auto layout = app::preview_notice_layout();
   NoticeDialog notice(QString(200, QLatin1Char('W')) + "\nsecond line", layout, style(10), Language::English);
   const QImage image = notice.picture().toImage();
@@ -117,7 +104,6 @@ TEST(NoticeDialog, TextStaysInsideItsRectangle) {
 }
 
 TEST(NoticeDialog, PreviewUsesThePagesUnsavedValues) {
-  ensure_app();
   platform::FakeFileStore files;
   settings::Profile profile(files, "/data/tarnix_user@host.ini");
   NoticeDialogPage page(profile, Language::English, nullptr);

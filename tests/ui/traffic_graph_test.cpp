@@ -25,15 +25,6 @@
 namespace tw::ui {
 namespace {
 
-void ensure_app() {
-  if (QApplication::instance()) return;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "tw_ui_tests";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);  // lives as long as the process
-}
-
 struct Rig {
   platform::FakeFileStore files;
   settings::Profile profile{files, "/data/tarnix_graph@host.ini"};
@@ -42,7 +33,6 @@ struct Rig {
   std::unique_ptr<traffic::TrafficMonitor> monitor;
 
   explicit Rig(std::string ini = "") {
-    ensure_app();
     if (!ini.empty()) files.files[profile.path()] = std::move(ini);
     clock.set_ms(100000);
     clock.set_wall({2024, 5, 6, 7, 8, 9});
