@@ -1,7 +1,6 @@
 // The options dialog on the offscreen platform: group and tab selection,
 // which page object is shown, saving on OK only, the defaults buttons and the
 // Enter/Escape rule.
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -16,6 +15,8 @@
 
 #include "platform/fake/fake_file_store.h"
 #include "settings/profile.h"
+#include "traffic/graph_logic.h"
+#include "traffic/mini_monitor_logic.h"
 #include "ui/options/color_list.h"
 #include "ui/options/general_pages.h"
 #include "ui/options/options_dialog.h"
@@ -28,18 +29,9 @@ namespace {
 
 using app::OptionsPageId;
 
-void ensure_app() {
-  if (QApplication::instance()) return;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "tw_ui_tests";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);  // lives as long as the process
-}
-
 class OptionsDialogTest : public ::testing::Test {
  protected:
-  OptionsDialogTest() : profile(files, "/data/tarnix_user@host.ini") { ensure_app(); }
+  OptionsDialogTest() : profile(files, "/data/tarnix_user@host.ini") {}
   ~OptionsDialogTest() override {
     set_defaults_asker({});
     set_color_chooser({});
@@ -219,6 +211,43 @@ TEST_F(OptionsDialogTest, DefaultButtonsAskAndRestoreIntoTheControlsOnly) {
   EXPECT_EQ(profile.read_int("Traffic", "Color04", 0), 0x123456);  // nothing saved yet
   dialog.accept();
   EXPECT_EQ(profile.read_int("Traffic", "Color04", 0), 0x0000FF);
+}
+
+// The colour pages share their list and restore button; each must still
+// restore its own defaults and show its own item names.
+TEST_F(OptionsDialogTest, EachColourPageRestoresItsOwnDefaults) {
+  struct Case {
+    OptionsPageId id;
+    const char* button;
+    std::vector<std::uint32_t> defaults;
+  };
+  const traffic::MiniMonitorSettings mini_settings;
+  const std::vector<std::uint32_t> mini(mini_settings.colors.begin(), mini_settings.colors.end());
+  const std::vector<Case> cases = {
+      {OptionsPageId::Tasktray, "DefaultColor", {0xA03020, 0x3040FF, 0x30FF40}},
+      {OptionsPageId::MiniMonitor, "DefaultColor", mini},
+      {OptionsPageId::OutputColor, "Default", {0x000000, 0xFFFFFF}},
+      {OptionsPageId::TrafficColor, "DefaultColor", TrafficColorPage::default_colors()},
+  };
+  set_defaults_asker([](QWidget*, Language) { return true; });
+  OptionsDialog dialog(profile, Language::Japanese, nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.id));
+    auto* list = control<ColorList>(dialog, c.id, "Colors");
+    auto* button = control<QPushButton>(dialog, c.id, c.button);
+    ASSERT_TRUE(list && button);
+    ASSERT_EQ(list->topLevelItemCount(), static_cast<int>(c.defaults.size()));
+    list->set_colors(std::vector<std::uint32_t>(c.defaults.size(), 0x010203));
+    button->click();
+    EXPECT_EQ(list->colors(), c.defaults);
+  }
+  // The graph's slots take their defaults and names from the graph itself.
+  auto* graph = control<ColorList>(dialog, OptionsPageId::TrafficColor, "Colors");
+  ASSERT_EQ(graph->topLevelItemCount(), traffic::kGraphColorCount);
+  for (int slot = 0; slot < traffic::kGraphColorCount; ++slot) {
+    EXPECT_EQ(graph->color(slot), traffic::default_graph_color(slot));
+    EXPECT_EQ(to_std(graph->topLevelItem(slot)->text(1)), traffic::graph_color_name(slot, Language::Japanese));
+  }
 }
 
 TEST_F(OptionsDialogTest, ColourListAsksOncePerSelectedRowFromItsColour) {

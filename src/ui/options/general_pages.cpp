@@ -19,28 +19,13 @@
 #include "settings/int_parse.h"
 #include "traffic/mini_monitor_logic.h"
 #include "ui/notice/notice_dialog.h"
-#include "ui/options/color_list.h"
+#include "ui/options/color_slot_page.h"
 #include "ui/options/page_controls.h"
 #include "ui/options/page_support.h"
 
 namespace tw::ui {
 
 namespace {
-
-
-ColorList::Columns color_columns(Language lang) {
-  ColorList::Columns c;
-  c.color_header = tr2(lang, "Color", "カラー");
-  c.name_header = tr2(lang, "Item Name", "項目名");
-  return c;
-}
-
-QPushButton* make_default_color_button(QWidget* parent, Language lang) {
-  auto* button = new QPushButton(tr2(lang, "Default Color", "初期色に戻す"), parent);
-  button->setObjectName(QStringLiteral("DefaultColor"));
-  button->setAutoDefault(false);
-  return button;
-}
 
 QStringList interval_entries(Language lang) {
   QStringList items{tr2(lang, "Hide", "通知しない")};
@@ -155,11 +140,10 @@ TasktrayPage::TasktrayPage(settings::Profile& profile, Language lang, QWidget* p
   layout->addWidget(make_check(this, "TaskTrayMonitor",
                                tr2(lang, "Display the transfer speed in the task tray icon.",
                                    "タスクトレイアイコンに転送速度を表示する。")));
-  colors_ = new ColorList(ColorList::Layout::ColorFirst, color_columns(lang), this);
-  colors_->setObjectName(QStringLiteral("Colors"));
-  colors_->set_names({tr2(lang, "Background color", "背景色"),
-                      tr2(lang, "Text color Send speed", "送信速度の文字色"),
-                      tr2(lang, "Text color Received speed", "受信速度の文字色")});
+  colors_ = make_color_list(this, ColorList::Layout::ColorFirst, color_columns(lang),
+                            {tr2(lang, "Background color", "背景色"),
+                             tr2(lang, "Text color Send speed", "送信速度の文字色"),
+                             tr2(lang, "Text color Received speed", "受信速度の文字色")});
   layout->addWidget(colors_);
   auto* grid = new QGridLayout;
   grid->addWidget(new QLabel(tr2(lang, "Font", "フォント"), this), 0, 0);
@@ -173,14 +157,7 @@ TasktrayPage::TasktrayPage(settings::Profile& profile, Language lang, QWidget* p
   layout->addLayout(grid);
   layout->addWidget(make_check(this, "HighDPI", tr2(lang, "Draw for a high DPI display.",
                                                     "高DPIディスプレイ用に描画する。")));
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  auto* def = make_default_color_button(this, lang);
-  buttons->addWidget(def);
-  layout->addLayout(buttons);
-  connect(def, &QPushButton::clicked, this, [this] {
-    if (ask_back_to_defaults(this, this->lang())) restore_default_colors();
-  });
+  add_restore_row(layout, make_default_color_button(this, lang), lang, [this] { restore_default_colors(); });
 }
 
 void TasktrayPage::restore_default_colors() { colors_->set_colors(tray_colors(app::TrayIconSettings{})); }
@@ -215,10 +192,9 @@ NoticeDialogPage::NoticeDialogPage(settings::Profile& profile, Language lang, QW
   ColorList::Columns columns = color_columns(lang);
   columns.name_width = 100;
   columns.color_width = 250;
-  colors_ = new ColorList(ColorList::Layout::NameFirst, columns, this);
-  colors_->setObjectName(QStringLiteral("Colors"));
-  colors_->set_names({tr2(lang, "Background color", "通知ダイアログの背景色"),
-                      tr2(lang, "Text color", "通知ダイアログの文字色")});
+  colors_ = make_color_list(this, ColorList::Layout::NameFirst, columns,
+                            {tr2(lang, "Background color", "通知ダイアログの背景色"),
+                             tr2(lang, "Text color", "通知ダイアログの文字色")});
   colors_->setMaximumHeight(90);
   layout->addWidget(colors_);
   alpha_blend_ = make_check(this, "AlphaBlend",
@@ -291,9 +267,7 @@ std::vector<std::uint32_t> mini_colors(const traffic::MiniMonitorSettings& m) {
 MiniMonitorPage::MiniMonitorPage(settings::Profile& profile, Language lang, QWidget* parent)
     : OptionsPage(app::OptionsPageId::MiniMonitor, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
-  colors_ = new ColorList(ColorList::Layout::ColorFirst, color_columns(lang), this);
-  colors_->setObjectName(QStringLiteral("Colors"));
-  colors_->set_names({
+  colors_ = make_color_list(this, ColorList::Layout::ColorFirst, color_columns(lang), {
       tr2(lang, "Background color", "背景色"),
       tr2(lang, "Text color Send speed", "送信速度の文字色"),
       tr2(lang, "Text color Received speed", "受信速度の文字色"),
@@ -349,14 +323,7 @@ MiniMonitorPage::MiniMonitorPage(settings::Profile& profile, Language lang, QWid
   layout->addLayout(alpha);
   layout->addWidget(make_check(this, "NoFrame", tr2(lang, "Window without frame", "枠のないウィンドウにする")));
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  auto* def = make_default_color_button(this, lang);
-  buttons->addWidget(def);
-  layout->addLayout(buttons);
-  connect(def, &QPushButton::clicked, this, [this] {
-    if (ask_back_to_defaults(this, this->lang())) restore_default_colors();
-  });
+  add_restore_row(layout, make_default_color_button(this, lang), lang, [this] { restore_default_colors(); });
   connect(alpha_blend_, &QCheckBox::toggled, this, [this] { update_enabled(); });
 }
 

@@ -263,35 +263,23 @@ const std::vector<std::uint32_t>& TrafficColorPage::default_colors() {
   return colors;
 }
 
-TrafficColorPage::TrafficColorPage(settings::Profile& profile, Language lang, QWidget* parent)
-    : OptionsPage(app::OptionsPageId::TrafficColor, profile, lang, parent) {
-  auto* layout = new QVBoxLayout(this);
-  ColorList::Columns columns;
-  columns.color_header = tr2(lang, "Color", "カラー");
-  columns.name_header = tr2(lang, "Item Name", "項目名");
-  colors_ = new ColorList(ColorList::Layout::ColorFirst, columns, this);
-  colors_->setObjectName(QStringLiteral("Colors"));
+namespace {
+QStringList graph_color_names(Language lang) {
   QStringList names;
   for (int slot = 0; slot < traffic::kGraphColorCount; ++slot) names << qs(traffic::graph_color_name(slot, lang));
-  colors_->set_names(names);
-  layout->addWidget(colors_);
-  auto* row = new QHBoxLayout;
-  row->addStretch();
-  auto* def = new QPushButton(tr2(lang, "Default Color", "初期色に戻す"), this);
-  def->setObjectName(QStringLiteral("DefaultColor"));
-  def->setAutoDefault(false);
-  row->addWidget(def);
-  layout->addLayout(row);
-  connect(def, &QPushButton::clicked, this, [this] {
-    if (ask_back_to_defaults(this, this->lang())) colors_->set_colors(default_colors());
-  });
+  return names;
 }
+}  // namespace
+
+TrafficColorPage::TrafficColorPage(settings::Profile& profile, Language lang, QWidget* parent)
+    : ColorSlotPage(app::OptionsPageId::TrafficColor, profile, lang, parent, graph_color_names(lang),
+                    make_default_color_button, default_colors()) {}
 
 void TrafficColorPage::load() {
   const traffic::GraphSettings g = traffic::load_graph_settings(profile(), lang());
-  colors_->set_colors({g.colors.begin(), g.colors.end()});
+  colors()->set_colors({g.colors.begin(), g.colors.end()});
 }
-void TrafficColorPage::save() { write_colors(profile(), kTraffic, colors_->colors()); }
+void TrafficColorPage::save() { write_colors(profile(), kTraffic, colors()->colors()); }
 
 // ---------------------------------------------------------------------------
 
@@ -329,9 +317,7 @@ TrafficLogFilePage::TrafficLogFilePage(settings::Profile& profile, Language lang
   auto* format_label = new QLabel(tr2(lang, "Log formatting", "ログの書式"), this);
   format_row->addWidget(format_label);
   format_row->addStretch();
-  auto* def = new QPushButton(tr2(lang, "Default", "初期値に戻す"), this);
-  def->setObjectName(QStringLiteral("Default"));
-  def->setAutoDefault(false);
+  auto* def = make_default_button(this, lang);
   format_row->addWidget(def);
   layout->addLayout(format_row);
   format_ = new QPlainTextEdit(this);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "ui/options/color_slot_page.h"
 #include "ui/options/options_page.h"
 
 class QCheckBox;
@@ -15,8 +16,6 @@ class QPushButton;
 class QSpinBox;
 
 namespace tw::ui {
-
-class ColorList;
 
 class TrafficView1Page : public OptionsPage {
   Q_OBJECT
@@ -49,17 +48,14 @@ class TrafficView2Page : public OptionsPage {
 };
 
 // The graph's colour slots "Color00".."Color19" in section "Traffic".
-class TrafficColorPage : public OptionsPage {
+class TrafficColorPage : public ColorSlotPage {
   Q_OBJECT
  public:
   TrafficColorPage(settings::Profile& profile, Language lang, QWidget* parent);
   void load() override;
   void save() override;
-  ColorList* colors() const { return colors_; }
+  // The graph's own defaults, slot by slot.
   static const std::vector<std::uint32_t>& default_colors();
-
- private:
-  ColorList* colors_ = nullptr;
 };
 
 // The traffic log block (section "Traffic").
