@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QTransform>
 
 #include "traffic/mini_monitor_logic.h"
 #include "ui/minimonitor/mini_colors.h"
@@ -32,18 +33,9 @@ QPainterPath up_arrow() {
   return p;
 }
 
-QPainterPath down_arrow() {
-  QPainterPath p;
-  p.moveTo(12.0, 15.0);
-  p.lineTo(15.5, 10.0);
-  p.lineTo(13.25, 10.0);
-  p.lineTo(13.25, 1.5);
-  p.lineTo(10.75, 1.5);
-  p.lineTo(10.75, 10.0);
-  p.lineTo(8.5, 10.0);
-  p.closeSubpath();
-  return p;
-}
+// The receive arrow is the send arrow upside down (y -> 16 - y), moved to
+// the right half (x + 8): one outline to keep right, not two.
+QPainterPath down_arrow() { return QTransform(1.0, 0.0, 0.0, -1.0, 8.0, 16.0).map(up_arrow()); }
 
 QImage blank(int size) {
   QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
