@@ -12,6 +12,8 @@
 # loopback sender keeps the graph busy while it is measured. The X server's
 # own work is not counted. Everything started here is ended and removed.
 set -euo pipefail
+# shellcheck source=scripts/session_lib.sh
+. "$(dirname "$0")/../scripts/session_lib.sh"
 
 build=${1:-build}
 span=${2:-30}
@@ -21,31 +23,20 @@ tarnix="$build/src/ui/tarnix"
 command -v Xvfb >/dev/null || { echo "tarnix_usage: Xvfb is missing (apt-get install xvfb)" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/tw-tarnix-usage-XXXXXX)
-mkdir -p "$work/app" "$work/home" "$work/run"
-chmod 700 "$work/run"
-cp "$tarnix" "$work/app/tarnix"
 
-xvfb=""
-pid=""
+xvfb_pid=""
+app_pid=""
 load=""
 cleanup() {
   [ -n "$load" ] && kill "$load" 2>/dev/null || true
-  if [ -n "$pid" ]; then
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 25); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
-    kill -9 "$pid" 2>/dev/null || true
-  fi
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  stop_gently "$app_pid"
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "tarnix_usage: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-display=":$(cat "$work/display")"
+start_xvfb "$work" tarnix_usage || exit 1
 
 if command -v python3 >/dev/null; then
   # About 2 MB/s over loopback, steady, so that bars and labels are drawn.
@@ -66,29 +57,16 @@ EOF
   load=$!
 fi
 
-(cd "$work/app" && exec env -u XDG_CONFIG_HOME HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
-   DISPLAY="$display" QT_QPA_PLATFORM=xcb ./tarnix) >"$work/tarnix.log" 2>&1 &
-pid=$!
+start_tarnix_copy "$work" "$tarnix" "$display"
 
 sleep "$warmup"
-if ! kill -0 "$pid" 2>/dev/null; then
+if ! kill -0 "$app_pid" 2>/dev/null; then
   echo "tarnix_usage: tarnix ended early" >&2
   cat "$work/tarnix.log" >&2
   exit 1
 fi
 
-cpu_ticks() {  # utime + stime: fields 14 and 15, counted after the ")" of comm
-  sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'
-}
-hz=$(getconf CLK_TCK)
-t0=$(cpu_ticks "$pid")
-s0=$(date +%s.%N)
-sleep "$span"
-t1=$(cpu_ticks "$pid")
-s1=$(date +%s.%N)
-rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status")
-hwm=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
-threads=$(awk '/^Threads:/ { print $2 }' "/proc/$pid/status")
+measure_usage "$app_pid" "$span"
 
 awk -v t0="$t0" -v t1="$t1" -v hz="$hz" -v s0="$s0" -v s1="$s1" -v rss="$rss" -v hwm="$hwm" \
     -v threads="$threads" 'BEGIN {

@@ -10,6 +10,8 @@
 # on the machine's interfaces (it only reads counters) with a private runtime
 # folder. Either way the settings and logs go to a temporary folder.
 set -euo pipefail
+# shellcheck source=scripts/session_lib.sh
+. "$(dirname "$0")/../scripts/session_lib.sh"
 
 build=${1:-build}
 span=${2:-30}
@@ -59,18 +61,7 @@ if ! kill -0 "$pid" 2>/dev/null; then
   exit 1
 fi
 
-cpu_ticks() {  # utime + stime: fields 14 and 15, counted after the ")" of comm
-  sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'
-}
-hz=$(getconf CLK_TCK)
-t0=$(cpu_ticks "$pid")
-s0=$(date +%s.%N)
-sleep "$span"
-t1=$(cpu_ticks "$pid")
-s1=$(date +%s.%N)
-rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status")
-hwm=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
-threads=$(awk '/^Threads:/ { print $2 }' "/proc/$pid/status")
+measure_usage "$pid" "$span"
 
 awk -v t0="$t0" -v t1="$t1" -v hz="$hz" -v s0="$s0" -v s1="$s1" -v rss="$rss" -v hwm="$hwm" \
     -v where="$where" -v threads="$threads" 'BEGIN {

@@ -19,6 +19,8 @@
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/session_lib.sh
+. "$here/scripts/session_lib.sh"
 out=${1:-tarnix-screenshot.png}
 secs=${2:-6}
 tarnix=${TARNIX:-$here/build/src/ui/tarnix}
@@ -43,10 +45,9 @@ xvfb_pid=
 app_pid=
 load_pid=
 cleanup() {
-  for pid in $load_pid $app_pid; do kill "$pid" 2>/dev/null || true; done
+  [ -n "$load_pid" ] && kill "$load_pid" 2>/dev/null || true
   # tarnix ends through its own shut-down on SIGTERM; give it a moment.
-  [ -n "$app_pid" ] && for _ in 1 2 3 4 5 6 7 8 9 10; do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.2; done
-  [ -n "$app_pid" ] && kill -9 "$app_pid" 2>/dev/null || true
+  stop_gently "$app_pid"
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$work"
@@ -54,19 +55,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-mkdir "$work/app" "$work/home"
-mkdir -m 700 "$work/run"
-cp "$tarnix" "$work/app/tarnix"
-
-# A free display number, chosen by Xvfb itself.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 50); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || { echo "screenshot: Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-display=:$(cat "$work/display")
+start_xvfb "$work" screenshot || exit 1
 
 if command -v python3 >/dev/null; then
   # Loopback only: a local sender and receiver whose rate rises and falls.
@@ -90,9 +79,7 @@ EOF
   load_pid=$!
 fi
 
-(cd "$work/app" && exec env -u XDG_CONFIG_HOME HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
-   DISPLAY="$display" QT_QPA_PLATFORM=xcb ./tarnix) >"$work/tarnix.log" 2>&1 &
-app_pid=$!
+start_tarnix_copy "$work" "$tarnix" "$display"
 
 sleep "$secs"
 if ! kill -0 "$app_pid" 2>/dev/null; then
