@@ -7,7 +7,7 @@
 // The previous rectangle and the hold counter are shared by every window that
 // snaps (the main window and the Mini Monitor use shared_edge_snap()), so a
 // drag of one window continues the count of the other. UI thread only.
-#include "app/notice_logic.h"  // PixelRect
+#include "app/pixel_rect.h"
 
 namespace tw::app {
 

@@ -7,21 +7,10 @@
 #include <string_view>
 
 #include "app/language.h"
+#include "app/pixel_rect.h"
 #include "platform/clock.h"
 
 namespace tw::app {
-
-// Screen rectangles in pixels; right and bottom are exclusive
-// (right = left + width), so a 1920-wide screen at 0 has right 1920.
-struct PixelRect {
-  int left = 0;
-  int top = 0;
-  int right = 0;
-  int bottom = 0;
-  int width() const { return right - left; }
-  int height() const { return bottom - top; }
-  bool operator==(const PixelRect&) const = default;
-};
 
 // The corner the notice slides out of, chosen from where the panel (taskbar)
 // takes room from the screen.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/language.h"
+#include "app/pixel_rect.h"
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"
 
@@ -229,15 +230,7 @@ std::string cut_to_chars(std::string text, std::size_t max_chars);
 // ---- placement ----------------------------------------------------------------
 
 // A window rectangle in global pixels; right and bottom exclusive.
-struct WindowRect {
-  int left = 0;
-  int top = 0;
-  int right = 0;
-  int bottom = 0;
-  int width() const { return right - left; }
-  int height() const { return bottom - top; }
-  bool operator==(const WindowRect&) const = default;
-};
+using WindowRect = app::PixelRect;
 
 // The ten-integer placement list: flags, show command, minimised x, y,
 // maximised x, y, normal rectangle. The normal rectangle holds the window

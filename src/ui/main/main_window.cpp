@@ -37,6 +37,7 @@
 #include "ui/notice/notice_dialog.h"
 #include "ui/options/options_dialog.h"
 #include "ui/pages/interface_page.h"
+#include "ui/pixel_rect_qt.h"
 #include "ui/traffic/traffic_monitor_page.h"
 
 #ifndef TW_VERSION
@@ -62,8 +63,6 @@ constexpr qint64 kTrayMonitor = -3;
 // The Options page of the Mini Monitor's menu item: General / Mini Monitor.
 constexpr int kMiniMonitorOptionsGroup = 0;
 constexpr int kMiniMonitorOptionsTab = 3;
-
-app::PixelRect to_pixel_rect(const QRect& r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
 
 }  // namespace
 

@@ -18,6 +18,7 @@
 
 #include "app/edge_snap.h"
 #include "ui/minimonitor/mini_colors.h"
+#include "ui/pixel_rect_qt.h"
 
 namespace tw::ui {
 namespace {
@@ -43,8 +44,6 @@ constexpr MenuTexts kMenuJa{"常に手前に表示(&W)",     "不透明度(&I)",
                             "終了(&X)",               "ミニモニター"};
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
-
-traffic::WindowRect to_window_rect(const QRect& r) { return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()}; }
 
 }  // namespace
 
@@ -111,9 +110,9 @@ void MiniMonitor::place_from_settings() {
     return;
   }
   std::vector<traffic::WindowRect> screens;
-  for (const QScreen* s : QGuiApplication::screens()) screens.push_back(to_window_rect(s->geometry()));
+  for (const QScreen* s : QGuiApplication::screens()) screens.push_back(to_pixel_rect(s->geometry()));
   const traffic::WindowRect r = traffic::mini_monitor_open_rect(
-      traffic::placement_rect(list), natural_.width(), natural_.height(), to_window_rect(primary->geometry()), screens);
+      traffic::placement_rect(list), natural_.width(), natural_.height(), to_pixel_rect(primary->geometry()), screens);
   resize(std::max(r.width(), minimumWidth()), std::max(r.height(), minimumHeight()));
   move(r.left, r.top);
 }
@@ -359,7 +358,7 @@ void MiniMonitor::mouseMoveEvent(QMouseEvent* event) {
     const QPoint o = screen->geometry().topLeft();
     auto px = [o](QRect r) {
       r.translate(-o);
-      return app::PixelRect{r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
+      return to_pixel_rect(r);
     };
     const app::PixelRect out = app::shared_edge_snap().snap(px(proposed), {cursor.x() - o.x(), cursor.y() - o.y()},
                                                             px(screen->availableGeometry()));

@@ -7,14 +7,11 @@
 #include <algorithm>
 
 #include "ui/options/page_support.h"
+#include "ui/pixel_rect_qt.h"
 
 namespace tw::ui {
 
 namespace {
-
-app::PixelRect to_pixel_rect(const QRect& r) {
-  return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
-}
 
 QFont notice_font(Language lang) {
   // Fixed-pitch face of the user-interface language, 12 pixels high; Qt falls
