@@ -26,9 +26,9 @@ work=$(mktemp -d /tmp/tw-tarnix-usage-XXXXXX)
 
 xvfb_pid=""
 app_pid=""
-load=""
+load_pid=""
 cleanup() {
-  [ -n "$load" ] && kill "$load" 2>/dev/null || true
+  [ -n "$load_pid" ] && kill "$load_pid" 2>/dev/null || true
   stop_gently "$app_pid"
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   wait 2>/dev/null || true
@@ -38,24 +38,12 @@ trap cleanup EXIT
 
 start_xvfb "$work" tarnix_usage || exit 1
 
-if command -v python3 >/dev/null; then
-  # About 2 MB/s over loopback, steady, so that bars and labels are drawn.
-  python3 - >/dev/null 2>&1 <<'EOF' &
-import socket, threading, time
-srv = socket.socket(); srv.bind(("127.0.0.1", 0)); srv.listen(1)
-def sink():
-    c, _ = srv.accept()
-    while c.recv(1 << 16):
-        pass
-threading.Thread(target=sink, daemon=True).start()
-out = socket.create_connection(srv.getsockname())
+# About 2 MB/s over loopback, steady, so that bars and labels are drawn.
+start_loopback_load '
 chunk = b"\0" * 16384
 while True:
     out.sendall(chunk)
-    time.sleep(0.008)
-EOF
-  load=$!
-fi
+    time.sleep(0.008)'
 
 start_tarnix_copy "$work" "$tarnix" "$display"
 

@@ -57,27 +57,15 @@ trap 'exit 1' INT TERM HUP
 
 start_xvfb "$work" screenshot || exit 1
 
-if command -v python3 >/dev/null; then
-  # Loopback only: a local sender and receiver whose rate rises and falls.
-  python3 - >/dev/null 2>&1 <<'EOF' &
-import socket, threading, time, math
-srv = socket.socket(); srv.bind(("127.0.0.1", 0)); srv.listen(1)
-def sink():
-    c, _ = srv.accept()
-    while c.recv(1 << 16):
-        pass
-threading.Thread(target=sink, daemon=True).start()
-out = socket.create_connection(srv.getsockname())
+# Loopback only, at a rate that rises and falls.
+start_loopback_load '
 chunk = b"\0" * 65536
 start = time.time()
 while True:
     t = time.time() - start
     rate = 4e6 * (1.2 + math.sin(t * 1.3)) * (1.5 + math.sin(t * 0.37))  # bytes/s
     out.sendall(chunk)
-    time.sleep(len(chunk) / rate)
-EOF
-  load_pid=$!
-fi
+    time.sleep(len(chunk) / rate)'
 
 start_tarnix_copy "$work" "$tarnix" "$display"
 

@@ -35,6 +35,25 @@ start_tarnix_copy() {
   app_pid=$!
 }
 
+# Keeps traffic flowing over loopback (the interface a fresh tarnix samples
+# first) so that the graph has something to draw: a local receiver and a
+# sender paced by $1, Python lines that get `out` (the connected socket) and
+# the modules time and math. Sets load_pid; left empty without python3.
+start_loopback_load() {
+  load_pid=
+  command -v python3 >/dev/null || return 0
+  python3 -c "import socket, threading, time, math
+srv = socket.socket(); srv.bind((\"127.0.0.1\", 0)); srv.listen(1)
+def sink():
+    c, _ = srv.accept()
+    while c.recv(1 << 16):
+        pass
+threading.Thread(target=sink, daemon=True).start()
+out = socket.create_connection(srv.getsockname())
+$1" >/dev/null 2>&1 &
+  load_pid=$!
+}
+
 # Ends process $1 (nothing if empty): SIGTERM, up to 5 s for its own
 # shut-down, then SIGKILL.
 stop_gently() {
