@@ -60,8 +60,8 @@ void AppCore::start() {
   if (logs_.block(LogKind::Report).log_check) write_log(LogKind::Report, Marker::Start);
 }
 
-std::vector<TimerSpec> AppCore::timers() const {
-  std::vector<TimerSpec> t{
+std::vector<CoreTimer> AppCore::timers() const {
+  std::vector<CoreTimer> t{
       {kTimerStatusBlock, kStatusBlockPeriodMs},
       {kTimerGrossTotals, kGrossTotalsPeriodMs},
       {kTimerTrafficLog, log_timer_period_ms(logs_.block(LogKind::Traffic).log_cycle_time)},
@@ -193,11 +193,11 @@ void TimerSchedule::remove(int id) {
   std::erase_if(timers_, [id](const Entry& e) { return e.id == id; });
 }
 
-void TimerSchedule::assign(const std::vector<TimerSpec>& wanted, std::uint32_t now) {
+void TimerSchedule::assign(const std::vector<CoreTimer>& wanted, std::uint32_t now) {
   std::erase_if(timers_, [&](const Entry& e) {
-    return std::none_of(wanted.begin(), wanted.end(), [&](const TimerSpec& s) { return s.id == e.id; });
+    return std::none_of(wanted.begin(), wanted.end(), [&](const CoreTimer& s) { return s.id == e.id; });
   });
-  for (const TimerSpec& s : wanted) {
+  for (const CoreTimer& s : wanted) {
     auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Entry& e) { return e.id == s.id; });
     if (it == timers_.end() || it->period != clamp_period(s.period_ms)) set(s.id, s.period_ms, now);
   }

@@ -41,10 +41,10 @@ inline constexpr int kTimerAutoReset = 14;    // redraw period; only with drive_
 inline constexpr std::uint32_t kStatusBlockPeriodMs = 200;
 inline constexpr std::uint32_t kGrossTotalsPeriodMs = 60000;
 
-struct TimerSpec {
+struct CoreTimer {
   int id = 0;
   std::uint32_t period_ms = 0;
-  bool operator==(const TimerSpec&) const = default;
+  bool operator==(const CoreTimer&) const = default;
 };
 
 // The period of a log timer for a "LogCycleTime" in seconds. The options page
@@ -92,7 +92,7 @@ class AppCore {
   // The timers to drive, with their current periods. The log periods change
   // with reload_settings() (the Report log's excepted), the redraw period with
   // the display settings: re-read the list when timers_version() moves.
-  std::vector<TimerSpec> timers() const;
+  std::vector<CoreTimer> timers() const;
   std::uint64_t timers_version() const { return timers_version_; }
   // One tick of a timer from timers(). Unknown ids, and any tick after
   // shutdown(), are ignored.
@@ -152,7 +152,7 @@ class TimerSchedule {
   void clear() { timers_.clear(); }
   // Re-arms the whole set: timers whose period did not change keep their
   // deadlines, changed and new ones start from `now`, missing ones go.
-  void assign(const std::vector<TimerSpec>& wanted, std::uint32_t now);
+  void assign(const std::vector<CoreTimer>& wanted, std::uint32_t now);
 
   // Milliseconds until the earliest deadline (0 when one is due), nullopt
   // when no timer is armed.

@@ -351,9 +351,9 @@ void MainWindow::start_timers() {
 }
 
 void MainWindow::rearm_core_timers() {
-  const std::vector<app::TimerSpec> specs = core_.timers();
+  const std::vector<app::CoreTimer> wanted_timers = core_.timers();
   for (auto it = core_timers_.begin(); it != core_timers_.end();) {
-    const bool wanted = std::any_of(specs.begin(), specs.end(), [&](const app::TimerSpec& s) { return s.id == it->first; });
+    const bool wanted = std::any_of(wanted_timers.begin(), wanted_timers.end(), [&](const app::CoreTimer& s) { return s.id == it->first; });
     if (wanted) {
       ++it;
     } else {
@@ -361,14 +361,14 @@ void MainWindow::rearm_core_timers() {
       it = core_timers_.erase(it);
     }
   }
-  for (const app::TimerSpec& spec : specs) {
-    QTimer*& t = core_timers_[spec.id];
+  for (const app::CoreTimer& timer : wanted_timers) {
+    QTimer*& t = core_timers_[timer.id];
     if (!t) {
       t = new QTimer(this);
-      const int id = spec.id;
+      const int id = timer.id;
       connect(t, &QTimer::timeout, this, [this, id] { core_.on_timer(id); });
     }
-    const int period = static_cast<int>(std::min<std::uint32_t>(spec.period_ms, INT32_MAX));
+    const int period = static_cast<int>(std::min<std::uint32_t>(timer.period_ms, INT32_MAX));
     if (!t->isActive() || t->interval() != period) t->start(period);
   }
 }

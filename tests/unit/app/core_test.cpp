@@ -104,7 +104,7 @@ struct Rig {
   std::optional<AppCore> core;
 };
 
-std::uint32_t period_of(const std::vector<TimerSpec>& t, int id) {
+std::uint32_t period_of(const std::vector<CoreTimer>& t, int id) {
   for (const auto& s : t)
     if (s.id == id) return s.period_ms;
   return 0;
