@@ -25,20 +25,6 @@ std::string settings_file_name(std::string_view base_name, std::string_view user
   return name;
 }
 
-std::optional<std::string> data_folder(std::string_view exe_dir, bool exe_dir_writable,
-                                       const char* xdg_config_home, const char* home) {
-  auto with_slash = [](std::string folder) {
-    if (!folder.ends_with('/')) folder += '/';
-    return folder;
-  };
-  if (exe_dir_writable && !exe_dir.empty()) return with_slash(std::string(exe_dir));
-  if (xdg_config_home && xdg_config_home[0] == '/') {
-    return with_slash(xdg_config_home) + "tarnwatch/";
-  }
-  if (home && home[0] == '/') return with_slash(home) + ".config/tarnwatch/";
-  return std::nullopt;
-}
-
 std::optional<long> parse_restart_argument(const std::vector<std::string>& args_after_program) {
   if (args_after_program.size() != 2) return std::nullopt;
   if (!std::string_view(args_after_program[0]).starts_with("/w")) return std::nullopt;

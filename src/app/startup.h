@@ -25,15 +25,6 @@ inline constexpr std::string_view kSecondInstanceSuffix = "_#2";
 std::string settings_file_name(std::string_view base_name, std::string_view user,
                                std::string_view host, bool second_instance);
 
-// The folder that holds the settings file and the other files kept beside the
-// program, with a trailing '/': the executable's own folder when the user can
-// write to it (a portable copy, the build tree), else $XDG_CONFIG_HOME/tarnwatch/
-// (only an absolute XDG_CONFIG_HOME counts), else $HOME/.config/tarnwatch/.
-// nullopt when none of them is usable (no writable program folder, no HOME).
-// Null pointers count as unset variables.
-std::optional<std::string> data_folder(std::string_view exe_dir, bool exe_dir_writable,
-                                       const char* xdg_config_home, const char* home);
-
 // The restart argument "/w PID" that a restarting predecessor passes: exactly
 // two arguments, the first beginning with "/w" (so "/wait" counts too), the
 // second read for its leading decimal digits. Returns nullopt when the command

@@ -266,6 +266,8 @@ TEST(SystemInfo, DataFolderChoice) {
   EXPECT_EQ(choose_data_folder("/usr/bin/tarnix", false, "/home/u/.cfg/", "/home/u"), "/home/u/.cfg/tarnwatch/");
   // A relative XDG_CONFIG_HOME is not valid and is ignored.
   EXPECT_EQ(choose_data_folder("/usr/bin/tarnix", false, "rel", "/home/u"), "/home/u/.config/tarnwatch/");
+  EXPECT_EQ(choose_data_folder("/usr/bin/tarnix", false, "", "/home/u/"), "/home/u/.config/tarnwatch/");
+  EXPECT_EQ(choose_data_folder("/usr/bin/tarnix", false, nullptr, ""), "");
   EXPECT_EQ(choose_data_folder("/usr/bin/tarnix", false, nullptr, nullptr), "");
   EXPECT_EQ(choose_data_folder("", true, nullptr, "/root"), "/root/.config/tarnwatch/");
 

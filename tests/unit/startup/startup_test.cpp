@@ -22,17 +22,6 @@ TEST(SettingsFileName, NamePartsCannotLeaveTheFolder) {
             "tarnix_a_b@h.ini");
 }
 
-TEST(DataFolder, ProgramFolderFirstThenXdgThenHome) {
-  EXPECT_EQ(data_folder("/opt/tw", true, "/c", "/h"), "/opt/tw/");
-  EXPECT_EQ(data_folder("/opt/tw/", false, "/c", "/h"), "/c/tarnwatch/");
-  EXPECT_EQ(data_folder("/opt/tw", false, nullptr, "/home/u"), "/home/u/.config/tarnwatch/");
-  // A relative or empty XDG_CONFIG_HOME is ignored.
-  EXPECT_EQ(data_folder("/opt/tw", false, "rel/dir", "/home/u/"), "/home/u/.config/tarnwatch/");
-  EXPECT_EQ(data_folder("/opt/tw", false, "", "/home/u"), "/home/u/.config/tarnwatch/");
-  EXPECT_EQ(data_folder("/opt/tw", false, nullptr, nullptr), std::nullopt);
-  EXPECT_EQ(data_folder("/opt/tw", false, nullptr, ""), std::nullopt);
-}
-
 TEST(RestartArgument, OnlyExactlyTwoArgumentsStartingWithSlashW) {
   using Args = std::vector<std::string>;
   EXPECT_EQ(parse_restart_argument(Args{"/w", "1234"}), 1234);
