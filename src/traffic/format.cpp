@@ -136,11 +136,6 @@ std::string overlay_speeds_text(std::string_view send_label, std::int64_t send,
   return sformat("%s  -  %s", s.c_str(), r.c_str());
 }
 
-std::string report_speed_line(std::int64_t send, std::int64_t recv) {
-  return sformat("S:%8.1fKB/s  R:%8.1fKB/s", static_cast<double>(send) / 1024.0,
-                 static_cast<double>(recv) / 1024.0);
-}
-
 std::string duration_text(std::uint64_t ms, Language lang) {
   const UnitWords& w = unit_words(lang);
   const Dhms t = split_ms(ms);

@@ -69,9 +69,6 @@ std::string overlay_speed_text(std::string_view label, std::int64_t bytes_per_s,
 std::string overlay_speeds_text(std::string_view send_label, std::int64_t send,
                                 std::string_view recv_label, std::int64_t recv, int unit);
 
-// The report lists' speed line: "S:%8.1fKB/s  R:%8.1fKB/s" (always KB/s).
-std::string report_speed_line(std::int64_t send_bytes_per_s, std::int64_t recv_bytes_per_s);
-
 // Duration from milliseconds: " 1day  1h 01m 01s", or "      1h 01m 01s"
 // (five blanks in place of the day field) below one day. The Japanese user
 // interface uses its own unit words.

@@ -65,11 +65,6 @@ TEST(OverlaySpeed, StepsAboveNineThousandNineHundredNinetyNinePointNine) {
             "Send Speed:   1.000 KB/s  -  Recv Speed:   2.000 KB/s");
 }
 
-TEST(ReportSpeedLine, AlwaysKilobytes) {
-  EXPECT_EQ(report_speed_line(1536, 0), "S:     1.5KB/s  R:     0.0KB/s");
-  EXPECT_EQ(report_speed_line(104857600, 1024), "S:102400.0KB/s  R:     1.0KB/s");
-}
-
 TEST(DurationText, DayAndDaylessForms) {
   EXPECT_EQ(duration_text(90061000, Language::English), " 1day  1h 01m 01s");
   EXPECT_EQ(duration_text(65000, Language::English), "      0h 01m 05s");

@@ -67,6 +67,9 @@ TEST(Sampler, WindowRingAndDoubleSampling) {
   f = m.figures();
   EXPECT_EQ(f.smoothed_send, 19742);
   EXPECT_EQ(f.smoothed_recv, 39484);
+  // The newest report lines (entry 1, under the header) show them in KB/s.
+  EXPECT_EQ(m.report_list(0).at(1), "S:    19.3KB/s  R:    38.6KB/s");
+  EXPECT_EQ(m.report_list(1).at(1), "S:    19.3KB/s  R:    38.6KB/s");
 
   // Without double sampling a burst shows at once, with it step by step.
   rig.tick(25000, 0);
