@@ -102,10 +102,6 @@ void append_fields(std::string& out, const TotalEncoding& e) {
   out += buf;
 }
 
-std::string format_fixed_labelled(std::string_view label, double kb, int unit) {
-  return speed_text(label, kb, unit);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -639,8 +635,8 @@ std::string TrafficMonitor::transfer_information_text() const {
   out += totals(w.total_send, f.capture_send, f.gross_send);
   out += totals(w.total_recv, f.capture_recv, f.gross_recv);
   out += sep;
-  out += format_fixed_labelled(w.average_send, capture_average_kb(f.capture_send, f.capture_ms), ext_unit) + "\r\n";
-  out += format_fixed_labelled(w.average_recv, capture_average_kb(f.capture_recv, f.capture_ms), ext_unit) + "\r\n";
+  out += speed_text(w.average_send, capture_average_kb(f.capture_send, f.capture_ms), ext_unit) + "\r\n";
+  out += speed_text(w.average_recv, capture_average_kb(f.capture_recv, f.capture_ms), ext_unit) + "\r\n";
   out += sep;
   return out;
 }
