@@ -6,7 +6,9 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -223,6 +225,47 @@ TEST(TrafficGraphWidget, GrossResetOnlyAfterYes) {
   EXPECT_TRUE(rig.graph->reset_gross());
   EXPECT_EQ(rig.monitor->figures().gross_send, 0u);
   EXPECT_GT(rig.monitor->figures().capture_send, 0u);  // the capture totals stay
+}
+
+// The program's shut-down deletes the pages, the graph with them, from
+// whatever event loop is running: also from the one of the graph's own
+// context menu or of its reset question.
+TEST(TrafficGraphWidget, DeletedWhileItsMenuOrQuestionIsOpen) {
+  {
+    GraphRig rig;
+    rig.ticks(30, 1000, 2000);
+    const auto gross = rig.monitor->figures().gross_send;
+    ASSERT_GT(gross, 0u);
+    rig.graph->set_confirm([&](const QString&) {
+      rig.graph.reset();  // the shut-down ran while the question was open
+      return true;
+    });
+    TrafficGraph* graph = rig.graph.get();
+    EXPECT_FALSE(graph->reset_gross());
+    EXPECT_EQ(rig.monitor->figures().gross_send, gross);
+  }
+  {
+    GraphRig rig;
+    QWidget window;
+    TrafficGraph* graph = new TrafficGraph(*rig.monitor, rig.profile, Language::English, &window);
+    window.resize(300, 200);
+    window.show();
+    QPointer<QMenu> seen;
+    bool menu_was_open = false;
+    QTimer::singleShot(0, qApp, [&] {
+      seen = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      menu_was_open = !seen.isNull();
+      delete graph;
+    });
+    QTimer::singleShot(0, qApp, [&] {
+      if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    });
+    QContextMenuEvent ev(QContextMenuEvent::Mouse, QPoint(20, 20), window.mapToGlobal(QPoint(20, 20)));
+    QApplication::sendEvent(graph, &ev);
+    EXPECT_TRUE(window.findChildren<TrafficGraph*>().isEmpty());
+    EXPECT_TRUE(menu_was_open);
+    EXPECT_TRUE(seen.isNull());  // and it is gone with its event handler
+  }
 }
 
 TEST(TrafficGraphWidget, HiddenGraphStillFindsMaximaAndResetsAChangedInterface) {

@@ -9,12 +9,14 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPolygon>
 #include <QResizeEvent>
 #include <QThread>
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <memory>
 
 #include "platform/clock.h"
 #include "platform/linux/system_clock.h"
@@ -136,8 +138,11 @@ TrafficGraph::TrafficGraph(traffic::TrafficMonitor& monitor, settings::Profile& 
   setFocusPolicy(Qt::ClickFocus);
   setMinimumSize(1, 1);
   confirm_ = [this](const QString& question) {
-    return QMessageBox::question(this, QStringLiteral("Tarnwatch"), question, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    // Owned by the top-level window, not by the graph: the program's
+    // shut-down deletes the pages, and with them the graph, while this
+    // question may still be open.
+    return QMessageBox::question(window(), QStringLiteral("Tarnwatch"), question,
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
   };
 
   const MenuTexts& m = pick(lang_, kMenuEn, kMenuJa);
@@ -285,7 +290,13 @@ std::string TrafficGraph::current_notice() {
 void TrafficGraph::reset_graph() { monitor_.restart(tr::RestartMode::Restart); }
 
 bool TrafficGraph::reset_gross() {
-  if (!confirm_ || !confirm_(qs(std::string(tr::reset_gross_question(lang_))))) return false;
+  if (!confirm_) return false;
+  // The question runs an event loop; a shut-down (a signal, the session
+  // ending) may delete the graph meanwhile, and the totals are saved by then.
+  const QPointer<TrafficGraph> alive(this);
+  const auto confirm = confirm_;
+  const bool yes = confirm(qs(std::string(tr::reset_gross_question(lang_))));
+  if (!alive || !yes) return false;
   monitor_.restart(tr::RestartMode::Gross);
   return true;
 }
@@ -320,9 +331,10 @@ QMenu* TrafficGraph::create_context_menu(QWidget* parent) {
 // Input
 
 void TrafficGraph::contextMenuEvent(QContextMenuEvent* event) {
-  QMenu* menu = create_context_menu(this);
+  // No parent: a shut-down while the menu is open deletes the graph, which
+  // must not take the running menu with it.
+  std::unique_ptr<QMenu> menu(create_context_menu(nullptr));
   menu->exec(event->globalPos());
-  delete menu;
 }
 
 void TrafficGraph::wheelEvent(QWheelEvent* event) {
