@@ -44,6 +44,7 @@
 #include "ui/main/main_window.h"
 #include "ui/main/power_events.h"
 #include "ui/main/qt_beeper.h"
+#include "ui/main/qt_translations.h"
 #include "ui/main/signal_pipe.h"
 
 namespace {
@@ -75,6 +76,8 @@ int run(int argc, char** argv) {
 
   const Language lang =
       app::language_from_locale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+  const std::unique_ptr<QTranslator> qt_texts = ui::install_qt_translations(lang);
+  if (lang == Language::Japanese && !qt_texts) note("Qt's Japanese texts are not installed; its buttons stay English");
 
   // Instance marker: a later instance runs beside the first with its own
   // "_#2" settings file and command socket.

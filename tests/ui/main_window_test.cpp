@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QImage>
+#include <QLibraryInfo>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -23,6 +24,7 @@
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"
 #include "ui/main/main_window.h"
+#include "ui/main/qt_translations.h"
 #include "ui/notice/notice_dialog.h"
 #include "ui/options/options_dialog.h"
 #include "ui/traffic/traffic_graph.h"
@@ -101,6 +103,22 @@ TEST(MainWindow, TabsInTabOrderWithTheirLabelsInBothLanguages) {
     }
     EXPECT_EQ(w.tab_widget()->widget(0), static_cast<QWidget*>(w.traffic_page()));
   }
+}
+
+// Qt's own texts (the message boxes' standard buttons among them) follow the
+// program's language when the system has Qt's catalogue.
+TEST(MainWindow, QtTextsFollowTheProgramLanguage) {
+  const auto cancel = [] { return QCoreApplication::translate("QPlatformTheme", "Cancel"); };
+  EXPECT_EQ(install_qt_translations(Language::English), nullptr);
+  EXPECT_EQ(cancel(), "Cancel");
+  if (!QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm"))
+    GTEST_SKIP() << "Qt's Japanese catalogue is not installed";
+  {
+    const std::unique_ptr<QTranslator> ja = install_qt_translations(Language::Japanese);
+    ASSERT_NE(ja, nullptr);
+    EXPECT_EQ(cancel(), QString::fromUtf8("キャンセル"));
+  }
+  EXPECT_EQ(cancel(), "Cancel");  // gone with its translator
 }
 
 TEST(MainWindow, StoredTabIsClampedAndTheChoiceIsSavedAtTheEnd) {
