@@ -477,8 +477,9 @@ void MainWindow::open_mini_monitor() {
 }
 
 void MainWindow::close_mini_monitor() {
-  // The destructor writes the placement. Deleted later: the request may come
-  // from the Mini Monitor's own menu.
+  // Deleted later: the request may come from the Mini Monitor's own menu.
+  // The placement is written now, not only by the destructor then, so that a
+  // Mini Monitor opened again before that starts where this one was.
   if (!mini_) return;
   MiniMonitor* m = mini_;
   mini_ = nullptr;
