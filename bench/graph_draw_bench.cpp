@@ -56,27 +56,70 @@ struct Scene {
     graph->set_display_flags(flags);
     for (int i = 0; i < 12; ++i) graph->render();  // let the panel finish sliding
   }
+
+  // One more sampling tick with fresh traffic: every figure on screen moves,
+  // as on a busy link, so no cached text image fits the next frame.
+  void step(int i) {
+    const double t = i * 0.01;
+    links.rows[0].out_octets += static_cast<std::uint64_t>(40000 * (1 + std::sin(t)) + (i % 7) * 1234);
+    links.rows[0].in_octets += static_cast<std::uint64_t>(90000 * (1 + std::sin(t * 0.7 + 1)) + (i % 5) * 4321);
+    clock.advance_ms(50);
+    monitor->tick();
+  }
 };
 
-void run(benchmark::State& state, std::uint8_t flags, const char* ini) {
+// With GRAPH_BENCH_PNG=<folder> each scene also saves its frame there, so
+// two builds can be compared pixel by pixel.
+void save_frame(const Scene& scene, const char* name) {
+  const QByteArray dir = qgetenv("GRAPH_BENCH_PNG");
+  if (!dir.isEmpty()) scene.graph->frame().save(QString::fromUtf8(dir) + QLatin1Char('/') + QLatin1String(name) + ".png");
+}
+
+void run(benchmark::State& state, std::uint8_t flags, const char* ini, const char* name) {
   Scene scene(flags, ini);
   for (auto _ : state) {
     scene.graph->render();
     benchmark::DoNotOptimize(scene.graph->frame().constBits());
   }
+  save_frame(scene, name);
+}
+
+// Figures that change every frame; the sampling tick is not timed.
+void run_live(benchmark::State& state, std::uint8_t flags, const char* ini, const char* name) {
+  Scene scene(flags, ini);
+  int i = 5000;
+  for (auto _ : state) {
+    state.PauseTiming();
+    scene.step(i++);
+    state.ResumeTiming();
+    scene.graph->render();
+    benchmark::DoNotOptimize(scene.graph->frame().constBits());
+  }
+  // A fixed frame for comparisons, whatever the iteration count was.
+  Scene fixed(flags, ini);
+  for (int k = 0; k < 20; ++k) {
+    fixed.step(5000 + k);
+    fixed.graph->render();
+  }
+  save_frame(fixed, name);
 }
 
 // The case: panel, gradients, blending, MAX lines, three report columns.
-void BM_FramePanelThreeReports(benchmark::State& state) { run(state, 0x01 | 0x02 | 0x04, "[Traffic]\n"); }
+void BM_FramePanelThreeReports(benchmark::State& state) { run(state, 0x01 | 0x02 | 0x04, "[Traffic]\n", "panel_three_reports"); }
 BENCHMARK(BM_FramePanelThreeReports)->Unit(benchmark::kMillisecond);
 
-void BM_FramePanelNoReports(benchmark::State& state) { run(state, 0x00, "[Traffic]\n"); }
+void BM_FramePanelNoReports(benchmark::State& state) { run(state, 0x00, "[Traffic]\n", "panel_no_reports"); }
 BENCHMARK(BM_FramePanelNoReports)->Unit(benchmark::kMillisecond);
 
 void BM_FramePlainPolyline(benchmark::State& state) {
-  run(state, 0x00, "[Traffic]\nGradientMode=0\nReportMode=0\nPolylineMode=1\n");
+  run(state, 0x00, "[Traffic]\nGradientMode=0\nReportMode=0\nPolylineMode=1\n", "plain_polyline");
 }
 BENCHMARK(BM_FramePlainPolyline)->Unit(benchmark::kMillisecond);
+
+// The running program's case: panel open, no report columns, and labels and
+// panel figures that change every frame.
+void BM_FrameLiveFigures(benchmark::State& state) { run_live(state, 0x00, "[Traffic]\n", "live_figures"); }
+BENCHMARK(BM_FrameLiveFigures)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -257,6 +257,7 @@ void TrafficGraph::toggle_setting(const char* key, int def) {
   reload_settings();
   if (std::string_view(key) == "DoubleSampling") {
     monitor_.set_double_sampling(settings_.double_sampling);
+    double_sampling_sent_ = settings_.double_sampling;
     const tr::GraphLabels& l = tr::graph_labels(lang_, settings_.english_labels);
     show_notice(settings_.double_sampling ? l.double_sampling_on : l.double_sampling_off);
   }
@@ -428,6 +429,8 @@ void TrafficGraph::prepare() {
                                         settings_.view_responce);
   update_figures();
   snapshot_ = monitor_.snapshot();
+  // Built once a frame: the frame key compares them and the panel draws them.
+  transfer_lines_ = tr::panel_transfer_lines(figures_, settings_, scale_, lang_);
 }
 
 void TrafficGraph::render() {
@@ -458,7 +461,7 @@ void TrafficGraph::make_key() {
   if (figures_.state == tr::InterfaceState::Changed) k.countdown = countdown_ ? *countdown_ : monitor_.auto_reset_seconds();
   const std::string* notice = notice_.current(now);
   k.notice = notice ? *notice : std::string();
-  k.texts = tr::panel_transfer_lines(figures_, settings_, scale_, lang_);
+  k.texts.assign(transfer_lines_.begin(), transfer_lines_.end());
   k.texts.push_back(snapshot_.description);
   for (std::uint64_t v : {std::uint64_t{snapshot_.oper_status}, snapshot_.link_speed_bps, snapshot_.out_ucast_pkts,
                           snapshot_.out_nucast_pkts, snapshot_.in_ucast_pkts, snapshot_.in_nucast_pkts})
@@ -483,7 +486,11 @@ void TrafficGraph::update_figures() {
   figures_ = monitor_.figures();
   maxima_ = tr::scan_maxima(send_history_, recv_history_, w, settings_.max_line_time);
   monitor_.set_maximum_speeds(maxima_.send, maxima_.recv);
-  monitor_.set_double_sampling(settings_.double_sampling);
+  // The setter takes the sampler lock; the setting changes only on a command.
+  if (double_sampling_sent_ != settings_.double_sampling) {
+    monitor_.set_double_sampling(settings_.double_sampling);
+    double_sampling_sent_ = settings_.double_sampling;
+  }
   const int area = tr::graph_area_height(height(), panel_height_, settings_.font_size);
   scale_ = tr::vertical_scale(settings_, maxima_.overall(), area);
 }
@@ -495,11 +502,14 @@ void TrafficGraph::paint_frame() {
   const int area = tr::graph_area_height(h, panel_height_, settings_.font_size);
   const bool hidden = flags_ & tr::kGraphHiddenFlag;
 
-  frame_.fill(to_rgb(settings_.color(tr::kColorBackground)));
+  // Each row is written once: the background around the graph field, the
+  // field colour inside it.
+  const QRgb back = to_rgb(settings_.color(tr::kColorBackground));
+  const QRgb field = to_rgb(settings_.color(tr::kColorBackgroundGraph));
+  for (int y = 0; y < h; ++y)
+    std::fill_n(reinterpret_cast<QRgb*>(frame_.scanLine(y)), w, area > 0 && y >= top && y < top + area ? field : back);
   if (area > 0) {
-    // The graph field; bars, grid and lines write their pixels directly.
-    const QRgb field = to_rgb(settings_.color(tr::kColorBackgroundGraph));
-    for (int y = top; y < top + area && y < h; ++y) std::fill_n(reinterpret_cast<QRgb*>(frame_.scanLine(y)), w, field);
+    // Bars, grid and lines write their pixels directly.
     if (!hidden) {
       draw_grid(top, area);
       draw_bars(top, area);
@@ -789,7 +799,7 @@ void TrafficGraph::draw_panel(QPainter& p) {
   };
 
   const tr::InterfaceSnapshot& snap = snapshot_;
-  const std::vector<std::string> transfer = tr::panel_transfer_lines(figures_, settings_, scale_, lang_);
+  const std::vector<std::string>& transfer = transfer_lines_;
   p.save();
   if (ph < 3 * line_h + 16) {
     // Closed: one line with the interface and the capture time.

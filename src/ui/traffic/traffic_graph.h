@@ -206,6 +206,8 @@ class TrafficGraph : public QWidget {
   traffic::SpeedMaxima maxima_;
   std::int64_t scale_ = traffic::kBaseScale;
   traffic::InterfaceSnapshot snapshot_;
+  std::vector<std::string> transfer_lines_;  // the panel's right-hand lines
+  std::optional<bool> double_sampling_sent_;  // last value handed to the monitor
 
   // Everything a frame shows, to tell whether the next frame would differ.
   struct FrameKey {
