@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTimer>
@@ -13,6 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <memory>
 
 #include "platform/fake/fake_clock.h"
@@ -21,6 +27,7 @@
 #include "settings/profile.h"
 #include "traffic/graph_logic.h"
 #include "traffic/traffic_monitor.h"
+#include "ui/traffic/label_text.h"
 #include "ui/traffic/traffic_graph.h"
 #include "ui/traffic/traffic_monitor_page.h"
 
@@ -100,6 +107,93 @@ bool same_region(const QImage& a, const QImage& b, const QRect& r) {
     for (int x = r.left(); x <= r.right(); ++x)
       if (a.pixel(x, y) != b.pixel(x, y)) return false;
   return true;
+}
+
+// Largest difference of any channel of any pixel; INT_MAX when the sizes differ.
+int max_channel_difference(const QImage& a, const QImage& b) {
+  if (a.size() != b.size() || a.format() != b.format()) return INT_MAX;
+  int worst = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    const auto* pa = reinterpret_cast<const quint32*>(a.constScanLine(y));
+    const auto* pb = reinterpret_cast<const quint32*>(b.constScanLine(y));
+    for (int x = 0; x < a.width(); ++x)
+      for (int shift = 0; shift < 32; shift += 8)
+        worst = std::max(worst, std::abs(static_cast<int>((pa[x] >> shift) & 0xFF) -
+                                         static_cast<int>((pb[x] >> shift) & 0xFF)));
+  }
+  return worst;
+}
+
+// ---------------------------------------------------------------------------
+// Labels
+
+TEST(LabelGlyphCache, BuildsTheSameImagesAsLayingTheLineOut) {
+  for (int pixels : {11, 12, 14, 16, 20, 24, -20, -16}) {
+    QFont f(QStringLiteral("Lucida Console"));
+    f.setStyleHint(QFont::Monospace);
+    f.setFixedPitch(true);
+    f.setBold(pixels < 0);
+    pixels = std::abs(pixels);
+    f.setPixelSize(pixels);
+    LabelGlyphCache cache(f);
+    ASSERT_TRUE(cache.usable()) << pixels << (f.bold() ? " px bold" : " px");
+    for (const char* line : {"Send MAX: ", "1234", ".567 Mbps", "Total Upload    (Gross)    59.579 MB (  59.579 MB)",
+                             "Unicast packets Send      403,948 packet", "Graph Scale 1/4096 Auto", "0h 00m 05s"}) {
+      const QString s = QString::fromLatin1(line);
+      ASSERT_TRUE(cache.accepts(s));
+      EXPECT_EQ(cache.line_width(s), QFontMetrics(f).horizontalAdvance(s)) << line;
+      for (LabelStyle style : {LabelStyle::Halo, LabelStyle::Shadow}) {
+        const QImage want = render_label(f, s, 0xFFF0F0F0u, 0xFF203040u, style);
+        // At most rounding: a few steps of a channel, invisible.
+        EXPECT_LE(max_channel_difference(want, cache.render(s, 0xFFF0F0F0u, 0xFF203040u, style)), 4)
+            << pixels << " px: " << line;
+      }
+    }
+  }
+}
+
+// The graph draws a panel line as its caption and figure apart, each part at
+// its own sub-pixel position; over a frame the parts must give exactly the
+// pixels of the whole line.
+TEST(LabelGlyphCache, PartsTwoSpacesApartMakeTheWholeLine) {
+  QFont f(QStringLiteral("Lucida Console"));
+  f.setStyleHint(QFont::Monospace);
+  f.setPixelSize(12);
+  LabelGlyphCache cache(f);
+  ASSERT_TRUE(cache.usable());
+  const QString line = QStringLiteral("Unicast packets Send      403,948 packet");
+  const qsizetype cut = line.indexOf(QStringLiteral("403"));
+  const qsizetype caption_end = line.indexOf(QStringLiteral("  "));
+  for (LabelStyle style : {LabelStyle::Halo, LabelStyle::Shadow}) {
+    QImage whole(400, 30, QImage::Format_RGB32), parts(400, 30, QImage::Format_RGB32);
+    whole.fill(qRgb(20, 30, 160));
+    parts.fill(qRgb(20, 30, 160));
+    {
+      QPainter p(&whole);
+      p.drawImage(10, 5, cache.render(line, 0xFFF0F0F0u, 0xFF203040u, style));
+    }
+    {
+      QPainter p(&parts);
+      const QString caption = line.left(caption_end), figure = line.mid(cut);
+      p.drawImage(10, 5, cache.render(caption, 0xFFF0F0F0u, 0xFF203040u, style, 0, cache.line_width(caption) + 12));
+      const qint64 at = cache.pen64(line, cut);
+      const int left = static_cast<int>(at >> 6);
+      p.drawImage(10 + left, 5,
+                  cache.render(figure, 0xFFF0F0F0u, 0xFF203040u, style, static_cast<int>(at & 63),
+                               cache.line_width(line) + 5 - left));
+    }
+    EXPECT_EQ(whole, parts);
+  }
+}
+
+TEST(LabelGlyphCache, LeavesOtherLinesToTheLayout) {
+  QFont f(QStringLiteral("Lucida Console"));
+  f.setStyleHint(QFont::Monospace);
+  f.setPixelSize(12);
+  LabelGlyphCache cache(f);
+  EXPECT_FALSE(cache.accepts(QString()));
+  EXPECT_FALSE(cache.accepts(QStringLiteral("Tab\there")));
+  EXPECT_FALSE(cache.accepts(QString::fromUtf8("送信速度 12 KB/s")));
 }
 
 // ---------------------------------------------------------------------------

@@ -207,6 +207,7 @@ void TrafficGraph::reload_settings() {
   fonts_[kFont20] = make_font(fixed_face, 20, false);
   fonts_[kFont40] = make_font(fixed_face, 40, false);
   for (auto& cache : texts_) cache.clear();
+  for (auto& g : glyphs_) g.reset();
   text_images_.clear();
   text_image_bytes_ = 0;
   ++generation_;
@@ -639,8 +640,22 @@ void TrafficGraph::draw_text(QPainter& p, FontId font, int x, int top, const QSt
   p.drawStaticText(x, top, st);
 }
 
-const QImage& TrafficGraph::text_image(FontId font, const QString& s, ColorRef c, bool halo) {
+LabelGlyphCache& TrafficGraph::glyph_cache(FontId font) {
+  // Made when first needed: its check of the face draws a sample line.
+  auto& g = glyphs_[font];
+  if (!g) g = std::make_unique<LabelGlyphCache>(fonts_[font]);
+  return *g;
+}
+
+int TrafficGraph::text_width(FontId font, const QString& s) {
+  LabelGlyphCache& glyphs = glyph_cache(font);
+  return glyphs.accepts(s) ? glyphs.line_width(s) : text(font, s).size().toSize().width();
+}
+
+const QImage& TrafficGraph::text_image(FontId font, const QString& s, ColorRef c, bool halo, int frac64,
+                                       int width) {
   const QString key = QString::number(font * 2 + (halo ? 1 : 0)) + QLatin1Char(':') + QString::number(c, 16) +
+                      QLatin1Char(':') + QString::number(frac64) + QLatin1Char(':') + QString::number(width) +
                       QLatin1Char(':') + s;
   auto it = text_images_.find(key);
   if (it != text_images_.end()) return *it;
@@ -650,56 +665,82 @@ const QImage& TrafficGraph::text_image(FontId font, const QString& s, ColorRef c
     text_images_.clear();
     text_image_bytes_ = 0;
   }
-  const QStaticText& st = text(font, s);
-  const QSize size = st.size().toSize();
-  // The halo reaches one pixel left and above, three right and one below;
-  // the text itself starts at (1, 1).
-  QImage img(size.width() + 5, size.height() + 2, QImage::Format_ARGB32_Premultiplied);
-  img.fill(Qt::transparent);
-  {
-    QPainter p(&img);
-    p.setFont(fonts_[font]);
-    if (halo) {
-      p.setPen(to_qcolor(tr::halo_color(c, settings_.color(tr::kColorBackgroundGraph))));
-      for (int dx : {-1, 2, 3})
-        for (int dy : {-1, 0, 1}) p.drawStaticText(1 + dx, 1 + dy, st);
-      p.setPen(to_qcolor(c));
-      p.drawStaticText(2, 1, st);
-    } else {
-      p.setPen(to_qcolor(settings_.color(tr::kColorBackgroundText)));
-      p.drawStaticText(2, 2, st);
-      p.setPen(to_qcolor(c));
-    }
-    p.drawStaticText(1, 1, st);
-  }
+  const QRgb effect = to_rgb(halo ? tr::halo_color(c, settings_.color(tr::kColorBackgroundGraph))
+                                  : settings_.color(tr::kColorBackgroundText));
+  const LabelStyle style = halo ? LabelStyle::Halo : LabelStyle::Shadow;
+  LabelGlyphCache& glyphs = glyph_cache(font);
+  const QImage img = !glyphs.accepts(s) ? render_label(fonts_[font], text(font, s), to_rgb(c), effect, style)
+                     : width < 0        ? glyphs.render(s, to_rgb(c), effect, style)
+                                        : glyphs.render(s, to_rgb(c), effect, style, frac64, width);
   text_image_bytes_ += img.sizeInBytes();
   return *text_images_.insert(key, img);
 }
 
+void TrafficGraph::draw_label(QPainter& p, FontId font, int x, int top, const QString& s, ColorRef c, bool halo) {
+  LabelGlyphCache& glyphs = glyph_cache(font);
+  // Panel and readout lines are a fixed caption and a changing figure, set
+  // apart by runs of spaces. Cut there, the caption's image is found in the
+  // cache and only the figure is drawn anew. Each part keeps its sub-pixel
+  // position, and the parts' halos and shadows reach at most four pixels
+  // beyond their text, so parts two spaces apart never touch: the frame gets
+  // the same pixels as from one image of the line.
+  if (!glyphs.accepts(s) || glyphs.space_width() < 5) {
+    p.drawImage(x - 1, top - 1, text_image(font, s, c, halo, 0, -1));
+    return;
+  }
+  const qsizetype n = s.size();
+  const auto gap_at = [&](qsizetype i) { return s[i] == u' ' && i + 1 < n && s[i + 1] == u' '; };
+  const int line_right = glyphs.line_width(s) + 5;  // where the line's image ends
+  qsizetype i = 0;
+  while (i < n) {
+    while (i < n && s[i] == u' ') ++i;
+    if (i >= n) break;
+    qsizetype end = i;
+    while (end < n && !gap_at(end)) ++end;
+    qsizetype rest = end;
+    while (rest < n && s[rest] == u' ') ++rest;
+    const qint64 start = glyphs.pen64(s, i);
+    const int left = static_cast<int>(start >> 6), frac = static_cast<int>(start & 63);
+    // The last part ends where the line's image would, which may clip its
+    // halo; the others get room to spare inside their gap.
+    const int width = rest == n ? line_right - left
+                                : static_cast<int>((glyphs.pen64(s, end) - (start & ~qint64{63}) + 63) >> 6) + 5 +
+                                      glyphs.space_width();
+    part_.setRawData(s.constData() + i, end - i);
+    p.drawImage(x + left - 1, top - 1, text_image(font, part_, c, halo, frac, width));
+    i = end;
+  }
+  part_.clear();
+}
+
 void TrafficGraph::draw_halo_text(QPainter& p, FontId font, int x, int top, const QString& s, ColorRef c) {
-  p.drawImage(x - 1, top - 1, text_image(font, s, c, true));
+  draw_label(p, font, x, top, s, c, true);
 }
 
 void TrafficGraph::draw_shadow_text(QPainter& p, FontId font, int x, int top, const QString& s, ColorRef c) {
-  p.drawImage(x - 1, top - 1, text_image(font, s, c, false));
+  draw_label(p, font, x, top, s, c, false);
+}
+
+int TrafficGraph::advance_width(FontId font, const QString& s) {
+  LabelGlyphCache& glyphs = glyph_cache(font);
+  return glyphs.accepts(s) ? glyphs.line_width(s) : QFontMetrics(fonts_[font]).horizontalAdvance(s);
 }
 
 // "<label> <integer>.<fraction> <unit>", the integer right-aligned in four
 // digits so that the fractions of consecutive frames stay in place. Returns
 // the x just past the width reserved for such a label.
 int TrafficGraph::draw_speed_label(QPainter& p, int x, int top, const char* label, std::int64_t speed, int unit) {
-  const QFontMetrics fm(fonts_[kLarge]);
   const tr::SpeedParts parts = tr::auto_speed_parts(speed, unit);
   const QString head = qs(label) + QLatin1Char(' ');
   const QString integer = QString::number(parts.integer);
-  const int int_end = x + fm.horizontalAdvance(head + QLatin1String(tr::kAutoSpeedIntegerTemplate));
+  const int int_end = x + advance_width(kLarge, head + QLatin1String(tr::kAutoSpeedIntegerTemplate));
   char tail[32];
   std::snprintf(tail, sizeof tail, ".%03ld %s", static_cast<long>(std::abs(parts.fraction)), tr::unit_name(parts.unit));
   const ColorRef c = settings_.color(tr::kColorText);
   draw_halo_text(p, kLarge, x, top, head, c);
-  draw_halo_text(p, kLarge, int_end - fm.horizontalAdvance(integer), top, integer, c);
+  draw_halo_text(p, kLarge, int_end - advance_width(kLarge, integer), top, integer, c);
   draw_halo_text(p, kLarge, int_end, top, qs(tail), c);
-  return x + fm.horizontalAdvance(head + QLatin1String("0000.000 0000 0000"));
+  return x + advance_width(kLarge, head + QLatin1String("0000.000 0000 0000"));
 }
 
 void TrafficGraph::draw_labels(QPainter& p) {
@@ -819,7 +860,7 @@ void TrafficGraph::draw_panel(QPainter& p) {
     left.insert(left.begin(), snap.description);
 
     int left_w = 0;
-    for (const std::string& s : left) left_w = std::max(left_w, text(kFont12, qs(s)).size().toSize().width());
+    for (const std::string& s : left) left_w = std::max(left_w, text_width(kFont12, qs(s)));
     left_w = std::min(left_w + 14, (w - 24) / 2);
     draw_panel_chrome(left_w, changed);
     p.drawImage(0, y0, panel_chrome_);

@@ -40,6 +40,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +48,7 @@
 #include "app/language.h"
 #include "traffic/graph_logic.h"
 #include "traffic/traffic_monitor.h"
+#include "ui/traffic/label_text.h"
 
 class QMenu;
 class QPainter;
@@ -169,7 +171,16 @@ class TrafficGraph : public QWidget {
   void draw_shadow_text(QPainter& p, FontId font, int x, int top, const QString& s, traffic::ColorRef c);
   // A label with its halo or shadow, drawn once into a small image and kept:
   // one blit per frame instead of up to eleven runs of glyphs.
-  const QImage& text_image(FontId font, const QString& s, traffic::ColorRef c, bool halo);
+  // frac64 and width place a part of a line (LabelGlyphCache::render); a
+  // negative width means a whole line.
+  const QImage& text_image(FontId font, const QString& s, traffic::ColorRef c, bool halo, int frac64, int width);
+  LabelGlyphCache& glyph_cache(FontId font);
+  // A label with its halo or shadow, in parts where it can be cut.
+  void draw_label(QPainter& p, FontId font, int x, int top, const QString& s, traffic::ColorRef c, bool halo);
+  // QFontMetrics::horizontalAdvance, from the glyph cache's advances where it can.
+  int advance_width(FontId font, const QString& s);
+  // Width of a laid-out line, without laying it out where the glyph cache can tell.
+  int text_width(FontId font, const QString& s);
   int draw_speed_label(QPainter& p, int x, int top, const char* label, std::int64_t speed, int unit);
 
   traffic::TrafficMonitor& monitor_;
@@ -182,6 +193,11 @@ class TrafficGraph : public QWidget {
   std::array<QFont, kFontCount> fonts_;
   std::array<QHash<QString, QStaticText>, kFontCount> texts_;
   QHash<QString, QImage> text_images_;
+  // Label images of lines not seen before are put together from character
+  // images: numbers that change every frame would otherwise be laid out and
+  // drawn eleven times a frame.
+  std::array<std::unique_ptr<LabelGlyphCache>, kFontCount> glyphs_;
+  QString part_;  // a view into the line being cut, for cache look-ups
   qsizetype text_image_bytes_ = 0;
   std::vector<int> font_sizes_;
   int thread_responce_ = 0;

@@ -1,0 +1,219 @@
+#include "ui/traffic/label_text.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QStaticText>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tw::ui {
+namespace {
+
+QStaticText prepared(const QFont& font, const QString& s) {
+  QStaticText st(s);
+  st.setTextFormat(Qt::PlainText);
+  st.prepare(QTransform(), font);
+  return st;
+}
+
+// The halo's copies of the line, offsets from where the text starts.
+constexpr int kHaloDx[] = {-1, 2, 3};
+constexpr int kHaloDy[] = {-1, 0, 1};
+
+// Draws one label's effect layer and text layer with their origin at (x, 0),
+// the text starting at (x + 1, 1). `effect_painter` and `text_painter` may be
+// the same painter: then the text lands on top of the effect, as in one image.
+void draw_layers(QPainter& effect_painter, QPainter& text_painter, qreal x, const QStaticText& st, QRgb text,
+                 QRgb effect, LabelStyle style) {
+  effect_painter.setPen(QColor::fromRgb(effect));
+  if (style == LabelStyle::Halo) {
+    for (int dx : kHaloDx)
+      for (int dy : kHaloDy) effect_painter.drawStaticText(QPointF(x + 1 + dx, 1 + dy), st);
+    text_painter.setPen(QColor::fromRgb(text));
+    text_painter.drawStaticText(QPointF(x + 2, 1), st);
+  } else {
+    effect_painter.drawStaticText(QPointF(x + 2, 2), st);
+    text_painter.setPen(QColor::fromRgb(text));
+  }
+  text_painter.drawStaticText(QPointF(x + 1, 1), st);
+}
+
+// Qt's own premultiplied multiply (x * a / 255 per channel, rounded the same
+// way), so that a layer laid on by hand matches one QPainter would lay on.
+inline quint32 byte_mul(quint32 x, quint32 a) {
+  quint32 t = (x & 0xff00ffu) * a;
+  t = (t + ((t >> 8) & 0xff00ffu) + 0x800080u) >> 8;
+  t &= 0xff00ffu;
+  x = ((x >> 8) & 0xff00ffu) * a;
+  x = x + ((x >> 8) & 0xff00ffu) + 0x800080u;
+  x &= 0xff00ff00u;
+  return x | t;
+}
+
+// `src` over `dst` with its left edge at dst column x (rows line up), both
+// premultiplied ARGB32, clipped to dst; only src's inked `box` is read.
+void blend_over(QImage& dst, const QImage& src, const QRect& box, int x) {
+  const int x0 = std::max(box.left(), -x), x1 = std::min(box.right() + 1, dst.width() - x);
+  const int rows = std::min(box.bottom() + 1, dst.height());
+  if (x0 >= x1) return;
+  for (int y = box.top(); y < rows; ++y) {
+    const quint32* s = reinterpret_cast<const quint32*>(src.constScanLine(y));
+    quint32* d = reinterpret_cast<quint32*>(dst.scanLine(y)) + x;
+    for (int i = x0; i < x1; ++i) {
+      const quint32 p = s[i];
+      if (p == 0) continue;
+      const quint32 a = p >> 24;
+      d[i] = a == 255 ? p : p + byte_mul(d[i], 255 - a);
+    }
+  }
+}
+
+// The smallest rectangle holding every non-transparent pixel (empty for a space).
+QRect inked(const QImage& img) {
+  int left = img.width(), right = -1, top = img.height(), bottom = -1;
+  for (int y = 0; y < img.height(); ++y) {
+    const quint32* p = reinterpret_cast<const quint32*>(img.constScanLine(y));
+    for (int x = 0; x < img.width(); ++x)
+      if (p[x]) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+  }
+  return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+QImage blank(int w, int h) {
+  QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
+  img.fill(Qt::transparent);
+  return img;
+}
+
+// How far a channel of the image put together from characters may stray
+// from the laid-out one: the rounding of compositing overlapping halo copies
+// in another order, well below what an eye tells apart (1.6 %).
+constexpr int kTolerance = 4;
+
+// Every printable ASCII character, and pairs that kerning or ligatures would
+// change.
+const QString& sample_line() {
+  static const QString s = [] {
+    QString t;
+    for (char16_t c = 0x20; c < 0x7F; ++c) t += QChar(c);
+    return t + QStringLiteral(" fi fl ff -> => != == <= AV To Wa 1.234 KB/s");
+  }();
+  return s;
+}
+
+}  // namespace
+
+QImage render_label(const QFont& font, const QStaticText& st, QRgb text, QRgb effect, LabelStyle style) {
+  const QSize size = st.size().toSize();
+  QImage img = blank(size.width() + 5, size.height() + 2);
+  QPainter p(&img);
+  p.setFont(font);
+  draw_layers(p, p, 0, st, text, effect, style);
+  return img;
+}
+
+QImage render_label(const QFont& font, const QString& s, QRgb text, QRgb effect, LabelStyle style) {
+  return render_label(font, prepared(font, s), text, effect, style);
+}
+
+LabelGlyphCache::LabelGlyphCache(const QFont& font) : font_(font) {
+  const QFontMetricsF fm(font_);
+  for (char16_t c = 0x20; c < 0x7F; ++c) advance64_[c] = qRound(fm.horizontalAdvance(QChar(c)) * 64);
+  margin_ = static_cast<int>(std::ceil(fm.height())) + 4;
+  const QStaticText probe = prepared(font_, sample_line());
+  line_height_ = probe.size().toSize().height();
+  if (line_height_ <= 0) return;
+
+  // Both ways on a sample, halo and shadow; anything but rounding turns the
+  // cache off for this face.
+  usable_ = true;
+  for (LabelStyle style : {LabelStyle::Halo, LabelStyle::Shadow}) {
+    const QImage want = render_label(font_, probe, 0xFFE0E0E0u, 0xFF102030u, style);
+    const QImage got = render(sample_line(), 0xFFE0E0E0u, 0xFF102030u, style);
+    if (want.size() != got.size()) {
+      usable_ = false;
+      break;
+    }
+    for (int y = 0; y < want.height() && usable_; ++y) {
+      const quint32* a = reinterpret_cast<const quint32*>(want.constScanLine(y));
+      const quint32* b = reinterpret_cast<const quint32*>(got.constScanLine(y));
+      for (int x = 0; x < want.width(); ++x)
+        for (int shift = 0; shift < 32; shift += 8)
+          if (std::abs(static_cast<int>((a[x] >> shift) & 0xFF) - static_cast<int>((b[x] >> shift) & 0xFF)) > kTolerance) {
+            usable_ = false;
+            break;
+          }
+    }
+  }
+  cache_.clear();
+}
+
+bool LabelGlyphCache::accepts(const QString& s) const {
+  if (!usable_ || s.isEmpty()) return false;
+  for (QChar c : s)
+    if (c.unicode() < 0x20 || c.unicode() >= 0x7F) return false;
+  return true;
+}
+
+int LabelGlyphCache::line_width(const QString& s) const {
+  return qRound(static_cast<qreal>(pen64(s, s.size())) / 64);
+}
+
+qint64 LabelGlyphCache::pen64(const QString& s, qsizetype to) const {
+  qint64 w64 = 0;
+  for (qsizetype i = 0; i < to; ++i) w64 += advance64_[s[i].unicode()];
+  return w64;
+}
+
+const LabelGlyphCache::Layers& LabelGlyphCache::layers(char16_t c, int frac64, QRgb text, QRgb effect,
+                                                       LabelStyle style) {
+  const quint64 key = quint64{c} | quint64(frac64) << 7 | quint64(style == LabelStyle::Halo ? 1 : 0) << 13 |
+                      quint64(text & 0xFFFFFFu) << 14 | quint64(effect & 0xFFFFFFu) << 38;
+  auto it = cache_.constFind(key);
+  if (it != cache_.constEnd()) return *it;
+  // A handful of colours and sub-pixel offsets per face; a cache this full
+  // means the colours keep changing, and starting over bounds it.
+  if (cache_.size() >= 8192) cache_.clear();
+  const int w = margin_ * 2 + (advance64_[c] + 63) / 64 + 5;
+  Layers l{blank(w, line_height_ + 2), blank(w, line_height_ + 2), {}, {}};
+  {
+    const QStaticText st = prepared(font_, QString(QChar(c)));
+    QPainter pe(&l.effect);
+    QPainter pt(&l.text);
+    pe.setFont(font_);
+    pt.setFont(font_);
+    draw_layers(pe, pt, margin_ + frac64 / 64.0, st, text, effect, style);
+  }
+  // Most of each layer is margin: only the inked part is ever read.
+  l.effect_box = inked(l.effect);
+  l.text_box = inked(l.text);
+  return *cache_.insert(key, l);
+}
+
+QImage LabelGlyphCache::render(const QString& s, QRgb text, QRgb effect, LabelStyle style, int start64, int width) {
+  QImage img = blank(width, line_height_ + 2);
+  // All effect layers first, then all text: a halo never covers the text of
+  // the character before it, as when the whole line is drawn at once.
+  for (const bool text_pass : {false, true}) {
+    qint64 pen64 = start64;
+    for (QChar ch : s) {
+      const char16_t c = ch.unicode();
+      const int frac = static_cast<int>(pen64 & 63);
+      const Layers& l = layers(c, frac, text, effect, style);
+      if (text_pass)
+        blend_over(img, l.text, l.text_box, static_cast<int>(pen64 >> 6) - margin_);
+      else
+        blend_over(img, l.effect, l.effect_box, static_cast<int>(pen64 >> 6) - margin_);
+      pen64 += advance64_[c];
+    }
+  }
+  return img;
+}
+
+}  // namespace tw::ui
