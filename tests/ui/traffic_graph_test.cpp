@@ -386,6 +386,27 @@ TEST(TrafficGraphWidget, HiddenGraphStillFindsMaximaAndResetsAChangedInterface) 
   EXPECT_EQ(restarts.at(0).at(0).toInt(), static_cast<int>(traffic::RestartMode::Full));
 }
 
+// Frames after the first keep the panel and redraw only its changed lines;
+// they must match a frame drawn whole from the same figures.
+TEST(TrafficGraphWidget, PanelRedrawnInPartsMatchesAWholeRedraw) {
+  for (std::uint8_t flags : {std::uint8_t{0x00}, std::uint8_t{0x01}}) {
+    GraphRig a, b;
+    a.graph->set_display_flags(flags);
+    b.graph->set_display_flags(flags);
+    a.settled_frame();
+    b.settled_frame();
+    for (int i = 0; i < 30; ++i) {
+      a.ticks(1, 30000 + 977 * (i % 5), 70000 + 1313 * (i % 3));
+      b.ticks(1, 30000 + 977 * (i % 5), 70000 + 1313 * (i % 3));
+      a.graph->render();
+    }
+    // New settings draw the whole panel again.
+    b.graph->reload_settings();
+    b.graph->render();
+    EXPECT_EQ(a.graph->frame(), b.graph->frame()) << int(flags);
+  }
+}
+
 TEST(TrafficGraphWidget, TicksDrawOnlyFramesThatDiffer) {
   GraphRig rig;
   rig.graph->show();

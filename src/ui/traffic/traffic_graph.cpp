@@ -16,6 +16,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "platform/clock.h"
@@ -231,6 +232,7 @@ void TrafficGraph::rebuild_surfaces() {
   }
   // The panel slides open again in the new size.
   panel_height_ = tr::kPanelClosedHeight;
+  panel_valid_ = false;
   last_key_valid_ = false;
 }
 
@@ -504,10 +506,12 @@ void TrafficGraph::paint_frame() {
   const bool hidden = flags_ & tr::kGraphHiddenFlag;
 
   // Each row is written once: the background around the graph field, the
-  // field colour inside it.
+  // field colour inside it. The panel's rows are left alone: the panel
+  // covers them whole, and keeps what it drew there last time.
   const QRgb back = to_rgb(settings_.color(tr::kColorBackground));
   const QRgb field = to_rgb(settings_.color(tr::kColorBackgroundGraph));
-  for (int y = 0; y < h; ++y)
+  const int panel_top = panel_visible() ? h - std::min(panel_height_, h) : h;
+  for (int y = 0; y < panel_top; ++y)
     std::fill_n(reinterpret_cast<QRgb*>(frame_.scanLine(y)), w, area > 0 && y >= top && y < top + area ? field : back);
   if (area > 0) {
     // Bars, grid and lines write their pixels directly.
@@ -518,6 +522,9 @@ void TrafficGraph::paint_frame() {
   }
 
   QPainter p(&frame_);
+  // What is drawn before the panel and reaches into it would be covered by
+  // the panel anyway; clipped, it leaves the panel's kept pixels intact.
+  p.setClipRect(QRect(0, 0, w, panel_top));
   if (area > 0 && !hidden) {
     if (settings_.polyline) {
       draw_polyline(p, send_history_, settings_.color(tr::kColorGraphSend), top, area);
@@ -538,8 +545,12 @@ void TrafficGraph::paint_frame() {
   draw_labels(p);
   draw_speed_strip(p, top + area);
   draw_notices(p, top, area);
+  p.setClipping(false);
   draw_panel(p);
-  if (flags_ & tr::kReportBitsMask) draw_reports(p);
+  if (flags_ & tr::kReportBitsMask) {
+    draw_reports(p);
+    panel_valid_ = false;  // the columns lie over the panel
+  }
 }
 
 void TrafficGraph::draw_grid(int top, int height) {
@@ -820,34 +831,40 @@ void TrafficGraph::draw_panel_chrome(int left_width, bool changed) {
   }
 }
 
+bool TrafficGraph::panel_visible() const {
+  return std::min(panel_height_, frame_.height()) >= 8 && frame_.width() >= 16;
+}
+
 void TrafficGraph::draw_panel(QPainter& p) {
   const int w = frame_.width();
   const int h = frame_.height();
   const int ph = std::min(panel_height_, h);
-  if (ph < 8 || w < 16) return;
+  if (!panel_visible()) {
+    panel_valid_ = false;
+    return;
+  }
   const int y0 = h - ph;
   const bool changed = figures_.state == tr::InterfaceState::Changed;
   const Language label_lang = tr::label_language(lang_, settings_.english_labels);
   const QFontMetrics fm(fonts_[kFont12]);
   const int line_h = fm.height();
   const ColorRef fore = settings_.color(tr::kColorText);
-  const auto draw_lines = [&](int x, int y, const std::vector<std::string>& lines, int bottom) {
+  panel_next_.clear();
+  const auto add_lines = [&](const QRect& clip, int x, int y, const std::vector<std::string>& lines, int bottom) {
     for (const std::string& s : lines) {
       if (y + line_h > bottom) break;
-      draw_shadow_text(p, kFont12, x, y, qs(s), fore);
+      panel_next_.push_back({clip, x, y, s});
       y += line_h;
     }
   };
 
   const tr::InterfaceSnapshot& snap = snapshot_;
   const std::vector<std::string>& transfer = transfer_lines_;
-  p.save();
   if (ph < 3 * line_h + 16) {
     // Closed: one line with the interface and the capture time.
     draw_panel_chrome(0, changed);
-    p.drawImage(0, y0, panel_chrome_);
-    p.setClipRect(QRect(4, y0 + 3, w - 8, ph - 6));
-    draw_lines(12, y0 + (ph - line_h) / 2, {snap.description + "   " + transfer.front()}, h);
+    add_lines(QRect(4, y0 + 3, w - 8, ph - 6), 12, y0 + (ph - line_h) / 2, {snap.description + "   " + transfer.front()},
+              h);
   } else {
     tr::PanelInterfaceStats stats;
     stats.speed_bps = snap.link_speed_bps;
@@ -863,14 +880,51 @@ void TrafficGraph::draw_panel(QPainter& p) {
     for (const std::string& s : left) left_w = std::max(left_w, text_width(kFont12, qs(s)));
     left_w = std::min(left_w + 14, (w - 24) / 2);
     draw_panel_chrome(left_w, changed);
-    p.drawImage(0, y0, panel_chrome_);
     const int box_top = y0 + 8, box_bottom = h - 8;
-    p.setClipRect(QRect(12, y0 + 3, left_w - 3, ph - 6));
-    draw_lines(17, box_top + 5, left, box_bottom - 2);
-    p.setClipRect(QRect(18 + left_w, y0 + 3, w - 32 - left_w, ph - 6));
-    draw_lines(23 + left_w, box_top + 5, transfer, box_bottom - 2);
+    add_lines(QRect(12, y0 + 3, left_w - 3, ph - 6), 17, box_top + 5, left, box_bottom - 2);
+    add_lines(QRect(18 + left_w, y0 + 3, w - 32 - left_w, ph - 6), 23 + left_w, box_top + 5, transfer, box_bottom - 2);
+  }
+
+  // The rows of a line's image (text, shadow, a pixel to spare either side).
+  const auto rows = [&](const PanelLine& l) { return QRect(l.clip.left(), l.y - 2, l.clip.width(), line_h + 4); };
+  const auto draw_line = [&](const PanelLine& l, const QRect& clip) {
+    p.setClipRect(clip);
+    draw_shadow_text(p, kFont12, l.x, l.y, qs(l.text), fore);
+  };
+  bool same_layout = panel_valid_ && panel_drawn_key_ == panel_chrome_key_ && panel_drawn_y0_ == y0 &&
+                     panel_drawn_generation_ == generation_ && panel_drawn_.size() == panel_next_.size();
+  for (std::size_t i = 0; same_layout && i < panel_next_.size(); ++i)
+    same_layout = panel_drawn_[i].clip == panel_next_[i].clip && panel_drawn_[i].x == panel_next_[i].x &&
+                  panel_drawn_[i].y == panel_next_[i].y;
+  p.save();
+  if (!same_layout) {
+    p.drawImage(0, y0, panel_chrome_);
+    for (const PanelLine& l : panel_next_) draw_line(l, l.clip);
+  } else {
+    // The frame still holds last frame's panel: only the rows of lines whose
+    // text changed get their chrome back, and every line reaching into those
+    // rows is drawn again there, in order, so they come out as a full redraw
+    // would make them. The copy of the whole panel is the dearest part of an
+    // unchanged panel.
+    for (std::size_t i = 0; i < panel_next_.size(); ++i) {
+      if (panel_drawn_[i].text == panel_next_[i].text) continue;
+      const QRect r = rows(panel_next_[i]) & panel_next_[i].clip;
+      if (r.isEmpty()) continue;
+      for (int y = r.top(); y <= r.bottom(); ++y)
+        std::memcpy(frame_.scanLine(y) + r.left() * 4, panel_chrome_.constScanLine(y - y0) + r.left() * 4,
+                    static_cast<std::size_t>(r.width()) * 4);
+      for (const PanelLine& l : panel_next_) {
+        const QRect c = r & l.clip & rows(l);
+        if (!c.isEmpty()) draw_line(l, c);
+      }
+    }
   }
   p.restore();
+  std::swap(panel_drawn_, panel_next_);
+  panel_valid_ = true;
+  panel_drawn_key_ = panel_chrome_key_;
+  panel_drawn_y0_ = y0;
+  panel_drawn_generation_ = generation_;
 }
 
 void TrafficGraph::draw_reports(QPainter& p) {

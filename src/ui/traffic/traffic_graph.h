@@ -160,6 +160,7 @@ class TrafficGraph : public QWidget {
   void draw_speed_strip(QPainter& p, int top);
   void draw_notices(QPainter& p, int top, int height);
   void draw_panel(QPainter& p);
+  bool panel_visible() const;
   void draw_panel_chrome(int left_width, bool changed);
   void draw_reports(QPainter& p);
   // Text is laid out once per string and face and kept: the same lines come
@@ -210,6 +211,19 @@ class TrafficGraph : public QWidget {
   // or colour changes: antialiased outlines are the dearest part of a frame.
   QImage panel_chrome_;
   std::array<int, 5> panel_chrome_key_{};
+  // The panel's lines as the frame holds them: when the next frame's panel
+  // has the same chrome and layout, only the lines whose text changed are
+  // drawn again (frame rows under the panel are not cleared between frames).
+  struct PanelLine {
+    QRect clip;
+    int x = 0, y = 0;
+    std::string text;
+  };
+  std::vector<PanelLine> panel_drawn_, panel_next_;
+  bool panel_valid_ = false;
+  std::array<int, 5> panel_drawn_key_{};
+  int panel_drawn_y0_ = 0;
+  std::uint64_t panel_drawn_generation_ = 0;
   QTimer timer_;
   traffic::FrameSkipBudget budget_;
   traffic::TransientNotice notice_;
