@@ -33,6 +33,7 @@
 #include <QFont>
 #include <QHash>
 #include <QImage>
+#include <QRegion>
 #include <QStaticText>
 #include <QTimer>
 #include <QWidget>
@@ -221,6 +222,7 @@ class TrafficGraph : public QWidget {
   };
   std::vector<PanelLine> panel_drawn_, panel_next_;
   bool panel_valid_ = false;
+  QRegion dirty_;  // what the last frame changed, for update()
   std::array<int, 5> panel_drawn_key_{};
   int panel_drawn_y0_ = 0;
   std::uint64_t panel_drawn_generation_ = 0;
