@@ -674,9 +674,16 @@ int TrafficGraph::text_width(FontId font, const QString& s) {
 
 const QImage& TrafficGraph::text_image(FontId font, const QString& s, ColorRef c, bool halo, int frac64,
                                        int width) {
-  const QString key = QString::number(font * 2 + (halo ? 1 : 0)) + QLatin1Char(':') + QString::number(c, 16) +
-                      QLatin1Char(':') + QString::number(frac64) + QLatin1Char(':') + QString::number(width) +
-                      QLatin1Char(':') + s;
+  // The key is face, style, colour, placement and text, built in a kept
+  // buffer: a look-up that finds its image allocates nothing.
+  QString& key = text_key_;
+  key.clear();
+  key.append(QChar(static_cast<char16_t>(font * 2 + (halo ? 1 : 0))));
+  key.append(QChar(static_cast<char16_t>(c & 0xFFFF)));
+  key.append(QChar(static_cast<char16_t>(c >> 16)));
+  key.append(QChar(static_cast<char16_t>(frac64)));
+  key.append(QChar(static_cast<char16_t>(width)));  // -1 (a whole line) becomes 0xFFFF
+  key.append(s);
   auto it = text_images_.find(key);
   if (it != text_images_.end()) return *it;
   // Readouts that change every frame would fill the cache: it starts over

@@ -200,6 +200,7 @@ class TrafficGraph : public QWidget {
   // drawn eleven times a frame.
   std::array<std::unique_ptr<LabelGlyphCache>, kFontCount> glyphs_;
   QString part_;  // a view into the line being cut, for cache look-ups
+  QString text_key_;  // text_image's look-up key, kept for its capacity
   qsizetype text_image_bytes_ = 0;
   std::vector<int> font_sizes_;
   int thread_responce_ = 0;
