@@ -57,9 +57,14 @@ void blend_over(QImage& dst, const QImage& src, const QRect& box, int x) {
   const int x0 = std::max(box.left(), -x), x1 = std::min(box.right() + 1, dst.width() - x);
   const int rows = std::min(box.bottom() + 1, dst.height());
   if (x0 >= x1) return;
+  // Row addresses by hand: scanLine() is an out-of-line call that checks for
+  // sharing on every row, and a line calls this for each character twice.
+  const uchar* src_bits = src.constBits();
+  uchar* dst_bits = dst.bits();
+  const qsizetype src_bpl = src.bytesPerLine(), dst_bpl = dst.bytesPerLine();
   for (int y = box.top(); y < rows; ++y) {
-    const quint32* s = reinterpret_cast<const quint32*>(src.constScanLine(y));
-    quint32* d = reinterpret_cast<quint32*>(dst.scanLine(y)) + x;
+    const quint32* s = reinterpret_cast<const quint32*>(src_bits + src_bpl * y);
+    quint32* d = reinterpret_cast<quint32*>(dst_bits + dst_bpl * y) + x;
     for (int i = x0; i < x1; ++i) {
       const quint32 p = s[i];
       if (p == 0) continue;
