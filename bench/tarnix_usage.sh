@@ -27,14 +27,7 @@ work=$(mktemp -d /tmp/tw-tarnix-usage-XXXXXX)
 xvfb_pid=""
 app_pid=""
 load_pid=""
-cleanup() {
-  [ -n "$load_pid" ] && kill "$load_pid" 2>/dev/null || true
-  stop_gently "$app_pid"
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap stop_session EXIT
 
 start_xvfb "$work" tarnix_usage || exit 1
 

@@ -44,15 +44,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tarnix-shot.XXXXXX")
 xvfb_pid=
 app_pid=
 load_pid=
-cleanup() {
-  [ -n "$load_pid" ] && kill "$load_pid" 2>/dev/null || true
-  # tarnix ends through its own shut-down on SIGTERM; give it a moment.
-  stop_gently "$app_pid"
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap stop_session EXIT
 trap 'exit 1' INT TERM HUP
 
 start_xvfb "$work" screenshot || exit 1

@@ -66,6 +66,17 @@ stop_gently() {
   kill -9 "$1" 2>/dev/null || true
 }
 
+# Ends what a session started: the loopback load, tarnix (through its own
+# shut-down), Xvfb, then removes the session folder. Reads $load_pid,
+# $app_pid, $xvfb_pid and $work; meant for an EXIT trap.
+stop_session() {
+  [ -n "${load_pid:-}" ] && kill "$load_pid" 2>/dev/null || true
+  stop_gently "${app_pid:-}"
+  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  [ -n "${work:-}" ] && rm -rf "$work"
+}
+
 # CPU clock ticks process $1 has used: utime + stime, fields 14 and 15 of
 # /proc/PID/stat, counted after the ")" of comm (which may hold blanks).
 cpu_ticks() {
