@@ -2,15 +2,20 @@
 // The shared status block: a small named memory area that other programs on
 // the desktop read to get the Traffic Monitor's current statistics record.
 // The owner publishes the record every 200 ms.
+//
+// Layout (1024 bytes): the record as a NUL-terminated string from offset 0,
+// then undefined bytes, and at offset 1023 the ended flag: 0 while the record
+// comes from a running instance, 1 once that instance has ended. A record
+// therefore holds at most 1022 characters, so that its NUL never reaches the
+// flag and readers that only take the string see what they always saw.
 #include <cstddef>
 #include <string_view>
 
 namespace tw::platform {
 
-// Size of the block in bytes; a record takes at most one byte less, for its
-// terminating NUL.
 inline constexpr std::size_t kStatusBlockSize = 1024;
-inline constexpr std::size_t kStatusRecordMax = kStatusBlockSize - 1;
+inline constexpr std::size_t kStatusEndedOffset = kStatusBlockSize - 1;
+inline constexpr std::size_t kStatusRecordMax = kStatusEndedOffset - 1;
 
 // The part of `record` that goes into the block: up to its first NUL (readers
 // see a C string) and at most kStatusRecordMax characters.
@@ -23,9 +28,10 @@ class StatusBlock {
  public:
   virtual ~StatusBlock() = default;
   // Copies fit_status_record(record) with a terminating NUL to the start of
-  // the block, under the block's lock. False when it was not written (no
-  // block, or the lock stayed taken); the block then keeps its last record.
-  // Called from one thread (the main thread's 200 ms timer).
+  // the block and clears the ended flag, under the block's lock. False when
+  // it was not written (no block, or the lock stayed taken); the block then
+  // keeps its last record. Called from one thread (the main thread's 200 ms
+  // timer).
   virtual bool publish(std::string_view record) = 0;
 };
 

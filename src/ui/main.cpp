@@ -79,11 +79,10 @@ int run(int argc, char** argv) {
   const std::unique_ptr<QTranslator> qt_texts = ui::install_qt_translations(lang);
   if (lang == Language::Japanese && !qt_texts) note("Qt's Japanese texts are not installed; its buttons stay English");
 
-  // Instance marker: a later instance runs beside the first with its own
-  // "_#2" settings file and command socket.
+  // Instance marker: a later instance runs beside the first with the "_#2"
+  // settings file and a numbered command socket of its own.
   const platform::InstanceLock lock = platform::InstanceLock::acquire(app::kProgramBaseName);
   if (!lock.error().empty()) note("no instance lock (" + lock.error() + "), running as the first instance");
-  const std::string suffix(lock.instance_suffix());
 
   std::string folder = platform::data_folder();
   if (!folder.empty() && !platform::make_folders(folder)) folder.clear();
@@ -112,7 +111,7 @@ int run(int argc, char** argv) {
   std::unique_ptr<platform::PosixStatusBlock> status = platform::PosixStatusBlock::open(&error);
   if (!status) note("no status block: " + error);
   std::unique_ptr<platform::CommandServer> commands =
-      platform::CommandServer::listen(platform::command_socket_path(suffix), &error);
+      platform::CommandServer::listen_as_instance(lock.first_instance(), &error);
   if (!commands) note("no command channel: " + error);
 
   logging::LogEngine logs(profile, files, clock, beeper, lang, folder);

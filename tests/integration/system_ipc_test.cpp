@@ -174,6 +174,36 @@ TEST(ProcessWait, OutcomesForEndedMissingAndRunningProcesses) {
   }
 }
 
+TEST(ProcessWait, ASuccessorStartsWithNoSignalBlockedOrIgnored) {
+  RuntimeDir run;
+  const std::string out = run / "signals";
+  // As a program with a signalfd has it when it restarts: its stop signals
+  // blocked, SIGPIPE ignored. The successor must not inherit either, or it
+  // could not be stopped while it waits for us.
+  sigset_t stop, old_mask;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGHUP);
+  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &stop, &old_mask), 0);
+  const auto old_pipe = ::signal(SIGPIPE, SIG_IGN);
+  const long pid = start_successor("/bin/sh", {"-c", "grep -E '^Sig(Blk|Ign)' /proc/self/status > " + out});
+  ::signal(SIGPIPE, old_pipe);
+  ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(static_cast<pid_t>(pid), &status, 0), pid);
+  EXPECT_EQ(status, 0);
+  std::ifstream in(out);
+  std::string label, blocked, ignored;
+  in >> label >> blocked >> label >> ignored;
+  EXPECT_EQ(blocked, "0000000000000000");
+  // Bit n-1 stands for signal n. (Whoever started us may ignore others.)
+  const unsigned long long ours = (1ull << (SIGPIPE - 1)) | (1ull << (SIGTERM - 1)) | (1ull << (SIGHUP - 1));
+  EXPECT_EQ(std::stoull(ignored, nullptr, 16) & ours, 0u) << ignored;
+
+  EXPECT_EQ(start_successor("/nonexistent/tarnixd", {"/w", "1"}), 0);
+}
+
 // ---------------------------------------------------------------- command channel
 
 // Sends raw bytes as one datagram, bypassing send_command's checks.
@@ -190,11 +220,8 @@ bool send_raw(const std::string& path, const std::string& bytes) {
 
 TEST(CommandChannel, CommandsRoundTripInOrderOneDatagramEach) {
   RuntimeDir run;
-  EXPECT_EQ(command_socket_path(""), run / "tarnwatch.sock");
-  EXPECT_EQ(command_socket_path("_#2"), run / "tarnwatch_#2.sock");
-
   std::string error;
-  auto server = CommandServer::listen(command_socket_path(""), &error);
+  auto server = CommandServer::listen(command_socket_path(1), &error);
   ASSERT_TRUE(server) << error;
   struct stat st {};
   ASSERT_EQ(::stat(server->path().c_str(), &st), 0);
@@ -272,7 +299,9 @@ TEST(CommandChannel, StaleSocketIsReplacedLiveOneAndOtherFilesAreLeftAlone) {
 
   // Something that is not a socket is never deleted.
   { std::ofstream(run / "tarnwatch_#2.sock") << "keep"; }
-  EXPECT_FALSE(CommandServer::listen(run / "tarnwatch_#2.sock", &error));
+  bool taken = true;
+  EXPECT_FALSE(CommandServer::listen(run / "tarnwatch_#2.sock", &error, &taken));
+  EXPECT_FALSE(taken);
   EXPECT_TRUE(fs::is_regular_file(run / "tarnwatch_#2.sock"));
 
   // Too long for a socket address.
@@ -280,58 +309,162 @@ TEST(CommandChannel, StaleSocketIsReplacedLiveOneAndOtherFilesAreLeftAlone) {
   EXPECT_FALSE(send_command("/" + std::string(200, 'a'), "x", &error));
 }
 
+TEST(CommandChannel, EveryInstanceGetsTheLowestFreeNumber) {
+  RuntimeDir run;
+  EXPECT_EQ(command_socket_path(1), run / "tarnwatch.sock");
+  EXPECT_EQ(command_socket_path(3), run / "tarnwatch_#3.sock");
+  EXPECT_EQ(command_socket_path(0), "");
+  EXPECT_EQ(command_socket_path(kMaxInstanceNumber + 1), "");
+
+  std::string error;
+  auto first = CommandServer::listen_as_instance(true, &error);
+  ASSERT_TRUE(first) << error;
+  EXPECT_EQ(first->number(), 1);
+  EXPECT_FALSE(CommandServer::listen_as_instance(true, &error));  // only one first instance
+  auto second = CommandServer::listen_as_instance(false, &error);
+  auto third = CommandServer::listen_as_instance(false, &error);
+  ASSERT_TRUE(second && third) << error;
+  EXPECT_EQ(third->path(), run / "tarnwatch_#3.sock");
+
+  // A number that became free is told apart from a failing instance, and
+  // taken again.
+  second.reset();
+  bool nobody = false;
+  EXPECT_FALSE(send_command(command_socket_path(2), "x", &error, &nobody));
+  EXPECT_TRUE(nobody);
+  auto fourth = CommandServer::listen_as_instance(false, &error);
+  ASSERT_TRUE(fourth) << error;
+  EXPECT_EQ(fourth->number(), 2);
+}
+
 // ---------------------------------------------------------------- status block
 
 class StatusBlockTest : public ::testing::Test {
  protected:
-  const std::string mem = "/tw_test_memory_" + std::to_string(::getpid());
-  const std::string mutex = "/tw_test_mutex_" + std::to_string(::getpid());
+  const StatusBlockNames names{"/tw_test_memory_" + std::to_string(::getpid()),
+                               "/tw_test_mutex_" + std::to_string(::getpid())};
+  const StatusBlockNames own = per_user_status_names(names, ::geteuid());
+  const std::string& mem = names.memory;
+  const std::string& mutex = names.mutex;
   void SetUp() override { TearDown(); }
   void TearDown() override {
-    ::shm_unlink(mem.c_str());
-    ::sem_unlink(mutex.c_str());
+    for (const auto& n : {names, own}) {
+      ::shm_unlink(n.memory.c_str());
+      ::sem_unlink(n.mutex.c_str());
+    }
+  }
+  std::optional<std::string> text() const {
+    auto r = read_status_block(names);
+    return r ? std::optional<std::string>(r->text) : std::nullopt;
+  }
+  bool ended() const {
+    auto r = read_status_block(names);
+    return r && r->ended;
   }
 };
 
 TEST_F(StatusBlockTest, PublishedRecordsAreReadBackWhole) {
-  EXPECT_EQ(read_status_block(mem, mutex), std::nullopt);  // nothing published since boot
+  EXPECT_EQ(read_status_block(names), std::nullopt);  // nothing published since boot
   std::string error;
-  auto block = PosixStatusBlock::open(&error, mem, mutex);
+  auto block = PosixStatusBlock::open(&error, names);
   ASSERT_TRUE(block) << error;
+  EXPECT_EQ(block->names(), names);
   struct stat st {};
   ASSERT_EQ(::stat(("/dev/shm" + mem).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(st.st_size, 1024);
 
-  EXPECT_EQ(read_status_block(mem, mutex), "");
+  EXPECT_EQ(text(), "");
   ASSERT_TRUE(block->publish("12,34,5600,0,"));
-  EXPECT_EQ(read_status_block(mem, mutex), "12,34,5600,0,");
+  EXPECT_EQ(text(), "12,34,5600,0,");
   ASSERT_TRUE(block->publish("7,"));  // a shorter record ends at its own NUL
-  EXPECT_EQ(read_status_block(mem, mutex), "7,");
+  EXPECT_EQ(text(), "7,");
   ASSERT_TRUE(block->publish(std::string("1,2,\0 3,", 8)));
-  EXPECT_EQ(read_status_block(mem, mutex), "1,2,");
+  EXPECT_EQ(text(), "1,2,");
 
-  const std::string long_record(2000, '9');
-  ASSERT_TRUE(block->publish(long_record));
-  EXPECT_EQ(read_status_block(mem, mutex), std::string(1023, '9'));
+  // The longest record leaves the last byte, the ended flag, alone.
+  ASSERT_TRUE(block->publish(std::string(2000, '9')));
+  EXPECT_EQ(text(), std::string(1022, '9'));
+  EXPECT_FALSE(ended());
 
   // A second instance opens the same block; whoever wrote last is shown.
-  auto second = PosixStatusBlock::open(&error, mem, mutex);
+  auto second = PosixStatusBlock::open(&error, names);
   ASSERT_TRUE(second) << error;
   ASSERT_TRUE(second->publish("2,"));
-  EXPECT_EQ(read_status_block(mem, mutex), "2,");
+  EXPECT_EQ(text(), "2,");
   ASSERT_TRUE(block->publish("1,"));
-  EXPECT_EQ(read_status_block(mem, mutex), "1,");
+  EXPECT_EQ(text(), "1,");
+}
 
-  // Closing does not remove the names: the other instance still writes.
+TEST_F(StatusBlockTest, ClosingMarksTheRecordEndedUntilTheNextOneArrives) {
+  std::string error;
+  auto block = PosixStatusBlock::open(&error, names);
+  auto second = PosixStatusBlock::open(&error, names);
+  ASSERT_TRUE(block && second) << error;
+  ASSERT_TRUE(block->publish("5,6,"));
   block.reset();
-  ASSERT_TRUE(second->publish("3,"));
-  EXPECT_EQ(read_status_block(mem, mutex), "3,");
+  // The names stay and the record with them, marked as the last one.
+  EXPECT_EQ(read_status_block(names), (StatusRecord{"5,6,", true}));
+  // Readers of the string alone see the record as it was.
+  int fd = ::shm_open(mem.c_str(), O_RDONLY, 0);
+  ASSERT_GE(fd, 0);
+  char raw[1024];
+  ASSERT_EQ(::pread(fd, raw, sizeof raw, 0), 1024);
+  ::close(fd);
+  EXPECT_STREQ(raw, "5,6,");
+  EXPECT_EQ(raw[1023], 1);
+
+  // Another instance that still runs clears the mark with its next record.
+  ASSERT_TRUE(second->publish("7,"));
+  EXPECT_EQ(read_status_block(names), (StatusRecord{"7,", false}));
+  second.reset();
+  EXPECT_TRUE(ended());
+}
+
+TEST_F(StatusBlockTest, ABlockOfAnotherUserIsNeitherWrittenNorRead) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the block to another user";
+  // Another user's instance made the shared block, open to everyone even.
+  int fd = ::shm_open(mem.c_str(), O_CREAT | O_RDWR, 0666);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, 1024), 0);
+  ASSERT_EQ(::pwrite(fd, "9,9,", 5, 0), 5);
+  ASSERT_EQ(::fchown(fd, 65534, 65534), 0);
+  ::close(fd);
+  EXPECT_EQ(read_status_block(names), std::nullopt) << "not our record";
+
+  std::string error;
+  auto block = PosixStatusBlock::open(&error, names);
+  ASSERT_TRUE(block) << error;
+  EXPECT_EQ(block->names(), own);
+  EXPECT_EQ(own.memory, mem + "_" + std::to_string(::geteuid()));
+  ASSERT_TRUE(block->publish("1,2,"));
+  EXPECT_EQ(text(), "1,2,");
+  block.reset();
+  // The other user's block kept its record and its flag.
+  fd = ::shm_open(mem.c_str(), O_RDONLY, 0);
+  ASSERT_GE(fd, 0);
+  char raw[1024];
+  ASSERT_EQ(::pread(fd, raw, sizeof raw, 0), 1024);
+  ::close(fd);
+  EXPECT_STREQ(raw, "9,9,");
+  EXPECT_EQ(raw[1023], 0);
+
+  // A planted semaphore of another user is not taken either.
+  TearDown();
+  sem_t* sem = ::sem_open(mutex.c_str(), O_CREAT, 0666, 0);  // held for good
+  ASSERT_NE(sem, SEM_FAILED);
+  ::sem_close(sem);
+  const std::string sem_file = "/dev/shm/sem." + mutex.substr(1);
+  ASSERT_EQ(::chown(sem_file.c_str(), 65534, 65534), 0);
+  block = PosixStatusBlock::open(&error, names, 20ms);
+  ASSERT_TRUE(block) << error;
+  EXPECT_EQ(block->names(), own);
+  EXPECT_TRUE(block->publish("3,"));
 }
 
 TEST_F(StatusBlockTest, ALockLeftTakenByADeadHolderIsRecovered) {
   std::string error;
-  auto block = PosixStatusBlock::open(&error, mem, mutex, 20ms);
+  auto block = PosixStatusBlock::open(&error, names, 20ms);
   ASSERT_TRUE(block) << error;
   ASSERT_TRUE(block->publish("before,"));
 
@@ -344,7 +477,7 @@ TEST_F(StatusBlockTest, ALockLeftTakenByADeadHolderIsRecovered) {
   for (int i = 0; i < 5 && !published_after; ++i)
     if (block->publish("after,")) published_after = i + 1;
   EXPECT_GT(published_after, 0) << "the publisher never got the lock back";
-  EXPECT_EQ(read_status_block(mem, mutex), "after,");
+  EXPECT_EQ(text(), "after,");
   // And the lock works as a lock again: free, one holder at a time.
   int value = -1;
   ::sem_getvalue(sem, &value);
@@ -356,17 +489,17 @@ TEST_F(StatusBlockTest, ShortOrForeignObjectsAreReadSafely) {
   // An object created but not yet sized, as a writer leaves it for a moment.
   int fd = ::shm_open(mem.c_str(), O_CREAT | O_RDWR, 0600);
   ASSERT_GE(fd, 0);
-  EXPECT_EQ(read_status_block(mem, mutex), std::nullopt);
+  EXPECT_EQ(read_status_block(names), std::nullopt);
   // Smaller than a block and without a NUL: read only what exists.
   ASSERT_EQ(::write(fd, "5,6,7", 5), 5);
   ::close(fd);
-  EXPECT_EQ(read_status_block(mem, mutex), "5,6,7");
+  EXPECT_EQ(read_status_block(names), (StatusRecord{"5,6,7", false}));
   // Opening grows it to a whole block.
   std::string error;
-  auto block = PosixStatusBlock::open(&error, mem, mutex);
+  auto block = PosixStatusBlock::open(&error, names);
   ASSERT_TRUE(block) << error;
   ASSERT_TRUE(block->publish("8,"));
-  EXPECT_EQ(read_status_block(mem, mutex), "8,");
+  EXPECT_EQ(text(), "8,");
 }
 
 }  // namespace

@@ -50,10 +50,12 @@ Probe probe(const sockaddr_un& addr, socklen_t len, int& err) {
 
 }  // namespace
 
-std::string command_socket_path(std::string_view instance_suffix) {
+std::string command_socket_path(int instance_number) {
+  if (instance_number < 1 || instance_number > kMaxInstanceNumber) return {};
   std::string folder = runtime_folder();
   if (folder.empty()) return {};
-  return folder + "tarnwatch" + std::string(instance_suffix) + ".sock";
+  if (instance_number == 1) return folder + "tarnwatch.sock";
+  return folder + "tarnwatch_#" + std::to_string(instance_number) + ".sock";
 }
 
 CommandServer::CommandServer(OwnedFd fd, std::string path, dev_t dev, ino_t ino)
@@ -67,7 +69,9 @@ CommandServer::~CommandServer() {
     ::unlink(path_.c_str());
 }
 
-std::unique_ptr<CommandServer> CommandServer::listen(const std::string& socket_path, std::string* error) {
+std::unique_ptr<CommandServer> CommandServer::listen(const std::string& socket_path, std::string* error,
+                                                     bool* taken) {
+  if (taken) *taken = false;
   sockaddr_un addr;
   socklen_t len;
   if (!make_address(socket_path, addr, len)) {
@@ -85,6 +89,7 @@ std::unique_ptr<CommandServer> CommandServer::listen(const std::string& socket_p
     switch (probe(addr, len, err)) {
       case Probe::Live:
         set_error(error, "another instance is listening on " + socket_path);
+        if (taken) *taken = true;
         return nullptr;
       case Probe::Stale:
         // Left behind by an instance that was killed.
@@ -111,6 +116,8 @@ std::unique_ptr<CommandServer> CommandServer::listen(const std::string& socket_p
   // at bind, so the file is never open to others, not even briefly.
   ::fchmod(fd.get(), 0600);
   if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
+    // EADDRINUSE: another instance starting at the same moment got it first.
+    if (taken) *taken = errno == EADDRINUSE;
     set_error(error, describe("cannot bind " + socket_path, errno));
     return nullptr;
   }
@@ -123,6 +130,27 @@ std::unique_ptr<CommandServer> CommandServer::listen(const std::string& socket_p
   int flags = ::fcntl(fd.get(), F_GETFL);
   if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
   return std::unique_ptr<CommandServer>(new CommandServer(std::move(fd), socket_path, st.st_dev, st.st_ino));
+}
+
+std::unique_ptr<CommandServer> CommandServer::listen_as_instance(bool first_instance, std::string* error) {
+  const int last = first_instance ? 1 : kMaxInstanceNumber;
+  for (int number = first_instance ? 1 : 2; number <= last; ++number) {
+    const std::string path = command_socket_path(number);
+    if (path.empty()) {
+      set_error(error, "no private runtime folder for the command socket");
+      return nullptr;
+    }
+    bool taken = false;
+    std::unique_ptr<CommandServer> server = listen(path, error, &taken);
+    if (server) {
+      server->number_ = number;
+      return server;
+    }
+    if (!taken) return nullptr;
+  }
+  if (!first_instance)
+    set_error(error, "every instance number up to " + std::to_string(kMaxInstanceNumber) + " is taken");
+  return nullptr;
 }
 
 std::vector<std::string> CommandServer::receive_pending() {
@@ -142,7 +170,9 @@ std::vector<std::string> CommandServer::receive_pending() {
   return out;
 }
 
-bool send_command(const std::string& socket_path, std::string_view text, std::string* error) {
+bool send_command(const std::string& socket_path, std::string_view text, std::string* error,
+                  bool* nobody_listens) {
+  if (nobody_listens) *nobody_listens = false;
   sockaddr_un addr;
   socklen_t len;
   if (!make_address(socket_path, addr, len)) {
@@ -167,12 +197,14 @@ bool send_command(const std::string& socket_path, std::string_view text, std::st
     if (n >= 0) return true;
     int err = errno;
     if (err == EINTR) continue;
-    if (err == ENOENT || err == ECONNREFUSED || err == ENOTSOCK)
+    if (err == ENOENT || err == ECONNREFUSED || err == ENOTSOCK) {
       set_error(error, "no Tarnwatch instance is running (nothing listens on " + socket_path + ")");
-    else if (err == EAGAIN || err == EWOULDBLOCK)
+      if (nobody_listens) *nobody_listens = true;
+    } else if (err == EAGAIN || err == EWOULDBLOCK) {
       set_error(error, "the Tarnwatch instance is not taking commands (its queue stayed full)");
-    else
+    } else {
       set_error(error, describe("cannot send to " + socket_path, err));
+    }
     return false;
   }
 }

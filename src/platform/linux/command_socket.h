@@ -2,11 +2,14 @@
 // The command channel: other programs on the desktop (tarnixctl) send the
 // running instance short text commands such as "tarnix.trafficmonitor /init".
 //
-// One Unix datagram socket per instance, RUNTIME/tarnwatch.sock for the first
-// instance and RUNTIME/tarnwatch_#2.sock for later ones, mode 0600 inside the
-// private runtime folder. Datagrams keep command boundaries without any
-// framing, and the server only ever reads what is already queued, so a client
-// that connects and stalls cannot block the program.
+// One Unix datagram socket per running instance, mode 0600 inside the private
+// runtime folder: RUNTIME/tarnwatch.sock for the first instance (the one that
+// holds the instance lock), RUNTIME/tarnwatch_#N.sock for the others, each
+// taking the lowest N from 2 up that no live instance holds. The number only
+// names the channel: every later instance uses the "_#2" settings file.
+// Datagrams keep command boundaries without any framing, and the server only
+// ever reads what is already queued, so a client that connects and stalls
+// cannot block the program.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -22,18 +25,28 @@ namespace tw::platform {
 // Longest command text taken; longer datagrams are cut here.
 inline constexpr std::size_t kMaxCommandBytes = 64 * 1024;
 
-// RUNTIME/tarnwatch<instance_suffix>.sock, or empty without a runtime folder.
-std::string command_socket_path(std::string_view instance_suffix);
+// Instance numbers run from 1 (the first instance) to this; beyond it a later
+// instance has no command channel.
+inline constexpr int kMaxInstanceNumber = 64;
+
+// RUNTIME/tarnwatch.sock for instance 1, RUNTIME/tarnwatch_#N.sock for N >= 2;
+// empty without a runtime folder or for a number out of 1..kMaxInstanceNumber.
+std::string command_socket_path(int instance_number);
 
 // Owned by the main thread: create it there, poll fd() in its event loop
 // (QSocketNotifier, Read) and call receive_pending() when it is readable.
 class CommandServer {
  public:
   // Binds `socket_path`. A socket file left by an instance that died is
-  // removed and bound again; a live one is left alone and this fails, as does
-  // a path that exists but is not a socket. On failure returns null and sets
-  // *error (when given).
-  static std::unique_ptr<CommandServer> listen(const std::string& socket_path, std::string* error);
+  // removed and bound again; a live one is left alone and this fails (with
+  // *taken set, when given), as does a path that exists but is not a socket.
+  // On failure returns null and sets *error (when given).
+  static std::unique_ptr<CommandServer> listen(const std::string& socket_path, std::string* error,
+                                               bool* taken = nullptr);
+
+  // The channel of a starting instance: number 1 for the first instance, else
+  // the lowest free number from 2 up. number() tells which one it got.
+  static std::unique_ptr<CommandServer> listen_as_instance(bool first_instance, std::string* error);
 
   // Closes the socket and removes its file if it is still ours.
   ~CommandServer();
@@ -42,6 +55,8 @@ class CommandServer {
 
   int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }
+  // The instance number of a channel from listen_as_instance(), else 0.
+  int number() const { return number_; }
 
   // Every command queued now, oldest first, without blocking. Each text ends
   // at its first NUL (a C string was sent) and at kMaxCommandBytes; empty
@@ -57,12 +72,15 @@ class CommandServer {
   dev_t dev_;
   ino_t ino_;
   std::vector<char> buffer_;
+  int number_ = 0;
 };
 
 // Delivers one command text to the instance listening on `socket_path`
 // (what tarnixctl does). Waits at most 2 s when the instance's queue is full.
 // On failure returns false with a one-line reason in *error, for example when
-// no instance runs.
-bool send_command(const std::string& socket_path, std::string_view text, std::string* error);
+// no instance runs; *nobody_listens (when given) then tells that case apart
+// from a failure of a running instance.
+bool send_command(const std::string& socket_path, std::string_view text, std::string* error,
+                  bool* nobody_listens = nullptr);
 
 }  // namespace tw::platform

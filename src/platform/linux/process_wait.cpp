@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +14,8 @@
 #include <string>
 
 #include "platform/linux/system_info.h"
+
+extern char** environ;
 
 #ifndef SYS_pidfd_open
 #define SYS_pidfd_open 434  // same number on every architecture
@@ -86,6 +89,30 @@ WaitResult wait_for_process_exit(long pid, std::chrono::milliseconds timeout) {
       return r == WaitResult::CouldNotOpen ? WaitResult::Gone : r;
     }
   }
+}
+
+long start_successor(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  // The caller may block its stop signals (for a signalfd) and ignore
+  // SIGPIPE; both would be inherited across exec. The successor starts clean.
+  posix_spawnattr_t attr;
+  if (::posix_spawnattr_init(&attr) != 0) return 0;
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGHUP}) sigaddset(&defaults, sig);
+  ::posix_spawnattr_setsigmask(&attr, &none);
+  ::posix_spawnattr_setsigdefault(&attr, &defaults);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = 0;
+  // glibc's posix_spawn reports a failed exec as its result.
+  const int rc = ::posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
+  ::posix_spawnattr_destroy(&attr);
+  return rc == 0 ? static_cast<long>(pid) : 0;
 }
 
 }  // namespace tw::platform

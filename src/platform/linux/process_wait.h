@@ -1,10 +1,13 @@
 #pragma once
-// Waiting for a predecessor to end: a restarting instance is started with the
-// old instance's process id and must not run until that process is gone.
+// The two ends of a restart: the old instance starts its successor, which is
+// given the old instance's process id and must not run until that process is
+// gone.
 //
-// Blocks the calling thread for at most `timeout`; meant for start-up, before
-// any window or thread exists.
+// The waits block the calling thread for at most `timeout`; meant for
+// start-up, before any window or thread exists.
 #include <chrono>
+#include <string>
+#include <vector>
 
 namespace tw::platform {
 
@@ -22,5 +25,11 @@ WaitResult wait_for_process_exit(long pid, std::chrono::milliseconds timeout);
 // The fallback: checks every 50 ms whether the process still exists. A zombie
 // (ended, not yet reaped by its parent) counts as ended.
 WaitResult wait_for_process_exit_by_polling(long pid, std::chrono::milliseconds timeout);
+
+// Starts `program` with `args` (after argv[0]) in the current folder, with
+// our environment and standard streams, no signal blocked and default signal
+// dispositions, and does not wait for it. Its process id, or 0 when it could
+// not be started (exec failures included). Nothing reaps it: it outlives us.
+long start_successor(const std::string& program, const std::vector<std::string>& args);
 
 }  // namespace tw::platform

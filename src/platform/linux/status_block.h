@@ -3,10 +3,21 @@
 // (1024 bytes, mode 0600) guarded by the POSIX named semaphore
 // "/Tarnwatch_Mutex" (initial value 1, used as a lock by writers and readers).
 //
+// One user's figures never reach another user. The first user whose instance
+// publishes owns the two names until the machine restarts (they are never
+// removed, see below); the instances of every other user publish under
+// "/Tarnwatch_Memory_UID" and "/Tarnwatch_Mutex_UID" instead (UID in decimal).
+// A name counts as ours only when the object behind it belongs to our
+// effective user: the mode alone would let root write into someone else's
+// block and let a planted, world-writable object feed us figures. Readers
+// (tarnixctl status) look for their own user's block the same way.
+//
 // Both names are left in place when the block is closed: another instance may
 // still publish into it and a reader may be reading it, and unlinking a
 // semaphore someone holds would hand a new one to the next opener. A leftover
-// 1 KiB object is reused by the next run.
+// 1 KiB object is reused by the next run. Closing marks the record as ended
+// instead (the flag at offset 1023), so that readers can tell a record of a
+// running instance from the last one of an instance that has gone.
 //
 // A holder that dies inside its critical section leaves the semaphore at 0 for
 // good. Waits are therefore bounded (1 s by default): a publish that cannot
@@ -14,6 +25,7 @@
 // taken to be abandoned and released once, so a dead reader cannot stall the
 // main thread every 200 ms for the rest of the session.
 #include <semaphore.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <memory>
@@ -27,37 +39,61 @@ namespace tw::platform {
 inline constexpr char kStatusMemoryName[] = "/Tarnwatch_Memory";
 inline constexpr char kStatusMutexName[] = "/Tarnwatch_Mutex";
 
+// The names of one block: shared memory and its semaphore.
+struct StatusBlockNames {
+  std::string memory = kStatusMemoryName;
+  std::string mutex = kStatusMutexName;
+  bool operator==(const StatusBlockNames&) const = default;
+};
+
+// The names of `uid`'s own block when another user owns `shared`:
+// "<memory>_UID" and "<mutex>_UID".
+StatusBlockNames per_user_status_names(const StatusBlockNames& shared, uid_t uid);
+
 class PosixStatusBlock : public StatusBlock {
  public:
-  // Opens (creating them when missing) the memory and the semaphore. Two
-  // instances open the same block and take turns writing it. On failure
-  // returns null and sets *error (when given). Tests pass their own names.
-  static std::unique_ptr<PosixStatusBlock> open(
-      std::string* error, const std::string& memory_name = kStatusMemoryName,
-      const std::string& mutex_name = kStatusMutexName,
-      std::chrono::milliseconds lock_timeout = std::chrono::seconds(1));
+  // Opens (creating them when missing) this user's memory and semaphore:
+  // `shared` when they are free or ours, the per-user names otherwise. Two
+  // instances of one user open the same block and take turns writing it. On
+  // failure returns null and sets *error (when given). Tests pass their own
+  // names.
+  static std::unique_ptr<PosixStatusBlock> open(std::string* error, const StatusBlockNames& shared = {},
+                                                std::chrono::milliseconds lock_timeout = std::chrono::seconds(1));
 
+  // Marks the record as ended (bounded by the lock timeout; without the lock
+  // the flag is set anyway, a single byte cannot tear) and unmaps the block.
   ~PosixStatusBlock() override;
   PosixStatusBlock(const PosixStatusBlock&) = delete;
   PosixStatusBlock& operator=(const PosixStatusBlock&) = delete;
+
+  // The names this block was opened under.
+  const StatusBlockNames& names() const { return names_; }
 
   // One thread at a time.
   bool publish(std::string_view record) override;
 
  private:
-  PosixStatusBlock(void* map, sem_t* sem, std::chrono::milliseconds lock_timeout);
+  PosixStatusBlock(void* map, sem_t* sem, StatusBlockNames names, std::chrono::milliseconds lock_timeout);
+  bool lock();
 
   void* map_;
   sem_t* sem_;
+  StatusBlockNames names_;
   std::chrono::milliseconds lock_timeout_;
   int timeouts_in_a_row_ = 0;
 };
 
-// The record in the block, for tarnixctl: nullopt when no block exists (no
-// instance has run since boot). Takes the lock for at most 1 s and reads
-// without it after that (the writer is gone or stuck; a torn read is better
-// than none). Never creates anything.
-std::optional<std::string> read_status_block(const std::string& memory_name = kStatusMemoryName,
-                                             const std::string& mutex_name = kStatusMutexName);
+struct StatusRecord {
+  std::string text;    // the record, up to its NUL
+  bool ended = false;  // the instance that wrote it has ended
+  bool operator==(const StatusRecord&) const = default;
+};
+
+// This user's record, for tarnixctl: from `shared` when that block is ours,
+// else from our per-user block. nullopt when this user has no block (none of
+// this user's instances has run since boot). Takes the lock for at most 1 s
+// and reads without it after that (the writer is gone or stuck; a torn read is
+// better than none). Never creates anything.
+std::optional<StatusRecord> read_status_block(const StatusBlockNames& shared = {});
 
 }  // namespace tw::platform

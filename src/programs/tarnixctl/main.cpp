@@ -1,43 +1,101 @@
 // tarnixctl: the other program on the desktop. Sends a command text to the
-// running Tarnwatch instance and prints its published status record.
+// running Tarnwatch instances and prints their published status record.
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "app/startup.h"
 #include "platform/linux/command_socket.h"
 #include "platform/linux/status_block.h"
 
 namespace {
 
 const char* kUsage =
-    "Usage: tarnixctl [--second | --socket PATH] send TEXT...\n"
+    "Usage: tarnixctl [--instance N | --second | --all | --socket PATH] send TEXT...\n"
     "       tarnixctl status\n"
     "\n"
-    "  send TEXT   deliver the command TEXT to the running instance, for example\n"
-    "              tarnixctl send \"tarnix.trafficmonitor /init\"\n"
-    "              (several words are joined with single blanks; commands must\n"
-    "              match exactly, so mind the spelling and trailing blanks)\n"
-    "  status      print the statistics record the instances publish: capture\n"
-    "              seconds, capture send and receive totals, gross send and\n"
-    "              receive totals (each as quotient,divisor,remainder) and the\n"
-    "              send and receive speeds in bytes/s, each field ending in ','\n"
-    "  --second    send to the second instance (the one with the \"_#2\" files)\n"
-    "  --socket P  send to the command socket P\n"
-    "  --          the rest of the line is the command text\n"
+    "  send TEXT     deliver the command TEXT to a running instance, for example\n"
+    "                tarnixctl send \"tarnix.trafficmonitor /init\"\n"
+    "                (several words are joined with single blanks; commands must\n"
+    "                match exactly, so mind the spelling and trailing blanks)\n"
+    "  status        print the statistics record your instances publish: capture\n"
+    "                seconds, capture send and receive totals, gross send and\n"
+    "                receive totals (each as quotient,divisor,remainder) and the\n"
+    "                send and receive speeds in bytes/s, each field ending in ','\n"
+    "  --instance N  send to instance N: 1 is the first instance (the default),\n"
+    "                later ones are numbered from 2 in the order they started\n"
+    "                (their channels are tarnwatch_#N.sock; they all use the\n"
+    "                \"_#2\" settings file)\n"
+    "  --second      the same as --instance 2\n"
+    "  --all         send to every running instance\n"
+    "  --socket P    send to the command socket P\n"
+    "  --            the rest of the line is the command text\n"
     "\n"
-    "Exit status: 0 done, 1 no instance (or no status record), 2 usage error.\n";
+    "Exit status: 0 done; 1 no instance (or no status record), or an instance did\n"
+    "not take the command; 2 usage error; 3 status printed the last record of an\n"
+    "instance that has ended (no instance of yours publishes any more).\n";
 
 int usage_error(const std::string& message) {
   std::fprintf(stderr, "tarnixctl: %s\n\n%s", message.c_str(), kUsage);
   return 2;
 }
 
+int fail(const std::string& message) {
+  std::fprintf(stderr, "tarnixctl: %s\n", message.c_str());
+  return 1;
+}
+
+// "--instance 3": the number, or 0 when it is not one in range.
+int instance_number(const std::string& text) {
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const int n = std::atoi(text.c_str());
+  return n <= tw::platform::kMaxInstanceNumber ? n : 0;
+}
+
+int send_to_all(const std::string& text) {
+  int delivered = 0, refused = 0;
+  for (int n = 1; n <= tw::platform::kMaxInstanceNumber; ++n) {
+    const std::string path = tw::platform::command_socket_path(n);
+    if (path.empty()) return fail("no runtime folder, so no instance can be reached");
+    std::string error;
+    bool nobody = false;
+    if (tw::platform::send_command(path, text, &error, &nobody)) {
+      ++delivered;
+    } else if (!nobody) {
+      ++refused;
+      std::fprintf(stderr, "tarnixctl: instance %d: %s\n", n, error.c_str());
+    }
+  }
+  if (delivered == 0 && refused == 0) return fail("no Tarnwatch instance is running");
+  return refused == 0 ? 0 : 1;
+}
+
+// Another instance of ours may still run and publish: the flag it finds set
+// is cleared by that instance's next record, at most 200 ms later.
+constexpr useconds_t kSettleMicros = 300000;
+
+int print_status() {
+  auto record = tw::platform::read_status_block();
+  if (record && record->ended) {
+    ::usleep(kSettleMicros);
+    if (auto again = tw::platform::read_status_block()) record = again;
+  }
+  if (!record) return fail("no status record: no instance has run since the machine started");
+  std::printf("%s\n", record->text.c_str());
+  if (!record->ended) return 0;
+  std::fflush(stdout);
+  std::fprintf(stderr, "tarnixctl: this is the last record of an instance that has ended; none runs now\n");
+  return 3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string socket_path;
-  bool second = false;
+  int instance = 0;  // 0: not chosen
+  bool all = false;
   std::string verb;
   std::vector<std::string> words;
   bool options_done = false;
@@ -49,7 +107,15 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (!options_done && a == "--second") {
-      second = true;
+      instance = 2;
+    } else if (!options_done && a == "--instance") {
+      if (i + 1 >= argc) return usage_error("--instance needs a number");
+      instance = instance_number(argv[++i]);
+      if (instance == 0)
+        return usage_error("--instance takes a number from 1 to " +
+                           std::to_string(tw::platform::kMaxInstanceNumber));
+    } else if (!options_done && a == "--all") {
+      all = true;
     } else if (!options_done && a == "--socket") {
       if (i + 1 >= argc) return usage_error("--socket needs a path");
       socket_path = argv[++i];
@@ -64,31 +130,20 @@ int main(int argc, char** argv) {
 
   if (verb == "send") {
     if (words.empty()) return usage_error("send needs the command text");
-    if (second && !socket_path.empty()) return usage_error("--second and --socket exclude each other");
+    if ((instance != 0) + all + !socket_path.empty() > 1)
+      return usage_error("--instance, --second, --all and --socket exclude each other");
     std::string text;
     for (const auto& w : words) text += (text.empty() ? "" : " ") + w;
-    if (socket_path.empty())
-      socket_path = tw::platform::command_socket_path(second ? tw::app::kSecondInstanceSuffix : "");
-    if (socket_path.empty()) {
-      std::fprintf(stderr, "tarnixctl: no runtime folder, so no instance can be reached\n");
-      return 1;
-    }
+    if (all) return send_to_all(text);
+    if (socket_path.empty()) socket_path = tw::platform::command_socket_path(instance ? instance : 1);
+    if (socket_path.empty()) return fail("no runtime folder, so no instance can be reached");
     std::string error;
-    if (!tw::platform::send_command(socket_path, text, &error)) {
-      std::fprintf(stderr, "tarnixctl: %s\n", error.c_str());
-      return 1;
-    }
+    if (!tw::platform::send_command(socket_path, text, &error)) return fail(error);
     return 0;
   }
   if (verb == "status") {
     if (!words.empty()) return usage_error("status takes no arguments");
-    const auto record = tw::platform::read_status_block();
-    if (!record) {
-      std::fprintf(stderr, "tarnixctl: no status record: no instance has run since the machine started\n");
-      return 1;
-    }
-    std::printf("%s\n", record->c_str());
-    return 0;
+    return print_status();
   }
   if (verb.empty()) return usage_error("say what to do: send or status");
   return usage_error("unknown command: " + verb);

@@ -156,11 +156,10 @@ int run(const Options& opt) {
     if (opt.verbose) std::fprintf(stderr, "tarnixd: %s\n", text.c_str());
   };
 
-  // Instance marker: a later instance runs beside the first with its own
-  // "_#2" settings file and command socket.
+  // Instance marker: a later instance runs beside the first with the "_#2"
+  // settings file and a numbered command socket of its own.
   const platform::InstanceLock lock = platform::InstanceLock::acquire(app::kProgramBaseName);
   if (!lock.error().empty()) note("no instance lock (" + lock.error() + "), running as the first instance");
-  const std::string suffix(lock.instance_suffix());
 
   std::string error;
   const std::string folder = prepare_data_folder(opt.data_dir, error);
@@ -210,7 +209,7 @@ int run(const Options& opt) {
   std::unique_ptr<platform::PosixStatusBlock> status = platform::PosixStatusBlock::open(&error);
   if (!status) std::fprintf(stderr, "tarnixd: no status block: %s\n", error.c_str());
   std::unique_ptr<platform::CommandServer> commands =
-      platform::CommandServer::listen(platform::command_socket_path(suffix), &error);
+      platform::CommandServer::listen_as_instance(lock.first_instance(), &error);
   if (!commands) std::fprintf(stderr, "tarnixd: no command channel: %s\n", error.c_str());
   else note("commands on " + commands->path());
 
