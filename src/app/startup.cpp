@@ -53,3 +53,38 @@ Language language_from_locale(const char* lc_all, const char* lc_messages, const
 }
 
 }  // namespace tw::app
+
+namespace tw::app {
+
+std::string settings_problem_text(std::string_view path, settings::SettingsFileProblem problem, Language lang) {
+  using settings::SettingsFileProblem;
+  std::string reason;
+  switch (problem) {
+    case SettingsFileProblem::None:
+      return {};
+    case SettingsFileProblem::NotText:
+      reason = pick<std::string>(lang, "it holds NUL bytes, so it is not a text file",
+                                 "NUL バイトを含むため、テキストファイルではありません");
+      break;
+    case SettingsFileProblem::TooBig:
+      reason = pick<std::string>(lang, "it is larger than 4 MiB", "4 MiB を超えています");
+      break;
+    case SettingsFileProblem::NotAFile:
+      reason = pick<std::string>(lang, "it is not a regular file", "通常のファイルではありません");
+      break;
+    case SettingsFileProblem::Unreadable:
+      reason = pick<std::string>(lang, "it cannot be read", "読み込めません");
+      break;
+  }
+  const std::string file(path);
+  return pick<std::string>(
+      lang,
+      "The settings file " + file + " cannot be used: " + reason +
+          ". Tarnwatch runs with the default settings and saves nothing into it, "
+          "the gross traffic totals included. Move the file away or repair it.",
+      "設定ファイル " + file + " は使用できません: " + reason +
+          "。既定の設定で動作し、総転送量を含めて何も保存しません。"
+          "ファイルを移動するか修復してください。");
+}
+
+}  // namespace tw::app

@@ -1,13 +1,15 @@
 #pragma once
 // Start-up decisions that need no system: the settings file name, the restart
-// argument and the user-interface language. The platform side (instance lock,
-// user and host names, waiting for the old process) feeds them.
+// argument, the user-interface language and the notice about an unusable
+// settings file. The platform side (instance lock, user and host names,
+// waiting for the old process) feeds them.
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/language.h"
+#include "settings/profile.h"
 
 namespace tw::app {
 
@@ -41,5 +43,11 @@ std::vector<std::string> restart_arguments(unsigned long own_pid);
 // as it does for message catalogues: Japanese when it starts with "ja",
 // English otherwise (also when none is set). Null pointers count as unset.
 Language language_from_locale(const char* lc_all, const char* lc_messages, const char* lang);
+
+// What to tell the user once at start when the settings file exists but
+// cannot be used: the file is named, with the reason, and the consequence
+// (defaults, nothing saved, the gross totals included). Empty for a usable or
+// missing file.
+std::string settings_problem_text(std::string_view path, settings::SettingsFileProblem problem, Language lang);
 
 }  // namespace tw::app

@@ -15,6 +15,16 @@ class FileStore {
   // The whole content, or nullopt when the file is missing, unreadable, not a
   // regular file or larger than max_bytes.
   virtual std::optional<std::string> read(const std::string& path, std::size_t max_bytes) = 0;
+  // Why read(path, max_bytes) gives nothing although something is there, so
+  // that a caller can say so instead of treating the file as missing. None
+  // when the file reads or nothing is there (a store that cannot tell says
+  // None as well).
+  enum class Obstacle { None, TooBig, NotAFile, Unreadable };
+  virtual Obstacle read_obstacle(const std::string& path, std::size_t max_bytes) {
+    (void)path;
+    (void)max_bytes;
+    return Obstacle::None;
+  }
   // Replaces the file atomically (temporary file in the same folder, then
   // rename), creating the folder when it is missing. False on any failure; the
   // old content is then untouched.

@@ -82,6 +82,22 @@ std::string encode_value(std::string_view value) {
 Profile::Profile(platform::FileStore& files, std::string path)
     : files_(files), path_(std::move(path)) {}
 
+SettingsFileProblem Profile::file_problem() const {
+  if (const auto content = files_.read(path_, kMaxFileBytes))
+    return IniDocument::parse(*content) ? SettingsFileProblem::None : SettingsFileProblem::NotText;
+  switch (files_.read_obstacle(path_, kMaxFileBytes)) {
+    case platform::FileStore::Obstacle::None:
+      return SettingsFileProblem::None;
+    case platform::FileStore::Obstacle::TooBig:
+      return SettingsFileProblem::TooBig;
+    case platform::FileStore::Obstacle::NotAFile:
+      return SettingsFileProblem::NotAFile;
+    case platform::FileStore::Obstacle::Unreadable:
+      return SettingsFileProblem::Unreadable;
+  }
+  return SettingsFileProblem::None;
+}
+
 std::string Profile::read_string(std::string_view section, std::string_view key,
                                  std::string_view def) const {
   const auto sec = checked_section(section);

@@ -35,6 +35,15 @@
 
 namespace tw::settings {
 
+// Why an existing settings file cannot be used (see the safety rules above).
+enum class SettingsFileProblem {
+  None,        // usable, or missing (the defaults are meant then)
+  NotText,     // it holds NUL bytes
+  TooBig,      // larger than Profile::kMaxFileBytes
+  NotAFile,    // a folder, FIFO, device ... where the file should be
+  Unreadable,  // no permission, I/O error
+};
+
 class Profile {
  public:
   // A settings file is a few KiB; anything beyond this is not ours.
@@ -45,6 +54,11 @@ class Profile {
   Profile(platform::FileStore& files, std::string path);
 
   const std::string& path() const { return path_; }
+
+  // Whether the file is there but unusable: every read then gives its
+  // default and every write is refused, so nothing the program keeps (the
+  // gross totals among it) persists. The programs say so once at start.
+  SettingsFileProblem file_problem() const;
 
   // Integer read with the private-profile parse: optional blanks, optional
   // sign, leading decimal digits; anything else reads as 0; values out of the

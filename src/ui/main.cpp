@@ -163,6 +163,17 @@ int run(int argc, char** argv) {
     note("cannot start the sampler thread; nothing is sampled");
 
   window.start();
+  // Said once: from here on the file gives defaults and takes nothing. The
+  // box does not hold the program up; it runs on behind it.
+  if (const auto problem = profile.file_problem(); problem != settings::SettingsFileProblem::None) {
+    const std::string text = app::settings_problem_text(settings_path, problem, lang);
+    note(text);
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tarnwatch"), QString::fromStdString(text),
+                                QMessageBox::Ok, &window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+  }
   const int rc = QApplication::exec();
   window.shut_down();  // when the loop ended another way
   sampler.stop();

@@ -15,6 +15,12 @@ class FakeFileStore : public FileStore {
     if (it == files.end() || unreadable.count(path) || it->second.size() > max_bytes) return std::nullopt;
     return it->second;
   }
+  Obstacle read_obstacle(const std::string& path, std::size_t max_bytes) override {
+    auto it = files.find(path);
+    if (it == files.end()) return Obstacle::None;
+    if (unreadable.count(path)) return Obstacle::Unreadable;
+    return it->second.size() > max_bytes ? Obstacle::TooBig : Obstacle::None;
+  }
   bool replace(const std::string& path, std::string_view content) override {
     if (read_only || unwritable.count(path)) return false;
     ++replace_count;

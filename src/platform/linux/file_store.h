@@ -21,6 +21,7 @@ namespace tw::platform {
 class LinuxFileStore : public FileStore {
  public:
   std::optional<std::string> read(const std::string& path, std::size_t max_bytes) override;
+  Obstacle read_obstacle(const std::string& path, std::size_t max_bytes) override;
   bool replace(const std::string& path, std::string_view content) override;
   bool write(const std::string& path, std::string_view content, bool truncate) override;
   std::optional<std::uint64_t> free_bytes(const std::string& path) override;

@@ -175,6 +175,10 @@ int run(const Options& opt) {
   platform::TerminalBeeper beeper;
   settings::Profile profile(files, settings_path);
   note("settings file " + settings_path);
+  // Said once: from here on the file gives defaults and takes nothing.
+  if (const auto problem = profile.file_problem(); problem != settings::SettingsFileProblem::None)
+    std::fprintf(stderr, "tarnixd: %s\n",
+                 app::settings_problem_text(settings_path, problem, Language::English).c_str());
 
   platform::NetlinkLinkStats links;
   if (!links.ok()) return fail("cannot open the network interface table: " + links.error());

@@ -182,6 +182,20 @@ TEST_F(ProfileTest, UnusableFilesGiveDefaultsAndAreNeverReplaced) {
   EXPECT_EQ(files.replace_count, 0);
 }
 
+TEST_F(ProfileTest, FileProblemTellsAnUnusableFileFromAMissingOne) {
+  EXPECT_EQ(profile.file_problem(), SettingsFileProblem::None);  // missing: the defaults are meant
+  file() = "[S]\nk=1\n";
+  EXPECT_EQ(profile.file_problem(), SettingsFileProblem::None);
+  file() = std::string("[S]\nk=1\n\0", 9);
+  EXPECT_EQ(profile.file_problem(), SettingsFileProblem::NotText);
+  file() = std::string(Profile::kMaxFileBytes + 1, ';');
+  EXPECT_EQ(profile.file_problem(), SettingsFileProblem::TooBig);
+  file() = "[S]\nk=1\n";
+  files.unreadable.insert(kPath);
+  EXPECT_EQ(profile.file_problem(), SettingsFileProblem::Unreadable);
+  EXPECT_EQ(files.replace_count, 0);
+}
+
 TEST_F(ProfileTest, LargestAcceptedFileWithOddLineEndsIsReadInOnePass) {
   // Close to the size limit, lines ended by CR only: a lookup that rescans
   // for the next LF from every line would not finish.

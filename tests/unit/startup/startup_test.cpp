@@ -1,4 +1,5 @@
-// Start-up naming and argument rules.
+// Start-up naming and argument rules, and the notice about an unusable
+// settings file.
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
@@ -54,6 +55,22 @@ TEST(Language, FirstSetVariableDecides) {
   EXPECT_EQ(language_from_locale(nullptr, "ja_JP.eucJP", "en_US.UTF-8"), Language::Japanese);
   EXPECT_EQ(language_from_locale("en_GB.UTF-8", "ja_JP.UTF-8", "ja_JP.UTF-8"), Language::English);
   EXPECT_EQ(language_from_locale(nullptr, nullptr, "JA_JP"), Language::English);
+}
+
+TEST(SettingsProblemText, NamesTheFileTheReasonAndWhatIsLost) {
+  using settings::SettingsFileProblem;
+  const std::string path = "/home/a/.config/tarnwatch/tarnix_a@h.ini";
+  EXPECT_EQ(settings_problem_text(path, SettingsFileProblem::None, Language::English), "");
+  const std::string nul = settings_problem_text(path, SettingsFileProblem::NotText, Language::English);
+  EXPECT_NE(nul.find(path), std::string::npos) << nul;
+  EXPECT_NE(nul.find("NUL bytes"), std::string::npos) << nul;
+  EXPECT_NE(nul.find("gross traffic totals"), std::string::npos) << nul;
+  EXPECT_EQ(nul.find('\n'), std::string::npos) << "one line on stderr";
+  EXPECT_NE(settings_problem_text(path, SettingsFileProblem::TooBig, Language::English).find("4 MiB"),
+            std::string::npos);
+  const std::string ja = settings_problem_text(path, SettingsFileProblem::Unreadable, Language::Japanese);
+  EXPECT_NE(ja.find(path), std::string::npos) << ja;
+  EXPECT_NE(ja.find("読み込めません"), std::string::npos) << ja;
 }
 
 }  // namespace
