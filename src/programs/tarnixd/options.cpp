@@ -5,9 +5,8 @@
 namespace tw::tarnixd {
 
 const char* usage_text() {
-  return "Usage: tarnixd [--interface NAME] [--data-dir DIR] [--live | --quiet] [--verbose]\n"
+  return "Usage: tarnixd [--interface NAME] [--data-dir DIR] [--live | --quiet] [--verbose] [/w PID]\n"
          "       tarnixd --list-interfaces\n"
-         "       tarnixd /w PID\n"
          "\n"
          "Samples the traffic of one network interface, writes the Tarnwatch logs and\n"
          "totals, takes commands (tarnixctl send) and publishes the status record\n"
@@ -21,19 +20,26 @@ const char* usage_text() {
          "                     a terminal (one line each)\n"
          "  --quiet            no live line\n"
          "  --verbose          notes on stderr (dropped commands, what was chosen)\n"
-         "  /w PID             wait up to 10 s for process PID to end before starting\n";
+         "  /w PID             wait up to 10 s for process PID to end before starting\n"
+         "                     (what a restart after a resume passes; \"/w\" with anything\n"
+         "                     but exactly one PID after it is ignored)\n"
+         "\n"
+         "Every instance takes commands: the first on tarnwatch.sock, later ones on\n"
+         "tarnwatch_#N.sock (see tarnixctl --help); later instances share the \"_#2\"\n"
+         "settings file. After the machine resumed from a suspend, tarnixd starts a\n"
+         "successor with the same options and ends.\n";
 }
 
 ParseResult parse_options(const std::vector<std::string>& args) {
   ParseResult r;
-  // The restart argument is recognised exactly as the desktop program does:
-  // as the whole command line.
-  if (auto pid = app::parse_restart_argument(args)) {
-    r.options.restart_pid = pid;
-    return r;
-  }
+  auto own_end = args.end();
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a.starts_with("/w")) {
+      own_end = args.begin() + static_cast<std::ptrdiff_t>(i);
+      r.options.restart_pid = app::parse_restart_argument(std::vector<std::string>(own_end, args.end()));
+      break;
+    }
     auto value = [&](std::string& out) {
       if (i + 1 >= args.size() || args[i + 1].empty()) {
         r.error = a + " needs a value";
@@ -53,6 +59,7 @@ ParseResult parse_options(const std::vector<std::string>& args) {
     else r.error = "unknown argument: " + a;
     if (!r.error.empty()) return r;
   }
+  r.options.own_args.assign(args.begin(), own_end);
   if (r.options.live && r.options.quiet) r.error = "--live and --quiet exclude each other";
   return r;
 }

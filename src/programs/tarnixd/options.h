@@ -1,7 +1,10 @@
 #pragma once
-// tarnixd's command line. The desktop program takes only the restart argument
-// "/w PID"; tarnixd takes that too (as the whole command line, exactly as the
-// desktop program does) or its own options.
+// tarnixd's command line: its own options, then optionally what the desktop
+// program takes, the restart argument "/w PID". From the first argument that
+// begins with "/w" on, the rest of the line is read exactly as the desktop
+// program reads its whole command line: "/w PID" is the restart argument,
+// anything else ("/w" alone, "/w PID extra") is ignored. A restart hands the
+// successor the options before it, so that it runs as this instance did.
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +13,7 @@ namespace tw::tarnixd {
 
 struct Options {
   std::optional<long> restart_pid;  // "/w PID": wait for that process first
+  std::vector<std::string> own_args;  // the options before any "/w" part, as given
   std::string interface;            // --interface NAME ("" = the stored choice)
   std::string data_dir;             // --data-dir DIR ("" = the usual data folder)
   bool list_interfaces = false;     // --list-interfaces
