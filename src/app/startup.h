@@ -1,15 +1,20 @@
 #pragma once
 // Start-up decisions that need no system: the settings file name, the restart
-// argument, the user-interface language and the notice about an unusable
-// settings file. The platform side (instance lock, user and host names,
-// waiting for the old process) feeds them.
+// argument, the user-interface language, the notice about an unusable
+// settings file and the restart after a resume. The platform side (instance
+// lock, user and host names, waiting for the old process, power events,
+// starting the successor) feeds them.
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/core.h"
 #include "app/language.h"
+#include "platform/power_events.h"
 #include "settings/profile.h"
+#include "traffic/traffic_monitor.h"
 
 namespace tw::app {
 
@@ -49,5 +54,31 @@ Language language_from_locale(const char* lc_all, const char* lc_messages, const
 // (defaults, nothing saved, the gross totals included). Empty for a usable or
 // missing file.
 std::string settings_problem_text(std::string_view path, settings::SettingsFileProblem problem, Language lang);
+
+// Sleep and wake-up for a program without a window, as the desktop program's
+// main window handles them: before the sleep the Report log's End-Log entry
+// and the gross totals (AppCore::suspend); after the wake-up a statistics
+// restart, then a successor is started with "/w PID" and this instance ends as
+// restarting; when no successor could be started it goes on.
+// Main thread only; every referenced object must outlive it.
+class PowerResponse {
+ public:
+  PowerResponse(AppCore& core, traffic::TrafficMonitor& traffic, std::function<bool()> start_successor);
+
+  // Handles every event `events` has, in order, and lets the machine sleep
+  // once the suspend work is done. True once a successor has been started:
+  // the caller then ends with AppCore::shutdown(true), which leaves the
+  // End-Log entry (written before the sleep) and the totals (the successor
+  // loads them) alone. Later events change nothing, so exactly one successor
+  // is started.
+  bool handle(platform::PowerEvents& events);
+  bool restarting() const { return restarting_; }
+
+ private:
+  AppCore& core_;
+  traffic::TrafficMonitor& traffic_;
+  std::function<bool()> start_successor_;
+  bool restarting_ = false;
+};
 
 }  // namespace tw::app

@@ -1,26 +1,35 @@
 // tarnixd end to end, on the real kernel: byte counts against the kernel's own
-// counters, the command channel, the status block, a second instance and the
-// orderly end on SIGTERM.
+// counters, the command channel, the status block, later instances, another
+// user, an unusable settings file, sleep and wake-up, and the orderly end on
+// SIGTERM.
 //
 // Isolation: tarnixd runs inside a namespace of its own (ip netns exec), with
-// XDG_RUNTIME_DIR in a temporary folder (its lock and command socket) and a
+// XDG_RUNTIME_DIR in a temporary folder (its lock and command socket), a
 // temporary folder bind-mounted on /dev/shm in the mount namespace that ip
-// netns exec creates for each command (its status block), so no real instance
-// is touched. Traffic goes only over the test's own veth pair.
+// netns exec creates for each command (its status block) and a system bus
+// address of the test's own, so no real instance, bus or logind is touched.
+// Traffic goes only over the test's own veth pair and loopback.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -30,6 +39,7 @@
 #include "app/startup.h"
 #include "netns.h"
 #include "platform/linux/file_store.h"
+#include "platform/linux/process_wait.h"
 #include "platform/linux/system_info.h"
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"
@@ -73,6 +83,10 @@ class Sandbox {
       std::filesystem::create_directory(root_ + sub);
     std::filesystem::permissions(root_ + "/run", std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::replace);
+    // Like /dev/shm: every user may create objects there.
+    std::filesystem::permissions(root_ + "/shm", std::filesystem::perms(01777),
+                                 std::filesystem::perm_options::replace);
+    bus_address = "unix:path=" + root_ + "/no-bus";
   }
   ~Sandbox() {
     std::error_code ec;
@@ -82,15 +96,26 @@ class Sandbox {
   std::string run() const { return root_ + "/run"; }
   std::string data() const { return root_ + "/data/"; }
   std::string shm() const { return root_ + "/shm"; }
+  const std::string& root() const { return root_; }
 
-  // Shell prefix that gives a command our runtime folder and status block.
+  // Shell prefix that gives a command our runtime folder, status block and
+  // system bus.
   std::string env_prefix() const {
-    return "mount --bind " + shm() + " /dev/shm && exec env XDG_RUNTIME_DIR=" + run() + " ";
+    return "mount --bind " + shm() + " /dev/shm && exec env XDG_RUNTIME_DIR=" + run() +
+           " DBUS_SYSTEM_BUS_ADDRESS=" + bus_address + " ";
   }
 
   std::string settings_path(bool second) const {
     return data() + app::settings_file_name(app::kProgramBaseName, platform::user_name(),
                                             platform::host_name(), second);
+  }
+  // A copy of tarnixd in the data folder: its own folder is then its data
+  // folder, so it runs without options.
+  std::string copy_of_tarnixd() const {
+    const std::string copy = data() + "tarnixd";
+    std::error_code ec;
+    std::filesystem::copy_file(TW_TARNIXD, copy, std::filesystem::copy_options::overwrite_existing, ec);
+    return ec ? std::string() : copy;
   }
   void write_file(const std::string& path, const std::string& content) const {
     std::ofstream(path, std::ios::binary) << content;
@@ -102,6 +127,8 @@ class Sandbox {
     return ss.str();
   }
 
+  std::string bus_address;  // DBUS_SYSTEM_BUS_ADDRESS; by default nothing listens there
+
  private:
   std::string root_;
 };
@@ -110,9 +137,12 @@ class Sandbox {
 // when the test did not end it.
 class Daemon {
  public:
-  Daemon(const NetNs& ns, const Sandbox& box, const std::string& args, const std::string& tag)
+  // `as` goes between the environment and the program: more variables, or a
+  // command that runs it as another user.
+  Daemon(const NetNs& ns, const Sandbox& box, const std::string& args, const std::string& tag,
+         const std::string& program = TW_TARNIXD, const std::string& as = "")
       : out_(box.data() + tag + ".out"), err_(box.data() + tag + ".err") {
-    const std::string inner = box.env_prefix() + TW_TARNIXD + " " + args + " >" + out_ + " 2>" + err_;
+    const std::string inner = box.env_prefix() + as + program + " " + args + " >" + out_ + " 2>" + err_;
     const std::string outer = "exec ip netns exec " + ns.name() + " sh -c " + quoted(inner);
     pid_ = fork();
     if (pid_ == 0) {
@@ -149,6 +179,7 @@ class Daemon {
     return "tarnixd stdout:\n" + box.read_file(out_) + "\ntarnixd stderr:\n" + box.read_file(err_);
   }
   const std::string& stdout_path() const { return out_; }
+  const std::string& stderr_path() const { return err_; }
 
  private:
   pid_t pid_ = -1;
@@ -156,8 +187,8 @@ class Daemon {
   std::string out_, err_;
 };
 
-CommandResult tarnixctl(const NetNs& ns, const Sandbox& box, const std::string& args) {
-  return ns.exec(box.env_prefix() + TW_TARNIXCTL + " " + args);
+CommandResult tarnixctl(const NetNs& ns, const Sandbox& box, const std::string& args, const std::string& as = "") {
+  return ns.exec(box.env_prefix() + as + TW_TARNIXCTL + " " + args);
 }
 
 // The published record: fifteen comma-terminated numbers.
@@ -166,8 +197,8 @@ struct Record {
   std::uint64_t capture_send = 0, capture_recv = 0, gross_send = 0, gross_recv = 0;
 };
 
-std::optional<Record> status_record(const NetNs& ns, const Sandbox& box) {
-  const CommandResult r = tarnixctl(ns, box, "status");
+std::optional<Record> status_record(const NetNs& ns, const Sandbox& box, const std::string& as = "") {
+  const CommandResult r = tarnixctl(ns, box, "status", as);
   if (!r.ok()) return std::nullopt;
   std::vector<std::int64_t> f;
   std::istringstream in(r.output);
@@ -330,6 +361,11 @@ TEST(Tarnixd, CountsEveryByteTakesCommandsAndEndsInOrder) {
   ASSERT_TRUE(exit_status.has_value()) << "tarnixd did not end on SIGTERM";
   EXPECT_EQ(*exit_status, 0) << d.diagnostics(box);
   EXPECT_EQ(saved_gross(ini), (std::pair<std::uint64_t, std::uint64_t>{sent2, received2}));
+  // The last record stays readable, marked as one of an instance that ended.
+  const CommandResult last = tarnixctl(left, box, "status");
+  EXPECT_EQ(last.status, 3) << last.output;
+  EXPECT_EQ(std::count(last.output.begin(), last.output.end(), ','), 15) << last.output;
+  EXPECT_NE(last.output.find("has ended"), std::string::npos) << last.output;
 
   const std::string report = box.read_file(box.data() + "report.log");
   EXPECT_EQ(report.rfind("# [ ", 0), 0u) << report;  // the Start-Log marker opens it
@@ -342,7 +378,14 @@ TEST(Tarnixd, CountsEveryByteTakesCommandsAndEndsInOrder) {
       << "live line missing";
 }
 
-TEST(Tarnixd, SecondInstanceKeepsItsOwnFilesAndChannel) {
+// Counts the occurrences of `needle` in `text`.
+int occurrences(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+TEST(Tarnixd, LaterInstancesKeepTheirFilesAndEachTakesCommands) {
   if (!test::is_root()) GTEST_SKIP() << "needs root (network namespaces)";
   Sandbox box;
   ASSERT_TRUE(box.ok());
@@ -353,28 +396,318 @@ TEST(Tarnixd, SecondInstanceKeepsItsOwnFilesAndChannel) {
   EXPECT_NE(second_ini.find("_#2.ini"), std::string::npos);
   box.write_file(first_ini, kSeededGross);
   box.write_file(second_ini, kSeededGross);
+  const std::string copy = box.copy_of_tarnixd();
+  ASSERT_FALSE(copy.empty());
 
-  const std::string args = "--interface lo --quiet --data-dir " + box.data();
-  Daemon first(ns, box, args, "first");
+  // The desktop program's command line rules: "/w" alone, or with more than
+  // a process id after it, is ignored and the instance starts normally.
+  Daemon first(ns, box, "/w", "first", copy);
   ASSERT_TRUE(eventually([&] { return status_record(ns, box).has_value(); })) << first.diagnostics(box);
-  Daemon second(ns, box, args, "second");
-  // The second instance writes its interface choice into its own file at start.
-  ASSERT_TRUE(eventually([&] { return box.read_file(second_ini).find("InterfaceName=lo") != std::string::npos; }))
-      << second.diagnostics(box);
+  Daemon second(ns, box, "/w 1 2", "second", copy);
+  ASSERT_TRUE(eventually([&] { return tarnixctl(ns, box, "--second send x").ok(); })) << second.diagnostics(box);
+  Daemon third(ns, box, "--verbose --quiet", "third", copy);
+  ASSERT_TRUE(eventually([&] { return tarnixctl(ns, box, "--instance 3 send x").ok(); })) << third.diagnostics(box);
 
   // Each instance takes commands on its own socket.
   ASSERT_TRUE(tarnixctl(ns, box, "--second send " + quoted("tarnix.trafficmonitor /totalinit")).ok())
       << second.diagnostics(box);
   EXPECT_TRUE(eventually([&] { return saved_gross(second_ini).first == 0; }));
   EXPECT_EQ(saved_gross(first_ini).first, 5u * 1024 + 7);
+  ASSERT_TRUE(tarnixctl(ns, box, "--instance 3 send " + quoted("tarnix.packetfilter /start")).ok());
+  EXPECT_TRUE(eventually([&] {
+    return box.read_file(third.stderr_path()).find("command dropped, there is no packet filter") != std::string::npos;
+  })) << third.diagnostics(box);
+  EXPECT_EQ(tarnixctl(ns, box, "--instance 4 send x").status, 1);
+  EXPECT_EQ(tarnixctl(ns, box, "--instance 0 send x").status, 2);
+
+  // --all reaches every one of them.
+  const CommandResult all = tarnixctl(ns, box, "--all send " + quoted("tarnix.sessionmonitor /blockstart"));
+  EXPECT_TRUE(all.ok()) << all.output;
+  EXPECT_TRUE(eventually([&] {
+    return box.read_file(third.stderr_path()).find("there is no session monitor") != std::string::npos;
+  })) << third.diagnostics(box);
+  ASSERT_TRUE(tarnixctl(ns, box, "--all send " + quoted("tarnix.trafficmonitor /totalinit")).ok());
+  EXPECT_TRUE(eventually([&] { return saved_gross(first_ini).first == 0; }));
 
   ASSERT_EQ(first.stop(SIGINT), std::optional<int>(0)) << first.diagnostics(box);
   ASSERT_EQ(second.stop(SIGHUP), std::optional<int>(0)) << second.diagnostics(box);
-  // Both saved their own totals on the way out; nothing else wrote the files.
-  EXPECT_EQ(saved_gross(first_ini).first, 5u * 1024 + 7);
+  ASSERT_EQ(third.stop(SIGTERM), std::optional<int>(0)) << third.diagnostics(box);
+  // Every one saved its own totals on the way out, all zeroed by --all.
+  EXPECT_EQ(saved_gross(first_ini).first, 0u);
   EXPECT_EQ(saved_gross(second_ini).first, 0u);
   EXPECT_NE(box.read_file(first_ini).find("LogRootFolder="), std::string::npos);
   EXPECT_NE(box.read_file(second_ini).find("LogRootFolder="), std::string::npos);
+  EXPECT_EQ(tarnixctl(ns, box, "--all send x").status, 1) << "nobody runs any more";
+}
+
+TEST(Tarnixd, AnotherUserPublishesToABlockOfItsOwn) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (network namespaces, another user)";
+  Sandbox box;
+  ASSERT_TRUE(box.ok());
+  NetNs ns("e2eu");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  // The other user ("nobody") gets a private runtime folder and a data folder.
+  namespace fs = std::filesystem;
+  constexpr uid_t kOther = 65534;
+  fs::permissions(box.root(), fs::perms(0711), fs::perm_options::replace);
+  const std::string other_run = box.root() + "/run-other", other_data = box.root() + "/data-other/";
+  for (const std::string& dir : {other_run, other_data}) {
+    ASSERT_TRUE(fs::create_directory(dir));
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace);
+    ASSERT_EQ(::chown(dir.c_str(), kOther, kOther), 0);
+  }
+  const std::string as_other = "XDG_RUNTIME_DIR=" + other_run +
+                               " setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  const std::string other_ini =
+      other_data + app::settings_file_name(app::kProgramBaseName, "nobody", platform::host_name(), false);
+  box.write_file(box.settings_path(false), kSeededGross);
+  box.write_file(other_ini, "[Traffic]\nTotalSend=0\nTotalSendB=0\nTotalSendD=9\n");
+  ASSERT_EQ(::chown(other_ini.c_str(), kOther, kOther), 0);
+
+  // The first user's instance owns the shared block.
+  Daemon mine(ns, box, "--interface lo --quiet --data-dir " + box.data(), "mine");
+  std::optional<Record> rec;
+  ASSERT_TRUE(eventually([&] { return (rec = status_record(ns, box)).has_value(); })) << mine.diagnostics(box);
+  EXPECT_EQ(rec->gross_send, 5u * 1024 + 7);
+
+  // The other user's instance publishes to a block of its own, and its
+  // tarnixctl reads that one.
+  Daemon theirs(ns, box, "--interface lo --quiet --data-dir " + other_data, "theirs", TW_TARNIXD, as_other);
+  EXPECT_TRUE(eventually([&] { return (rec = status_record(ns, box, as_other)) && rec->gross_send == 9u; }))
+      << tarnixctl(ns, box, "status", as_other).output << theirs.diagnostics(box);
+  rec = status_record(ns, box);
+  ASSERT_TRUE(rec);
+  EXPECT_EQ(rec->gross_send, 5u * 1024 + 7) << "the first user still reads only its own";
+
+  struct stat shared {}, own {};
+  ASSERT_EQ(::stat((box.shm() + "/Tarnwatch_Memory").c_str(), &shared), 0);
+  ASSERT_EQ(::stat((box.shm() + "/Tarnwatch_Memory_65534").c_str(), &own), 0);
+  EXPECT_EQ(shared.st_uid, ::geteuid());
+  EXPECT_EQ(own.st_uid, kOther);
+  EXPECT_EQ(own.st_mode & 0777, 0600u);
+  EXPECT_EQ(::access((box.shm() + "/sem.Tarnwatch_Mutex_65534").c_str(), F_OK), 0);
+
+  ASSERT_EQ(theirs.stop(SIGTERM), std::optional<int>(0)) << theirs.diagnostics(box);
+  ASSERT_EQ(mine.stop(SIGTERM), std::optional<int>(0)) << mine.diagnostics(box);
+}
+
+TEST(Tarnixd, AnUnusableSettingsFileIsReportedOnceAndKept) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (network namespaces)";
+  Sandbox box;
+  ASSERT_TRUE(box.ok());
+  NetNs ns("e2es");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  const std::string ini = box.settings_path(false);
+  const struct {
+    std::string content;
+    std::string reason;
+  } cases[] = {
+      {std::string(kSeededGross) + std::string("\0\0", 2), "it holds NUL bytes"},
+      {std::string(kSeededGross) + std::string(std::size_t{5} << 20, ';'), "it is larger than 4 MiB"},
+  };
+  int run = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    box.write_file(ini, c.content);
+    Daemon d(ns, box, "--interface lo --quiet --data-dir " + box.data(), "unusable" + std::to_string(run++));
+    std::optional<Record> rec;
+    ASSERT_TRUE(eventually([&] { return (rec = status_record(ns, box)) && rec->seconds >= 1; }))
+        << d.diagnostics(box);
+    EXPECT_EQ(rec->gross_send, 0u) << "read as defaults";
+    ASSERT_EQ(d.stop(SIGTERM), std::optional<int>(0)) << d.diagnostics(box);
+    const std::string err = box.read_file(d.stderr_path());
+    EXPECT_EQ(occurrences(err, "tarnixd: The settings file " + ini + " cannot be used: " + c.reason), 1) << err;
+    EXPECT_NE(err.find("gross traffic totals"), std::string::npos) << err;
+    EXPECT_TRUE(box.read_file(ini) == c.content) << "the file was changed";
+  }
+}
+
+// A private message bus (dbus-daemon) that allows everything, for the
+// stand-in logind below. Ended with the test.
+class PrivateBus {
+ public:
+  explicit PrivateBus(const Sandbox& box) {
+    const std::string socket = box.root() + "/system_bus_socket";
+    const std::string config = box.root() + "/bus.conf";
+    box.write_file(config,
+                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig>\n  <listen>unix:path=" + socket + "</listen>\n  <auth>EXTERNAL</auth>\n"
+                   "  <policy context=\"default\">\n    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                   "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n  </policy>\n</busconfig>\n");
+    const std::string log = box.root() + "/bus.log";
+    pid_ = fork();
+    if (pid_ == 0) {
+      // Its complaints (it cannot raise its fd limit here) go to a file.
+      const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (out >= 0) ::dup2(out, STDERR_FILENO);
+      execlp("dbus-daemon", "dbus-daemon", ("--config-file=" + config).c_str(), "--nofork", "--nopidfile",
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    address_ = "unix:path=" + socket;
+    ok_ = pid_ > 0 && eventually([&] { return ::access(socket.c_str(), F_OK) == 0; }, 10s);
+  }
+  ~PrivateBus() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool ok() const { return ok_; }
+  const std::string& address() const { return address_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool ok_ = false;
+  std::string address_;
+};
+
+// A stand-in for systemd-logind on a private bus: Inhibit hands out one end
+// of a pipe as the lock (the other end tells whether its holder still has
+// it), and PrepareForSleep is sent on request. Its connection is served on a
+// thread of its own; the other members may be called from the test thread.
+class FakeLogind {
+ public:
+  explicit FakeLogind(const std::string& address) : thread_([this, address] { serve(address); }) {
+    eventually([&] { return state_.load() != 0; }, 10s);
+  }
+  ~FakeLogind() {
+    stop_ = true;
+    thread_.join();
+  }
+  bool ok() const { return state_.load() == 1; }
+
+  void prepare_for_sleep(bool start) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    requests_.push_back(start);
+  }
+  // Locks handed out that their holder has not closed.
+  int locks_held() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    int held = 0;
+    for (const auto& fd : locks_) {
+      pollfd p{fd.get(), POLLIN, 0};
+      if (::poll(&p, 1, 0) == 0) ++held;  // no hang-up yet
+    }
+    return held;
+  }
+
+ private:
+  static int inhibit(sd_bus_message* call, void* self, sd_bus_error*) {
+    auto* me = static_cast<FakeLogind*>(self);
+    int p[2];
+    if (::pipe2(p, O_CLOEXEC) != 0) return -errno;
+    const int rc = sd_bus_reply_method_return(call, "h", p[1]);  // the message takes a copy
+    ::close(p[1]);
+    std::lock_guard<std::mutex> hold(me->mutex_);
+    me->locks_.emplace_back(p[0]);
+    return rc;
+  }
+
+  void serve(const std::string& address) {
+    static const sd_bus_vtable kVtable[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_METHOD("Inhibit", "ssss", "h", &FakeLogind::inhibit, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_SIGNAL("PrepareForSleep", "b", 0),
+        SD_BUS_VTABLE_END,
+    };
+    sd_bus* bus = nullptr;
+    bool ready = sd_bus_new(&bus) >= 0 && sd_bus_set_address(bus, address.c_str()) >= 0 &&
+                 sd_bus_set_bus_client(bus, 1) >= 0 && sd_bus_start(bus) >= 0 &&
+                 sd_bus_add_object_vtable(bus, nullptr, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                          kVtable, this) >= 0 &&
+                 sd_bus_request_name(bus, "org.freedesktop.login1", 0) >= 0;
+    state_ = ready ? 1 : 2;
+    while (ready && !stop_) {
+      while (sd_bus_process(bus, nullptr) > 0) {
+      }
+      std::vector<bool> requests;
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        requests.swap(requests_);
+      }
+      for (bool start : requests)
+        sd_bus_emit_signal(bus, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep", "b",
+                           static_cast<int>(start));
+      if (!requests.empty()) sd_bus_flush(bus);
+      sd_bus_wait(bus, 20000);
+    }
+    sd_bus_flush_close_unref(bus);
+  }
+
+  std::atomic<int> state_{0};  // 0 starting, 1 serving, 2 failed
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<bool> requests_;
+  std::vector<platform::OwnedFd> locks_;
+  std::thread thread_;
+};
+
+TEST(Tarnixd, SleepEndsTheReportAndSavesTheTotalsAndWakingUpRestartsIt) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (network namespaces)";
+  Sandbox box;
+  ASSERT_TRUE(box.ok());
+  NetNs ns("e2ep");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  PrivateBus bus(box);
+  ASSERT_TRUE(bus.ok()) << "dbus-daemon did not start";
+  FakeLogind logind(bus.address());
+  ASSERT_TRUE(logind.ok());
+  box.bus_address = bus.address();
+
+  const std::string ini = box.settings_path(false), report_log = box.data() + "report.log";
+  box.write_file(ini, std::string(kSeededGross) + "[Report]\nLogCheck=1\nLogCycleTime=3600\nLogFileName=report.log\n");
+  Daemon d(ns, box, "--interface lo --quiet --verbose --data-dir " + box.data(), "sleeper");
+  // Once subscribed it holds a delay lock.
+  ASSERT_TRUE(eventually([&] { return logind.locks_held() == 1; })) << d.diagnostics(box);
+
+  // Some traffic over loopback once sampling runs, so that a save shows.
+  std::optional<Record> rec;
+  ASSERT_TRUE(eventually([&] { return (rec = status_record(ns, box)) && rec->seconds >= 2; })) << d.diagnostics(box);
+  platform::OwnedFd sock;
+  ASSERT_TRUE(ns.run([&] { sock = udp_socket("127.0.0.1", 40011); }));
+  ASSERT_TRUE(sock);
+  send_datagrams(sock, "127.0.0.1", 40011, 20, 500);
+  ASSERT_TRUE(eventually([&] { return (rec = status_record(ns, box)) && rec->gross_send >= 5u * 1024 + 7 + 20 * 500; }));
+
+  // Before the sleep: the End-Log entry and the totals, then the lock goes.
+  logind.prepare_for_sleep(true);
+  ASSERT_TRUE(eventually([&] { return logind.locks_held() == 0; })) << d.diagnostics(box);
+  EXPECT_EQ(occurrences(box.read_file(report_log), "] End-Log\n"), 1) << box.read_file(report_log);
+  EXPECT_EQ(saved_gross(ini).first, rec->gross_send);
+  EXPECT_TRUE(d.running());
+
+  // After the wake-up a successor with the same options takes over.
+  logind.prepare_for_sleep(false);
+  ASSERT_TRUE(eventually([&] { return !d.running(); })) << d.diagnostics(box);
+  EXPECT_EQ(d.stop(), std::optional<int>(0));
+  const std::string err = box.read_file(d.stderr_path());
+  const auto at = err.find("successor ");
+  ASSERT_NE(at, std::string::npos) << err;
+  const long successor = std::strtol(err.c_str() + at + 10, nullptr, 10);
+  ASSERT_GT(successor, 0);
+  struct Reaper {
+    long pid;
+    ~Reaper() {
+      if (kill(static_cast<pid_t>(pid), SIGKILL) == 0)
+        platform::wait_for_process_exit(pid, std::chrono::seconds(10));
+    }
+  } reaper{successor};
+
+  // It runs as the first instance again: publishes, takes commands, holds a
+  // lock and starts the Report log; the old one wrote no second End-Log.
+  EXPECT_TRUE(eventually([&] { return occurrences(box.read_file(report_log), "] Start-Log\n") == 2; }))
+      << box.read_file(report_log) << d.diagnostics(box);
+  EXPECT_EQ(occurrences(box.read_file(report_log), "] End-Log\n"), 1);
+  EXPECT_TRUE(eventually([&] { return tarnixctl(ns, box, "send x").ok() && status_record(ns, box).has_value(); }));
+  EXPECT_TRUE(eventually([&] { return logind.locks_held() == 1; }));
+
+  ASSERT_EQ(kill(static_cast<pid_t>(successor), SIGTERM), 0);
+  EXPECT_EQ(platform::wait_for_process_exit(successor, std::chrono::seconds(30)), platform::WaitResult::Gone);
+  const std::string report = box.read_file(report_log);
+  EXPECT_EQ(occurrences(report, "] End-Log\n"), 2) << report;
+  EXPECT_EQ(report.rfind("] End-Log\n") + 10, report.size()) << report;
 }
 
 }  // namespace

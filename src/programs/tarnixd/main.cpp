@@ -2,7 +2,7 @@
 // block without a window.
 //
 // Threads: the main thread runs start-up, a poll loop (signals, commands,
-// timers) and the shut-down; the sampler thread only calls
+// power events, timers) and the shut-down; the sampler thread only calls
 // TrafficMonitor::tick(). Signals are blocked before the sampler thread exists,
 // so they reach the main thread's signalfd and nothing else.
 #include <poll.h>
@@ -31,6 +31,7 @@
 #include "platform/linux/command_socket.h"
 #include "platform/linux/file_store.h"
 #include "platform/linux/instance_lock.h"
+#include "platform/linux/logind_power_events.h"
 #include "platform/linux/netlink_link_stats.h"
 #include "platform/linux/periodic_thread.h"
 #include "platform/linux/process_wait.h"
@@ -224,6 +225,22 @@ int run(const Options& opt) {
   app::AppCore core(profile, traffic, logs, status.get(), core_options);
   core.start();
 
+  // Suspend and resume, when logind is there to tell.
+  std::unique_ptr<platform::LogindPowerEvents> power = platform::LogindPowerEvents::connect(&error);
+  if (!power) note("no power events: " + error);
+  app::PowerResponse power_response(core, traffic, [&] {
+    const long pid = platform::start_successor(
+        platform::executable_path(), [&] {
+          std::vector<std::string> args = opt.own_args;
+          for (std::string& a : app::restart_arguments(static_cast<unsigned long>(::getpid())))
+            args.push_back(std::move(a));
+          return args;
+        }());
+    if (pid > 0) note("restarting after the resume: successor " + std::to_string(pid));
+    else note("no successor could be started after the resume; going on");
+    return pid > 0;
+  });
+
   platform::PeriodicThread sampler;
   if (!sampler.start(std::chrono::milliseconds(traffic.sampling_period_ms()), [&] { traffic.tick(); },
                      "tw-sampler"))
@@ -240,11 +257,16 @@ int run(const Options& opt) {
   schedule.assign(timer_set(), clock.tick_ms());
   std::uint64_t timers_version = core.timers_version();
 
-  std::array<pollfd, 2> fds{};
+  std::array<pollfd, 3> fds{};
   fds[0] = {signal_fd.get(), POLLIN, 0};
   fds[1] = {commands ? commands->fd() : -1, POLLIN, 0};
   int exit_code = 0;
+  bool restarting = false;
   for (;;) {
+    if (power && power_response.handle(*power)) {
+      restarting = true;
+      break;
+    }
     for (int id : schedule.take_due(clock.tick_ms())) {
       if (id == kTimerLiveLine) {
         const std::string line = live_line(traffic);
@@ -259,8 +281,13 @@ int run(const Options& opt) {
       timers_version = core.timers_version();
       schedule.assign(timer_set(), clock.tick_ms());
     }
-    const std::uint32_t wait = schedule.ms_until_next(clock.tick_ms()).value_or(INT_MAX);
-    const int n = ::poll(fds.data(), fds.size(), static_cast<int>(std::min<std::uint32_t>(wait, INT_MAX)));
+    int wait = static_cast<int>(std::min<std::uint32_t>(schedule.ms_until_next(clock.tick_ms()).value_or(INT_MAX), INT_MAX));
+    fds[2] = {-1, 0, 0};
+    if (power && power->fd() >= 0) {
+      fds[2] = {power->fd(), power->poll_events(), 0};
+      if (const int bus_wait = power->poll_timeout_ms(); bus_wait >= 0) wait = std::min(wait, bus_wait);
+    }
+    const int n = ::poll(fds.data(), fds.size(), wait);
     if (n < 0) {
       if (errno == EINTR) continue;
       exit_code = fail(std::string("poll: ") + std::strerror(errno));
@@ -277,10 +304,11 @@ int run(const Options& opt) {
     }
   }
 
-  // The same orderly end for every signal: sampling stops first so that the
-  // saved totals hold every byte counted, then the shut-down sequence.
+  // The same orderly end for every signal and for the restart: sampling
+  // stops first so that the saved totals hold every byte counted, then the
+  // shut-down sequence.
   sampler.stop();
-  core.shutdown(false, {.window_state = {}, .window_placement = {},
+  core.shutdown(restarting, {.window_state = {}, .window_placement = {},
                         .release_status_block = [&] { status.reset(); }});
   commands.reset();
   if (live && tty) std::printf("\n");

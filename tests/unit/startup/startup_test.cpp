@@ -1,8 +1,15 @@
-// Start-up naming and argument rules, and the notice about an unusable
-// settings file.
+// Start-up naming and argument rules, the notice about an unusable settings
+// file and the response to sleep and wake-up.
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
+
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_file_store.h"
+#include "platform/fake/fake_link_stats.h"
+#include "platform/fake/fake_power_events.h"
 
 namespace tw::app {
 namespace {
@@ -71,6 +78,94 @@ TEST(SettingsProblemText, NamesTheFileTheReasonAndWhatIsLost) {
   const std::string ja = settings_problem_text(path, SettingsFileProblem::Unreadable, Language::Japanese);
   EXPECT_NE(ja.find(path), std::string::npos) << ja;
   EXPECT_NE(ja.find("読み込めません"), std::string::npos) << ja;
+}
+
+class NoBeep : public platform::Beeper {
+ public:
+  void beep() override {}
+};
+
+constexpr char kIni[] = "/data/tarnix_u@h.ini";
+constexpr char kReportLog[] = "/data/tarnix_report202403.log";
+
+// A program without a window on fakes, with the Report log on, that has
+// counted some bytes.
+struct PowerRig {
+  PowerRig() {
+    files.files[kIni] = "[Report]\nLogCheck=1\n";
+    clock.set_wall({2024, 3, 5, 10, 20, 30});
+    links.add("eth0", 1000, 5000);
+    traffic.emplace(profile, links, clock, Language::English);
+    traffic->start_with_stored_interface();
+    logs.emplace(profile, files, clock, beeper, Language::English, "/data/");
+    core.emplace(profile, *traffic, *logs, nullptr);
+    core->start();
+    for (int i = 0; i < 10; ++i) {
+      links.rows[0].out_octets += 7;
+      clock.advance_ms(50);
+      traffic->tick();
+    }
+    response.emplace(*core, *traffic, [this] { return ++successors, successor_starts; });
+  }
+  int end_logs() {
+    const std::string& log = files.files[kReportLog];
+    int n = 0;
+    for (auto at = log.find("End-Log"); at != std::string::npos; at = log.find("End-Log", at + 1)) ++n;
+    return n;
+  }
+
+  platform::FakeFileStore files;
+  platform::FakeClock clock;
+  platform::FakeLinkStats links;
+  platform::FakePowerEvents power;
+  NoBeep beeper;
+  settings::Profile profile{files, kIni};
+  std::optional<traffic::TrafficMonitor> traffic;
+  std::optional<logging::LogEngine> logs;
+  std::optional<AppCore> core;
+  int successors = 0;
+  bool successor_starts = true;
+  std::optional<PowerResponse> response;
+};
+
+TEST(PowerResponse, SleepWritesEndLogAndTotalsFirstAndAWakeUpStartsOneSuccessor) {
+  PowerRig rig;
+  bool written_in_time = false;
+  rig.power.on_suspend_done = [&] {
+    written_in_time = rig.end_logs() == 1 && rig.profile.read_string("Traffic", "TotalSendD", "") != "";
+  };
+  ASSERT_EQ(rig.files.files[kIni].find("TotalSendD"), std::string::npos);
+  rig.power.queued = {platform::PowerEvent::Suspending};
+  EXPECT_FALSE(rig.response->handle(rig.power));
+  EXPECT_TRUE(written_in_time) << "the machine may sleep only after the work is done";
+
+  ASSERT_GT(rig.traffic->figures().capture_send, 0u);
+  rig.power.queued = {platform::PowerEvent::Resumed, platform::PowerEvent::Resumed};
+  EXPECT_TRUE(rig.response->handle(rig.power));
+  EXPECT_EQ(rig.successors, 1);
+  EXPECT_EQ(rig.traffic->figures().capture_send, 0u) << "statistics restarted";
+  // Until the caller has shut down, a further sleep only lets the machine go.
+  rig.power.queued = {platform::PowerEvent::Suspending, platform::PowerEvent::Resumed};
+  EXPECT_TRUE(rig.response->handle(rig.power));
+  EXPECT_EQ(rig.power.suspend_done_count, 2);
+  EXPECT_EQ(rig.end_logs(), 1);
+  EXPECT_EQ(rig.successors, 1);
+}
+
+TEST(PowerResponse, WithoutASuccessorTheInstanceGoesOn) {
+  PowerRig rig;
+  rig.successor_starts = false;
+  rig.power.queued = {platform::PowerEvent::Resumed, platform::PowerEvent::Resumed};
+  EXPECT_FALSE(rig.response->handle(rig.power));
+  EXPECT_FALSE(rig.response->restarting());
+  EXPECT_EQ(rig.successors, 2);  // each wake-up tries
+  // After the shut-down nothing happens, but the machine may still sleep.
+  rig.core->shutdown(false);
+  rig.power.queued = {platform::PowerEvent::Suspending, platform::PowerEvent::Resumed};
+  EXPECT_FALSE(rig.response->handle(rig.power));
+  EXPECT_EQ(rig.successors, 2);
+  EXPECT_EQ(rig.power.suspend_done_count, 1);
+  EXPECT_EQ(rig.end_logs(), 1);  // the shut-down's own
 }
 
 }  // namespace

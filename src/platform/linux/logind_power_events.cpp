@@ -1,0 +1,121 @@
+#include "platform/linux/logind_power_events.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <systemd/sd-bus.h>
+#include <time.h>
+
+#include <climits>
+#include <cstring>
+#include <utility>
+
+namespace tw::platform {
+namespace {
+
+constexpr char kService[] = "org.freedesktop.login1";
+constexpr char kPath[] = "/org/freedesktop/login1";
+constexpr char kManager[] = "org.freedesktop.login1.Manager";
+
+}  // namespace
+
+struct LogindCallbacks {
+  static int subscribed(sd_bus_message* reply, void* self, sd_bus_error* error);
+  static int prepare_for_sleep(sd_bus_message* signal, void* self, sd_bus_error* error);
+  static int lock(sd_bus_message* reply, void* self, sd_bus_error* error);
+};
+
+std::unique_ptr<LogindPowerEvents> LogindPowerEvents::connect(std::string* error) {
+  sd_bus* bus = nullptr;
+  const int rc = ::sd_bus_open_system(&bus);
+  if (rc < 0) {
+    if (error) *error = std::string("no system bus: ") + std::strerror(-rc);
+    return nullptr;
+  }
+  std::unique_ptr<LogindPowerEvents> self(new LogindPowerEvents(bus));
+  const int m = ::sd_bus_match_signal_async(bus, &self->match_, kService, kPath, kManager, "PrepareForSleep",
+                                            &LogindCallbacks::prepare_for_sleep,
+                                            &LogindCallbacks::subscribed, self.get());
+  if (m < 0) {
+    if (error) *error = std::string("cannot subscribe to PrepareForSleep: ") + std::strerror(-m);
+    return nullptr;
+  }
+  return self;
+}
+
+LogindPowerEvents::~LogindPowerEvents() {
+  ::sd_bus_slot_unref(match_);
+  ::sd_bus_flush_close_unref(bus_);
+}
+
+int LogindPowerEvents::fd() const { return broken_ ? -1 : ::sd_bus_get_fd(bus_); }
+
+short LogindPowerEvents::poll_events() const {
+  const int events = broken_ ? 0 : ::sd_bus_get_events(bus_);
+  return static_cast<short>(events > 0 ? events : 0);
+}
+
+int LogindPowerEvents::poll_timeout_ms() const {
+  std::uint64_t deadline_us = 0;
+  if (broken_ || ::sd_bus_get_timeout(bus_, &deadline_us) < 0 || deadline_us == UINT64_MAX) return -1;
+  // The deadline is on the monotonic clock, in microseconds.
+  struct timespec now {};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const std::uint64_t now_us =
+      static_cast<std::uint64_t>(now.tv_sec) * 1000000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+  if (deadline_us <= now_us) return 0;
+  const std::uint64_t ms = (deadline_us - now_us + 999) / 1000;
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+std::vector<PowerEvent> LogindPowerEvents::take_events() {
+  while (!broken_) {
+    const int rc = ::sd_bus_process(bus_, nullptr);
+    if (rc < 0) broken_ = true;  // the bus went away: no more power events
+    if (rc <= 0) break;
+  }
+  return std::exchange(events_, {});
+}
+
+void LogindPowerEvents::suspend_done() { lock_.reset(); }
+
+void LogindPowerEvents::take_lock() {
+  if (lock_ || lock_pending_ || broken_) return;
+  // A floating call: the bus owns it, and closing the bus drops it unanswered.
+  lock_pending_ = ::sd_bus_call_method_async(bus_, nullptr, kService, kPath, kManager, "Inhibit", &LogindCallbacks::lock,
+                             this, "ssss", "sleep", "Tarnwatch",
+                             "Saving the traffic totals and ending the report log", "delay") >= 0;
+}
+
+int LogindCallbacks::subscribed(sd_bus_message* reply, void* self, sd_bus_error*) {
+  auto* me = static_cast<LogindPowerEvents*>(self);
+  // A refused subscription means no events: then holding up the sleep for
+  // work that never runs would be wrong.
+  if (::sd_bus_message_is_method_error(reply, nullptr)) return 0;
+  me->subscribed_ = true;
+  me->take_lock();
+  return 0;
+}
+
+int LogindCallbacks::prepare_for_sleep(sd_bus_message* signal, void* self, sd_bus_error*) {
+  auto* me = static_cast<LogindPowerEvents*>(self);
+  int start = 0;
+  if (::sd_bus_message_read(signal, "b", &start) < 0) return 0;
+  me->events_.push_back(start ? PowerEvent::Suspending : PowerEvent::Resumed);
+  if (!start) me->take_lock();
+  return 0;
+}
+
+int LogindCallbacks::lock(sd_bus_message* reply, void* self, sd_bus_error*) {
+  auto* me = static_cast<LogindPowerEvents*>(self);
+  me->lock_pending_ = false;
+  // Not allowed (no session, a policy) is no error: the suspend work then
+  // races the sleep, as it would without logind.
+  if (::sd_bus_message_is_method_error(reply, nullptr)) return 0;
+  int fd = -1;
+  if (::sd_bus_message_read(reply, "h", &fd) < 0 || fd < 0) return 0;
+  // The message owns its descriptor; keep a copy of our own.
+  me->lock_ = OwnedFd(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
+  return 0;
+}
+
+}  // namespace tw::platform
