@@ -361,6 +361,14 @@ class StatusBlockTest : public ::testing::Test {
     auto r = read_status_block(names);
     return r && r->ended;
   }
+  // The whole block as any reader maps it; empty when it cannot be read.
+  static std::string raw(const std::string& name) {
+    std::string bytes(kStatusBlockSize, '\0');
+    const int fd = ::shm_open(name.c_str(), O_RDONLY, 0);
+    if (fd < 0 || ::pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) bytes.clear();
+    if (fd >= 0) ::close(fd);
+    return bytes;
+  }
 };
 
 TEST_F(StatusBlockTest, PublishedRecordsAreReadBackWhole) {
@@ -406,13 +414,10 @@ TEST_F(StatusBlockTest, ClosingMarksTheRecordEndedUntilTheNextOneArrives) {
   // The names stay and the record with them, marked as the last one.
   EXPECT_EQ(read_status_block(names), (StatusRecord{"5,6,", true}));
   // Readers of the string alone see the record as it was.
-  int fd = ::shm_open(mem.c_str(), O_RDONLY, 0);
-  ASSERT_GE(fd, 0);
-  char raw[1024];
-  ASSERT_EQ(::pread(fd, raw, sizeof raw, 0), 1024);
-  ::close(fd);
-  EXPECT_STREQ(raw, "5,6,");
-  EXPECT_EQ(raw[1023], 1);
+  const std::string bytes = raw(mem);
+  ASSERT_EQ(bytes.size(), kStatusBlockSize);
+  EXPECT_STREQ(bytes.c_str(), "5,6,");
+  EXPECT_EQ(bytes[1023], 1);
 
   // Another instance that still runs clears the mark with its next record.
   ASSERT_TRUE(second->publish("7,"));
@@ -441,13 +446,10 @@ TEST_F(StatusBlockTest, ABlockOfAnotherUserIsNeitherWrittenNorRead) {
   EXPECT_EQ(text(), "1,2,");
   block.reset();
   // The other user's block kept its record and its flag.
-  fd = ::shm_open(mem.c_str(), O_RDONLY, 0);
-  ASSERT_GE(fd, 0);
-  char raw[1024];
-  ASSERT_EQ(::pread(fd, raw, sizeof raw, 0), 1024);
-  ::close(fd);
-  EXPECT_STREQ(raw, "9,9,");
-  EXPECT_EQ(raw[1023], 0);
+  const std::string bytes = raw(mem);
+  ASSERT_EQ(bytes.size(), kStatusBlockSize);
+  EXPECT_STREQ(bytes.c_str(), "9,9,");
+  EXPECT_EQ(bytes[1023], 0);
 
   // A planted semaphore of another user is not taken either.
   TearDown();
