@@ -669,7 +669,9 @@ TEST(Tarnixd, SleepEndsTheReportAndSavesTheTotalsAndWakingUpRestartsIt) {
   ASSERT_TRUE(ns.run([&] { sock = udp_socket("127.0.0.1", 40011); }));
   ASSERT_TRUE(sock);
   send_datagrams(sock, "127.0.0.1", 40011, 20, 500);
-  ASSERT_TRUE(eventually([&] { return (rec = status_record(ns, box)) && rec->gross_send >= 5u * 1024 + 7 + 20 * 500; }));
+  ASSERT_TRUE(eventually([&] {
+    return (rec = status_record(ns, box)) && rec->gross_send >= 5u * 1024 + 7 + 20 * 500;
+  }));
 
   // Before the sleep: the End-Log entry and the totals, then the lock goes.
   logind.prepare_for_sleep(true);

@@ -81,9 +81,10 @@ void LogindPowerEvents::suspend_done() { lock_.reset(); }
 void LogindPowerEvents::take_lock() {
   if (lock_ || lock_pending_ || broken_) return;
   // A floating call: the bus owns it, and closing the bus drops it unanswered.
-  lock_pending_ = ::sd_bus_call_method_async(bus_, nullptr, kService, kPath, kManager, "Inhibit", &LogindCallbacks::lock,
-                             this, "ssss", "sleep", "Tarnwatch",
-                             "Saving the traffic totals and ending the report log", "delay") >= 0;
+  lock_pending_ = ::sd_bus_call_method_async(bus_, nullptr, kService, kPath, kManager, "Inhibit",
+                                             &LogindCallbacks::lock, this, "ssss", "sleep", "Tarnwatch",
+                                             "Saving the traffic totals and ending the report log",
+                                             "delay") >= 0;
 }
 
 int LogindCallbacks::subscribed(sd_bus_message* reply, void* self, sd_bus_error*) {
@@ -91,7 +92,6 @@ int LogindCallbacks::subscribed(sd_bus_message* reply, void* self, sd_bus_error*
   // A refused subscription means no events: then holding up the sleep for
   // work that never runs would be wrong.
   if (::sd_bus_message_is_method_error(reply, nullptr)) return 0;
-  me->subscribed_ = true;
   me->take_lock();
   return 0;
 }

@@ -46,9 +46,6 @@ class LogindPowerEvents : public PowerEvents {
   std::vector<PowerEvent> take_events() override;
   void suspend_done() override;
 
-  // True while a delay lock is held (for tests and notes).
-  bool holds_lock() const { return static_cast<bool>(lock_); }
-
  private:
   explicit LogindPowerEvents(sd_bus* bus) : bus_(bus) {}
   void take_lock();
@@ -57,7 +54,6 @@ class LogindPowerEvents : public PowerEvents {
   sd_bus* bus_;
   sd_bus_slot* match_ = nullptr;
   bool lock_pending_ = false;
-  bool subscribed_ = false;
   bool broken_ = false;
   OwnedFd lock_;
   std::vector<PowerEvent> events_;

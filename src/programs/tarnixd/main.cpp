@@ -229,13 +229,11 @@ int run(const Options& opt) {
   std::unique_ptr<platform::LogindPowerEvents> power = platform::LogindPowerEvents::connect(&error);
   if (!power) note("no power events: " + error);
   app::PowerResponse power_response(core, traffic, [&] {
-    const long pid = platform::start_successor(
-        platform::executable_path(), [&] {
-          std::vector<std::string> args = opt.own_args;
-          for (std::string& a : app::restart_arguments(static_cast<unsigned long>(::getpid())))
-            args.push_back(std::move(a));
-          return args;
-        }());
+    // The successor runs as this instance did: same options, then "/w PID".
+    std::vector<std::string> args = opt.own_args;
+    for (std::string& a : app::restart_arguments(static_cast<unsigned long>(::getpid())))
+      args.push_back(std::move(a));
+    const long pid = platform::start_successor(platform::executable_path(), args);
     if (pid > 0) note("restarting after the resume: successor " + std::to_string(pid));
     else note("no successor could be started after the resume; going on");
     return pid > 0;
@@ -281,7 +279,8 @@ int run(const Options& opt) {
       timers_version = core.timers_version();
       schedule.assign(timer_set(), clock.tick_ms());
     }
-    int wait = static_cast<int>(std::min<std::uint32_t>(schedule.ms_until_next(clock.tick_ms()).value_or(INT_MAX), INT_MAX));
+    const std::uint32_t timer_wait = schedule.ms_until_next(clock.tick_ms()).value_or(INT_MAX);
+    int wait = static_cast<int>(std::min<std::uint32_t>(timer_wait, INT_MAX));
     fds[2] = {-1, 0, 0};
     if (power && power->fd() >= 0) {
       fds[2] = {power->fd(), power->poll_events(), 0};
