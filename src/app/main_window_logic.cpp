@@ -149,6 +149,16 @@ WindowPlacement WindowPlacement::from_list(const std::array<int, 10>& v) {
   return p;
 }
 
+PixelRect stored_normal_rect(const PixelRect& client, const FrameMargins& m) {
+  const int left = client.left - m.left, top = client.top - m.top;
+  return {left, top, left + client.width(), top + client.height()};
+}
+
+PixelRect client_rect_for(const PixelRect& stored, const FrameMargins& m) {
+  const int left = stored.left + m.left, top = stored.top + m.top;
+  return {left, top, left + stored.width(), top + stored.height()};
+}
+
 WindowPlacement placement_for(const PixelRect& normal, bool maximized) {
   WindowPlacement p;
   p.normal = normal;

@@ -170,6 +170,18 @@ struct WindowPlacement {
   bool restore_maximized() const { return (flags & kPlacementRestoreToMaximized) != 0; }
 };
 
+// How far a window's frame reaches past its client area on each side.
+struct FrameMargins {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+// The normal rectangle stored for a window whose client area is `client`
+// under a frame with `margins`: the frame's top-left corner, then that corner
+// plus the client size.
+PixelRect stored_normal_rect(const PixelRect& client, const FrameMargins& margins);
+// The client area that a stored normal rectangle gives back under a frame
+// with `margins`; the inverse of stored_normal_rect().
+PixelRect client_rect_for(const PixelRect& stored, const FrameMargins& margins);
+
 // What the shut-down stores for a window whose normal rectangle is
 // `normal`; a maximised window is stored with the restore-to-maximised flag.
 WindowPlacement placement_for(const PixelRect& normal, bool maximized);

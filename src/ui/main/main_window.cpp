@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdint>
@@ -294,9 +295,13 @@ void MainWindow::start() {
   core_.start();  // the logs' settings and the Report log's Start-Log entry
 
   const bool start_hidden = !shell_.main_window || shell_.minimized;
+  // The placement first: a window without its native window yet is placed
+  // by its frame's corner. The Mini Monitor hangs on this window and would
+  // create it, and a native window placed before its frame is known lands
+  // with its client area where the frame was meant to be.
+  restore_placement();
   apply_topmost();
   if (shell_.mini_monitor) open_mini_monitor();
-  restore_placement();
   create_tray();
 
   if (start_hidden && tray_usable()) {
@@ -326,6 +331,43 @@ void MainWindow::restore_placement() {
   placing_ = false;
   normal_rect_ = r;
   have_normal_rect_ = true;
+  // Checked again once the window is on screen and its frame is known.
+  pending_placement_ = r;
+}
+
+app::FrameMargins MainWindow::frame_margins() const {
+  const QRect frame = frameGeometry();
+  const QRect client = geometry();
+  return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+          frame.bottom() - client.bottom()};
+}
+
+void MainWindow::settle_placement() {
+  // The first time the window is on screen its frame is known: the stored
+  // corner is the frame's, so the client area goes inside it. A window
+  // system that placed the client area there instead is corrected once.
+  if (!pending_placement_ || windowState() != Qt::WindowNoState) return;
+  const app::PixelRect want = app::client_rect_for(*pending_placement_, frame_margins());
+  pending_placement_.reset();
+  if (to_pixel_rect(geometry()) == want) return;
+  placing_ = true;
+  setGeometry(want.left, want.top, want.width(), want.height());
+  placing_ = false;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed())
+    settle_placement();
+  return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The native window exists from the first show on.
+  if (QWindow* native = windowHandle(); native && !watching_native_) {
+    native->installEventFilter(this);
+    watching_native_ = true;
+  }
 }
 
 void MainWindow::create_tray() {
@@ -682,7 +724,7 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::remember_normal_geometry() {
   if (!isVisible() || (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) return;
-  normal_rect_ = {x(), y(), x() + width(), y() + height()};
+  normal_rect_ = app::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
   have_normal_rect_ = true;
 }
 
@@ -748,7 +790,8 @@ void MainWindow::shut_down(bool restarting) {
     const bool zoomed = isMaximized();
     profile_.write_int("Settings", "IsZoomed", zoomed ? 1 : 0);
     remember_normal_geometry();
-    const app::PixelRect normal = have_normal_rect_ ? normal_rect_ : app::PixelRect{x(), y(), x() + width(), y() + height()};
+    const app::PixelRect normal =
+        have_normal_rect_ ? normal_rect_ : app::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
     profile_.write_placement("Position", app::placement_for(normal, zoomed).to_list());
   };
   hooks.release_status_block = release_status_block_;

@@ -35,6 +35,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/language.h"
@@ -185,6 +186,8 @@ class MainWindow : public QWidget {
   void changeEvent(QEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void create_pages(const MainWindowServices& s);
@@ -204,6 +207,8 @@ class MainWindow : public QWidget {
   void set_tray(const QIcon& icon, const QString& tip);
   void update_menu_checks();
   void restore_placement();
+  void settle_placement();
+  app::FrameMargins frame_margins() const;
   void remember_normal_geometry();
   void snap_to_edges();
 
@@ -226,8 +231,10 @@ class MainWindow : public QWidget {
   bool started_ = false;
   bool shut_down_ = false;
   bool placing_ = false;       // our own moves are not snapped
-  app::PixelRect normal_rect_; // position and client size in the normal state
+  app::PixelRect normal_rect_; // frame position and client size in the normal state
   bool have_normal_rect_ = false;
+  std::optional<app::PixelRect> pending_placement_;  // restored, not yet seen framed on screen
+  bool watching_native_ = false;
 
   QTabWidget* tabs_ = nullptr;
   std::array<QPointer<QWidget>, app::kMainPageCount> pages_{};

@@ -98,6 +98,23 @@ TEST(Placement, ListRoundTripAndMaximisedFlag) {
   EXPECT_EQ(back.normal, (PixelRect{10, 20, 830, 480}));
 }
 
+// The stored rectangle is the frame's corner and the client's size; what
+// one start stores, the next one restores to the same client area, so that
+// the window stays put start after start under any frame.
+TEST(Placement, FrameAndClientConvertBothWaysUnderAnyFrame) {
+  for (const FrameMargins m : {FrameMargins{1, 20, 1, 1}, FrameMargins{0, 0, 0, 0}, FrameMargins{4, 28, 6, 5}}) {
+    const PixelRect client{238, 187, 1041, 627};
+    const PixelRect stored = stored_normal_rect(client, m);
+    EXPECT_EQ(stored, (PixelRect{238 - m.left, 187 - m.top, 1041 - m.left, 627 - m.top}));
+    PixelRect restored = client;
+    for (int start = 0; start < 3; ++start) {
+      const auto list = placement_for(stored_normal_rect(restored, m), false).to_list();
+      restored = client_rect_for(WindowPlacement::from_list(list).normal, m);
+      EXPECT_EQ(restored, client) << m.top << ", start " << start;
+    }
+  }
+}
+
 TEST(Placement, BroughtBackOnScreen) {
   const std::vector<PixelRect> one{{0, 0, 1920, 1040}};
   const std::vector<PixelRect> two{{0, 0, 1920, 1040}, {1920, 0, 3840, 1080}};
