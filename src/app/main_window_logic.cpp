@@ -131,6 +131,30 @@ SnapshotPaths snapshot_paths(std::string_view data_folder, std::string_view base
 }
 
 // ---------------------------------------------------------------------------
+// Stacking
+
+StackingOrder stacking_after(StackingEvent event, bool mini_open, bool main_visible) {
+  StackingOrder o;
+  switch (event) {
+    case StackingEvent::MainWindowRestored:
+      o.activate_main = main_visible;
+      break;
+    case StackingEvent::TopmostFromMiniMonitor:
+      // The menu was the Mini Monitor's: the focus goes back there, not to
+      // the main window that the change re-created.
+      o.activate_mini = mini_open;
+      break;
+    case StackingEvent::StartedUp:
+    case StackingEvent::MiniMonitorOpened:
+    case StackingEvent::MiniMonitorCentred:
+    case StackingEvent::TopmostFromMainWindow:
+      break;
+  }
+  o.raise_mini = mini_open;
+  return o;
+}
+
+// ---------------------------------------------------------------------------
 // Placement
 
 std::array<int, 10> WindowPlacement::to_list() const {

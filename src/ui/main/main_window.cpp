@@ -313,6 +313,7 @@ void MainWindow::start() {
   } else {
     show();
   }
+  restack(app::StackingEvent::StartedUp);
   start_timers();
 }
 
@@ -356,18 +357,39 @@ void MainWindow::settle_placement() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed())
+  if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed()) {
     settle_placement();
+    if (raise_mini_on_expose_) {
+      raise_mini_on_expose_ = false;
+      if (mini_) mini_->raise();
+    }
+  }
   return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  // The native window exists from the first show on.
-  if (QWindow* native = windowHandle(); native && !watching_native_) {
+  // The native window exists from the first show on; switching "topmost"
+  // may replace it.
+  if (QWindow* native = windowHandle(); native && native != watched_native_) {
     native->installEventFilter(this);
-    watching_native_ = true;
+    watched_native_ = native;
   }
+}
+
+void MainWindow::restack(app::StackingEvent event) {
+  const app::StackingOrder order = app::stacking_after(event, mini_ != nullptr, isVisible() && !isMinimized());
+  if (order.activate_main) {
+    raise();
+    activateWindow();
+  }
+  if (!order.raise_mini || !mini_) return;
+  mini_->raise();
+  if (order.activate_mini) mini_->activateWindow();
+  // A main window that is only being mapped lands on top of the stack when
+  // the window manager gets to it, which may well be after this raise: the
+  // Mini Monitor goes up once more when the main window is on screen.
+  if (isVisible() && (!windowHandle() || !windowHandle()->isExposed())) raise_mini_on_expose_ = true;
 }
 
 void MainWindow::create_tray() {
@@ -434,8 +456,7 @@ void MainWindow::back_to_original_size() {
   apply_topmost();
   if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
-  raise();
-  activateWindow();
+  restack(app::StackingEvent::MainWindowRestored);
 }
 
 void MainWindow::hide_to_tray() {
@@ -468,6 +489,7 @@ void MainWindow::apply_topmost() {
 void MainWindow::toggle_topmost() {
   shell_.window_top_most = !shell_.window_top_most;
   apply_topmost();
+  restack(app::StackingEvent::TopmostFromMainWindow);
   profile_.write_int("Settings", "WindowTopMost", shell_.window_top_most ? 1 : 0);
 }
 
@@ -494,7 +516,9 @@ void MainWindow::toggle_mini_monitor() {
 }
 
 void MainWindow::center_mini_monitor() {
-  if (mini_) mini_->center_on_screen();
+  if (!mini_) return;
+  mini_->center_on_screen();
+  restack(app::StackingEvent::MiniMonitorCentred);
 }
 
 void MainWindow::open_mini_monitor() {
@@ -513,9 +537,11 @@ void MainWindow::open_mini_monitor() {
   connect(mini_, &MiniMonitor::top_most_changed, this, [this](bool on) {
     shell_.window_top_most = on;
     apply_topmost();
+    restack(app::StackingEvent::TopmostFromMiniMonitor);
   });
   mini_->refresh();
   mini_->show();
+  restack(app::StackingEvent::MiniMonitorOpened);
 }
 
 void MainWindow::close_mini_monitor() {
@@ -550,6 +576,7 @@ void MainWindow::apply_options() {
   shell_.tab_cur_sel = tab;
   shell_.mini_monitor = mini;
   apply_topmost();
+  restack(app::StackingEvent::TopmostFromMainWindow);
   if (!shell_.task_tray_icon && tray_) {
     set_tray(application_icon(), product_name());
     tray_icon_key_ = kTrayOwnIcon;

@@ -47,6 +47,7 @@ class QSocketNotifier;
 class QSystemTrayIcon;
 class QTabWidget;
 class QAction;
+class QWindow;
 
 namespace tw::app {
 class AppCore;
@@ -208,6 +209,8 @@ class MainWindow : public QWidget {
   void update_menu_checks();
   void restore_placement();
   void settle_placement();
+  // Raises and activates windows as stacking_after() says for `event`.
+  void restack(app::StackingEvent event);
   app::FrameMargins frame_margins() const;
   void remember_normal_geometry();
   void snap_to_edges();
@@ -234,7 +237,8 @@ class MainWindow : public QWidget {
   app::PixelRect normal_rect_; // frame position and client size in the normal state
   bool have_normal_rect_ = false;
   std::optional<app::PixelRect> pending_placement_;  // restored, not yet seen framed on screen
-  bool watching_native_ = false;
+  QPointer<QWindow> watched_native_;  // the native window whose Expose events are watched
+  bool raise_mini_on_expose_ = false;
 
   QTabWidget* tabs_ = nullptr;
   std::array<QPointer<QWidget>, app::kMainPageCount> pages_{};

@@ -87,6 +87,22 @@ TEST(Snapshot, NamesCarryTheSecondAndFollowTheLogRootFolder) {
   }
 }
 
+// After every event that may put the main window over the Mini Monitor, an
+// open Mini Monitor is raised again; only its own menu gives it the focus.
+TEST(Stacking, MiniMonitorEndsUpOverTheMainWindow) {
+  using E = StackingEvent;
+  for (E e : {E::StartedUp, E::MiniMonitorOpened, E::MiniMonitorCentred, E::TopmostFromMiniMonitor,
+              E::TopmostFromMainWindow, E::MainWindowRestored}) {
+    const StackingOrder open = stacking_after(e, true, true);
+    EXPECT_TRUE(open.raise_mini) << static_cast<int>(e);
+    EXPECT_EQ(open.activate_mini, e == E::TopmostFromMiniMonitor) << static_cast<int>(e);
+    EXPECT_EQ(open.activate_main, e == E::MainWindowRestored) << static_cast<int>(e);
+    EXPECT_EQ(stacking_after(e, false, true), (StackingOrder{e == E::MainWindowRestored, false, false}));
+  }
+  // A main window hidden in the tray is not pulled forward.
+  EXPECT_EQ(stacking_after(E::MainWindowRestored, true, false), (StackingOrder{false, true, false}));
+}
+
 TEST(Placement, ListRoundTripAndMaximisedFlag) {
   const WindowPlacement normal = placement_for({10, 20, 830, 480}, false);
   EXPECT_EQ(normal.to_list(), (std::array<int, 10>{0, 1, -1, -1, -1, -1, 10, 20, 830, 480}));
