@@ -96,7 +96,7 @@ TEST(GraphLabels, RowsClearTheTopEdgeAndEachOtherAndShareTheirColumns) {
     band.back = QColor(0x00, 0x00, 0x10).rgb();  // "Background" 0x100000
     ASSERT_EQ(band.frame.pixel(band.frame.width() - 1, 0) & 0xFFFFFF, band.back & 0xFFFFFF);
 
-    // The first row's halo is whole: nothing of it is cut at the top edge.
+    // The first row's halo is whole and clear of the top edge.
     EXPECT_FALSE(band.row_inked(0));
     // Two rows of text with at least one clear pixel row between them.
     std::vector<std::pair<int, int>> rows;
@@ -129,7 +129,7 @@ TEST(GraphLabels, GridFollowsTheMeasuredText) {
   const auto width = [&fm](const QString& s) { return fm.horizontalAdvance(s); };
   const std::array<std::array<QString, 2>, 2> heads{{{"A:", "Receive MAX:"}, {"Average:", "B:"}}};
   const SpeedLabelGrid g = speed_label_grid(font, 10, 8, heads, width, "0000", "0000.000 0000");
-  EXPECT_EQ(g.row_top[0], 1);
+  EXPECT_EQ(g.row_top[0], 2);
   EXPECT_GE(g.row_top[1] - g.row_top[0], fm.height() + 2);  // the halos too
   EXPECT_EQ(g.column_x[0], 8);
   EXPECT_EQ(g.column_x[1], 8 + width("Average: 0000.000 0000"));
@@ -137,7 +137,7 @@ TEST(GraphLabels, GridFollowsTheMeasuredText) {
   EXPECT_EQ(g.integer_end[1], g.column_x[1] + width("Receive MAX: 0000"));
 
   // A font size above the line height keeps the rows that far apart.
-  EXPECT_EQ(speed_label_grid(font, 60, 8, heads, width, "0000", "0000.000 0000").row_top[1], 61);
+  EXPECT_EQ(speed_label_grid(font, 60, 8, heads, width, "0000", "0000.000 0000").row_top[1], 62);
 }
 
 }  // namespace

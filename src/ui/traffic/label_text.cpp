@@ -236,8 +236,9 @@ SpeedLabelGrid speed_label_grid(const QFont& font, int font_size, int left,
     }
   SpeedLabelGrid g;
   // The halo reaches a pixel above and below the text: rows a line height
-  // and two pixels apart keep their halos apart too.
-  g.row_top = {1, 1 + std::max(font_size, line_height + 2)};
+  // and two pixels apart keep their halos apart too, and the first row keeps
+  // its halo a pixel clear of the top edge.
+  g.row_top = {2, 2 + std::max(font_size, line_height + 2)};
   int x = left;
   for (int column = 0; column < 2; ++column) {
     int head_and_integer = 0, cell = 0;

@@ -85,7 +85,7 @@ class LabelGlyphCache {
 // "<head> <integer>.<fraction> <unit>". The rows are as far apart as the
 // labels are tall as laid out (a Japanese head may come from a taller
 // fallback face) plus their halos, and never closer than `font_size`; the
-// first row starts a pixel down, where its halo still fits. Both rows share the columns: a
+// first row's halo keeps a pixel clear of the top edge. Both rows share the columns: a
 // column is as wide as its widest label, and its integers end at one x.
 struct SpeedLabelGrid {
   std::array<int, 2> row_top{};      // top of each row's text
