@@ -316,29 +316,6 @@ TEST(MainWindow, PlacementRestoredAndWrittenBackUnchanged) {
   EXPECT_EQ(w.page(app::MainPage::TrafficMonitor), nullptr);
 }
 
-// A stored placement comes back exactly, with or without the Mini Monitor
-// (whose window hangs on this one's) opened at the start, and whatever
-// frame the window system draws.
-TEST(MainWindow, PlacementReadsBackTheSameOverSeveralStarts) {
-  for (int mini : {0, 1}) {
-    Rig rig;
-    rig.profile.write_int("Settings", "MiniMonitor", mini);
-    const std::array<int, 10> stored{0, 1, -1, -1, -1, -1, 40, 30, 820, 330};
-    rig.profile.write_placement("Position", stored);
-    for (int start = 0; start < 2; ++start) {
-      MainWindow& w = rig.build();
-      w.start();
-      EXPECT_EQ(w.frameGeometry().topLeft(), QPoint(40, 30)) << "mini " << mini;
-      EXPECT_EQ(w.size(), QSize(780, 300));
-      w.shut_down();
-      std::array<int, 10> back{};
-      ASSERT_TRUE(rig.profile.read_placement("Position", back));
-      EXPECT_EQ(back, stored) << "mini " << mini << ", start " << start;
-      rig.window.reset();
-    }
-  }
-}
-
 TEST(MainWindow, StartsMinimisedWhenStoredHiddenAndNoTrayExists) {
   Rig rig;
   rig.profile.write_int("Settings", "MainWindow", 0);
