@@ -15,7 +15,6 @@
 #include "settings/profile.h"
 #include "traffic/graph_logic.h"
 #include "traffic/traffic_monitor.h"
-#include "ui/traffic/label_text.h"
 #include "ui/traffic/traffic_graph.h"
 
 namespace tw::ui {
@@ -96,21 +95,6 @@ TEST(GraphLabels, RowsClearTheTopEdgeAndEachOtherAndShareTheirColumns) {
     for (int x = x0 - 1; x < x0 + 30; ++x)
       EXPECT_EQ(first[static_cast<std::size_t>(x)], second[static_cast<std::size_t>(x)]) << "x " << x;
   }
-}
-
-// Labels taller than the font size push the second row down; each column
-// fits the wider of its two labels and ends its integers at one x.
-TEST(GraphLabels, GridFollowsTheMeasuredText) {
-  QFont font(QStringLiteral("DejaVu Sans Mono"));
-  font.setPixelSize(30);
-  const QFontMetrics fm(font);
-  const auto width = [&fm](const QString& s) { return fm.horizontalAdvance(s); };
-  const std::array<std::array<QString, 2>, 2> heads{{{"A:", "Receive MAX:"}, {"Average:", "B:"}}};
-  const SpeedLabelGrid g = speed_label_grid(font, 10, 8, heads, width, "0000", "0000.000 0000");
-  EXPECT_GE(g.row_top[1] - g.row_top[0], fm.height() + 2);  // the halos too
-  EXPECT_EQ(g.column_x, (std::array<int, 2>{8, 8 + width("Average: 0000.000 0000")}));
-  EXPECT_EQ(g.integer_end, (std::array<int, 2>{8 + width("Average: 0000"), g.column_x[1] + width("Receive MAX: 0000")}));
-  EXPECT_EQ(speed_label_grid(font, 60, 8, heads, width, "0000", "0000.000 0000").row_top[1] - g.row_top[0], 60);
 }
 
 }  // namespace
