@@ -131,6 +131,30 @@ SnapshotPaths snapshot_paths(std::string_view data_folder, std::string_view base
 }
 
 // ---------------------------------------------------------------------------
+// Stacking
+
+StackingOrder stacking_after(StackingEvent event, bool mini_open, bool main_visible) {
+  StackingOrder o;
+  switch (event) {
+    case StackingEvent::MainWindowRestored:
+      o.activate_main = main_visible;
+      break;
+    case StackingEvent::TopmostFromMiniMonitor:
+      // The menu was the Mini Monitor's: the focus goes back there, not to
+      // the main window that the change re-created.
+      o.activate_mini = mini_open;
+      break;
+    case StackingEvent::StartedUp:
+    case StackingEvent::MiniMonitorOpened:
+    case StackingEvent::MiniMonitorCentred:
+    case StackingEvent::TopmostFromMainWindow:
+      break;
+  }
+  o.raise_mini = mini_open;
+  return o;
+}
+
+// ---------------------------------------------------------------------------
 // Placement
 
 std::array<int, 10> WindowPlacement::to_list() const {
@@ -147,6 +171,16 @@ WindowPlacement WindowPlacement::from_list(const std::array<int, 10>& v) {
   p.max_y = v[5];
   p.normal = {v[6], v[7], v[8], v[9]};
   return p;
+}
+
+PixelRect stored_normal_rect(const PixelRect& client, const FrameMargins& m) {
+  const int left = client.left - m.left, top = client.top - m.top;
+  return {left, top, left + client.width(), top + client.height()};
+}
+
+PixelRect client_rect_for(const PixelRect& stored, const FrameMargins& m) {
+  const int left = stored.left + m.left, top = stored.top + m.top;
+  return {left, top, left + stored.width(), top + stored.height()};
 }
 
 WindowPlacement placement_for(const PixelRect& normal, bool maximized) {

@@ -146,6 +146,35 @@ SnapshotPaths snapshot_paths(std::string_view data_folder, std::string_view base
                              std::string_view log_root_folder, const platform::LocalTime& t);
 
 // ---------------------------------------------------------------------------
+// Stacking of the main window and the Mini Monitor
+
+// The Mini Monitor is meant to be seen while the main window is hidden or
+// covered, so it stays above the main window. These are the moments after
+// which the window system may have put the main window over it: the main
+// window shown or brought back, either native window made anew (switching
+// "topmost" does that), or the Mini Monitor moved where the main window is.
+enum class StackingEvent {
+  StartedUp,               // the main window was shown at the start
+  MiniMonitorOpened,
+  MiniMonitorCentred,      // brought to the centre of the screen
+  TopmostFromMiniMonitor,  // "Always on topmost" chosen in the Mini Monitor's menu
+  TopmostFromMainWindow,   // "topmost" applied to the main window (options, commands)
+  MainWindowRestored,      // brought back from the tray
+};
+
+// What to do afterwards, in this order: raise and activate the main window,
+// then raise the Mini Monitor over it and perhaps give it the focus.
+struct StackingOrder {
+  bool activate_main = false;
+  bool raise_mini = false;
+  bool activate_mini = false;
+  bool operator==(const StackingOrder&) const = default;
+};
+// The window the user acted in keeps the focus; the Mini Monitor, when
+// open, ends up over the main window.
+StackingOrder stacking_after(StackingEvent event, bool mini_open, bool main_visible);
+
+// ---------------------------------------------------------------------------
 // Placement ("Settings"/"Position")
 
 inline constexpr int kPlacementRestoreToMaximized = 2;
@@ -169,6 +198,18 @@ struct WindowPlacement {
   static WindowPlacement from_list(const std::array<int, 10>& v);
   bool restore_maximized() const { return (flags & kPlacementRestoreToMaximized) != 0; }
 };
+
+// How far a window's frame reaches past its client area on each side.
+struct FrameMargins {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+// The normal rectangle stored for a window whose client area is `client`
+// under a frame with `margins`: the frame's top-left corner, then that corner
+// plus the client size.
+PixelRect stored_normal_rect(const PixelRect& client, const FrameMargins& margins);
+// The client area that a stored normal rectangle gives back under a frame
+// with `margins`; the inverse of stored_normal_rect().
+PixelRect client_rect_for(const PixelRect& stored, const FrameMargins& margins);
 
 // What the shut-down stores for a window whose normal rectangle is
 // `normal`; a maximised window is stored with the restore-to-maximised flag.

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "platform/fake/fake_file_store.h"
 #include "settings/profile.h"
 #include "ui/notice/notice_dialog.h"
@@ -101,6 +104,40 @@ TEST(NoticeDialog, TextStaysInsideItsRectangle) {
     }
   }
   EXPECT_GT(text_pixels, 0);
+}
+
+// Rows of the text rectangle that carry text, as runs of consecutive rows.
+std::vector<std::pair<int, int>> inked_row_runs(const QImage& image, const app::PixelRect& r) {
+  std::vector<std::pair<int, int>> runs;
+  for (int y = r.top; y < r.bottom; ++y) {
+    bool ink = false;
+    for (int x = r.left; x < r.right && !ink; ++x) ink = image.pixelColor(x, y) != QColor(255, 0, 0);
+    if (!ink) continue;
+    if (!runs.empty() && runs.back().second == y - 1)
+      runs.back().second = y;
+    else
+      runs.emplace_back(y, y);
+  }
+  return runs;
+}
+
+// The traffic summary has eight lines for a 96-pixel text area: whatever
+// face the desktop substitutes for the fixed-pitch one, every line is shown,
+// each on a row of its own.
+TEST(NoticeDialog, AllEightLinesOfTheSummaryFitTheTextArea) {
+  for (Language lang : {Language::English, Language::Japanese}) {
+    const auto layout = app::periodic_notice_layout(lang);
+    const QString first = lang == Language::English ? "Capture Time" : QString::fromUtf8("計測時間");
+    const QString last = lang == Language::English ? "Average Received speed" : QString::fromUtf8("平均受信速度");
+    const NoticeDialog sparse(first + "\n\n\n\n\n\n\n" + last, layout, style(10), lang);
+    const auto ends = inked_row_runs(sparse.picture().toImage(), layout.text_rect);
+    ASSERT_EQ(ends.size(), 2u) << static_cast<int>(lang);  // the eighth line is there too
+    EXPECT_GT(ends[1].first, layout.text_rect.top + 60);
+
+    const QString digits = "0123456789";
+    const NoticeDialog full(QStringList(8, digits).join('\n'), layout, style(10), lang);
+    EXPECT_EQ(inked_row_runs(full.picture().toImage(), layout.text_rect).size(), 8u) << static_cast<int>(lang);
+  }
 }
 
 TEST(NoticeDialog, PreviewUsesThePagesUnsavedValues) {

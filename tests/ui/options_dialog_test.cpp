@@ -2,6 +2,7 @@
 // which page object is shown, saving on OK only, the defaults buttons and the
 // Enter/Escape rule.
 #include <QCheckBox>
+#include <QStyle>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -268,6 +269,35 @@ TEST_F(OptionsDialogTest, ColourListAsksOncePerSelectedRowFromItsColour) {
   EXPECT_EQ(offered[1], QColor(255, 255, 255));
   EXPECT_EQ(list->color(0), 0xA03020u);
   EXPECT_EQ(list->color(1), 0x302010u);
+}
+
+// Item names are shown whole in both languages, and a white colour still
+// shows as a swatch on the white list.
+TEST_F(OptionsDialogTest, ColourListShowsWholeNamesAndFramedSwatches) {
+  store("Settings", "ConfigTab", 2);  // General / Notice Dialog
+  for (Language lang : {Language::English, Language::Japanese}) {
+    OptionsDialog dialog(profile, lang, nullptr);
+    dialog.show();
+    auto* list = dialog.page(OptionsPageId::NoticeDialog)->findChild<ColorList*>("Colors");
+    ASSERT_TRUE(list->isVisible());
+    // Item views keep this margin either side of a cell's text.
+    const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+    for (int row = 0; row < 2; ++row) {
+      const QString name = list->topLevelItem(row)->text(0);
+      EXPECT_GE(list->columnWidth(0), list->fontMetrics().horizontalAdvance(name) + 2 * margin) << to_std(name);
+    }
+
+    list->set_colors({0xFFFFFF, 0xFFFFFF});
+    list->clearSelection();
+    const QImage shot = list->viewport()->grab().toImage();
+    const QRect cell = list->visualItemRect(list->topLevelItem(1)) & QRect(list->columnViewportPosition(1), 0,
+                                                                         list->columnWidth(1), shot.height());
+    ASSERT_FALSE(cell.isEmpty());
+    int framed = 0;
+    for (int y = cell.top(); y <= cell.bottom(); ++y)
+      for (int x = cell.left(); x <= cell.right(); ++x) framed += shot.pixelColor(x, y) != QColor(Qt::white);
+    EXPECT_GT(framed, cell.width()) << static_cast<int>(lang);  // at least a frame's top and bottom edges
+  }
 }
 
 TEST_F(OptionsDialogTest, EnterAndEscapeCloseOnlyFromTheButtons) {

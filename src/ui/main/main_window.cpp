@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdint>
@@ -294,9 +295,13 @@ void MainWindow::start() {
   core_.start();  // the logs' settings and the Report log's Start-Log entry
 
   const bool start_hidden = !shell_.main_window || shell_.minimized;
+  // The placement first: a window without its native window yet is placed
+  // by its frame's corner. The Mini Monitor hangs on this window and would
+  // create it, and a native window placed before its frame is known lands
+  // with its client area where the frame was meant to be.
+  restore_placement();
   apply_topmost();
   if (shell_.mini_monitor) open_mini_monitor();
-  restore_placement();
   create_tray();
 
   if (start_hidden && tray_usable()) {
@@ -308,6 +313,7 @@ void MainWindow::start() {
   } else {
     show();
   }
+  restack(app::StackingEvent::StartedUp);
   start_timers();
 }
 
@@ -326,6 +332,64 @@ void MainWindow::restore_placement() {
   placing_ = false;
   normal_rect_ = r;
   have_normal_rect_ = true;
+  // Checked again once the window is on screen and its frame is known.
+  pending_placement_ = r;
+}
+
+app::FrameMargins MainWindow::frame_margins() const {
+  const QRect frame = frameGeometry();
+  const QRect client = geometry();
+  return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+          frame.bottom() - client.bottom()};
+}
+
+void MainWindow::settle_placement() {
+  // The first time the window is on screen its frame is known: the stored
+  // corner is the frame's, so the client area goes inside it. A window
+  // system that placed the client area there instead is corrected once.
+  if (!pending_placement_ || windowState() != Qt::WindowNoState) return;
+  const app::PixelRect want = app::client_rect_for(*pending_placement_, frame_margins());
+  pending_placement_.reset();
+  if (to_pixel_rect(geometry()) == want) return;
+  placing_ = true;
+  setGeometry(want.left, want.top, want.width(), want.height());
+  placing_ = false;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed()) {
+    settle_placement();
+    if (raise_mini_on_expose_) {
+      raise_mini_on_expose_ = false;
+      if (mini_) mini_->raise();
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The native window exists from the first show on; switching "topmost"
+  // may replace it.
+  if (QWindow* native = windowHandle(); native && native != watched_native_) {
+    native->installEventFilter(this);
+    watched_native_ = native;
+  }
+}
+
+void MainWindow::restack(app::StackingEvent event) {
+  const app::StackingOrder order = app::stacking_after(event, mini_ != nullptr, isVisible() && !isMinimized());
+  if (order.activate_main) {
+    raise();
+    activateWindow();
+  }
+  if (!order.raise_mini || !mini_) return;
+  mini_->raise();
+  if (order.activate_mini) mini_->activateWindow();
+  // A main window that is only being mapped lands on top of the stack when
+  // the window manager gets to it, which may well be after this raise: the
+  // Mini Monitor goes up once more when the main window is on screen.
+  if (isVisible() && (!windowHandle() || !windowHandle()->isExposed())) raise_mini_on_expose_ = true;
 }
 
 void MainWindow::create_tray() {
@@ -392,8 +456,7 @@ void MainWindow::back_to_original_size() {
   apply_topmost();
   if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
-  raise();
-  activateWindow();
+  restack(app::StackingEvent::MainWindowRestored);
 }
 
 void MainWindow::hide_to_tray() {
@@ -426,6 +489,7 @@ void MainWindow::apply_topmost() {
 void MainWindow::toggle_topmost() {
   shell_.window_top_most = !shell_.window_top_most;
   apply_topmost();
+  restack(app::StackingEvent::TopmostFromMainWindow);
   profile_.write_int("Settings", "WindowTopMost", shell_.window_top_most ? 1 : 0);
 }
 
@@ -452,7 +516,9 @@ void MainWindow::toggle_mini_monitor() {
 }
 
 void MainWindow::center_mini_monitor() {
-  if (mini_) mini_->center_on_screen();
+  if (!mini_) return;
+  mini_->center_on_screen();
+  restack(app::StackingEvent::MiniMonitorCentred);
 }
 
 void MainWindow::open_mini_monitor() {
@@ -471,9 +537,11 @@ void MainWindow::open_mini_monitor() {
   connect(mini_, &MiniMonitor::top_most_changed, this, [this](bool on) {
     shell_.window_top_most = on;
     apply_topmost();
+    restack(app::StackingEvent::TopmostFromMiniMonitor);
   });
   mini_->refresh();
   mini_->show();
+  restack(app::StackingEvent::MiniMonitorOpened);
 }
 
 void MainWindow::close_mini_monitor() {
@@ -508,6 +576,7 @@ void MainWindow::apply_options() {
   shell_.tab_cur_sel = tab;
   shell_.mini_monitor = mini;
   apply_topmost();
+  restack(app::StackingEvent::TopmostFromMainWindow);
   if (!shell_.task_tray_icon && tray_) {
     set_tray(application_icon(), product_name());
     tray_icon_key_ = kTrayOwnIcon;
@@ -682,7 +751,7 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::remember_normal_geometry() {
   if (!isVisible() || (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) return;
-  normal_rect_ = {x(), y(), x() + width(), y() + height()};
+  normal_rect_ = app::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
   have_normal_rect_ = true;
 }
 
@@ -748,7 +817,8 @@ void MainWindow::shut_down(bool restarting) {
     const bool zoomed = isMaximized();
     profile_.write_int("Settings", "IsZoomed", zoomed ? 1 : 0);
     remember_normal_geometry();
-    const app::PixelRect normal = have_normal_rect_ ? normal_rect_ : app::PixelRect{x(), y(), x() + width(), y() + height()};
+    const app::PixelRect normal =
+        have_normal_rect_ ? normal_rect_ : app::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
     profile_.write_placement("Position", app::placement_for(normal, zoomed).to_list());
   };
   hooks.release_status_block = release_status_block_;

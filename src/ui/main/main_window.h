@@ -35,6 +35,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/language.h"
@@ -46,6 +47,7 @@ class QSocketNotifier;
 class QSystemTrayIcon;
 class QTabWidget;
 class QAction;
+class QWindow;
 
 namespace tw::app {
 class AppCore;
@@ -185,6 +187,8 @@ class MainWindow : public QWidget {
   void changeEvent(QEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void create_pages(const MainWindowServices& s);
@@ -204,6 +208,10 @@ class MainWindow : public QWidget {
   void set_tray(const QIcon& icon, const QString& tip);
   void update_menu_checks();
   void restore_placement();
+  void settle_placement();
+  // Raises and activates windows as stacking_after() says for `event`.
+  void restack(app::StackingEvent event);
+  app::FrameMargins frame_margins() const;
   void remember_normal_geometry();
   void snap_to_edges();
 
@@ -226,8 +234,11 @@ class MainWindow : public QWidget {
   bool started_ = false;
   bool shut_down_ = false;
   bool placing_ = false;       // our own moves are not snapped
-  app::PixelRect normal_rect_; // position and client size in the normal state
+  app::PixelRect normal_rect_; // frame position and client size in the normal state
   bool have_normal_rect_ = false;
+  std::optional<app::PixelRect> pending_placement_;  // restored, not yet seen framed on screen
+  QPointer<QWindow> watched_native_;  // the native window whose Expose events are watched
+  bool raise_mini_on_expose_ = false;
 
   QTabWidget* tabs_ = nullptr;
   std::array<QPointer<QWidget>, app::kMainPageCount> pages_{};

@@ -1,10 +1,55 @@
 #include "ui/options/color_list.h"
 
+#include <QEvent>
 #include <QHeaderView>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
 
 #include "ui/options/page_support.h"
 
 namespace tw::ui {
+
+namespace {
+
+// Where a row keeps its colour (the colour column shows no text).
+constexpr int kSwatchRole = Qt::UserRole;
+
+// Paints the colour column as a framed swatch over the cell's usual
+// background, so that a colour like the list's own (white on white) still
+// shows, and the selection stays visible around it.
+class SwatchDelegate : public QStyledItemDelegate {
+ public:
+  SwatchDelegate(int color_column, QObject* parent) : QStyledItemDelegate(parent), column_(color_column) {}
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    if (index.column() != column_) return;
+    const QVariant color = index.data(kSwatchRole);
+    if (!color.isValid()) return;
+    const QRect swatch = option.rect.adjusted(3, 2, -4, -3);
+    if (swatch.width() <= 0 || swatch.height() <= 0) return;
+    painter->save();
+    painter->fillRect(swatch, color.value<QColor>());
+    painter->setPen(option.palette.color(QPalette::Dark));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(swatch);
+    painter->restore();
+  }
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    // Rows tall enough for a swatch that reads as a colour, not as a line.
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(std::max(size.height(), option.fontMetrics.height() + 4));
+    return size;
+  }
+
+ private:
+  int column_;
+};
+
+}  // namespace
 
 ColorList::ColorList(Layout layout, const Columns& columns, QWidget* parent)
     : QTreeWidget(parent),
@@ -23,6 +68,8 @@ ColorList::ColorList(Layout layout, const Columns& columns, QWidget* parent)
   header()->setStretchLastSection(true);
   setColumnWidth(color_col_, columns.color_width);
   setColumnWidth(name_col_, columns.name_width);
+  name_width_ = columns.name_width;
+  setItemDelegate(new SwatchDelegate(color_col_, this));
   connect(this, &QTreeWidget::itemActivated, this, [this] { choose_for_selected_rows(); });
 }
 
@@ -34,6 +81,25 @@ void ColorList::set_names(const QStringList& names) {
     item->setText(name_col_, name);
     paint_row(item, 0);
   }
+  fit_name_column();
+}
+
+void ColorList::fit_name_column() {
+  // The given width is a minimum: names in another language or a wider face
+  // must not be cut. The last column stretches over the rest anyway.
+  if (name_col_ == columnCount() - 1) return;
+  const QFontMetrics fm(font());
+  // Item views keep this margin either side of a cell's text.
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+  int widest = header()->sectionSizeHint(name_col_);
+  for (int row = 0; row < topLevelItemCount(); ++row)
+    widest = std::max(widest, fm.horizontalAdvance(topLevelItem(row)->text(name_col_)) + 2 * margin + 2);
+  setColumnWidth(name_col_, std::max(name_width_, widest));
+}
+
+void ColorList::changeEvent(QEvent* event) {
+  QTreeWidget::changeEvent(event);
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) fit_name_column();
 }
 
 void ColorList::set_colors(const std::vector<std::uint32_t>& colors) {
@@ -63,10 +129,7 @@ void ColorList::choose_for_selected_rows() {
 }
 
 void ColorList::paint_row(QTreeWidgetItem* item, std::uint32_t color) {
-  const QColor c = from_colorref(color);
-  item->setBackground(color_col_, c);
-  // The swatch stays visible while the row is highlighted by the selection.
-  item->setData(color_col_, Qt::DecorationRole, c);
+  item->setData(color_col_, kSwatchRole, from_colorref(color));
   item->setText(color_col_, QString());
 }
 

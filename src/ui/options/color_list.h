@@ -1,5 +1,6 @@
 #pragma once
-// A two-column list of named colours, each row showing its colour. Activating
+// A two-column list of named colours, each row showing its colour as a framed
+// swatch. The name column is at least as wide as its widest name. Activating
 // rows (double click, Enter) opens the colour chooser once for every selected
 // row, started at that row's colour; a chosen colour replaces it.
 #include <QTreeWidget>
@@ -32,11 +33,16 @@ class ColorList : public QTreeWidget {
   // What activating the list does: the chooser for each selected row.
   void choose_for_selected_rows();
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
   void paint_row(QTreeWidgetItem* item, std::uint32_t color);
+  void fit_name_column();
 
   int color_col_;
   int name_col_;
+  int name_width_ = 0;  // the width asked for: the least the name column gets
   std::vector<std::uint32_t> colors_;
 };
 

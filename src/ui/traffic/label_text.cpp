@@ -3,6 +3,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QStaticText>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -219,6 +220,38 @@ QImage LabelGlyphCache::render(const QString& s, QRgb text, QRgb effect, LabelSt
     }
   }
   return img;
+}
+
+SpeedLabelGrid speed_label_grid(const QFont& font, int font_size, int left,
+                                const std::array<std::array<QString, 2>, 2>& heads, const LabelWidth& width,
+                                const QString& integer_template, const QString& value_template) {
+  int line_height = 0;
+  for (const auto& row : heads)
+    for (const QString& head : row) {
+      QTextLayout layout(head + QLatin1Char(' ') + value_template, font);
+      layout.beginLayout();
+      const QTextLine line = layout.createLine();
+      layout.endLayout();
+      line_height = std::max(line_height, static_cast<int>(std::ceil(line.height())));
+    }
+  SpeedLabelGrid g;
+  // The halo reaches a pixel above and below the text: rows a line height
+  // and two pixels apart keep their halos apart too, and the first row keeps
+  // its halo a pixel clear of the top edge.
+  g.row_top = {2, 2 + std::max(font_size, line_height + 2)};
+  int x = left;
+  for (int column = 0; column < 2; ++column) {
+    int head_and_integer = 0, cell = 0;
+    for (const auto& row : heads) {
+      const QString head = row[static_cast<std::size_t>(column)] + QLatin1Char(' ');
+      head_and_integer = std::max(head_and_integer, width(head + integer_template));
+      cell = std::max(cell, width(head + value_template));
+    }
+    g.column_x[static_cast<std::size_t>(column)] = x;
+    g.integer_end[static_cast<std::size_t>(column)] = x + head_and_integer;
+    x += cell;
+  }
+  return g;
 }
 
 }  // namespace tw::ui

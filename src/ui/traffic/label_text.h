@@ -27,6 +27,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 namespace tw::ui {
 
@@ -78,5 +79,26 @@ class LabelGlyphCache {
   std::array<int, 128> advance64_{};  // advance of each printable ASCII character, in 1/64 px
   QHash<quint64, Layers> cache_;
 };
+
+// Where the speed labels over the traffic graph go: two rows (the maxima,
+// then the smoothed speeds), each with a send and a receive label
+// "<head> <integer>.<fraction> <unit>". The rows are as far apart as the
+// labels are tall as laid out (a Japanese head may come from a taller
+// fallback face) plus their halos, and never closer than `font_size`; the
+// first row's halo keeps a pixel clear of the top edge. Both rows share the columns: a
+// column is as wide as its widest label, and its integers end at one x.
+struct SpeedLabelGrid {
+  std::array<int, 2> row_top{};      // top of each row's text
+  std::array<int, 2> column_x{};     // where each column's heads start
+  std::array<int, 2> integer_end{};  // where each column's integers end
+};
+// Width of a line as the graph draws it.
+using LabelWidth = std::function<int(const QString&)>;
+// heads[row][column] are the label texts without their trailing space;
+// `integer_template` is as wide as the widest integer, `value_template` as
+// the widest value with its unit.
+SpeedLabelGrid speed_label_grid(const QFont& font, int font_size, int left,
+                                const std::array<std::array<QString, 2>, 2>& heads, const LabelWidth& width,
+                                const QString& integer_template, const QString& value_template);
 
 }  // namespace tw::ui

@@ -754,34 +754,42 @@ int TrafficGraph::advance_width(FontId font, const QString& s) {
 }
 
 // "<label> <integer>.<fraction> <unit>", the integer right-aligned in four
-// digits so that the fractions of consecutive frames stay in place. Returns
-// the x just past the width reserved for such a label.
-int TrafficGraph::draw_speed_label(QPainter& p, int x, int top, const char* label, std::int64_t speed, int unit) {
+// digits at `integer_end` so that the fractions of consecutive frames stay in
+// place.
+void TrafficGraph::draw_speed_label(QPainter& p, int x, int top, int integer_end, const char* label,
+                                    std::int64_t speed, int unit) {
   const tr::SpeedParts parts = tr::auto_speed_parts(speed, unit);
-  const QString head = qs(label) + QLatin1Char(' ');
   const QString integer = QString::number(parts.integer);
-  const int int_end = x + advance_width(kLarge, head + QLatin1String(tr::kAutoSpeedIntegerTemplate));
   char tail[32];
   std::snprintf(tail, sizeof tail, ".%03ld %s", static_cast<long>(std::abs(parts.fraction)), tr::unit_name(parts.unit));
   const ColorRef c = settings_.color(tr::kColorText);
-  draw_halo_text(p, kLarge, x, top, head, c);
-  draw_halo_text(p, kLarge, int_end - advance_width(kLarge, integer), top, integer, c);
-  draw_halo_text(p, kLarge, int_end, top, qs(tail), c);
-  return x + advance_width(kLarge, head + QLatin1String("0000.000 0000 0000"));
+  draw_halo_text(p, kLarge, x, top, qs(label) + QLatin1Char(' '), c);
+  draw_halo_text(p, kLarge, integer_end - advance_width(kLarge, integer), top, integer, c);
+  draw_halo_text(p, kLarge, integer_end, top, qs(tail), c);
 }
 
 void TrafficGraph::draw_labels(QPainter& p) {
   const int f = settings_.font_size;
   if (f <= 0) return;
   const tr::GraphLabels& l = tr::graph_labels(lang_, settings_.english_labels);
-  // Two rows in the band above the graph: the maxima, then the smoothed speeds.
-  const int x = 8;
-  if (settings_.max_line_mode) {
-    const int x2 = draw_speed_label(p, x, 0, l.send_max, maxima_.send, settings_.max_unit);
-    draw_speed_label(p, x2, 0, l.recv_max, maxima_.recv, settings_.max_unit);
+  // Two rows in the band above the graph: the maxima, then the smoothed
+  // speeds. Their places depend only on the face and the labels.
+  if (label_grid_generation_ != generation_) {
+    label_grid_ = speed_label_grid(
+        fonts_[kLarge], f, 8, {{{qs(l.send_max), qs(l.recv_max)}, {qs(l.send_ave), qs(l.recv_ave)}}},
+        [this](const QString& s) { return advance_width(kLarge, s); },
+        QLatin1String(tr::kAutoSpeedIntegerTemplate), QStringLiteral("0000.000 0000 0000"));
+    label_grid_generation_ = generation_;
   }
-  const int x2 = draw_speed_label(p, x, f, l.send_ave, figures_.smoothed_send, settings_.ave_unit);
-  draw_speed_label(p, x2, f, l.recv_ave, figures_.smoothed_recv, settings_.ave_unit);
+  const SpeedLabelGrid& g = label_grid_;
+  if (settings_.max_line_mode) {
+    draw_speed_label(p, g.column_x[0], g.row_top[0], g.integer_end[0], l.send_max, maxima_.send, settings_.max_unit);
+    draw_speed_label(p, g.column_x[1], g.row_top[0], g.integer_end[1], l.recv_max, maxima_.recv, settings_.max_unit);
+  }
+  draw_speed_label(p, g.column_x[0], g.row_top[1], g.integer_end[0], l.send_ave, figures_.smoothed_send,
+                   settings_.ave_unit);
+  draw_speed_label(p, g.column_x[1], g.row_top[1], g.integer_end[1], l.recv_ave, figures_.smoothed_recv,
+                   settings_.ave_unit);
 }
 
 void TrafficGraph::draw_speed_strip(QPainter& p, int top) {

@@ -183,7 +183,8 @@ class TrafficGraph : public QWidget {
   int advance_width(FontId font, const QString& s);
   // Width of a laid-out line, without laying it out where the glyph cache can tell.
   int text_width(FontId font, const QString& s);
-  int draw_speed_label(QPainter& p, int x, int top, const char* label, std::int64_t speed, int unit);
+  void draw_speed_label(QPainter& p, int x, int top, int integer_end, const char* label, std::int64_t speed,
+                        int unit);
 
   traffic::TrafficMonitor& monitor_;
   settings::Profile& profile_;
@@ -260,6 +261,8 @@ class TrafficGraph : public QWidget {
   FrameKey key_, last_key_;
   bool last_key_valid_ = false;
   std::uint64_t generation_ = 0;
+  SpeedLabelGrid label_grid_;
+  std::uint64_t label_grid_generation_ = 0;  // generation_ starts at 1
   std::uint64_t frames_drawn_ = 0;
 
   std::vector<QAction*> report_actions_;  // lists 0..6, then Hide Graph

@@ -87,6 +87,22 @@ TEST(Snapshot, NamesCarryTheSecondAndFollowTheLogRootFolder) {
   }
 }
 
+// After every event that may put the main window over the Mini Monitor, an
+// open Mini Monitor is raised again; only its own menu gives it the focus.
+TEST(Stacking, MiniMonitorEndsUpOverTheMainWindow) {
+  using E = StackingEvent;
+  for (E e : {E::StartedUp, E::MiniMonitorOpened, E::MiniMonitorCentred, E::TopmostFromMiniMonitor,
+              E::TopmostFromMainWindow, E::MainWindowRestored}) {
+    const StackingOrder open = stacking_after(e, true, true);
+    EXPECT_TRUE(open.raise_mini) << static_cast<int>(e);
+    EXPECT_EQ(open.activate_mini, e == E::TopmostFromMiniMonitor) << static_cast<int>(e);
+    EXPECT_EQ(open.activate_main, e == E::MainWindowRestored) << static_cast<int>(e);
+    EXPECT_EQ(stacking_after(e, false, true), (StackingOrder{e == E::MainWindowRestored, false, false}));
+  }
+  // A main window hidden in the tray is not pulled forward.
+  EXPECT_EQ(stacking_after(E::MainWindowRestored, true, false), (StackingOrder{false, true, false}));
+}
+
 TEST(Placement, ListRoundTripAndMaximisedFlag) {
   const WindowPlacement normal = placement_for({10, 20, 830, 480}, false);
   EXPECT_EQ(normal.to_list(), (std::array<int, 10>{0, 1, -1, -1, -1, -1, 10, 20, 830, 480}));
@@ -96,6 +112,23 @@ TEST(Placement, ListRoundTripAndMaximisedFlag) {
   const WindowPlacement back = WindowPlacement::from_list(max.to_list());
   EXPECT_EQ(back.to_list(), max.to_list());
   EXPECT_EQ(back.normal, (PixelRect{10, 20, 830, 480}));
+}
+
+// The stored rectangle is the frame's corner and the client's size; what
+// one start stores, the next one restores to the same client area, so that
+// the window stays put start after start under any frame.
+TEST(Placement, FrameAndClientConvertBothWaysUnderAnyFrame) {
+  for (const FrameMargins m : {FrameMargins{1, 20, 1, 1}, FrameMargins{0, 0, 0, 0}, FrameMargins{4, 28, 6, 5}}) {
+    const PixelRect client{238, 187, 1041, 627};
+    const PixelRect stored = stored_normal_rect(client, m);
+    EXPECT_EQ(stored, (PixelRect{238 - m.left, 187 - m.top, 1041 - m.left, 627 - m.top}));
+    PixelRect restored = client;
+    for (int start = 0; start < 3; ++start) {
+      const auto list = placement_for(stored_normal_rect(restored, m), false).to_list();
+      restored = client_rect_for(WindowPlacement::from_list(list).normal, m);
+      EXPECT_EQ(restored, client) << m.top << ", start " << start;
+    }
+  }
 }
 
 TEST(Placement, BroughtBackOnScreen) {
