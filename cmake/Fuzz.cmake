@@ -1,7 +1,7 @@
 # libFuzzer targets: one per tests/fuzz/*_fuzz.cpp, each linked with the logic
 # library built with the same sanitizers. Each is run briefly as a test.
 set(TW_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
-foreach(lib settings traffic logging app)
+foreach(lib base settings logging traffic shell app)
   get_target_property(type tw_${lib} TYPE)
   if(NOT type STREQUAL "INTERFACE_LIBRARY")
     target_compile_options(tw_${lib} PRIVATE ${TW_FUZZ_FLAGS})

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/language.h"
+#include "base/language.h"
 
 namespace tw::app {
 

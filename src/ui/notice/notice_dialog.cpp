@@ -26,8 +26,8 @@ QFont notice_font(Language lang) {
 
 }  // namespace
 
-NoticeDialog::NoticeDialog(const QString& text, const app::NoticeLayout& layout,
-                           const app::NoticeBoxSettings& style, Language lang)
+NoticeDialog::NoticeDialog(const QString& text, const shell::NoticeLayout& layout,
+                           const shell::NoticeBoxSettings& style, Language lang)
     : QWidget(nullptr,
               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                   Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput),
@@ -52,7 +52,7 @@ void NoticeDialog::render(const QString& text, Language lang) {
   const QFont font = notice_font(lang);
   painter.setFont(font);
   painter.setPen(from_colorref(static_cast<std::uint32_t>(style_.text_color)));
-  const app::PixelRect& t = layout_.text_rect;
+  const tw::PixelRect& t = layout_.text_rect;
   const QRect box(t.left, t.top, std::max(t.width(), 0), std::max(t.height(), 0));
   painter.setClipRect(box);
   const QFontMetrics metrics(font);
@@ -78,8 +78,8 @@ void NoticeDialog::start(QScreen* screen) {
   start_in(to_pixel_rect(screen->geometry()), to_pixel_rect(screen->availableGeometry()));
 }
 
-void NoticeDialog::start_in(const app::PixelRect& screen, const app::PixelRect& work_area) {
-  slide_.emplace(app::slide_mode(screen, work_area), work_area, layout_.width, layout_.height);
+void NoticeDialog::start_in(const tw::PixelRect& screen, const tw::PixelRect& work_area) {
+  slide_.emplace(shell::slide_mode(screen, work_area), work_area, layout_.width, layout_.height);
   step_timer_.start();
 }
 
@@ -88,18 +88,18 @@ void NoticeDialog::step() {
   const auto phase = slide_->step();
   place();
   switch (phase) {
-    case app::NoticeSlide::Phase::FullyVisible:
+    case shell::NoticeSlide::Phase::FullyVisible:
       step_timer_.stop();
       visible_timer_.start(std::max(style_.time_out_ms, 0));
       break;
-    case app::NoticeSlide::Phase::Done:
+    case shell::NoticeSlide::Phase::Done:
       step_timer_.stop();
       hide();
       emit finished();
       deleteLater();
       break;
-    case app::NoticeSlide::Phase::SlidingIn:
-    case app::NoticeSlide::Phase::SlidingOut:
+    case shell::NoticeSlide::Phase::SlidingIn:
+    case shell::NoticeSlide::Phase::SlidingOut:
       break;
   }
 }
@@ -112,7 +112,7 @@ void NoticeDialog::visible_time_elapsed() {
 }
 
 void NoticeDialog::place() {
-  const app::PixelRect r = slide_->placement();
+  const tw::PixelRect r = slide_->placement();
   if (r.height() <= 0 || r.width() <= 0) {
     hide();
     return;
@@ -127,9 +127,9 @@ void NoticeDialog::paintEvent(QPaintEvent*) {
   painter.drawPixmap(0, 0, picture_);
 }
 
-NoticeDialog* NoticeDialog::show_traffic_notice(const QString& text, const app::NoticeBoxSettings& style,
+NoticeDialog* NoticeDialog::show_traffic_notice(const QString& text, const shell::NoticeBoxSettings& style,
                                                 Language lang) {
-  auto* notice = new NoticeDialog(text, app::periodic_notice_layout(lang), style, lang);
+  auto* notice = new NoticeDialog(text, shell::periodic_notice_layout(lang), style, lang);
   notice->start();
   return notice;
 }

@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/language.h"
+#include "base/language.h"
 
-namespace tw::traffic {
+namespace tw {
 
 // Speed unit codes. The fixed-unit forms take the code modulo 4; the
 // auto-ranging forms step up to the GB codes by themselves.
@@ -80,4 +80,4 @@ std::string duration_text(std::string_view label, std::uint64_t ms, Language lan
 // Idle time: "<label> HH:MM:SS" (hours modulo 24).
 std::string idle_time_text(std::string_view label, std::uint32_t elapsed_ms);
 
-}  // namespace tw::traffic
+}  // namespace tw

@@ -1,15 +1,15 @@
 // The shell's keys: defaults, load rules, and what shut-down and the options
 // pages write.
-#include "app/shell_settings.h"
+#include "shell/shell_settings.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 
-#include "app/options_model.h"
+#include "shell/options_model.h"
 #include "platform/fake/fake_file_store.h"
 
-namespace tw::app {
+namespace tw::shell {
 namespace {
 
 constexpr const char* kPath = "/d/tarnix_u@h.ini";
@@ -101,4 +101,4 @@ TEST_F(ShellSettingsTest, PagesRoundTrip) {
 }
 
 }  // namespace
-}  // namespace tw::app
+}  // namespace tw::shell

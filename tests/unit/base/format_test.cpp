@@ -1,11 +1,11 @@
-#include "traffic/format.h"
+#include "base/format.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
 
-namespace tw::traffic {
+namespace tw {
 namespace {
 
 TEST(ByteAmountText, UnitBoundariesAndWidth) {
@@ -79,4 +79,4 @@ TEST(DurationText, DayAndDaylessForms) {
 }
 
 }  // namespace
-}  // namespace tw::traffic
+}  // namespace tw

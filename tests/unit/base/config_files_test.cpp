@@ -7,9 +7,9 @@
 #include <sstream>
 #include <string>
 
-#include "traffic/info_report.h"
+#include "base/config_files.h"
 
-namespace tw::traffic {
+namespace tw {
 namespace {
 
 std::string fixture(const std::string& name) {
@@ -136,4 +136,4 @@ TEST(DhclientLeases, DamagedInputYieldsNothingOrTheCompletePart) {
 }
 
 }  // namespace
-}  // namespace tw::traffic
+}  // namespace tw

@@ -1,4 +1,4 @@
-#include "app/main_window_logic.h"
+#include "shell/main_window_logic.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tw::app {
+namespace tw::shell {
 namespace {
 
 TEST(MainTabs, LabelsReadInTabOrderInBothLanguages) {
@@ -124,4 +124,4 @@ TEST(Placement, BroughtBackOnScreen) {
 }
 
 }  // namespace
-}  // namespace tw::app
+}  // namespace tw::shell

@@ -1,6 +1,6 @@
-#include "app/options_model.h"
+#include "shell/options_model.h"
 
-namespace tw::app {
+namespace tw::shell {
 
 namespace {
 
@@ -147,7 +147,7 @@ void OptionsFrame::select_tab(int tab) {
   clamp_tab();
 }
 
-void OptionsFrame::clamp_tab() { tab_ = app::clamp_tab(tab_, group_tab_count(sel_)); }
+void OptionsFrame::clamp_tab() { tab_ = shell::clamp_tab(tab_, group_tab_count(sel_)); }
 
 std::optional<int> OptionsFrame::current_index() const {
   if (!shown_) return std::nullopt;
@@ -172,4 +172,4 @@ void save_output_box_colors(settings::Profile& p, const OutputBoxColors& c) {
   p.write_int("Interface", "Color01", static_cast<int>(c.text));
 }
 
-}  // namespace tw::app
+}  // namespace tw::shell

@@ -1,8 +1,8 @@
-#include "app/notice_logic.h"
+#include "shell/notice_logic.h"
 
 #include <algorithm>
 
-namespace tw::app {
+namespace tw::shell {
 
 SlideMode slide_mode(const PixelRect& screen, const PixelRect& work) {
   const int left = work.left - screen.left;
@@ -96,4 +96,4 @@ PixelRect NoticeSlide::placement() const {
   return r;
 }
 
-}  // namespace tw::app
+}  // namespace tw::shell

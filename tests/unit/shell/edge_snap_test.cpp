@@ -1,11 +1,11 @@
 // Edge snapping driven move event by move event, as a drag delivers them.
-#include "app/edge_snap.h"
+#include "shell/edge_snap.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-namespace tw::app {
+namespace tw::shell {
 namespace {
 
 constexpr PixelRect kWork{0, 0, 1920, 1040};  // panel at the bottom
@@ -89,4 +89,4 @@ TEST(EdgeSnap, StraightMoveWithTheCursorOverTheWindowPullsFlush) {
 }
 
 }  // namespace
-}  // namespace tw::app
+}  // namespace tw::shell

@@ -1,6 +1,6 @@
-#include "app/edge_snap.h"
+#include "shell/edge_snap.h"
 
-namespace tw::app {
+namespace tw::shell {
 
 bool EdgeSnap::hold() {
   if (hold_ < kHoldMoves) {
@@ -72,4 +72,4 @@ EdgeSnap& shared_edge_snap() {
   return snap;
 }
 
-}  // namespace tw::app
+}  // namespace tw::shell

@@ -7,14 +7,14 @@
 //
 // Colours are 0x00BBGGRR integers (red in the low byte), stored in decimal.
 // The tab position "TabCurSel" is stored as read; clamp it with
-// app::clamp_tab() (options_model.h) against the main window's tab count.
+// shell::clamp_tab() (options_model.h) against the main window's tab count.
 #include <array>
 #include <optional>
 #include <string>
 
 #include "settings/profile.h"
 
-namespace tw::app {
+namespace tw::shell {
 
 // Section "NoticeBox": the look of the Notice Dialog.
 struct NoticeBoxSettings {
@@ -86,4 +86,4 @@ void save_empty_log_root_folder(settings::Profile& profile, const std::string& l
 // "Report"/"LogCheck" and "IsZoomed".
 void save_exit_flags(settings::Profile& profile, bool report_log_check, bool is_zoomed);
 
-}  // namespace tw::app
+}  // namespace tw::shell

@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "settings/profile.h"
 
-namespace tw::app {
+namespace tw::shell {
 
 inline constexpr int kOptionGroupCount = 12;
 // Each group row holds six texts: the tree entry and at most five tabs. The
@@ -133,4 +133,4 @@ struct OutputBoxColors {
 OutputBoxColors load_output_box_colors(const settings::Profile& profile);
 void save_output_box_colors(settings::Profile& profile, const OutputBoxColors& colors);
 
-}  // namespace tw::app
+}  // namespace tw::shell

@@ -1,10 +1,10 @@
-#include "app/commands.h"
+#include "shell/commands.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace tw::app {
+namespace tw::shell {
 namespace {
 
 using namespace std::string_literals;
@@ -58,4 +58,4 @@ TEST(CommandDispatch, TextEndsAtFirstNul) {
 }
 
 }  // namespace
-}  // namespace tw::app
+}  // namespace tw::shell

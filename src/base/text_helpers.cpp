@@ -1,9 +1,9 @@
-#include "traffic/text_helpers.h"
+#include "base/text_helpers.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-namespace tw::traffic::detail {
+namespace tw::detail {
 
 std::string sformat(const char* fmt, ...) {
   // Nearly every text fits the stack buffer; only a long label pays for the
@@ -22,4 +22,4 @@ std::string sformat(const char* fmt, ...) {
   return out;
 }
 
-}  // namespace tw::traffic::detail
+}  // namespace tw::detail

@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/language.h"
-#include "app/pixel_rect.h"
+#include "base/language.h"
+#include "base/pixel_rect.h"
 #include "platform/clock.h"
 
-namespace tw::app {
+namespace tw::shell {
 
 // The corner the notice slides out of, chosen from where the panel (taskbar)
 // takes room from the screen.
@@ -82,4 +82,4 @@ class NoticeSlide {
   Phase phase_ = Phase::SlidingIn;
 };
 
-}  // namespace tw::app
+}  // namespace tw::shell

@@ -2,7 +2,7 @@
 // The one rectangle type of the window logic (placement, edge snapping, the
 // notice slide, the Mini Monitor's screens). Header-only, so the traffic
 // library can use it without linking the app library.
-namespace tw::app {
+namespace tw {
 
 // Screen rectangles in pixels; right and bottom are exclusive
 // (right = left + width), so a 1920-wide screen at 0 has right 1920.
@@ -16,4 +16,4 @@ struct PixelRect {
   bool operator==(const PixelRect&) const = default;
 };
 
-}  // namespace tw::app
+}  // namespace tw

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace tw::app {
+namespace tw::shell {
 
 enum class Command {
   None,              // not a command: ignored
@@ -41,4 +41,4 @@ ParsedCommand parse_command(std::string_view received);
 // contained ones; "" for None. For logs.
 std::string_view command_name(Command c);
 
-}  // namespace tw::app
+}  // namespace tw::shell

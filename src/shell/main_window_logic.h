@@ -11,11 +11,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/language.h"
-#include "app/notice_logic.h"
+#include "base/language.h"
+#include "shell/notice_logic.h"
 #include "platform/clock.h"
 
-namespace tw::app {
+namespace tw::shell {
 
 // Caption of the main window and of its message boxes, and the tray icon's tip.
 inline constexpr std::string_view kProductName = "Tarnwatch";
@@ -183,4 +183,4 @@ WindowPlacement placement_for(const PixelRect& normal, bool maximized);
 PixelRect bring_on_screen(const PixelRect& stored, std::span<const PixelRect> work_areas,
                           int min_width, int min_height);
 
-}  // namespace tw::app
+}  // namespace tw::shell

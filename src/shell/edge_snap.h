@@ -7,9 +7,9 @@
 // The previous rectangle and the hold counter are shared by every window that
 // snaps (the main window and the Mini Monitor use shared_edge_snap()), so a
 // drag of one window continues the count of the other. UI thread only.
-#include "app/pixel_rect.h"
+#include "base/pixel_rect.h"
 
-namespace tw::app {
+namespace tw::shell {
 
 struct SnapPoint {
   int x = 0;
@@ -47,4 +47,4 @@ class EdgeSnap {
 // The one state for all the windows of the program.
 EdgeSnap& shared_edge_snap();
 
-}  // namespace tw::app
+}  // namespace tw::shell

@@ -1,11 +1,11 @@
-#include "traffic/format.h"
+#include "base/format.h"
 
 #include <cinttypes>
 #include <cmath>
 
-#include "traffic/text_helpers.h"
+#include "base/text_helpers.h"
 
-namespace tw::traffic {
+namespace tw {
 using detail::sformat;
 using detail::unit_words;
 using detail::UnitWords;
@@ -163,4 +163,4 @@ std::string idle_time_text(std::string_view label, std::uint32_t elapsed_ms) {
                  static_cast<int>((s / 60) % 60), static_cast<int>(s % 60));
 }
 
-}  // namespace tw::traffic
+}  // namespace tw

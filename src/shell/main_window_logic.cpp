@@ -1,11 +1,11 @@
-#include "app/main_window_logic.h"
+#include "shell/main_window_logic.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "app/options_model.h"
+#include "shell/options_model.h"
 
-namespace tw::app {
+namespace tw::shell {
 
 namespace {
 
@@ -191,4 +191,4 @@ PixelRect bring_on_screen(const PixelRect& stored, std::span<const PixelRect> wo
   return {left, top, left + width, top + height};
 }
 
-}  // namespace tw::app
+}  // namespace tw::shell

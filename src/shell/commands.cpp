@@ -1,9 +1,9 @@
-#include "app/commands.h"
+#include "shell/commands.h"
 
 #include <array>
 #include <utility>
 
-namespace tw::app {
+namespace tw::shell {
 namespace {
 
 // Table order decides which command wins when several could match.
@@ -48,4 +48,4 @@ std::string_view command_name(Command c) {
   return {};
 }
 
-}  // namespace tw::app
+}  // namespace tw::shell

@@ -4,9 +4,9 @@
 // library's interface; the views go through format.h and friends.
 #include <string>
 
-#include "app/language.h"
+#include "base/language.h"
 
-namespace tw::traffic::detail {
+namespace tw::detail {
 
 // snprintf into a std::string, of any length. The visible texts are defined
 // by their printf formats, so the formatters keep them as printf strings
@@ -24,4 +24,4 @@ inline constexpr UnitWords kUnitWordsEn{"day", "h", "m", "s"};
 inline constexpr UnitWords kUnitWordsJa{"日", "時間", "分", "秒"};
 inline const UnitWords& unit_words(Language lang) { return pick(lang, kUnitWordsEn, kUnitWordsJa); }
 
-}  // namespace tw::traffic::detail
+}  // namespace tw::detail

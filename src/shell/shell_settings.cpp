@@ -1,8 +1,8 @@
-#include "app/shell_settings.h"
+#include "shell/shell_settings.h"
 
 #include <cstdlib>
 
-namespace tw::app {
+namespace tw::shell {
 
 namespace {
 
@@ -114,4 +114,4 @@ void save_exit_flags(settings::Profile& p, bool report_log_check, bool is_zoomed
   write_flag(p, kSettings, "IsZoomed", is_zoomed);
 }
 
-}  // namespace tw::app
+}  // namespace tw::shell
