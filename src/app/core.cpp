@@ -54,7 +54,7 @@ void AppCore::start() {
   if (started_ || shut_down_) return;
   started_ = true;
   logs_.load_settings();
-  logs_.reset_baselines();
+  traffic_log_.reset_baselines();
   report_period_ms_ = log_timer_period_ms(logs_.block(LogKind::Report).log_cycle_time);
   ++timers_version_;
   if (logs_.block(LogKind::Report).log_check) write_log(LogKind::Report, Marker::Start);
@@ -74,12 +74,9 @@ std::vector<CoreTimer> AppCore::timers() const {
 }
 
 void AppCore::write_log(LogKind kind, Marker marker) {
-  // The texts are taken under the sampler lock, so one entry shows one instant.
-  const traffic::StatisticsTexts texts = traffic_.statistics_texts();
-  logging::LogSources sources;
-  sources.traffic = &texts;
   // No Session or Packet Monitor in this program yet: their variables show the
   // "stopped" placeholders and a connection count of 0.
+  logging::LogSource* const sources[] = {&traffic_log_};
   logs_.write_entry(kind, marker, sources);
 }
 

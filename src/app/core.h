@@ -24,6 +24,7 @@
 #include "logging/log_engine.h"
 #include "platform/status_block.h"
 #include "settings/profile.h"
+#include "traffic/traffic_log_source.h"
 #include "traffic/traffic_monitor.h"
 
 namespace tw::app {
@@ -126,6 +127,7 @@ class AppCore {
 
   settings::Profile& profile_;
   traffic::TrafficMonitor& traffic_;
+  traffic::TrafficLogSource traffic_log_{traffic_};
   logging::LogEngine& logs_;
   platform::StatusBlock* status_;
   AppCoreOptions options_;
