@@ -129,6 +129,11 @@ TEST_F(ListControls, WidthsComeFromTheSettingsAndAreWrittenBackAtClose) {
     v.header()->hideSection(1);
   }
   EXPECT_EQ(profile.read_string("Session", "ColnmWidth", ""), "33:60");
+  {
+    ReportListView bare;  // no columns: nothing to write, nothing wiped
+    bare.keep_column_widths(profile, "Session");
+  }
+  EXPECT_EQ(profile.read_string("Session", "ColnmWidth", ""), "33:60");
 
   // Another list's section starts from the column table's defaults.
   ReportListView other;

@@ -32,6 +32,11 @@ std::vector<int> ColumnWidthPersister::widths() const {
   return out;
 }
 
-bool ColumnWidthPersister::save() { return shell::write_column_widths(profile_, section_, widths()); }
+bool ColumnWidthPersister::save() {
+  // Without columns there is nothing to say, and an empty list would wipe
+  // the widths another run saved.
+  if (defaults_.empty()) return false;
+  return shell::write_column_widths(profile_, section_, widths());
+}
 
 }  // namespace tw::ui

@@ -25,6 +25,7 @@ class ColumnWidthPersister {
                        std::vector<int> defaults);
 
   void load();
+  // False when nothing was written (no columns, or the settings refused it).
   bool save();
 
   // The widths save() would write.

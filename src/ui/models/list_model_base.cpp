@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <utility>
 
+#include "ui/options/page_support.h"
+
 namespace tw::ui {
 namespace {
-
-QString qs(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 Qt::Alignment alignment_of(shell::ColumnAlign align) {
   return (align == shell::ColumnAlign::Right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
