@@ -4,12 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake/fake_file_store.h"
-
 namespace tw::shell {
 namespace {
 
-constexpr const char* kPath = "/d/tarnix_u@h.ini";
 const std::vector<int> kDefaults = {90, 90, 60, 220};
 
 TEST(ColumnWidths, DamagedListsRepairEachColumnFromItsDefault) {
@@ -23,17 +20,6 @@ TEST(ColumnWidths, DamagedListsRepairEachColumnFromItsDefault) {
   EXPECT_EQ(parse_column_widths("0x10:010:10000:7", kDefaults), (std::vector<int>{16, 8, 10000, 7}));
   // Extra fields of a longer list are ignored.
   EXPECT_EQ(parse_column_widths("1:2:3:4:5:6", kDefaults), (std::vector<int>{1, 2, 3, 4}));
-}
-
-TEST(ColumnWidths, RoundTripThroughTheSettingsFile) {
-  platform::FakeFileStore files;
-  settings::Profile profile(files, kPath);
-  EXPECT_EQ(read_column_widths(profile, "Session", kDefaults), kDefaults);
-  const std::vector<int> widths = {100, 0, 45, 300};
-  ASSERT_TRUE(write_column_widths(profile, "Session", widths));
-  EXPECT_EQ(profile.read_string("Session", "ColnmWidth", ""), "100:0:45:300");
-  EXPECT_EQ(read_column_widths(profile, "Session", kDefaults), widths);
-  EXPECT_EQ(read_column_widths(profile, "Surveil", kDefaults), kDefaults);
 }
 
 TEST(CopyItems, ShortListsKeepTheDefaultsAndOnlyOneCopies) {
