@@ -1,7 +1,8 @@
 # Tarnwatch is GPL-2.0-or-later, Qt 6 is LGPL-3 and libnftables GPL-2-only:
-# no binary may contain both Qt and libnftables. This walks the link libraries
-# of every target, through the targets they name, at the end of configuration
-# (when every target exists) and stops the configuration when one would.
+# no binary may contain both Qt and libnftables, nor Qt and tw_privileged,
+# the library that links libnftables. This walks the link libraries of every
+# target, through the targets they name, at the end of configuration (when
+# every target exists) and stops the configuration when one would.
 
 function(_tw_all_targets dir out)
   get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
@@ -49,7 +50,9 @@ function(tw_check_licences)
         set(qt "${item}")
         continue()  # Qt's own dependencies do not matter here
       endif()
-      if(lower MATCHES "nftables")
+      # tw_privileged is where libnftables will be linked: keeping it away
+      # from Qt now keeps the rule from depending on what it holds today.
+      if(lower MATCHES "nftables" OR item STREQUAL "tw_privileged")
         set(nft "${item}")
       endif()
       if(TARGET ${item})
@@ -75,9 +78,9 @@ function(tw_check_licences)
       endif()
     endwhile()
     if(qt AND nft)
-      message(FATAL_ERROR "${target} links both Qt (${qt}) and libnftables (${nft}); their licences "
-                          "forbid that. Put the nftables code in tw_privileged, which only tarnix-helper "
-                          "and tarnixd link.")
+      message(FATAL_ERROR "${target} links both Qt (${qt}) and ${nft}: libnftables (GPL-2-only) and "
+                          "tw_privileged, which holds the nftables code, must never share a binary with "
+                          "Qt (LGPL-3). Only tarnix-helper and tarnixd link tw_privileged.")
     endif()
   endforeach()
 endfunction()
