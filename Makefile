@@ -2,8 +2,9 @@
 BUILD      ?= build
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
+PREFIX     ?= /usr/local
 
-.PHONY: all deps build run test fuzz-build bench clean
+.PHONY: all deps build run test fuzz-build bench install clean
 
 all: build
 
@@ -31,6 +32,11 @@ fuzz-build: deps $(FUZZ_BUILD)/build.ninja
 
 bench: build
 	@scripts/bench.sh $(BUILD)
+
+# The programs to PREFIX/bin, tarnix-helper with its capabilities to
+# PREFIX/libexec/tarnwatch/ (needs root).
+install: build
+	@PREFIX=$(PREFIX) scripts/install.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD)

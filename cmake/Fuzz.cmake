@@ -1,7 +1,7 @@
 # libFuzzer targets: one per tests/fuzz/*_fuzz.cpp, each linked with the logic
 # library built with the same sanitizers. Each is run briefly as a test.
 set(TW_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
-foreach(lib settings traffic logging app)
+foreach(lib base settings logging traffic shell app)
   get_target_property(type tw_${lib} TYPE)
   if(NOT type STREQUAL "INTERFACE_LIBRARY")
     target_compile_options(tw_${lib} PRIVATE ${TW_FUZZ_FLAGS})
@@ -31,3 +31,9 @@ foreach(src ${TW_FUZZ_SOURCES})
   add_test(NAME ${name}
     COMMAND ${name} -max_total_time=${TW_FUZZ_SECONDS} -rss_limit_mb=2048 -max_len=65536 ${work} ${seeds})
 endforeach()
+
+# The privileged helper's message decoder: plain C++ in its own library.
+if(TARGET helper_protocol_fuzz)
+  target_compile_options(tw_helper_proto PRIVATE ${TW_FUZZ_FLAGS})
+  target_link_libraries(helper_protocol_fuzz PRIVATE tw_helper_proto)
+endif()

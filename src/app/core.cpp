@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "app/shell_settings.h"
+#include "shell/shell_settings.h"
 
 namespace tw::app {
 
@@ -54,7 +54,7 @@ void AppCore::start() {
   if (started_ || shut_down_) return;
   started_ = true;
   logs_.load_settings();
-  logs_.reset_baselines();
+  traffic_log_.reset_baselines();
   report_period_ms_ = log_timer_period_ms(logs_.block(LogKind::Report).log_cycle_time);
   ++timers_version_;
   if (logs_.block(LogKind::Report).log_check) write_log(LogKind::Report, Marker::Start);
@@ -74,12 +74,9 @@ std::vector<CoreTimer> AppCore::timers() const {
 }
 
 void AppCore::write_log(LogKind kind, Marker marker) {
-  // The texts are taken under the sampler lock, so one entry shows one instant.
-  const traffic::StatisticsTexts texts = traffic_.statistics_texts();
-  logging::LogSources sources;
-  sources.traffic = &texts;
   // No Session or Packet Monitor in this program yet: their variables show the
   // "stopped" placeholders and a connection count of 0.
+  logging::LogSource* const sources[] = {&traffic_log_};
   logs_.write_entry(kind, marker, sources);
 }
 
@@ -114,32 +111,32 @@ void AppCore::on_timer(int id) {
   }
 }
 
-Command AppCore::handle_command(std::string_view text) {
-  const ParsedCommand cmd = parse_command(text);
+shell::Command AppCore::handle_command(std::string_view text) {
+  const shell::ParsedCommand cmd = shell::parse_command(text);
   if (shut_down_) return cmd.command;
   using traffic::RestartMode;
   switch (cmd.command) {
-    case Command::TrafficInit:
+    case shell::Command::TrafficInit:
       traffic_.restart(RestartMode::Restart);
       break;
-    case Command::TrafficTotalInit:
+    case shell::Command::TrafficTotalInit:
       traffic_.restart(RestartMode::Gross);
       break;
-    case Command::TrafficAllInit:
+    case shell::Command::TrafficAllInit:
       traffic_.restart(RestartMode::Gross);
       traffic_.restart(RestartMode::Restart);
       break;
-    case Command::FilterStart:
-    case Command::FilterStop:
-    case Command::FilterReload:
-    case Command::FilterAdd:
-      note("command dropped, there is no packet filter: " + std::string(command_name(cmd.command)));
+    case shell::Command::FilterStart:
+    case shell::Command::FilterStop:
+    case shell::Command::FilterReload:
+    case shell::Command::FilterAdd:
+      note("command dropped, there is no packet filter: " + std::string(shell::command_name(cmd.command)));
       break;
-    case Command::BlockStart:
-    case Command::BlockStop:
-      note("command dropped, there is no session monitor: " + std::string(command_name(cmd.command)));
+    case shell::Command::BlockStart:
+    case shell::Command::BlockStop:
+      note("command dropped, there is no session monitor: " + std::string(shell::command_name(cmd.command)));
       break;
-    case Command::None:
+    case shell::Command::None:
       break;
   }
   return cmd.command;
@@ -163,7 +160,7 @@ void AppCore::shutdown(bool restarting, const ShutdownHooks& hooks) {
   if (shut_down_) return;
   shut_down_ = true;  // no timer tick or command from here on
   if (hooks.window_state) hooks.window_state();
-  save_empty_log_root_folder(profile_, logs_.log_root_folder());
+  shell::save_empty_log_root_folder(profile_, logs_.log_root_folder());
   const bool report_on = logs_.block(LogKind::Report).log_check;
   if (!restarting && report_on) write_log(LogKind::Report, Marker::End);
   profile_.write_int("Report", "LogCheck", report_on ? 1 : 0);

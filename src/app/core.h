@@ -20,10 +20,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/commands.h"
+#include "shell/commands.h"
 #include "logging/log_engine.h"
 #include "platform/status_block.h"
 #include "settings/profile.h"
+#include "traffic/traffic_log_source.h"
 #include "traffic/traffic_monitor.h"
 
 namespace tw::app {
@@ -101,7 +102,7 @@ class AppCore {
   // Dispatches one received command text. Commands for a monitor this program
   // does not have (packet filter, auto-block) are dropped with a debug note.
   // Returns what the text was recognised as. Ignored after shutdown().
-  Command handle_command(std::string_view text);
+  shell::Command handle_command(std::string_view text);
 
   // Re-reads the log settings after the options changed. The Report log keeps
   // the period it was started with until the next start of the program.
@@ -126,6 +127,7 @@ class AppCore {
 
   settings::Profile& profile_;
   traffic::TrafficMonitor& traffic_;
+  traffic::TrafficLogSource traffic_log_{traffic_};
   logging::LogEngine& logs_;
   platform::StatusBlock* status_;
   AppCoreOptions options_;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/core.h"
-#include "app/language.h"
+#include "base/language.h"
 #include "platform/power_events.h"
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"

@@ -1,8 +1,9 @@
 #include "logging/log_engine.h"
 
-#include <algorithm>
 #include <optional>
 #include <utility>
+
+#include "logging/row_sources.h"
 
 namespace tw::logging {
 
@@ -63,21 +64,6 @@ bool valid(LogKind kind) {
   return i >= 0 && i < kLogKindCount;
 }
 
-// Out-of-range kinds (a bad cast) are read as the traffic log rather than
-// indexing past the tables.
-std::size_t index_of(LogKind kind) {
-  return valid(kind) ? static_cast<std::size_t>(kind) : 0;
-}
-
-// Rows are written "%s %s ... %s": the cells joined by single blanks.
-template <std::size_t N>
-void append_row(std::string& out, const std::array<std::string, N>& row) {
-  for (std::size_t c = 0; c < N; ++c) {
-    if (c) out += ' ';
-    out += row[c];
-  }
-}
-
 std::string marker_line(const DateTexts& date, std::string_view what) {
   std::string line = "# [ ";
   line += date.date;
@@ -91,9 +77,9 @@ std::string marker_line(const DateTexts& date, std::string_view what) {
 
 }  // namespace
 
-std::string_view log_section(LogKind kind) { return kSections[index_of(kind)]; }
+std::string_view log_section(LogKind kind) { return kSections[log_index(kind)]; }
 
-std::string_view default_log_file_name(LogKind kind) { return kFileNames[index_of(kind)]; }
+std::string_view default_log_file_name(LogKind kind) { return kFileNames[log_index(kind)]; }
 
 std::string_view default_log_fmt(LogKind kind, Language lang) {
   switch (kind) {
@@ -107,21 +93,6 @@ std::string_view default_log_fmt(LogKind kind, Language lang) {
     default:
       return pick(lang, kTrafficFmtEn, kTrafficFmtJa);
   }
-}
-
-std::string_view session_stopped_text(Language lang) {
-  return pick<std::string_view>(lang, "Session Monitor is Stopped.",
-                                "セッションモニターは停止中です。");
-}
-std::string_view session_empty_text(Language lang) {
-  return pick<std::string_view>(lang, "Connection is not in Session.",
-                                "接続中のセッションはありません。");
-}
-std::string_view packet_stopped_text(Language lang) {
-  return pick<std::string_view>(lang, "Packet Monitor is Stopped.", "IP監視モニターは停止中です。");
-}
-std::string_view packet_empty_text(Language lang) {
-  return pick<std::string_view>(lang, "No Packet-Data.", "パケットデータはありません。");
 }
 
 LogEngine::LogEngine(settings::Profile& profile, platform::FileStore& files,
@@ -162,7 +133,7 @@ void LogEngine::load_settings() {
   root_folder_ = std::move(root);
 }
 
-const LogBlock& LogEngine::block(LogKind kind) const { return blocks_[index_of(kind)]; }
+const LogBlock& LogEngine::block(LogKind kind) const { return blocks_[log_index(kind)]; }
 
 std::string LogEngine::path_for(const LogBlock& block, const DateTexts& date) const {
   const std::string name = expand_file_name(block.log_file_name, date);
@@ -176,38 +147,8 @@ std::string LogEngine::log_path(LogKind kind, const platform::LocalTime& when) c
   return path_for(block(kind), date_texts(when));
 }
 
-std::string LogEngine::session_text(const std::string& fmt, const SessionLogData* data) const {
-  if (data == nullptr) return std::string(session_stopped_text(lang_));
-  if (fmt.find("$SESSION$") == std::string::npos) return {};
-  if (data->rows.empty()) return std::string(session_empty_text(lang_));
-  std::string text;
-  const std::size_t n = std::min(data->rows.size(), kMaxSessionRows);
-  for (std::size_t r = 0; r < n; ++r) {
-    if (r) text += '\n';
-    append_row(text, data->rows[r]);
-  }
-  return text;
-}
-
-std::string LogEngine::packet_text(const std::string& fmt, PacketLogSource* source) const {
-  // Rows are taken (and consumed) only when the template asks for them.
-  if (source == nullptr || fmt.find("$IP_PACKET$") == std::string::npos) {
-    return std::string(packet_stopped_text(lang_));
-  }
-  const std::vector<PacketLogRow> rows = source->rows(kMaxPacketRows);
-  if (rows.empty()) return std::string(packet_empty_text(lang_));
-  std::string text;
-  const std::size_t n = std::min(rows.size(), kMaxPacketRows);
-  for (std::size_t r = 0; r < n; ++r) {
-    if (r) text += '\n';
-    append_row(text, rows[r]);
-  }
-  source->clear();
-  return text;
-}
-
-bool LogEngine::write_entry(LogKind kind, Marker marker, const LogSources& sources) {
-  if (!valid(kind) || sources.traffic == nullptr || data_folder_.empty()) return false;
+bool LogEngine::write_entry(LogKind kind, Marker marker, std::span<LogSource* const> sources) {
+  if (!valid(kind) || data_folder_.empty()) return false;
   std::lock_guard lock(mutex_);
 
   // The guard looks at the data folder's file system even when the logs go
@@ -215,32 +156,23 @@ bool LogEngine::write_entry(LogKind kind, Marker marker, const LogSources& sourc
   const std::optional<std::uint64_t> free = files_.free_bytes(data_folder_);
   if (!free || *free < kMinFreeBytes) return false;
 
-  const std::size_t i = index_of(kind);
-  const LogBlock& b = blocks_[i];
+  const LogBlock& b = blocks_[log_index(kind)];
   const DateTexts date = date_texts(clock_.local_now());  // one instant for the whole entry
   const std::string path = path_for(b, date);
 
-  const std::string session = session_text(b.log_fmt, sources.session);
-  const std::string packet = packet_text(b.log_fmt, sources.packet);
-
-  // Bytes since this log's previous entry. Totals below the baseline mean the
-  // statistics were restarted in between: then everything since the restart.
-  const std::uint64_t send = sources.traffic->capture_send;
-  const std::uint64_t recv = sources.traffic->capture_recv;
-  Baseline& base = baselines_[i];
-  const std::uint64_t d_send = send >= base.send ? send - base.send : send;
-  const std::uint64_t d_recv = recv >= base.recv ? recv - base.recv : recv;
-  const std::string send_dis = std::to_string(d_send);
-  const std::string recv_dis = std::to_string(d_recv);
-  const std::string connections = std::to_string(sources.connection_count);
-
   EntryValues values;
-  values.traffic = sources.traffic;
-  values.session = session;
-  values.connections = connections;
-  values.ip_packet = packet;
-  values.send_dis = send_dis;
-  values.recv_dis = recv_dis;
+  for (LogSource* source : sources) {
+    if (source != nullptr && !source->fill(kind, b.log_fmt, values)) return false;
+  }
+  // The monitors that gave nothing are not running.
+  const std::pair<std::string_view, std::string_view> stopped[] = {
+      {"$SESSION$", session_stopped_text(lang_)},
+      {"$CONNECTIONS$", "0"},
+      {"$IP_PACKET$", packet_stopped_text(lang_)},
+  };
+  for (const auto& [name, text] : stopped) {
+    if (!values.has(name)) values.set(name, std::string(text));
+  }
 
   // Markers, entry and its line feed go out in one write.
   std::string content;
@@ -249,18 +181,14 @@ bool LogEngine::write_entry(LogKind kind, Marker marker, const LogSources& sourc
   content += '\n';
   if (marker == Marker::End) content += marker_line(date, "End-Log");
 
-  // The baselines move on only with an entry that reached the file, so a
-  // failed write (full disk, missing folder) does not drop those bytes from
-  // the report: the next entry that is written carries them.
+  // The sources hear of the entry only when it reached the file, so a failed
+  // write (full disk, missing folder) does not count as a previous entry.
   if (!files_.write(path, content, b.log_write_mode != 0)) return false;
-  base = {send, recv};
+  for (LogSource* source : sources) {
+    if (source != nullptr) source->entry_written(kind);
+  }
   if (b.log_sound) beeper_.beep();
   return true;
-}
-
-void LogEngine::reset_baselines() {
-  std::lock_guard lock(mutex_);
-  baselines_ = {};
 }
 
 }  // namespace tw::logging

@@ -3,18 +3,22 @@
 // traffic report). Each entry is built from the log's templates and written to
 // its file in one operation; no file stays open between entries.
 //
+// The values of the variables come from the log sources the caller passes
+// with each entry (log_source.h); the engine knows their names and order only.
+//
 // Threads: everything is called from the main thread, which owns the settings
-// and sounds the beep. load_settings(), write_entry() and reset_baselines()
-// also take the engine's own lock, so an entry is always built from one
-// consistent set of blocks and baselines.
+// and sounds the beep. load_settings() and write_entry() also take the
+// engine's own lock, so an entry is always built from one consistent set of
+// blocks, and the sources are asked under it.
 #include <array>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
-#include "app/language.h"
-#include "logging/log_sources.h"
+#include "base/language.h"
+#include "logging/log_source.h"
 #include "logging/template.h"
 #include "platform/beeper.h"
 #include "platform/clock.h"
@@ -22,9 +26,6 @@
 #include "settings/profile.h"
 
 namespace tw::logging {
-
-enum class LogKind { Traffic = 0, Packet = 1, Session = 2, Report = 3 };
-inline constexpr int kLogKindCount = 4;
 
 // Marker lines around an entry: Start before it, End after it.
 enum class Marker { None = 0, Start = 1, End = 2 };
@@ -46,15 +47,6 @@ std::string_view default_log_file_name(LogKind kind);
 // Default "LogFmt" of a log in the stored form (line breaks as "$CRLF$").
 std::string_view default_log_fmt(LogKind kind, Language lang);
 
-// Placeholder texts for "$SESSION$" and "$IP_PACKET$".
-std::string_view session_stopped_text(Language lang);
-std::string_view session_empty_text(Language lang);
-std::string_view packet_stopped_text(Language lang);
-std::string_view packet_empty_text(Language lang);
-
-// Row limits of one entry.
-inline constexpr std::size_t kMaxSessionRows = 600;
-inline constexpr std::size_t kMaxPacketRows = 300;
 // No entry is written while the data folder's file system has less free space
 // than this, or when its free space cannot be read.
 inline constexpr std::uint64_t kMinFreeBytes = 65536;
@@ -78,26 +70,18 @@ class LogEngine {
   // otherwise in the data folder.
   std::string log_path(LogKind kind, const platform::LocalTime& when) const;
 
-  // Builds and writes one entry of `kind`. The caller decides whether the log
-  // is on ("LogCheck"). Returns true when the entry was written. Failures are
-  // silent: too little (or unknown) free space, no traffic texts or a file
-  // that cannot be written skip the entry and leave the differences alone, so
-  // the next written entry carries the bytes of the skipped one.
-  bool write_entry(LogKind kind, Marker marker, const LogSources& sources);
-
-  // Forgets the totals of the previous entries: the next entry of every log
-  // reports the whole current totals as its differences.
-  void reset_baselines();
+  // Builds and writes one entry of `kind` with the values the sources give,
+  // asked in the order passed. Whatever no source gives is empty, except
+  // "$SESSION$" and "$IP_PACKET$", which show that their monitor is stopped,
+  // and "$CONNECTIONS$", which is 0. The caller decides whether the log is on
+  // ("LogCheck"). Returns true when the entry was written, and only then are
+  // the sources told. Failures are silent: too little (or unknown) free space,
+  // a source that cannot give its values or a file that cannot be written
+  // skip the entry.
+  bool write_entry(LogKind kind, Marker marker, std::span<LogSource* const> sources);
 
  private:
-  struct Baseline {
-    std::uint64_t send = 0;
-    std::uint64_t recv = 0;
-  };
-
   std::string path_for(const LogBlock& block, const DateTexts& date) const;
-  std::string session_text(const std::string& fmt, const SessionLogData* data) const;
-  std::string packet_text(const std::string& fmt, PacketLogSource* source) const;
 
   settings::Profile& profile_;
   platform::FileStore& files_;
@@ -110,7 +94,6 @@ class LogEngine {
   std::string root_folder_;
 
   std::mutex mutex_;  // held for a whole entry
-  std::array<Baseline, kLogKindCount> baselines_{};
 };
 
 }  // namespace tw::logging

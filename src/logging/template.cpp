@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 namespace tw::logging {
 
@@ -116,49 +118,56 @@ DateTexts date_texts(const platform::LocalTime& t) {
 
 namespace {
 
-std::array<Variable, 7> date_component_variables(const DateTexts& date) {
-  return {{{"$YYYY$", date.yyyy},
-           {"$YY$", date.yy},
-           {"$MM$", date.mm},
-           {"$DD$", date.dd},
-           {"$HH$", date.hh},
-           {"$MI$", date.mi},
-           {"$SS$", date.ss}}};
+// The date and time variables with their texts, in the table's order.
+std::array<Variable, kDateVariableCount> date_variables(const DateTexts& d) {
+  const std::array<std::string_view, kDateVariableCount> texts = {
+      d.yyyy, d.yy, d.mm, d.dd, d.hh, d.mi, d.ss, d.date, d.time};
+  std::array<Variable, kDateVariableCount> vars;
+  for (std::size_t i = 0; i < vars.size(); ++i) vars[i] = {kEntryVariables[i], texts[i]};
+  return vars;
+}
+
+// Position of a name in kEntryVariables, or nullopt.
+std::optional<std::size_t> variable_index(std::string_view name) {
+  const auto it = std::find(kEntryVariables.begin(), kEntryVariables.end(), name);
+  if (it == kEntryVariables.end()) return std::nullopt;
+  return static_cast<std::size_t>(it - kEntryVariables.begin());
 }
 
 }  // namespace
 
 std::string expand_file_name(std::string_view name_template, const DateTexts& date) {
-  const auto vars = date_component_variables(date);
-  return expand_variables(name_template, vars);
+  // Only the seven components: "$DATE$" and "$TIME$" stay as they are.
+  const auto vars = date_variables(date);
+  return expand_variables(name_template, std::span(vars).first(7));
+}
+
+bool EntryValues::set(std::string_view name, std::string value) {
+  const auto i = variable_index(name);
+  if (!i || *i < kDateVariableCount) return false;
+  values_[*i] = std::move(value);
+  return true;
+}
+
+bool EntryValues::has(std::string_view name) const {
+  const auto i = variable_index(name);
+  return i && values_[*i].has_value();
+}
+
+std::string_view EntryValues::get(std::string_view name) const {
+  const auto i = variable_index(name);
+  if (!i || !values_[*i]) return {};
+  return *values_[*i];
 }
 
 std::string expand_entry(std::string_view entry_template, const DateTexts& date,
                          const EntryValues& values) {
-  static const traffic::StatisticsTexts kNoTraffic;
-  const traffic::StatisticsTexts& t = values.traffic ? *values.traffic : kNoTraffic;
-  const auto dc = date_component_variables(date);
-  const Variable vars[] = {
-      dc[0], dc[1], dc[2], dc[3], dc[4], dc[5], dc[6],
-      {"$DATE$", date.date},
-      {"$TIME$", date.time},
-      {"$CAPTURE_TIME$", t.capture_time},
-      {"$TOTAL_SEND$", t.total_send},
-      {"$TOTAL_RECV$", t.total_recv},
-      {"$TOTAL_SEND_ALL$", t.gross_send},
-      {"$TOTAL_RECV_ALL$", t.gross_recv},
-      {"$TOTAL_SEND_AVE$", t.average_send},
-      {"$TOTAL_RECV_AVE$", t.average_recv},
-      {"$GRAPH_SEND_AVE$", t.smoothed_send},
-      {"$GRAPH_RECV_AVE$", t.smoothed_recv},
-      {"$GRAPH_SEND_MAX$", t.max_send},
-      {"$GRAPH_RECV_MAX$", t.max_recv},
-      {"$SESSION$", values.session},
-      {"$CONNECTIONS$", values.connections},
-      {"$IP_PACKET$", values.ip_packet},
-      {"$TOTAL_SEND_DIS$", values.send_dis},
-      {"$TOTAL_RECV_DIS$", values.recv_dis},
-  };
+  const auto dated = date_variables(date);
+  std::array<Variable, kEntryVariables.size()> vars;
+  std::copy(dated.begin(), dated.end(), vars.begin());
+  for (std::size_t i = kDateVariableCount; i < vars.size(); ++i) {
+    vars[i] = {kEntryVariables[i], values.get(kEntryVariables[i])};
+  }
   std::string text = expand_variables(crlf_to_lf(entry_template), vars);
   truncate_utf8(text, kMaxEntryLength);
   return text;

@@ -3,13 +3,14 @@
 // substitution, one variable after the other in a fixed order.
 //
 // Pure functions; any thread may call them.
+#include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "platform/clock.h"
-#include "traffic/statistics_texts.h"
 
 namespace tw::logging {
 
@@ -71,20 +72,39 @@ DateTexts date_texts(const platform::LocalTime& t);
 // "$HH$", "$MI$", "$SS$" in this order.
 std::string expand_file_name(std::string_view name_template, const DateTexts& date);
 
-// Everything an entry's variables are filled from, except the date.
-struct EntryValues {
-  const traffic::StatisticsTexts* traffic = nullptr;  // nullptr: the eleven texts are empty
-  std::string_view session;      // "$SESSION$"
-  std::string_view connections;  // "$CONNECTIONS$"
-  std::string_view ip_packet;    // "$IP_PACKET$"
-  std::string_view send_dis;     // "$TOTAL_SEND_DIS$"
-  std::string_view recv_dis;     // "$TOTAL_RECV_DIS$"
+// Every variable of an entry template, in the order the variables are
+// replaced. The order is part of the language: a value may contain another
+// variable's name, and that name is expanded only when its step comes later.
+// The date and time variables come first and belong to the writer; the others
+// are filled by the log sources (traffic statistics, session list, packet
+// list). A new variable gets its place here.
+inline constexpr std::size_t kDateVariableCount = 9;
+inline constexpr std::array<std::string_view, 25> kEntryVariables = {
+    "$YYYY$", "$YY$", "$MM$", "$DD$", "$HH$", "$MI$", "$SS$", "$DATE$", "$TIME$",
+    "$CAPTURE_TIME$", "$TOTAL_SEND$", "$TOTAL_RECV$", "$TOTAL_SEND_ALL$", "$TOTAL_RECV_ALL$",
+    "$TOTAL_SEND_AVE$", "$TOTAL_RECV_AVE$", "$GRAPH_SEND_AVE$", "$GRAPH_RECV_AVE$",
+    "$GRAPH_SEND_MAX$", "$GRAPH_RECV_MAX$",
+    "$SESSION$", "$CONNECTIONS$", "$IP_PACKET$",
+    "$TOTAL_SEND_DIS$", "$TOTAL_RECV_DIS$"};
+
+// The values of one entry's source variables (all but the date and time).
+class EntryValues {
+ public:
+  // Sets a variable's value. False, and nothing stored, for a name that is not
+  // one of kEntryVariables or is a date or time variable.
+  bool set(std::string_view name, std::string value);
+  bool has(std::string_view name) const;
+  // The value, or an empty text when it is not set.
+  std::string_view get(std::string_view name) const;
+
+ private:
+  std::array<std::optional<std::string>, kEntryVariables.size()> values_;
 };
 
 // An entry from its loaded template: line-break pairs become line feeds, then
-// the date and time variables, "$DATE$", "$TIME$", the eleven traffic
-// variables, "$SESSION$", "$CONNECTIONS$", "$IP_PACKET$", "$TOTAL_SEND_DIS$",
-// "$TOTAL_RECV_DIS$" are replaced in this order. At most kMaxEntryLength bytes.
+// every variable of kEntryVariables is replaced in that order, the date and
+// time from `date`, the others from `values` (empty when not set). At most
+// kMaxEntryLength bytes.
 std::string expand_entry(std::string_view entry_template, const DateTexts& date,
                          const EntryValues& values);
 

@@ -4,7 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "traffic/format.h"
+#include "base/format.h"
 
 namespace tw::traffic {
 namespace {

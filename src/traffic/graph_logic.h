@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"
 

@@ -4,8 +4,8 @@
 #include <cinttypes>
 #include <climits>
 
-#include "traffic/format.h"
-#include "traffic/text_helpers.h"
+#include "base/format.h"
+#include "base/text_helpers.h"
 
 namespace tw::traffic {
 using detail::sformat;

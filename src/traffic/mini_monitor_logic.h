@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/language.h"
-#include "app/pixel_rect.h"
+#include "base/language.h"
+#include "base/pixel_rect.h"
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"
 
@@ -230,7 +230,7 @@ std::string cut_to_chars(std::string text, std::size_t max_chars);
 // ---- placement ----------------------------------------------------------------
 
 // A window rectangle in global pixels; right and bottom exclusive.
-using WindowRect = app::PixelRect;
+using WindowRect = tw::PixelRect;
 
 // The ten-integer placement list: flags, show command, minimised x, y,
 // maximised x, y, normal rectangle. The normal rectangle holds the window

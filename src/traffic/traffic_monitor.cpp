@@ -7,7 +7,7 @@
 #include <numeric>
 #include <utility>
 
-#include "traffic/format.h"
+#include "base/format.h"
 
 namespace tw::traffic {
 namespace {

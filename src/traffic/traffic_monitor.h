@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "platform/clock.h"
 #include "platform/link_stats.h"
 #include "settings/profile.h"

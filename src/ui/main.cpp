@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "app/core.h"
-#include "app/main_window_logic.h"
+#include "shell/main_window_logic.h"
 #include "app/startup.h"
 #include "logging/log_engine.h"
 #include "platform/linux/command_socket.h"
@@ -65,7 +65,7 @@ int run(int argc, char** argv) {
   }
 
   QApplication qapp(argc, argv);
-  QApplication::setApplicationName(QString::fromUtf8(app::kProductName.data(), app::kProductName.size()));
+  QApplication::setApplicationName(QString::fromUtf8(shell::kProductName.data(), shell::kProductName.size()));
   // The program ends through its own shut-down, not when its last window
   // closes: the window may be hidden in the tray.
   QApplication::setQuitOnLastWindowClosed(false);

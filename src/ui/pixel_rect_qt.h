@@ -1,13 +1,13 @@
 #pragma once
-// QRect <-> app::PixelRect. A QRect's right() is inclusive (left + width - 1);
+// QRect <-> tw::PixelRect. A QRect's right() is inclusive (left + width - 1);
 // PixelRect's right is exclusive, so the conversion goes through the width.
 #include <QRect>
 
-#include "app/pixel_rect.h"
+#include "base/pixel_rect.h"
 
 namespace tw::ui {
 
-inline app::PixelRect to_pixel_rect(const QRect& r) {
+inline tw::PixelRect to_pixel_rect(const QRect& r) {
   return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
 }
 

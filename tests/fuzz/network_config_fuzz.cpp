@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "traffic/info_report.h"
+#include "base/config_files.h"
 
 namespace {
 
@@ -31,17 +31,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view ifname = kNames[data[0] % 4];
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  const tw::traffic::ResolverConfig cfg = tw::traffic::parse_resolv_conf(text);
+  const tw::ResolverConfig cfg = tw::parse_resolv_conf(text);
   check_single_line(cfg.domain);
   for (const auto& s : cfg.servers) check_single_line(s);
-  tw::traffic::names_only_local_stub(cfg);
+  tw::names_only_local_stub(cfg);
 
-  if (auto lease = tw::traffic::parse_keyvalue_lease(text, 1'700'000'000)) {
+  if (auto lease = tw::parse_keyvalue_lease(text, 1'700'000'000)) {
     check(!lease->address.empty() || !lease->server.empty());
     check_single_line(lease->address);
     check_single_line(lease->server);
   }
-  if (auto lease = tw::traffic::parse_dhclient_leases(text, ifname)) {
+  if (auto lease = tw::parse_dhclient_leases(text, ifname)) {
     check_single_line(lease->address);
     check_single_line(lease->server);
     for (const auto& w : lease->wins_servers) check_single_line(w);

@@ -4,9 +4,9 @@
 // line.
 //
 // Input: fields separated by 0x01 bytes. Field 0 is the template; the next
-// fields fill the entry values in order (eleven traffic texts, session,
-// connections, packets, the two differences) and then serve as name/value
-// pairs for the generic expander.
+// fields fill the entry values in the order of the variables (all but the date
+// and time) and then serve as name/value pairs, for the entry values (any
+// name) and for the generic expander.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -43,19 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t next = 0;
   auto take = [&]() -> std::string_view { return next < f.size() ? f[next++] : std::string_view{}; };
 
-  tw::traffic::StatisticsTexts t;
-  for (std::string* s : {&t.capture_time, &t.total_send, &t.total_recv, &t.gross_send,
-                         &t.gross_recv, &t.average_send, &t.average_recv, &t.smoothed_send,
-                         &t.smoothed_recv, &t.max_send, &t.max_recv}) {
-    *s = std::string(take());
-  }
   EntryValues v;
-  v.traffic = &t;
-  v.session = take();
-  v.connections = take();
-  v.ip_packet = take();
-  v.send_dis = take();
-  v.recv_dis = take();
+  for (std::size_t i = kDateVariableCount; i < kEntryVariables.size(); ++i) {
+    if (!v.set(kEntryVariables[i], std::string(take()))) std::abort();
+  }
 
   // The date fields come from the input too: any int must format safely.
   tw::platform::LocalTime when;
@@ -80,7 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (next + 1 < f.size()) {
     const std::string_view n = take();
     vars.push_back({n, take()});
+    v.set(n, std::string(vars.back().value));
   }
+  if (expand_entry(tmpl, date, v).size() > kMaxEntryLength) std::abort();
   constexpr std::size_t kSmallCeiling = 1 << 16;
   if (expand_variables(tmpl, vars, kSmallCeiling).size() > kSmallCeiling) std::abort();
 

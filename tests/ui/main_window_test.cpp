@@ -99,7 +99,7 @@ TEST(MainWindow, TabsInTabOrderWithTheirLabelsInBothLanguages) {
     ASSERT_EQ(w.tab_widget()->count(), 11);
     for (int t = 0; t < 11; ++t) {
       EXPECT_EQ(w.tab_widget()->tabText(t), QString::fromUtf8(lang == Language::English ? en[t] : ja[t]));
-      EXPECT_EQ(w.tab_widget()->widget(t), w.page(app::kTabOrder[static_cast<std::size_t>(t)]));
+      EXPECT_EQ(w.tab_widget()->widget(t), w.page(shell::kTabOrder[static_cast<std::size_t>(t)]));
     }
     EXPECT_EQ(w.tab_widget()->widget(0), static_cast<QWidget*>(w.traffic_page()));
   }
@@ -313,7 +313,7 @@ TEST(MainWindow, PlacementRestoredAndWrittenBackUnchanged) {
   EXPECT_EQ(rig.profile.read_int("Settings", "IsZoomed", -1), 0);
   EXPECT_EQ(rig.profile.read_int("Settings", "MainWindow", -1), 1);
   // The pages are gone after the shut-down.
-  EXPECT_EQ(w.page(app::MainPage::TrafficMonitor), nullptr);
+  EXPECT_EQ(w.page(shell::MainPage::TrafficMonitor), nullptr);
 }
 
 TEST(MainWindow, StartsMinimisedWhenStoredHiddenAndNoTrayExists) {

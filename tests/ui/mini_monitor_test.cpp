@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include "app/edge_snap.h"
+#include "shell/edge_snap.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_file_store.h"
 #include "platform/fake/fake_link_stats.h"
@@ -180,7 +180,7 @@ TEST_F(MiniMonitorTest, DragSnapsToTheScreenEdgeWhenStretchIsOn) {
   const QRect screen = primary();
   for (int stretch : {1, 0}) {
     SCOPED_TRACE(stretch);
-    app::shared_edge_snap().reset();
+    shell::shared_edge_snap().reset();
     profile.write_int("Settings", "WindowStretch", stretch);
     profile.write_string("Settings", "MiniMonitorPos", "0:1:-1:-1:-1:-1:100:100:300:160");
     auto mm = open();
@@ -198,7 +198,7 @@ TEST_F(MiniMonitorTest, DragSnapsToTheScreenEdgeWhenStretchIsOn) {
                         Qt::NoModifier);
     QCoreApplication::sendEvent(mm.get(), &release);
   }
-  app::shared_edge_snap().reset();
+  shell::shared_edge_snap().reset();
 }
 
 TEST_F(MiniMonitorTest, ReloadFollowsFormatAndFontChanges) {
@@ -250,7 +250,7 @@ TEST(TrayIconsTest, ErrorPictureIsARaisedSquare) {
 }
 
 TEST(TrayIconsTest, MonitorPictureIsDrawnAgainOnlyWhenAFigureChanges) {
-  app::TrayIconSettings s;
+  shell::TrayIconSettings s;
   TrayIcons icons(s);
   bool changed = false;
   icons.monitor_icon(500, 10'240'000, &changed);

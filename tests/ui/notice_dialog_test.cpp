@@ -22,28 +22,28 @@ namespace {
 
 void run_deferred_deletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-app::NoticeBoxSettings style(int timeout_ms) {
-  app::NoticeBoxSettings s;
+shell::NoticeBoxSettings style(int timeout_ms) {
+  shell::NoticeBoxSettings s;
   s.bk_color = 0x0000FF;    // red
   s.text_color = 0x00FF00;  // green
   s.time_out_ms = timeout_ms;
   return s;
 }
 
-constexpr app::PixelRect kScreen{0, 0, 1920, 1080};
+constexpr tw::PixelRect kScreen{0, 0, 1920, 1080};
 
 TEST(NoticeDialog, SlidesInStaysAndSlidesOutThenDeletesItself) {
   QPointer<NoticeDialog> notice =
-      new NoticeDialog("hello", app::periodic_notice_layout(Language::English), style(6000), Language::English);
+      new NoticeDialog("hello", shell::periodic_notice_layout(Language::English), style(6000), Language::English);
   QSignalSpy finished(notice.data(), &NoticeDialog::finished);
   notice->start_in(kScreen, {0, 0, 1920, 1040});  // panel at the bottom
   EXPECT_TRUE(notice->step_timer_active());
-  EXPECT_EQ(notice->slide()->mode(), app::SlideMode::BottomRight);
+  EXPECT_EQ(notice->slide()->mode(), shell::SlideMode::BottomRight);
 
   notice->step();
   EXPECT_TRUE(notice->isVisible());
   EXPECT_EQ(notice->geometry(), QRect(1920 - 406, 1036 - 2, 406, 2));
-  while (notice->slide()->phase() == app::NoticeSlide::Phase::SlidingIn) notice->step();
+  while (notice->slide()->phase() == shell::NoticeSlide::Phase::SlidingIn) notice->step();
   EXPECT_EQ(notice->geometry(), QRect(1514, 916, 406, 120));
   EXPECT_FALSE(notice->step_timer_active());
   EXPECT_TRUE(notice->visible_timer_active());
@@ -51,7 +51,7 @@ TEST(NoticeDialog, SlidesInStaysAndSlidesOutThenDeletesItself) {
 
   notice->visible_time_elapsed();
   EXPECT_TRUE(notice->step_timer_active());
-  for (int i = 0; i < 1000 && notice->slide()->phase() != app::NoticeSlide::Phase::Done; ++i) notice->step();
+  for (int i = 0; i < 1000 && notice->slide()->phase() != shell::NoticeSlide::Phase::Done; ++i) notice->step();
   EXPECT_EQ(finished.count(), 1);
   EXPECT_FALSE(notice->isVisible());
   run_deferred_deletes();
@@ -60,24 +60,24 @@ TEST(NoticeDialog, SlidesInStaysAndSlidesOutThenDeletesItself) {
 
 TEST(NoticeDialog, CornerFollowsThePanelAndZeroTimeoutSlidesStraightBack) {
   QPointer<NoticeDialog> notice =
-      new NoticeDialog("x", app::preview_notice_layout(), style(0), Language::Japanese);
+      new NoticeDialog("x", shell::preview_notice_layout(), style(0), Language::Japanese);
   notice->start_in(kScreen, {48, 0, 1920, 1080});  // panel on the left
-  ASSERT_EQ(notice->slide()->mode(), app::SlideMode::BottomLeft);
+  ASSERT_EQ(notice->slide()->mode(), shell::SlideMode::BottomLeft);
   notice->step();
   EXPECT_EQ(notice->geometry(), QRect(52, 1074, 300, 2));
-  while (notice->slide()->phase() == app::NoticeSlide::Phase::SlidingIn) notice->step();
+  while (notice->slide()->phase() == shell::NoticeSlide::Phase::SlidingIn) notice->step();
   notice->visible_time_elapsed();  // a 0 ms visible time fires at once
   notice->step();
-  EXPECT_EQ(notice->slide()->phase(), app::NoticeSlide::Phase::SlidingOut);
+  EXPECT_EQ(notice->slide()->phase(), shell::NoticeSlide::Phase::SlidingOut);
   EXPECT_EQ(notice->geometry().height(), 118);
   delete notice.data();
 }
 
 TEST(NoticeDialog, FullyTransparentNoticeStillSlides) {
-  app::NoticeBoxSettings s = style(10);
+  shell::NoticeBoxSettings s = style(10);
   s.alpha_blend = true;
   s.alpha_level = 0;
-  auto* notice = new NoticeDialog("x", app::preview_notice_layout(), s, Language::English);
+  auto* notice = new NoticeDialog("x", shell::preview_notice_layout(), s, Language::English);
   EXPECT_DOUBLE_EQ(notice->windowOpacity(), 0.0);
   notice->start_in(kScreen, kScreen);
   notice->step();
@@ -88,7 +88,7 @@ TEST(NoticeDialog, FullyTransparentNoticeStillSlides) {
 // The picture: background everywhere, text only inside the text rectangle;
 // an over-long line is cut instead of running past it.
 TEST(NoticeDialog, TextStaysInsideItsRectangle) {
-  const auto layout = app::preview_notice_layout();
+  const auto layout = shell::preview_notice_layout();
   NoticeDialog notice(QString(200, QLatin1Char('W')) + "\nsecond line", layout, style(10), Language::English);
   const QImage image = notice.picture().toImage();
   ASSERT_EQ(image.size(), QSize(300, 120));
@@ -107,7 +107,7 @@ TEST(NoticeDialog, TextStaysInsideItsRectangle) {
 }
 
 // Rows of the text rectangle that carry text, as runs of consecutive rows.
-std::vector<std::pair<int, int>> inked_row_runs(const QImage& image, const app::PixelRect& r) {
+std::vector<std::pair<int, int>> inked_row_runs(const QImage& image, const tw::PixelRect& r) {
   std::vector<std::pair<int, int>> runs;
   for (int y = r.top; y < r.bottom; ++y) {
     bool ink = false;
@@ -126,7 +126,7 @@ std::vector<std::pair<int, int>> inked_row_runs(const QImage& image, const app::
 // each on a row of its own.
 TEST(NoticeDialog, AllEightLinesOfTheSummaryFitTheTextArea) {
   for (Language lang : {Language::English, Language::Japanese}) {
-    const auto layout = app::periodic_notice_layout(lang);
+    const auto layout = shell::periodic_notice_layout(lang);
     const QString first = lang == Language::English ? "Capture Time" : QString::fromUtf8("計測時間");
     const QString last = lang == Language::English ? "Average Received speed" : QString::fromUtf8("平均受信速度");
     const NoticeDialog sparse(first + "\n\n\n\n\n\n\n" + last, layout, style(10), lang);

@@ -28,7 +28,7 @@
 namespace tw::ui {
 namespace {
 
-using app::OptionsPageId;
+using shell::OptionsPageId;
 
 class OptionsDialogTest : public ::testing::Test {
  protected:

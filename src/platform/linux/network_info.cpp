@@ -21,7 +21,7 @@
 #include <map>
 #include <memory>
 
-#include "traffic/info_report.h"
+#include "base/config_files.h"
 
 namespace tw::platform {
 namespace {
@@ -339,7 +339,7 @@ int dump_all(Dumped& out) {
 // DHCP leases.
 
 struct FoundLease {
-  traffic::DhcpLease lease;
+  tw::DhcpLease lease;
   std::int64_t file_time = 0;
 };
 
@@ -360,12 +360,12 @@ bool is_dhclient_file_for(std::string_view name, std::string_view ifname) {
 
 std::vector<FoundLease> find_leases(const NetworkInfoRoots& roots, const Link& link) {
   std::vector<FoundLease> found;
-  auto add = [&](std::optional<traffic::DhcpLease> lease, std::int64_t mtime) {
+  auto add = [&](std::optional<tw::DhcpLease> lease, std::int64_t mtime) {
     if (lease) found.push_back({std::move(*lease), mtime});
   };
   // systemd-networkd: one KEY=VALUE file per interface index.
   const std::string networkd = roots.run + "/systemd/netif/leases/" + std::to_string(link.index);
-  if (auto f = read_file(networkd)) add(traffic::parse_keyvalue_lease(f->text, f->mtime), f->mtime);
+  if (auto f = read_file(networkd)) add(tw::parse_keyvalue_lease(f->text, f->mtime), f->mtime);
 
   // NetworkManager: "internal-UUID-IF.lease" (KEY=VALUE) or
   // "dhclient-UUID-IF.lease" (dhclient's own format).
@@ -375,15 +375,15 @@ std::vector<FoundLease> find_leases(const NetworkInfoRoots& roots, const Link& l
     auto f = read_file(nm_dir + "/" + name);
     if (!f) continue;
     if (starts_with(name, "dhclient"))
-      add(traffic::parse_dhclient_leases(f->text, link.name), f->mtime);
+      add(tw::parse_dhclient_leases(f->text, link.name), f->mtime);
     else
-      add(traffic::parse_keyvalue_lease(f->text, f->mtime), f->mtime);
+      add(tw::parse_keyvalue_lease(f->text, f->mtime), f->mtime);
   }
 
   const std::string dhcp_dir = roots.var + "/lib/dhcp";
   for (const auto& name : list_files(dhcp_dir, [&](std::string_view n) { return is_dhclient_file_for(n, link.name); })) {
     if (auto f = read_file(dhcp_dir + "/" + name))
-      add(traffic::parse_dhclient_leases(f->text, link.name), f->mtime);
+      add(tw::parse_dhclient_leases(f->text, link.name), f->mtime);
   }
   return found;
 }
@@ -402,7 +402,7 @@ void fill_dhcp(const NetworkInfoRoots& roots, const Link& link, AdapterInfo& a) 
                                        [](const FoundLease& x, const FoundLease& y) {
                                          return x.file_time < y.file_time;
                                        });
-  const traffic::DhcpLease& lease = newest->lease;
+  const tw::DhcpLease& lease = newest->lease;
   a.dhcp_enabled = true;
   a.dhcp_server = lease.server;
   a.lease_obtained = to_local(lease.obtained);
@@ -424,11 +424,11 @@ std::uint32_t LinuxNetworkInfo::network_params(NetworkParams& out) {
   if (::gethostname(host, sizeof host - 1) != 0) return static_cast<std::uint32_t>(errno);
   out.host_name = host;
 
-  traffic::ResolverConfig resolver;
-  if (auto f = read_file(roots_.etc + "/resolv.conf")) resolver = traffic::parse_resolv_conf(f->text);
-  if (traffic::names_only_local_stub(resolver)) {
+  tw::ResolverConfig resolver;
+  if (auto f = read_file(roots_.etc + "/resolv.conf")) resolver = tw::parse_resolv_conf(f->text);
+  if (tw::names_only_local_stub(resolver)) {
     if (auto f = read_file(roots_.run + "/systemd/resolve/resolv.conf")) {
-      traffic::ResolverConfig upstream = traffic::parse_resolv_conf(f->text);
+      tw::ResolverConfig upstream = tw::parse_resolv_conf(f->text);
       if (!upstream.servers.empty()) resolver = std::move(upstream);
     }
   }

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "app/core.h"
-#include "app/edge_snap.h"
-#include "app/notice_logic.h"
+#include "shell/edge_snap.h"
+#include "shell/notice_logic.h"
 #include "app/startup.h"
 #include "platform/clock.h"
 #include "platform/linux/command_socket.h"
@@ -51,7 +51,7 @@ namespace {
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 const QString& product_name() {
-  static const QString name = qs(app::kProductName);
+  static const QString name = qs(shell::kProductName);
   return name;
 }
 
@@ -82,8 +82,8 @@ MainWindow::MainWindow(MainWindowServices s, QWidget* parent)
   setWindowTitle(product_name());
   setWindowIcon(application_icon());
 
-  shell_ = app::load_shell_settings(profile_);
-  tab_ = app::clamp_main_tab(shell_.tab_cur_sel);
+  shell_ = shell::load_shell_settings(profile_);
+  tab_ = shell::clamp_main_tab(shell_.tab_cur_sel);
 
   tabs_ = new QTabWidget(this);
   tabs_->setDocumentMode(true);
@@ -96,13 +96,13 @@ MainWindow::MainWindow(MainWindowServices s, QWidget* parent)
   layout->addWidget(tabs_);
 
   create_pages(s);
-  for (int t = 0; t < app::kMainTabCount; ++t) {
-    const app::MainPage p = app::kTabOrder[static_cast<std::size_t>(t)];
-    tabs_->addTab(pages_[static_cast<std::size_t>(p)], qs(app::page_label(lang_, p)));
+  for (int t = 0; t < shell::kMainTabCount; ++t) {
+    const shell::MainPage p = shell::kTabOrder[static_cast<std::size_t>(t)];
+    tabs_->addTab(pages_[static_cast<std::size_t>(p)], qs(shell::page_label(lang_, p)));
   }
   tabs_->setCurrentIndex(tab_);
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
-    if (index >= 0) tab_ = app::clamp_main_tab(index);
+    if (index >= 0) tab_ = shell::clamp_main_tab(index);
   });
 
   tray_icons_ = std::make_unique<TrayIcons>(shell_.tray_icon);
@@ -110,13 +110,13 @@ MainWindow::MainWindow(MainWindowServices s, QWidget* parent)
   fit_tab_labels();
   create_shortcuts();
 
-  setMinimumSize(app::kMinClientWidth, app::kMinClientHeight);
+  setMinimumSize(shell::kMinClientWidth, shell::kMinClientHeight);
   placing_ = true;
-  resize(app::kDefaultClientWidth, app::kDefaultClientHeight);
+  resize(shell::kDefaultClientWidth, shell::kDefaultClientHeight);
   placing_ = false;
 
   confirm_exit_ = [this] {
-    return QMessageBox::question(this, product_name(), qs(app::exit_question(lang_)),
+    return QMessageBox::question(this, product_name(), qs(shell::exit_question(lang_)),
                                  QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
   };
   snapshot_source_ = [this] { return traffic_page_ ? traffic_page_->frame() : QImage(); };
@@ -136,14 +136,14 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::create_pages(const MainWindowServices& s) {
-  for (int i = 0; i < app::kMainPageCount; ++i) {
-    const auto page = static_cast<app::MainPage>(i);
+  for (int i = 0; i < shell::kMainPageCount; ++i) {
+    const auto page = static_cast<shell::MainPage>(i);
     QWidget* w = nullptr;
-    if (page == app::MainPage::TrafficMonitor) {
+    if (page == shell::MainPage::TrafficMonitor) {
       traffic_page_ = new TrafficMonitorPage(traffic_, profile_, lang_);
       connect(traffic_page_, &TrafficMonitorPage::snapshotRequested, this, [this] { take_snapshot(); });
       w = traffic_page_;
-    } else if (page == app::MainPage::Interface && s.network_info && s.info_links) {
+    } else if (page == shell::MainPage::Interface && s.network_info && s.info_links) {
       w = new InterfacePage(profile_, *s.network_info, *s.info_links, lang_);
     } else {
       // The monitors and tools of later releases: the tab is there, empty.
@@ -161,7 +161,7 @@ void MainWindow::fit_tab_labels() {
   // buttons; it never goes below 7 points.
   QTabBar* bar = tabs_->tabBar();
   const QWidget* corner = tabs_->cornerWidget(Qt::TopRightCorner);
-  const int available = app::kMinClientWidth - 8 - (corner ? corner->sizeHint().width() : 0);
+  const int available = shell::kMinClientWidth - 8 - (corner ? corner->sizeHint().width() : 0);
   QFont font = bar->font();
   if (font.pointSizeF() <= 0) return;  // a pixel-sized face: leave it
   for (qreal size = font.pointSizeF(); size >= 7.0; size -= 0.5) {
@@ -173,7 +173,7 @@ void MainWindow::fit_tab_labels() {
   }
 }
 
-QWidget* MainWindow::page(app::MainPage page) const {
+QWidget* MainWindow::page(shell::MainPage page) const {
   const auto i = static_cast<std::size_t>(page);
   return i < pages_.size() ? pages_[i].data() : nullptr;
 }
@@ -182,7 +182,7 @@ TrafficMonitorPage* MainWindow::traffic_page() const { return traffic_page_; }
 MiniMonitor* MainWindow::mini_monitor() const { return mini_; }
 
 void MainWindow::select_tab(int tab) {
-  tab_ = app::clamp_main_tab(tab);
+  tab_ = shell::clamp_main_tab(tab);
   tabs_->setCurrentIndex(tab_);
 }
 
@@ -190,18 +190,18 @@ void MainWindow::select_tab(int tab) {
 // Menus and keys
 
 void MainWindow::create_menus() {
-  using app::TrayMenuItem;
-  using app::WindowMenuItem;
+  using shell::TrayMenuItem;
+  using shell::WindowMenuItem;
 
   window_menu_ = new QMenu(this);
-  status_icon_action_ = window_menu_->addAction(qs(app::window_menu_text(lang_, WindowMenuItem::StatusIcon)));
-  notice_action_ = window_menu_->addAction(qs(app::window_menu_text(lang_, WindowMenuItem::NoticeDialog)));
-  mini_action_ = window_menu_->addAction(qs(app::window_menu_text(lang_, WindowMenuItem::MiniMonitor)));
+  status_icon_action_ = window_menu_->addAction(qs(shell::window_menu_text(lang_, WindowMenuItem::StatusIcon)));
+  notice_action_ = window_menu_->addAction(qs(shell::window_menu_text(lang_, WindowMenuItem::NoticeDialog)));
+  mini_action_ = window_menu_->addAction(qs(shell::window_menu_text(lang_, WindowMenuItem::MiniMonitor)));
   window_menu_->addSeparator();
-  center_mini_action_ = window_menu_->addAction(qs(app::window_menu_text(lang_, WindowMenuItem::CenterMiniMonitor)));
+  center_mini_action_ = window_menu_->addAction(qs(shell::window_menu_text(lang_, WindowMenuItem::CenterMiniMonitor)));
   window_menu_->addSeparator();
-  QAction* options = window_menu_->addAction(qs(app::window_menu_text(lang_, WindowMenuItem::Options)));
-  QAction* about = window_menu_->addAction(qs(app::window_menu_text(lang_, WindowMenuItem::About)));
+  QAction* options = window_menu_->addAction(qs(shell::window_menu_text(lang_, WindowMenuItem::Options)));
+  QAction* about = window_menu_->addAction(qs(shell::window_menu_text(lang_, WindowMenuItem::About)));
   for (QAction* a : {status_icon_action_, notice_action_, mini_action_}) a->setCheckable(true);
   connect(status_icon_action_, &QAction::triggered, this, &MainWindow::toggle_status_icon);
   connect(notice_action_, &QAction::triggered, this, &MainWindow::toggle_notice_box);
@@ -228,8 +228,8 @@ void MainWindow::create_menus() {
           [this](const QPoint& pos) { window_menu_->popup(tabs_->tabBar()->mapToGlobal(pos)); });
 
   tray_menu_ = new QMenu(this);
-  for (TrayMenuItem item : app::kTrayMenuItems) {
-    QAction* a = tray_menu_->addAction(qs(app::tray_menu_text(lang_, item)));
+  for (TrayMenuItem item : shell::kTrayMenuItems) {
+    QAction* a = tray_menu_->addAction(qs(shell::tray_menu_text(lang_, item)));
     switch (item) {
       case TrayMenuItem::BackToOriginalSize:
         tray_menu_->setDefaultAction(a);
@@ -313,19 +313,19 @@ void MainWindow::start() {
   } else {
     show();
   }
-  restack(app::StackingEvent::StartedUp);
+  restack(shell::StackingEvent::StartedUp);
   start_timers();
 }
 
 void MainWindow::restore_placement() {
   std::array<int, 10> list{};
   if (!profile_.read_placement("Position", list)) return;
-  const app::WindowPlacement stored = app::WindowPlacement::from_list(list);
-  std::vector<app::PixelRect> areas;
+  const shell::WindowPlacement stored = shell::WindowPlacement::from_list(list);
+  std::vector<tw::PixelRect> areas;
   if (QScreen* primary = QGuiApplication::primaryScreen()) areas.push_back(to_pixel_rect(primary->availableGeometry()));
   for (QScreen* sc : QGuiApplication::screens())
     if (sc != QGuiApplication::primaryScreen()) areas.push_back(to_pixel_rect(sc->availableGeometry()));
-  const app::PixelRect r = app::bring_on_screen(stored.normal, areas, app::kMinClientWidth, app::kMinClientHeight);
+  const tw::PixelRect r = shell::bring_on_screen(stored.normal, areas, shell::kMinClientWidth, shell::kMinClientHeight);
   placing_ = true;
   move(r.left, r.top);
   resize(r.width(), r.height());
@@ -336,7 +336,7 @@ void MainWindow::restore_placement() {
   pending_placement_ = r;
 }
 
-app::FrameMargins MainWindow::frame_margins() const {
+shell::FrameMargins MainWindow::frame_margins() const {
   const QRect frame = frameGeometry();
   const QRect client = geometry();
   return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
@@ -348,7 +348,7 @@ void MainWindow::settle_placement() {
   // corner is the frame's, so the client area goes inside it. A window
   // system that placed the client area there instead is corrected once.
   if (!pending_placement_ || windowState() != Qt::WindowNoState) return;
-  const app::PixelRect want = app::client_rect_for(*pending_placement_, frame_margins());
+  const tw::PixelRect want = shell::client_rect_for(*pending_placement_, frame_margins());
   pending_placement_.reset();
   if (to_pixel_rect(geometry()) == want) return;
   placing_ = true;
@@ -377,8 +377,8 @@ void MainWindow::showEvent(QShowEvent* event) {
   }
 }
 
-void MainWindow::restack(app::StackingEvent event) {
-  const app::StackingOrder order = app::stacking_after(event, mini_ != nullptr, isVisible() && !isMinimized());
+void MainWindow::restack(shell::StackingEvent event) {
+  const shell::StackingOrder order = shell::stacking_after(event, mini_ != nullptr, isVisible() && !isMinimized());
   if (order.activate_main) {
     raise();
     activateWindow();
@@ -456,7 +456,7 @@ void MainWindow::back_to_original_size() {
   apply_topmost();
   if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
-  restack(app::StackingEvent::MainWindowRestored);
+  restack(shell::StackingEvent::MainWindowRestored);
 }
 
 void MainWindow::hide_to_tray() {
@@ -471,10 +471,10 @@ void MainWindow::hide_to_tray() {
   }
 }
 
-void MainWindow::tab_left() { select_tab(app::tab_to_the_left(tab_)); }
-void MainWindow::tab_right() { select_tab(app::tab_to_the_right(tab_)); }
-void MainWindow::next_tab() { select_tab(app::next_tab_wrapping(tab_)); }
-void MainWindow::previous_tab() { select_tab(app::previous_tab_wrapping(tab_)); }
+void MainWindow::tab_left() { select_tab(shell::tab_to_the_left(tab_)); }
+void MainWindow::tab_right() { select_tab(shell::tab_to_the_right(tab_)); }
+void MainWindow::next_tab() { select_tab(shell::next_tab_wrapping(tab_)); }
+void MainWindow::previous_tab() { select_tab(shell::previous_tab_wrapping(tab_)); }
 
 void MainWindow::apply_topmost() {
   const bool want = shell_.window_top_most;
@@ -489,7 +489,7 @@ void MainWindow::apply_topmost() {
 void MainWindow::toggle_topmost() {
   shell_.window_top_most = !shell_.window_top_most;
   apply_topmost();
-  restack(app::StackingEvent::TopmostFromMainWindow);
+  restack(shell::StackingEvent::TopmostFromMainWindow);
   profile_.write_int("Settings", "WindowTopMost", shell_.window_top_most ? 1 : 0);
 }
 
@@ -518,7 +518,7 @@ void MainWindow::toggle_mini_monitor() {
 void MainWindow::center_mini_monitor() {
   if (!mini_) return;
   mini_->center_on_screen();
-  restack(app::StackingEvent::MiniMonitorCentred);
+  restack(shell::StackingEvent::MiniMonitorCentred);
 }
 
 void MainWindow::open_mini_monitor() {
@@ -537,11 +537,11 @@ void MainWindow::open_mini_monitor() {
   connect(mini_, &MiniMonitor::top_most_changed, this, [this](bool on) {
     shell_.window_top_most = on;
     apply_topmost();
-    restack(app::StackingEvent::TopmostFromMiniMonitor);
+    restack(shell::StackingEvent::TopmostFromMiniMonitor);
   });
   mini_->refresh();
   mini_->show();
-  restack(app::StackingEvent::MiniMonitorOpened);
+  restack(shell::StackingEvent::MiniMonitorOpened);
 }
 
 void MainWindow::close_mini_monitor() {
@@ -572,17 +572,17 @@ void MainWindow::open_options() {
 void MainWindow::apply_options() {
   const int tab = tab_;
   const bool mini = shell_.mini_monitor;
-  shell_ = app::load_shell_settings(profile_);
+  shell_ = shell::load_shell_settings(profile_);
   shell_.tab_cur_sel = tab;
   shell_.mini_monitor = mini;
   apply_topmost();
-  restack(app::StackingEvent::TopmostFromMainWindow);
+  restack(shell::StackingEvent::TopmostFromMainWindow);
   if (!shell_.task_tray_icon && tray_) {
     set_tray(application_icon(), product_name());
     tray_icon_key_ = kTrayOwnIcon;
   }
   if (traffic_page_) traffic_page_->reload_settings();
-  if (auto* p = qobject_cast<InterfacePage*>(page(app::MainPage::Interface))) p->reload_settings();
+  if (auto* p = qobject_cast<InterfacePage*>(page(shell::MainPage::Interface))) p->reload_settings();
   core_.reload_settings();
   rearm_core_timers();
   // The tray pictures are drawn again with the new colours on the next tick.
@@ -594,7 +594,7 @@ void MainWindow::apply_options() {
 
 void MainWindow::show_about() {
   if (shut_down_) return;
-  QMessageBox::about(this, qs(app::about_title(lang_)), qs(app::about_text(lang_, TW_VERSION)));
+  QMessageBox::about(this, qs(shell::about_title(lang_)), qs(shell::about_text(lang_, TW_VERSION)));
 }
 
 void MainWindow::handle_command(const std::string& text) {
@@ -616,8 +616,8 @@ MainWindow::SnapshotResult MainWindow::take_snapshot() {
   if (shut_down_) return SnapshotResult::NoFrame;
   const QImage frame = snapshot_source_ ? snapshot_source_() : QImage();
   if (frame.isNull()) return SnapshotResult::NoFrame;
-  const app::SnapshotPaths paths =
-      app::snapshot_paths(data_folder_, app::kProgramBaseName, shell_.log_root_folder, clock_.local_now());
+  const shell::SnapshotPaths paths =
+      shell::snapshot_paths(data_folder_, app::kProgramBaseName, shell_.log_root_folder, clock_.local_now());
   const QString tmp = QString::fromStdString(paths.temporary);
   const QString png = QString::fromStdString(paths.image);
   // One picture per second: a second request within it finds one of the two.
@@ -663,7 +663,7 @@ void MainWindow::on_resume() {
 void MainWindow::notice_tick() {
   if (shut_down_) return;
   const bool hidden = !isVisible() || isMinimized();
-  if (!app::notice_due(hidden, shell_.notice_box, shell_.notice_box_interval, clock_.local_now())) return;
+  if (!shell::notice_due(hidden, shell_.notice_box, shell_.notice_box_interval, clock_.local_now())) return;
   notice_timer_.stop();
   QString text = QString::fromStdString(traffic_.transfer_information_text());
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -726,7 +726,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
-  if (app::exit_needs_confirmation(force_close_, shell_.exit_confirmation_dialog)) {
+  if (shell::exit_needs_confirmation(force_close_, shell_.exit_confirmation_dialog)) {
     const bool ok = confirm_exit_ ? confirm_exit_() : true;
     if (!ok && !shut_down_) {
       event->ignore();
@@ -751,7 +751,7 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::remember_normal_geometry() {
   if (!isVisible() || (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) return;
-  normal_rect_ = app::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
+  normal_rect_ = shell::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
   have_normal_rect_ = true;
 }
 
@@ -777,9 +777,9 @@ void MainWindow::snap_to_edges() {
   const QRect frame = frameGeometry().translated(-origin);
   const QRect work = sc->availableGeometry().translated(-origin);
   const QPoint cursor = QCursor::pos(sc) - origin;
-  const app::PixelRect proposed = to_pixel_rect(frame);
-  const app::PixelRect snapped =
-      app::shared_edge_snap().snap(proposed, {cursor.x(), cursor.y()}, to_pixel_rect(work));
+  const tw::PixelRect proposed = to_pixel_rect(frame);
+  const tw::PixelRect snapped =
+      shell::shared_edge_snap().snap(proposed, {cursor.x(), cursor.y()}, to_pixel_rect(work));
   if (snapped.left == proposed.left && snapped.top == proposed.top) return;
   placing_ = true;
   move(snapped.left + origin.x(), snapped.top + origin.y());
@@ -806,7 +806,7 @@ void MainWindow::shut_down(bool restarting) {
   app::ShutdownHooks hooks;
   hooks.window_state = [this] {
     const bool tray_present = tray_ && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
-    app::save_window_state(profile_, tab_, shown_, tray_present, shell_.session_split_size);
+    shell::save_window_state(profile_, tab_, shown_, tray_present, shell_.session_split_size);
     if (tray_) {
       tray_->hide();
       tray_->deleteLater();  // its menu may be the caller
@@ -817,9 +817,9 @@ void MainWindow::shut_down(bool restarting) {
     const bool zoomed = isMaximized();
     profile_.write_int("Settings", "IsZoomed", zoomed ? 1 : 0);
     remember_normal_geometry();
-    const app::PixelRect normal =
-        have_normal_rect_ ? normal_rect_ : app::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
-    profile_.write_placement("Position", app::placement_for(normal, zoomed).to_list());
+    const tw::PixelRect normal =
+        have_normal_rect_ ? normal_rect_ : shell::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
+    profile_.write_placement("Position", shell::placement_for(normal, zoomed).to_list());
   };
   hooks.release_status_block = release_status_block_;
   core_.shutdown(restarting, hooks);

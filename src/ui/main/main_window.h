@@ -38,9 +38,9 @@
 #include <optional>
 #include <string>
 
-#include "app/language.h"
-#include "app/main_window_logic.h"
-#include "app/shell_settings.h"
+#include "base/language.h"
+#include "shell/main_window_logic.h"
+#include "shell/shell_settings.h"
 
 class QMenu;
 class QSocketNotifier;
@@ -108,7 +108,7 @@ class MainWindow : public QWidget {
 
   // ---- tabs ---------------------------------------------------------------
   QTabWidget* tab_widget() const { return tabs_; }
-  QWidget* page(app::MainPage page) const;
+  QWidget* page(shell::MainPage page) const;
   TrafficMonitorPage* traffic_page() const;
   // The selected tab position ("TabCurSel").
   int current_tab() const { return tab_; }
@@ -169,7 +169,7 @@ class MainWindow : public QWidget {
   // Where the snapshot's picture comes from; by default the graph's frame.
   void set_snapshot_source(std::function<QImage()> source) { snapshot_source_ = std::move(source); }
 
-  const app::ShellSettings& shell() const { return shell_; }
+  const shell::ShellSettings& shell() const { return shell_; }
   bool main_window_shown() const { return shown_; }
   MiniMonitor* mini_monitor() const;
   QSystemTrayIcon* tray_icon() const { return tray_; }
@@ -210,8 +210,8 @@ class MainWindow : public QWidget {
   void restore_placement();
   void settle_placement();
   // Raises and activates windows as stacking_after() says for `event`.
-  void restack(app::StackingEvent event);
-  app::FrameMargins frame_margins() const;
+  void restack(shell::StackingEvent event);
+  shell::FrameMargins frame_margins() const;
   void remember_normal_geometry();
   void snap_to_edges();
 
@@ -226,7 +226,7 @@ class MainWindow : public QWidget {
   std::function<bool()> launch_successor_;
   const bool use_system_tray_;
 
-  app::ShellSettings shell_;
+  shell::ShellSettings shell_;
   int tab_ = 0;
   bool shown_ = true;          // "MainWindow": not hidden in the tray
   bool force_close_ = false;
@@ -234,14 +234,14 @@ class MainWindow : public QWidget {
   bool started_ = false;
   bool shut_down_ = false;
   bool placing_ = false;       // our own moves are not snapped
-  app::PixelRect normal_rect_; // frame position and client size in the normal state
+  tw::PixelRect normal_rect_; // frame position and client size in the normal state
   bool have_normal_rect_ = false;
-  std::optional<app::PixelRect> pending_placement_;  // restored, not yet seen framed on screen
+  std::optional<tw::PixelRect> pending_placement_;  // restored, not yet seen framed on screen
   QPointer<QWindow> watched_native_;  // the native window whose Expose events are watched
   bool raise_mini_on_expose_ = false;
 
   QTabWidget* tabs_ = nullptr;
-  std::array<QPointer<QWidget>, app::kMainPageCount> pages_{};
+  std::array<QPointer<QWidget>, shell::kMainPageCount> pages_{};
   QPointer<TrafficMonitorPage> traffic_page_;
   QPointer<MiniMonitor> mini_;
 

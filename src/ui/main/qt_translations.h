@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "app/language.h"
+#include "base/language.h"
 
 namespace tw::ui {
 

@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/edge_snap.h"
+#include "shell/edge_snap.h"
 #include "ui/minimonitor/mini_colors.h"
 #include "ui/pixel_rect_qt.h"
 
@@ -360,7 +360,7 @@ void MiniMonitor::mouseMoveEvent(QMouseEvent* event) {
       r.translate(-o);
       return to_pixel_rect(r);
     };
-    const app::PixelRect out = app::shared_edge_snap().snap(px(proposed), {cursor.x() - o.x(), cursor.y() - o.y()},
+    const tw::PixelRect out = shell::shared_edge_snap().snap(px(proposed), {cursor.x() - o.x(), cursor.y() - o.y()},
                                                             px(screen->availableGeometry()));
     proposed = QRect(out.left + o.x(), out.top + o.y(), out.width(), out.height());
   }

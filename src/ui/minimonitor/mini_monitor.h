@@ -27,7 +27,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "settings/profile.h"
 #include "traffic/mini_monitor_logic.h"
 #include "traffic/traffic_monitor.h"

@@ -47,9 +47,9 @@ QIcon icon_of(const QImage& img) { return QIcon(QPixmap::fromImage(img)); }
 
 }  // namespace
 
-TrayIcons::TrayIcons(const app::TrayIconSettings& settings) : settings_(settings) {}
+TrayIcons::TrayIcons(const shell::TrayIconSettings& settings) : settings_(settings) {}
 
-void TrayIcons::set_settings(const app::TrayIconSettings& settings) {
+void TrayIcons::set_settings(const shell::TrayIconSettings& settings) {
   settings_ = settings;
   monitor_valid_ = false;
 }
@@ -73,7 +73,7 @@ QImage TrayIcons::status_image(int state, int size) {
   return img;
 }
 
-QImage TrayIcons::monitor_image(const QString& send, const QString& recv, const app::TrayIconSettings& s, int size) {
+QImage TrayIcons::monitor_image(const QString& send, const QString& recv, const shell::TrayIconSettings& s, int size) {
   QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
   img.fill(mini::from_bgr(static_cast<std::uint32_t>(s.color_background)));
   QPainter p(&img);

@@ -17,18 +17,18 @@
 #include <array>
 #include <cstdint>
 
-#include "app/shell_settings.h"
+#include "shell/shell_settings.h"
 
 namespace tw::ui {
 
 class TrayIcons {
  public:
-  explicit TrayIcons(const app::TrayIconSettings& settings = {});
+  explicit TrayIcons(const shell::TrayIconSettings& settings = {});
 
   // New "TaskTrayIcon" settings (after the options dialog): the monitor
   // picture is drawn again on its next request.
-  void set_settings(const app::TrayIconSettings& settings);
-  const app::TrayIconSettings& settings() const { return settings_; }
+  void set_settings(const shell::TrayIconSettings& settings);
+  const shell::TrayIconSettings& settings() const { return settings_; }
 
   // 0 idle, 1 sending, 2 receiving, 3 both; anything else shows idle. Two
   // arrows, up for send and down for receive, lit while data moves.
@@ -50,7 +50,7 @@ class TrayIcons {
 
   // The pictures alone, for tests and for looking at them.
   static QImage status_image(int transfer_state, int size = 16);
-  static QImage monitor_image(const QString& send, const QString& recv, const app::TrayIconSettings& settings,
+  static QImage monitor_image(const QString& send, const QString& recv, const shell::TrayIconSettings& settings,
                               int size = 16);
   static QImage error_image(int size = 16);
 
@@ -60,7 +60,7 @@ class TrayIcons {
   static constexpr std::uint32_t kErrorFace = 0x484848;
 
  private:
-  app::TrayIconSettings settings_;
+  shell::TrayIconSettings settings_;
   std::array<QIcon, 4> status_;
   QIcon error_;
   QIcon monitor_;

@@ -83,8 +83,8 @@ FittedFont fit_font(Language lang, const QStringList& lines, const QSize& box) {
 
 }  // namespace
 
-NoticeDialog::NoticeDialog(const QString& text, const app::NoticeLayout& layout,
-                           const app::NoticeBoxSettings& style, Language lang)
+NoticeDialog::NoticeDialog(const QString& text, const shell::NoticeLayout& layout,
+                           const shell::NoticeBoxSettings& style, Language lang)
     : QWidget(nullptr,
               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                   Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput),
@@ -105,7 +105,7 @@ NoticeDialog::NoticeDialog(const QString& text, const app::NoticeLayout& layout,
 void NoticeDialog::render(const QString& text, Language lang) {
   picture_ = QPixmap(std::max(layout_.width, 1), std::max(layout_.height, 1));
   picture_.fill(from_colorref(static_cast<std::uint32_t>(style_.bk_color)));
-  const app::PixelRect& t = layout_.text_rect;
+  const tw::PixelRect& t = layout_.text_rect;
   const QRect box(t.left, t.top, std::max(t.width(), 0), std::max(t.height(), 0));
   QString plain = text;
   plain.remove(QLatin1Char('\r'));
@@ -135,8 +135,8 @@ void NoticeDialog::start(QScreen* screen) {
   start_in(to_pixel_rect(screen->geometry()), to_pixel_rect(screen->availableGeometry()));
 }
 
-void NoticeDialog::start_in(const app::PixelRect& screen, const app::PixelRect& work_area) {
-  slide_.emplace(app::slide_mode(screen, work_area), work_area, layout_.width, layout_.height);
+void NoticeDialog::start_in(const tw::PixelRect& screen, const tw::PixelRect& work_area) {
+  slide_.emplace(shell::slide_mode(screen, work_area), work_area, layout_.width, layout_.height);
   step_timer_.start();
 }
 
@@ -145,18 +145,18 @@ void NoticeDialog::step() {
   const auto phase = slide_->step();
   place();
   switch (phase) {
-    case app::NoticeSlide::Phase::FullyVisible:
+    case shell::NoticeSlide::Phase::FullyVisible:
       step_timer_.stop();
       visible_timer_.start(std::max(style_.time_out_ms, 0));
       break;
-    case app::NoticeSlide::Phase::Done:
+    case shell::NoticeSlide::Phase::Done:
       step_timer_.stop();
       hide();
       emit finished();
       deleteLater();
       break;
-    case app::NoticeSlide::Phase::SlidingIn:
-    case app::NoticeSlide::Phase::SlidingOut:
+    case shell::NoticeSlide::Phase::SlidingIn:
+    case shell::NoticeSlide::Phase::SlidingOut:
       break;
   }
 }
@@ -169,7 +169,7 @@ void NoticeDialog::visible_time_elapsed() {
 }
 
 void NoticeDialog::place() {
-  const app::PixelRect r = slide_->placement();
+  const tw::PixelRect r = slide_->placement();
   if (r.height() <= 0 || r.width() <= 0) {
     hide();
     return;
@@ -184,9 +184,9 @@ void NoticeDialog::paintEvent(QPaintEvent*) {
   painter.drawPixmap(0, 0, picture_);
 }
 
-NoticeDialog* NoticeDialog::show_traffic_notice(const QString& text, const app::NoticeBoxSettings& style,
+NoticeDialog* NoticeDialog::show_traffic_notice(const QString& text, const shell::NoticeBoxSettings& style,
                                                 Language lang) {
-  auto* notice = new NoticeDialog(text, app::periodic_notice_layout(lang), style, lang);
+  auto* notice = new NoticeDialog(text, shell::periodic_notice_layout(lang), style, lang);
   notice->start();
   return notice;
 }

@@ -12,9 +12,9 @@
 
 #include <optional>
 
-#include "app/language.h"
-#include "app/notice_logic.h"
-#include "app/shell_settings.h"
+#include "base/language.h"
+#include "shell/notice_logic.h"
+#include "shell/shell_settings.h"
 
 class QScreen;
 
@@ -26,20 +26,20 @@ class NoticeDialog : public QWidget {
   // Draws the notice once (background, then `text` in the text rectangle,
   // one line per line feed, each line cut with an ellipsis when too wide).
   // Nothing is shown until start().
-  NoticeDialog(const QString& text, const app::NoticeLayout& layout, const app::NoticeBoxSettings& style,
+  NoticeDialog(const QString& text, const shell::NoticeLayout& layout, const shell::NoticeBoxSettings& style,
                Language lang);
 
   // Chooses the corner from `screen` (the primary screen when null) and starts
   // sliding in.
   void start(QScreen* screen = nullptr);
   // The same with explicit screen and work-area rectangles.
-  void start_in(const app::PixelRect& screen, const app::PixelRect& work_area);
+  void start_in(const tw::PixelRect& screen, const tw::PixelRect& work_area);
 
   // The timers call these; tests call them directly instead of waiting.
   void step();                  // one slide step (every layout.step_ms while sliding)
   void visible_time_elapsed();  // the visible time is over: slide out
 
-  const app::NoticeSlide* slide() const { return slide_ ? &*slide_ : nullptr; }
+  const shell::NoticeSlide* slide() const { return slide_ ? &*slide_ : nullptr; }
   const QPixmap& picture() const { return picture_; }
   bool step_timer_active() const { return step_timer_.isActive(); }
   bool visible_timer_active() const { return visible_timer_.isActive(); }
@@ -47,7 +47,7 @@ class NoticeDialog : public QWidget {
 
   // The periodic notice: the Traffic Monitor's summary text with the stored
   // "NoticeBox" colours, opacity and visible time, on the primary screen.
-  static NoticeDialog* show_traffic_notice(const QString& text, const app::NoticeBoxSettings& style,
+  static NoticeDialog* show_traffic_notice(const QString& text, const shell::NoticeBoxSettings& style,
                                            Language lang);
 
  signals:
@@ -61,10 +61,10 @@ class NoticeDialog : public QWidget {
   void render(const QString& text, Language lang);
   void place();
 
-  app::NoticeLayout layout_;
-  app::NoticeBoxSettings style_;
+  shell::NoticeLayout layout_;
+  shell::NoticeBoxSettings style_;
   QPixmap picture_;
-  std::optional<app::NoticeSlide> slide_;
+  std::optional<shell::NoticeSlide> slide_;
   QTimer step_timer_;
   QTimer visible_timer_;
 };

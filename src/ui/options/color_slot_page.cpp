@@ -52,7 +52,7 @@ void add_restore_row(QBoxLayout* layout, QPushButton* button, Language lang, std
   });
 }
 
-ColorSlotPage::ColorSlotPage(app::OptionsPageId id, settings::Profile& profile, Language lang, QWidget* parent,
+ColorSlotPage::ColorSlotPage(shell::OptionsPageId id, settings::Profile& profile, Language lang, QWidget* parent,
                              const QStringList& names, QPushButton* (*make_button)(QWidget*, Language),
                              std::vector<std::uint32_t> defaults)
     : OptionsPage(id, profile, lang, parent) {

@@ -42,7 +42,7 @@ class ColorSlotPage : public OptionsPage {
 
  protected:
   // `make_button` is one of the two default-button makers above.
-  ColorSlotPage(app::OptionsPageId id, settings::Profile& profile, Language lang, QWidget* parent,
+  ColorSlotPage(shell::OptionsPageId id, settings::Profile& profile, Language lang, QWidget* parent,
                 const QStringList& names, QPushButton* (*make_button)(QWidget*, Language),
                 std::vector<std::uint32_t> defaults);
 

@@ -14,8 +14,8 @@
 #include <span>
 #include <utility>
 
-#include "app/notice_logic.h"
-#include "app/shell_settings.h"
+#include "shell/notice_logic.h"
+#include "shell/shell_settings.h"
 #include "settings/int_parse.h"
 #include "traffic/mini_monitor_logic.h"
 #include "ui/notice/notice_dialog.h"
@@ -55,7 +55,7 @@ bool is_five_int_list(std::string_view text) {
 // ---------------------------------------------------------------------------
 
 GeneralViewPage::GeneralViewPage(settings::Profile& profile, Language lang, QWidget* parent)
-    : OptionsPage(app::OptionsPageId::GeneralView, profile, lang, parent) {
+    : OptionsPage(shell::OptionsPageId::GeneralView, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(make_check(this, "WindowTopMost", tr2(lang, "Always on topmost.", "常に最前面に表示する。")));
   layout->addWidget(make_check(this, "WindowStretch",
@@ -92,7 +92,7 @@ GeneralViewPage::GeneralViewPage(settings::Profile& profile, Language lang, QWid
 void GeneralViewPage::load() {
   // The shell loader applies the shell's own rules (the notice period is read
   // as |n| % 60), so the page shows what the program actually uses.
-  loaded_ = app::load_shell_settings(profile());
+  loaded_ = shell::load_shell_settings(profile());
   auto set = [this](const char* name, bool on) { findChild<QCheckBox*>(QString::fromLatin1(name))->setChecked(on); };
   set("WindowTopMost", loaded_.window_top_most);
   set("WindowStretch", loaded_.window_stretch);
@@ -108,7 +108,7 @@ void GeneralViewPage::load() {
 
 void GeneralViewPage::save() {
   auto on = [this](const char* name) { return findChild<QCheckBox*>(QString::fromLatin1(name))->isChecked(); };
-  app::ShellSettings s = loaded_;
+  shell::ShellSettings s = loaded_;
   s.window_top_most = on("WindowTopMost");
   s.window_stretch = on("WindowStretch");
   s.minimized = on("Minimized");
@@ -120,7 +120,7 @@ void GeneralViewPage::save() {
   s.notice_box_interval = combo_position_or(interval_, loaded_.notice_box_interval);
   s.surveil_auto_start = on("SurveilAutoStart");
   s.session_auto_start = on("SessionAutoStart");
-  app::save_view_page(profile(), s);
+  shell::save_view_page(profile(), s);
 }
 
 void GeneralViewPage::update_enabled() { interval_->setEnabled(notice_box_->isChecked()); }
@@ -128,14 +128,14 @@ void GeneralViewPage::update_enabled() { interval_->setEnabled(notice_box_->isCh
 // ---------------------------------------------------------------------------
 
 namespace {
-std::vector<std::uint32_t> tray_colors(const app::TrayIconSettings& t) {
+std::vector<std::uint32_t> tray_colors(const shell::TrayIconSettings& t) {
   return {static_cast<std::uint32_t>(t.color_background), static_cast<std::uint32_t>(t.color_send),
           static_cast<std::uint32_t>(t.color_receive)};
 }
 }  // namespace
 
 TasktrayPage::TasktrayPage(settings::Profile& profile, Language lang, QWidget* parent)
-    : OptionsPage(app::OptionsPageId::Tasktray, profile, lang, parent) {
+    : OptionsPage(shell::OptionsPageId::Tasktray, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(make_check(this, "TaskTrayMonitor",
                                tr2(lang, "Display the transfer speed in the task tray icon.",
@@ -160,10 +160,10 @@ TasktrayPage::TasktrayPage(settings::Profile& profile, Language lang, QWidget* p
   add_restore_row(layout, make_default_color_button(this, lang), lang, [this] { restore_default_colors(); });
 }
 
-void TasktrayPage::restore_default_colors() { colors_->set_colors(tray_colors(app::TrayIconSettings{})); }
+void TasktrayPage::restore_default_colors() { colors_->set_colors(tray_colors(shell::TrayIconSettings{})); }
 
 void TasktrayPage::load() {
-  const app::ShellSettings s = app::load_shell_settings(profile());
+  const shell::ShellSettings s = shell::load_shell_settings(profile());
   loaded_ = s.tray_icon;
   findChild<QCheckBox*>("TaskTrayMonitor")->setChecked(s.task_tray_monitor);
   colors_->set_colors(tray_colors(loaded_));
@@ -174,20 +174,20 @@ void TasktrayPage::load() {
 
 void TasktrayPage::save() {
   save_check(findChild<QCheckBox*>("TaskTrayMonitor"), profile(), "Settings", "TaskTrayMonitor");
-  app::TrayIconSettings t = loaded_;
+  shell::TrayIconSettings t = loaded_;
   t.color_background = static_cast<int>(colors_->color(0));
   t.color_send = static_cast<int>(colors_->color(1));
   t.color_receive = static_cast<int>(colors_->color(2));
   t.font = combo_position_or(font_, loaded_.font);
   t.unit = combo_position_or(unit_, loaded_.unit);
   t.high_dpi = findChild<QCheckBox*>("HighDPI")->isChecked() ? 1 : 0;
-  app::save_tray_icon(profile(), t);
+  shell::save_tray_icon(profile(), t);
 }
 
 // ---------------------------------------------------------------------------
 
 NoticeDialogPage::NoticeDialogPage(settings::Profile& profile, Language lang, QWidget* parent)
-    : OptionsPage(app::OptionsPageId::NoticeDialog, profile, lang, parent) {
+    : OptionsPage(shell::OptionsPageId::NoticeDialog, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
   ColorList::Columns columns = color_columns(lang);
   columns.name_width = 100;
@@ -225,7 +225,7 @@ NoticeDialogPage::NoticeDialogPage(settings::Profile& profile, Language lang, QW
 }
 
 void NoticeDialogPage::load() {
-  const app::NoticeBoxSettings n = app::load_shell_settings(profile()).notice;
+  const shell::NoticeBoxSettings n = shell::load_shell_settings(profile()).notice;
   colors_->set_colors({static_cast<std::uint32_t>(n.bk_color), static_cast<std::uint32_t>(n.text_color)});
   alpha_blend_->setChecked(n.alpha_blend);
   alpha_level_->setValue(n.alpha_level);
@@ -233,8 +233,8 @@ void NoticeDialogPage::load() {
   update_enabled();
 }
 
-app::NoticeBoxSettings NoticeDialogPage::current() const {
-  app::NoticeBoxSettings n;
+shell::NoticeBoxSettings NoticeDialogPage::current() const {
+  shell::NoticeBoxSettings n;
   n.bk_color = static_cast<int>(colors_->color(0));
   n.text_color = static_cast<int>(colors_->color(1));
   n.alpha_blend = alpha_blend_->isChecked();
@@ -243,10 +243,10 @@ app::NoticeBoxSettings NoticeDialogPage::current() const {
   return n;
 }
 
-void NoticeDialogPage::save() { app::save_notice_box(profile(), current()); }
+void NoticeDialogPage::save() { shell::save_notice_box(profile(), current()); }
 
 NoticeDialog* NoticeDialogPage::open_preview() {
-  auto* notice = new NoticeDialog(qs(app::preview_notice_text(lang())), app::preview_notice_layout(),
+  auto* notice = new NoticeDialog(qs(shell::preview_notice_text(lang())), shell::preview_notice_layout(),
                                   current(), lang());
   notice->start(screen());
   return notice;
@@ -265,7 +265,7 @@ std::vector<std::uint32_t> mini_colors(const traffic::MiniMonitorSettings& m) {
 }  // namespace
 
 MiniMonitorPage::MiniMonitorPage(settings::Profile& profile, Language lang, QWidget* parent)
-    : OptionsPage(app::OptionsPageId::MiniMonitor, profile, lang, parent) {
+    : OptionsPage(shell::OptionsPageId::MiniMonitor, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
   colors_ = make_color_list(this, ColorList::Layout::ColorFirst, color_columns(lang), {
       tr2(lang, "Background color", "背景色"),
@@ -377,7 +377,7 @@ void MiniMonitorPage::update_enabled() { alpha_level_->setEnabled(alpha_blend_->
 // ---------------------------------------------------------------------------
 
 ReportPage::ReportPage(settings::Profile& profile, Language lang, QWidget* parent)
-    : OptionsPage(app::OptionsPageId::Report, profile, lang, parent) {
+    : OptionsPage(shell::OptionsPageId::Report, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
   log_check_ = make_check(this, "LogCheck", tr2(lang, "Traffic Report log output",
                                                 "トラフィックレポートをログ出力する"));

@@ -1,7 +1,7 @@
 #pragma once
 // The pages of the General group: View, Tasktray, Notice Dialog, Mini Monitor
 // and Report. Each reads its keys in load() and writes all of them in save().
-#include "app/shell_settings.h"
+#include "shell/shell_settings.h"
 #include "ui/options/options_page.h"
 
 class QCheckBox;
@@ -27,7 +27,7 @@ class GeneralViewPage : public OptionsPage {
 
   QCheckBox* notice_box_ = nullptr;
   QComboBox* interval_ = nullptr;
-  app::ShellSettings loaded_;
+  shell::ShellSettings loaded_;
 };
 
 // The drawn speed monitor in the tray icon.
@@ -44,7 +44,7 @@ class TasktrayPage : public OptionsPage {
   ColorList* colors_ = nullptr;
   QComboBox* font_ = nullptr;
   QComboBox* unit_ = nullptr;
-  app::TrayIconSettings loaded_;
+  shell::TrayIconSettings loaded_;
 };
 
 // Colours, translucency and visible time of the Notice dialog, with a preview.
@@ -60,7 +60,7 @@ class NoticeDialogPage : public OptionsPage {
   NoticeDialog* open_preview();
 
  private:
-  app::NoticeBoxSettings current() const;
+  shell::NoticeBoxSettings current() const;
   void update_enabled();
 
   ColorList* colors_ = nullptr;

@@ -51,8 +51,8 @@ OptionsDialog::OptionsDialog(settings::Profile& profile, Language lang, QWidget*
   stack_->addWidget(blank_);
 
   // Pages are created in a fixed order and save in that order at close.
-  for (int i = 0; i < app::kOptionsPageCount; ++i) {
-    OptionsPage* page = create_options_page(app::kPageCreationOrder[static_cast<std::size_t>(i)],
+  for (int i = 0; i < shell::kOptionsPageCount; ++i) {
+    OptionsPage* page = create_options_page(shell::kPageCreationOrder[static_cast<std::size_t>(i)],
                                             profile_, lang_, stack_);
     pages_[static_cast<std::size_t>(i)] = page;
     stack_->addWidget(page);
@@ -80,8 +80,8 @@ OptionsDialog::OptionsDialog(settings::Profile& profile, Language lang, QWidget*
 
   tree_->setUpdatesEnabled(false);
   tree_->clear();
-  for (int g = 0; g < app::kOptionGroupCount; ++g) {
-    auto* item = new QTreeWidgetItem(tree_, QStringList{qs(app::group_entry_text(lang_, g))});
+  for (int g = 0; g < shell::kOptionGroupCount; ++g) {
+    auto* item = new QTreeWidgetItem(tree_, QStringList{qs(shell::group_entry_text(lang_, g))});
     item->setData(0, Qt::UserRole, g);
   }
   tree_->setUpdatesEnabled(true);
@@ -124,7 +124,7 @@ void OptionsDialog::on_tree_selection() {
 void OptionsDialog::rebuild_tabs() {
   const QSignalBlocker block(tabs_);
   while (tabs_->count() > 0) tabs_->removeTab(0);
-  for (std::string_view text : app::group_tab_texts(lang_, frame_.config_sel())) tabs_->addTab(qs(text));
+  for (std::string_view text : shell::group_tab_texts(lang_, frame_.config_sel())) tabs_->addTab(qs(text));
   tabs_->setCurrentIndex(frame_.config_tab());
 }
 
@@ -139,8 +139,8 @@ void OptionsDialog::show_page() {
   stack_->setCurrentWidget(page ? static_cast<QWidget*>(page) : blank_);
 }
 
-OptionsPage* OptionsDialog::page(app::OptionsPageId id) const {
-  return pages_[static_cast<std::size_t>(app::page_slot(id))];
+OptionsPage* OptionsDialog::page(shell::OptionsPageId id) const {
+  return pages_[static_cast<std::size_t>(shell::page_slot(id))];
 }
 
 OptionsPage* OptionsDialog::visible_page() const {
@@ -164,7 +164,7 @@ void OptionsDialog::finish() {
   profile_.write_int(kSettings, "ConfigSel", frame_.config_sel());
   profile_.write_int(kSettings, "ConfigTab", frame_.config_tab());
   for (std::size_t i = 0; i < pages_.size(); ++i) {
-    if (frame_.apply(app::kPageCreationOrder[i])) pages_[i]->save();
+    if (frame_.apply(shell::kPageCreationOrder[i])) pages_[i]->save();
   }
 }
 

@@ -17,8 +17,8 @@
 
 #include <array>
 
-#include "app/language.h"
-#include "app/options_model.h"
+#include "base/language.h"
+#include "shell/options_model.h"
 #include "settings/profile.h"
 
 class QPushButton;
@@ -47,8 +47,8 @@ class OptionsDialog : public QDialog {
   void select_group(int group);
   void select_tab(int tab);
 
-  const app::OptionsFrame& frame() const { return frame_; }
-  OptionsPage* page(app::OptionsPageId id) const;
+  const shell::OptionsFrame& frame() const { return frame_; }
+  OptionsPage* page(shell::OptionsPageId id) const;
   // The page on view, or nullptr when the right side is empty.
   OptionsPage* visible_page() const;
   QTreeWidget* tree() const { return tree_; }
@@ -68,8 +68,8 @@ class OptionsDialog : public QDialog {
 
   settings::Profile& profile_;
   const Language lang_;
-  app::OptionsFrame frame_;
-  std::array<OptionsPage*, app::kOptionsPageCount> pages_{};
+  shell::OptionsFrame frame_;
+  std::array<OptionsPage*, shell::kOptionsPageCount> pages_{};
   QTreeWidget* tree_ = nullptr;
   QTabBar* tabs_ = nullptr;
   QStackedWidget* stack_ = nullptr;

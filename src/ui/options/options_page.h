@@ -5,8 +5,8 @@
 // a page never saves on its own.
 #include <QWidget>
 
-#include "app/language.h"
-#include "app/options_model.h"
+#include "base/language.h"
+#include "shell/options_model.h"
 #include "settings/profile.h"
 
 namespace tw::ui {
@@ -14,10 +14,10 @@ namespace tw::ui {
 class OptionsPage : public QWidget {
   Q_OBJECT
  public:
-  OptionsPage(app::OptionsPageId id, settings::Profile& profile, Language lang, QWidget* parent)
+  OptionsPage(shell::OptionsPageId id, settings::Profile& profile, Language lang, QWidget* parent)
       : QWidget(parent), id_(id), profile_(profile), lang_(lang) {}
 
-  app::OptionsPageId id() const { return id_; }
+  shell::OptionsPageId id() const { return id_; }
   // Puts the stored values into the controls. Called once by the dialog after
   // construction.
   virtual void load() {}
@@ -29,7 +29,7 @@ class OptionsPage : public QWidget {
   Language lang() const { return lang_; }
 
  private:
-  app::OptionsPageId id_;
+  shell::OptionsPageId id_;
   settings::Profile& profile_;
   Language lang_;
 };

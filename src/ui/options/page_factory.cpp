@@ -6,9 +6,9 @@
 
 namespace tw::ui {
 
-OptionsPage* create_options_page(app::OptionsPageId id, settings::Profile& profile, Language lang,
+OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& profile, Language lang,
                                  QWidget* parent) {
-  using P = app::OptionsPageId;
+  using P = shell::OptionsPageId;
   switch (id) {
     case P::GeneralView: return new GeneralViewPage(profile, lang, parent);
     case P::Tasktray: return new TasktrayPage(profile, lang, parent);

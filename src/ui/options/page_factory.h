@@ -5,7 +5,7 @@
 
 namespace tw::ui {
 
-OptionsPage* create_options_page(app::OptionsPageId id, settings::Profile& profile, Language lang,
+OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& profile, Language lang,
                                  QWidget* parent);
 
 }  // namespace tw::ui

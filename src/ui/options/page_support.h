@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/language.h"
+#include "base/language.h"
 
 class QWidget;
 

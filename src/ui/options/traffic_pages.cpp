@@ -55,7 +55,7 @@ constexpr std::array<const char*, 3> kUnitKeys = {"MaxUnit", "AveUnit", "ExtUnit
 // ---------------------------------------------------------------------------
 
 TrafficView1Page::TrafficView1Page(settings::Profile& profile, Language lang, QWidget* parent)
-    : OptionsPage(app::OptionsPageId::TrafficView1, profile, lang, parent) {
+    : OptionsPage(shell::OptionsPageId::TrafficView1, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(make_check(this, "ViewMode", tr2(lang, "To view detailed information (More)",
                                                      "詳細情報を表示する (More)")));
@@ -130,7 +130,7 @@ void TrafficView1Page::update_enabled() {
 // ---------------------------------------------------------------------------
 
 TrafficView2Page::TrafficView2Page(settings::Profile& profile, Language lang, QWidget* parent)
-    : OptionsPage(app::OptionsPageId::TrafficView2, profile, lang, parent) {
+    : OptionsPage(shell::OptionsPageId::TrafficView2, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
   auto* fonts = new QGridLayout;
   fonts->addWidget(new QLabel(tr2(lang, "Large font", "大きいフォント"), this), 0, 0);
@@ -272,7 +272,7 @@ QStringList graph_color_names(Language lang) {
 }  // namespace
 
 TrafficColorPage::TrafficColorPage(settings::Profile& profile, Language lang, QWidget* parent)
-    : ColorSlotPage(app::OptionsPageId::TrafficColor, profile, lang, parent, graph_color_names(lang),
+    : ColorSlotPage(shell::OptionsPageId::TrafficColor, profile, lang, parent, graph_color_names(lang),
                     make_default_color_button, default_colors()) {}
 
 void TrafficColorPage::load() {
@@ -290,7 +290,7 @@ constexpr int kMaxCycle = 3600;
 }  // namespace
 
 TrafficLogFilePage::TrafficLogFilePage(settings::Profile& profile, Language lang, QWidget* parent)
-    : OptionsPage(app::OptionsPageId::TrafficLogFile, profile, lang, parent) {
+    : OptionsPage(shell::OptionsPageId::TrafficLogFile, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
   log_check_ = make_check(this, "LogCheck", tr2(lang, "Traffic Monitor log output",
                                                 "トラフィックモニターのログを出力する"));

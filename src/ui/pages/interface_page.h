@@ -12,7 +12,7 @@
 // the page a LinkStatsSource of its own. The references must outlive the page.
 #include <QWidget>
 
-#include "app/language.h"
+#include "base/language.h"
 
 class QPlainTextEdit;
 class QShowEvent;

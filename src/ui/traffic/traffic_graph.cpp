@@ -24,7 +24,7 @@
 #include "platform/clock.h"
 #include "platform/linux/system_clock.h"
 #include "settings/profile.h"
-#include "traffic/format.h"
+#include "base/format.h"
 #include "traffic/info_report.h"
 
 namespace tw::ui {
@@ -758,10 +758,10 @@ int TrafficGraph::advance_width(FontId font, const QString& s) {
 // place.
 void TrafficGraph::draw_speed_label(QPainter& p, int x, int top, int integer_end, const char* label,
                                     std::int64_t speed, int unit) {
-  const tr::SpeedParts parts = tr::auto_speed_parts(speed, unit);
+  const tw::SpeedParts parts = tw::auto_speed_parts(speed, unit);
   const QString integer = QString::number(parts.integer);
   char tail[32];
-  std::snprintf(tail, sizeof tail, ".%03ld %s", static_cast<long>(std::abs(parts.fraction)), tr::unit_name(parts.unit));
+  std::snprintf(tail, sizeof tail, ".%03ld %s", static_cast<long>(std::abs(parts.fraction)), tw::unit_name(parts.unit));
   const ColorRef c = settings_.color(tr::kColorText);
   draw_halo_text(p, kLarge, x, top, qs(label) + QLatin1Char(' '), c);
   draw_halo_text(p, kLarge, integer_end - advance_width(kLarge, integer), top, integer, c);
@@ -778,7 +778,7 @@ void TrafficGraph::draw_labels(QPainter& p) {
     label_grid_ = speed_label_grid(
         fonts_[kLarge], f, 8, {{{qs(l.send_max), qs(l.recv_max)}, {qs(l.send_ave), qs(l.recv_ave)}}},
         [this](const QString& s) { return advance_width(kLarge, s); },
-        QLatin1String(tr::kAutoSpeedIntegerTemplate), QStringLiteral("0000.000 0000 0000"));
+        QLatin1String(tw::kAutoSpeedIntegerTemplate), QStringLiteral("0000.000 0000 0000"));
     label_grid_generation_ = generation_;
   }
   const SpeedLabelGrid& g = label_grid_;
@@ -796,13 +796,13 @@ void TrafficGraph::draw_speed_strip(QPainter& p, int top) {
   const tr::GraphLabels& l = tr::graph_labels(lang_, settings_.english_labels);
   const QFontMetrics fm(fonts_[kSmall]);
   const int text_top = top + (tr::kSpeedStripHeight - fm.height()) / 2;
-  const std::string speeds = tr::overlay_speeds_text(l.send_speed, figures_.latest_send, l.recv_speed,
+  const std::string speeds = tw::overlay_speeds_text(l.send_speed, figures_.latest_send, l.recv_speed,
                                                      figures_.latest_recv, settings_.ave_unit);
   draw_halo_text(p, kSmall, 8, text_top, qs(speeds), settings_.color(tr::kColorText));
 
   const std::uint32_t now = clock_->tick_ms();
   if (tr::inactive(now, figures_.last_activity_ms)) {
-    const QString idle = qs(tr::idle_time_text(l.inactivity, now - figures_.last_activity_ms));
+    const QString idle = qs(tw::idle_time_text(l.inactivity, now - figures_.last_activity_ms));
     draw_halo_text(p, kSmall, frame_.width() - 11 - fm.horizontalAdvance(idle), text_top, idle,
                    settings_.color(tr::kColorOtherText));
   }

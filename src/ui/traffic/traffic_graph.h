@@ -46,7 +46,7 @@
 #include <string>
 #include <vector>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "traffic/graph_logic.h"
 #include "traffic/traffic_monitor.h"
 #include "ui/traffic/label_text.h"

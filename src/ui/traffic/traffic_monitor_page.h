@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "app/language.h"
+#include "base/language.h"
 
 class QComboBox;
 

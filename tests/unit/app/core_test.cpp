@@ -202,28 +202,28 @@ TEST(AppCoreCommands, TrafficRestartsAndDroppedCommands) {
   rig.sample(1, 100, 100);
   ASSERT_EQ(rig.traffic->figures().gross_send, 109u);
 
-  EXPECT_EQ(core.handle_command("tarnix.trafficmonitor /init"), Command::TrafficInit);
+  EXPECT_EQ(core.handle_command("tarnix.trafficmonitor /init"), shell::Command::TrafficInit);
   EXPECT_EQ(rig.traffic->figures().capture_send, 0u);
   EXPECT_EQ(rig.traffic->figures().gross_send, 109u);
 
   rig.sample(5, 1, 1);
-  EXPECT_EQ(core.handle_command("tarnix.trafficmonitor /totalinit"), Command::TrafficTotalInit);
+  EXPECT_EQ(core.handle_command("tarnix.trafficmonitor /totalinit"), shell::Command::TrafficTotalInit);
   EXPECT_EQ(rig.traffic->figures().gross_send, 0u);
   EXPECT_EQ(rig.traffic->figures().capture_send, 2u);  // capture totals stay (3 baseline ticks)
   EXPECT_THAT(rig.ini(), HasSubstr("TotalSend=0\n"));
   EXPECT_THAT(rig.ini(), HasSubstr("TotalRecv=0\n"));
 
   rig.sample(5, 1, 1);
-  EXPECT_EQ(core.handle_command("tarnix.trafficmonitor /allinit"), Command::TrafficAllInit);
+  EXPECT_EQ(core.handle_command("tarnix.trafficmonitor /allinit"), shell::Command::TrafficAllInit);
   EXPECT_EQ(rig.traffic->figures().gross_send, 0u);
   EXPECT_EQ(rig.traffic->figures().capture_send, 0u);
   // Gross, then Restart: the report lists carry the RESTART mark.
   EXPECT_THAT(rig.traffic->report_list(0), ::testing::Contains(HasSubstr("RESTART")));
 
   EXPECT_TRUE(notes.empty());
-  EXPECT_EQ(core.handle_command("tarnix.packetfilter /start"), Command::FilterStart);
-  EXPECT_EQ(core.handle_command("x tarnix.sessionmonitor /blockstart"), Command::BlockStart);
-  EXPECT_EQ(core.handle_command("tarnix.trafficmonitor /init "), Command::None);
+  EXPECT_EQ(core.handle_command("tarnix.packetfilter /start"), shell::Command::FilterStart);
+  EXPECT_EQ(core.handle_command("x tarnix.sessionmonitor /blockstart"), shell::Command::BlockStart);
+  EXPECT_EQ(core.handle_command("tarnix.trafficmonitor /init "), shell::Command::None);
   ASSERT_EQ(notes.size(), 2u);
   EXPECT_THAT(notes[0], HasSubstr("tarnix.packetfilter /start"));
   EXPECT_THAT(notes[1], HasSubstr("/blockstart"));

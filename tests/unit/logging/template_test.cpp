@@ -26,17 +26,23 @@ TEST(TemplateExpansion, StepsRunInOrderAndNeverRescanTheirOwnInsertions) {
 }
 
 TEST(TemplateExpansion, EntryValuesAreExpandedOnlyByLaterVariables) {
-  traffic::StatisticsTexts t;
-  t.capture_time = "$DATE$|$CONNECTIONS$";  // "$DATE$" comes before the traffic texts
   EntryValues v;
-  v.traffic = &t;
-  v.connections = "7";
-  v.session = "$TIME$ $IP_PACKET$";  // "$TIME$" comes before, "$IP_PACKET$" after
-  v.ip_packet = "pk";
-  v.send_dis = "$TOTAL_RECV_DIS$";
-  v.recv_dis = "42";
-  EXPECT_EQ(expand_entry("$CAPTURE_TIME$ $SESSION$ $TOTAL_SEND_DIS$", date_texts(kMarch5), v),
-            "$DATE$|7 $TIME$ pk 42");
+  EXPECT_TRUE(v.set("$CAPTURE_TIME$", "$DATE$|$CONNECTIONS$"));  // "$DATE$" comes before
+  EXPECT_TRUE(v.set("$CONNECTIONS$", "7"));
+  EXPECT_TRUE(v.set("$SESSION$", "$TIME$ $IP_PACKET$"));  // "$TIME$" before, "$IP_PACKET$" after
+  EXPECT_TRUE(v.set("$IP_PACKET$", "pk"));
+  EXPECT_TRUE(v.set("$TOTAL_SEND_DIS$", "$TOTAL_RECV_DIS$ $TOTAL_RECV$"));
+  EXPECT_TRUE(v.set("$TOTAL_RECV_DIS$", "42"));
+  const std::string tmpl = "$CAPTURE_TIME$ $SESSION$ $TOTAL_SEND_DIS$ $TOTAL_RECV$";
+  EXPECT_EQ(expand_entry(tmpl, date_texts(kMarch5), v),
+            "$DATE$|7 $TIME$ pk 42 $TOTAL_RECV$ ");  // unset values are empty
+
+  // The date and time are the writer's; names outside the language are refused.
+  EXPECT_FALSE(v.set("$DATE$", "x"));
+  EXPECT_FALSE(v.set("$SS$", "x"));
+  EXPECT_FALSE(v.set("$session$", "x"));
+  EXPECT_FALSE(v.has("$TOTAL_RECV$"));
+  EXPECT_EQ(expand_entry("$DATE$ $SS$", date_texts(kMarch5), v), "2024/03/05 03");
 }
 
 TEST(TemplateExpansion, DateTextsAndFileNames) {

@@ -1,8 +1,8 @@
-#include "app/notice_logic.h"
+#include "shell/notice_logic.h"
 
 #include <gtest/gtest.h>
 
-namespace tw::app {
+namespace tw::shell {
 namespace {
 
 constexpr PixelRect kScreen{0, 0, 1920, 1080};
@@ -91,4 +91,4 @@ TEST(NoticeSlide, PlacementPerMode) {
 }
 
 }  // namespace
-}  // namespace tw::app
+}  // namespace tw::shell

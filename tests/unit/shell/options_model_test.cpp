@@ -1,10 +1,10 @@
-#include "app/options_model.h"
+#include "shell/options_model.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
-namespace tw::app {
+namespace tw::shell {
 namespace {
 
 TEST(OptionsModel, GroupTablesHaveTheSameShapeInBothLanguages) {
@@ -120,11 +120,11 @@ TEST(OptionsFrame, ApplyFlagsFollowOkAndCancel) {
 }
 
 }  // namespace
-}  // namespace tw::app
+}  // namespace tw::shell
 
 #include "platform/fake/fake_file_store.h"
 
-namespace tw::app {
+namespace tw::shell {
 namespace {
 
 TEST(OutputBoxColors, DefaultsAndRoundTrip) {
@@ -138,4 +138,4 @@ TEST(OutputBoxColors, DefaultsAndRoundTrip) {
 }
 
 }  // namespace
-}  // namespace tw::app
+}  // namespace tw::shell

@@ -1,0 +1,27 @@
+#pragma once
+// Internal to the traffic library: the printf-to-string helper and the
+// duration unit words that its text formatters share. Not part of the
+// library's interface; the views go through format.h and friends.
+#include <string>
+
+#include "base/language.h"
+
+namespace tw::detail {
+
+// snprintf into a std::string, of any length. The visible texts are defined
+// by their printf formats, so the formatters keep them as printf strings
+// instead of composing with streams.
+[[gnu::format(printf, 1, 2)]] std::string sformat(const char* fmt, ...);
+
+// The unit words of a duration ("1day  2h 03m 04s" / "1日  2時間 03分 04秒").
+struct UnitWords {
+  const char* day;
+  const char* hour;
+  const char* minute;
+  const char* second;
+};
+inline constexpr UnitWords kUnitWordsEn{"day", "h", "m", "s"};
+inline constexpr UnitWords kUnitWordsJa{"日", "時間", "分", "秒"};
+inline const UnitWords& unit_words(Language lang) { return pick(lang, kUnitWordsEn, kUnitWordsJa); }
+
+}  // namespace tw::detail

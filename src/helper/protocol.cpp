@@ -1,0 +1,231 @@
+#include "helper/protocol.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace tw::helper {
+namespace {
+
+Error malformed(std::string detail) { return Error{"Malformed helper message.", std::move(detail), EBADMSG}; }
+
+// Appends little-endian numbers and sized texts.
+class Writer {
+ public:
+  explicit Writer(std::vector<std::uint8_t>& out) : out_(out) {}
+  void u8(std::uint8_t v) { out_.push_back(v); }
+  void u16(std::uint16_t v) { put(v, 2); }
+  void u32(std::uint32_t v) { put(v, 4); }
+  void u64(std::uint64_t v) { put(v, 8); }
+  void bytes(std::span<const std::uint8_t> b) { out_.insert(out_.end(), b.begin(), b.end()); }
+  void text(std::string_view t) {
+    std::size_t n = std::min(t.size(), kMaxText);
+    // Cut before a UTF-8 continuation byte, never inside a character.
+    if (n < t.size())
+      while (n > 0 && (static_cast<unsigned char>(t[n]) & 0xC0) == 0x80) --n;
+    u16(static_cast<std::uint16_t>(n));
+    out_.insert(out_.end(), t.begin(), t.begin() + static_cast<std::ptrdiff_t>(n));
+  }
+
+ private:
+  void put(std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) out_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  std::vector<std::uint8_t>& out_;
+};
+
+// Reads little-endian numbers and sized texts; once a read would pass the end
+// it fails, and every later read fails too and yields zeros.
+class Reader {
+ public:
+  explicit Reader(std::span<const std::uint8_t> in) : in_(in) {}
+  bool ok() const { return ok_; }
+  bool at_end() const { return ok_ && pos_ == in_.size(); }
+
+  std::uint8_t u8() { return static_cast<std::uint8_t>(get(1)); }
+  std::uint16_t u16() { return static_cast<std::uint16_t>(get(2)); }
+  std::uint32_t u32() { return static_cast<std::uint32_t>(get(4)); }
+  std::uint64_t u64() { return get(8); }
+  template <std::size_t N>
+  void bytes(std::array<std::uint8_t, N>& out) {
+    if (!take(N)) return;
+    std::copy_n(in_.begin() + static_cast<std::ptrdiff_t>(pos_ - N), N, out.begin());
+  }
+  bool text(std::string& out) {
+    const std::size_t n = u16();
+    if (!ok_ || n > kMaxText || !take(n)) return ok_ = false;
+    out.assign(reinterpret_cast<const char*>(in_.data()) + pos_ - n, n);
+    return true;
+  }
+
+ private:
+  bool take(std::size_t n) {
+    if (!ok_ || in_.size() - pos_ < n) return ok_ = false;
+    pos_ += n;
+    return true;
+  }
+  std::uint64_t get(std::size_t n) {
+    if (!take(n)) return 0;
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < n; ++i) v |= std::uint64_t{in_[pos_ - n + i]} << (8 * i);
+    return v;
+  }
+  std::span<const std::uint8_t> in_;
+  std::size_t pos_ = 0;
+  bool ok_ = true;
+};
+
+constexpr int kMaxErrno = 4095;  // the kernel's errno values end well below
+
+void write_payload(Writer& w, const Message& message) {
+  std::visit(
+      [&w](const auto& m) {
+        using T = std::decay_t<decltype(m)>;
+        if constexpr (std::is_same_v<T, HelloReply>) {
+          w.u64(m.capabilities);
+        } else if constexpr (std::is_same_v<T, DestroySocket>) {
+          w.u8(m.id.family);
+          w.u8(m.id.protocol);
+          w.bytes(m.id.src);
+          w.bytes(m.id.dst);
+          w.u16(m.id.src_port);
+          w.u16(m.id.dst_port);
+          w.u32(m.id.interface);
+          w.u64(m.id.cookie);
+        } else if constexpr (std::is_same_v<T, ErrorReply>) {
+          const int e = m.error.errno_value;
+          w.u32(static_cast<std::uint32_t>(e >= 0 && e <= kMaxErrno ? e : EIO));
+          w.text(m.error.headline);
+          w.text(m.error.detail);
+        }
+        // Hello and DestroySocketReply have no payload.
+      },
+      message);
+}
+
+Result<Message> read_socket_id(Reader& r) {
+  DiagSocketId id;
+  id.family = r.u8();
+  id.protocol = r.u8();
+  r.bytes(id.src);
+  r.bytes(id.dst);
+  id.src_port = r.u16();
+  id.dst_port = r.u16();
+  id.interface = r.u32();
+  id.cookie = r.u64();
+  if (!r.at_end()) return malformed("socket id: wrong size");
+  if (id.family != kFamilyIPv4 && id.family != kFamilyIPv6)
+    return malformed("socket id: unknown address family " + std::to_string(id.family));
+  if (id.protocol != kProtocolTcp && id.protocol != kProtocolUdp)
+    return malformed("socket id: unknown protocol " + std::to_string(id.protocol));
+  if (id.family == kFamilyIPv4) {
+    auto unused_zero = [](const std::array<std::uint8_t, 16>& a) {
+      return std::all_of(a.begin() + 4, a.end(), [](std::uint8_t b) { return b == 0; });
+    };
+    if (!unused_zero(id.src) || !unused_zero(id.dst))
+      return malformed("socket id: an IPv4 address with bytes beyond its fourth");
+  }
+  return Message{DestroySocket{id}};
+}
+
+Result<Message> read_error(Reader& r) {
+  ErrorReply m;
+  const std::uint32_t e = r.u32();
+  const bool texts = r.text(m.error.headline) && r.text(m.error.detail);
+  if (!texts || !r.at_end()) return malformed("error reply: wrong size");
+  if (e > kMaxErrno) return malformed("error reply: errno " + std::to_string(e) + " out of range");
+  m.error.errno_value = static_cast<int>(e);
+  return Message{std::move(m)};
+}
+
+}  // namespace
+
+MessageType type_of(const Message& message) {
+  return std::visit(
+      [](const auto& m) {
+        using T = std::decay_t<decltype(m)>;
+        if constexpr (std::is_same_v<T, Hello>) return MessageType::kHello;
+        else if constexpr (std::is_same_v<T, HelloReply>) return MessageType::kHelloReply;
+        else if constexpr (std::is_same_v<T, DestroySocket>) return MessageType::kDestroySocket;
+        else if constexpr (std::is_same_v<T, DestroySocketReply>) return MessageType::kDestroySocketReply;
+        else return MessageType::kErrorReply;
+      },
+      message);
+}
+
+bool is_request(MessageType type) { return type == MessageType::kHello || type == MessageType::kDestroySocket; }
+
+std::vector<std::uint8_t> encode(const Frame& frame) {
+  std::vector<std::uint8_t> out;
+  out.reserve(kHeaderSize + 64);
+  Writer w(out);
+  w.bytes(kMagic);
+  w.u16(kVersion);
+  w.u16(static_cast<std::uint16_t>(type_of(frame.message)));
+  w.u32(frame.request_id);
+  w.u32(0);  // payload size, filled in below
+  write_payload(w, frame.message);
+  const auto size = static_cast<std::uint32_t>(out.size() - kHeaderSize);
+  for (int i = 0; i < 4; ++i) out[12 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+  return out;
+}
+
+Result<FrameHeader> decode_header(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < kHeaderSize) return malformed("header: " + std::to_string(bytes.size()) + " bytes");
+  Reader r(bytes.first(kHeaderSize));
+  std::array<std::uint8_t, 4> magic{};
+  r.bytes(magic);
+  if (magic != kMagic) return malformed("header: wrong magic");
+  const std::uint16_t version = r.u16();
+  if (version != kVersion) return malformed("header: version " + std::to_string(version) + ", expected " +
+                                            std::to_string(kVersion));
+  FrameHeader h;
+  h.type = r.u16();
+  h.request_id = r.u32();
+  h.payload_size = r.u32();
+  if (h.payload_size > kMaxPayload)
+    return malformed("header: payload of " + std::to_string(h.payload_size) + " bytes");
+  return h;
+}
+
+Result<Message> decode_payload(std::uint16_t type, std::span<const std::uint8_t> payload) {
+  Reader r(payload);
+  switch (static_cast<MessageType>(type)) {
+    case MessageType::kHello:
+      if (!r.at_end()) return malformed("hello: unexpected payload");
+      return Message{Hello{}};
+    case MessageType::kHelloReply: {
+      HelloReply m;
+      m.capabilities = r.u64();
+      if (!r.at_end()) return malformed("hello reply: wrong size");
+      return Message{m};
+    }
+    case MessageType::kDestroySocket:
+      return read_socket_id(r);
+    case MessageType::kDestroySocketReply:
+      if (!r.at_end()) return malformed("destroy reply: unexpected payload");
+      return Message{DestroySocketReply{}};
+    case MessageType::kErrorReply:
+      return read_error(r);
+  }
+  return malformed("unknown message type " + std::to_string(type));
+}
+
+Result<DecodedFrame> decode_frame(std::span<const std::uint8_t> bytes) {
+  auto header = decode_header(bytes);
+  if (!header) return header.error();
+  if (bytes.size() - kHeaderSize < header->payload_size)
+    return malformed("frame: payload of " + std::to_string(header->payload_size) + " bytes, " +
+                     std::to_string(bytes.size() - kHeaderSize) + " at hand");
+  auto message = decode_payload(header->type, bytes.subspan(kHeaderSize, header->payload_size));
+  if (!message) return message.error();
+  Result<DecodedFrame> out{DecodedFrame{}};
+  out->frame.request_id = header->request_id;
+  out->frame.message = std::move(*message);
+  out->size = kHeaderSize + header->payload_size;
+  return out;
+}
+
+}  // namespace tw::helper

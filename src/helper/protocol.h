@@ -1,0 +1,133 @@
+#pragma once
+// The message format between Tarnwatch and its privileged helper,
+// tarnix-helper, over a stream socket.
+//
+// Every message is one frame: a 16-byte header followed by a payload. All
+// numbers are little-endian.
+//
+//   offset size
+//   0      4    magic "TWHP"
+//   4      2    version (kVersion)
+//   6      2    message type (MessageType)
+//   8      4    request id: chosen by the client, repeated in the reply
+//   12     4    payload size in bytes, at most kMaxPayload
+//
+// The client sends requests (Hello, DestroySocket), the helper answers each
+// with exactly one frame of the same request id: the request's own reply, or
+// an ErrorReply. The helper is the trust boundary, so the decoder takes
+// nothing on faith: it checks every size against the bytes at hand, every
+// enumeration against its range, and accepts only the canonical encoding of a
+// message (no padding, no trailing bytes, zeros where a field is unused), so
+// that whatever it accepts encodes back to exactly the same bytes.
+//
+// Pure functions: no state, no system calls, any thread.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <variant>
+#include <vector>
+
+#include "base/error.h"
+
+namespace tw::helper {
+
+inline constexpr std::array<std::uint8_t, 4> kMagic{'T', 'W', 'H', 'P'};
+inline constexpr std::uint16_t kVersion = 1;
+inline constexpr std::size_t kHeaderSize = 16;
+// Large enough for any message, small enough that a garbled size field never
+// makes either side allocate much.
+inline constexpr std::uint32_t kMaxPayload = 128 * 1024;
+// Texts in replies (error headline and detail) are cut to this many bytes.
+inline constexpr std::size_t kMaxText = 1024;
+
+enum class MessageType : std::uint16_t {
+  kHello = 1,               // client -> helper: who are you?
+  kHelloReply = 2,          // helper -> client: its capabilities
+  kDestroySocket = 3,       // client -> helper: abort one socket
+  kDestroySocketReply = 4,  // helper -> client: done (or it was already gone)
+  kErrorReply = 5,          // helper -> client: the request failed
+};
+
+// Address families and protocols a socket id may name (the kernel's numbers).
+inline constexpr std::uint8_t kFamilyIPv4 = 2;    // AF_INET
+inline constexpr std::uint8_t kFamilyIPv6 = 10;   // AF_INET6
+inline constexpr std::uint8_t kProtocolTcp = 6;   // IPPROTO_TCP
+inline constexpr std::uint8_t kProtocolUdp = 17;  // IPPROTO_UDP
+
+// A socket as the kernel's sock_diag names it. Addresses are the raw bytes in
+// network order; an IPv4 address takes the first 4 bytes and the rest are 0.
+// Ports are in host byte order.
+struct DiagSocketId {
+  std::uint8_t family = kFamilyIPv4;
+  std::uint8_t protocol = kProtocolTcp;
+  std::array<std::uint8_t, 16> src{};  // the socket's own (local) address
+  std::array<std::uint8_t, 16> dst{};  // its peer's
+  std::uint16_t src_port = 0;
+  std::uint16_t dst_port = 0;
+  std::uint32_t interface = 0;
+  std::uint64_t cookie = 0;
+  friend bool operator==(const DiagSocketId&, const DiagSocketId&) = default;
+};
+
+struct Hello {
+  friend bool operator==(const Hello&, const Hello&) = default;
+};
+struct HelloReply {
+  std::uint64_t capabilities = 0;  // the helper's effective set: bit N = capability N (CAP_NET_ADMIN is 12)
+  friend bool operator==(const HelloReply&, const HelloReply&) = default;
+};
+struct DestroySocket {
+  DiagSocketId id;
+  friend bool operator==(const DestroySocket&, const DestroySocket&) = default;
+};
+struct DestroySocketReply {
+  friend bool operator==(const DestroySocketReply&, const DestroySocketReply&) = default;
+};
+struct ErrorReply {
+  Error error;  // errno_value 0..4095; texts at most kMaxText bytes
+  friend bool operator==(const ErrorReply&, const ErrorReply&) = default;
+};
+
+using Message = std::variant<Hello, HelloReply, DestroySocket, DestroySocketReply, ErrorReply>;
+
+MessageType type_of(const Message& message);
+bool is_request(MessageType type);
+
+struct Frame {
+  std::uint32_t request_id = 0;
+  Message message;
+  friend bool operator==(const Frame&, const Frame&) = default;
+};
+
+// The frame's bytes, header included. Texts longer than kMaxText are cut (at
+// a character boundary) and an errno outside 0..4095 is sent as EIO, so every
+// encoded frame decodes.
+std::vector<std::uint8_t> encode(const Frame& frame);
+
+struct FrameHeader {
+  std::uint16_t type = 0;  // not checked here: see decode_payload()
+  std::uint32_t request_id = 0;
+  std::uint32_t payload_size = 0;
+};
+
+// Reads a header from the first kHeaderSize bytes of `bytes`. Fails on a short
+// input, a wrong magic or version, or a payload size above kMaxPayload; after
+// such a failure the stream cannot be trusted to be in step any more.
+Result<FrameHeader> decode_header(std::span<const std::uint8_t> bytes);
+
+// Decodes the payload of a message of the given type. Fails on an unknown type
+// and on any payload that is not the canonical encoding of a valid message.
+// The stream stays in step after such a failure: the header said how long the
+// payload was.
+Result<Message> decode_payload(std::uint16_t type, std::span<const std::uint8_t> payload);
+
+struct DecodedFrame {
+  Frame frame;
+  std::size_t size = 0;  // bytes the frame took from the input
+};
+
+// Decodes the one frame at the start of `bytes` (later bytes are left alone).
+Result<DecodedFrame> decode_frame(std::span<const std::uint8_t> bytes);
+
+}  // namespace tw::helper

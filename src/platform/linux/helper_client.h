@@ -1,0 +1,90 @@
+#pragma once
+// The unprivileged side of tarnix-helper: starts the helper on first need,
+// sends it requests over a socketpair and waits for each reply.
+//
+// The helper is a separate program without Qt, installed with the file
+// capabilities the privileged operations need (scripts/install.sh), so the
+// desktop program itself never needs root. It is looked up
+//   1. beside the running executable (the build tree, a portable copy),
+//   2. in ../libexec/tarnwatch/ from there (an installed copy: PREFIX/bin and
+//      PREFIX/libexec/tarnwatch),
+//   3. in the libexec folder of the configured install prefix,
+// unless Options::path names it.
+//
+// Lifetime: the helper ends when this object is destroyed (it sees the end of
+// its input) and when the thread that started it ends (PR_SET_PDEATHSIG is
+// tied to the thread, not the process): call from a long-lived thread. A
+// helper that has died is started again, once per call. One that does not
+// answer within Options::reply_timeout is killed; the next call starts a new
+// one.
+//
+// Threads: any thread; calls are serialised by an internal lock.
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/error.h"
+#include "helper/protocol.h"
+#include "platform/connection_killer.h"
+
+namespace tw::platform {
+
+class HelperClient {
+ public:
+  struct Options {
+    std::string path;  // the helper program; empty: look it up as above
+    std::chrono::milliseconds reply_timeout{2000};
+  };
+
+  HelperClient() : HelperClient(Options{}) {}
+  explicit HelperClient(Options options);
+  ~HelperClient();
+  HelperClient(const HelperClient&) = delete;
+  HelperClient& operator=(const HelperClient&) = delete;
+
+  // The helper's effective capabilities (bit N = capability N), starting it
+  // when it is not running.
+  Result<std::uint64_t> capabilities();
+
+  // Sends `request` and returns the helper's reply: the request's own reply
+  // type or an ErrorReply. Starts the helper when needed.
+  Result<helper::Message> call(const helper::Message& request);
+
+  // The program it runs ("" until found), and the running helper's process id
+  // (0 when none runs). For messages and tests.
+  std::string path() const;
+  pid_t pid() const;
+
+ private:
+  Status start_locked();
+  void stop_locked(bool kill_now);
+  Result<helper::Message> exchange_locked(const helper::Message& request, bool& died);
+
+  Options options_;
+  mutable std::mutex mutex_;
+  std::string path_;
+  pid_t pid_ = 0;
+  int fd_ = -1;
+  std::uint32_t next_request_id_ = 1;
+  std::uint64_t capabilities_ = 0;
+  std::vector<std::uint8_t> buf_;
+};
+
+// Closes connections by asking the helper, which must hold CAP_NET_ADMIN.
+// `client` must outlive this object.
+class HelperConnectionKiller : public ConnectionKiller {
+ public:
+  explicit HelperConnectionKiller(HelperClient& client) : client_(client) {}
+  // Starts the helper to learn whether it holds the capability.
+  bool is_supported() override;
+  Status close(const SocketId& id) override;
+
+ private:
+  HelperClient& client_;
+};
+
+}  // namespace tw::platform

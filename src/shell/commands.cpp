@@ -1,0 +1,51 @@
+#include "shell/commands.h"
+
+#include <array>
+#include <utility>
+
+namespace tw::shell {
+namespace {
+
+// Table order decides which command wins when several could match.
+constexpr std::array<std::pair<std::string_view, Command>, 6> kWholeText{{
+    {"tarnix.trafficmonitor /init", Command::TrafficInit},
+    {"tarnix.trafficmonitor /totalinit", Command::TrafficTotalInit},
+    {"tarnix.trafficmonitor /allinit", Command::TrafficAllInit},
+    {"tarnix.packetfilter /start", Command::FilterStart},
+    {"tarnix.packetfilter /stop", Command::FilterStop},
+    {"tarnix.packetfilter /reload", Command::FilterReload},
+}};
+
+constexpr std::array<std::pair<std::string_view, Command>, 3> kContained{{
+    {"tarnix.packetfilter /add:", Command::FilterAdd},
+    {"tarnix.sessionmonitor /blockstart", Command::BlockStart},
+    {"tarnix.sessionmonitor /blockstop", Command::BlockStop},
+}};
+
+}  // namespace
+
+std::string_view command_text(std::string_view received) {
+  auto nul = received.find('\0');
+  return nul == std::string_view::npos ? received : received.substr(0, nul);
+}
+
+ParsedCommand parse_command(std::string_view received) {
+  std::string_view text = command_text(received);
+  for (const auto& [name, cmd] : kWholeText)
+    if (text == name) return {cmd, {}};
+  for (const auto& [name, cmd] : kContained) {
+    if (text.find(name) != std::string_view::npos)
+      return {cmd, cmd == Command::FilterAdd ? std::string(text) : std::string()};
+  }
+  return {};
+}
+
+std::string_view command_name(Command c) {
+  for (const auto& [name, cmd] : kWholeText)
+    if (cmd == c) return name;
+  for (const auto& [name, cmd] : kContained)
+    if (cmd == c) return name;
+  return {};
+}
+
+}  // namespace tw::shell

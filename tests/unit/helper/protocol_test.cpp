@@ -1,0 +1,168 @@
+// The helper's message format: what it encodes decodes back, the bytes on the
+// wire stay as documented, and every kind of damaged or hostile frame is
+// refused.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "helper/protocol.h"
+
+namespace tw::helper {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+DiagSocketId ipv4_connection() {
+  DiagSocketId id;
+  id.src = {10, 0, 0, 1};
+  id.dst = {192, 168, 1, 20};
+  id.src_port = 40000;
+  id.dst_port = 443;
+  id.interface = 3;
+  id.cookie = 0x0123456789abcdefULL;
+  return id;
+}
+
+Bytes frame_bytes(std::uint16_t type, const Bytes& payload, std::uint32_t id = 7) {
+  Bytes out{'T', 'W', 'H', 'P', 1, 0, static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(type >> 8)};
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(id >> (8 * i)));
+  const auto n = static_cast<std::uint32_t>(payload.size());
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+  out.insert(out.end(), payload.begin(), payload.end());
+  return out;
+}
+
+std::string refusal(const Bytes& bytes) {
+  auto r = decode_frame(bytes);
+  if (r.ok()) return "accepted";
+  EXPECT_EQ(r.error().errno_value, EBADMSG);
+  return r.error().detail;
+}
+
+TEST(HelperProtocol, EveryMessageRoundTrips) {
+  const std::vector<Frame> frames = {
+      {1, Hello{}},
+      {2, HelloReply{0x3000}},
+      {3, DestroySocket{ipv4_connection()}},
+      {4, DestroySocketReply{}},
+      {0xffffffff, ErrorReply{Error{"Please run with administrator privileges.", "détail: ünïcode", 1}}},
+  };
+  for (const Frame& f : frames) {
+    const Bytes bytes = encode(f);
+    auto back = decode_frame(bytes);
+    ASSERT_TRUE(back.ok()) << back.error().message();
+    EXPECT_EQ(back->frame, f);
+    EXPECT_EQ(back->size, bytes.size());
+  }
+
+  DestroySocket v6{ipv4_connection()};
+  v6.id.family = kFamilyIPv6;
+  v6.id.protocol = kProtocolUdp;
+  v6.id.src[15] = 1;  // the rest of an IPv6 address is allowed
+  EXPECT_EQ(decode_frame(encode({9, v6}))->frame.message, Message{v6});
+}
+
+TEST(HelperProtocol, WireLayoutIsLittleEndianAndFixed) {
+  // A frame format change breaks an installed helper of another version, so
+  // it has to be deliberate.
+  EXPECT_EQ(encode({0x04030201, Hello{}}), (Bytes{'T', 'W', 'H', 'P', 1, 0, 1, 0, 1, 2, 3, 4, 0, 0, 0, 0}));
+  const Bytes destroy = encode({1, DestroySocket{ipv4_connection()}});
+  ASSERT_EQ(destroy.size(), kHeaderSize + 50);
+  EXPECT_EQ(destroy[12], 50);
+  EXPECT_EQ(destroy[16], 2);                           // AF_INET
+  EXPECT_EQ(destroy[17], 6);                           // IPPROTO_TCP
+  EXPECT_EQ(Bytes(destroy.begin() + 18, destroy.begin() + 22), (Bytes{10, 0, 0, 1}));
+  EXPECT_EQ(destroy[50], 0x40);                        // 40000 = 0x9c40, low byte first
+  EXPECT_EQ(destroy[51], 0x9c);
+  EXPECT_EQ(destroy[58], 0xef);                        // cookie, low byte first
+}
+
+TEST(HelperProtocol, EncodingKeepsTextsAndErrnoWithinWhatDecodes) {
+  // 1023 ASCII bytes and a two-byte character across the limit: the cut
+  // falls before the character, never inside it.
+  const std::string detail = std::string(kMaxText - 1, 'x') + "é" + "tail";
+  const Bytes bytes = encode({1, ErrorReply{Error{"headline", detail, 99999}}});
+  auto back = decode_frame(bytes);
+  ASSERT_TRUE(back.ok()) << back.error().message();
+  const Error& e = std::get<ErrorReply>(back->frame.message).error;
+  EXPECT_EQ(e.detail, std::string(kMaxText - 1, 'x'));
+  EXPECT_EQ(e.errno_value, EIO);
+}
+
+TEST(HelperProtocol, DecodesOneFrameAndLeavesTheRest) {
+  Bytes two = encode({1, Hello{}});
+  const Bytes second = encode({2, HelloReply{5}});
+  two.insert(two.end(), second.begin(), second.end());
+  auto first = decode_frame(two);
+  ASSERT_TRUE(first.ok());
+  EXPECT_EQ(first->size, kHeaderSize);
+  auto next = decode_frame(std::span(two).subspan(first->size));
+  ASSERT_TRUE(next.ok());
+  EXPECT_EQ(next->frame, (Frame{2, HelloReply{5}}));
+}
+
+TEST(HelperProtocol, RefusesDamagedHeaders) {
+  const Bytes good = encode({1, Hello{}});
+  EXPECT_NE(refusal(Bytes(good.begin(), good.end() - 1)), "accepted");  // 15 bytes
+
+  Bytes magic = good;
+  magic[3] = 'Q';
+  EXPECT_EQ(refusal(magic), "header: wrong magic");
+
+  Bytes version = good;
+  version[4] = 2;
+  EXPECT_EQ(refusal(version), "header: version 2, expected 1");
+
+  Bytes huge = frame_bytes(1, {});
+  huge[12] = 0x01;
+  huge[14] = 0x02;  // 0x20001 bytes: above the limit, refused before anything is read
+  EXPECT_EQ(refusal(huge), "header: payload of 131073 bytes");
+
+  Bytes cut = encode({1, DestroySocket{ipv4_connection()}});
+  cut.pop_back();
+  EXPECT_EQ(refusal(cut), "frame: payload of 50 bytes, 49 at hand");
+}
+
+TEST(HelperProtocol, RefusesPayloadsThatAreNotExactlyAMessage) {
+  EXPECT_EQ(refusal(frame_bytes(0, {})), "unknown message type 0");
+  EXPECT_EQ(refusal(frame_bytes(6, {})), "unknown message type 6");
+  EXPECT_EQ(refusal(frame_bytes(1, {0})), "hello: unexpected payload");
+  EXPECT_EQ(refusal(frame_bytes(4, {0})), "destroy reply: unexpected payload");
+  EXPECT_EQ(refusal(frame_bytes(2, Bytes(7, 0))), "hello reply: wrong size");
+  EXPECT_EQ(refusal(frame_bytes(2, Bytes(9, 0))), "hello reply: wrong size");
+
+  const Bytes full = encode({1, DestroySocket{ipv4_connection()}});
+  const Bytes id(full.begin() + kHeaderSize, full.end());
+  auto with = [&id](std::size_t at, std::uint8_t value) {
+    Bytes p = id;
+    p[at] = value;
+    return frame_bytes(3, p);
+  };
+  EXPECT_EQ(refusal(with(0, 3)), "socket id: unknown address family 3");
+  EXPECT_EQ(refusal(with(1, 1)), "socket id: unknown protocol 1");
+  EXPECT_EQ(refusal(with(2 + 4, 1)), "socket id: an IPv4 address with bytes beyond its fourth");       // local
+  EXPECT_EQ(refusal(with(2 + 16 + 15, 1)), "socket id: an IPv4 address with bytes beyond its fourth");  // remote
+  EXPECT_EQ(refusal(frame_bytes(3, Bytes(id.begin(), id.end() - 1))), "socket id: wrong size");
+  Bytes longer = id;
+  longer.push_back(0);
+  EXPECT_EQ(refusal(frame_bytes(3, longer)), "socket id: wrong size");
+
+  // Error replies: errno (4 bytes), then two texts of a 2-byte size and bytes.
+  auto error_reply = [](std::uint32_t err, std::uint16_t len1, std::size_t bytes1, std::size_t extra) {
+    Bytes p{static_cast<std::uint8_t>(err), static_cast<std::uint8_t>(err >> 8), 0, 0,
+            static_cast<std::uint8_t>(len1), static_cast<std::uint8_t>(len1 >> 8)};
+    p.insert(p.end(), bytes1, 'h');
+    p.insert(p.end(), {0, 0});  // empty detail
+    p.insert(p.end(), extra, 0);
+    return frame_bytes(5, p);
+  };
+  EXPECT_EQ(refusal(error_reply(4095, 3, 3, 0)), "accepted");
+  EXPECT_EQ(refusal(error_reply(4096, 3, 3, 0)), "error reply: errno 4096 out of range");
+  EXPECT_EQ(refusal(error_reply(1, kMaxText + 1, kMaxText + 1, 0)), "error reply: wrong size");
+  EXPECT_EQ(refusal(error_reply(1, 60000, 3, 0)), "error reply: wrong size");  // size beyond the payload
+  EXPECT_EQ(refusal(error_reply(1, 3, 3, 1)), "error reply: wrong size");      // a trailing byte
+}
+
+}  // namespace
+}  // namespace tw::helper
