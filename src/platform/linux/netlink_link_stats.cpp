@@ -18,6 +18,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/linux/network_info.h"
+
 namespace tw::platform {
 
 namespace netlink_detail {
@@ -418,13 +420,16 @@ bool NetlinkLinkStats::drain_events() {
   return seen;
 }
 
-namespace {
-
-struct DumpContext {
-  std::vector<LinkInfo>* links;
-  std::vector<LinkCounters>* stats;
+struct netlink_detail::DumpContext {
+  std::vector<LinkInfo>* links = nullptr;
+  std::vector<LinkCounters>* stats = nullptr;
+  std::vector<DefaultRouteHop>* routes = nullptr;
   bool malformed = false;
 };
+
+namespace {
+
+using netlink_detail::DumpContext;
 
 int link_msg_cb(const nlmsghdr* nlh, void* data) {
   auto* ctx = static_cast<DumpContext*>(data);
@@ -448,15 +453,19 @@ int stats_msg_cb(const nlmsghdr* nlh, void* data) {
   return MNL_CB_OK;
 }
 
+int route_msg_cb(const nlmsghdr* nlh, void* data) {
+  return collect_default_routes(nlh, static_cast<DumpContext*>(data)->routes);
+}
+
 }  // namespace
 
-bool NetlinkLinkStats::run_dump(std::span<const char> request, std::uint32_t seq, bool links) {
+bool NetlinkLinkStats::run_dump(std::span<const char> request, std::uint32_t seq,
+                                int (*cb)(const nlmsghdr*, void*), DumpContext& ctx) {
   mnl_socket* sock = dump_sock_.get();
   if (mnl_socket_sendto(sock, request.data(), request.size()) < 0) {
     fail("rtnetlink request failed", errno);
     return false;
   }
-  DumpContext ctx{&links_next_, &stats_};
   for (;;) {
     const ssize_t n = mnl_socket_recvfrom(sock, buf_.data(), buf_.size());
     if (n < 0) {
@@ -465,8 +474,7 @@ bool NetlinkLinkStats::run_dump(std::span<const char> request, std::uint32_t seq
       drain(sock);
       return false;
     }
-    const int ret = netlink_detail::run_callbacks(buf_.data(), static_cast<std::size_t>(n), seq, portid_,
-                                                  links ? link_msg_cb : stats_msg_cb, &ctx);
+    const int ret = netlink_detail::run_callbacks(buf_.data(), static_cast<std::size_t>(n), seq, portid_, cb, &ctx);
     if (ret == MNL_CB_STOP) return true;  // NLMSG_DONE
     if (ret == MNL_CB_OK) continue;       // more parts follow
     const int err = errno;
@@ -534,7 +542,9 @@ bool NetlinkLinkStats::refresh_links() {
   // Load into the spare vector; the cache stays as it was when the load fails.
   links_next_.clear();
   dump_interrupted_ = false;
-  if (!run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, true)) return false;
+  DumpContext ctx;
+  ctx.links = &links_next_;
+  if (!run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, link_msg_cb, ctx)) return false;
 
   std::sort(links_next_.begin(), links_next_.end(),
             [](const LinkInfo& a, const LinkInfo& b) { return a.index < b.index; });
@@ -556,7 +566,9 @@ bool NetlinkLinkStats::dump_stats() {
 
   stats_.clear();
   dump_interrupted_ = false;
-  if (!run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, false)) return false;
+  DumpContext ctx;
+  ctx.stats = &stats_;
+  if (!run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, stats_msg_cb, ctx)) return false;
   // Recent kernels dump in index order; older ones walk a hash table.
   if (!std::is_sorted(stats_.begin(), stats_.end(),
                       [](const LinkCounters& a, const LinkCounters& b) { return a.index < b.index; })) {
@@ -614,6 +626,29 @@ bool NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
   rows.resize(n);
   error_.clear();
   return true;
+}
+
+std::optional<std::uint32_t> NetlinkLinkStats::default_route_index() {
+  if (!ok()) return std::nullopt;
+  std::vector<DefaultRouteHop> hops;
+  // A dump interrupted by a routing change is asked again, like the link dumps.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    alignas(nlmsghdr) char req[NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(rtmsg))] = {};
+    nlmsghdr* nlh = mnl_nlmsg_put_header(req);
+    nlh->nlmsg_type = RTM_GETROUTE;
+    nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    nlh->nlmsg_seq = ++seq_;
+    auto* rtm = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(rtmsg)));
+    rtm->rtm_family = AF_INET;
+    hops.clear();
+    dump_interrupted_ = false;
+    DumpContext ctx;
+    ctx.routes = &hops;
+    if (run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, route_msg_cb, ctx))
+      return preferred_default_interface(hops);
+    if (!dump_interrupted_) break;
+  }
+  return std::nullopt;
 }
 
 }  // namespace tw::platform

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -92,6 +93,9 @@ std::uint32_t iana_if_type(std::uint16_t arphrd, bool wireless);
 // Fills one table row from the cached attributes and the counters.
 void fill_row(const LinkInfo& link, const LinkCounters& counters, LinkRow& row);
 
+// Where one dump's messages go (defined beside the callbacks).
+struct DumpContext;
+
 }  // namespace netlink_detail
 
 class NetlinkLinkStats : public LinkStatsSource {
@@ -108,6 +112,9 @@ class NetlinkLinkStats : public LinkStatsSource {
   const std::string& error() const { return error_; }
 
   bool read_table(std::vector<LinkRow>& rows) override;
+  // Dumps the IPv4 routes on the same socket, so it reads the same namespace
+  // as read_table().
+  std::optional<std::uint32_t> default_route_index() override;
 
   // How many times the link attributes were reloaded (for tests and benchmarks).
   std::uint64_t link_refreshes() const { return link_refreshes_; }
@@ -120,7 +127,8 @@ class NetlinkLinkStats : public LinkStatsSource {
 
   bool refresh_links();
   bool dump_stats();
-  bool run_dump(std::span<const char> request, std::uint32_t seq, bool links);
+  bool run_dump(std::span<const char> request, std::uint32_t seq, int (*cb)(const nlmsghdr*, void*),
+                netlink_detail::DumpContext& ctx);
   void drain(mnl_socket* sock);
   bool drain_events();  // true when any link event (or an overrun) was seen
   void query_speed_and_wireless(netlink_detail::LinkInfo& link);

@@ -134,16 +134,11 @@ struct Link {
   std::array<std::uint8_t, 8> addr{};
 };
 
-struct Route {
-  std::uint32_t oif = 0;
-  std::uint32_t priority = 0;
-  std::string gateway;
-};
 
 struct Dumped {
   std::vector<Link> links;
   std::map<std::uint32_t, std::vector<IpAddressEntry>> addresses;  // by interface index
-  std::vector<Route> routes;
+  std::vector<DefaultRouteHop> routes;
 };
 
 class Netlink {
@@ -287,7 +282,7 @@ int on_route(const nlmsghdr* nlh, void* data) {
     }
   });
   if (table != RT_TABLE_MAIN) return MNL_CB_OK;
-  auto& routes = static_cast<Dumped*>(data)->routes;
+  auto& routes = *static_cast<std::vector<DefaultRouteHop>*>(data);
   if (!multipath) {
     routes.push_back({oif, priority, std::move(gateway)});
     return MNL_CB_OK;
@@ -332,7 +327,7 @@ int dump_all(Dumped& out) {
     return err;
   rtmsg route_hdr{};
   route_hdr.rtm_family = AF_INET;
-  return nl.dump(RTM_GETROUTE, route_hdr, on_route, &out, [&] { out.routes.clear(); });
+  return nl.dump(RTM_GETROUTE, route_hdr, on_route, &out.routes, [&] { out.routes.clear(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -416,6 +411,16 @@ void fill_dhcp(const NetworkInfoRoots& roots, const Link& link, AdapterInfo& a) 
 
 }  // namespace
 
+int collect_default_routes(const nlmsghdr* nlh, void* data) { return on_route(nlh, data); }
+
+std::optional<std::uint32_t> preferred_default_interface(const std::vector<DefaultRouteHop>& hops) {
+  const DefaultRouteHop* best = nullptr;
+  for (const DefaultRouteHop& h : hops)
+    if (h.oif != 0 && (!best || h.priority < best->priority)) best = &h;
+  if (!best) return std::nullopt;
+  return best->oif;
+}
+
 LinuxNetworkInfo::LinuxNetworkInfo(NetworkInfoRoots roots) : roots_(std::move(roots)) {}
 
 std::uint32_t LinuxNetworkInfo::network_params(NetworkParams& out) {
@@ -449,7 +454,7 @@ std::uint32_t LinuxNetworkInfo::adapters(std::vector<AdapterInfo>& out) {
   std::sort(d.links.begin(), d.links.end(),
             [](const Link& x, const Link& y) { return x.index < y.index; });
   std::stable_sort(d.routes.begin(), d.routes.end(),
-                   [](const Route& x, const Route& y) { return x.priority < y.priority; });
+                   [](const DefaultRouteHop& x, const DefaultRouteHop& y) { return x.priority < y.priority; });
   out.reserve(d.links.size());
   for (const Link& link : d.links) {
     AdapterInfo a;
@@ -459,7 +464,7 @@ std::uint32_t LinuxNetworkInfo::adapters(std::vector<AdapterInfo>& out) {
     a.phys_addr_len = link.addr_len;
     a.phys_addr = link.addr;
     if (auto it = d.addresses.find(link.index); it != d.addresses.end()) a.addresses = it->second;
-    for (const Route& r : d.routes) {
+    for (const DefaultRouteHop& r : d.routes) {
       if (r.oif == link.index && !r.gateway.empty() &&
           std::find(a.gateways.begin(), a.gateways.end(), r.gateway) == a.gateways.end())
         a.gateways.push_back(r.gateway);
