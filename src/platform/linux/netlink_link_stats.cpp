@@ -1,5 +1,6 @@
 #include "platform/linux/netlink_link_stats.h"
 
+#include <arpa/inet.h>
 #include <libmnl/libmnl.h>
 #include <linux/ethtool.h>
 #include <linux/if.h>
@@ -17,8 +18,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-
-#include "platform/linux/network_info.h"
 
 namespace tw::platform {
 
@@ -244,6 +243,103 @@ bool parse_stats_message(const void* p, std::size_t bytes, LinkCounters& out) {
   return ctx.have_stats;
 }
 
+namespace {
+
+struct RouteParse {
+  std::uint32_t table = 0;
+  std::uint32_t priority = 0;
+  std::uint32_t oif = 0;
+  std::string gateway;
+  const nlattr* multipath = nullptr;
+};
+
+std::string ipv4_text(const void* addr) {
+  char buf[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, addr, buf, sizeof buf);
+  return buf;
+}
+
+int route_attr_cb(const nlattr* attr, void* data) {
+  auto* r = static_cast<RouteParse*>(data);
+  switch (mnl_attr_get_type(attr)) {
+    case RTA_TABLE:
+      if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) r->table = mnl_attr_get_u32(attr);
+      break;
+    case RTA_PRIORITY:
+      if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) r->priority = mnl_attr_get_u32(attr);
+      break;
+    case RTA_OIF:
+      if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) r->oif = mnl_attr_get_u32(attr);
+      break;
+    case RTA_GATEWAY:
+      if (mnl_attr_get_payload_len(attr) == 4) r->gateway = ipv4_text(mnl_attr_get_payload(attr));
+      break;
+    case RTA_MULTIPATH:
+      r->multipath = attr;
+      break;
+    default:
+      break;
+  }
+  return MNL_CB_OK;
+}
+
+}  // namespace
+
+bool parse_route_message(const void* p, std::size_t bytes, std::vector<DefaultRouteHop>& out) {
+  const nlmsghdr* nlh = checked_header(p, bytes, RTM_NEWROUTE, sizeof(rtmsg));
+  if (nlh == nullptr) return false;
+  rtmsg rtm;
+  std::memcpy(&rtm, mnl_nlmsg_get_payload(nlh), sizeof rtm);
+  RouteParse r;
+  r.table = rtm.rtm_table;
+  if (!walk_attributes(nlh, sizeof(rtmsg), route_attr_cb, &r)) return false;
+  if (rtm.rtm_family != AF_INET || rtm.rtm_dst_len != 0 || rtm.rtm_type != RTN_UNICAST ||
+      r.table != RT_TABLE_MAIN)
+    return true;
+  if (!r.multipath) {
+    out.push_back({r.oif, r.priority, std::move(r.gateway)});
+    return true;
+  }
+  // An ECMP default route: one next hop (interface and gateway) per
+  // rtnexthop record, each followed by its own attributes.
+  const auto* hop = static_cast<const char*>(mnl_attr_get_payload(r.multipath));
+  std::size_t left = mnl_attr_get_payload_len(r.multipath);
+  while (left >= sizeof(rtnexthop)) {
+    rtnexthop nh;
+    std::memcpy(&nh, hop, sizeof nh);
+    if (nh.rtnh_len < sizeof(rtnexthop) || nh.rtnh_len > left) break;
+    std::string hop_gateway;
+    std::size_t off = RTNH_ALIGN(sizeof(rtnexthop));
+    while (off + sizeof(nlattr) <= nh.rtnh_len) {
+      nlattr a;
+      std::memcpy(&a, hop + off, sizeof a);
+      if (a.nla_len < sizeof(nlattr) || off + a.nla_len > nh.rtnh_len) break;
+      if ((a.nla_type & NLA_TYPE_MASK) == RTA_GATEWAY && a.nla_len == sizeof(nlattr) + 4)
+        hop_gateway = ipv4_text(hop + off + sizeof(nlattr));
+      off += NLA_ALIGN(a.nla_len);
+    }
+    out.push_back({static_cast<std::uint32_t>(nh.rtnh_ifindex), r.priority, std::move(hop_gateway)});
+    const std::size_t step = RTNH_ALIGN(nh.rtnh_len);
+    if (step >= left) break;
+    hop += step;
+    left -= step;
+  }
+  return true;
+}
+
+int collect_default_routes(const nlmsghdr* nlh, void* data) {
+  parse_route_message(nlh, nlh->nlmsg_len, *static_cast<std::vector<DefaultRouteHop>*>(data));
+  return MNL_CB_OK;
+}
+
+std::optional<std::uint32_t> preferred_default_interface(const std::vector<DefaultRouteHop>& hops) {
+  const DefaultRouteHop* best = nullptr;
+  for (const DefaultRouteHop& h : hops)
+    if (h.oif != 0 && (!best || h.priority < best->priority)) best = &h;
+  if (!best) return std::nullopt;
+  return best->oif;
+}
+
 std::uint32_t oper_status(std::uint8_t operstate, std::uint32_t ifi_flags) {
   if (operstate == IF_OPER_UP) return kOperStatusUp;
   const std::uint32_t usable = IFF_UP | IFF_RUNNING | IFF_LOWER_UP;
@@ -423,7 +519,7 @@ bool NetlinkLinkStats::drain_events() {
 struct netlink_detail::DumpContext {
   std::vector<LinkInfo>* links = nullptr;
   std::vector<LinkCounters>* stats = nullptr;
-  std::vector<DefaultRouteHop>* routes = nullptr;
+  std::vector<netlink_detail::DefaultRouteHop>* routes = nullptr;
   bool malformed = false;
 };
 
@@ -454,7 +550,7 @@ int stats_msg_cb(const nlmsghdr* nlh, void* data) {
 }
 
 int route_msg_cb(const nlmsghdr* nlh, void* data) {
-  return collect_default_routes(nlh, static_cast<DumpContext*>(data)->routes);
+  return netlink_detail::collect_default_routes(nlh, static_cast<DumpContext*>(data)->routes);
 }
 
 }  // namespace
@@ -630,7 +726,7 @@ bool NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
 
 std::optional<std::uint32_t> NetlinkLinkStats::default_route_index() {
   if (!ok()) return std::nullopt;
-  std::vector<DefaultRouteHop> hops;
+  std::vector<netlink_detail::DefaultRouteHop> hops;
   // A dump interrupted by a routing change is asked again, like the link dumps.
   for (int attempt = 0; attempt < 3; ++attempt) {
     alignas(nlmsghdr) char req[NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(rtmsg))] = {};
@@ -645,7 +741,7 @@ std::optional<std::uint32_t> NetlinkLinkStats::default_route_index() {
     DumpContext ctx;
     ctx.routes = &hops;
     if (run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, route_msg_cb, ctx))
-      return preferred_default_interface(hops);
+      return netlink_detail::preferred_default_interface(hops);
     if (!dump_interrupted_) break;
   }
   return std::nullopt;

@@ -93,6 +93,24 @@ std::uint32_t iana_if_type(std::uint16_t arphrd, bool wireless);
 // Fills one table row from the cached attributes and the counters.
 void fill_row(const LinkInfo& link, const LinkCounters& counters, LinkRow& row);
 
+// One next hop of an IPv4 default route of the main routing table.
+struct DefaultRouteHop {
+  std::uint32_t oif = 0;       // outgoing interface index; 0 when the route names none
+  std::uint32_t priority = 0;  // the route's metric
+  std::string gateway;         // dotted decimal, empty without a gateway
+};
+// Appends the next hops of one RTM_NEWROUTE message to `out` when it is an
+// IPv4 unicast default route of the main table (one per next hop of a
+// multipath route); any other route adds nothing. False, and nothing added,
+// for a malformed message.
+bool parse_route_message(const void* nlh, std::size_t nlh_bytes, std::vector<DefaultRouteHop>& out);
+// parse_route_message as a dump callback (libmnl's mnl_cb_t): `data` is the
+// std::vector<DefaultRouteHop>. A malformed message is passed over.
+int collect_default_routes(const nlmsghdr* nlh, void* data);
+// The interface of the hop with the lowest metric; of equal metrics the one
+// the kernel listed first.
+std::optional<std::uint32_t> preferred_default_interface(const std::vector<DefaultRouteHop>& hops);
+
 // Where one dump's messages go (defined beside the callbacks).
 struct DumpContext;
 

@@ -21,10 +21,13 @@
 #include <map>
 #include <memory>
 
+#include "platform/linux/netlink_link_stats.h"
 #include "traffic/info_report.h"
 
 namespace tw::platform {
 namespace {
+
+using netlink_detail::DefaultRouteHop;
 
 // ---------------------------------------------------------------------------
 // Files.
@@ -133,7 +136,6 @@ struct Link {
   std::uint32_t addr_len = 0;
   std::array<std::uint8_t, 8> addr{};
 };
-
 
 struct Dumped {
   std::vector<Link> links;
@@ -253,67 +255,6 @@ int on_addr(const nlmsghdr* nlh, void* data) {
   return MNL_CB_OK;
 }
 
-int on_route(const nlmsghdr* nlh, void* data) {
-  if (mnl_nlmsg_get_payload_len(nlh) < sizeof(rtmsg)) return MNL_CB_OK;
-  const auto* rtm = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(nlh));
-  if (rtm->rtm_family != AF_INET || rtm->rtm_dst_len != 0 || rtm->rtm_type != RTN_UNICAST)
-    return MNL_CB_OK;
-  std::uint32_t table = rtm->rtm_table;
-  std::uint32_t priority = 0;
-  std::uint32_t oif = 0;
-  std::string gateway;
-  const nlattr* multipath = nullptr;
-  for_each_attr(nlh, sizeof(rtmsg), [&](const nlattr* attr) {
-    switch (mnl_attr_get_type(attr)) {
-      case RTA_TABLE:
-        if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) table = mnl_attr_get_u32(attr);
-        break;
-      case RTA_PRIORITY:
-        if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) priority = mnl_attr_get_u32(attr);
-        break;
-      case RTA_OIF:
-        if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) oif = mnl_attr_get_u32(attr);
-        break;
-      case RTA_GATEWAY:
-        if (mnl_attr_get_payload_len(attr) == 4) gateway = ipv4_text(mnl_attr_get_payload(attr));
-        break;
-      case RTA_MULTIPATH: multipath = attr; break;
-      default: break;
-    }
-  });
-  if (table != RT_TABLE_MAIN) return MNL_CB_OK;
-  auto& routes = *static_cast<std::vector<DefaultRouteHop>*>(data);
-  if (!multipath) {
-    routes.push_back({oif, priority, std::move(gateway)});
-    return MNL_CB_OK;
-  }
-  // An ECMP default route: one next hop (interface and gateway) per
-  // rtnexthop record, each followed by its own attributes.
-  const auto* p = static_cast<const char*>(mnl_attr_get_payload(multipath));
-  std::size_t left = mnl_attr_get_payload_len(multipath);
-  while (left >= sizeof(rtnexthop)) {
-    rtnexthop nh;
-    std::memcpy(&nh, p, sizeof nh);
-    if (nh.rtnh_len < sizeof(rtnexthop) || nh.rtnh_len > left) break;
-    std::string hop_gateway;
-    std::size_t off = RTNH_ALIGN(sizeof(rtnexthop));
-    while (off + sizeof(nlattr) <= nh.rtnh_len) {
-      nlattr a;
-      std::memcpy(&a, p + off, sizeof a);
-      if (a.nla_len < sizeof(nlattr) || off + a.nla_len > nh.rtnh_len) break;
-      if ((a.nla_type & NLA_TYPE_MASK) == RTA_GATEWAY && a.nla_len == sizeof(nlattr) + 4)
-        hop_gateway = ipv4_text(p + off + sizeof(nlattr));
-      off += NLA_ALIGN(a.nla_len);
-    }
-    routes.push_back({static_cast<std::uint32_t>(nh.rtnh_ifindex), priority, std::move(hop_gateway)});
-    const std::size_t step = RTNH_ALIGN(nh.rtnh_len);
-    if (step >= left) break;
-    p += step;
-    left -= step;
-  }
-  return MNL_CB_OK;
-}
-
 int dump_all(Dumped& out) {
   Netlink nl;
   if (int err = nl.open()) return err;
@@ -327,7 +268,8 @@ int dump_all(Dumped& out) {
     return err;
   rtmsg route_hdr{};
   route_hdr.rtm_family = AF_INET;
-  return nl.dump(RTM_GETROUTE, route_hdr, on_route, &out.routes, [&] { out.routes.clear(); });
+  return nl.dump(RTM_GETROUTE, route_hdr, netlink_detail::collect_default_routes, &out.routes,
+                 [&] { out.routes.clear(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -410,16 +352,6 @@ void fill_dhcp(const NetworkInfoRoots& roots, const Link& link, AdapterInfo& a) 
 }
 
 }  // namespace
-
-int collect_default_routes(const nlmsghdr* nlh, void* data) { return on_route(nlh, data); }
-
-std::optional<std::uint32_t> preferred_default_interface(const std::vector<DefaultRouteHop>& hops) {
-  const DefaultRouteHop* best = nullptr;
-  for (const DefaultRouteHop& h : hops)
-    if (h.oif != 0 && (!best || h.priority < best->priority)) best = &h;
-  if (!best) return std::nullopt;
-  return best->oif;
-}
 
 LinuxNetworkInfo::LinuxNetworkInfo(NetworkInfoRoots roots) : roots_(std::move(roots)) {}
 

@@ -24,32 +24,11 @@
 // - node type and scope id: Linux has no NetBIOS node of its own; the node
 //   type is reported as unknown (0) and the scope id as empty, rather than
 //   claiming a node type the machine does not have.
-#include <cstdint>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/network_info.h"
 
-struct nlmsghdr;
-
 namespace tw::platform {
-
-// One next hop of an IPv4 default route of the main routing table.
-struct DefaultRouteHop {
-  std::uint32_t oif = 0;       // outgoing interface index; 0 when the route names none
-  std::uint32_t priority = 0;  // the route's metric
-  std::string gateway;         // dotted decimal, empty without a gateway
-};
-
-// Callback for the messages of an RTM_GETROUTE dump (libmnl's mnl_cb_t):
-// appends the next hops of an IPv4 default route of the main table to the
-// std::vector<DefaultRouteHop> at `data`; any other route is passed over.
-// The traffic sampler's link source runs it on its own socket.
-int collect_default_routes(const nlmsghdr* nlh, void* data);
-// The interface of the hop with the lowest metric; of equal metrics the one
-// the kernel listed first.
-std::optional<std::uint32_t> preferred_default_interface(const std::vector<DefaultRouteHop>& hops);
 
 // Folders the source reads below; tests point them at fixture trees.
 struct NetworkInfoRoots {
