@@ -63,6 +63,9 @@ struct Rig {
     }
   }
   int read(const char* section, const char* key) { return profile.read_int(section, key, -999); }
+  void add_lo_eth0_wlan0() {
+    for (const char* name : {"lo", "eth0", "wlan0"}) links.add(name);
+  }
 };
 
 struct GraphRig : Rig {
@@ -462,9 +465,7 @@ TEST(TrafficGraphWidget, RestartsRereadSettingsAndTheTimerPeriod) {
 TEST(TrafficMonitorPageWidget, StartsWithTheStoredInterface) {
   {
     Rig rig("[Settings]\nInterface=1\nInterfaceName=wlan0\n");
-    rig.links.add("lo");
-    rig.links.add("eth0");
-    rig.links.add("wlan0");  // moved from position 1 to 2 since the last run
+    rig.add_lo_eth0_wlan0();  // wlan0 moved from position 1 to 2 since the last run
     TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
     EXPECT_EQ(page.interface_box()->count(), 3);
     EXPECT_EQ(page.interface_box()->currentIndex(), 2);
@@ -483,9 +484,7 @@ TEST(TrafficMonitorPageWidget, StartsWithTheStoredInterface) {
 
 TEST(TrafficMonitorPageWidget, ListChangesKeepTheChosenInterface) {
   Rig rig("[Settings]\nInterface=2\n");
-  rig.links.add("lo");
-  rig.links.add("eth0");
-  rig.links.add("wlan0");
+  rig.add_lo_eth0_wlan0();
   TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
   ASSERT_EQ(page.interface_box()->currentIndex(), 2);
 
@@ -510,9 +509,7 @@ TEST(TrafficMonitorPageWidget, ListChangesKeepTheChosenInterface) {
 
 TEST(TrafficMonitorPageWidget, BoxFollowsTheChoiceOfTheAutomaticReset) {
   Rig rig("[Settings]\nInterfaceName=wlan0\n");
-  rig.links.add("lo");
-  rig.links.add("eth0");
-  rig.links.add("wlan0");
+  rig.add_lo_eth0_wlan0();
   TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
   ASSERT_EQ(page.interface_box()->currentText(), "wlan0");
   rig.links.rows.pop_back();  // wlan0 goes away

@@ -553,6 +553,17 @@ int route_msg_cb(const nlmsghdr* nlh, void* data) {
   return netlink_detail::collect_default_routes(nlh, static_cast<DumpContext*>(data)->routes);
 }
 
+// Puts the header of a dump request of `type` into `req` (zeroed, aligned
+// and large enough) and returns its zeroed family header.
+template <typename FamilyHeader>
+FamilyHeader* put_dump_request(char* req, std::uint16_t type, std::uint32_t seq) {
+  nlmsghdr* nlh = mnl_nlmsg_put_header(req);
+  nlh->nlmsg_type = type;
+  nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  nlh->nlmsg_seq = seq;
+  return static_cast<FamilyHeader*>(mnl_nlmsg_put_extra_header(nlh, sizeof(FamilyHeader)));
+}
+
 }  // namespace
 
 bool NetlinkLinkStats::run_dump(std::span<const char> request, std::uint32_t seq,
@@ -625,12 +636,8 @@ void NetlinkLinkStats::query_speed_and_wireless(LinkInfo& link) {
 bool NetlinkLinkStats::refresh_links() {
   alignas(nlmsghdr) char req[NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(ifinfomsg)) +
                               MNL_ATTR_HDRLEN + sizeof(std::uint32_t)] = {};
-  nlmsghdr* nlh = mnl_nlmsg_put_header(req);
-  nlh->nlmsg_type = RTM_GETLINK;
-  nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  nlh->nlmsg_seq = ++seq_;
-  auto* ifi = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifinfomsg)));
-  ifi->ifi_family = AF_UNSPEC;
+  put_dump_request<ifinfomsg>(req, RTM_GETLINK, ++seq_)->ifi_family = AF_UNSPEC;
+  auto* nlh = reinterpret_cast<nlmsghdr*>(req);
   // The link dump would otherwise carry two copies of the counters per link,
   // which we take from the stats dump anyway.
   mnl_attr_put_u32(nlh, IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS);
@@ -652,11 +659,8 @@ bool NetlinkLinkStats::refresh_links() {
 
 bool NetlinkLinkStats::dump_stats() {
   alignas(nlmsghdr) char req[NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(if_stats_msg))] = {};
-  nlmsghdr* nlh = mnl_nlmsg_put_header(req);
-  nlh->nlmsg_type = RTM_GETSTATS;
-  nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  nlh->nlmsg_seq = ++seq_;
-  auto* ifsm = static_cast<if_stats_msg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(if_stats_msg)));
+  auto* ifsm = put_dump_request<if_stats_msg>(req, RTM_GETSTATS, ++seq_);
+  const auto* nlh = reinterpret_cast<const nlmsghdr*>(req);
   ifsm->family = AF_UNSPEC;
   ifsm->filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
 
@@ -730,12 +734,8 @@ std::optional<std::uint32_t> NetlinkLinkStats::default_route_index() {
   // A dump interrupted by a routing change is asked again, like the link dumps.
   for (int attempt = 0; attempt < 3; ++attempt) {
     alignas(nlmsghdr) char req[NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(rtmsg))] = {};
-    nlmsghdr* nlh = mnl_nlmsg_put_header(req);
-    nlh->nlmsg_type = RTM_GETROUTE;
-    nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    nlh->nlmsg_seq = ++seq_;
-    auto* rtm = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(rtmsg)));
-    rtm->rtm_family = AF_INET;
+    put_dump_request<rtmsg>(req, RTM_GETROUTE, ++seq_)->rtm_family = AF_INET;
+    const auto* nlh = reinterpret_cast<const nlmsghdr*>(req);
     hops.clear();
     dump_interrupted_ = false;
     DumpContext ctx;
