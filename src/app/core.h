@@ -1,10 +1,10 @@
 #pragma once
 // The part of the program that has no window: the periodic work of the main
 // loop (status block, gross totals, the four logs, the automatic interface
-// reset at the graph's redraw period), the command channel's effects, and the start and shut-down steps
-// that concern the monitors, the logs and the settings. tarnixd drives it from
-// its poll loop; the desktop program drives the same timers with QTimer and
-// adds its window keys through ShutdownHooks.
+// reset at the graph's redraw period), the command channel's effects, and the
+// start and shut-down steps that concern the monitors, the logs and the
+// settings. tarnixd drives it from its poll loop; the desktop program drives
+// the same timers with QTimer and adds its window keys through ShutdownHooks.
 //
 // Ownership: AppCore owns none of the objects it is given; they must outlive
 // it. The status block may be absent (it could not be created): publishing is

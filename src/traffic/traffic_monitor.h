@@ -129,8 +129,8 @@ class TrafficMonitor {
   void load_gross_totals();
   void save_gross_totals();
   // Re-reads "View-Responce", "DoubleSampling", "InterfaceAutoReset",
-  // "InterfaceAutoResetTimer", "MaxUnit", "AveUnit", "ExtUnit". Every Full or
-  // Restart restart does this too.
+  // "InterfaceAutoResetTimer", "MaxUnit", "AveUnit", "ExtUnit" and
+  // "MaxLineTime". Every Full or Restart restart does this too.
   void reload_settings();
   // Called after every restart (any mode), on the restarting thread, outside
   // the lock; the graph uses it to reload its settings and surfaces.
@@ -170,9 +170,9 @@ class TrafficMonitor {
   static int default_interface(const std::vector<platform::LinkRow>& rows,
                                std::optional<std::uint32_t> route_index);
   // Page start-up in one call: enumerate, choose from "Settings"/"Interface"
-  // and "InterfaceName" (default_interface() when neither names an entry),
-  // select it (a Restart), then load the gross totals. Returns the chosen
-  // position.
+  // and "InterfaceName" (default_interface() when no name is stored and the
+  // position names no entry but the first), select it (a Restart), then load
+  // the gross totals. Returns the chosen position.
   int start_with_stored_interface();
   // Writes "Settings"/"Interface" and "InterfaceName": the chosen name, or
   // when there is none the selected entry's name (only when the position
