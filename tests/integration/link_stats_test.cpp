@@ -20,7 +20,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -258,70 +257,6 @@ TEST(LinkMessageParsing, DumpEndsAndErrorReplies) {
   EXPECT_EQ(nd::run_callbacks(huge.data(), huge.size(), 9, 0, count, &seen), MNL_CB_ERROR);
   EXPECT_EQ(errno, EBADMSG);
   EXPECT_EQ(seen, 0);
-}
-
-TEST(LinkMessageParsing, DefaultRoutesOfTheMainTable) {
-  const auto route = [](MessageBuffer& b, unsigned char family, unsigned char dst_len, std::uint32_t table) {
-    b.nlh = mnl_nlmsg_put_header(b.data);
-    b.nlh->nlmsg_type = RTM_NEWROUTE;
-    auto* rtm = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(b.nlh, sizeof(rtmsg)));
-    rtm->rtm_family = family;
-    rtm->rtm_dst_len = dst_len;
-    rtm->rtm_type = RTN_UNICAST;
-    rtm->rtm_table = RT_TABLE_UNSPEC;
-    mnl_attr_put_u32(b.nlh, RTA_TABLE, table);  // the table number beyond 255 comes here
-    mnl_attr_put_u32(b.nlh, RTA_PRIORITY, 20);
-  };
-  std::vector<nd::DefaultRouteHop> hops;
-  MessageBuffer b;
-  route(b, AF_INET, 0, RT_TABLE_MAIN);
-  mnl_attr_put_u32(b.nlh, RTA_OIF, 3);
-  const unsigned char gw[4] = {10, 0, 0, 1};
-  mnl_attr_put(b.nlh, RTA_GATEWAY, sizeof gw, gw);
-  ASSERT_TRUE(nd::parse_route_message(b.nlh, b.nlh->nlmsg_len, hops));
-  ASSERT_EQ(hops.size(), 1u);
-  EXPECT_EQ(hops[0].oif, 3u);
-  EXPECT_EQ(hops[0].priority, 20u);
-  EXPECT_EQ(hops[0].gateway, "10.0.0.1");
-
-  // Two next hops of one multipath route.
-  route(b, AF_INET, 0, RT_TABLE_MAIN);
-  nlattr* mp = mnl_attr_nest_start(b.nlh, RTA_MULTIPATH);
-  for (int oif : {5, 6}) {
-    auto* nh = static_cast<rtnexthop*>(mnl_nlmsg_get_payload_tail(b.nlh));
-    b.nlh->nlmsg_len += RTNH_ALIGN(sizeof(rtnexthop));
-    *nh = rtnexthop{};
-    nh->rtnh_ifindex = oif;
-    mnl_attr_put(b.nlh, RTA_GATEWAY, sizeof gw, gw);
-    nh->rtnh_len = static_cast<unsigned short>(static_cast<char*>(mnl_nlmsg_get_payload_tail(b.nlh)) -
-                                               reinterpret_cast<char*>(nh));
-  }
-  mnl_attr_nest_end(b.nlh, mp);
-  ASSERT_TRUE(nd::parse_route_message(b.nlh, b.nlh->nlmsg_len, hops));
-  ASSERT_EQ(hops.size(), 3u);
-  EXPECT_EQ(hops[1].oif, 5u);
-  EXPECT_EQ(hops[2].oif, 6u);
-
-  // Other tables, other destinations and other families add nothing.
-  for (auto [family, dst, table] : {std::tuple{AF_INET, 0, 100u}, {AF_INET, 24, RT_TABLE_MAIN},
-                                    {AF_INET6, 0, RT_TABLE_MAIN}}) {
-    route(b, static_cast<unsigned char>(family), static_cast<unsigned char>(dst), table);
-    mnl_attr_put_u32(b.nlh, RTA_OIF, 9);
-    EXPECT_TRUE(nd::parse_route_message(b.nlh, b.nlh->nlmsg_len, hops));
-  }
-  EXPECT_EQ(hops.size(), 3u);
-  // Cut short, or with an attribute running past the end: rejected.
-  route(b, AF_INET, 0, RT_TABLE_MAIN);
-  mnl_attr_put_u32(b.nlh, RTA_OIF, 9);
-  EXPECT_FALSE(nd::parse_route_message(b.nlh, b.nlh->nlmsg_len - 1, hops));
-  b.nlh->nlmsg_len -= 2;
-  EXPECT_FALSE(nd::parse_route_message(b.nlh, b.nlh->nlmsg_len, hops));
-  EXPECT_EQ(hops.size(), 3u);
-
-  EXPECT_EQ(nd::preferred_default_interface(hops), 3u);  // all 20: the first
-  hops[2].priority = 10;
-  EXPECT_EQ(nd::preferred_default_interface(hops), 6u);
-  EXPECT_EQ(nd::preferred_default_interface({}), std::nullopt);
 }
 
 TEST(LinkMessageParsing, StatusTypeAndPacketMapping) {
@@ -571,9 +506,10 @@ TEST_F(LinkStatsInNamespace, DefaultRouteWithTheLowestMetric) {
   EXPECT_EQ(stats_->default_route_index(), ns_->ifindex("twr0"));
 }
 
-// The sampler on the kernel's table while interfaces go away: the counter of
-// an interface that moves into the sampled position never reaches the
-// totals, and a vanished interface stops showing a speed.
+// The sampler on the kernel's table while an interface before the sampled one
+// goes away: the counter of the interface that moves into the sampled
+// position never reaches the totals. (tarnixd's tests delete the sampled
+// interface itself.)
 TEST_F(LinkStatsInNamespace, SamplerFollowsDeletedInterfaces) {
   // Three more pairs; deleting one end of a pair deletes both.
   for (const char* pair : {"twx", "twy", "twz"})
@@ -612,35 +548,12 @@ TEST_F(LinkStatsInNamespace, SamplerFollowsDeletedInterfaces) {
   ASSERT_EQ(position("twy0"), sampled - 2);
   ASSERT_EQ(rows.at(static_cast<std::size_t>(sampled)).if_name.substr(0, 3), "twz");
   monitor.tick();
-  tw::traffic::TrafficFigures f = monitor.figures();
+  const tw::traffic::TrafficFigures f = monitor.figures();
   EXPECT_EQ(f.state, tw::traffic::InterfaceState::Changed);
   EXPECT_EQ(f.gross_send, before.gross_send);
   EXPECT_EQ(f.gross_recv, before.gross_recv);
   EXPECT_EQ(f.capture_send, before.capture_send);
   EXPECT_EQ(f.smoothed_send, 0);
-
-  // The automatic reset finds twy0 again, two positions further up.
-  monitor.auto_reset_tick();
-  clock.advance_ms(15000);
-  monitor.auto_reset_tick();
-  EXPECT_EQ(monitor.selected_interface(), sampled - 2);
-  monitor.tick();
-  EXPECT_EQ(monitor.interface_state(), tw::traffic::InterfaceState::Identified);
-  EXPECT_EQ(monitor.snapshot().description, "twy0");
-
-  // The sampled interface itself goes away.
-  for (int i = 0; i < 30; ++i) {
-    send_frames(row("twy0"), row("twy1"), {1000});
-    clock.advance_ms(50);
-    monitor.tick();
-  }
-  ASSERT_GT(monitor.figures().smoothed_send, 0);
-  ASSERT_TRUE(ns_->del_link("twy0")) << ns_->error();
-  monitor.tick();
-  f = monitor.figures();
-  EXPECT_EQ(f.state, tw::traffic::InterfaceState::Changed);
-  EXPECT_EQ(f.smoothed_send, 0);
-  EXPECT_EQ(f.latest_send, 0);
 }
 
 }  // namespace

@@ -365,9 +365,8 @@ TEST(TrafficGraphWidget, DeletedWhileItsMenuOrQuestionIsOpen) {
   }
 }
 
-// The maxima are the monitor's, over the span of the graph's own width; the
-// automatic reset is the program core's, so the graph's ticks never restart.
-TEST(TrafficGraphWidget, MaximaFollowTheGraphsWidthAndTheResetIsNotItsOwn) {
+// The maxima are the monitor's, over the span of the graph's own width.
+TEST(TrafficGraphWidget, MaximaFollowTheGraphsWidth) {
   GraphRig rig;
   rig.graph->show();  // laid out at 803 pixels
   rig.ticks(30, 90000, 0);
@@ -381,20 +380,6 @@ TEST(TrafficGraphWidget, MaximaFollowTheGraphsWidthAndTheResetIsNotItsOwn) {
   rig.graph->render();
   EXPECT_GT(rig.graph->scale(), traffic::kBaseScale);
 
-  rig.links.rows[0].oper_status = platform::kOperStatusDown;
-  rig.ticks(1, 0, 0);
-  ASSERT_EQ(rig.monitor->interface_state(), traffic::InterfaceState::Changed);
-  QSignalSpy restarts(rig.graph.get(), &TrafficGraph::statisticsRestarted);
-  for (int i = 0; i < 3; ++i) {
-    rig.graph->tick();
-    rig.clock.advance_ms(10000);
-  }
-  EXPECT_EQ(restarts.count(), 0);
-  EXPECT_EQ(rig.monitor->auto_reset_tick(), 15u);
-  rig.clock.advance_ms(15000);
-  EXPECT_EQ(rig.monitor->auto_reset_tick(), 0u);
-  ASSERT_EQ(restarts.count(), 1);
-  EXPECT_EQ(restarts.at(0).at(0).toInt(), static_cast<int>(traffic::RestartMode::Full));
   rig.graph->hide();
 }
 
