@@ -1,10 +1,12 @@
 #include "app/core.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
 
+#include "shell/main_window_logic.h"
 #include "shell/shell_settings.h"
 
 namespace tw::app {
@@ -26,7 +28,24 @@ constexpr bool reached(std::uint32_t now, std::uint32_t deadline) {
   return static_cast<std::int32_t>(now - deadline) >= 0;
 }
 
+// The graph fills the Traffic Monitor page inside the main window's and the
+// page's margins of 4 pixels on either side.
+constexpr int kGraphHorizontalInset = 16;
+
 }  // namespace
+
+int stored_graph_width(const settings::Profile& profile) {
+  int client_width = shell::kDefaultClientWidth;
+  std::array<int, 10> list{};
+  if (profile.read_placement("Position", list)) {
+    // The window is never narrower than its minimum; a garbled rectangle
+    // reads as that.
+    const PixelRect r = shell::WindowPlacement::from_list(list).normal;
+    const std::int64_t w = std::int64_t{r.right} - r.left;
+    client_width = static_cast<int>(std::clamp<std::int64_t>(w, shell::kMinClientWidth, 1 << 16));
+  }
+  return client_width - kGraphHorizontalInset;
+}
 
 std::uint32_t log_timer_period_ms(int seconds) {
   constexpr std::int64_t kMaxSeconds = kMaxPeriodMs / 1000;
@@ -44,7 +63,9 @@ AppCore::AppCore(settings::Profile& profile, traffic::TrafficMonitor& traffic,
       logs_(logs),
       status_(status),
       options_(std::move(options)),
-      redraw_period_ms_(traffic.redraw_period_ms()) {}
+      redraw_period_ms_(traffic.redraw_period_ms()) {
+  traffic_.set_graph_width(stored_graph_width(profile_));
+}
 
 void AppCore::note(std::string_view text) const {
   if (options_.debug_log) options_.debug_log(text);

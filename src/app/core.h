@@ -1,10 +1,10 @@
 #pragma once
 // The part of the program that has no window: the periodic work of the main
 // loop (status block, gross totals, the four logs, the automatic interface
-// reset), the command channel's effects, and the start and shut-down steps
-// that concern the monitors, the logs and the settings. tarnixd drives it from
-// its poll loop; the desktop program drives the same timers with QTimer and
-// adds its window keys through ShutdownHooks.
+// reset at the graph's redraw period), the command channel's effects, and the
+// start and shut-down steps that concern the monitors, the logs and the
+// settings. tarnixd drives it from its poll loop; the desktop program drives
+// the same timers with QTimer and adds its window keys through ShutdownHooks.
 //
 // Ownership: AppCore owns none of the objects it is given; they must outlive
 // it. The status block may be absent (it could not be created): publishing is
@@ -37,7 +37,7 @@ inline constexpr int kTimerTrafficLog = 10;   // "Traffic"/"LogCycleTime" s
 inline constexpr int kTimerPacketLog = 11;    // "Surveil"/"LogCycleTime" s
 inline constexpr int kTimerSessionLog = 12;   // "Session"/"LogCycleTime" s
 inline constexpr int kTimerReportLog = 13;    // "Report"/"LogCycleTime" s, fixed at start()
-inline constexpr int kTimerAutoReset = 14;    // redraw period; only with drive_auto_reset
+inline constexpr int kTimerAutoReset = 14;    // redraw period, automatic interface reset
 
 inline constexpr std::uint32_t kStatusBlockPeriodMs = 200;
 inline constexpr std::uint32_t kGrossTotalsPeriodMs = 60000;
@@ -68,17 +68,24 @@ struct ShutdownHooks {
   std::function<void()> release_status_block;
 };
 
+// The width of the traffic graph in a main window of the stored size
+// ("Settings"/"Position"), or of the default size when none is stored: the
+// span of the maximum speeds in a program that shows no graph.
+int stored_graph_width(const settings::Profile& profile);
+
 struct AppCoreOptions {
-  // tarnixd has no graph, whose redraw timer runs the automatic reset after
-  // the sampled interface changed; with this set, AppCore runs it on its own
-  // timer kTimerAutoReset at the redraw period.
-  bool drive_auto_reset = false;
+  // The automatic reset after the sampled interface changed runs on timer
+  // kTimerAutoReset at the graph's redraw period, in both programs, whether
+  // or not a graph is shown. Tests of other timers may leave it out.
+  bool drive_auto_reset = true;
   // Notes for a debug log (dropped commands and the like). May be empty.
   std::function<void(std::string_view)> debug_log;
 };
 
 class AppCore {
  public:
+  // Gives the monitor the span of its maxima for the stored window size; a
+  // graph created later passes its own width.
   AppCore(settings::Profile& profile, traffic::TrafficMonitor& traffic, logging::LogEngine& logs,
           platform::StatusBlock* status, AppCoreOptions options = {});
   AppCore(const AppCore&) = delete;

@@ -4,6 +4,7 @@
 // tick and picks the row at the selected position.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ namespace tw::platform {
 // Operational status codes as the interface table reports them.
 inline constexpr std::uint32_t kOperStatusUp = 5;    // operational
 inline constexpr std::uint32_t kOperStatusDown = 0;  // anything else
+
+// Interface type of the loopback interface (IANA softwareLoopback).
+inline constexpr std::uint32_t kIfTypeLoopback = 24;
 
 struct LinkRow {
   std::uint32_t index = 0;      // kernel interface index
@@ -43,6 +47,11 @@ class LinkStatsSource {
   // unspecified. Reuses the capacity of `rows` so a steady-state tick does not
   // allocate. Called from one thread at a time.
   virtual bool read_table(std::vector<LinkRow>& rows) = 0;
+  // Kernel interface index of the IPv4 default route with the lowest metric
+  // in the main routing table; nullopt when there is none or the routes
+  // cannot be read. Asked when an interface has to be chosen without a stored
+  // choice. Same caller rule as read_table().
+  virtual std::optional<std::uint32_t> default_route_index() { return std::nullopt; }
 };
 
 }  // namespace tw::platform

@@ -196,18 +196,6 @@ std::size_t max_scan_index(int client_width, int max_line_time) {
   return static_cast<std::size_t>(std::max<std::int64_t>(l, kMinScanIndex));
 }
 
-SpeedMaxima scan_maxima(std::span<const std::uint32_t> send, std::span<const std::uint32_t> recv,
-                        int client_width, int max_line_time) {
-  const std::size_t last = max_scan_index(client_width, max_line_time);
-  const auto scan = [last](std::span<const std::uint32_t> h) {
-    const std::size_t n = std::min(h.size(), last + 1);
-    std::uint32_t m = 0;
-    for (std::size_t i = 0; i < n; ++i) m = std::max(m, h[i]);
-    return static_cast<std::int64_t>(m);
-  };
-  return {scan(send), scan(recv)};
-}
-
 std::int64_t auto_scale(std::int64_t overall_max, int area_height) {
   const std::int64_t h = std::max(area_height, 1);
   std::int64_t s = kBaseScale;

@@ -1,7 +1,7 @@
 #pragma once
 // The traffic graph's arithmetic and texts, kept apart from the widget that
 // paints them: display settings (section "Traffic"), colour shading, vertical
-// scale and the visible maxima, bar and grid geometry, the wheel and
+// scale and the span of the visible maxima, bar and grid geometry, the wheel and
 // middle-button rules, the font-size steps, the frame-skip budget, the panel
 // slide, the notices and the labels in both languages.
 //
@@ -13,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -129,8 +128,9 @@ inline constexpr int kMinScanIndex = 399;                   // the maxima look a
 int label_band_height(int font_size);
 // Height of the graph area; never negative.
 int graph_area_height(int client_height, int panel_height, int font_size);
-// The maxima scan covers the entries with index 0..max_scan_index(), where
-// L = width / 2 + MaxLineTime x 20 and the index is max(L, 399).
+// The maxima (TrafficMonitor) cover the history entries with index
+// 0..max_scan_index(), where L = width / 2 + MaxLineTime x 20 and the index is
+// max(L, 399).
 std::size_t max_scan_index(int client_width, int max_line_time);
 
 struct SpeedMaxima {
@@ -138,9 +138,6 @@ struct SpeedMaxima {
   std::int64_t recv = 0;
   std::int64_t overall() const { return send > recv ? send : recv; }
 };
-// Histories are newest first.
-SpeedMaxima scan_maxima(std::span<const std::uint32_t> send, std::span<const std::uint32_t> recv,
-                        int client_width, int max_line_time);
 
 // Automatic scale: the smallest power of two from 32 up with
 // overall_max / s below the area height (at most 33,554,432). An area of no

@@ -32,6 +32,16 @@ class SpeedHistory {
     return slots_[p];
   }
 
+  // The largest of the newest min(size(), n) entries; 0 when there are none.
+  std::uint32_t max_of_newest(std::size_t n) const {
+    if (n > size_) n = size_;
+    const std::size_t first = slots_.size() - head_;  // entries before the wrap
+    std::uint32_t m = 0;
+    for (std::size_t i = 0; i < n && i < first; ++i) m = slots_[head_ + i] > m ? slots_[head_ + i] : m;
+    for (std::size_t i = first; i < n; ++i) m = slots_[i - first] > m ? slots_[i - first] : m;
+    return m;
+  }
+
   // Copies the newest min(size(), max_entries) entries, newest first, into
   // `out` (resized; its capacity is reused).
   void copy_to(std::vector<std::uint32_t>& out, std::size_t max_entries) const {

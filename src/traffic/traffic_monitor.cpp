@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/format.h"
+#include "traffic/graph_logic.h"
 
 namespace tw::traffic {
 namespace {
@@ -161,6 +162,7 @@ void TrafficMonitor::reload_settings() {
   const int mu = profile_.read_int(kSection, "MaxUnit", 3);
   const int au = profile_.read_int(kSection, "AveUnit", 3);
   const int eu = profile_.read_int(kSection, "ExtUnit", 3);
+  const int mlt = std::clamp(profile_.read_int(kSection, "MaxLineTime", 10), 0, kMaxLineTimeLimit);
   std::lock_guard lock(mu_);
   view_responce_ = vr;
   double_sampling_ = ds;
@@ -169,6 +171,8 @@ void TrafficMonitor::reload_settings() {
   max_unit_ = fixed_unit(mu);
   ave_unit_ = fixed_unit(au);
   ext_unit_ = fixed_unit(eu);
+  max_line_time_ = mlt;
+  update_maxima_locked();
 }
 
 std::uint32_t TrafficMonitor::redraw_period_ms() const {
@@ -185,11 +189,14 @@ void TrafficMonitor::set_restart_listener(std::function<void(RestartMode)> liste
 
 void TrafficMonitor::tick() {
   std::lock_guard lock(mu_);
-  // A selected position past the end of the table (an interface removed since
-  // the list was built) counts as a failed read.
-  if (links_.read_table(rows_) && selected_ >= 0 &&
-      static_cast<std::size_t>(selected_) < rows_.size()) {
-    read_row_locked(rows_[static_cast<std::size_t>(selected_)]);
+  if (links_.read_table(rows_)) {
+    if (selected_ >= 0 && static_cast<std::size_t>(selected_) < rows_.size())
+      read_row_locked(rows_[static_cast<std::size_t>(selected_)]);
+    else
+      // No row at the position: the interface went away (or the table shrank
+      // since the list was built). That is a change of the table, not a read
+      // that failed: the last speeds must not stay on as if measured.
+      enter_changed_locked();
   }
   if (state_ == InterfaceState::Changed) return;
   compute_speeds_locked();
@@ -197,7 +204,11 @@ void TrafficMonitor::tick() {
 }
 
 void TrafficMonitor::read_row_locked(const platform::LinkRow& row) {
-  const bool count = state_ != InterfaceState::Changed;
+  // A difference is taken only between two readings of one interface: when
+  // an interface before the selected one goes away, the next one moves into
+  // the position, and its whole lifetime counter must not land in the totals.
+  const bool same_interface = state_ == InterfaceState::Unidentified || row.index == identified_index_;
+  const bool count = state_ != InterfaceState::Changed && same_interface;
   for (auto [d, reading] : {std::pair{&send_, row.out_octets}, std::pair{&recv_, row.in_octets}}) {
     if (d->counters.size() >= kCounterHistoryTrim)
       d->counters.erase(d->counters.begin(), d->counters.end() - static_cast<std::ptrdiff_t>(kSpeedWindow));
@@ -230,14 +241,30 @@ void TrafficMonitor::read_row_locked(const platform::LinkRow& row) {
   // at the selected position means the numbers no longer belong together.
   if (state_ == InterfaceState::Unidentified) {
     identified_description_ = snap_.description;
+    identified_index_ = row.index;
     identified_oper_status_ = snap_.oper_status;
     identified_phys_addr_len_ = snap_.phys_addr_len;
     state_ = InterfaceState::Identified;
-  } else if (snap_.description != identified_description_ ||
+  } else if (!same_interface || snap_.description != identified_description_ ||
              snap_.oper_status != identified_oper_status_ ||
              snap_.phys_addr_len != identified_phys_addr_len_) {
-    state_ = InterfaceState::Changed;
+    enter_changed_locked();
   }
+}
+
+void TrafficMonitor::enter_changed_locked() {
+  if (state_ == InterfaceState::Changed) return;
+  state_ = InterfaceState::Changed;
+  // Nothing is measured until the restart: the speeds read 0 rather than
+  // repeat the last ones (the histories, and with them the graph's bars and
+  // maxima, stand still).
+  for (Direction* d : {&send_, &recv_}) d->latest = d->smoothed = 0;
+}
+
+void TrafficMonitor::update_maxima_locked() {
+  const std::size_t n = max_scan_index(graph_width_, max_line_time_) + 1;
+  max_send_ = send_.speeds.max_of_newest(n);
+  max_recv_ = recv_.speeds.max_of_newest(n);
 }
 
 void TrafficMonitor::compute_speeds_locked() {
@@ -259,6 +286,7 @@ void TrafficMonitor::compute_speeds_locked() {
   ring_index_ = (ring_index_ + 1) % kSpeedWindow;
   send_.speeds.push_front(static_cast<std::uint32_t>(send_.smoothed));
   recv_.speeds.push_front(static_cast<std::uint32_t>(recv_.smoothed));
+  update_maxima_locked();
   if (send_.latest > 0 || recv_.latest > 0) last_activity_ = clock_.tick_ms();
 }
 
@@ -321,7 +349,9 @@ std::uint64_t TrafficMonitor::capture_ms_locked() const {
 // ---------------------------------------------------------------------------
 // Restarts and totals
 
-void TrafficMonitor::restart(RestartMode mode) {
+void TrafficMonitor::restart(RestartMode mode) { restart_at(mode, std::nullopt); }
+
+void TrafficMonitor::restart_at(RestartMode mode, std::optional<int> position) {
   if (mode == RestartMode::Gross) {
     {
       std::lock_guard lock(mu_);
@@ -333,6 +363,10 @@ void TrafficMonitor::restart(RestartMode mode) {
         mode == RestartMode::Restart ? clock_.local_now() : platform::LocalTime{};
     {
       std::lock_guard lock(mu_);
+      // The new position and the new baseline under one hold of the lock: a
+      // tick between the two would subtract the old interface's reading from
+      // the new one's.
+      if (position) selected_ = *position;
       snap_.description.clear();
       identified_description_.clear();
       state_ = InterfaceState::Unidentified;
@@ -381,6 +415,7 @@ void TrafficMonitor::reset_sampling_locked(std::uint32_t now) {
     d->samples = 0;
   }
   ring_index_ = 0;
+  max_send_ = max_recv_ = 0;
   marks_.fill(PeriodMark{});
   capture_start_ = now;
   capture_wraps_ms_ = 0;
@@ -444,11 +479,26 @@ std::vector<std::string> TrafficMonitor::enumerate_interfaces() {
 }
 
 void TrafficMonitor::select_interface(int position) {
-  {
-    std::lock_guard lock(mu_);
-    selected_ = position;
+  if (position >= 0 && static_cast<std::size_t>(position) < names_.size())
+    chosen_name_ = names_[static_cast<std::size_t>(position)];
+  restart_at(RestartMode::Restart, position);
+}
+
+int TrafficMonitor::choose_again(RestartMode mode) {
+  int pos = selected_interface();
+  if (!names_.empty()) {
+    pos = choose_interface(names_, pos, chosen_name_);
+    if (!chosen_name_.empty() && names_[static_cast<std::size_t>(pos)] != chosen_name_) {
+      std::optional<std::uint32_t> route;
+      {
+        std::lock_guard lock(mu_);  // the link source serves one caller at a time
+        route = links_.default_route_index();
+      }
+      pos = default_interface(enum_rows_, route);
+    }
   }
-  restart(RestartMode::Restart);
+  restart_at(mode, pos);
+  return pos;
 }
 
 int TrafficMonitor::selected_interface() const {
@@ -473,11 +523,42 @@ int TrafficMonitor::choose_interface(const std::vector<std::string>& names, int 
   return pos;
 }
 
+int TrafficMonitor::default_interface(const std::vector<platform::LinkRow>& rows,
+                                      std::optional<std::uint32_t> route_index) {
+  const int count = static_cast<int>(rows.size());
+  if (route_index) {
+    for (int i = 0; i < count; ++i)
+      if (rows[static_cast<std::size_t>(i)].index == *route_index) return i;
+  }
+  for (int i = 0; i < count; ++i) {
+    const platform::LinkRow& r = rows[static_cast<std::size_t>(i)];
+    if (r.oper_status == platform::kOperStatusUp && r.type != platform::kIfTypeLoopback) return i;
+  }
+  return 0;
+}
+
 int TrafficMonitor::start_with_stored_interface() {
   enumerate_interfaces();
-  const int pos = choose_interface(names_, profile_.read_int("Settings", "Interface", 0),
-                                   profile_.read_string("Settings", "InterfaceName", ""));
-  select_interface(pos);
+  const int stored_position = profile_.read_int("Settings", "Interface", 0);
+  const std::string stored_name = profile_.read_string("Settings", "InterfaceName", "");
+  const int count = static_cast<int>(names_.size());
+  int pos;
+  if (stored_name.empty() && (stored_position < 1 || stored_position >= count) && count > 0) {
+    // Nothing stored (a first start): position 0 is usually the loopback
+    // interface, which would show a new user nothing of the network.
+    std::optional<std::uint32_t> route;
+    {
+      std::lock_guard lock(mu_);
+      route = links_.default_route_index();
+    }
+    pos = default_interface(enum_rows_, route);
+  } else {
+    pos = choose_interface(names_, stored_position, stored_name);
+  }
+  // A stored name is kept even while no interface carries it.
+  chosen_name_ = stored_name;
+  if (chosen_name_.empty() && pos < count) chosen_name_ = names_[static_cast<std::size_t>(pos)];
+  restart_at(RestartMode::Restart, pos);
   load_gross_totals();
   return pos;
 }
@@ -485,7 +566,9 @@ int TrafficMonitor::start_with_stored_interface() {
 void TrafficMonitor::save_interface_choice() {
   const int pos = selected_interface();
   profile_.write_int("Settings", "Interface", pos);
-  if (pos >= 0 && static_cast<std::size_t>(pos) < names_.size())
+  if (!chosen_name_.empty())
+    profile_.write_string("Settings", "InterfaceName", chosen_name_);
+  else if (pos >= 0 && static_cast<std::size_t>(pos) < names_.size())
     profile_.write_string("Settings", "InterfaceName", names_[static_cast<std::size_t>(pos)]);
 }
 
@@ -515,6 +598,7 @@ std::optional<std::uint32_t> TrafficMonitor::auto_reset_tick() {
     if (state_ != InterfaceState::Changed) {
       // A countdown interrupted by a manual restart starts afresh next time.
       countdown_start_.reset();
+      countdown_left_.reset();
       return std::nullopt;
     }
     limit = auto_reset_seconds_;
@@ -523,16 +607,23 @@ std::optional<std::uint32_t> TrafficMonitor::auto_reset_tick() {
   const std::uint32_t now = clock_.tick_ms();
   if (!countdown_start_) {
     countdown_start_ = now;
-    return limit;
+    return countdown_left_ = limit;
   }
   const std::uint32_t elapsed_s = (now - *countdown_start_) / 1000;
   // Due once the countdown has run out, not only on the tick that reads
   // exactly 0: a redraw tick that is late by a second must not skip it.
-  if (elapsed_s < limit) return limit - elapsed_s;
+  if (elapsed_s < limit) return countdown_left_ = limit - elapsed_s;
   countdown_start_.reset();
-  if (enabled) restart(RestartMode::Full);
+  countdown_left_ = 0u;
+  if (enabled) {
+    // The interface may have gone, or others before it: find it again by name.
+    enumerate_interfaces();
+    choose_again(RestartMode::Full);
+  }
   return 0u;
 }
+
+std::optional<std::uint32_t> TrafficMonitor::auto_reset_countdown() const { return countdown_left_; }
 
 // ---------------------------------------------------------------------------
 // Readers
@@ -665,10 +756,10 @@ bool TrafficMonitor::double_sampling() const {
   return double_sampling_;
 }
 
-void TrafficMonitor::set_maximum_speeds(std::int64_t send, std::int64_t recv) {
+void TrafficMonitor::set_graph_width(int pixels) {
   std::lock_guard lock(mu_);
-  max_send_ = send;
-  max_recv_ = recv;
+  graph_width_ = pixels;
+  update_maxima_locked();
 }
 
 void TrafficMonitor::set_double_sampling(bool on) {

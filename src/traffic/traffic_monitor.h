@@ -10,7 +10,8 @@
 // - Everything that touches the settings file runs on the main thread only:
 //   the constructor, restart(), load_gross_totals(), save_gross_totals(),
 //   reload_settings(), save_interface_choice(), auto_reset_tick() (it may
-//   restart), start_with_stored_interface().
+//   restart), start_with_stored_interface(), select_interface(),
+//   choose_again().
 // - The interface list (enumerate_interfaces(), names()) belongs to the main
 //   thread; enumerate_interfaces() takes the sampler lock while it reads the
 //   table because the link source serves one caller at a time.
@@ -94,7 +95,7 @@ struct TrafficFigures {
   std::uint64_t gross_send = 0, gross_recv = 0;      // bytes over all runs
   std::int64_t latest_send = 0, latest_recv = 0;     // bytes/s over the newest window
   std::int64_t smoothed_send = 0, smoothed_recv = 0; // bytes/s, mean of the ring (or latest)
-  std::int64_t max_send = 0, max_recv = 0;           // bytes/s, as set by the graph
+  std::int64_t max_send = 0, max_recv = 0;           // bytes/s, highest smoothed speeds the graph shows
   std::uint64_t send_counter = 0, recv_counter = 0;  // current octet counter readings
   InterfaceState state = InterfaceState::Unidentified;
 };
@@ -128,8 +129,8 @@ class TrafficMonitor {
   void load_gross_totals();
   void save_gross_totals();
   // Re-reads "View-Responce", "DoubleSampling", "InterfaceAutoReset",
-  // "InterfaceAutoResetTimer", "MaxUnit", "AveUnit", "ExtUnit". Every Full or
-  // Restart restart does this too.
+  // "InterfaceAutoResetTimer", "MaxUnit", "AveUnit", "ExtUnit" and
+  // "MaxLineTime". Every Full or Restart restart does this too.
   void reload_settings();
   // Called after every restart (any mode), on the restarting thread, outside
   // the lock; the graph uses it to reload its settings and surfaces.
@@ -140,8 +141,20 @@ class TrafficMonitor {
   // cannot be read. Also kept as names().
   std::vector<std::string> enumerate_interfaces();
   const std::vector<std::string>& names() const { return names_; }
-  // Sets the position and restarts (Restart mode), even for the same position.
+  // The user's choice: sets the position and restarts (Restart mode), even
+  // for the same position. The entry's name in the last enumeration becomes
+  // the chosen name.
   void select_interface(int position);
+  // Chooses again after the interface table changed: the first entry of the
+  // last enumeration with the chosen name; when that interface is gone, the
+  // one default_interface() picks (the chosen name stays, so the interface is
+  // taken again once it is back). Without a chosen name the position is kept
+  // as choose_interface() keeps it; without an enumeration it is kept as it
+  // is. Restarts in `mode` and returns the position.
+  int choose_again(RestartMode mode);
+  // The name of the interface the user chose (or the stored one), which may
+  // differ from the sampled one while that interface is gone.
+  const std::string& chosen_name() const { return chosen_name_; }
   int selected_interface() const;
   // The position to select in `names` for a stored position and name: a
   // position outside 1..count-1 becomes 0 and moves to the first entry with
@@ -151,22 +164,32 @@ class TrafficMonitor {
   // name.
   static int choose_interface(const std::vector<std::string>& names, int stored_position,
                               const std::string& stored_name);
+  // The interface to sample when nothing is stored: the one the IPv4 default
+  // route leaves by (`route_index`, a kernel index), else the first one that
+  // is up and not loopback, else position 0.
+  static int default_interface(const std::vector<platform::LinkRow>& rows,
+                               std::optional<std::uint32_t> route_index);
   // Page start-up in one call: enumerate, choose from "Settings"/"Interface"
-  // and "InterfaceName", select it (a Restart), then load the gross totals.
-  // Returns the chosen position.
+  // and "InterfaceName" (default_interface() when no name is stored and the
+  // position names no entry but the first), select it (a Restart), then load
+  // the gross totals. Returns the chosen position.
   int start_with_stored_interface();
-  // Writes "Settings"/"Interface" and "InterfaceName" (the latter only when
-  // the selected position names an entry of the last enumeration, so a table
-  // that could not be read does not erase the stored name).
+  // Writes "Settings"/"Interface" and "InterfaceName": the chosen name, or
+  // when there is none the selected entry's name (only when the position
+  // names an entry of the last enumeration, so a table that could not be
+  // read does not erase the stored name).
   void save_interface_choice();
 
   // ---- interface state ---------------------------------------------------
   InterfaceState interface_state() const;
   // Automatic reset, called on every redraw tick on the main thread. While the
   // state is Changed returns the seconds left before the reset (0 on the tick
-  // it is due, when it also performs a Full restart if "InterfaceAutoReset"
-  // is 1); otherwise nullopt.
+  // it is due, when it also enumerates the interfaces and, if
+  // "InterfaceAutoReset" is 1, chooses again with a Full restart); otherwise
+  // nullopt.
   std::optional<std::uint32_t> auto_reset_tick();
+  // What the last auto_reset_tick() returned, for the graph's warning.
+  std::optional<std::uint32_t> auto_reset_countdown() const;
   bool auto_reset_enabled() const;
   std::uint32_t auto_reset_seconds() const;
 
@@ -188,10 +211,13 @@ class TrafficMonitor {
                             std::size_t max_entries = kSpeedHistoryMaxEntries) const;
   bool double_sampling() const;
 
-  // ---- written by the graph ----------------------------------------------
-  // The highest smoothed speeds in the visible part of the histories, bytes/s.
-  void set_maximum_speeds(std::int64_t send, std::int64_t recv);
-  // The graph copies "DoubleSampling" here on every draw.
+  // ---- the graph's view of the histories ---------------------------------
+  // The maxima cover the entries the graph shows in a control this many
+  // pixels wide, plus "MaxLineTime" x 20 (at least 400 entries). The graph
+  // passes its width; a program without a graph passes the width the graph
+  // would have.
+  void set_graph_width(int pixels);
+  // The graph's "DoubleSampling" switch, when it changes it.
   void set_double_sampling(bool on);
 
  private:
@@ -214,6 +240,9 @@ class TrafficMonitor {
   };
 
   void read_row_locked(const platform::LinkRow& row);
+  void enter_changed_locked();
+  void update_maxima_locked();
+  void restart_at(RestartMode mode, std::optional<int> position);
   void compute_speeds_locked();
   void report_step_locked();
   void reset_sampling_locked(std::uint32_t now);
@@ -236,12 +265,15 @@ class TrafficMonitor {
   bool auto_reset_ = true;
   std::uint32_t auto_reset_seconds_ = 15;
   int max_unit_ = 3, ave_unit_ = 3, ext_unit_ = 3;
+  int max_line_time_ = 10;  // "MaxLineTime"
+  int graph_width_ = 0;
 
   std::vector<platform::LinkRow> rows_;  // the tick's table, reused between ticks
   int selected_ = 0;
 
   InterfaceSnapshot snap_;
   std::string identified_description_;
+  std::uint32_t identified_index_ = 0;
   std::uint32_t identified_oper_status_ = 0;
   std::uint32_t identified_phys_addr_len_ = 0;
   InterfaceState state_ = InterfaceState::Unidentified;
@@ -263,7 +295,9 @@ class TrafficMonitor {
   // Main thread only.
   std::vector<platform::LinkRow> enum_rows_;
   std::vector<std::string> names_;
+  std::string chosen_name_;
   std::optional<std::uint32_t> countdown_start_;
+  std::optional<std::uint32_t> countdown_left_;
   std::function<void(RestartMode)> restart_listener_;
 };
 

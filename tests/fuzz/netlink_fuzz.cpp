@@ -21,6 +21,8 @@ int count_messages(const nlmsghdr* nlh, void* data) {
   nd::LinkCounters counters;
   nd::parse_link_message(nlh, nlh->nlmsg_len, info);
   nd::parse_stats_message(nlh, nlh->nlmsg_len, counters);
+  std::vector<nd::DefaultRouteHop> hops;
+  nd::parse_route_message(nlh, nlh->nlmsg_len, hops);
   return MNL_CB_OK;
 }
 }  // namespace
@@ -33,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   nd::LinkCounters counters;
   nd::parse_link_message(buf.data(), buf.size(), info);
   nd::parse_stats_message(buf.data(), buf.size(), counters);
+  std::vector<nd::DefaultRouteHop> hops;
+  nd::parse_route_message(buf.data(), buf.size(), hops);
   int n = 0;
   std::uint32_t seq = 0;
   if (size >= sizeof(nlmsghdr)) std::memcpy(&seq, buf.data() + 8, sizeof seq);

@@ -18,13 +18,18 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "netns.h"
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_file_store.h"
 #include "platform/linux/netlink_link_stats.h"
+#include "settings/profile.h"
+#include "traffic/traffic_monitor.h"
 
 namespace {
 
@@ -481,6 +486,74 @@ TEST_F(LinkStatsInNamespace, TableFollowsInterfacesAndStateChanges) {
   }
   EXPECT_EQ(a->oper_status, 0u);
   EXPECT_EQ(a->admin_status, 1u);
+}
+
+TEST_F(LinkStatsInNamespace, DefaultRouteWithTheLowestMetric) {
+  EXPECT_EQ(stats_->default_route_index(), std::nullopt);  // no route at all yet
+
+  ASSERT_TRUE(ns_->add_veth("twr0", "twr0p") && ns_->add_veth("twr1", "twr1p")) << ns_->error();
+  ASSERT_TRUE(ns_->add_address("twr0", "10.231.7.1/24") && ns_->add_address("twr1", "10.231.8.1/24"))
+      << ns_->error();
+  ASSERT_TRUE(ns_->ip("route add default via 10.231.7.254 dev twr0 metric 300").ok());
+  ASSERT_TRUE(ns_->ip("route add default via 10.231.8.254 dev twr1 metric 100").ok());
+  // Other tables and other destinations do not count, whatever their metric.
+  ASSERT_TRUE(ns_->ip("route add default dev twa table 100 metric 1").ok());
+  ASSERT_TRUE(ns_->ip("route add 10.231.9.0/24 dev twa metric 1").ok());
+  // Asked from this thread: the answer is the namespace's, like the table.
+  EXPECT_EQ(stats_->default_route_index(), ns_->ifindex("twr1"));
+
+  ASSERT_TRUE(ns_->ip("route del default dev twr1").ok());
+  EXPECT_EQ(stats_->default_route_index(), ns_->ifindex("twr0"));
+}
+
+// The sampler on the kernel's table while an interface before the sampled one
+// goes away: the counter of the interface that moves into the sampled
+// position never reaches the totals. (tarnixd's tests delete the sampled
+// interface itself.)
+TEST_F(LinkStatsInNamespace, SamplerFollowsDeletedInterfaces) {
+  // Three more pairs; deleting one end of a pair deletes both.
+  for (const char* pair : {"twx", "twy", "twz"})
+    ASSERT_TRUE(ns_->add_veth(std::string(pair) + "0", std::string(pair) + "1")) << ns_->error();
+  std::vector<LinkRow> rows;
+  const auto position = [&](const std::string& name) {
+    EXPECT_TRUE(stats_->read_table(rows)) << stats_->error();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      if (rows[i].if_name == name) return static_cast<int>(i);
+    return -1;
+  };
+  const auto row = [&](const std::string& name) { return rows[static_cast<std::size_t>(position(name))]; };
+
+  tw::platform::FakeFileStore files;
+  tw::settings::Profile profile(files, "/data/tarnix_links@host.ini");
+  profile.write_string("Settings", "InterfaceName", "twy0");
+  tw::platform::FakeClock clock;
+  clock.set_ms(1000);
+  tw::traffic::TrafficMonitor monitor(profile, *stats_, clock, tw::Language::English);
+  const int sampled = position("twy0");
+  ASSERT_EQ(monitor.start_with_stored_interface(), sampled);
+
+  // The twz pair has carried a lot before; twy0 carries a little while it is sampled.
+  ASSERT_GT(send_frames(row("twz0"), row("twz1"), std::vector<std::size_t>(400, 1400)), 500000u);
+  for (int i = 0; i < 40; ++i) {
+    send_frames(row("twy0"), row("twy1"), {1000});
+    clock.advance_ms(50);
+    monitor.tick();
+  }
+  const tw::traffic::TrafficFigures before = monitor.figures();
+  ASSERT_EQ(before.state, tw::traffic::InterfaceState::Identified);
+  ASSERT_GT(before.smoothed_send, 0);
+  ASSERT_LT(before.gross_send + before.gross_recv, 100000u);
+
+  ASSERT_TRUE(ns_->del_link("twx0")) << ns_->error();  // a twz end moves into the position
+  ASSERT_EQ(position("twy0"), sampled - 2);
+  ASSERT_EQ(rows.at(static_cast<std::size_t>(sampled)).if_name.substr(0, 3), "twz");
+  monitor.tick();
+  const tw::traffic::TrafficFigures f = monitor.figures();
+  EXPECT_EQ(f.state, tw::traffic::InterfaceState::Changed);
+  EXPECT_EQ(f.gross_send, before.gross_send);
+  EXPECT_EQ(f.gross_recv, before.gross_recv);
+  EXPECT_EQ(f.capture_send, before.capture_send);
+  EXPECT_EQ(f.smoothed_send, 0);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #pragma once
 // An interface table set by hand: tests put rows in `rows`, move their
-// counters between ticks, and make the next reads fail with `fail`.
+// counters between ticks, make the next reads fail with `fail` and name the
+// default route's interface with `default_route`.
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,14 +20,16 @@ class FakeLinkStats : public LinkStatsSource {
     out = rows;  // element-wise assignment: reuses the capacity of `out`
     return true;
   }
+  std::optional<std::uint32_t> default_route_index() override { return default_route; }
 
-  // Appends an operational row with a 6-byte address and returns it.
+  // Appends an operational row with a 6-byte address and returns it; a row
+  // named "lo" is the loopback interface.
   LinkRow& add(std::string name, std::uint64_t out_octets = 0, std::uint64_t in_octets = 0) {
     LinkRow r;
-    r.index = static_cast<std::uint32_t>(rows.size() + 1);
+    r.index = next_index++;  // never reused, as the kernel does while it runs
+    r.type = name == "lo" ? kIfTypeLoopback : 6;
     r.if_name = name;
     r.name = std::move(name);
-    r.type = 6;
     r.phys_addr_len = 6;
     r.oper_status = kOperStatusUp;
     r.out_octets = out_octets;
@@ -34,8 +39,10 @@ class FakeLinkStats : public LinkStatsSource {
   }
 
   std::vector<LinkRow> rows;
+  std::optional<std::uint32_t> default_route;  // what default_route_index() answers
   bool fail = false;  // read_table() returns false while set
   int reads = 0;      // calls of read_table()
+  std::uint32_t next_index = 1;  // kernel index of the next add()
 };
 
 }  // namespace tw::platform

@@ -1,5 +1,6 @@
 #include "platform/linux/netlink_link_stats.h"
 
+#include <arpa/inet.h>
 #include <libmnl/libmnl.h>
 #include <linux/ethtool.h>
 #include <linux/if.h>
@@ -242,6 +243,103 @@ bool parse_stats_message(const void* p, std::size_t bytes, LinkCounters& out) {
   return ctx.have_stats;
 }
 
+namespace {
+
+struct RouteParse {
+  std::uint32_t table = 0;
+  std::uint32_t priority = 0;
+  std::uint32_t oif = 0;
+  std::string gateway;
+  const nlattr* multipath = nullptr;
+};
+
+std::string ipv4_text(const void* addr) {
+  char buf[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, addr, buf, sizeof buf);
+  return buf;
+}
+
+int route_attr_cb(const nlattr* attr, void* data) {
+  auto* r = static_cast<RouteParse*>(data);
+  switch (mnl_attr_get_type(attr)) {
+    case RTA_TABLE:
+      if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) r->table = mnl_attr_get_u32(attr);
+      break;
+    case RTA_PRIORITY:
+      if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) r->priority = mnl_attr_get_u32(attr);
+      break;
+    case RTA_OIF:
+      if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) r->oif = mnl_attr_get_u32(attr);
+      break;
+    case RTA_GATEWAY:
+      if (mnl_attr_get_payload_len(attr) == 4) r->gateway = ipv4_text(mnl_attr_get_payload(attr));
+      break;
+    case RTA_MULTIPATH:
+      r->multipath = attr;
+      break;
+    default:
+      break;
+  }
+  return MNL_CB_OK;
+}
+
+}  // namespace
+
+bool parse_route_message(const void* p, std::size_t bytes, std::vector<DefaultRouteHop>& out) {
+  const nlmsghdr* nlh = checked_header(p, bytes, RTM_NEWROUTE, sizeof(rtmsg));
+  if (nlh == nullptr) return false;
+  rtmsg rtm;
+  std::memcpy(&rtm, mnl_nlmsg_get_payload(nlh), sizeof rtm);
+  RouteParse r;
+  r.table = rtm.rtm_table;
+  if (!walk_attributes(nlh, sizeof(rtmsg), route_attr_cb, &r)) return false;
+  if (rtm.rtm_family != AF_INET || rtm.rtm_dst_len != 0 || rtm.rtm_type != RTN_UNICAST ||
+      r.table != RT_TABLE_MAIN)
+    return true;
+  if (!r.multipath) {
+    out.push_back({r.oif, r.priority, std::move(r.gateway)});
+    return true;
+  }
+  // An ECMP default route: one next hop (interface and gateway) per
+  // rtnexthop record, each followed by its own attributes.
+  const auto* hop = static_cast<const char*>(mnl_attr_get_payload(r.multipath));
+  std::size_t left = mnl_attr_get_payload_len(r.multipath);
+  while (left >= sizeof(rtnexthop)) {
+    rtnexthop nh;
+    std::memcpy(&nh, hop, sizeof nh);
+    if (nh.rtnh_len < sizeof(rtnexthop) || nh.rtnh_len > left) break;
+    std::string hop_gateway;
+    std::size_t off = RTNH_ALIGN(sizeof(rtnexthop));
+    while (off + sizeof(nlattr) <= nh.rtnh_len) {
+      nlattr a;
+      std::memcpy(&a, hop + off, sizeof a);
+      if (a.nla_len < sizeof(nlattr) || off + a.nla_len > nh.rtnh_len) break;
+      if ((a.nla_type & NLA_TYPE_MASK) == RTA_GATEWAY && a.nla_len == sizeof(nlattr) + 4)
+        hop_gateway = ipv4_text(hop + off + sizeof(nlattr));
+      off += NLA_ALIGN(a.nla_len);
+    }
+    out.push_back({static_cast<std::uint32_t>(nh.rtnh_ifindex), r.priority, std::move(hop_gateway)});
+    const std::size_t step = RTNH_ALIGN(nh.rtnh_len);
+    if (step >= left) break;
+    hop += step;
+    left -= step;
+  }
+  return true;
+}
+
+int collect_default_routes(const nlmsghdr* nlh, void* data) {
+  parse_route_message(nlh, nlh->nlmsg_len, *static_cast<std::vector<DefaultRouteHop>*>(data));
+  return MNL_CB_OK;
+}
+
+std::optional<std::uint32_t> preferred_default_interface(const std::vector<DefaultRouteHop>& hops) {
+  const DefaultRouteHop* best = nullptr;
+  for (const DefaultRouteHop& h : hops)
+    if (h.oif != 0 && (!best || h.priority < best->priority)) best = &h;
+  if (!best) return std::nullopt;
+  return best->oif;
+}
+
 std::uint32_t oper_status(std::uint8_t operstate, std::uint32_t ifi_flags) {
   if (operstate == IF_OPER_UP) return kOperStatusUp;
   const std::uint32_t usable = IFF_UP | IFF_RUNNING | IFF_LOWER_UP;
@@ -418,13 +516,16 @@ bool NetlinkLinkStats::drain_events() {
   return seen;
 }
 
-namespace {
-
-struct DumpContext {
-  std::vector<LinkInfo>* links;
-  std::vector<LinkCounters>* stats;
+struct netlink_detail::DumpContext {
+  std::vector<LinkInfo>* links = nullptr;
+  std::vector<LinkCounters>* stats = nullptr;
+  std::vector<netlink_detail::DefaultRouteHop>* routes = nullptr;
   bool malformed = false;
 };
+
+namespace {
+
+using netlink_detail::DumpContext;
 
 int link_msg_cb(const nlmsghdr* nlh, void* data) {
   auto* ctx = static_cast<DumpContext*>(data);
@@ -448,15 +549,30 @@ int stats_msg_cb(const nlmsghdr* nlh, void* data) {
   return MNL_CB_OK;
 }
 
+int route_msg_cb(const nlmsghdr* nlh, void* data) {
+  return netlink_detail::collect_default_routes(nlh, static_cast<DumpContext*>(data)->routes);
+}
+
+// Puts the header of a dump request of `type` into `req` (zeroed, aligned
+// and large enough) and returns its zeroed family header.
+template <typename FamilyHeader>
+FamilyHeader* put_dump_request(char* req, std::uint16_t type, std::uint32_t seq) {
+  nlmsghdr* nlh = mnl_nlmsg_put_header(req);
+  nlh->nlmsg_type = type;
+  nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  nlh->nlmsg_seq = seq;
+  return static_cast<FamilyHeader*>(mnl_nlmsg_put_extra_header(nlh, sizeof(FamilyHeader)));
+}
+
 }  // namespace
 
-bool NetlinkLinkStats::run_dump(std::span<const char> request, std::uint32_t seq, bool links) {
+bool NetlinkLinkStats::run_dump(std::span<const char> request, std::uint32_t seq,
+                                int (*cb)(const nlmsghdr*, void*), DumpContext& ctx) {
   mnl_socket* sock = dump_sock_.get();
   if (mnl_socket_sendto(sock, request.data(), request.size()) < 0) {
     fail("rtnetlink request failed", errno);
     return false;
   }
-  DumpContext ctx{&links_next_, &stats_};
   for (;;) {
     const ssize_t n = mnl_socket_recvfrom(sock, buf_.data(), buf_.size());
     if (n < 0) {
@@ -465,8 +581,7 @@ bool NetlinkLinkStats::run_dump(std::span<const char> request, std::uint32_t seq
       drain(sock);
       return false;
     }
-    const int ret = netlink_detail::run_callbacks(buf_.data(), static_cast<std::size_t>(n), seq, portid_,
-                                                  links ? link_msg_cb : stats_msg_cb, &ctx);
+    const int ret = netlink_detail::run_callbacks(buf_.data(), static_cast<std::size_t>(n), seq, portid_, cb, &ctx);
     if (ret == MNL_CB_STOP) return true;  // NLMSG_DONE
     if (ret == MNL_CB_OK) continue;       // more parts follow
     const int err = errno;
@@ -521,12 +636,8 @@ void NetlinkLinkStats::query_speed_and_wireless(LinkInfo& link) {
 bool NetlinkLinkStats::refresh_links() {
   alignas(nlmsghdr) char req[NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(ifinfomsg)) +
                               MNL_ATTR_HDRLEN + sizeof(std::uint32_t)] = {};
-  nlmsghdr* nlh = mnl_nlmsg_put_header(req);
-  nlh->nlmsg_type = RTM_GETLINK;
-  nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  nlh->nlmsg_seq = ++seq_;
-  auto* ifi = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifinfomsg)));
-  ifi->ifi_family = AF_UNSPEC;
+  put_dump_request<ifinfomsg>(req, RTM_GETLINK, ++seq_)->ifi_family = AF_UNSPEC;
+  auto* nlh = reinterpret_cast<nlmsghdr*>(req);
   // The link dump would otherwise carry two copies of the counters per link,
   // which we take from the stats dump anyway.
   mnl_attr_put_u32(nlh, IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS);
@@ -534,7 +645,9 @@ bool NetlinkLinkStats::refresh_links() {
   // Load into the spare vector; the cache stays as it was when the load fails.
   links_next_.clear();
   dump_interrupted_ = false;
-  if (!run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, true)) return false;
+  DumpContext ctx;
+  ctx.links = &links_next_;
+  if (!run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, link_msg_cb, ctx)) return false;
 
   std::sort(links_next_.begin(), links_next_.end(),
             [](const LinkInfo& a, const LinkInfo& b) { return a.index < b.index; });
@@ -546,17 +659,16 @@ bool NetlinkLinkStats::refresh_links() {
 
 bool NetlinkLinkStats::dump_stats() {
   alignas(nlmsghdr) char req[NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(if_stats_msg))] = {};
-  nlmsghdr* nlh = mnl_nlmsg_put_header(req);
-  nlh->nlmsg_type = RTM_GETSTATS;
-  nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  nlh->nlmsg_seq = ++seq_;
-  auto* ifsm = static_cast<if_stats_msg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(if_stats_msg)));
+  auto* ifsm = put_dump_request<if_stats_msg>(req, RTM_GETSTATS, ++seq_);
+  const auto* nlh = reinterpret_cast<const nlmsghdr*>(req);
   ifsm->family = AF_UNSPEC;
   ifsm->filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
 
   stats_.clear();
   dump_interrupted_ = false;
-  if (!run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, false)) return false;
+  DumpContext ctx;
+  ctx.stats = &stats_;
+  if (!run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, stats_msg_cb, ctx)) return false;
   // Recent kernels dump in index order; older ones walk a hash table.
   if (!std::is_sorted(stats_.begin(), stats_.end(),
                       [](const LinkCounters& a, const LinkCounters& b) { return a.index < b.index; })) {
@@ -614,6 +726,25 @@ bool NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
   rows.resize(n);
   error_.clear();
   return true;
+}
+
+std::optional<std::uint32_t> NetlinkLinkStats::default_route_index() {
+  if (!ok()) return std::nullopt;
+  std::vector<netlink_detail::DefaultRouteHop> hops;
+  // A dump interrupted by a routing change is asked again, like the link dumps.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    alignas(nlmsghdr) char req[NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(rtmsg))] = {};
+    put_dump_request<rtmsg>(req, RTM_GETROUTE, ++seq_)->rtm_family = AF_INET;
+    const auto* nlh = reinterpret_cast<const nlmsghdr*>(req);
+    hops.clear();
+    dump_interrupted_ = false;
+    DumpContext ctx;
+    ctx.routes = &hops;
+    if (run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, route_msg_cb, ctx))
+      return netlink_detail::preferred_default_interface(hops);
+    if (!dump_interrupted_) break;
+  }
+  return std::nullopt;
 }
 
 }  // namespace tw::platform

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -92,6 +93,27 @@ std::uint32_t iana_if_type(std::uint16_t arphrd, bool wireless);
 // Fills one table row from the cached attributes and the counters.
 void fill_row(const LinkInfo& link, const LinkCounters& counters, LinkRow& row);
 
+// One next hop of an IPv4 default route of the main routing table.
+struct DefaultRouteHop {
+  std::uint32_t oif = 0;       // outgoing interface index; 0 when the route names none
+  std::uint32_t priority = 0;  // the route's metric
+  std::string gateway;         // dotted decimal, empty without a gateway
+};
+// Appends the next hops of one RTM_NEWROUTE message to `out` when it is an
+// IPv4 unicast default route of the main table (one per next hop of a
+// multipath route); any other route adds nothing. False, and nothing added,
+// for a malformed message.
+bool parse_route_message(const void* nlh, std::size_t nlh_bytes, std::vector<DefaultRouteHop>& out);
+// parse_route_message as a dump callback (libmnl's mnl_cb_t): `data` is the
+// std::vector<DefaultRouteHop>. A malformed message is passed over.
+int collect_default_routes(const nlmsghdr* nlh, void* data);
+// The interface of the hop with the lowest metric; of equal metrics the one
+// the kernel listed first.
+std::optional<std::uint32_t> preferred_default_interface(const std::vector<DefaultRouteHop>& hops);
+
+// Where one dump's messages go (defined beside the callbacks).
+struct DumpContext;
+
 }  // namespace netlink_detail
 
 class NetlinkLinkStats : public LinkStatsSource {
@@ -108,6 +130,9 @@ class NetlinkLinkStats : public LinkStatsSource {
   const std::string& error() const { return error_; }
 
   bool read_table(std::vector<LinkRow>& rows) override;
+  // Dumps the IPv4 routes on the same socket, so it reads the same namespace
+  // as read_table().
+  std::optional<std::uint32_t> default_route_index() override;
 
   // How many times the link attributes were reloaded (for tests and benchmarks).
   std::uint64_t link_refreshes() const { return link_refreshes_; }
@@ -120,7 +145,8 @@ class NetlinkLinkStats : public LinkStatsSource {
 
   bool refresh_links();
   bool dump_stats();
-  bool run_dump(std::span<const char> request, std::uint32_t seq, bool links);
+  bool run_dump(std::span<const char> request, std::uint32_t seq, int (*cb)(const nlmsghdr*, void*),
+                netlink_detail::DumpContext& ctx);
   void drain(mnl_socket* sock);
   bool drain_events();  // true when any link event (or an overrun) was seen
   void query_speed_and_wireless(netlink_detail::LinkInfo& link);

@@ -22,9 +22,12 @@
 #include <memory>
 
 #include "base/config_files.h"
+#include "platform/linux/netlink_link_stats.h"
 
 namespace tw::platform {
 namespace {
+
+using netlink_detail::DefaultRouteHop;
 
 // ---------------------------------------------------------------------------
 // Files.
@@ -134,16 +137,10 @@ struct Link {
   std::array<std::uint8_t, 8> addr{};
 };
 
-struct Route {
-  std::uint32_t oif = 0;
-  std::uint32_t priority = 0;
-  std::string gateway;
-};
-
 struct Dumped {
   std::vector<Link> links;
   std::map<std::uint32_t, std::vector<IpAddressEntry>> addresses;  // by interface index
-  std::vector<Route> routes;
+  std::vector<DefaultRouteHop> routes;
 };
 
 class Netlink {
@@ -258,67 +255,6 @@ int on_addr(const nlmsghdr* nlh, void* data) {
   return MNL_CB_OK;
 }
 
-int on_route(const nlmsghdr* nlh, void* data) {
-  if (mnl_nlmsg_get_payload_len(nlh) < sizeof(rtmsg)) return MNL_CB_OK;
-  const auto* rtm = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(nlh));
-  if (rtm->rtm_family != AF_INET || rtm->rtm_dst_len != 0 || rtm->rtm_type != RTN_UNICAST)
-    return MNL_CB_OK;
-  std::uint32_t table = rtm->rtm_table;
-  std::uint32_t priority = 0;
-  std::uint32_t oif = 0;
-  std::string gateway;
-  const nlattr* multipath = nullptr;
-  for_each_attr(nlh, sizeof(rtmsg), [&](const nlattr* attr) {
-    switch (mnl_attr_get_type(attr)) {
-      case RTA_TABLE:
-        if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) table = mnl_attr_get_u32(attr);
-        break;
-      case RTA_PRIORITY:
-        if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) priority = mnl_attr_get_u32(attr);
-        break;
-      case RTA_OIF:
-        if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) oif = mnl_attr_get_u32(attr);
-        break;
-      case RTA_GATEWAY:
-        if (mnl_attr_get_payload_len(attr) == 4) gateway = ipv4_text(mnl_attr_get_payload(attr));
-        break;
-      case RTA_MULTIPATH: multipath = attr; break;
-      default: break;
-    }
-  });
-  if (table != RT_TABLE_MAIN) return MNL_CB_OK;
-  auto& routes = static_cast<Dumped*>(data)->routes;
-  if (!multipath) {
-    routes.push_back({oif, priority, std::move(gateway)});
-    return MNL_CB_OK;
-  }
-  // An ECMP default route: one next hop (interface and gateway) per
-  // rtnexthop record, each followed by its own attributes.
-  const auto* p = static_cast<const char*>(mnl_attr_get_payload(multipath));
-  std::size_t left = mnl_attr_get_payload_len(multipath);
-  while (left >= sizeof(rtnexthop)) {
-    rtnexthop nh;
-    std::memcpy(&nh, p, sizeof nh);
-    if (nh.rtnh_len < sizeof(rtnexthop) || nh.rtnh_len > left) break;
-    std::string hop_gateway;
-    std::size_t off = RTNH_ALIGN(sizeof(rtnexthop));
-    while (off + sizeof(nlattr) <= nh.rtnh_len) {
-      nlattr a;
-      std::memcpy(&a, p + off, sizeof a);
-      if (a.nla_len < sizeof(nlattr) || off + a.nla_len > nh.rtnh_len) break;
-      if ((a.nla_type & NLA_TYPE_MASK) == RTA_GATEWAY && a.nla_len == sizeof(nlattr) + 4)
-        hop_gateway = ipv4_text(p + off + sizeof(nlattr));
-      off += NLA_ALIGN(a.nla_len);
-    }
-    routes.push_back({static_cast<std::uint32_t>(nh.rtnh_ifindex), priority, std::move(hop_gateway)});
-    const std::size_t step = RTNH_ALIGN(nh.rtnh_len);
-    if (step >= left) break;
-    p += step;
-    left -= step;
-  }
-  return MNL_CB_OK;
-}
-
 int dump_all(Dumped& out) {
   Netlink nl;
   if (int err = nl.open()) return err;
@@ -332,7 +268,8 @@ int dump_all(Dumped& out) {
     return err;
   rtmsg route_hdr{};
   route_hdr.rtm_family = AF_INET;
-  return nl.dump(RTM_GETROUTE, route_hdr, on_route, &out, [&] { out.routes.clear(); });
+  return nl.dump(RTM_GETROUTE, route_hdr, netlink_detail::collect_default_routes, &out.routes,
+                 [&] { out.routes.clear(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -449,7 +386,7 @@ std::uint32_t LinuxNetworkInfo::adapters(std::vector<AdapterInfo>& out) {
   std::sort(d.links.begin(), d.links.end(),
             [](const Link& x, const Link& y) { return x.index < y.index; });
   std::stable_sort(d.routes.begin(), d.routes.end(),
-                   [](const Route& x, const Route& y) { return x.priority < y.priority; });
+                   [](const DefaultRouteHop& x, const DefaultRouteHop& y) { return x.priority < y.priority; });
   out.reserve(d.links.size());
   for (const Link& link : d.links) {
     AdapterInfo a;
@@ -459,7 +396,7 @@ std::uint32_t LinuxNetworkInfo::adapters(std::vector<AdapterInfo>& out) {
     a.phys_addr_len = link.addr_len;
     a.phys_addr = link.addr;
     if (auto it = d.addresses.find(link.index); it != d.addresses.end()) a.addresses = it->second;
-    for (const Route& r : d.routes) {
+    for (const DefaultRouteHop& r : d.routes) {
       if (r.oif == link.index && !r.gateway.empty() &&
           std::find(a.gateways.begin(), a.gateways.end(), r.gateway) == a.gateways.end())
         a.gateways.push_back(r.gateway);

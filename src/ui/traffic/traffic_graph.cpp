@@ -262,7 +262,6 @@ void TrafficGraph::toggle_setting(const char* key, int def) {
   reload_settings();
   if (std::string_view(key) == "DoubleSampling") {
     monitor_.set_double_sampling(settings_.double_sampling);
-    double_sampling_sent_ = settings_.double_sampling;
     const tr::GraphLabels& l = tr::graph_labels(lang_, settings_.english_labels);
     show_notice(settings_.double_sampling ? l.double_sampling_on : l.double_sampling_off);
   }
@@ -389,16 +388,11 @@ void TrafficGraph::mousePressEvent(QMouseEvent* event) {
 // Timer and frame
 
 void TrafficGraph::tick() {
-  // The countdown runs even while the window is hidden in the tray, so a
-  // changed interface is reset on time whether or not anyone watches.
-  countdown_ = monitor_.auto_reset_tick();
+  // The maxima and the automatic-reset countdown are the monitor's and the
+  // core's: they run whether or not anyone watches the graph.
   const int period = settings_.redraw_period_ms();
   if (budget_.skip(period)) return;
-  if (!isVisible() || size().isEmpty()) {
-    // The Mini Monitor and the logs show the maxima the graph finds.
-    update_figures();
-    return;
-  }
+  if (!isVisible() || size().isEmpty()) return;
   QElapsedTimer took;
   took.start();
   prepare();
@@ -418,6 +412,10 @@ void TrafficGraph::tick() {
 
 void TrafficGraph::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
+  // Only a laid-out graph has its real width (a hidden one gets its resize
+  // events when it is first shown): until then the monitor keeps the width
+  // of the stored window size.
+  monitor_.set_graph_width(width());
   rebuild_surfaces();
   restart_timer();
   if (isVisible()) render();
@@ -489,18 +487,10 @@ void TrafficGraph::make_key() {
 }
 
 void TrafficGraph::update_figures() {
-  const int w = width();
-  const std::size_t needed = std::max<std::size_t>(static_cast<std::size_t>(tr::visible_bar_count(w)),
-                                                   tr::max_scan_index(w, settings_.max_line_time) + 1);
-  monitor_.copy_speed_histories(send_history_, recv_history_, needed);
+  monitor_.copy_speed_histories(send_history_, recv_history_, static_cast<std::size_t>(tr::visible_bar_count(width())));
   figures_ = monitor_.figures();
-  maxima_ = tr::scan_maxima(send_history_, recv_history_, w, settings_.max_line_time);
-  monitor_.set_maximum_speeds(maxima_.send, maxima_.recv);
-  // The setter takes the sampler lock; the setting changes only on a command.
-  if (double_sampling_sent_ != settings_.double_sampling) {
-    monitor_.set_double_sampling(settings_.double_sampling);
-    double_sampling_sent_ = settings_.double_sampling;
-  }
+  maxima_ = {figures_.max_send, figures_.max_recv};
+  countdown_ = monitor_.auto_reset_countdown();
   const int area = tr::graph_area_height(height(), panel_height_, settings_.font_size);
   scale_ = tr::vertical_scale(settings_, maxima_.overall(), area);
 }

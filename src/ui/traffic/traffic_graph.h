@@ -94,9 +94,10 @@ class TrafficGraph : public QWidget {
   void set_confirm(std::function<bool(const QString& question)> confirm);
 
   // ---- what the redraw timer does; tests call these directly -------------
-  // One timer tick: the automatic-reset countdown, the frame-skip budget, the
-  // visible maxima (handed to the monitor) and, when the control is visible,
-  // one frame.
+  // One timer tick: the frame-skip budget and, when the control is visible,
+  // one frame. The visible maxima come from the monitor (the graph passes it
+  // its width), the automatic-reset countdown from the monitor's last
+  // auto_reset_tick(), which the program's core runs.
   void tick();
   // Draws one frame now, visible or not.
   void render();
@@ -241,7 +242,6 @@ class TrafficGraph : public QWidget {
   std::int64_t scale_ = traffic::kBaseScale;
   traffic::InterfaceSnapshot snapshot_;
   std::vector<std::string> transfer_lines_;  // the panel's right-hand lines
-  std::optional<bool> double_sampling_sent_;  // last value handed to the monitor
 
   // Everything a frame shows, to tell whether the next frame would differ.
   struct FrameKey {

@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 
 #include "settings/profile.h"
@@ -42,6 +43,8 @@ TrafficMonitorPage::TrafficMonitorPage(traffic::TrafficMonitor& monitor, setting
   // of the interface choice below already reaches it.
   graph_ = new TrafficGraph(monitor_, profile, lang, this);
   connect(graph_, &TrafficGraph::snapshotRequested, this, &TrafficMonitorPage::snapshotRequested);
+  // The automatic reset may choose another interface (or the list changed).
+  connect(graph_, &TrafficGraph::statisticsRestarted, this, &TrafficMonitorPage::follow_monitor);
   // Ctrl+1..7 and Ctrl+0 anywhere on the page.
   for (QAction* a : graph_->report_actions()) addAction(a);
 
@@ -72,14 +75,25 @@ bool TrafficMonitorPage::refresh_interfaces() {
   // table could not be read, and a passing failure must not throw away the
   // user's choice.
   if (names.empty() || static_cast<int>(names.size()) == box_->count()) return false;
-  const int previous = box_->currentIndex();
-  const std::string previous_name = previous >= 0 ? box_->itemText(previous).toStdString() : std::string();
-  // By name first: when a row before the selected one went away, the same
-  // position now holds another interface.
-  const int pos = traffic::TrafficMonitor::choose_interface(names, previous, previous_name);
+  // By name: when a row before the selected one went away, the same position
+  // now holds another interface; when the chosen one is back, it is taken
+  // again.
+  const int pos = monitor_.choose_again(traffic::RestartMode::Restart);
   fill_box(names, pos);
-  monitor_.select_interface(pos);
   return true;
+}
+
+void TrafficMonitorPage::follow_monitor() {
+  const std::vector<std::string>& names = monitor_.names();
+  bool same = static_cast<int>(names.size()) == box_->count();
+  for (int i = 0; same && i < box_->count(); ++i) same = box_->itemText(i).toStdString() == names[static_cast<std::size_t>(i)];
+  // A restart after a failed enumeration keeps what the box shows.
+  if (!same && !names.empty()) {
+    fill_box(names, monitor_.selected_interface());
+  } else if (same) {
+    const QSignalBlocker block(box_);
+    box_->setCurrentIndex(std::clamp(monitor_.selected_interface(), -1, box_->count() - 1));
+  }
 }
 
 void TrafficMonitorPage::choose(int index) {

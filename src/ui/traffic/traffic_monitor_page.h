@@ -22,8 +22,10 @@
 //
 // Interface list: re-enumerated whenever the page is shown, its window is
 // activated, the combo box gets the focus or opens its list; when the number
-// of rows changed the box is refilled and the interface handed to the
-// sampler again (a Restart).
+// of rows changed the box is refilled and the interface chosen again by name
+// (TrafficMonitor::choose_again, a Restart). After every restart the box
+// shows the monitor's list and position, so a choice made by the automatic
+// reset shows too.
 //
 // Threads: UI thread only. The monitor and the profile must outlive the page.
 #include <QImage>
@@ -60,10 +62,10 @@ class TrafficMonitorPage : public QWidget {
   QImage frame() const;
 
   // Enumerates the interfaces again. When the number of rows changed,
-  // refills the box, keeps the selected interface (by its name when it is
-  // still there, else by position, else the first) and hands it to the
-  // sampler. A table that cannot be read changes nothing. Returns true when
-  // the box was refilled.
+  // refills the box and chooses again: the chosen interface by its name when
+  // it is there, else the default one (see TrafficMonitor::choose_again). A
+  // table that cannot be read changes nothing. Returns true when the box was
+  // refilled.
   bool refresh_interfaces();
   // The user picked entry `index`: the list is checked first, then the first
   // entry with the picked name is handed to the sampler, which restarts even
@@ -83,6 +85,7 @@ class TrafficMonitorPage : public QWidget {
 
  private:
   void fill_box(const std::vector<std::string>& names, int selected);
+  void follow_monitor();
 
   traffic::TrafficMonitor& monitor_;
   QComboBox* box_ = nullptr;

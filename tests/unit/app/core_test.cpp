@@ -118,7 +118,7 @@ TEST(AppCoreTimers, TableAndLogPeriods) {
   const auto t = core.timers();
   std::vector<int> ids;
   for (const auto& s : t) ids.push_back(s.id);
-  EXPECT_EQ(ids, (std::vector<int>{3, 4, 10, 11, 12, 13}));
+  EXPECT_EQ(ids, (std::vector<int>{3, 4, 10, 11, 12, 13, 14}));
   EXPECT_EQ(period_of(t, kTimerStatusBlock), 200u);
   EXPECT_EQ(period_of(t, kTimerGrossTotals), 60000u);
   EXPECT_EQ(period_of(t, kTimerTrafficLog), 5000u);
@@ -136,10 +136,7 @@ TEST(AppCoreTimers, TableAndLogPeriods) {
   EXPECT_EQ(period_of(core.timers(), kTimerTrafficLog), 7000u);
   EXPECT_EQ(period_of(core.timers(), kTimerReportLog), 2147483000u);
 
-  Rig headless;
-  AppCore& daemon = headless.make({.drive_auto_reset = true, .debug_log = {}});
-  daemon.start();
-  EXPECT_EQ(period_of(daemon.timers(), kTimerAutoReset), 50u);
+  EXPECT_EQ(period_of(core.timers(), kTimerAutoReset), 50u);
 }
 
 TEST(AppCoreTimers, StatusBlockAndGrossTotals) {
@@ -299,9 +296,9 @@ TEST(AppCoreShutdown, SuspendWritesEndLogThenSavesTotals) {
   EXPECT_FALSE(core.is_shut_down());
 }
 
-TEST(AppCoreAutoReset, DaemonRestartsAfterTheInterfaceChanged) {
+TEST(AppCoreAutoReset, RestartsAfterTheInterfaceChanged) {
   Rig rig("[Traffic]\nInterfaceAutoResetTimer=1\n");
-  AppCore& core = rig.make({.drive_auto_reset = true, .debug_log = {}});
+  AppCore& core = rig.make();
   core.start();
   rig.sample(2);
   rig.links.rows[0].oper_status = platform::kOperStatusDown;  // cable pulled
@@ -311,6 +308,26 @@ TEST(AppCoreAutoReset, DaemonRestartsAfterTheInterfaceChanged) {
   rig.clock.advance_ms(1000);
   core.on_timer(kTimerAutoReset);  // due: Full restart
   EXPECT_EQ(rig.traffic->interface_state(), traffic::InterfaceState::Unidentified);
+}
+
+// Without a graph the maxima cover what the graph would show at the stored
+// window size.
+TEST(AppCoreMaxima, SpanOfTheStoredGraphWidth) {
+  Rig standard;
+  EXPECT_EQ(stored_graph_width(standard.profile), 803 - 16);
+  Rig wide("[Settings]\nPosition=0:1:-1:-1:-1:-1:100:50:1716:490\n");
+  EXPECT_EQ(stored_graph_width(wide.profile), 1600);
+  Rig garbled("[Settings]\nPosition=0:1:-1:-1:-1:-1:100:50:-2147483648:490\n");
+  EXPECT_EQ(stored_graph_width(garbled.profile), 770 - 16);
+
+  // 650 ticks after a burst it lies beyond the default graph's span (593
+  // entries), not beyond the wide one's (1000).
+  for (Rig* rig : {&wide, &standard}) {
+    rig->make();
+    rig->sample(40, 60000);
+    rig->sample(650);
+    EXPECT_EQ(rig->traffic->figures().max_send > 0, rig == &wide);
+  }
 }
 
 // ---------------------------------------------------------------------------

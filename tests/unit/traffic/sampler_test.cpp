@@ -2,6 +2,10 @@
 // the identity check and the automatic reset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <utility>
+
 #include "traffic_test_rig.h"
 
 namespace tw::traffic {
@@ -158,7 +162,7 @@ TEST(Sampler, ChangedInterfaceStopsEverythingUntilRestart) {
   }
 }
 
-TEST(Sampler, FailedReadsAndPositionsPastTheTable) {
+TEST(Sampler, FailedReadsKeepTheLastFigures) {
   TrafficRig rig;
   TrafficMonitor& m = rig.start();
   rig.ticks(30, 1000);
@@ -175,19 +179,141 @@ TEST(Sampler, FailedReadsAndPositionsPastTheTable) {
   EXPECT_EQ(f.latest_send, before.latest_send);
   EXPECT_EQ(m.report_list(0).size(), lines + 3);
   EXPECT_EQ(history_size(m), history + 3);
+  EXPECT_EQ(f.state, InterfaceState::Identified);
 
   rig.links.fail = false;
-  for (int pos : {2, 99, -1}) {
-    m.select_interface(pos);
-    rig.ticks(5, 1000);
-    EXPECT_EQ(m.interface_state(), InterfaceState::Unidentified);
-    EXPECT_EQ(m.figures().capture_send, 0u);
-  }
   rig.links.rows[1].speed_bps = 10000000000;  // 10 Gbit/s does not fit 32 bits
   m.select_interface(1);
   rig.tick();
   EXPECT_EQ(m.snapshot().description, "wlan0");
   EXPECT_EQ(m.snapshot().link_speed_bps, 10000000000u);
+}
+
+// An interface that goes away while it is sampled: its last speeds must not
+// stay on as if measured, and the automatic reset finds it again by name
+// (taking the default interface while it is gone is the page's test).
+TEST(Sampler, VanishedInterfaceIsAChangeOfTheTable) {
+  TrafficRig rig;
+  TrafficMonitor& m = rig.start();
+  m.start_with_stored_interface();  // eth0, the first interface that is up
+  rig.ticks(40, 3000, 2000);
+  ASSERT_GT(m.figures().smoothed_send, 0);
+  const std::uint64_t captured = m.figures().capture_send;
+
+  rig.links.rows.erase(rig.links.rows.begin());  // ip link del eth0
+  rig.ticks(3);
+  TrafficFigures f = m.figures();
+  EXPECT_EQ(f.state, InterfaceState::Changed);
+  EXPECT_EQ(f.latest_send, 0);
+  EXPECT_EQ(f.smoothed_send, 0);
+  EXPECT_EQ(f.smoothed_recv, 0);
+  EXPECT_EQ(f.capture_send, captured);
+  EXPECT_EQ(m.statistics_record().substr(m.statistics_record().size() - 4), "0,0,");
+  EXPECT_EQ(m.auto_reset_tick(), 15u);
+  EXPECT_EQ(m.auto_reset_countdown(), 15u);
+
+  // eth0 comes back under a new kernel index before the countdown ends: it
+  // is not the same interface, so the state stays Changed until the reset,
+  // which takes it again by its name.
+  rig.links.add("eth0", 77, 77);
+  std::rotate(rig.links.rows.begin(), rig.links.rows.end() - 1, rig.links.rows.end());
+  rig.tick();
+  EXPECT_EQ(m.interface_state(), InterfaceState::Changed);
+  rig.clock.advance_ms(15000);
+  EXPECT_EQ(m.auto_reset_tick(), 0u);
+  EXPECT_EQ(m.selected_interface(), 0);
+  rig.ticks(4, 500);
+  EXPECT_EQ(m.interface_state(), InterfaceState::Identified);
+  EXPECT_EQ(m.figures().capture_send, 500u);
+
+  // A position past the end of the table (the list was built before the
+  // last interface went away) is the same kind of change.
+  for (int pos : {2, 99, -1}) {
+    m.select_interface(pos);
+    rig.ticks(5, 1000);
+    EXPECT_EQ(m.interface_state(), InterfaceState::Changed);
+    EXPECT_EQ(m.figures().capture_send, 0u);
+  }
+}
+
+// Positions shift when an interface before the sampled one goes away; the
+// counter of the interface that moves in must never be taken as traffic.
+TEST(Sampler, ShiftedPositionsNeverMixTwoInterfacesCounters) {
+  TrafficRig rig;
+  rig.links.add("usb0", 56000000, 56000000);  // a large lifetime counter
+  TrafficMonitor& m = rig.start();
+  rig.profile.write_string("Settings", "InterfaceName", "wlan0");
+  ASSERT_EQ(m.start_with_stored_interface(), 1);
+  m.load_gross_totals();
+  for (int i = 0; i < 10; ++i) {
+    rig.links.rows[1].out_octets += 100;
+    rig.tick();
+  }
+  const TrafficFigures before = m.figures();
+  ASSERT_EQ(before.capture_send, 700u);
+
+  rig.links.rows.erase(rig.links.rows.begin());  // usb0 moves into position 1
+  rig.tick();
+  TrafficFigures f = m.figures();
+  EXPECT_EQ(f.state, InterfaceState::Changed);
+  EXPECT_EQ(f.capture_send, before.capture_send);
+  EXPECT_EQ(f.gross_send, before.gross_send);
+  EXPECT_EQ(f.gross_recv, before.gross_recv);
+}
+
+// A sampling tick that falls inside an interface switch must compare the
+// readings of one interface only.
+TEST(Sampler, SwitchingInterfacesIsOneStep) {
+  struct TickInTheMiddle : platform::FakeClock {
+    std::function<void()> hook;
+    platform::LocalTime local_now() override {
+      if (auto h = std::exchange(hook, nullptr)) h();
+      return FakeClock::local_now();
+    }
+  };
+  TrafficRig rig;
+  rig.links.rows[1].out_octets = 7100000000;  // wlan0 has been up a long time
+  TickInTheMiddle clock;
+  TrafficMonitor m(rig.profile, rig.links, clock, Language::English);
+  m.enumerate_interfaces();
+  m.select_interface(0);
+  for (int i = 0; i < 5; ++i) m.tick();
+  clock.hook = [&] { m.tick(); };  // the restart asks the wall clock for its RESTART lines
+  m.select_interface(1);
+  for (int i = 0; i < 5; ++i) m.tick();
+  EXPECT_EQ(m.figures().gross_send, 0u);
+}
+
+// The maxima cover what the graph shows: half its width plus "MaxLineTime" x
+// 20 entries, at least 400.
+TEST(Sampler, MaximaFollowTheGraphsSpan) {
+  TrafficRig rig;
+  TrafficMonitor& m = rig.start();
+  for (int i = 0; i < 90; ++i) {  // a burst of 30 ticks, then the smoothing settles
+    rig.tick(i < 30 ? 40000 : 0, i < 30 ? 1000 : 0);
+    const TrafficFigures f = m.figures();
+    ASSERT_GE(f.max_send, f.smoothed_send) << i;
+    ASSERT_GE(f.max_recv, f.smoothed_recv) << i;
+  }
+  const std::int64_t peak = m.figures().max_send;
+  EXPECT_GT(peak, 0);
+  // 500 idle ticks later the burst lies beyond the newest 501 entries.
+  rig.ticks(500);
+  EXPECT_EQ(m.figures().max_send, 0);
+  m.set_graph_width(1000);  // 500 + 200 entries
+  EXPECT_EQ(m.figures().max_send, peak);
+  rig.profile.write_int("Traffic", "MaxLineTime", 0);
+  m.reload_settings();  // 500 entries
+  EXPECT_EQ(m.figures().max_send, 0);
+
+  // They stand still with the histories while the interface is Changed, and
+  // start from nothing after a restart.
+  m.set_graph_width(2000);
+  rig.links.rows[0].name = "other";
+  rig.tick();
+  EXPECT_EQ(m.figures().max_send, peak);
+  m.restart(RestartMode::Restart);
+  EXPECT_EQ(m.figures().max_send, 0);
 }
 
 TEST(Sampler, CaptureTimeRunsPastTheClockWrapAndHistoriesStayBounded) {
