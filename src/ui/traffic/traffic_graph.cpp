@@ -18,14 +18,13 @@
 #include <QWheelEvent>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
 #include "platform/clock.h"
 #include "platform/linux/system_clock.h"
 #include "settings/profile.h"
 #include "base/format.h"
-#include "traffic/info_report.h"
+#include "ui/traffic/graph_colors.h"
 
 namespace tw::ui {
 namespace {
@@ -33,12 +32,6 @@ namespace {
 using traffic::ColorRef;
 namespace tr = traffic;
 
-constexpr const char* kSection = "Traffic";
-// Frame of the panel while the interface at the selected position changed.
-constexpr ColorRef kChangedFrame = 0x3030FF;
-
-QRgb to_rgb(ColorRef c) { return qRgb(tr::color_red(c), tr::color_green(c), tr::color_blue(c)); }
-QColor to_qcolor(ColorRef c) { return QColor(tr::color_red(c), tr::color_green(c), tr::color_blue(c)); }
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 QString qs(const char* s) { return QString::fromUtf8(s); }
 
@@ -86,44 +79,6 @@ QFont make_font(const std::string& face, int pixels, bool bold) {
   return f;
 }
 
-struct MenuTexts {
-  const char* reset_graph;
-  const char* reset_gross;
-  const char* copy_info;
-  const char* snapshot;
-  const char* display_mode;
-  const char* detailed;
-  const char* max_line;
-  const char* alpha;
-  const char* gradation;
-  const char* drawing;
-  const char* double_sampling;
-  const char* polyline;
-  const char* reverse;
-  const char* report;
-  std::array<const char*, tr::kReportListCount> lists;
-  const char* hide_graph;
-};
-
-constexpr MenuTexts kMenuEn{
-    "Reset Graph(&R)", "Reset Total gross Transfer amount(&T)", "Copy Transfer Information(&C)",
-    "Take a Snapshot(&N)", "Display mode", "Detailed Info(&I)", "'MAX' line(&M)", "Alpha Blending(&A)",
-    "Gradation(&G)", "Graph Drawing", "Double sampling(&D)", "Polyline(&P)", "Scroll reverse(&S)",
-    "Traffic Report",
-    {"Instantaneous Transfer speed", "Average Transfer speed", "Transfer amount for each 01 minutes",
-     "Transfer amount for each 05 minutes", "Transfer amount for each 30 minutes",
-     "Transfer amount for each 60 minutes", "Transfer amount for each 24 hours"},
-    "Hide Graph(&0)"};
-
-constexpr MenuTexts kMenuJa{
-    "グラフのリセット(&R)", "総転送量(累計)のリセット(&T)", "転送情報をコピー(&C)",
-    "スナップショットを撮る(&N)", "表示モード", "詳細情報(&I)", "'MAX' ライン(&M)", "アルファブレンド(&A)",
-    "グラデーション(&G)", "グラフ描画", "ダブルサンプリング(&D)", "ポリライン(&P)", "スクロール反転(&S)",
-    "トラフィックレポート",
-    {"瞬間転送速度", "平均転送速度", "01分毎の転送量", "05分毎の転送量", "30分毎の転送量", "60分毎の転送量",
-     "24時間毎の転送量"},
-    "グラフを隠す(&0)"};
-
 platform::Clock& system_clock() {
   static platform::SystemClock clock;
   return clock;
@@ -136,7 +91,15 @@ platform::Clock& system_clock() {
 
 TrafficGraph::TrafficGraph(traffic::TrafficMonitor& monitor, settings::Profile& profile, Language lang,
                            QWidget* parent)
-    : QWidget(parent), monitor_(monitor), profile_(profile), lang_(lang), clock_(&system_clock()) {
+    : QWidget(parent),
+      monitor_(monitor),
+      profile_(profile),
+      lang_(lang),
+      clock_(&system_clock()),
+      menu_(*this, profile, lang,
+            {[this] { reset_graph(); }, [this] { reset_gross(); }, [this] { copy_transfer_information(); },
+             [this] { emit snapshotRequested(); }, [this](std::uint8_t bits) { toggle_display_flags(bits); },
+             [this](std::string_view key) { setting_written(key); }}) {
   setAttribute(Qt::WA_OpaquePaintEvent);  // every pixel comes from the frame
   setFocusPolicy(Qt::ClickFocus);
   setMinimumSize(1, 1);
@@ -147,33 +110,6 @@ TrafficGraph::TrafficGraph(traffic::TrafficMonitor& monitor, settings::Profile& 
     return QMessageBox::question(window(), QStringLiteral("Tarnwatch"), question,
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
   };
-
-  const MenuTexts& m = pick(lang_, kMenuEn, kMenuJa);
-  const auto toggle = [this](const char* text, const char* key, int def) {
-    auto* a = new QAction(qs(text), this);
-    a->setCheckable(true);
-    connect(a, &QAction::triggered, this, [this, key, def] { toggle_setting(key, def); });
-    return a;
-  };
-  view_mode_action_ = toggle(m.detailed, "ViewMode", 1);
-  max_line_action_ = toggle(m.max_line, "MaxLineMode", 1);
-  report_mode_action_ = toggle(m.alpha, "ReportMode", 1);
-  gradient_action_ = toggle(m.gradation, "GradientMode", 1);
-  double_sampling_action_ = toggle(m.double_sampling, "DoubleSampling", 1);
-  polyline_action_ = toggle(m.polyline, "PolylineMode", 0);
-  direction_action_ = toggle(m.reverse, "Direction", 0);
-
-  for (int i = 0; i <= tr::kReportListCount; ++i) {
-    const bool hide = i == tr::kReportListCount;
-    auto* a = new QAction(qs(hide ? m.hide_graph : m.lists[static_cast<std::size_t>(i)]), this);
-    a->setCheckable(true);
-    a->setShortcut(QKeySequence(Qt::CTRL | (hide ? Qt::Key_0 : Qt::Key(Qt::Key_1 + i))));
-    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    const auto bit = static_cast<std::uint8_t>(hide ? tr::kGraphHiddenFlag : 1u << i);
-    connect(a, &QAction::triggered, this, [this, bit] { toggle_display_flags(bit); });
-    addAction(a);
-    report_actions_.push_back(a);
-  }
 
   font_sizes_ = tr::font_size_list(logicalDpiY());
   const int n = static_cast<int>(monitor_.sampling_period_ms() / 50);
@@ -203,19 +139,17 @@ void TrafficGraph::set_confirm(std::function<bool(const QString&)> confirm) { co
 void TrafficGraph::reload_settings() {
   settings_ = tr::load_graph_settings(profile_, lang_);
   const std::string fixed_face = lang_ == Language::Japanese ? "ＭＳ ゴシック" : "Lucida Console";
-  fonts_[kLarge] = make_font(settings_.font_name, settings_.font_size, settings_.large_font_emphasis);
-  fonts_[kSmall] = make_font(settings_.font_name2, settings_.font_size2, false);
-  fonts_[kFont12] = make_font(fixed_face, 12, false);
-  fonts_[kFont14] = make_font(fixed_face, 14, false);
-  fonts_[kFont20] = make_font(fixed_face, 20, false);
-  fonts_[kFont40] = make_font(fixed_face, 40, false);
-  for (auto& cache : texts_) cache.clear();
-  for (auto& g : glyphs_) g.reset();
-  text_images_.clear();
-  text_image_bytes_ = 0;
+  std::vector<QFont> fonts(kFontCount);
+  fonts[kLarge] = make_font(settings_.font_name, settings_.font_size, settings_.large_font_emphasis);
+  fonts[kSmall] = make_font(settings_.font_name2, settings_.font_size2, false);
+  fonts[kFont12] = make_font(fixed_face, 12, false);
+  fonts[kFont14] = make_font(fixed_face, 14, false);
+  fonts[kFont20] = make_font(fixed_face, 20, false);
+  fonts[kFont40] = make_font(fixed_face, 40, false);
+  labels_.set_fonts(std::move(fonts));
   ++generation_;
   if (timer_.isActive() && timer_.interval() != settings_.redraw_period_ms()) restart_timer();
-  update_action_states();
+  menu_.update(settings_, flags_);
 }
 
 void TrafficGraph::restart_timer() {
@@ -234,7 +168,7 @@ void TrafficGraph::rebuild_surfaces() {
   }
   // The panel slides open again in the new size.
   panel_height_ = tr::kPanelClosedHeight;
-  panel_valid_ = false;
+  panel_.invalidate();
   last_key_valid_ = false;
 }
 
@@ -251,34 +185,17 @@ void TrafficGraph::on_restart(traffic::RestartMode mode) {
 
 void TrafficGraph::set_display_flags(std::uint8_t flags) {
   flags_ = flags;
-  update_action_states();
+  menu_.update(settings_, flags_);
 }
 
 void TrafficGraph::toggle_display_flags(std::uint8_t bits) { set_display_flags(static_cast<std::uint8_t>(flags_ ^ bits)); }
 
-void TrafficGraph::toggle_setting(const char* key, int def) {
-  const bool on = profile_.read_int(kSection, key, def) != 0;
-  profile_.write_int(kSection, key, on ? 0 : 1);
+void TrafficGraph::setting_written(std::string_view key) {
   reload_settings();
-  if (std::string_view(key) == "DoubleSampling") {
+  if (key == "DoubleSampling") {
     monitor_.set_double_sampling(settings_.double_sampling);
     const tr::GraphLabels& l = tr::graph_labels(lang_, settings_.english_labels);
     show_notice(settings_.double_sampling ? l.double_sampling_on : l.double_sampling_off);
-  }
-}
-
-void TrafficGraph::update_action_states() {
-  if (!view_mode_action_) return;
-  view_mode_action_->setChecked(settings_.view_mode);
-  max_line_action_->setChecked(settings_.max_line_mode);
-  report_mode_action_->setChecked(settings_.report_mode);
-  gradient_action_->setChecked(settings_.gradient_mode);
-  double_sampling_action_->setChecked(settings_.double_sampling);
-  polyline_action_->setChecked(settings_.polyline);
-  direction_action_->setChecked(settings_.reverse);
-  for (int i = 0; i <= tr::kReportListCount; ++i) {
-    const unsigned bit = i == tr::kReportListCount ? tr::kGraphHiddenFlag : 1u << i;
-    report_actions_[static_cast<std::size_t>(i)]->setChecked((flags_ & bit) != 0);
   }
 }
 
@@ -313,23 +230,8 @@ void TrafficGraph::copy_transfer_information() {
 }
 
 QMenu* TrafficGraph::create_context_menu(QWidget* parent) {
-  update_action_states();
-  const MenuTexts& m = pick(lang_, kMenuEn, kMenuJa);
-  auto* menu = new QMenu(parent);
-  connect(menu->addAction(qs(m.reset_graph)), &QAction::triggered, this, &TrafficGraph::reset_graph);
-  connect(menu->addAction(qs(m.reset_gross)), &QAction::triggered, this, [this] { reset_gross(); });
-  connect(menu->addAction(qs(m.copy_info)), &QAction::triggered, this, &TrafficGraph::copy_transfer_information);
-  connect(menu->addAction(qs(m.snapshot)), &QAction::triggered, this, &TrafficGraph::snapshotRequested);
-  menu->addSeparator();
-  QMenu* display = menu->addMenu(qs(m.display_mode));
-  display->addActions({view_mode_action_, max_line_action_, report_mode_action_, gradient_action_});
-  QMenu* drawing = menu->addMenu(qs(m.drawing));
-  drawing->addActions({double_sampling_action_, polyline_action_, direction_action_});
-  QMenu* report = menu->addMenu(qs(m.report));
-  for (int i = 0; i < tr::kReportListCount; ++i) report->addAction(report_actions_[static_cast<std::size_t>(i)]);
-  report->addSeparator();
-  report->addAction(report_actions_.back());
-  return menu;
+  menu_.update(settings_, flags_);
+  return menu_.create(parent);
 }
 
 // ---------------------------------------------------------------------------
@@ -352,8 +254,7 @@ void TrafficGraph::wheelEvent(QWheelEvent* event) {
   if (event->modifiers() & Qt::ControlModifier) {
     const int size = tr::step_font_size(font_sizes_, settings_.font_size, delta > 0);
     if (size == settings_.font_size) return;
-    profile_.write_int(kSection, "FontSize", size);
-    reload_settings();
+    menu_.write_font_size(size);
     show_notice(tr::font_size_notice(tr::graph_labels(lang_, settings_.english_labels), size));
     return;
   }
@@ -370,13 +271,13 @@ void TrafficGraph::mousePressEvent(QMouseEvent* event) {
   const Qt::KeyboardModifiers mods = event->modifiers();
   switch (tr::middle_button_action(mods & Qt::ControlModifier, mods & Qt::ShiftModifier, mods & Qt::AltModifier)) {
     case tr::MiddleButtonAction::ToggleDoubleSampling:
-      toggle_setting("DoubleSampling", 1);
+      menu_.toggle_setting("DoubleSampling", 1);
       break;
     case tr::MiddleButtonAction::ToggleLargeFontStyle:
-      toggle_setting("LargeFontStyle", 1);
+      menu_.toggle_setting("LargeFontStyle", 1);
       break;
     case tr::MiddleButtonAction::ToggleLanguageSelect:
-      toggle_setting("LanguageSelect", 0);
+      menu_.toggle_setting("LanguageSelect", 0);
       break;
     case tr::MiddleButtonAction::ToggleGraphHidden:
       toggle_display_flags(tr::kGraphHiddenFlag);
@@ -547,7 +448,7 @@ void TrafficGraph::paint_frame() {
   draw_panel(p);
   if (flags_ & tr::kReportBitsMask) {
     draw_reports(p);
-    panel_valid_ = false;  // the columns lie over the panel
+    panel_.invalidate();  // the columns lie over the panel
     dirty_ = QRegion(frame_.rect());
   }
 }
@@ -631,116 +532,9 @@ void TrafficGraph::draw_hline(int y, ColorRef c, int top, int height) {
                 to_rgb(tr::companion_color(c, settings_.color(tr::kColorBackgroundGraph))));
 }
 
-const QStaticText& TrafficGraph::text(FontId font, const QString& s) {
-  auto& cache = texts_[font];
-  auto it = cache.find(s);
-  if (it != cache.end()) return *it;
-  // Lines of the latest-speed readout never come back; a full cache starts over.
-  if (cache.size() >= 2048) cache.clear();
-  QStaticText st(s);
-  st.setTextFormat(Qt::PlainText);
-  st.prepare(QTransform(), fonts_[font]);
-  return *cache.insert(s, st);
-}
-
-void TrafficGraph::draw_text(QPainter& p, FontId font, int x, int top, const QString& s, ColorRef c) {
-  const QStaticText& st = text(font, s);
-  p.setFont(fonts_[font]);
-  p.setPen(to_qcolor(c));
-  p.drawStaticText(x, top, st);
-}
-
-LabelGlyphCache& TrafficGraph::glyph_cache(FontId font) {
-  // Made when first needed: its check of the face draws a sample line.
-  auto& g = glyphs_[font];
-  if (!g) g = std::make_unique<LabelGlyphCache>(fonts_[font]);
-  return *g;
-}
-
-int TrafficGraph::text_width(FontId font, const QString& s) {
-  LabelGlyphCache& glyphs = glyph_cache(font);
-  return glyphs.accepts(s) ? glyphs.line_width(s) : text(font, s).size().toSize().width();
-}
-
-const QImage& TrafficGraph::text_image(FontId font, const QString& s, ColorRef c, bool halo, int frac64,
-                                       int width) {
-  // The key is face, style, colour, placement and text, built in a kept
-  // buffer: a look-up that finds its image allocates nothing.
-  QString& key = text_key_;
-  key.clear();
-  key.append(QChar(static_cast<char16_t>(font * 2 + (halo ? 1 : 0))));
-  key.append(QChar(static_cast<char16_t>(c & 0xFFFF)));
-  key.append(QChar(static_cast<char16_t>(c >> 16)));
-  key.append(QChar(static_cast<char16_t>(frac64)));
-  key.append(QChar(static_cast<char16_t>(width)));  // -1 (a whole line) becomes 0xFFFF
-  key.append(s);
-  auto it = text_images_.find(key);
-  if (it != text_images_.end()) return *it;
-  // Readouts that change every frame would fill the cache: it starts over
-  // past a couple of megabytes.
-  if (text_image_bytes_ > (2 << 20)) {
-    text_images_.clear();
-    text_image_bytes_ = 0;
-  }
-  const QRgb effect = to_rgb(halo ? tr::halo_color(c, settings_.color(tr::kColorBackgroundGraph))
-                                  : settings_.color(tr::kColorBackgroundText));
-  const LabelStyle style = halo ? LabelStyle::Halo : LabelStyle::Shadow;
-  LabelGlyphCache& glyphs = glyph_cache(font);
-  const QImage img = !glyphs.accepts(s) ? render_label(fonts_[font], text(font, s), to_rgb(c), effect, style)
-                     : width < 0        ? glyphs.render(s, to_rgb(c), effect, style)
-                                        : glyphs.render(s, to_rgb(c), effect, style, frac64, width);
-  text_image_bytes_ += img.sizeInBytes();
-  return *text_images_.insert(key, img);
-}
-
-void TrafficGraph::draw_label(QPainter& p, FontId font, int x, int top, const QString& s, ColorRef c, bool halo) {
-  LabelGlyphCache& glyphs = glyph_cache(font);
-  // Panel and readout lines are a fixed caption and a changing figure, set
-  // apart by runs of spaces. Cut there, the caption's image is found in the
-  // cache and only the figure is drawn anew. Each part keeps its sub-pixel
-  // position, and the parts' halos and shadows reach at most four pixels
-  // beyond their text, so parts two spaces apart never touch: the frame gets
-  // the same pixels as from one image of the line.
-  if (!glyphs.accepts(s) || glyphs.space_width() < 5) {
-    p.drawImage(x - 1, top - 1, text_image(font, s, c, halo, 0, -1));
-    return;
-  }
-  const qsizetype n = s.size();
-  const auto gap_at = [&](qsizetype i) { return s[i] == u' ' && i + 1 < n && s[i + 1] == u' '; };
-  const int line_right = glyphs.line_width(s) + 5;  // where the line's image ends
-  qsizetype i = 0;
-  while (i < n) {
-    while (i < n && s[i] == u' ') ++i;
-    if (i >= n) break;
-    qsizetype end = i;
-    while (end < n && !gap_at(end)) ++end;
-    qsizetype rest = end;
-    while (rest < n && s[rest] == u' ') ++rest;
-    const qint64 start = glyphs.pen64(s, i);
-    const int left = static_cast<int>(start >> 6), frac = static_cast<int>(start & 63);
-    // The last part ends where the line's image would, which may clip its
-    // halo; the others get room to spare inside their gap.
-    const int width = rest == n ? line_right - left
-                                : static_cast<int>((glyphs.pen64(s, end) - (start & ~qint64{63}) + 63) >> 6) + 5 +
-                                      glyphs.space_width();
-    part_.setRawData(s.constData() + i, end - i);
-    p.drawImage(x + left - 1, top - 1, text_image(font, part_, c, halo, frac, width));
-    i = end;
-  }
-  part_.clear();
-}
-
 void TrafficGraph::draw_halo_text(QPainter& p, FontId font, int x, int top, const QString& s, ColorRef c) {
-  draw_label(p, font, x, top, s, c, true);
-}
-
-void TrafficGraph::draw_shadow_text(QPainter& p, FontId font, int x, int top, const QString& s, ColorRef c) {
-  draw_label(p, font, x, top, s, c, false);
-}
-
-int TrafficGraph::advance_width(FontId font, const QString& s) {
-  LabelGlyphCache& glyphs = glyph_cache(font);
-  return glyphs.accepts(s) ? glyphs.line_width(s) : QFontMetrics(fonts_[font]).horizontalAdvance(s);
+  labels_.draw_label(p, font, x, top, s, to_rgb(c), to_rgb(tr::halo_color(c, settings_.color(tr::kColorBackgroundGraph))),
+                     LabelStyle::Halo);
 }
 
 // "<label> <integer>.<fraction> <unit>", the integer right-aligned in four
@@ -754,7 +548,7 @@ void TrafficGraph::draw_speed_label(QPainter& p, int x, int top, int integer_end
   std::snprintf(tail, sizeof tail, ".%03ld %s", static_cast<long>(std::abs(parts.fraction)), tw::unit_name(parts.unit));
   const ColorRef c = settings_.color(tr::kColorText);
   draw_halo_text(p, kLarge, x, top, qs(label) + QLatin1Char(' '), c);
-  draw_halo_text(p, kLarge, integer_end - advance_width(kLarge, integer), top, integer, c);
+  draw_halo_text(p, kLarge, integer_end - labels_.advance_width(kLarge, integer), top, integer, c);
   draw_halo_text(p, kLarge, integer_end, top, qs(tail), c);
 }
 
@@ -766,8 +560,8 @@ void TrafficGraph::draw_labels(QPainter& p) {
   // speeds. Their places depend only on the face and the labels.
   if (label_grid_generation_ != generation_) {
     label_grid_ = speed_label_grid(
-        fonts_[kLarge], f, 8, {{{qs(l.send_max), qs(l.recv_max)}, {qs(l.send_ave), qs(l.recv_ave)}}},
-        [this](const QString& s) { return advance_width(kLarge, s); },
+        labels_.font(kLarge), f, 8, {{{qs(l.send_max), qs(l.recv_max)}, {qs(l.send_ave), qs(l.recv_ave)}}},
+        [this](const QString& s) { return labels_.advance_width(kLarge, s); },
         QLatin1String(tw::kAutoSpeedIntegerTemplate), QStringLiteral("0000.000 0000 0000"));
     label_grid_generation_ = generation_;
   }
@@ -784,7 +578,7 @@ void TrafficGraph::draw_labels(QPainter& p) {
 
 void TrafficGraph::draw_speed_strip(QPainter& p, int top) {
   const tr::GraphLabels& l = tr::graph_labels(lang_, settings_.english_labels);
-  const QFontMetrics fm(fonts_[kSmall]);
+  const QFontMetrics fm(labels_.font(kSmall));
   const int text_top = top + (tr::kSpeedStripHeight - fm.height()) / 2;
   const std::string speeds = tw::overlay_speeds_text(l.send_speed, figures_.latest_send, l.recv_speed,
                                                      figures_.latest_recv, settings_.ave_unit);
@@ -803,7 +597,7 @@ void TrafficGraph::draw_notices(QPainter& p, int top, int height) {
   const ColorRef c = settings_.color(tr::kColorOtherText);
   if (const std::string* n = notice_.current(clock_->tick_ms())) {
     const QString s = qs(*n);
-    draw_halo_text(p, kFont20, (w - QFontMetrics(fonts_[kFont20]).horizontalAdvance(s)) / 2, top + 8, s, c);
+    draw_halo_text(p, kFont20, (w - QFontMetrics(labels_.font(kFont20)).horizontalAdvance(s)) / 2, top + 8, s, c);
   }
   if (figures_.state == tr::InterfaceState::Changed) {
     const tr::GraphLabels& l = tr::graph_labels(lang_, settings_.english_labels);
@@ -812,143 +606,37 @@ void TrafficGraph::draw_notices(QPainter& p, int top, int height) {
     // The largest of the fixed faces that fits the width.
     FontId font = kFont12;
     for (FontId f : {kFont40, kFont20})
-      if (QFontMetrics(fonts_[f]).horizontalAdvance(s) + 16 <= w) {
+      if (QFontMetrics(labels_.font(f)).horizontalAdvance(s) + 16 <= w) {
         font = f;
         break;
       }
-    const QFontMetrics fm(fonts_[font]);
+    const QFontMetrics fm(labels_.font(font));
     draw_halo_text(p, font, std::max(8, (w - fm.horizontalAdvance(s)) / 2), top + (height - fm.height()) / 2, s, c);
   }
 }
 
-void TrafficGraph::draw_panel_chrome(int left_width, bool changed) {
-  const int w = frame_.width();
-  const int ph = std::min(panel_height_, frame_.height());
-  const ColorRef bg = settings_.color(tr::kColorBackground);
-  const std::array<int, 5> key = {w, ph, left_width, changed ? 1 : 0, static_cast<int>(bg)};
-  if (key == panel_chrome_key_ && !panel_chrome_.isNull()) return;
-  panel_chrome_key_ = key;
-  panel_chrome_ = QImage(w, ph, QImage::Format_RGB32);
-  panel_chrome_.fill(to_rgb(bg));
-  QPainter p(&panel_chrome_);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(to_qcolor(changed ? kChangedFrame : tr::brighten(bg, 64)), changed ? 2 : 1));
-  p.setBrush(to_qcolor(tr::brighten(bg, 20)));
-  p.drawRoundedRect(QRectF(3.5, 2.5, w - 7, ph - 5), 7, 7);
-  if (left_width > 0) {
-    // Two inner boxes: the interface on the left, the transfer figures on the right.
-    const int box_bottom = ph - 8;
-    p.setPen(QPen(to_qcolor(tr::brighten(bg, 44)), 1));
-    p.setBrush(to_qcolor(tr::brighten(bg, 8)));
-    p.drawRoundedRect(QRectF(10.5, 8.5, left_width, box_bottom - 8), 5, 5);
-    p.drawRoundedRect(QRectF(16.5 + left_width, 8.5, w - 28 - left_width, box_bottom - 8), 5, 5);
-  }
-}
-
-bool TrafficGraph::panel_visible() const {
-  return std::min(panel_height_, frame_.height()) >= 8 && frame_.width() >= 16;
-}
+bool TrafficGraph::panel_visible() const { return DetailPanel::visible(frame_.size(), panel_height_); }
 
 void TrafficGraph::draw_panel(QPainter& p) {
-  const int w = frame_.width();
-  const int h = frame_.height();
-  const int ph = std::min(panel_height_, h);
-  if (!panel_visible()) {
-    panel_valid_ = false;
-    return;
-  }
-  const int y0 = h - ph;
-  const bool changed = figures_.state == tr::InterfaceState::Changed;
-  const Language label_lang = tr::label_language(lang_, settings_.english_labels);
-  const QFontMetrics fm(fonts_[kFont12]);
-  const int line_h = fm.height();
-  const ColorRef fore = settings_.color(tr::kColorText);
-  panel_next_.clear();
-  const auto add_lines = [&](const QRect& clip, int x, int y, const std::vector<std::string>& lines, int bottom) {
-    for (const std::string& s : lines) {
-      if (y + line_h > bottom) break;
-      panel_next_.push_back({clip, x, y, s});
-      y += line_h;
-    }
-  };
-
-  const tr::InterfaceSnapshot& snap = snapshot_;
-  const std::vector<std::string>& transfer = transfer_lines_;
-  if (ph < 3 * line_h + 16) {
-    // Closed: one line with the interface and the capture time.
-    draw_panel_chrome(0, changed);
-    add_lines(QRect(4, y0 + 3, w - 8, ph - 6), 12, y0 + (ph - line_h) / 2, {snap.description + "   " + transfer.front()},
-              h);
-  } else {
-    tr::PanelInterfaceStats stats;
-    stats.speed_bps = snap.link_speed_bps;
-    stats.oper_status = snap.oper_status;
-    stats.ucast_sent = snap.out_ucast_pkts;
-    stats.nucast_sent = snap.out_nucast_pkts;
-    stats.ucast_received = snap.in_ucast_pkts;
-    stats.nucast_received = snap.in_nucast_pkts;
-    std::vector<std::string> left = tr::interface_statistics_lines(stats, label_lang);
-    left.insert(left.begin(), snap.description);
-
-    int left_w = 0;
-    for (const std::string& s : left) left_w = std::max(left_w, text_width(kFont12, qs(s)));
-    left_w = std::min(left_w + 14, (w - 24) / 2);
-    draw_panel_chrome(left_w, changed);
-    const int box_top = y0 + 8, box_bottom = h - 8;
-    add_lines(QRect(12, y0 + 3, left_w - 3, ph - 6), 17, box_top + 5, left, box_bottom - 2);
-    add_lines(QRect(18 + left_w, y0 + 3, w - 32 - left_w, ph - 6), 23 + left_w, box_top + 5, transfer, box_bottom - 2);
-  }
-
-  // The rows of a line's image (text, shadow, a pixel to spare either side).
-  const auto rows = [&](const PanelLine& l) { return QRect(l.clip.left(), l.y - 2, l.clip.width(), line_h + 4); };
-  const auto draw_line = [&](const PanelLine& l, const QRect& clip) {
-    p.setClipRect(clip);
-    draw_shadow_text(p, kFont12, l.x, l.y, qs(l.text), fore);
-  };
-  bool same_layout = panel_valid_ && panel_drawn_key_ == panel_chrome_key_ && panel_drawn_y0_ == y0 &&
-                     panel_drawn_generation_ == generation_ && panel_drawn_.size() == panel_next_.size();
-  for (std::size_t i = 0; same_layout && i < panel_next_.size(); ++i)
-    same_layout = panel_drawn_[i].clip == panel_next_[i].clip && panel_drawn_[i].x == panel_next_[i].x &&
-                  panel_drawn_[i].y == panel_next_[i].y;
-  p.save();
-  if (!same_layout) {
-    p.drawImage(0, y0, panel_chrome_);
-    for (const PanelLine& l : panel_next_) draw_line(l, l.clip);
-    dirty_ += QRect(0, y0, w, ph);
-  } else {
-    // The frame still holds last frame's panel: only the rows of lines whose
-    // text changed get their chrome back, and every line reaching into those
-    // rows is drawn again there, in order, so they come out as a full redraw
-    // would make them. The copy of the whole panel is the dearest part of an
-    // unchanged panel.
-    for (std::size_t i = 0; i < panel_next_.size(); ++i) {
-      if (panel_drawn_[i].text == panel_next_[i].text) continue;
-      const QRect r = rows(panel_next_[i]) & panel_next_[i].clip;
-      if (r.isEmpty()) continue;
-      for (int y = r.top(); y <= r.bottom(); ++y)
-        std::memcpy(frame_.scanLine(y) + r.left() * 4, panel_chrome_.constScanLine(y - y0) + r.left() * 4,
-                    static_cast<std::size_t>(r.width()) * 4);
-      dirty_ += r;
-      for (const PanelLine& l : panel_next_) {
-        const QRect c = r & l.clip & rows(l);
-        if (!c.isEmpty()) draw_line(l, c);
-      }
-    }
-  }
-  p.restore();
-  std::swap(panel_drawn_, panel_next_);
-  panel_valid_ = true;
-  panel_drawn_key_ = panel_chrome_key_;
-  panel_drawn_y0_ = y0;
-  panel_drawn_generation_ = generation_;
+  DetailPanel::Content c;
+  c.height = panel_height_;
+  c.interface_changed = figures_.state == tr::InterfaceState::Changed;
+  c.label_lang = tr::label_language(lang_, settings_.english_labels);
+  c.background = settings_.color(tr::kColorBackground);
+  c.text = settings_.color(tr::kColorText);
+  c.shadow = settings_.color(tr::kColorBackgroundText);
+  c.snapshot = &snapshot_;
+  c.transfer_lines = &transfer_lines_;
+  c.generation = generation_;
+  panel_.draw(frame_, p, labels_, kFont12, c, dirty_);
 }
 
 void TrafficGraph::draw_reports(QPainter& p) {
   const int h = frame_.height();
   const int col_h = h - 2 * tr::kReportMargin;
   if (col_h <= 0) return;
-  const QFontMetrics fm(fonts_[kFont12]);
-  const ColorRef shadow = settings_.color(tr::kColorBackgroundText);
+  const QFontMetrics fm(labels_.font(kFont12));
+  const QRgb shadow = to_rgb(settings_.color(tr::kColorBackgroundText));
   const QRgb backdrop = to_rgb(settings_.color(tr::kColorBackground));
   p.save();
   for (const tr::ReportColumn& col : tr::report_columns(flags_, lang_)) {
@@ -963,13 +651,13 @@ void TrafficGraph::draw_reports(QPainter& p) {
         for (int x = r.left(); x <= r.right(); ++x) line[x] = blend_half(line[x], backdrop);
       }
     p.setClipRect(r);
-    const ColorRef c = settings_.color(tr::kColorReportFirst + col.list);
+    const QRgb c = to_rgb(settings_.color(tr::kColorReportFirst + col.list));
     int y = r.top() + 2;
     for (const std::string& line : monitor_.report_list(col.list)) {
       if (y > r.bottom()) break;
       const QString t = qs(line);
-      draw_text(p, kFont12, r.left() + 5, y + 1, t, shadow);
-      draw_text(p, kFont12, r.left() + 4, y, t, c);
+      labels_.draw_text(p, kFont12, r.left() + 5, y + 1, t, shadow);
+      labels_.draw_text(p, kFont12, r.left() + 4, y, t, c);
       y += fm.height();
     }
   }

@@ -8,7 +8,7 @@
 //
 // Use: TrafficGraph(monitor, profile, lang, parent). The graph reads its
 // display settings from section "Traffic", writes the ones its menu, wheel and
-// middle button change, and starts its redraw timer at once:
+// middle button change (through GraphMenu), and starts its redraw timer at once:
 // (View-Responce + 1) x 50 ms. frame() is the last drawn frame (the snapshot
 // command saves it). The context menu's "Take a Snapshot" only emits
 // snapshotRequested(): the file belongs to the main window.
@@ -30,11 +30,8 @@
 // copy out, so drawing never holds the lock. The monitor, the profile and the
 // clock must outlive the graph.
 #include <QAction>
-#include <QFont>
-#include <QHash>
 #include <QImage>
 #include <QRegion>
-#include <QStaticText>
 #include <QTimer>
 #include <QWidget>
 
@@ -44,11 +41,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/language.h"
 #include "traffic/graph_logic.h"
 #include "traffic/traffic_monitor.h"
+#include "ui/traffic/detail_panel.h"
+#include "ui/traffic/graph_menu.h"
+#include "ui/traffic/label_image_cache.h"
 #include "ui/traffic/label_text.h"
 
 class QMenu;
@@ -124,7 +125,7 @@ class TrafficGraph : public QWidget {
   // actions (Ctrl+1..Ctrl+7, Ctrl+0) are report_actions(): the page adds
   // them to itself so that the shortcuts work anywhere on the page.
   QMenu* create_context_menu(QWidget* parent);
-  const std::vector<QAction*>& report_actions() const { return report_actions_; }
+  const std::vector<QAction*>& report_actions() const { return menu_.report_actions(); }
 
  signals:
   void snapshotRequested();
@@ -148,8 +149,7 @@ class TrafficGraph : public QWidget {
   void prepare();  // surfaces, panel slide, figures for the next frame
   void update_figures();
   void make_key();
-  void toggle_setting(const char* key, int def);
-  void update_action_states();
+  void setting_written(std::string_view key);
   void show_notice(std::string text);
 
   // Drawing, in frame order.
@@ -163,27 +163,9 @@ class TrafficGraph : public QWidget {
   void draw_notices(QPainter& p, int top, int height);
   void draw_panel(QPainter& p);
   bool panel_visible() const;
-  void draw_panel_chrome(int left_width, bool changed);
   void draw_reports(QPainter& p);
-  // Text is laid out once per string and face and kept: the same lines come
-  // back frame after frame, and the halo draws each one eleven times.
-  const QStaticText& text(FontId font, const QString& s);
-  void draw_text(QPainter& p, FontId font, int x, int top, const QString& s, traffic::ColorRef c);
+  // A label with its halo, which fades from the text colour into the field.
   void draw_halo_text(QPainter& p, FontId font, int x, int top, const QString& s, traffic::ColorRef c);
-  // Panel lines with a one-pixel shadow in "Background Text".
-  void draw_shadow_text(QPainter& p, FontId font, int x, int top, const QString& s, traffic::ColorRef c);
-  // A label with its halo or shadow, drawn once into a small image and kept:
-  // one blit per frame instead of up to eleven runs of glyphs.
-  // frac64 and width place a part of a line (LabelGlyphCache::render); a
-  // negative width means a whole line.
-  const QImage& text_image(FontId font, const QString& s, traffic::ColorRef c, bool halo, int frac64, int width);
-  LabelGlyphCache& glyph_cache(FontId font);
-  // A label with its halo or shadow, in parts where it can be cut.
-  void draw_label(QPainter& p, FontId font, int x, int top, const QString& s, traffic::ColorRef c, bool halo);
-  // QFontMetrics::horizontalAdvance, from the glyph cache's advances where it can.
-  int advance_width(FontId font, const QString& s);
-  // Width of a laid-out line, without laying it out where the glyph cache can tell.
-  int text_width(FontId font, const QString& s);
   void draw_speed_label(QPainter& p, int x, int top, int integer_end, const char* label, std::int64_t speed,
                         int unit);
 
@@ -194,16 +176,8 @@ class TrafficGraph : public QWidget {
   std::function<bool(const QString&)> confirm_;
 
   traffic::GraphSettings settings_;
-  std::array<QFont, kFontCount> fonts_;
-  std::array<QHash<QString, QStaticText>, kFontCount> texts_;
-  QHash<QString, QImage> text_images_;
-  // Label images of lines not seen before are put together from character
-  // images: numbers that change every frame would otherwise be laid out and
-  // drawn eleven times a frame.
-  std::array<std::unique_ptr<LabelGlyphCache>, kFontCount> glyphs_;
-  QString part_;  // a view into the line being cut, for cache look-ups
-  QString text_key_;  // text_image's look-up key, kept for its capacity
-  qsizetype text_image_bytes_ = 0;
+  LabelImageCache labels_;  // faces by FontId
+  GraphMenu menu_;
   std::vector<int> font_sizes_;
   int thread_responce_ = 0;
   std::uint8_t flags_ = 0;
@@ -211,24 +185,10 @@ class TrafficGraph : public QWidget {
   int wheel_accumulated_ = 0;
 
   QImage frame_;  // the frame, RGB32
-  // The panel's rounded boxes, drawn again only when the panel's size, state
-  // or colour changes: antialiased outlines are the dearest part of a frame.
-  QImage panel_chrome_;
-  std::array<int, 5> panel_chrome_key_{};
-  // The panel's lines as the frame holds them: when the next frame's panel
-  // has the same chrome and layout, only the lines whose text changed are
-  // drawn again (frame rows under the panel are not cleared between frames).
-  struct PanelLine {
-    QRect clip;
-    int x = 0, y = 0;
-    std::string text;
-  };
-  std::vector<PanelLine> panel_drawn_, panel_next_;
-  bool panel_valid_ = false;
+  // Frame rows under the panel are not cleared between frames: the panel
+  // keeps what it drew there.
+  DetailPanel panel_;
   QRegion dirty_;  // what the last frame changed, for update()
-  std::array<int, 5> panel_drawn_key_{};
-  int panel_drawn_y0_ = 0;
-  std::uint64_t panel_drawn_generation_ = 0;
   QTimer timer_;
   traffic::FrameSkipBudget budget_;
   traffic::TransientNotice notice_;
@@ -264,15 +224,6 @@ class TrafficGraph : public QWidget {
   SpeedLabelGrid label_grid_;
   std::uint64_t label_grid_generation_ = 0;  // generation_ starts at 1
   std::uint64_t frames_drawn_ = 0;
-
-  std::vector<QAction*> report_actions_;  // lists 0..6, then Hide Graph
-  QAction* view_mode_action_ = nullptr;
-  QAction* max_line_action_ = nullptr;
-  QAction* report_mode_action_ = nullptr;
-  QAction* gradient_action_ = nullptr;
-  QAction* double_sampling_action_ = nullptr;
-  QAction* polyline_action_ = nullptr;
-  QAction* direction_action_ = nullptr;
 };
 
 }  // namespace tw::ui

@@ -1,0 +1,77 @@
+#pragma once
+// The detailed-information panel at the bottom of the traffic graph: a
+// rounded box in the background colour with the interface's statistics on
+// the left and the transfer figures on the right, or, while it is closed (or
+// too low for three lines), one line with the interface and the capture time.
+//
+// The panel draws itself into the graph's frame and keeps what it drew:
+// when the next frame's panel has the same chrome and layout, only the lines
+// whose text changed are drawn again, so the frame rows under the panel must
+// not be touched between frames unless invalidate() is called.
+//
+// Use: draw() once a frame, after everything else that lies under the panel;
+// invalidate() when something was drawn over the panel (the report columns).
+//
+// Threads: UI thread only.
+#include <QImage>
+#include <QRect>
+#include <QRegion>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/language.h"
+#include "traffic/graph_logic.h"
+#include "traffic/traffic_monitor.h"
+
+class QPainter;
+
+namespace tw::ui {
+
+class LabelImageCache;
+
+class DetailPanel {
+ public:
+  // What one frame's panel shows.
+  struct Content {
+    int height = 0;  // the panel's current height; the frame's height caps it
+    bool interface_changed = false;  // framed in red while the interface changed
+    Language label_lang = Language::English;
+    traffic::ColorRef background = 0, text = 0, shadow = 0;
+    const traffic::InterfaceSnapshot* snapshot = nullptr;
+    const std::vector<std::string>* transfer_lines = nullptr;  // never empty
+    // Changes when the faces or colours change: the kept lines no longer fit.
+    std::uint64_t generation = 0;
+  };
+
+  // The panel is drawn at all in a frame of this size.
+  static bool visible(QSize frame, int height);
+
+  // Draws the panel into `frame` with `p` (a painter on it) in face `face`
+  // of `labels`, adding what it changed to `dirty`.
+  void draw(QImage& frame, QPainter& p, LabelImageCache& labels, int face, const Content& content, QRegion& dirty);
+  void invalidate() { valid_ = false; }
+
+ private:
+  struct Line {
+    QRect clip;
+    int x = 0, y = 0;
+    std::string text;
+  };
+  void draw_chrome(QSize frame, int height, int left_width, bool changed, traffic::ColorRef background);
+
+  // The rounded boxes, drawn again only when the panel's size, state or
+  // colour changes: antialiased outlines are the dearest part of a frame.
+  QImage chrome_;
+  std::array<int, 5> chrome_key_{};
+  // The lines as the frame holds them, and the next frame's.
+  std::vector<Line> drawn_, next_;
+  bool valid_ = false;
+  std::array<int, 5> drawn_key_{};
+  int drawn_y0_ = 0;
+  std::uint64_t drawn_generation_ = 0;
+};
+
+}  // namespace tw::ui
