@@ -27,6 +27,8 @@
 #include "settings/profile.h"
 #include "traffic/graph_logic.h"
 #include "traffic/traffic_monitor.h"
+#include "ui/traffic/graph_menu.h"
+#include "ui/traffic/label_image_cache.h"
 #include "ui/traffic/label_text.h"
 #include "ui/traffic/traffic_graph.h"
 #include "ui/traffic/traffic_monitor_page.h"
@@ -197,6 +199,91 @@ TEST(LabelGlyphCache, LeavesOtherLinesToTheLayout) {
   EXPECT_FALSE(cache.accepts(QString()));
   EXPECT_FALSE(cache.accepts(QStringLiteral("Tab\there")));
   EXPECT_FALSE(cache.accepts(QString::fromUtf8("送信速度 12 KB/s")));
+}
+
+// A label cut at its runs of spaces must come out as one image of the whole
+// line would, wherever the runs are; a line the character images cannot
+// draw is laid out whole.
+TEST(LabelImageCache, LabelsInPartsMatchTheWholeLine) {
+  QFont f(QStringLiteral("Lucida Console"));
+  f.setStyleHint(QFont::Monospace);
+  f.setPixelSize(12);
+  LabelImageCache cache;
+  cache.set_fonts({f});
+  LabelGlyphCache glyphs(f);
+  ASSERT_TRUE(glyphs.usable());
+  const QRgb text = 0xFFF0F0F0u, effect = 0xFF203040u;
+  for (const char* line : {"Unicast packets Send      403,948 packet",
+                           "Total Upload    (Gross)    59.579 MB (  59.579 MB)", "  12  34  ", "Send MAX: ",
+                           "送信  12 KB/s"}) {
+    const QString s = QString::fromUtf8(line);
+    for (LabelStyle style : {LabelStyle::Halo, LabelStyle::Shadow}) {
+      QImage want(420, 30, QImage::Format_RGB32);
+      want.fill(qRgb(20, 30, 160));
+      {
+        QPainter p(&want);
+        p.drawImage(9, 4, glyphs.accepts(s) ? glyphs.render(s, text, effect, style)
+                                            : render_label(f, s, text, effect, style));
+      }
+      for (int twice = 0; twice < 2; ++twice) {  // the second time from the kept images
+        QImage got(420, 30, QImage::Format_RGB32);
+        got.fill(qRgb(20, 30, 160));
+        QPainter p(&got);
+        cache.draw_label(p, 0, 10, 5, s, text, effect, style);
+        p.end();
+        EXPECT_EQ(want, got) << line << " " << twice;
+      }
+    }
+  }
+}
+
+TEST(LabelImageCache, KeepsImagesApartByEffectColour) {
+  QFont f(QStringLiteral("Lucida Console"));
+  f.setPixelSize(14);
+  LabelImageCache cache;
+  cache.set_fonts({f});
+  const auto drawn = [&](QRgb effect) {
+    QImage img(200, 30, QImage::Format_RGB32);
+    img.fill(Qt::black);
+    QPainter p(&img);
+    cache.draw_label(p, 0, 5, 5, QStringLiteral("Recv AVE: 12.5"), 0xFFFFFFFFu, effect, LabelStyle::Halo);
+    return img;
+  };
+  const QImage red = drawn(0xFFFF0000u);
+  EXPECT_NE(red, drawn(0xFF0000FFu));
+  EXPECT_EQ(red, drawn(0xFFFF0000u));
+}
+
+// The menu's actions belong to the graph: a menu still open when the graph
+// goes runs none of its commands.
+TEST(GraphMenu, CommandsStopWithTheirOwner) {
+  platform::FakeFileStore files;
+  settings::Profile profile(files, "/data/tarnix_menu@host.ini");
+  int resets = 0;
+  std::vector<std::string> written;
+  GraphMenu::Handlers handlers;
+  handlers.reset_graph = [&] { ++resets; };
+  handlers.reset_gross = handlers.copy_information = handlers.snapshot = [] {};
+  handlers.toggle_flags = [](std::uint8_t) {};
+  handlers.setting_written = [&](std::string_view key) { written.emplace_back(key); };
+  auto owner = std::make_unique<QWidget>();
+  auto graph_menu = std::make_unique<GraphMenu>(*owner, profile, Language::English, handlers);
+  std::unique_ptr<QMenu> menu(graph_menu->create(nullptr));
+  QAction* reset = find_action(menu.get(), "Reset Graph(&R)");
+  ASSERT_NE(reset, nullptr);
+  reset->trigger();
+  EXPECT_EQ(resets, 1);
+
+  graph_menu->toggle_setting("PolylineMode", 0);
+  graph_menu->write_font_size(30);
+  EXPECT_EQ(profile.read_int("Traffic", "PolylineMode", -1), 1);
+  EXPECT_EQ(profile.read_int("Traffic", "FontSize", -1), 30);
+  EXPECT_EQ(written, (std::vector<std::string>{"PolylineMode", "FontSize"}));
+
+  graph_menu.reset();
+  owner.reset();
+  reset->trigger();
+  EXPECT_EQ(resets, 1);
 }
 
 // ---------------------------------------------------------------------------

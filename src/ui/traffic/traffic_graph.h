@@ -38,7 +38,6 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -164,7 +163,7 @@ class TrafficGraph : public QWidget {
   void draw_panel(QPainter& p);
   bool panel_visible() const;
   void draw_reports(QPainter& p);
-  // A label with its halo, which fades from the text colour into the field.
+  // A label with its halo, a darker mix of the text and field colours.
   void draw_halo_text(QPainter& p, FontId font, int x, int top, const QString& s, traffic::ColorRef c);
   void draw_speed_label(QPainter& p, int x, int top, int integer_end, const char* label, std::int64_t speed,
                         int unit);
