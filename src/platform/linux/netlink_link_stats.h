@@ -111,6 +111,18 @@ int collect_default_routes(const nlmsghdr* nlh, void* data);
 // the kernel listed first.
 std::optional<std::uint32_t> preferred_default_interface(const std::vector<DefaultRouteHop>& hops);
 
+// The two dump requests a read sends, built into `buf` (at least
+// kDumpRequestBytes, aligned for nlmsghdr). Returns the request's length.
+// Tools that record the kernel's answers send the very same requests.
+inline constexpr std::size_t kDumpRequestBytes = 64;
+std::size_t put_link_dump_request(char* buf, std::uint32_t seq);
+std::size_t put_stats_dump_request(char* buf, std::uint32_t seq);
+
+// The table rows of the interfaces that both lists know, in index order.
+// Both lists must be sorted by index. Reuses the capacity of `rows`.
+void merge_rows(const std::vector<LinkInfo>& links, const std::vector<LinkCounters>& stats,
+                std::vector<LinkRow>& rows);
+
 // Where one dump's messages go (defined beside the callbacks).
 struct DumpContext;
 
