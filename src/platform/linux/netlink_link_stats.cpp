@@ -443,12 +443,16 @@ using netlink_detail::kDumpBufferSize;
 using netlink_detail::LinkCounters;
 using netlink_detail::LinkInfo;
 
+namespace {
+constexpr const char* kReadFailedHeadline = "Cannot read the network interface table.";
+}
+
 void NetlinkLinkStats::SocketCloser::operator()(mnl_socket* s) const { mnl_socket_close(s); }
 
 NetlinkLinkStats::NetlinkLinkStats() : buf_(kDumpBufferSize) {
   Socket dump(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
   if (!dump || mnl_socket_bind(dump.get(), 0, MNL_SOCKET_AUTOPID) < 0) {
-    error_ = std::string("cannot open the rtnetlink socket: ") + std::strerror(errno);
+    fail("cannot open the rtnetlink socket", errno);
     return;
   }
   // The kernel answers a dump at once; the timeout only keeps a sampler thread
@@ -461,7 +465,7 @@ NetlinkLinkStats::NetlinkLinkStats() : buf_(kDumpBufferSize) {
   // but a cable pulled on an interface would not be seen; so it is required.
   Socket events(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC | SOCK_NONBLOCK));
   if (!events || mnl_socket_bind(events.get(), RTMGRP_LINK, MNL_SOCKET_AUTOPID) < 0) {
-    error_ = std::string("cannot subscribe to link events: ") + std::strerror(errno);
+    fail("cannot subscribe to link events", errno);
     return;
   }
   portid_ = mnl_socket_get_portid(dump.get());
@@ -478,11 +482,7 @@ NetlinkLinkStats::NetlinkLinkStats() : buf_(kDumpBufferSize) {
 NetlinkLinkStats::~NetlinkLinkStats() = default;
 
 void NetlinkLinkStats::fail(const char* what, int err) {
-  error_ = what;
-  if (err != 0) {
-    error_ += ": ";
-    error_ += std::strerror(err);
-  }
+  error_ = err != 0 ? Error::from_errno(kReadFailedHeadline, what, err) : Error{kReadFailedHeadline, what, 0};
 }
 
 void NetlinkLinkStats::drain(mnl_socket* sock) {
@@ -715,8 +715,8 @@ bool NetlinkLinkStats::same_index_sets() const {
   return true;
 }
 
-bool NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
-  if (!ok()) return false;
+Status NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
+  if (!ok()) return error_;
   if (drain_events()) links_stale_ = true;
 
   // Interfaces may come and go between the link dump and the stats dump; try
@@ -726,24 +726,25 @@ bool NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
     if (links_stale_) {
       if (!refresh_links()) {
         if (dump_interrupted_) continue;
-        return false;
+        return error_;
       }
       links_stale_ = false;
     }
     have_stats = dump_stats();
     if (!have_stats) {
       if (dump_interrupted_) continue;
-      return false;
+      return error_;
     }
     if (same_index_sets()) break;
     links_stale_ = true;
   }
   // Every attempt was interrupted by interfaces coming and going.
-  if (!have_stats || link_refreshes_ == 0) return false;
+  if (!have_stats || link_refreshes_ == 0) return error_;
 
   netlink_detail::merge_rows(links_, stats_, rows);
-  error_.clear();
-  return true;
+  error_.detail.clear();
+  error_.errno_value = 0;
+  return {};
 }
 
 std::optional<std::uint32_t> NetlinkLinkStats::default_route_index() {

@@ -131,17 +131,19 @@ struct DumpContext;
 class NetlinkLinkStats : public LinkStatsSource {
  public:
   // Opens the sockets in the calling thread's network namespace and loads the
-  // link attributes. Check ok(); on failure read_table() returns false.
+  // link attributes. Check ok(); on failure read_table() reports why.
   NetlinkLinkStats();
   ~NetlinkLinkStats() override;
   NetlinkLinkStats(const NetlinkLinkStats&) = delete;
   NetlinkLinkStats& operator=(const NetlinkLinkStats&) = delete;
 
   bool ok() const { return dump_sock_ != nullptr; }
-  // What went wrong when ok() is false or the last read failed ("" otherwise).
-  const std::string& error() const { return error_; }
+  bool is_supported() override { return ok(); }
+  // The detail of what went wrong when ok() is false or the last read failed
+  // ("" otherwise).
+  const std::string& error() const { return error_.detail; }
 
-  bool read_table(std::vector<LinkRow>& rows) override;
+  Status read_table(std::vector<LinkRow>& rows) override;
   // Dumps the IPv4 routes on the same socket, so it reads the same namespace
   // as read_table().
   std::optional<std::uint32_t> default_route_index() override;
@@ -172,7 +174,7 @@ class NetlinkLinkStats : public LinkStatsSource {
   bool links_stale_ = true;
   bool dump_interrupted_ = false;
   std::uint64_t link_refreshes_ = 0;
-  std::string error_;
+  Error error_;  // the last failure; its detail is "" after a good read
 
   std::vector<char> buf_;                            // one receive buffer, sized once
   std::vector<netlink_detail::LinkInfo> links_;      // sorted by index
