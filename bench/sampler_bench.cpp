@@ -96,7 +96,7 @@ void BM_ReadTable(benchmark::State& state) {
   }
   const std::uint64_t allocs_before = g_allocations.load();
   for (auto _ : state) {
-    bool ok = s.stats->read_table(rows);
+    bool ok = s.stats->read_table(rows).ok();
     benchmark::DoNotOptimize(ok);
     benchmark::DoNotOptimize(rows.data());
   }

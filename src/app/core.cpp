@@ -105,7 +105,8 @@ void AppCore::on_timer(int id) {
   if (shut_down_) return;
   switch (id) {
     case kTimerStatusBlock:
-      if (status_) status_->publish(traffic_.statistics_record());
+      // A skipped publish keeps the last record; the next tick writes anew.
+      if (status_) (void)status_->publish(traffic_.statistics_record());
       break;
     case kTimerGrossTotals:
       traffic_.save_gross_totals();

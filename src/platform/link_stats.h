@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
+
 namespace tw::platform {
 
 // Operational status codes as the interface table reports them.
@@ -42,11 +44,15 @@ struct LinkRow {
 class LinkStatsSource {
  public:
   virtual ~LinkStatsSource() = default;
+  // Whether this source can read the table at all (a source that failed to
+  // set itself up cannot). Any thread.
+  virtual bool is_supported() { return true; }
   // Fills `rows` with the current table, in table order (ascending interface
-  // index). Returns false when the table cannot be read; `rows` is then
+  // index). An error when the table cannot be read; `rows` is then
   // unspecified. Reuses the capacity of `rows` so a steady-state tick does not
-  // allocate. Called from one thread at a time.
-  virtual bool read_table(std::vector<LinkRow>& rows) = 0;
+  // allocate (the success path allocates nothing either). Called from one
+  // thread at a time.
+  virtual Status read_table(std::vector<LinkRow>& rows) = 0;
   // Kernel interface index of the IPv4 default route with the lowest metric
   // in the main routing table; nullopt when there is none or the routes
   // cannot be read. Asked when an interface has to be chosen without a stored

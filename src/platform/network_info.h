@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "platform/clock.h"
 
 namespace tw::platform {
@@ -62,13 +63,15 @@ struct AdapterInfo {
 class NetworkInfoSource {
  public:
   virtual ~NetworkInfoSource() = default;
-  // Fills `out` (replacing its content). Returns 0 on success, otherwise an
-  // errno value describing why the parameters could not be read.
-  virtual std::uint32_t network_params(NetworkParams& out) = 0;
+  // The configuration can always be asked for; a query may still fail.
+  virtual bool is_supported() { return true; }
+  // Fills `out` (replacing its content), or says why the parameters could not
+  // be read; the error's errno_value is then never 0.
+  virtual Status network_params(NetworkParams& out) = 0;
   // Fills `out` with the adapters (every interface except loopback) in
-  // ascending interface-index order. Returns 0 on success, otherwise an errno
-  // value; `out` is then empty.
-  virtual std::uint32_t adapters(std::vector<AdapterInfo>& out) = 0;
+  // ascending interface-index order. On an error (errno_value never 0) `out`
+  // is empty.
+  virtual Status adapters(std::vector<AdapterInfo>& out) = 0;
 };
 
 }  // namespace tw::platform

@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "base/error.h"
+
 namespace tw::platform {
 
 inline constexpr std::size_t kStatusBlockSize = 1024;
@@ -27,12 +29,14 @@ inline std::string_view fit_status_record(std::string_view record) {
 class StatusBlock {
  public:
   virtual ~StatusBlock() = default;
+  // An open block can always be written; a publish may still be skipped.
+  virtual bool is_supported() { return true; }
   // Copies fit_status_record(record) with a terminating NUL to the start of
-  // the block and clears the ended flag, under the block's lock. False when
-  // it was not written (no block, or the lock stayed taken); the block then
-  // keeps its last record. Called from one thread (the main thread's 200 ms
-  // timer).
-  virtual bool publish(std::string_view record) = 0;
+  // the block and clears the ended flag, under the block's lock. An error
+  // when it was not written (no block, or the lock stayed taken); the block
+  // then keeps its last record. Called from one thread (the main thread's
+  // 200 ms timer).
+  virtual Status publish(std::string_view record) = 0;
 };
 
 }  // namespace tw::platform

@@ -221,8 +221,8 @@ std::string network_params_report(std::uint32_t error, const platform::NetworkPa
 
 std::string network_params_report(platform::NetworkInfoSource& source, Language lang) {
   platform::NetworkParams params;
-  const std::uint32_t error = source.network_params(params);
-  return network_params_report(error, params, lang);
+  const Status status = source.network_params(params);
+  return network_params_report(status.ok() ? 0 : static_cast<std::uint32_t>(status.error().errno_value), params, lang);
 }
 
 std::string adapter_report(std::uint32_t error, const std::vector<platform::AdapterInfo>& adapters,
@@ -260,8 +260,8 @@ std::string adapter_report(std::uint32_t error, const std::vector<platform::Adap
 
 std::string adapter_report(platform::NetworkInfoSource& source, Language lang) {
   std::vector<platform::AdapterInfo> adapters;
-  const std::uint32_t error = source.adapters(adapters);
-  return adapter_report(error, adapters, lang);
+  const Status status = source.adapters(adapters);
+  return adapter_report(status.ok() ? 0 : static_cast<std::uint32_t>(status.error().errno_value), adapters, lang);
 }
 
 std::vector<std::string> interface_report(bool table_ok, const std::vector<platform::LinkRow>& rows,
@@ -312,7 +312,7 @@ std::vector<std::string> interface_report(bool table_ok, const std::vector<platf
 
 std::vector<std::string> interface_report(platform::LinkStatsSource& source, Language lang) {
   std::vector<platform::LinkRow> rows;
-  const bool ok = source.read_table(rows);
+  const bool ok = source.read_table(rows).ok();
   return interface_report(ok, rows, lang);
 }
 

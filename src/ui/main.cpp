@@ -82,7 +82,8 @@ int run(int argc, char** argv) {
   // Instance marker: a later instance runs beside the first with the "_#2"
   // settings file and a numbered command socket of its own.
   const platform::InstanceLock lock = platform::InstanceLock::acquire(app::kProgramBaseName);
-  if (!lock.error().empty()) note("no instance lock (" + lock.error() + "), running as the first instance");
+  if (!lock.status().ok())
+    note("no instance lock (" + lock.status().error().detail + "), running as the first instance");
 
   std::string folder = platform::data_folder();
   if (!folder.empty() && !platform::make_folders(folder)) folder.clear();

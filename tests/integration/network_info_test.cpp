@@ -96,7 +96,8 @@ class NetworkInfoTest : public ::testing::Test {
     std::uint32_t error = 99;
     EXPECT_TRUE(ns_.run([&] {
       LinuxNetworkInfo info(files_.roots());
-      error = info.adapters(list);
+      const tw::Status status = info.adapters(list);
+      error = status.ok() ? 0 : static_cast<std::uint32_t>(status.error().errno_value);
     }));
     EXPECT_EQ(error, expect_error);
     return list;
@@ -234,9 +235,9 @@ TEST_F(NetworkInfoTest, ResolverStubIsLookedThroughAndSwitchesComeFromProc) {
   files_.write("proc/sys/net/ipv4/ip_forward", "1\n");
   files_.write("proc/sys/net/ipv4/conf/all/proxy_arp", "0\n");
   NetworkParams p;
-  std::uint32_t error = 99;
-  ASSERT_TRUE(ns_.run([&] { error = LinuxNetworkInfo(files_.roots()).network_params(p); }));
-  EXPECT_EQ(error, 0u);
+  bool read = false;
+  ASSERT_TRUE(ns_.run([&] { read = LinuxNetworkInfo(files_.roots()).network_params(p).ok(); }));
+  EXPECT_TRUE(read);
   char host[256] = {};
   ::gethostname(host, sizeof host - 1);
   EXPECT_EQ(p.host_name, host);
@@ -249,13 +250,13 @@ TEST_F(NetworkInfoTest, ResolverStubIsLookedThroughAndSwitchesComeFromProc) {
 
   // Without the upstream file the stub is all there is.
   fs::remove(fs::path(files_.roots().run) / "systemd/resolve/resolv.conf");
-  ASSERT_TRUE(ns_.run([&] { LinuxNetworkInfo(files_.roots()).network_params(p); }));
+  ASSERT_TRUE(ns_.run([&] { (void)LinuxNetworkInfo(files_.roots()).network_params(p); }));
   EXPECT_EQ(p.dns_servers, std::vector<std::string>{"127.0.0.53"});
 
   // Nothing at all: no servers, DNS off, switches off.
   ASSERT_TRUE(ns_.run([&] { LinuxNetworkInfo(NetworkInfoRoots{"/nonexistent", "/nonexistent",
                                                               "/nonexistent", "/nonexistent"})
-                                .network_params(p); }));
+                                .network_params(p).ok(); }));
   EXPECT_TRUE(p.dns_servers.empty());
   EXPECT_FALSE(p.dns_enabled || p.routing_enabled || p.arp_proxy_enabled);
 }
@@ -266,7 +267,7 @@ TEST_F(NetworkInfoTest, RealProcShowsTheNamespacesOwnSwitches) {
   ASSERT_TRUE(ns_.run([&] {
     NetworkInfoRoots roots = files_.roots();
     roots.proc = "/proc";
-    LinuxNetworkInfo(roots).network_params(p);
+    (void)LinuxNetworkInfo(roots).network_params(p);
   }));
   EXPECT_TRUE(p.routing_enabled);
   EXPECT_TRUE(p.arp_proxy_enabled);

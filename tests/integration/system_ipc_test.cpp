@@ -136,7 +136,9 @@ TEST(InstanceLock, UnusableLockFileCountsAsFirstWithAReason) {
   InstanceLock lock = InstanceLock::acquire("tarnix");
   EXPECT_TRUE(lock.first_instance());
   EXPECT_FALSE(lock.held());
-  EXPECT_FALSE(lock.error().empty());
+  ASSERT_FALSE(lock.status().ok());
+  EXPECT_EQ(lock.status().error().errno_value, EISDIR);
+  EXPECT_NE(lock.status().error().detail.find("tarnix.lock"), std::string::npos) << lock.status().error().detail;
 }
 
 // ---------------------------------------------------------------- restart wait

@@ -14,20 +14,21 @@ namespace {
 
 class FakeNetworkInfo : public platform::NetworkInfoSource {
  public:
-  std::uint32_t network_params(platform::NetworkParams& out) override {
+  Status network_params(platform::NetworkParams& out) override {
     ++queries;
     out = {};
     out.host_name = host;
-    return params_error;
+    if (params_error != 0) return Error{"Cannot read the network parameters.", "", static_cast<int>(params_error)};
+    return {};
   }
-  std::uint32_t adapters(std::vector<platform::AdapterInfo>& out) override {
+  Status adapters(std::vector<platform::AdapterInfo>& out) override {
     out.clear();
     platform::AdapterInfo a;
     a.index = 7;
     a.name = "eth0";
     a.description = "eth0";
     out.push_back(a);
-    return 0;
+    return {};
   }
   std::string host = "deskpc";
   std::uint32_t params_error = 0;
@@ -36,11 +37,11 @@ class FakeNetworkInfo : public platform::NetworkInfoSource {
 
 class FakeLinks : public platform::LinkStatsSource {
  public:
-  bool read_table(std::vector<platform::LinkRow>& rows) override {
+  Status read_table(std::vector<platform::LinkRow>& rows) override {
     rows.assign(1, platform::LinkRow{});
     rows[0].name = "lo";
     rows[0].type = 24;
-    return true;
+    return {};
   }
 };
 

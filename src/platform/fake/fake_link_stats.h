@@ -2,6 +2,7 @@
 // An interface table set by hand: tests put rows in `rows`, move their
 // counters between ticks, make the next reads fail with `fail` and name the
 // default route's interface with `default_route`.
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,11 +15,11 @@ namespace tw::platform {
 
 class FakeLinkStats : public LinkStatsSource {
  public:
-  bool read_table(std::vector<LinkRow>& out) override {
+  Status read_table(std::vector<LinkRow>& out) override {
     ++reads;
-    if (fail) return false;
+    if (fail) return Error{"Cannot read the network interface table.", "the test made the read fail", EIO};
     out = rows;  // element-wise assignment: reuses the capacity of `out`
-    return true;
+    return {};
   }
   std::optional<std::uint32_t> default_route_index() override { return default_route; }
 
@@ -40,7 +41,7 @@ class FakeLinkStats : public LinkStatsSource {
 
   std::vector<LinkRow> rows;
   std::optional<std::uint32_t> default_route;  // what default_route_index() answers
-  bool fail = false;  // read_table() returns false while set
+  bool fail = false;  // read_table() fails while set
   int reads = 0;      // calls of read_table()
   std::uint32_t next_index = 1;  // kernel index of the next add()
 };

@@ -1,5 +1,6 @@
 #pragma once
 // A status block in memory, for tests of the code that publishes records.
+#include <cerrno>
 #include <string>
 
 #include "platform/status_block.h"
@@ -8,11 +9,11 @@ namespace tw::platform {
 
 class FakeStatusBlock : public StatusBlock {
  public:
-  bool publish(std::string_view record) override {
+  Status publish(std::string_view record) override {
     ++publish_count;
-    if (fail) return false;
+    if (fail) return Error{"The status block was not written.", "the test made the publish fail", ETIMEDOUT};
     content = std::string(fit_status_record(record));
-    return true;
+    return {};
   }
 
   std::string content;     // the record as a reader would see it

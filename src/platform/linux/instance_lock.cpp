@@ -13,7 +13,7 @@ InstanceLock InstanceLock::acquire(std::string_view base_name) {
   std::string folder = runtime_folder();
   if (folder.empty()) {
     InstanceLock lock;
-    lock.error_ = "no private runtime folder for the instance lock";
+    lock.status_ = Error{"The instance lock could not be made.", "no private runtime folder for the instance lock", ENOENT};
     return lock;
   }
   return acquire_at(folder + std::string(base_name) + ".lock");
@@ -24,7 +24,7 @@ InstanceLock InstanceLock::acquire_at(const std::string& lock_path) {
   // O_NOFOLLOW: the folder is private, but never lock through a symlink anyway.
   lock.fd_ = OwnedFd(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
   if (!lock.fd_) {
-    lock.error_ = "cannot open " + lock_path + ": " + std::strerror(errno);
+    lock.status_ = Error::from_errno("The instance lock could not be made.", "cannot open " + lock_path, errno);
     return lock;
   }
   // flock locks belong to the open file description, not the process, so a
@@ -41,7 +41,7 @@ InstanceLock InstanceLock::acquire_at(const std::string& lock_path) {
   if (errno == EWOULDBLOCK) {
     lock.first_ = false;
   } else {
-    lock.error_ = "cannot lock " + lock_path + ": " + std::strerror(errno);
+    lock.status_ = Error::from_errno("The instance lock could not be made.", "cannot lock " + lock_path, errno);
   }
   lock.fd_.reset();
   return lock;

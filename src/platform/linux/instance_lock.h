@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/error.h"
 #include "platform/linux/system_info.h"
 
 namespace tw::platform {
@@ -22,7 +23,7 @@ class InstanceLock {
   // Locks runtime_folder() + base_name + ".lock". When no lock can be made at
   // all (no private runtime folder, file not creatable) the instance counts as
   // the first one: we cannot tell, and the unsuffixed settings file is the
-  // natural default; error() then says why.
+  // natural default; status() then says why.
   static InstanceLock acquire(std::string_view base_name);
   // The same on an explicit lock-file path.
   static InstanceLock acquire_at(const std::string& lock_path);
@@ -34,14 +35,15 @@ class InstanceLock {
   // True when this process holds the lock (false for a later instance and
   // when the lock could not be made).
   bool held() const { return held_; }
-  // Why no lock could be made; empty otherwise.
-  const std::string& error() const { return error_; }
+  // Why no lock could be made (its detail names the file and the system's
+  // reason); success when a lock was made or another instance holds it.
+  const Status& status() const { return status_; }
 
  private:
   OwnedFd fd_;
   bool first_ = true;
   bool held_ = false;
-  std::string error_;
+  Status status_;
 };
 
 }  // namespace tw::platform

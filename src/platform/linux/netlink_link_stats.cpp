@@ -443,12 +443,16 @@ using netlink_detail::kDumpBufferSize;
 using netlink_detail::LinkCounters;
 using netlink_detail::LinkInfo;
 
+namespace {
+constexpr const char* kReadFailedHeadline = "Cannot read the network interface table.";
+}
+
 void NetlinkLinkStats::SocketCloser::operator()(mnl_socket* s) const { mnl_socket_close(s); }
 
 NetlinkLinkStats::NetlinkLinkStats() : buf_(kDumpBufferSize) {
   Socket dump(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
   if (!dump || mnl_socket_bind(dump.get(), 0, MNL_SOCKET_AUTOPID) < 0) {
-    error_ = std::string("cannot open the rtnetlink socket: ") + std::strerror(errno);
+    fail("cannot open the rtnetlink socket", errno);
     return;
   }
   // The kernel answers a dump at once; the timeout only keeps a sampler thread
@@ -461,7 +465,7 @@ NetlinkLinkStats::NetlinkLinkStats() : buf_(kDumpBufferSize) {
   // but a cable pulled on an interface would not be seen; so it is required.
   Socket events(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC | SOCK_NONBLOCK));
   if (!events || mnl_socket_bind(events.get(), RTMGRP_LINK, MNL_SOCKET_AUTOPID) < 0) {
-    error_ = std::string("cannot subscribe to link events: ") + std::strerror(errno);
+    fail("cannot subscribe to link events", errno);
     return;
   }
   portid_ = mnl_socket_get_portid(dump.get());
@@ -478,11 +482,7 @@ NetlinkLinkStats::NetlinkLinkStats() : buf_(kDumpBufferSize) {
 NetlinkLinkStats::~NetlinkLinkStats() = default;
 
 void NetlinkLinkStats::fail(const char* what, int err) {
-  error_ = what;
-  if (err != 0) {
-    error_ += ": ";
-    error_ += std::strerror(err);
-  }
+  error_ = err != 0 ? Error::from_errno(kReadFailedHeadline, what, err) : Error{kReadFailedHeadline, what, 0};
 }
 
 void NetlinkLinkStats::drain(mnl_socket* sock) {
@@ -566,6 +566,43 @@ FamilyHeader* put_dump_request(char* req, std::uint16_t type, std::uint32_t seq)
 
 }  // namespace
 
+std::size_t netlink_detail::put_link_dump_request(char* buf, std::uint32_t seq) {
+  static_assert(NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(ifinfomsg)) + MNL_ATTR_HDRLEN +
+                    sizeof(std::uint32_t) <= kDumpRequestBytes);
+  std::memset(buf, 0, kDumpRequestBytes);
+  put_dump_request<ifinfomsg>(buf, RTM_GETLINK, seq)->ifi_family = AF_UNSPEC;
+  auto* nlh = reinterpret_cast<nlmsghdr*>(buf);
+  // The link dump would otherwise carry two copies of the counters per link,
+  // which we take from the stats dump anyway.
+  mnl_attr_put_u32(nlh, IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS);
+  return nlh->nlmsg_len;
+}
+
+std::size_t netlink_detail::put_stats_dump_request(char* buf, std::uint32_t seq) {
+  static_assert(NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(if_stats_msg)) <= kDumpRequestBytes);
+  std::memset(buf, 0, kDumpRequestBytes);
+  auto* ifsm = put_dump_request<if_stats_msg>(buf, RTM_GETSTATS, seq);
+  ifsm->family = AF_UNSPEC;
+  ifsm->filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+  return reinterpret_cast<const nlmsghdr*>(buf)->nlmsg_len;
+}
+
+void netlink_detail::merge_rows(const std::vector<LinkInfo>& links, const std::vector<LinkCounters>& stats,
+                                std::vector<LinkRow>& rows) {
+  // An index missing from either list is left out.
+  std::size_t n = 0;
+  auto link = links.begin();
+  for (const LinkCounters& c : stats) {
+    while (link != links.end() && link->index < c.index) ++link;
+    if (link == links.end()) break;
+    if (link->index != c.index) continue;
+    if (rows.size() <= n) rows.emplace_back();
+    fill_row(*link, c, rows[n]);
+    ++n;
+  }
+  rows.resize(n);
+}
+
 bool NetlinkLinkStats::run_dump(std::span<const char> request, std::uint32_t seq,
                                 int (*cb)(const nlmsghdr*, void*), DumpContext& ctx) {
   mnl_socket* sock = dump_sock_.get();
@@ -634,20 +671,15 @@ void NetlinkLinkStats::query_speed_and_wireless(LinkInfo& link) {
 }
 
 bool NetlinkLinkStats::refresh_links() {
-  alignas(nlmsghdr) char req[NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(ifinfomsg)) +
-                              MNL_ATTR_HDRLEN + sizeof(std::uint32_t)] = {};
-  put_dump_request<ifinfomsg>(req, RTM_GETLINK, ++seq_)->ifi_family = AF_UNSPEC;
-  auto* nlh = reinterpret_cast<nlmsghdr*>(req);
-  // The link dump would otherwise carry two copies of the counters per link,
-  // which we take from the stats dump anyway.
-  mnl_attr_put_u32(nlh, IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS);
+  alignas(nlmsghdr) char req[netlink_detail::kDumpRequestBytes] = {};
+  const std::size_t req_len = netlink_detail::put_link_dump_request(req, ++seq_);
 
   // Load into the spare vector; the cache stays as it was when the load fails.
   links_next_.clear();
   dump_interrupted_ = false;
   DumpContext ctx;
   ctx.links = &links_next_;
-  if (!run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, link_msg_cb, ctx)) return false;
+  if (!run_dump({req, req_len}, seq_, link_msg_cb, ctx)) return false;
 
   std::sort(links_next_.begin(), links_next_.end(),
             [](const LinkInfo& a, const LinkInfo& b) { return a.index < b.index; });
@@ -658,17 +690,14 @@ bool NetlinkLinkStats::refresh_links() {
 }
 
 bool NetlinkLinkStats::dump_stats() {
-  alignas(nlmsghdr) char req[NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(if_stats_msg))] = {};
-  auto* ifsm = put_dump_request<if_stats_msg>(req, RTM_GETSTATS, ++seq_);
-  const auto* nlh = reinterpret_cast<const nlmsghdr*>(req);
-  ifsm->family = AF_UNSPEC;
-  ifsm->filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+  alignas(nlmsghdr) char req[netlink_detail::kDumpRequestBytes] = {};
+  const std::size_t req_len = netlink_detail::put_stats_dump_request(req, ++seq_);
 
   stats_.clear();
   dump_interrupted_ = false;
   DumpContext ctx;
   ctx.stats = &stats_;
-  if (!run_dump({req, nlh->nlmsg_len}, nlh->nlmsg_seq, stats_msg_cb, ctx)) return false;
+  if (!run_dump({req, req_len}, seq_, stats_msg_cb, ctx)) return false;
   // Recent kernels dump in index order; older ones walk a hash table.
   if (!std::is_sorted(stats_.begin(), stats_.end(),
                       [](const LinkCounters& a, const LinkCounters& b) { return a.index < b.index; })) {
@@ -686,8 +715,8 @@ bool NetlinkLinkStats::same_index_sets() const {
   return true;
 }
 
-bool NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
-  if (!ok()) return false;
+Status NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
+  if (!ok()) return error_;
   if (drain_events()) links_stale_ = true;
 
   // Interfaces may come and go between the link dump and the stats dump; try
@@ -697,35 +726,25 @@ bool NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
     if (links_stale_) {
       if (!refresh_links()) {
         if (dump_interrupted_) continue;
-        return false;
+        return error_;
       }
       links_stale_ = false;
     }
     have_stats = dump_stats();
     if (!have_stats) {
       if (dump_interrupted_) continue;
-      return false;
+      return error_;
     }
     if (same_index_sets()) break;
     links_stale_ = true;
   }
   // Every attempt was interrupted by interfaces coming and going.
-  if (!have_stats || link_refreshes_ == 0) return false;
+  if (!have_stats || link_refreshes_ == 0) return error_;
 
-  // Merge the two sorted lists; an index missing from either is left out.
-  std::size_t n = 0;
-  auto link = links_.begin();
-  for (const LinkCounters& c : stats_) {
-    while (link != links_.end() && link->index < c.index) ++link;
-    if (link == links_.end()) break;
-    if (link->index != c.index) continue;
-    if (rows.size() <= n) rows.emplace_back();
-    netlink_detail::fill_row(*link, c, rows[n]);
-    ++n;
-  }
-  rows.resize(n);
-  error_.clear();
-  return true;
+  netlink_detail::merge_rows(links_, stats_, rows);
+  error_.detail.clear();
+  error_.errno_value = 0;
+  return {};
 }
 
 std::optional<std::uint32_t> NetlinkLinkStats::default_route_index() {

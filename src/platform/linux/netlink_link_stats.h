@@ -111,6 +111,18 @@ int collect_default_routes(const nlmsghdr* nlh, void* data);
 // the kernel listed first.
 std::optional<std::uint32_t> preferred_default_interface(const std::vector<DefaultRouteHop>& hops);
 
+// The two dump requests a read sends, built into `buf` (at least
+// kDumpRequestBytes, aligned for nlmsghdr). Returns the request's length.
+// Tools that record the kernel's answers send the very same requests.
+inline constexpr std::size_t kDumpRequestBytes = 64;
+std::size_t put_link_dump_request(char* buf, std::uint32_t seq);
+std::size_t put_stats_dump_request(char* buf, std::uint32_t seq);
+
+// The table rows of the interfaces that both lists know, in index order.
+// Both lists must be sorted by index. Reuses the capacity of `rows`.
+void merge_rows(const std::vector<LinkInfo>& links, const std::vector<LinkCounters>& stats,
+                std::vector<LinkRow>& rows);
+
 // Where one dump's messages go (defined beside the callbacks).
 struct DumpContext;
 
@@ -119,17 +131,19 @@ struct DumpContext;
 class NetlinkLinkStats : public LinkStatsSource {
  public:
   // Opens the sockets in the calling thread's network namespace and loads the
-  // link attributes. Check ok(); on failure read_table() returns false.
+  // link attributes. Check ok(); on failure read_table() reports why.
   NetlinkLinkStats();
   ~NetlinkLinkStats() override;
   NetlinkLinkStats(const NetlinkLinkStats&) = delete;
   NetlinkLinkStats& operator=(const NetlinkLinkStats&) = delete;
 
   bool ok() const { return dump_sock_ != nullptr; }
-  // What went wrong when ok() is false or the last read failed ("" otherwise).
-  const std::string& error() const { return error_; }
+  bool is_supported() override { return ok(); }
+  // The detail of what went wrong when ok() is false or the last read failed
+  // ("" otherwise).
+  const std::string& error() const { return error_.detail; }
 
-  bool read_table(std::vector<LinkRow>& rows) override;
+  Status read_table(std::vector<LinkRow>& rows) override;
   // Dumps the IPv4 routes on the same socket, so it reads the same namespace
   // as read_table().
   std::optional<std::uint32_t> default_route_index() override;
@@ -160,7 +174,7 @@ class NetlinkLinkStats : public LinkStatsSource {
   bool links_stale_ = true;
   bool dump_interrupted_ = false;
   std::uint64_t link_refreshes_ = 0;
-  std::string error_;
+  Error error_;  // the last failure; its detail is "" after a good read
 
   std::vector<char> buf_;                            // one receive buffer, sized once
   std::vector<netlink_detail::LinkInfo> links_;      // sorted by index

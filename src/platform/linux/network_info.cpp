@@ -184,7 +184,10 @@ class Netlink {
     while (true) {
       const ssize_t n = mnl_socket_recvfrom(sock_.get(), buf.data(), buf.size());
       if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT : errno;
-      const int ret = mnl_cb_run(buf.data(), static_cast<std::size_t>(n), seq_, portid_, cb, data);
+      // The link source's walker: it refuses lengths libmnl would misread and
+      // a dump that ended with an error code instead of passing it as whole.
+      errno = 0;
+      const int ret = netlink_detail::run_callbacks(buf.data(), static_cast<std::size_t>(n), seq_, portid_, cb, data);
       if (ret < 0) return errno ? errno : EIO;
       if (ret == MNL_CB_STOP) return 0;
     }
@@ -355,10 +358,11 @@ void fill_dhcp(const NetworkInfoRoots& roots, const Link& link, AdapterInfo& a) 
 
 LinuxNetworkInfo::LinuxNetworkInfo(NetworkInfoRoots roots) : roots_(std::move(roots)) {}
 
-std::uint32_t LinuxNetworkInfo::network_params(NetworkParams& out) {
+Status LinuxNetworkInfo::network_params(NetworkParams& out) {
   out = NetworkParams{};
   char host[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(host, sizeof host - 1) != 0) return static_cast<std::uint32_t>(errno);
+  if (::gethostname(host, sizeof host - 1) != 0)
+    return Error::from_errno("Cannot read the network parameters.", "gethostname", errno);
   out.host_name = host;
 
   tw::ResolverConfig resolver;
@@ -375,13 +379,14 @@ std::uint32_t LinuxNetworkInfo::network_params(NetworkParams& out) {
   out.node_type = kNodeTypeUnknown;
   out.routing_enabled = read_switch(roots_.proc + "/sys/net/ipv4/ip_forward");
   out.arp_proxy_enabled = read_switch(roots_.proc + "/sys/net/ipv4/conf/all/proxy_arp");
-  return 0;
+  return {};
 }
 
-std::uint32_t LinuxNetworkInfo::adapters(std::vector<AdapterInfo>& out) {
+Status LinuxNetworkInfo::adapters(std::vector<AdapterInfo>& out) {
   out.clear();
   Dumped d;
-  if (int err = dump_all(d)) return static_cast<std::uint32_t>(err);
+  if (int err = dump_all(d))
+    return Error::from_errno("Cannot read the network adapters.", "rtnetlink link, address and route dumps", err);
 
   std::sort(d.links.begin(), d.links.end(),
             [](const Link& x, const Link& y) { return x.index < y.index; });
@@ -404,7 +409,7 @@ std::uint32_t LinuxNetworkInfo::adapters(std::vector<AdapterInfo>& out) {
     fill_dhcp(roots_, link, a);
     out.push_back(std::move(a));
   }
-  return 0;
+  return {};
 }
 
 }  // namespace tw::platform

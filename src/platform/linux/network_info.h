@@ -42,8 +42,8 @@ class LinuxNetworkInfo final : public NetworkInfoSource {
  public:
   explicit LinuxNetworkInfo(NetworkInfoRoots roots = {});
 
-  std::uint32_t network_params(NetworkParams& out) override;
-  std::uint32_t adapters(std::vector<AdapterInfo>& out) override;
+  Status network_params(NetworkParams& out) override;
+  Status adapters(std::vector<AdapterInfo>& out) override;
 
  private:
   NetworkInfoRoots roots_;

@@ -177,15 +177,16 @@ bool PosixStatusBlock::lock() {
   return ::sem_trywait(sem_) == 0;
 }
 
-bool PosixStatusBlock::publish(std::string_view record) {
-  if (!lock()) return false;
+Status PosixStatusBlock::publish(std::string_view record) {
+  if (!lock())
+    return Error{"The status block was not written.", "the lock of " + names_.memory + " stayed taken", ETIMEDOUT};
   std::string_view fit = fit_status_record(record);
   auto* block = static_cast<char*>(map_);
   std::memcpy(block, fit.data(), fit.size());
   block[fit.size()] = '\0';
   block[kStatusEndedOffset] = 0;
   ::sem_post(sem_);
-  return true;
+  return {};
 }
 
 std::optional<StatusRecord> read_status_block(const StatusBlockNames& shared) {

@@ -70,7 +70,7 @@ class PosixStatusBlock : public StatusBlock {
   const StatusBlockNames& names() const { return names_; }
 
   // One thread at a time.
-  bool publish(std::string_view record) override;
+  Status publish(std::string_view record) override;
 
  private:
   PosixStatusBlock(void* map, sem_t* sem, StatusBlockNames names, std::chrono::milliseconds lock_timeout);

@@ -160,7 +160,8 @@ int run(const Options& opt) {
   // Instance marker: a later instance runs beside the first with the "_#2"
   // settings file and a numbered command socket of its own.
   const platform::InstanceLock lock = platform::InstanceLock::acquire(app::kProgramBaseName);
-  if (!lock.error().empty()) note("no instance lock (" + lock.error() + "), running as the first instance");
+  if (!lock.status().ok())
+    note("no instance lock (" + lock.status().error().detail + "), running as the first instance");
 
   std::string error;
   const std::string folder = prepare_data_folder(opt.data_dir, error);
