@@ -9,6 +9,7 @@
 
 #include "base/format.h"
 #include "traffic/graph_logic.h"
+#include "traffic/sampler_settings.h"
 
 namespace tw::traffic {
 namespace {
@@ -147,22 +148,24 @@ TrafficMonitor::TrafficMonitor(settings::Profile& profile, platform::LinkStatsSo
   identified_description_.reserve(1024);
   restart(RestartMode::Full);  // also reads the display settings
   // The sampling period is fixed once the sampler runs: a change needs a new start.
-  const int tr = std::clamp(profile_.read_int(kSection, "Thread-Responce", 0), 0, 9);
+  const int tr = load_sampler_settings(profile_).thread_responce;
   sampling_period_ms_ = static_cast<std::uint32_t>(tr + 1) * 50;
   speed_divisor_ = (tr + 1) * kSpeedDivisorPerPeriod;
 }
 
 void TrafficMonitor::reload_settings() {
-  const int vr = std::clamp(profile_.read_int(kSection, "View-Responce", 0), 0, 9);
-  const bool ds = profile_.read_int(kSection, "DoubleSampling", 1) != 0;
-  const bool ar = profile_.read_int(kSection, "InterfaceAutoReset", 1) == 1;
+  const SamplerSettings sampler = load_sampler_settings(profile_);
+  const GraphSettings view = load_graph_settings(profile_, lang_);
+  const int vr = view.view_responce;
+  const bool ds = view.double_sampling;
+  const bool ar = sampler.interface_auto_reset;
   // A hand-edited negative countdown reads as a huge unsigned one: it never
   // fires rather than firing at once.
-  const auto secs = static_cast<std::uint32_t>(profile_.read_int(kSection, "InterfaceAutoResetTimer", 15));
-  const int mu = profile_.read_int(kSection, "MaxUnit", 3);
-  const int au = profile_.read_int(kSection, "AveUnit", 3);
-  const int eu = profile_.read_int(kSection, "ExtUnit", 3);
-  const int mlt = std::clamp(profile_.read_int(kSection, "MaxLineTime", 10), 0, kMaxLineTimeLimit);
+  const auto secs = static_cast<std::uint32_t>(sampler.interface_auto_reset_timer);
+  const int mu = view.max_unit;
+  const int au = view.ave_unit;
+  const int eu = view.ext_unit;
+  const int mlt = view.max_line_time;
   std::lock_guard lock(mu_);
   view_responce_ = vr;
   double_sampling_ = ds;
