@@ -38,6 +38,7 @@ struct LogBlock {
   std::string log_file_name;   // "LogFileName": file-name template
   int log_cycle_time = 60;     // "LogCycleTime": seconds between entries
   std::string log_fmt;         // "LogFmt": entry template, line breaks as "\r\n"
+  bool operator==(const LogBlock&) const = default;
 };
 
 // Settings section of a log: "Traffic", "Surveil", "Session", "Report".

@@ -101,6 +101,7 @@ struct GraphSettings {
   // (View-Responce + 1) x 50 ms.
   int redraw_period_ms() const { return (view_responce + 1) * 50; }
   ColorRef color(int slot) const { return colors[static_cast<std::size_t>(slot)]; }
+  bool operator==(const GraphSettings&) const = default;
 };
 
 // Largest values a hand-edited file may put into the arithmetic; beyond them

@@ -61,6 +61,7 @@ struct MiniMonitorSettings {
   bool reverse_direction = false;   // "Traffic"/"Direction": newest sample at the left
   bool window_top_most = false;     // "Settings"/"WindowTopMost"
   bool window_stretch = true;       // "Settings"/"WindowStretch": snap to the edges
+  bool operator==(const MiniMonitorSettings&) const = default;
 };
 
 // Reads the block. Values the window cannot use are brought into range so a

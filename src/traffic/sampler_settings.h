@@ -10,6 +10,7 @@ struct SamplerSettings {
   int thread_responce = 0;              // "Thread-Responce": period index 0..9 for 50..500 ms
   bool interface_auto_reset = true;     // "InterfaceAutoReset" 1
   int interface_auto_reset_timer = 15;  // "InterfaceAutoResetTimer": seconds, stored as read
+  bool operator==(const SamplerSettings&) const = default;
 };
 
 // The period index is brought into 0..9; the countdown is kept as stored
