@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "logging/row_sources.h"
+#include "settings/shared_keys.h"
 
 namespace tw::logging {
 
@@ -95,6 +96,48 @@ std::string_view default_log_fmt(LogKind kind, Language lang) {
   }
 }
 
+namespace {
+constexpr std::string_view kLogCheck = "LogCheck";
+}  // namespace
+
+LogBlock load_log_block(const settings::Profile& p, LogKind kind, Language lang) {
+  const std::string_view section = log_section(kind);
+  LogBlock b;
+  b.log_check = load_log_check(p, kind);
+  b.log_sound = p.read_int(section, "LogSound", 0) != 0;
+  b.log_write_mode = p.read_int(section, "LogWriteMode", 0);
+  b.log_file_name = p.read_string(section, "LogFileName", default_log_file_name(kind));
+  b.log_cycle_time = p.read_int(section, "LogCycleTime", 60);
+  b.log_fmt = template_from_stored(p.read_string(section, "LogFmt", default_log_fmt(kind, lang)));
+  return b;
+}
+
+void save_log_block(settings::Profile& p, LogKind kind, const LogBlock& b) {
+  const std::string_view section = log_section(kind);
+  save_log_check(p, kind, b.log_check);
+  p.write_string(section, "LogFileName", b.log_file_name);
+  p.write_int(section, "LogSound", b.log_sound ? 1 : 0);
+  p.write_int(section, "LogCycleTime", b.log_cycle_time);
+  p.write_string(section, "LogFmt", template_to_stored(b.log_fmt));
+  p.write_int(section, "LogWriteMode", b.log_write_mode);
+}
+
+bool load_log_check(const settings::Profile& p, LogKind kind) {
+  return p.read_int(log_section(kind), kLogCheck, 0) != 0;
+}
+
+void save_log_check(settings::Profile& p, LogKind kind, bool on) {
+  p.write_int(log_section(kind), kLogCheck, on ? 1 : 0);
+}
+
+std::string load_log_root_folder(const settings::Profile& p) {
+  return p.read_string(settings::kSettingsSection, "LogRootFolder", "");
+}
+
+void save_log_root_folder(settings::Profile& p, std::string_view folder) {
+  p.write_string(settings::kSettingsSection, "LogRootFolder", folder);
+}
+
 LogEngine::LogEngine(settings::Profile& profile, platform::FileStore& files,
                      platform::Clock& clock, platform::Beeper& beeper, Language lang,
                      std::string data_folder)
@@ -114,19 +157,8 @@ LogEngine::LogEngine(settings::Profile& profile, platform::FileStore& files,
 
 void LogEngine::load_settings() {
   std::array<LogBlock, kLogKindCount> blocks;
-  for (int i = 0; i < kLogKindCount; ++i) {
-    const auto kind = static_cast<LogKind>(i);
-    const std::string_view section = log_section(kind);
-    LogBlock& b = blocks[i];
-    b.log_check = profile_.read_int(section, "LogCheck", 0) != 0;
-    b.log_sound = profile_.read_int(section, "LogSound", 0) != 0;
-    b.log_write_mode = profile_.read_int(section, "LogWriteMode", 0);
-    b.log_file_name = profile_.read_string(section, "LogFileName", default_log_file_name(kind));
-    b.log_cycle_time = profile_.read_int(section, "LogCycleTime", 60);
-    b.log_fmt = template_from_stored(
-        profile_.read_string(section, "LogFmt", default_log_fmt(kind, lang_)));
-  }
-  std::string root = profile_.read_string("Settings", "LogRootFolder", "");
+  for (int i = 0; i < kLogKindCount; ++i) blocks[i] = load_log_block(profile_, static_cast<LogKind>(i), lang_);
+  std::string root = load_log_root_folder(profile_);
 
   std::lock_guard lock(mutex_);
   blocks_ = std::move(blocks);

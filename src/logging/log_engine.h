@@ -38,6 +38,7 @@ struct LogBlock {
   std::string log_file_name;   // "LogFileName": file-name template
   int log_cycle_time = 60;     // "LogCycleTime": seconds between entries
   std::string log_fmt;         // "LogFmt": entry template, line breaks as "\r\n"
+  bool operator==(const LogBlock&) const = default;
 };
 
 // Settings section of a log: "Traffic", "Surveil", "Session", "Report".
@@ -46,6 +47,19 @@ std::string_view log_section(LogKind kind);
 std::string_view default_log_file_name(LogKind kind);
 // Default "LogFmt" of a log in the stored form (line breaks as "$CRLF$").
 std::string_view default_log_fmt(LogKind kind, Language lang);
+
+// Reads a log's block; missing keys give the defaults above (the template in
+// its edited form, line breaks as "\r\n").
+LogBlock load_log_block(const settings::Profile& profile, LogKind kind, Language lang);
+// Writes every key of the block (the template back in its stored form).
+void save_log_block(settings::Profile& profile, LogKind kind, const LogBlock& block);
+// "LogCheck" alone: the Report page and the shut-down switch the Report log
+// without touching the rest of its block.
+bool load_log_check(const settings::Profile& profile, LogKind kind);
+void save_log_check(settings::Profile& profile, LogKind kind, bool on);
+// "Settings"/"LogRootFolder": the folder the logs go to ("" = data folder).
+std::string load_log_root_folder(const settings::Profile& profile);
+void save_log_root_folder(settings::Profile& profile, std::string_view folder);
 
 // No entry is written while the data folder's file system has less free space
 // than this, or when its free space cannot be read.

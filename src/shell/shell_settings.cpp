@@ -2,11 +2,14 @@
 
 #include <cstdlib>
 
+#include "logging/log_engine.h"
+#include "settings/shared_keys.h"
+
 namespace tw::shell {
 
 namespace {
 
-constexpr std::string_view kSettings = "Settings";
+constexpr std::string_view kSettings = settings::kSettingsSection;
 constexpr std::string_view kNoticeBox = "NoticeBox";
 constexpr std::string_view kTrayIcon = "TaskTrayIcon";
 
@@ -26,8 +29,8 @@ int normalise_notice_interval(int value) {
 
 ShellSettings load_shell_settings(const settings::Profile& p) {
   ShellSettings s;
-  s.window_top_most = read_flag(p, kSettings, "WindowTopMost", s.window_top_most);
-  s.window_stretch = read_flag(p, kSettings, "WindowStretch", s.window_stretch);
+  s.window_top_most = read_flag(p, kSettings, settings::kWindowTopMostKey, s.window_top_most);
+  s.window_stretch = read_flag(p, kSettings, settings::kWindowStretchKey, s.window_stretch);
   s.minimized = read_flag(p, kSettings, "Minimized", s.minimized);
   s.task_tray_icon = read_flag(p, kSettings, "TaskTrayIcon", s.task_tray_icon);
   s.task_tray_monitor = read_flag(p, kSettings, "TaskTrayMonitor", s.task_tray_monitor);
@@ -36,7 +39,7 @@ ShellSettings load_shell_settings(const settings::Profile& p) {
   s.notice_box = read_flag(p, kSettings, "NoticeBox", s.notice_box);
   s.notice_box_interval =
       normalise_notice_interval(p.read_int(kSettings, "NoticeBoxInterval", s.notice_box_interval));
-  s.log_root_folder = p.read_string(kSettings, "LogRootFolder", "");
+  s.log_root_folder = logging::load_log_root_folder(p);
   s.tab_cur_sel = p.read_int(kSettings, "TabCurSel", s.tab_cur_sel);
   s.main_window = read_flag(p, kSettings, "MainWindow", s.main_window);
   s.notify_icon = read_flag(p, kSettings, "NotifyIcon", s.notify_icon);
@@ -49,7 +52,9 @@ ShellSettings load_shell_settings(const settings::Profile& p) {
   s.surveil_auto_start = read_flag(p, "Surveil", "AutoStart", s.surveil_auto_start);
   s.session_auto_start = read_flag(p, "Session", "AutoStart", s.session_auto_start);
   s.session_split_size = p.read_int("Session", "SplitSize", s.session_split_size);
-  s.report_log_check = read_flag(p, "Report", "LogCheck", s.report_log_check);
+  s.report_log_check = logging::load_log_check(p, logging::LogKind::Report);
+  s.font_enum_check = read_flag(p, kSettings, "FontEnumCheck", s.font_enum_check);
+  s.font_enum_draw = read_flag(p, kSettings, "FontEnumDraw", s.font_enum_draw);
 
   TrayIconSettings& t = s.tray_icon;
   t.color_background = p.read_int(kTrayIcon, "Color00", t.color_background);
@@ -69,8 +74,8 @@ ShellSettings load_shell_settings(const settings::Profile& p) {
 }
 
 void save_view_page(settings::Profile& p, const ShellSettings& s) {
-  write_flag(p, kSettings, "WindowTopMost", s.window_top_most);
-  write_flag(p, kSettings, "WindowStretch", s.window_stretch);
+  write_flag(p, kSettings, settings::kWindowTopMostKey, s.window_top_most);
+  write_flag(p, kSettings, settings::kWindowStretchKey, s.window_stretch);
   write_flag(p, kSettings, "Minimized", s.minimized);
   write_flag(p, kSettings, "ExitConfirmationDialog", s.exit_confirmation_dialog);
   write_flag(p, kSettings, "TaskTrayIcon", s.task_tray_icon);
@@ -97,6 +102,30 @@ void save_tray_icon(settings::Profile& p, const TrayIconSettings& t) {
   p.write_int(kTrayIcon, "HighDPI", t.high_dpi);
 }
 
+void save_tasktray_page(settings::Profile& p, const ShellSettings& s) {
+  write_flag(p, kSettings, "TaskTrayMonitor", s.task_tray_monitor);
+  save_tray_icon(p, s.tray_icon);
+}
+
+void save_font_list_flags(settings::Profile& p, const ShellSettings& s) {
+  write_flag(p, kSettings, "FontEnumCheck", s.font_enum_check);
+  write_flag(p, kSettings, "FontEnumDraw", s.font_enum_draw);
+}
+
+void save_options_position(settings::Profile& p, int config_sel, int config_tab) {
+  p.write_int(kSettings, "ConfigSel", config_sel);
+  p.write_int(kSettings, "ConfigTab", config_tab);
+}
+
+void save_shell_flag(settings::Profile& p, ShellFlag flag, bool on) {
+  switch (flag) {
+    case ShellFlag::WindowTopMost: write_flag(p, kSettings, settings::kWindowTopMostKey, on); return;
+    case ShellFlag::TaskTrayIcon: write_flag(p, kSettings, "TaskTrayIcon", on); return;
+    case ShellFlag::NoticeBox: write_flag(p, kSettings, "NoticeBox", on); return;
+    case ShellFlag::MiniMonitor: write_flag(p, kSettings, "MiniMonitor", on); return;
+  }
+}
+
 void save_window_state(settings::Profile& p, int tab_cur_sel, bool main_window_shown,
                        bool notify_icon_present, int split_size) {
   p.write_int(kSettings, "TabCurSel", tab_cur_sel);
@@ -106,11 +135,11 @@ void save_window_state(settings::Profile& p, int tab_cur_sel, bool main_window_s
 }
 
 void save_empty_log_root_folder(settings::Profile& p, const std::string& log_root_folder) {
-  if (log_root_folder.empty()) p.write_string(kSettings, "LogRootFolder", "");
+  if (log_root_folder.empty()) logging::save_log_root_folder(p, "");
 }
 
 void save_exit_flags(settings::Profile& p, bool report_log_check, bool is_zoomed) {
-  write_flag(p, "Report", "LogCheck", report_log_check);
+  logging::save_log_check(p, logging::LogKind::Report, report_log_check);
   write_flag(p, kSettings, "IsZoomed", is_zoomed);
 }
 

@@ -59,6 +59,8 @@ struct ShellSettings {
   bool session_auto_start = true;         // "Session"/"AutoStart": start the Session Monitor
   int session_split_size = 100;           // "Session"/"SplitSize": splitter position
   bool report_log_check = false;          // "Report"/"LogCheck": Report log enabled
+  bool font_enum_check = true;            // "FontEnumCheck": font lists offer fixed-pitch faces only
+  bool font_enum_draw = true;             // "FontEnumDraw": font lists show each name in its face
 
   TrayIconSettings tray_icon;
   NoticeBoxSettings notice;
@@ -75,6 +77,16 @@ int normalise_notice_interval(int value);
 void save_view_page(settings::Profile& profile, const ShellSettings& s);
 void save_notice_box(settings::Profile& profile, const NoticeBoxSettings& s);
 void save_tray_icon(settings::Profile& profile, const TrayIconSettings& s);
+// The "Tasktray" page: "TaskTrayMonitor" and the tray-icon block.
+void save_tasktray_page(settings::Profile& profile, const ShellSettings& s);
+// The font-list flags of the graph's font page.
+void save_font_list_flags(settings::Profile& profile, const ShellSettings& s);
+// The group and tab the options dialog shows next ("ConfigSel", "ConfigTab").
+void save_options_position(settings::Profile& profile, int config_sel, int config_tab);
+
+// Flags the menus switch at once, outside the options dialog.
+enum class ShellFlag { WindowTopMost, TaskTrayIcon, NoticeBox, MiniMonitor };
+void save_shell_flag(settings::Profile& profile, ShellFlag flag, bool on);
 
 // Shut-down writes, in the order the shut-down makes them.
 // Window state: "TabCurSel", "MainWindow", "NotifyIcon", "Session"/"SplitSize".

@@ -182,6 +182,40 @@ GraphSettings load_graph_settings(const settings::Profile& p, Language lang) {
   return s;
 }
 
+namespace {
+void write_flag(settings::Profile& p, std::string_view key, bool on) { p.write_int(kSection, key, on ? 1 : 0); }
+}  // namespace
+
+void save_graph_view(settings::Profile& p, const GraphSettings& s) {
+  write_flag(p, "ViewMode", s.view_mode);
+  write_flag(p, "MaxLineMode", s.max_line_mode);
+  write_flag(p, "ReportMode", s.report_mode);
+  write_flag(p, "GradientMode", s.gradient_mode);
+  write_flag(p, "Direction", s.reverse);
+  write_flag(p, "PolylineMode", s.polyline);
+  write_flag(p, "DoubleSampling", s.double_sampling);
+  write_flag(p, "ScaleMode", s.scale_fixed);
+  p.write_int(kSection, "ScaleVal", s.scale_val);
+  p.write_int(kSection, "MaxLineTime", s.max_line_time);
+  p.write_int(kSection, "MaxUnit", s.max_unit);
+  p.write_int(kSection, "AveUnit", s.ave_unit);
+  p.write_int(kSection, "ExtUnit", s.ext_unit);
+}
+
+void save_graph_text(settings::Profile& p, const GraphSettings& s) {
+  if (!s.font_name.empty()) p.write_string(kSection, "FontName", s.font_name);
+  if (!s.font_name2.empty()) p.write_string(kSection, "FontName2", s.font_name2);
+  p.write_int(kSection, "FontSize", s.font_size);
+  p.write_int(kSection, "FontSize2", s.font_size2);
+  write_flag(p, "LargeFontStyle", s.large_font_emphasis);
+  write_flag(p, "LanguageSelect", s.english_labels);
+  p.write_int(kSection, "View-Responce", s.view_responce);
+}
+
+void save_graph_colors(settings::Profile& p, const GraphSettings& s) {
+  for (int i = 0; i < kGraphColorCount; ++i) p.write_int(kSection, graph_color_key(i), static_cast<int>(s.color(i)));
+}
+
 // ---------------------------------------------------------------------------
 // Scale and maxima
 

@@ -101,6 +101,7 @@ struct GraphSettings {
   // (View-Responce + 1) x 50 ms.
   int redraw_period_ms() const { return (view_responce + 1) * 50; }
   ColorRef color(int slot) const { return colors[static_cast<std::size_t>(slot)]; }
+  bool operator==(const GraphSettings&) const = default;
 };
 
 // Largest values a hand-edited file may put into the arithmetic; beyond them
@@ -115,6 +116,16 @@ GraphSettings default_graph_settings(Language lang);
 // sizes to 0..999, "View-Responce" to 0..9, unit codes modulo 4, colours to
 // 24 bits. An empty font name reads as the default face.
 GraphSettings load_graph_settings(const settings::Profile& profile, Language lang);
+// Section "Traffic" is edited by three option pages that save one after the
+// other, each from the copy it loaded: each writes only its own keys, so that
+// no page puts back what another one has just changed.
+// "View 1": the display flags, the scale, the MAX period and the unit codes.
+void save_graph_view(settings::Profile& profile, const GraphSettings& s);
+// "View 2": faces, sizes, label style and "View-Responce". An empty face is
+// not written: the graph would be left without a font.
+void save_graph_text(settings::Profile& profile, const GraphSettings& s);
+// "Color": the twenty colour slots.
+void save_graph_colors(settings::Profile& profile, const GraphSettings& s);
 
 // ---------------------------------------------------------------------------
 // Vertical scale and maxima

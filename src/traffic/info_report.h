@@ -1,7 +1,7 @@
 #pragma once
 // Plain-text reports about the machine's network configuration and interfaces,
 // shown by the Interface tab and (the short interface statistics) by the
-// traffic graph's detailed-information panel;.
+// traffic graph's detailed-information panel.
 //
 // Everything here is pure: the callers hand in what the platform sources
 // returned. Labels are fixed-width columns; the Japanese labels are padded to

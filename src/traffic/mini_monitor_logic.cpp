@@ -6,6 +6,8 @@
 
 #include "base/format.h"
 #include "base/text_helpers.h"
+#include "settings/shared_keys.h"
+#include "traffic/graph_logic.h"
 
 namespace tw::traffic {
 using detail::sformat;
@@ -49,6 +51,11 @@ double unit_value(std::int64_t bytes_per_s, int unit) {
 
 // ---- settings ---------------------------------------------------------------
 
+bool message_level_valid(std::string_view text) {
+  std::array<int, 5> levels{};
+  return settings::parse_int_list(text, levels) == levels.size();
+}
+
 std::array<int, 5> parse_message_level(std::string_view text) {
   std::array<int, 5> levels{};
   if (settings::parse_int_list(text, levels) != levels.size()) levels.fill(0);
@@ -76,10 +83,34 @@ MiniMonitorSettings load_mini_monitor_settings(const settings::Profile& p) {
   s.alpha_blend = p.read_int(sec, "AlphaBlend", 1) == 1;
   s.alpha_level = std::clamp(p.read_int(sec, "AlphaLevel", 153), 0, 255);
   s.no_frame = p.read_int(sec, "NoFrame", 0) == 1;
-  s.reverse_direction = p.read_int("Traffic", "Direction", 0) == 1;
-  s.window_top_most = p.read_int("Settings", "WindowTopMost", 0) != 0;
-  s.window_stretch = p.read_int("Settings", "WindowStretch", 1) != 0;
+  s.reverse_direction = load_graph_settings(p, Language::English).reverse;
+  s.window_top_most = p.read_int(settings::kSettingsSection, settings::kWindowTopMostKey, 0) != 0;
+  s.window_stretch = p.read_int(settings::kSettingsSection, settings::kWindowStretchKey, 1) != 0;
   return s;
+}
+
+void save_mini_monitor_settings(settings::Profile& p, const MiniMonitorSettings& s) {
+  const auto sec = kMiniMonitorSection;
+  for (int i = 0; i < kMiniColorCount; ++i) {
+    p.write_int(sec, sformat("Color%02d", i), s.colors[static_cast<std::size_t>(i)]);
+  }
+  if (!s.font_name.empty()) p.write_string(sec, "FontName", s.font_name);
+  p.write_int(sec, "FontSize", s.font_size);
+  // Any positive weight reads as bold.
+  p.write_int(sec, "FontWeight", s.bold ? 700 : 0);
+  p.write_int(sec, "AveUnit", s.ave_unit);
+  p.write_int(sec, "Style", s.style);
+  p.write_int(sec, "TrafficGraph", s.traffic_graph ? 1 : 0);
+  p.write_int(sec, "GradientMode", s.gradient_mode ? 1 : 0);
+  p.write_int(sec, "MessageMode", s.message_mode ? 1 : 0);
+  p.write_string(sec, "MessageLevel", settings::format_int_list(s.message_level));
+  p.write_int(sec, "AlphaBlend", s.alpha_blend ? 1 : 0);
+  p.write_int(sec, "AlphaLevel", s.alpha_level);
+  save_mini_monitor_frame(p, s.no_frame);
+}
+
+void save_mini_monitor_frame(settings::Profile& p, bool no_frame) {
+  p.write_int(kMiniMonitorSection, "NoFrame", no_frame ? 1 : 0);
 }
 
 // ---- formats ----------------------------------------------------------------

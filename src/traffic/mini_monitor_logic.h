@@ -61,6 +61,7 @@ struct MiniMonitorSettings {
   bool reverse_direction = false;   // "Traffic"/"Direction": newest sample at the left
   bool window_top_most = false;     // "Settings"/"WindowTopMost"
   bool window_stretch = true;       // "Settings"/"WindowStretch": snap to the edges
+  bool operator==(const MiniMonitorSettings&) const = default;
 };
 
 // Reads the block. Values the window cannot use are brought into range so a
@@ -70,11 +71,19 @@ struct MiniMonitorSettings {
 // style outside the format list is the default 2.
 MiniMonitorSettings load_mini_monitor_settings(const settings::Profile& profile);
 inline constexpr int kMaxMiniFontSize = 200;
+// The options page: every key of the block ("MiniMonitorPos" and the keys of
+// other sections stay). An empty face is not written.
+void save_mini_monitor_settings(settings::Profile& profile, const MiniMonitorSettings& s);
+// The window's frame switch, written at once from its menu.
+void save_mini_monitor_frame(settings::Profile& profile, bool no_frame);
 
-// "MessageLevel": exactly five "%i" fields joined by ":" (read as scanf
-// reads them: fields after the fifth are ignored); anything with fewer gives
-// five zeros, which switches every alert off.
+// "MessageLevel": five "%i" fields joined by ":", read as scanf reads them,
+// so that whatever follows the fifth field is ignored. Text that does not
+// give five fields reads as five zeros, which switches every alert off.
 std::array<int, 5> parse_message_level(std::string_view text);
+// Whether `text` gives five levels under that rule; an edit that does not
+// would silently switch every alert off.
+bool message_level_valid(std::string_view text);
 
 // ---- formats ----------------------------------------------------------------
 

@@ -247,6 +247,7 @@ class TrafficMonitor {
   void report_step_locked();
   void reset_sampling_locked(std::uint32_t now);
   void insert_line_locked(int list, const char* text);
+  void mark_restart_locked(RestartMode mode, const platform::LocalTime& wall);
   std::uint64_t capture_ms_locked() const;
   TrafficFigures figures_locked() const;
 

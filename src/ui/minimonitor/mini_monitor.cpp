@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "shell/edge_snap.h"
+#include "shell/shell_settings.h"
 #include "ui/minimonitor/mini_colors.h"
 #include "ui/pixel_rect_qt.h"
 
@@ -314,14 +315,14 @@ void MiniMonitor::contextMenuEvent(QContextMenuEvent* event) {
 
 void MiniMonitor::toggle_top_most() {
   settings_.window_top_most = !settings_.window_top_most;
-  profile_.write_int("Settings", "WindowTopMost", settings_.window_top_most ? 1 : 0);
+  shell::save_shell_flag(profile_, shell::ShellFlag::WindowTopMost, settings_.window_top_most);
   apply_window_style();
   emit top_most_changed(settings_.window_top_most);
 }
 
 void MiniMonitor::toggle_frame() {
   settings_.no_frame = !settings_.no_frame;
-  profile_.write_int(traffic::kMiniMonitorSection, "NoFrame", settings_.no_frame ? 1 : 0);
+  traffic::save_mini_monitor_frame(profile_, settings_.no_frame);
   apply_window_style();
 }
 

@@ -14,9 +14,9 @@
 #include <span>
 #include <utility>
 
+#include "logging/log_engine.h"
 #include "shell/notice_logic.h"
 #include "shell/shell_settings.h"
-#include "settings/int_parse.h"
 #include "traffic/mini_monitor_logic.h"
 #include "ui/notice/notice_dialog.h"
 #include "ui/options/color_slot_page.h"
@@ -34,20 +34,6 @@ QStringList interval_entries(Language lang) {
                                          : QStringLiteral(":%1min.").arg(m, 2, 10, QLatin1Char('0')));
   }
   return items;
-}
-
-// Exactly five ":"-joined "%i" integers: what the Mini Monitor accepts for
-// its alert levels. Anything else reads back as five zeros there.
-bool is_five_int_list(std::string_view text) {
-  std::size_t pos = 0;
-  for (int i = 0; i < 5; ++i) {
-    if (i > 0) {
-      if (pos >= text.size() || text[pos] != ':') return false;
-      ++pos;
-    }
-    if (!settings::parse_c_int(text, pos)) return false;
-  }
-  return pos == text.size();
 }
 
 }  // namespace
@@ -163,25 +149,26 @@ TasktrayPage::TasktrayPage(settings::Profile& profile, Language lang, QWidget* p
 void TasktrayPage::restore_default_colors() { colors_->set_colors(tray_colors(shell::TrayIconSettings{})); }
 
 void TasktrayPage::load() {
-  const shell::ShellSettings s = shell::load_shell_settings(profile());
-  loaded_ = s.tray_icon;
-  findChild<QCheckBox*>("TaskTrayMonitor")->setChecked(s.task_tray_monitor);
-  colors_->set_colors(tray_colors(loaded_));
-  set_combo_position(font_, loaded_.font);
-  set_combo_position(unit_, loaded_.unit);
-  findChild<QCheckBox*>("HighDPI")->setChecked(loaded_.high_dpi != 0);
+  loaded_ = shell::load_shell_settings(profile());
+  const shell::TrayIconSettings& t = loaded_.tray_icon;
+  findChild<QCheckBox*>("TaskTrayMonitor")->setChecked(loaded_.task_tray_monitor);
+  colors_->set_colors(tray_colors(t));
+  set_combo_position(font_, t.font);
+  set_combo_position(unit_, t.unit);
+  findChild<QCheckBox*>("HighDPI")->setChecked(t.high_dpi != 0);
 }
 
 void TasktrayPage::save() {
-  save_check(findChild<QCheckBox*>("TaskTrayMonitor"), profile(), "Settings", "TaskTrayMonitor");
-  shell::TrayIconSettings t = loaded_;
+  shell::ShellSettings s = loaded_;
+  s.task_tray_monitor = findChild<QCheckBox*>("TaskTrayMonitor")->isChecked();
+  shell::TrayIconSettings& t = s.tray_icon;
   t.color_background = static_cast<int>(colors_->color(0));
   t.color_send = static_cast<int>(colors_->color(1));
   t.color_receive = static_cast<int>(colors_->color(2));
-  t.font = combo_position_or(font_, loaded_.font);
-  t.unit = combo_position_or(unit_, loaded_.unit);
+  t.font = combo_position_or(font_, t.font);
+  t.unit = combo_position_or(unit_, t.unit);
   t.high_dpi = findChild<QCheckBox*>("HighDPI")->isChecked() ? 1 : 0;
-  shell::save_tray_icon(profile(), t);
+  shell::save_tasktray_page(profile(), s);
 }
 
 // ---------------------------------------------------------------------------
@@ -257,8 +244,6 @@ void NoticeDialogPage::update_enabled() { alpha_level_->setEnabled(alpha_blend_-
 // ---------------------------------------------------------------------------
 
 namespace {
-constexpr std::string_view kMiniMonitor = traffic::kMiniMonitorSection;
-
 std::vector<std::uint32_t> mini_colors(const traffic::MiniMonitorSettings& m) {
   return {m.colors.begin(), m.colors.end()};
 }
@@ -333,7 +318,8 @@ void MiniMonitorPage::restore_default_colors() {
 
 void MiniMonitorPage::load() {
   // The window's own loader: the page shows what the Mini Monitor uses.
-  const traffic::MiniMonitorSettings m = traffic::load_mini_monitor_settings(profile());
+  loaded_ = traffic::load_mini_monitor_settings(profile());
+  const traffic::MiniMonitorSettings& m = loaded_;
   colors_->set_colors(mini_colors(m));
   set_font_name(font_name_, qs(m.font_name));
   findChild<QSpinBox*>("FontSize")->setValue(m.font_size);
@@ -351,25 +337,25 @@ void MiniMonitorPage::load() {
 }
 
 void MiniMonitorPage::save() {
-  auto& p = profile();
-  write_colors(p, kMiniMonitor, colors_->colors());
-  const std::string face = to_std(font_name_->currentText().trimmed());
-  if (!face.empty()) p.write_string(kMiniMonitor, "FontName", face);
-  p.write_int(kMiniMonitor, "FontSize", findChild<QSpinBox*>("FontSize")->value());
-  // The window reads any positive weight as bold.
-  p.write_int(kMiniMonitor, "FontWeight", findChild<QCheckBox*>("FontWeight")->isChecked() ? 700 : 0);
-  p.write_int(kMiniMonitor, "AveUnit", unit_->currentIndex());
-  p.write_int(kMiniMonitor, "Style", style_->currentIndex());
-  save_check(findChild<QCheckBox*>("TrafficGraph"), p, kMiniMonitor, "TrafficGraph");
-  save_check(findChild<QCheckBox*>("GradientMode"), p, kMiniMonitor, "GradientMode");
-  save_check(findChild<QCheckBox*>("MessageMode"), p, kMiniMonitor, "MessageMode");
-  // A level list the Mini Monitor could not read would silently zero all five
-  // levels; such an edit is not saved.
+  traffic::MiniMonitorSettings m = loaded_;
+  const std::vector<std::uint32_t> colors = colors_->colors();
+  for (std::size_t i = 0; i < m.colors.size() && i < colors.size(); ++i) m.colors[i] = static_cast<int>(colors[i]);
+  m.font_name = to_std(font_name_->currentText().trimmed());
+  m.font_size = findChild<QSpinBox*>("FontSize")->value();
+  m.bold = findChild<QCheckBox*>("FontWeight")->isChecked();
+  m.ave_unit = unit_->currentIndex();
+  m.style = style_->currentIndex();
+  m.traffic_graph = findChild<QCheckBox*>("TrafficGraph")->isChecked();
+  m.gradient_mode = findChild<QCheckBox*>("GradientMode")->isChecked();
+  m.message_mode = findChild<QCheckBox*>("MessageMode")->isChecked();
+  // An edit the Mini Monitor could not read would silently switch every
+  // alert off; the loaded levels are kept instead.
   const std::string levels = to_std(message_level_->text().trimmed());
-  if (is_five_int_list(levels)) p.write_string(kMiniMonitor, "MessageLevel", levels);
-  save_check(alpha_blend_, p, kMiniMonitor, "AlphaBlend");
-  p.write_int(kMiniMonitor, "AlphaLevel", alpha_level_->value());
-  save_check(findChild<QCheckBox*>("NoFrame"), p, kMiniMonitor, "NoFrame");
+  if (traffic::message_level_valid(levels)) m.message_level = traffic::parse_message_level(levels);
+  m.alpha_blend = alpha_blend_->isChecked();
+  m.alpha_level = alpha_level_->value();
+  m.no_frame = findChild<QCheckBox*>("NoFrame")->isChecked();
+  traffic::save_mini_monitor_settings(profile(), m);
 }
 
 void MiniMonitorPage::update_enabled() { alpha_level_->setEnabled(alpha_blend_->isChecked()); }
@@ -385,7 +371,7 @@ ReportPage::ReportPage(settings::Profile& profile, Language lang, QWidget* paren
   layout->addStretch();
 }
 
-void ReportPage::load() { load_check(log_check_, profile(), "Report", "LogCheck", 0); }
-void ReportPage::save() { save_check(log_check_, profile(), "Report", "LogCheck"); }
+void ReportPage::load() { log_check_->setChecked(logging::load_log_check(profile(), logging::LogKind::Report)); }
+void ReportPage::save() { logging::save_log_check(profile(), logging::LogKind::Report, log_check_->isChecked()); }
 
 }  // namespace tw::ui

@@ -2,6 +2,7 @@
 // The pages of the General group: View, Tasktray, Notice Dialog, Mini Monitor
 // and Report. Each reads its keys in load() and writes all of them in save().
 #include "shell/shell_settings.h"
+#include "traffic/mini_monitor_logic.h"
 #include "ui/options/options_page.h"
 
 class QCheckBox;
@@ -44,7 +45,7 @@ class TasktrayPage : public OptionsPage {
   ColorList* colors_ = nullptr;
   QComboBox* font_ = nullptr;
   QComboBox* unit_ = nullptr;
-  shell::TrayIconSettings loaded_;
+  shell::ShellSettings loaded_;
 };
 
 // Colours, translucency and visible time of the Notice dialog, with a preview.
@@ -89,6 +90,7 @@ class MiniMonitorPage : public OptionsPage {
   QLineEdit* message_level_ = nullptr;
   QCheckBox* alpha_blend_ = nullptr;
   QSpinBox* alpha_level_ = nullptr;
+  traffic::MiniMonitorSettings loaded_;
 };
 
 // The traffic report log switch.

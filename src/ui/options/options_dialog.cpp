@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "shell/shell_settings.h"
 #include "ui/options/options_page.h"
 #include "ui/options/page_factory.h"
 #include "ui/options/page_support.h"
@@ -17,11 +18,14 @@ namespace tw::ui {
 
 namespace {
 
-constexpr std::string_view kSettings = "Settings";
-
 // The tree's colours: dark green text on pale yellow.
 const QColor kTreeText(0, 96, 0);
 const QColor kTreeBackground(255, 255, 235);
+
+shell::OptionsFrame opening_position(const settings::Profile& profile) {
+  const shell::ShellSettings s = shell::load_shell_settings(profile);
+  return shell::OptionsFrame(s.config_sel, s.config_tab);
+}
 
 }  // namespace
 
@@ -29,7 +33,7 @@ OptionsDialog::OptionsDialog(settings::Profile& profile, Language lang, QWidget*
     : QDialog(parent),
       profile_(profile),
       lang_(lang),
-      frame_(profile.read_int(kSettings, "ConfigSel", 0), profile.read_int(kSettings, "ConfigTab", 0)) {
+      frame_(opening_position(profile)) {
   setWindowTitle(tr2(lang, "Options", "オプション設定"));
   if (parent) setWindowIcon(parent->windowIcon());
 
@@ -161,8 +165,7 @@ void OptionsDialog::done(int result) {
 void OptionsDialog::finish() {
   if (finished_) return;
   finished_ = true;
-  profile_.write_int(kSettings, "ConfigSel", frame_.config_sel());
-  profile_.write_int(kSettings, "ConfigTab", frame_.config_tab());
+  shell::save_options_position(profile_, frame_.config_sel(), frame_.config_tab());
   for (std::size_t i = 0; i < pages_.size(); ++i) {
     if (frame_.apply(shell::kPageCreationOrder[i])) pages_[i]->save();
   }

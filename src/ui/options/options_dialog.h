@@ -7,10 +7,10 @@
 //   OptionsDialog dialog(profile, lang, this);
 //   if (dialog.exec() == QDialog::Accepted) { reload the shell settings ... }
 // Every page has written its keys before exec() returns Accepted; after Cancel
-// no page has written anything. "Settings"/"ConfigSel" and "ConfigTab" (the
-// last group and tab) are written on every close, so the next dialog opens
-// where this one was left. To open at a given page, write those two keys
-// first (the Mini Monitor's "Options" item opens at group 0, tab 3).
+// no page has written anything. The last group and tab are written on every
+// close (shell::save_options_position), so the next dialog opens where this
+// one was left. To open at a given page, save that position first (the Mini
+// Monitor's "Options" item opens at group 0, tab 3).
 //
 // One dialog serves one opening: create a new one each time.
 #include <QDialog>

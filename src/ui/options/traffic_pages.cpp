@@ -24,8 +24,6 @@ namespace tw::ui {
 
 namespace {
 
-constexpr std::string_view kTraffic = "Traffic";
-
 QStringList unit_names() {
   return {QStringLiteral("KB/s"), QStringLiteral("Kbps"), QStringLiteral("MB/s"), QStringLiteral("Mbps")};
 }
@@ -45,10 +43,6 @@ QCheckBox* check(QWidget* page, const char* key) { return page->findChild<QCheck
 QSpinBox* spin(QWidget* page, const char* key) { return page->findChild<QSpinBox*>(QString::fromLatin1(key)); }
 QComboBox* combo(QWidget* page, const char* key) { return page->findChild<QComboBox*>(QString::fromLatin1(key)); }
 
-constexpr std::array<const char*, 8> kView1Flags = {"ViewMode",    "MaxLineMode",  "ReportMode",
-                                                    "GradientMode", "Direction",   "PolylineMode",
-                                                    "DoubleSampling", "ScaleMode"};
-constexpr std::array<const char*, 3> kUnitKeys = {"MaxUnit", "AveUnit", "ExtUnit"};
 
 }  // namespace
 
@@ -97,7 +91,8 @@ TrafficView1Page::TrafficView1Page(settings::Profile& profile, Language lang, QW
 void TrafficView1Page::load() {
   // The graph's own loader, so the page shows the values the graph uses
   // (out-of-range numbers already brought into range, unit codes modulo 4).
-  const traffic::GraphSettings g = traffic::load_graph_settings(profile(), lang());
+  loaded_ = traffic::load_graph_settings(profile(), lang());
+  const traffic::GraphSettings& g = loaded_;
   check(this, "ViewMode")->setChecked(g.view_mode);
   check(this, "MaxLineMode")->setChecked(g.max_line_mode);
   check(this, "ReportMode")->setChecked(g.report_mode);
@@ -115,12 +110,22 @@ void TrafficView1Page::load() {
 }
 
 void TrafficView1Page::save() {
-  auto& p = profile();
-  for (const char* key : kView1Flags) save_check(check(this, key), p, kTraffic, key);
+  traffic::GraphSettings g = loaded_;
+  g.view_mode = check(this, "ViewMode")->isChecked();
+  g.max_line_mode = check(this, "MaxLineMode")->isChecked();
+  g.report_mode = check(this, "ReportMode")->isChecked();
+  g.gradient_mode = check(this, "GradientMode")->isChecked();
+  g.reverse = check(this, "Direction")->isChecked();
+  g.polyline = check(this, "PolylineMode")->isChecked();
+  g.double_sampling = check(this, "DoubleSampling")->isChecked();
+  g.scale_fixed = check(this, "ScaleMode")->isChecked();
   // The spin boxes hold only values the graph accepts (divisor 1..65536).
-  p.write_int(kTraffic, "ScaleVal", spin(this, "ScaleVal")->value());
-  p.write_int(kTraffic, "MaxLineTime", spin(this, "MaxLineTime")->value());
-  for (const char* key : kUnitKeys) p.write_int(kTraffic, key, combo(this, key)->currentIndex());
+  g.scale_val = spin(this, "ScaleVal")->value();
+  g.max_line_time = spin(this, "MaxLineTime")->value();
+  g.max_unit = combo(this, "MaxUnit")->currentIndex();
+  g.ave_unit = combo(this, "AveUnit")->currentIndex();
+  g.ext_unit = combo(this, "ExtUnit")->currentIndex();
+  traffic::save_graph_view(profile(), g);
 }
 
 void TrafficView1Page::update_enabled() {
@@ -209,10 +214,12 @@ void TrafficView2Page::refill_font_lists() {
 }
 
 void TrafficView2Page::load() {
-  const auto& p = profile();
-  const traffic::GraphSettings g = traffic::load_graph_settings(p, lang());
-  load_check(enum_check_, p, "Settings", "FontEnumCheck", 1);
-  load_check(enum_draw_, p, "Settings", "FontEnumDraw", 1);
+  loaded_ = traffic::load_graph_settings(profile(), lang());
+  loaded_sampler_ = traffic::load_sampler_settings(profile());
+  loaded_shell_ = shell::load_shell_settings(profile());
+  const traffic::GraphSettings& g = loaded_;
+  enum_check_->setChecked(loaded_shell_.font_enum_check);
+  enum_draw_->setChecked(loaded_shell_.font_enum_draw);
   set_font_name(font_name_, qs(g.font_name));
   set_font_name(font_name2_, qs(g.font_name2));
   refill_font_lists();
@@ -220,32 +227,34 @@ void TrafficView2Page::load() {
   spin(this, "FontSize2")->setValue(g.font_size2);
   check(this, "LargeFontStyle")->setChecked(g.large_font_emphasis);
   check(this, "LanguageSelect")->setChecked(g.english_labels);
-  // The sampler reads its period index the same way: below 1 is 0, 9 or more is 9.
-  combo(this, "Thread-Responce")->setCurrentIndex(period_position(p.read_int(kTraffic, "Thread-Responce", 0)));
+  combo(this, "Thread-Responce")->setCurrentIndex(period_position(loaded_sampler_.thread_responce));
   combo(this, "View-Responce")->setCurrentIndex(period_position(g.view_responce));
-  load_check(check(this, "InterfaceAutoReset"), p, kTraffic, "InterfaceAutoReset", 1);
-  spin(this, "InterfaceAutoResetTimer")->setValue(p.read_int(kTraffic, "InterfaceAutoResetTimer", 15));
+  check(this, "InterfaceAutoReset")->setChecked(loaded_sampler_.interface_auto_reset);
+  spin(this, "InterfaceAutoResetTimer")->setValue(loaded_sampler_.interface_auto_reset_timer);
   update_enabled();
 }
 
 void TrafficView2Page::save() {
-  auto& p = profile();
-  save_check(enum_check_, p, "Settings", "FontEnumCheck");
-  save_check(enum_draw_, p, "Settings", "FontEnumDraw");
-  // An emptied face would leave the graph without a font; keep the stored one.
-  const std::string face = to_std(font_name_->currentText().trimmed());
-  if (!face.empty()) p.write_string(kTraffic, "FontName", face);
-  const std::string face2 = to_std(font_name2_->currentText().trimmed());
-  if (!face2.empty()) p.write_string(kTraffic, "FontName2", face2);
-  p.write_int(kTraffic, "FontSize", spin(this, "FontSize")->value());
-  p.write_int(kTraffic, "FontSize2", spin(this, "FontSize2")->value());
-  save_check(check(this, "LargeFontStyle"), p, kTraffic, "LargeFontStyle");
-  save_check(check(this, "LanguageSelect"), p, kTraffic, "LanguageSelect");
-  p.write_int(kTraffic, "Thread-Responce", combo(this, "Thread-Responce")->currentIndex());
-  p.write_int(kTraffic, "View-Responce", combo(this, "View-Responce")->currentIndex());
-  save_check(check(this, "InterfaceAutoReset"), p, kTraffic, "InterfaceAutoReset");
+  shell::ShellSettings sh = loaded_shell_;
+  sh.font_enum_check = enum_check_->isChecked();
+  sh.font_enum_draw = enum_draw_->isChecked();
+  shell::save_font_list_flags(profile(), sh);
+  // An emptied face is not written: the graph keeps the stored one.
+  traffic::GraphSettings g = loaded_;
+  g.font_name = to_std(font_name_->currentText().trimmed());
+  g.font_name2 = to_std(font_name2_->currentText().trimmed());
+  g.font_size = spin(this, "FontSize")->value();
+  g.font_size2 = spin(this, "FontSize2")->value();
+  g.large_font_emphasis = check(this, "LargeFontStyle")->isChecked();
+  g.english_labels = check(this, "LanguageSelect")->isChecked();
+  g.view_responce = combo(this, "View-Responce")->currentIndex();
+  traffic::save_graph_text(profile(), g);
+  traffic::SamplerSettings t = loaded_sampler_;
+  t.thread_responce = combo(this, "Thread-Responce")->currentIndex();
+  t.interface_auto_reset = check(this, "InterfaceAutoReset")->isChecked();
   // The spin box keeps the countdown within 1..65536 seconds.
-  p.write_int(kTraffic, "InterfaceAutoResetTimer", spin(this, "InterfaceAutoResetTimer")->value());
+  t.interface_auto_reset_timer = spin(this, "InterfaceAutoResetTimer")->value();
+  traffic::save_sampler_settings(profile(), t);
 }
 
 void TrafficView2Page::update_enabled() {
@@ -276,10 +285,16 @@ TrafficColorPage::TrafficColorPage(settings::Profile& profile, Language lang, QW
                     make_default_color_button, default_colors()) {}
 
 void TrafficColorPage::load() {
-  const traffic::GraphSettings g = traffic::load_graph_settings(profile(), lang());
-  colors()->set_colors({g.colors.begin(), g.colors.end()});
+  loaded_ = traffic::load_graph_settings(profile(), lang());
+  colors()->set_colors({loaded_.colors.begin(), loaded_.colors.end()});
 }
-void TrafficColorPage::save() { write_colors(profile(), kTraffic, colors()->colors()); }
+
+void TrafficColorPage::save() {
+  traffic::GraphSettings g = loaded_;
+  const std::vector<std::uint32_t> colors = this->colors()->colors();
+  for (std::size_t i = 0; i < g.colors.size() && i < colors.size(); ++i) g.colors[i] = colors[i];
+  traffic::save_graph_colors(profile(), g);
+}
 
 // ---------------------------------------------------------------------------
 
@@ -339,37 +354,29 @@ TrafficLogFilePage::TrafficLogFilePage(settings::Profile& profile, Language lang
 }
 
 void TrafficLogFilePage::load() {
-  const auto& p = profile();
-  const std::string_view section = logging::log_section(kTrafficLog);
-  load_check(log_check_, p, section, "LogCheck", 0);
-  load_check(check(this, "LogSound"), p, section, "LogSound", 0);
-  load_check(check(this, "LogWriteMode"), p, section, "LogWriteMode", 0);
-  file_name_->setText(qs(p.read_string(section, "LogFileName", logging::default_log_file_name(kTrafficLog))));
-  stored_cycle_ = p.read_int(section, "LogCycleTime", 60);
-  cycle_->setValue(stored_cycle_);
-  // Stored on one line with "$CRLF$" for each break; edited as lines.
-  const std::string stored = p.read_string(section, "LogFmt", logging::default_log_fmt(kTrafficLog, lang()));
-  format_->setPlainText(qs(logging::crlf_to_lf(logging::template_from_stored(stored))));
+  loaded_ = logging::load_log_block(profile(), kTrafficLog, lang());
+  log_check_->setChecked(loaded_.log_check);
+  check(this, "LogSound")->setChecked(loaded_.log_sound);
+  check(this, "LogWriteMode")->setChecked(loaded_.log_write_mode != 0);
+  file_name_->setText(qs(loaded_.log_file_name));
+  cycle_->setValue(loaded_.log_cycle_time);
+  format_->setPlainText(qs(logging::crlf_to_lf(loaded_.log_fmt)));
   update_enabled();
 }
 
 void TrafficLogFilePage::save() {
-  auto& p = profile();
-  const std::string_view section = logging::log_section(kTrafficLog);
-  save_check(log_check_, p, section, "LogCheck");
-  std::string name = to_std(file_name_->text());
-  if (name.empty()) name = std::string(logging::default_log_file_name(kTrafficLog));
-  p.write_string(section, "LogFileName", name);
-  save_check(check(this, "LogSound"), p, section, "LogSound");
+  logging::LogBlock b = loaded_;
+  b.log_check = log_check_->isChecked();
+  b.log_file_name = to_std(file_name_->text());
+  if (b.log_file_name.empty()) b.log_file_name = std::string(logging::default_log_file_name(kTrafficLog));
+  b.log_sound = check(this, "LogSound")->isChecked();
   // The spin box holds only 1..3600. A stored value outside that range shows
   // clamped; it is replaced only when the user picks another period.
   const int cycle = cycle_->value();
-  const bool stored_valid = stored_cycle_ >= kMinCycle && stored_cycle_ <= kMaxCycle;
-  if (stored_valid || cycle != std::clamp(stored_cycle_, kMinCycle, kMaxCycle)) {
-    p.write_int(section, "LogCycleTime", cycle);
-  }
-  p.write_string(section, "LogFmt", logging::template_to_stored(to_std(format_->toPlainText())));
-  save_check(check(this, "LogWriteMode"), p, section, "LogWriteMode");
+  if (cycle != std::clamp(loaded_.log_cycle_time, kMinCycle, kMaxCycle)) b.log_cycle_time = cycle;
+  b.log_fmt = to_std(format_->toPlainText());
+  b.log_write_mode = check(this, "LogWriteMode")->isChecked() ? 1 : 0;
+  logging::save_log_block(profile(), kTrafficLog, b);
 }
 
 void TrafficLogFilePage::update_enabled() {

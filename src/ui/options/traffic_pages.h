@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "logging/log_engine.h"
+#include "shell/shell_settings.h"
+#include "traffic/graph_logic.h"
+#include "traffic/sampler_settings.h"
 #include "ui/options/color_slot_page.h"
 #include "ui/options/options_page.h"
 
@@ -26,6 +30,8 @@ class TrafficView1Page : public OptionsPage {
 
  private:
   void update_enabled();
+
+  traffic::GraphSettings loaded_;
 };
 
 class TrafficView2Page : public OptionsPage {
@@ -45,9 +51,12 @@ class TrafficView2Page : public OptionsPage {
   QComboBox* font_name2_ = nullptr;
   QCheckBox* enum_check_ = nullptr;
   QCheckBox* enum_draw_ = nullptr;
+  traffic::GraphSettings loaded_;
+  traffic::SamplerSettings loaded_sampler_;
+  shell::ShellSettings loaded_shell_;
 };
 
-// The graph's colour slots "Color00".."Color19" in section "Traffic".
+// The graph's twenty colour slots.
 class TrafficColorPage : public ColorSlotPage {
   Q_OBJECT
  public:
@@ -56,9 +65,12 @@ class TrafficColorPage : public ColorSlotPage {
   void save() override;
   // The graph's own defaults, slot by slot.
   static const std::vector<std::uint32_t>& default_colors();
+
+ private:
+  traffic::GraphSettings loaded_;
 };
 
-// The traffic log block (section "Traffic").
+// The traffic log block.
 class TrafficLogFilePage : public OptionsPage {
   Q_OBJECT
  public:
@@ -72,7 +84,7 @@ class TrafficLogFilePage : public OptionsPage {
   QCheckBox* log_check_ = nullptr;
   QLineEdit* file_name_ = nullptr;
   QSpinBox* cycle_ = nullptr;
-  int stored_cycle_ = 60;
+  logging::LogBlock loaded_;
   QPlainTextEdit* format_ = nullptr;
   QList<QWidget*> dependents_;
 };

@@ -9,19 +9,11 @@
 #include "platform/link_stats.h"
 #include "platform/network_info.h"
 #include "settings/profile.h"
+#include "shell/options_model.h"
 #include "traffic/info_report.h"
 #include "ui/options/page_support.h"
 
 namespace tw::ui {
-namespace {
-
-// Output-box colours, shared with the other tool pages' boxes and edited on
-// the options dialog's Color page.
-constexpr const char* kSection = "Interface";
-constexpr int kDefaultBackground = 0x000000;
-constexpr int kDefaultText = 0xFFFFFF;
-
-}  // namespace
 
 InterfacePage::InterfacePage(settings::Profile& profile, platform::NetworkInfoSource& info,
                              platform::LinkStatsSource& links, Language lang, QWidget* parent)
@@ -44,12 +36,13 @@ InterfacePage::InterfacePage(settings::Profile& profile, platform::NetworkInfoSo
 }
 
 void InterfacePage::reload_settings() {
-  const auto background = static_cast<std::uint32_t>(profile_.read_int(kSection, "Color00", kDefaultBackground));
-  const auto text = static_cast<std::uint32_t>(profile_.read_int(kSection, "Color01", kDefaultText));
+  // Shared with the other tool pages' output boxes; edited on the options
+  // dialog's Color page.
+  const shell::OutputBoxColors colors = shell::load_output_box_colors(profile_);
   QPalette pal = output_->palette();
   for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-    pal.setColor(group, QPalette::Base, from_colorref(background));
-    pal.setColor(group, QPalette::Text, from_colorref(text));
+    pal.setColor(group, QPalette::Base, from_colorref(colors.background));
+    pal.setColor(group, QPalette::Text, from_colorref(colors.text));
   }
   output_->setPalette(pal);
 }

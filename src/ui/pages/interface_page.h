@@ -35,8 +35,7 @@ class InterfacePage : public QWidget {
 
   // Rebuilds the three reports from fresh queries.
   void refresh();
-  // Reads the output-box colours ("Interface"/"Color00" background,
-  // "Color01" text) again.
+  // Reads the output-box colours again.
   void reload_settings();
 
   QPlainTextEdit* output() const { return output_; }

@@ -82,9 +82,16 @@ TEST_F(ShellSettingsTest, PagesRoundTrip) {
   s.session_auto_start = false;
   s.notice = {0x112233, 0x445566, true, 0, 30000};
   s.tray_icon = {1, 2, 3, 2, 1, 1};
+  s.task_tray_monitor = true;
+  s.font_enum_check = false;
+  s.font_enum_draw = false;
   save_view_page(profile, s);
   save_notice_box(profile, s.notice);
-  save_tray_icon(profile, s.tray_icon);
+  save_tasktray_page(profile, s);
+  save_font_list_flags(profile, s);
+  save_options_position(profile, 5, 1);
+  save_shell_flag(profile, ShellFlag::MiniMonitor, true);
+  save_shell_flag(profile, ShellFlag::TaskTrayIcon, false);
 
   const ShellSettings r = load_shell_settings(profile);
   EXPECT_TRUE(r.window_top_most);
@@ -98,6 +105,13 @@ TEST_F(ShellSettingsTest, PagesRoundTrip) {
   EXPECT_EQ(r.notice.time_out_ms, 30000);
   EXPECT_EQ(r.tray_icon.font, 2);
   EXPECT_EQ(r.tray_icon.high_dpi, 1);
+  EXPECT_TRUE(r.task_tray_monitor);
+  EXPECT_FALSE(r.font_enum_check);
+  EXPECT_FALSE(r.font_enum_draw);
+  EXPECT_EQ(r.config_sel, 5);
+  EXPECT_EQ(r.config_tab, 1);
+  EXPECT_TRUE(r.mini_monitor);
+  EXPECT_FALSE(r.task_tray_icon);
 }
 
 }  // namespace
