@@ -5,9 +5,10 @@
 # finding.
 #
 # Everything goes to FUZZ_BUILD/fuzz-long/NAME/: log, findings/ (the inputs
-# that failed, to replay with `FUZZ_BUILD/NAME FILE`) and corpus/ (new inputs;
-# merge them into the committed corpus with
-# `NAME -merge=1 NEW_DIR tests/fuzz/corpus/NAME FUZZ_BUILD/fuzz-long/NAME/corpus`).
+# that failed, to replay with `FUZZ_BUILD/NAME FILE`) and corpus/ (new inputs).
+# To add those that reach new code to the committed corpus, keeping it small
+# (edges only, not hit counts):
+#   FUZZ_BUILD/NAME -merge=1 -use_counters=0 tests/fuzz/corpus/NAME FUZZ_BUILD/fuzz-long/NAME/corpus
 #
 # Usage: FUZZ_SECONDS=60 scripts/fuzz-long.sh [FUZZ_BUILD_DIR]
 set -uo pipefail
