@@ -6,12 +6,12 @@
 // veth pair in a bridge, macvlan, tun with an alias, links down), sends a
 // little UDP over loopback so that counters are not all zero, and writes every
 // received buffer of these requests as one file, byte for byte:
-//   link-*   RTM_GETLINK as the monitor asks it (counters skipped)
-//   linkall-*  RTM_GETLINK with every attribute
-//   stats-*  RTM_GETSTATS for the 64-bit link counters, as the monitor asks it
-//   statsall-* RTM_GETSTATS for every counter group
-//   nodev-*  RTM_GETLINK of a link that does not exist (an error reply)
-//   refused-* RTM_GETSTATS with no group (a dump ended by an error code)
+//   link-*      RTM_GETLINK as the monitor asks it (counters skipped)
+//   linkall-*   RTM_GETLINK with every attribute
+//   nodev-*     RTM_GETLINK of a link that does not exist (an error reply)
+//   stats-*     RTM_GETSTATS for the 64-bit link counters, as the monitor asks it
+//   statsall-*  RTM_GETSTATS for every counter group
+//   refused-*   RTM_GETSTATS with no group (a dump ended by an error code)
 // Nothing leaves the namespace; it is deleted on exit.
 #include <arpa/inet.h>
 #include <linux/if_link.h>
