@@ -3,8 +3,9 @@ BUILD      ?= build
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
+FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build run test fuzz-build bench install clean
+.PHONY: all deps build run test fuzz-build fuzz-long bench install clean
 
 all: build
 
@@ -29,6 +30,10 @@ $(FUZZ_BUILD)/build.ninja: | deps
 
 fuzz-build: deps $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS (default 600) each; fails on any finding.
+fuzz-long: fuzz-build
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz-long.sh $(FUZZ_BUILD)
 
 bench: build
 	@scripts/bench.sh $(BUILD)

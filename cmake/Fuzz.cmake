@@ -1,39 +1,77 @@
-# libFuzzer targets: one per tests/fuzz/*_fuzz.cpp, each linked with the logic
-# library built with the same sanitizers. Each is run briefly as a test.
-set(TW_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
-foreach(lib base settings logging traffic shell app)
-  get_target_property(type tw_${lib} TYPE)
-  if(NOT type STREQUAL "INTERFACE_LIBRARY")
-    target_compile_options(tw_${lib} PRIVATE ${TW_FUZZ_FLAGS})
+# libFuzzer targets, with the logic libraries built under the same sanitizers.
+#
+# Every sanitizer finding ends the run with a non-zero status: UBSan reports
+# are otherwise recoverable, and a fuzz run that prints a finding and still
+# passes is a check that cannot fail.
+#
+# Adding a target: write tests/fuzz/NAME_fuzz.cpp (it is picked up by the glob
+# below) and commit a few small seed inputs to tests/fuzz/corpus/NAME_fuzz/.
+# If it needs platform code, add those sources to it at the end of this file.
+# Each target then gets two tests:
+#   NAME_fuzz.replay  runs every input of tests/fuzz/corpus/NAME_fuzz/ and of
+#                     tests/fuzz/regressions/NAME_fuzz/ once (inputs that once
+#                     found a fault go to the latter, which is never minimised);
+#   NAME_fuzz.fuzz    fuzzes from those inputs for TW_FUZZ_SECONDS.
+# `make fuzz-long` runs the same binaries for longer (scripts/fuzz-long.sh).
+#
+# Of clang's integer checks, only the implicit truncations are on: a length
+# or count that silently loses its high bits is a classic parser fault, and an
+# intended truncation is written as a cast, which the check accepts. The rest
+# of -fsanitize=integer stays off: unsigned-integer-overflow trips over the
+# counter, clock and strtol-style arithmetic that wraps modulo 2^32 / 2^64 on
+# purpose (and over libstdc++'s own npos arithmetic), implicit-integer-sign-change
+# over libmnl's alignment macro. Signed overflow is part of -fsanitize=undefined.
+set(TW_FUZZ_SANITIZERS address,undefined,implicit-integer-truncation)
+set(TW_FUZZ_FLAGS -fsanitize=fuzzer-no-link,${TW_FUZZ_SANITIZERS} -fno-sanitize-recover=all
+    -fno-omit-frame-pointer)
+
+# Every library defined so far (the logic libraries) gets the sanitizers.
+get_property(tw_fuzz_libs DIRECTORY ${CMAKE_SOURCE_DIR} PROPERTY BUILDSYSTEM_TARGETS)
+foreach(lib ${tw_fuzz_libs})
+  get_target_property(type ${lib} TYPE)
+  if(type STREQUAL "STATIC_LIBRARY")
+    target_compile_options(${lib} PRIVATE ${TW_FUZZ_FLAGS})
   endif()
 endforeach()
-set(TW_FUZZ_SECONDS 20 CACHE STRING "How long each fuzz target runs in the test suite")
+
+set(TW_FUZZ_SECONDS 12 CACHE STRING "How long each fuzz target fuzzes in the test suite")
+# A fixed seed makes the suite's short run go the same way every time; the
+# long runs use random seeds.
+set(TW_FUZZ_SEED 1 CACHE STRING "libFuzzer seed of the test suite's run (0: random)")
+set(TW_FUZZ_RUNNER ${CMAKE_SOURCE_DIR}/tests/fuzz/run-target.sh)
+
 file(GLOB TW_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
 foreach(src ${TW_FUZZ_SOURCES})
   get_filename_component(name ${src} NAME_WE)
   add_executable(${name} ${src})
   target_compile_options(${name} PRIVATE ${TW_FUZZ_FLAGS})
-  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,${TW_FUZZ_SANITIZERS} -fno-sanitize-recover=all)
   target_link_libraries(${name} PRIVATE tw_logic)
-  if(name STREQUAL "netlink_fuzz")
-    # The rtnetlink parsers live in the platform layer; build just that file.
-    pkg_check_modules(MNL REQUIRED IMPORTED_TARGET libmnl)
-    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/linux/netlink_link_stats.cpp)
-    target_link_libraries(${name} PRIVATE PkgConfig::MNL)
-  endif()
-  # New inputs go to the build tree; the committed seeds are only read.
-  set(work ${CMAKE_BINARY_DIR}/corpus/${name})
-  file(MAKE_DIRECTORY ${work})
-  set(seeds ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${name})
-  if(NOT EXISTS ${seeds})
-    set(seeds "")
-  endif()
-  add_test(NAME ${name}
-    COMMAND ${name} -max_total_time=${TW_FUZZ_SECONDS} -rss_limit_mb=2048 -max_len=65536 ${work} ${seeds})
+
+  add_test(NAME ${name}.replay
+    COMMAND ${TW_FUZZ_RUNNER} replay $<TARGET_FILE:${name}> ${CMAKE_SOURCE_DIR}/tests/fuzz)
+  add_test(NAME ${name}.fuzz
+    COMMAND ${TW_FUZZ_RUNNER} fuzz $<TARGET_FILE:${name}> ${CMAKE_SOURCE_DIR}/tests/fuzz
+            ${CMAKE_BINARY_DIR}/fuzz-runs/${name} ${TW_FUZZ_SECONDS} -seed=${TW_FUZZ_SEED})
+  math(EXPR limit "${TW_FUZZ_SECONDS} + 120")
+  set_tests_properties(${name}.replay ${name}.fuzz PROPERTIES TIMEOUT ${limit})
 endforeach()
 
-# The privileged helper's message decoder: plain C++ in its own library.
+# Targets that need platform code.
+if(TARGET netlink_fuzz)
+  pkg_check_modules(MNL REQUIRED IMPORTED_TARGET libmnl)
+  target_sources(netlink_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/linux/netlink_link_stats.cpp)
+  target_link_libraries(netlink_fuzz PRIVATE PkgConfig::MNL)
+endif()
+
+# Records real rtnetlink replies as netlink_fuzz seeds; run by hand (see the file).
+find_package(Threads REQUIRED)
+add_executable(netlink_seed_recorder ${CMAKE_SOURCE_DIR}/tests/fuzz/netlink_seed_recorder.cpp
+               ${CMAKE_SOURCE_DIR}/tests/integration/netns.cpp)
+target_link_libraries(netlink_seed_recorder PRIVATE Threads::Threads)
+
+# The privileged helper's message decoder: plain C++ in its own library (it
+# is defined before this file, so it already has the sanitizers).
 if(TARGET helper_protocol_fuzz)
-  target_compile_options(tw_helper_proto PRIVATE ${TW_FUZZ_FLAGS})
   target_link_libraries(helper_protocol_fuzz PRIVATE tw_helper_proto)
 endif()

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/config_files.h"
+#include "traffic/info_report.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstring>
 
@@ -150,6 +151,11 @@ int ctl_error(const nlmsghdr* nlh, void*) {
   nlmsgerr err;
   std::memcpy(&err, mnl_nlmsg_get_payload(nlh), sizeof err);
   if (err.error == 0) return MNL_CB_STOP;  // an acknowledgement
+  // INT_MIN cannot be negated and names no errno: the reply is garbled.
+  if (err.error == INT_MIN) {
+    errno = EBADMSG;
+    return MNL_CB_ERROR;
+  }
   errno = err.error < 0 ? -err.error : err.error;
   return MNL_CB_ERROR;
 }
@@ -163,7 +169,7 @@ int ctl_done(const nlmsghdr* nlh, void*) {
     int code;
     std::memcpy(&code, mnl_nlmsg_get_payload(nlh), sizeof code);
     if (code < 0) {
-      errno = -code;
+      errno = code == INT_MIN ? EBADMSG : -code;  // INT_MIN: garbled, no errno
       return MNL_CB_ERROR;
     }
   }
