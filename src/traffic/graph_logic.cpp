@@ -112,6 +112,8 @@ constexpr std::array<FlagInfo, 9> kFlags = {{
     {"LanguageSelect", 0, true},
 }};
 
+static_assert(kFlags.size() == static_cast<std::size_t>(GraphFlag::EnglishLabels) + 1);
+
 const FlagInfo& flag_info(GraphFlag f) { return kFlags[static_cast<std::size_t>(f)]; }
 
 bool read_flag(const settings::Profile& p, GraphFlag f) {
