@@ -93,9 +93,37 @@ constexpr GraphLabels kLabelsJa{
     "固定",
 };
 
-bool read_flag(const settings::Profile& p, std::string_view key, int def) {
-  return p.read_int(kSection, key, def) != 0;
+struct FlagInfo {
+  std::string_view key;
+  int def;
+  bool only_one;  // on only when stored as 1, else on when not 0
+};
+
+// Indexed by GraphFlag.
+constexpr std::array<FlagInfo, 9> kFlags = {{
+    {"ViewMode", 1, false},
+    {"MaxLineMode", 1, false},
+    {"ReportMode", 1, false},
+    {"GradientMode", 1, false},
+    {"DoubleSampling", 1, false},
+    {"PolylineMode", 0, true},
+    {"Direction", 0, true},
+    {"LargeFontStyle", 1, false},
+    {"LanguageSelect", 0, true},
+}};
+
+static_assert(kFlags.size() == static_cast<std::size_t>(GraphFlag::EnglishLabels) + 1);
+
+const FlagInfo& flag_info(GraphFlag f) { return kFlags[static_cast<std::size_t>(f)]; }
+
+bool read_flag(const settings::Profile& p, GraphFlag f) {
+  const FlagInfo& i = flag_info(f);
+  const int v = p.read_int(kSection, i.key, i.def);
+  return i.only_one ? v == 1 : v != 0;
 }
+
+void write_flag(settings::Profile& p, std::string_view key, bool on) { p.write_int(kSection, key, on ? 1 : 0); }
+void write_flag(settings::Profile& p, GraphFlag f, bool on) { write_flag(p, flag_info(f).key, on); }
 
 }  // namespace
 
@@ -154,27 +182,27 @@ GraphSettings default_graph_settings(Language lang) {
 
 GraphSettings load_graph_settings(const settings::Profile& p, Language lang) {
   GraphSettings s = default_graph_settings(lang);
-  s.view_mode = read_flag(p, "ViewMode", 1);
-  s.max_line_mode = read_flag(p, "MaxLineMode", 1);
-  s.report_mode = read_flag(p, "ReportMode", 1);
-  s.gradient_mode = read_flag(p, "GradientMode", 1);
+  s.view_mode = read_flag(p, GraphFlag::ViewMode);
+  s.max_line_mode = read_flag(p, GraphFlag::MaxLineMode);
+  s.report_mode = read_flag(p, GraphFlag::ReportMode);
+  s.gradient_mode = read_flag(p, GraphFlag::GradientMode);
   s.max_unit = fixed_unit(p.read_int(kSection, "MaxUnit", 3));
   s.ave_unit = fixed_unit(p.read_int(kSection, "AveUnit", 3));
   s.ext_unit = fixed_unit(p.read_int(kSection, "ExtUnit", 3));
   s.scale_fixed = p.read_int(kSection, "ScaleMode", 0) == 1;
   // A scale of 0 would divide by zero and a negative one would draw upwards.
   s.scale_val = std::clamp(p.read_int(kSection, "ScaleVal", 32), 1, kMaxScaleVal);
-  s.reverse = p.read_int(kSection, "Direction", 0) == 1;
-  s.polyline = p.read_int(kSection, "PolylineMode", 0) == 1;
+  s.reverse = read_flag(p, GraphFlag::Reverse);
+  s.polyline = read_flag(p, GraphFlag::Polyline);
   s.max_line_time = std::clamp(p.read_int(kSection, "MaxLineTime", 10), 0, kMaxLineTimeLimit);
   s.font_size = std::clamp(p.read_int(kSection, "FontSize", 22), 0, kMaxFontPixels);
   s.font_size2 = std::clamp(p.read_int(kSection, "FontSize2", 14), 0, kMaxFontPixels);
   if (std::string n = p.read_string(kSection, "FontName", s.font_name); !n.empty()) s.font_name = std::move(n);
   if (std::string n = p.read_string(kSection, "FontName2", s.font_name2); !n.empty()) s.font_name2 = std::move(n);
-  s.large_font_emphasis = read_flag(p, "LargeFontStyle", 1);
-  s.english_labels = p.read_int(kSection, "LanguageSelect", 0) == 1;
+  s.large_font_emphasis = read_flag(p, GraphFlag::LargeFontEmphasis);
+  s.english_labels = read_flag(p, GraphFlag::EnglishLabels);
   s.view_responce = std::clamp(p.read_int(kSection, "View-Responce", 0), 0, 9);
-  s.double_sampling = read_flag(p, "DoubleSampling", 1);
+  s.double_sampling = read_flag(p, GraphFlag::DoubleSampling);
   for (int i = 0; i < kGraphColorCount; ++i) {
     const int v = p.read_int(kSection, graph_color_key(i), static_cast<int>(default_graph_color(i)));
     s.colors[static_cast<std::size_t>(i)] = static_cast<ColorRef>(v) & 0xFFFFFF;
@@ -182,18 +210,14 @@ GraphSettings load_graph_settings(const settings::Profile& p, Language lang) {
   return s;
 }
 
-namespace {
-void write_flag(settings::Profile& p, std::string_view key, bool on) { p.write_int(kSection, key, on ? 1 : 0); }
-}  // namespace
-
 void save_graph_view(settings::Profile& p, const GraphSettings& s) {
-  write_flag(p, "ViewMode", s.view_mode);
-  write_flag(p, "MaxLineMode", s.max_line_mode);
-  write_flag(p, "ReportMode", s.report_mode);
-  write_flag(p, "GradientMode", s.gradient_mode);
-  write_flag(p, "Direction", s.reverse);
-  write_flag(p, "PolylineMode", s.polyline);
-  write_flag(p, "DoubleSampling", s.double_sampling);
+  write_flag(p, GraphFlag::ViewMode, s.view_mode);
+  write_flag(p, GraphFlag::MaxLineMode, s.max_line_mode);
+  write_flag(p, GraphFlag::ReportMode, s.report_mode);
+  write_flag(p, GraphFlag::GradientMode, s.gradient_mode);
+  write_flag(p, GraphFlag::Reverse, s.reverse);
+  write_flag(p, GraphFlag::Polyline, s.polyline);
+  write_flag(p, GraphFlag::DoubleSampling, s.double_sampling);
   write_flag(p, "ScaleMode", s.scale_fixed);
   p.write_int(kSection, "ScaleVal", s.scale_val);
   p.write_int(kSection, "MaxLineTime", s.max_line_time);
@@ -207,13 +231,23 @@ void save_graph_text(settings::Profile& p, const GraphSettings& s) {
   if (!s.font_name2.empty()) p.write_string(kSection, "FontName2", s.font_name2);
   p.write_int(kSection, "FontSize", s.font_size);
   p.write_int(kSection, "FontSize2", s.font_size2);
-  write_flag(p, "LargeFontStyle", s.large_font_emphasis);
-  write_flag(p, "LanguageSelect", s.english_labels);
+  write_flag(p, GraphFlag::LargeFontEmphasis, s.large_font_emphasis);
+  write_flag(p, GraphFlag::EnglishLabels, s.english_labels);
   p.write_int(kSection, "View-Responce", s.view_responce);
 }
 
 void save_graph_colors(settings::Profile& p, const GraphSettings& s) {
   for (int i = 0; i < kGraphColorCount; ++i) p.write_int(kSection, graph_color_key(i), static_cast<int>(s.color(i)));
+}
+
+bool toggle_graph_flag(settings::Profile& p, GraphFlag flag) {
+  const bool on = !read_flag(p, flag);
+  write_flag(p, flag, on);
+  return on;
+}
+
+void save_graph_font_size(settings::Profile& p, int pixels) {
+  p.write_int(kSection, "FontSize", std::clamp(pixels, 0, kMaxFontPixels));
 }
 
 // ---------------------------------------------------------------------------

@@ -127,6 +127,26 @@ void save_graph_text(settings::Profile& profile, const GraphSettings& s);
 // "Color": the twenty colour slots.
 void save_graph_colors(settings::Profile& profile, const GraphSettings& s);
 
+// The on/off settings the graph flips by itself (context menu, middle button).
+enum class GraphFlag {
+  ViewMode,
+  MaxLineMode,
+  ReportMode,
+  GradientMode,
+  DoubleSampling,
+  Polyline,
+  Reverse,
+  LargeFontEmphasis,
+  EnglishLabels,
+};
+// Flips one flag from its stored value, read as load_graph_settings reads it,
+// and writes that key alone: a flip from the graph's own, possibly older copy
+// of the group would put back what an option page saved since. Returns the
+// new value.
+bool toggle_graph_flag(settings::Profile& profile, GraphFlag flag);
+// Ctrl+wheel: "FontSize" alone, for the same reason.
+void save_graph_font_size(settings::Profile& profile, int pixels);
+
 // ---------------------------------------------------------------------------
 // Vertical scale and maxima
 

@@ -137,13 +137,13 @@ TEST_F(OptionsDialogTest, ColourTabsOfSeveralGroupsShareOnePageObject) {
 // OK writes all of them.
 TEST_F(OptionsDialogTest, PagesSaveOnlyAfterOk) {
   auto edit = [this](OptionsDialog& d) {
-    control<QCheckBox>(d, OptionsPageId::GeneralView, "WindowTopMost")->setChecked(true);
-    control<QCheckBox>(d, OptionsPageId::Report, "LogCheck")->setChecked(true);
-    control<QSpinBox>(d, OptionsPageId::NoticeDialog, "TimeOut")->setValue(1234);
-    control<QComboBox>(d, OptionsPageId::TrafficView2, "View-Responce")->setCurrentIndex(4);
-    control<QCheckBox>(d, OptionsPageId::TrafficView1, "PolylineMode")->setChecked(true);
-    control<QCheckBox>(d, OptionsPageId::Tasktray, "TaskTrayMonitor")->setChecked(true);
-    control<QComboBox>(d, OptionsPageId::MiniMonitor, "Style")->setCurrentIndex(6);
+    control<QCheckBox>(d, OptionsPageId::GeneralView, "windowTopMost")->setChecked(true);
+    control<QCheckBox>(d, OptionsPageId::Report, "logCheck")->setChecked(true);
+    control<QSpinBox>(d, OptionsPageId::NoticeDialog, "timeOut")->setValue(1234);
+    control<QComboBox>(d, OptionsPageId::TrafficView2, "viewResponce")->setCurrentIndex(4);
+    control<QCheckBox>(d, OptionsPageId::TrafficView1, "polyline")->setChecked(true);
+    control<QCheckBox>(d, OptionsPageId::Tasktray, "taskTrayMonitor")->setChecked(true);
+    control<QComboBox>(d, OptionsPageId::MiniMonitor, "style")->setCurrentIndex(6);
   };
   {
     OptionsDialog dialog(profile, Language::English, nullptr);
@@ -180,7 +180,7 @@ TEST_F(OptionsDialogTest, DialogDestroyedWithoutClosingWritesOnlyTheSelection) {
   {
     OptionsDialog dialog(profile, Language::English, nullptr);
     dialog.select_group(1);
-    control<QCheckBox>(dialog, OptionsPageId::Report, "LogCheck")->setChecked(true);
+    control<QCheckBox>(dialog, OptionsPageId::Report, "logCheck")->setChecked(true);
   }
   EXPECT_EQ(profile.read_int("Settings", "ConfigSel", -1), 1);
   EXPECT_EQ(ini().find("[Report]"), std::string::npos);
@@ -303,7 +303,7 @@ TEST_F(OptionsDialogTest, ColourListShowsWholeNamesAndFramedSwatches) {
 TEST_F(OptionsDialogTest, EnterAndEscapeCloseOnlyFromTheButtons) {
   OptionsDialog dialog(profile, Language::English, nullptr);
   dialog.show();
-  auto* box = control<QCheckBox>(dialog, OptionsPageId::GeneralView, "NoticeBox");
+  auto* box = control<QCheckBox>(dialog, OptionsPageId::GeneralView, "noticeBox");
   box->setFocus();
   QTest::keyClick(&dialog, Qt::Key_Return);
   QTest::keyClick(&dialog, Qt::Key_Escape);
@@ -321,13 +321,13 @@ TEST_F(OptionsDialogTest, GeneralViewNoticePeriod) {
   store("Settings", "NoticeBoxInterval", -5);
   {
     OptionsDialog dialog(profile, Language::English, nullptr);
-    auto* interval = control<QComboBox>(dialog, OptionsPageId::GeneralView, "NoticeBoxInterval");
+    auto* interval = control<QComboBox>(dialog, OptionsPageId::GeneralView, "noticeBoxInterval");
     EXPECT_EQ(interval->count(), 31);
     EXPECT_EQ(interval->itemText(0), "Hide");
     EXPECT_EQ(interval->itemText(30), ":30min.");
     EXPECT_EQ(interval->currentIndex(), 5);
     EXPECT_FALSE(interval->isEnabled());  // greyed while notices are off
-    control<QCheckBox>(dialog, OptionsPageId::GeneralView, "NoticeBox")->setChecked(true);
+    control<QCheckBox>(dialog, OptionsPageId::GeneralView, "noticeBox")->setChecked(true);
     EXPECT_TRUE(interval->isEnabled());
     dialog.accept();
   }
@@ -337,7 +337,7 @@ TEST_F(OptionsDialogTest, GeneralViewNoticePeriod) {
   store("Settings", "NoticeBoxInterval", 45);
   {
     OptionsDialog dialog(profile, Language::English, nullptr);
-    EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::GeneralView, "NoticeBoxInterval")->currentIndex(), -1);
+    EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::GeneralView, "noticeBoxInterval")->currentIndex(), -1);
     dialog.accept();
   }
   EXPECT_EQ(profile.read_int("Settings", "NoticeBoxInterval", 0), 45);
@@ -350,13 +350,13 @@ TEST_F(OptionsDialogTest, TrafficLogFilePage) {
   {
     OptionsDialog dialog(profile, Language::English, nullptr);
     const auto id = OptionsPageId::TrafficLogFile;
-    auto* format = control<QPlainTextEdit>(dialog, id, "LogFmt");
+    auto* format = control<QPlainTextEdit>(dialog, id, "logFmt");
     EXPECT_EQ(format->toPlainText(), "A $DATE$\nB\n");
     EXPECT_FALSE(format->isEnabled());  // log off: everything but the switch is greyed
-    control<QCheckBox>(dialog, id, "LogCheck")->setChecked(true);
+    control<QCheckBox>(dialog, id, "logCheck")->setChecked(true);
     EXPECT_TRUE(format->isEnabled());
     format->setPlainText("one\ntwo");
-    control<QLineEdit>(dialog, id, "LogFileName")->clear();
+    control<QLineEdit>(dialog, id, "logFileName")->clear();
     dialog.accept();
   }
   EXPECT_EQ(profile.read_string("Traffic", "LogFmt", ""), "one$CRLF$two");
@@ -368,9 +368,9 @@ TEST_F(OptionsDialogTest, TrafficLogFilePage) {
   {
     OptionsDialog dialog(profile, Language::Japanese, nullptr);
     const auto id = OptionsPageId::TrafficLogFile;
-    control<QSpinBox>(dialog, id, "LogCycleTime")->setValue(3600);
+    control<QSpinBox>(dialog, id, "logCycleTime")->setValue(3600);
     dialog.page(id)->findChild<QPushButton*>("Default")->click();
-    EXPECT_TRUE(control<QPlainTextEdit>(dialog, id, "LogFmt")->toPlainText().startsWith(
+    EXPECT_TRUE(control<QPlainTextEdit>(dialog, id, "logFmt")->toPlainText().startsWith(
         QString::fromUtf8("----- トラフィックログ取得日時 $DATE$ $TIME$ -----\n")));
     dialog.accept();
   }
@@ -384,9 +384,9 @@ TEST_F(OptionsDialogTest, UnknownListPositionsAndBadLevelListsAreNotSaved) {
   profile.write_string("MiniMonitor", "MessageLevel", "1:2:3:4:5");
   {
     OptionsDialog dialog(profile, Language::English, nullptr);
-    EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::Tasktray, "Font")->currentIndex(), -1);
-    EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::MiniMonitor, "Style")->currentText(), "(SPD+MAX+TOTAL)(ENG)");
-    control<QLineEdit>(dialog, OptionsPageId::MiniMonitor, "MessageLevel")->setText("1:2:3:4");
+    EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::Tasktray, "font")->currentIndex(), -1);
+    EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::MiniMonitor, "style")->currentText(), "(SPD+MAX+TOTAL)(ENG)");
+    control<QLineEdit>(dialog, OptionsPageId::MiniMonitor, "messageLevel")->setText("1:2:3:4");
     dialog.accept();
   }
   EXPECT_EQ(profile.read_int("TaskTrayIcon", "Font", 0), 9);
@@ -402,7 +402,7 @@ TEST_F(OptionsDialogTest, JapaneseTexts) {
   EXPECT_EQ(dialog.tree()->topLevelItem(1)->text(0), QString::fromUtf8("トラフィックモニター"));
   EXPECT_EQ(tab_texts(dialog.tab_bar()), QStringList{QString::fromUtf8("　")});
   EXPECT_EQ(dialog.visible_page()->id(), OptionsPageId::PacketFilter);
-  EXPECT_EQ(control<QCheckBox>(dialog, OptionsPageId::GeneralView, "NoticeBox")->text(),
+  EXPECT_EQ(control<QCheckBox>(dialog, OptionsPageId::GeneralView, "noticeBox")->text(),
             QString::fromUtf8("通知ダイアログを表示する。"));
   auto* notice_colors = dialog.page(OptionsPageId::NoticeDialog)->findChild<ColorList*>("Colors");
   EXPECT_EQ(notice_colors->topLevelItem(0)->text(0), QString::fromUtf8("通知ダイアログの背景色"));

@@ -260,12 +260,12 @@ TEST(GraphMenu, CommandsStopWithTheirOwner) {
   platform::FakeFileStore files;
   settings::Profile profile(files, "/data/tarnix_menu@host.ini");
   int resets = 0;
-  std::vector<std::string> written;
+  std::vector<std::optional<traffic::GraphFlag>> written;
   GraphMenu::Handlers handlers;
   handlers.reset_graph = [&] { ++resets; };
   handlers.reset_gross = handlers.copy_information = handlers.snapshot = [] {};
   handlers.toggle_flags = [](std::uint8_t) {};
-  handlers.setting_written = [&](std::string_view key) { written.emplace_back(key); };
+  handlers.setting_written = [&](std::optional<traffic::GraphFlag> flag) { written.push_back(flag); };
   auto owner = std::make_unique<QWidget>();
   auto graph_menu = std::make_unique<GraphMenu>(*owner, profile, Language::English, handlers);
   std::unique_ptr<QMenu> menu(graph_menu->create(nullptr));
@@ -274,11 +274,11 @@ TEST(GraphMenu, CommandsStopWithTheirOwner) {
   reset->trigger();
   EXPECT_EQ(resets, 1);
 
-  graph_menu->toggle_setting("PolylineMode", 0);
+  graph_menu->toggle(traffic::GraphFlag::Polyline);
   graph_menu->write_font_size(30);
   EXPECT_EQ(profile.read_int("Traffic", "PolylineMode", -1), 1);
   EXPECT_EQ(profile.read_int("Traffic", "FontSize", -1), 30);
-  EXPECT_EQ(written, (std::vector<std::string>{"PolylineMode", "FontSize"}));
+  EXPECT_EQ(written, (std::vector<std::optional<traffic::GraphFlag>>{traffic::GraphFlag::Polyline, std::nullopt}));
 
   graph_menu.reset();
   owner.reset();

@@ -43,32 +43,32 @@ QStringList interval_entries(Language lang) {
 GeneralViewPage::GeneralViewPage(settings::Profile& profile, Language lang, QWidget* parent)
     : OptionsPage(shell::OptionsPageId::GeneralView, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(make_check(this, "WindowTopMost", tr2(lang, "Always on topmost.", "常に最前面に表示する。")));
-  layout->addWidget(make_check(this, "WindowStretch",
+  layout->addWidget(make_check(this, "windowTopMost", tr2(lang, "Always on topmost.", "常に最前面に表示する。")));
+  layout->addWidget(make_check(this, "windowStretch",
                                tr2(lang, "To stretch the edges when you move your desktop.",
                                    "ウィンドウの移動時にデスクトップの端に吸着させる。")));
-  layout->addWidget(make_check(this, "Minimized",
+  layout->addWidget(make_check(this, "minimized",
                                tr2(lang, "Reside in the task tray when you start minimized.",
                                    "起動時に最小化してタスクトレイに常駐する。")));
-  layout->addWidget(make_check(this, "ExitConfirmationDialog",
+  layout->addWidget(make_check(this, "exitConfirmationDialog",
                                tr2(lang, "Exit confirmation dialog is displayed.",
                                    "終了確認ダイアログを表示する。")));
-  layout->addWidget(make_check(this, "TaskTrayIcon",
+  layout->addWidget(make_check(this, "taskTrayIcon",
                                tr2(lang, "Received the task tray icon displays the status.",
                                    "タスクトレイアイコンに送受信状態を表示する。")));
-  notice_box_ = make_check(this, "NoticeBox", tr2(lang, "Prompt notification.", "通知ダイアログを表示する。"));
+  notice_box_ = make_check(this, "noticeBox", tr2(lang, "Prompt notification.", "通知ダイアログを表示する。"));
   layout->addWidget(notice_box_);
   auto* row = new QHBoxLayout;
   row->addSpacing(20);
   row->addWidget(new QLabel(tr2(lang, "Display notification dialog cycle.", "通知ダイアログの表示周期"), this));
-  interval_ = make_combo(this, "NoticeBoxInterval", interval_entries(lang));
+  interval_ = make_combo(this, "noticeBoxInterval", interval_entries(lang));
   row->addWidget(interval_);
   row->addStretch();
   layout->addLayout(row);
-  layout->addWidget(make_check(this, "SurveilAutoStart",
+  layout->addWidget(make_check(this, "surveilAutoStart",
                                tr2(lang, "When you start to start the Packet Monitor.",
                                    "起動時にIP監視モニターを開始する。")));
-  layout->addWidget(make_check(this, "SessionAutoStart",
+  layout->addWidget(make_check(this, "sessionAutoStart",
                                tr2(lang, "When you start to start the Session Monitor.",
                                    "起動時にセッションモニターを開始する。")));
   layout->addStretch();
@@ -80,32 +80,32 @@ void GeneralViewPage::load() {
   // as |n| % 60), so the page shows what the program actually uses.
   loaded_ = shell::load_shell_settings(profile());
   auto set = [this](const char* name, bool on) { findChild<QCheckBox*>(QString::fromLatin1(name))->setChecked(on); };
-  set("WindowTopMost", loaded_.window_top_most);
-  set("WindowStretch", loaded_.window_stretch);
-  set("Minimized", loaded_.minimized);
-  set("ExitConfirmationDialog", loaded_.exit_confirmation_dialog);
-  set("TaskTrayIcon", loaded_.task_tray_icon);
-  set("NoticeBox", loaded_.notice_box);
+  set("windowTopMost", loaded_.window_top_most);
+  set("windowStretch", loaded_.window_stretch);
+  set("minimized", loaded_.minimized);
+  set("exitConfirmationDialog", loaded_.exit_confirmation_dialog);
+  set("taskTrayIcon", loaded_.task_tray_icon);
+  set("noticeBox", loaded_.notice_box);
   set_combo_position(interval_, loaded_.notice_box_interval);
-  set("SurveilAutoStart", loaded_.surveil_auto_start);
-  set("SessionAutoStart", loaded_.session_auto_start);
+  set("surveilAutoStart", loaded_.surveil_auto_start);
+  set("sessionAutoStart", loaded_.session_auto_start);
   update_enabled();
 }
 
 void GeneralViewPage::save() {
   auto on = [this](const char* name) { return findChild<QCheckBox*>(QString::fromLatin1(name))->isChecked(); };
   shell::ShellSettings s = loaded_;
-  s.window_top_most = on("WindowTopMost");
-  s.window_stretch = on("WindowStretch");
-  s.minimized = on("Minimized");
-  s.exit_confirmation_dialog = on("ExitConfirmationDialog");
-  s.task_tray_icon = on("TaskTrayIcon");
-  s.notice_box = on("NoticeBox");
+  s.window_top_most = on("windowTopMost");
+  s.window_stretch = on("windowStretch");
+  s.minimized = on("minimized");
+  s.exit_confirmation_dialog = on("exitConfirmationDialog");
+  s.task_tray_icon = on("taskTrayIcon");
+  s.notice_box = on("noticeBox");
   // The list offers 0 to 30 minutes; a longer stored period shows no entry
   // and is kept as it is.
   s.notice_box_interval = combo_position_or(interval_, loaded_.notice_box_interval);
-  s.surveil_auto_start = on("SurveilAutoStart");
-  s.session_auto_start = on("SessionAutoStart");
+  s.surveil_auto_start = on("surveilAutoStart");
+  s.session_auto_start = on("sessionAutoStart");
   shell::save_view_page(profile(), s);
 }
 
@@ -123,7 +123,7 @@ std::vector<std::uint32_t> tray_colors(const shell::TrayIconSettings& t) {
 TasktrayPage::TasktrayPage(settings::Profile& profile, Language lang, QWidget* parent)
     : OptionsPage(shell::OptionsPageId::Tasktray, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(make_check(this, "TaskTrayMonitor",
+  layout->addWidget(make_check(this, "taskTrayMonitor",
                                tr2(lang, "Display the transfer speed in the task tray icon.",
                                    "タスクトレイアイコンに転送速度を表示する。")));
   colors_ = make_color_list(this, ColorList::Layout::ColorFirst, color_columns(lang),
@@ -133,15 +133,15 @@ TasktrayPage::TasktrayPage(settings::Profile& profile, Language lang, QWidget* p
   layout->addWidget(colors_);
   auto* grid = new QGridLayout;
   grid->addWidget(new QLabel(tr2(lang, "Font", "フォント"), this), 0, 0);
-  font_ = make_combo(this, "Font", {QStringLiteral("Tahoma"), QStringLiteral("Arial"),
+  font_ = make_combo(this, "font", {QStringLiteral("Tahoma"), QStringLiteral("Arial"),
                                      tr2(lang, "Tahoma (for High DPI)", "Tahoma (高DPI用)")});
   grid->addWidget(font_, 0, 1);
   grid->addWidget(new QLabel(tr2(lang, "Unit", "単位"), this), 1, 0);
-  unit_ = make_combo(this, "Unit", {QStringLiteral("KB/s"), QStringLiteral("Kbps")});
+  unit_ = make_combo(this, "unit", {QStringLiteral("KB/s"), QStringLiteral("Kbps")});
   grid->addWidget(unit_, 1, 1);
   grid->setColumnStretch(2, 1);
   layout->addLayout(grid);
-  layout->addWidget(make_check(this, "HighDPI", tr2(lang, "Draw for a high DPI display.",
+  layout->addWidget(make_check(this, "highDpi", tr2(lang, "Draw for a high DPI display.",
                                                     "高DPIディスプレイ用に描画する。")));
   add_restore_row(layout, make_default_color_button(this, lang), lang, [this] { restore_default_colors(); });
 }
@@ -151,23 +151,23 @@ void TasktrayPage::restore_default_colors() { colors_->set_colors(tray_colors(sh
 void TasktrayPage::load() {
   loaded_ = shell::load_shell_settings(profile());
   const shell::TrayIconSettings& t = loaded_.tray_icon;
-  findChild<QCheckBox*>("TaskTrayMonitor")->setChecked(loaded_.task_tray_monitor);
+  findChild<QCheckBox*>("taskTrayMonitor")->setChecked(loaded_.task_tray_monitor);
   colors_->set_colors(tray_colors(t));
   set_combo_position(font_, t.font);
   set_combo_position(unit_, t.unit);
-  findChild<QCheckBox*>("HighDPI")->setChecked(t.high_dpi != 0);
+  findChild<QCheckBox*>("highDpi")->setChecked(t.high_dpi != 0);
 }
 
 void TasktrayPage::save() {
   shell::ShellSettings s = loaded_;
-  s.task_tray_monitor = findChild<QCheckBox*>("TaskTrayMonitor")->isChecked();
+  s.task_tray_monitor = findChild<QCheckBox*>("taskTrayMonitor")->isChecked();
   shell::TrayIconSettings& t = s.tray_icon;
   t.color_background = static_cast<int>(colors_->color(0));
   t.color_send = static_cast<int>(colors_->color(1));
   t.color_receive = static_cast<int>(colors_->color(2));
   t.font = combo_position_or(font_, t.font);
   t.unit = combo_position_or(unit_, t.unit);
-  t.high_dpi = findChild<QCheckBox*>("HighDPI")->isChecked() ? 1 : 0;
+  t.high_dpi = findChild<QCheckBox*>("highDpi")->isChecked() ? 1 : 0;
   shell::save_tasktray_page(profile(), s);
 }
 
@@ -184,24 +184,24 @@ NoticeDialogPage::NoticeDialogPage(settings::Profile& profile, Language lang, QW
                              tr2(lang, "Text color", "通知ダイアログの文字色")});
   colors_->setMaximumHeight(90);
   layout->addWidget(colors_);
-  alpha_blend_ = make_check(this, "AlphaBlend",
+  alpha_blend_ = make_check(this, "alphaBlend",
                             tr2(lang, "Transparent window to the notification dialog",
                                 "通知ダイアログを半透明ウィンドウにする"));
   layout->addWidget(alpha_blend_);
   auto* grid = new QGridLayout;
   grid->setColumnMinimumWidth(0, 20);
   grid->addWidget(new QLabel(tr2(lang, "Opacity setting", "不透明度の設定"), this), 0, 1);
-  alpha_level_ = make_spin(this, "AlphaLevel", 0, 255);
+  alpha_level_ = make_spin(this, "alphaLevel", 0, 255);
   grid->addWidget(alpha_level_, 0, 2);
   grid->addWidget(new QLabel(tr2(lang, "After fully visible", "完全に表示されてから"), this), 1, 1);
-  timeout_ = make_spin(this, "TimeOut", 0, 30000);
+  timeout_ = make_spin(this, "timeOut", 0, 30000);
   grid->addWidget(timeout_, 1, 2);
   grid->addWidget(new QLabel(tr2(lang, "ms", "ms 後に閉じる"), this), 1, 3);
   grid->setColumnStretch(4, 1);
   layout->addLayout(grid);
   auto* row = new QHBoxLayout;
   auto* preview = new QPushButton(tr2(lang, ">> View TEST", ">> テスト表示"), this);
-  preview->setObjectName(QStringLiteral("ViewTest"));
+  preview->setObjectName(QStringLiteral("viewTest"));
   preview->setAutoDefault(false);
   row->addWidget(preview);
   row->addStretch();
@@ -270,43 +270,43 @@ MiniMonitorPage::MiniMonitorPage(settings::Profile& profile, Language lang, QWid
   QStringList formats;
   for (const traffic::MiniFormat& f : traffic::mini_formats()) formats << qs(f.name);
   if (lang == Language::Japanese) formats[traffic::kMiniFormatHide] = qs("非表示");
-  style_ = make_combo(this, "Style", formats);
+  style_ = make_combo(this, "style", formats);
   grid->addWidget(style_, 0, 1, 1, 3);
   grid->addWidget(new QLabel(tr2(lang, "Font", "フォント"), this), 1, 0);
   font_name_ = new QComboBox(this);
-  font_name_->setObjectName(QStringLiteral("FontName"));
+  font_name_->setObjectName(QStringLiteral("fontName"));
   fill_font_families(font_name_);
   grid->addWidget(font_name_, 1, 1);
-  grid->addWidget(make_spin(this, "FontSize", 1, traffic::kMaxMiniFontSize), 1, 2);
-  grid->addWidget(make_check(this, "FontWeight", tr2(lang, "Bold", "太字")), 1, 3);
+  grid->addWidget(make_spin(this, "fontSize", 1, traffic::kMaxMiniFontSize), 1, 2);
+  grid->addWidget(make_check(this, "bold", tr2(lang, "Bold", "太字")), 1, 3);
   grid->addWidget(new QLabel(tr2(lang, "Unit", "単位"), this), 2, 0);
-  unit_ = make_combo(this, "AveUnit", {QStringLiteral("KB/s"), QStringLiteral("Kbps"),
+  unit_ = make_combo(this, "aveUnit", {QStringLiteral("KB/s"), QStringLiteral("Kbps"),
                                         QStringLiteral("MB/s"), QStringLiteral("Mbps")});
   grid->addWidget(unit_, 2, 1);
   grid->setColumnStretch(1, 1);
   layout->addLayout(grid);
 
-  layout->addWidget(make_check(this, "TrafficGraph", tr2(lang, "Show Graph", "グラフを表示する")));
-  layout->addWidget(make_check(this, "GradientMode",
+  layout->addWidget(make_check(this, "trafficGraph", tr2(lang, "Show Graph", "グラフを表示する")));
+  layout->addWidget(make_check(this, "gradientMode",
                                tr2(lang, "To the gradient background", "背景をグラデーションにする")));
   auto* alert = new QHBoxLayout;
-  alert->addWidget(make_check(this, "MessageMode", tr2(lang, "Like to display a message alert",
+  alert->addWidget(make_check(this, "messageMode", tr2(lang, "Like to display a message alert",
                                                        "メッセージアラートを表示する")));
   message_level_ = new QLineEdit(this);
-  message_level_->setObjectName(QStringLiteral("MessageLevel"));
+  message_level_->setObjectName(QStringLiteral("messageLevel"));
   message_level_->setToolTip(tr2(lang, "Five levels, for example 60:50:50:20:20",
                                  "5つのレベル (例: 60:50:50:20:20)"));
   alert->addWidget(message_level_);
   layout->addLayout(alert);
   auto* alpha = new QHBoxLayout;
-  alpha_blend_ = make_check(this, "AlphaBlend", tr2(lang, "Transparent window", "半透明ウィンドウにする"));
+  alpha_blend_ = make_check(this, "alphaBlend", tr2(lang, "Transparent window", "半透明ウィンドウにする"));
   alpha->addWidget(alpha_blend_);
   alpha->addWidget(new QLabel(tr2(lang, "Opacity setting", "不透明度の設定"), this));
-  alpha_level_ = make_spin(this, "AlphaLevel", 0, 255);
+  alpha_level_ = make_spin(this, "alphaLevel", 0, 255);
   alpha->addWidget(alpha_level_);
   alpha->addStretch();
   layout->addLayout(alpha);
-  layout->addWidget(make_check(this, "NoFrame", tr2(lang, "Window without frame", "枠のないウィンドウにする")));
+  layout->addWidget(make_check(this, "noFrame", tr2(lang, "Window without frame", "枠のないウィンドウにする")));
 
   add_restore_row(layout, make_default_color_button(this, lang), lang, [this] { restore_default_colors(); });
   connect(alpha_blend_, &QCheckBox::toggled, this, [this] { update_enabled(); });
@@ -322,17 +322,17 @@ void MiniMonitorPage::load() {
   const traffic::MiniMonitorSettings& m = loaded_;
   colors_->set_colors(mini_colors(m));
   set_font_name(font_name_, qs(m.font_name));
-  findChild<QSpinBox*>("FontSize")->setValue(m.font_size);
-  findChild<QCheckBox*>("FontWeight")->setChecked(m.bold);
+  findChild<QSpinBox*>("fontSize")->setValue(m.font_size);
+  findChild<QCheckBox*>("bold")->setChecked(m.bold);
   unit_->setCurrentIndex(m.ave_unit);
   style_->setCurrentIndex(m.style);
-  findChild<QCheckBox*>("TrafficGraph")->setChecked(m.traffic_graph);
-  findChild<QCheckBox*>("GradientMode")->setChecked(m.gradient_mode);
-  findChild<QCheckBox*>("MessageMode")->setChecked(m.message_mode);
+  findChild<QCheckBox*>("trafficGraph")->setChecked(m.traffic_graph);
+  findChild<QCheckBox*>("gradientMode")->setChecked(m.gradient_mode);
+  findChild<QCheckBox*>("messageMode")->setChecked(m.message_mode);
   message_level_->setText(qs(settings::format_int_list(m.message_level)));
   alpha_blend_->setChecked(m.alpha_blend);
   alpha_level_->setValue(m.alpha_level);
-  findChild<QCheckBox*>("NoFrame")->setChecked(m.no_frame);
+  findChild<QCheckBox*>("noFrame")->setChecked(m.no_frame);
   update_enabled();
 }
 
@@ -341,20 +341,20 @@ void MiniMonitorPage::save() {
   const std::vector<std::uint32_t> colors = colors_->colors();
   for (std::size_t i = 0; i < m.colors.size() && i < colors.size(); ++i) m.colors[i] = static_cast<int>(colors[i]);
   m.font_name = to_std(font_name_->currentText().trimmed());
-  m.font_size = findChild<QSpinBox*>("FontSize")->value();
-  m.bold = findChild<QCheckBox*>("FontWeight")->isChecked();
+  m.font_size = findChild<QSpinBox*>("fontSize")->value();
+  m.bold = findChild<QCheckBox*>("bold")->isChecked();
   m.ave_unit = unit_->currentIndex();
   m.style = style_->currentIndex();
-  m.traffic_graph = findChild<QCheckBox*>("TrafficGraph")->isChecked();
-  m.gradient_mode = findChild<QCheckBox*>("GradientMode")->isChecked();
-  m.message_mode = findChild<QCheckBox*>("MessageMode")->isChecked();
+  m.traffic_graph = findChild<QCheckBox*>("trafficGraph")->isChecked();
+  m.gradient_mode = findChild<QCheckBox*>("gradientMode")->isChecked();
+  m.message_mode = findChild<QCheckBox*>("messageMode")->isChecked();
   // An edit the Mini Monitor could not read would silently switch every
   // alert off; the loaded levels are kept instead.
   const std::string levels = to_std(message_level_->text().trimmed());
   if (traffic::message_level_valid(levels)) m.message_level = traffic::parse_message_level(levels);
   m.alpha_blend = alpha_blend_->isChecked();
   m.alpha_level = alpha_level_->value();
-  m.no_frame = findChild<QCheckBox*>("NoFrame")->isChecked();
+  m.no_frame = findChild<QCheckBox*>("noFrame")->isChecked();
   traffic::save_mini_monitor_settings(profile(), m);
 }
 
@@ -365,7 +365,7 @@ void MiniMonitorPage::update_enabled() { alpha_level_->setEnabled(alpha_blend_->
 ReportPage::ReportPage(settings::Profile& profile, Language lang, QWidget* parent)
     : OptionsPage(shell::OptionsPageId::Report, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
-  log_check_ = make_check(this, "LogCheck", tr2(lang, "Traffic Report log output",
+  log_check_ = make_check(this, "logCheck", tr2(lang, "Traffic Report log output",
                                                 "トラフィックレポートをログ出力する"));
   layout->addWidget(log_check_);
   layout->addStretch();

@@ -1,6 +1,9 @@
 #pragma once
 // Building blocks of the option pages. Each control has an object name, so
 // that the page finds it again when it loads and saves and tests find it.
+// The name is the page's own (after the settings field it edits, in
+// lowerCamelCase), never the key in the settings file: the keys live with
+// the group's loader and saver alone.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>

@@ -51,41 +51,41 @@ QComboBox* combo(QWidget* page, const char* key) { return page->findChild<QCombo
 TrafficView1Page::TrafficView1Page(settings::Profile& profile, Language lang, QWidget* parent)
     : OptionsPage(shell::OptionsPageId::TrafficView1, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(make_check(this, "ViewMode", tr2(lang, "To view detailed information (More)",
+  layout->addWidget(make_check(this, "viewMode", tr2(lang, "To view detailed information (More)",
                                                      "詳細情報を表示する (More)")));
-  layout->addWidget(make_check(this, "MaxLineMode", tr2(lang, "'Send MAX' 'Recv MAX' to display",
+  layout->addWidget(make_check(this, "maxLineMode", tr2(lang, "'Send MAX' 'Recv MAX' to display",
                                                         "'Send MAX' 'Recv MAX' を表示する")));
-  layout->addWidget(make_check(this, "ReportMode", tr2(lang, "To enable alpha blending",
+  layout->addWidget(make_check(this, "reportMode", tr2(lang, "To enable alpha blending",
                                                        "アルファブレンドを有効にする")));
-  layout->addWidget(make_check(this, "GradientMode", tr2(lang, "Enable the gradient of the graph drawing",
+  layout->addWidget(make_check(this, "gradientMode", tr2(lang, "Enable the gradient of the graph drawing",
                                                          "グラフ描画のグラデーションを有効にする")));
-  layout->addWidget(make_check(this, "Direction", tr2(lang, "To reverse the scroll direction of the graph.",
+  layout->addWidget(make_check(this, "reverse", tr2(lang, "To reverse the scroll direction of the graph.",
                                                       "グラフのスクロール方向を逆にする。")));
-  layout->addWidget(make_check(this, "PolylineMode", tr2(lang, "To draw polyline.", "折れ線を描画する。")));
-  layout->addWidget(make_check(this, "DoubleSampling", tr2(lang, "Double sampling", "ダブルサンプリング")));
-  layout->addWidget(make_check(this, "ScaleMode", tr2(lang, "Fix the magnification scale.",
+  layout->addWidget(make_check(this, "polyline", tr2(lang, "To draw polyline.", "折れ線を描画する。")));
+  layout->addWidget(make_check(this, "doubleSampling", tr2(lang, "Double sampling", "ダブルサンプリング")));
+  layout->addWidget(make_check(this, "scaleFixed", tr2(lang, "Fix the magnification scale.",
                                                       "表示倍率を固定する。")));
   auto* scale = new QHBoxLayout;
   scale->addSpacing(20);
   scale->addWidget(new QLabel(tr2(lang, "Magnification scale  1/", "表示倍率  1/"), this));
-  scale->addWidget(make_spin(this, "ScaleVal", 1, traffic::kMaxScaleVal));
+  scale->addWidget(make_spin(this, "scaleVal", 1, traffic::kMaxScaleVal));
   scale->addWidget(new QLabel(tr2(lang, "x (1 - 65536)", "倍 (1 - 65536)"), this));
   scale->addStretch();
   layout->addLayout(scale);
 
   auto* grid = new QGridLayout;
   grid->addWidget(new QLabel(tr2(lang, "MAX line period (20 samples)", "MAXラインの期間 (20サンプル単位)"), this), 0, 0);
-  grid->addWidget(make_spin(this, "MaxLineTime", 0, traffic::kMaxLineTimeLimit), 0, 1);
+  grid->addWidget(make_spin(this, "maxLineTime", 0, traffic::kMaxLineTimeLimit), 0, 1);
   grid->addWidget(new QLabel(tr2(lang, "Unit of 'MAX'", "MAX表示の単位"), this), 1, 0);
-  grid->addWidget(make_combo(this, "MaxUnit", unit_names()), 1, 1);
+  grid->addWidget(make_combo(this, "maxUnit", unit_names()), 1, 1);
   grid->addWidget(new QLabel(tr2(lang, "Unit of 'AVE'", "AVE表示の単位"), this), 2, 0);
-  grid->addWidget(make_combo(this, "AveUnit", unit_names()), 2, 1);
+  grid->addWidget(make_combo(this, "aveUnit", unit_names()), 2, 1);
   grid->addWidget(new QLabel(tr2(lang, "Unit of the average speeds (More)", "平均速度の単位 (More)"), this), 3, 0);
-  grid->addWidget(make_combo(this, "ExtUnit", unit_names()), 3, 1);
+  grid->addWidget(make_combo(this, "extUnit", unit_names()), 3, 1);
   grid->setColumnStretch(2, 1);
   layout->addLayout(grid);
   layout->addStretch();
-  connect(check(this, "ScaleMode"), &QCheckBox::toggled, this, [this] { update_enabled(); });
+  connect(check(this, "scaleFixed"), &QCheckBox::toggled, this, [this] { update_enabled(); });
 }
 
 void TrafficView1Page::load() {
@@ -93,43 +93,43 @@ void TrafficView1Page::load() {
   // (out-of-range numbers already brought into range, unit codes modulo 4).
   loaded_ = traffic::load_graph_settings(profile(), lang());
   const traffic::GraphSettings& g = loaded_;
-  check(this, "ViewMode")->setChecked(g.view_mode);
-  check(this, "MaxLineMode")->setChecked(g.max_line_mode);
-  check(this, "ReportMode")->setChecked(g.report_mode);
-  check(this, "GradientMode")->setChecked(g.gradient_mode);
-  check(this, "Direction")->setChecked(g.reverse);
-  check(this, "PolylineMode")->setChecked(g.polyline);
-  check(this, "DoubleSampling")->setChecked(g.double_sampling);
-  check(this, "ScaleMode")->setChecked(g.scale_fixed);
-  spin(this, "ScaleVal")->setValue(g.scale_val);
-  spin(this, "MaxLineTime")->setValue(g.max_line_time);
-  combo(this, "MaxUnit")->setCurrentIndex(unit_position(g.max_unit));
-  combo(this, "AveUnit")->setCurrentIndex(unit_position(g.ave_unit));
-  combo(this, "ExtUnit")->setCurrentIndex(unit_position(g.ext_unit));
+  check(this, "viewMode")->setChecked(g.view_mode);
+  check(this, "maxLineMode")->setChecked(g.max_line_mode);
+  check(this, "reportMode")->setChecked(g.report_mode);
+  check(this, "gradientMode")->setChecked(g.gradient_mode);
+  check(this, "reverse")->setChecked(g.reverse);
+  check(this, "polyline")->setChecked(g.polyline);
+  check(this, "doubleSampling")->setChecked(g.double_sampling);
+  check(this, "scaleFixed")->setChecked(g.scale_fixed);
+  spin(this, "scaleVal")->setValue(g.scale_val);
+  spin(this, "maxLineTime")->setValue(g.max_line_time);
+  combo(this, "maxUnit")->setCurrentIndex(unit_position(g.max_unit));
+  combo(this, "aveUnit")->setCurrentIndex(unit_position(g.ave_unit));
+  combo(this, "extUnit")->setCurrentIndex(unit_position(g.ext_unit));
   update_enabled();
 }
 
 void TrafficView1Page::save() {
   traffic::GraphSettings g = loaded_;
-  g.view_mode = check(this, "ViewMode")->isChecked();
-  g.max_line_mode = check(this, "MaxLineMode")->isChecked();
-  g.report_mode = check(this, "ReportMode")->isChecked();
-  g.gradient_mode = check(this, "GradientMode")->isChecked();
-  g.reverse = check(this, "Direction")->isChecked();
-  g.polyline = check(this, "PolylineMode")->isChecked();
-  g.double_sampling = check(this, "DoubleSampling")->isChecked();
-  g.scale_fixed = check(this, "ScaleMode")->isChecked();
+  g.view_mode = check(this, "viewMode")->isChecked();
+  g.max_line_mode = check(this, "maxLineMode")->isChecked();
+  g.report_mode = check(this, "reportMode")->isChecked();
+  g.gradient_mode = check(this, "gradientMode")->isChecked();
+  g.reverse = check(this, "reverse")->isChecked();
+  g.polyline = check(this, "polyline")->isChecked();
+  g.double_sampling = check(this, "doubleSampling")->isChecked();
+  g.scale_fixed = check(this, "scaleFixed")->isChecked();
   // The spin boxes hold only values the graph accepts (divisor 1..65536).
-  g.scale_val = spin(this, "ScaleVal")->value();
-  g.max_line_time = spin(this, "MaxLineTime")->value();
-  g.max_unit = combo(this, "MaxUnit")->currentIndex();
-  g.ave_unit = combo(this, "AveUnit")->currentIndex();
-  g.ext_unit = combo(this, "ExtUnit")->currentIndex();
+  g.scale_val = spin(this, "scaleVal")->value();
+  g.max_line_time = spin(this, "maxLineTime")->value();
+  g.max_unit = combo(this, "maxUnit")->currentIndex();
+  g.ave_unit = combo(this, "aveUnit")->currentIndex();
+  g.ext_unit = combo(this, "extUnit")->currentIndex();
   traffic::save_graph_view(profile(), g);
 }
 
 void TrafficView1Page::update_enabled() {
-  spin(this, "ScaleVal")->setEnabled(check(this, "ScaleMode")->isChecked());
+  spin(this, "scaleVal")->setEnabled(check(this, "scaleFixed")->isChecked());
 }
 
 // ---------------------------------------------------------------------------
@@ -140,51 +140,51 @@ TrafficView2Page::TrafficView2Page(settings::Profile& profile, Language lang, QW
   auto* fonts = new QGridLayout;
   fonts->addWidget(new QLabel(tr2(lang, "Large font", "大きいフォント"), this), 0, 0);
   font_name_ = new QComboBox(this);
-  font_name_->setObjectName(QStringLiteral("FontName"));
+  font_name_->setObjectName(QStringLiteral("fontName"));
   font_name_->setEditable(true);
   fonts->addWidget(font_name_, 0, 1);
-  fonts->addWidget(make_spin(this, "FontSize", 0, traffic::kMaxFontPixels), 0, 2);
+  fonts->addWidget(make_spin(this, "fontSize", 0, traffic::kMaxFontPixels), 0, 2);
   fonts->addWidget(new QLabel(QStringLiteral("px"), this), 0, 3);
   fonts->addWidget(new QLabel(tr2(lang, "Small font", "小さいフォント"), this), 1, 0);
   font_name2_ = new QComboBox(this);
-  font_name2_->setObjectName(QStringLiteral("FontName2"));
+  font_name2_->setObjectName(QStringLiteral("fontName2"));
   font_name2_->setEditable(true);
   fonts->addWidget(font_name2_, 1, 1);
-  fonts->addWidget(make_spin(this, "FontSize2", 0, traffic::kMaxFontPixels), 1, 2);
+  fonts->addWidget(make_spin(this, "fontSize2", 0, traffic::kMaxFontPixels), 1, 2);
   fonts->addWidget(new QLabel(QStringLiteral("px"), this), 1, 3);
   fonts->setColumnStretch(1, 1);
   layout->addLayout(fonts);
   auto* styles = new QHBoxLayout;
-  styles->addWidget(make_check(this, "LargeFontStyle", tr2(lang, "Emphasis", "強調")));
-  styles->addWidget(make_check(this, "LanguageSelect", tr2(lang, "English Style", "英語表記")));
+  styles->addWidget(make_check(this, "largeFontEmphasis", tr2(lang, "Emphasis", "強調")));
+  styles->addWidget(make_check(this, "englishLabels", tr2(lang, "English Style", "英語表記")));
   styles->addStretch();
   layout->addLayout(styles);
-  enum_check_ = make_check(this, "FontEnumCheck", tr2(lang, "List only fixed-pitch fonts.",
+  enum_check_ = make_check(this, "fontEnumCheck", tr2(lang, "List only fixed-pitch fonts.",
                                                       "固定ピッチのフォントだけを一覧に表示する。"));
-  enum_draw_ = make_check(this, "FontEnumDraw", tr2(lang, "Show the font names in their own face.",
+  enum_draw_ = make_check(this, "fontEnumDraw", tr2(lang, "Show the font names in their own face.",
                                                     "フォント名をそのフォントで表示する。"));
   layout->addWidget(enum_check_);
   layout->addWidget(enum_draw_);
 
   auto* timing = new QGridLayout;
   timing->addWidget(new QLabel(tr2(lang, "Sampling interval", "サンプリング間隔"), this), 0, 0);
-  timing->addWidget(make_combo(this, "Thread-Responce", period_names()), 0, 1);
+  timing->addWidget(make_combo(this, "threadResponce", period_names()), 0, 1);
   timing->addWidget(new QLabel(tr2(lang, "ms (Def: 50ms)", "ms (初期値: 50ms)"), this), 0, 2);
   timing->addWidget(new QLabel(tr2(lang, "(Must be Restarted.)", "(再起動後に有効)"), this), 0, 3);
   timing->addWidget(new QLabel(tr2(lang, "Drawing interval", "描画間隔"), this), 1, 0);
-  timing->addWidget(make_combo(this, "View-Responce", period_names()), 1, 1);
+  timing->addWidget(make_combo(this, "viewResponce", period_names()), 1, 1);
   timing->addWidget(new QLabel(QStringLiteral("ms"), this), 1, 2);
   timing->addWidget(new QLabel(tr2(lang, "Can specify the range of 50ms - 500ms",
                                    "50ms～500msの範囲で指定できます"), this), 1, 3);
   timing->setColumnStretch(4, 1);
   layout->addLayout(timing);
 
-  layout->addWidget(make_check(this, "InterfaceAutoReset",
+  layout->addWidget(make_check(this, "interfaceAutoReset",
                                tr2(lang, "Reset automatically when the network interface changes.",
                                    "ネットワークインターフェースが変わったら自動的にリセットする。")));
   auto* reset = new QHBoxLayout;
   reset->addSpacing(20);
-  reset->addWidget(make_spin(this, "InterfaceAutoResetTimer", 1, 65536));
+  reset->addWidget(make_spin(this, "interfaceAutoResetTimer", 1, 65536));
   reset->addWidget(new QLabel(tr2(lang, "sec later", "秒後"), this));
   reset->addStretch();
   layout->addLayout(reset);
@@ -192,7 +192,7 @@ TrafficView2Page::TrafficView2Page(settings::Profile& profile, Language lang, QW
 
   connect(enum_check_, &QCheckBox::toggled, this, [this] { refill_font_lists(); });
   connect(enum_draw_, &QCheckBox::toggled, this, [this] { refill_font_lists(); });
-  connect(check(this, "InterfaceAutoReset"), &QCheckBox::toggled, this, [this] { update_enabled(); });
+  connect(check(this, "interfaceAutoReset"), &QCheckBox::toggled, this, [this] { update_enabled(); });
 }
 
 void TrafficView2Page::refill_font_lists() {
@@ -223,14 +223,14 @@ void TrafficView2Page::load() {
   set_font_name(font_name_, qs(g.font_name));
   set_font_name(font_name2_, qs(g.font_name2));
   refill_font_lists();
-  spin(this, "FontSize")->setValue(g.font_size);
-  spin(this, "FontSize2")->setValue(g.font_size2);
-  check(this, "LargeFontStyle")->setChecked(g.large_font_emphasis);
-  check(this, "LanguageSelect")->setChecked(g.english_labels);
-  combo(this, "Thread-Responce")->setCurrentIndex(period_position(loaded_sampler_.thread_responce));
-  combo(this, "View-Responce")->setCurrentIndex(period_position(g.view_responce));
-  check(this, "InterfaceAutoReset")->setChecked(loaded_sampler_.interface_auto_reset);
-  spin(this, "InterfaceAutoResetTimer")->setValue(loaded_sampler_.interface_auto_reset_timer);
+  spin(this, "fontSize")->setValue(g.font_size);
+  spin(this, "fontSize2")->setValue(g.font_size2);
+  check(this, "largeFontEmphasis")->setChecked(g.large_font_emphasis);
+  check(this, "englishLabels")->setChecked(g.english_labels);
+  combo(this, "threadResponce")->setCurrentIndex(period_position(loaded_sampler_.thread_responce));
+  combo(this, "viewResponce")->setCurrentIndex(period_position(g.view_responce));
+  check(this, "interfaceAutoReset")->setChecked(loaded_sampler_.interface_auto_reset);
+  spin(this, "interfaceAutoResetTimer")->setValue(loaded_sampler_.interface_auto_reset_timer);
   update_enabled();
 }
 
@@ -243,22 +243,22 @@ void TrafficView2Page::save() {
   traffic::GraphSettings g = loaded_;
   g.font_name = to_std(font_name_->currentText().trimmed());
   g.font_name2 = to_std(font_name2_->currentText().trimmed());
-  g.font_size = spin(this, "FontSize")->value();
-  g.font_size2 = spin(this, "FontSize2")->value();
-  g.large_font_emphasis = check(this, "LargeFontStyle")->isChecked();
-  g.english_labels = check(this, "LanguageSelect")->isChecked();
-  g.view_responce = combo(this, "View-Responce")->currentIndex();
+  g.font_size = spin(this, "fontSize")->value();
+  g.font_size2 = spin(this, "fontSize2")->value();
+  g.large_font_emphasis = check(this, "largeFontEmphasis")->isChecked();
+  g.english_labels = check(this, "englishLabels")->isChecked();
+  g.view_responce = combo(this, "viewResponce")->currentIndex();
   traffic::save_graph_text(profile(), g);
   traffic::SamplerSettings t = loaded_sampler_;
-  t.thread_responce = combo(this, "Thread-Responce")->currentIndex();
-  t.interface_auto_reset = check(this, "InterfaceAutoReset")->isChecked();
+  t.thread_responce = combo(this, "threadResponce")->currentIndex();
+  t.interface_auto_reset = check(this, "interfaceAutoReset")->isChecked();
   // The spin box keeps the countdown within 1..65536 seconds.
-  t.interface_auto_reset_timer = spin(this, "InterfaceAutoResetTimer")->value();
+  t.interface_auto_reset_timer = spin(this, "interfaceAutoResetTimer")->value();
   traffic::save_sampler_settings(profile(), t);
 }
 
 void TrafficView2Page::update_enabled() {
-  spin(this, "InterfaceAutoResetTimer")->setEnabled(check(this, "InterfaceAutoReset")->isChecked());
+  spin(this, "interfaceAutoResetTimer")->setEnabled(check(this, "interfaceAutoReset")->isChecked());
 }
 
 // ---------------------------------------------------------------------------
@@ -307,25 +307,25 @@ constexpr int kMaxCycle = 3600;
 TrafficLogFilePage::TrafficLogFilePage(settings::Profile& profile, Language lang, QWidget* parent)
     : OptionsPage(shell::OptionsPageId::TrafficLogFile, profile, lang, parent) {
   auto* layout = new QVBoxLayout(this);
-  log_check_ = make_check(this, "LogCheck", tr2(lang, "Traffic Monitor log output",
+  log_check_ = make_check(this, "logCheck", tr2(lang, "Traffic Monitor log output",
                                                 "トラフィックモニターのログを出力する"));
   layout->addWidget(log_check_);
   auto* grid = new QGridLayout;
   auto* name_label = new QLabel(tr2(lang, "Output log filename", "出力ログファイル名"), this);
   grid->addWidget(name_label, 0, 0);
   file_name_ = new QLineEdit(this);
-  file_name_->setObjectName(QStringLiteral("LogFileName"));
+  file_name_->setObjectName(QStringLiteral("logFileName"));
   grid->addWidget(file_name_, 0, 1, 1, 2);
   auto* cycle_label = new QLabel(tr2(lang, "Logging interval", "ログ出力間隔"), this);
   grid->addWidget(cycle_label, 1, 0);
-  cycle_ = make_spin(this, "LogCycleTime", kMinCycle, kMaxCycle);
+  cycle_ = make_spin(this, "logCycleTime", kMinCycle, kMaxCycle);
   grid->addWidget(cycle_, 1, 1);
   auto* cycle_unit = new QLabel(tr2(lang, "Sec. (1~3600)", "秒 (1～3600)"), this);
   grid->addWidget(cycle_unit, 1, 2);
   grid->setColumnStretch(2, 1);
   layout->addLayout(grid);
-  auto* sound = make_check(this, "LogSound", tr2(lang, "Play a sound when writing", "書き込み時に音を鳴らす"));
-  auto* overwrite = make_check(this, "LogWriteMode", tr2(lang, "Overwrite mode", "上書きモード"));
+  auto* sound = make_check(this, "logSound", tr2(lang, "Play a sound when writing", "書き込み時に音を鳴らす"));
+  auto* overwrite = make_check(this, "logWriteMode", tr2(lang, "Overwrite mode", "上書きモード"));
   layout->addWidget(sound);
   layout->addWidget(overwrite);
   auto* format_row = new QHBoxLayout;
@@ -336,7 +336,7 @@ TrafficLogFilePage::TrafficLogFilePage(settings::Profile& profile, Language lang
   format_row->addWidget(def);
   layout->addLayout(format_row);
   format_ = new QPlainTextEdit(this);
-  format_->setObjectName(QStringLiteral("LogFmt"));
+  format_->setObjectName(QStringLiteral("logFmt"));
   format_->setLineWrapMode(QPlainTextEdit::NoWrap);
   QFont mono(QStringLiteral("monospace"));
   mono.setStyleHint(QFont::TypeWriter);
@@ -356,8 +356,8 @@ TrafficLogFilePage::TrafficLogFilePage(settings::Profile& profile, Language lang
 void TrafficLogFilePage::load() {
   loaded_ = logging::load_log_block(profile(), kTrafficLog, lang());
   log_check_->setChecked(loaded_.log_check);
-  check(this, "LogSound")->setChecked(loaded_.log_sound);
-  check(this, "LogWriteMode")->setChecked(loaded_.log_write_mode != 0);
+  check(this, "logSound")->setChecked(loaded_.log_sound);
+  check(this, "logWriteMode")->setChecked(loaded_.log_write_mode != 0);
   file_name_->setText(qs(loaded_.log_file_name));
   cycle_->setValue(loaded_.log_cycle_time);
   format_->setPlainText(qs(logging::crlf_to_lf(loaded_.log_fmt)));
@@ -369,13 +369,13 @@ void TrafficLogFilePage::save() {
   b.log_check = log_check_->isChecked();
   b.log_file_name = to_std(file_name_->text());
   if (b.log_file_name.empty()) b.log_file_name = std::string(logging::default_log_file_name(kTrafficLog));
-  b.log_sound = check(this, "LogSound")->isChecked();
+  b.log_sound = check(this, "logSound")->isChecked();
   // The spin box holds only 1..3600. A stored value outside that range shows
   // clamped; it is replaced only when the user picks another period.
   const int cycle = cycle_->value();
   if (cycle != std::clamp(loaded_.log_cycle_time, kMinCycle, kMaxCycle)) b.log_cycle_time = cycle;
   b.log_fmt = to_std(format_->toPlainText());
-  b.log_write_mode = check(this, "LogWriteMode")->isChecked() ? 1 : 0;
+  b.log_write_mode = check(this, "logWriteMode")->isChecked() ? 1 : 0;
   logging::save_log_block(profile(), kTrafficLog, b);
 }
 

@@ -12,8 +12,6 @@ namespace {
 
 namespace tr = traffic;
 
-constexpr const char* kSection = "Traffic";
-
 struct MenuTexts {
   const char* reset_graph;
   const char* reset_gross;
@@ -59,19 +57,19 @@ QString qs(const char* s) { return QString::fromUtf8(s); }
 GraphMenu::GraphMenu(QWidget& owner, settings::Profile& profile, Language lang, Handlers handlers)
     : owner_(owner), profile_(profile), lang_(lang), handlers_(std::move(handlers)) {
   const MenuTexts& m = pick(lang_, kMenuEn, kMenuJa);
-  const auto toggle = [this](const char* text, const char* key, int def) {
+  const auto toggle_action = [this](const char* text, tr::GraphFlag flag) {
     auto* a = new QAction(qs(text), &owner_);
     a->setCheckable(true);
-    QObject::connect(a, &QAction::triggered, &owner_, [this, key, def] { toggle_setting(key, def); });
+    QObject::connect(a, &QAction::triggered, &owner_, [this, flag] { toggle(flag); });
     return a;
   };
-  view_mode_ = toggle(m.detailed, "ViewMode", 1);
-  max_line_ = toggle(m.max_line, "MaxLineMode", 1);
-  report_mode_ = toggle(m.alpha, "ReportMode", 1);
-  gradient_ = toggle(m.gradation, "GradientMode", 1);
-  double_sampling_ = toggle(m.double_sampling, "DoubleSampling", 1);
-  polyline_ = toggle(m.polyline, "PolylineMode", 0);
-  direction_ = toggle(m.reverse, "Direction", 0);
+  view_mode_ = toggle_action(m.detailed, tr::GraphFlag::ViewMode);
+  max_line_ = toggle_action(m.max_line, tr::GraphFlag::MaxLineMode);
+  report_mode_ = toggle_action(m.alpha, tr::GraphFlag::ReportMode);
+  gradient_ = toggle_action(m.gradation, tr::GraphFlag::GradientMode);
+  double_sampling_ = toggle_action(m.double_sampling, tr::GraphFlag::DoubleSampling);
+  polyline_ = toggle_action(m.polyline, tr::GraphFlag::Polyline);
+  direction_ = toggle_action(m.reverse, tr::GraphFlag::Reverse);
 
   for (int i = 0; i <= tr::kReportListCount; ++i) {
     const bool hide = i == tr::kReportListCount;
@@ -122,15 +120,14 @@ QMenu* GraphMenu::create(QWidget* parent) const {
   return menu;
 }
 
-void GraphMenu::toggle_setting(const char* key, int def) {
-  const bool on = profile_.read_int(kSection, key, def) != 0;
-  profile_.write_int(kSection, key, on ? 0 : 1);
-  handlers_.setting_written(key);
+void GraphMenu::toggle(tr::GraphFlag flag) {
+  tr::toggle_graph_flag(profile_, flag);
+  handlers_.setting_written(flag);
 }
 
 void GraphMenu::write_font_size(int size) {
-  profile_.write_int(kSection, "FontSize", size);
-  handlers_.setting_written("FontSize");
+  tr::save_graph_font_size(profile_, size);
+  handlers_.setting_written(std::nullopt);
 }
 
 }  // namespace tw::ui

@@ -1,7 +1,8 @@
 #pragma once
 // The traffic graph's context menu and its actions, and the display settings
 // the graph changes by itself (menu toggles, the middle button, Ctrl+wheel):
-// every write of the graph to section "Traffic" goes through here.
+// every write of the graph to its settings goes through here, and from here
+// through the narrow savers of traffic/graph_logic.h, one key at a time.
 //
 // The toggle actions and the report actions (lists 0..6 on Ctrl+1..Ctrl+7,
 // Hide Graph on Ctrl+0) live as long as the owner widget; the report actions
@@ -18,7 +19,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <string_view>
+#include <optional>
 #include <vector>
 
 #include "base/language.h"
@@ -38,8 +39,9 @@ class GraphMenu {
   struct Handlers {
     std::function<void()> reset_graph, reset_gross, copy_information, snapshot;
     std::function<void(std::uint8_t bits)> toggle_flags;
-    // After a write, with the key written: the owner reads its settings again.
-    std::function<void(std::string_view key)> setting_written;
+    // After a write, with the flag flipped (none for the font size): the
+    // owner reads its settings again.
+    std::function<void(std::optional<traffic::GraphFlag> flipped)> setting_written;
   };
 
   GraphMenu(QWidget& owner, settings::Profile& profile, Language lang, Handlers handlers);
@@ -50,8 +52,7 @@ class GraphMenu {
   QMenu* create(QWidget* parent) const;
   const std::vector<QAction*>& report_actions() const { return report_actions_; }
 
-  // Flips an on/off key, `def` being its value when missing.
-  void toggle_setting(const char* key, int def);
+  void toggle(traffic::GraphFlag flag);
   void write_font_size(int size);
 
  private:

@@ -98,7 +98,7 @@ TrafficGraph::TrafficGraph(traffic::TrafficMonitor& monitor, settings::Profile& 
       menu_(*this, profile, lang,
             {[this] { reset_graph(); }, [this] { reset_gross(); }, [this] { copy_transfer_information(); },
              [this] { emit snapshotRequested(); }, [this](std::uint8_t bits) { toggle_display_flags(bits); },
-             [this](std::string_view key) { setting_written(key); }}) {
+             [this](std::optional<tr::GraphFlag> flipped) { setting_written(flipped); }}) {
   setAttribute(Qt::WA_OpaquePaintEvent);  // every pixel comes from the frame
   setFocusPolicy(Qt::ClickFocus);
   setMinimumSize(1, 1);
@@ -189,9 +189,9 @@ void TrafficGraph::set_display_flags(std::uint8_t flags) {
 
 void TrafficGraph::toggle_display_flags(std::uint8_t bits) { set_display_flags(static_cast<std::uint8_t>(flags_ ^ bits)); }
 
-void TrafficGraph::setting_written(std::string_view key) {
+void TrafficGraph::setting_written(std::optional<traffic::GraphFlag> flipped) {
   reload_settings();
-  if (key == "DoubleSampling") {
+  if (flipped == tr::GraphFlag::DoubleSampling) {
     monitor_.set_double_sampling(settings_.double_sampling);
     const tr::GraphLabels& l = tr::graph_labels(lang_, settings_.english_labels);
     show_notice(settings_.double_sampling ? l.double_sampling_on : l.double_sampling_off);
@@ -270,13 +270,13 @@ void TrafficGraph::mousePressEvent(QMouseEvent* event) {
   const Qt::KeyboardModifiers mods = event->modifiers();
   switch (tr::middle_button_action(mods & Qt::ControlModifier, mods & Qt::ShiftModifier, mods & Qt::AltModifier)) {
     case tr::MiddleButtonAction::ToggleDoubleSampling:
-      menu_.toggle_setting("DoubleSampling", 1);
+      menu_.toggle(tr::GraphFlag::DoubleSampling);
       break;
     case tr::MiddleButtonAction::ToggleLargeFontStyle:
-      menu_.toggle_setting("LargeFontStyle", 1);
+      menu_.toggle(tr::GraphFlag::LargeFontEmphasis);
       break;
     case tr::MiddleButtonAction::ToggleLanguageSelect:
-      menu_.toggle_setting("LanguageSelect", 0);
+      menu_.toggle(tr::GraphFlag::EnglishLabels);
       break;
     case tr::MiddleButtonAction::ToggleGraphHidden:
       toggle_display_flags(tr::kGraphHiddenFlag);

@@ -148,7 +148,7 @@ class TrafficGraph : public QWidget {
   void prepare();  // surfaces, panel slide, figures for the next frame
   void update_figures();
   void make_key();
-  void setting_written(std::string_view key);
+  void setting_written(std::optional<traffic::GraphFlag> flipped);
   void show_notice(std::string text);
 
   // Drawing, in frame order.

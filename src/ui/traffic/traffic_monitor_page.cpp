@@ -34,7 +34,7 @@ TrafficMonitorPage::TrafficMonitorPage(traffic::TrafficMonitor& monitor, setting
   auto* box = new InterfaceComboBox(this);
   box->before_popup = [this] { refresh_interfaces(); };
   box_ = box;
-  box_->setObjectName(QStringLiteral("Interface"));
+  box_->setObjectName(QStringLiteral("interfaceChoice"));
   box_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   box_->installEventFilter(this);
   connect(box_, &QComboBox::activated, this, &TrafficMonitorPage::choose);

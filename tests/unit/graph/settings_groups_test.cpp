@@ -2,6 +2,8 @@
 // unchanged, and a value repaired on load is saved and loaded repaired.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "platform/fake/fake_file_store.h"
 #include "traffic/graph_logic.h"
 #include "traffic/mini_monitor_logic.h"
@@ -70,6 +72,51 @@ TEST_F(TrafficSettingsGroups, GraphPagesKeepToTheirKeys) {
   const GraphSettings r = load_graph_settings(profile, Language::English);
   EXPECT_EQ(r.color(kColorGrid), 0x0000FFu);
   EXPECT_TRUE(r.polyline);
+}
+
+// The graph's own flips start from the stored value, read as the loader reads
+// it, and write one key: an option page's save since the graph loaded its copy
+// stays.
+TEST_F(TrafficSettingsGroups, GraphFlipsWriteOneKeyFromTheStoredValue) {
+  files.files[kPath] = "[Traffic]\nDirection=2\nDoubleSampling=5\n";
+  const GraphSettings graph_copy = load_graph_settings(profile, Language::English);
+  EXPECT_FALSE(graph_copy.reverse);
+  GraphSettings page = graph_copy;
+  page.polyline = true;
+  page.scale_val = 100;
+  save_graph_view(profile, page);
+
+  EXPECT_TRUE(toggle_graph_flag(profile, GraphFlag::Reverse));  // 2 reads as off: on now
+  EXPECT_FALSE(toggle_graph_flag(profile, GraphFlag::DoubleSampling));
+  EXPECT_TRUE(toggle_graph_flag(profile, GraphFlag::EnglishLabels));
+  save_graph_font_size(profile, 40);
+  GraphSettings r = load_graph_settings(profile, Language::English);
+  EXPECT_TRUE(r.reverse);
+  EXPECT_FALSE(r.double_sampling);
+  EXPECT_TRUE(r.english_labels);
+  EXPECT_EQ(r.font_size, 40);
+  EXPECT_TRUE(r.polyline);
+  EXPECT_EQ(r.scale_val, 100);
+  EXPECT_FALSE(toggle_graph_flag(profile, GraphFlag::Reverse));
+  EXPECT_FALSE(load_graph_settings(profile, Language::English).reverse);
+
+  // Every flag flips its own field and nothing else.
+  const std::pair<GraphFlag, bool GraphSettings::*> fields[] = {
+      {GraphFlag::ViewMode, &GraphSettings::view_mode},
+      {GraphFlag::MaxLineMode, &GraphSettings::max_line_mode},
+      {GraphFlag::ReportMode, &GraphSettings::report_mode},
+      {GraphFlag::GradientMode, &GraphSettings::gradient_mode},
+      {GraphFlag::DoubleSampling, &GraphSettings::double_sampling},
+      {GraphFlag::Polyline, &GraphSettings::polyline},
+      {GraphFlag::Reverse, &GraphSettings::reverse},
+      {GraphFlag::LargeFontEmphasis, &GraphSettings::large_font_emphasis},
+      {GraphFlag::EnglishLabels, &GraphSettings::english_labels}};
+  for (const auto& [flag, field] : fields) {
+    GraphSettings expected = load_graph_settings(profile, Language::English);
+    expected.*field = !(expected.*field);
+    EXPECT_EQ(toggle_graph_flag(profile, flag), expected.*field);
+    EXPECT_EQ(load_graph_settings(profile, Language::English), expected) << static_cast<int>(flag);
+  }
 }
 
 TEST_F(TrafficSettingsGroups, RepairedValuesComeBackRepaired) {
