@@ -1,7 +1,7 @@
 # libFuzzer targets: one per tests/fuzz/*_fuzz.cpp, each linked with the logic
 # library built with the same sanitizers. Each is run briefly as a test.
 set(TW_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
-foreach(lib base settings logging traffic shell app)
+foreach(lib base settings logging shared sessions traffic shell app)
   get_target_property(type tw_${lib} TYPE)
   if(NOT type STREQUAL "INTERFACE_LIBRARY")
     target_compile_options(tw_${lib} PRIVATE ${TW_FUZZ_FLAGS})
@@ -19,6 +19,10 @@ foreach(src ${TW_FUZZ_SOURCES})
     # The rtnetlink parsers live in the platform layer; build just that file.
     pkg_check_modules(MNL REQUIRED IMPORTED_TARGET libmnl)
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/linux/netlink_link_stats.cpp)
+    target_link_libraries(${name} PRIVATE PkgConfig::MNL)
+  elseif(name STREQUAL "sock_diag_fuzz")
+    pkg_check_modules(MNL REQUIRED IMPORTED_TARGET libmnl)
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/linux/sock_diag.cpp)
     target_link_libraries(${name} PRIVATE PkgConfig::MNL)
   endif()
   # New inputs go to the build tree; the committed seeds are only read.

@@ -1,0 +1,34 @@
+#pragma once
+// Reverse name lookups of IPv4 addresses, and the threads that run them.
+//
+// Lookups block (seconds when a DNS server is slow), so the host-name cache
+// runs them on workers and only ever hands out what it already knows.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace tw::platform {
+
+class ReverseResolver {
+ public:
+  virtual ~ReverseResolver() = default;
+  // The name the resolver gives for the address (network byte order), or
+  // nullopt when it has none. Blocks; any thread may call it.
+  virtual std::optional<std::string> name_of(std::uint32_t address_be) = 0;
+  // A second opinion for private addresses: the hosts database alone, which
+  // names LAN machines that have no reverse DNS record. Blocks; any thread.
+  virtual std::optional<std::string> local_name_of(std::uint32_t address_be) = 0;
+};
+
+// Runs jobs on threads of their own. The caller bounds how many run at once.
+class LookupWorkers {
+ public:
+  virtual ~LookupWorkers() = default;
+  // Runs `work` on a new thread, then, after a short pause that spaces out
+  // bursts of lookups, `finished` on the same thread. False when no thread
+  // could be started (neither function runs then).
+  virtual bool start(std::function<void()> work, std::function<void()> finished) = 0;
+};
+
+}  // namespace tw::platform
