@@ -16,8 +16,9 @@ class ReverseResolver {
   // The name the resolver gives for the address (network byte order), or
   // nullopt when it has none. Blocks; any thread may call it.
   virtual std::optional<std::string> name_of(std::uint32_t address_be) = 0;
-  // A second opinion for private addresses: the hosts database alone, which
-  // names LAN machines that have no reverse DNS record. Blocks; any thread.
+  // A second opinion for private addresses, through the older host lookup
+  // (gethostbyaddr), which finds LAN machines named only in the hosts file or
+  // by other name services. Blocks; any thread.
   virtual std::optional<std::string> local_name_of(std::uint32_t address_be) = 0;
 };
 
