@@ -20,6 +20,9 @@ class ReverseResolver {
   // (gethostbyaddr), which finds LAN machines named only in the hosts file or
   // by other name services. Blocks; any thread.
   virtual std::optional<std::string> local_name_of(std::uint32_t address_be) = 0;
+  // The service name of a UDP port ("domain" for 53), nullopt when the
+  // services database has none. Any thread.
+  virtual std::optional<std::string> udp_service_name(std::uint16_t port) = 0;
 };
 
 // Runs jobs on threads of their own. The caller bounds how many run at once.

@@ -29,7 +29,14 @@ class FakeReverseResolver : public ReverseResolver {
     return it == local_names.end() ? std::nullopt : std::optional(it->second);
   }
 
+  std::optional<std::string> udp_service_name(std::uint16_t port) override {
+    std::lock_guard lock(mutex);
+    const auto it = services.find(port);
+    return it == services.end() ? std::nullopt : std::optional(it->second);
+  }
+
   std::mutex mutex;
+  std::map<std::uint16_t, std::string> services;
   std::map<std::uint32_t, std::string> names;        // by address in network order
   std::map<std::uint32_t, std::string> local_names;
   int asked = 0;

@@ -30,6 +30,15 @@ std::optional<std::string> SystemReverseResolver::local_name_of(std::uint32_t ad
   return std::string(result->h_name);
 }
 
+std::optional<std::string> SystemReverseResolver::udp_service_name(std::uint16_t port) {
+  servent se{};
+  servent* result = nullptr;
+  char buf[1024];
+  if (getservbyport_r(htons(port), "udp", &se, buf, sizeof buf, &result) != 0 || !result || !result->s_name)
+    return std::nullopt;
+  return std::string(result->s_name);
+}
+
 ThreadLookupWorkers::~ThreadLookupWorkers() {
   std::unique_lock lock(mutex_);
   done_.wait(lock, [&] { return running_ == 0; });

@@ -13,6 +13,7 @@ class SystemReverseResolver : public ReverseResolver {
  public:
   std::optional<std::string> name_of(std::uint32_t address_be) override;
   std::optional<std::string> local_name_of(std::uint32_t address_be) override;
+  std::optional<std::string> udp_service_name(std::uint16_t port) override;
 };
 
 // One detached thread per job. Destruction waits until every job has ended,
