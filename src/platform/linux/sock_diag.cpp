@@ -25,16 +25,22 @@ constexpr std::size_t kBufferBytes = 64 * 1024;
 
 DumpProgress parse_sock_diag_dump(const void* buf, std::size_t len, SocketProtocol protocol, std::uint32_t seq,
                                   std::vector<SocketRow>& out, int& error) {
-  int remaining = static_cast<int>(std::min<std::size_t>(len, 1u << 30));
-  for (const auto* m = static_cast<const nlmsghdr*>(buf); mnl_nlmsg_ok(m, remaining);
-       m = mnl_nlmsg_next(m, &remaining)) {
+  // Walked by hand rather than with mnl_nlmsg_ok(): that check casts the
+  // length to int, so a length field of 0xFFFFFFFC passes and the walk jumps
+  // far outside the buffer.
+  const auto* base = static_cast<const char*>(buf);
+  for (std::size_t off = 0; len - off >= sizeof(nlmsghdr);) {
+    const auto* m = reinterpret_cast<const nlmsghdr*>(base + off);
+    const std::size_t mlen = m->nlmsg_len;
+    if (mlen < sizeof(nlmsghdr) || mlen > len - off) break;  // truncated: nothing more to trust
+    off += std::min<std::size_t>(NLMSG_ALIGN(mlen), len - off);
     if (seq != 0 && m->nlmsg_seq != seq) continue;
     if (m->nlmsg_type == NLMSG_DONE) return DumpProgress::Done;
     if (m->nlmsg_type == NLMSG_ERROR) {
       error = EBADMSG;
       if (m->nlmsg_len >= mnl_nlmsg_size(sizeof(nlmsgerr))) {
-        const int e = -static_cast<const nlmsgerr*>(mnl_nlmsg_get_payload(m))->error;
-        error = e > 0 ? e : EBADMSG;
+        const int e = static_cast<const nlmsgerr*>(mnl_nlmsg_get_payload(m))->error;
+        if (e < 0 && e > -4096) error = -e;  // the kernel's -errno; anything else is garbage
       }
       return DumpProgress::Failed;
     }
