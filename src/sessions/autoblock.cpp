@@ -94,23 +94,38 @@ long port_of(const std::string& text) { return to_long(text); }
 // that is not set passes (positive) and never fails the rule (negated).
 enum class Test { Process, RemoteHost, RemotePort, RemoteAddress, LocalHost, LocalPort, LocalAddress, Age, State, Hours };
 
-// Whether the test is set, and if so whether its condition holds.
-std::pair<bool, bool> check(Test test, const RuleTests& t, const RowTexts& row, int hour, Language lang) {
+// Whether the test is set in `t`.
+bool is_set(Test test, const RuleTests& t) {
   switch (test) {
-    case Test::Process: return {!t.process.empty(), string_match(t.process, row[kProcess])};
-    case Test::RemoteHost:
-      return {!t.remote_host.empty(), host_match(t.remote_host, row[kRemoteHost], row[kRemoteAddress])};
-    case Test::RemotePort: return {t.remote_port.active(), t.remote_port.contains(port_of(row[kRemotePort]))};
-    case Test::RemoteAddress: return {!t.remote_address.empty(), string_match(t.remote_address, row[kRemoteAddress])};
-    case Test::LocalHost:
-      return {!t.local_host.empty(), host_match(t.local_host, row[kLocalHost], row[kLocalAddress])};
-    case Test::LocalPort: return {t.local_port.active(), t.local_port.contains(port_of(row[kLocalPort]))};
-    case Test::LocalAddress: return {!t.local_address.empty(), string_match(t.local_address, row[kLocalAddress])};
-    case Test::Age: return {t.min_age != 0, static_cast<long>(elapsed_seconds(row[kTime], lang)) >= t.min_age};
-    case Test::State: return {t.state != 0, contains(row[kStatus], state_word(t.state, lang))};
-    case Test::Hours: return {t.hours.active(), t.hours.contains(hour)};
+    case Test::Process: return !t.process.empty();
+    case Test::RemoteHost: return !t.remote_host.empty();
+    case Test::RemotePort: return t.remote_port.active();
+    case Test::RemoteAddress: return !t.remote_address.empty();
+    case Test::LocalHost: return !t.local_host.empty();
+    case Test::LocalPort: return t.local_port.active();
+    case Test::LocalAddress: return !t.local_address.empty();
+    case Test::Age: return t.min_age != 0;
+    case Test::State: return t.state != 0;
+    case Test::Hours: return t.hours.active();
   }
-  return {false, false};
+  return false;
+}
+
+// Whether the condition of a set test holds for the row.
+bool holds(Test test, const RuleTests& t, const RowTexts& row, int hour, Language lang) {
+  switch (test) {
+    case Test::Process: return string_match(t.process, row[kProcess]);
+    case Test::RemoteHost: return host_match(t.remote_host, row[kRemoteHost], row[kRemoteAddress]);
+    case Test::RemotePort: return t.remote_port.contains(port_of(row[kRemotePort]));
+    case Test::RemoteAddress: return string_match(t.remote_address, row[kRemoteAddress]);
+    case Test::LocalHost: return host_match(t.local_host, row[kLocalHost], row[kLocalAddress]);
+    case Test::LocalPort: return t.local_port.contains(port_of(row[kLocalPort]));
+    case Test::LocalAddress: return string_match(t.local_address, row[kLocalAddress]);
+    case Test::Age: return static_cast<long>(elapsed_seconds(row[kTime], lang)) >= t.min_age;
+    case Test::State: return contains(row[kStatus], state_word(t.state, lang));
+    case Test::Hours: return t.hours.contains(hour);
+  }
+  return false;
 }
 
 constexpr std::array<Test, 10> kOrder = {Test::Process, Test::RemoteHost, Test::RemotePort, Test::RemoteAddress,
@@ -118,16 +133,12 @@ constexpr std::array<Test, 10> kOrder = {Test::Process, Test::RemoteHost, Test::
                                          Test::State, Test::Hours};
 
 bool rule_matches(const Rule& rule, const RowTexts& row, int hour, Language lang) {
-  for (Test test : kOrder) {
-    const auto [set, holds] = check(test, rule.positive, row, hour, lang);
-    if (set && !holds) return false;
-  }
+  for (Test test : kOrder)
+    if (is_set(test, rule.positive) && !holds(test, rule.positive, row, hour, lang)) return false;
   // A negated test fails the rule when its positive form would hold; that
   // goes for STAT! and TIME! too: "not established", "younger than".
-  for (Test test : kOrder) {
-    const auto [set, holds] = check(test, rule.negated, row, hour, lang);
-    if (set && holds) return false;
-  }
+  for (Test test : kOrder)
+    if (is_set(test, rule.negated) && holds(test, rule.negated, row, hour, lang)) return false;
   return true;
 }
 
