@@ -1,6 +1,6 @@
 #include "sessions/netstat.h"
 
-#include <cstdio>
+#include "base/text_helpers.h"
 
 namespace tw::sessions {
 
@@ -23,13 +23,6 @@ constexpr std::array<StateInfo, 12> kStates = {{
     {"TIME WAIT", "Wait for the connection state", "接続の終了を待っている状態"},
     {"DELETE TCB", "Transmission control block state destroyed", "転送制御ブロックが破棄された状態"},
 }};
-
-std::string printf_text(const char* fmt, auto... args) {
-  const int n = std::snprintf(nullptr, 0, fmt, args...);
-  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  std::snprintf(out.data(), out.size() + 1, fmt, args...);
-  return out;
-}
 
 std::string s(std::string_view v) { return std::string(v); }
 
@@ -87,18 +80,18 @@ bool netstat_listed(const NetstatFilter& f, int state) {
 std::string netstat_tcp_line(std::string_view local, unsigned local_port, std::string_view local_host,
                              std::string_view remote, unsigned remote_port, std::string_view remote_host, int state,
                              std::string_view process, int pid) {
-  std::string line = printf_text("TCP %15s:%5d (%s) -> %15s:%5d (%s) -> %s", s(local).c_str(),
+  std::string line = detail::sformat("TCP %15s:%5d (%s) -> %15s:%5d (%s) -> %s", s(local).c_str(),
                                  static_cast<int>(local_port), s(local_host).c_str(), s(remote).c_str(),
                                  static_cast<int>(remote_port), s(remote_host).c_str(), s(netstat_state_name(state)).c_str());
-  if (pid >= 0) line += printf_text(" -> %s(%d)", s(process).c_str(), pid);
+  if (pid >= 0) line += detail::sformat(" -> %s(%d)", s(process).c_str(), pid);
   return line;
 }
 
 std::string netstat_udp_line(std::string_view local, unsigned local_port, std::string_view host,
                              std::string_view service, std::string_view process, int pid) {
-  std::string line = printf_text("UDP %15s:%5d (%s: %s)", s(local).c_str(), static_cast<int>(local_port),
+  std::string line = detail::sformat("UDP %15s:%5d (%s: %s)", s(local).c_str(), static_cast<int>(local_port),
                                  s(host).c_str(), s(service).c_str());
-  if (pid >= 0) line += printf_text(" -> %s(%d)", s(process).c_str(), pid);
+  if (pid >= 0) line += detail::sformat(" -> %s(%d)", s(process).c_str(), pid);
   return line;
 }
 

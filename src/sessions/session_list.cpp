@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <numeric>
 
+#include "base/text_helpers.h"
 #include "logging/template.h"
 
 namespace tw::sessions {
@@ -28,34 +29,18 @@ int bytewise_compare(std::string_view a, std::string_view b) {
   return c < 0 ? -1 : c > 0;
 }
 
-namespace {
-
-struct UnitWords {
-  std::string_view h, m, s;
-};
-constexpr UnitWords kUnitsEn{"h", "m", "s"};
-constexpr UnitWords kUnitsJa{"時間", "分", "秒"};
-
-template <typename... Args>
-std::string format(const char* fmt, Args... args) {
-  const int n = std::snprintf(nullptr, 0, fmt, args...);
-  std::string out(static_cast<std::size_t>(std::max(n, 0)), '\0');
-  std::snprintf(out.data(), out.size() + 1, fmt, args...);
-  return out;
-}
-
-}  // namespace
+using detail::sformat;
 
 std::string elapsed_text(std::uint32_t seconds, Language lang) {
-  const UnitWords& u = pick(lang, kUnitsEn, kUnitsJa);
+  const auto& u = detail::unit_words(lang);
   const unsigned h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
-  if (h) return format("%u%s %02u%s %02u%s", h, u.h.data(), m, u.m.data(), s, u.s.data());
-  if (m) return format("%02u%s %02u%s", m, u.m.data(), s, u.s.data());
-  return format("%02u%s", s, u.s.data());
+  if (h) return sformat("%u%s %02u%s %02u%s", h, u.hour, m, u.minute, s, u.second);
+  if (m) return sformat("%02u%s %02u%s", m, u.minute, s, u.second);
+  return sformat("%02u%s", s, u.second);
 }
 
 std::uint32_t elapsed_seconds(std::string_view text, Language lang) {
-  const UnitWords& u = pick(lang, kUnitsEn, kUnitsJa);
+  const auto& u = detail::unit_words(lang);
   // The numbers in order of appearance; which units they are follows from
   // the unit words the text holds.
   std::vector<std::uint64_t> numbers;
@@ -73,9 +58,9 @@ std::uint32_t elapsed_seconds(std::string_view text, Language lang) {
   }
   auto n = [&](std::size_t i) { return i < numbers.size() ? numbers[i] : 0; };
   std::uint64_t total;
-  if (text.find(u.h) != std::string_view::npos)
+  if (text.find(u.hour) != std::string_view::npos)
     total = n(0) * 3600 + n(1) * 60 + n(2);
-  else if (text.find(u.m) != std::string_view::npos)
+  else if (text.find(u.minute) != std::string_view::npos)
     total = n(0) * 60 + n(1);
   else
     total = n(0);
@@ -87,17 +72,17 @@ std::string sort_key(const SessionRecord& r, int column, std::uint32_t now) {
   const int lp = static_cast<int>(r.local_port), rp = static_cast<int>(r.remote_port);
   std::string key;
   switch (column) {
-    case kLocalAddress: key = format("%-20s%05d%05d", r.local_address.c_str(), lp, rp); break;
-    case kLocalHost: key = format("%-64s%05d%05d", r.local_host.c_str(), lp, rp); break;
-    case kLocalPort: key = format("%05d%-20s%05d", lp, r.remote_address.c_str(), rp); break;
-    case kRemoteAddress: key = format("%-20s%05d%05d", r.remote_address.c_str(), rp, lp); break;
-    case kRemoteHost: key = format("%-64s%05d%05d", r.remote_host.c_str(), rp, lp); break;
-    case kRemotePort: key = format("%05d%-64s%05d", rp, r.remote_host.c_str(), lp); break;
-    case kTime: key = format("%010ld%05d%-20s%05d", elapsed, lp, r.remote_address.c_str(), rp); break;
+    case kLocalAddress: key = sformat("%-20s%05d%05d", r.local_address.c_str(), lp, rp); break;
+    case kLocalHost: key = sformat("%-64s%05d%05d", r.local_host.c_str(), lp, rp); break;
+    case kLocalPort: key = sformat("%05d%-20s%05d", lp, r.remote_address.c_str(), rp); break;
+    case kRemoteAddress: key = sformat("%-20s%05d%05d", r.remote_address.c_str(), rp, lp); break;
+    case kRemoteHost: key = sformat("%-64s%05d%05d", r.remote_host.c_str(), rp, lp); break;
+    case kRemotePort: key = sformat("%05d%-64s%05d", rp, r.remote_host.c_str(), lp); break;
+    case kTime: key = sformat("%010ld%05d%-20s%05d", elapsed, lp, r.remote_address.c_str(), rp); break;
     case kProcess:
-      key = format("%-64s%010ld%05d%-20s%05d", r.process.c_str(), elapsed, lp, r.remote_address.c_str(), rp);
+      key = sformat("%-64s%010ld%05d%-20s%05d", r.process.c_str(), elapsed, lp, r.remote_address.c_str(), rp);
       break;
-    default: key = format("%02d%010ld%05d%-20s", r.state, elapsed, lp, r.remote_address.c_str()); break;
+    default: key = sformat("%02d%010ld%05d%-20s", r.state, elapsed, lp, r.remote_address.c_str()); break;
   }
   key += r.sort_key;
   logging::truncate_utf8(key, kMaxSortKeyChars);
@@ -147,7 +132,7 @@ bool ConnectionCounter::refreshed(int displayed) {
 
 std::string ConnectionCounter::label(Language lang) const {
   const std::string_view word = lang == Language::Japanese ? "接続数 (Max)" : "Connections (Max)";
-  return format(" %s : %4d (%4d)", std::string(word).c_str(), current_, maximum_);
+  return sformat(" %s : %4d (%4d)", std::string(word).c_str(), current_, maximum_);
 }
 
 std::string copy_text(std::span<const RowTexts> rows, std::span<const int> copy_items) {
