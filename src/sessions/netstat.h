@@ -11,6 +11,8 @@
 // Threads: start(), stop() and tick() on the user-interface thread;
 // run_worker() on the worker. The result lines are handed over through the
 // run state: the user-interface thread reads them only after state 3.
+// The worker gets a socket table and a process table of its own (they serve
+// one thread at a time); the two name caches are shared and lock themselves.
 #include <array>
 #include <atomic>
 #include <cstdint>

@@ -33,6 +33,7 @@ void SessionMonitor::stop() {
 
 void SessionMonitor::refresh() {
   using platform::SocketProtocol;
+  if (!running_) return;  // a late timer tick after stop() must not count
   // A table that cannot be read contributes nothing this time.
   auto tcp = deps_.sockets.read(SocketProtocol::Tcp);
   auto udp = deps_.sockets.read(SocketProtocol::Udp);

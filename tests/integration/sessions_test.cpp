@@ -90,10 +90,19 @@ TEST(SessionsOnTheKernel, ChildConnectionIsListedKeepsItsTimeAndIsKilledByARule)
   ASSERT_NE(port, 0);
 
   ConnectedChild child;
+  Fd udp;
+  std::uint16_t udp_port = 0;
   std::unique_ptr<platform::SockDiagSocketTable> sockets;
   std::unique_ptr<platform::SockDestroyKiller> killer;
   ASSERT_TRUE(link.left().run([&] {
     child.start(server_addr, port);
+    udp.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    socklen_t len = sizeof a;
+    if (bind(udp.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(udp.fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      udp_port = ntohs(a.sin_port);
     sockets = std::make_unique<platform::SockDiagSocketTable>();
     killer = std::make_unique<platform::SockDestroyKiller>();
   }));
@@ -134,6 +143,8 @@ TEST(SessionsOnTheKernel, ChildConnectionIsListedKeepsItsTimeAndIsKilledByARule)
   EXPECT_EQ((*row)[kTime], "00s");
   EXPECT_TRUE(keys.owner(shared::tcp_flow_key(link.left_addr(), std::stoul((*row)[kLocalPort]), link.right_addr(),
                                               port)) == child.pid);
+
+  EXPECT_EQ(keys.owner(shared::udp_flow_key("0.0.0.0", udp_port)), getpid());  // this process's endpoint
 
   clock.set_ms(75'000);
   monitor.refresh();
