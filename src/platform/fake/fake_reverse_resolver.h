@@ -42,6 +42,8 @@ class FakeReverseResolver : public ReverseResolver {
   int asked = 0;
 };
 
+// A host-name cache waits for its lookups when it is destroyed: run_all()
+// before the cache goes, or the destructor waits for ever.
 class FakeLookupWorkers : public LookupWorkers {
  public:
   bool start(std::function<void()> work, std::function<void()> finished) override {
