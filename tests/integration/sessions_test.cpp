@@ -8,6 +8,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -27,6 +29,7 @@
 #include "platform/fake/fake_file_store.h"
 #include "platform/fake/fake_reverse_resolver.h"
 #include "platform/linux/proc_sockets.h"
+#include "platform/linux/resolver.h"
 #include "platform/linux/sock_diag.h"
 #include "platform/privileged/sock_destroy.h"
 #include "sessions/session_monitor.h"
@@ -214,6 +217,61 @@ TEST(SessionsOnTheKernel, ProcWalkFindsOwnersAndRescansOnlyOnAMissAtMostOncePerI
   EXPECT_EQ(platform::socket_inode_of_link("socket:[123]"), 123u);
   EXPECT_EQ(platform::socket_inode_of_link("socket:[12a]"), 0u);
   EXPECT_EQ(platform::socket_inode_of_link("socket:[]"), 0u);
+}
+
+// Host names as the program resolves them, from the hosts file of a namespace
+// (/etc/netns/NAME/hosts, as `ip netns exec` would show it), in a child with
+// its own mount and network namespaces: the hosts file and an nsswitch.conf
+// naming only "files" are bound over /etc, and the child's network has only a
+// loopback that is down, so no lookup can reach any DNS server.
+TEST(SessionsOnTheKernel, HostNamesComeFromTheNamespaceHostsFile) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (mount and network namespaces)";
+  test::NetNs ns("names");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  const fs::path dir = fs::path("/etc/netns") / ns.name();
+  fs::create_directories(dir);
+  struct Cleanup {
+    fs::path p;
+    ~Cleanup() { fs::remove_all(p); }
+  } cleanup{dir};
+  std::ofstream(dir / "hosts") << "127.0.0.1 localhost\n10.231.0.2 peer.example.lg.jp\n192.168.5.5 nas.lan\n";
+  std::ofstream(dir / "nsswitch.conf") << "hosts: files\n";
+
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(out[0]);
+    auto bind_file = [](const fs::path& from, const char* to) {
+      return mount(from.c_str(), to, nullptr, MS_BIND, nullptr) == 0;
+    };
+    if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        !bind_file(dir / "hosts", "/etc/hosts") || !bind_file(dir / "nsswitch.conf", "/etc/nsswitch.conf"))
+      _exit(2);
+    platform::SystemReverseResolver resolver;
+    std::string text;
+    {
+      platform::ThreadLookupWorkers workers;
+      shared::HostNameCache cache(resolver, workers);
+      text += cache.host_name_for("10.231.0.2") + "|";  // pending at first
+      for (int i = 0; i < 500 && cache.busy_slots() != 0; ++i) usleep(10'000);
+      text += cache.host_name_for("10.231.0.2") + "|";
+      text += cache.resolve_now("192.0.2.1") + "|";     // no name anywhere: the address
+      text += cache.resolve_now("192.168.5.5") + "|";
+    }
+    text += resolver.udp_service_name(53).value_or("?");
+    if (write(out[1], text.data(), text.size()) < 0) _exit(3);
+    _exit(0);
+  }
+  close(out[1]);
+  std::string text;
+  char buf[512];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  EXPECT_EQ(text, "(10.231.0.2)|peer.example.lg.jp|192.0.2.1|nas.lan|domain");
 }
 
 }  // namespace
