@@ -63,6 +63,11 @@ if(TARGET netlink_fuzz)
   target_sources(netlink_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/linux/netlink_link_stats.cpp)
   target_link_libraries(netlink_fuzz PRIVATE PkgConfig::MNL)
 endif()
+if(TARGET sock_diag_fuzz)
+  pkg_check_modules(MNL REQUIRED IMPORTED_TARGET libmnl)
+  target_sources(sock_diag_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/linux/sock_diag.cpp)
+  target_link_libraries(sock_diag_fuzz PRIVATE PkgConfig::MNL)
+endif()
 
 # Records real rtnetlink replies as netlink_fuzz seeds; run by hand (see the file).
 find_package(Threads REQUIRED)

@@ -1,0 +1,176 @@
+// One Session Monitor refresh against `ss -tanp` on the same table: 1000
+// established TCP sockets over the loopback of a namespace of our own, held by
+// 50 child processes (each with 10 connections to its own listener, both
+// ends), processes included. The refresh is timed in-process; `ss` is run as
+// a child in the same namespace, so its time includes starting it, which is
+// what a user of `ss` pays too. Both are printed side by side.
+//
+// Needs root (namespaces; reading the children's fds). Run:
+//   build/session_refresh_bench
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "netns.h"
+#include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_connection_killer.h"
+#include "platform/fake/fake_file_store.h"
+#include "platform/fake/fake_reverse_resolver.h"
+#include "platform/linux/proc_sockets.h"
+#include "platform/linux/sock_diag.h"
+#include "sessions/session_monitor.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kProcesses = 50;
+constexpr int kConnectionsEach = 10;  // both ends in the same child: 20 sockets each
+
+struct Setup {
+  std::unique_ptr<tw::test::NetNs> ns;
+  std::vector<pid_t> children;
+  std::unique_ptr<tw::platform::SockDiagSocketTable> sockets;
+  ~Setup() {
+    for (pid_t p : children) kill(p, SIGKILL);
+    for (pid_t p : children) waitpid(p, nullptr, 0);
+  }
+};
+Setup* g_setup = nullptr;
+double g_refresh_ms = 0, g_ss_ms = 0;
+
+// In the child: a listener, kConnectionsEach connections to it, accepted;
+// then one byte on `ready` and a wait for the end.
+[[noreturn]] void hold_connections(int ready) {
+  const int l = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(l, 64) != 0 ||
+      getsockname(l, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    _exit(1);
+  for (int i = 0; i < kConnectionsEach; ++i) {
+    const int c = socket(AF_INET, SOCK_STREAM, 0);
+    if (connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || accept(l, nullptr, nullptr) < 0) _exit(1);
+  }
+  const char b = 1;
+  if (write(ready, &b, 1) != 1) _exit(1);
+  for (;;) pause();
+}
+
+bool set_up(Setup& s) {
+  if (!tw::test::is_root()) {
+    std::fprintf(stderr, "session_refresh_bench: needs root\n");
+    return false;
+  }
+  s.ns = std::make_unique<tw::test::NetNs>("sessbench");
+  if (!s.ns->ok()) {
+    std::fprintf(stderr, "namespace: %s\n", s.ns->error().c_str());
+    return false;
+  }
+  int pipefd[2];
+  if (pipe(pipefd) != 0) return false;
+  const bool entered = s.ns->run([&] {
+    for (int i = 0; i < kProcesses; ++i) {
+      const pid_t p = fork();
+      if (p == 0) hold_connections(pipefd[1]);
+      if (p > 0) s.children.push_back(p);
+    }
+    s.sockets = std::make_unique<tw::platform::SockDiagSocketTable>();
+  });
+  close(pipefd[1]);
+  int ready = 0;
+  char b;
+  while (ready < kProcesses && read(pipefd[0], &b, 1) == 1) ++ready;
+  close(pipefd[0]);
+  if (!entered || ready != kProcesses) {
+    std::fprintf(stderr, "session_refresh_bench: %d of %d processes ready\n", ready, kProcesses);
+    return false;
+  }
+  return true;
+}
+
+void BM_SessionRefresh(benchmark::State& state) {
+  Setup& s = *g_setup;
+  tw::platform::ProcProcessTable processes;
+  tw::platform::FakeConnectionKiller killer;
+  tw::platform::FakeClock clock;
+  tw::platform::FakeFileStore files;
+  tw::platform::FakeReverseResolver resolver;
+  tw::platform::FakeLookupWorkers workers;  // lookups never run: no name service is asked
+  tw::shared::HostNameCache hosts(resolver, workers);
+  tw::shared::FlowKeyTable keys;
+  tw::sessions::ProcessNameCache names(processes);
+  tw::sessions::SessionSettings settings;
+  tw::sessions::SessionMonitor monitor({*s.sockets, processes, killer, clock, files, hosts, keys, names}, {},
+                                       settings, {});
+  monitor.load_rules("IP2=192.0.2.\nHOST2=example.com,PORT2=80-90\n");
+  monitor.set_auto_block(true);
+  monitor.start();
+  monitor.refresh();  // the first refresh walks /proc once, as the program's first one does
+  std::size_t rows = 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    clock.advance_ms(500);
+    monitor.refresh();
+    rows = monitor.rows().size();
+  }
+  g_refresh_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() /
+                 static_cast<double>(state.iterations());
+  workers.run_all();  // the cache waits for its lookups when it goes
+  state.counters["rows"] = static_cast<double>(rows);
+  state.counters["proc_walks"] = processes.scans();
+}
+
+void BM_SsTanp(benchmark::State& state) {
+  Setup& s = *g_setup;
+  double total = 0;
+  for (auto _ : state) {
+    int status = -1;
+    const auto t0 = std::chrono::steady_clock::now();
+    s.ns->run([&] {
+      pid_t pid;
+      posix_spawn_file_actions_t fa;
+      posix_spawn_file_actions_init(&fa);
+      posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+      char* argv[] = {const_cast<char*>("ss"), const_cast<char*>("-tanp"), nullptr};
+      if (posix_spawnp(&pid, "ss", &fa, nullptr, argv, environ) == 0) waitpid(pid, &status, 0);
+      posix_spawn_file_actions_destroy(&fa);
+    });
+    total += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    if (status != 0) state.SkipWithError("ss -tanp failed");
+  }
+  g_ss_ms = total / static_cast<double>(state.iterations());
+}
+
+BENCHMARK(BM_SessionRefresh)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_SsTanp)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  Setup s;
+  if (!set_up(s)) return 1;
+  g_setup = &s;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  // ss's figure includes a thread entering the namespace, the same for both.
+  std::printf("\n%d established sockets across %d processes\n", kProcesses * kConnectionsEach * 2, kProcesses);
+  std::printf("session refresh: %8.3f ms   ss -tanp: %8.3f ms   ratio: %.3f (target at most 0.2)\n", g_refresh_ms,
+              g_ss_ms, g_ss_ms > 0 ? g_refresh_ms / g_ss_ms : 0.0);
+  return 0;
+}

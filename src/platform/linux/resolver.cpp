@@ -1,0 +1,70 @@
+#include "platform/linux/resolver.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <thread>
+
+namespace tw::platform {
+
+std::optional<std::string> SystemReverseResolver::name_of(std::uint32_t address_be) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = address_be;
+  char host[NI_MAXHOST];
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+    return std::nullopt;
+  return std::string(host);
+}
+
+std::optional<std::string> SystemReverseResolver::local_name_of(std::uint32_t address_be) {
+  hostent he{};
+  hostent* result = nullptr;
+  char buf[4096];
+  int herr = 0;
+  if (gethostbyaddr_r(&address_be, sizeof address_be, AF_INET, &he, buf, sizeof buf, &result, &herr) != 0 || !result ||
+      !result->h_name)
+    return std::nullopt;
+  return std::string(result->h_name);
+}
+
+std::optional<std::string> SystemReverseResolver::udp_service_name(std::uint16_t port) {
+  servent se{};
+  servent* result = nullptr;
+  char buf[1024];
+  if (getservbyport_r(htons(port), "udp", &se, buf, sizeof buf, &result) != 0 || !result || !result->s_name)
+    return std::nullopt;
+  return std::string(result->s_name);
+}
+
+ThreadLookupWorkers::~ThreadLookupWorkers() {
+  std::unique_lock lock(mutex_);
+  done_.wait(lock, [&] { return running_ == 0; });
+}
+
+bool ThreadLookupWorkers::start(std::function<void()> work, std::function<void()> finished) {
+  {
+    std::lock_guard lock(mutex_);
+    ++running_;
+  }
+  try {
+    std::thread([this, work = std::move(work), finished = std::move(finished)] {
+      work();
+      // Spaces out bursts of lookups: a slot frees only a little after its answer.
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      finished();
+      std::lock_guard lock(mutex_);
+      --running_;
+      done_.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    std::lock_guard lock(mutex_);
+    --running_;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tw::platform

@@ -1,0 +1,89 @@
+#pragma once
+// The machine's IPv4 TCP and UDP sockets with their owning processes: what the
+// Session Monitor lists and what the Packet Monitor names packets by.
+//
+// Two capabilities behind one header: the socket table itself (a kernel dump,
+// unprivileged) and the processes (which process holds a socket, process
+// names). Owners of other users' sockets are found only with the privilege to
+// read their file descriptors; without it they stay unknown.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/error.h"
+
+namespace tw::platform {
+
+enum class SocketProtocol { Tcp, Udp };
+
+// TCP states as the MIB numbers them (RFC 4022 tcpConnState): the numbers the
+// session list, the rules and the Netstat filter are built on.
+namespace mib {
+inline constexpr int kClosed = 1, kListen = 2, kSynSent = 3, kSynReceived = 4, kEstablished = 5,
+                     kFinWait1 = 6, kFinWait2 = 7, kCloseWait = 8, kClosing = 9, kLastAck = 10,
+                     kTimeWait = 11, kDeleteTcb = 12;
+}
+
+// The kernel numbers its TCP states differently (include/net/tcp_states.h:
+// TCP_ESTABLISHED = 1 ... TCP_NEW_SYN_RECV = 12). Each maps onto the MIB state
+// that means the same; the kernel's two extra ones onto their nearest:
+//   TCP_NEW_SYN_RECV (a request socket before accept) -> SYN_RCVD,
+//   TCP_BOUND_INACTIVE (bound, never listened)        -> CLOSED.
+// Anything unknown reads as CLOSED rather than as a state it is not.
+constexpr int mib_tcp_state(int kernel_state) {
+  switch (kernel_state) {
+    case 1: return mib::kEstablished;   // TCP_ESTABLISHED
+    case 2: return mib::kSynSent;       // TCP_SYN_SENT
+    case 3: return mib::kSynReceived;   // TCP_SYN_RECV
+    case 4: return mib::kFinWait1;      // TCP_FIN_WAIT1
+    case 5: return mib::kFinWait2;      // TCP_FIN_WAIT2
+    case 6: return mib::kTimeWait;      // TCP_TIME_WAIT
+    case 7: return mib::kClosed;        // TCP_CLOSE
+    case 8: return mib::kCloseWait;     // TCP_CLOSE_WAIT
+    case 9: return mib::kLastAck;       // TCP_LAST_ACK
+    case 10: return mib::kListen;       // TCP_LISTEN
+    case 11: return mib::kClosing;      // TCP_CLOSING
+    case 12: return mib::kSynReceived;  // TCP_NEW_SYN_RECV
+    default: return mib::kClosed;       // TCP_BOUND_INACTIVE and anything newer
+  }
+}
+
+// One socket of a dump. Addresses in network byte order, ports in host order.
+struct SocketRow {
+  SocketProtocol protocol = SocketProtocol::Tcp;
+  std::uint32_t local_address = 0;
+  std::uint16_t local_port = 0;
+  std::uint32_t remote_address = 0;
+  std::uint16_t remote_port = 0;
+  int state = mib::kClosed;  // MIB number (TCP); UDP rows carry what the kernel says, mapped the same way
+  std::uint32_t interface = 0;
+  std::uint64_t cookie = ~std::uint64_t{0};  // kernel's socket id: closes exactly this connection
+  std::uint64_t inode = 0;   // 0 for sockets no process holds (TIME_WAIT, request sockets)
+  std::uint32_t uid = 0;
+};
+
+class SocketTable {
+ public:
+  virtual ~SocketTable() = default;
+  virtual bool is_supported() = 0;
+  // Every IPv4 socket of the protocol, in the kernel's order. One thread at a time.
+  virtual Result<std::vector<SocketRow>> read(SocketProtocol protocol) = 0;
+};
+
+struct ProcessEntry {
+  int pid = 0;
+  std::string name;  // executable name
+};
+
+class ProcessTable {
+ public:
+  virtual ~ProcessTable() = default;
+  // The process holding the socket with this inode, -1 when unknown (no such
+  // socket, or its holder cannot be seen). Cheap when asked about a socket
+  // seen before; one thread at a time.
+  virtual int owner_of_socket(std::uint64_t inode) = 0;
+  // Every running process with its name: a full walk, so callers cache it.
+  virtual std::vector<ProcessEntry> list_processes() = 0;
+};
+
+}  // namespace tw::platform

@@ -1,0 +1,130 @@
+#include "sessions/connection_table.h"
+
+#include <array>
+
+#include "logging/template.h"
+
+namespace tw::sessions {
+
+namespace {
+
+struct StateText {
+  std::string_view en, ja;
+};
+constexpr std::array<StateText, 13> kStateNames = {{
+    {"", ""},
+    {"CLOSED", "CLOSED"},
+    {"LISTEN", "LISTEN"},
+    {"Waiting", "接続待ち"},
+    {"Waiting", "接続待ち"},
+    {"Connecting", "接続中"},
+    {"FIN WAIT1", "FIN WAIT1"},
+    {"FIN WAIT2", "FIN WAIT2"},
+    {"CLOSE WAIT", "CLOSE WAIT"},
+    {"CLOSING", "CLOSING"},
+    {"LAST ACK", "LAST ACK"},
+    {"TIME WAIT", "TIME WAIT"},
+    {"DELETE TCB", "DELETE TCB"},
+}};
+
+constexpr std::array<bool, 12> kShown = {true, true, true, true, true, false, false, false, false, false, false, true};
+
+// The same connection in two refreshes: both address texts and both ports.
+std::string connection_identity(const SessionRecord& r) {
+  return r.local_address + ':' + std::to_string(r.local_port) + '-' + r.remote_address + ':' +
+         std::to_string(r.remote_port);
+}
+
+}  // namespace
+
+std::string_view state_name(int state, Language lang) {
+  if (state < 0 || state >= static_cast<int>(kStateNames.size())) return {};
+  return pick(lang, kStateNames[static_cast<std::size_t>(state)].en, kStateNames[static_cast<std::size_t>(state)].ja);
+}
+
+bool state_shown(int state) {
+  const int i = state <= 0 ? 0 : state - 1;
+  return i < static_cast<int>(kShown.size()) && kShown[static_cast<std::size_t>(i)];
+}
+
+std::string ProcessNameCache::name_for(int pid) {
+  std::lock_guard lock(mutex_);
+  if (const auto it = names_.find(pid); it != names_.end()) return it->second;
+  names_.clear();
+  for (auto& p : processes_.list_processes()) {
+    logging::truncate_utf8(p.name, kMaxProcessChars);
+    names_.try_emplace(p.pid, std::move(p.name));
+  }
+  const auto it = names_.find(pid);
+  return it == names_.end() ? std::string() : it->second;
+}
+
+void ProcessNameCache::empty() {
+  std::lock_guard lock(mutex_);
+  names_.clear();
+}
+
+std::size_t ProcessNameCache::size() const {
+  std::lock_guard lock(mutex_);
+  return names_.size();
+}
+
+std::string process_label(std::string_view name, int pid) {
+  std::string label(name);
+  label += '(' + std::to_string(pid) + ')';
+  logging::truncate_utf8(label, kMaxProcessChars);
+  return label;
+}
+
+int ConnectionTable::owner(const platform::SocketRow& row) { return processes_.owner_of_socket(row.inode); }
+
+std::size_t ConnectionTable::refresh(const std::vector<platform::SocketRow>& tcp,
+                                     const std::vector<platform::SocketRow>& udp, std::uint32_t now,
+                                     const HostText& host_text) {
+  // First-seen times of the last refresh; the first record of a connection wins.
+  std::unordered_map<std::string, std::uint32_t> seen;
+  seen.reserve(records_.size());
+  for (const auto& r : records_) seen.try_emplace(connection_identity(r), r.first_seen);
+  records_.clear();
+
+  std::vector<shared::FlowKey> keys;
+  keys.reserve(shared::kMaxFlowKeys);
+  for (const auto& row : tcp) {
+    if (records_.size() >= kMaxSessionRecords) break;
+    const std::string local = shared::address_text(row.local_address);
+    const std::string remote = shared::address_text(row.remote_address);
+    // Listening sockets have no remote side; neither do sockets bound to
+    // nothing yet.
+    if (local == "0.0.0.0" || remote == "0.0.0.0") continue;
+    const auto* remote_octets = reinterpret_cast<const unsigned char*>(&row.remote_address);
+    const unsigned remote_port = remote_octets[0] == 0 ? 0u : row.remote_port;
+    const int pid = owner(row);
+    if (keys.size() < shared::kMaxFlowKeys)
+      keys.push_back({shared::tcp_flow_key(local, row.local_port, remote, remote_port), pid});
+    if (!state_shown(row.state)) continue;
+
+    SessionRecord rec;
+    rec.local_address = local;
+    rec.remote_address = remote;
+    rec.local_host = host_text ? host_text(local) : local;
+    rec.remote_host = host_text ? host_text(remote) : remote;
+    logging::truncate_utf8(rec.local_host, kMaxHostChars);
+    logging::truncate_utf8(rec.remote_host, kMaxHostChars);
+    rec.local_port = row.local_port;
+    rec.remote_port = remote_port;
+    rec.state = row.state;
+    if (pid >= 0) rec.process = process_label(names_.name_for(pid), pid);
+    const auto it = seen.find(connection_identity(rec));
+    rec.first_seen = it != seen.end() && it->second != 0 ? it->second : now;
+    rec.id = {row.local_address, row.local_port, row.remote_address, row.remote_port, row.interface, row.cookie};
+    records_.push_back(std::move(rec));
+  }
+  for (const auto& row : udp) {
+    if (keys.size() >= shared::kMaxFlowKeys) break;
+    keys.push_back({shared::udp_flow_key(shared::address_text(row.local_address), row.local_port), owner(row)});
+  }
+  keys_.replace(std::move(keys));
+  return records_.size();
+}
+
+}  // namespace tw::sessions

@@ -1,0 +1,165 @@
+#include "sessions/session_monitor.h"
+
+#include <algorithm>
+
+namespace tw::sessions {
+
+SessionMonitor::SessionMonitor(const SessionMonitorDeps& deps, SessionMonitorConfig config,
+                               const SessionSettings& settings, const AutoBlockSettings& autoblock)
+    : deps_(deps),
+      config_(std::move(config)),
+      lang_(config_.lang),
+      settings_(settings),
+      autoblock_(autoblock),
+      table_(deps.processes, deps.names, deps.flow_keys),
+      counter_(settings.reset_max_connections),
+      blocked_label_(blocked_label(0, true)) {
+  rebuild_log_path();
+}
+
+void SessionMonitor::load_rules(std::string_view text) { rules_ = parse_rules(text); }
+
+void SessionMonitor::start() {
+  if (running_) return;
+  running_ = true;
+  // The rows of the last refresh come back at once, with their times.
+  rebuild_rows(deps_.clock.tick_ms());
+}
+
+void SessionMonitor::stop() {
+  running_ = false;
+  counter_.reset();
+}
+
+void SessionMonitor::refresh() {
+  using platform::SocketProtocol;
+  if (!running_) return;  // a late timer tick after stop() must not count
+  // A table that cannot be read contributes nothing this time.
+  auto tcp = deps_.sockets.read(SocketProtocol::Tcp);
+  auto udp = deps_.sockets.read(SocketProtocol::Udp);
+  const std::uint32_t now = deps_.clock.tick_ms();
+  ConnectionTable::HostText host_text;
+  if (settings_.ask_dns) host_text = [this](const std::string& a) { return deps_.hosts.host_name_for(a); };
+  const std::size_t count = table_.refresh(tcp ? *tcp : std::vector<platform::SocketRow>{},
+                                           udp ? *udp : std::vector<platform::SocketRow>{}, now, host_text);
+  displayed_ = std::min(count, kMaxDisplayedRows);
+  sort_records(table_.records(), displayed_, sort_.column, sort_.descending, now, config_.compare);
+  rebuild_rows(now);
+  if (settings_.auto_block && displayed_ > 0) autoblock_pass();
+  counter_.refreshed(static_cast<int>(displayed_));
+}
+
+void SessionMonitor::rebuild_rows(std::uint32_t now) {
+  rows_.clear();
+  const auto& records = table_.records();
+  const std::size_t n = std::min(displayed_, records.size());
+  rows_.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) rows_.push_back(row_texts(records[i], now, lang_));
+}
+
+void SessionMonitor::header_click(int column) {
+  if (column < 0 || column >= kColumnCount) return;
+  sort_.click(column);
+  const std::uint32_t now = deps_.clock.tick_ms();
+  displayed_ = std::min(displayed_, table_.records().size());
+  sort_records(table_.records(), displayed_, sort_.column, sort_.descending, now, config_.compare);
+  rebuild_rows(now);
+}
+
+void SessionMonitor::autoblock_pass() {
+  const int hour = deps_.clock.local_now().hour;
+  const auto& records = table_.records();
+  for (std::size_t i = 0; i < rows_.size() && i < records.size(); ++i) {
+    const Verdict v = evaluate(rules_, rows_[i], hour, lang_);
+    if (v == Verdict::Leave) continue;
+    close(records[i]);
+    if (v == Verdict::Block) write_blocked(rows_[i]);
+    ++blocked_;
+    blocked_label_ = blocked_label(blocked_, true);
+  }
+}
+
+void SessionMonitor::close(const SessionRecord& r) {
+  const Status s = deps_.killer.close(r.id);
+  if (!s.ok() && config_.kill_failed) config_.kill_failed(s.error());
+}
+
+void SessionMonitor::write_blocked(const RowTexts& row) {
+  const auto now = deps_.clock.local_now();
+  if (now.hour != log_path_hour_) rebuild_log_path();
+  const std::string line = blocked_line(autoblock_.log_format, row, logging::date_texts(now));
+  // A log that cannot be written is skipped; the pane still shows the line.
+  if (autoblock_.blocked_log) (void)deps_.files.write(log_path_, logging::crlf_to_lf(line) + "\n", false);
+  add_to_view(view_, line);
+}
+
+void SessionMonitor::rebuild_log_path() {
+  const auto now = deps_.clock.local_now();
+  log_path_hour_ = now.hour;
+  log_path_ = sessions::blocked_log_path(autoblock_.log_file_name, config_.log_root, config_.data_folder,
+                                         logging::date_texts(now));
+}
+
+SessionMenuState SessionMonitor::menu_state(bool any_selected) const {
+  SessionMenuState m;
+  if (rows_.empty()) return m;
+  m.remove_all = true;
+  if (!any_selected) return m;
+  m.copy = true;
+  m.kill = deps_.killer.is_supported();
+  m.tools = false;  // wired when the tools and the packet filter take requests from other pages
+  return m;
+}
+
+void SessionMonitor::remove_all() {
+  rows_.clear();
+  displayed_ = 0;
+  deps_.hosts.empty();
+  counter_.reset();
+}
+
+std::string SessionMonitor::copy(std::span<const std::size_t> selected, std::span<const int> copy_items) const {
+  std::vector<RowTexts> chosen;
+  for (std::size_t i : selected)
+    if (i < rows_.size()) chosen.push_back(rows_[i]);
+  return copy_text(chosen, copy_items);
+}
+
+void SessionMonitor::kill(std::span<const std::size_t> selected) {
+  const auto& records = table_.records();
+  for (std::size_t i : selected)
+    if (i < rows_.size() && i < records.size()) close(records[i]);
+}
+
+bool SessionMonitor::block_start() {
+  if (settings_.auto_block) return false;
+  settings_.auto_block = true;
+  blocked_ = 0;
+  blocked_label_ = blocked_label(0, false);
+  rebuild_log_path();
+  return true;
+}
+
+bool SessionMonitor::block_stop() {
+  if (!settings_.auto_block) return false;
+  settings_.auto_block = false;
+  blocked_ = 0;
+  blocked_label_ = blocked_label(0, false);
+  rebuild_log_path();
+  return true;
+}
+
+void SessionMonitor::set_auto_block(bool on) {
+  settings_.auto_block = on;
+  blocked_ = 0;
+  blocked_label_ = blocked_label(0, true);
+  rebuild_log_path();
+  view_.clear();
+}
+
+void SessionMonitor::shut_down() {
+  deps_.hosts.empty();
+  deps_.names.empty();
+}
+
+}  // namespace tw::sessions

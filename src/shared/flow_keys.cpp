@@ -1,0 +1,55 @@
+#include "shared/flow_keys.h"
+
+namespace tw::shared {
+
+std::string address_text(std::uint32_t address_be) {
+  // Network order keeps the first octet in the lowest-addressed byte.
+  const auto* b = reinterpret_cast<const unsigned char*>(&address_be);
+  std::string out;
+  out.reserve(15);
+  for (int i = 0; i < 4; ++i) {
+    if (i) out += '.';
+    out += std::to_string(b[i]);
+  }
+  return out;
+}
+
+std::string tcp_flow_key(std::string_view local, unsigned local_port, std::string_view remote,
+                         unsigned remote_port) {
+  std::string key = "TCP_";
+  key.append(local).append(":").append(std::to_string(local_port)).append("-TCP_");
+  key.append(remote).append(":").append(std::to_string(remote_port)).append("$");
+  if (key.size() > kMaxFlowKeyChars) key.resize(kMaxFlowKeyChars);
+  return key;
+}
+
+std::string udp_flow_key(std::string_view local, unsigned local_port) {
+  std::string key = "UDP_";
+  key.append(local).append(":").append(std::to_string(local_port)).append("$");
+  if (key.size() > kMaxFlowKeyChars) key.resize(kMaxFlowKeyChars);
+  return key;
+}
+
+void FlowKeyTable::replace(std::vector<FlowKey> keys) {
+  if (keys.size() > kMaxFlowKeys) keys.resize(kMaxFlowKeys);
+  std::unordered_map<std::string, int> owners;
+  owners.reserve(keys.size());
+  for (auto& k : keys) owners.try_emplace(std::move(k.key), k.pid);
+  std::lock_guard lock(mutex_);
+  owners_.swap(owners);
+  count_ = keys.size();
+}
+
+std::optional<int> FlowKeyTable::owner(std::string_view key) const {
+  std::lock_guard lock(mutex_);
+  const auto it = owners_.find(std::string(key));
+  if (it == owners_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::size_t FlowKeyTable::size() const {
+  std::lock_guard lock(mutex_);
+  return count_;
+}
+
+}  // namespace tw::shared

@@ -1,0 +1,142 @@
+#include "shared/host_names.h"
+
+#include <charconv>
+
+namespace tw::shared {
+
+std::string pending_host_text(std::string_view address) {
+  std::string s = "(";
+  s.append(address).append(")");
+  return s;
+}
+
+std::optional<std::uint32_t> parse_address(std::string_view text) {
+  std::uint32_t out = 0;
+  auto* bytes = reinterpret_cast<unsigned char*>(&out);
+  const char* p = text.data();
+  const char* end = p + text.size();
+  for (int i = 0; i < 4; ++i) {
+    if (i) {
+      if (p == end || *p != '.') return std::nullopt;
+      ++p;
+    }
+    unsigned v = 0;
+    const auto [next, ec] = std::from_chars(p, end, v);
+    if (ec != std::errc{} || next == p || v > 255) return std::nullopt;
+    bytes[i] = static_cast<unsigned char>(v);
+    p = next;
+  }
+  if (p != end) return std::nullopt;
+  return out;
+}
+
+bool is_private_address(std::string_view address) {
+  const auto a = parse_address(address);
+  if (!a) return false;
+  const auto* b = reinterpret_cast<const unsigned char*>(&*a);
+  return b[0] == 10 || (b[0] == 192 && b[1] == 168) || (b[0] == 172 && b[1] >= 16 && b[1] <= 31);
+}
+
+HostNameCache::HostNameCache(platform::ReverseResolver& resolver, platform::LookupWorkers& workers,
+                             bool private_fallback)
+    : resolver_(resolver), workers_(workers), private_fallback_(private_fallback) {}
+
+HostNameCache::~HostNameCache() {
+  // Workers write into this object until their slot is free again.
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [&] { return busy_slots() == 0; });
+}
+
+std::string HostNameCache::host_name_for(std::string_view address) {
+  const std::string addr(address);
+  {
+    std::lock_guard lock(mutex_);
+    if (const auto it = names_.find(addr); it != names_.end()) return it->second;
+    for (auto& s : slots_)
+      if (s.state.load() == kResolving && s.address == addr) return pending_host_text(address);
+    // Claimed but not yet resolving counts too: the same address must not
+    // take two slots.
+    for (auto& s : slots_)
+      if (s.state.load() == kQueued && s.address == addr) return pending_host_text(address);
+  }
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    Slot& slot = slots_[i];
+    int expected = kFree;
+    if (!slot.state.compare_exchange_strong(expected, kQueued)) continue;
+    {
+      std::lock_guard lock(mutex_);
+      slot.address = addr;
+    }
+    const bool started = workers_.start(
+        [this, &slot] {
+          std::string a;
+          {
+            std::lock_guard lock(mutex_);
+            a = slot.address;
+          }
+          slot.state.store(kResolving);
+          store(a, lookup(a));
+        },
+        [this, &slot] {
+          std::lock_guard lock(mutex_);
+          slot.address.clear();
+          slot.state.store(kFree);
+          idle_.notify_all();
+        });
+    if (!started) {
+      std::lock_guard lock(mutex_);
+      slot.address.clear();
+      slot.state.store(kFree);
+      idle_.notify_all();
+    }
+    break;
+  }
+  return pending_host_text(address);
+}
+
+std::string HostNameCache::lookup(const std::string& address) {
+  const auto a = parse_address(address);
+  if (!a) return address;
+  if (auto name = resolver_.name_of(*a); name && !name->empty()) return *name;
+  if (private_fallback_ && is_private_address(address)) {
+    if (auto name = resolver_.local_name_of(*a); name && !name->empty()) return *name;
+  }
+  return address;
+}
+
+void HostNameCache::store(const std::string& address, std::string name) {
+  std::lock_guard lock(mutex_);
+  // A full cache starts over rather than keep growing for a long-running
+  // monitor that has seen many addresses.
+  if (names_.size() >= kMaxCachedNames) names_.clear();
+  names_[address] = std::move(name);
+}
+
+std::string HostNameCache::resolve_now(std::string_view address) {
+  const std::string addr(address);
+  {
+    std::lock_guard lock(mutex_);
+    if (const auto it = names_.find(addr); it != names_.end()) return it->second;
+  }
+  std::string name = lookup(addr);
+  store(addr, name);
+  return name;
+}
+
+void HostNameCache::empty() {
+  std::lock_guard lock(mutex_);
+  names_.clear();
+}
+
+std::size_t HostNameCache::size() const {
+  std::lock_guard lock(mutex_);
+  return names_.size();
+}
+
+std::size_t HostNameCache::busy_slots() const {
+  std::size_t n = 0;
+  for (const auto& s : slots_) n += s.state.load() != kFree;
+  return n;
+}
+
+}  // namespace tw::shared
