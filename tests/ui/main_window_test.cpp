@@ -14,7 +14,8 @@
 
 #include <memory>
 
-#include "app/core.h"
+#include "app/runtime.h"
+#include "app/traffic_feature.h"
 #include "logging/log_engine.h"
 #include "platform/beeper.h"
 #include "platform/fake/fake_clock.h"
@@ -48,7 +49,8 @@ struct Rig {
   QTemporaryDir folder;
   std::unique_ptr<traffic::TrafficMonitor> traffic;
   std::unique_ptr<logging::LogEngine> logs;
-  std::unique_ptr<app::AppCore> core;
+  std::unique_ptr<app::Runtime> runtime;
+  std::unique_ptr<app::TrafficFeature> feature;
   std::unique_ptr<MainWindow> window;
   int confirmations = 0;
   bool answer = false;
@@ -63,11 +65,12 @@ struct Rig {
   MainWindow& build(Language lang = Language::English) {
     traffic = std::make_unique<traffic::TrafficMonitor>(profile, links, clock, lang);
     logs = std::make_unique<logging::LogEngine>(profile, files, clock, beeper, lang, "/data/");
-    core = std::make_unique<app::AppCore>(profile, *traffic, *logs, nullptr);
+    runtime = std::make_unique<app::Runtime>(profile, *logs);
+    feature = std::make_unique<app::TrafficFeature>(*runtime, profile, *traffic);
     MainWindowServices s;
     s.profile = &profile;
     s.traffic = traffic.get();
-    s.core = core.get();
+    s.runtime = runtime.get();
     s.clock = &clock;
     s.lang = lang;
     s.data_folder = folder.path().toStdString() + "/";

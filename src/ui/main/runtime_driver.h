@@ -1,0 +1,48 @@
+#pragma once
+// Drives the window-free runtime from the Qt event loop, as tarnixd's poll
+// loop does: one timer armed at the runtime's next due time (re-armed after
+// every run and whenever the schedule changes) and the command channel.
+//
+// Threads: UI thread only. The runtime, the clock and the server must outlive
+// the driver or its stop(), whichever comes first.
+#include <QObject>
+#include <QTimer>
+
+namespace tw::app {
+class Runtime;
+}
+namespace tw::platform {
+class Clock;
+class CommandServer;
+}  // namespace tw::platform
+
+class QSocketNotifier;
+
+namespace tw::ui {
+
+class RuntimeDriver : public QObject {
+  Q_OBJECT
+ public:
+  RuntimeDriver(app::Runtime& runtime, platform::Clock& clock, QObject* parent = nullptr);
+  ~RuntimeDriver() override;
+
+  // Starts driving the timers; the runtime must have started.
+  void start();
+  // Serves `server` until stop(); null does nothing.
+  void serve_commands(platform::CommandServer* server);
+  // No timer tick and no command from here on.
+  void stop();
+
+ private:
+  void rearm();
+  void run_due();
+
+  app::Runtime& runtime_;
+  platform::Clock& clock_;
+  QTimer timer_;
+  QSocketNotifier* notifier_ = nullptr;
+  platform::CommandServer* server_ = nullptr;
+  bool stopped_ = false;
+};
+
+}  // namespace tw::ui
