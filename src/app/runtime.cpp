@@ -26,6 +26,23 @@ constexpr bool reached(std::uint32_t now, std::uint32_t deadline) {
   return static_cast<std::int32_t>(now - deadline) >= 0;
 }
 
+// The part of the program a command is meant for, for the note when nothing
+// here answers it.
+std::string_view addressee(shell::Command c) {
+  switch (c) {
+    case shell::Command::FilterStart:
+    case shell::Command::FilterStop:
+    case shell::Command::FilterReload:
+    case shell::Command::FilterAdd:
+      return "packet filter";
+    case shell::Command::BlockStart:
+    case shell::Command::BlockStop:
+      return "session monitor";
+    default:
+      return "traffic monitor";
+  }
+}
+
 }  // namespace
 
 std::uint32_t log_timer_period_ms(int seconds) {
@@ -167,7 +184,8 @@ shell::Command Runtime::handle_command(std::string_view text) {
       return cmd.command;
     }
   }
-  note("command dropped, nothing here answers it: " + std::string(shell::command_name(cmd.command)));
+  note("command dropped, there is no " + std::string(addressee(cmd.command)) + ": " +
+       std::string(shell::command_name(cmd.command)));
   return cmd.command;
 }
 
