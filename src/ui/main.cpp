@@ -20,14 +20,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/startup.h"
 #include "host/runtime_host.h"
-#include "platform/linux/command_socket.h"
 #include "platform/linux/netlink_link_stats.h"
 #include "platform/linux/network_info.h"
 #include "platform/linux/process_wait.h"

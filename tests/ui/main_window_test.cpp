@@ -370,6 +370,32 @@ TEST(MainWindow, CommandsFromTheChannelReachTheTrafficMonitor) {
   EXPECT_EQ(restarts.at(0).at(0).toInt(), static_cast<int>(traffic::RestartMode::Restart));
 }
 
+// Work a feature registers with the runtime runs from the window's event loop
+// as it does in tarnixd's poll loop, on the runtime's clock, and stops with
+// the shut-down, which runs the window's steps among the runtime's.
+TEST(MainWindow, RuntimeTimersRunFromTheEventLoopUntilTheShutDown) {
+  Rig rig;
+  MainWindow& w = rig.build();
+  int refreshes = 0;
+  rig.runtime->add_timer(20, [] { return std::uint32_t{500}; }, [&] { ++refreshes; });
+  std::vector<std::string> steps;
+  rig.runtime->add_shutdown_step(app::shutdown_step::kStopSampling, [&](bool) { steps.push_back("sampler"); });
+  rig.runtime->add_shutdown_step(app::shutdown_step::kSaveTotals, [&](bool) {
+    steps.push_back(rig.profile.read_string("Settings", "Position", "").empty() ? "no placement" : "placement");
+  });
+  w.start();
+  QTest::qWait(30);
+  EXPECT_EQ(refreshes, 0) << "not due on the runtime's clock";
+  rig.clock.advance_ms(500);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return refreshes == 1; }, 5000));
+
+  w.shut_down();
+  EXPECT_EQ(steps, (std::vector<std::string>{"sampler", "placement"}));
+  rig.clock.advance_ms(5000);
+  QTest::qWait(30);
+  EXPECT_EQ(refreshes, 1);
+}
+
 TEST(MainWindow, OptionsOkReloadsTheShellSettings) {
   Rig rig;
   MainWindow& w = rig.build();

@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <cstdint>
+
 namespace tw::app {
 class Runtime;
 }
@@ -42,6 +44,7 @@ class RuntimeDriver : public QObject {
   QTimer timer_;
   QSocketNotifier* notifier_ = nullptr;
   platform::CommandServer* server_ = nullptr;
+  std::uint32_t early_ms_ = 0;  // how early the armed timer may fire
   bool stopped_ = false;
 };
 
