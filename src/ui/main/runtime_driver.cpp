@@ -15,11 +15,11 @@ namespace tw::ui {
 
 RuntimeDriver::RuntimeDriver(app::Runtime& runtime, platform::Clock& clock, QObject* parent)
     : QObject(parent), runtime_(runtime), clock_(clock) {
-  // A coarse timer lets the event loop wake up once for this and the
-  // window's own timers (the graph's redraw); it may fire up to 5 % of its
-  // interval early, so what falls due within that counts as due (run_due).
+  // A repeating coarse timer, like the window timers it stands for: the event
+  // loop then wakes once for it and for the window's own timers of the same
+  // period (the graph's redraw). Armed at each next due time instead, it
+  // would wake the loop on a phase of its own, half again as often.
   timer_.setTimerType(Qt::CoarseTimer);
-  timer_.setSingleShot(true);
   connect(&timer_, &QTimer::timeout, this, &RuntimeDriver::run_due);
 }
 
@@ -33,20 +33,27 @@ void RuntimeDriver::start() {
 
 void RuntimeDriver::run_due() {
   if (stopped_) return;
-  runtime_.run_due(clock_.tick_ms() + early_ms_);
-  rearm();
+  // The ticks fall near the deadlines but not on them: what falls due before
+  // the middle of the next tick runs now. The schedule keeps its grid, so no
+  // timer runs more often than its period asks.
+  runtime_.run_due(clock_.tick_ms() + tick_ms_ / 2);
 }
 
 void RuntimeDriver::rearm() {
   if (stopped_) return;
-  const auto wait = runtime_.ms_until_next(clock_.tick_ms());
-  if (!wait) {
+  std::uint32_t tick = 0;
+  if (runtime_.started() && !runtime_.is_shut_down()) {
+    for (const app::TimerEntry& t : runtime_.timers()) tick = tick ? std::min(tick, t.period_ms) : t.period_ms;
+  }
+  tick_ms_ = std::min<std::uint32_t>(tick, INT_MAX);
+  if (tick_ms_ == 0) {
     timer_.stop();
     return;
   }
-  const auto interval = std::min<std::uint32_t>(*wait, INT_MAX);
-  early_ms_ = interval / 20;
-  timer_.start(static_cast<int>(interval));
+  if (timer_.isActive() && timer_.interval() == static_cast<int>(tick_ms_)) return;
+  // The schedule takes the changed periods from now, as the ticks do.
+  runtime_.ms_until_next(clock_.tick_ms());
+  timer_.start(static_cast<int>(tick_ms_));
 }
 
 void RuntimeDriver::serve_commands(platform::CommandServer* server) {

@@ -1,7 +1,8 @@
 #pragma once
 // Drives the window-free runtime from the Qt event loop, as tarnixd's poll
-// loop does: one timer armed at the runtime's next due time (re-armed after
-// every run and whenever the schedule changes) and the command channel.
+// loop does: one timer that runs the runtime's due work, ticking at the
+// shortest period of its timers (re-read whenever the schedule changes), and
+// the command channel.
 //
 // Threads: UI thread only. The runtime, the clock and the server must outlive
 // the driver or its stop(), whichever comes first.
@@ -44,7 +45,7 @@ class RuntimeDriver : public QObject {
   QTimer timer_;
   QSocketNotifier* notifier_ = nullptr;
   platform::CommandServer* server_ = nullptr;
-  std::uint32_t early_ms_ = 0;  // how early the armed timer may fire
+  std::uint32_t tick_ms_ = 0;
   bool stopped_ = false;
 };
 
