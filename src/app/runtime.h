@@ -1,10 +1,10 @@
 #pragma once
 // The window-free part of either program: one registry of the periodic work,
 // the commands, the log variables and the shut-down steps that the features
-// bring, and the one timer schedule that drives them. tarnixd drives it from
-// its poll loop, the desktop program from a single QTimer re-armed to the next
-// due time; both call run_due() and ms_until_next(), so a feature's periodic
-// work runs in both programs alike.
+// bring, and the one timer schedule that drives them. tarnixd sleeps in its
+// poll loop until ms_until_next(), the desktop program ticks one QTimer at the
+// shortest period; both call run_due(), so a feature's periodic work runs in
+// both programs alike.
 //
 // The runtime itself owns the four logs' timers and the Report log's
 // Start-Log and End-Log entries; the entries take their variables from every
@@ -147,8 +147,8 @@ class Runtime {
   // A timer's period may have moved (settings, redraw period): the schedule
   // re-reads every period before it runs or sleeps next.
   void timers_changed();
-  // Called whenever the schedule changed, so that a driver that sleeps until
-  // the next due time can wake up earlier. May be empty.
+  // Called whenever the schedule changed after start(), so that a driver can
+  // follow new periods at once. May be empty.
   void set_schedule_listener(std::function<void()> listener) { schedule_listener_ = std::move(listener); }
 
   // ---- running -------------------------------------------------------------
