@@ -8,6 +8,10 @@
 #   traffic sessions packets packetfilter tools    features, never each other
 #   shell                     the window-free logic of the desktop shell
 #   app                       the runtime that builds either program
+#   host                      the Linux assembly of that runtime (lock, folder,
+#                             sampler, status block, command channel) that both
+#                             the desktop program and tarnixd start from, so it
+#                             sees everything below it but neither of them
 # Beside them: platform/linux, platform/fake and platform/privileged implement
 # the interfaces and see only base and platform; helper is the privileged
 # helper's protocol; ui (Qt) and programs sit on top and never see each other.
@@ -26,6 +30,7 @@ allowed() {  # allowed FROM-FOLDER: the folders its files may include
     shared) echo "base platform settings logging shared" ;;
     shell) echo "base platform settings logging shell" ;;
     app) echo "base platform settings logging shared $features shell app" ;;
+    host) echo "ANY-BUT ui programs" ;;
     ui) echo "ANY-BUT programs" ;;
     programs) echo "ANY-BUT ui" ;;
     *)
@@ -55,7 +60,7 @@ while IFS= read -r -d '' file; do
     to=$(layer_of "$inc")
     ok=0
     case "$rule" in
-      ANY-BUT\ *) [ "$to" != "${rule#ANY-BUT }" ] && ok=1 ;;
+      ANY-BUT\ *) ok=1; for a in ${rule#ANY-BUT }; do [ "$a" = "$to" ] && ok=0; done ;;
       *) for a in $rule; do [ "$a" = "$to" ] && ok=1; done
          # the implementations' headers may include their own folder
          [ "$to" = "$from" ] && ok=1 ;;

@@ -87,20 +87,20 @@ std::string settings_problem_text(std::string_view path, settings::SettingsFileP
           "ファイルを移動するか修復してください。");
 }
 
-PowerResponse::PowerResponse(AppCore& core, traffic::TrafficMonitor& traffic,
+PowerResponse::PowerResponse(Runtime& runtime, traffic::TrafficMonitor& traffic,
                              std::function<bool()> start_successor)
-    : core_(core), traffic_(traffic), start_successor_(std::move(start_successor)) {}
+    : runtime_(runtime), traffic_(traffic), start_successor_(std::move(start_successor)) {}
 
 bool PowerResponse::handle(platform::PowerEvents& events) {
   for (const platform::PowerEvent event : events.take_events()) {
     switch (event) {
       case platform::PowerEvent::Suspending:
-        if (!restarting_ && !core_.is_shut_down()) core_.suspend();
+        if (!restarting_ && !runtime_.is_shut_down()) runtime_.suspend();
         // Always, so that the machine is never held back by us.
         events.suspend_done();
         break;
       case platform::PowerEvent::Resumed:
-        if (restarting_ || core_.is_shut_down()) break;
+        if (restarting_ || runtime_.is_shut_down()) break;
         traffic_.restart(traffic::RestartMode::Restart);
         restarting_ = start_successor_ && start_successor_();
         break;

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/core.h"
+#include "app/runtime.h"
 #include "base/language.h"
 #include "platform/power_events.h"
 #include "settings/profile.h"
@@ -57,17 +57,17 @@ std::string settings_problem_text(std::string_view path, settings::SettingsFileP
 
 // Sleep and wake-up for a program without a window, as the desktop program's
 // main window handles them: before the sleep the Report log's End-Log entry
-// and the gross totals (AppCore::suspend); after the wake-up a statistics
+// and the gross totals (Runtime::suspend); after the wake-up a statistics
 // restart, then a successor is started with "/w PID" and this instance ends as
 // restarting; when no successor could be started it goes on.
 // Main thread only; every referenced object must outlive it.
 class PowerResponse {
  public:
-  PowerResponse(AppCore& core, traffic::TrafficMonitor& traffic, std::function<bool()> start_successor);
+  PowerResponse(Runtime& runtime, traffic::TrafficMonitor& traffic, std::function<bool()> start_successor);
 
   // Handles every event `events` has, in order, and lets the machine sleep
   // once the suspend work is done. True once a successor has been started:
-  // the caller then ends with AppCore::shutdown(true), which leaves the
+  // the caller then ends with Runtime::shutdown(true), which leaves the
   // End-Log entry (written before the sleep) and the totals (the successor
   // loads them) alone. Later events change nothing, so exactly one successor
   // is started.
@@ -75,7 +75,7 @@ class PowerResponse {
   bool restarting() const { return restarting_; }
 
  private:
-  AppCore& core_;
+  Runtime& runtime_;
   traffic::TrafficMonitor& traffic_;
   std::function<bool()> start_successor_;
   bool restarting_ = false;

@@ -20,27 +20,18 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/core.h"
-#include "shell/main_window_logic.h"
 #include "app/startup.h"
-#include "logging/log_engine.h"
-#include "platform/linux/command_socket.h"
-#include "platform/linux/file_store.h"
-#include "platform/linux/instance_lock.h"
+#include "host/runtime_host.h"
 #include "platform/linux/netlink_link_stats.h"
 #include "platform/linux/network_info.h"
-#include "platform/linux/periodic_thread.h"
 #include "platform/linux/process_wait.h"
-#include "platform/linux/status_block.h"
-#include "platform/linux/system_clock.h"
 #include "platform/linux/system_info.h"
 #include "settings/profile.h"
-#include "traffic/traffic_monitor.h"
+#include "shell/main_window_logic.h"
 #include "ui/main/main_window.h"
 #include "ui/main/power_events.h"
 #include "ui/main/qt_beeper.h"
@@ -74,66 +65,40 @@ int run(int argc, char** argv) {
   const std::unique_ptr<ui::SignalPipe> stop_signals = ui::SignalPipe::install(&error);
   if (!stop_signals) note("signals end the program without its shut-down: " + error);
 
-  const Language lang =
-      app::language_from_locale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+  const Language lang = host::environment_language();
   const std::unique_ptr<QTranslator> qt_texts = ui::install_qt_translations(lang);
   if (lang == Language::Japanese && !qt_texts) note("Qt's Japanese texts are not installed; its buttons stay English");
 
-  // Instance marker: a later instance runs beside the first with the "_#2"
-  // settings file and a numbered command socket of its own.
-  const platform::InstanceLock lock = platform::InstanceLock::acquire(app::kProgramBaseName);
-  if (!lock.status().ok())
-    note("no instance lock (" + lock.status().error().detail + "), running as the first instance");
-
-  std::string folder = platform::data_folder();
-  if (!folder.empty() && !platform::make_folders(folder)) folder.clear();
-  if (folder.empty() || ::access(folder.c_str(), W_OK | X_OK) != 0) {
+  ui::QtBeeper beeper;
+  host::HostOptions options;
+  options.beeper = &beeper;
+  options.warn = note;
+  options.note = note;
+  host::HostError error_info;
+  const std::unique_ptr<host::RuntimeHost> host = host::RuntimeHost::open(std::move(options), &error_info);
+  if (!host) {
     const QString text = pick<QString>(lang, QStringLiteral("No folder for the settings file can be written:\n%1"),
                                        QStringLiteral("設定ファイルを保存するフォルダーに書き込めません:\n%1"))
-                             .arg(QString::fromStdString(folder.empty() ? std::string("~/.config/tarnwatch/") : folder));
+                             .arg(QString::fromStdString(error_info.folder.empty() ? std::string("~/.config/tarnwatch/")
+                                                                                   : error_info.folder));
+    note(error_info.message);
     QMessageBox::critical(nullptr, QStringLiteral("Tarnwatch"), text);
     return 1;
   }
-  const std::string settings_path =
-      folder + app::settings_file_name(app::kProgramBaseName, platform::user_name(), platform::host_name(),
-                                       !lock.first_instance());
-
-  platform::LinuxFileStore files;
-  platform::SystemClock clock;
-  ui::QtBeeper beeper;
-  settings::Profile profile(files, settings_path);
-
-  // The sampler's interface table, read on the sampler thread only. Without
-  // it the program still runs; the graph stays empty.
-  platform::NetlinkLinkStats links;
-  if (!links.ok()) note("cannot open the network interface table: " + links.error());
-  traffic::TrafficMonitor traffic(profile, links, clock, lang);
-
-  std::unique_ptr<platform::PosixStatusBlock> status = platform::PosixStatusBlock::open(&error);
-  if (!status) note("no status block: " + error);
-  std::unique_ptr<platform::CommandServer> commands =
-      platform::CommandServer::listen_as_instance(lock.first_instance(), &error);
-  if (!commands) note("no command channel: " + error);
-
-  logging::LogEngine logs(profile, files, clock, beeper, lang, folder);
-  app::AppCore core(profile, traffic, logs, status.get());
 
   // The Interface tab reads its own sources on the UI thread.
   platform::LinuxNetworkInfo network_info;
   platform::NetlinkLinkStats info_links;
 
-  platform::PeriodicThread sampler;
   ui::MainWindowServices services;
-  services.profile = &profile;
-  services.traffic = &traffic;
-  services.core = &core;
-  services.clock = &clock;
+  services.profile = &host->profile();
+  services.traffic = &host->traffic();
+  services.runtime = &host->runtime();
+  services.clock = &host->clock();
   services.lang = lang;
-  services.data_folder = folder;
+  services.data_folder = host->data_folder();
   services.network_info = &network_info;
   services.info_links = info_links.ok() ? &info_links : nullptr;
-  services.stop_sampling = [&] { sampler.stop(); };
-  services.release_status_block = [&] { status.reset(); };
   services.launch_successor = [] {
     const std::string exe = platform::executable_path();
     if (exe.empty()) return false;
@@ -144,7 +109,7 @@ int run(int argc, char** argv) {
   };
 
   ui::MainWindow window(services);
-  window.serve_commands(commands.get());
+  window.serve_commands(host->commands());
   QObject::connect(&window, &ui::MainWindow::finished, &qapp, &QCoreApplication::quit, Qt::QueuedConnection);
   if (stop_signals) {
     QObject::connect(stop_signals.get(), &ui::SignalPipe::received, &window, [&window](int) { window.shut_down(); });
@@ -159,15 +124,13 @@ int run(int argc, char** argv) {
   QObject::connect(&power, &ui::PowerEvents::resumed, &window, &ui::MainWindow::on_resume);
 
   // The page has chosen the interface: sample it from now on.
-  if (!sampler.start(std::chrono::milliseconds(traffic.sampling_period_ms()), [&] { traffic.tick(); },
-                     "tw-sampler"))
-    note("cannot start the sampler thread; nothing is sampled");
+  host->start_sampler();
 
   window.start();
   // Said once: from here on the file gives defaults and takes nothing. The
   // box does not hold the program up; it runs on behind it.
-  if (const auto problem = profile.file_problem(); problem != settings::SettingsFileProblem::None) {
-    const std::string text = app::settings_problem_text(settings_path, problem, lang);
+  if (const auto problem = host->profile().file_problem(); problem != settings::SettingsFileProblem::None) {
+    const std::string text = app::settings_problem_text(host->settings_path(), problem, lang);
     note(text);
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tarnwatch"), QString::fromStdString(text),
                                 QMessageBox::Ok, &window);
@@ -177,8 +140,7 @@ int run(int argc, char** argv) {
   }
   const int rc = QApplication::exec();
   window.shut_down();  // when the loop ended another way
-  sampler.stop();
-  commands.reset();
+  host->finish(false);
   return rc;
 }
 

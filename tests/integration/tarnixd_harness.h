@@ -3,10 +3,10 @@
 // traffic to give it something to count.
 //
 // Isolation: tarnixd runs inside the namespace (ip netns exec), with
-// XDG_RUNTIME_DIR in a temporary folder (its lock and command socket) and a
+// XDG_RUNTIME_DIR in a temporary folder (its lock and command socket), a
 // temporary folder bind-mounted on /dev/shm in the mount namespace that ip
-// netns exec creates for each command (its status block), so no real
-// instance is touched.
+// netns exec creates for each command (its status block) and a system bus
+// address of the test's own, so no real instance, bus or logind is touched.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -61,26 +61,39 @@ class Sandbox {
       std::filesystem::create_directory(root_ + sub);
     std::filesystem::permissions(root_ + "/run", std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::replace);
+    // Like /dev/shm: every user may create objects there.
+    std::filesystem::permissions(root_ + "/shm", std::filesystem::perms(01777),
+                                 std::filesystem::perm_options::replace);
+    bus_address = "unix:path=" + root_ + "/no-bus";
   }
   ~Sandbox() {
     std::error_code ec;
     if (!root_.empty()) std::filesystem::remove_all(root_, ec);
   }
-  Sandbox(const Sandbox&) = delete;
-  Sandbox& operator=(const Sandbox&) = delete;
   bool ok() const { return !root_.empty(); }
   std::string run() const { return root_ + "/run"; }
   std::string data() const { return root_ + "/data/"; }
   std::string shm() const { return root_ + "/shm"; }
+  const std::string& root() const { return root_; }
 
-  // Shell prefix that gives a command our runtime folder and status block.
+  // Shell prefix that gives a command our runtime folder, status block and
+  // system bus.
   std::string env_prefix() const {
-    return "mount --bind " + shm() + " /dev/shm && exec env XDG_RUNTIME_DIR=" + run() + " ";
+    return "mount --bind " + shm() + " /dev/shm && exec env XDG_RUNTIME_DIR=" + run() +
+           " DBUS_SYSTEM_BUS_ADDRESS=" + bus_address + " ";
   }
 
   std::string settings_path(bool second) const {
     return data() + app::settings_file_name(app::kProgramBaseName, platform::user_name(),
                                             platform::host_name(), second);
+  }
+  // A copy of tarnixd in the data folder: its own folder is then its data
+  // folder, so it runs without options.
+  std::string copy_of_tarnixd() const {
+    const std::string copy = data() + "tarnixd";
+    std::error_code ec;
+    std::filesystem::copy_file(TW_TARNIXD, copy, std::filesystem::copy_options::overwrite_existing, ec);
+    return ec ? std::string() : copy;
   }
   void write_file(const std::string& path, const std::string& content) const {
     std::ofstream(path, std::ios::binary) << content;
@@ -92,6 +105,8 @@ class Sandbox {
     return ss.str();
   }
 
+  std::string bus_address;  // DBUS_SYSTEM_BUS_ADDRESS; by default nothing listens there
+
  private:
   std::string root_;
 };
@@ -100,9 +115,12 @@ class Sandbox {
 // when the test did not end it.
 class Daemon {
  public:
-  Daemon(const NetNs& ns, const Sandbox& box, const std::string& args, const std::string& tag)
+  // `as` goes between the environment and the program: more variables, or a
+  // command that runs it as another user.
+  Daemon(const NetNs& ns, const Sandbox& box, const std::string& args, const std::string& tag,
+         const std::string& program = TW_TARNIXD, const std::string& as = "")
       : out_(box.data() + tag + ".out"), err_(box.data() + tag + ".err") {
-    const std::string inner = box.env_prefix() + TW_TARNIXD + " " + args + " >" + out_ + " 2>" + err_;
+    const std::string inner = box.env_prefix() + as + program + " " + args + " >" + out_ + " 2>" + err_;
     const std::string outer = "exec ip netns exec " + ns.name() + " sh -c " + quoted(inner);
     pid_ = fork();
     if (pid_ == 0) {
@@ -117,8 +135,6 @@ class Daemon {
       waitpid(pid_, nullptr, 0);
     }
   }
-  Daemon(const Daemon&) = delete;
-  Daemon& operator=(const Daemon&) = delete;
   bool started() const { return pid_ > 0; }
   bool running() {
     if (pid_ <= 0) return false;
@@ -141,6 +157,7 @@ class Daemon {
     return "tarnixd stdout:\n" + box.read_file(out_) + "\ntarnixd stderr:\n" + box.read_file(err_);
   }
   const std::string& stdout_path() const { return out_; }
+  const std::string& stderr_path() const { return err_; }
 
  private:
   pid_t pid_ = -1;
@@ -148,8 +165,8 @@ class Daemon {
   std::string out_, err_;
 };
 
-inline CommandResult tarnixctl(const NetNs& ns, const Sandbox& box, const std::string& args) {
-  return ns.exec(box.env_prefix() + TW_TARNIXCTL + " " + args);
+inline CommandResult tarnixctl(const NetNs& ns, const Sandbox& box, const std::string& args, const std::string& as = "") {
+  return ns.exec(box.env_prefix() + as + TW_TARNIXCTL + " " + args);
 }
 
 // A UDP socket bound in the namespace it was made in.

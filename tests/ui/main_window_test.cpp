@@ -14,7 +14,8 @@
 
 #include <memory>
 
-#include "app/core.h"
+#include "app/runtime.h"
+#include "app/traffic_feature.h"
 #include "logging/log_engine.h"
 #include "platform/beeper.h"
 #include "platform/fake/fake_clock.h"
@@ -48,7 +49,8 @@ struct Rig {
   QTemporaryDir folder;
   std::unique_ptr<traffic::TrafficMonitor> traffic;
   std::unique_ptr<logging::LogEngine> logs;
-  std::unique_ptr<app::AppCore> core;
+  std::unique_ptr<app::Runtime> runtime;
+  std::unique_ptr<app::TrafficFeature> feature;
   std::unique_ptr<MainWindow> window;
   int confirmations = 0;
   bool answer = false;
@@ -63,11 +65,12 @@ struct Rig {
   MainWindow& build(Language lang = Language::English) {
     traffic = std::make_unique<traffic::TrafficMonitor>(profile, links, clock, lang);
     logs = std::make_unique<logging::LogEngine>(profile, files, clock, beeper, lang, "/data/");
-    core = std::make_unique<app::AppCore>(profile, *traffic, *logs, nullptr);
+    runtime = std::make_unique<app::Runtime>(profile, *logs);
+    feature = std::make_unique<app::TrafficFeature>(*runtime, profile, *traffic);
     MainWindowServices s;
     s.profile = &profile;
     s.traffic = traffic.get();
-    s.core = core.get();
+    s.runtime = runtime.get();
     s.clock = &clock;
     s.lang = lang;
     s.data_folder = folder.path().toStdString() + "/";
@@ -365,6 +368,32 @@ TEST(MainWindow, CommandsFromTheChannelReachTheTrafficMonitor) {
   QCoreApplication::processEvents();
   ASSERT_EQ(restarts.count(), 1);
   EXPECT_EQ(restarts.at(0).at(0).toInt(), static_cast<int>(traffic::RestartMode::Restart));
+}
+
+// Work a feature registers with the runtime runs from the window's event loop
+// as it does in tarnixd's poll loop, on the runtime's clock, and stops with
+// the shut-down, which runs the window's steps among the runtime's.
+TEST(MainWindow, RuntimeTimersRunFromTheEventLoopUntilTheShutDown) {
+  Rig rig;
+  MainWindow& w = rig.build();
+  int refreshes = 0;
+  rig.runtime->add_timer(20, [] { return std::uint32_t{500}; }, [&] { ++refreshes; });
+  std::vector<std::string> steps;
+  rig.runtime->add_shutdown_step(app::shutdown_step::kStopSampling, [&](bool) { steps.push_back("sampler"); });
+  rig.runtime->add_shutdown_step(app::shutdown_step::kSaveTotals, [&](bool) {
+    steps.push_back(rig.profile.read_string("Settings", "Position", "").empty() ? "no placement" : "placement");
+  });
+  w.start();
+  QTest::qWait(30);
+  EXPECT_EQ(refreshes, 0) << "not due on the runtime's clock";
+  rig.clock.advance_ms(500);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return refreshes == 1; }, 5000));
+
+  w.shut_down();
+  EXPECT_EQ(steps, (std::vector<std::string>{"sampler", "placement"}));
+  rig.clock.advance_ms(5000);
+  QTest::qWait(30);
+  EXPECT_EQ(refreshes, 1);
 }
 
 TEST(MainWindow, OptionsOkReloadsTheShellSettings) {

@@ -16,38 +16,25 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/core.h"
+#include "app/runtime.h"
 #include "app/startup.h"
-#include "logging/log_engine.h"
+#include "host/runtime_host.h"
 #include "options.h"
-#include "platform/linux/command_socket.h"
-#include "platform/linux/file_store.h"
-#include "platform/linux/instance_lock.h"
 #include "platform/linux/logind_power_events.h"
 #include "platform/linux/netlink_link_stats.h"
-#include "platform/linux/periodic_thread.h"
 #include "platform/linux/process_wait.h"
-#include "platform/linux/status_block.h"
-#include "platform/linux/system_clock.h"
 #include "platform/linux/system_info.h"
 #include "platform/linux/terminal_beeper.h"
-#include "settings/profile.h"
 #include "traffic/traffic_monitor.h"
 
 namespace tw::tarnixd {
 namespace {
-
-// The live line is one more timer of the poll loop, beside AppCore's.
-constexpr int kTimerLiveLine = 1000;
-constexpr std::uint32_t kLiveLinePeriodMs = 1000;
 
 // How long a restarting successor waits for its predecessor.
 constexpr std::chrono::milliseconds kRestartWait{10000};
@@ -81,37 +68,6 @@ std::optional<int> find_interface(const std::vector<platform::LinkRow>& rows,
   for (std::size_t i = 0; i < rows.size(); ++i)
     if (rows[i].if_name == wanted) return static_cast<int>(i);
   return std::nullopt;
-}
-
-// The data folder, absolute and ending in "/", created and writable; empty
-// with `error` set otherwise.
-std::string prepare_data_folder(const std::string& requested, std::string& error) {
-  std::string folder = requested;
-  if (folder.empty()) {
-    folder = platform::data_folder();
-    if (folder.empty()) {
-      error = "no data folder: the program folder is not writable and neither "
-              "XDG_CONFIG_HOME nor HOME names a place for ~/.config/tarnwatch/";
-      return {};
-    }
-  } else {
-    std::error_code ec;
-    folder = std::filesystem::absolute(folder, ec).lexically_normal().string();
-    if (ec) {
-      error = "bad data folder " + requested + ": " + ec.message();
-      return {};
-    }
-  }
-  if (folder.back() != '/') folder += '/';
-  if (!platform::make_folders(folder)) {
-    error = "cannot create the data folder " + folder + ": " + std::strerror(errno);
-    return {};
-  }
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    error = "the data folder " + folder + " is not writable: " + std::strerror(errno);
-    return {};
-  }
-  return folder;
 }
 
 std::string live_line(const traffic::TrafficMonitor& traffic) {
@@ -156,42 +112,31 @@ int run(const Options& opt) {
   auto note = [&](const std::string& text) {
     if (opt.verbose) std::fprintf(stderr, "tarnixd: %s\n", text.c_str());
   };
-
-  // Instance marker: a later instance runs beside the first with the "_#2"
-  // settings file and a numbered command socket of its own.
-  const platform::InstanceLock lock = platform::InstanceLock::acquire(app::kProgramBaseName);
-  if (!lock.status().ok())
-    note("no instance lock (" + lock.status().error().detail + "), running as the first instance");
-
-  std::string error;
-  const std::string folder = prepare_data_folder(opt.data_dir, error);
-  if (folder.empty()) return fail(error);
-  const std::string settings_path =
-      folder + app::settings_file_name(app::kProgramBaseName, platform::user_name(),
-                                       platform::host_name(), !lock.first_instance());
-  const Language lang = app::language_from_locale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
-                                                  std::getenv("LANG"));
-
-  platform::LinuxFileStore files;
-  platform::SystemClock clock;
   platform::TerminalBeeper beeper;
-  settings::Profile profile(files, settings_path);
-  note("settings file " + settings_path);
+  host::HostOptions host_options{.data_dir = opt.data_dir,
+                                 .beeper = &beeper,
+                                 .require_links = true,
+                                 .warn = [](const std::string& text) { std::fprintf(stderr, "tarnixd: %s\n", text.c_str()); },
+                                 .note = {}};
+  if (opt.verbose) host_options.note = note;
+  host::HostError error;
+  const std::unique_ptr<host::RuntimeHost> host = host::RuntimeHost::open(std::move(host_options), &error);
+  if (!host) return fail(error.message);
+  settings::Profile& profile = host->profile();
+  traffic::TrafficMonitor& traffic = host->traffic();
+  app::Runtime& runtime = host->runtime();
+  platform::Clock& clock = host->clock();
   // Said once: from here on the file gives defaults and takes nothing.
   if (const auto problem = profile.file_problem(); problem != settings::SettingsFileProblem::None)
     std::fprintf(stderr, "tarnixd: %s\n",
-                 app::settings_problem_text(settings_path, problem, Language::English).c_str());
-
-  platform::NetlinkLinkStats links;
-  if (!links.ok()) return fail("cannot open the network interface table: " + links.error());
-  traffic::TrafficMonitor traffic(profile, links, clock, lang);
+                 app::settings_problem_text(host->settings_path(), problem, Language::English).c_str());
 
   // The interface: the one asked for (and kept as the choice), or the stored one.
   int position = 0;
   if (!opt.interface.empty()) {
     std::vector<platform::LinkRow> rows;
-    if (!links.read_table(rows) || traffic.enumerate_interfaces().empty())
-      return fail("cannot read the network interface table: " + links.error());
+    if (!host->links().read_table(rows) || traffic.enumerate_interfaces().empty())
+      return fail("cannot read the network interface table: " + host->links().error());
     const auto found = find_interface(rows, opt.interface);
     if (!found) {
       std::string known;
@@ -205,31 +150,30 @@ int run(const Options& opt) {
   } else {
     position = traffic.start_with_stored_interface();
     if (traffic.names().empty())
-      return fail("cannot read the network interface table: " + links.error());
+      return fail("cannot read the network interface table: " + host->links().error());
   }
   const auto& names = traffic.names();
   note("sampling interface " + std::to_string(position) + " (" +
        (static_cast<std::size_t>(position) < names.size() ? names[position] : std::string("?")) +
        ") every " + std::to_string(traffic.sampling_period_ms()) + " ms");
 
-  std::unique_ptr<platform::PosixStatusBlock> status = platform::PosixStatusBlock::open(&error);
-  if (!status) std::fprintf(stderr, "tarnixd: no status block: %s\n", error.c_str());
-  std::unique_ptr<platform::CommandServer> commands =
-      platform::CommandServer::listen_as_instance(lock.first_instance(), &error);
-  if (!commands) std::fprintf(stderr, "tarnixd: no command channel: %s\n", error.c_str());
-  else note("commands on " + commands->path());
-
-  logging::LogEngine logs(profile, files, clock, beeper, lang, folder);
-  app::AppCoreOptions core_options;
-  core_options.drive_auto_reset = true;  // no graph here to run the automatic reset
-  if (opt.verbose) core_options.debug_log = [&](std::string_view n) { note(std::string(n)); };
-  app::AppCore core(profile, traffic, logs, status.get(), core_options);
-  core.start();
+  const bool tty = ::isatty(STDOUT_FILENO) == 1;
+  const bool live = !opt.quiet && (opt.live || tty);
+  if (live) {
+    runtime.add_timer(app::kTimerLiveLine, [] { return std::uint32_t{1000}; }, [&] {
+      const std::string line = live_line(traffic);
+      if (tty) std::printf("\r%s\x1b[K", line.c_str());
+      else std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+    });
+  }
+  runtime.start();
 
   // Suspend and resume, when logind is there to tell.
-  std::unique_ptr<platform::LogindPowerEvents> power = platform::LogindPowerEvents::connect(&error);
-  if (!power) note("no power events: " + error);
-  app::PowerResponse power_response(core, traffic, [&] {
+  std::string power_error;
+  std::unique_ptr<platform::LogindPowerEvents> power = platform::LogindPowerEvents::connect(&power_error);
+  if (!power) note("no power events: " + power_error);
+  app::PowerResponse power_response(runtime, traffic, [&] {
     // The successor runs as this instance did: same options, then "/w PID".
     std::vector<std::string> args = opt.own_args;
     for (std::string& a : app::restart_arguments(static_cast<unsigned long>(::getpid())))
@@ -240,22 +184,9 @@ int run(const Options& opt) {
     return pid > 0;
   });
 
-  platform::PeriodicThread sampler;
-  if (!sampler.start(std::chrono::milliseconds(traffic.sampling_period_ms()), [&] { traffic.tick(); },
-                     "tw-sampler"))
-    std::fprintf(stderr, "tarnixd: cannot start the sampler thread; nothing is sampled\n");
+  host->start_sampler();
 
-  const bool tty = ::isatty(STDOUT_FILENO) == 1;
-  const bool live = !opt.quiet && (opt.live || tty);
-  auto timer_set = [&] {
-    auto table = core.timers();
-    if (live) table.push_back({kTimerLiveLine, kLiveLinePeriodMs});
-    return table;
-  };
-  app::TimerSchedule schedule;
-  schedule.assign(timer_set(), clock.tick_ms());
-  std::uint64_t timers_version = core.timers_version();
-
+  platform::CommandServer* const commands = host->commands();
   std::array<pollfd, 3> fds{};
   fds[0] = {signal_fd.get(), POLLIN, 0};
   fds[1] = {commands ? commands->fd() : -1, POLLIN, 0};
@@ -266,21 +197,8 @@ int run(const Options& opt) {
       restarting = true;
       break;
     }
-    for (int id : schedule.take_due(clock.tick_ms())) {
-      if (id == kTimerLiveLine) {
-        const std::string line = live_line(traffic);
-        if (tty) std::printf("\r%s\x1b[K", line.c_str());
-        else std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
-      } else {
-        core.on_timer(id);
-      }
-    }
-    if (core.timers_version() != timers_version) {
-      timers_version = core.timers_version();
-      schedule.assign(timer_set(), clock.tick_ms());
-    }
-    const std::uint32_t timer_wait = schedule.ms_until_next(clock.tick_ms()).value_or(INT_MAX);
+    runtime.run_due(clock.tick_ms());
+    const std::uint32_t timer_wait = runtime.ms_until_next(clock.tick_ms()).value_or(INT_MAX);
     int wait = static_cast<int>(std::min<std::uint32_t>(timer_wait, INT_MAX));
     fds[2] = {-1, 0, 0};
     if (power && power->fd() >= 0) {
@@ -300,17 +218,14 @@ int run(const Options& opt) {
       break;
     }
     if (commands && (fds[1].revents & POLLIN)) {
-      for (const std::string& text : commands->receive_pending()) core.handle_command(text);
+      for (const std::string& text : commands->receive_pending()) runtime.handle_command(text);
     }
   }
 
   // The same orderly end for every signal and for the restart: sampling
   // stops first so that the saved totals hold every byte counted, then the
   // shut-down sequence.
-  sampler.stop();
-  core.shutdown(restarting, {.window_state = {}, .window_placement = {},
-                        .release_status_block = [&] { status.reset(); }});
-  commands.reset();
+  host->finish(restarting);
   if (live && tty) std::printf("\n");
   return exit_code;
 }

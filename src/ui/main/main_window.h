@@ -1,8 +1,15 @@
 #pragma once
 // The main window of the desktop program: the eleven tabs, the tray icon, the
-// window menu, the keyboard commands, the periodic timers, the command
-// channel, the snapshot, the options dialog, the Mini Monitor and the orderly
+// window menu, the keyboard commands, the window's own timers, the snapshot,
+// the options dialog, the Mini Monitor and the orderly shut-down. The periodic
+// work and the commands that need no window are the runtime's; the window
+// drives them (RuntimeDriver) and adds its window keys to the runtime's
 // shut-down.
+//
+// The class is spread over files by concern: main_window.cpp (tabs, start,
+// commands, shut-down), main_window_menus.cpp, main_window_tray.cpp (tray icon,
+// Mini Monitor, notice), main_window_placement.cpp (position, stacking, edge
+// snapping) and main_window_snapshot.cpp.
 //
 // Use (UI thread, after the QApplication exists):
 //   MainWindow window(services);      // pages created, settings loaded
@@ -33,7 +40,6 @@
 
 #include <array>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,16 +47,16 @@
 #include "base/language.h"
 #include "shell/main_window_logic.h"
 #include "shell/shell_settings.h"
+#include "ui/main/runtime_driver.h"
 
 class QMenu;
-class QSocketNotifier;
 class QSystemTrayIcon;
 class QTabWidget;
 class QAction;
 class QWindow;
 
 namespace tw::app {
-class AppCore;
+class Runtime;
 }
 namespace tw::platform {
 class Clock;
@@ -74,7 +80,8 @@ class TrayIcons;
 struct MainWindowServices {
   settings::Profile* profile = nullptr;
   traffic::TrafficMonitor* traffic = nullptr;
-  app::AppCore* core = nullptr;
+  // Already holds the features; the window adds its shut-down steps.
+  app::Runtime* runtime = nullptr;
   platform::Clock* clock = nullptr;
   Language lang = Language::English;
   // Where snapshots go unless the log root folder is set; ends in '/'.
@@ -83,11 +90,6 @@ struct MainWindowServices {
   // source must not be the sampler's (it is read on the UI thread).
   platform::NetworkInfoSource* network_info = nullptr;
   platform::LinkStatsSource* info_links = nullptr;
-  // Run at the start of the shut-down, before the totals are saved, so that
-  // they hold every byte counted: stops the sampler thread.
-  std::function<void()> stop_sampling;
-  // Unmaps the status block at its place in the shut-down.
-  std::function<void()> release_status_block;
   // Starts the successor of a restart after resume ("/w PID"); false when it
   // could not be started.
   std::function<bool()> launch_successor;
@@ -101,9 +103,9 @@ class MainWindow : public QWidget {
   explicit MainWindow(MainWindowServices services, QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  // The rest of the start-up: the Report log's Start-Log entry, the Mini
-  // Monitor when it was open, the stored placement, shown or hidden in the
-  // tray, the tray icon and the timers. Call once.
+  // The rest of the start-up: the runtime starts (the Report log's Start-Log
+  // entry), the Mini Monitor when it was open, the stored placement, shown or
+  // hidden in the tray, the tray icon and the timers. Call once.
   void start();
 
   // ---- tabs ---------------------------------------------------------------
@@ -154,10 +156,10 @@ class MainWindow : public QWidget {
   void on_resume();
 
   // ---- shut-down -------------------------------------------------------------
-  // Stops the timers and the sampler, writes the window keys, removes the
-  // tray icon, ends the logs and saves the totals (AppCore), closes the Mini
-  // Monitor and destroys the pages in page order. Runs once; then emits
-  // finished(). `restarting` leaves out the Report log's End-Log entry and
+  // Stops the timers and the command channel, runs the runtime's shut-down
+  // (the sampler stops, the window keys, the tray icon removed, the logs
+  // ended, the placement, the totals saved), closes the Mini Monitor and
+  // destroys the pages in page order. Runs once; then emits finished(). `restarting` leaves out the Report log's End-Log entry and
   // the totals (the successor saves them).
   void shut_down(bool restarting = false);
   bool is_shut_down() const { return shut_down_; }
@@ -196,8 +198,6 @@ class MainWindow : public QWidget {
   void fit_tab_labels();
   void create_shortcuts();
   void create_tray();
-  void start_timers();
-  void rearm_core_timers();
   void apply_topmost();
   void apply_options();
   void hide_to_tray();
@@ -213,16 +213,17 @@ class MainWindow : public QWidget {
   void restack(shell::StackingEvent event);
   shell::FrameMargins frame_margins() const;
   void remember_normal_geometry();
+  // The window's steps of the runtime's shut-down.
+  void save_window_state();
+  void save_placement();
   void snap_to_edges();
 
   settings::Profile& profile_;
   traffic::TrafficMonitor& traffic_;
-  app::AppCore& core_;
+  app::Runtime& runtime_;
   platform::Clock& clock_;
   const Language lang_;
   const std::string data_folder_;
-  std::function<void()> stop_sampling_;
-  std::function<void()> release_status_block_;
   std::function<bool()> launch_successor_;
   const bool use_system_tray_;
 
@@ -263,10 +264,7 @@ class MainWindow : public QWidget {
 
   QTimer notice_timer_;   // timer 1
   QTimer monitor_timer_;  // timer 2
-  std::map<int, QTimer*> core_timers_;  // timers 3, 4, 10..13 by id
-
-  QSocketNotifier* command_notifier_ = nullptr;
-  platform::CommandServer* command_server_ = nullptr;
+  RuntimeDriver driver_;  // the runtime's timers (3, 4, 10..14) and commands
 
   std::function<bool()> confirm_exit_;
   std::function<QImage()> snapshot_source_;

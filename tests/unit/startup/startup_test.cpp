@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "app/traffic_feature.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_file_store.h"
 #include "platform/fake/fake_link_stats.h"
@@ -98,7 +99,8 @@ struct PowerRig {
     traffic.emplace(profile, links, clock, Language::English);
     traffic->start_with_stored_interface();
     logs.emplace(profile, files, clock, beeper, Language::English, "/data/");
-    core.emplace(profile, *traffic, *logs, nullptr);
+    core.emplace(profile, *logs);
+    feature.emplace(*core, profile, *traffic);
     core->start();
     for (int i = 0; i < 10; ++i) {
       links.rows[0].out_octets += 7;
@@ -122,7 +124,8 @@ struct PowerRig {
   settings::Profile profile{files, kIni};
   std::optional<traffic::TrafficMonitor> traffic;
   std::optional<logging::LogEngine> logs;
-  std::optional<AppCore> core;
+  std::optional<Runtime> core;
+  std::optional<TrafficFeature> feature;
   int successors = 0;
   bool successor_starts = true;
   std::optional<PowerResponse> response;

@@ -1,4 +1,4 @@
-#include "app/core.h"
+#include "app/runtime.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/traffic_feature.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_file_store.h"
 #include "platform/fake/fake_link_stats.h"
@@ -71,8 +72,10 @@ struct Rig {
     traffic->start_with_stored_interface();
     logs.emplace(profile, files, clock, beeper, Language::English, "/data/");
   }
-  AppCore& make(AppCoreOptions options = {}) {
-    core.emplace(profile, *traffic, *logs, &status, std::move(options));
+  Runtime& make(RuntimeOptions options = {}) {
+    core.emplace(profile, *logs, std::move(options));
+    core->set_status_block(&status);
+    feature.emplace(*core, profile, *traffic);
     return *core;
   }
   // Moves the counters by (send, recv) bytes over `ticks` sampling ticks.
@@ -101,19 +104,20 @@ struct Rig {
   settings::Profile profile{files, kIni};
   std::optional<traffic::TrafficMonitor> traffic;
   std::optional<logging::LogEngine> logs;
-  std::optional<AppCore> core;
+  std::optional<Runtime> core;
+  std::optional<TrafficFeature> feature;
 };
 
-std::uint32_t period_of(const std::vector<CoreTimer>& t, int id) {
+std::uint32_t period_of(const std::vector<TimerEntry>& t, int id) {
   for (const auto& s : t)
     if (s.id == id) return s.period_ms;
   return 0;
 }
 
-TEST(AppCoreTimers, TableAndLogPeriods) {
+TEST(RuntimeTimers, TableAndLogPeriods) {
   Rig rig("[Traffic]\nLogCycleTime=5\n[Surveil]\nLogCycleTime=0\n[Session]\nLogCycleTime=-7\n"
           "[Report]\nLogCycleTime=99999999\n");
-  AppCore& core = rig.make();
+  Runtime& core = rig.make();
   core.start();
   const auto t = core.timers();
   std::vector<int> ids;
@@ -130,44 +134,46 @@ TEST(AppCoreTimers, TableAndLogPeriods) {
   // After the options changed, the Report log keeps the period it started with.
   rig.profile.write_int("Traffic", "LogCycleTime", 7);
   rig.profile.write_int("Report", "LogCycleTime", 9);
-  const auto version = core.timers_version();
+  int rearmed = 0;
+  core.set_schedule_listener([&] { ++rearmed; });
   core.reload_settings();
-  EXPECT_NE(core.timers_version(), version);
+  EXPECT_EQ(rearmed, 1);
   EXPECT_EQ(period_of(core.timers(), kTimerTrafficLog), 7000u);
   EXPECT_EQ(period_of(core.timers(), kTimerReportLog), 2147483000u);
 
   EXPECT_EQ(period_of(core.timers(), kTimerAutoReset), 50u);
 }
 
-TEST(AppCoreTimers, StatusBlockAndGrossTotals) {
+TEST(RuntimeTimers, StatusBlockAndGrossTotals) {
   Rig rig;
-  AppCore& core = rig.make();
+  Runtime& core = rig.make();
   core.start();
   rig.sample(4);               // baseline ticks
   rig.sample(1, 5000, 3000);   // counted
-  core.on_timer(kTimerStatusBlock);
+  core.fire_timer(kTimerStatusBlock);
   EXPECT_EQ(rig.status.content, rig.traffic->statistics_record());
   EXPECT_THAT(rig.status.content, HasSubstr(",4,1024,904,"));  // 5000 bytes sent
 
   EXPECT_THAT(rig.ini(), Not(HasSubstr("TotalSend")));
-  core.on_timer(kTimerGrossTotals);
+  core.fire_timer(kTimerGrossTotals);
   EXPECT_THAT(rig.ini(), HasSubstr("TotalSend=4\n"));
   EXPECT_THAT(rig.ini(), HasSubstr("TotalSendD=904\n"));
 
   // A program whose status block could not be created just skips publishing.
-  AppCore without(rig.profile, *rig.traffic, *rig.logs, nullptr);
-  without.on_timer(kTimerStatusBlock);
-  without.on_timer(999);
+  Runtime without(rig.profile, *rig.logs);
+  TrafficFeature traffic_without(without, rig.profile, *rig.traffic);
+  without.fire_timer(kTimerStatusBlock);
+  without.fire_timer(999);
 }
 
-TEST(AppCoreTimers, LogTimersWriteOnlyEnabledLogs) {
+TEST(RuntimeTimers, LogTimersWriteOnlyEnabledLogs) {
   Rig rig("[Surveil]\nLogCheck=1\n[Session]\nLogCheck=1\nLogFmt=$SESSION$|$CONNECTIONS$\n");
-  AppCore& core = rig.make();
+  Runtime& core = rig.make();
   core.start();
-  core.on_timer(kTimerTrafficLog);  // off
-  core.on_timer(kTimerReportLog);   // off
-  core.on_timer(kTimerPacketLog);
-  core.on_timer(kTimerSessionLog);
+  core.fire_timer(kTimerTrafficLog);  // off
+  core.fire_timer(kTimerReportLog);   // off
+  core.fire_timer(kTimerPacketLog);
+  core.fire_timer(kTimerSessionLog);
   EXPECT_EQ(rig.files.files.count("/data/tarnix_traffic202403.log"), 0u);
   EXPECT_EQ(rig.files.files.count(kReportLog), 0u);
   // The monitors that do not exist yet show as stopped.
@@ -175,14 +181,14 @@ TEST(AppCoreTimers, LogTimersWriteOnlyEnabledLogs) {
   EXPECT_EQ(rig.files.files["/data/tarnix_session202403.log"], "Session Monitor is Stopped.|0\n");
 }
 
-TEST(AppCoreStart, ReportStartMarkerAndDifferences) {
+TEST(RuntimeStart, ReportStartMarkerAndDifferences) {
   Rig rig("[Report]\nLogCheck=1\n");
-  AppCore& core = rig.make();
+  Runtime& core = rig.make();
   core.start();
   EXPECT_EQ(rig.files.files[kReportLog], "# [ 2024/03/05 10:20:30 ] Start-Log\n20240305,102030,0,0,\n");
   rig.sample(4);
   rig.sample(2, 100, 10);
-  core.on_timer(kTimerReportLog);
+  core.fire_timer(kTimerReportLog);
   EXPECT_THAT(rig.files.files[kReportLog], HasSubstr("\n20240305,102030,200,20,\n"));
 
   Rig off;
@@ -190,10 +196,10 @@ TEST(AppCoreStart, ReportStartMarkerAndDifferences) {
   EXPECT_EQ(off.files.files.count(kReportLog), 0u);
 }
 
-TEST(AppCoreCommands, TrafficRestartsAndDroppedCommands) {
+TEST(RuntimeCommands, TrafficRestartsAndDroppedCommands) {
   Rig rig("[Traffic]\nTotalSend=9\nTotalRecv=8\n");
   std::vector<std::string> notes;
-  AppCore& core = rig.make({.debug_log = [&](std::string_view n) { notes.emplace_back(n); }});
+  Runtime& core = rig.make({.debug_log = [&](std::string_view n) { notes.emplace_back(n); }});
   core.start();
   rig.sample(4);
   rig.sample(1, 100, 100);
@@ -226,20 +232,21 @@ TEST(AppCoreCommands, TrafficRestartsAndDroppedCommands) {
   EXPECT_THAT(notes[1], HasSubstr("/blockstart"));
 }
 
-TEST(AppCoreShutdown, OrderOfTheSteps) {
+TEST(RuntimeShutdown, OrderOfTheSteps) {
   // "01" reads as 1 and is written back as "1", so the journal sees the write.
   Rig rig("[Report]\nLogCheck=01\n");
-  AppCore& core = rig.make();
+  Runtime& core = rig.make();
   core.start();
   rig.sample(4);
   rig.sample(1, 3000, 7);
   rig.journal.clear();
 
-  ShutdownHooks hooks;
-  hooks.window_state = [&] { rig.journal.push_back("hook window_state"); };
-  hooks.window_placement = [&] { rig.journal.push_back("hook window_placement"); };
-  hooks.release_status_block = [&] { rig.journal.push_back("hook release_status_block"); };
-  core.shutdown(false, hooks);
+  // Added out of order on purpose: the places decide.
+  core.add_shutdown_step(shutdown_step::kWindowPlacement, [&](bool) { rig.journal.push_back("hook window_placement"); });
+  core.add_shutdown_step(shutdown_step::kWindowState, [&](bool) { rig.journal.push_back("hook window_state"); });
+  core.add_shutdown_step(shutdown_step::kReleaseStatusBlock,
+                         [&](bool) { rig.journal.push_back("hook release_status_block"); });
+  core.shutdown(false);
 
   const std::size_t window = rig.at("hook window_state");
   const std::size_t root = rig.at("ini [Settings]LogRootFolder=");
@@ -261,18 +268,18 @@ TEST(AppCoreShutdown, OrderOfTheSteps) {
   // Stopped for good: no more timers, commands or second shut-down.
   const int published = rig.status.publish_count;
   const std::size_t entries = rig.journal.size();
-  core.on_timer(kTimerStatusBlock);
-  core.on_timer(kTimerReportLog);
+  core.fire_timer(kTimerStatusBlock);
+  core.fire_timer(kTimerReportLog);
   core.handle_command("tarnix.trafficmonitor /totalinit");
-  core.shutdown(false, hooks);
+  core.shutdown(false);
   EXPECT_EQ(rig.status.publish_count, published);
   EXPECT_EQ(rig.journal.size(), entries);
   EXPECT_TRUE(core.is_shut_down());
 }
 
-TEST(AppCoreShutdown, RestartingSkipsEndLogAndGrossSave) {
+TEST(RuntimeShutdown, RestartingSkipsEndLogAndGrossSave) {
   Rig rig("[Report]\nLogCheck=1\n[Settings]\nLogRootFolder=/var/log/tw/\n[Traffic]\nTotalSend=77\n");
-  AppCore& core = rig.make();
+  Runtime& core = rig.make();
   core.start();
   rig.sample(4);
   rig.sample(1, 3000, 7);
@@ -284,9 +291,9 @@ TEST(AppCoreShutdown, RestartingSkipsEndLogAndGrossSave) {
   EXPECT_THAT(rig.ini(), HasSubstr("InterfaceName=eth0\n"));
 }
 
-TEST(AppCoreShutdown, SuspendWritesEndLogThenSavesTotals) {
+TEST(RuntimeShutdown, SuspendWritesEndLogThenSavesTotals) {
   Rig rig("[Report]\nLogCheck=1\n");
-  AppCore& core = rig.make();
+  Runtime& core = rig.make();
   core.start();
   rig.sample(4);
   rig.sample(1, 5000, 0);
@@ -296,23 +303,23 @@ TEST(AppCoreShutdown, SuspendWritesEndLogThenSavesTotals) {
   EXPECT_FALSE(core.is_shut_down());
 }
 
-TEST(AppCoreAutoReset, RestartsAfterTheInterfaceChanged) {
+TEST(RuntimeAutoReset, RestartsAfterTheInterfaceChanged) {
   Rig rig("[Traffic]\nInterfaceAutoResetTimer=1\n");
-  AppCore& core = rig.make();
+  Runtime& core = rig.make();
   core.start();
   rig.sample(2);
   rig.links.rows[0].oper_status = platform::kOperStatusDown;  // cable pulled
   rig.sample(1);
   ASSERT_EQ(rig.traffic->interface_state(), traffic::InterfaceState::Changed);
-  core.on_timer(kTimerAutoReset);  // countdown starts
+  core.fire_timer(kTimerAutoReset);  // countdown starts
   rig.clock.advance_ms(1000);
-  core.on_timer(kTimerAutoReset);  // due: Full restart
+  core.fire_timer(kTimerAutoReset);  // due: Full restart
   EXPECT_EQ(rig.traffic->interface_state(), traffic::InterfaceState::Unidentified);
 }
 
 // Without a graph the maxima cover what the graph would show at the stored
 // window size.
-TEST(AppCoreMaxima, SpanOfTheStoredGraphWidth) {
+TEST(RuntimeMaxima, SpanOfTheStoredGraphWidth) {
   Rig standard;
   EXPECT_EQ(stored_graph_width(standard.profile), 803 - 16);
   Rig wide("[Settings]\nPosition=0:1:-1:-1:-1:-1:100:50:1716:490\n");
@@ -328,6 +335,64 @@ TEST(AppCoreMaxima, SpanOfTheStoredGraphWidth) {
     rig->sample(650);
     EXPECT_EQ(rig->traffic->figures().max_send > 0, rig == &wide);
   }
+}
+
+// A feature that brings its own periodic work (a list refresh every 500 ms)
+// runs from the same schedule as the logs, in whichever program drives it.
+TEST(RuntimeDriving, RegisteredTimersRunFromTheOneSchedule) {
+  Rig rig;
+  Runtime& core = rig.make();
+  std::vector<std::uint32_t> refreshes;
+  std::uint32_t period = 500;
+  core.add_timer(20, [&] { return period; }, [&] { refreshes.push_back(rig.clock.tick_ms()); });
+  int wakeups = 0;
+  core.set_schedule_listener([&] { ++wakeups; });
+
+  EXPECT_FALSE(core.ms_until_next(0).has_value()) << "nothing runs before start()";
+  core.start();
+  EXPECT_EQ(wakeups, 1);
+  const std::uint32_t t0 = 5000;
+  EXPECT_EQ(core.ms_until_next(t0), 50u);  // the redraw period is the shortest
+  core.run_due(t0 + 499);
+  EXPECT_TRUE(refreshes.empty());
+  rig.clock.set_ms(t0 + 500);
+  core.run_due(t0 + 500);
+  EXPECT_EQ(refreshes, std::vector<std::uint32_t>{t0 + 500});
+  EXPECT_EQ(rig.status.publish_count, 1);  // +200 and +400 were missed: once, not twice
+
+  // A changed period takes effect from the moment it was announced.
+  period = 100;
+  core.timers_changed();
+  EXPECT_EQ(wakeups, 2);
+  core.run_due(t0 + 550);
+  rig.clock.set_ms(t0 + 650);
+  core.run_due(t0 + 650);
+  EXPECT_EQ(refreshes.size(), 2u);
+
+  core.shutdown(false);
+  EXPECT_FALSE(core.ms_until_next(t0 + 700).has_value());
+  core.run_due(t0 + 2000);
+  EXPECT_EQ(refreshes.size(), 2u);
+}
+
+TEST(RuntimeCommands, LaterHandlerReplacesTheEarlierAndStepsKeepTheirOrder) {
+  Rig rig;
+  Runtime& core = rig.make();
+  std::vector<std::string> seen;
+  core.add_command(shell::Command::BlockStart, [&](const shell::ParsedCommand&) { seen.push_back("first"); });
+  core.add_command(shell::Command::BlockStart, [&](const shell::ParsedCommand&) { seen.push_back("second"); });
+  core.add_command(shell::Command::FilterAdd, [&](const shell::ParsedCommand& c) { seen.push_back(c.text); });
+  core.handle_command("tarnix.sessionmonitor /blockstart");
+  core.handle_command("tarnix.packetfilter /add:1,2");
+  EXPECT_EQ(seen, (std::vector<std::string>{"second", "tarnix.packetfilter /add:1,2"}));
+
+  // Steps of one place run in the order they were added, after earlier places.
+  std::vector<std::string> steps;
+  core.add_shutdown_step(shutdown_step::kWindowState, [&](bool r) { steps.push_back(r ? "a restarting" : "a"); });
+  core.add_shutdown_step(shutdown_step::kStopSampling, [&](bool) { steps.push_back("sampler"); });
+  core.add_shutdown_step(shutdown_step::kWindowState, [&](bool) { steps.push_back("b"); });
+  core.shutdown(true);
+  EXPECT_EQ(steps, (std::vector<std::string>{"sampler", "a restarting", "b"}));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,76 @@
+#include "app/traffic_feature.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+#include "shell/main_window_logic.h"
+
+namespace tw::app {
+
+namespace {
+
+// The graph fills the Traffic Monitor page inside the main window's and the
+// page's margins of 4 pixels on either side.
+constexpr int kGraphHorizontalInset = 16;
+
+}  // namespace
+
+int stored_graph_width(const settings::Profile& profile) {
+  int client_width = shell::kDefaultClientWidth;
+  std::array<int, 10> list{};
+  if (profile.read_placement("Position", list)) {
+    // The window is never narrower than its minimum; a garbled rectangle
+    // reads as that.
+    const PixelRect r = shell::WindowPlacement::from_list(list).normal;
+    const std::int64_t w = std::int64_t{r.right} - r.left;
+    client_width = static_cast<int>(std::clamp<std::int64_t>(w, shell::kMinClientWidth, 1 << 16));
+  }
+  return client_width - kGraphHorizontalInset;
+}
+
+TrafficFeature::TrafficFeature(Runtime& runtime, settings::Profile& profile, traffic::TrafficMonitor& traffic)
+    : runtime_(runtime), traffic_(traffic), redraw_period_ms_(traffic.redraw_period_ms()) {
+  using shell::Command;
+  using traffic::RestartMode;
+  traffic_.set_graph_width(stored_graph_width(profile));
+
+  runtime.add_timer(
+      kTimerStatusBlock, [] { return kStatusBlockPeriodMs; },
+      [this] {
+        if (platform::StatusBlock* block = runtime_.status_block()) block->publish(traffic_.statistics_record());
+      });
+  runtime.add_timer(kTimerGrossTotals, [] { return kGrossTotalsPeriodMs; }, [this] { traffic_.save_gross_totals(); });
+  // The automatic reset after the sampled interface changed runs at the
+  // graph's redraw period whether or not a graph is shown.
+  runtime.add_timer(kTimerAutoReset, [this] { return redraw_period_ms_; }, [this] { auto_reset_tick(); });
+
+  runtime.add_command(Command::TrafficInit, [this](const auto&) { traffic_.restart(RestartMode::Restart); });
+  runtime.add_command(Command::TrafficTotalInit, [this](const auto&) { traffic_.restart(RestartMode::Gross); });
+  runtime.add_command(Command::TrafficAllInit, [this](const auto&) {
+    traffic_.restart(RestartMode::Gross);
+    traffic_.restart(RestartMode::Restart);
+  });
+
+  runtime.add_log_source(log_source_);
+  runtime.add_suspend_step([this] { traffic_.save_gross_totals(); });
+  runtime.add_reload_step([this] {
+    traffic_.reload_settings();
+    redraw_period_ms_ = traffic_.redraw_period_ms();
+  });
+  runtime.add_shutdown_step(shutdown_step::kSaveTotals, [this](bool restarting) {
+    if (!restarting) traffic_.save_gross_totals();
+    traffic_.save_interface_choice();
+  });
+}
+
+void TrafficFeature::auto_reset_tick() {
+  traffic_.auto_reset_tick();
+  // A restart re-reads the display settings, the redraw period with them.
+  if (traffic_.redraw_period_ms() != redraw_period_ms_) {
+    redraw_period_ms_ = traffic_.redraw_period_ms();
+    runtime_.timers_changed();
+  }
+}
+
+}  // namespace tw::app

@@ -1,0 +1,43 @@
+#pragma once
+// What the Traffic Monitor brings to either program: the statistics record
+// for the status block (timer 3), the gross totals saved every minute (timer
+// 4) and before a sleep, the traffic variables of the four logs, the
+// automatic interface reset at the graph's redraw period (timer 14), the
+// trafficmonitor commands and its part of the shut-down.
+//
+// Ownership: owns its log source; the monitor and the runtime must outlive it.
+// Main thread only (TrafficMonitor::tick() runs on the sampler thread and the
+// monitor guards itself).
+#include <cstdint>
+
+#include "app/runtime.h"
+#include "settings/profile.h"
+#include "traffic/traffic_log_source.h"
+#include "traffic/traffic_monitor.h"
+
+namespace tw::app {
+
+// The width of the traffic graph in a main window of the stored size
+// ("Settings"/"Position"), or of the default size when none is stored: the
+// span of the maximum speeds in a program that shows no graph.
+int stored_graph_width(const settings::Profile& profile);
+
+class TrafficFeature {
+ public:
+  // Registers everything with `runtime` and gives the monitor the span of its
+  // maxima for the stored window size; a graph created later passes its own
+  // width.
+  TrafficFeature(Runtime& runtime, settings::Profile& profile, traffic::TrafficMonitor& traffic);
+  TrafficFeature(const TrafficFeature&) = delete;
+  TrafficFeature& operator=(const TrafficFeature&) = delete;
+
+ private:
+  void auto_reset_tick();
+
+  Runtime& runtime_;
+  traffic::TrafficMonitor& traffic_;
+  traffic::TrafficLogSource log_source_{traffic_};
+  std::uint32_t redraw_period_ms_;
+};
+
+}  // namespace tw::app

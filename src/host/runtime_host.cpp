@@ -1,0 +1,133 @@
+#include "host/runtime_host.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+#include "app/startup.h"
+#include "platform/linux/system_info.h"
+
+namespace tw::host {
+
+Language environment_language() {
+  return app::language_from_locale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+}
+
+std::string prepare_data_folder(const std::string& requested, HostError& error) {
+  error.kind = HostError::Kind::DataFolder;
+  std::string folder = requested;
+  if (folder.empty()) {
+    folder = platform::data_folder();
+    if (folder.empty()) {
+      error.message = "no data folder: the program folder is not writable and neither "
+                      "XDG_CONFIG_HOME nor HOME names a place for ~/.config/tarnwatch/";
+      return {};
+    }
+  } else {
+    std::error_code ec;
+    folder = std::filesystem::absolute(folder, ec).lexically_normal().string();
+    if (ec) {
+      error.message = "bad data folder " + requested + ": " + ec.message();
+      return {};
+    }
+  }
+  if (folder.back() != '/') folder += '/';
+  error.folder = folder;
+  if (!platform::make_folders(folder)) {
+    error.message = "cannot create the data folder " + folder + ": " + std::strerror(errno);
+    return {};
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    error.message = "the data folder " + folder + " is not writable: " + std::strerror(errno);
+    return {};
+  }
+  error = {};
+  return folder;
+}
+
+std::unique_ptr<RuntimeHost> RuntimeHost::open(HostOptions options, HostError* error) {
+  HostError local;
+  HostError& err = error ? *error : local;
+  err = {};
+  // Instance marker: a later instance runs beside the first with the "_#2"
+  // settings file and a numbered command socket of its own.
+  platform::InstanceLock lock = platform::InstanceLock::acquire(app::kProgramBaseName);
+  if (!lock.error().empty() && options.note)
+    options.note("no instance lock (" + lock.error() + "), running as the first instance");
+
+  std::string folder = prepare_data_folder(options.data_dir, err);
+  if (folder.empty()) return nullptr;
+  const Language lang = environment_language();
+  std::unique_ptr<RuntimeHost> host(new RuntimeHost(std::move(options), std::move(lock), std::move(folder), lang));
+  if (host->options_.require_links && !host->links_.ok()) {
+    err.kind = HostError::Kind::Links;
+    err.message = "cannot open the network interface table: " + host->links_.error();
+    return nullptr;
+  }
+  if (!host->links_.ok()) host->warn("cannot open the network interface table: " + host->links_.error());
+  host->open_channels();
+  return host;
+}
+
+RuntimeHost::RuntimeHost(HostOptions options, platform::InstanceLock lock, std::string folder, Language lang)
+    : options_(std::move(options)),
+      lock_(std::move(lock)),
+      folder_(std::move(folder)),
+      lang_(lang),
+      settings_path_(folder_ + app::settings_file_name(app::kProgramBaseName, platform::user_name(),
+                                                       platform::host_name(), !lock_.first_instance())),
+      profile_(files_, settings_path_),
+      traffic_(profile_, links_, clock_, lang_),
+      logs_(profile_, files_, clock_, *options_.beeper, lang_, folder_),
+      runtime_(profile_, logs_, {.debug_log = [this](std::string_view n) { note(std::string(n)); }}),
+      traffic_feature_(runtime_, profile_, traffic_) {
+  note("settings file " + settings_path_);
+  runtime_.add_shutdown_step(app::shutdown_step::kStopSampling, [this](bool) { sampler_.stop(); });
+}
+
+void RuntimeHost::open_channels() {
+  std::string error;
+  status_ = platform::PosixStatusBlock::open(&error);
+  if (!status_) warn("no status block: " + error);
+  commands_ = platform::CommandServer::listen_as_instance(lock_.first_instance(), &error);
+  if (!commands_) warn("no command channel: " + error);
+  else note("commands on " + commands_->path());
+
+  runtime_.set_status_block(status_.get(), [this] { status_.reset(); });
+}
+
+RuntimeHost::~RuntimeHost() {
+  // A program that ended before its runtime started (a bad option) leaves
+  // the settings file as it found it.
+  if (runtime_.started()) finish(false);
+  sampler_.stop();
+  commands_.reset();
+}
+
+void RuntimeHost::warn(const std::string& text) const {
+  if (options_.warn) options_.warn(text);
+}
+
+void RuntimeHost::note(const std::string& text) const {
+  if (options_.note) options_.note(text);
+}
+
+bool RuntimeHost::start_sampler() {
+  const bool ok = sampler_.start(std::chrono::milliseconds(traffic_.sampling_period_ms()),
+                                 [this] { traffic_.tick(); }, "tw-sampler");
+  if (!ok) warn("cannot start the sampler thread; nothing is sampled");
+  return ok;
+}
+
+void RuntimeHost::finish(bool restarting) {
+  runtime_.shutdown(restarting);
+  sampler_.stop();
+  commands_.reset();
+}
+
+}  // namespace tw::host

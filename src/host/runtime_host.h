@@ -1,0 +1,127 @@
+#pragma once
+// The start-up that tarnix and tarnixd share on Linux: the instance lock, the
+// data folder, the settings file, the language, the interface table and the
+// Traffic Monitor, the status block, the command channel, the logs, the
+// runtime with the features registered, and the sampler thread. Each program
+// adds what only it has (a window or a poll loop, its beeper, its way of
+// starting a successor) and then drives the runtime.
+//
+// Use (main thread):
+//   auto host = RuntimeHost::open(options, &error);   // everything but sampling
+//   choose the interface (the window's page, or tarnixd's option)
+//   host->start_sampler();
+//   host->runtime().start();
+//   drive host->runtime() and serve host->commands()
+//   host->finish(restarting);                          // or let it go out of scope
+//
+// Ownership: owns every object it opens; the beeper is the caller's and must
+// outlive it.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/runtime.h"
+#include "app/traffic_feature.h"
+#include "base/language.h"
+#include "logging/log_engine.h"
+#include "platform/beeper.h"
+#include "platform/linux/command_socket.h"
+#include "platform/linux/file_store.h"
+#include "platform/linux/instance_lock.h"
+#include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/periodic_thread.h"
+#include "platform/linux/status_block.h"
+#include "platform/linux/system_clock.h"
+#include "settings/profile.h"
+#include "traffic/traffic_monitor.h"
+
+namespace tw::host {
+
+struct HostOptions {
+  // The data folder asked for; empty for the usual one (beside the program,
+  // else ~/.config/tarnwatch/).
+  std::string data_dir;
+  // Sounds the logs' beep. Required.
+  platform::Beeper* beeper = nullptr;
+  // Without the interface table the desktop program still runs (its graph
+  // stays empty); tarnixd has nothing to do then.
+  bool require_links = false;
+  // Problems the program goes on with (no status block, no command channel):
+  // always worth telling.
+  std::function<void(const std::string&)> warn;
+  // Details for a verbose run (the settings file, dropped commands). May be empty.
+  std::function<void(const std::string&)> note;
+};
+
+struct HostError {
+  enum class Kind { None, DataFolder, Links };
+  Kind kind = Kind::None;
+  // For DataFolder: the folder that could not be made writable ("" when none
+  // could even be named).
+  std::string folder;
+  std::string message;
+};
+
+class RuntimeHost {
+ public:
+  // Opens everything but the sampler; null with `error` set when the program
+  // cannot run.
+  static std::unique_ptr<RuntimeHost> open(HostOptions options, HostError* error);
+  // Shuts the runtime down when it started and nobody did, and closes the
+  // command channel.
+  ~RuntimeHost();
+  RuntimeHost(const RuntimeHost&) = delete;
+  RuntimeHost& operator=(const RuntimeHost&) = delete;
+
+  // Samples the chosen interface from now on; the runtime's shut-down stops
+  // it first. False (and warned) when the thread could not be started.
+  bool start_sampler();
+  // The orderly end: the runtime's shut-down sequence, then the command
+  // channel closes. Runs once.
+  void finish(bool restarting);
+
+  app::Runtime& runtime() { return runtime_; }
+  traffic::TrafficMonitor& traffic() { return traffic_; }
+  settings::Profile& profile() { return profile_; }
+  platform::Clock& clock() { return clock_; }
+  platform::NetlinkLinkStats& links() { return links_; }
+  // Null when the channel could not be opened.
+  platform::CommandServer* commands() { return commands_.get(); }
+  Language language() const { return lang_; }
+  // Absolute, ending in '/'.
+  const std::string& data_folder() const { return folder_; }
+  const std::string& settings_path() const { return settings_path_; }
+
+ private:
+  RuntimeHost(HostOptions options, platform::InstanceLock lock, std::string folder, Language lang);
+  void open_channels();  // the status block and the command channel
+  void warn(const std::string& text) const;
+  void note(const std::string& text) const;
+
+  HostOptions options_;
+  const platform::InstanceLock lock_;
+  const std::string folder_;
+  const Language lang_;
+  const std::string settings_path_;
+  platform::LinuxFileStore files_;
+  platform::SystemClock clock_;
+  settings::Profile profile_;
+  // The sampler's interface table, read on the sampler thread only.
+  platform::NetlinkLinkStats links_;
+  traffic::TrafficMonitor traffic_;
+  std::unique_ptr<platform::PosixStatusBlock> status_;
+  std::unique_ptr<platform::CommandServer> commands_;
+  logging::LogEngine logs_;
+  app::Runtime runtime_;
+  app::TrafficFeature traffic_feature_;
+  platform::PeriodicThread sampler_;
+};
+
+// The user-interface language the locale variables ask for.
+Language environment_language();
+
+// The data folder, absolute and ending in "/", created and writable; empty
+// with `error` set otherwise. An empty `requested` asks for the usual one.
+std::string prepare_data_folder(const std::string& requested, HostError& error);
+
+}  // namespace tw::host

@@ -1,0 +1,159 @@
+// Where the window is: the stored placement restored and written back, the
+// stacking with the Mini Monitor, "topmost" and the snapping to screen edges.
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMoveEvent>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QShowEvent>
+#include <QWindow>
+
+#include <vector>
+
+#include "settings/profile.h"
+#include "shell/edge_snap.h"
+#include "ui/main/main_window.h"
+#include "ui/minimonitor/mini_monitor.h"
+#include "ui/pixel_rect_qt.h"
+
+namespace tw::ui {
+
+void MainWindow::restore_placement() {
+  std::array<int, 10> list{};
+  if (!profile_.read_placement("Position", list)) return;
+  const shell::WindowPlacement stored = shell::WindowPlacement::from_list(list);
+  std::vector<tw::PixelRect> areas;
+  if (QScreen* primary = QGuiApplication::primaryScreen()) areas.push_back(to_pixel_rect(primary->availableGeometry()));
+  for (QScreen* sc : QGuiApplication::screens())
+    if (sc != QGuiApplication::primaryScreen()) areas.push_back(to_pixel_rect(sc->availableGeometry()));
+  const tw::PixelRect r = shell::bring_on_screen(stored.normal, areas, shell::kMinClientWidth, shell::kMinClientHeight);
+  placing_ = true;
+  move(r.left, r.top);
+  resize(r.width(), r.height());
+  placing_ = false;
+  normal_rect_ = r;
+  have_normal_rect_ = true;
+  // Checked again once the window is on screen and its frame is known.
+  pending_placement_ = r;
+}
+
+shell::FrameMargins MainWindow::frame_margins() const {
+  const QRect frame = frameGeometry();
+  const QRect client = geometry();
+  return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+          frame.bottom() - client.bottom()};
+}
+
+void MainWindow::settle_placement() {
+  // The first time the window is on screen its frame is known: the stored
+  // corner is the frame's, so the client area goes inside it. A window
+  // system that placed the client area there instead is corrected once.
+  if (!pending_placement_ || windowState() != Qt::WindowNoState) return;
+  const tw::PixelRect want = shell::client_rect_for(*pending_placement_, frame_margins());
+  pending_placement_.reset();
+  if (to_pixel_rect(geometry()) == want) return;
+  placing_ = true;
+  setGeometry(want.left, want.top, want.width(), want.height());
+  placing_ = false;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed()) {
+    settle_placement();
+    if (raise_mini_on_expose_) {
+      raise_mini_on_expose_ = false;
+      if (mini_) mini_->raise();
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The native window exists from the first show on; switching "topmost"
+  // may replace it.
+  if (QWindow* native = windowHandle(); native && native != watched_native_) {
+    native->installEventFilter(this);
+    watched_native_ = native;
+  }
+}
+
+void MainWindow::restack(shell::StackingEvent event) {
+  const shell::StackingOrder order = shell::stacking_after(event, mini_ != nullptr, isVisible() && !isMinimized());
+  if (order.activate_main) {
+    raise();
+    activateWindow();
+  }
+  if (!order.raise_mini || !mini_) return;
+  mini_->raise();
+  if (order.activate_mini) mini_->activateWindow();
+  // A main window that is only being mapped lands on top of the stack when
+  // the window manager gets to it, which may well be after this raise: the
+  // Mini Monitor goes up once more when the main window is on screen.
+  if (isVisible() && (!windowHandle() || !windowHandle()->isExposed())) raise_mini_on_expose_ = true;
+}
+
+void MainWindow::apply_topmost() {
+  const bool want = shell_.window_top_most;
+  if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == want) return;
+  const bool visible = isVisible();
+  placing_ = true;
+  setWindowFlag(Qt::WindowStaysOnTopHint, want);  // re-creates the native window, hidden
+  if (visible) show();
+  placing_ = false;
+}
+
+void MainWindow::toggle_topmost() {
+  shell_.window_top_most = !shell_.window_top_most;
+  apply_topmost();
+  restack(shell::StackingEvent::TopmostFromMainWindow);
+  profile_.write_int("Settings", "WindowTopMost", shell_.window_top_most ? 1 : 0);
+}
+
+void MainWindow::remember_normal_geometry() {
+  if (!isVisible() || (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) return;
+  normal_rect_ = shell::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
+  have_normal_rect_ = true;
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (!placing_ && shell_.window_stretch && isVisible() && windowState() == Qt::WindowNoState) snap_to_edges();
+  remember_normal_geometry();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  remember_normal_geometry();
+}
+
+void MainWindow::snap_to_edges() {
+  QScreen* sc = screen();
+  if (!sc) return;
+  // The snapping lines are the screen's own edges: work in coordinates
+  // relative to the screen the window is on, so a second monitor behaves
+  // like the first.
+  const QRect screen_rect = sc->geometry();
+  const QPoint origin = screen_rect.topLeft();
+  const QRect frame = frameGeometry().translated(-origin);
+  const QRect work = sc->availableGeometry().translated(-origin);
+  const QPoint cursor = QCursor::pos(sc) - origin;
+  const tw::PixelRect proposed = to_pixel_rect(frame);
+  const tw::PixelRect snapped =
+      shell::shared_edge_snap().snap(proposed, {cursor.x(), cursor.y()}, to_pixel_rect(work));
+  if (snapped.left == proposed.left && snapped.top == proposed.top) return;
+  placing_ = true;
+  move(snapped.left + origin.x(), snapped.top + origin.y());
+  placing_ = false;
+}
+
+void MainWindow::save_placement() {
+  const bool zoomed = isMaximized();
+  profile_.write_int("Settings", "IsZoomed", zoomed ? 1 : 0);
+  remember_normal_geometry();
+  const tw::PixelRect normal =
+      have_normal_rect_ ? normal_rect_ : shell::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
+  profile_.write_placement("Position", shell::placement_for(normal, zoomed).to_list());
+}
+
+}  // namespace tw::ui

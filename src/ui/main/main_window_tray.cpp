@@ -1,0 +1,201 @@
+// The tray icon and its pictures, the Mini Monitor and the traffic notice:
+// what the window shows besides itself.
+#include <QSystemTrayIcon>
+
+#include "platform/clock.h"
+#include "settings/profile.h"
+#include "shell/notice_logic.h"
+#include "traffic/mini_monitor_logic.h"
+#include "traffic/traffic_monitor.h"
+#include "ui/main/app_icon.h"
+#include "ui/main/main_window.h"
+#include "ui/main/main_window_parts.h"
+#include "ui/minimonitor/mini_monitor.h"
+#include "ui/minimonitor/tray_icons.h"
+#include "ui/notice/notice_dialog.h"
+
+namespace tw::ui {
+
+using namespace main_window_parts;
+
+namespace {
+
+// The Options page of the Mini Monitor's menu item: General / Mini Monitor.
+constexpr int kMiniMonitorOptionsGroup = 0;
+constexpr int kMiniMonitorOptionsTab = 3;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Tray icon
+
+void MainWindow::create_tray() {
+  if (!use_system_tray_ || tray_) return;
+  tray_ = new QSystemTrayIcon(application_icon(), this);
+  tray_->setToolTip(product_name());
+  tray_tip_ = product_name();
+  tray_->setContextMenu(tray_menu_);
+  connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger) back_to_original_size();
+  });
+  last_status_icon_ = -1;
+  tray_icon_key_ = kTrayOwnIcon;
+  tray_->show();
+}
+
+bool MainWindow::tray_usable() const { return tray_ && QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void MainWindow::back_to_original_size() {
+  if (shut_down_) return;
+  if (isVisible() && !isMinimized()) {
+    if (tray_usable()) hide_to_tray();
+    else showMinimized();
+    return;
+  }
+  shown_ = true;
+  apply_topmost();
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  restack(shell::StackingEvent::MainWindowRestored);
+}
+
+void MainWindow::hide_to_tray() {
+  hide();
+  setWindowState(windowState() & ~Qt::WindowMinimized);  // shown again as it was before
+  shown_ = false;
+  if (tray_) {
+    set_tray(application_icon(), product_name());
+    tray_icon_key_ = kTrayOwnIcon;
+    last_status_icon_ = -1;
+    tray_->show();
+  }
+}
+
+void MainWindow::toggle_status_icon() {
+  shell_.task_tray_icon = !shell_.task_tray_icon;
+  if (!shell_.task_tray_icon && tray_) {
+    set_tray(application_icon(), product_name());
+    tray_icon_key_ = kTrayOwnIcon;
+  }
+  last_status_icon_ = -1;
+  profile_.write_int("Settings", "TaskTrayIcon", shell_.task_tray_icon ? 1 : 0);
+}
+
+void MainWindow::monitor_tick() {
+  if (shut_down_) return;
+  if (mini_) mini_->refresh();
+  if (shell_.task_tray_icon) refresh_tray();
+}
+
+void MainWindow::set_tray(const QIcon& icon, const QString& tip) {
+  if (!tray_) return;
+  tray_->setIcon(icon);
+  if (tip != tray_tip_) {
+    tray_tip_ = tip;
+    tray_->setToolTip(tip);
+  }
+}
+
+void MainWindow::refresh_tray() {
+  if (!tray_) return;
+  if (traffic_.interface_state() == traffic::InterfaceState::Changed) {
+    if (tray_icon_key_ != kTrayError) set_tray(tray_icons_->error_icon(), qs(traffic::tray_error_tip(lang_)));
+    tray_icon_key_ = kTrayError;
+    last_status_icon_ = -1;
+    return;
+  }
+  const traffic::TrafficFigures f = traffic_.figures();
+  if (!shell_.task_tray_monitor) {
+    const int state = traffic::transfer_state(f.latest_send, f.latest_recv);
+    if (state != last_status_icon_ || tray_icon_key_ != state) {
+      set_tray(tray_icons_->status_icon(state), product_name());
+      last_status_icon_ = state;
+      tray_icon_key_ = state;
+    }
+    return;
+  }
+  bool changed = false;
+  const QIcon icon = tray_icons_->monitor_icon(f.smoothed_send, f.smoothed_recv, &changed);
+  const QString tip = qs(traffic::tray_monitor_tip(lang_, f.capture_ms, f.smoothed_send, f.smoothed_recv,
+                                                   shell_.tray_icon.unit));
+  if (changed || tray_icon_key_ != kTrayMonitor) tray_->setIcon(icon);
+  if (tip != tray_tip_) {
+    tray_tip_ = tip;
+    tray_->setToolTip(tip);
+  }
+  tray_icon_key_ = kTrayMonitor;
+  last_status_icon_ = -1;
+}
+
+// ---------------------------------------------------------------------------
+// Mini Monitor
+
+void MainWindow::toggle_mini_monitor() {
+  shell_.mini_monitor = !shell_.mini_monitor;
+  profile_.write_int("Settings", "MiniMonitor", shell_.mini_monitor ? 1 : 0);
+  if (shell_.mini_monitor) open_mini_monitor();
+  else close_mini_monitor();
+}
+
+void MainWindow::center_mini_monitor() {
+  if (!mini_) return;
+  mini_->center_on_screen();
+  restack(shell::StackingEvent::MiniMonitorCentred);
+}
+
+void MainWindow::open_mini_monitor() {
+  if (mini_ || shut_down_) return;
+  mini_ = new MiniMonitor(traffic_, profile_, lang_, this);
+  connect(mini_, &MiniMonitor::close_requested, this, [this] {
+    if (!shell_.mini_monitor) return;
+    toggle_mini_monitor();
+  });
+  connect(mini_, &MiniMonitor::exit_requested, this, &MainWindow::command_exit);
+  connect(mini_, &MiniMonitor::options_requested, this, [this] {
+    profile_.write_int("Settings", "ConfigSel", kMiniMonitorOptionsGroup);
+    profile_.write_int("Settings", "ConfigTab", kMiniMonitorOptionsTab);
+    open_options();
+  });
+  connect(mini_, &MiniMonitor::top_most_changed, this, [this](bool on) {
+    shell_.window_top_most = on;
+    apply_topmost();
+    restack(shell::StackingEvent::TopmostFromMiniMonitor);
+  });
+  mini_->refresh();
+  mini_->show();
+  restack(shell::StackingEvent::MiniMonitorOpened);
+}
+
+void MainWindow::close_mini_monitor() {
+  // Deleted later: the request may come from the Mini Monitor's own menu.
+  // The placement is written now, not only by the destructor then, so that a
+  // Mini Monitor opened again before that starts where this one was.
+  if (!mini_) return;
+  MiniMonitor* m = mini_;
+  mini_ = nullptr;
+  m->hide();
+  m->save_placement();
+  m->deleteLater();
+}
+
+// ---------------------------------------------------------------------------
+// Notice
+
+void MainWindow::toggle_notice_box() {
+  shell_.notice_box = !shell_.notice_box;
+  profile_.write_int("Settings", "NoticeBox", shell_.notice_box ? 1 : 0);
+}
+
+void MainWindow::notice_tick() {
+  if (shut_down_) return;
+  const bool hidden = !isVisible() || isMinimized();
+  if (!shell::notice_due(hidden, shell_.notice_box, shell_.notice_box_interval, clock_.local_now())) return;
+  notice_timer_.stop();
+  QString text = QString::fromStdString(traffic_.transfer_information_text());
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  while (text.endsWith(QLatin1Char('\n'))) text.chop(1);
+  NoticeDialog::show_traffic_notice(text, shell_.notice, lang_);
+  notice_timer_.start();
+}
+
+}  // namespace tw::ui
