@@ -66,7 +66,7 @@ bool make_setup(Setup& s, const char* tag, int veth_pairs) {
   if (!tw::test::is_root()) {
     s.stats = std::make_unique<NetlinkLinkStats>();
     s.label = "calling namespace (not root)";
-    return s.stats->ok();
+    return s.stats->is_supported();
   }
   s.ns = std::make_unique<tw::test::NetNs>(tag);
   if (!s.ns->ok()) {
@@ -82,7 +82,7 @@ bool make_setup(Setup& s, const char* tag, int veth_pairs) {
   }
   s.ns->run([&] { s.stats = std::make_unique<NetlinkLinkStats>(); });
   s.label = std::to_string(1 + 2 * veth_pairs) + " interfaces";
-  return s.stats && s.stats->ok();
+  return s.stats && s.stats->is_supported();
 }
 
 Setup& setup_for(const benchmark::State& state) { return state.range(0) == 1 ? g_small : g_large; }

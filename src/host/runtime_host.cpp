@@ -57,19 +57,26 @@ std::unique_ptr<RuntimeHost> RuntimeHost::open(HostOptions options, HostError* e
   // Instance marker: a later instance runs beside the first with the "_#2"
   // settings file and a numbered command socket of its own.
   platform::InstanceLock lock = platform::InstanceLock::acquire(app::kProgramBaseName);
-  if (!lock.error().empty() && options.note)
-    options.note("no instance lock (" + lock.error() + "), running as the first instance");
+  if (!lock.status() && options.note)
+    options.note("no instance lock (" + lock.status().error().detail + "), running as the first instance");
 
   std::string folder = prepare_data_folder(options.data_dir, err);
   if (folder.empty()) return nullptr;
   const Language lang = environment_language();
   std::unique_ptr<RuntimeHost> host(new RuntimeHost(std::move(options), std::move(lock), std::move(folder), lang));
-  if (host->options_.require_links && !host->links_.ok()) {
-    err.kind = HostError::Kind::Links;
-    err.message = "cannot open the network interface table: " + host->links_.error();
-    return nullptr;
+  if (!host->links_.is_supported()) {
+    // A source that failed to set itself up reports why on every read.
+    std::vector<platform::LinkRow> rows;
+    const Status read = host->links_.read_table(rows);
+    const std::string message =
+        "cannot open the network interface table: " + (read ? std::string() : read.error().detail);
+    if (host->options_.require_links) {
+      err.kind = HostError::Kind::Links;
+      err.message = message;
+      return nullptr;
+    }
+    host->warn(message);
   }
-  if (!host->links_.ok()) host->warn("cannot open the network interface table: " + host->links_.error());
   host->open_channels();
   return host;
 }

@@ -722,7 +722,7 @@ bool NetlinkLinkStats::same_index_sets() const {
 }
 
 Status NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
-  if (!ok()) return error_;
+  if (!is_supported()) return error_;
   if (drain_events()) links_stale_ = true;
 
   // Interfaces may come and go between the link dump and the stats dump; try
@@ -754,7 +754,7 @@ Status NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
 }
 
 std::optional<std::uint32_t> NetlinkLinkStats::default_route_index() {
-  if (!ok()) return std::nullopt;
+  if (!is_supported()) return std::nullopt;
   std::vector<netlink_detail::DefaultRouteHop> hops;
   // A dump interrupted by a routing change is asked again, like the link dumps.
   for (int attempt = 0; attempt < 3; ++attempt) {

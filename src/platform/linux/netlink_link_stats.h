@@ -131,17 +131,14 @@ struct DumpContext;
 class NetlinkLinkStats : public LinkStatsSource {
  public:
   // Opens the sockets in the calling thread's network namespace and loads the
-  // link attributes. Check ok(); on failure read_table() reports why.
+  // link attributes. Check is_supported(); when it is false, read_table()
+  // reports why.
   NetlinkLinkStats();
   ~NetlinkLinkStats() override;
   NetlinkLinkStats(const NetlinkLinkStats&) = delete;
   NetlinkLinkStats& operator=(const NetlinkLinkStats&) = delete;
 
-  bool ok() const { return dump_sock_ != nullptr; }
-  bool is_supported() override { return ok(); }
-  // The detail of what went wrong when ok() is false or the last read failed
-  // ("" otherwise).
-  const std::string& error() const { return error_.detail; }
+  bool is_supported() override { return dump_sock_ != nullptr; }
 
   Status read_table(std::vector<LinkRow>& rows) override;
   // Dumps the IPv4 routes on the same socket, so it reads the same namespace

@@ -44,11 +44,20 @@ int fail(const std::string& message) {
   return 1;
 }
 
+// Why the interface table gave nothing: the failed read's reason, else that
+// of a fresh read ("" when the table reads but lists nothing usable).
+std::string table_error(platform::LinkStatsSource& links, const Status& read) {
+  if (!read) return read.error().detail;
+  std::vector<platform::LinkRow> rows;
+  const Status again = links.read_table(rows);
+  return again ? std::string() : again.error().detail;
+}
+
 int list_interfaces() {
   platform::NetlinkLinkStats links;
   std::vector<platform::LinkRow> rows;
-  if (!links.ok() || !links.read_table(rows))
-    return fail("cannot read the network interface table: " + links.error());
+  if (const Status read = links.read_table(rows); !read)
+    return fail("cannot read the network interface table: " + read.error().detail);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const auto& r = rows[i];
     std::string line = std::to_string(i) + "  " + r.name;
@@ -135,8 +144,9 @@ int run(const Options& opt) {
   int position = 0;
   if (!opt.interface.empty()) {
     std::vector<platform::LinkRow> rows;
-    if (!host->links().read_table(rows) || traffic.enumerate_interfaces().empty())
-      return fail("cannot read the network interface table: " + host->links().error());
+    const Status read = host->links().read_table(rows);
+    if (!read || traffic.enumerate_interfaces().empty())
+      return fail("cannot read the network interface table: " + table_error(host->links(), read));
     const auto found = find_interface(rows, opt.interface);
     if (!found) {
       std::string known;
@@ -150,7 +160,7 @@ int run(const Options& opt) {
   } else {
     position = traffic.start_with_stored_interface();
     if (traffic.names().empty())
-      return fail("cannot read the network interface table: " + host->links().error());
+      return fail("cannot read the network interface table: " + table_error(host->links(), {}));
   }
   const auto& names = traffic.names();
   note("sampling interface " + std::to_string(position) + " (" +
