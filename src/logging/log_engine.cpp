@@ -185,7 +185,7 @@ bool LogEngine::write_entry(LogKind kind, Marker marker, std::span<LogSource* co
 
   // The guard looks at the data folder's file system even when the logs go
   // elsewhere. Unknown free space counts as too little.
-  const std::optional<std::uint64_t> free = files_.free_bytes(data_folder_);
+  const Result<std::uint64_t> free = files_.free_bytes(data_folder_);
   if (!free || *free < kMinFreeBytes) return false;
 
   const LogBlock& b = blocks_[log_index(kind)];

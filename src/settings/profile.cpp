@@ -83,19 +83,18 @@ Profile::Profile(platform::FileStore& files, std::string path)
     : files_(files), path_(std::move(path)) {}
 
 SettingsFileProblem Profile::file_problem() const {
-  if (const auto content = files_.read(path_, kMaxFileBytes))
-    return IniDocument::parse(*content) ? SettingsFileProblem::None : SettingsFileProblem::NotText;
-  switch (files_.read_obstacle(path_, kMaxFileBytes)) {
-    case platform::FileStore::Obstacle::None:
+  const auto content = files_.read(path_, kMaxFileBytes);
+  if (content) return IniDocument::parse(*content) ? SettingsFileProblem::None : SettingsFileProblem::NotText;
+  switch (content.error().errno_value) {
+    case platform::kFileMissingErrno:
       return SettingsFileProblem::None;
-    case platform::FileStore::Obstacle::TooBig:
+    case platform::kFileTooBigErrno:
       return SettingsFileProblem::TooBig;
-    case platform::FileStore::Obstacle::NotAFile:
+    case platform::kNotAFileErrno:
       return SettingsFileProblem::NotAFile;
-    case platform::FileStore::Obstacle::Unreadable:
+    default:
       return SettingsFileProblem::Unreadable;
   }
-  return SettingsFileProblem::None;
 }
 
 std::string Profile::read_string(std::string_view section, std::string_view key,
@@ -132,7 +131,7 @@ bool Profile::write_string(std::string_view section, std::string_view key, std::
       content = files_.read(path_, kMaxFileBytes);
       if (!content) return false;
     } else {
-      content.emplace();  // folder missing or not writable: replace() decides
+      content = std::string();  // folder missing or not writable: replace() decides
     }
   }
   auto doc = IniDocument::parse(*content);
@@ -143,7 +142,7 @@ bool Profile::write_string(std::string_view section, std::string_view key, std::
   std::string updated = doc->serialise();
   // Never write a file that the next read would have to refuse.
   if (updated.size() > kMaxFileBytes) return false;
-  return files_.replace(path_, updated);
+  return files_.replace(path_, updated).ok();
 }
 
 bool Profile::write_int(std::string_view section, std::string_view key, int value) {

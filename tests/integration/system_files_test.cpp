@@ -6,12 +6,16 @@
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -87,20 +91,35 @@ bool become_unprivileged() {
          ::setresuid(kNobody, kNobody, kNobody) == 0;
 }
 
+// 0 when the file reads, else the errno the store reports.
+int read_errno(LinuxFileStore& store, const std::string& path, std::size_t max_bytes) {
+  const auto got = store.read(path, max_bytes);
+  return got ? 0 : got.error().errno_value;
+}
+
 TEST(LinuxFileStore, ReadRefusesWhatIsNotARegularFileWithinTheCap) {
   TempDir dir;
   LinuxFileStore store;
   spit(dir / "ten", "0123456789");
-  EXPECT_EQ(store.read(dir / "ten", 10), "0123456789");
-  EXPECT_EQ(store.read(dir / "ten", 9), std::nullopt);
+  EXPECT_EQ(store.read(dir / "ten", 10).value_or("?"), "0123456789");
+  EXPECT_EQ(read_errno(store, dir / "ten", 9), tw::platform::kFileTooBigErrno);
   spit(dir / "empty", "");
-  EXPECT_EQ(store.read(dir / "empty", 0), "");
-  EXPECT_EQ(store.read(dir / "missing", 100), std::nullopt);
-  EXPECT_EQ(store.read(dir.path(), 100), std::nullopt);
+  EXPECT_EQ(store.read(dir / "empty", 0).value_or("?"), "");
+  EXPECT_EQ(read_errno(store, dir / "missing", 100), tw::platform::kFileMissingErrno);
+  EXPECT_EQ(read_errno(store, dir.path(), 100), tw::platform::kNotAFileErrno);
   // A FIFO with no writer would block a plain open() forever.
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  EXPECT_EQ(store.read(dir / "fifo", 100), std::nullopt);
-  EXPECT_EQ(store.read("/dev/zero", 100), std::nullopt);
+  EXPECT_EQ(read_errno(store, dir / "fifo", 100), tw::platform::kNotAFileErrno);
+  EXPECT_EQ(read_errno(store, "/dev/zero", 100), tw::platform::kNotAFileErrno);
+  // A socket cannot even be opened; it is still there and no file.
+  const std::string sock_path = dir / "sock";
+  OwnedFd sock(::socket(AF_UNIX, SOCK_STREAM, 0));
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(sock_path.size(), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, sock_path.c_str(), sock_path.size() + 1);
+  ASSERT_EQ(::bind(sock.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+  EXPECT_EQ(read_errno(store, sock_path, 100), tw::platform::kNotAFileErrno);
 }
 
 TEST(LinuxFileStore, ReplaceKeepsModeFollowsSymlinksAndLeavesNoTemporaryFile) {
@@ -202,11 +221,11 @@ TEST(LinuxFileStore, ReadOnlyFolderFailsCleanlyAndKeepsTheOldFile) {
   int code = in_child([&] {
     if (!become_unprivileged()) return 77;
     LinuxFileStore store;
-    if (store.replace(ini, "new")) return 1;
-    if (store.write(log, "x\n", false)) return 2;
+    if (Status s = store.replace(ini, "new"); s || s.error().errno_value != EACCES) return 1;
+    if (Status s = store.write(log, "x\n", false); s || s.error().errno_value != EACCES) return 2;
     if (store.write(ini, "x\n", true)) return 3;
     if (store.replace(nested, "x")) return 4;
-    if (store.read(ini, 100) != "old") return 5;
+    if (store.read(ini, 100).value_or("") != "old") return 5;
     return 0;
   });
   if (code == 77) GTEST_SKIP() << "cannot drop to an unprivileged user";
@@ -245,9 +264,10 @@ TEST(LinuxFileStore, FullDiskFailsAndKeepsTheOldContent) {
     auto free = store.free_bytes(mnt + "/sub/x");
     if (!free || *free > 64 * 1024) return 2;
     const std::string big(256 * 1024, 'x');
-    if (store.replace(ini, big)) return 3;
-    if (store.read(ini, 1 << 20) != "old") return 4;
-    if (store.write(mnt + "/traffic.log", big, false)) return 5;
+    // A full disk is reported as such, so a log line can say what happened.
+    if (Status s = store.replace(ini, big); s || s.error().errno_value != ENOSPC) return 3;
+    if (store.read(ini, 1 << 20).value_or("") != "old") return 4;
+    if (Status s = store.write(mnt + "/traffic.log", big, false); s || s.error().errno_value != ENOSPC) return 5;
     // The failed replace left no temporary file behind.
     int entries = 0;
     if (DIR* d = ::opendir(mnt.c_str())) {

@@ -2,6 +2,7 @@
 // An in-memory file system for tests: a map from path to content, with knobs
 // for the failures the real one can have.
 #include <map>
+#include <optional>
 #include <set>
 
 #include "platform/file_store.h"
@@ -10,38 +11,45 @@ namespace tw::platform {
 
 class FakeFileStore : public FileStore {
  public:
-  std::optional<std::string> read(const std::string& path, std::size_t max_bytes) override {
+  Result<std::string> read(const std::string& path, std::size_t max_bytes) override {
     auto it = files.find(path);
-    if (it == files.end() || unreadable.count(path) || it->second.size() > max_bytes) return std::nullopt;
+    if (it == files.end()) return Error{"The file cannot be read.", path + ": missing", kFileMissingErrno};
+    if (unreadable.count(path)) return Error::from_errno("The file cannot be read.", "opening " + path, EACCES);
+    if (it->second.size() > max_bytes) return Error{"The file cannot be read.", path + ": too big", kFileTooBigErrno};
     return it->second;
   }
-  Obstacle read_obstacle(const std::string& path, std::size_t max_bytes) override {
-    auto it = files.find(path);
-    if (it == files.end()) return Obstacle::None;
-    if (unreadable.count(path)) return Obstacle::Unreadable;
-    return it->second.size() > max_bytes ? Obstacle::TooBig : Obstacle::None;
-  }
-  bool replace(const std::string& path, std::string_view content) override {
-    if (read_only || unwritable.count(path)) return false;
+  Status replace(const std::string& path, std::string_view content) override {
+    if (Status s = check_writable(path); !s) return s;
     ++replace_count;
     files[path] = std::string(content);
-    return true;
+    return {};
   }
-  bool write(const std::string& path, std::string_view content, bool truncate) override {
-    if (read_only || unwritable.count(path)) return false;
+  Status write(const std::string& path, std::string_view content, bool truncate) override {
+    if (Status s = check_writable(path); !s) return s;
     auto& f = files[path];
     if (truncate) f.clear();
     f.append(content);
-    return true;
+    return {};
   }
-  std::optional<std::uint64_t> free_bytes(const std::string&) override { return free; }
+  Result<std::uint64_t> free_bytes(const std::string& path) override {
+    if (!free) return Error::from_errno("The free space cannot be read.", "examining " + path, EIO);
+    return *free;
+  }
 
   std::map<std::string, std::string> files;
   std::set<std::string> unreadable;   // read() fails for these
   std::set<std::string> unwritable;   // replace()/write() fail for these
   bool read_only = false;             // every write fails
+  int write_errno = EACCES;           // what a failing write reports
   std::optional<std::uint64_t> free = std::uint64_t{1} << 40;
   int replace_count = 0;
+
+ private:
+  Status check_writable(const std::string& path) const {
+    if (read_only || unwritable.count(path))
+      return Error::from_errno("The file cannot be written.", "opening " + path, write_errno);
+    return {};
+  }
 };
 
 }  // namespace tw::platform

@@ -16,6 +16,18 @@
 namespace tw::platform {
 namespace {
 
+constexpr const char* kReadFailed = "The file cannot be read.";
+constexpr const char* kWriteFailed = "The file cannot be written.";
+constexpr const char* kFreeSpaceUnknown = "The free space cannot be read.";
+
+Error not_a_file(const std::string& path) {
+  return Error{kReadFailed, path + ": not a regular file", kNotAFileErrno};
+}
+
+Error too_big(const std::string& path, std::size_t max_bytes) {
+  return Error{kReadFailed, path + ": larger than " + std::to_string(max_bytes) + " bytes", kFileTooBigErrno};
+}
+
 std::string parent_of(const std::string& path) {
   auto slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -36,7 +48,10 @@ bool write_all(int fd, std::string_view data) {
       if (errno == EINTR) continue;
       return false;  // ENOSPC, EDQUOT, EIO ...
     }
-    if (n == 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
     data.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
@@ -81,24 +96,41 @@ OwnedFd create_temp_beside(const std::string& target, mode_t mode, std::string& 
 }  // namespace
 
 bool make_folders(const std::string& folder) {
-  if (folder.empty()) return false;
+  if (folder.empty()) {
+    errno = ENOENT;
+    return false;
+  }
   struct stat st {};
-  if (::stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  if (::stat(folder.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    errno = ENOTDIR;
+    return false;
+  }
   if (errno != ENOENT) return false;
   std::string parent = parent_of(folder);
   if (parent != folder && parent != "." && !make_folders(parent)) return false;
   if (::mkdir(folder.c_str(), 0700) == 0) return true;
   // Another thread or process may have made it in between.
-  return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (errno != EEXIST) return false;
+  if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  errno = ENOTDIR;
+  return false;
 }
 
-std::optional<std::string> LinuxFileStore::read(const std::string& path, std::size_t max_bytes) {
+Result<std::string> LinuxFileStore::read(const std::string& path, std::size_t max_bytes) {
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
   OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (!fd) return std::nullopt;
+  if (!fd) {
+    const int err = errno;
+    // A socket, for one, cannot be opened at all, yet it is there and no file.
+    struct stat st {};
+    if (err != ENOENT && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return not_a_file(path);
+    return Error::from_errno(kReadFailed, "opening " + path, err);
+  }
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  if (static_cast<std::uint64_t>(st.st_size) > max_bytes) return std::nullopt;
+  if (::fstat(fd.get(), &st) != 0) return Error::from_errno(kReadFailed, "examining " + path, errno);
+  if (!S_ISREG(st.st_mode)) return not_a_file(path);
+  if (static_cast<std::uint64_t>(st.st_size) > max_bytes) return too_big(path, max_bytes);
 
   std::string out;
   out.reserve(static_cast<std::size_t>(st.st_size));
@@ -107,93 +139,85 @@ std::optional<std::string> LinuxFileStore::read(const std::string& path, std::si
     ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return std::nullopt;
+      return Error::from_errno(kReadFailed, "reading " + path, errno);
     }
     if (n == 0) break;
     // The file may have grown since fstat (a log being appended to).
-    if (static_cast<std::size_t>(n) > max_bytes - out.size()) return std::nullopt;
+    if (static_cast<std::size_t>(n) > max_bytes - out.size()) return too_big(path, max_bytes);
     out.append(buf, static_cast<std::size_t>(n));
   }
   return out;
 }
 
-FileStore::Obstacle LinuxFileStore::read_obstacle(const std::string& path, std::size_t max_bytes) {
-  // Looks the way read() does, without reading: open (never blocking on a
-  // FIFO), then the type and size of what was opened.
-  OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (!fd) {
-    if (errno == ENOENT) return Obstacle::None;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return Obstacle::NotAFile;
-    return Obstacle::Unreadable;
-  }
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return Obstacle::Unreadable;
-  if (!S_ISREG(st.st_mode)) return Obstacle::NotAFile;
-  if (static_cast<std::uint64_t>(st.st_size) > max_bytes) return Obstacle::TooBig;
-  return Obstacle::None;
-}
-
-bool LinuxFileStore::replace(const std::string& path, std::string_view content) {
-  if (path.empty()) return false;
+Status LinuxFileStore::replace(const std::string& path, std::string_view content) {
+  if (path.empty()) return Error::from_errno(kWriteFailed, "replacing a file without a name", ENOENT);
   const std::string target = resolve_target(path);
   const std::string folder = parent_of(target);
-  if (!make_folders(folder)) return false;
+  if (!make_folders(folder)) return Error::from_errno(kWriteFailed, "creating the folder " + folder, errno);
 
   struct stat old {};
   const bool existed = ::stat(target.c_str(), &old) == 0;
-  if (existed && !S_ISREG(old.st_mode)) return false;  // never rename over a folder, FIFO, ...
+  // Never rename over a folder, FIFO, ...
+  if (existed && !S_ISREG(old.st_mode)) return Error::from_errno(kWriteFailed, "replacing " + target, EISDIR);
   // A new file gets 0666 less the umask, like any file the user creates.
   const mode_t mode = existed ? (old.st_mode & 07777) : 0666;
 
   std::string temp;
   OwnedFd fd = create_temp_beside(target, mode, temp);
-  if (!fd) return false;
-  bool ok = true;
+  if (!fd) return Error::from_errno(kWriteFailed, "creating a temporary file beside " + target, errno);
+  // The old content stays; the temporary file goes.
+  const auto fail = [&](const std::string& what) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    return Error::from_errno(kWriteFailed, what, err);
+  };
   if (existed) {
     // O_CREAT applied the umask; put back the exact bits of the old file.
-    ok = ::fchmod(fd.get(), mode) == 0;
+    if (::fchmod(fd.get(), mode) != 0) return fail("setting the permissions of " + temp);
     // Keep the owner when root rewrites someone's file; fails harmlessly otherwise.
-    if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
-      (void)!::fchown(fd.get(), old.st_uid, old.st_gid);
+    if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) (void)!::fchown(fd.get(), old.st_uid, old.st_gid);
   }
-  ok = ok && write_all(fd.get(), content) && ::fsync(fd.get()) == 0;
-  ok = fd.close() && ok;  // close can report a deferred write error (NFS)
-  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
+  if (!write_all(fd.get(), content)) return fail("writing " + temp);
+  if (::fsync(fd.get()) != 0) return fail("flushing " + temp);
+  if (!fd.close()) return fail("closing " + temp);  // close can report a deferred write error (NFS)
+  if (::rename(temp.c_str(), target.c_str()) != 0) return fail("renaming " + temp + " to " + target);
   // Make the rename itself durable.
   OwnedFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir) ::fsync(dir.get());
-  return true;
+  return {};
 }
 
-bool LinuxFileStore::write(const std::string& path, std::string_view content, bool truncate) {
-  if (path.empty() || !make_folders(parent_of(path))) return false;
+Status LinuxFileStore::write(const std::string& path, std::string_view content, bool truncate) {
+  if (path.empty()) return Error::from_errno(kWriteFailed, "writing a file without a name", ENOENT);
+  const std::string folder = parent_of(path);
+  if (!make_folders(folder)) return Error::from_errno(kWriteFailed, "creating the folder " + folder, errno);
   // O_NONBLOCK: a FIFO without a reader must fail, not block; it is refused
   // below anyway. It has no effect on regular files.
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (truncate ? 0 : O_APPEND);
   OwnedFd fd(::open(path.c_str(), flags, 0666));
-  if (!fd) return false;
+  if (!fd) return Error::from_errno(kWriteFailed, "opening " + path, errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (::fstat(fd.get(), &st) != 0) return Error::from_errno(kWriteFailed, "examining " + path, errno);
+  if (!S_ISREG(st.st_mode)) return Error::from_errno(kWriteFailed, "writing " + path, kNotAFileErrno);
   // Truncate only after the check, so a device or FIFO is never touched.
-  if (truncate && ::ftruncate(fd.get(), 0) != 0) return false;
-  bool ok = write_all(fd.get(), content);
-  return fd.close() && ok;
+  if (truncate && ::ftruncate(fd.get(), 0) != 0) return Error::from_errno(kWriteFailed, "truncating " + path, errno);
+  if (!write_all(fd.get(), content)) {
+    const int err = errno;
+    return Error::from_errno(kWriteFailed, "writing " + path, err);
+  }
+  if (!fd.close()) return Error::from_errno(kWriteFailed, "closing " + path, errno);
+  return {};
 }
 
-std::optional<std::uint64_t> LinuxFileStore::free_bytes(const std::string& path) {
+Result<std::uint64_t> LinuxFileStore::free_bytes(const std::string& path) {
   std::string p = path.empty() ? std::string(".") : path;
   for (;;) {
     struct statvfs vfs {};
     if (::statvfs(p.c_str(), &vfs) == 0)
       return static_cast<std::uint64_t>(vfs.f_bavail) * static_cast<std::uint64_t>(vfs.f_frsize);
-    if (errno != ENOENT && errno != ENOTDIR) return std::nullopt;
+    if (errno != ENOENT && errno != ENOTDIR) return Error::from_errno(kFreeSpaceUnknown, "examining " + p, errno);
     std::string parent = parent_of(p);
-    if (parent == p) return std::nullopt;
+    if (parent == p) return Error::from_errno(kFreeSpaceUnknown, "examining " + p, ENOENT);
     p = std::move(parent);
   }
 }

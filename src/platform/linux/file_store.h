@@ -20,15 +20,14 @@ namespace tw::platform {
 
 class LinuxFileStore : public FileStore {
  public:
-  std::optional<std::string> read(const std::string& path, std::size_t max_bytes) override;
-  Obstacle read_obstacle(const std::string& path, std::size_t max_bytes) override;
-  bool replace(const std::string& path, std::string_view content) override;
-  bool write(const std::string& path, std::string_view content, bool truncate) override;
-  std::optional<std::uint64_t> free_bytes(const std::string& path) override;
+  Result<std::string> read(const std::string& path, std::size_t max_bytes) override;
+  Status replace(const std::string& path, std::string_view content) override;
+  Status write(const std::string& path, std::string_view content, bool truncate) override;
+  Result<std::uint64_t> free_bytes(const std::string& path) override;
 };
 
 // Creates `folder` and its missing parents (mode 0700 for the new ones).
-// True when the folder exists afterwards.
+// True when the folder exists afterwards; otherwise errno says why.
 bool make_folders(const std::string& folder);
 
 }  // namespace tw::platform

@@ -34,14 +34,14 @@ class NoBeep : public platform::Beeper {
 // changes in a replace, and every log write, in the order they happen.
 class JournalFileStore : public platform::FakeFileStore {
  public:
-  bool replace(const std::string& path, std::string_view content) override {
+  Status replace(const std::string& path, std::string_view content) override {
     const auto before = lines(files.count(path) ? files[path] : std::string());
-    if (!FakeFileStore::replace(path, content)) return false;
+    if (Status s = FakeFileStore::replace(path, content); !s) return s;
     for (const auto& l : lines(std::string(content)))
       if (std::find(before.begin(), before.end(), l) == before.end()) journal->push_back("ini " + l);
-    return true;
+    return {};
   }
-  bool write(const std::string& path, std::string_view content, bool truncate) override {
+  Status write(const std::string& path, std::string_view content, bool truncate) override {
     journal->push_back("log " + path + " " + std::string(content));
     return FakeFileStore::write(path, content, truncate);
   }
