@@ -98,12 +98,14 @@ RuntimeHost::RuntimeHost(HostOptions options, platform::InstanceLock lock, std::
 }
 
 void RuntimeHost::open_channels() {
-  std::string error;
-  status_ = platform::PosixStatusBlock::open(&error);
-  if (!status_) warn("no status block: " + error);
-  commands_ = platform::CommandServer::listen_as_instance(lock_.first_instance(), &error);
-  if (!commands_) warn("no command channel: " + error);
-  else note("commands on " + commands_->path());
+  if (auto block = platform::PosixStatusBlock::open()) status_ = std::move(*block);
+  else warn("no status block: " + block.error().detail);
+  if (auto channel = platform::CommandServer::listen_as_instance(lock_.first_instance())) {
+    commands_ = std::move(*channel);
+    note("commands on " + commands_->path());
+  } else {
+    warn("no command channel: " + channel.error().detail);
+  }
 
   runtime_.set_status_block(status_.get(), [this] { status_.reset(); });
 }

@@ -33,6 +33,19 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+// What was opened, or null with the reason reported as a test failure.
+template <class T>
+std::unique_ptr<T> opened(Result<std::unique_ptr<T>> r) {
+  if (!r) {
+    ADD_FAILURE() << r.error().message();
+    return nullptr;
+  }
+  return std::move(*r);
+}
+
+// "" on success, so that a failure prints its reason.
+std::string why(const Status& s) { return s ? std::string() : s.error().message(); }
+
 // A private temporary folder made the runtime folder for the test's lifetime.
 class RuntimeDir {
  public:
@@ -222,9 +235,8 @@ bool send_raw(const std::string& path, const std::string& bytes) {
 
 TEST(CommandChannel, CommandsRoundTripInOrderOneDatagramEach) {
   RuntimeDir run;
-  std::string error;
-  auto server = CommandServer::listen(command_socket_path(1), &error);
-  ASSERT_TRUE(server) << error;
+  auto server = opened(CommandServer::listen(command_socket_path(1)));
+  ASSERT_TRUE(server);
   struct stat st {};
   ASSERT_EQ(::stat(server->path().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -232,7 +244,7 @@ TEST(CommandChannel, CommandsRoundTripInOrderOneDatagramEach) {
 
   const std::vector<std::string> sent = {"tarnix.trafficmonitor /init", "tarnix.trafficmonitor /init ",
                                          "tarnix.packetfilter /add:DROP,TCP,0.0.0.0/0,80"};
-  for (auto& c : sent) ASSERT_TRUE(send_command(server->path(), c, &error)) << error;
+  for (auto& c : sent) ASSERT_EQ(why(send_command(server->path(), c)), "");
   pollfd p{server->fd(), POLLIN, 0};
   EXPECT_EQ(::poll(&p, 1, 5000), 1);  // the owner's event loop wakes up
   EXPECT_EQ(server->receive_pending(), sent);
@@ -241,9 +253,8 @@ TEST(CommandChannel, CommandsRoundTripInOrderOneDatagramEach) {
 
 TEST(CommandChannel, TextsEndAtTheirFirstNulAndAtTheSizeCap) {
   RuntimeDir run;
-  std::string error;
-  auto server = CommandServer::listen(run / "tarnwatch.sock", &error);
-  ASSERT_TRUE(server) << error;
+  auto server = opened(CommandServer::listen(run / "tarnwatch.sock"));
+  ASSERT_TRUE(server);
   ASSERT_TRUE(send_raw(server->path(), std::string("tarnix.packetfilter /start\0junk", 32)));
   ASSERT_TRUE(send_raw(server->path(), std::string("\0ignored", 8)));  // empty text: dropped
   ASSERT_TRUE(send_raw(server->path(), std::string(kMaxCommandBytes + 5000, 'x')));
@@ -254,18 +265,19 @@ TEST(CommandChannel, TextsEndAtTheirFirstNulAndAtTheSizeCap) {
   EXPECT_EQ(got[1], std::string(kMaxCommandBytes, 'x'));
   EXPECT_EQ(got[2], "tarnix.packetfilter /stop");
 
-  EXPECT_FALSE(send_command(server->path(), std::string(kMaxCommandBytes + 1, 'y'), &error));
-  EXPECT_NE(error.find("too long"), std::string::npos) << error;
+  EXPECT_NE(why(send_command(server->path(), std::string(kMaxCommandBytes + 1, 'y'))).find("too long"),
+            std::string::npos);
   EXPECT_TRUE(server->receive_pending().empty());
 }
 
 TEST(CommandChannel, StaleSocketIsReplacedLiveOneAndOtherFilesAreLeftAlone) {
   RuntimeDir run;
   const std::string path = run / "tarnwatch.sock";
-  std::string error;
 
-  EXPECT_FALSE(send_command(path, "tarnix.trafficmonitor /init", &error));
-  EXPECT_NE(error.find("no Tarnwatch instance"), std::string::npos) << error;
+  Status sent = send_command(path, "tarnix.trafficmonitor /init");
+  ASSERT_FALSE(sent.ok());
+  EXPECT_EQ(sent.error().detail, "no Tarnwatch instance is running (nothing listens on " + path + ")");
+  EXPECT_EQ(sent.error().errno_value, kNobodyListensErrno);
 
   {  // An instance killed without cleaning up leaves its socket file.
     OwnedFd dead(::socket(AF_UNIX, SOCK_DGRAM, 0));
@@ -275,40 +287,43 @@ TEST(CommandChannel, StaleSocketIsReplacedLiveOneAndOtherFilesAreLeftAlone) {
     ASSERT_EQ(::bind(dead.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   }
   ASSERT_TRUE(fs::exists(path));
-  EXPECT_FALSE(send_command(path, "x", &error));
-  EXPECT_NE(error.find("no Tarnwatch instance"), std::string::npos) << error;
+  sent = send_command(path, "x");
+  ASSERT_FALSE(sent.ok());
+  EXPECT_EQ(sent.error().errno_value, kNobodyListensErrno);
 
-  auto server = CommandServer::listen(path, &error);
-  ASSERT_TRUE(server) << error;
+  auto server = opened(CommandServer::listen(path));
+  ASSERT_TRUE(server);
 
   // A second server on the same path fails and leaves the first working.
-  EXPECT_FALSE(CommandServer::listen(path, &error));
-  EXPECT_NE(error.find("another instance"), std::string::npos) << error;
-  ASSERT_TRUE(send_command(path, "tarnix.sessionmonitor /blockstart", &error)) << error;
+  auto again = CommandServer::listen(path);
+  ASSERT_FALSE(again.ok());
+  EXPECT_EQ(again.error().detail, "another instance is listening on " + path);
+  EXPECT_EQ(again.error().errno_value, kChannelTakenErrno);
+  ASSERT_EQ(why(send_command(path, "tarnix.sessionmonitor /blockstart")), "");
   EXPECT_EQ(server->receive_pending(), std::vector<std::string>{"tarnix.sessionmonitor /blockstart"});
 
   // Destruction removes our file, but not one that replaced it meanwhile.
   server.reset();
   EXPECT_FALSE(fs::exists(path));
-  auto old = CommandServer::listen(path, &error);
-  ASSERT_TRUE(old) << error;
+  auto old = opened(CommandServer::listen(path));
+  ASSERT_TRUE(old);
   ::unlink(path.c_str());
-  auto replacement = CommandServer::listen(path, &error);
-  ASSERT_TRUE(replacement) << error;
+  auto replacement = opened(CommandServer::listen(path));
+  ASSERT_TRUE(replacement);
   old.reset();
-  ASSERT_TRUE(send_command(path, "tarnix.packetfilter /reload", &error)) << error;
+  ASSERT_EQ(why(send_command(path, "tarnix.packetfilter /reload")), "");
   EXPECT_EQ(replacement->receive_pending(), std::vector<std::string>{"tarnix.packetfilter /reload"});
 
   // Something that is not a socket is never deleted.
   { std::ofstream(run / "tarnwatch_#2.sock") << "keep"; }
-  bool taken = true;
-  EXPECT_FALSE(CommandServer::listen(run / "tarnwatch_#2.sock", &error, &taken));
-  EXPECT_FALSE(taken);
+  auto not_socket = CommandServer::listen(run / "tarnwatch_#2.sock");
+  ASSERT_FALSE(not_socket.ok());
+  EXPECT_NE(not_socket.error().errno_value, kChannelTakenErrno);
   EXPECT_TRUE(fs::is_regular_file(run / "tarnwatch_#2.sock"));
 
   // Too long for a socket address.
-  EXPECT_FALSE(CommandServer::listen("/" + std::string(200, 'a'), &error));
-  EXPECT_FALSE(send_command("/" + std::string(200, 'a'), "x", &error));
+  EXPECT_FALSE(CommandServer::listen("/" + std::string(200, 'a')).ok());
+  EXPECT_FALSE(send_command("/" + std::string(200, 'a'), "x").ok());
 }
 
 TEST(CommandChannel, EveryInstanceGetsTheLowestFreeNumber) {
@@ -318,24 +333,23 @@ TEST(CommandChannel, EveryInstanceGetsTheLowestFreeNumber) {
   EXPECT_EQ(command_socket_path(0), "");
   EXPECT_EQ(command_socket_path(kMaxInstanceNumber + 1), "");
 
-  std::string error;
-  auto first = CommandServer::listen_as_instance(true, &error);
-  ASSERT_TRUE(first) << error;
+  auto first = opened(CommandServer::listen_as_instance(true));
+  ASSERT_TRUE(first);
   EXPECT_EQ(first->number(), 1);
-  EXPECT_FALSE(CommandServer::listen_as_instance(true, &error));  // only one first instance
-  auto second = CommandServer::listen_as_instance(false, &error);
-  auto third = CommandServer::listen_as_instance(false, &error);
-  ASSERT_TRUE(second && third) << error;
+  EXPECT_FALSE(CommandServer::listen_as_instance(true).ok());  // only one first instance
+  auto second = opened(CommandServer::listen_as_instance(false));
+  auto third = opened(CommandServer::listen_as_instance(false));
+  ASSERT_TRUE(second && third);
   EXPECT_EQ(third->path(), run / "tarnwatch_#3.sock");
 
   // A number that became free is told apart from a failing instance, and
   // taken again.
   second.reset();
-  bool nobody = false;
-  EXPECT_FALSE(send_command(command_socket_path(2), "x", &error, &nobody));
-  EXPECT_TRUE(nobody);
-  auto fourth = CommandServer::listen_as_instance(false, &error);
-  ASSERT_TRUE(fourth) << error;
+  const Status sent = send_command(command_socket_path(2), "x");
+  ASSERT_FALSE(sent.ok());
+  EXPECT_EQ(sent.error().errno_value, kNobodyListensErrno);
+  auto fourth = opened(CommandServer::listen_as_instance(false));
+  ASSERT_TRUE(fourth);
   EXPECT_EQ(fourth->number(), 2);
 }
 
@@ -375,9 +389,8 @@ class StatusBlockTest : public ::testing::Test {
 
 TEST_F(StatusBlockTest, PublishedRecordsAreReadBackWhole) {
   EXPECT_EQ(read_status_block(names), std::nullopt);  // nothing published since boot
-  std::string error;
-  auto block = PosixStatusBlock::open(&error, names);
-  ASSERT_TRUE(block) << error;
+  auto block = opened(PosixStatusBlock::open(names));
+  ASSERT_TRUE(block);
   EXPECT_EQ(block->names(), names);
   struct stat st {};
   ASSERT_EQ(::stat(("/dev/shm" + mem).c_str(), &st), 0);
@@ -398,8 +411,8 @@ TEST_F(StatusBlockTest, PublishedRecordsAreReadBackWhole) {
   EXPECT_FALSE(ended());
 
   // A second instance opens the same block; whoever wrote last is shown.
-  auto second = PosixStatusBlock::open(&error, names);
-  ASSERT_TRUE(second) << error;
+  auto second = opened(PosixStatusBlock::open(names));
+  ASSERT_TRUE(second);
   ASSERT_TRUE(second->publish("2,"));
   EXPECT_EQ(text(), "2,");
   ASSERT_TRUE(block->publish("1,"));
@@ -407,10 +420,9 @@ TEST_F(StatusBlockTest, PublishedRecordsAreReadBackWhole) {
 }
 
 TEST_F(StatusBlockTest, ClosingMarksTheRecordEndedUntilTheNextOneArrives) {
-  std::string error;
-  auto block = PosixStatusBlock::open(&error, names);
-  auto second = PosixStatusBlock::open(&error, names);
-  ASSERT_TRUE(block && second) << error;
+  auto block = opened(PosixStatusBlock::open(names));
+  auto second = opened(PosixStatusBlock::open(names));
+  ASSERT_TRUE(block && second);
   ASSERT_TRUE(block->publish("5,6,"));
   block.reset();
   // The names stay and the record with them, marked as the last one.
@@ -439,9 +451,8 @@ TEST_F(StatusBlockTest, ABlockOfAnotherUserIsNeitherWrittenNorRead) {
   ::close(fd);
   EXPECT_EQ(read_status_block(names), std::nullopt) << "not our record";
 
-  std::string error;
-  auto block = PosixStatusBlock::open(&error, names);
-  ASSERT_TRUE(block) << error;
+  auto block = opened(PosixStatusBlock::open(names));
+  ASSERT_TRUE(block);
   EXPECT_EQ(block->names(), own);
   EXPECT_EQ(own.memory, mem + "_" + std::to_string(::geteuid()));
   ASSERT_TRUE(block->publish("1,2,"));
@@ -460,16 +471,15 @@ TEST_F(StatusBlockTest, ABlockOfAnotherUserIsNeitherWrittenNorRead) {
   ::sem_close(sem);
   const std::string sem_file = "/dev/shm/sem." + mutex.substr(1);
   ASSERT_EQ(::chown(sem_file.c_str(), 65534, 65534), 0);
-  block = PosixStatusBlock::open(&error, names, 20ms);
-  ASSERT_TRUE(block) << error;
+  block = opened(PosixStatusBlock::open(names, 20ms));
+  ASSERT_TRUE(block);
   EXPECT_EQ(block->names(), own);
   EXPECT_TRUE(block->publish("3,"));
 }
 
 TEST_F(StatusBlockTest, ALockLeftTakenByADeadHolderIsRecovered) {
-  std::string error;
-  auto block = PosixStatusBlock::open(&error, names, 20ms);
-  ASSERT_TRUE(block) << error;
+  auto block = opened(PosixStatusBlock::open(names, 20ms));
+  ASSERT_TRUE(block);
   ASSERT_TRUE(block->publish("before,"));
 
   // A reader killed while holding the lock never releases it.
@@ -499,9 +509,8 @@ TEST_F(StatusBlockTest, ShortOrForeignObjectsAreReadSafely) {
   ::close(fd);
   EXPECT_EQ(read_status_block(names), (StatusRecord{"5,6,7", false}));
   // Opening grows it to a whole block.
-  std::string error;
-  auto block = PosixStatusBlock::open(&error, names);
-  ASSERT_TRUE(block) << error;
+  auto block = opened(PosixStatusBlock::open(names));
+  ASSERT_TRUE(block);
   ASSERT_TRUE(block->publish("8,"));
   EXPECT_EQ(text(), "8,");
 }

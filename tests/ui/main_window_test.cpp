@@ -356,14 +356,13 @@ TEST(MainWindow, NoticeOnlyWhileHiddenAtTheIntervalMinute) {
 TEST(MainWindow, CommandsFromTheChannelReachTheTrafficMonitor) {
   Rig rig;
   MainWindow& w = rig.build();
-  std::string error;
   const std::string path = rig.folder.path().toStdString() + "/cmd.sock";
-  auto server = platform::CommandServer::listen(path, &error);
-  ASSERT_TRUE(server) << error;
-  w.serve_commands(server.get());
+  auto server = platform::CommandServer::listen(path);
+  ASSERT_TRUE(server.ok()) << server.error().message();
+  w.serve_commands(server->get());
   QSignalSpy restarts(w.traffic_page()->graph(), &TrafficGraph::statisticsRestarted);
-  ASSERT_TRUE(platform::send_command(path, "tarnix.trafficmonitor /init ", &error)) << error;  // not a command
-  ASSERT_TRUE(platform::send_command(path, "tarnix.trafficmonitor /init", &error)) << error;
+  ASSERT_TRUE(platform::send_command(path, "tarnix.trafficmonitor /init ").ok());  // not a command
+  ASSERT_TRUE(platform::send_command(path, "tarnix.trafficmonitor /init").ok());
   ASSERT_TRUE(restarts.wait(5000));
   QCoreApplication::processEvents();
   ASSERT_EQ(restarts.count(), 1);

@@ -14,11 +14,13 @@ namespace {
 
 constexpr int kBatch = 64;
 
-void set_error(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-}
+constexpr const char* kListenFailed = "The command channel cannot be opened.";
+constexpr const char* kSendFailed = "The command cannot be sent.";
 
-std::string describe(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+Error listen_error(const std::string& text, int err) { return Error{kListenFailed, text, err}; }
+// "WHAT: <the system's text>", as the messages always read.
+Error listen_errno(const std::string& what, int err) { return Error::from_errno(kListenFailed, what, err); }
+Error send_error(const std::string& text, int err) { return Error{kSendFailed, text, err}; }
 
 // False when the path does not fit sun_path (108 bytes with its NUL).
 bool make_address(const std::string& path, sockaddr_un& addr, socklen_t& len) {
@@ -69,88 +71,70 @@ CommandServer::~CommandServer() {
     ::unlink(path_.c_str());
 }
 
-std::unique_ptr<CommandServer> CommandServer::listen(const std::string& socket_path, std::string* error,
-                                                     bool* taken) {
-  if (taken) *taken = false;
+Result<std::unique_ptr<CommandServer>> CommandServer::listen(const std::string& socket_path) {
   sockaddr_un addr;
   socklen_t len;
   if (!make_address(socket_path, addr, len)) {
-    set_error(error, "command socket path is empty or too long: " + socket_path);
-    return nullptr;
+    return listen_error("command socket path is empty or too long: " + socket_path, ENAMETOOLONG);
   }
 
   struct stat st {};
   if (::lstat(socket_path.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) {
-      set_error(error, socket_path + " exists and is not a socket");
-      return nullptr;
+      return listen_error(socket_path + " exists and is not a socket", ENOTSOCK);
     }
     int err = 0;
     switch (probe(addr, len, err)) {
       case Probe::Live:
-        set_error(error, "another instance is listening on " + socket_path);
-        if (taken) *taken = true;
-        return nullptr;
+        return listen_error("another instance is listening on " + socket_path, kChannelTakenErrno);
       case Probe::Stale:
         // Left behind by an instance that was killed.
         if (::unlink(socket_path.c_str()) != 0 && errno != ENOENT) {
-          set_error(error, describe("cannot remove stale " + socket_path, errno));
-          return nullptr;
+          return listen_errno("cannot remove stale " + socket_path, errno);
         }
         break;
       case Probe::Error:
-        set_error(error, describe("cannot check " + socket_path, err));
-        return nullptr;
+        return listen_errno("cannot check " + socket_path, err);
     }
   } else if (errno != ENOENT) {
-    set_error(error, describe("cannot check " + socket_path, errno));
-    return nullptr;
+    return listen_errno("cannot check " + socket_path, errno);
   }
 
   OwnedFd fd = datagram_socket();
-  if (!fd) {
-    set_error(error, describe("socket", errno));
-    return nullptr;
-  }
+  if (!fd) return listen_errno("socket", errno);
   // On Linux the socket file takes the socket inode's mode (less the umask)
   // at bind, so the file is never open to others, not even briefly.
   ::fchmod(fd.get(), 0600);
   if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
-    // EADDRINUSE: another instance starting at the same moment got it first.
-    if (taken) *taken = errno == EADDRINUSE;
-    set_error(error, describe("cannot bind " + socket_path, errno));
-    return nullptr;
+    // EADDRINUSE (kChannelTakenErrno): another instance starting at the same
+    // moment got it first.
+    return listen_errno("cannot bind " + socket_path, errno);
   }
   ::chmod(socket_path.c_str(), 0600);
   if (::lstat(socket_path.c_str(), &st) != 0) {
-    set_error(error, describe("cannot check " + socket_path, errno));
+    const int err = errno;
     ::unlink(socket_path.c_str());
-    return nullptr;
+    return listen_errno("cannot check " + socket_path, err);
   }
   int flags = ::fcntl(fd.get(), F_GETFL);
   if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
   return std::unique_ptr<CommandServer>(new CommandServer(std::move(fd), socket_path, st.st_dev, st.st_ino));
 }
 
-std::unique_ptr<CommandServer> CommandServer::listen_as_instance(bool first_instance, std::string* error) {
+Result<std::unique_ptr<CommandServer>> CommandServer::listen_as_instance(bool first_instance) {
   const int last = first_instance ? 1 : kMaxInstanceNumber;
   for (int number = first_instance ? 1 : 2; number <= last; ++number) {
     const std::string path = command_socket_path(number);
-    if (path.empty()) {
-      set_error(error, "no private runtime folder for the command socket");
-      return nullptr;
-    }
-    bool taken = false;
-    std::unique_ptr<CommandServer> server = listen(path, error, &taken);
+    if (path.empty()) return listen_error("no private runtime folder for the command socket", ENOENT);
+    auto server = listen(path);
     if (server) {
-      server->number_ = number;
+      (*server)->number_ = number;
       return server;
     }
-    if (!taken) return nullptr;
+    if (first_instance || server.error().errno_value != kChannelTakenErrno) return server;
   }
-  if (!first_instance)
-    set_error(error, "every instance number up to " + std::to_string(kMaxInstanceNumber) + " is taken");
-  return nullptr;
+  return listen_error("every instance number up to " + std::to_string(kMaxInstanceNumber) + " is taken",
+                      kChannelTakenErrno);
 }
 
 std::vector<std::string> CommandServer::receive_pending() {
@@ -170,42 +154,33 @@ std::vector<std::string> CommandServer::receive_pending() {
   return out;
 }
 
-bool send_command(const std::string& socket_path, std::string_view text, std::string* error,
-                  bool* nobody_listens) {
-  if (nobody_listens) *nobody_listens = false;
+Status send_command(const std::string& socket_path, std::string_view text) {
   sockaddr_un addr;
   socklen_t len;
   if (!make_address(socket_path, addr, len)) {
-    set_error(error, "command socket path is empty or too long: " + socket_path);
-    return false;
+    return send_error("command socket path is empty or too long: " + socket_path, ENAMETOOLONG);
   }
   if (text.size() > kMaxCommandBytes) {
-    set_error(error, "command too long (" + std::to_string(text.size()) + " bytes, at most " +
-                         std::to_string(kMaxCommandBytes) + ")");
-    return false;
+    return send_error("command too long (" + std::to_string(text.size()) + " bytes, at most " +
+                          std::to_string(kMaxCommandBytes) + ")",
+                      EMSGSIZE);
   }
   OwnedFd fd = datagram_socket();
-  if (!fd) {
-    set_error(error, describe("socket", errno));
-    return false;
-  }
+  if (!fd) return Error::from_errno(kSendFailed, "socket", errno);
   struct timeval tv {2, 0};
   ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
   for (;;) {
     ssize_t n = ::sendto(fd.get(), text.data(), text.size(), MSG_NOSIGNAL,
                          reinterpret_cast<const sockaddr*>(&addr), len);
-    if (n >= 0) return true;
+    if (n >= 0) return {};
     int err = errno;
     if (err == EINTR) continue;
-    if (err == ENOENT || err == ECONNREFUSED || err == ENOTSOCK) {
-      set_error(error, "no Tarnwatch instance is running (nothing listens on " + socket_path + ")");
-      if (nobody_listens) *nobody_listens = true;
-    } else if (err == EAGAIN || err == EWOULDBLOCK) {
-      set_error(error, "the Tarnwatch instance is not taking commands (its queue stayed full)");
-    } else {
-      set_error(error, describe("cannot send to " + socket_path, err));
-    }
-    return false;
+    if (err == ENOENT || err == ECONNREFUSED || err == ENOTSOCK)
+      return send_error("no Tarnwatch instance is running (nothing listens on " + socket_path + ")",
+                        kNobodyListensErrno);
+    if (err == EAGAIN || err == EWOULDBLOCK)
+      return send_error("the Tarnwatch instance is not taking commands (its queue stayed full)", err);
+    return Error::from_errno(kSendFailed, "cannot send to " + socket_path, err);
   }
 }
 

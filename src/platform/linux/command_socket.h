@@ -12,12 +12,14 @@
 // cannot block the program.
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/error.h"
 #include "platform/linux/system_info.h"
 
 namespace tw::platform {
@@ -35,18 +37,22 @@ std::string command_socket_path(int instance_number);
 
 // Owned by the main thread: create it there, poll fd() in its event loop
 // (QSocketNotifier, Read) and call receive_pending() when it is readable.
+// The errno of a listen() that found the channel in use by a live instance.
+inline constexpr int kChannelTakenErrno = EADDRINUSE;
+// The errno of a send_command() that found no instance listening.
+inline constexpr int kNobodyListensErrno = ECONNREFUSED;
+
 class CommandServer {
  public:
   // Binds `socket_path`. A socket file left by an instance that died is
-  // removed and bound again; a live one is left alone and this fails (with
-  // *taken set, when given), as does a path that exists but is not a socket.
-  // On failure returns null and sets *error (when given).
-  static std::unique_ptr<CommandServer> listen(const std::string& socket_path, std::string* error,
-                                               bool* taken = nullptr);
+  // removed and bound again; a live one is left alone and this fails with
+  // kChannelTakenErrno, as does (with ENOTSOCK) a path that exists but is not
+  // a socket. The error's detail is a one-line reason.
+  static Result<std::unique_ptr<CommandServer>> listen(const std::string& socket_path);
 
   // The channel of a starting instance: number 1 for the first instance, else
   // the lowest free number from 2 up. number() tells which one it got.
-  static std::unique_ptr<CommandServer> listen_as_instance(bool first_instance, std::string* error);
+  static Result<std::unique_ptr<CommandServer>> listen_as_instance(bool first_instance);
 
   // Closes the socket and removes its file if it is still ours.
   ~CommandServer();
@@ -77,10 +83,9 @@ class CommandServer {
 
 // Delivers one command text to the instance listening on `socket_path`
 // (what tarnixctl does). Waits at most 2 s when the instance's queue is full.
-// On failure returns false with a one-line reason in *error, for example when
-// no instance runs; *nobody_listens (when given) then tells that case apart
-// from a failure of a running instance.
-bool send_command(const std::string& socket_path, std::string_view text, std::string* error,
-                  bool* nobody_listens = nullptr);
+// An error's detail is a one-line reason; its errno_value is
+// kNobodyListensErrno when no instance runs, which tells that case apart from
+// a failure of a running instance.
+Status send_command(const std::string& socket_path, std::string_view text);
 
 }  // namespace tw::platform

@@ -18,9 +18,7 @@ namespace {
 
 constexpr int kAbandonAfter = 3;
 
-void set_error(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-}
+constexpr const char* kOpenFailed = "The status block cannot be opened.";
 
 // Waits for the semaphore until `timeout` has passed on the monotonic clock
 // (a wall-clock jump must not shorten or stretch the wait).
@@ -44,16 +42,16 @@ enum class Claim { Ours, Foreign, Failed };
 
 // The memory object `name`, opened for writing and created when missing.
 // Foreign when it belongs to another user, whether or not its mode lets us in.
-Claim open_memory(const std::string& name, OwnedFd& fd, std::string& error) {
+Claim open_memory(const std::string& name, OwnedFd& fd, Error& error) {
   fd = OwnedFd(::shm_open(name.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
   if (!fd) {
     if (errno == EACCES) return Claim::Foreign;
-    error = "shm_open " + name + ": " + std::strerror(errno);
+    error = Error::from_errno(kOpenFailed, "shm_open " + name, errno);
     return Claim::Failed;
   }
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) {
-    error = "fstat " + name + ": " + std::strerror(errno);
+    error = Error::from_errno(kOpenFailed, "fstat " + name, errno);
     return Claim::Failed;
   }
   if (st.st_uid != ::geteuid()) {
@@ -64,7 +62,7 @@ Claim open_memory(const std::string& name, OwnedFd& fd, std::string& error) {
       ::ftruncate(fd.get(), static_cast<off_t>(kStatusBlockSize)) != 0) {
     // Grow only: another instance may already use a block of this size, and
     // a block that is larger does no harm.
-    error = "ftruncate " + name + ": " + std::strerror(errno);
+    error = Error::from_errno(kOpenFailed, "ftruncate " + name, errno);
     return Claim::Failed;
   }
   return Claim::Ours;
@@ -78,11 +76,11 @@ bool semaphore_is_foreign(const std::string& name) {
   return ::stat(path.c_str(), &st) == 0 && st.st_uid != ::geteuid();
 }
 
-Claim open_semaphore(const std::string& name, sem_t*& sem, std::string& error) {
+Claim open_semaphore(const std::string& name, sem_t*& sem, Error& error) {
   sem = ::sem_open(name.c_str(), O_CREAT, 0600, 1);
   if (sem == SEM_FAILED) {
     if (errno == EACCES) return Claim::Foreign;
-    error = "sem_open " + name + ": " + std::strerror(errno);
+    error = Error::from_errno(kOpenFailed, "sem_open " + name, errno);
     return Claim::Failed;
   }
   if (semaphore_is_foreign(name)) {
@@ -138,9 +136,9 @@ PosixStatusBlock::~PosixStatusBlock() {
   ::sem_close(sem_);
 }
 
-std::unique_ptr<PosixStatusBlock> PosixStatusBlock::open(std::string* error, const StatusBlockNames& shared,
-                                                         std::chrono::milliseconds lock_timeout) {
-  std::string why;
+Result<std::unique_ptr<PosixStatusBlock>> PosixStatusBlock::open(const StatusBlockNames& shared,
+                                                                 std::chrono::milliseconds lock_timeout) {
+  Error why;
   for (const StatusBlockNames& names : {shared, per_user_status_names(shared, ::geteuid())}) {
     OwnedFd fd;
     Claim claim = open_memory(names.memory, fd, why);
@@ -152,16 +150,17 @@ std::unique_ptr<PosixStatusBlock> PosixStatusBlock::open(std::string* error, con
     if (claim == Claim::Foreign) continue;
     void* map = ::mmap(nullptr, kStatusBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
     if (map == MAP_FAILED) {
-      why = "mmap " + names.memory + ": " + std::strerror(errno);
+      why = Error::from_errno(kOpenFailed, "mmap " + names.memory, errno);
       ::sem_close(sem);
       break;
     }
     // The mapping keeps the memory; the descriptor is not needed any more.
     return std::unique_ptr<PosixStatusBlock>(new PosixStatusBlock(map, sem, names, lock_timeout));
   }
-  if (why.empty()) why = "the status blocks " + shared.memory + " and its per-user one belong to other users";
-  set_error(error, why);
-  return nullptr;
+  if (why.detail.empty())
+    why = Error{kOpenFailed, "the status blocks " + shared.memory + " and its per-user one belong to other users",
+                EACCES};
+  return why;
 }
 
 bool PosixStatusBlock::lock() {

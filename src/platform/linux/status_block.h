@@ -54,11 +54,11 @@ class PosixStatusBlock : public StatusBlock {
  public:
   // Opens (creating them when missing) this user's memory and semaphore:
   // `shared` when they are free or ours, the per-user names otherwise. Two
-  // instances of one user open the same block and take turns writing it. On
-  // failure returns null and sets *error (when given). Tests pass their own
+  // instances of one user open the same block and take turns writing it. An
+  // error's detail names what failed on which name. Tests pass their own
   // names.
-  static std::unique_ptr<PosixStatusBlock> open(std::string* error, const StatusBlockNames& shared = {},
-                                                std::chrono::milliseconds lock_timeout = std::chrono::seconds(1));
+  static Result<std::unique_ptr<PosixStatusBlock>> open(const StatusBlockNames& shared = {},
+                                                        std::chrono::milliseconds lock_timeout = std::chrono::seconds(1));
 
   // Marks the record as ended (bounded by the lock timeout; without the lock
   // the flag is set anyway, a single byte cannot tear) and unmaps the block.

@@ -59,13 +59,12 @@ int send_to_all(const std::string& text) {
   for (int n = 1; n <= tw::platform::kMaxInstanceNumber; ++n) {
     const std::string path = tw::platform::command_socket_path(n);
     if (path.empty()) return fail("no runtime folder, so no instance can be reached");
-    std::string error;
-    bool nobody = false;
-    if (tw::platform::send_command(path, text, &error, &nobody)) {
+    const tw::Status sent = tw::platform::send_command(path, text);
+    if (sent) {
       ++delivered;
-    } else if (!nobody) {
+    } else if (sent.error().errno_value != tw::platform::kNobodyListensErrno) {
       ++refused;
-      std::fprintf(stderr, "tarnixctl: instance %d: %s\n", n, error.c_str());
+      std::fprintf(stderr, "tarnixctl: instance %d: %s\n", n, sent.error().detail.c_str());
     }
   }
   if (delivered == 0 && refused == 0) return fail("no Tarnwatch instance is running");
@@ -137,8 +136,7 @@ int main(int argc, char** argv) {
     if (all) return send_to_all(text);
     if (socket_path.empty()) socket_path = tw::platform::command_socket_path(instance ? instance : 1);
     if (socket_path.empty()) return fail("no runtime folder, so no instance can be reached");
-    std::string error;
-    if (!tw::platform::send_command(socket_path, text, &error)) return fail(error);
+    if (const tw::Status sent = tw::platform::send_command(socket_path, text); !sent) return fail(sent.error().detail);
     return 0;
   }
   if (verb == "status") {
