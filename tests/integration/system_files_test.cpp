@@ -299,28 +299,30 @@ TEST(SystemInfo, DataFolderChoice) {
 
 TEST(SystemInfo, PrivateFolderRefusesWhatAnotherUserCouldHavePlanted) {
   TempDir dir;
-  EXPECT_EQ(private_folder(dir / "new"), dir / "new/");
+  // The errno of a refusal, 0 when the folder is taken.
+  const auto refusal = [](const Result<std::string>& r) { return r ? 0 : r.error().errno_value; };
+  EXPECT_EQ(private_folder(dir / "new").value_or(""), dir / "new/");
   EXPECT_EQ(mode_of(dir / "new"), 0700u);
-  EXPECT_EQ(private_folder(dir / "new"), dir / "new/");  // again, now existing
+  EXPECT_EQ(private_folder(dir / "new").value_or(""), dir / "new/");  // again, now existing
 
   fs::create_directory(dir / "open");
   ::chmod((dir / "open").c_str(), 0777);
-  EXPECT_EQ(private_folder(dir / "open"), "");
+  EXPECT_EQ(refusal(private_folder(dir / "open")), EACCES);
   EXPECT_EQ(mode_of(dir / "open"), 0777u);  // refused, not repaired
 
   fs::create_directory(dir / "elsewhere");
   ::chmod((dir / "elsewhere").c_str(), 0700);
   fs::create_directory_symlink(dir / "elsewhere", dir / "link");
-  EXPECT_EQ(private_folder(dir / "link"), "");
+  EXPECT_EQ(refusal(private_folder(dir / "link")), ENOTDIR);
 
   spit(dir / "file", "");
-  EXPECT_EQ(private_folder(dir / "file"), "");
+  EXPECT_EQ(refusal(private_folder(dir / "file")), ENOTDIR);
 
   if (::geteuid() == 0) {
     fs::create_directory(dir / "theirs");
     ::chmod((dir / "theirs").c_str(), 0700);
     ASSERT_EQ(::chown((dir / "theirs").c_str(), kNobody, kNobody), 0);
-    EXPECT_EQ(private_folder(dir / "theirs"), "");
+    EXPECT_EQ(refusal(private_folder(dir / "theirs")), EPERM);
   }
 }
 
@@ -330,10 +332,10 @@ TEST(SystemInfo, RuntimeFolderTakesASafeXdgRuntimeDir) {
   std::string saved = old ? old : "";
   ::chmod(dir.path().c_str(), 0700);
   ::setenv("XDG_RUNTIME_DIR", (dir.path() + "/").c_str(), 1);
-  EXPECT_EQ(runtime_folder(), dir.path() + "/");
+  EXPECT_EQ(runtime_folder().value_or(""), dir.path() + "/");
   // Writable by others: not used (the /tmp fallback is taken instead).
   ::chmod(dir.path().c_str(), 0777);
-  EXPECT_NE(runtime_folder(), dir.path() + "/");
+  EXPECT_NE(runtime_folder().value_or(""), dir.path() + "/");
   if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1); else ::unsetenv("XDG_RUNTIME_DIR");
 }
 

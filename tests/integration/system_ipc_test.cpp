@@ -201,12 +201,12 @@ TEST(ProcessWait, ASuccessorStartsWithNoSignalBlockedOrIgnored) {
   sigaddset(&stop, SIGHUP);
   ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &stop, &old_mask), 0);
   const auto old_pipe = ::signal(SIGPIPE, SIG_IGN);
-  const long pid = start_successor("/bin/sh", {"-c", "grep -E '^Sig(Blk|Ign)' /proc/self/status > " + out});
+  const auto pid = start_successor("/bin/sh", {"-c", "grep -E '^Sig(Blk|Ign)' /proc/self/status > " + out});
   ::signal(SIGPIPE, old_pipe);
   ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
-  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(pid.ok()) << pid.error().message();
   int status = 0;
-  ASSERT_EQ(::waitpid(static_cast<pid_t>(pid), &status, 0), pid);
+  ASSERT_EQ(::waitpid(*pid, &status, 0), *pid);
   EXPECT_EQ(status, 0);
   std::ifstream in(out);
   std::string label, blocked, ignored;
@@ -216,7 +216,9 @@ TEST(ProcessWait, ASuccessorStartsWithNoSignalBlockedOrIgnored) {
   const unsigned long long ours = (1ull << (SIGPIPE - 1)) | (1ull << (SIGTERM - 1)) | (1ull << (SIGHUP - 1));
   EXPECT_EQ(std::stoull(ignored, nullptr, 16) & ours, 0u) << ignored;
 
-  EXPECT_EQ(start_successor("/nonexistent/tarnixd", {"/w", "1"}), 0);
+  const auto missing = start_successor("/nonexistent/tarnixd", {"/w", "1"});
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error().errno_value, ENOENT);
 }
 
 // ---------------------------------------------------------------- command channel

@@ -54,7 +54,7 @@ Probe probe(const sockaddr_un& addr, socklen_t len, int& err) {
 
 std::string command_socket_path(int instance_number) {
   if (instance_number < 1 || instance_number > kMaxInstanceNumber) return {};
-  std::string folder = runtime_folder();
+  const std::string folder = runtime_folder().value_or("");
   if (folder.empty()) return {};
   if (instance_number == 1) return folder + "tarnwatch.sock";
   return folder + "tarnwatch_#" + std::to_string(instance_number) + ".sock";

@@ -10,13 +10,13 @@
 namespace tw::platform {
 
 InstanceLock InstanceLock::acquire(std::string_view base_name) {
-  std::string folder = runtime_folder();
-  if (folder.empty()) {
+  const auto folder = runtime_folder();
+  if (!folder) {
     InstanceLock lock;
     lock.status_ = Error{"The instance lock could not be made.", "no private runtime folder for the instance lock", ENOENT};
     return lock;
   }
-  return acquire_at(folder + std::string(base_name) + ".lock");
+  return acquire_at(*folder + std::string(base_name) + ".lock");
 }
 
 InstanceLock InstanceLock::acquire_at(const std::string& lock_path) {

@@ -91,7 +91,8 @@ WaitResult wait_for_process_exit(long pid, std::chrono::milliseconds timeout) {
   }
 }
 
-long start_successor(const std::string& program, const std::vector<std::string>& args) {
+Result<pid_t> start_successor(const std::string& program, const std::vector<std::string>& args) {
+  constexpr const char* kNotStarted = "The program cannot be started.";
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -100,7 +101,8 @@ long start_successor(const std::string& program, const std::vector<std::string>&
   // The caller may block its stop signals (for a signalfd) and ignore
   // SIGPIPE; both would be inherited across exec. The successor starts clean.
   posix_spawnattr_t attr;
-  if (::posix_spawnattr_init(&attr) != 0) return 0;
+  if (const int rc = ::posix_spawnattr_init(&attr); rc != 0)
+    return Error::from_errno(kNotStarted, "preparing to start " + program, rc);
   sigset_t none, defaults;
   sigemptyset(&none);
   sigemptyset(&defaults);
@@ -112,7 +114,8 @@ long start_successor(const std::string& program, const std::vector<std::string>&
   // glibc's posix_spawn reports a failed exec as its result.
   const int rc = ::posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
   ::posix_spawnattr_destroy(&attr);
-  return rc == 0 ? static_cast<long>(pid) : 0;
+  if (rc != 0) return Error::from_errno(kNotStarted, "starting " + program, rc);
+  return pid;
 }
 
 }  // namespace tw::platform

@@ -5,9 +5,13 @@
 //
 // The waits block the calling thread for at most `timeout`; meant for
 // start-up, before any window or thread exists.
+#include <sys/types.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
+
+#include "base/error.h"
 
 namespace tw::platform {
 
@@ -28,8 +32,8 @@ WaitResult wait_for_process_exit_by_polling(long pid, std::chrono::milliseconds 
 
 // Starts `program` with `args` (after argv[0]) in the current folder, with
 // our environment and standard streams, no signal blocked and default signal
-// dispositions, and does not wait for it. Its process id, or 0 when it could
-// not be started (exec failures included). Nothing reaps it: it outlives us.
-long start_successor(const std::string& program, const std::vector<std::string>& args);
+// dispositions, and does not wait for it. Its process id, or why it could not
+// be started (exec failures included). Nothing reaps it: it outlives us.
+Result<pid_t> start_successor(const std::string& program, const std::vector<std::string>& args);
 
 }  // namespace tw::platform

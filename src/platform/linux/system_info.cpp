@@ -110,34 +110,42 @@ namespace {
 
 // A private folder: a real directory (not a symlink to one), ours, and closed
 // to group and others.
-bool is_private_folder(const std::string& path, bool allow_group_read) {
+constexpr const char* kNoPrivateFolder = "No private folder is available.";
+
+// Success when `path` is a real folder (not a symlink) of this user that
+// others cannot write into (nor, without allow_group_read, look into).
+Status check_private_folder(const std::string& path, bool allow_group_read) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  if (st.st_uid != ::geteuid()) return false;
+  if (::lstat(path.c_str(), &st) != 0) return Error::from_errno(kNoPrivateFolder, "examining " + path, errno);
+  if (!S_ISDIR(st.st_mode)) return Error{kNoPrivateFolder, path + " is not a folder", ENOTDIR};
+  if (st.st_uid != ::geteuid()) return Error{kNoPrivateFolder, path + " belongs to another user", EPERM};
   mode_t forbidden = allow_group_read ? (S_IWGRP | S_IWOTH) : (S_IRWXG | S_IRWXO);
-  return (st.st_mode & forbidden) == 0 &&
-         ::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+  if ((st.st_mode & forbidden) != 0) return Error{kNoPrivateFolder, path + " is open to other users", EACCES};
+  if (::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    return Error::from_errno(kNoPrivateFolder, "entering " + path, errno);
+  return {};
 }
 
 }  // namespace
 
-std::string runtime_folder() {
+Result<std::string> runtime_folder() {
   if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && xdg[0] == '/') {
     std::string dir = xdg;
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     // The session's folder should be 0700; accept it unless others may write
     // into it (which would let them replace our socket).
-    if (dir.size() > 1 && is_private_folder(dir, /*allow_group_read=*/true)) return dir + "/";
+    if (dir.size() > 1 && check_private_folder(dir, /*allow_group_read=*/true)) return dir + "/";
   }
   return private_folder("/tmp/tarnwatch-" + std::to_string(::geteuid()));
 }
 
-std::string private_folder(const std::string& path) {
-  if (path.empty()) return {};
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return {};
+Result<std::string> private_folder(const std::string& path) {
+  if (path.empty()) return Error{kNoPrivateFolder, "a private folder without a name", ENOENT};
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    return Error::from_errno(kNoPrivateFolder, "creating " + path, errno);
   // Whoever made it (us now, or an earlier run) it must be ours and private:
   // in a shared /tmp another user may have planted a folder or a symlink.
-  if (!is_private_folder(path, /*allow_group_read=*/false)) return {};
+  if (Status s = check_private_folder(path, /*allow_group_read=*/false); !s) return s.error();
   return path + "/";
 }
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/error.h"
+
 namespace tw::platform {
 
 // Owns one file descriptor and closes it on destruction.
@@ -67,15 +69,16 @@ std::string choose_data_folder(std::string_view exe_path, bool exe_folder_writab
 // the command socket: $XDG_RUNTIME_DIR when it is set and safe, otherwise
 // /tmp/tarnwatch-UID/ (created 0700). A folder that exists but is a symlink,
 // belongs to someone else or is open to group or others is refused, so
-// another local user cannot plant a socket or lock file for us to use. Empty
-// when no safe folder is available.
-std::string runtime_folder();
+// another local user cannot plant a socket or lock file for us to use. An
+// error says why no safe folder is available.
+Result<std::string> runtime_folder();
 
 // Makes `path` (no trailing "/") a private folder: creates it with mode 0700
 // when missing, and returns it with a trailing "/" when it is a real folder
-// (not a symlink), owned by this user and closed to group and others. Empty
-// otherwise; an unsafe folder is refused, never repaired.
-std::string private_folder(const std::string& path);
+// (not a symlink), owned by this user and closed to group and others. An
+// error otherwise (its detail says which); an unsafe folder is refused, never
+// repaired.
+Result<std::string> private_folder(const std::string& path);
 
 // True for root or a process holding CAP_NET_ADMIN in its effective set
 // (connection kill and the packet filter need it).

@@ -188,10 +188,10 @@ int run(const Options& opt) {
     std::vector<std::string> args = opt.own_args;
     for (std::string& a : app::restart_arguments(static_cast<unsigned long>(::getpid())))
       args.push_back(std::move(a));
-    const long pid = platform::start_successor(platform::executable_path(), args);
-    if (pid > 0) note("restarting after the resume: successor " + std::to_string(pid));
+    const Result<pid_t> pid = platform::start_successor(platform::executable_path(), args);
+    if (pid) note("restarting after the resume: successor " + std::to_string(*pid));
     else note("no successor could be started after the resume; going on");
-    return pid > 0;
+    return pid.ok();
   });
 
   host->start_sampler();
