@@ -18,6 +18,8 @@ struct LocalTime {
 class Clock {
  public:
   virtual ~Clock() = default;
+  // Every system has both clocks.
+  virtual bool is_supported() { return true; }
   // Monotonic milliseconds truncated to 32 bits. Elapsed times are always taken
   // as (now - then) in uint32_t arithmetic, so they survive the wrap after ~49.7 days.
   // Any thread may call it.

@@ -18,6 +18,8 @@ enum class PowerEvent {
 class PowerEvents {
  public:
   virtual ~PowerEvents() = default;
+  // A source exists only once it reached its power manager.
+  virtual bool is_supported() { return true; }
   // The events that arrived since the last call, oldest first. Never blocks.
   virtual std::vector<PowerEvent> take_events() = 0;
   // The work for the last Suspending is done: the machine may sleep now.

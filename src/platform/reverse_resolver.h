@@ -13,6 +13,8 @@ namespace tw::platform {
 class ReverseResolver {
  public:
   virtual ~ReverseResolver() = default;
+  // The system resolver is always there; a lookup may still find nothing.
+  virtual bool is_supported() { return true; }
   // The name the resolver gives for the address (network byte order), or
   // nullopt when it has none. Blocks; any thread may call it.
   virtual std::optional<std::string> name_of(std::uint32_t address_be) = 0;
@@ -29,6 +31,8 @@ class ReverseResolver {
 class LookupWorkers {
  public:
   virtual ~LookupWorkers() = default;
+  // Threads can always be asked for; start() may still be refused one.
+  virtual bool is_supported() { return true; }
   // Runs `work` on a new thread, then, after a short pause that spaces out
   // bursts of lookups, `finished` on the same thread. False when no thread
   // could be started (neither function runs then).

@@ -78,6 +78,9 @@ struct ProcessEntry {
 class ProcessTable {
  public:
   virtual ~ProcessTable() = default;
+  // The process list is always readable; owners of other users' sockets stay
+  // unknown without the privilege to look into their processes.
+  virtual bool is_supported() { return true; }
   // The process holding the socket with this inode, -1 when unknown (no such
   // socket, or its holder cannot be seen). Cheap when asked about a socket
   // seen before; one thread at a time.

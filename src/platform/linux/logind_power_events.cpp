@@ -6,7 +6,6 @@
 #include <time.h>
 
 #include <climits>
-#include <cstring>
 #include <utility>
 
 namespace tw::platform {
@@ -24,21 +23,16 @@ struct LogindCallbacks {
   static int lock(sd_bus_message* reply, void* self, sd_bus_error* error);
 };
 
-std::unique_ptr<LogindPowerEvents> LogindPowerEvents::connect(std::string* error) {
+Result<std::unique_ptr<LogindPowerEvents>> LogindPowerEvents::connect() {
+  constexpr const char* kNoPowerEvents = "Suspend and resume cannot be followed.";
   sd_bus* bus = nullptr;
   const int rc = ::sd_bus_open_system(&bus);
-  if (rc < 0) {
-    if (error) *error = std::string("no system bus: ") + std::strerror(-rc);
-    return nullptr;
-  }
+  if (rc < 0) return Error::from_errno(kNoPowerEvents, "no system bus", -rc);
   std::unique_ptr<LogindPowerEvents> self(new LogindPowerEvents(bus));
   const int m = ::sd_bus_match_signal_async(bus, &self->match_, kService, kPath, kManager, "PrepareForSleep",
                                             &LogindCallbacks::prepare_for_sleep,
                                             &LogindCallbacks::subscribed, self.get());
-  if (m < 0) {
-    if (error) *error = std::string("cannot subscribe to PrepareForSleep: ") + std::strerror(-m);
-    return nullptr;
-  }
+  if (m < 0) return Error::from_errno(kNoPowerEvents, "cannot subscribe to PrepareForSleep", -m);
   return self;
 }
 

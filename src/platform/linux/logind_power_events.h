@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "platform/linux/system_info.h"
 #include "platform/power_events.h"
 
@@ -28,9 +29,9 @@ namespace tw::platform {
 
 class LogindPowerEvents : public PowerEvents {
  public:
-  // Connects and subscribes. Null with *error (when given) when there is no
-  // system bus to connect to.
-  static std::unique_ptr<LogindPowerEvents> connect(std::string* error);
+  // Connects and subscribes; an error when there is no system bus to connect
+  // to or logind's signal cannot be subscribed to.
+  static Result<std::unique_ptr<LogindPowerEvents>> connect();
   ~LogindPowerEvents() override;
   LogindPowerEvents(const LogindPowerEvents&) = delete;
   LogindPowerEvents& operator=(const LogindPowerEvents&) = delete;
@@ -38,6 +39,8 @@ class LogindPowerEvents : public PowerEvents {
   // What the caller's poll() waits for. fd() is -1 once the connection broke
   // (no more events then).
   int fd() const;
+  // False once the connection broke.
+  bool is_supported() override { return fd() >= 0; }
   short poll_events() const;
   // Milliseconds until the connection has work without any input (a call
   // timing out), -1 for none.

@@ -180,9 +180,9 @@ int run(const Options& opt) {
   runtime.start();
 
   // Suspend and resume, when logind is there to tell.
-  std::string power_error;
-  std::unique_ptr<platform::LogindPowerEvents> power = platform::LogindPowerEvents::connect(&power_error);
-  if (!power) note("no power events: " + power_error);
+  std::unique_ptr<platform::LogindPowerEvents> power;
+  if (auto connected = platform::LogindPowerEvents::connect()) power = std::move(*connected);
+  else note("no power events: " + connected.error().detail);
   app::PowerResponse power_response(runtime, traffic, [&] {
     // The successor runs as this instance did: same options, then "/w PID".
     std::vector<std::string> args = opt.own_args;
