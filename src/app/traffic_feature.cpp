@@ -38,7 +38,9 @@ TrafficFeature::TrafficFeature(Runtime& runtime, settings::Profile& profile, tra
   runtime.add_timer(
       kTimerStatusBlock, [] { return kStatusBlockPeriodMs; },
       [this] {
-        if (platform::StatusBlock* block = runtime_.status_block()) block->publish(traffic_.statistics_record());
+        // A skipped publish keeps the last record; the next tick writes anew.
+        if (platform::StatusBlock* block = runtime_.status_block())
+          (void)block->publish(traffic_.statistics_record());
       });
   runtime.add_timer(kTimerGrossTotals, [] { return kGrossTotalsPeriodMs; }, [this] { traffic_.save_gross_totals(); });
   // The automatic reset after the sampled interface changed runs at the

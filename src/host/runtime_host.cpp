@@ -57,8 +57,8 @@ std::unique_ptr<RuntimeHost> RuntimeHost::open(HostOptions options, HostError* e
   // Instance marker: a later instance runs beside the first with the "_#2"
   // settings file and a numbered command socket of its own.
   platform::InstanceLock lock = platform::InstanceLock::acquire(app::kProgramBaseName);
-  if (!lock.error().empty() && options.note)
-    options.note("no instance lock (" + lock.error() + "), running as the first instance");
+  if (!lock.status().ok() && options.note)
+    options.note("no instance lock (" + lock.status().error().detail + "), running as the first instance");
 
   std::string folder = prepare_data_folder(options.data_dir, err);
   if (folder.empty()) return nullptr;
