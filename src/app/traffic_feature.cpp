@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "shell/main_window_logic.h"
+#include "shell/shell_settings.h"
 
 namespace tw::app {
 
@@ -18,11 +20,10 @@ constexpr int kGraphHorizontalInset = 16;
 
 int stored_graph_width(const settings::Profile& profile) {
   int client_width = shell::kDefaultClientWidth;
-  std::array<int, 10> list{};
-  if (profile.read_placement("Position", list)) {
+  if (const std::optional<std::array<int, 10>> list = shell::load_window_position(profile)) {
     // The window is never narrower than its minimum; a garbled rectangle
     // reads as that.
-    const PixelRect r = shell::WindowPlacement::from_list(list).normal;
+    const PixelRect r = shell::WindowPlacement::from_list(*list).normal;
     const std::int64_t w = std::int64_t{r.right} - r.left;
     client_width = static_cast<int>(std::clamp<std::int64_t>(w, shell::kMinClientWidth, 1 << 16));
   }
