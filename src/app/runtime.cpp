@@ -206,7 +206,7 @@ void Runtime::end_logs(bool restarting) {
   shell::save_empty_log_root_folder(profile_, logs_.log_root_folder());
   const bool report_on = logs_.block(LogKind::Report).log_check;
   if (!restarting && report_on) write_log(LogKind::Report, Marker::End);
-  profile_.write_int("Report", "LogCheck", report_on ? 1 : 0);
+  logging::save_log_check(profile_, LogKind::Report, report_on);
 }
 
 void Runtime::shutdown(bool restarting) {

@@ -40,6 +40,7 @@ inline constexpr int kTimerPacketLog = 11;    // "Surveil"/"LogCycleTime" s
 inline constexpr int kTimerSessionLog = 12;   // "Session"/"LogCycleTime" s
 inline constexpr int kTimerReportLog = 13;    // "Report"/"LogCycleTime" s, fixed at start()
 inline constexpr int kTimerAutoReset = 14;    // redraw period, automatic interface reset
+inline constexpr int kTimerSessionRefresh = 17;  // the session refresh and auto-block, 500 ms
 inline constexpr int kTimerLiveLine = 1000;   // tarnixd's live line on the terminal, 1 s
 
 inline constexpr std::uint32_t kStatusBlockPeriodMs = 200;
@@ -60,6 +61,9 @@ inline constexpr int kLogs = 20;
 inline constexpr int kWindowPlacement = 30;
 // The status block is unmapped; nothing publishes after this.
 inline constexpr int kReleaseStatusBlock = 40;
+// Every host and process name is forgotten, while the pages and their data
+// are still there.
+inline constexpr int kEmptyNameCaches = 45;
 // The gross totals (not when restarting: the successor saves them after its
 // own restart), then the interface choice.
 inline constexpr int kSaveTotals = 50;

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "shell/main_window_logic.h"
+#include "shell/shell_settings.h"
 
 namespace tw::app {
 
@@ -18,11 +20,10 @@ constexpr int kGraphHorizontalInset = 16;
 
 int stored_graph_width(const settings::Profile& profile) {
   int client_width = shell::kDefaultClientWidth;
-  std::array<int, 10> list{};
-  if (profile.read_placement("Position", list)) {
+  if (const std::optional<std::array<int, 10>> list = shell::load_window_position(profile)) {
     // The window is never narrower than its minimum; a garbled rectangle
     // reads as that.
-    const PixelRect r = shell::WindowPlacement::from_list(list).normal;
+    const PixelRect r = shell::WindowPlacement::from_list(*list).normal;
     const std::int64_t w = std::int64_t{r.right} - r.left;
     client_width = static_cast<int>(std::clamp<std::int64_t>(w, shell::kMinClientWidth, 1 << 16));
   }
@@ -38,7 +39,9 @@ TrafficFeature::TrafficFeature(Runtime& runtime, settings::Profile& profile, tra
   runtime.add_timer(
       kTimerStatusBlock, [] { return kStatusBlockPeriodMs; },
       [this] {
-        if (platform::StatusBlock* block = runtime_.status_block()) (void)block->publish(traffic_.statistics_record());
+        // A skipped publish keeps the last record; the next tick writes anew.
+        if (platform::StatusBlock* block = runtime_.status_block())
+          (void)block->publish(traffic_.statistics_record());
       });
   runtime.add_timer(kTimerGrossTotals, [] { return kGrossTotalsPeriodMs; }, [this] { traffic_.save_gross_totals(); });
   // The automatic reset after the sampled interface changed runs at the

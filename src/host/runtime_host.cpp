@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <filesystem>
 #include <utility>
 
@@ -57,7 +58,7 @@ std::unique_ptr<RuntimeHost> RuntimeHost::open(HostOptions options, HostError* e
   // Instance marker: a later instance runs beside the first with the "_#2"
   // settings file and a numbered command socket of its own.
   platform::InstanceLock lock = platform::InstanceLock::acquire(app::kProgramBaseName);
-  if (!lock.status() && options.note)
+  if (!lock.status().ok() && options.note)
     options.note("no instance lock (" + lock.status().error().detail + "), running as the first instance");
 
   std::string folder = prepare_data_folder(options.data_dir, err);
@@ -95,6 +96,34 @@ RuntimeHost::RuntimeHost(HostOptions options, platform::InstanceLock lock, std::
       traffic_feature_(runtime_, profile_, traffic_) {
   note("settings file " + settings_path_);
   runtime_.add_shutdown_step(app::shutdown_step::kStopSampling, [this](bool) { sampler_.stop(); });
+  open_sessions();
+}
+
+void RuntimeHost::open_sessions() {
+  if (!sockets_.is_supported()) warn("cannot open the socket table; the Session Monitor shows no connections");
+  sessions::SessionMonitorConfig config;
+  config.lang = lang_;
+  config.data_folder = folder_;
+  config.log_root = logging::load_log_root_folder(profile_);
+  // The sort keys are compared in the user's collation (byte order until the
+  // program sets a locale).
+  config.compare = [](std::string_view a, std::string_view b) {
+    return std::strcoll(std::string(a).c_str(), std::string(b).c_str());
+  };
+  // Not shown: the connection stays in the list and is tried again at the
+  // next refresh.
+  config.kill_failed = [this](const Error& e) { note("could not close a connection: " + e.message()); };
+  const sessions::SessionSettings settings = sessions::load_session_settings(profile_);
+  sessions_ = std::make_unique<sessions::SessionMonitor>(
+      sessions::SessionMonitorDeps{sockets_, processes_, killer_, clock_, files_, hosts_, flow_keys_, process_names_},
+      std::move(config), settings, sessions::load_autoblock_settings(profile_));
+
+  const std::string rule_path = folder_ + std::string(app::kAutoBlockRuleFileName);
+  const Result<std::string> rules = files_.read(rule_path, app::kMaxRuleFileBytes);
+  if (!rules && rules.error().errno_value != platform::kFileMissingErrno)
+    warn("cannot read the auto-block rules " + rule_path + "; auto-block closes nothing");
+  session_feature_ =
+      std::make_unique<app::SessionFeature>(runtime_, *sessions_, rules.value_or(std::string()), settings.auto_start);
 }
 
 void RuntimeHost::open_channels() {

@@ -1,8 +1,9 @@
 #pragma once
 // The start-up that tarnix and tarnixd share on Linux: the instance lock, the
 // data folder, the settings file, the language, the interface table and the
-// Traffic Monitor, the status block, the command channel, the logs, the
-// runtime with the features registered, and the sampler thread. Each program
+// Traffic Monitor, the Session Monitor with its socket and process tables,
+// name caches and connection killer, the status block, the command channel,
+// the logs, the runtime with the features registered, and the sampler thread. Each program
 // adds what only it has (a window or a poll loop, its beeper, its way of
 // starting a successor) and then drives the runtime.
 //
@@ -21,18 +22,26 @@
 #include <string>
 
 #include "app/runtime.h"
+#include "app/session_feature.h"
 #include "app/traffic_feature.h"
 #include "base/language.h"
 #include "logging/log_engine.h"
 #include "platform/beeper.h"
 #include "platform/linux/command_socket.h"
 #include "platform/linux/file_store.h"
+#include "platform/linux/helper_client.h"
 #include "platform/linux/instance_lock.h"
 #include "platform/linux/netlink_link_stats.h"
 #include "platform/linux/periodic_thread.h"
+#include "platform/linux/proc_sockets.h"
+#include "platform/linux/resolver.h"
+#include "platform/linux/sock_diag.h"
 #include "platform/linux/status_block.h"
 #include "platform/linux/system_clock.h"
+#include "sessions/session_monitor.h"
 #include "settings/profile.h"
+#include "shared/flow_keys.h"
+#include "shared/host_names.h"
 #include "traffic/traffic_monitor.h"
 
 namespace tw::host {
@@ -49,8 +58,13 @@ struct HostOptions {
   // Problems the program goes on with (no status block, no command channel):
   // always worth telling.
   std::function<void(const std::string&)> warn;
-  // Details for a verbose run (the settings file, dropped commands). May be empty.
+  // Details for a verbose run (the settings file, dropped commands,
+  // connections that could not be closed). May be empty.
   std::function<void(const std::string&)> note;
+  // Closes connections in this process when it holds CAP_NET_ADMIN; tried
+  // before tarnix-helper. Null in the desktop program, which never links the
+  // privileged code. Must outlive the host.
+  platform::ConnectionKiller* in_process_killer = nullptr;
 };
 
 struct HostError {
@@ -82,6 +96,7 @@ class RuntimeHost {
 
   app::Runtime& runtime() { return runtime_; }
   traffic::TrafficMonitor& traffic() { return traffic_; }
+  sessions::SessionMonitor& sessions() { return *sessions_; }
   settings::Profile& profile() { return profile_; }
   platform::Clock& clock() { return clock_; }
   platform::NetlinkLinkStats& links() { return links_; }
@@ -95,6 +110,7 @@ class RuntimeHost {
  private:
   RuntimeHost(HostOptions options, platform::InstanceLock lock, std::string folder, Language lang);
   void open_channels();  // the status block and the command channel
+  void open_sessions();  // the Session Monitor and its feature
   void warn(const std::string& text) const;
   void note(const std::string& text) const;
 
@@ -114,6 +130,20 @@ class RuntimeHost {
   logging::LogEngine logs_;
   app::Runtime runtime_;
   app::TrafficFeature traffic_feature_;
+  // The Session Monitor's sources. The socket table and the in-process
+  // killer belong to the namespace the program started in.
+  platform::SockDiagSocketTable sockets_;
+  platform::ProcProcessTable processes_;
+  platform::HelperClient helper_;
+  platform::HelperConnectionKiller helper_killer_{helper_};
+  platform::ChoosingConnectionKiller killer_{options_.in_process_killer, &helper_killer_};
+  platform::SystemReverseResolver resolver_;
+  platform::ThreadLookupWorkers lookup_workers_;  // waits for the lookups when it goes
+  shared::HostNameCache hosts_{resolver_, lookup_workers_};
+  shared::FlowKeyTable flow_keys_;
+  sessions::ProcessNameCache process_names_{processes_};
+  std::unique_ptr<sessions::SessionMonitor> sessions_;
+  std::unique_ptr<app::SessionFeature> session_feature_;
   platform::PeriodicThread sampler_;
 };
 

@@ -44,8 +44,7 @@ ShellSettings load_shell_settings(const settings::Profile& p) {
   s.main_window = read_flag(p, kSettings, "MainWindow", s.main_window);
   s.notify_icon = read_flag(p, kSettings, "NotifyIcon", s.notify_icon);
   s.mini_monitor = read_flag(p, kSettings, "MiniMonitor", s.mini_monitor);
-  std::array<int, 10> placement{};
-  if (p.read_placement("Position", placement)) s.position = placement;
+  s.position = load_window_position(p);
   s.is_zoomed = read_flag(p, kSettings, "IsZoomed", s.is_zoomed);
   s.config_sel = p.read_int(kSettings, "ConfigSel", s.config_sel);
   s.config_tab = p.read_int(kSettings, "ConfigTab", s.config_tab);
@@ -71,6 +70,12 @@ ShellSettings load_shell_settings(const settings::Profile& p) {
   n.alpha_level = p.read_int(kNoticeBox, "AlphaLevel", n.alpha_level);
   n.time_out_ms = p.read_int(kNoticeBox, "TimeOut", n.time_out_ms);
   return s;
+}
+
+std::optional<std::array<int, 10>> load_window_position(const settings::Profile& p) {
+  std::array<int, 10> placement{};
+  if (!p.read_placement("Position", placement)) return std::nullopt;
+  return placement;
 }
 
 void save_view_page(settings::Profile& p, const ShellSettings& s) {
@@ -138,9 +143,9 @@ void save_empty_log_root_folder(settings::Profile& p, const std::string& log_roo
   if (log_root_folder.empty()) logging::save_log_root_folder(p, "");
 }
 
-void save_exit_flags(settings::Profile& p, bool report_log_check, bool is_zoomed) {
-  logging::save_log_check(p, logging::LogKind::Report, report_log_check);
+void save_window_placement(settings::Profile& p, bool is_zoomed, const std::array<int, 10>& position) {
   write_flag(p, kSettings, "IsZoomed", is_zoomed);
+  p.write_placement("Position", position);
 }
 
 }  // namespace tw::shell

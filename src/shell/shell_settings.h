@@ -70,6 +70,11 @@ struct ShellSettings {
 // any non-zero number.
 ShellSettings load_shell_settings(const settings::Profile& profile);
 
+// "Position" alone: the restore at start and the graph's first width read it
+// before or without the rest of the block. Empty when missing or not ten
+// integers.
+std::optional<std::array<int, 10>> load_window_position(const settings::Profile& profile);
+
 // |value| % 60, computed without overflow for INT_MIN.
 int normalise_notice_interval(int value);
 
@@ -95,7 +100,7 @@ void save_window_state(settings::Profile& profile, int tab_cur_sel, bool main_wi
 // Writes "LogRootFolder" as "" when the configured folder is empty, so that
 // the key is there for the user to fill in.
 void save_empty_log_root_folder(settings::Profile& profile, const std::string& log_root_folder);
-// "Report"/"LogCheck" and "IsZoomed".
-void save_exit_flags(settings::Profile& profile, bool report_log_check, bool is_zoomed);
+// The main window's placement: "IsZoomed", then "Position".
+void save_window_placement(settings::Profile& profile, bool is_zoomed, const std::array<int, 10>& position);
 
 }  // namespace tw::shell

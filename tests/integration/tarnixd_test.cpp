@@ -266,10 +266,10 @@ TEST(Tarnixd, LaterInstancesKeepTheirFilesAndEachTakesCommands) {
   EXPECT_EQ(tarnixctl(ns, box, "--instance 0 send x").status, 2);
 
   // --all reaches every one of them.
-  const CommandResult all = tarnixctl(ns, box, "--all send " + quoted("tarnix.sessionmonitor /blockstart"));
+  const CommandResult all = tarnixctl(ns, box, "--all send " + quoted("tarnix.packetfilter /reload"));
   EXPECT_TRUE(all.ok()) << all.output;
   EXPECT_TRUE(eventually([&] {
-    return box.read_file(third.stderr_path()).find("there is no session monitor") != std::string::npos;
+    return box.read_file(third.stderr_path()).find("no packet filter: tarnix.packetfilter /reload") != std::string::npos;
   })) << third.diagnostics(box);
   ASSERT_TRUE(tarnixctl(ns, box, "--all send " + quoted("tarnix.trafficmonitor /totalinit")).ok());
   EXPECT_TRUE(eventually([&] { return saved_gross(first_ini).first == 0; }));

@@ -319,6 +319,26 @@ TEST(MainWindow, PlacementRestoredAndWrittenBackUnchanged) {
   EXPECT_EQ(w.page(shell::MainPage::TrafficMonitor), nullptr);
 }
 
+TEST(MainWindow, MenuSwitchesAreStoredAtOnce) {
+  Rig rig;
+  MainWindow& w = rig.build();
+  w.start();
+  w.toggle_topmost();
+  w.toggle_status_icon();
+  w.toggle_notice_box();
+  w.toggle_mini_monitor();
+  // Written before any shut-down: a crash later keeps the user's choice.
+  EXPECT_EQ(rig.profile.read_int("Settings", "WindowTopMost", -1), 1);
+  EXPECT_EQ(rig.profile.read_int("Settings", "TaskTrayIcon", -1), 0);
+  EXPECT_EQ(rig.profile.read_int("Settings", "NoticeBox", -1), 1);
+  EXPECT_EQ(rig.profile.read_int("Settings", "MiniMonitor", -1), 1);
+  w.toggle_mini_monitor();
+  w.toggle_topmost();
+  EXPECT_EQ(rig.profile.read_int("Settings", "MiniMonitor", -1), 0);
+  EXPECT_EQ(rig.profile.read_int("Settings", "WindowTopMost", -1), 0);
+  w.shut_down();
+}
+
 TEST(MainWindow, StartsMinimisedWhenStoredHiddenAndNoTrayExists) {
   Rig rig;
   rig.profile.write_int("Settings", "MainWindow", 0);

@@ -1,8 +1,8 @@
-// tarnixd: the Traffic Monitor, its logs, the command channel and the status
-// block without a window.
+// tarnixd: the Traffic Monitor, the Session Monitor with auto-block, their
+// logs, the command channel and the status block without a window.
 //
 // Threads: the main thread runs start-up, a poll loop (signals, commands,
-// power events, timers) and the shut-down; the sampler thread only calls
+// power events, timers, the session refresh) and the shut-down; the sampler thread only calls
 // TrafficMonitor::tick(). Signals are blocked before the sampler thread exists,
 // so they reach the main thread's signalfd and nothing else.
 #include <poll.h>
@@ -31,6 +31,7 @@
 #include "platform/linux/process_wait.h"
 #include "platform/linux/system_info.h"
 #include "platform/linux/terminal_beeper.h"
+#include "platform/privileged/sock_destroy.h"
 #include "traffic/traffic_monitor.h"
 
 namespace tw::tarnixd {
@@ -122,11 +123,15 @@ int run(const Options& opt) {
     if (opt.verbose) std::fprintf(stderr, "tarnixd: %s\n", text.c_str());
   };
   platform::TerminalBeeper beeper;
+  // Run as root, auto-block closes connections itself; otherwise it asks
+  // tarnix-helper.
+  platform::SockDestroyKiller in_process_killer;
   host::HostOptions host_options{.data_dir = opt.data_dir,
                                  .beeper = &beeper,
                                  .require_links = true,
                                  .warn = [](const std::string& text) { std::fprintf(stderr, "tarnixd: %s\n", text.c_str()); },
-                                 .note = {}};
+                                 .note = {},
+                                 .in_process_killer = &in_process_killer};
   if (opt.verbose) host_options.note = note;
   host::HostError error;
   const std::unique_ptr<host::RuntimeHost> host = host::RuntimeHost::open(std::move(host_options), &error);

@@ -8,10 +8,12 @@
 #include <QShowEvent>
 #include <QWindow>
 
+#include <array>
+#include <optional>
 #include <vector>
 
-#include "settings/profile.h"
 #include "shell/edge_snap.h"
+#include "shell/shell_settings.h"
 #include "ui/main/main_window.h"
 #include "ui/minimonitor/mini_monitor.h"
 #include "ui/pixel_rect_qt.h"
@@ -19,9 +21,9 @@
 namespace tw::ui {
 
 void MainWindow::restore_placement() {
-  std::array<int, 10> list{};
-  if (!profile_.read_placement("Position", list)) return;
-  const shell::WindowPlacement stored = shell::WindowPlacement::from_list(list);
+  const std::optional<std::array<int, 10>> list = shell::load_window_position(profile_);
+  if (!list) return;
+  const shell::WindowPlacement stored = shell::WindowPlacement::from_list(*list);
   std::vector<tw::PixelRect> areas;
   if (QScreen* primary = QGuiApplication::primaryScreen()) areas.push_back(to_pixel_rect(primary->availableGeometry()));
   for (QScreen* sc : QGuiApplication::screens())
@@ -107,7 +109,7 @@ void MainWindow::toggle_topmost() {
   shell_.window_top_most = !shell_.window_top_most;
   apply_topmost();
   restack(shell::StackingEvent::TopmostFromMainWindow);
-  profile_.write_int("Settings", "WindowTopMost", shell_.window_top_most ? 1 : 0);
+  shell::save_shell_flag(profile_, shell::ShellFlag::WindowTopMost, shell_.window_top_most);
 }
 
 void MainWindow::remember_normal_geometry() {
@@ -149,11 +151,10 @@ void MainWindow::snap_to_edges() {
 
 void MainWindow::save_placement() {
   const bool zoomed = isMaximized();
-  profile_.write_int("Settings", "IsZoomed", zoomed ? 1 : 0);
   remember_normal_geometry();
   const tw::PixelRect normal =
       have_normal_rect_ ? normal_rect_ : shell::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
-  profile_.write_placement("Position", shell::placement_for(normal, zoomed).to_list());
+  shell::save_window_placement(profile_, zoomed, shell::placement_for(normal, zoomed).to_list());
 }
 
 }  // namespace tw::ui

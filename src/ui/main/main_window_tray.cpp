@@ -78,7 +78,7 @@ void MainWindow::toggle_status_icon() {
     tray_icon_key_ = kTrayOwnIcon;
   }
   last_status_icon_ = -1;
-  profile_.write_int("Settings", "TaskTrayIcon", shell_.task_tray_icon ? 1 : 0);
+  shell::save_shell_flag(profile_, shell::ShellFlag::TaskTrayIcon, shell_.task_tray_icon);
 }
 
 void MainWindow::monitor_tick() {
@@ -132,7 +132,7 @@ void MainWindow::refresh_tray() {
 
 void MainWindow::toggle_mini_monitor() {
   shell_.mini_monitor = !shell_.mini_monitor;
-  profile_.write_int("Settings", "MiniMonitor", shell_.mini_monitor ? 1 : 0);
+  shell::save_shell_flag(profile_, shell::ShellFlag::MiniMonitor, shell_.mini_monitor);
   if (shell_.mini_monitor) open_mini_monitor();
   else close_mini_monitor();
 }
@@ -152,8 +152,7 @@ void MainWindow::open_mini_monitor() {
   });
   connect(mini_, &MiniMonitor::exit_requested, this, &MainWindow::command_exit);
   connect(mini_, &MiniMonitor::options_requested, this, [this] {
-    profile_.write_int("Settings", "ConfigSel", kMiniMonitorOptionsGroup);
-    profile_.write_int("Settings", "ConfigTab", kMiniMonitorOptionsTab);
+    shell::save_options_position(profile_, kMiniMonitorOptionsGroup, kMiniMonitorOptionsTab);
     open_options();
   });
   connect(mini_, &MiniMonitor::top_most_changed, this, [this](bool on) {
@@ -183,7 +182,7 @@ void MainWindow::close_mini_monitor() {
 
 void MainWindow::toggle_notice_box() {
   shell_.notice_box = !shell_.notice_box;
-  profile_.write_int("Settings", "NoticeBox", shell_.notice_box ? 1 : 0);
+  shell::save_shell_flag(profile_, shell::ShellFlag::NoticeBox, shell_.notice_box);
 }
 
 void MainWindow::notice_tick() {

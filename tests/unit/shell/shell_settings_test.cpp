@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
+#include <string>
 
+#include "logging/log_engine.h"
+#include "shell/main_window_logic.h"
 #include "shell/options_model.h"
 #include "platform/fake/fake_file_store.h"
 
@@ -56,8 +60,8 @@ TEST(NoticeInterval, AbsoluteValueModuloSixty) {
 TEST_F(ShellSettingsTest, ShutDownWritesAfterDeletedFile) {
   save_window_state(profile, 3, false, true, 120);
   save_empty_log_root_folder(profile, "");
-  save_exit_flags(profile, true, false);
-  profile.write_placement("Position", {0, 1, -1, -1, -1, -1, 10, 20, 813, 460});
+  logging::save_log_check(profile, logging::LogKind::Report, true);
+  save_window_placement(profile, false, {0, 1, -1, -1, -1, -1, 10, 20, 813, 460});
   EXPECT_EQ(files.files[kPath],
             "[Settings]\nTabCurSel=3\nMainWindow=0\nNotifyIcon=1\nLogRootFolder=\nIsZoomed=0\n"
             "Position=0:1:-1:-1:-1:-1:10:20:813:460\n\n"
@@ -70,6 +74,30 @@ TEST_F(ShellSettingsTest, ShutDownWritesAfterDeletedFile) {
   // A configured folder is left alone.
   save_empty_log_root_folder(profile, "/x/");
   EXPECT_EQ(profile.read_string("Settings", "LogRootFolder", "missing"), "");
+}
+
+TEST_F(ShellSettingsTest, WindowPlacementRoundTripAndGarbledPosition) {
+  const std::array<int, 10> maximised = placement_for({10, 20, 813, 460}, true).to_list();
+  save_window_placement(profile, true, maximised);
+  ShellSettings s = load_shell_settings(profile);
+  EXPECT_TRUE(s.is_zoomed);
+  EXPECT_EQ(s.position, maximised);
+  EXPECT_EQ(load_window_position(profile), maximised);
+  EXPECT_TRUE(WindowPlacement::from_list(*load_window_position(profile)).restore_maximized());
+
+  // The next exit replaces both keys in place.
+  const std::array<int, 10> normal = placement_for({-5, 0, 900, 700}, false).to_list();
+  save_window_placement(profile, false, normal);
+  s = load_shell_settings(profile);
+  EXPECT_FALSE(s.is_zoomed);
+  EXPECT_EQ(s.position, normal);
+  EXPECT_EQ(files.files[kPath].find("IsZoomed"), files.files[kPath].rfind("IsZoomed"));
+
+  // A list the user shortened or spoilt is no placement at all.
+  for (const char* bad : {"1:2:3:4:5:6:7:8:9", "1:2:3:4:5:6:7:8:9:x", ""}) {
+    files.files[kPath] = std::string("[Settings]\nPosition=") + bad + "\n";
+    EXPECT_FALSE(load_window_position(profile).has_value()) << bad;
+  }
 }
 
 TEST_F(ShellSettingsTest, PagesRoundTrip) {
