@@ -4,20 +4,12 @@
 #include <array>
 #include <cstdio>
 
+#include "base/text_helpers.h"
+
 namespace tw {
 
 namespace {
 
-// A control character would break the line structure of the reports the
-// values end up in, so it is replaced by '?'.
-std::string clean(std::string_view value) {
-  std::string out(value);
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = '?';
-  }
-  return out;
-}
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -209,7 +201,7 @@ ResolverConfig parse_resolv_conf(std::string_view text) {
     if (key == "nameserver") {
       if (is_server_address(value)) cfg.servers.emplace_back(value);
     } else if (key == "domain" || key == "search") {
-      cfg.domain = clean(value);
+      cfg.domain = detail::without_control_chars(value);
     }
   });
   return cfg;

@@ -22,4 +22,13 @@ std::string sformat(const char* fmt, ...) {
   return out;
 }
 
+std::string without_control_chars(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = '?';
+  }
+  return out;
+}
+
 }  // namespace tw::detail

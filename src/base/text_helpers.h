@@ -1,8 +1,9 @@
 #pragma once
-// Internal to the traffic library: the printf-to-string helper and the
-// duration unit words that its text formatters share. Not part of the
-// library's interface; the views go through format.h and friends.
+// Helpers of the logic's text builders: the printf-to-string helper, the
+// duration unit words and the cleaning of foreign text. The views go through
+// format.h and friends.
 #include <string>
+#include <string_view>
 
 #include "base/language.h"
 
@@ -23,5 +24,10 @@ struct UnitWords {
 inline constexpr UnitWords kUnitWordsEn{"day", "h", "m", "s"};
 inline constexpr UnitWords kUnitWordsJa{"日", "時間", "分", "秒"};
 inline const UnitWords& unit_words(Language lang) { return pick(lang, kUnitWordsEn, kUnitWordsJa); }
+
+// Text from the kernel or from other programs' files (an interface alias, a
+// resolver domain) may hold any byte; a control character would break the
+// line structure of the reports it ends up in, so each one becomes '?'.
+std::string without_control_chars(std::string_view value);
 
 }  // namespace tw::detail

@@ -55,17 +55,6 @@ std::string label(const Label& l, Language lang) {
   return out;
 }
 
-// Values come from the kernel and from other programs' files; an interface
-// alias may hold any byte. A control character would break the report's line
-// structure, so it is shown as '?'.
-std::string clean(std::string_view value) {
-  std::string out(value);
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = '?';
-  }
-  return out;
-}
 
 std::string grouped(std::uint64_t v) {
   // The counters never reach 2^63; clamp rather than wrap to a negative text.
@@ -202,7 +191,7 @@ std::string network_params_report(std::uint32_t error, const platform::NetworkPa
     return out;
   }
   auto line = [&](const Label& l, std::string_view value) {
-    out += label(l, lang) + "       " + clean(value) + "\r\n";
+    out += label(l, lang) + "       " + detail::without_control_chars(value) + "\r\n";
   };
   line(kHostName, p.host_name);
   line(kDomainName, p.domain_name);
@@ -210,7 +199,7 @@ std::string network_params_report(std::uint32_t error, const platform::NetworkPa
   // Further servers go under the first, in the value column.
   const std::string blank(display_width(kDnsServer.en), ' ');
   for (std::size_t i = 1; i < p.dns_servers.size(); ++i)
-    out += blank + "       " + clean(p.dns_servers[i]) + "\r\n";
+    out += blank + "       " + detail::without_control_chars(p.dns_servers[i]) + "\r\n";
   line(kScopeId, p.scope_id);
   line(kNodeType, node_type_name(p.node_type));
   line(kRouting, enable(p.routing_enabled));
@@ -235,7 +224,7 @@ std::string adapter_report(std::uint32_t error, const std::vector<platform::Adap
   }
   for (const auto& a : adapters) {
     auto line = [&](const Label& l, std::string_view value) {
-      out += label(l, lang) + "      " + clean(value) + "\r\n";
+      out += label(l, lang) + "      " + detail::without_control_chars(value) + "\r\n";
     };
     // An adapter without an address or gateway shows the empty IPv4 address,
     // as address lists conventionally do.
@@ -278,7 +267,7 @@ std::vector<std::string> interface_report(bool table_ok, const std::vector<platf
     };
     char buf[64];
     line(kIfNo, grouped(++number));  // rows are numbered from 1, as the user counts them
-    line(kIfName, clean(r.name));
+    line(kIfName, detail::without_control_chars(r.name));
     line(kIfNameLen, grouped(r.name.size()));
     line(kIfIndex, sformat("0x%8.8x", static_cast<unsigned>(r.index)));
     line(kIfType, std::string(interface_type_name(r.type)) + "(" +
