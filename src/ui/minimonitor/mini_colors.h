@@ -1,16 +1,14 @@
 #pragma once
-// Colour arithmetic of the Mini Monitor and the tray pictures. Settings keep
-// colours as 0x00BBGGRR integers (red in the low byte).
+// Colour arithmetic of the Mini Monitor and the tray pictures; their stored
+// colours convert through ui/colorref.h.
 #include <QColor>
 
 #include <algorithm>
 #include <cstdint>
 
-namespace tw::ui::mini {
+#include "ui/colorref.h"
 
-inline QColor from_bgr(std::uint32_t c) {
-  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
-}
+namespace tw::ui::mini {
 
 // Adds `d` to each channel, clamped to 0..255 (negative d darkens).
 inline QColor shade(const QColor& c, int d) {

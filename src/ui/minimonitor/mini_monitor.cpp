@@ -185,7 +185,7 @@ void MiniMonitor::refresh() {
 
 void MiniMonitor::paint(QPainter& p, const QRect& area) {
   const auto color = [this](int slot) {
-    return mini::from_bgr(static_cast<std::uint32_t>(settings_.colors[static_cast<std::size_t>(slot)]));
+    return from_colorref(static_cast<std::uint32_t>(settings_.colors[static_cast<std::size_t>(slot)]));
   };
   const QColor bg = color(traffic::kMiniBackground);
   if (settings_.gradient_mode) {

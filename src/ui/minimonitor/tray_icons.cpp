@@ -62,20 +62,20 @@ QImage TrayIcons::status_image(int state, int size) {
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing);
   p.scale(size / 16.0, size / 16.0);
-  QPen outline(mini::from_bgr(kArrowOutline));
+  QPen outline(from_colorref(kArrowOutline));
   outline.setWidthF(0.8);
   outline.setJoinStyle(Qt::MiterJoin);
   p.setPen(outline);
-  p.setBrush(mini::from_bgr((state & 1) ? kSendLit : kArrowIdle));
+  p.setBrush(from_colorref((state & 1) ? kSendLit : kArrowIdle));
   p.drawPath(up_arrow());
-  p.setBrush(mini::from_bgr((state & 2) ? kRecvLit : kArrowIdle));
+  p.setBrush(from_colorref((state & 2) ? kRecvLit : kArrowIdle));
   p.drawPath(down_arrow());
   return img;
 }
 
 QImage TrayIcons::monitor_image(const QString& send, const QString& recv, const shell::TrayIconSettings& s, int size) {
   QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
-  img.fill(mini::from_bgr(static_cast<std::uint32_t>(s.color_background)));
+  img.fill(from_colorref(static_cast<std::uint32_t>(s.color_background)));
   QPainter p(&img);
   p.setRenderHint(QPainter::TextAntialiasing);
   QFont font(QString::fromLatin1(traffic::tray_font_face(s.font)));
@@ -93,7 +93,7 @@ QImage TrayIcons::monitor_image(const QString& send, const QString& recv, const 
     p.save();
     p.translate(size, top + (half - fm.height()) / 2.0 + fm.ascent());
     p.scale(sx, 1.0);
-    p.setPen(mini::from_bgr(color));
+    p.setPen(from_colorref(color));
     p.drawText(QPointF(-w, 0), text);
     p.restore();
   };
@@ -104,10 +104,10 @@ QImage TrayIcons::monitor_image(const QString& send, const QString& recv, const 
 
 QImage TrayIcons::error_image(int size) {
   QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
-  img.fill(mini::from_bgr(kErrorFace));
+  img.fill(from_colorref(kErrorFace));
   QPainter p(&img);
   const int edge = size >= 32 ? 2 : 1;
-  const QColor light = mini::from_bgr(kErrorLightEdge), dark = mini::from_bgr(kErrorDarkEdge);
+  const QColor light = from_colorref(kErrorLightEdge), dark = from_colorref(kErrorDarkEdge);
   // Raised: light along the top and left, dark along the bottom and right.
   p.fillRect(0, 0, size, edge, light);
   p.fillRect(0, 0, edge, size, light);

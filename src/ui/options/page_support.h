@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "base/language.h"
+#include "ui/colorref.h"
 
 class QWidget;
 
@@ -28,15 +29,6 @@ inline QString tr2(Language lang, std::string_view en, std::string_view ja) {
   return qs(lang == Language::Japanese ? ja : en);
 }
 
-// Colours are stored as COLORREF integers: red in the low byte.
-inline QColor from_colorref(std::uint32_t c) {
-  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                static_cast<int>((c >> 16) & 0xFF));
-}
-inline std::uint32_t to_colorref(const QColor& c) {
-  return static_cast<std::uint32_t>(c.red()) | (static_cast<std::uint32_t>(c.green()) << 8) |
-         (static_cast<std::uint32_t>(c.blue()) << 16);
-}
 
 // "Back to the default settings. \nAre you sure?" with Yes/No and the question
 // icon. True on Yes.

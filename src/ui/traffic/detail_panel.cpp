@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "traffic/info_report.h"
-#include "ui/traffic/graph_colors.h"
+#include "ui/colorref.h"
 #include "ui/traffic/label_image_cache.h"
 
 namespace tw::ui {
@@ -31,17 +31,17 @@ void DetailPanel::draw_chrome(QSize frame, int height, int left_width, bool chan
   if (key == chrome_key_ && !chrome_.isNull()) return;
   chrome_key_ = key;
   chrome_ = QImage(w, ph, QImage::Format_RGB32);
-  chrome_.fill(to_rgb(bg));
+  chrome_.fill(rgb_from_colorref(bg));
   QPainter p(&chrome_);
   p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(to_qcolor(changed ? kChangedFrame : tr::brighten(bg, 64)), changed ? 2 : 1));
-  p.setBrush(to_qcolor(tr::brighten(bg, 20)));
+  p.setPen(QPen(from_colorref(changed ? kChangedFrame : tr::brighten(bg, 64)), changed ? 2 : 1));
+  p.setBrush(from_colorref(tr::brighten(bg, 20)));
   p.drawRoundedRect(QRectF(3.5, 2.5, w - 7, ph - 5), 7, 7);
   if (left_width > 0) {
     // Two inner boxes: the interface on the left, the transfer figures on the right.
     const int box_bottom = ph - 8;
-    p.setPen(QPen(to_qcolor(tr::brighten(bg, 44)), 1));
-    p.setBrush(to_qcolor(tr::brighten(bg, 8)));
+    p.setPen(QPen(from_colorref(tr::brighten(bg, 44)), 1));
+    p.setBrush(from_colorref(tr::brighten(bg, 8)));
     p.drawRoundedRect(QRectF(10.5, 8.5, left_width, box_bottom - 8), 5, 5);
     p.drawRoundedRect(QRectF(16.5 + left_width, 8.5, w - 28 - left_width, box_bottom - 8), 5, 5);
   }
@@ -97,7 +97,7 @@ void DetailPanel::draw(QImage& frame, QPainter& p, LabelImageCache& labels, int 
 
   // The rows of a line's image (text, shadow, a pixel to spare either side).
   const auto rows = [&](const Line& l) { return QRect(l.clip.left(), l.y - 2, l.clip.width(), line_h + 4); };
-  const QRgb fore = to_rgb(content.text), shadow = to_rgb(content.shadow);
+  const QRgb fore = rgb_from_colorref(content.text), shadow = rgb_from_colorref(content.shadow);
   const auto draw_line = [&](const Line& l, const QRect& clip) {
     p.setClipRect(clip);
     labels.draw_label(p, face, l.x, l.y, QString::fromStdString(l.text), fore, shadow, LabelStyle::Shadow);

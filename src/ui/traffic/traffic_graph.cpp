@@ -23,7 +23,7 @@
 #include "platform/linux/system_clock.h"
 #include "settings/profile.h"
 #include "base/format.h"
-#include "ui/traffic/graph_colors.h"
+#include "ui/colorref.h"
 
 namespace tw::ui {
 namespace {
@@ -163,7 +163,7 @@ void TrafficGraph::rebuild_surfaces() {
     frame_ = QImage();
   } else {
     frame_ = QImage(s, QImage::Format_RGB32);
-    frame_.fill(to_rgb(settings_.color(tr::kColorBackground)));
+    frame_.fill(rgb_from_colorref(settings_.color(tr::kColorBackground)));
   }
   // The panel slides open again in the new size.
   panel_height_ = tr::kPanelClosedHeight;
@@ -326,7 +326,7 @@ void TrafficGraph::resizeEvent(QResizeEvent* event) {
 void TrafficGraph::paintEvent(QPaintEvent* event) {
   QPainter p(this);
   if (frame_.isNull())
-    p.fillRect(rect(), to_qcolor(settings_.color(tr::kColorBackground)));
+    p.fillRect(rect(), from_colorref(settings_.color(tr::kColorBackground)));
   else
     // Only what was asked for: after a tick, the part of the frame that changed.
     for (const QRect& r : event->region()) p.drawImage(r.topLeft(), frame_, r);
@@ -407,8 +407,8 @@ void TrafficGraph::paint_frame() {
   // Each row is written once: the background around the graph field, the
   // field colour inside it. The panel's rows are left alone: the panel
   // covers them whole, and keeps what it drew there last time.
-  const QRgb back = to_rgb(settings_.color(tr::kColorBackground));
-  const QRgb field = to_rgb(settings_.color(tr::kColorBackgroundGraph));
+  const QRgb back = rgb_from_colorref(settings_.color(tr::kColorBackground));
+  const QRgb field = rgb_from_colorref(settings_.color(tr::kColorBackgroundGraph));
   const int panel_top = panel_visible() ? h - std::min(panel_height_, h) : h;
   for (int y = 0; y < panel_top; ++y)
     std::fill_n(reinterpret_cast<QRgb*>(frame_.scanLine(y)), w, area > 0 && y >= top && y < top + area ? field : back);
@@ -457,7 +457,7 @@ void TrafficGraph::paint_frame() {
 void TrafficGraph::draw_grid(int top, int height) {
   const int w = frame_.width();
   const int bottom = top + height - 1;
-  const QRgb grid = to_rgb(settings_.color(tr::kColorGrid));
+  const QRgb grid = rgb_from_colorref(settings_.color(tr::kColorGrid));
   for (int y = bottom - tr::kHorizontalGridSpacing; y > top; y -= tr::kHorizontalGridSpacing)
     std::fill_n(reinterpret_cast<QRgb*>(frame_.scanLine(y)), w, grid);
 
@@ -487,7 +487,7 @@ void TrafficGraph::draw_bars(int top, int height) {
     const auto& hist = dir == 0 ? send_history_ : recv_history_;
     const ColorRef c = settings_.color(dir == 0 ? tr::kColorGraphSend : tr::kColorGraphRecv);
     const ColorRef c_top = tr::brighten(c, tr::kBarShade);
-    const QRgb solid = to_rgb(c);
+    const QRgb solid = rgb_from_colorref(c);
     const int count = std::min<int>(n, static_cast<int>(hist.size()));
     for (int i = 0; i < count; ++i) {
       const int bh = tr::bar_height(hist[static_cast<std::size_t>(i)], scale_, height);
@@ -521,20 +521,20 @@ void TrafficGraph::draw_polyline(QPainter& p, const std::vector<std::uint32_t>& 
     const int bh = tr::bar_height(h[static_cast<std::size_t>(i)], scale_, height);
     points.setPoint(i, tr::bar_left(i, 0, w, settings_.reverse) + 1, bh > 0 ? bottom - bh + 1 : bottom);
   }
-  p.setPen(QPen(to_qcolor(c), 0));
+  p.setPen(QPen(from_colorref(c), 0));
   p.drawPolyline(points);
 }
 
 void TrafficGraph::draw_hline(int y, ColorRef c, int top, int height) {
   const int w = frame_.width();
-  std::fill_n(reinterpret_cast<QRgb*>(frame_.scanLine(y)), w, to_rgb(c));
+  std::fill_n(reinterpret_cast<QRgb*>(frame_.scanLine(y)), w, rgb_from_colorref(c));
   if (y + 1 < top + height)
     std::fill_n(reinterpret_cast<QRgb*>(frame_.scanLine(y + 1)), w,
-                to_rgb(tr::companion_color(c, settings_.color(tr::kColorBackgroundGraph))));
+                rgb_from_colorref(tr::companion_color(c, settings_.color(tr::kColorBackgroundGraph))));
 }
 
 void TrafficGraph::draw_halo_text(QPainter& p, FontId font, int x, int top, const QString& s, ColorRef c) {
-  labels_.draw_label(p, font, x, top, s, to_rgb(c), to_rgb(tr::halo_color(c, settings_.color(tr::kColorBackgroundGraph))),
+  labels_.draw_label(p, font, x, top, s, rgb_from_colorref(c), rgb_from_colorref(tr::halo_color(c, settings_.color(tr::kColorBackgroundGraph))),
                      LabelStyle::Halo);
 }
 
@@ -637,8 +637,8 @@ void TrafficGraph::draw_reports(QPainter& p) {
   const int col_h = h - 2 * tr::kReportMargin;
   if (col_h <= 0) return;
   const QFontMetrics fm(labels_.font(kFont12));
-  const QRgb shadow = to_rgb(settings_.color(tr::kColorBackgroundText));
-  const QRgb backdrop = to_rgb(settings_.color(tr::kColorBackground));
+  const QRgb shadow = rgb_from_colorref(settings_.color(tr::kColorBackgroundText));
+  const QRgb backdrop = rgb_from_colorref(settings_.color(tr::kColorBackground));
   p.save();
   for (const tr::ReportColumn& col : tr::report_columns(flags_, lang_)) {
     const QRect r = QRect(col.x, tr::kReportMargin, col.width, col_h).intersected(frame_.rect());
@@ -652,7 +652,7 @@ void TrafficGraph::draw_reports(QPainter& p) {
         for (int x = r.left(); x <= r.right(); ++x) line[x] = blend_half(line[x], backdrop);
       }
     p.setClipRect(r);
-    const QRgb c = to_rgb(settings_.color(tr::kColorReportFirst + col.list));
+    const QRgb c = rgb_from_colorref(settings_.color(tr::kColorReportFirst + col.list));
     int y = r.top() + 2;
     for (const std::string& line : monitor_.report_list(col.list)) {
       if (y > r.bottom()) break;
