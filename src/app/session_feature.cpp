@@ -11,9 +11,16 @@ SessionFeature::SessionFeature(Runtime& runtime, sessions::SessionMonitor& monit
 
   // The refresh does nothing while the monitor is stopped, so the timer can
   // stay armed and the page's START/STOP needs no word with the schedule.
-  runtime.add_timer(kTimerSessionRefresh, [] { return kSessionRefreshPeriodMs; }, [this] { monitor_.refresh(); });
-  runtime.add_command(Command::BlockStart, [this](const auto&) { monitor_.block_start(); });
-  runtime.add_command(Command::BlockStop, [this](const auto&) { monitor_.block_stop(); });
+  runtime.add_timer(kTimerSessionRefresh, [] { return kSessionRefreshPeriodMs; }, [this] {
+    monitor_.refresh();
+    changed();
+  });
+  runtime.add_command(Command::BlockStart, [this](const auto&) {
+    if (monitor_.block_start()) changed();
+  });
+  runtime.add_command(Command::BlockStop, [this](const auto&) {
+    if (monitor_.block_stop()) changed();
+  });
   runtime.add_log_source(log_variables_);
   runtime.add_shutdown_step(shutdown_step::kEmptyNameCaches, [this](bool) { monitor_.shut_down(); });
 }

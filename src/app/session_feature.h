@@ -8,6 +8,7 @@
 //
 // Ownership: owns its log source; the monitor and the runtime must outlive it.
 // Main thread only.
+#include <functional>
 #include <string_view>
 
 #include "app/runtime.h"
@@ -34,6 +35,11 @@ class SessionFeature {
 
   sessions::SessionMonitor& monitor() { return monitor_; }
 
+  // Told after every refresh and after each command that switched the
+  // auto-block, so that a window showing the monitor follows it. One
+  // listener; empty removes it.
+  void set_changed_listener(std::function<void()> listener) { changed_ = std::move(listener); }
+
  private:
   // The monitor's log variables as they are when an entry is written: its
   // rows change with every refresh, so the source is asked anew each time.
@@ -49,7 +55,12 @@ class SessionFeature {
     const sessions::SessionMonitor& monitor_;
   };
 
+  void changed() {
+    if (changed_) changed_();
+  }
+
   sessions::SessionMonitor& monitor_;
+  std::function<void()> changed_;
   LogVariables log_variables_{monitor_};
 };
 

@@ -12,6 +12,7 @@
 
 #include "app/startup.h"
 #include "platform/linux/system_info.h"
+#include "shell/shell_settings.h"
 
 namespace tw::host {
 
@@ -123,7 +124,8 @@ void RuntimeHost::open_sessions() {
   if (!rules && rules.error().errno_value != platform::kFileMissingErrno)
     warn("cannot read the auto-block rules " + rule_path + "; auto-block closes nothing");
   session_feature_ =
-      std::make_unique<app::SessionFeature>(runtime_, *sessions_, rules.value_or(std::string()), settings.auto_start);
+      std::make_unique<app::SessionFeature>(runtime_, *sessions_, rules.value_or(std::string()),
+                                            shell::load_session_auto_start(profile_));
 }
 
 void RuntimeHost::open_channels() {

@@ -97,6 +97,11 @@ class RuntimeHost {
   app::Runtime& runtime() { return runtime_; }
   traffic::TrafficMonitor& traffic() { return traffic_; }
   sessions::SessionMonitor& sessions() { return *sessions_; }
+  app::SessionFeature& session_feature() { return *session_feature_; }
+  // The name caches and the resolver the Netstat tab shares with the monitor.
+  shared::HostNameCache& host_names() { return hosts_; }
+  sessions::ProcessNameCache& process_names() { return process_names_; }
+  platform::ReverseResolver& resolver() { return resolver_; }
   settings::Profile& profile() { return profile_; }
   platform::Clock& clock() { return clock_; }
   platform::NetlinkLinkStats& links() { return links_; }

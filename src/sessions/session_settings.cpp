@@ -8,11 +8,8 @@ SessionSettings load_session_settings(const settings::Profile& p) {
   SessionSettings s;
   const auto sec = kSessionSection;
   s.ask_dns = p.read_int(sec, "AskDNS", 1) != 0;
-  s.auto_start = p.read_int(sec, "AutoStart", 1) == 1;
   s.auto_block = p.read_int(sec, "AutoBlock", 0) != 0;
   s.auto_block_log_view = p.read_int(sec, "AutoBlockLogView", 0) != 0;
-  const int split = p.read_int(sec, "SplitSize", 100);
-  s.split_size = split < 13 ? 12 : std::min(split, 1200);
   const int reset = p.read_int(sec, "ResetMaxConnections", 1440);
   s.reset_max_connections = reset < 2 ? 1 : std::min(reset, 65535);
   s.log_viewer = p.read_string(sec, "LogViewer", "");

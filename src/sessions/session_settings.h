@@ -2,7 +2,9 @@
 // The Session Monitor's settings in section "Session", one load and one save
 // per group. The column widths ("ColnmWidth") and the clipboard columns
 // ("CopyItem") are stored by the shell's list-column helpers like those of
-// the other lists. Main thread only.
+// the other lists. "AutoStart" and "SplitSize" are the shell's keys
+// (shell/shell_settings.h): the programs read them there and tell the monitor.
+// Main thread only.
 #include <string>
 
 #include "settings/profile.h"
@@ -14,10 +16,8 @@ inline constexpr std::string_view kSessionSection = "Session";
 // The page's own keys.
 struct SessionSettings {
   bool ask_dns = true;
-  bool auto_start = true;   // read only
   bool auto_block = false;
   bool auto_block_log_view = false;
-  int split_size = 100;     // read only here; 12..1200
   int reset_max_connections = 1440;  // minutes, 1..65535
   std::string log_viewer;
 };

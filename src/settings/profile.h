@@ -54,6 +54,9 @@ class Profile {
   Profile(platform::FileStore& files, std::string path);
 
   const std::string& path() const { return path_; }
+  // The store the file is kept in; the files beside it (rule files) are kept
+  // in the same one.
+  platform::FileStore& files() const { return files_; }
 
   // Whether the file is there but unusable: every read then gives its
   // default and every write is refused, so nothing the program keeps (the

@@ -1,5 +1,6 @@
 #include "shell/shell_settings.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "logging/log_engine.h"
@@ -49,8 +50,8 @@ ShellSettings load_shell_settings(const settings::Profile& p) {
   s.config_sel = p.read_int(kSettings, "ConfigSel", s.config_sel);
   s.config_tab = p.read_int(kSettings, "ConfigTab", s.config_tab);
   s.surveil_auto_start = read_flag(p, "Surveil", "AutoStart", s.surveil_auto_start);
-  s.session_auto_start = read_flag(p, "Session", "AutoStart", s.session_auto_start);
-  s.session_split_size = p.read_int("Session", "SplitSize", s.session_split_size);
+  s.session_auto_start = load_session_auto_start(p);
+  s.session_split_size = clamp_session_split_size(p.read_int("Session", "SplitSize", s.session_split_size));
   s.report_log_check = logging::load_log_check(p, logging::LogKind::Report);
   s.font_enum_check = read_flag(p, kSettings, "FontEnumCheck", s.font_enum_check);
   s.font_enum_draw = read_flag(p, kSettings, "FontEnumDraw", s.font_enum_draw);
@@ -71,6 +72,10 @@ ShellSettings load_shell_settings(const settings::Profile& p) {
   n.time_out_ms = p.read_int(kNoticeBox, "TimeOut", n.time_out_ms);
   return s;
 }
+
+bool load_session_auto_start(const settings::Profile& p) { return p.read_int("Session", "AutoStart", 1) == 1; }
+
+int clamp_session_split_size(int stored) { return stored < 13 ? 12 : std::min(stored, 1200); }
 
 std::optional<std::array<int, 10>> load_window_position(const settings::Profile& p) {
   std::array<int, 10> placement{};

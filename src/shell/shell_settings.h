@@ -56,8 +56,8 @@ struct ShellSettings {
   int config_tab = 0;                     // "ConfigTab": tab within that group
   // Other sections.
   bool surveil_auto_start = false;        // "Surveil"/"AutoStart": start the Packet Monitor
-  bool session_auto_start = true;         // "Session"/"AutoStart": start the Session Monitor
-  int session_split_size = 100;           // "Session"/"SplitSize": splitter position
+  bool session_auto_start = true;         // "Session"/"AutoStart": start the Session Monitor; only 1 is on
+  int session_split_size = 100;           // "Session"/"SplitSize": blocked-log pane height, 12..1200
   bool report_log_check = false;          // "Report"/"LogCheck": Report log enabled
   bool font_enum_check = true;            // "FontEnumCheck": font lists offer fixed-pitch faces only
   bool font_enum_draw = true;             // "FontEnumDraw": font lists show each name in its face
@@ -69,6 +69,15 @@ struct ShellSettings {
 // Reads every key above (missing keys keep the defaults). Flags are true for
 // any non-zero number.
 ShellSettings load_shell_settings(const settings::Profile& profile);
+
+// "Session"/"AutoStart" and "Session"/"SplitSize" belong to the shell: the
+// General/View options page writes the first, the main window's shut-down the
+// second. The Session Monitor only follows them, and both programs read them
+// here so that they agree: the monitor starts only for a stored 1 (a 2 or a
+// -1 left by hand neither starts it nor shows as checked), and the pane height
+// is brought into 12..1200.
+bool load_session_auto_start(const settings::Profile& profile);
+int clamp_session_split_size(int stored);
 
 // "Position" alone: the restore at start and the graph's first width read it
 // before or without the rest of the block. Empty when missing or not ten

@@ -28,7 +28,9 @@
 #include "host/runtime_host.h"
 #include "platform/linux/netlink_link_stats.h"
 #include "platform/linux/network_info.h"
+#include "platform/linux/proc_sockets.h"
 #include "platform/linux/process_wait.h"
+#include "platform/linux/sock_diag.h"
 #include "platform/linux/system_info.h"
 #include "settings/profile.h"
 #include "shell/main_window_logic.h"
@@ -89,6 +91,9 @@ int run(int argc, char** argv) {
   // The Interface tab reads its own sources on the UI thread.
   platform::LinuxNetworkInfo network_info;
   platform::NetlinkLinkStats info_links;
+  // The NETSTAT worker reads tables of its own, beside the session refresh.
+  platform::SockDiagSocketTable netstat_sockets;
+  platform::ProcProcessTable netstat_processes;
 
   ui::MainWindowServices services;
   services.profile = &host->profile();
@@ -99,6 +104,9 @@ int run(int argc, char** argv) {
   services.data_folder = host->data_folder();
   services.network_info = &network_info;
   services.info_links = info_links.is_supported() ? &info_links : nullptr;
+  services.sessions = &host->session_feature();
+  services.netstat = {&netstat_sockets, &netstat_processes, &host->process_names(), &host->host_names(),
+                      &host->resolver()};
   services.launch_successor = [] {
     const std::string exe = platform::executable_path();
     if (exe.empty()) return false;

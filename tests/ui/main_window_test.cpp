@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -15,10 +16,14 @@
 #include <memory>
 
 #include "app/runtime.h"
+#include "app/session_feature.h"
 #include "app/traffic_feature.h"
 #include "logging/log_engine.h"
 #include "platform/beeper.h"
 #include "platform/fake/fake_clock.h"
+#include "platform/fake/fake_connection_killer.h"
+#include "platform/fake/fake_reverse_resolver.h"
+#include "platform/fake/fake_socket_table.h"
 #include "platform/fake/fake_file_store.h"
 #include "platform/fake/fake_link_stats.h"
 #include "platform/linux/command_socket.h"
@@ -28,6 +33,9 @@
 #include "ui/main/qt_translations.h"
 #include "ui/notice/notice_dialog.h"
 #include "ui/options/options_dialog.h"
+#include "ui/controls/report_list_view.h"
+#include "ui/models/session_list_model.h"
+#include "ui/sessions/session_monitor_page.h"
 #include "ui/traffic/traffic_graph.h"
 #include "ui/traffic/traffic_monitor_page.h"
 
@@ -56,6 +64,9 @@ struct Rig {
   bool answer = false;
   int launches = 0;
   bool launch_ok = true;
+  // Adds services that need the runtime (the Session Monitor) before the
+  // window is made.
+  std::function<void(app::Runtime&, MainWindowServices&)> configure;
 
   Rig() {
     links.add("eth0", 1000, 5000);
@@ -79,6 +90,7 @@ struct Rig {
       ++launches;
       return launch_ok;
     };
+    if (configure) configure(*runtime, s);
     window = std::make_unique<MainWindow>(s);
     window->set_confirm_exit([this] {
       ++confirmations;
@@ -426,6 +438,72 @@ TEST(MainWindow, OptionsOkReloadsTheShellSettings) {
   });
   w.open_options();
   EXPECT_TRUE(w.shell().exit_confirmation_dialog);
+}
+
+// The Session Monitor tab follows the runtime's refreshes, hands Ctrl+Tab to
+// the window, and its pane height is what the shut-down writes, even after
+// the options dialog re-read the shell's keys.
+TEST(MainWindow, SessionTabFollowsTheRuntimeAndKeepsItsPaneHeight) {
+  platform::FakeSocketTable sockets;
+  platform::FakeProcessTable processes;
+  platform::FakeConnectionKiller killer;
+  platform::FakeReverseResolver resolver;
+  platform::FakeLookupWorkers workers;
+  shared::HostNameCache hosts{resolver, workers};
+  shared::FlowKeyTable keys;
+  sessions::ProcessNameCache names{processes};
+  platform::SocketRow row;
+  row.local_address = *shared::parse_address("10.0.0.1");
+  row.local_port = 40000;
+  row.remote_address = *shared::parse_address("192.0.2.7");
+  row.remote_port = 443;
+  row.state = 5;
+  sockets.tcp = {row};
+  std::unique_ptr<sessions::SessionMonitor> monitor;
+  std::unique_ptr<app::SessionFeature> feature;
+
+  Rig rig;
+  rig.profile.write_int("Session", "SplitSize", 150);
+  rig.configure = [&](app::Runtime& runtime, MainWindowServices& s) {
+    monitor = std::make_unique<sessions::SessionMonitor>(
+        sessions::SessionMonitorDeps{sockets, processes, killer, rig.clock, rig.files, hosts, keys, names},
+        sessions::SessionMonitorConfig{}, sessions::load_session_settings(rig.profile),
+        sessions::load_autoblock_settings(rig.profile));
+    feature = std::make_unique<app::SessionFeature>(runtime, *monitor, "", true);
+    s.sessions = feature.get();
+  };
+  MainWindow& w = rig.build();
+  SessionMonitorPage* page = w.session_page();
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(w.tab_widget()->widget(2), static_cast<QWidget*>(page));
+  EXPECT_EQ(page->split_size(), 150);
+  EXPECT_EQ(page->model()->rowCount(), 0);
+  rig.runtime->start();
+  rig.runtime->fire_timer(app::kTimerSessionRefresh);
+  EXPECT_EQ(page->model()->rowCount(), 1);
+  EXPECT_EQ(page->connections_label()->text(), " Connections (Max) :    1 (   1)");
+
+  w.show();
+  QApplication::setActiveWindow(&w);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  w.select_tab(2);
+  page->list()->setFocus();
+  QTest::keyClick(page->list(), Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(w.current_tab(), 3);
+  w.select_tab(2);
+  page->list()->setFocus();
+  QTest::keyClick(page->list(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(w.current_tab(), 1);
+
+  emit page->splitSizeChanged(300);
+  QTimer::singleShot(0, [] {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<OptionsDialog*>(top)) d->accept();
+  });
+  w.open_options();
+  w.shut_down();
+  EXPECT_EQ(rig.profile.read_int("Session", "SplitSize", 0), 300);
+  workers.run_all();  // the lookups the refresh started, before the cache goes
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/runtime.h"
+#include "app/session_feature.h"
 #include "platform/clock.h"
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"
@@ -18,6 +19,8 @@
 #include "ui/minimonitor/tray_icons.h"
 #include "ui/options/options_dialog.h"
 #include "ui/pages/interface_page.h"
+#include "ui/sessions/netstat_page.h"
+#include "ui/sessions/session_monitor_page.h"
 #include "ui/traffic/traffic_monitor_page.h"
 
 #ifndef TW_VERSION
@@ -109,6 +112,11 @@ void MainWindow::create_pages(const MainWindowServices& s) {
       w = traffic_page_;
     } else if (page == shell::MainPage::Interface && s.network_info && s.info_links) {
       w = new InterfacePage(profile_, *s.network_info, *s.info_links, lang_);
+    } else if (page == shell::MainPage::SessionMonitor && s.sessions) {
+      w = create_session_page(*s.sessions);
+    } else if (page == shell::MainPage::Netstat && s.netstat.sockets && s.netstat.processes && s.netstat.names &&
+               s.netstat.hosts && s.netstat.services) {
+      w = new NetstatPage(profile_, s.netstat, lang_);
     } else {
       // The monitors and tools of later releases: the tab is there, empty.
       w = new QWidget;
@@ -136,6 +144,24 @@ void MainWindow::fit_tab_labels() {
     if (total <= available) return;
   }
 }
+
+QWidget* MainWindow::create_session_page(app::SessionFeature& feature) {
+  auto* p = new SessionMonitorPage(feature.monitor(), profile_, lang_, shell_.session_split_size);
+  connect(p, &SessionMonitorPage::nextTabRequested, this, &MainWindow::next_tab);
+  connect(p, &SessionMonitorPage::previousTabRequested, this, &MainWindow::previous_tab);
+  connect(p, &SessionMonitorPage::splitSizeChanged, this, [this](int h) { shell_.session_split_size = h; });
+  // The page follows every refresh the runtime runs, for as long as it exists.
+  feature.set_changed_listener([page = QPointer<SessionMonitorPage>(p)] {
+    if (page) page->show_monitor();
+  });
+  return p;
+}
+
+SessionMonitorPage* MainWindow::session_page() const {
+  return qobject_cast<SessionMonitorPage*>(page(shell::MainPage::SessionMonitor));
+}
+
+NetstatPage* MainWindow::netstat_page() const { return qobject_cast<NetstatPage*>(page(shell::MainPage::Netstat)); }
 
 QWidget* MainWindow::page(shell::MainPage page) const {
   const auto i = static_cast<std::size_t>(page);
@@ -216,9 +242,11 @@ void MainWindow::open_options() {
 void MainWindow::apply_options() {
   const int tab = tab_;
   const bool mini = shell_.mini_monitor;
+  const int split = shell_.session_split_size;  // kept in memory until the end
   shell_ = shell::load_shell_settings(profile_);
   shell_.tab_cur_sel = tab;
   shell_.mini_monitor = mini;
+  shell_.session_split_size = split;
   apply_topmost();
   restack(shell::StackingEvent::TopmostFromMainWindow);
   if (!shell_.task_tray_icon && tray_) {
@@ -227,6 +255,8 @@ void MainWindow::apply_options() {
   }
   if (traffic_page_) traffic_page_->reload_settings();
   if (auto* p = qobject_cast<InterfacePage*>(page(shell::MainPage::Interface))) p->reload_settings();
+  if (auto* p = session_page()) p->reload_settings();
+  if (auto* p = netstat_page()) p->reload_settings();
   runtime_.reload_settings();  // the driver follows the new periods
   // The tray pictures are drawn again with the new colours on the next tick.
   tray_icons_->set_settings(shell_.tray_icon);

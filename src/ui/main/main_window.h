@@ -48,6 +48,7 @@
 #include "shell/main_window_logic.h"
 #include "shell/shell_settings.h"
 #include "ui/main/runtime_driver.h"
+#include "ui/sessions/netstat_page.h"
 
 class QMenu;
 class QSystemTrayIcon;
@@ -57,6 +58,7 @@ class QWindow;
 
 namespace tw::app {
 class Runtime;
+class SessionFeature;
 }
 namespace tw::platform {
 class Clock;
@@ -74,6 +76,8 @@ class TrafficMonitor;
 namespace tw::ui {
 
 class MiniMonitor;
+class NetstatPage;
+class SessionMonitorPage;
 class TrafficMonitorPage;
 class TrayIcons;
 
@@ -90,6 +94,11 @@ struct MainWindowServices {
   // source must not be the sampler's (it is read on the UI thread).
   platform::NetworkInfoSource* network_info = nullptr;
   platform::LinkStatsSource* info_links = nullptr;
+  // The Session Monitor, refreshed by the runtime; without it the tab stays
+  // empty.
+  app::SessionFeature* sessions = nullptr;
+  // The NETSTAT tab's sources; the tab stays empty unless all are set.
+  NetstatSources netstat;
   // Starts the successor of a restart after resume ("/w PID"); false when it
   // could not be started.
   std::function<bool()> launch_successor;
@@ -112,6 +121,8 @@ class MainWindow : public QWidget {
   QTabWidget* tab_widget() const { return tabs_; }
   QWidget* page(shell::MainPage page) const;
   TrafficMonitorPage* traffic_page() const;
+  SessionMonitorPage* session_page() const;
+  NetstatPage* netstat_page() const;
   // The selected tab position ("TabCurSel").
   int current_tab() const { return tab_; }
   void select_tab(int tab);  // clamped
@@ -194,6 +205,7 @@ class MainWindow : public QWidget {
 
  private:
   void create_pages(const MainWindowServices& s);
+  QWidget* create_session_page(app::SessionFeature& feature);
   void create_menus();
   void fit_tab_labels();
   void create_shortcuts();

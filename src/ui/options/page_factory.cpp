@@ -1,7 +1,9 @@
 #include "ui/options/page_factory.h"
 
 #include "ui/options/general_pages.h"
+#include "ui/options/page_support.h"
 #include "ui/options/output_color_page.h"
+#include "ui/options/session_pages.h"
 #include "ui/options/traffic_pages.h"
 
 namespace tw::ui {
@@ -20,6 +22,15 @@ OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& pro
     case P::TrafficColor: return new TrafficColorPage(profile, lang, parent);
     case P::TrafficLogFile: return new TrafficLogFilePage(profile, lang, parent);
     case P::OutputColor: return new OutputColorPage(profile, lang, parent);
+    case P::AutoKillSession: return new AutoKillSessionPage(profile, lang, parent);
+    case P::MonitorColor: return new MonitorColorPage(profile, lang, parent);
+    case P::SessionCopyItems:
+      return new CopyItemsPage(id, std::string(sessions::kSessionSection), session_copy_columns(), profile, lang, parent);
+    case P::SessionLogFile:
+      return new LogFilePage(id, logging::LogKind::Session,
+                             tr2(lang, "Session Monitor log output", "セッションモニターのログを出力する"), profile,
+                             lang, parent);
+    case P::NetstatView: return new NetstatViewPage(profile, lang, parent);
     default: return new OptionsPage(id, profile, lang, parent);
   }
 }

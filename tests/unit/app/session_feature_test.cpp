@@ -121,6 +121,25 @@ TEST(SessionFeature, CommandsSwitchAutoBlockAndKeepTheDispatchOrder) {
   EXPECT_FALSE(rig.monitor->auto_block());
 }
 
+// A window showing the monitor is told of every refresh and of each command
+// that actually switched the auto-block, and of nothing else.
+TEST(SessionFeature, ListenerFollowsRefreshesAndSwitches) {
+  Rig rig;
+  int told = 0;
+  rig.feature->set_changed_listener([&] { ++told; });
+  rig.runtime.start();
+  rig.runtime.fire_timer(kTimerSessionRefresh);
+  EXPECT_EQ(told, 1);
+  rig.runtime.handle_command("tarnix.sessionmonitor /blockstart");
+  rig.runtime.handle_command("tarnix.sessionmonitor /blockstart");  // already on
+  EXPECT_EQ(told, 2);
+  rig.runtime.handle_command("tarnix.sessionmonitor /blockstop");
+  EXPECT_EQ(told, 3);
+  rig.feature->set_changed_listener({});
+  rig.runtime.fire_timer(kTimerSessionRefresh);
+  EXPECT_EQ(told, 3);
+}
+
 TEST(SessionFeature, SessionLogTakesTheRowsOfTheLatestRefresh) {
   Rig rig("[Session]\nLogCheck=1\nAskDNS=0\nLogFmt=$SESSION$|$CONNECTIONS$\n");
   rig.runtime.start();

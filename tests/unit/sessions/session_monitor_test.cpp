@@ -159,10 +159,8 @@ TEST(Netstat, RunListingFilterAndStates) {
 TEST(SessionSettings, ClampsAndRoundTrip) {
   platform::FakeFileStore files;
   settings::Profile p(files, "/d/t.ini");
-  p.write_int("Session", "SplitSize", 5);
   p.write_int("Session", "ResetMaxConnections", 70000);
   auto s = load_session_settings(p);
-  EXPECT_EQ(s.split_size, 12);
   EXPECT_EQ(s.reset_max_connections, 65535);
   EXPECT_TRUE(s.ask_dns);
   s.ask_dns = false;

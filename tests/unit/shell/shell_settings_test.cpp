@@ -49,6 +49,23 @@ TEST_F(ShellSettingsTest, StoredValuesAndLoadTransformations) {
   EXPECT_EQ(s.session_split_size, 250);
 }
 
+// Both programs start the Session Monitor from load_session_auto_start(), and
+// the View page shows the same reading: a hand-edited 2 must neither start the
+// monitor in one program and not the other, nor show as on while it is off.
+TEST_F(ShellSettingsTest, SessionKeysOneReadingForBothPrograms) {
+  EXPECT_TRUE(load_session_auto_start(profile));  // absent: on
+  for (const auto& [stored, on] : std::array<std::pair<const char*, bool>, 4>{
+           {{"1", true}, {"0", false}, {"2", false}, {"-1", false}}}) {
+    files.files[kPath] = std::string("[Session]\nAutoStart=") + stored + "\nSplitSize=5\n";
+    EXPECT_EQ(load_session_auto_start(profile), on) << stored;
+    EXPECT_EQ(load_shell_settings(profile).session_auto_start, on) << stored;
+  }
+  EXPECT_EQ(load_shell_settings(profile).session_split_size, 12);
+  EXPECT_EQ(clamp_session_split_size(1200), 1200);
+  EXPECT_EQ(clamp_session_split_size(5000), 1200);
+  EXPECT_EQ(clamp_session_split_size(13), 13);
+}
+
 TEST(NoticeInterval, AbsoluteValueModuloSixty) {
   EXPECT_EQ(normalise_notice_interval(-5), 5);
   EXPECT_EQ(normalise_notice_interval(75), 15);

@@ -1,0 +1,116 @@
+#include "ui/sessions/netstat_page.h"
+
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include "settings/profile.h"
+#include "shell/options_model.h"
+#include "ui/options/page_support.h"
+
+namespace tw::ui {
+namespace {
+
+constexpr int kDisplayPeriodMs = 500;
+
+QString box_text(const std::string& text) {
+  QString t = qs(text);
+  t.remove(QLatin1Char('\r'));  // the listing ends its lines with CR LF
+  return t;
+}
+
+}  // namespace
+
+NetstatPage::NetstatPage(settings::Profile& profile, const NetstatSources& sources, Language lang, QWidget* parent)
+    : QWidget(parent), profile_(profile), sources_(sources), lang_(lang), run_(lang) {
+  button_ = new QPushButton(QStringLiteral("START"), this);
+  button_->setObjectName(QStringLiteral("startStop"));
+  button_->setAutoDefault(false);
+  output_ = new QPlainTextEdit(this);
+  output_->setObjectName(QStringLiteral("output"));
+  output_->setReadOnly(true);
+  output_->setLineWrapMode(QPlainTextEdit::NoWrap);  // fixed-width columns
+  output_->setUndoRedoEnabled(false);
+  QFont font(QStringLiteral("Lucida Console"));
+  font.setStyleHint(QFont::Monospace);
+  font.setFixedPitch(true);
+  output_->setFont(font);
+  output_->setPlainText(tr2(lang, "Displays a list of current network connection status.",
+                            "現在のネットワーク接続状態の一覧を表示します。"));
+
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(button_);
+  bar->addStretch();
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->setSpacing(4);
+  layout->addLayout(bar);
+  layout->addWidget(output_, 1);
+
+  timer_.setInterval(kDisplayPeriodMs);
+  connect(&timer_, &QTimer::timeout, this, &NetstatPage::tick);
+  connect(button_, &QPushButton::clicked, this, &NetstatPage::start_stop);
+  reload_settings();
+}
+
+NetstatPage::~NetstatPage() {
+  timer_.stop();
+  // The worker writes into run_: it must be gone before the page is.
+  run_.stop();
+  join_worker();
+}
+
+void NetstatPage::reload_settings() {
+  filter_ = sessions::load_netstat_filter(profile_);
+  const shell::OutputBoxColors colors = shell::load_output_box_colors(profile_);
+  QPalette pal = output_->palette();
+  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    pal.setColor(group, QPalette::Base, from_colorref(colors.background));
+    pal.setColor(group, QPalette::Text, from_colorref(colors.text));
+  }
+  output_->setPalette(pal);
+}
+
+void NetstatPage::start_stop() {
+  button_->setEnabled(false);
+  if (run_.state() == sessions::NetstatRun::kIdle) {
+    join_worker();  // the last run's thread has ended; release it
+    output_->setPlainText(box_text(run_.start()));
+    button_->setText(QStringLiteral("STOP"));
+    button_->setEnabled(true);
+    const sessions::NetstatFilter filter = filter_;
+    const NetstatSources s = sources_;
+    worker_ = std::thread([this, filter, s] {
+      run_.run_worker(*s.sockets, *s.processes, *s.names, *s.hosts, *s.services, filter);
+    });
+    timer_.start();
+    return;
+  }
+  // The button stays disabled until the display timer has shown the result:
+  // a slow name lookup may hold the worker for a while after the request.
+  output_->moveCursor(QTextCursor::End);
+  output_->insertPlainText(box_text(run_.stop()));
+}
+
+void NetstatPage::tick() {
+  const sessions::NetstatRun::TickOutput out = run_.tick();
+  if (!out.append.empty()) {
+    output_->moveCursor(QTextCursor::End);
+    output_->insertPlainText(box_text(out.append));
+  }
+  if (!out.finished) return;
+  timer_.stop();
+  join_worker();
+  output_->setPlainText(box_text(out.replace));
+  output_->verticalScrollBar()->setValue(0);
+  button_->setText(QStringLiteral("START"));
+  button_->setEnabled(true);
+}
+
+void NetstatPage::join_worker() {
+  if (worker_.joinable()) worker_.join();
+}
+
+}  // namespace tw::ui
