@@ -143,6 +143,21 @@ TEST(SessionMonitorPage, HeaderClicksSortWithTheFormerOrderAsTieBreak) {
   EXPECT_EQ(rig.remote_addresses(), (QStringList{"203.0.113.5", "192.0.2.7", "198.51.100.9"}));
 }
 
+// The list's default colours are made for its default black background; a
+// settings file that names no colours must not leave them on the theme's
+// (often white) background, where a pending host in white would vanish.
+TEST(SessionMonitorPage, DefaultColoursComeWithTheirBackground) {
+  SessionRig rig("[Session]\nAskDNS=1\n");
+  rig.page->toggle_running();
+  rig.refresh();
+  const QModelIndex host = rig.page->model()->index(0, SessionListModel::kRemoteHost);
+  EXPECT_TRUE(host.data().toString().startsWith("("));  // pending lookup
+  EXPECT_EQ(host.data(Qt::ForegroundRole).value<QColor>(), QColor(255, 255, 255));
+  EXPECT_EQ(rig.page->list()->palette().color(QPalette::Base), QColor(0, 0, 0));
+  const QModelIndex address = rig.page->model()->index(0, SessionListModel::kRemoteAddress);
+  EXPECT_EQ(address.data(Qt::ForegroundRole).value<QColor>(), QColor(0xFF, 0xFF, 0x80));  // 0x80FFFF
+}
+
 TEST(SessionMonitorPage, SelectionStaysOnPositionsAcrossRefreshes) {
   SessionRig rig;
   rig.page->toggle_running();

@@ -50,7 +50,7 @@ ListRow SessionListModel::make_row(const sessions::RowTexts& texts) const {
       cell.foreground = colour(shared::cell_colour(colours_, t));
     else if (c == sessions::kStatus)
       cell.foreground = colour(colours_.get(shared::status_colour_key(t)));
-    else if (colours_.has_text)
+    else
       cell.foreground = colour(colours_.get(shared::ColourKey::Text));
   }
   return row;

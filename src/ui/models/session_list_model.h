@@ -2,7 +2,7 @@
 // The Session Monitor's list: the nine columns of the session rows with their
 // colours. Address and host cells are coloured by domain, the Status cell by
 // whether the connection is established, the other cells in the list's text
-// colour (when the settings name one).
+// colour.
 //
 // The monitor sorts and builds the rows; show() hands them over by position,
 // so a refresh that reorders connections keeps the selected positions, the

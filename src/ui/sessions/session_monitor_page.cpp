@@ -72,13 +72,10 @@ SessionMonitorPage::SessionMonitorPage(sessions::SessionMonitor& monitor, settin
   log_->setAutoDefault(false);
   connections_ = new QLabel(this);
   connections_->setObjectName(QStringLiteral("connectionsLabel"));
-  // The counters are "%4d" and "%5d" fields: a fixed-pitch face keeps the
-  // labels from jittering as the numbers change.
-  QFont fixed = connections_->font();
-  fixed.setFamily(QStringLiteral("monospace"));
-  fixed.setStyleHint(QFont::TypeWriter);
-  connections_->setFont(fixed);
-  blocked_->setFont(fixed);
+  // The row must fit the window's narrowest width with the Japanese texts:
+  // the buttons are only as wide as their words.
+  for (QPushButton* b : {start_, log_})
+    b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("START")) + 24);
 
   auto* bar = new QHBoxLayout;
   bar->setSpacing(8);
@@ -271,10 +268,11 @@ void SessionMonitorPage::open_log() {
 
 void SessionMonitorPage::reload_settings() {
   const shared::ListColours colours = shared::load_list_colours(profile_);
-  list_->set_base_colors(colours.has_background ? std::optional<std::uint32_t>(colours.get(shared::ColourKey::TextBk))
-                                                : std::nullopt,
-                         colours.has_text ? std::optional<std::uint32_t>(colours.get(shared::ColourKey::Text))
-                                          : std::nullopt);
+  // The default background and text are used even when the file does not
+  // name them: every default colour of the list (white hosts, pale yellow
+  // addresses) is made for the black background, and on a desktop theme's
+  // light one pending and unresolved hosts would be white on white.
+  list_->set_base_colors(colours.get(shared::ColourKey::TextBk), colours.get(shared::ColourKey::Text));
   model_->set_colours(colours);
   list_->set_copy_items(shell::read_copy_items(profile_, sessions::kSessionSection));
 }
