@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 prefix=${PREFIX:-/usr/local}
-caps=cap_net_admin,cap_net_raw,cap_dac_read_search+ep
+caps=cap_net_admin,cap_net_raw,cap_dac_read_search,cap_sys_ptrace+ep
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "install: run as root (sudo make install): the helper gets file capabilities" >&2

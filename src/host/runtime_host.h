@@ -17,6 +17,7 @@
 //
 // Ownership: owns every object it opens; the beeper is the caller's and must
 // outlive it.
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -133,8 +134,11 @@ class RuntimeHost {
   // The Session Monitor's sources. The socket table and the in-process
   // killer belong to the namespace the program started in.
   platform::SockDiagSocketTable sockets_;
-  platform::ProcProcessTable processes_;
   platform::HelperClient helper_;
+  // Other users' sockets are named through the helper when this process
+  // cannot look into their /proc/PID/fd itself.
+  platform::HelperSocketOwners helper_owners_{helper_};
+  platform::ProcProcessTable processes_{"/proc", std::chrono::milliseconds(1000), &helper_owners_};
   platform::HelperConnectionKiller helper_killer_{helper_};
   platform::ChoosingConnectionKiller killer_{options_.in_process_killer, &helper_killer_};
   platform::SystemReverseResolver resolver_;
