@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -250,6 +251,11 @@ int run(const Options& opt) {
 
 int main(int argc, char** argv) {
   using namespace tw::tarnixd;
+  // The session list sorts names with strcoll, which compares bytes until
+  // the collation of the user's locale is taken; the desktop program gets it
+  // from Qt. Only the collation: numbers in logs and lines keep the "C"
+  // decimal point whatever the locale says.
+  std::setlocale(LC_COLLATE, "");
   const ParseResult parsed = parse_options(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "tarnixd: %s\n\n%s", parsed.error.c_str(), usage_text());
