@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 
+#include "app/metrics_feature.h"
 #include "app/runtime.h"
 #include "app/session_feature.h"
 #include "app/traffic_feature.h"
@@ -66,6 +67,10 @@ struct HostOptions {
   // before tarnix-helper. Null in the desktop program, which never links the
   // privileged code. Must outlive the host.
   platform::ConnectionKiller* in_process_killer = nullptr;
+  // The figures file for Prometheus for this run instead of
+  // "Settings"/"MetricsFile" (tarnixd's --metrics-file); "" for the setting.
+  // A relative path is taken from the working folder.
+  std::string metrics_file;
 };
 
 struct HostError {
@@ -103,6 +108,7 @@ class RuntimeHost {
   platform::NetlinkLinkStats& links() { return links_; }
   // Null when the channel could not be opened.
   platform::CommandServer* commands() { return commands_.get(); }
+  app::MetricsFeature& metrics() { return *metrics_feature_; }
   Language language() const { return lang_; }
   // Absolute, ending in '/'.
   const std::string& data_folder() const { return folder_; }
@@ -112,6 +118,7 @@ class RuntimeHost {
   RuntimeHost(HostOptions options, platform::InstanceLock lock, std::string folder, Language lang);
   void open_channels();  // the status block and the command channel
   void open_sessions();  // the Session Monitor and its feature
+  void open_metrics();   // the figures file for Prometheus
   void warn(const std::string& text) const;
   void note(const std::string& text) const;
 
@@ -148,6 +155,7 @@ class RuntimeHost {
   sessions::ProcessNameCache process_names_{processes_};
   std::unique_ptr<sessions::SessionMonitor> sessions_;
   std::unique_ptr<app::SessionFeature> session_feature_;
+  std::unique_ptr<app::MetricsFeature> metrics_feature_;
   platform::PeriodicThread sampler_;
 };
 

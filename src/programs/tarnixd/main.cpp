@@ -132,7 +132,8 @@ int run(const Options& opt) {
                                  .require_links = true,
                                  .warn = [](const std::string& text) { std::fprintf(stderr, "tarnixd: %s\n", text.c_str()); },
                                  .note = {},
-                                 .in_process_killer = &in_process_killer};
+                                 .in_process_killer = &in_process_killer,
+                                 .metrics_file = opt.metrics_file};
   if (opt.verbose) host_options.note = note;
   host::HostError error;
   const std::unique_ptr<host::RuntimeHost> host = host::RuntimeHost::open(std::move(host_options), &error);
