@@ -7,6 +7,8 @@
 #   shared                    what several features share (flow keys, host names)
 #   traffic sessions packets packetfilter tools    features, never each other
 #   shell                     the window-free logic of the desktop shell
+#   metrics                   the figures as a Prometheus text exposition
+#                             (plain figures in, text out: sees only base)
 #   app                       the runtime that builds either program
 #   host                      the Linux assembly of that runtime (lock, folder,
 #                             sampler, status block, command channel) that both
@@ -29,7 +31,8 @@ allowed() {  # allowed FROM-FOLDER: the folders its files may include
     logging) echo "base platform settings logging" ;;
     shared) echo "base platform settings logging shared" ;;
     shell) echo "base platform settings logging shell" ;;
-    app) echo "base platform settings logging shared $features shell app" ;;
+    metrics) echo "base metrics" ;;
+    app) echo "base platform settings logging shared $features shell metrics app" ;;
     host) echo "ANY-BUT ui programs" ;;
     ui) echo "ANY-BUT programs" ;;
     programs) echo "ANY-BUT ui" ;;

@@ -9,6 +9,7 @@ packages=(
   libmnl-dev libpcap-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcap2-bin dbus-daemon iproute2 iputils-ping xvfb xauth x11-apps imagemagick fonts-dejavu-core fonts-ipafont-gothic
+  prometheus prometheus-node-exporter
 )
 
 missing=()
@@ -25,3 +26,13 @@ sudo=""
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The metrics test starts its own prometheus and node exporter on loopback
+# ports; the services the packages enable would listen on every address, so
+# the ones installed here are switched off again where systemd runs them.
+if [ -d /run/systemd/system ]; then
+  for p in "${missing[@]}"; do
+    case $p in
+      prometheus|prometheus-node-exporter) $sudo systemctl disable --now "$p" >/dev/null 2>&1 || true ;;
+    esac
+  done
+fi

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs Tarnwatch: tarnix, tarnixd and tarnixctl to PREFIX/bin, and the
 # privileged helper tarnix-helper to PREFIX/libexec/tarnwatch/ with the file
-# capabilities its operations need (closing connections and, later, packet
-# capture, the packet filter and process names of other users' sockets).
+# capabilities its operations need (closing connections, process names of
+# other users' sockets and, later, packet capture and the packet filter).
 #
 # As packet-capture tools do with theirs, the helper may be run only by root
 # and the members of the group tarnwatch (created when missing): a user who
@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 prefix=${PREFIX:-/usr/local}
-caps=cap_net_admin,cap_net_raw,cap_dac_read_search+ep
+caps=cap_net_admin,cap_net_raw,cap_dac_read_search,cap_sys_ptrace+ep
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "install: run as root (sudo make install): the helper gets file capabilities" >&2

@@ -41,6 +41,7 @@ inline constexpr int kTimerSessionLog = 12;   // "Session"/"LogCycleTime" s
 inline constexpr int kTimerReportLog = 13;    // "Report"/"LogCycleTime" s, fixed at start()
 inline constexpr int kTimerAutoReset = 14;    // redraw period, automatic interface reset
 inline constexpr int kTimerSessionRefresh = 17;  // the session refresh and auto-block, 500 ms
+inline constexpr int kTimerMetricsFile = 18;     // the figures file for Prometheus, 5 s
 inline constexpr int kTimerLiveLine = 1000;   // tarnixd's live line on the terminal, 1 s
 
 inline constexpr std::uint32_t kStatusBlockPeriodMs = 200;
@@ -59,6 +60,8 @@ inline constexpr int kWindowState = 10;
 inline constexpr int kLogs = 20;
 // "IsZoomed" and "Position".
 inline constexpr int kWindowPlacement = 30;
+// The figures file for Prometheus, with the run's final figures.
+inline constexpr int kMetricsFile = 35;
 // The status block is unmapped; nothing publishes after this.
 inline constexpr int kReleaseStatusBlock = 40;
 // Every host and process name is forgotten, while the pages and their data

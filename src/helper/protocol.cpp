@@ -11,6 +11,15 @@ namespace {
 
 Error malformed(std::string detail) { return Error{"Malformed helper message.", std::move(detail), EBADMSG}; }
 
+// How many bytes of `t` fit in `limit`: cut before a UTF-8 continuation
+// byte, never inside a character.
+std::size_t cut_size(std::string_view t, std::size_t limit) {
+  std::size_t n = std::min(t.size(), limit);
+  if (n < t.size())
+    while (n > 0 && (static_cast<unsigned char>(t[n]) & 0xC0) == 0x80) --n;
+  return n;
+}
+
 // Appends little-endian numbers and sized texts.
 class Writer {
  public:
@@ -21,11 +30,14 @@ class Writer {
   void u64(std::uint64_t v) { put(v, 8); }
   void bytes(std::span<const std::uint8_t> b) { out_.insert(out_.end(), b.begin(), b.end()); }
   void text(std::string_view t) {
-    std::size_t n = std::min(t.size(), kMaxText);
-    // Cut before a UTF-8 continuation byte, never inside a character.
-    if (n < t.size())
-      while (n > 0 && (static_cast<unsigned char>(t[n]) & 0xC0) == 0x80) --n;
+    const std::size_t n = cut_size(t, kMaxText);
     u16(static_cast<std::uint16_t>(n));
+    out_.insert(out_.end(), t.begin(), t.begin() + static_cast<std::ptrdiff_t>(n));
+  }
+  // A text of at most 255 bytes with a one-byte size.
+  void short_text(std::string_view t, std::size_t limit) {
+    const std::size_t n = cut_size(t, std::min<std::size_t>(limit, 255));
+    u8(static_cast<std::uint8_t>(n));
     out_.insert(out_.end(), t.begin(), t.begin() + static_cast<std::ptrdiff_t>(n));
   }
 
@@ -59,6 +71,13 @@ class Reader {
     out.assign(reinterpret_cast<const char*>(in_.data()) + pos_ - n, n);
     return true;
   }
+  bool short_text(std::string& out, std::size_t limit) {
+    const std::size_t n = u8();
+    if (!ok_ || n > limit || !take(n)) return ok_ = false;
+    out.assign(reinterpret_cast<const char*>(in_.data()) + pos_ - n, n);
+    return true;
+  }
+  std::size_t left() const { return ok_ ? in_.size() - pos_ : 0; }
 
  private:
   bool take(std::size_t n) {
@@ -78,6 +97,38 @@ class Reader {
 };
 
 constexpr int kMaxErrno = 4095;  // the kernel's errno values end well below
+constexpr std::uint32_t kMaxPid = 0x7fffffff;  // pid_t is a signed 32-bit number
+
+// The canonical form of an owner request: ascending, each inode once, no 0,
+// at most kMaxOwnerQueries.
+std::vector<std::uint64_t> canonical_inodes(std::vector<std::uint64_t> inodes) {
+  std::sort(inodes.begin(), inodes.end());
+  inodes.erase(std::unique(inodes.begin(), inodes.end()), inodes.end());
+  if (!inodes.empty() && inodes.front() == 0) inodes.erase(inodes.begin());
+  if (inodes.size() > kMaxOwnerQueries) inodes.resize(kMaxOwnerQueries);
+  return inodes;
+}
+
+// The canonical form of an owner reply: entries that can be true only,
+// ascending by inode, the first of each inode, at most kMaxOwners (more
+// marks the reply truncated).
+SocketOwnersReply canonical_owners(const SocketOwnersReply& m) {
+  SocketOwnersReply out;
+  out.truncated = m.truncated;
+  out.owners.reserve(std::min(m.owners.size(), kMaxOwners));
+  for (const SocketOwner& o : m.owners)
+    if (o.inode != 0 && o.pid != 0 && o.pid <= kMaxPid) out.owners.push_back(o);
+  std::stable_sort(out.owners.begin(), out.owners.end(),
+                   [](const SocketOwner& a, const SocketOwner& b) { return a.inode < b.inode; });
+  out.owners.erase(std::unique(out.owners.begin(), out.owners.end(),
+                               [](const SocketOwner& a, const SocketOwner& b) { return a.inode == b.inode; }),
+                   out.owners.end());
+  if (out.owners.size() > kMaxOwners) {
+    out.owners.resize(kMaxOwners);
+    out.truncated = true;
+  }
+  return out;
+}
 
 void write_payload(Writer& w, const Message& message) {
   std::visit(
@@ -94,6 +145,19 @@ void write_payload(Writer& w, const Message& message) {
           w.u16(m.id.dst_port);
           w.u32(m.id.interface);
           w.u64(m.id.cookie);
+        } else if constexpr (std::is_same_v<T, SocketOwners>) {
+          const std::vector<std::uint64_t> inodes = canonical_inodes(m.inodes);
+          w.u32(static_cast<std::uint32_t>(inodes.size()));
+          for (const std::uint64_t inode : inodes) w.u64(inode);
+        } else if constexpr (std::is_same_v<T, SocketOwnersReply>) {
+          const SocketOwnersReply c = canonical_owners(m);
+          w.u8(c.truncated ? 1 : 0);
+          w.u32(static_cast<std::uint32_t>(c.owners.size()));
+          for (const SocketOwner& o : c.owners) {
+            w.u64(o.inode);
+            w.u32(o.pid);
+            w.short_text(o.name, kMaxCommBytes);
+          }
         } else if constexpr (std::is_same_v<T, ErrorReply>) {
           const int e = m.error.errno_value;
           w.u32(static_cast<std::uint32_t>(e >= 0 && e <= kMaxErrno ? e : EIO));
@@ -130,6 +194,47 @@ Result<Message> read_socket_id(Reader& r) {
   return Message{DestroySocket{id}};
 }
 
+Result<Message> read_owner_request(Reader& r) {
+  SocketOwners m;
+  const std::uint32_t count = r.u32();
+  // The size is checked before anything is allocated for the list.
+  if (!r.ok() || count > kMaxOwnerQueries) return malformed("socket owners: " + std::to_string(count) + " inodes");
+  if (r.left() != std::size_t{count} * 8) return malformed("socket owners: wrong size");
+  m.inodes.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint64_t inode = r.u64();
+    if (inode == 0 || (!m.inodes.empty() && inode <= m.inodes.back()))
+      return malformed("socket owners: inodes not ascending and nonzero");
+    m.inodes.push_back(inode);
+  }
+  return Message{std::move(m)};
+}
+
+Result<Message> read_owner_reply(Reader& r) {
+  SocketOwnersReply m;
+  const std::uint8_t flags = r.u8();
+  const std::uint32_t count = r.u32();
+  if (!r.ok() || flags > 1) return malformed("socket owners reply: wrong size or flags");
+  if (count > kMaxOwners) return malformed("socket owners reply: " + std::to_string(count) + " owners");
+  // Every entry takes at least 13 bytes: a count the payload cannot hold is
+  // refused before anything is allocated for it.
+  if (r.left() < std::size_t{count} * 13) return malformed("socket owners reply: wrong size");
+  m.truncated = flags == 1;
+  m.owners.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    SocketOwner o;
+    o.inode = r.u64();
+    o.pid = r.u32();
+    if (!r.short_text(o.name, kMaxCommBytes)) return malformed("socket owners reply: wrong size");
+    if (o.inode == 0 || (!m.owners.empty() && o.inode <= m.owners.back().inode))
+      return malformed("socket owners reply: inodes not ascending and nonzero");
+    if (o.pid == 0 || o.pid > kMaxPid) return malformed("socket owners reply: pid " + std::to_string(o.pid));
+    m.owners.push_back(std::move(o));
+  }
+  if (!r.at_end()) return malformed("socket owners reply: wrong size");
+  return Message{std::move(m)};
+}
+
 Result<Message> read_error(Reader& r) {
   ErrorReply m;
   const std::uint32_t e = r.u32();
@@ -150,12 +255,16 @@ MessageType type_of(const Message& message) {
         else if constexpr (std::is_same_v<T, HelloReply>) return MessageType::kHelloReply;
         else if constexpr (std::is_same_v<T, DestroySocket>) return MessageType::kDestroySocket;
         else if constexpr (std::is_same_v<T, DestroySocketReply>) return MessageType::kDestroySocketReply;
+        else if constexpr (std::is_same_v<T, SocketOwners>) return MessageType::kSocketOwners;
+        else if constexpr (std::is_same_v<T, SocketOwnersReply>) return MessageType::kSocketOwnersReply;
         else return MessageType::kErrorReply;
       },
       message);
 }
 
-bool is_request(MessageType type) { return type == MessageType::kHello || type == MessageType::kDestroySocket; }
+bool is_request(MessageType type) {
+  return type == MessageType::kHello || type == MessageType::kDestroySocket || type == MessageType::kSocketOwners;
+}
 
 std::vector<std::uint8_t> encode(const Frame& frame) {
   std::vector<std::uint8_t> out;
@@ -209,6 +318,10 @@ Result<Message> decode_payload(std::uint16_t type, std::span<const std::uint8_t>
       return Message{DestroySocketReply{}};
     case MessageType::kErrorReply:
       return read_error(r);
+    case MessageType::kSocketOwners:
+      return read_owner_request(r);
+    case MessageType::kSocketOwnersReply:
+      return read_owner_reply(r);
   }
   return malformed("unknown message type " + std::to_string(type));
 }

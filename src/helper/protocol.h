@@ -12,7 +12,7 @@
 //   8      4    request id: chosen by the client, repeated in the reply
 //   12     4    payload size in bytes, at most kMaxPayload
 //
-// The client sends requests (Hello, DestroySocket), the helper answers each
+// The client sends requests (Hello, DestroySocket, SocketOwners), the helper answers each
 // with exactly one frame of the same request id: the request's own reply, or
 // an ErrorReply. The helper is the trust boundary, so the decoder takes
 // nothing on faith: it checks every size against the bytes at hand, every
@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -47,6 +48,11 @@ enum class MessageType : std::uint16_t {
   kDestroySocket = 3,       // client -> helper: abort one socket
   kDestroySocketReply = 4,  // helper -> client: done (or it was already gone)
   kErrorReply = 5,          // helper -> client: the request failed
+  // Socket owners have a block of numbers of their own, apart from the
+  // other operations. A helper older than them answers with an ErrorReply
+  // (unknown message type), so a newer client can tell it cannot help.
+  kSocketOwners = 16,       // client -> helper: which processes hold these sockets?
+  kSocketOwnersReply = 17,  // helper -> client: the holders found
 };
 
 // Address families and protocols a socket id may name (the kernel's numbers).
@@ -89,7 +95,37 @@ struct ErrorReply {
   friend bool operator==(const ErrorReply&, const ErrorReply&) = default;
 };
 
-using Message = std::variant<Hello, HelloReply, DestroySocket, DestroySocketReply, ErrorReply>;
+// Socket inodes (as sock_diag reports them) whose holding processes the
+// client cannot see for itself. An empty list asks for every socket of every
+// process. Canonical form: ascending, no duplicates, no 0; at most
+// kMaxOwnerQueries (a client with more asks in several requests).
+inline constexpr std::size_t kMaxOwnerQueries = 4096;
+struct SocketOwners {
+  std::vector<std::uint64_t> inodes;
+  friend bool operator==(const SocketOwners&, const SocketOwners&) = default;
+};
+// One holder: the first process found with the socket among its descriptors,
+// and that process's name as /proc/PID/comm gives it (the kernel keeps at
+// most 15 bytes of it).
+inline constexpr std::size_t kMaxCommBytes = 15;
+struct SocketOwner {
+  std::uint64_t inode = 0;
+  std::uint32_t pid = 0;  // 1 .. INT32_MAX
+  std::string name;       // at most kMaxCommBytes; "" when the process ended before its name was read
+  friend bool operator==(const SocketOwner&, const SocketOwner&) = default;
+};
+// The inodes asked about that were found, ascending, each once; inodes no
+// process holds (or that have gone) are simply absent. At most kMaxOwners
+// entries: a reply cut there (only possible for an empty request) says so.
+inline constexpr std::size_t kMaxOwners = 4096;
+struct SocketOwnersReply {
+  bool truncated = false;
+  std::vector<SocketOwner> owners;
+  friend bool operator==(const SocketOwnersReply&, const SocketOwnersReply&) = default;
+};
+
+using Message = std::variant<Hello, HelloReply, DestroySocket, DestroySocketReply, ErrorReply, SocketOwners,
+                             SocketOwnersReply>;
 
 MessageType type_of(const Message& message);
 bool is_request(MessageType type);
@@ -101,8 +137,10 @@ struct Frame {
 };
 
 // The frame's bytes, header included. Texts longer than kMaxText are cut (at
-// a character boundary) and an errno outside 0..4095 is sent as EIO, so every
-// encoded frame decodes.
+// a character boundary) and an errno outside 0..4095 is sent as EIO; socket
+// owner lists are put in their canonical form (sorted, duplicates and
+// impossible entries dropped, names cut, lists cut at their limits with a
+// reply marked truncated), so every encoded frame decodes.
 std::vector<std::uint8_t> encode(const Frame& frame);
 
 struct FrameHeader {

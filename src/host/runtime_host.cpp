@@ -98,6 +98,22 @@ RuntimeHost::RuntimeHost(HostOptions options, platform::InstanceLock lock, std::
   note("settings file " + settings_path_);
   runtime_.add_shutdown_step(app::shutdown_step::kStopSampling, [this](bool) { sampler_.stop(); });
   open_sessions();
+  open_metrics();
+}
+
+void RuntimeHost::open_metrics() {
+  std::string fixed = options_.metrics_file;
+  if (!fixed.empty()) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(fixed, ec);
+    if (!ec) fixed = absolute.lexically_normal().string();
+  }
+  metrics_feature_ = std::make_unique<app::MetricsFeature>(
+      runtime_, profile_, files_, folder_, std::move(fixed),
+      app::MetricsFeature::Hooks{[this](const std::string& t) { warn(t); }, [this](const std::string& t) { note(t); }});
+  metrics_feature_->add_section([this](metrics::Figures& f) { f.traffic = app::traffic_section(traffic_); });
+  metrics_feature_->add_section([this](metrics::Figures& f) { f.sessions = app::session_section(*sessions_); });
+  if (!metrics_feature_->path().empty()) note("metrics file " + metrics_feature_->path());
 }
 
 void RuntimeHost::open_sessions() {
@@ -106,8 +122,8 @@ void RuntimeHost::open_sessions() {
   config.lang = lang_;
   config.data_folder = folder_;
   config.log_root = logging::load_log_root_folder(profile_);
-  // The sort keys are compared in the user's collation (byte order until the
-  // program sets a locale).
+  // The sort keys are compared in the user's collation: tarnixd takes
+  // LC_COLLATE from the environment at start, the desktop program through Qt.
   config.compare = [](std::string_view a, std::string_view b) {
     return std::strcoll(std::string(a).c_str(), std::string(b).c_str());
   };

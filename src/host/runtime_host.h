@@ -17,10 +17,12 @@
 //
 // Ownership: owns every object it opens; the beeper is the caller's and must
 // outlive it.
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "app/metrics_feature.h"
 #include "app/runtime.h"
 #include "app/session_feature.h"
 #include "app/traffic_feature.h"
@@ -65,6 +67,10 @@ struct HostOptions {
   // before tarnix-helper. Null in the desktop program, which never links the
   // privileged code. Must outlive the host.
   platform::ConnectionKiller* in_process_killer = nullptr;
+  // The figures file for Prometheus for this run instead of
+  // "Settings"/"MetricsFile" (tarnixd's --metrics-file); "" for the setting.
+  // A relative path is taken from the working folder.
+  std::string metrics_file;
 };
 
 struct HostError {
@@ -107,6 +113,7 @@ class RuntimeHost {
   platform::NetlinkLinkStats& links() { return links_; }
   // Null when the channel could not be opened.
   platform::CommandServer* commands() { return commands_.get(); }
+  app::MetricsFeature& metrics() { return *metrics_feature_; }
   Language language() const { return lang_; }
   // Absolute, ending in '/'.
   const std::string& data_folder() const { return folder_; }
@@ -116,6 +123,7 @@ class RuntimeHost {
   RuntimeHost(HostOptions options, platform::InstanceLock lock, std::string folder, Language lang);
   void open_channels();  // the status block and the command channel
   void open_sessions();  // the Session Monitor and its feature
+  void open_metrics();   // the figures file for Prometheus
   void warn(const std::string& text) const;
   void note(const std::string& text) const;
 
@@ -138,8 +146,11 @@ class RuntimeHost {
   // The Session Monitor's sources. The socket table and the in-process
   // killer belong to the namespace the program started in.
   platform::SockDiagSocketTable sockets_;
-  platform::ProcProcessTable processes_;
   platform::HelperClient helper_;
+  // Other users' sockets are named through the helper when this process
+  // cannot look into their /proc/PID/fd itself.
+  platform::HelperSocketOwners helper_owners_{helper_};
+  platform::ProcProcessTable processes_{"/proc", std::chrono::milliseconds(1000), &helper_owners_};
   platform::HelperConnectionKiller helper_killer_{helper_};
   platform::ChoosingConnectionKiller killer_{options_.in_process_killer, &helper_killer_};
   platform::SystemReverseResolver resolver_;
@@ -149,6 +160,7 @@ class RuntimeHost {
   sessions::ProcessNameCache process_names_{processes_};
   std::unique_ptr<sessions::SessionMonitor> sessions_;
   std::unique_ptr<app::SessionFeature> session_feature_;
+  std::unique_ptr<app::MetricsFeature> metrics_feature_;
   platform::PeriodicThread sampler_;
 };
 

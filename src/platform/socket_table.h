@@ -7,6 +7,7 @@
 // names). Owners of other users' sockets are found only with the privilege to
 // read their file descriptors; without it they stay unknown.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,10 @@ class ProcessTable {
   // socket, or its holder cannot be seen). Cheap when asked about a socket
   // seen before; one thread at a time.
   virtual int owner_of_socket(std::uint64_t inode) = 0;
+  // Says which sockets owner_of_socket() is about to be asked about (those of
+  // one reading of the tables), so that all the misses among them are looked
+  // up in one go. Optional: without it every miss is looked up when asked.
+  virtual void prefetch_owners(std::span<const std::uint64_t> inodes) { (void)inodes; }
   // Every running process with its name: a full walk, so callers cache it.
   virtual std::vector<ProcessEntry> list_processes() = 0;
 };

@@ -1,5 +1,6 @@
 #include "sessions/connection_table.h"
 
+#include <algorithm>
 #include <array>
 
 #include "logging/template.h"
@@ -86,6 +87,15 @@ std::size_t ConnectionTable::refresh(const std::vector<platform::SocketRow>& tcp
   seen.reserve(records_.size());
   for (const auto& r : records_) seen.try_emplace(connection_identity(r), r.first_seen);
   records_.clear();
+
+  // The owners of every socket this refresh asks about, looked up at once:
+  // a /proc walk is costly, so all the misses share one.
+  std::vector<std::uint64_t> inodes;
+  inodes.reserve(tcp.size() + std::min(udp.size(), shared::kMaxFlowKeys));
+  for (const auto& row : tcp)
+    if (row.local_address != 0 && row.remote_address != 0) inodes.push_back(row.inode);
+  for (std::size_t i = 0; i < udp.size() && i < shared::kMaxFlowKeys; ++i) inodes.push_back(udp[i].inode);
+  processes_.prefetch_owners(inodes);
 
   std::vector<shared::FlowKey> keys;
   keys.reserve(shared::kMaxFlowKeys);

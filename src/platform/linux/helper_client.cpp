@@ -242,7 +242,9 @@ Result<helper::Message> HelperClient::exchange_locked(const helper::Message& req
   const bool answers = (type == helper::MessageType::kErrorReply) ||
                        (type == helper::MessageType::kHelloReply && std::holds_alternative<helper::Hello>(request)) ||
                        (type == helper::MessageType::kDestroySocketReply &&
-                        std::holds_alternative<helper::DestroySocket>(request));
+                        std::holds_alternative<helper::DestroySocket>(request)) ||
+                       (type == helper::MessageType::kSocketOwnersReply &&
+                        std::holds_alternative<helper::SocketOwners>(request));
   if (frame.request_id != id || !answers)
     return Error{"Malformed helper message.", "a reply from " + path_ + " that does not answer the request", EBADMSG};
   return frame.message;
@@ -307,6 +309,34 @@ Status HelperConnectionKiller::close(const SocketId& id) {
   if (!reply) return reply.error();
   if (const auto* e = std::get_if<helper::ErrorReply>(&*reply)) return e->error;
   return {};
+}
+
+Result<std::vector<SocketOwnerEntry>> HelperSocketOwners::owners_of(std::span<const std::uint64_t> inodes) {
+  constexpr std::uint64_t kNeeded = (std::uint64_t{1} << CAP_DAC_READ_SEARCH) | (std::uint64_t{1} << CAP_SYS_PTRACE);
+  std::vector<SocketOwnerEntry> out;
+  if (inodes.empty()) return out;  // an empty request would ask for every socket
+  auto caps = client_.capabilities();
+  if (!caps) return caps.error();
+  if ((*caps & kNeeded) != kNeeded)
+    return Error{kNeedsAdministratorHeadline,
+                 client_.path() + " lacks CAP_DAC_READ_SEARCH or CAP_SYS_PTRACE, so it cannot name the processes "
+                                  "of other users' sockets; `make install` installs it with them",
+                 EPERM};
+  std::vector<std::uint64_t> sorted(inodes.begin(), inodes.end());
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  std::erase(sorted, std::uint64_t{0});
+  for (std::size_t at = 0; at < sorted.size(); at += helper::kMaxOwnerQueries) {
+    const std::size_t n = std::min(helper::kMaxOwnerQueries, sorted.size() - at);
+    helper::SocketOwners request{{sorted.begin() + static_cast<std::ptrdiff_t>(at),
+                                  sorted.begin() + static_cast<std::ptrdiff_t>(at + n)}};
+    auto reply = client_.call(request);
+    if (!reply) return reply.error();
+    if (const auto* e = std::get_if<helper::ErrorReply>(&*reply)) return e->error;
+    for (auto& o : std::get<helper::SocketOwnersReply>(*reply).owners)
+      out.push_back({o.inode, static_cast<int>(o.pid), std::move(o.name)});
+  }
+  return out;
 }
 
 }  // namespace tw::platform

@@ -30,6 +30,7 @@
 #include "base/error.h"
 #include "helper/protocol.h"
 #include "platform/connection_killer.h"
+#include "platform/linux/proc_sockets.h"
 
 namespace tw::platform {
 
@@ -82,6 +83,18 @@ class HelperConnectionKiller : public ConnectionKiller {
   // Starts the helper to learn whether it holds the capability.
   bool is_supported() override;
   Status close(const SocketId& id) override;
+
+ private:
+  HelperClient& client_;
+};
+
+// Finds the holders of other users' sockets by asking the helper, which must
+// hold CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE to look into their /proc/PID/fd.
+// `client` must outlive this object. Threads: as the client.
+class HelperSocketOwners : public SocketOwnerSource {
+ public:
+  explicit HelperSocketOwners(HelperClient& client) : client_(client) {}
+  Result<std::vector<SocketOwnerEntry>> owners_of(std::span<const std::uint64_t> inodes) override;
 
  private:
   HelperClient& client_;

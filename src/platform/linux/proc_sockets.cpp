@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <memory>
 
@@ -36,62 +37,154 @@ std::uint64_t socket_inode_of_link(std::string_view link) {
   return ec == std::errc{} && p == e ? inode : 0;
 }
 
-ProcProcessTable::ProcProcessTable(std::string proc_root, std::chrono::milliseconds min_rescan)
-    : root_(std::move(proc_root)), min_rescan_(min_rescan) {}
-
-int ProcProcessTable::owner_of_socket(std::uint64_t inode) {
-  if (inode == 0) return -1;  // held by no process (TIME_WAIT, request sockets)
-  if (const auto it = owners_.find(inode); it != owners_.end()) return it->second;
-  const auto now = std::chrono::steady_clock::now();
-  if (scanned_ && now - last_scan_ < min_rescan_) return -1;
-  rescan();
-  const auto it = owners_.find(inode);
-  return it == owners_.end() ? -1 : it->second;
-}
-
-void ProcProcessTable::rescan() {
-  ++scans_;
-  scanned_ = true;
-  last_scan_ = std::chrono::steady_clock::now();
-  owners_.clear();
-  DirPtr proc(opendir(root_.c_str()));
-  if (!proc) return;
+bool walk_socket_links(const std::string& proc_root, const std::function<bool(std::uint64_t, int)>& found) {
+  bool hidden = false;
+  DirPtr proc(opendir(proc_root.c_str()));
+  if (!proc) return false;
   char link[64];
   while (const dirent* e = readdir(proc.get())) {
     const int pid = pid_of_entry(e->d_name);
     if (!pid) continue;
-    const std::string fd_path = root_ + "/" + e->d_name + "/fd";
+    const std::string fd_path = proc_root + "/" + e->d_name + "/fd";
     DirPtr fds(opendir(fd_path.c_str()));
-    if (!fds) continue;  // ended meanwhile, or not ours to see
+    if (!fds) {
+      // Gone meanwhile (ENOENT), or another user's: listing the folder needs
+      // CAP_DAC_READ_SEARCH.
+      if (errno == EACCES || errno == EPERM) hidden = true;
+      continue;
+    }
     const int dfd = dirfd(fds.get());
     while (const dirent* f = readdir(fds.get())) {
       if (f->d_name[0] == '.') continue;
       const ssize_t n = readlinkat(dfd, f->d_name, link, sizeof link);
+      if (n < 0 && (errno == EACCES || errno == EPERM)) {
+        // Listed but not readable: the links of another user's process need
+        // CAP_SYS_PTRACE as well.
+        hidden = true;
+        break;
+      }
       if (n <= 0 || static_cast<std::size_t>(n) >= sizeof link) continue;
       if (const auto inode = socket_inode_of_link(std::string_view(link, static_cast<std::size_t>(n))))
-        owners_.try_emplace(inode, pid);  // a shared socket goes to the first holder found
+        if (!found(inode, pid)) return hidden;
     }
   }
+  return hidden;
+}
+
+std::string process_comm(const std::string& proc_root, int pid) {
+  const std::string path = proc_root + "/" + std::to_string(pid) + "/comm";
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  char name[256];
+  const ssize_t n = ::read(fd, name, sizeof name);
+  close(fd);
+  if (n <= 0) return {};
+  std::string_view text(name, static_cast<std::size_t>(n));
+  if (text.back() == '\n') text.remove_suffix(1);
+  return std::string(text);
+}
+
+ProcProcessTable::ProcProcessTable(std::string proc_root, std::chrono::milliseconds min_rescan,
+                                   SocketOwnerSource* owner_source)
+    : root_(std::move(proc_root)), min_rescan_(min_rescan), source_(owner_source) {}
+
+int ProcProcessTable::scans() const {
+  std::lock_guard lock(mutex_);
+  return scans_;
+}
+
+int ProcProcessTable::source_requests() const {
+  std::lock_guard lock(mutex_);
+  return source_requests_;
+}
+
+int ProcProcessTable::owner_of_socket(std::uint64_t inode) {
+  if (inode == 0) return -1;  // held by no process (TIME_WAIT, request sockets)
+  std::lock_guard lock(mutex_);
+  if (const auto it = owners_.find(inode); it != owners_.end()) return it->second;
+  if (unknown_.contains(inode)) return -1;
+  look_up_locked(std::span(&inode, 1));
+  const auto it = owners_.find(inode);
+  return it == owners_.end() ? -1 : it->second;
+}
+
+void ProcProcessTable::prefetch_owners(std::span<const std::uint64_t> inodes) {
+  std::lock_guard lock(mutex_);
+  if (!unknown_.empty() || !remote_.empty()) {
+    // Sockets that are no longer asked about have closed: forget them, so
+    // that neither set grows and the owner source is not asked about them.
+    const std::unordered_set<std::uint64_t> current(inodes.begin(), inodes.end());
+    std::erase_if(unknown_, [&](std::uint64_t i) { return !current.contains(i); });
+    std::erase_if(remote_, [&](std::uint64_t i) { return !current.contains(i); });
+  }
+  std::vector<std::uint64_t> missing;
+  for (const std::uint64_t i : inodes)
+    if (i != 0 && !owners_.contains(i) && !unknown_.contains(i)) missing.push_back(i);
+  if (!missing.empty()) look_up_locked(missing);
+}
+
+void ProcProcessTable::look_up_locked(std::span<const std::uint64_t> wanted) {
+  const auto now = std::chrono::steady_clock::now();
+  if (scanned_ && now - last_scan_ < min_rescan_) return;  // misses wait for the next turn
+  ++scans_;
+  scanned_ = true;
+  last_scan_ = now;
+
+  // Everything of interest: what is asked about now, and what earlier walks
+  // could only learn through the owner source or not at all. The walk
+  // starts the map afresh, so these are looked up again with it.
+  std::unordered_set<std::uint64_t> interest(wanted.begin(), wanted.end());
+  interest.insert(unknown_.begin(), unknown_.end());
+  interest.insert(remote_.begin(), remote_.end());
+
+  owners_.clear();
+  // A shared socket goes to the first holder found.
+  const bool hidden = walk_socket_links(root_, [this](std::uint64_t inode, int pid) {
+    owners_.try_emplace(inode, pid);
+    return true;
+  });
+
+  std::vector<std::uint64_t> missing;
+  for (const std::uint64_t i : interest)
+    if (!owners_.contains(i)) missing.push_back(i);
+  remote_.clear();
+  if (hidden && source_ && !missing.empty()) {
+    ++source_requests_;
+    // A source that cannot be asked (no helper, no privilege) leaves the
+    // sockets unknown until the next walk.
+    if (auto found = source_->owners_of(missing)) {
+      remote_names_.clear();
+      for (auto& e : *found) {
+        if (e.pid <= 0) continue;
+        owners_.try_emplace(e.inode, e.pid);
+        remote_.insert(e.inode);
+        if (!e.name.empty()) remote_names_[e.pid] = std::move(e.name);
+      }
+    }
+  }
+  unknown_.clear();
+  for (const std::uint64_t i : missing)
+    if (!owners_.contains(i)) unknown_.insert(i);
 }
 
 std::vector<ProcessEntry> ProcProcessTable::list_processes() {
   std::vector<ProcessEntry> out;
-  DirPtr proc(opendir(root_.c_str()));
-  if (!proc) return out;
-  char name[256];
-  while (const dirent* e = readdir(proc.get())) {
-    const int pid = pid_of_entry(e->d_name);
-    if (!pid) continue;
-    const std::string path = root_ + "/" + e->d_name + "/comm";
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;
-    const ssize_t n = ::read(fd, name, sizeof name);
-    close(fd);
-    if (n <= 0) continue;
-    std::string_view text(name, static_cast<std::size_t>(n));
-    if (text.back() == '\n') text.remove_suffix(1);
-    out.push_back({pid, std::string(text)});
+  std::unordered_set<int> listed;
+  if (DirPtr proc{opendir(root_.c_str())}) {
+    while (const dirent* e = readdir(proc.get())) {
+      const int pid = pid_of_entry(e->d_name);
+      if (!pid) continue;
+      std::string name = process_comm(root_, pid);
+      if (name.empty()) continue;
+      listed.insert(pid);
+      out.push_back({pid, std::move(name)});
+    }
   }
+  // Processes that /proc hides from us (mounted with hidepid) are known by
+  // the names the owner source gave.
+  std::lock_guard lock(mutex_);
+  for (const auto& [pid, name] : remote_names_)
+    if (!listed.contains(pid)) out.push_back({pid, name});
   return out;
 }
 

@@ -9,7 +9,9 @@
 // nothing it reads: every request is decoded strictly and checked before the
 // kernel sees it.
 //
-// Operations: close an IPv4 TCP connection (SOCK_DESTROY).
+// Operations: close an IPv4 TCP connection (SOCK_DESTROY); name the processes
+// that hold given sockets (a walk of /proc/PID/fd, which for other users'
+// processes takes CAP_DAC_READ_SEARCH to list and CAP_SYS_PTRACE to read).
 #include <linux/capability.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -19,10 +21,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
 #include "helper/protocol.h"
+#include "platform/linux/proc_sockets.h"
 #include "platform/privileged/capabilities.h"
 #include "platform/privileged/sock_destroy.h"
 
@@ -32,7 +38,9 @@ using namespace tw;
 using namespace tw::helper;
 
 // Every capability an operation uses; everything else is dropped at start.
-constexpr std::uint64_t kKeptCapabilities = platform::capability_bit(CAP_NET_ADMIN);
+constexpr std::uint64_t kKeptCapabilities = platform::capability_bit(CAP_NET_ADMIN) |
+                                            platform::capability_bit(CAP_DAC_READ_SEARCH) |
+                                            platform::capability_bit(CAP_SYS_PTRACE);
 
 constexpr const char* kRefused = "The privileged helper refused the request.";
 
@@ -88,6 +96,31 @@ Result<platform::SocketId> connection_of(const DiagSocketId& w) {
   return id;
 }
 
+// The holders of the sockets asked about (every socket for an empty request,
+// up to the reply's limit). Only socket inode numbers, process ids and
+// process names leave the helper: never a path, never a descriptor.
+SocketOwnersReply socket_owners(const SocketOwners& request) {
+  const std::unordered_set<std::uint64_t> wanted(request.inodes.begin(), request.inodes.end());
+  std::unordered_map<std::uint64_t, std::uint32_t> found;
+  SocketOwnersReply reply;
+  platform::walk_socket_links("/proc", [&](std::uint64_t inode, int pid) {
+    if (!wanted.empty() && !wanted.contains(inode)) return true;
+    if (found.size() == kMaxOwners && !found.contains(inode)) {
+      reply.truncated = true;
+      return false;
+    }
+    found.try_emplace(inode, static_cast<std::uint32_t>(pid));  // a shared socket goes to the first holder
+    return wanted.empty() || found.size() < wanted.size();
+  });
+  std::unordered_map<std::uint32_t, std::string> names;
+  for (const auto& [inode, pid] : found) {
+    auto [it, fresh] = names.try_emplace(pid);
+    if (fresh) it->second = platform::process_comm("/proc", static_cast<int>(pid));
+    reply.owners.push_back({inode, pid, it->second});
+  }
+  return reply;  // put in order by the encoding
+}
+
 Message handle(const Message& request, platform::SockDestroyKiller& killer) {
   if (std::holds_alternative<Hello>(request)) return HelloReply{platform::effective_capabilities()};
   if (const auto* destroy = std::get_if<DestroySocket>(&request)) {
@@ -96,6 +129,7 @@ Message handle(const Message& request, platform::SockDestroyKiller& killer) {
     if (Status s = killer.close(*id); !s) return ErrorReply{s.error()};
     return DestroySocketReply{};
   }
+  if (const auto* owners = std::get_if<SocketOwners>(&request)) return socket_owners(*owners);
   return ErrorReply{Error{kRefused, "a reply sent as a request", EBADMSG}};
 }
 

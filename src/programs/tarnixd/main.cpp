@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -131,7 +132,8 @@ int run(const Options& opt) {
                                  .require_links = true,
                                  .warn = [](const std::string& text) { std::fprintf(stderr, "tarnixd: %s\n", text.c_str()); },
                                  .note = {},
-                                 .in_process_killer = &in_process_killer};
+                                 .in_process_killer = &in_process_killer,
+                                 .metrics_file = opt.metrics_file};
   if (opt.verbose) host_options.note = note;
   host::HostError error;
   const std::unique_ptr<host::RuntimeHost> host = host::RuntimeHost::open(std::move(host_options), &error);
@@ -250,6 +252,11 @@ int run(const Options& opt) {
 
 int main(int argc, char** argv) {
   using namespace tw::tarnixd;
+  // The session list sorts names with strcoll, which compares bytes until
+  // the collation of the user's locale is taken; the desktop program gets it
+  // from Qt. Only the collation: numbers in logs and lines keep the "C"
+  // decimal point whatever the locale says.
+  std::setlocale(LC_COLLATE, "");
   const ParseResult parsed = parse_options(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "tarnixd: %s\n\n%s", parsed.error.c_str(), usage_text());

@@ -5,7 +5,8 @@
 namespace tw::tarnixd {
 
 const char* usage_text() {
-  return "Usage: tarnixd [--interface NAME] [--data-dir DIR] [--live | --quiet] [--verbose] [/w PID]\n"
+  return "Usage: tarnixd [--interface NAME] [--data-dir DIR] [--metrics-file PATH] [--live | --quiet]\n"
+         "               [--verbose] [/w PID]\n"
          "       tarnixd --list-interfaces\n"
          "\n"
          "Samples the traffic of one network interface, writes the Tarnwatch logs and\n"
@@ -18,6 +19,9 @@ const char* usage_text() {
          "                     the chosen interface; default: the stored choice\n"
          "  --list-interfaces  print the interfaces with their positions and exit\n"
          "  --data-dir DIR     keep the settings and logs in DIR instead of the data folder\n"
+         "  --metrics-file PATH  write the figures for Prometheus to PATH every 5 s (for the\n"
+         "                     node exporter's textfile collector: name it *.prom in its\n"
+         "                     folder); default: \"Settings\"/\"MetricsFile\", empty = off\n"
          "  --live             print the live line once a second even when stdout is not\n"
          "                     a terminal (one line each)\n"
          "  --quiet            no live line\n"
@@ -54,6 +58,8 @@ ParseResult parse_options(const std::vector<std::string>& args) {
     else if (a.starts_with("--interface=")) r.options.interface = a.substr(12);
     else if (a == "--data-dir") value(r.options.data_dir);
     else if (a.starts_with("--data-dir=")) r.options.data_dir = a.substr(11);
+    else if (a == "--metrics-file") value(r.options.metrics_file);
+    else if (a.starts_with("--metrics-file=")) r.options.metrics_file = a.substr(15);
     else if (a == "--list-interfaces") r.options.list_interfaces = true;
     else if (a == "--live") r.options.live = true;
     else if (a == "--quiet") r.options.quiet = true;

@@ -16,6 +16,7 @@ struct Options {
   std::vector<std::string> own_args;  // the options before any "/w" part, as given
   std::string interface;            // --interface NAME ("" = the stored choice)
   std::string data_dir;             // --data-dir DIR ("" = the usual data folder)
+  std::string metrics_file;         // --metrics-file PATH ("" = "Settings"/"MetricsFile")
   bool list_interfaces = false;     // --list-interfaces
   bool live = false;                // --live: the live line even when stdout is no terminal
   bool quiet = false;               // --quiet: no live line even on a terminal
