@@ -94,13 +94,15 @@ void write_payload(Writer& w, const Message& message) {
           w.u16(m.id.dst_port);
           w.u32(m.id.interface);
           w.u64(m.id.cookie);
+        } else if constexpr (std::is_same_v<T, OpenCapture>) {
+          w.bytes(m.address);
         } else if constexpr (std::is_same_v<T, ErrorReply>) {
           const int e = m.error.errno_value;
           w.u32(static_cast<std::uint32_t>(e >= 0 && e <= kMaxErrno ? e : EIO));
           w.text(m.error.headline);
           w.text(m.error.detail);
         }
-        // Hello and DestroySocketReply have no payload.
+        // Hello, DestroySocketReply and OpenCaptureReply have no payload.
       },
       message);
 }
@@ -150,12 +152,16 @@ MessageType type_of(const Message& message) {
         else if constexpr (std::is_same_v<T, HelloReply>) return MessageType::kHelloReply;
         else if constexpr (std::is_same_v<T, DestroySocket>) return MessageType::kDestroySocket;
         else if constexpr (std::is_same_v<T, DestroySocketReply>) return MessageType::kDestroySocketReply;
+        else if constexpr (std::is_same_v<T, OpenCapture>) return MessageType::kOpenCapture;
+        else if constexpr (std::is_same_v<T, OpenCaptureReply>) return MessageType::kOpenCaptureReply;
         else return MessageType::kErrorReply;
       },
       message);
 }
 
-bool is_request(MessageType type) { return type == MessageType::kHello || type == MessageType::kDestroySocket; }
+bool is_request(MessageType type) {
+  return type == MessageType::kHello || type == MessageType::kDestroySocket || type == MessageType::kOpenCapture;
+}
 
 std::vector<std::uint8_t> encode(const Frame& frame) {
   std::vector<std::uint8_t> out;
@@ -209,6 +215,15 @@ Result<Message> decode_payload(std::uint16_t type, std::span<const std::uint8_t>
       return Message{DestroySocketReply{}};
     case MessageType::kErrorReply:
       return read_error(r);
+    case MessageType::kOpenCapture: {
+      OpenCapture m;
+      r.bytes(m.address);
+      if (!r.at_end()) return malformed("open capture: wrong size");
+      return Message{m};
+    }
+    case MessageType::kOpenCaptureReply:
+      if (!r.at_end()) return malformed("open capture reply: unexpected payload");
+      return Message{OpenCaptureReply{}};
   }
   return malformed("unknown message type " + std::to_string(type));
 }
