@@ -97,6 +97,15 @@ RuntimeHost::RuntimeHost(HostOptions options, platform::InstanceLock lock, std::
   note("settings file " + settings_path_);
   runtime_.add_shutdown_step(app::shutdown_step::kStopSampling, [this](bool) { sampler_.stop(); });
   open_sessions();
+  open_packets();
+}
+
+void RuntimeHost::open_packets() {
+  packets_ = std::make_unique<packets::PacketMonitor>(
+      packets::PacketMonitorDeps{capture_, clock_, flow_keys_, hosts_,
+                                 [this](int pid) { return process_names_.name_for(pid); }},
+      lang_, packets::load_packet_settings(profile_));
+  packet_feature_ = std::make_unique<app::PacketFeature>(runtime_, profile_, *packets_);
 }
 
 void RuntimeHost::open_sessions() {

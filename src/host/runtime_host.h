@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include "app/packet_feature.h"
 #include "app/runtime.h"
 #include "app/session_feature.h"
 #include "app/traffic_feature.h"
@@ -31,6 +32,7 @@
 #include "platform/linux/file_store.h"
 #include "platform/linux/helper_client.h"
 #include "platform/linux/instance_lock.h"
+#include "platform/linux/linux_packet_capture.h"
 #include "platform/linux/netlink_link_stats.h"
 #include "platform/linux/periodic_thread.h"
 #include "platform/linux/proc_sockets.h"
@@ -38,6 +40,7 @@
 #include "platform/linux/sock_diag.h"
 #include "platform/linux/status_block.h"
 #include "platform/linux/system_clock.h"
+#include "packets/packet_monitor.h"
 #include "sessions/session_monitor.h"
 #include "settings/profile.h"
 #include "shared/flow_keys.h"
@@ -97,6 +100,8 @@ class RuntimeHost {
   app::Runtime& runtime() { return runtime_; }
   traffic::TrafficMonitor& traffic() { return traffic_; }
   sessions::SessionMonitor& sessions() { return *sessions_; }
+  packets::PacketMonitor& packets() { return *packets_; }
+  app::PacketFeature& packet_feature() { return *packet_feature_; }
   settings::Profile& profile() { return profile_; }
   platform::Clock& clock() { return clock_; }
   platform::NetlinkLinkStats& links() { return links_; }
@@ -111,6 +116,7 @@ class RuntimeHost {
   RuntimeHost(HostOptions options, platform::InstanceLock lock, std::string folder, Language lang);
   void open_channels();  // the status block and the command channel
   void open_sessions();  // the Session Monitor and its feature
+  void open_packets();   // the Packet Monitor and its feature
   void warn(const std::string& text) const;
   void note(const std::string& text) const;
 
@@ -144,6 +150,12 @@ class RuntimeHost {
   sessions::ProcessNameCache process_names_{processes_};
   std::unique_ptr<sessions::SessionMonitor> sessions_;
   std::unique_ptr<app::SessionFeature> session_feature_;
+  // The Packet Monitor: captures in-process with CAP_NET_RAW, through the
+  // helper otherwise; its process names come from the Session Monitor's
+  // cache, its flow keys from the session refresh.
+  platform::LinuxPacketCapture capture_{&helper_};
+  std::unique_ptr<packets::PacketMonitor> packets_;
+  std::unique_ptr<app::PacketFeature> packet_feature_;
   platform::PeriodicThread sampler_;
 };
 
