@@ -2,6 +2,7 @@
 
 #include "ui/options/general_pages.h"
 #include "ui/options/output_color_page.h"
+#include "ui/options/packet_pages.h"
 #include "ui/options/traffic_pages.h"
 
 namespace tw::ui {
@@ -20,6 +21,9 @@ OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& pro
     case P::TrafficColor: return new TrafficColorPage(profile, lang, parent);
     case P::TrafficLogFile: return new TrafficLogFilePage(profile, lang, parent);
     case P::OutputColor: return new OutputColorPage(profile, lang, parent);
+    case P::PacketView: return new PacketViewPage(profile, lang, parent);
+    case P::PacketCopyItems: return new PacketCopyItemsPage(profile, lang, parent);
+    case P::PacketLogFile: return new PacketLogFilePage(profile, lang, parent);
     default: return new OptionsPage(id, profile, lang, parent);
   }
 }
