@@ -88,6 +88,9 @@ StartOutcome PacketMonitor::start(std::string_view address_text) {
   const std::uint32_t fallback = default_capture_address(local_, host_address_);
   const bool valid = address && (*address == fallback || std::find(local_.begin(), local_.end(), *address) != local_.end());
   if (!valid) return {StartOutcome::InvalidAddress, std::string(invalid_address_text(lang_))};
+  // A run whose thread has ended but which the display timer has not yet
+  // cleaned up is over: a START pressed right after STOP starts anew.
+  if (state() == CaptureState::Ended) clean_up();
   if (state() != CaptureState::Idle) return {StartOutcome::Ignored, {}};
 
   ctx_ = DecodeContext{};

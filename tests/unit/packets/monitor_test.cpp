@@ -109,6 +109,10 @@ TEST(PacketMonitor, CaptureStatesFromStartToCleanUp) {
   EXPECT_EQ(r.monitor->toggle("192.168.7.2").kind, StartOutcome::Started);
   r.monitor->toggle("");  // STOP
   EXPECT_EQ(r.monitor->state(), CaptureState::Ended);
+  // START before the display timer cleaned up: the ended run is cleaned up
+  // on the spot and a new one starts.
+  EXPECT_EQ(r.monitor->start("10.0.0.1").kind, StartOutcome::Started);
+  EXPECT_EQ(r.capture.started_on, addr("10.0.0.1"));
 }
 
 TEST(PacketMonitor, DisplayTimerSamplesNewPacketsOnly) {
