@@ -24,7 +24,6 @@
 #include "platform/fake/fake_file_store.h"
 #include "platform/fake/fake_reverse_resolver.h"
 #include "platform/linux/linux_packet_capture.h"
-#include "platform/linux/packet_socket.h"
 #include "platform/linux/proc_sockets.h"
 #include "platform/linux/sock_diag.h"
 #include "platform/privileged/sock_destroy.h"
@@ -336,15 +335,6 @@ TEST_F(PacketCaptureTest, UnprivilegedUserCapturesThroughTheHelper) {
     const std::string refused = run_probe(link_, h, 1, [] {});
     EXPECT_EQ(refused, "Error!! socket() = 1\nPlease run with administrator privileges.\n") << h;
   }
-}
-
-TEST(PacketSocket, FilterProgramPassesOnlyIpv4OfTheAddress) {
-  const auto code = platform::capture_filter(*shared::parse_address("10.1.2.3"));
-  ASSERT_EQ(code.size(), 8u);
-  EXPECT_EQ(code[3].k, 0x0A010203u);
-  EXPECT_EQ(code[5].k, 0x0A010203u);
-  EXPECT_EQ(code[6].k, platform::kCaptureSnapLength);
-  EXPECT_EQ(code[7].k, 0u);
 }
 
 }  // namespace

@@ -240,7 +240,6 @@ TEST(PacketList, CopyTextsAndColours) {
   EXPECT_EQ(cell_colour_key(kAddress2, "10.0.0.1"), shared::ColourKey::IpAddr);
   EXPECT_EQ(cell_colour_key(kHost2, "www.example.com"), shared::ColourKey::Com);
   EXPECT_EQ(cell_colour_key(kLength, "60"), shared::ColourKey::Text);
-  EXPECT_EQ(packet_columns()[kData].header_ja, "データ");
 }
 
 TEST(PacketSettings, LoadClampsAndSaves) {
