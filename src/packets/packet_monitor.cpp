@@ -95,7 +95,9 @@ StartOutcome PacketMonitor::start(std::string_view address_text) {
 
   ctx_ = DecodeContext{};
   ctx_.capture_address = *address;
-  ctx_.local_addresses = local_;  // local_ stays as it is while a run goes
+  // A copy: the page may read the address table again while this run goes.
+  run_addresses_ = local_;
+  ctx_.local_addresses = run_addresses_;
   ctx_.flow_keys = &deps_.flow_keys;
   ctx_.hosts = &deps_.hosts;
   time_valid_ = false;

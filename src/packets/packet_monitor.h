@@ -161,8 +161,9 @@ class PacketMonitor final : private platform::CaptureSink {
   std::atomic<bool> data_as_text_{false};
   std::atomic<std::uint64_t> decoded_{0};
 
-  // Capture thread only.
+  // Capture thread only (set up by start() before the thread runs).
   DecodeContext ctx_;
+  std::vector<std::uint32_t> run_addresses_;  // ctx_.local_addresses views it
   PacketRecord scratch_;
   std::uint32_t time_tick_ = 0;
   bool time_valid_ = false;
