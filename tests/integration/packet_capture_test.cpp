@@ -291,6 +291,46 @@ TEST_F(PacketCaptureTest, MonitorListsADatagramAndStopsQuicklyOnASilentLink) {
   workers.run_all();
 }
 
+TEST_F(PacketCaptureTest, AddressOnAVlanDeviceGivesUntaggedDatagrams) {
+  // 802.1Q: the address lives on a VLAN device over the veth; the kernel
+  // takes the tag off there, so the capture still starts at the IP header.
+  auto vlan = [](test::NetNs& ns, const std::string& parent, const std::string& cidr) {
+    return ns.ip("link add link " + parent + " name " + parent + ".7 type vlan id 7").ok() &&
+           ns.add_address(parent + ".7", cidr) && ns.set_up(parent + ".7", true);
+  };
+  if (!vlan(link_.left(), link_.left_if(), "10.231.7.1/24")) GTEST_SKIP() << "no 802.1Q support in this kernel";
+  ASSERT_TRUE(vlan(link_.right(), link_.right_if(), "10.231.7.2/24"));
+  const std::uint32_t left7 = *shared::parse_address("10.231.7.1");
+  const std::uint32_t right7 = *shared::parse_address("10.231.7.2");
+
+  platform::LinuxPacketCapture capture(nullptr);
+  Recorder rec;
+  rec.ctx.capture_address = left7;
+  std::optional<platform::CaptureFailure> failure;
+  Fd receiver, sender;
+  ASSERT_TRUE(link_.left().run([&] {
+    receiver.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at = socket_address(left7, 5007);
+    bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    failure = capture.start(left7, rec);
+  }));
+  ASSERT_FALSE(failure) << failure->detail;
+  ASSERT_TRUE(link_.right().run([&] {
+    sender.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to = socket_address(left7, 5007);
+    sockaddr_in from = socket_address(right7, 5008);
+    bind(sender.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    sendto(sender.fd, "v", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  }));
+  const auto r = rec.wait_for([](const PacketRecord& p) { return field_text(p.protocol) == "UDP(DL)"; });
+  capture.stop();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(field_text(r->address2), "10.231.7.2");
+  EXPECT_EQ(r->port1, 5007);
+  EXPECT_EQ(r->port2, 5008);
+  EXPECT_EQ(r->length, 29);
+}
+
 // Runs the probe as nobody in the left namespace; returns its output once it
 // has said "started" (or ended), with `after_start` run in between.
 std::string run_probe(test::VethLink& link, const std::string& helper, int count,
