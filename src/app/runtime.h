@@ -41,7 +41,8 @@ inline constexpr int kTimerSessionLog = 12;   // "Session"/"LogCycleTime" s
 inline constexpr int kTimerReportLog = 13;    // "Report"/"LogCycleTime" s, fixed at start()
 inline constexpr int kTimerAutoReset = 14;    // redraw period, automatic interface reset
 inline constexpr int kTimerSessionRefresh = 17;  // the session refresh and auto-block, 500 ms
-inline constexpr int kTimerMetricsFile = 18;     // the figures file for Prometheus, 5 s
+inline constexpr int kTimerPacketDisplay = 18;   // the packet list's sampling, "Surveil"/"Interval" ms
+inline constexpr int kTimerMetricsFile = 19;     // the figures file for Prometheus, 5 s
 inline constexpr int kTimerLiveLine = 1000;   // tarnixd's live line on the terminal, 1 s
 
 inline constexpr std::uint32_t kStatusBlockPeriodMs = 200;

@@ -158,13 +158,15 @@ void write_payload(Writer& w, const Message& message) {
             w.u32(o.pid);
             w.short_text(o.name, kMaxCommBytes);
           }
+        } else if constexpr (std::is_same_v<T, OpenCapture>) {
+          w.bytes(m.address);
         } else if constexpr (std::is_same_v<T, ErrorReply>) {
           const int e = m.error.errno_value;
           w.u32(static_cast<std::uint32_t>(e >= 0 && e <= kMaxErrno ? e : EIO));
           w.text(m.error.headline);
           w.text(m.error.detail);
         }
-        // Hello and DestroySocketReply have no payload.
+        // Hello, DestroySocketReply and OpenCaptureReply have no payload.
       },
       message);
 }
@@ -257,13 +259,16 @@ MessageType type_of(const Message& message) {
         else if constexpr (std::is_same_v<T, DestroySocketReply>) return MessageType::kDestroySocketReply;
         else if constexpr (std::is_same_v<T, SocketOwners>) return MessageType::kSocketOwners;
         else if constexpr (std::is_same_v<T, SocketOwnersReply>) return MessageType::kSocketOwnersReply;
+        else if constexpr (std::is_same_v<T, OpenCapture>) return MessageType::kOpenCapture;
+        else if constexpr (std::is_same_v<T, OpenCaptureReply>) return MessageType::kOpenCaptureReply;
         else return MessageType::kErrorReply;
       },
       message);
 }
 
 bool is_request(MessageType type) {
-  return type == MessageType::kHello || type == MessageType::kDestroySocket || type == MessageType::kSocketOwners;
+  return type == MessageType::kHello || type == MessageType::kDestroySocket || type == MessageType::kSocketOwners ||
+         type == MessageType::kOpenCapture;
 }
 
 std::vector<std::uint8_t> encode(const Frame& frame) {
@@ -322,6 +327,15 @@ Result<Message> decode_payload(std::uint16_t type, std::span<const std::uint8_t>
       return read_owner_request(r);
     case MessageType::kSocketOwnersReply:
       return read_owner_reply(r);
+    case MessageType::kOpenCapture: {
+      OpenCapture m;
+      r.bytes(m.address);
+      if (!r.at_end()) return malformed("open capture: wrong size");
+      return Message{m};
+    }
+    case MessageType::kOpenCaptureReply:
+      if (!r.at_end()) return malformed("open capture reply: unexpected payload");
+      return Message{OpenCaptureReply{}};
   }
   return malformed("unknown message type " + std::to_string(type));
 }

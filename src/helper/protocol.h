@@ -53,6 +53,8 @@ enum class MessageType : std::uint16_t {
   // (unknown message type), so a newer client can tell it cannot help.
   kSocketOwners = 16,       // client -> helper: which processes hold these sockets?
   kSocketOwnersReply = 17,  // helper -> client: the holders found
+  kOpenCapture = 20,        // client -> helper: a capture socket for one local address
+  kOpenCaptureReply = 21,   // helper -> client: the socket, passed with the frame (SCM_RIGHTS)
 };
 
 // Address families and protocols a socket id may name (the kernel's numbers).
@@ -90,6 +92,15 @@ struct DestroySocket {
 struct DestroySocketReply {
   friend bool operator==(const DestroySocketReply&, const DestroySocketReply&) = default;
 };
+// The capture socket of one of the machine's IPv4 addresses. The reply has
+// no payload: the descriptor travels as ancillary data of its first byte.
+struct OpenCapture {
+  std::array<std::uint8_t, 4> address{};  // network order
+  friend bool operator==(const OpenCapture&, const OpenCapture&) = default;
+};
+struct OpenCaptureReply {
+  friend bool operator==(const OpenCaptureReply&, const OpenCaptureReply&) = default;
+};
 struct ErrorReply {
   Error error;  // errno_value 0..4095; texts at most kMaxText bytes
   friend bool operator==(const ErrorReply&, const ErrorReply&) = default;
@@ -125,7 +136,7 @@ struct SocketOwnersReply {
 };
 
 using Message = std::variant<Hello, HelloReply, DestroySocket, DestroySocketReply, ErrorReply, SocketOwners,
-                             SocketOwnersReply>;
+                             SocketOwnersReply, OpenCapture, OpenCaptureReply>;
 
 MessageType type_of(const Message& message);
 bool is_request(MessageType type);

@@ -98,6 +98,7 @@ RuntimeHost::RuntimeHost(HostOptions options, platform::InstanceLock lock, std::
   note("settings file " + settings_path_);
   runtime_.add_shutdown_step(app::shutdown_step::kStopSampling, [this](bool) { sampler_.stop(); });
   open_sessions();
+  open_packets();
   open_metrics();
 }
 
@@ -114,6 +115,14 @@ void RuntimeHost::open_metrics() {
   metrics_feature_->add_section([this](metrics::Figures& f) { f.traffic = app::traffic_section(traffic_); });
   metrics_feature_->add_section([this](metrics::Figures& f) { f.sessions = app::session_section(*sessions_); });
   if (!metrics_feature_->path().empty()) note("metrics file " + metrics_feature_->path());
+}
+
+void RuntimeHost::open_packets() {
+  packets_ = std::make_unique<packets::PacketMonitor>(
+      packets::PacketMonitorDeps{capture_, clock_, flow_keys_, hosts_,
+                                 [this](int pid) { return process_names_.name_for(pid); }},
+      lang_, packets::load_packet_settings(profile_));
+  packet_feature_ = std::make_unique<app::PacketFeature>(runtime_, profile_, *packets_);
 }
 
 void RuntimeHost::open_sessions() {

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "app/metrics_feature.h"
+#include "app/packet_feature.h"
 #include "app/runtime.h"
 #include "app/session_feature.h"
 #include "app/traffic_feature.h"
@@ -33,6 +34,7 @@
 #include "platform/linux/file_store.h"
 #include "platform/linux/helper_client.h"
 #include "platform/linux/instance_lock.h"
+#include "platform/linux/linux_packet_capture.h"
 #include "platform/linux/netlink_link_stats.h"
 #include "platform/linux/periodic_thread.h"
 #include "platform/linux/proc_sockets.h"
@@ -40,6 +42,7 @@
 #include "platform/linux/sock_diag.h"
 #include "platform/linux/status_block.h"
 #include "platform/linux/system_clock.h"
+#include "packets/packet_monitor.h"
 #include "sessions/session_monitor.h"
 #include "settings/profile.h"
 #include "shared/flow_keys.h"
@@ -108,6 +111,8 @@ class RuntimeHost {
   shared::HostNameCache& host_names() { return hosts_; }
   sessions::ProcessNameCache& process_names() { return process_names_; }
   platform::ReverseResolver& resolver() { return resolver_; }
+  packets::PacketMonitor& packets() { return *packets_; }
+  app::PacketFeature& packet_feature() { return *packet_feature_; }
   settings::Profile& profile() { return profile_; }
   platform::Clock& clock() { return clock_; }
   platform::NetlinkLinkStats& links() { return links_; }
@@ -124,6 +129,7 @@ class RuntimeHost {
   void open_channels();  // the status block and the command channel
   void open_sessions();  // the Session Monitor and its feature
   void open_metrics();   // the figures file for Prometheus
+  void open_packets();   // the Packet Monitor and its feature
   void warn(const std::string& text) const;
   void note(const std::string& text) const;
 
@@ -161,6 +167,12 @@ class RuntimeHost {
   std::unique_ptr<sessions::SessionMonitor> sessions_;
   std::unique_ptr<app::SessionFeature> session_feature_;
   std::unique_ptr<app::MetricsFeature> metrics_feature_;
+  // The Packet Monitor: captures in-process with CAP_NET_RAW, through the
+  // helper otherwise; its process names come from the Session Monitor's
+  // cache, its flow keys from the session refresh.
+  platform::LinuxPacketCapture capture_{&helper_};
+  std::unique_ptr<packets::PacketMonitor> packets_;
+  std::unique_ptr<app::PacketFeature> packet_feature_;
   platform::PeriodicThread sampler_;
 };
 

@@ -52,6 +52,7 @@ bool SessionRowsSource::fill(LogKind, std::string_view entry_template, EntryValu
 }
 
 bool PacketRowsSource::fill(LogKind, std::string_view entry_template, EntryValues& values) {
+  consumed_ = false;
   if (!names(entry_template, "$IP_PACKET$")) return true;
   const std::vector<PacketLogRow> rows = list_.rows(kMaxPacketRows);
   if (rows.empty()) {
@@ -59,8 +60,13 @@ bool PacketRowsSource::fill(LogKind, std::string_view entry_template, EntryValue
     return true;
   }
   values.set("$IP_PACKET$", join_rows(rows, kMaxPacketRows));
-  list_.clear();
+  consumed_ = true;
   return true;
+}
+
+void PacketRowsSource::entry_written(LogKind) {
+  if (consumed_) list_.clear();
+  consumed_ = false;
 }
 
 }  // namespace tw::logging

@@ -66,17 +66,20 @@ class PacketLogList {
 
 // "$IP_PACKET$" from the list of a running Packet Monitor. Logging consumes the
 // captured packets: an entry whose template names the variable takes the
-// first rows and empties the list; other entries leave it alone.
+// first rows, and the list is emptied once that entry has reached its file.
+// An entry that was skipped or could not be written leaves the rows in the
+// list for the next one; other entries leave it alone.
 class PacketRowsSource final : public LogSource {
  public:
   PacketRowsSource(PacketLogList& list, Language lang) : list_(list), lang_(lang) {}
 
   bool fill(LogKind kind, std::string_view entry_template, EntryValues& values) override;
-  void entry_written(LogKind) override {}
+  void entry_written(LogKind) override;
 
  private:
   PacketLogList& list_;
   Language lang_;
+  bool consumed_ = false;  // the entry being written took rows
 };
 
 }  // namespace tw::logging

@@ -32,18 +32,31 @@ std::string udp_flow_key(std::string_view local, unsigned local_port) {
 
 void FlowKeyTable::replace(std::vector<FlowKey> keys) {
   if (keys.size() > kMaxFlowKeys) keys.resize(kMaxFlowKeys);
-  std::unordered_map<std::string, int> owners;
+  Map owners, remotes;
   owners.reserve(keys.size());
-  for (auto& k : keys) owners.try_emplace(std::move(k.key), k.pid);
+  for (auto& k : keys) {
+    // A key holds "-TCP_" once, where its remote part starts.
+    if (const auto at = k.key.find("-TCP_"); at != std::string::npos)
+      remotes.try_emplace(k.key.substr(at), k.pid);
+    owners.try_emplace(std::move(k.key), k.pid);
+  }
   std::lock_guard lock(mutex_);
   owners_.swap(owners);
+  remote_owners_.swap(remotes);
   count_ = keys.size();
 }
 
 std::optional<int> FlowKeyTable::owner(std::string_view key) const {
   std::lock_guard lock(mutex_);
-  const auto it = owners_.find(std::string(key));
+  const auto it = owners_.find(key);
   if (it == owners_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<int> FlowKeyTable::owner_by_remote(std::string_view remote) const {
+  std::lock_guard lock(mutex_);
+  const auto it = remote_owners_.find(remote);
+  if (it == remote_owners_.end()) return std::nullopt;
   return it->second;
 }
 

@@ -9,6 +9,7 @@
 // The table keeps its content while the Session Monitor is stopped.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -48,11 +49,24 @@ class FlowKeyTable {
   // The owner of a key: nullopt when the table has no such key, -1 when the
   // key is known but its process is not.
   std::optional<int> owner(std::string_view key) const;
+  // The owner of the first TCP key (in the order given to replace()) whose
+  // remote part is `remote`, written "-TCP_%s:%d$": a packet of a connection
+  // whose local side the table names differently (a wildcard bind) still
+  // finds its process by the peer.
+  std::optional<int> owner_by_remote(std::string_view remote) const;
   std::size_t size() const;
 
  private:
+  // Lookups by string_view, so that the capture thread builds its keys on
+  // the stack and never allocates for a search.
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  using Map = std::unordered_map<std::string, int, Hash, std::equal_to<>>;
   mutable std::mutex mutex_;
-  std::unordered_map<std::string, int> owners_;
+  Map owners_;
+  Map remote_owners_;
   std::size_t count_ = 0;
 };
 

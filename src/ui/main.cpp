@@ -102,6 +102,7 @@ int run(int argc, char** argv) {
   services.clock = &host->clock();
   services.lang = lang;
   services.data_folder = host->data_folder();
+  services.packets = &host->packet_feature();
   services.network_info = &network_info;
   services.info_links = info_links.is_supported() ? &info_links : nullptr;
   services.sessions = &host->session_feature();

@@ -99,13 +99,39 @@ int write_all(int fd, const std::vector<std::uint8_t>& bytes, Clock::time_point 
   return 0;
 }
 
-// Reads exactly `n` bytes into `out`. 0, ETIMEDOUT, EPIPE at the end of the
-// stream, or errno.
-int read_exact(int fd, std::uint8_t* out, std::size_t n, Clock::time_point deadline) {
+// Takes the descriptors passed with a message: the first is kept in
+// `passed` (an earlier one there is closed), any more are closed.
+void take_passed_fds(msghdr& msg, int& passed) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+    const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (std::size_t i = 0; i < count; ++i) {
+      int fd;
+      std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+      if (passed < 0) {
+        passed = fd;
+      } else {
+        ::close(fd);
+      }
+    }
+  }
+}
+
+// Reads exactly `n` bytes into `out`, keeping a descriptor passed along in
+// `passed`. 0, ETIMEDOUT, EPIPE at the end of the stream, or errno.
+int read_exact(int fd, std::uint8_t* out, std::size_t n, Clock::time_point deadline, int& passed) {
   std::size_t done = 0;
   while (done < n) {
     if (const int e = wait_for(fd, POLLIN, deadline)) return e;
-    const ssize_t r = recv(fd, out + done, n - done, MSG_DONTWAIT);
+    iovec io{out + done, n - done};
+    alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+    msghdr msg{};
+    msg.msg_iov = &io;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t r = recvmsg(fd, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    if (r > 0) take_passed_fds(msg, passed);
     if (r == 0) return EPIPE;
     if (r < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
@@ -122,6 +148,7 @@ HelperClient::HelperClient(Options options) : options_(std::move(options)) {}
 
 HelperClient::~HelperClient() {
   std::lock_guard lock(mutex_);
+  if (passed_fd_ >= 0) ::close(passed_fd_);
   stop_locked(false);
 }
 
@@ -224,14 +251,14 @@ Result<helper::Message> HelperClient::exchange_locked(const helper::Message& req
     return helper_error(died ? ended : silent, "sending a request to " + path_, e);
   }
   buf_.resize(helper::kHeaderSize);
-  if (const int e = read_exact(fd_, buf_.data(), buf_.size(), deadline)) {
+  if (const int e = read_exact(fd_, buf_.data(), buf_.size(), deadline, passed_fd_)) {
     died = e != ETIMEDOUT;
     return helper_error(died ? ended : silent, "waiting for the reply of " + path_, e);
   }
   auto header = helper::decode_header(buf_);
   if (!header) return header.error();
   buf_.resize(helper::kHeaderSize + header->payload_size);
-  if (const int e = read_exact(fd_, buf_.data() + helper::kHeaderSize, header->payload_size, deadline)) {
+  if (const int e = read_exact(fd_, buf_.data() + helper::kHeaderSize, header->payload_size, deadline, passed_fd_)) {
     died = e != ETIMEDOUT;
     return helper_error(died ? ended : silent, "reading the reply of " + path_, e);
   }
@@ -244,7 +271,9 @@ Result<helper::Message> HelperClient::exchange_locked(const helper::Message& req
                        (type == helper::MessageType::kDestroySocketReply &&
                         std::holds_alternative<helper::DestroySocket>(request)) ||
                        (type == helper::MessageType::kSocketOwnersReply &&
-                        std::holds_alternative<helper::SocketOwners>(request));
+                        std::holds_alternative<helper::SocketOwners>(request)) ||
+                       (type == helper::MessageType::kOpenCaptureReply &&
+                        std::holds_alternative<helper::OpenCapture>(request));
   if (frame.request_id != id || !answers)
     return Error{"Malformed helper message.", "a reply from " + path_ + " that does not answer the request", EBADMSG};
   return frame.message;
@@ -257,6 +286,7 @@ Result<helper::Message> HelperClient::call(const helper::Message& request) {
       if (Status s = start_locked(); !s) return s.error();
     }
     bool died = false;
+    if (passed_fd_ >= 0) ::close(std::exchange(passed_fd_, -1));  // never meant for this request
     auto reply = exchange_locked(request, died);
     if (reply) return reply;
     // A helper that has sent nonsense or fallen silent is not to be trusted
@@ -264,6 +294,25 @@ Result<helper::Message> HelperClient::call(const helper::Message& request) {
     stop_locked(true);
     if (!died || attempt > 0) return reply;
   }
+}
+
+Result<int> HelperClient::open_capture(std::uint32_t address) {
+  helper::OpenCapture request;
+  std::memcpy(request.address.data(), &address, 4);
+  auto reply = call(request);
+  std::lock_guard lock(mutex_);
+  const int fd = std::exchange(passed_fd_, -1);
+  if (!reply) {
+    if (fd >= 0) ::close(fd);
+    return reply.error();
+  }
+  if (const auto* e = std::get_if<helper::ErrorReply>(&*reply)) {
+    if (fd >= 0) ::close(fd);
+    return e->error;
+  }
+  if (fd < 0)
+    return Error{"Malformed helper message.", "a capture reply from " + path_ + " without its socket", EBADMSG};
+  return fd;
 }
 
 Result<std::uint64_t> HelperClient::capabilities() {

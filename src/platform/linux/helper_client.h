@@ -55,6 +55,11 @@ class HelperClient {
   // type or an ErrorReply. Starts the helper when needed.
   Result<helper::Message> call(const helper::Message& request);
 
+  // A capture socket for one of the machine's IPv4 addresses (network byte
+  // order), opened by the helper and passed over: the descriptor, which the
+  // caller owns from now on. The helper needs CAP_NET_RAW.
+  Result<int> open_capture(std::uint32_t address);
+
   // The program it runs ("" until found), and the running helper's process id
   // (0 when none runs). For messages and tests.
   std::string path() const;
@@ -72,6 +77,7 @@ class HelperClient {
   int fd_ = -1;
   std::uint32_t next_request_id_ = 1;
   std::uint64_t capabilities_ = 0;
+  int passed_fd_ = -1;  // a descriptor that came with the last reply
   std::vector<std::uint8_t> buf_;
 };
 

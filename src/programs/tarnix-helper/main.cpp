@@ -11,10 +11,14 @@
 //
 // Operations: close an IPv4 TCP connection (SOCK_DESTROY); name the processes
 // that hold given sockets (a walk of /proc/PID/fd, which for other users'
-// processes takes CAP_DAC_READ_SEARCH to list and CAP_SYS_PTRACE to read).
+// processes takes CAP_DAC_READ_SEARCH to list and CAP_SYS_PTRACE to read);
+// open the packet capture socket of one of the machine's IPv4 addresses and
+// pass it to the parent (SCM_RIGHTS), filter attached, so the parent reads
+// only the datagrams of that address.
 #include <linux/capability.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +33,7 @@
 
 #include "helper/protocol.h"
 #include "platform/linux/proc_sockets.h"
+#include "platform/linux/packet_socket.h"
 #include "platform/privileged/capabilities.h"
 #include "platform/privileged/sock_destroy.h"
 
@@ -38,9 +43,9 @@ using namespace tw;
 using namespace tw::helper;
 
 // Every capability an operation uses; everything else is dropped at start.
-constexpr std::uint64_t kKeptCapabilities = platform::capability_bit(CAP_NET_ADMIN) |
-                                            platform::capability_bit(CAP_DAC_READ_SEARCH) |
-                                            platform::capability_bit(CAP_SYS_PTRACE);
+constexpr std::uint64_t kKeptCapabilities =
+    platform::capability_bit(CAP_NET_ADMIN) | platform::capability_bit(CAP_NET_RAW) |
+    platform::capability_bit(CAP_DAC_READ_SEARCH) | platform::capability_bit(CAP_SYS_PTRACE);
 
 constexpr const char* kRefused = "The privileged helper refused the request.";
 
@@ -63,8 +68,28 @@ int read_exact(std::uint8_t* out, std::size_t n) {
   return 1;
 }
 
-bool write_all(const std::vector<std::uint8_t>& bytes) {
+// Sends the first byte with `fd` attached (SCM_RIGHTS), then the rest.
+bool write_all(const std::vector<std::uint8_t>& bytes, int fd = -1) {
   std::size_t done = 0;
+  if (fd >= 0 && !bytes.empty()) {
+    iovec io{const_cast<std::uint8_t*>(bytes.data()), 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_iov = &io;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+    ssize_t r;
+    do r = sendmsg(0, &msg, MSG_NOSIGNAL);
+    while (r < 0 && errno == EINTR);
+    if (r != 1) return false;
+    done = 1;
+  }
   while (done < bytes.size()) {
     const ssize_t r = write(0, bytes.data() + done, bytes.size() - done);
     if (r < 0 && errno == EINTR) continue;
@@ -121,8 +146,20 @@ SocketOwnersReply socket_owners(const SocketOwners& request) {
   return reply;  // put in order by the encoding
 }
 
-Message handle(const Message& request, platform::SockDestroyKiller& killer) {
+// `passed`: a descriptor to send with the reply (-1: none); the caller
+// closes it once sent.
+Message handle(const Message& request, platform::SockDestroyKiller& killer, int& passed) {
   if (std::holds_alternative<Hello>(request)) return HelloReply{platform::effective_capabilities()};
+  if (const auto* open = std::get_if<OpenCapture>(&request)) {
+    // Only an address of this machine: the socket then carries only what
+    // passes that address, never a device's whole traffic.
+    std::uint32_t address;
+    std::memcpy(&address, open->address.data(), 4);
+    platform::CaptureFailure failure;
+    passed = platform::open_capture_socket(address, failure);
+    if (passed < 0) return ErrorReply{platform::capture_error(failure)};
+    return OpenCaptureReply{};
+  }
   if (const auto* destroy = std::get_if<DestroySocket>(&request)) {
     auto id = connection_of(destroy->id);
     if (!id) return ErrorReply{id.error()};
@@ -172,7 +209,10 @@ int main() {
     buf.resize(kHeaderSize + header->payload_size);
     if (header->payload_size > 0 && read_exact(buf.data() + kHeaderSize, header->payload_size) != 1) return 1;
     auto request = decode_payload(header->type, std::span(buf).subspan(kHeaderSize));
-    const Message reply = request ? handle(*request, killer) : Message{ErrorReply{request.error()}};
-    if (!write_all(encode(Frame{header->request_id, reply}))) return 1;
+    int passed = -1;
+    const Message reply = request ? handle(*request, killer, passed) : Message{ErrorReply{request.error()}};
+    const bool sent = write_all(encode(Frame{header->request_id, reply}), passed);
+    if (passed >= 0) close(passed);
+    if (!sent) return 1;
   }
 }

@@ -27,6 +27,7 @@
 #include "app/startup.h"
 #include "host/runtime_host.h"
 #include "options.h"
+#include "packets/packet_monitor.h"
 #include "platform/linux/logind_power_events.h"
 #include "platform/linux/netlink_link_stats.h"
 #include "platform/linux/process_wait.h"
@@ -202,6 +203,12 @@ int run(const Options& opt) {
   });
 
   host->start_sampler();
+  // "Surveil"/"AutoStart": the Packet Monitor captures headless and feeds
+  // the packet log.
+  if (const auto started = host->packet_feature().auto_start(); started.kind == packets::StartOutcome::Started)
+    note("capturing packets on " + host->packets().default_address_text());
+  else if (!started.message.empty())
+    std::fprintf(stderr, "tarnixd: the Packet Monitor did not start: %s\n", started.message.c_str());
 
   platform::CommandServer* const commands = host->commands();
   std::array<pollfd, 3> fds{};

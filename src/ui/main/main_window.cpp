@@ -18,6 +18,7 @@
 #include "ui/minimonitor/mini_monitor.h"
 #include "ui/minimonitor/tray_icons.h"
 #include "ui/options/options_dialog.h"
+#include "ui/packets/packet_monitor_page.h"
 #include "ui/pages/interface_page.h"
 #include "ui/sessions/netstat_page.h"
 #include "ui/sessions/session_monitor_page.h"
@@ -110,6 +111,8 @@ void MainWindow::create_pages(const MainWindowServices& s) {
       traffic_page_ = new TrafficMonitorPage(traffic_, profile_, lang_);
       connect(traffic_page_, &TrafficMonitorPage::snapshotRequested, this, [this] { take_snapshot(); });
       w = traffic_page_;
+    } else if (page == shell::MainPage::PacketMonitor && s.packets) {
+      w = new PacketMonitorPage(*s.packets, profile_, lang_);
     } else if (page == shell::MainPage::Interface && s.network_info && s.info_links) {
       w = new InterfacePage(profile_, *s.network_info, *s.info_links, lang_);
     } else if (page == shell::MainPage::SessionMonitor && s.sessions) {
@@ -257,6 +260,7 @@ void MainWindow::apply_options() {
   if (auto* p = qobject_cast<InterfacePage*>(page(shell::MainPage::Interface))) p->reload_settings();
   if (auto* p = session_page()) p->reload_settings();
   if (auto* p = netstat_page()) p->reload_settings();
+  if (auto* p = qobject_cast<PacketMonitorPage*>(page(shell::MainPage::PacketMonitor))) p->reload_settings();
   runtime_.reload_settings();  // the driver follows the new periods
   // The tray pictures are drawn again with the new colours on the next tick.
   tray_icons_->set_settings(shell_.tray_icon);

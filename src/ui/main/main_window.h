@@ -59,6 +59,7 @@ class QWindow;
 namespace tw::app {
 class Runtime;
 class SessionFeature;
+class PacketFeature;
 }
 namespace tw::platform {
 class Clock;
@@ -104,6 +105,8 @@ struct MainWindowServices {
   std::function<bool()> launch_successor;
   // Use the desktop's system tray when it has one. Tests turn it off.
   bool use_system_tray = true;
+  // The Packet Monitor. Without it the tab stays empty.
+  app::PacketFeature* packets = nullptr;
 };
 
 class MainWindow : public QWidget {

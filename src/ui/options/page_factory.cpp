@@ -4,6 +4,7 @@
 #include "ui/options/page_support.h"
 #include "ui/options/output_color_page.h"
 #include "ui/options/session_pages.h"
+#include "ui/options/packet_pages.h"
 #include "ui/options/traffic_pages.h"
 
 namespace tw::ui {
@@ -31,6 +32,9 @@ OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& pro
                              tr2(lang, "Session Monitor log output", "セッションモニターのログを出力する"), profile,
                              lang, parent);
     case P::NetstatView: return new NetstatViewPage(profile, lang, parent);
+    case P::PacketView: return new PacketViewPage(profile, lang, parent);
+    case P::PacketCopyItems: return new PacketCopyItemsPage(profile, lang, parent);
+    case P::PacketLogFile: return new PacketLogFilePage(profile, lang, parent);
     default: return new OptionsPage(id, profile, lang, parent);
   }
 }

@@ -46,6 +46,8 @@ TEST(HelperProtocol, EveryMessageRoundTrips) {
       {2, HelloReply{0x3000}},
       {3, DestroySocket{ipv4_connection()}},
       {4, DestroySocketReply{}},
+      {5, OpenCapture{{10, 231, 0, 1}}},
+      {6, OpenCaptureReply{}},
       {0xffffffff, ErrorReply{Error{"Please run with administrator privileges.", "détail: ünïcode", 1}}},
   };
   for (const Frame& f : frames) {
@@ -131,6 +133,9 @@ TEST(HelperProtocol, RefusesPayloadsThatAreNotExactlyAMessage) {
   EXPECT_EQ(refusal(frame_bytes(4, {0})), "destroy reply: unexpected payload");
   EXPECT_EQ(refusal(frame_bytes(2, Bytes(7, 0))), "hello reply: wrong size");
   EXPECT_EQ(refusal(frame_bytes(2, Bytes(9, 0))), "hello reply: wrong size");
+  EXPECT_EQ(refusal(frame_bytes(20, Bytes(3, 0))), "open capture: wrong size");
+  EXPECT_EQ(refusal(frame_bytes(20, Bytes(5, 0))), "open capture: wrong size");
+  EXPECT_EQ(refusal(frame_bytes(21, {0})), "open capture reply: unexpected payload");
 
   const Bytes full = encode({1, DestroySocket{ipv4_connection()}});
   const Bytes id(full.begin() + kHeaderSize, full.end());

@@ -1,0 +1,217 @@
+#include "packets/packet_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace tw::packets {
+namespace {
+
+// Reads stay within the received bytes: an absent field reads as 0.
+struct Bytes {
+  std::span<const std::uint8_t> b;
+  std::uint32_t u8(std::size_t at) const { return at < b.size() ? b[at] : 0; }
+  std::uint32_t u16(std::size_t at) const { return (u8(at) << 8) | u8(at + 1); }
+  std::uint32_t u32(std::size_t at) const { return (u16(at) << 16) | u16(at + 2); }
+  // Four bytes in the order stored, as a value whose memory holds them so
+  // (network byte order for an address).
+  std::uint32_t raw32(std::size_t at) const {
+    const std::uint8_t v[4] = {static_cast<std::uint8_t>(u8(at)), static_cast<std::uint8_t>(u8(at + 1)),
+                               static_cast<std::uint8_t>(u8(at + 2)), static_cast<std::uint8_t>(u8(at + 3))};
+    std::uint32_t out;
+    std::memcpy(&out, v, 4);
+    return out;
+  }
+};
+
+// "%d.%d.%d.%d" into a buffer, without allocating; returns the length.
+std::size_t write_address(char* out, std::uint32_t address_be) {
+  const auto* b = reinterpret_cast<const unsigned char*>(&address_be);
+  char* p = out;
+  for (int i = 0; i < 4; ++i) {
+    if (i) *p++ = '.';
+    unsigned v = b[i];
+    if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
+    if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
+    *p++ = static_cast<char>('0' + v % 10);
+  }
+  *p = 0;
+  return static_cast<std::size_t>(p - out);
+}
+
+std::size_t write_int(char* out, int v) {
+  char tmp[12];
+  std::size_t n = 0;
+  unsigned u = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+  do {
+    tmp[n++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u);
+  std::size_t k = 0;
+  if (v < 0) out[k++] = '-';
+  while (n) out[k++] = tmp[--n];
+  return k;
+}
+
+// Appends to a key buffer that is large enough for any key built here.
+struct KeyBuf {
+  char text[128];
+  std::size_t n = 0;
+  void add(std::string_view s) {
+    std::memcpy(text + n, s.data(), s.size());
+    n += s.size();
+  }
+  void add(int v) { n += write_int(text + n, v); }
+  std::string_view view() const { return {text, n}; }
+};
+
+void set_host(char (&field)[kHostChars], std::string_view address, const DecodeContext& ctx) {
+  if (ctx.ask_dns && ctx.hosts != nullptr) {
+    set_field_text(field, ctx.hosts->host_name_for(address));
+  } else {
+    set_field_text(field, address);
+  }
+}
+
+int process_of(const PacketRecord& r, std::string_view proto, const shared::FlowKeyTable& keys) {
+  const std::string_view a1 = field_text(r.address1), a2 = field_text(r.address2);
+  if (proto.starts_with("TCP")) {
+    KeyBuf k;
+    k.add("TCP_"), k.add(a1), k.add(":"), k.add(r.port1), k.add("-TCP_"), k.add(a2), k.add(":"), k.add(r.port2),
+        k.add("$");
+    if (auto pid = keys.owner(k.view())) return *pid;
+    KeyBuf remote;
+    remote.add("-TCP_"), remote.add(a2), remote.add(":"), remote.add(r.port2), remote.add("$");
+    if (auto pid = keys.owner_by_remote(remote.view())) return *pid;
+  } else if (proto.starts_with("UDP")) {
+    KeyBuf k;
+    k.add("UDP_"), k.add(a1), k.add(":"), k.add(r.port1), k.add("$");
+    if (auto pid = keys.owner(k.view())) return *pid;
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::string_view protocol_name(int protocol) {
+  switch (protocol) {
+    case 0: return "IP";
+    case 1: return "ICMP";
+    case 2: return "IGMP";
+    case 3: return "GGP";
+    case 6: return "TCP";
+    case 12: return "PUP";
+    case 17: return "UDP";
+    case 22: return "IDP";
+    case 77: return "NP";
+    case 255: return "RAW";
+    case 256: return "MAX";
+    default: return "Unknown";
+  }
+}
+
+bool decode_datagram(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, PacketRecord& r) {
+  if (bytes.empty() || bytes[0] == 0) return false;
+  const Bytes b{bytes};
+  std::memset(&r, 0, sizeof r);
+
+  const std::uint32_t src = b.raw32(12), dst = b.raw32(16);
+  const std::size_t header = (b.u8(0) & 0x0F) * 4u;
+  const int src_port = static_cast<int>(b.u16(header));
+  const int dst_port = static_cast<int>(b.u16(header + 2));
+  const int protocol = static_cast<int>(b.u8(9));
+
+  bool outgoing = src == ctx.capture_address;
+  for (std::size_t i = 0; !outgoing && i < ctx.local_addresses.size(); ++i) outgoing = src == ctx.local_addresses[i];
+
+  char src_text[16], dst_text[16];
+  write_address(src_text, src);
+  write_address(dst_text, dst);
+  const char* a1 = src_text;
+  const char* a2 = dst_text;
+  std::string_view suffix = "(UL)";
+  if (outgoing) {
+    r.port1 = src_port, r.port2 = dst_port;
+  } else {
+    r.port1 = dst_port, r.port2 = src_port;
+    suffix = "(DL)";
+    // An SSDP announcement names its sender first, like an outgoing packet.
+    if (!(dst == kSsdpGroupBe && src_port == kSsdpPort)) a1 = dst_text, a2 = src_text;
+  }
+  set_field_text(r.address1, a1);
+  set_field_text(r.address2, a2);
+  set_host(r.host1, a1, ctx);
+  set_host(r.host2, a2, ctx);
+
+  const std::string_view name = protocol_name(protocol);
+  char proto[kProtocolChars] = {};
+  std::memcpy(proto, name.data(), name.size());
+  std::memcpy(proto + name.size(), suffix.data(), suffix.size());
+  std::memcpy(r.protocol, proto, sizeof proto);
+
+  r.length = static_cast<std::int32_t>(b.u16(2));
+  r.ttl = static_cast<std::int32_t>(b.u8(8));
+  // Bytes 4 and 5 as they lie in memory; only compared, never shown.
+  const std::uint16_t id = static_cast<std::uint16_t>(b.u8(4) | b.u8(5) << 8);
+  std::memcpy(&r.identification, &id, 2);
+  r.sequence = b.u32(header + 4);
+  r.acknowledgment = b.u32(header + 8);
+  r.time = ctx.time;
+
+  std::size_t offset = header;
+  if (protocol == 4) offset += 20;
+  if (protocol == 6) offset += 8;
+  if (ctx.data_as_text) offset += 12;
+  if (offset < bytes.size()) {
+    const std::size_t n = std::min(kDataBytes, bytes.size() - offset);
+    std::memcpy(r.data, bytes.data() + offset, n);
+    r.data_size = static_cast<std::int32_t>(n);
+  }
+
+  r.pid = ctx.flow_keys ? process_of(r, name, *ctx.flow_keys) : -1;
+  return true;
+}
+
+std::size_t decode_buffer(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, PacketRecord& scratch,
+                          const std::function<void(const PacketRecord&)>& publish,
+                          const std::function<bool()>& keep_going) {
+  std::size_t decoded = 0;
+  while (!bytes.empty() && bytes[0] != 0) {
+    const std::size_t total = bytes.size() >= 4 ? (std::size_t{bytes[2]} << 8 | bytes[3]) : 0;
+    // A total length of 0 cannot say where the next datagram starts: the
+    // rest is taken as one.
+    const std::size_t take = total == 0 || total >= bytes.size() ? bytes.size() : total;
+    if (!decode_datagram(bytes.first(take), ctx, scratch)) break;
+    publish(scratch);
+    ++decoded;
+    bytes = bytes.subspan(take);
+    if (keep_going && !keep_going()) break;
+  }
+  return decoded;
+}
+
+std::string data_hex_text(const PacketRecord& r) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const int n = std::min({r.length - 28, kHexDataBytes, r.data_size});
+  std::string out;
+  if (n <= 0) return out;
+  out.reserve(static_cast<std::size_t>(n) * 3);
+  for (int i = 0; i < n; ++i) {
+    out += kHex[r.data[i] >> 4];
+    out += kHex[r.data[i] & 0x0F];
+    out += ' ';
+  }
+  return out;
+}
+
+std::string data_plain_text(const PacketRecord& r) {
+  const int n = std::min({r.length - 28, kTextDataChars, r.data_size});
+  std::string out;
+  for (int i = 0; i < n && r.data[i] != 0; ++i) {
+    const std::uint8_t c = r.data[i];
+    out += c < 0x20 || c == 0x7F ? ' ' : c > 0x7E ? '.' : static_cast<char>(c);
+  }
+  return out;
+}
+
+}  // namespace tw::packets

@@ -1,0 +1,62 @@
+#pragma once
+// A capture without a kernel: the test starts it through the monitor and
+// then hands it datagrams, which reach the sink on the test's own thread.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/packet_capture.h"
+
+namespace tw::platform {
+
+class FakePacketCapture : public PacketCapture {
+ public:
+  std::vector<std::uint32_t> addresses;
+  std::optional<std::uint32_t> own_address;
+  std::optional<CaptureFailure> fail_with;  // the next start() fails so
+  std::uint32_t started_on = 0;
+  int starts = 0;
+  int stops = 0;
+
+  std::vector<std::uint32_t> local_addresses() override { return addresses; }
+  std::optional<std::uint32_t> host_address() override { return own_address; }
+
+  std::optional<CaptureFailure> start(std::uint32_t address, CaptureSink& sink) override {
+    if (sink_) return CaptureFailure{"socket", EBUSY, "already capturing"};
+    if (fail_with) return fail_with;
+    started_on = address;
+    ++starts;
+    sink_ = &sink;
+    sink.capture_started();
+    return std::nullopt;
+  }
+  void stop() override {
+    ++stops;
+    end();
+  }
+  CaptureStats stats() override { return stats_; }
+
+  bool running() const { return sink_ != nullptr; }
+  // A datagram as if received; false when no run is going or the sink ended it.
+  bool deliver(std::span<const std::uint8_t> bytes) {
+    if (!sink_) return false;
+    ++stats_.received;
+    if (sink_->datagram(bytes)) return true;
+    end();
+    return false;
+  }
+  // The capture thread ends by itself (the interface went away).
+  void end() {
+    if (!sink_) return;
+    CaptureSink* s = sink_;
+    sink_ = nullptr;
+    s->capture_ended();
+  }
+
+ private:
+  CaptureSink* sink_ = nullptr;
+  CaptureStats stats_;
+};
+
+}  // namespace tw::platform

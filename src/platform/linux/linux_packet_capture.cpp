@@ -1,0 +1,181 @@
+#include "platform/linux/linux_packet_capture.h"
+
+#include <ifaddrs.h>
+#include <linux/if_packet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <thread>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "platform/linux/packet_socket.h"
+
+namespace tw::platform {
+namespace {
+
+constexpr int kPollTimeoutMs = 2000;
+constexpr unsigned kBatch = 32;
+// The kernel's drop count is read this often while datagrams flow.
+constexpr auto kDropsPeriod = std::chrono::milliseconds(200);
+// How long datagrams gather in the queue after a busy read (the socket's
+// buffer holds several MiB, far more than arrives meanwhile).
+constexpr auto kGatherTime = std::chrono::microseconds(500);
+constexpr std::uint64_t kNetRaw = std::uint64_t{1} << 13;  // CAP_NET_RAW
+
+// Adds the kernel's drop count since the last call (reading it resets it).
+void collect_drops(int fd, std::atomic<std::uint64_t>& dropped) {
+  tpacket_stats st{};
+  socklen_t len = sizeof st;
+  if (getsockopt(fd, SOL_PACKET, PACKET_STATISTICS, &st, &len) == 0) dropped += st.tp_drops;
+}
+
+}  // namespace
+
+LinuxPacketCapture::~LinuxPacketCapture() { stop(); }
+
+std::vector<std::uint32_t> LinuxPacketCapture::local_addresses() {
+  std::vector<std::uint32_t> out;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return out;
+  for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
+    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
+    out.push_back(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
+  }
+  freeifaddrs(list);
+  return out;
+}
+
+std::optional<std::uint32_t> LinuxPacketCapture::host_address() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return std::nullopt;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return std::nullopt;
+  const std::uint32_t a = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+  freeaddrinfo(found);
+  return a;
+}
+
+std::optional<CaptureFailure> LinuxPacketCapture::start(std::uint32_t address, CaptureSink& sink) {
+  if (thread_.joinable()) return CaptureFailure{"socket", EBUSY, "a capture is running"};
+  CaptureFailure failure;
+  through_helper_ = false;
+  int fd = open_capture_socket(address, failure);
+  if (fd < 0 && failure.needs_privileges() && helper_ != nullptr) {
+    // The helper is asked only when it holds the capability; otherwise the
+    // user is told about the privileges, not about the helper.
+    auto caps = helper_->capabilities();
+    if (caps && (*caps & kNetRaw) != 0) {
+      auto passed = helper_->open_capture(address);
+      if (!passed) return capture_failure(passed.error());
+      fd = *passed;
+      through_helper_ = true;
+    }
+  }
+  if (fd < 0) return failure;
+
+  stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (stop_fd_ < 0) {
+    const int e = errno;
+    close(fd);
+    return CaptureFailure{"socket", e, "eventfd"};
+  }
+  received_ = 0;
+  dropped_ = 0;
+  try {
+    thread_ = std::thread([this, fd, &sink, stop_fd = stop_fd_] { run(fd, stop_fd, sink); });
+  } catch (const std::system_error& e) {
+    close(fd);
+    close(std::exchange(stop_fd_, -1));
+    return CaptureFailure{"socket", e.code().value(), "cannot start the capture thread"};
+  }
+  return std::nullopt;
+}
+
+void LinuxPacketCapture::run(int fd, int stop_fd, CaptureSink& sink) {
+  pthread_setname_np(pthread_self(), "tw-capture");
+  sink.capture_started();
+  // One block per datagram of a batch, each as large as a datagram can be.
+  std::vector<std::uint8_t> blocks(std::size_t{kBatch} * kCaptureSnapLength);
+  std::array<mmsghdr, kBatch> msgs{};
+  std::array<iovec, kBatch> iov{};
+  bool going = true;
+  auto drops_read = std::chrono::steady_clock::now();
+  while (going) {
+    pollfd p[2] = {{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}};
+    const int r = poll(p, 2, kPollTimeoutMs);
+    if (r < 0 && errno != EINTR) break;
+    if (p[1].revents != 0) break;
+    if (r <= 0) continue;  // the time-out: a chance to notice the stop
+    if ((p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (p[0].revents & POLLIN) == 0) {
+      // The device went away (ENETDOWN on the next read): the run ends.
+      int err = 0;
+      socklen_t len = sizeof err;
+      getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+      if (err == ENETDOWN || err == ENODEV || err == ENXIO || (p[0].revents & POLLNVAL)) break;
+      continue;
+    }
+    // Drain the queue a batch at a time before waiting again.
+    for (;;) {
+      for (unsigned i = 0; i < kBatch; ++i) {
+        iov[i] = {blocks.data() + std::size_t{i} * kCaptureSnapLength, kCaptureSnapLength};
+        msgs[i].msg_hdr = msghdr{};
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+      }
+      const int n = recvmmsg(fd, msgs.data(), kBatch, MSG_DONTWAIT, nullptr);
+      if (n <= 0) {
+        if (n < 0 && (errno == ENETDOWN || errno == ENODEV || errno == ENXIO)) going = false;
+        break;  // EAGAIN: the queue is empty; other errors end just this step
+      }
+      received_ += static_cast<std::uint64_t>(n);
+      for (int i = 0; i < n && going; ++i) {
+        const std::size_t len = std::min<std::size_t>(msgs[static_cast<std::size_t>(i)].msg_len, kCaptureSnapLength);
+        going = sink.datagram(std::span(blocks.data() + static_cast<std::size_t>(i) * kCaptureSnapLength, len));
+      }
+      if (!going || static_cast<unsigned>(n) < kBatch) break;
+      std::uint64_t stop_count = 0;
+      if (read(stop_fd, &stop_count, sizeof stop_count) == sizeof stop_count) {
+        going = false;
+        break;
+      }
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - drops_read >= kDropsPeriod) {
+      collect_drops(fd, dropped_);
+      drops_read = now;
+    }
+    // While datagrams flow, let them gather for a moment: one wake-up then
+    // reads a batch instead of one datagram, at a delay far below what the
+    // list (one datagram per display tick) can show.
+    if (going) std::this_thread::sleep_for(kGatherTime);
+  }
+  collect_drops(fd, dropped_);
+  close(fd);
+  sink.capture_ended();
+}
+
+void LinuxPacketCapture::stop() {
+  if (!thread_.joinable()) return;
+  const std::uint64_t one = 1;
+  if (write(stop_fd_, &one, sizeof one) < 0) {
+    // An eventfd write fails only on overflow; the 2 s time-out still ends the thread.
+  }
+  thread_.join();
+  close(std::exchange(stop_fd_, -1));
+}
+
+CaptureStats LinuxPacketCapture::stats() { return CaptureStats{received_.load(), dropped_.load()}; }
+
+}  // namespace tw::platform

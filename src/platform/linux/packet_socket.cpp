@@ -1,0 +1,107 @@
+#include "platform/linux/packet_socket.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <linux/filter.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace tw::platform {
+namespace {
+
+constexpr const char* kCaptureHeadline = "Could not open the packet capture.";
+
+int fail(CaptureFailure& f, const char* call, int code, std::string detail) {
+  f.call = call;
+  f.code = code;
+  f.detail = std::move(detail);
+  return -1;
+}
+
+}  // namespace
+
+std::vector<BpfInstruction> capture_filter(std::uint32_t address) {
+  const std::uint32_t host = ntohl(address);  // BPF loads are big-endian
+  return {
+      {BPF_LD | BPF_H | BPF_ABS, 0, 0, static_cast<std::uint32_t>(SKF_AD_OFF + SKF_AD_PROTOCOL)},
+      {BPF_JMP | BPF_JEQ | BPF_K, 0, 5, ETH_P_IP},
+      {BPF_LD | BPF_W | BPF_ABS, 0, 0, 12},  // source address
+      {BPF_JMP | BPF_JEQ | BPF_K, 2, 0, host},
+      {BPF_LD | BPF_W | BPF_ABS, 0, 0, 16},  // destination address
+      {BPF_JMP | BPF_JEQ | BPF_K, 0, 1, host},
+      {BPF_RET | BPF_K, 0, 0, kCaptureSnapLength},
+      {BPF_RET | BPF_K, 0, 0, 0},
+  };
+}
+
+unsigned device_of_address(std::uint32_t address) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return 0;
+  unsigned index = 0;
+  for (ifaddrs* a = list; a != nullptr && index == 0; a = a->ifa_next) {
+    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
+    const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
+    if (in->sin_addr.s_addr == address) index = if_nametoindex(a->ifa_name);
+  }
+  freeifaddrs(list);
+  return index;
+}
+
+int open_capture_socket(std::uint32_t address, CaptureFailure& failure) {
+  const unsigned device = address == 0 ? 0 : device_of_address(address);
+  if (device == 0) return fail(failure, "bind", EADDRNOTAVAIL, "no interface holds the capture address");
+
+  // Protocol 0: nothing is queued before the filter is attached and the
+  // socket bound to its device.
+  const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return fail(failure, "socket", errno, std::string("socket(AF_PACKET): ") + std::strerror(errno));
+
+  std::vector<BpfInstruction> code = capture_filter(address);
+  static_assert(sizeof(BpfInstruction) == sizeof(sock_filter));
+  sock_fprog prog{static_cast<unsigned short>(code.size()), reinterpret_cast<sock_filter*>(code.data())};
+  if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog) != 0) {
+    const int e = errno;
+    close(fd);
+    return fail(failure, "setsockopt", e, std::string("SO_ATTACH_FILTER: ") + std::strerror(e));
+  }
+  // Room for bursts: a few MiB queue while the capture thread is busy. The
+  // forced size needs CAP_NET_ADMIN; without it the limit of net.core.rmem_max
+  // applies.
+  const int room = 8 << 20;
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0)
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+
+  sockaddr_ll where{};
+  where.sll_family = AF_PACKET;
+  where.sll_protocol = htons(ETH_P_ALL);  // ETH_P_IP would miss outgoing datagrams
+  where.sll_ifindex = static_cast<int>(device);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
+    const int e = errno;
+    close(fd);
+    return fail(failure, "bind", e, std::string("bind to the capture device: ") + std::strerror(e));
+  }
+  return fd;
+}
+
+Error capture_error(const CaptureFailure& f) {
+  return Error{kCaptureHeadline, f.call + ": " + f.detail, f.code};
+}
+
+CaptureFailure capture_failure(const Error& e) {
+  CaptureFailure f;
+  f.code = e.errno_value;
+  const auto colon = e.detail.find(": ");
+  const std::string call = colon == std::string::npos ? std::string() : e.detail.substr(0, colon);
+  f.call = call == "socket" || call == "setsockopt" || call == "bind" ? call : "socket";
+  f.detail = e.detail;
+  return f;
+}
+
+}  // namespace tw::platform

@@ -1,0 +1,74 @@
+#pragma once
+// Capturing the IPv4 datagrams that pass one local address: the Packet
+// Monitor's source.
+//
+// A capture run delivers every IPv4 datagram seen on the interface that owns
+// the capture address, to or from that address, starting at its IP header
+// (link-layer headers and VLAN tags already removed), one datagram per call
+// of the sink, on a capture thread of the implementation's own.
+//
+// Implementations: LinuxPacketCapture (platform/linux: a packet socket opened
+// in-process, or by tarnix-helper and handed over), FakePacketCapture
+// (platform/fake).
+//
+// Threads: start(), stop() and stats() from the main thread; the sink's calls
+// come from the capture thread.
+#include <cerrno>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tw::platform {
+
+class CaptureSink {
+ public:
+  virtual ~CaptureSink() = default;
+  // First call of a run, on the capture thread.
+  virtual void capture_started() = 0;
+  // One datagram; the bytes are valid during the call only. Returning false
+  // ends the run.
+  virtual bool datagram(std::span<const std::uint8_t> bytes) = 0;
+  // Last call of a run, on the capture thread, however the run ended.
+  virtual void capture_ended() = 0;
+};
+
+// Why a capture could not start: the call that failed ("socket",
+// "setsockopt", "bind") and its errno.
+struct CaptureFailure {
+  std::string call;
+  int code = 0;
+  std::string detail;
+  // The capture needs CAP_NET_RAW, which neither this process nor a helper
+  // could bring.
+  bool needs_privileges() const { return code == EPERM || code == EACCES; }
+};
+
+struct CaptureStats {
+  std::uint64_t received = 0;  // datagrams handed to the sink
+  std::uint64_t dropped = 0;   // datagrams the kernel dropped for lack of room
+};
+
+class PacketCapture {
+ public:
+  virtual ~PacketCapture() = default;
+  virtual bool is_supported() { return true; }
+
+  // The machine's IPv4 addresses (network byte order) in interface order.
+  virtual std::vector<std::uint32_t> local_addresses() = 0;
+  // The first address the machine's own host name resolves to, if any.
+  virtual std::optional<std::uint32_t> host_address() = 0;
+
+  // Opens the capture on `address` (network byte order) and starts the
+  // capture thread, which calls `sink` until stop(). The sink must outlive
+  // the run. Fails when a run is going.
+  virtual std::optional<CaptureFailure> start(std::uint32_t address, CaptureSink& sink) = 0;
+  // Ends the run and waits for the capture thread: returns within about two
+  // seconds even on an idle link. Does nothing when no run is going.
+  virtual void stop() = 0;
+  // Figures of the current (or last) run.
+  virtual CaptureStats stats() = 0;
+};
+
+}  // namespace tw::platform

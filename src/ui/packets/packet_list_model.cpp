@@ -1,0 +1,47 @@
+#include "ui/packets/packet_list_model.h"
+
+#include "ui/colorref.h"
+
+namespace tw::ui {
+
+const std::array<shell::ListColumn, packets::kColumnCount>& packet_list_columns() {
+  static const std::array<shell::ListColumn, packets::kColumnCount> columns = [] {
+    std::array<shell::ListColumn, packets::kColumnCount> out{};
+    for (int i = 0; i < packets::kColumnCount; ++i) {
+      const packets::PacketColumn& c = packets::packet_columns()[static_cast<std::size_t>(i)];
+      out[static_cast<std::size_t>(i)] = {c.header_en, c.header_ja, c.default_width,
+                                          c.align_right ? shell::ColumnAlign::Right : shell::ColumnAlign::Left};
+    }
+    return out;
+  }();
+  return columns;
+}
+
+PacketListModel::PacketListModel(Language lang, const shared::ListColours& colours, QObject* parent)
+    : ListModelBase(packet_list_columns(), lang, parent), colours_(colours) {}
+
+ListRow PacketListModel::to_row(const packets::PacketRow& row) const {
+  ListRow out(row.size());
+  for (std::size_t c = 0; c < row.size(); ++c) {
+    out[c].text = QString::fromStdString(row[c]);
+    const shared::ColourKey key = packets::cell_colour_key(static_cast<int>(c), row[c]);
+    // The plain text colour is the list's own when the file sets none.
+    if (key != shared::ColourKey::Text || colours_.has_text) out[c].foreground = from_colorref(colours_.get(key));
+  }
+  return out;
+}
+
+void PacketListModel::sync(const packets::PacketList& list, bool added) {
+  const int wanted = static_cast<int>(list.size());
+  if (added && wanted > 0) insert_rows(0, {to_row(list.row(0))});
+  if (rowCount() > wanted) remove_rows(wanted, rowCount() - wanted);
+  if (rowCount() < wanted) {
+    // Out of step (rows added without a sync): rebuild from the list.
+    std::vector<ListRow> rows;
+    rows.reserve(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i) rows.push_back(to_row(list.row(i)));
+    replace_rows(std::move(rows));
+  }
+}
+
+}  // namespace tw::ui

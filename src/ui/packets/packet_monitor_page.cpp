@@ -1,0 +1,161 @@
+#include "ui/packets/packet_monitor_page.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "packets/packet_settings.h"
+#include "shared/domain_colours.h"
+#include "ui/controls/list_copy.h"
+#include "ui/controls/report_list_view.h"
+#include "ui/packets/packet_list_model.h"
+
+namespace tw::ui {
+namespace {
+
+QString text_of(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+PacketMonitorPage::PacketMonitorPage(app::PacketFeature& feature, settings::Profile& profile, Language lang,
+                                     QWidget* parent)
+    : QWidget(parent), feature_(feature), profile_(profile), lang_(lang) {
+  tell = [this](const QString& text) { QMessageBox::warning(this, QStringLiteral("Tarnwatch"), text); };
+  packets::PacketMonitor& monitor = feature_.monitor();
+
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(new QLabel(QStringLiteral("IP"), this));
+  address_ = new QLineEdit(this);
+  address_->setObjectName(QStringLiteral("address"));
+  address_->setMaxLength(15);
+  address_->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 16);
+  bar->addWidget(address_);
+  up_ = new QToolButton(this);
+  up_->setObjectName(QStringLiteral("addressUp"));
+  up_->setArrowType(Qt::UpArrow);
+  down_ = new QToolButton(this);
+  down_->setObjectName(QStringLiteral("addressDown"));
+  down_->setArrowType(Qt::DownArrow);
+  bar->addWidget(up_);
+  bar->addWidget(down_);
+  start_ = new QPushButton(QStringLiteral("START"), this);
+  start_->setObjectName(QStringLiteral("startStop"));
+  bar->addWidget(start_);
+  ask_dns_ = new QCheckBox(QStringLiteral("AskDNS"), this);
+  ask_dns_->setObjectName(QStringLiteral("askDns"));
+  ask_dns_->setChecked(monitor.settings().ask_dns);
+  bar->addWidget(ask_dns_);
+  bar->addStretch();
+
+  model_ = new PacketListModel(lang_, shared::load_list_colours(profile_), this);
+  view_ = new ReportListView(this);
+  view_->setObjectName(QStringLiteral("packetList"));
+  view_->set_list_model(model_);
+  view_->keep_column_widths(profile_, std::string(packets::kPacketSection));
+  view_->setContextMenuPolicy(Qt::CustomContextMenu);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(2, 2, 2, 2);
+  layout->addLayout(bar);
+  layout->addWidget(view_, 1);
+
+  connect(start_, &QPushButton::clicked, this, [this] { toggle(); });
+  connect(up_, &QToolButton::clicked, this, [this] { step(true); });
+  connect(down_, &QToolButton::clicked, this, [this] { step(false); });
+  connect(ask_dns_, &QCheckBox::toggled, this, [this](bool on) {
+    feature_.monitor().set_ask_dns(on);
+    profile_.write_int(packets::kPacketSection, "AskDNS", on ? 1 : 0);
+  });
+  connect(view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QMenu* menu = build_context_menu();
+    menu->exec(view_->viewport()->mapToGlobal(at));
+    menu->deleteLater();
+  });
+  feature_.set_tick_listener([this](const packets::TickResult& r) {
+    sync(r.row_added);
+    if (r.capture_ended) show_state();
+  });
+  reload_settings();
+
+  // Page creation: the address list, the default address and, with
+  // "Surveil"/"AutoStart" 1, the capture.
+  const packets::StartOutcome started = feature_.auto_start();
+  address_->setText(text_of(monitor.default_address_text()));
+  if (!started.message.empty()) tell(text_of(started.message));
+  show_state();
+  sync(false);
+}
+
+PacketMonitorPage::~PacketMonitorPage() { feature_.set_tick_listener({}); }
+
+void PacketMonitorPage::reload_settings() {
+  const shared::ListColours colours = shared::load_list_colours(profile_);
+  model_->set_colours(colours);
+  view_->set_base_colors(colours.has_background ? std::optional(colours.get(shared::ColourKey::TextBk)) : std::nullopt,
+                         colours.has_text ? std::optional(colours.get(shared::ColourKey::Text)) : std::nullopt);
+  copy_items_ = shell::read_copy_items(profile_, packets::kPacketSection);
+  view_->set_copy_items(copy_items_);
+  const packets::PacketSettings s = packets::load_packet_settings(profile_);
+  feature_.monitor().apply_settings(s);
+  ask_dns_->setChecked(s.ask_dns);
+}
+
+void PacketMonitorPage::toggle() {
+  const packets::StartOutcome out = feature_.toggle(address_->text().toStdString());
+  if (!out.message.empty()) tell(text_of(out.message));
+  show_state();
+}
+
+void PacketMonitorPage::step(bool up) {
+  address_->setText(text_of(feature_.monitor().step_address(address_->text().toStdString(), up)));
+}
+
+void PacketMonitorPage::show_state() {
+  // The button acts as STOP only while the capture runs; a run being
+  // cleaned up shows START again.
+  const packets::CaptureState st = feature_.monitor().state();
+  const bool capturing = st == packets::CaptureState::Running || st == packets::CaptureState::Starting;
+  start_->setText(capturing ? QStringLiteral("STOP") : QStringLiteral("START"));
+  address_->setReadOnly(capturing);
+}
+
+void PacketMonitorPage::sync(bool added) { model_->sync(feature_.monitor().list(), added); }
+
+QMenu* PacketMonitorPage::build_context_menu() {
+  sync(false);  // the packet log may have emptied the list
+  auto* menu = new QMenu(this);
+  const bool any = model_->rowCount() > 0;
+  const bool selected = any && !selected_rows(*view_).empty();
+  QAction* remove = menu->addAction(QStringLiteral("Remove all items"), this, [this] {
+    feature_.monitor().remove_all();
+    sync(false);
+  });
+  remove->setEnabled(any);
+  QAction* copy = menu->addAction(QStringLiteral("Clipboard Copy"), this, [this] { view_->copy_selection(); });
+  copy->setEnabled(selected);
+  QAction* data = menu->addAction(QStringLiteral("Copy Packet-Data"), this, [this] { copy_packet_data(); });
+  data->setEnabled(selected);
+  menu->addSeparator();
+  // The pages these send a row to are not built yet: present, never enabled.
+  for (const char* text : {"Add to Packet filter rules", "WHOIS", "NSLOOKUP", "PING", "TRACERT"})
+    menu->addAction(QString::fromLatin1(text))->setEnabled(false);
+  return menu;
+}
+
+void PacketMonitorPage::copy_packet_data() {
+  std::vector<std::size_t> rows;
+  for (const int r : selected_rows(*view_)) rows.push_back(static_cast<std::size_t>(r));
+  if (rows.empty()) return;
+  QApplication::clipboard()->setText(QString::fromStdString(feature_.monitor().list().packet_data_text(rows)));
+}
+
+}  // namespace tw::ui

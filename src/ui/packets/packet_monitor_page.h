@@ -1,0 +1,64 @@
+#pragma once
+// The Packet Monitor tab: the capture address with its up-down control,
+// START/STOP, the "AskDNS" check box, and the packet list with its context
+// menu. The capture and the list live in the Packet Monitor (packets/); the
+// runtime's display timer fills the list and this page shows it.
+//
+// Threads: the UI thread only. The feature and the profile must outlive the
+// page.
+#include <QWidget>
+
+#include "app/packet_feature.h"
+#include "base/language.h"
+#include "settings/profile.h"
+#include "shell/list_columns.h"
+
+class QCheckBox;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QToolButton;
+
+namespace tw::ui {
+
+class PacketListModel;
+class ReportListView;
+
+class PacketMonitorPage : public QWidget {
+  Q_OBJECT
+ public:
+  PacketMonitorPage(app::PacketFeature& feature, settings::Profile& profile, Language lang, QWidget* parent = nullptr);
+  ~PacketMonitorPage() override;
+
+  // After the options dialog: colours, clipboard columns and the monitor's
+  // own settings.
+  void reload_settings();
+  // Shows `text` in a message box; tests replace it.
+  std::function<void(const QString& text)> tell;
+
+  ReportListView* list_view() const { return view_; }
+  PacketListModel* list_model() const { return model_; }
+  // The context menu as it would open now (tests look at its actions).
+  QMenu* build_context_menu();
+
+ private:
+  void toggle();
+  void step(bool up);
+  void show_state();
+  void sync(bool added);
+  void copy_packet_data();
+
+  app::PacketFeature& feature_;
+  settings::Profile& profile_;
+  const Language lang_;
+  QLineEdit* address_ = nullptr;
+  QToolButton* up_ = nullptr;
+  QToolButton* down_ = nullptr;
+  QPushButton* start_ = nullptr;
+  QCheckBox* ask_dns_ = nullptr;
+  ReportListView* view_ = nullptr;
+  PacketListModel* model_ = nullptr;
+  shell::CopyItems copy_items_{};
+};
+
+}  // namespace tw::ui
