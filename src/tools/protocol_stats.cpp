@@ -119,13 +119,30 @@ std::string section_title(const char* format, const char* en, const char* ja, La
   return sformat(format, lang == Language::Japanese ? ja : en);
 }
 
+// Columns a text takes in a fixed-width font: the Japanese (three-byte UTF-8)
+// characters take two, like the labels' padding counts them. printf's "%15s"
+// would count bytes and push "無制限" three columns out of line.
+std::size_t columns(std::string_view s) {
+  std::size_t n = 0;
+  for (char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x80) n += 1;
+    else if (u >= 0xE0) n += 2;
+    else if (u >= 0xC0) n += 1;
+  }
+  return n;
+}
+
+// "%s %15s" with the value right-aligned by columns.
+std::string value_line(const char* label, const std::string& value) {
+  const std::size_t w = columns(value);
+  return std::string(label) + " " + std::string(w < 15 ? 15 - w : 0, ' ') + value + "\r\n";
+}
+
 std::string render(const std::string& title, const std::vector<Line>& lines, Language lang) {
   std::string out = title;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    out += sformat(i + 1 == lines.size() ? "%s %15s\r\n\r\n" : "%s %15s\r\n", pick(lang, lines[i].label.en, lines[i].label.ja),
-                   lines[i].value.c_str());
-  }
-  return out;
+  for (const auto& line : lines) out += value_line(pick(lang, line.label.en, line.label.ja), line.value);
+  return out + "\r\n";  // only the section's last line is followed by an empty one
 }
 
 std::string unavailable(const std::string& title, Language lang) {
