@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "base/language.h"
+#include "platform/protocol_stats_source.h"
 
 namespace tw::tools {
 
@@ -36,13 +37,7 @@ using SnmpTable = std::map<std::string, std::map<std::string, SnmpValue>>;
 SnmpTable parse_snmp(std::string_view text);
 
 // What the socket and routing dumps counted; nullopt when a dump failed.
-struct TableCounts {
-  std::optional<std::uint64_t> interfaces;       // every link, loopback included
-  std::optional<std::uint64_t> addresses;        // IPv4 addresses
-  std::optional<std::uint64_t> routes;           // IPv4 routes of the main table
-  std::optional<std::uint64_t> tcp_connections;  // TCP sockets of the IPv4 table, listeners included
-  std::optional<std::uint64_t> udp_endpoints;    // UDP sockets of the IPv4 table
-};
+using TableCounts = platform::ProtocolTableCounts;
 
 // "1,234,567"; negative values keep their sign ("-1,234").
 std::string grouped_counter(SnmpValue v);
