@@ -27,7 +27,12 @@
 #include "app/startup.h"
 #include "host/runtime_host.h"
 #include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/dns_client.h"
+#include "platform/linux/file_store.h"
 #include "platform/linux/network_info.h"
+#include "platform/linux/process_runner.h"
+#include "platform/linux/protocol_stats.h"
+#include "platform/linux/whois_client.h"
 #include "platform/linux/process_wait.h"
 #include "platform/linux/system_info.h"
 #include "settings/profile.h"
@@ -90,6 +95,14 @@ int run(int argc, char** argv) {
   platform::LinuxNetworkInfo network_info;
   platform::NetlinkLinkStats info_links;
 
+  // The tool tabs' services.
+  platform::LinuxFileStore tool_files;
+  platform::SpawnProcessRunner tool_processes;
+  platform::SocketWhoisClient whois_client;
+  platform::LdnsDnsClient dns_client;
+  platform::SystemHostLookup host_lookup;
+  platform::LinuxProtocolStats protocol_stats;
+
   ui::MainWindowServices services;
   services.profile = &host->profile();
   services.traffic = &host->traffic();
@@ -99,6 +112,8 @@ int run(int argc, char** argv) {
   services.data_folder = host->data_folder();
   services.network_info = &network_info;
   services.info_links = info_links.is_supported() ? &info_links : nullptr;
+  services.tools = {&tool_files, &tool_processes, &whois_client, &dns_client, &host_lookup, &protocol_stats,
+                    host->data_folder()};
   services.launch_successor = [] {
     const std::string exe = platform::executable_path();
     if (exe.empty()) return false;

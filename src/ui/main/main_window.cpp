@@ -18,6 +18,7 @@
 #include "ui/minimonitor/tray_icons.h"
 #include "ui/options/options_dialog.h"
 #include "ui/pages/interface_page.h"
+#include "ui/tools/tool_page_factory.h"
 #include "ui/traffic/traffic_monitor_page.h"
 
 #ifndef TW_VERSION
@@ -109,6 +110,9 @@ void MainWindow::create_pages(const MainWindowServices& s) {
       w = traffic_page_;
     } else if (page == shell::MainPage::Interface && s.network_info && s.info_links) {
       w = new InterfacePage(profile_, *s.network_info, *s.info_links, lang_);
+    } else if (ToolPage* tool = create_tool_page(page, profile_, s.tools, lang_)) {
+      connect(tool, &ToolPage::optionsRequested, this, [this] { QTimer::singleShot(0, this, &MainWindow::open_options); });
+      w = tool;
     } else {
       // The monitors and tools of later releases: the tab is there, empty.
       w = new QWidget;
@@ -227,6 +231,8 @@ void MainWindow::apply_options() {
   }
   if (traffic_page_) traffic_page_->reload_settings();
   if (auto* p = qobject_cast<InterfacePage*>(page(shell::MainPage::Interface))) p->reload_settings();
+  for (auto& p : pages_)
+    if (auto* tool = qobject_cast<ToolPage*>(p.data())) tool->reload_settings();
   runtime_.reload_settings();  // the driver follows the new periods
   // The tray pictures are drawn again with the new colours on the next tick.
   tray_icons_->set_settings(shell_.tray_icon);

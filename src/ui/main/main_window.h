@@ -48,6 +48,7 @@
 #include "shell/main_window_logic.h"
 #include "shell/shell_settings.h"
 #include "ui/main/runtime_driver.h"
+#include "ui/tools/tool_page.h"
 
 class QMenu;
 class QSystemTrayIcon;
@@ -95,6 +96,8 @@ struct MainWindowServices {
   std::function<bool()> launch_successor;
   // Use the desktop's system tray when it has one. Tests turn it off.
   bool use_system_tray = true;
+  // The tool tabs' services; a tab whose services are missing stays empty.
+  ToolPageServices tools;
 };
 
 class MainWindow : public QWidget {

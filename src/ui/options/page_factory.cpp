@@ -2,6 +2,7 @@
 
 #include "ui/options/general_pages.h"
 #include "ui/options/output_color_page.h"
+#include "ui/options/tool_pages.h"
 #include "ui/options/traffic_pages.h"
 
 namespace tw::ui {
@@ -20,6 +21,10 @@ OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& pro
     case P::TrafficColor: return new TrafficColorPage(profile, lang, parent);
     case P::TrafficLogFile: return new TrafficLogFilePage(profile, lang, parent);
     case P::OutputColor: return new OutputColorPage(profile, lang, parent);
+    case P::NsRecord: return new NsRecordPage(profile, lang, parent);
+    case P::WhoisServer: return new WhoisServerPage(profile, lang, parent);
+    case P::Ping: return new CommandOptionsPage(tools::kPingTool, P::Ping, profile, lang, parent);
+    case P::Tracert: return new CommandOptionsPage(tools::kTracertTool, P::Tracert, profile, lang, parent);
     default: return new OptionsPage(id, profile, lang, parent);
   }
 }
