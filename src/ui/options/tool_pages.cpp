@@ -55,6 +55,7 @@ WhoisServerPage::WhoisServerPage(settings::Profile& profile, Language lang, QWid
   table_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   auto* edit = new QPushButton(tr2(lang, "Edit", "編集"), this);
   edit->setObjectName(QStringLiteral("edit"));
+  edit->setAutoDefault(false);  // Enter in the dialog belongs to OK and Cancel
   connect(edit, &QPushButton::clicked, this, &WhoisServerPage::edit);
   auto* row = new QHBoxLayout;
   row->addStretch(1);
