@@ -111,6 +111,18 @@ TEST(ToolsIntegration, PingAcrossNamespacesAndAbortMidRun) {
   EXPECT_FALSE(process_running("-c 1000 -i 0.2"));
 }
 
+TEST(ToolsIntegration, PingWorksForAnUnprivilegedUser) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root";
+  test::VethLink link("pingu");
+  ASSERT_TRUE(link.ok()) << link.error();
+  // The desktop program runs as a plain user; ping gets what it needs from
+  // its own file capability or the ping group range, not from us.
+  const auto r = link.left().exec(std::string("setpriv --reuid=65534 --regid=65534 --clear-groups ") + TW_RUN_TOOL +
+                                  " '-c 1 -W 1' " + link.right_addr());
+  ASSERT_TRUE(r.ok()) << r.output;
+  EXPECT_NE(r.output.find("1 packets transmitted, 1 received"), std::string::npos) << r.output;
+}
+
 TEST(ToolsIntegration, TracerouteThroughARouterNamespace) {
   if (!test::is_root()) GTEST_SKIP() << "needs root";
   if (!has_program("traceroute")) GTEST_SKIP() << "traceroute is not installed";
