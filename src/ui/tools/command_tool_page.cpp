@@ -94,7 +94,16 @@ void CommandToolPage::press() {
 
 void CommandToolPage::tick() {
   auto t = run_.tick(shown_length_);
-  if (t.show) show_text(t.text);
+  // The output only grows during a run: appending the new part keeps a long
+  // run (a ping without a count) from laying out the whole box every tick.
+  // Whole lines only, so that no character is split between two ticks.
+  if (t.show && !t.finished && t.text.size() > shown_length_ && shown_length_ > 0) {
+    const std::size_t end = t.text.rfind('\n');
+    if (end != std::string::npos && end + 1 > shown_length_)
+      append_text(t.text.substr(shown_length_, end + 1 - shown_length_));
+  } else if (t.show) {
+    show_text(t.text);
+  }
   if (t.finished) {
     timer_.stop();
     join_worker();
