@@ -53,6 +53,12 @@ bool CommandRun::request_abort() {
   return state_.compare_exchange_strong(expected, kAbortRequested);
 }
 
+void CommandRun::cancel() {
+  // A worker that has not begun yet never starts the child.
+  int expected = kStarting;
+  if (!state_.compare_exchange_strong(expected, kAbortRequested)) request_abort();
+}
+
 void CommandRun::append(const std::string& out, const std::string& err) {
   if (out.empty() && err.empty()) return;
   std::lock_guard lock(mutex_);
@@ -64,10 +70,14 @@ void CommandRun::append(const std::string& out, const std::string& err) {
 }
 
 void CommandRun::run_worker(platform::ProcessRunner& runner) {
-  state_.store(kRunning);
   {
     std::lock_guard lock(mutex_);
     output_ = ">" + command_line_ + "\r\n";
+  }
+  int expected = kStarting;
+  if (!state_.compare_exchange_strong(expected, kRunning)) {
+    state_.store(kFinished);
+    return;
   }
   auto child = runner.start(argv_);
   if (!child) {

@@ -52,6 +52,9 @@ class CommandRun {
 
   // The button while running: asks the worker to stop. False when not running.
   bool request_abort();
+  // The tab closing: like request_abort(), and a worker that has not begun
+  // yet ends at once without starting the child.
+  void cancel();
 
   // The worker: runs the child and appends its output until it ends or the
   // run is aborted, then state 3.

@@ -154,9 +154,18 @@ void NslookupRun::append(const std::string& s) {
   output_ += s;
 }
 
+void NslookupRun::cancel() {
+  int expected = kStarting;
+  if (!state_.compare_exchange_strong(expected, kAbortRequested)) (void)stop();
+}
+
 void NslookupRun::run_worker(platform::DnsClient* dns, platform::HostLookup& hosts, const RecordFilter& filter,
                              bool direct) {
-  state_.store(kRunning);
+  int expected = kStarting;
+  if (!state_.compare_exchange_strong(expected, kRunning)) {
+    state_.store(kFinished);
+    return;
+  }
   std::string target = target_;
   for (char& c : target) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const std::string address = address_text(hosts, target);

@@ -71,6 +71,9 @@ class NslookupRun {
   // the output so far), "" when not running. The caller then waits for the
   // worker.
   std::string stop();
+  // The tab closing: like stop(), and a worker that has not begun yet ends
+  // at once.
+  void cancel();
 
   void run_worker(platform::DnsClient* dns, platform::HostLookup& hosts, const RecordFilter& filter,
                   bool direct);

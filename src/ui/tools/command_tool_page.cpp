@@ -49,7 +49,7 @@ CommandToolPage::~CommandToolPage() {
   settings_.host_name = bar_->text();
   tools::save_command_tool_state(profile_, spec_, settings_);
   (void)tools::save_host_list(bar_->list(), files_, history_path_, settings_.history);
-  run_.request_abort();
+  run_.cancel();
   join_worker();
 }
 

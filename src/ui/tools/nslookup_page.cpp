@@ -47,7 +47,7 @@ NslookupPage::~NslookupPage() {
   settings_.target = bar_->text();
   tools::save_nslookup_state(profile_, settings_);
   (void)tools::save_host_list(bar_->list(), files_, history_path_, settings_.history);
-  run_.stop();
+  run_.cancel();
   join_worker();
 }
 

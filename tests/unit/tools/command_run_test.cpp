@@ -56,6 +56,16 @@ TEST(CommandRun, AbortEndsTheChildAndSaysSoAfterTheOutput) {
   EXPECT_TRUE(run.tick(0).finished);
 }
 
+TEST(CommandRun, CancelBeforeTheWorkerBeginsStartsNoChild) {
+  platform::FakeProcessRunner runner;
+  CommandRun run(kPingTool);
+  ASSERT_TRUE(run.start("-c 4", "h"));
+  run.cancel();
+  run.run_worker(runner);
+  EXPECT_TRUE(runner.started.empty());
+  EXPECT_TRUE(run.tick(0).finished);
+}
+
 TEST(CommandRun, MissingProgramGivesALine) {
   platform::FakeProcessRunner runner;
   runner.start_errno = ENOENT;
