@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-translations-l10n libgl-dev
   libmnl-dev libpcap-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libldns-dev traceroute ldnsutils bind9-dnsutils
   libcap2-bin dbus-daemon iproute2 iputils-ping xvfb xauth x11-apps imagemagick fonts-dejavu-core fonts-ipafont-gothic
   prometheus prometheus-node-exporter
 )

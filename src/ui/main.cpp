@@ -27,8 +27,13 @@
 #include "app/startup.h"
 #include "host/runtime_host.h"
 #include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/dns_client.h"
+#include "platform/linux/file_store.h"
 #include "platform/linux/network_info.h"
 #include "platform/linux/proc_sockets.h"
+#include "platform/linux/process_runner.h"
+#include "platform/linux/protocol_stats.h"
+#include "platform/linux/whois_client.h"
 #include "platform/linux/process_wait.h"
 #include "platform/linux/sock_diag.h"
 #include "platform/linux/system_info.h"
@@ -95,6 +100,14 @@ int run(int argc, char** argv) {
   platform::SockDiagSocketTable netstat_sockets;
   platform::ProcProcessTable netstat_processes;
 
+  // The tool tabs' services.
+  platform::LinuxFileStore tool_files;
+  platform::SpawnProcessRunner tool_processes;
+  platform::SocketWhoisClient whois_client;
+  platform::LdnsDnsClient dns_client;
+  platform::SystemHostLookup host_lookup;
+  platform::LinuxProtocolStats protocol_stats;
+
   ui::MainWindowServices services;
   services.profile = &host->profile();
   services.traffic = &host->traffic();
@@ -108,6 +121,8 @@ int run(int argc, char** argv) {
   services.sessions = &host->session_feature();
   services.netstat = {&netstat_sockets, &netstat_processes, &host->process_names(), &host->host_names(),
                       &host->resolver()};
+  services.tools = {&tool_files, &tool_processes, &whois_client, &dns_client, &host_lookup, &protocol_stats,
+                    host->data_folder()};
   services.launch_successor = [] {
     const std::string exe = platform::executable_path();
     if (exe.empty()) return false;

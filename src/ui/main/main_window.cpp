@@ -22,6 +22,7 @@
 #include "ui/pages/interface_page.h"
 #include "ui/sessions/netstat_page.h"
 #include "ui/sessions/session_monitor_page.h"
+#include "ui/tools/tool_page_factory.h"
 #include "ui/traffic/traffic_monitor_page.h"
 
 #ifndef TW_VERSION
@@ -120,6 +121,9 @@ void MainWindow::create_pages(const MainWindowServices& s) {
     } else if (page == shell::MainPage::Netstat && s.netstat.sockets && s.netstat.processes && s.netstat.names &&
                s.netstat.hosts && s.netstat.services) {
       w = new NetstatPage(profile_, s.netstat, lang_);
+    } else if (ToolPage* tool = create_tool_page(page, profile_, s.tools, lang_)) {
+      connect(tool, &ToolPage::optionsRequested, this, [this] { QTimer::singleShot(0, this, &MainWindow::open_options); });
+      w = tool;
     } else {
       // The monitors and tools of later releases: the tab is there, empty.
       w = new QWidget;
@@ -261,6 +265,8 @@ void MainWindow::apply_options() {
   if (auto* p = session_page()) p->reload_settings();
   if (auto* p = netstat_page()) p->reload_settings();
   if (auto* p = qobject_cast<PacketMonitorPage*>(page(shell::MainPage::PacketMonitor))) p->reload_settings();
+  for (auto& p : pages_)
+    if (auto* tool = qobject_cast<ToolPage*>(p.data())) tool->reload_settings();
   runtime_.reload_settings();  // the driver follows the new periods
   // The tray pictures are drawn again with the new colours on the next tick.
   tray_icons_->set_settings(shell_.tray_icon);

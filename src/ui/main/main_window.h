@@ -49,6 +49,7 @@
 #include "shell/shell_settings.h"
 #include "ui/main/runtime_driver.h"
 #include "ui/sessions/netstat_page.h"
+#include "ui/tools/tool_page.h"
 
 class QMenu;
 class QSystemTrayIcon;
@@ -107,6 +108,8 @@ struct MainWindowServices {
   bool use_system_tray = true;
   // The Packet Monitor. Without it the tab stays empty.
   app::PacketFeature* packets = nullptr;
+  // The tool tabs' services; a tab whose services are missing stays empty.
+  ToolPageServices tools;
 };
 
 class MainWindow : public QWidget {

@@ -5,6 +5,7 @@
 #include "ui/options/output_color_page.h"
 #include "ui/options/session_pages.h"
 #include "ui/options/packet_pages.h"
+#include "ui/options/tool_pages.h"
 #include "ui/options/traffic_pages.h"
 
 namespace tw::ui {
@@ -35,6 +36,10 @@ OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& pro
     case P::PacketView: return new PacketViewPage(profile, lang, parent);
     case P::PacketCopyItems: return new PacketCopyItemsPage(profile, lang, parent);
     case P::PacketLogFile: return new PacketLogFilePage(profile, lang, parent);
+    case P::NsRecord: return new NsRecordPage(profile, lang, parent);
+    case P::WhoisServer: return new WhoisServerPage(profile, lang, parent);
+    case P::Ping: return new CommandOptionsPage(tools::kPingTool, P::Ping, profile, lang, parent);
+    case P::Tracert: return new CommandOptionsPage(tools::kTracertTool, P::Tracert, profile, lang, parent);
     default: return new OptionsPage(id, profile, lang, parent);
   }
 }

@@ -1,0 +1,54 @@
+#pragma once
+// A DNS client and host lookup for tests, answering from maps.
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/dns_client.h"
+
+namespace tw::platform {
+
+class FakeDnsClient : public DnsClient {
+ public:
+  bool is_supported() override { return supported; }
+  Result<std::vector<DnsRecord>> query(const std::string& name, int type, bool direct) override {
+    queries.push_back({name, type});
+    last_direct = direct;
+    if (on_query) on_query(type);
+    auto it = answers.find({name, type});
+    if (it == answers.end() || it->second.empty()) return Error{"No records.", name, 0};
+    return it->second;
+  }
+
+  bool supported = true;
+  std::map<std::pair<std::string, int>, std::vector<DnsRecord>> answers;
+  std::vector<std::pair<std::string, int>> queries;
+  bool last_direct = false;
+  std::function<void(int)> on_query;  // runs inside each query
+};
+
+class FakeHostLookup : public HostLookup {
+ public:
+  Result<std::string> first_address(const std::string& name) override {
+    auto it = addresses.find(name);
+    if (it == addresses.end()) return Error{"Name or service not known", name, 0};
+    return it->second;
+  }
+  Result<std::string> name_of(const std::string& address) override {
+    auto it = names.find(address);
+    if (it == names.end()) return Error{"Name or service not known", address, 0};
+    return it->second;
+  }
+  std::optional<std::string> hosts_name_of(const std::string& address) override {
+    auto it = hosts_file.find(address);
+    if (it == hosts_file.end()) return std::nullopt;
+    return it->second;
+  }
+
+  std::map<std::string, std::string> addresses, names, hosts_file;
+};
+
+}  // namespace tw::platform

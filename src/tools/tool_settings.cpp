@@ -1,0 +1,78 @@
+#include "tools/tool_settings.h"
+
+#include "settings/shared_keys.h"
+
+namespace tw::tools {
+namespace {
+
+constexpr std::string_view kSettings = settings::kSettingsSection;
+
+}  // namespace
+
+CommandToolSettings load_command_tool(const settings::Profile& p, const CommandToolSpec& spec) {
+  CommandToolSettings s;
+  s.host_name = p.read_string(spec.section, "HostName", kDefaultHostName);
+  s.history = p.read_int(spec.section, "History", 0) != 0;
+  s.options = p.read_string(spec.section, "Option", spec.default_options);
+  return s;
+}
+
+void save_command_tool_state(settings::Profile& p, const CommandToolSpec& spec, const CommandToolSettings& s) {
+  p.write_string(spec.section, "HostName", s.host_name);
+  p.write_int(spec.section, "History", s.history ? 1 : 0);
+}
+
+void save_tool_history_flag(settings::Profile& p, std::string_view section, bool on) {
+  p.write_int(section, "History", on ? 1 : 0);
+}
+
+void save_command_tool_options(settings::Profile& p, const CommandToolSpec& spec, std::string_view options) {
+  p.write_string(spec.section, "Option", options);
+}
+
+WhoisSettings load_whois_settings(const settings::Profile& p) {
+  WhoisSettings s;
+  s.domain_name = p.read_string(kSettings, "DomainName", kDefaultDomainName);
+  s.history = p.read_int(kWhoisSection, "History", 0) != 0;
+  return s;
+}
+
+void save_whois_settings(settings::Profile& p, const WhoisSettings& s) {
+  p.write_string(kSettings, "DomainName", s.domain_name);
+  p.write_int(kWhoisSection, "History", s.history ? 1 : 0);
+}
+
+RecordFilter parse_record_filter(std::string_view text) {
+  RecordFilter f = kDefaultRecordFilter;
+  settings::parse_int_list(text, f);
+  return f;
+}
+
+std::string format_record_filter(const RecordFilter& f) { return settings::format_int_list(f); }
+
+NslookupSettings load_nslookup_settings(const settings::Profile& p) {
+  NslookupSettings s;
+  s.target = p.read_string(kSettings, "NSLookup", kDefaultDomainName);
+  s.history = p.read_int(kNslookupSection, "History", 0) != 0;
+  s.filter = parse_record_filter(p.read_string(kNslookupSection, "Filter", format_record_filter(kDefaultRecordFilter)));
+  s.bypass_cache = p.read_int(kNslookupSection, "Resolver", 0) != 0;
+  return s;
+}
+
+void save_nslookup_state(settings::Profile& p, const NslookupSettings& s) {
+  p.write_string(kSettings, "NSLookup", s.target);
+  p.write_int(kNslookupSection, "History", s.history ? 1 : 0);
+}
+
+void save_nslookup_options(settings::Profile& p, const RecordFilter& filter, bool bypass_cache) {
+  p.write_string(kNslookupSection, "Filter", format_record_filter(filter));
+  p.write_int(kNslookupSection, "Resolver", bypass_cache ? 1 : 0);
+}
+
+void select_options_group(settings::Profile& p, int group) {
+  if (p.read_int(kSettings, "ConfigSel", 0) == group) return;
+  p.write_int(kSettings, "ConfigTab", 0);
+  p.write_int(kSettings, "ConfigSel", group);
+}
+
+}  // namespace tw::tools

@@ -1,0 +1,110 @@
+#include "ui/options/tool_pages.h"
+
+#include <QDesktopServices>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "platform/linux/file_store.h"
+#include "tools/nslookup.h"
+#include "tools/whois.h"
+#include "ui/options/page_controls.h"
+#include "ui/options/page_support.h"
+
+namespace tw::ui {
+
+NsRecordPage::NsRecordPage(settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(shell::OptionsPageId::NsRecord, profile, lang, parent) {
+  auto* layout = new QVBoxLayout(this);
+  for (std::size_t i = 0; i < types_.size(); ++i) {
+    const std::string name = std::string("type") + tools::kRecordTypes[i].name;
+    types_[i] = make_check(this, name.c_str(), qs(tools::kRecordTypes[i].name));
+    layout->addWidget(types_[i]);
+  }
+  direct_ = make_check(this, "direct", tr2(lang, "Not use the Resolver cache.", "リゾルバキャッシュを使用しない。"));
+  layout->addSpacing(8);
+  layout->addWidget(direct_);
+  layout->addStretch(1);
+}
+
+void NsRecordPage::load() {
+  const auto s = tools::load_nslookup_settings(profile());
+  for (std::size_t i = 0; i < types_.size(); ++i) types_[i]->setChecked(s.filter[i] != 0);
+  direct_->setChecked(s.bypass_cache);
+}
+
+void NsRecordPage::save() {
+  tools::RecordFilter f{};
+  for (std::size_t i = 0; i < types_.size(); ++i) f[i] = types_[i]->isChecked() ? 1 : 0;
+  tools::save_nslookup_options(profile(), f, direct_->isChecked());
+}
+
+WhoisServerPage::WhoisServerPage(settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(shell::OptionsPageId::WhoisServer, profile, lang, parent) {
+  table_ = new QTreeWidget(this);
+  table_->setObjectName(QStringLiteral("servers"));
+  table_->setRootIsDecorated(false);
+  table_->setColumnCount(2);
+  table_->setHeaderLabels({QStringLiteral("Target Domain"), QStringLiteral("WHOIS Server")});
+  table_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  auto* edit = new QPushButton(tr2(lang, "Edit", "編集"), this);
+  edit->setObjectName(QStringLiteral("edit"));
+  edit->setAutoDefault(false);  // Enter in the dialog belongs to OK and Cancel
+  connect(edit, &QPushButton::clicked, this, &WhoisServerPage::edit);
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(edit);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(table_, 1);
+  layout->addLayout(row);
+}
+
+std::string WhoisServerPage::table_path() {
+  // The table lives in the data folder, which holds the settings file.
+  const std::string& settings_path = profile().path();
+  const std::size_t slash = settings_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : settings_path.substr(0, slash + 1);
+  return folder + "tarnix" + std::string(tools::kWhoisTableSuffix);
+}
+
+void WhoisServerPage::load() {
+  platform::LinuxFileStore files;
+  table_->clear();
+  for (const auto& e : tools::load_whois_table(files, table_path())) {
+    if (e.pattern.empty()) continue;  // a line that is not an entry
+    table_->addTopLevelItem(new QTreeWidgetItem({qs(e.pattern), qs(e.server)}));
+  }
+}
+
+void WhoisServerPage::edit() {
+  platform::LinuxFileStore files;
+  (void)tools::load_whois_table(files, table_path());  // writes the default table when there is none
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(qs(table_path())))) {
+    QMessageBox::warning(this, QStringLiteral("Tarnwatch"),
+                         tr2(lang(), "WHOIS Setting File is Not Found.", "WHOIS設定ファイルが開けませんでした."));
+  }
+}
+
+CommandOptionsPage::CommandOptionsPage(const tools::CommandToolSpec& spec, shell::OptionsPageId id,
+                                       settings::Profile& profile, Language lang, QWidget* parent)
+    : OptionsPage(id, profile, lang, parent), spec_(spec) {
+  options_ = new QLineEdit(this);
+  options_->setObjectName(QStringLiteral("options"));
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("Options"), options_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addStretch(1);
+}
+
+void CommandOptionsPage::load() { options_->setText(qs(tools::load_command_tool(profile(), spec_).options)); }
+
+void CommandOptionsPage::save() { tools::save_command_tool_options(profile(), spec_, to_std(options_->text())); }
+
+}  // namespace tw::ui

@@ -1,0 +1,119 @@
+#include "ui/tools/command_tool_page.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "settings/profile.h"
+#include "ui/tools/host_bar.h"
+
+namespace tw::ui {
+
+CommandToolPage::CommandToolPage(const tools::CommandToolSpec& spec, settings::Profile& profile,
+                                 platform::FileStore& files, platform::ProcessRunner& runner,
+                                 std::string data_folder, Language lang, QWidget* parent)
+    : ToolPage(profile, lang, parent),
+      spec_(spec),
+      files_(files),
+      runner_(runner),
+      history_path_(tool_file_path(data_folder, spec.history_suffix)),
+      run_(spec) {
+  bar_ = new HostBar(this);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(bar_);
+  layout->addWidget(output_, 1);
+
+  settings_ = tools::load_command_tool(profile_, spec_);
+  tools::load_host_list(bar_->list(), files_, history_path_, settings_.history, settings_.host_name);
+  bar_->refill();
+  bar_->set_text(settings_.host_name);
+  bar_->history()->setChecked(settings_.history);
+
+  connect(bar_->button(), &QPushButton::clicked, this, &CommandToolPage::press);
+  connect(bar_, &HostBar::entered, this, &CommandToolPage::press);
+  connect(bar_->history(), &QCheckBox::toggled, this, [this](bool on) {
+    settings_.history = on;
+    tools::save_tool_history_flag(profile_, spec_.section, on);
+  });
+  timer_.setInterval(500);
+  connect(&timer_, &QTimer::timeout, this, &CommandToolPage::tick);
+  add_options_command(spec_.options_group);
+  ToolPage::reload_settings();
+}
+
+CommandToolPage::~CommandToolPage() {
+  timer_.stop();
+  settings_.host_name = bar_->text();
+  tools::save_command_tool_state(profile_, spec_, settings_);
+  (void)tools::save_host_list(bar_->list(), files_, history_path_, settings_.history);
+  run_.cancel();
+  join_worker();
+}
+
+void CommandToolPage::reload_settings() {
+  ToolPage::reload_settings();
+  settings_.options = tools::load_command_tool(profile_, spec_).options;
+}
+
+void CommandToolPage::run_for(const QString& target) {
+  if (running()) return;
+  bar_->hosts()->setEditText(target);
+  press();
+}
+
+void CommandToolPage::press() {
+  switch (run_.state()) {
+    case tools::CommandRun::kIdle: {
+      const std::string host = bar_->text();
+      if (host.empty()) return;
+      bar_->button()->setEnabled(false);
+      bar_->add(host);
+      join_worker();  // the previous run's thread has finished; collect it
+      if (!run_.start(settings_.options, host)) {
+        bar_->button()->setEnabled(true);
+        return;
+      }
+      show_text({});
+      bar_->button()->setText(QStringLiteral("STOP"));
+      bar_->button()->setEnabled(true);
+      worker_ = std::thread([this] { run_.run_worker(runner_); });
+      timer_.start();
+      return;
+    }
+    case tools::CommandRun::kRunning:
+      // The worker ends the child and says "Aborted." within a moment; the
+      // tick shows it. The window is not held up meanwhile.
+      run_.request_abort();
+      return;
+    default: return;
+  }
+}
+
+void CommandToolPage::tick() {
+  auto t = run_.tick(shown_length_);
+  // The output only grows during a run: appending the new part keeps a long
+  // run (a ping without a count) from laying out the whole box every tick.
+  // Whole lines only, so that no character is split between two ticks.
+  if (t.show && !t.finished && t.text.size() > shown_length_ && shown_length_ > 0) {
+    const std::size_t end = t.text.rfind('\n');
+    if (end != std::string::npos && end + 1 > shown_length_)
+      append_text(t.text.substr(shown_length_, end + 1 - shown_length_));
+  } else if (t.show) {
+    show_text(t.text);
+  }
+  if (t.finished) {
+    timer_.stop();
+    join_worker();
+    bar_->button()->setText(QStringLiteral("START"));
+    bar_->button()->setEnabled(true);
+  }
+}
+
+void CommandToolPage::join_worker() {
+  if (worker_.joinable()) worker_.join();
+}
+
+}  // namespace tw::ui

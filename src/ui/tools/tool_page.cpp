@@ -1,0 +1,80 @@
+#include "ui/tools/tool_page.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+#include "settings/profile.h"
+#include "shell/options_model.h"
+#include "tools/tool_settings.h"
+#include "ui/options/page_support.h"
+
+namespace tw::ui {
+namespace {
+
+// The box wants plain line feeds; the tools' texts end lines with CR LF.
+QString box_text(const std::string& text) {
+  std::string plain;
+  plain.reserve(text.size());
+  for (char c : text)
+    if (c != '\r') plain += c;
+  return QString::fromUtf8(plain.data(), static_cast<qsizetype>(plain.size()));
+}
+
+}  // namespace
+
+std::string tool_file_path(const std::string& data_folder, std::string_view suffix) {
+  return data_folder + "tarnix" + std::string(suffix);
+}
+
+ToolPage::ToolPage(settings::Profile& profile, Language lang, QWidget* parent)
+    : QWidget(parent), profile_(profile), lang_(lang) {
+  output_ = new QPlainTextEdit(this);
+  output_->setObjectName(QStringLiteral("output"));
+  output_->setReadOnly(true);
+  output_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  output_->setUndoRedoEnabled(false);
+  QFont font(QStringLiteral("Lucida Console"));
+  font.setStyleHint(QFont::Monospace);
+  font.setFixedPitch(true);
+  output_->setFont(font);
+}
+
+void ToolPage::reload_settings() {
+  const shell::OutputBoxColors colors = shell::load_output_box_colors(profile_);
+  QPalette pal = output_->palette();
+  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    pal.setColor(group, QPalette::Base, from_colorref(colors.background));
+    pal.setColor(group, QPalette::Text, from_colorref(colors.text));
+  }
+  output_->setPalette(pal);
+}
+
+void ToolPage::show_text(const std::string& text) {
+  output_->setPlainText(box_text(text));
+  shown_length_ = text.size();
+  output_->verticalScrollBar()->setValue(output_->verticalScrollBar()->maximum());
+}
+
+void ToolPage::append_text(const std::string& text) {
+  output_->moveCursor(QTextCursor::End);
+  output_->insertPlainText(box_text(text));
+  shown_length_ += text.size();
+}
+
+void ToolPage::add_options_command(int group) {
+  output_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(output_, &QWidget::customContextMenuRequested, this, [this, group](const QPoint& pos) {
+    std::unique_ptr<QMenu> menu(output_->createStandardContextMenu());
+    menu->addSeparator();
+    QAction* options = menu->addAction(tr2(lang_, "Options(&O)...", "オプション設定(&O)..."));
+    if (menu->exec(output_->viewport()->mapToGlobal(pos)) == options) {
+      tools::select_options_group(profile_, group);
+      emit optionsRequested();
+    }
+  });
+}
+
+}  // namespace tw::ui

@@ -1,0 +1,51 @@
+#pragma once
+// The WHOIS tab: the target reduced, its server chosen from the server
+// table, the query run on a worker thread (the window stays usable for the
+// up to 8 s a silent server may take) and the reply shown.
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "tools/tool_settings.h"
+#include "tools/whois.h"
+#include "ui/tools/tool_page.h"
+
+namespace tw::ui {
+
+class HostBar;
+
+class WhoisPage : public ToolPage {
+  Q_OBJECT
+ public:
+  WhoisPage(settings::Profile& profile, platform::FileStore& files, platform::WhoisClient& client,
+            std::string data_folder, Language lang, QWidget* parent = nullptr);
+  ~WhoisPage() override;
+
+  // Also reads the server table again.
+  void reload_settings() override;
+  void run_for(const QString& target) override;
+
+  HostBar* bar() const { return bar_; }
+  // The START button (and Enter): the query step.
+  void press();
+  bool busy() const { return busy_; }
+
+ signals:
+  // A query has shown its result.
+  void queryFinished();
+
+ private:
+  void finish(const std::string& text);
+
+  platform::FileStore& files_;
+  platform::WhoisClient& client_;
+  std::string history_path_;
+  std::string table_path_;
+  tools::WhoisSettings settings_;
+  std::vector<tools::WhoisServerEntry> table_;
+  std::thread worker_;
+  bool busy_ = false;
+  HostBar* bar_ = nullptr;
+};
+
+}  // namespace tw::ui
