@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include "app/filter_feature.h"
 #include "app/runtime.h"
 #include "app/session_feature.h"
 #include "app/traffic_feature.h"
@@ -30,8 +31,10 @@
 #include "platform/linux/command_socket.h"
 #include "platform/linux/file_store.h"
 #include "platform/linux/helper_client.h"
+#include "platform/linux/helper_packet_filter.h"
 #include "platform/linux/instance_lock.h"
 #include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/network_info.h"
 #include "platform/linux/periodic_thread.h"
 #include "platform/linux/proc_sockets.h"
 #include "platform/linux/resolver.h"
@@ -65,6 +68,10 @@ struct HostOptions {
   // before tarnix-helper. Null in the desktop program, which never links the
   // privileged code. Must outlive the host.
   platform::ConnectionKiller* in_process_killer = nullptr;
+  // Installs the packet filter in this process when it holds CAP_NET_ADMIN;
+  // tried before tarnix-helper. Null in the desktop program. Must outlive
+  // the host.
+  platform::PacketFilter* in_process_filter = nullptr;
 };
 
 struct HostError {
@@ -97,6 +104,7 @@ class RuntimeHost {
   app::Runtime& runtime() { return runtime_; }
   traffic::TrafficMonitor& traffic() { return traffic_; }
   sessions::SessionMonitor& sessions() { return *sessions_; }
+  packetfilter::FilterController& packet_filter() { return *filter_; }
   settings::Profile& profile() { return profile_; }
   platform::Clock& clock() { return clock_; }
   platform::NetlinkLinkStats& links() { return links_; }
@@ -111,6 +119,7 @@ class RuntimeHost {
   RuntimeHost(HostOptions options, platform::InstanceLock lock, std::string folder, Language lang);
   void open_channels();  // the status block and the command channel
   void open_sessions();  // the Session Monitor and its feature
+  void open_filter();    // the Packet Filter and its feature
   void warn(const std::string& text) const;
   void note(const std::string& text) const;
 
@@ -144,6 +153,13 @@ class RuntimeHost {
   sessions::ProcessNameCache process_names_{processes_};
   std::unique_ptr<sessions::SessionMonitor> sessions_;
   std::unique_ptr<app::SessionFeature> session_feature_;
+  // The Packet Filter: the adapters' addresses, and the table held in this
+  // process or by the helper (declared after the helper, so they go first).
+  platform::LinuxNetworkInfo network_;
+  platform::HelperPacketFilter helper_filter_{helper_};
+  platform::ChoosingPacketFilter filter_engine_{options_.in_process_filter, &helper_filter_};
+  std::unique_ptr<packetfilter::FilterController> filter_;
+  std::unique_ptr<app::FilterFeature> filter_feature_;
   platform::PeriodicThread sampler_;
 };
 

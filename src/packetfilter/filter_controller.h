@@ -70,6 +70,8 @@ class FilterController {
   const std::vector<FilterRule>& rules() const { return rules_; }
   bool filtering() const { return filtering_; }
   const std::string& rule_file_path() const { return config_.rule_file_path; }
+  // Where the message boxes go (the desktop page sets it once it exists).
+  void set_message_sink(std::function<void(std::string_view)> sink) { config_.show_message = std::move(sink); }
   // Called after the grid or the on/off state changed, for a view to follow.
   void set_listener(std::function<void()> listener) { listener_ = std::move(listener); }
 

@@ -304,7 +304,9 @@ std::string join_fields(const std::vector<std::string>& fields) {
       f += c;
       if (c == '"') f += '"';
     }
-    if (f.find_first_of("\",") != std::string::npos) f = "\"" + f + "\"";
+    // A CR is enclosed too: unquoted before the line end it would read as
+    // part of the line end.
+    if (f.find_first_of("\",\r") != std::string::npos) f = "\"" + f + "\"";
     if (i > 0) line += ',';
     line += f;
   }

@@ -95,7 +95,7 @@ std::vector<GridRow> grid_from_rules(const std::vector<FilterRule>& rules);
 // its enclosing quotes and reads doubled quotes as one.
 std::vector<std::string> split_fields(std::string_view line);
 // The fields of one line for the file (without the line break): quotes
-// doubled, a field with a quote or a comma enclosed in quotes.
+// doubled, a field with a quote, a comma or a CR enclosed in quotes.
 std::string join_fields(const std::vector<std::string>& fields);
 
 // The rules of a rule file's text: lines starting with "!", "#", ";" or a byte

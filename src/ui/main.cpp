@@ -99,6 +99,7 @@ int run(int argc, char** argv) {
   services.data_folder = host->data_folder();
   services.network_info = &network_info;
   services.info_links = info_links.is_supported() ? &info_links : nullptr;
+  services.packet_filter = &host->packet_filter();
   services.launch_successor = [] {
     const std::string exe = platform::executable_path();
     if (exe.empty()) return false;

@@ -239,10 +239,8 @@ Result<helper::Message> HelperClient::exchange_locked(const helper::Message& req
   if (!decoded) return decoded.error();
   const helper::Frame& frame = decoded->frame;
   const helper::MessageType type = helper::type_of(frame.message);
-  const bool answers = (type == helper::MessageType::kErrorReply) ||
-                       (type == helper::MessageType::kHelloReply && std::holds_alternative<helper::Hello>(request)) ||
-                       (type == helper::MessageType::kDestroySocketReply &&
-                        std::holds_alternative<helper::DestroySocket>(request));
+  const bool answers =
+      (type == helper::MessageType::kErrorReply) || (type == helper::reply_type_of(helper::type_of(request)));
   if (frame.request_id != id || !answers)
     return Error{"Malformed helper message.", "a reply from " + path_ + " that does not answer the request", EBADMSG};
   return frame.message;

@@ -9,7 +9,9 @@
 // nothing it reads: every request is decoded strictly and checked before the
 // kernel sees it.
 //
-// Operations: close an IPv4 TCP connection (SOCK_DESTROY).
+// Operations: close an IPv4 TCP connection (SOCK_DESTROY); install and remove
+// the packet filter's nftables table, which this process then owns: it lives
+// exactly as long as the helper.
 #include <linux/capability.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -23,6 +25,8 @@
 #include <vector>
 
 #include "helper/protocol.h"
+#include "packetfilter/nft_ruleset.h"
+#include "platform/privileged/nftables_filter.h"
 #include "platform/privileged/capabilities.h"
 #include "platform/privileged/sock_destroy.h"
 
@@ -88,13 +92,23 @@ Result<platform::SocketId> connection_of(const DiagSocketId& w) {
   return id;
 }
 
-Message handle(const Message& request, platform::SockDestroyKiller& killer) {
+Message handle(const Message& request, platform::SockDestroyKiller& killer, platform::NftablesPacketFilter& filter) {
   if (std::holds_alternative<Hello>(request)) return HelloReply{platform::effective_capabilities()};
   if (const auto* destroy = std::get_if<DestroySocket>(&request)) {
     auto id = connection_of(destroy->id);
     if (!id) return ErrorReply{id.error()};
     if (Status s = killer.close(*id); !s) return ErrorReply{s.error()};
     return DestroySocketReply{};
+  }
+  // The set was checked by the decoder; the table's text is built here from
+  // its values alone.
+  if (const auto* apply = std::get_if<ApplyFilter>(&request)) {
+    if (Status s = filter.apply(apply->set); !s) return ErrorReply{s.error()};
+    return ApplyFilterReply{};
+  }
+  if (std::holds_alternative<RemoveFilter>(request)) {
+    if (Status s = filter.remove(); !s) return ErrorReply{s.error()};
+    return RemoveFilterReply{};
   }
   return ErrorReply{Error{kRefused, "a reply sent as a request", EBADMSG}};
 }
@@ -122,6 +136,7 @@ int main() {
     return 1;
   }
   platform::SockDestroyKiller killer;
+  platform::NftablesPacketFilter filter({packetfilter::nft_apply_text, packetfilter::nft_remove_text});
 
   std::vector<std::uint8_t> buf(kHeaderSize);
   for (;;) {
@@ -138,7 +153,7 @@ int main() {
     buf.resize(kHeaderSize + header->payload_size);
     if (header->payload_size > 0 && read_exact(buf.data() + kHeaderSize, header->payload_size) != 1) return 1;
     auto request = decode_payload(header->type, std::span(buf).subspan(kHeaderSize));
-    const Message reply = request ? handle(*request, killer) : Message{ErrorReply{request.error()}};
+    const Message reply = request ? handle(*request, killer, filter) : Message{ErrorReply{request.error()}};
     if (!write_all(encode(Frame{header->request_id, reply}))) return 1;
   }
 }

@@ -17,6 +17,7 @@
 #include "ui/minimonitor/mini_monitor.h"
 #include "ui/minimonitor/tray_icons.h"
 #include "ui/options/options_dialog.h"
+#include "ui/packetfilter/packet_filter_page.h"
 #include "ui/pages/interface_page.h"
 #include "ui/traffic/traffic_monitor_page.h"
 
@@ -109,6 +110,8 @@ void MainWindow::create_pages(const MainWindowServices& s) {
       w = traffic_page_;
     } else if (page == shell::MainPage::Interface && s.network_info && s.info_links) {
       w = new InterfacePage(profile_, *s.network_info, *s.info_links, lang_);
+    } else if (page == shell::MainPage::PacketFilter && s.packet_filter) {
+      w = new PacketFilterPage(*s.packet_filter, profile_, lang_);
     } else {
       // The monitors and tools of later releases: the tab is there, empty.
       w = new QWidget;

@@ -67,6 +67,9 @@ class NetworkInfoSource;
 namespace tw::settings {
 class Profile;
 }
+namespace tw::packetfilter {
+class FilterController;
+}
 namespace tw::traffic {
 class TrafficMonitor;
 }
@@ -90,6 +93,9 @@ struct MainWindowServices {
   // source must not be the sampler's (it is read on the UI thread).
   platform::NetworkInfoSource* network_info = nullptr;
   platform::LinkStatsSource* info_links = nullptr;
+  // The Packet Filter tab's rules and state (the runtime's feature shares
+  // it). Without it the tab stays empty.
+  packetfilter::FilterController* packet_filter = nullptr;
   // Starts the successor of a restart after resume ("/w PID"); false when it
   // could not be started.
   std::function<bool()> launch_successor;
