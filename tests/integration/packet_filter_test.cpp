@@ -145,7 +145,8 @@ TEST_F(PacketFilterTest, DropForPeerPort80BlocksOnlyThatPortUntilStopped) {
 TEST_F(PacketFilterTest, RangesWidenToTheirBlockAndRestartsReplaceTheTable) {
   with_filter([&](FilterController& filter, platform::FakeFileStore&) {
     // 10.231.0.4-10.231.0.7 is a block of four that leaves the peer out.
-    ASSERT_TRUE(filter.add_command("tarnix.packetfilter /add:DROP,,,,10.231.0.4-10.231.0.7,,80-81,TCP"));
+    ASSERT_TRUE(filter.add_command(
+        "tarnix.packetfilter /add:DROP,0.0.0.0,0.0.0.0,0,10.231.0.4-10.231.0.7,255.255.255.255,80-81,TCP"));
     filter.start_command();
     ASSERT_TRUE(filter.filtering());
     EXPECT_TRUE(connects(peer(), 80));
@@ -166,7 +167,7 @@ TEST_F(PacketFilterTest, IcmpRulesMatchTypeAndCode) {
     auto ping = [&] { return link_.left().exec("ping -c 1 -W 1 " + peer()).ok(); };
     ASSERT_TRUE(ping());
     // Timestamp requests (type 13) are not echo requests.
-    ASSERT_TRUE(filter.add_command("tarnix.packetfilter /add:DROP,,,13,0.0.0.0,,0,ICMP"));
+    ASSERT_TRUE(filter.add_command("tarnix.packetfilter /add:DROP,0.0.0.0,0.0.0.0,13,0.0.0.0,0.0.0.0,0,ICMP"));
     filter.start_command();
     ASSERT_TRUE(filter.filtering());
     EXPECT_TRUE(ping());
