@@ -35,7 +35,7 @@ struct Fixture {
   settings::Profile profile{files, "/cfg/tarnix_user@host.ini"};
   platform::FakePacketFilter engine;
   OneAdapter network;
-  pf::FilterController filter{{engine, network, files}, {.rule_file_path = "/cfg/tarnix_packetfilter.txt"}};
+  pf::FilterController filter{{engine, network, files}, {.rule_file_path = "/cfg/tarnix_packetfilter.txt", .lang = Language::English, .show_message = {}, .note = {}}};
 };
 
 // Types into the grid and lets the editor's 20 ms timer fire.
