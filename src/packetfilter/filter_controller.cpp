@@ -70,6 +70,7 @@ void FilterController::reload() {
     note("cannot read the packet filter rules: " + text.error().message());
   }
   fill_grid();
+  note("packet filter: " + std::to_string(rules_.size()) + " rules read from " + config_.rule_file_path);
   changed();
 }
 
@@ -157,10 +158,12 @@ void FilterController::toggle() {
   if (filtering_) {
     unbind_all();
     filtering_ = false;
+    note("packet filter off");
   } else if (rules_.empty()) {
     unbind_all();
     message(FilterMessage::NoRules);
     filtering_ = false;
+    note("packet filter: no rules, filtering stays off");
   } else {
     // The rules in force are those of the file as just written from the
     // grid. When the file cannot be written, reading it back would put the
@@ -184,6 +187,7 @@ void FilterController::toggle() {
       if (!quiet_ && config_.show_message) config_.show_message(a.error().headline);
     } else {
       filtering_ = true;
+      note("packet filter on: " + std::to_string(rules_.size()) + " rules");
     }
   }
   quiet_ = false;
