@@ -178,7 +178,7 @@ Status HelperClient::start_locked() {
   fd_ = sv[0];
 
   bool died = false;
-  auto reply = exchange_locked(helper::Hello{}, died);
+  auto reply = exchange_locked(helper::Hello{}, died, options_.reply_timeout);
   if (!reply) {
     stop_locked(true);
     return reply.error();
@@ -212,10 +212,11 @@ void HelperClient::stop_locked(bool kill_now) {
   pid_ = 0;
 }
 
-Result<helper::Message> HelperClient::exchange_locked(const helper::Message& request, bool& died) {
+Result<helper::Message> HelperClient::exchange_locked(const helper::Message& request, bool& died,
+                                                     std::chrono::milliseconds reply_timeout) {
   died = false;
   const std::uint32_t id = next_request_id_++;
-  const auto deadline = Clock::now() + options_.reply_timeout;
+  const auto deadline = Clock::now() + reply_timeout;
   const char* ended = "The privileged helper ended unexpectedly.";
   const char* silent = "The privileged helper did not answer.";
 
@@ -246,14 +247,15 @@ Result<helper::Message> HelperClient::exchange_locked(const helper::Message& req
   return frame.message;
 }
 
-Result<helper::Message> HelperClient::call(const helper::Message& request) {
+Result<helper::Message> HelperClient::call(const helper::Message& request,
+                                           std::optional<std::chrono::milliseconds> reply_timeout) {
   std::lock_guard lock(mutex_);
   for (int attempt = 0;; ++attempt) {
     if (fd_ < 0) {
       if (Status s = start_locked(); !s) return s.error();
     }
     bool died = false;
-    auto reply = exchange_locked(request, died);
+    auto reply = exchange_locked(request, died, reply_timeout.value_or(options_.reply_timeout));
     if (reply) return reply;
     // A helper that has sent nonsense or fallen silent is not to be trusted
     // with the next request either.

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,8 +52,10 @@ class HelperClient {
   Result<std::uint64_t> capabilities();
 
   // Sends `request` and returns the helper's reply: the request's own reply
-  // type or an ErrorReply. Starts the helper when needed.
-  Result<helper::Message> call(const helper::Message& request);
+  // type or an ErrorReply. Starts the helper when needed. `reply_timeout`
+  // overrides the client's for requests that take long (a large filter set).
+  Result<helper::Message> call(const helper::Message& request,
+                               std::optional<std::chrono::milliseconds> reply_timeout = std::nullopt);
 
   // The program it runs ("" until found), and the running helper's process id
   // (0 when none runs). For messages and tests.
@@ -62,7 +65,8 @@ class HelperClient {
  private:
   Status start_locked();
   void stop_locked(bool kill_now);
-  Result<helper::Message> exchange_locked(const helper::Message& request, bool& died);
+  Result<helper::Message> exchange_locked(const helper::Message& request, bool& died,
+                                         std::chrono::milliseconds reply_timeout);
 
   Options options_;
   mutable std::mutex mutex_;

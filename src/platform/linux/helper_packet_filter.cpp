@@ -9,6 +9,10 @@
 namespace tw::platform {
 namespace {
 constexpr std::uint64_t kNetAdmin = std::uint64_t{1} << CAP_NET_ADMIN;
+// A full rule table on a host with several addresses is thousands of nftables
+// rules: well under a second normally, but a busy machine may take longer,
+// and a helper killed for being slow would take the old filters with it.
+constexpr std::chrono::milliseconds kApplyTimeout{15000};
 }  // namespace
 
 bool HelperPacketFilter::is_supported() { return capable().ok(); }
@@ -26,7 +30,7 @@ Status HelperPacketFilter::capable() {
 
 Status HelperPacketFilter::apply(const FilterSet& set) {
   if (Status s = capable(); !s) return s;
-  auto reply = client_.call(helper::ApplyFilter{set});
+  auto reply = client_.call(helper::ApplyFilter{set}, kApplyTimeout);
   if (!reply) return reply.error();
   if (const auto* e = std::get_if<helper::ErrorReply>(&*reply)) return e->error;
   installed_ = true;
@@ -40,7 +44,7 @@ Status HelperPacketFilter::remove() {
     installed_ = false;
     return {};
   }
-  auto reply = client_.call(helper::RemoveFilter{});
+  auto reply = client_.call(helper::RemoveFilter{}, kApplyTimeout);
   if (!reply) return reply.error();
   if (const auto* e = std::get_if<helper::ErrorReply>(&*reply)) return e->error;
   installed_ = false;
