@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
@@ -58,6 +59,13 @@ PacketFilterPage::PacketFilterPage(pf::FilterController& filter, settings::Profi
   view_->verticalHeader()->hide();
   view_->verticalHeader()->setDefaultSectionSize(18);
   view_->setContextMenuPolicy(Qt::CustomContextMenu);
+  // The Action colours (bright yellow and green) are made for a dark grid:
+  // the output boxes' default colours, white on black.
+  QPalette pal = view_->palette();
+  pal.setColor(QPalette::Base, Qt::black);
+  pal.setColor(QPalette::AlternateBase, Qt::black);
+  pal.setColor(QPalette::Text, Qt::white);
+  view_->setPalette(pal);
   view_->installEventFilter(this);
   view_->viewport()->installEventFilter(this);
   auto* layout = new QVBoxLayout(this);
