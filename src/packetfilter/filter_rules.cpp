@@ -407,6 +407,17 @@ std::optional<GridRow> parse_add_command(std::string_view text) {
   return row;
 }
 
+GridRow row_from_connection(std::string_view port1, std::string_view address2, std::string_view port2,
+                            std::string_view hostname2, std::optional<std::string_view> packet_protocol) {
+  std::string protocol = "TCP";
+  if (packet_protocol) {
+    if (*packet_protocol == "UDP(UL)" || *packet_protocol == "UDP(DL)") protocol = "UDP";
+    else if (*packet_protocol == "ICMP(UL)" || *packet_protocol == "ICMP(DL)") protocol = "ICMP";
+  }
+  return {std::string(kDrop), "0.0.0.0", "255.255.255.255", std::string(port1), std::string(address2),
+          "255.255.255.255", std::string(port2), protocol, std::string(hostname2)};
+}
+
 AddressMatch effective_match(std::uint32_t low, std::uint32_t high, std::uint32_t mask) {
   AddressMatch m;
   if (low == high) {

@@ -127,6 +127,15 @@ inline constexpr std::string_view kAddCommandPrefix = "tarnix.packetfilter /add:
 // command text, nullopt when the text fails the checks (it is then ignored).
 std::optional<GridRow> parse_add_command(std::string_view text);
 
+// ---- "Add to Packet filter rules" from a connection list --------------------
+// The DROP row for one selected row of the Session Monitor's list
+// (`packet_protocol` nullopt: TCP) or of the Packet Monitor's, whose
+// "Protocol" cell picks UDP for "UDP(UL)"/"UDP(DL)", ICMP for
+// "ICMP(UL)"/"ICMP(DL)" and TCP otherwise. The cells are the list row's
+// "Port1", "IP Address2", "Port2" and "Hostname2".
+GridRow row_from_connection(std::string_view port1, std::string_view address2, std::string_view port2,
+                            std::string_view hostname2, std::optional<std::string_view> packet_protocol);
+
 // ---- effective values ------------------------------------------------------
 struct AddressMatch {
   std::uint32_t address = 0;

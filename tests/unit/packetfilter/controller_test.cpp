@@ -161,5 +161,19 @@ TEST(FilterController, GridEditing) {
   EXPECT_EQ(rig.filter.rules().size(), kMaxRules);
 }
 
+TEST(FilterController, RowsFromTheConnectionListsAreAppendedAsDropRules) {
+  Rig rig;
+  rig.filter.add_rows({row_from_connection("40000", "10.0.0.2", "443", "web.example", std::nullopt),
+                       row_from_connection("5353", "10.0.0.9", "53", "(10.0.0.9)", "UDP(UL)"),
+                       row_from_connection("0", "10.0.0.7", "0", "ping", "ICMP(DL)"),
+                       row_from_connection("1", "10.0.0.8", "2", "x", "IGMP")});
+  ASSERT_EQ(rig.filter.rules().size(), 4u);
+  EXPECT_EQ(rig.filter.grid()[0], (GridRow{"DROP", "0.0.0.0", "255.255.255.255", "40000", "10.0.0.2",
+                                           "255.255.255.255", "443", "TCP", "web.example"}));
+  EXPECT_EQ(rig.filter.rules()[1].protocol, kProtocolUdp);
+  EXPECT_EQ(rig.filter.rules()[2].protocol, kProtocolIcmp);
+  EXPECT_EQ(rig.filter.rules()[3].protocol, kProtocolTcp);
+}
+
 }  // namespace
 }  // namespace tw::packetfilter
