@@ -16,7 +16,9 @@
 #                             sees everything below it but neither of them
 # Beside them: platform/linux, platform/fake and platform/privileged implement
 # the interfaces and see only base and platform; helper is the privileged
-# helper's protocol; ui (Qt) and programs sit on top and never see each other.
+# helper's protocol, which carries platform types (a filter set) and so sees
+# the platform headers; ui (Qt) and programs sit on top and never see each
+# other.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 
@@ -26,7 +28,7 @@ allowed() {  # allowed FROM-FOLDER: the folders its files may include
     base) echo "base" ;;
     platform) echo "base platform" ;;
     platform/linux|platform/fake|platform/privileged) echo "base platform helper" ;;
-    helper) echo "base helper" ;;
+    helper) echo "base platform helper" ;;
     settings) echo "base platform settings" ;;
     logging) echo "base platform settings logging" ;;
     shared) echo "base platform settings logging shared" ;;

@@ -68,6 +68,9 @@ inline constexpr int kReleaseStatusBlock = 40;
 // Every host and process name is forgotten, while the pages and their data
 // are still there.
 inline constexpr int kEmptyNameCaches = 45;
+// The packet filter: "PacketFilter"/"Start", the rule file, then the filters
+// are removed.
+inline constexpr int kPacketFilter = 47;
 // The gross totals (not when restarting: the successor saves them after its
 // own restart), then the interface choice.
 inline constexpr int kSaveTotals = 50;

@@ -165,8 +165,23 @@ void write_payload(Writer& w, const Message& message) {
           w.u32(static_cast<std::uint32_t>(e >= 0 && e <= kMaxErrno ? e : EIO));
           w.text(m.error.headline);
           w.text(m.error.detail);
+        } else if constexpr (std::is_same_v<T, ApplyFilter>) {
+          w.u32(static_cast<std::uint32_t>(m.set.local_addresses.size()));
+          w.u32(static_cast<std::uint32_t>(m.set.drops.size()));
+          for (std::uint32_t a : m.set.local_addresses) w.u32(a);
+          for (const platform::FilterDescriptor& d : m.set.drops) {
+            w.u32(d.src_address);
+            w.u32(d.src_mask);
+            w.u32(d.dst_address);
+            w.u32(d.dst_mask);
+            w.u8(d.protocol);
+            w.u16(d.src_port);
+            w.u16(d.src_port_high);
+            w.u16(d.dst_port);
+            w.u16(d.dst_port_high);
+          }
         }
-        // Hello, DestroySocketReply and OpenCaptureReply have no payload.
+        // Hello, the filter's removal and the payload-less replies have no payload.
       },
       message);
 }
@@ -237,6 +252,36 @@ Result<Message> read_owner_reply(Reader& r) {
   return Message{std::move(m)};
 }
 
+Result<Message> read_filter_set(Reader& r) {
+  ApplyFilter m;
+  const std::uint32_t locals = r.u32();
+  const std::uint32_t drops = r.u32();
+  if (!r.ok()) return malformed("filter set: wrong size");
+  if (locals > platform::kMaxFilterLocalAddresses || drops > platform::kMaxFilterDrops)
+    return malformed("filter set: " + std::to_string(locals) + " addresses, " + std::to_string(drops) + " filters");
+  m.set.local_addresses.reserve(locals);
+  for (std::uint32_t i = 0; i < locals && r.ok(); ++i) m.set.local_addresses.push_back(r.u32());
+  m.set.drops.reserve(drops);
+  for (std::uint32_t i = 0; i < drops && r.ok(); ++i) {
+    platform::FilterDescriptor d;
+    d.src_address = r.u32();
+    d.src_mask = r.u32();
+    d.dst_address = r.u32();
+    d.dst_mask = r.u32();
+    d.protocol = r.u8();
+    d.src_port = r.u16();
+    d.src_port_high = r.u16();
+    d.dst_port = r.u16();
+    d.dst_port_high = r.u16();
+    if (d.protocol != platform::kFilterAnyProtocol && d.protocol != platform::kFilterIcmp &&
+        d.protocol != platform::kFilterTcp && d.protocol != platform::kFilterUdp)
+      return malformed("filter set: protocol " + std::to_string(d.protocol));
+    m.set.drops.push_back(d);
+  }
+  if (!r.at_end()) return malformed("filter set: wrong size");
+  return Message{std::move(m)};
+}
+
 Result<Message> read_error(Reader& r) {
   ErrorReply m;
   const std::uint32_t e = r.u32();
@@ -261,6 +306,10 @@ MessageType type_of(const Message& message) {
         else if constexpr (std::is_same_v<T, SocketOwnersReply>) return MessageType::kSocketOwnersReply;
         else if constexpr (std::is_same_v<T, OpenCapture>) return MessageType::kOpenCapture;
         else if constexpr (std::is_same_v<T, OpenCaptureReply>) return MessageType::kOpenCaptureReply;
+        else if constexpr (std::is_same_v<T, ApplyFilter>) return MessageType::kApplyFilter;
+        else if constexpr (std::is_same_v<T, ApplyFilterReply>) return MessageType::kApplyFilterReply;
+        else if constexpr (std::is_same_v<T, RemoveFilter>) return MessageType::kRemoveFilter;
+        else if constexpr (std::is_same_v<T, RemoveFilterReply>) return MessageType::kRemoveFilterReply;
         else return MessageType::kErrorReply;
       },
       message);
@@ -268,12 +317,12 @@ MessageType type_of(const Message& message) {
 
 bool is_request(MessageType type) {
   return type == MessageType::kHello || type == MessageType::kDestroySocket || type == MessageType::kSocketOwners ||
-         type == MessageType::kOpenCapture;
+         type == MessageType::kOpenCapture || type == MessageType::kApplyFilter || type == MessageType::kRemoveFilter;
 }
 
 std::vector<std::uint8_t> encode(const Frame& frame) {
   std::vector<std::uint8_t> out;
-  out.reserve(kHeaderSize + 64);
+  out.reserve(kHeaderSize + 64);  // a filter set grows it once
   Writer w(out);
   w.bytes(kMagic);
   w.u16(kVersion);
@@ -336,6 +385,17 @@ Result<Message> decode_payload(std::uint16_t type, std::span<const std::uint8_t>
     case MessageType::kOpenCaptureReply:
       if (!r.at_end()) return malformed("open capture reply: unexpected payload");
       return Message{OpenCaptureReply{}};
+    case MessageType::kApplyFilter:
+      return read_filter_set(r);
+    case MessageType::kApplyFilterReply:
+      if (!r.at_end()) return malformed("filter reply: unexpected payload");
+      return Message{ApplyFilterReply{}};
+    case MessageType::kRemoveFilter:
+      if (!r.at_end()) return malformed("filter removal: unexpected payload");
+      return Message{RemoveFilter{}};
+    case MessageType::kRemoveFilterReply:
+      if (!r.at_end()) return malformed("filter removal reply: unexpected payload");
+      return Message{RemoveFilterReply{}};
   }
   return malformed("unknown message type " + std::to_string(type));
 }

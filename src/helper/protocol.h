@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "platform/packet_filter.h"
 
 namespace tw::helper {
 
@@ -55,7 +56,15 @@ enum class MessageType : std::uint16_t {
   kSocketOwnersReply = 17,  // helper -> client: the holders found
   kOpenCapture = 20,        // client -> helper: a capture socket for one local address
   kOpenCaptureReply = 21,   // helper -> client: the socket, passed with the frame (SCM_RIGHTS)
+  kApplyFilter = 6,         // client -> helper: install a packet filter set (replacing the last)
+  kApplyFilterReply = 7,    // helper -> client: installed
+  kRemoveFilter = 8,        // client -> helper: remove the packet filter
+  kRemoveFilterReply = 9,   // helper -> client: removed (or there was none)
 };
+// Every request's own reply is the next type number.
+inline constexpr MessageType reply_type_of(MessageType request) {
+  return static_cast<MessageType>(static_cast<std::uint16_t>(request) + 1);
+}
 
 // Address families and protocols a socket id may name (the kernel's numbers).
 inline constexpr std::uint8_t kFamilyIPv4 = 2;    // AF_INET
@@ -135,8 +144,31 @@ struct SocketOwnersReply {
   friend bool operator==(const SocketOwnersReply&, const SocketOwnersReply&) = default;
 };
 
+// The filter set travels as its typed values, never as firewall text: the
+// helper builds the text itself, so a client can install DROP filters in the
+// helper's own table and nothing else.
+//   u32 local address count (<= kMaxFilterLocalAddresses), u32 drop count
+//   (<= kMaxFilterDrops), the local addresses (u32 each), then per drop: u32
+//   source address, source mask, destination address, destination mask, u8
+//   protocol (0, 1, 6 or 17), u16 source port, source port high, destination
+//   port, destination port high.
+struct ApplyFilter {
+  platform::FilterSet set;
+  friend bool operator==(const ApplyFilter&, const ApplyFilter&) = default;
+};
+struct ApplyFilterReply {
+  friend bool operator==(const ApplyFilterReply&, const ApplyFilterReply&) = default;
+};
+struct RemoveFilter {
+  friend bool operator==(const RemoveFilter&, const RemoveFilter&) = default;
+};
+struct RemoveFilterReply {
+  friend bool operator==(const RemoveFilterReply&, const RemoveFilterReply&) = default;
+};
+
 using Message = std::variant<Hello, HelloReply, DestroySocket, DestroySocketReply, ErrorReply, SocketOwners,
-                             SocketOwnersReply, OpenCapture, OpenCaptureReply>;
+                             SocketOwnersReply, OpenCapture, OpenCaptureReply, ApplyFilter, ApplyFilterReply,
+                             RemoveFilter, RemoveFilterReply>;
 
 MessageType type_of(const Message& message);
 bool is_request(MessageType type);

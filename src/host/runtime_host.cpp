@@ -99,6 +99,7 @@ RuntimeHost::RuntimeHost(HostOptions options, platform::InstanceLock lock, std::
   runtime_.add_shutdown_step(app::shutdown_step::kStopSampling, [this](bool) { sampler_.stop(); });
   open_sessions();
   open_packets();
+  open_filter();
   open_metrics();
 }
 
@@ -123,6 +124,19 @@ void RuntimeHost::open_packets() {
                                  [this](int pid) { return process_names_.name_for(pid); }},
       lang_, packets::load_packet_settings(profile_));
   packet_feature_ = std::make_unique<app::PacketFeature>(runtime_, profile_, *packets_);
+}
+
+void RuntimeHost::open_filter() {
+  packetfilter::FilterControllerConfig config;
+  config.rule_file_path = folder_ + std::string(packetfilter::kRuleFileName);
+  config.lang = lang_;
+  // Without a window the messages are worth a line; the desktop page shows
+  // them in message boxes instead.
+  config.show_message = [this](std::string_view m) { warn(std::string(m)); };
+  config.note = [this](std::string_view n) { note(std::string(n)); };
+  filter_ = std::make_unique<packetfilter::FilterController>(
+      packetfilter::FilterControllerDeps{filter_engine_, network_, files_}, std::move(config));
+  filter_feature_ = std::make_unique<app::FilterFeature>(runtime_, profile_, *filter_);
 }
 
 void RuntimeHost::open_sessions() {

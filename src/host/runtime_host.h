@@ -24,6 +24,7 @@
 
 #include "app/metrics_feature.h"
 #include "app/packet_feature.h"
+#include "app/filter_feature.h"
 #include "app/runtime.h"
 #include "app/session_feature.h"
 #include "app/traffic_feature.h"
@@ -33,9 +34,11 @@
 #include "platform/linux/command_socket.h"
 #include "platform/linux/file_store.h"
 #include "platform/linux/helper_client.h"
+#include "platform/linux/helper_packet_filter.h"
 #include "platform/linux/instance_lock.h"
 #include "platform/linux/linux_packet_capture.h"
 #include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/network_info.h"
 #include "platform/linux/periodic_thread.h"
 #include "platform/linux/proc_sockets.h"
 #include "platform/linux/resolver.h"
@@ -74,6 +77,10 @@ struct HostOptions {
   // "Settings"/"MetricsFile" (tarnixd's --metrics-file); "" for the setting.
   // A relative path is taken from the working folder.
   std::string metrics_file;
+  // Installs the packet filter in this process when it holds CAP_NET_ADMIN;
+  // tried before tarnix-helper. Null in the desktop program. Must outlive
+  // the host.
+  platform::PacketFilter* in_process_filter = nullptr;
 };
 
 struct HostError {
@@ -113,6 +120,7 @@ class RuntimeHost {
   platform::ReverseResolver& resolver() { return resolver_; }
   packets::PacketMonitor& packets() { return *packets_; }
   app::PacketFeature& packet_feature() { return *packet_feature_; }
+  packetfilter::FilterController& packet_filter() { return *filter_; }
   settings::Profile& profile() { return profile_; }
   platform::Clock& clock() { return clock_; }
   platform::NetlinkLinkStats& links() { return links_; }
@@ -130,6 +138,7 @@ class RuntimeHost {
   void open_sessions();  // the Session Monitor and its feature
   void open_metrics();   // the figures file for Prometheus
   void open_packets();   // the Packet Monitor and its feature
+  void open_filter();    // the Packet Filter and its feature
   void warn(const std::string& text) const;
   void note(const std::string& text) const;
 
@@ -173,6 +182,13 @@ class RuntimeHost {
   platform::LinuxPacketCapture capture_{&helper_};
   std::unique_ptr<packets::PacketMonitor> packets_;
   std::unique_ptr<app::PacketFeature> packet_feature_;
+  // The Packet Filter: the adapters' addresses, and the table held in this
+  // process or by the helper (declared after the helper, so they go first).
+  platform::LinuxNetworkInfo network_;
+  platform::HelperPacketFilter helper_filter_{helper_};
+  platform::ChoosingPacketFilter filter_engine_{options_.in_process_filter, &helper_filter_};
+  std::unique_ptr<packetfilter::FilterController> filter_;
+  std::unique_ptr<app::FilterFeature> filter_feature_;
   platform::PeriodicThread sampler_;
 };
 

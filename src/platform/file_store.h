@@ -32,6 +32,8 @@ class FileStore {
   // Appends `content` (or, with truncate, replaces the content by it), creating
   // the file. An error when the file cannot be opened or the write is short.
   virtual Status write(const std::string& path, std::string_view content, bool truncate) = 0;
+  // Deletes the file; a file that is not there counts as deleted.
+  virtual Status remove(const std::string& path) = 0;
   // Free bytes available to this user on the file system that holds `path`
   // (or its nearest existing parent).
   virtual Result<std::uint64_t> free_bytes(const std::string& path) = 0;

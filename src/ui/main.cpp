@@ -123,6 +123,7 @@ int run(int argc, char** argv) {
                       &host->resolver()};
   services.tools = {&tool_files, &tool_processes, &whois_client, &dns_client, &host_lookup, &protocol_stats,
                     host->data_folder()};
+  services.packet_filter = &host->packet_filter();
   services.launch_successor = [] {
     const std::string exe = platform::executable_path();
     if (exe.empty()) return false;

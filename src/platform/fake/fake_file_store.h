@@ -31,6 +31,11 @@ class FakeFileStore : public FileStore {
     f.append(content);
     return {};
   }
+  Status remove(const std::string& path) override {
+    if (Status s = check_writable(path); !s) return s;
+    files.erase(path);
+    return {};
+  }
   Result<std::uint64_t> free_bytes(const std::string& path) override {
     if (!free) return Error::from_errno("The free space cannot be read.", "examining " + path, EIO);
     return *free;

@@ -187,6 +187,11 @@ Status LinuxFileStore::replace(const std::string& path, std::string_view content
   return {};
 }
 
+Status LinuxFileStore::remove(const std::string& path) {
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+  return Error::from_errno(kWriteFailed, "deleting " + path, errno);
+}
+
 Status LinuxFileStore::write(const std::string& path, std::string_view content, bool truncate) {
   if (path.empty()) return Error::from_errno(kWriteFailed, "writing a file without a name", ENOENT);
   const std::string folder = parent_of(path);

@@ -23,6 +23,7 @@ class LinuxFileStore : public FileStore {
   Result<std::string> read(const std::string& path, std::size_t max_bytes) override;
   Status replace(const std::string& path, std::string_view content) override;
   Status write(const std::string& path, std::string_view content, bool truncate) override;
+  Status remove(const std::string& path) override;
   Result<std::uint64_t> free_bytes(const std::string& path) override;
   Status remove(const std::string& path) override;
 };

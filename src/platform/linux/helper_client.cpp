@@ -205,7 +205,7 @@ Status HelperClient::start_locked() {
   fd_ = sv[0];
 
   bool died = false;
-  auto reply = exchange_locked(helper::Hello{}, died);
+  auto reply = exchange_locked(helper::Hello{}, died, options_.reply_timeout);
   if (!reply) {
     stop_locked(true);
     return reply.error();
@@ -239,10 +239,11 @@ void HelperClient::stop_locked(bool kill_now) {
   pid_ = 0;
 }
 
-Result<helper::Message> HelperClient::exchange_locked(const helper::Message& request, bool& died) {
+Result<helper::Message> HelperClient::exchange_locked(const helper::Message& request, bool& died,
+                                                     std::chrono::milliseconds reply_timeout) {
   died = false;
   const std::uint32_t id = next_request_id_++;
-  const auto deadline = Clock::now() + options_.reply_timeout;
+  const auto deadline = Clock::now() + reply_timeout;
   const char* ended = "The privileged helper ended unexpectedly.";
   const char* silent = "The privileged helper did not answer.";
 
@@ -266,20 +267,15 @@ Result<helper::Message> HelperClient::exchange_locked(const helper::Message& req
   if (!decoded) return decoded.error();
   const helper::Frame& frame = decoded->frame;
   const helper::MessageType type = helper::type_of(frame.message);
-  const bool answers = (type == helper::MessageType::kErrorReply) ||
-                       (type == helper::MessageType::kHelloReply && std::holds_alternative<helper::Hello>(request)) ||
-                       (type == helper::MessageType::kDestroySocketReply &&
-                        std::holds_alternative<helper::DestroySocket>(request)) ||
-                       (type == helper::MessageType::kSocketOwnersReply &&
-                        std::holds_alternative<helper::SocketOwners>(request)) ||
-                       (type == helper::MessageType::kOpenCaptureReply &&
-                        std::holds_alternative<helper::OpenCapture>(request));
+  const bool answers =
+      (type == helper::MessageType::kErrorReply) || (type == helper::reply_type_of(helper::type_of(request)));
   if (frame.request_id != id || !answers)
     return Error{"Malformed helper message.", "a reply from " + path_ + " that does not answer the request", EBADMSG};
   return frame.message;
 }
 
-Result<helper::Message> HelperClient::call(const helper::Message& request) {
+Result<helper::Message> HelperClient::call(const helper::Message& request,
+                                           std::optional<std::chrono::milliseconds> reply_timeout) {
   std::lock_guard lock(mutex_);
   for (int attempt = 0;; ++attempt) {
     if (fd_ < 0) {
@@ -287,7 +283,7 @@ Result<helper::Message> HelperClient::call(const helper::Message& request) {
     }
     bool died = false;
     if (passed_fd_ >= 0) ::close(std::exchange(passed_fd_, -1));  // never meant for this request
-    auto reply = exchange_locked(request, died);
+    auto reply = exchange_locked(request, died, reply_timeout.value_or(options_.reply_timeout));
     if (reply) return reply;
     // A helper that has sent nonsense or fallen silent is not to be trusted
     // with the next request either.

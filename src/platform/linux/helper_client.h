@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,10 @@ class HelperClient {
   Result<std::uint64_t> capabilities();
 
   // Sends `request` and returns the helper's reply: the request's own reply
-  // type or an ErrorReply. Starts the helper when needed.
-  Result<helper::Message> call(const helper::Message& request);
+  // type or an ErrorReply. Starts the helper when needed. `reply_timeout`
+  // overrides the client's for requests that take long (a large filter set).
+  Result<helper::Message> call(const helper::Message& request,
+                               std::optional<std::chrono::milliseconds> reply_timeout = std::nullopt);
 
   // A capture socket for one of the machine's IPv4 addresses (network byte
   // order), opened by the helper and passed over: the descriptor, which the
@@ -68,7 +71,8 @@ class HelperClient {
  private:
   Status start_locked();
   void stop_locked(bool kill_now);
-  Result<helper::Message> exchange_locked(const helper::Message& request, bool& died);
+  Result<helper::Message> exchange_locked(const helper::Message& request, bool& died,
+                                         std::chrono::milliseconds reply_timeout);
 
   Options options_;
   mutable std::mutex mutex_;

@@ -14,7 +14,9 @@
 // processes takes CAP_DAC_READ_SEARCH to list and CAP_SYS_PTRACE to read);
 // open the packet capture socket of one of the machine's IPv4 addresses and
 // pass it to the parent (SCM_RIGHTS), filter attached, so the parent reads
-// only the datagrams of that address.
+// only the datagrams of that address; install and remove the packet filter's
+// nftables table, which this process then owns: it lives exactly as long as
+// the helper.
 #include <linux/capability.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -34,6 +36,8 @@
 #include "helper/protocol.h"
 #include "platform/linux/proc_sockets.h"
 #include "platform/linux/packet_socket.h"
+#include "packetfilter/nft_ruleset.h"
+#include "platform/privileged/nftables_filter.h"
 #include "platform/privileged/capabilities.h"
 #include "platform/privileged/sock_destroy.h"
 
@@ -148,7 +152,8 @@ SocketOwnersReply socket_owners(const SocketOwners& request) {
 
 // `passed`: a descriptor to send with the reply (-1: none); the caller
 // closes it once sent.
-Message handle(const Message& request, platform::SockDestroyKiller& killer, int& passed) {
+Message handle(const Message& request, platform::SockDestroyKiller& killer, platform::NftablesPacketFilter& filter,
+               int& passed) {
   if (std::holds_alternative<Hello>(request)) return HelloReply{platform::effective_capabilities()};
   if (const auto* open = std::get_if<OpenCapture>(&request)) {
     // Only an address of this machine: the socket then carries only what
@@ -167,6 +172,16 @@ Message handle(const Message& request, platform::SockDestroyKiller& killer, int&
     return DestroySocketReply{};
   }
   if (const auto* owners = std::get_if<SocketOwners>(&request)) return socket_owners(*owners);
+  // The set was checked by the decoder; the table's text is built here from
+  // its values alone.
+  if (const auto* apply = std::get_if<ApplyFilter>(&request)) {
+    if (Status s = filter.apply(apply->set); !s) return ErrorReply{s.error()};
+    return ApplyFilterReply{};
+  }
+  if (std::holds_alternative<RemoveFilter>(request)) {
+    if (Status s = filter.remove(); !s) return ErrorReply{s.error()};
+    return RemoveFilterReply{};
+  }
   return ErrorReply{Error{kRefused, "a reply sent as a request", EBADMSG}};
 }
 
@@ -193,6 +208,7 @@ int main() {
     return 1;
   }
   platform::SockDestroyKiller killer;
+  platform::NftablesPacketFilter filter({packetfilter::nft_apply_text, packetfilter::nft_remove_text});
 
   std::vector<std::uint8_t> buf(kHeaderSize);
   for (;;) {
@@ -210,7 +226,7 @@ int main() {
     if (header->payload_size > 0 && read_exact(buf.data() + kHeaderSize, header->payload_size) != 1) return 1;
     auto request = decode_payload(header->type, std::span(buf).subspan(kHeaderSize));
     int passed = -1;
-    const Message reply = request ? handle(*request, killer, passed) : Message{ErrorReply{request.error()}};
+    const Message reply = request ? handle(*request, killer, filter, passed) : Message{ErrorReply{request.error()}};
     const bool sent = write_all(encode(Frame{header->request_id, reply}), passed);
     if (passed >= 0) close(passed);
     if (!sent) return 1;

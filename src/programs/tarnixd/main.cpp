@@ -33,6 +33,8 @@
 #include "platform/linux/process_wait.h"
 #include "platform/linux/system_info.h"
 #include "platform/linux/terminal_beeper.h"
+#include "packetfilter/nft_ruleset.h"
+#include "platform/privileged/nftables_filter.h"
 #include "platform/privileged/sock_destroy.h"
 #include "traffic/traffic_monitor.h"
 
@@ -128,13 +130,16 @@ int run(const Options& opt) {
   // Run as root, auto-block closes connections itself; otherwise it asks
   // tarnix-helper.
   platform::SockDestroyKiller in_process_killer;
+  // Run as root, tarnixd holds the packet filter's table itself.
+  platform::NftablesPacketFilter in_process_filter({packetfilter::nft_apply_text, packetfilter::nft_remove_text});
   host::HostOptions host_options{.data_dir = opt.data_dir,
                                  .beeper = &beeper,
                                  .require_links = true,
                                  .warn = [](const std::string& text) { std::fprintf(stderr, "tarnixd: %s\n", text.c_str()); },
                                  .note = {},
                                  .in_process_killer = &in_process_killer,
-                                 .metrics_file = opt.metrics_file};
+                                 .metrics_file = opt.metrics_file,
+                                 .in_process_filter = &in_process_filter};
   if (opt.verbose) host_options.note = note;
   host::HostError error;
   const std::unique_ptr<host::RuntimeHost> host = host::RuntimeHost::open(std::move(host_options), &error);

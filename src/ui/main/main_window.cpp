@@ -19,6 +19,7 @@
 #include "ui/minimonitor/tray_icons.h"
 #include "ui/options/options_dialog.h"
 #include "ui/packets/packet_monitor_page.h"
+#include "ui/packetfilter/packet_filter_page.h"
 #include "ui/pages/interface_page.h"
 #include "ui/sessions/netstat_page.h"
 #include "ui/sessions/session_monitor_page.h"
@@ -124,6 +125,8 @@ void MainWindow::create_pages(const MainWindowServices& s) {
     } else if (ToolPage* tool = create_tool_page(page, profile_, s.tools, lang_)) {
       connect(tool, &ToolPage::optionsRequested, this, [this] { QTimer::singleShot(0, this, &MainWindow::open_options); });
       w = tool;
+    } else if (page == shell::MainPage::PacketFilter && s.packet_filter) {
+      w = new PacketFilterPage(*s.packet_filter, profile_, lang_);
     } else {
       // The monitors and tools of later releases: the tab is there, empty.
       w = new QWidget;

@@ -71,6 +71,9 @@ class NetworkInfoSource;
 namespace tw::settings {
 class Profile;
 }
+namespace tw::packetfilter {
+class FilterController;
+}
 namespace tw::traffic {
 class TrafficMonitor;
 }
@@ -101,6 +104,9 @@ struct MainWindowServices {
   app::SessionFeature* sessions = nullptr;
   // The NETSTAT tab's sources; the tab stays empty unless all are set.
   NetstatSources netstat;
+  // The Packet Filter tab's rules and state (the runtime's feature shares
+  // it). Without it the tab stays empty.
+  packetfilter::FilterController* packet_filter = nullptr;
   // Starts the successor of a restart after resume ("/w PID"); false when it
   // could not be started.
   std::function<bool()> launch_successor;

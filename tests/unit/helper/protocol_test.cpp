@@ -49,6 +49,13 @@ TEST(HelperProtocol, EveryMessageRoundTrips) {
       {5, OpenCapture{{10, 231, 0, 1}}},
       {6, OpenCaptureReply{}},
       {0xffffffff, ErrorReply{Error{"Please run with administrator privileges.", "détail: ünïcode", 1}}},
+      {5, ApplyFilter{}},
+      {6, ApplyFilter{platform::FilterSet{{0x0A000001, 0xC0A80105},
+                                          {{0, 0, 0x0A000002, 0xFFFFFFFF, 6, 0, 0, 80, 90},
+                                           {0x0A000000, 0xFFFFFFF0, 0, 0, 1, 8, 8, 255, 255}}}}},
+      {7, ApplyFilterReply{}},
+      {8, RemoveFilter{}},
+      {9, RemoveFilterReply{}},
   };
   for (const Frame& f : frames) {
     const Bytes bytes = encode(f);
@@ -128,7 +135,7 @@ TEST(HelperProtocol, RefusesDamagedHeaders) {
 
 TEST(HelperProtocol, RefusesPayloadsThatAreNotExactlyAMessage) {
   EXPECT_EQ(refusal(frame_bytes(0, {})), "unknown message type 0");
-  EXPECT_EQ(refusal(frame_bytes(6, {})), "unknown message type 6");
+  EXPECT_EQ(refusal(frame_bytes(10, {})), "unknown message type 10");
   EXPECT_EQ(refusal(frame_bytes(1, {0})), "hello: unexpected payload");
   EXPECT_EQ(refusal(frame_bytes(4, {0})), "destroy reply: unexpected payload");
   EXPECT_EQ(refusal(frame_bytes(2, Bytes(7, 0))), "hello reply: wrong size");
@@ -152,6 +159,28 @@ TEST(HelperProtocol, RefusesPayloadsThatAreNotExactlyAMessage) {
   Bytes longer = id;
   longer.push_back(0);
   EXPECT_EQ(refusal(frame_bytes(3, longer)), "socket id: wrong size");
+
+  // Filter sets: counts within the limits, known protocols, exact sizes.
+  auto u32 = [](Bytes& b, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  Bytes counts;
+  u32(counts, 1025);
+  u32(counts, 0);
+  EXPECT_EQ(refusal(frame_bytes(6, counts)), "filter set: 1025 addresses, 0 filters");
+  counts.clear();
+  u32(counts, 0);
+  u32(counts, 2001);
+  EXPECT_EQ(refusal(frame_bytes(6, counts)), "filter set: 0 addresses, 2001 filters");
+  const Bytes set = encode({1, ApplyFilter{platform::FilterSet{{1}, {{0, 0, 0, 0, 17, 1, 2, 3, 4}}}}});
+  Bytes payload(set.begin() + kHeaderSize, set.end());
+  EXPECT_EQ(refusal(frame_bytes(6, Bytes(payload.begin(), payload.end() - 1))), "filter set: wrong size");
+  payload.push_back(0);
+  EXPECT_EQ(refusal(frame_bytes(6, payload)), "filter set: wrong size");
+  payload.pop_back();
+  payload[4 + 4 + 4 + 16] = 2;  // IGMP
+  EXPECT_EQ(refusal(frame_bytes(6, payload)), "filter set: protocol 2");
+  EXPECT_EQ(refusal(frame_bytes(8, {0})), "filter removal: unexpected payload");
 
   // Error replies: errno (4 bytes), then two texts of a 2-byte size and bytes.
   auto error_reply = [](std::uint32_t err, std::uint16_t len1, std::size_t bytes1, std::size_t extra) {

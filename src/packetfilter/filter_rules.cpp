@@ -1,0 +1,453 @@
+#include "packetfilter/filter_rules.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstdlib>
+
+namespace tw::packetfilter {
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Saturates far above anything an address part or port can be, so that huge
+// texts never overflow.
+constexpr long long kSaturate = 1LL << 40;
+
+// An unsigned C integer literal at `pos` (leading 0 octal, 0x hexadecimal),
+// as strtoul with base 0 reads it; nullopt without a digit at `pos`.
+std::optional<long long> read_literal(std::string_view s, std::size_t& pos) {
+  if (pos >= s.size() || !is_digit(s[pos])) return std::nullopt;
+  int base = 10;
+  if (s[pos] == '0') {
+    if (pos + 2 < s.size() && (s[pos + 1] == 'x' || s[pos + 1] == 'X') && hex_value(s[pos + 2]) >= 0) {
+      base = 16;
+      pos += 2;
+    } else {
+      base = 8;
+    }
+  }
+  long long v = 0;
+  for (; pos < s.size(); ++pos) {
+    const int d = hex_value(s[pos]);
+    if (d < 0 || d >= base) break;
+    v = std::min(v * base + d, kSaturate);
+  }
+  return v;
+}
+
+// A signed literal as scanf's "%i" reads it (optional sign first).
+std::optional<long long> read_signed(std::string_view s, std::size_t& pos) {
+  std::size_t p = pos;
+  bool negative = false;
+  if (p < s.size() && (s[p] == '-' || s[p] == '+')) negative = s[p++] == '-';
+  auto v = read_literal(s, p);
+  if (!v) return std::nullopt;
+  pos = p;
+  return negative ? -*v : *v;
+}
+
+// C's atoi on the start of a text (decimal, optional sign, 0 without digits),
+// saturating instead of overflowing.
+long long leading_decimal(std::string_view s) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+  long long v = 0;
+  for (; i < s.size() && is_digit(s[i]); ++i) v = std::min(v * 10 + (s[i] - '0'), kSaturate);
+  return negative ? -v : v;
+}
+
+// scanf("%i.%i.%i.%i", ...) and its eight-part form: the values when every
+// conversion succeeded (anything after the last one is ignored, as scanf does).
+template <std::size_t N>
+std::optional<std::array<long long, N>> scan_parts(std::string_view s) {
+  std::array<long long, N> out{};
+  std::size_t pos = 0;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (i > 0) {
+      const char sep = (N == 8 && i == 4) ? '-' : '.';
+      if (pos >= s.size() || s[pos] != sep) return std::nullopt;
+      ++pos;
+    }
+    auto v = read_signed(s, pos);
+    if (!v) return std::nullopt;
+    out[i] = *v;
+  }
+  return out;
+}
+
+long long clamp_part(long long v) { return (v < 0 || v >= 255) ? 255 : v; }
+
+std::string remove_spaces(std::string_view s) {
+  std::string out;
+  for (char c : s)
+    if (c != ' ') out += c;
+  return out;
+}
+
+std::string port_text(std::uint16_t low, std::uint16_t high) {
+  if (low == high) return std::to_string(low);
+  return std::to_string(std::min(low, high)) + "-" + std::to_string(std::max(low, high));
+}
+
+// The first line-sized piece of `text` and what follows it, as fgets reads
+// with a buffer of kMaxLineChars + 1 bytes: up to and including a line feed.
+std::string_view next_piece(std::string_view& text) {
+  const std::size_t nl = text.find('\n');
+  std::size_t n = nl == std::string_view::npos ? text.size() : nl + 1;
+  n = std::min(n, kMaxLineChars);
+  const std::string_view piece = text.substr(0, n);
+  text.remove_prefix(n);
+  return piece;
+}
+
+int protocol_number(std::string_view text) {
+  if (text == "ANY") return kProtocolAny;
+  if (text == "TCP") return kProtocolTcp;
+  if (text == "UDP") return kProtocolUdp;
+  if (text == "ICMP") return kProtocolIcmp;
+  return kProtocolTcp;
+}
+
+std::string_view protocol_name(int protocol) {
+  switch (protocol) {
+    case kProtocolAny: return "ANY";
+    case kProtocolUdp: return "UDP";
+    case kProtocolIcmp: return "ICMP";
+    default: return "TCP";
+  }
+}
+
+void set_addresses(std::string_view text, std::uint32_t& low, std::uint32_t& high) {
+  const std::size_t dash = text.find('-');
+  if (dash == std::string_view::npos) {
+    low = high = parse_address(text);
+  } else {
+    low = parse_address(text.substr(0, dash));
+    high = parse_address(text.substr(dash + 1));
+  }
+}
+
+bool only_chars(std::string_view s, std::string_view allowed) {
+  return std::all_of(s.begin(), s.end(), [&](char c) { return is_digit(c) || allowed.find(c) != std::string_view::npos; });
+}
+
+}  // namespace
+
+GridRow default_row() {
+  return {std::string(kForward), "0.0.0.0", "255.255.255.255", "0", "0.0.0.0", "255.255.255.255", "0", "TCP", " "};
+}
+
+std::uint32_t parse_address(std::string_view s) {
+  std::array<long long, 4> parts{};
+  std::size_t count = 0, pos = 0;
+  for (;;) {
+    auto v = read_literal(s, pos);
+    if (!v || count == 4) return kInvalidAddress;
+    parts[count++] = *v;
+    if (pos < s.size() && s[pos] == '.') {
+      ++pos;
+      continue;
+    }
+    // The classic parser stops quietly at white space.
+    if (pos < s.size() && !(s[pos] == ' ' || s[pos] == '\t' || s[pos] == '\n' || s[pos] == '\r')) return kInvalidAddress;
+    break;
+  }
+  // The last part fills the bytes the earlier ones left.
+  const long long last_max = (count == 1) ? 0xFFFFFFFFLL : (1LL << (8 * (5 - count))) - 1;
+  for (std::size_t i = 0; i + 1 < count; ++i)
+    if (parts[i] > 255) return kInvalidAddress;
+  if (parts[count - 1] > last_max) return kInvalidAddress;
+  std::uint32_t v = static_cast<std::uint32_t>(parts[count - 1]);
+  for (std::size_t i = 0; i + 1 < count; ++i) v |= static_cast<std::uint32_t>(parts[i]) << (24 - 8 * i);
+  return v;
+}
+
+std::string address_text(std::uint32_t a) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
+  return buf;
+}
+
+std::uint32_t prefix_mask(int length) {
+  if (length <= 0) return 0;
+  if (length >= 32) return 0xFFFFFFFFu;
+  return ~((std::uint32_t{1} << (32 - length)) - 1);
+}
+
+PortRange parse_port_range(std::string_view text) {
+  if (text.empty()) return {};
+  long long low = 0, high = 0;
+  const std::size_t dash = text.find('-');
+  if (dash == std::string_view::npos) {
+    low = high = std::llabs(leading_decimal(text));
+  } else {
+    low = std::llabs(leading_decimal(text.substr(0, dash)));
+    high = std::llabs(leading_decimal(text.substr(dash)));  // the number starts at the "-"
+  }
+  low = std::clamp(low, 0LL, 65535LL);
+  high = std::clamp(high, 0LL, 65535LL);
+  if (low > high) std::swap(low, high);
+  if (low == 0) high = 0;
+  return {static_cast<std::uint16_t>(low), static_cast<std::uint16_t>(high)};
+}
+
+FilterRule rule_from_row(const GridRow& row) {
+  FilterRule r;
+  r.action = row[kAction] == kForward ? 0 : 1;
+  set_addresses(row[kSrcIp], r.src_low, r.src_high);
+  set_addresses(row[kDstIp], r.dst_low, r.dst_high);
+  r.src_mask = parse_address(row[kSrcMask]);
+  r.dst_mask = parse_address(row[kDstMask]);
+  const PortRange sp = parse_port_range(row[kSrcPort]);
+  const PortRange dp = parse_port_range(row[kDstPort]);
+  r.src_port_low = sp.low;
+  r.src_port_high = sp.high;
+  r.dst_port_low = dp.low;
+  r.dst_port_high = dp.high;
+  r.protocol = protocol_number(row[kProtocol]);
+  if (r.protocol == kProtocolIcmp) {
+    for (std::uint16_t* p : {&r.src_port_low, &r.src_port_high, &r.dst_port_low, &r.dst_port_high})
+      if (*p == 0) *p = kIcmpAny;
+  }
+  r.memo = row[kMemo].empty() ? " " : row[kMemo];
+  return r;
+}
+
+GridRow row_from_rule(const FilterRule& r) {
+  auto addresses = [](std::uint32_t low, std::uint32_t high) {
+    return low == high ? address_text(low) : address_text(low) + "-" + address_text(high);
+  };
+  return {std::string(r.action == 1 ? kDrop : kForward),
+          addresses(r.src_low, r.src_high),
+          address_text(r.src_mask),
+          port_text(r.src_port_low, r.src_port_high),
+          addresses(r.dst_low, r.dst_high),
+          address_text(r.dst_mask),
+          port_text(r.dst_port_low, r.dst_port_high),
+          std::string(protocol_name(r.protocol)),
+          r.memo.empty() ? std::string(" ") : r.memo};
+}
+
+std::vector<FilterRule> rules_from_grid(const std::vector<GridRow>& grid) {
+  std::vector<FilterRule> out;
+  const std::size_t n = std::min(grid.size(), kMaxRules);
+  out.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) out.push_back(rule_from_row(grid[i]));
+  return out;
+}
+
+std::vector<GridRow> grid_from_rules(const std::vector<FilterRule>& rules) {
+  std::vector<GridRow> out;
+  out.reserve(rules.size());
+  for (const FilterRule& r : rules) out.push_back(row_from_rule(r));
+  return out;
+}
+
+std::vector<std::string> split_fields(std::string_view line) {
+  std::vector<std::string> fields;
+  std::string field;
+  bool quoted = false;
+  auto finish = [&] {
+    if (field.find('"') != std::string::npos) {
+      // A field as the join writes it (enclosed in quotes) is unwrapped before
+      // its doubled quotes are read, so that a text made of quotes alone comes
+      // back as it was written; other fields read doubled quotes first and
+      // then lose a quote at either end.
+      const bool enclosed = field.size() >= 2 && field.front() == '"' && field.back() == '"';
+      if (enclosed) field = field.substr(1, field.size() - 2);
+      std::string single;
+      for (std::size_t i = 0; i < field.size(); ++i) {
+        single += field[i];
+        if (field[i] == '"' && i + 1 < field.size() && field[i + 1] == '"') ++i;
+      }
+      field = std::move(single);
+      if (!enclosed) {
+        if (!field.empty() && field.front() == '"') field.erase(0, 1);
+        if (!field.empty() && field.back() == '"') field.pop_back();
+      }
+    }
+    fields.push_back(std::move(field));
+    field.clear();
+  };
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '"') {
+      quoted = !quoted;
+      field += c;
+    } else if (!quoted && c == '\r' && i + 1 < line.size() && line[i + 1] == '\n') {
+      // A line end written by a Windows editor: the CR is part of the line
+      // end, not of the last field (which would otherwise read "ANY\r" and
+      // silently become TCP).
+    } else if (!quoted && (c == ',' || c == '\n')) {
+      finish();
+    } else {
+      field += c;
+    }
+  }
+  return fields;
+}
+
+std::string join_fields(const std::vector<std::string>& fields) {
+  std::string line;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    std::string f;
+    for (char c : fields[i]) {
+      f += c;
+      if (c == '"') f += '"';
+    }
+    // A CR is enclosed too: unquoted before the line end it would read as
+    // part of the line end.
+    if (f.find_first_of("\",\r") != std::string::npos) f = "\"" + f + "\"";
+    if (i > 0) line += ',';
+    line += f;
+  }
+  return line;
+}
+
+std::vector<FilterRule> parse_rule_file(std::string_view text) {
+  std::vector<FilterRule> rules;
+  std::size_t rows = 0;
+  while (!text.empty() && rows < kMaxFileRows) {
+    const std::string_view piece = next_piece(text);
+    const auto first = static_cast<unsigned char>(piece[0]);
+    if (first == '!' || first == '#' || first == ';' || first < 0x10) continue;
+    std::vector<std::string> f = split_fields(piece);
+    ++rows;
+    if (f.empty() || (f[0] != kForward && f[0] != kDrop) || rules.size() >= kMaxRules) continue;
+    const bool has_memo = f.size() >= static_cast<std::size_t>(kColumnCount);
+    f.resize(std::max<std::size_t>(f.size(), kColumnCount));  // missing fields read as empty text
+    GridRow row;
+    std::copy_n(f.begin(), kColumnCount, row.begin());
+    if (!has_memo) row[kMemo] = " ";
+    rules.push_back(rule_from_row(row));
+  }
+  return rules;
+}
+
+std::string rule_file_text(const std::vector<GridRow>& grid) {
+  std::string out;
+  const std::size_t n = std::min(grid.size(), kMaxFileRows);
+  for (std::size_t i = 0; i < n; ++i) {
+    out += join_fields(std::vector<std::string>(grid[i].begin(), grid[i].end()));
+    out += '\n';
+  }
+  return out;
+}
+
+std::string commit_address_cell(std::string_view raw, bool address_column) {
+  const std::string t = remove_spaces(raw);
+  auto prefix_rule = [&t] {
+    std::size_t pos = 0;
+    const long long v = std::llabs(read_signed(t, pos).value_or(0));
+    return address_text(v <= 32 ? prefix_mask(static_cast<int>(v)) : 0xFFFFFFFFu);
+  };
+  auto quad = [](const long long* p) {
+    return std::to_string(clamp_part(p[0])) + "." + std::to_string(clamp_part(p[1])) + "." +
+           std::to_string(clamp_part(p[2])) + "." + std::to_string(clamp_part(p[3]));
+  };
+  if (!t.empty() && only_chars(t, ".")) {
+    if (auto p = scan_parts<4>(t)) return quad(p->data());
+    return prefix_rule();
+  }
+  if (t.find('-') == std::string::npos) return "0.0.0.0";
+  if (!address_column) return prefix_rule();
+  if (auto p = scan_parts<8>(t)) return quad(p->data()) + "-" + quad(p->data() + 4);
+  return "192.168.0.0-192.168.255.255";
+}
+
+std::string commit_port_cell(std::string_view raw) {
+  const std::string t = remove_spaces(raw);
+  if (t.find('-') == std::string::npos) return std::to_string(std::clamp(leading_decimal(t), 0LL, 65535LL));
+  const PortRange r = parse_port_range(t);
+  return port_text(r.low, r.high);
+}
+
+std::string commit_memo_cell(std::string_view text) { return text.empty() ? std::string(" ") : std::string(text); }
+
+std::string next_action(std::string_view text) { return std::string(text == kForward ? kDrop : kForward); }
+
+std::string next_protocol(std::string_view text) {
+  if (text == "ANY") return "TCP";
+  if (text == "TCP") return "UDP";
+  if (text == "UDP") return "ICMP";
+  return "ANY";
+}
+
+std::optional<GridRow> parse_add_command(std::string_view text) {
+  std::string s;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text.substr(i, kAddCommandPrefix.size()) == kAddCommandPrefix) {
+      i += kAddCommandPrefix.size();
+    } else {
+      s += text[i++];
+    }
+  }
+  s += ',';
+  std::vector<std::string> f = split_fields(s);
+  if (f.size() < 8) return std::nullopt;
+  f.resize(std::max<std::size_t>(f.size(), kColumnCount));
+  GridRow row;
+  std::copy_n(f.begin(), kColumnCount, row.begin());
+  const bool ok = (row[kAction] == kForward || row[kAction] == kDrop) &&
+                  (row[kProtocol] == "ANY" || row[kProtocol] == "TCP" || row[kProtocol] == "UDP" ||
+                   row[kProtocol] == "ICMP") &&
+                  only_chars(row[kSrcMask], ".") && only_chars(row[kDstMask], ".") &&
+                  only_chars(row[kSrcIp], ".-") && only_chars(row[kDstIp], ".-") &&
+                  only_chars(row[kSrcPort], "-") && only_chars(row[kDstPort], "-");
+  if (!ok) return std::nullopt;
+  return row;
+}
+
+GridRow row_from_connection(std::string_view port1, std::string_view address2, std::string_view port2,
+                            std::string_view hostname2, std::optional<std::string_view> packet_protocol) {
+  std::string protocol = "TCP";
+  if (packet_protocol) {
+    if (*packet_protocol == "UDP(UL)" || *packet_protocol == "UDP(DL)") protocol = "UDP";
+    else if (*packet_protocol == "ICMP(UL)" || *packet_protocol == "ICMP(DL)") protocol = "ICMP";
+  }
+  return {std::string(kDrop), "0.0.0.0", "255.255.255.255", std::string(port1), std::string(address2),
+          "255.255.255.255", std::string(port2), protocol, std::string(hostname2)};
+}
+
+AddressMatch effective_match(std::uint32_t low, std::uint32_t high, std::uint32_t mask) {
+  AddressMatch m;
+  if (low == high) {
+    m = {low, mask};
+  } else {
+    const int agree = std::countl_zero(low ^ high);
+    m.mask = prefix_mask(agree);
+    m.address = low & m.mask;
+  }
+  if (m.address == 0) m.mask = 0;
+  return m;
+}
+
+std::uint32_t parse_local_address(std::string_view text) {
+  std::uint32_t v = 0;
+  int parts = 0;
+  bool bad = false;
+  std::size_t pos = 0;
+  while (parts < 4 && pos <= text.size()) {
+    const std::size_t dot = text.find('.', pos);
+    const std::string_view part = text.substr(pos, dot == std::string_view::npos ? std::string_view::npos : dot - pos);
+    const long long n = leading_decimal(part);
+    if (n < 0 || n > 255) bad = true;
+    v = (v << 8) | static_cast<std::uint32_t>(n & 0xFF);
+    ++parts;
+    if (dot == std::string_view::npos) break;
+    pos = dot + 1;
+  }
+  if (parts < 4) return kInvalidAddress;
+  return bad ? 0 : v;
+}
+
+}  // namespace tw::packetfilter

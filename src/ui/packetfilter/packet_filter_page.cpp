@@ -1,0 +1,287 @@
+#include "ui/packetfilter/packet_filter_page.h"
+
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "settings/profile.h"
+#include "ui/controls/column_width_persister.h"
+#include "ui/packetfilter/packet_filter_model.h"
+
+namespace tw::ui {
+namespace {
+
+namespace pf = packetfilter;
+
+QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+bool is_address_column(int c) { return c == pf::kSrcIp || c == pf::kSrcMask || c == pf::kDstIp || c == pf::kDstMask; }
+bool is_port_column(int c) { return c == pf::kSrcPort || c == pf::kDstPort; }
+
+// The editors open from a one-shot timer, so that the key that opened one
+// is not delivered to it a second time.
+constexpr int kEditorDelayMs = 20;
+
+}  // namespace
+
+PacketFilterPage::PacketFilterPage(pf::FilterController& filter, settings::Profile& profile, Language lang,
+                                   QWidget* parent)
+    : QWidget(parent), filter_(filter), profile_(profile), lang_(lang) {
+  start_ = new QPushButton(QStringLiteral("START"), this);
+  reload_ = new QPushButton(QStringLiteral("Reload"), this);
+  edit_ = new QPushButton(QStringLiteral("Edit"), this);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(start_);
+  buttons->addWidget(reload_);
+  buttons->addWidget(edit_);
+  buttons->addStretch(1);
+
+  model_ = new PacketFilterModel(filter_, this);
+  view_ = new QTableView(this);
+  view_->setObjectName(QStringLiteral("packetFilterGrid"));
+  view_->setModel(model_);
+  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view_->setSelectionMode(QAbstractItemView::SingleSelection);
+  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view_->setSortingEnabled(false);  // the grid is never sorted: its order is the rules' order
+  view_->verticalHeader()->hide();
+  view_->verticalHeader()->setDefaultSectionSize(18);
+  view_->setContextMenuPolicy(Qt::CustomContextMenu);
+  // The Action colours (bright yellow and green) are made for a dark grid:
+  // the output boxes' default colours, white on black.
+  QPalette pal = view_->palette();
+  pal.setColor(QPalette::Base, Qt::black);
+  pal.setColor(QPalette::AlternateBase, Qt::black);
+  pal.setColor(QPalette::Text, Qt::white);
+  view_->setPalette(pal);
+  view_->installEventFilter(this);
+  view_->viewport()->installEventFilter(this);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(2, 2, 2, 2);
+  layout->addLayout(buttons);
+  layout->addWidget(view_, 1);
+
+  const std::array<const char*, 3> names = {"addressEditor", "portEditor", "memoEditor"};
+  for (std::size_t i = 0; i < editors_.size(); ++i) {
+    editors_[i] = new QLineEdit(view_->viewport());
+    editors_[i]->setObjectName(QString::fromLatin1(names[i]));
+    editors_[i]->hide();
+    editors_[i]->installEventFilter(this);
+  }
+
+  widths_ = std::make_unique<ColumnWidthPersister>(
+      view_->horizontalHeader(), profile_, std::string(pf::kSection),
+      std::vector<int>(pf::kDefaultColumnWidths.begin(), pf::kDefaultColumnWidths.end()));
+  widths_->load();
+
+  open_file = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+
+  connect(start_, &QPushButton::clicked, this, [this] { filter_.toggle(); });
+  connect(reload_, &QPushButton::clicked, this, [this] { filter_.reload(); });
+  connect(edit_, &QPushButton::clicked, this, [this] { edit_file(); });
+  connect(view_, &QTableView::customContextMenuRequested, this, &PacketFilterPage::show_context_menu);
+  connect(view_, &QTableView::doubleClicked, this, [this] { enter_on_cell(); });
+  // A click on a column title moves the cell cursor to that column.
+  connect(view_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
+    hide_editors();
+    set_cursor(std::max(cursor_row(), 0), column);
+  });
+
+  filter_.set_listener([this] { follow_controller(); });
+  filter_.set_message_sink([this](std::string_view text) {
+    QMessageBox::information(this, qs(pf::message_caption(lang_)), qs(text));
+  });
+  follow_controller();
+}
+
+PacketFilterPage::~PacketFilterPage() {
+  filter_.set_listener({});
+  filter_.set_message_sink({});
+  widths_->save();
+}
+
+void PacketFilterPage::follow_controller() {
+  const int row = cursor_row(), column = cursor_column();
+  const int scroll = view_->verticalScrollBar()->value();
+  model_->refresh();
+  view_->verticalScrollBar()->setValue(scroll);
+  if (row >= 0 && model_->rowCount() > 0) set_cursor(std::min(row, model_->rowCount() - 1), std::max(column, 0));
+  const bool on = filter_.filtering();
+  start_->setText(on ? QStringLiteral("STOP") : QStringLiteral("START"));
+  reload_->setEnabled(!on);
+  edit_->setEnabled(!on);
+}
+
+int PacketFilterPage::cursor_row() const { return view_->currentIndex().isValid() ? view_->currentIndex().row() : -1; }
+
+int PacketFilterPage::cursor_column() const {
+  return view_->currentIndex().isValid() ? view_->currentIndex().column() : -1;
+}
+
+void PacketFilterPage::set_cursor(int row, int column) {
+  if (row < 0 || row >= model_->rowCount()) return;
+  column = std::clamp(column, 0, pf::kColumnCount - 1);
+  view_->setCurrentIndex(model_->index(row, column));
+  view_->scrollTo(model_->index(row, column));
+}
+
+QLineEdit* PacketFilterPage::open_editor() const {
+  for (QLineEdit* e : editors_)
+    if (e->isVisible()) return e;
+  return nullptr;
+}
+
+void PacketFilterPage::show_context_menu(const QPoint& pos) {
+  QMenu menu(this);
+  menu.addAction(QStringLiteral("Add to Packet filter rules(&A)\tINS"), this, [this] { insert_row(); });
+  menu.addAction(QStringLiteral("Delete to Packet filter rules(&D)\tDEL"), this, [this] { delete_row(); });
+  menu.addSeparator();
+  menu.addAction(QStringLiteral("All Action set to FORWARD(&F)"), this, [this] { filter_.set_all_actions(false); });
+  menu.addAction(QStringLiteral("All Action set to DROP(&B)"), this, [this] { filter_.set_all_actions(true); });
+  menu.exec(view_->viewport()->mapToGlobal(pos));
+}
+
+void PacketFilterPage::insert_row() {
+  hide_editors();
+  const int row = cursor_row();
+  const auto at = filter_.insert_default_row(row >= 0 ? std::optional<std::size_t>(row) : std::nullopt);
+  if (at) set_cursor(static_cast<int>(*at), std::max(cursor_column(), 0));
+}
+
+void PacketFilterPage::delete_row() {
+  hide_editors();
+  const int row = cursor_row();
+  if (row >= 0) filter_.delete_row(static_cast<std::size_t>(row));
+}
+
+void PacketFilterPage::edit_file() {
+  if (Status s = filter_.save(); !s) {
+    QMessageBox::information(this, qs(pf::message_caption(lang_)), qs(pf::edit_failed_text(lang_)));
+    return;
+  }
+  if (!open_file(QString::fromStdString(filter_.rule_file_path())))
+    QMessageBox::information(this, qs(pf::message_caption(lang_)), qs(pf::edit_failed_text(lang_)));
+}
+
+void PacketFilterPage::enter_on_cell() {
+  const int row = cursor_row(), column = cursor_column();
+  if (row < 0 || column < 0) return;
+  const std::string text = filter_.grid()[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+  if (column == pf::kAction) {
+    filter_.set_cell(static_cast<std::size_t>(row), column, pf::next_action(text));
+  } else if (column == pf::kProtocol) {
+    filter_.set_cell(static_cast<std::size_t>(row), column, pf::next_protocol(text));
+  } else {
+    const Editor which = is_address_column(column) ? kAddressEditor : is_port_column(column) ? kPortEditor : kMemoEditor;
+    open_editor_later(which, QString::fromStdString(text), true);
+  }
+}
+
+void PacketFilterPage::open_editor_later(Editor which, const QString& initial, bool select_all) {
+  const int row = cursor_row(), column = cursor_column();
+  QTimer::singleShot(kEditorDelayMs, this, [this, which, initial, select_all, row, column] {
+    if (row < 0 || row >= model_->rowCount()) return;
+    hide_editors();
+    editing_row_ = row;
+    editing_column_ = column;
+    QLineEdit* e = editors_[static_cast<std::size_t>(which)];
+    e->setGeometry(view_->visualRect(model_->index(row, column)));
+    e->setText(initial);
+    e->show();
+    e->setFocus();
+    if (select_all) e->selectAll();
+    else e->setCursorPosition(static_cast<int>(initial.size()));
+  });
+}
+
+void PacketFilterPage::commit_editor() {
+  QLineEdit* e = open_editor();
+  if (!e || editing_row_ < 0) return;
+  const std::string text = e->text().toStdString();
+  const int column = editing_column_;
+  std::string committed;
+  if (e == editors_[kAddressEditor]) {
+    committed = pf::commit_address_cell(text, column == pf::kSrcIp || column == pf::kDstIp);
+  } else if (e == editors_[kPortEditor]) {
+    committed = pf::commit_port_cell(text);
+  } else {
+    committed = pf::commit_memo_cell(text);
+  }
+  const int row = editing_row_;
+  hide_editors();
+  filter_.set_cell(static_cast<std::size_t>(row), column, committed);
+  view_->setFocus();
+}
+
+void PacketFilterPage::hide_editors() {
+  editing_row_ = editing_column_ = -1;
+  for (QLineEdit* e : editors_) e->hide();
+}
+
+bool PacketFilterPage::grid_key(int key, Qt::KeyboardModifiers mods, const QString& text) {
+  const int row = cursor_row(), column = cursor_column();
+  if ((mods & Qt::ControlModifier) && (key == Qt::Key_Up || key == Qt::Key_Down)) {
+    if (row >= 0 && filter_.move_row(static_cast<std::size_t>(row), key == Qt::Key_Up))
+      set_cursor(key == Qt::Key_Up ? row - 1 : row + 1, column);
+    return true;
+  }
+  switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      enter_on_cell();
+      return true;
+    case Qt::Key_Insert:
+      insert_row();
+      return true;
+    case Qt::Key_Delete:
+      delete_row();
+      return true;
+    case Qt::Key_Escape:
+      hide_editors();
+      return true;
+    default:
+      break;
+  }
+  if (key >= Qt::Key_0 && key <= Qt::Key_9 && row >= 0 && (is_address_column(column) || is_port_column(column))) {
+    open_editor_later(is_address_column(column) ? kAddressEditor : kPortEditor, text, false);
+    return true;
+  }
+  return false;
+}
+
+bool PacketFilterPage::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    auto* k = static_cast<QKeyEvent*>(event);
+    if (watched == view_) return grid_key(k->key(), k->modifiers(), k->text());
+    for (QLineEdit* e : editors_) {
+      if (watched != e) continue;
+      if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+        commit_editor();
+        return true;
+      }
+      if (k->key() == Qt::Key_Escape) {
+        hide_editors();
+        view_->setFocus();
+        return true;
+      }
+    }
+  } else if (event->type() == QEvent::MouseButtonPress && watched == view_->viewport()) {
+    // A click in the grid leaves any editor without committing it.
+    hide_editors();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace tw::ui
