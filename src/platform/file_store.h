@@ -37,11 +37,6 @@ class FileStore {
   // Free bytes available to this user on the file system that holds `path`
   // (or its nearest existing parent).
   virtual Result<std::uint64_t> free_bytes(const std::string& path) = 0;
-  // Deletes the file; a file that is not there counts as deleted. Stores
-  // that cannot delete say so.
-  virtual Status remove(const std::string& path) {
-    return Error{"The file cannot be deleted.", path + ": this store cannot delete files", ENOTSUP};
-  }
 };
 
 }  // namespace tw::platform

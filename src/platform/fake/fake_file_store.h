@@ -41,12 +41,6 @@ class FakeFileStore : public FileStore {
     return *free;
   }
 
-  Status remove(const std::string& path) override {
-    if (Status s = check_writable(path); !s) return s;
-    files.erase(path);
-    return {};
-  }
-
   std::map<std::string, std::string> files;
   std::set<std::string> unreadable;   // read() fails for these
   std::set<std::string> unwritable;   // replace()/write() fail for these

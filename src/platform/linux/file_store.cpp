@@ -228,12 +228,3 @@ Result<std::uint64_t> LinuxFileStore::free_bytes(const std::string& path) {
 }
 
 }  // namespace tw::platform
-
-namespace tw::platform {
-
-Status LinuxFileStore::remove(const std::string& path) {
-  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
-  return Error::from_errno("The file cannot be deleted.", "deleting " + path, errno);
-}
-
-}  // namespace tw::platform

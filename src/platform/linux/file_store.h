@@ -25,7 +25,6 @@ class LinuxFileStore : public FileStore {
   Status write(const std::string& path, std::string_view content, bool truncate) override;
   Status remove(const std::string& path) override;
   Result<std::uint64_t> free_bytes(const std::string& path) override;
-  Status remove(const std::string& path) override;
 };
 
 // Creates `folder` and its missing parents (mode 0700 for the new ones).
