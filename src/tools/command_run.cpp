@@ -34,8 +34,8 @@ std::string start_failure_text(std::string_view program, const Error& error) {
 
 bool CommandRun::start(std::string_view options, std::string_view host) {
   if (host.empty() || state_.load() != kIdle) return false;
-  command_line_ = std::string(spec_.program) + " " + std::string(options) + " " + std::string(host);
-  argv_.assign(1, std::string(spec_.program));
+  command_line_ = std::string(kind_.program) + " " + std::string(options) + " " + std::string(host);
+  argv_.assign(1, std::string(kind_.program));
   for (auto& w : split_options(options)) argv_.push_back(std::move(w));
   argv_.emplace_back("--");
   argv_.emplace_back(host);
@@ -81,7 +81,7 @@ void CommandRun::run_worker(platform::ProcessRunner& runner) {
   }
   auto child = runner.start(argv_);
   if (!child) {
-    append(start_failure_text(spec_.program, child.error()), {});
+    append(start_failure_text(kind_.program, child.error()), {});
     state_.store(kFinished);
     return;
   }

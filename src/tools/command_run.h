@@ -36,7 +36,7 @@ class CommandRun {
  public:
   enum State : int { kIdle = 0, kStarting = 1, kRunning = 2, kFinished = 3, kAbortRequested = 4 };
 
-  explicit CommandRun(const CommandToolSpec& spec) : spec_(spec) {}
+  explicit CommandRun(const CommandToolKind& kind) : kind_(kind) {}
 
   int state() const { return state_.load(); }
 
@@ -76,7 +76,7 @@ class CommandRun {
  private:
   void append(const std::string& out, const std::string& err);
 
-  const CommandToolSpec& spec_;
+  const CommandToolKind& kind_;
   std::atomic<int> state_{kIdle};
   std::string command_line_;
   std::vector<std::string> argv_;

@@ -9,25 +9,25 @@ constexpr std::string_view kSettings = settings::kSettingsSection;
 
 }  // namespace
 
-CommandToolSettings load_command_tool(const settings::Profile& p, const CommandToolSpec& spec) {
+CommandToolSettings load_command_tool(const settings::Profile& p, const CommandToolKind& kind) {
   CommandToolSettings s;
-  s.host_name = p.read_string(spec.section, "HostName", kDefaultHostName);
-  s.history = p.read_int(spec.section, "History", 0) != 0;
-  s.options = p.read_string(spec.section, "Option", spec.default_options);
+  s.host_name = p.read_string(kind.section, "HostName", kDefaultHostName);
+  s.history = p.read_int(kind.section, "History", 0) != 0;
+  s.options = p.read_string(kind.section, "Option", kind.default_options);
   return s;
 }
 
-void save_command_tool_state(settings::Profile& p, const CommandToolSpec& spec, const CommandToolSettings& s) {
-  p.write_string(spec.section, "HostName", s.host_name);
-  p.write_int(spec.section, "History", s.history ? 1 : 0);
+void save_command_tool_state(settings::Profile& p, const CommandToolKind& kind, const CommandToolSettings& s) {
+  p.write_string(kind.section, "HostName", s.host_name);
+  p.write_int(kind.section, "History", s.history ? 1 : 0);
 }
 
 void save_tool_history_flag(settings::Profile& p, std::string_view section, bool on) {
   p.write_int(section, "History", on ? 1 : 0);
 }
 
-void save_command_tool_options(settings::Profile& p, const CommandToolSpec& spec, std::string_view options) {
-  p.write_string(spec.section, "Option", options);
+void save_command_tool_options(settings::Profile& p, const CommandToolKind& kind, std::string_view options) {
+  p.write_string(kind.section, "Option", options);
 }
 
 WhoisSettings load_whois_settings(const settings::Profile& p) {

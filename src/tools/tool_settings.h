@@ -10,7 +10,7 @@
 namespace tw::tools {
 
 // What tells the PING and TRACERT tabs apart.
-struct CommandToolSpec {
+struct CommandToolKind {
   std::string_view section;          // settings section
   std::string_view program;          // the program run
   std::string_view default_options;  // Linux options that end by themselves
@@ -18,8 +18,8 @@ struct CommandToolSpec {
   int options_group;                 // written to "ConfigSel" by the Options command
 };
 
-inline constexpr CommandToolSpec kPingTool{"Ping", "ping", "-c 4 -W 1", "_history_ping.txt", 10};
-inline constexpr CommandToolSpec kTracertTool{"Tracert", "traceroute", "-m 20 -w 1", "_history_tracert.txt", 11};
+inline constexpr CommandToolKind kPingTool{"Ping", "ping", "-c 4 -W 1", "_history_ping.txt", 10};
+inline constexpr CommandToolKind kTracertTool{"Tracert", "traceroute", "-m 20 -w 1", "_history_tracert.txt", 11};
 
 // Options groups of the other tools.
 inline constexpr int kNslookupOptionsGroup = 7;
@@ -34,13 +34,13 @@ struct CommandToolSettings {
   std::string options;
 };
 
-CommandToolSettings load_command_tool(const settings::Profile& p, const CommandToolSpec& spec);
+CommandToolSettings load_command_tool(const settings::Profile& p, const CommandToolKind& kind);
 // Tab close: "HostName" and "History".
-void save_command_tool_state(settings::Profile& p, const CommandToolSpec& spec, const CommandToolSettings& s);
+void save_command_tool_state(settings::Profile& p, const CommandToolKind& kind, const CommandToolSettings& s);
 // The check box: "History" at once.
 void save_tool_history_flag(settings::Profile& p, std::string_view section, bool on);
 // The tool's options page: "Option".
-void save_command_tool_options(settings::Profile& p, const CommandToolSpec& spec, std::string_view options);
+void save_command_tool_options(settings::Profile& p, const CommandToolKind& kind, std::string_view options);
 
 struct WhoisSettings {
   std::string domain_name;  // "Settings"/"DomainName"

@@ -15,11 +15,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -388,6 +390,10 @@ TEST_F(LinkStatsInNamespace, RowsDescribeTheInterfacesInIndexOrder) {
   ASSERT_TRUE(ns_->add_veth("twc0", "twc1")) << ns_->error();
   ASSERT_TRUE(ns_->ip("link set dev twc0 mtu 1400 alias 'Test uplink'").ok());
   ASSERT_TRUE(ns_->set_up("twc1", false)) << ns_->error();
+  // The kernel's link watch applies the peer's carrier loss to twc0 a moment
+  // later (it batches such events for up to a second).
+  for (int i = 0; i < 300 && ns_->sys_file("twc0", "operstate") != std::optional<std::string>("down"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
   std::vector<LinkRow> rows;
   ASSERT_EQ(why(stats_->read_table(rows)), "");

@@ -151,7 +151,7 @@ TEST(ToolsIntegration, TracerouteThroughARouterNamespace) {
 
 TEST(ToolsIntegration, MissingProgramAndBadHostSayWhy) {
   platform::SpawnProcessRunner runner;
-  static constexpr CommandToolSpec kMissing{"X", "tw-no-such-program", "", "_x.txt", 10};
+  static constexpr CommandToolKind kMissing{"X", "tw-no-such-program", "", "_x.txt", 10};
   CommandRun missing(kMissing);
   ASSERT_TRUE(missing.start("-c 1", "h"));
   missing.run_worker(runner);

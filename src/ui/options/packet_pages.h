@@ -1,9 +1,8 @@
 #pragma once
-// The Packet Monitor's option pages: "View" (display interval, the data
-// column's form, the port filter), "Copy Items" (the columns "Clipboard Copy"
-// takes) and "Log File" (the packet log block). Its "Color" tab is the page
-// shared with the Session Monitor.
-#include <array>
+// The Packet Monitor's "View" option page (display interval, the data
+// column's form, the port filter). Its "Color", "Copy Items" and "Log File"
+// tabs are the pages every monitor shares.
+#include <vector>
 
 #include "logging/log_engine.h"
 #include "packets/packet_settings.h"
@@ -35,36 +34,8 @@ class PacketViewPage : public OptionsPage {
   packets::PacketSettings loaded_;
 };
 
-class PacketCopyItemsPage : public OptionsPage {
-  Q_OBJECT
- public:
-  PacketCopyItemsPage(settings::Profile& profile, Language lang, QWidget* parent);
-  void load() override;
-  void save() override;
-
- private:
-  std::array<QCheckBox*, shell::kCopyItemFields> boxes_{};
-  shell::CopyItems loaded_{};
-};
-
-class PacketLogFilePage : public OptionsPage {
-  Q_OBJECT
- public:
-  PacketLogFilePage(settings::Profile& profile, Language lang, QWidget* parent);
-  void load() override;
-  void save() override;
-
- private:
-  void update_enabled();
-
-  QCheckBox* log_check_ = nullptr;
-  QCheckBox* sound_ = nullptr;
-  QCheckBox* overwrite_ = nullptr;
-  QLineEdit* file_name_ = nullptr;
-  QSpinBox* cycle_ = nullptr;
-  QPlainTextEdit* format_ = nullptr;
-  QList<QWidget*> dependents_;
-  logging::LogBlock loaded_;
-};
+// The Packet Monitor's columns for its Copy Items page (the page itself is
+// the one every list shares).
+std::vector<shell::ListColumn> packet_copy_columns();
 
 }  // namespace tw::ui

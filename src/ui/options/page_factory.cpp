@@ -34,8 +34,12 @@ OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& pro
                              lang, parent);
     case P::NetstatView: return new NetstatViewPage(profile, lang, parent);
     case P::PacketView: return new PacketViewPage(profile, lang, parent);
-    case P::PacketCopyItems: return new PacketCopyItemsPage(profile, lang, parent);
-    case P::PacketLogFile: return new PacketLogFilePage(profile, lang, parent);
+    case P::PacketCopyItems:
+      return new CopyItemsPage(id, std::string(packets::kPacketSection), packet_copy_columns(), profile, lang, parent);
+    case P::PacketLogFile:
+      return new LogFilePage(id, logging::LogKind::Packet,
+                             tr2(lang, "Packet Monitor log output", "IP監視モニターのログを出力する"), profile, lang,
+                             parent);
     case P::NsRecord: return new NsRecordPage(profile, lang, parent);
     case P::WhoisServer: return new WhoisServerPage(profile, lang, parent);
     case P::Ping: return new CommandOptionsPage(tools::kPingTool, P::Ping, profile, lang, parent);

@@ -171,12 +171,15 @@ CopyItemsPage::CopyItemsPage(shell::OptionsPageId id, std::string section, std::
     : OptionsPage(id, profile, lang, parent), section_(std::move(section)) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(tr2(lang, "Items to copy to the clipboard", "クリップボードにコピーする項目"), this));
+  // Six boxes to a column: the packet list's twelve columns fit in two.
+  auto* grid = new QGridLayout;
   const std::size_t n = std::min(columns.size(), shell::kCopyItemFields);
   for (std::size_t i = 0; i < n; ++i) {
     const std::string name = "copyColumn" + std::to_string(i);
     boxes_.push_back(make_check(this, name.c_str(), qs(shell::column_header(columns[i], lang))));
-    layout->addWidget(boxes_.back());
+    grid->addWidget(boxes_.back(), static_cast<int>(i % 6), static_cast<int>(i / 6));
   }
+  layout->addLayout(grid);
   layout->addStretch();
 }
 
@@ -191,7 +194,9 @@ void CopyItemsPage::load() {
 
 void CopyItemsPage::save() {
   shell::CopyItems items = loaded_;
-  for (std::size_t i = 0; i < boxes_.size(); ++i) items[i] = boxes_[i]->isChecked() ? 1 : 0;
+  // A stored value other than 0 and 1 (hand-edited) stays unless toggled.
+  for (std::size_t i = 0; i < boxes_.size(); ++i)
+    if (boxes_[i]->isChecked() != (loaded_[i] == 1)) items[i] = boxes_[i]->isChecked() ? 1 : 0;
   shell::write_copy_items(profile(), section_, items);
 }
 

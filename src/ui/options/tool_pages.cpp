@@ -91,9 +91,9 @@ void WhoisServerPage::edit() {
   }
 }
 
-CommandOptionsPage::CommandOptionsPage(const tools::CommandToolSpec& spec, shell::OptionsPageId id,
+CommandOptionsPage::CommandOptionsPage(const tools::CommandToolKind& kind, shell::OptionsPageId id,
                                        settings::Profile& profile, Language lang, QWidget* parent)
-    : OptionsPage(id, profile, lang, parent), spec_(spec) {
+    : OptionsPage(id, profile, lang, parent), kind_(kind) {
   options_ = new QLineEdit(this);
   options_->setObjectName(QStringLiteral("options"));
   auto* form = new QFormLayout;
@@ -103,8 +103,8 @@ CommandOptionsPage::CommandOptionsPage(const tools::CommandToolSpec& spec, shell
   layout->addStretch(1);
 }
 
-void CommandOptionsPage::load() { options_->setText(qs(tools::load_command_tool(profile(), spec_).options)); }
+void CommandOptionsPage::load() { options_->setText(qs(tools::load_command_tool(profile(), kind_).options)); }
 
-void CommandOptionsPage::save() { tools::save_command_tool_options(profile(), spec_, to_std(options_->text())); }
+void CommandOptionsPage::save() { tools::save_command_tool_options(profile(), kind_, to_std(options_->text())); }
 
 }  // namespace tw::ui

@@ -43,13 +43,13 @@ class WhoisServerPage : public OptionsPage {
 class CommandOptionsPage : public OptionsPage {
   Q_OBJECT
  public:
-  CommandOptionsPage(const tools::CommandToolSpec& spec, shell::OptionsPageId id, settings::Profile& profile,
+  CommandOptionsPage(const tools::CommandToolKind& kind, shell::OptionsPageId id, settings::Profile& profile,
                      Language lang, QWidget* parent);
   void load() override;
   void save() override;
 
  private:
-  const tools::CommandToolSpec& spec_;
+  const tools::CommandToolKind& kind_;
   QLineEdit* options_ = nullptr;
 };
 

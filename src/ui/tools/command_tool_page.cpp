@@ -11,22 +11,22 @@
 
 namespace tw::ui {
 
-CommandToolPage::CommandToolPage(const tools::CommandToolSpec& spec, settings::Profile& profile,
+CommandToolPage::CommandToolPage(const tools::CommandToolKind& kind, settings::Profile& profile,
                                  platform::FileStore& files, platform::ProcessRunner& runner,
                                  std::string data_folder, Language lang, QWidget* parent)
     : ToolPage(profile, lang, parent),
-      spec_(spec),
+      kind_(kind),
       files_(files),
       runner_(runner),
-      history_path_(tool_file_path(data_folder, spec.history_suffix)),
-      run_(spec) {
+      history_path_(tool_file_path(data_folder, kind.history_suffix)),
+      run_(kind) {
   bar_ = new HostBar(this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(bar_);
   layout->addWidget(output_, 1);
 
-  settings_ = tools::load_command_tool(profile_, spec_);
+  settings_ = tools::load_command_tool(profile_, kind_);
   tools::load_host_list(bar_->list(), files_, history_path_, settings_.history, settings_.host_name);
   bar_->refill();
   bar_->set_text(settings_.host_name);
@@ -36,18 +36,18 @@ CommandToolPage::CommandToolPage(const tools::CommandToolSpec& spec, settings::P
   connect(bar_, &HostBar::entered, this, &CommandToolPage::press);
   connect(bar_->history(), &QCheckBox::toggled, this, [this](bool on) {
     settings_.history = on;
-    tools::save_tool_history_flag(profile_, spec_.section, on);
+    tools::save_tool_history_flag(profile_, kind_.section, on);
   });
   timer_.setInterval(500);
   connect(&timer_, &QTimer::timeout, this, &CommandToolPage::tick);
-  add_options_command(spec_.options_group);
+  add_options_command(kind_.options_group);
   ToolPage::reload_settings();
 }
 
 CommandToolPage::~CommandToolPage() {
   timer_.stop();
   settings_.host_name = bar_->text();
-  tools::save_command_tool_state(profile_, spec_, settings_);
+  tools::save_command_tool_state(profile_, kind_, settings_);
   (void)tools::save_host_list(bar_->list(), files_, history_path_, settings_.history);
   run_.cancel();
   join_worker();
@@ -55,7 +55,7 @@ CommandToolPage::~CommandToolPage() {
 
 void CommandToolPage::reload_settings() {
   ToolPage::reload_settings();
-  settings_.options = tools::load_command_tool(profile_, spec_).options;
+  settings_.options = tools::load_command_tool(profile_, kind_).options;
 }
 
 void CommandToolPage::run_for(const QString& target) {

@@ -18,7 +18,7 @@ class HostBar;
 class CommandToolPage : public ToolPage {
   Q_OBJECT
  public:
-  CommandToolPage(const tools::CommandToolSpec& spec, settings::Profile& profile, platform::FileStore& files,
+  CommandToolPage(const tools::CommandToolKind& kind, settings::Profile& profile, platform::FileStore& files,
                   platform::ProcessRunner& runner, std::string data_folder, Language lang,
                   QWidget* parent = nullptr);
   ~CommandToolPage() override;
@@ -35,7 +35,7 @@ class CommandToolPage : public ToolPage {
   void tick();
   void join_worker();
 
-  const tools::CommandToolSpec& spec_;
+  const tools::CommandToolKind& kind_;
   platform::FileStore& files_;
   platform::ProcessRunner& runner_;
   std::string history_path_;
