@@ -59,6 +59,14 @@ bool connects(const std::string& ip, int port) {
   return ok;
 }
 
+// For connections that must get through: a SYN lost to the load of a busy
+// test machine is retried, so that only a rule that drops them all fails.
+bool reaches(const std::string& ip, int port) {
+  for (int attempt = 0; attempt < 3; ++attempt)
+    if (connects(ip, port)) return true;
+  return false;
+}
+
 // The table as nft lists it, without the owner's "# progname" comment; ""
 // when there is none.
 std::string listed_table() {
@@ -121,13 +129,13 @@ class PacketFilterTest : public ::testing::Test {
 
 TEST_F(PacketFilterTest, DropForPeerPort80BlocksOnlyThatPortUntilStopped) {
   with_filter([&](FilterController& filter, platform::FakeFileStore& files) {
-    ASSERT_TRUE(connects(peer(), 80));
+    ASSERT_TRUE(reaches(peer(), 80));
     ASSERT_TRUE(filter.add_command("tarnix.packetfilter /add:DROP,0.0.0.0,255.255.255.255,0," + peer() +
                                    ",255.255.255.255,80,TCP,web"));
     filter.start_command();
     ASSERT_TRUE(filter.filtering());
     EXPECT_FALSE(connects(peer(), 80));
-    EXPECT_TRUE(connects(peer(), 81));
+    EXPECT_TRUE(reaches(peer(), 81));
     EXPECT_EQ(files.files[kRulePath], "DROP,0.0.0.0,255.255.255.255,0," + peer() + ",255.255.255.255,80,TCP,web\n");
 
     // What nft lists is exactly the text built for the rules and the
@@ -137,7 +145,7 @@ TEST_F(PacketFilterTest, DropForPeerPort80BlocksOnlyThatPortUntilStopped) {
 
     filter.stop_command();
     EXPECT_FALSE(filter.filtering());
-    EXPECT_TRUE(connects(peer(), 80));
+    EXPECT_TRUE(reaches(peer(), 80));
     EXPECT_EQ(listed_table(), "");
   });
 }
@@ -149,7 +157,7 @@ TEST_F(PacketFilterTest, RangesWidenToTheirBlockAndRestartsReplaceTheTable) {
         "tarnix.packetfilter /add:DROP,0.0.0.0,0.0.0.0,0,10.231.0.4-10.231.0.7,255.255.255.255,80-81,TCP"));
     filter.start_command();
     ASSERT_TRUE(filter.filtering());
-    EXPECT_TRUE(connects(peer(), 80));
+    EXPECT_TRUE(reaches(peer(), 80));
     // 10.231.0.1-10.231.0.2 widens to 10.231.0.0/30, which holds the peer;
     // the change takes effect while on.
     filter.set_cell(0, kDstIp, "10.231.0.1-10.231.0.2");
@@ -158,7 +166,7 @@ TEST_F(PacketFilterTest, RangesWidenToTheirBlockAndRestartsReplaceTheTable) {
     EXPECT_NE(listed_table().find("ip daddr 10.231.0.0/30 tcp dport 80-81 drop"), std::string::npos)
         << listed_table();
     filter.shut_down();
-    EXPECT_TRUE(connects(peer(), 80));
+    EXPECT_TRUE(reaches(peer(), 80));
   });
 }
 
@@ -200,7 +208,7 @@ TEST_F(PacketFilterTest, TheTableDiesWithItsOwner) {
     ASSERT_EQ(kill(client.pid(), SIGKILL), 0);
     for (int i = 0; i < 100 && listed_table() != ""; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(listed_table(), "");
-    EXPECT_TRUE(connects(peer(), 80));
+    EXPECT_TRUE(reaches(peer(), 80));
   }));
 }
 

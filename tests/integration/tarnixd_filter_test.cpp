@@ -38,6 +38,14 @@ bool connects_in(NetNs& ns, const std::string& ip, int port) {
   return ok;
 }
 
+// For connections that must get through: a SYN lost to the load of a busy
+// test machine is retried, so that only a rule that drops them all fails.
+bool reaches_in(NetNs& ns, const std::string& ip, int port) {
+  for (int attempt = 0; attempt < 3; ++attempt)
+    if (connects_in(ns, ip, port)) return true;
+  return false;
+}
+
 bool has_table(NetNs& ns) {
   bool found = false;
   ns.run([&] { found = platform::nft_command_output("list table ip tarnwatch").ok(); });
@@ -70,11 +78,11 @@ TEST(TarnixdFilter, CommandsFilterAServerAndTheSettingRestoresIt) {
   {
     Daemon d(link.left(), box, args, "filter");
     ASSERT_TRUE(eventually([&] { return tarnixctl(link.left(), box, "send x").ok(); })) << d.diagnostics(box);
-    EXPECT_TRUE(connects_in(link.left(), peer, 80));
+    EXPECT_TRUE(reaches_in(link.left(), peer, 80));
 
     ASSERT_TRUE(tarnixctl(link.left(), box, "send " + quoted("tarnix.packetfilter /start")).ok());
     EXPECT_TRUE(eventually([&] { return !connects_in(link.left(), peer, 80); })) << d.diagnostics(box);
-    EXPECT_TRUE(connects_in(link.left(), peer, 81));
+    EXPECT_TRUE(reaches_in(link.left(), peer, 81));
 
     ASSERT_TRUE(tarnixctl(link.left(), box, "send " + quoted("tarnix.packetfilter /stop")).ok());
     EXPECT_TRUE(eventually([&] { return connects_in(link.left(), peer, 80); })) << d.diagnostics(box);
@@ -99,7 +107,7 @@ TEST(TarnixdFilter, CommandsFilterAServerAndTheSettingRestoresIt) {
     EXPECT_TRUE(has_table(link.left()));
     d.stop(SIGKILL);
     EXPECT_TRUE(eventually([&] { return !has_table(link.left()); }));
-    EXPECT_TRUE(connects_in(link.left(), peer, 81));
+    EXPECT_TRUE(reaches_in(link.left(), peer, 81));
   }
 }
 
