@@ -43,8 +43,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/language.h"
+#include "shell/list_commands.h"
 #include "shell/main_window_logic.h"
 #include "shell/shell_settings.h"
 #include "ui/main/runtime_driver.h"
@@ -82,6 +84,7 @@ namespace tw::ui {
 
 class MiniMonitor;
 class NetstatPage;
+class PacketMonitorPage;
 class SessionMonitorPage;
 class TrafficMonitorPage;
 class TrayIcons;
@@ -135,6 +138,7 @@ class MainWindow : public QWidget {
   TrafficMonitorPage* traffic_page() const;
   SessionMonitorPage* session_page() const;
   NetstatPage* netstat_page() const;
+  PacketMonitorPage* packet_page() const;
   // The selected tab position ("TabCurSel").
   int current_tab() const { return tab_; }
   void select_tab(int tab);  // clamped
@@ -157,6 +161,12 @@ class MainWindow : public QWidget {
   void handle_command(const std::string& text);
   // Serves `server` from the event loop until the shut-down; null does nothing.
   void serve_commands(platform::CommandServer* server);
+  // A command of the Session or Packet Monitor list on its selected rows: a
+  // tool's tab is selected and the tool run for the first row's host, or
+  // every row becomes a DROP rule of the packet filter.
+  void run_list_command(shell::ListCommand command, const std::vector<shell::ListRowCells>& rows);
+  // The list commands that have a tab to carry them out.
+  shell::ListCommandSet list_commands_available() const;
 
   enum class SnapshotResult { Written, Skipped, NoFrame, Failed };
   // Saves the graph's last frame as BASE_snapYYYYmmdd_HHMMSS.png. Skipped
@@ -218,6 +228,7 @@ class MainWindow : public QWidget {
  private:
   void create_pages(const MainWindowServices& s);
   QWidget* create_session_page(app::SessionFeature& feature);
+  void connect_list_commands();
   void create_menus();
   void fit_tab_labels();
   void create_shortcuts();
@@ -268,6 +279,7 @@ class MainWindow : public QWidget {
   QTabWidget* tabs_ = nullptr;
   std::array<QPointer<QWidget>, shell::kMainPageCount> pages_{};
   QPointer<TrafficMonitorPage> traffic_page_;
+  packetfilter::FilterController* packet_filter_ = nullptr;  // set when its tab exists
   QPointer<MiniMonitor> mini_;
 
   QSystemTrayIcon* tray_ = nullptr;
