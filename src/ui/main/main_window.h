@@ -9,7 +9,8 @@
 // The class is spread over files by concern: main_window.cpp (tabs, start,
 // commands, shut-down), main_window_menus.cpp, main_window_tray.cpp (tray icon,
 // Mini Monitor, notice), main_window_placement.cpp (position, stacking, edge
-// snapping) and main_window_snapshot.cpp.
+// snapping), main_window_snapshot.cpp and main_window_list_commands.cpp (the
+// Session and Packet Monitor lists' commands that other tabs carry out).
 //
 // Use (UI thread, after the QApplication exists):
 //   MainWindow window(services);      // pages created, settings loaded
