@@ -107,7 +107,7 @@ SessionMenuState SessionMonitor::menu_state(bool any_selected) const {
   if (!any_selected) return m;
   m.copy = true;
   m.kill = deps_.killer.is_supported();
-  m.tools = false;  // wired when the tools and the packet filter take requests from other pages
+  m.tools = true;
   return m;
 }
 

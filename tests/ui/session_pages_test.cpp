@@ -194,7 +194,7 @@ TEST(SessionMonitorPage, ContextMenuRulesAndKeys) {
   rig.select({1});
   std::vector<bool> with_selection = none;
   with_selection[0] = with_selection[1] = with_selection[2] = true;
-  EXPECT_EQ(enabled(), with_selection);  // the tool pages take no requests yet
+  EXPECT_EQ(enabled(), with_selection);  // no window routes the other tabs' commands here
   rig.killer.supported = false;
   with_selection[2] = false;
   EXPECT_EQ(enabled(), with_selection);

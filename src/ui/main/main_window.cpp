@@ -127,6 +127,7 @@ void MainWindow::create_pages(const MainWindowServices& s) {
       w = tool;
     } else if (page == shell::MainPage::PacketFilter && s.packet_filter) {
       w = new PacketFilterPage(*s.packet_filter, profile_, lang_);
+      packet_filter_ = s.packet_filter;
     } else {
       // The monitors and tools of later releases: the tab is there, empty.
       w = new QWidget;
@@ -134,6 +135,7 @@ void MainWindow::create_pages(const MainWindowServices& s) {
     w->setObjectName(QStringLiteral("page%1").arg(i));
     pages_[static_cast<std::size_t>(i)] = w;
   }
+  connect_list_commands();
 }
 
 void MainWindow::fit_tab_labels() {

@@ -9,7 +9,8 @@
 // The class is spread over files by concern: main_window.cpp (tabs, start,
 // commands, shut-down), main_window_menus.cpp, main_window_tray.cpp (tray icon,
 // Mini Monitor, notice), main_window_placement.cpp (position, stacking, edge
-// snapping) and main_window_snapshot.cpp.
+// snapping), main_window_snapshot.cpp and main_window_list_commands.cpp (the
+// Session and Packet Monitor lists' commands that other tabs carry out).
 //
 // Use (UI thread, after the QApplication exists):
 //   MainWindow window(services);      // pages created, settings loaded
@@ -43,8 +44,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/language.h"
+#include "shell/list_commands.h"
 #include "shell/main_window_logic.h"
 #include "shell/shell_settings.h"
 #include "ui/main/runtime_driver.h"
@@ -82,6 +85,7 @@ namespace tw::ui {
 
 class MiniMonitor;
 class NetstatPage;
+class PacketMonitorPage;
 class SessionMonitorPage;
 class TrafficMonitorPage;
 class TrayIcons;
@@ -135,6 +139,7 @@ class MainWindow : public QWidget {
   TrafficMonitorPage* traffic_page() const;
   SessionMonitorPage* session_page() const;
   NetstatPage* netstat_page() const;
+  PacketMonitorPage* packet_page() const;
   // The selected tab position ("TabCurSel").
   int current_tab() const { return tab_; }
   void select_tab(int tab);  // clamped
@@ -157,6 +162,12 @@ class MainWindow : public QWidget {
   void handle_command(const std::string& text);
   // Serves `server` from the event loop until the shut-down; null does nothing.
   void serve_commands(platform::CommandServer* server);
+  // A command of the Session or Packet Monitor list on its selected rows: a
+  // tool's tab is selected and the tool run for the first row's host, or
+  // every row becomes a DROP rule of the packet filter.
+  void run_list_command(shell::ListCommand command, const std::vector<shell::ListRowCells>& rows);
+  // The list commands that have a tab to carry them out.
+  shell::ListCommandSet list_commands_available() const;
 
   enum class SnapshotResult { Written, Skipped, NoFrame, Failed };
   // Saves the graph's last frame as BASE_snapYYYYmmdd_HHMMSS.png. Skipped
@@ -218,6 +229,7 @@ class MainWindow : public QWidget {
  private:
   void create_pages(const MainWindowServices& s);
   QWidget* create_session_page(app::SessionFeature& feature);
+  void connect_list_commands();
   void create_menus();
   void fit_tab_labels();
   void create_shortcuts();
@@ -268,6 +280,7 @@ class MainWindow : public QWidget {
   QTabWidget* tabs_ = nullptr;
   std::array<QPointer<QWidget>, shell::kMainPageCount> pages_{};
   QPointer<TrafficMonitorPage> traffic_page_;
+  packetfilter::FilterController* packet_filter_ = nullptr;  // set when its tab exists
   QPointer<MiniMonitor> mini_;
 
   QSystemTrayIcon* tray_ = nullptr;

@@ -145,10 +145,29 @@ QMenu* PacketMonitorPage::build_context_menu() {
   QAction* data = menu->addAction(QStringLiteral("Copy Packet-Data"), this, [this] { copy_packet_data(); });
   data->setEnabled(selected);
   menu->addSeparator();
-  // The pages these send a row to are not built yet: present, never enabled.
-  for (const char* text : {"Add to Packet filter rules", "WHOIS", "NSLOOKUP", "PING", "TRACERT"})
-    menu->addAction(QString::fromLatin1(text))->setEnabled(false);
+  using shell::ListCommand;
+  for (const auto& [text, command] : {std::pair{"Add to Packet filter rules", ListCommand::AddFilterRules},
+                                      std::pair{"WHOIS", ListCommand::Whois}, std::pair{"NSLOOKUP", ListCommand::Nslookup},
+                                      std::pair{"PING", ListCommand::Ping}, std::pair{"TRACERT", ListCommand::Tracert}}) {
+    QAction* a = menu->addAction(QString::fromLatin1(text), this, [this, c = command] { request_list_command(c); });
+    a->setEnabled(selected && list_commands_[static_cast<std::size_t>(command)]);
+  }
   return menu;
+}
+
+void PacketMonitorPage::request_list_command(shell::ListCommand command) {
+  if (!list_commands_[static_cast<std::size_t>(command)]) return;
+  // The cells as the list shows them: the rows the user selected, even when
+  // the packet log has emptied the monitor's list since.
+  std::vector<shell::ListRowCells> rows;
+  const int count = model_->rowCount();
+  for (const int r : selected_rows(*view_)) {
+    if (r >= count) continue;
+    rows.push_back({model_->text(r, packets::kPort1).toStdString(), model_->text(r, packets::kAddress2).toStdString(),
+                    model_->text(r, packets::kHost2).toStdString(), model_->text(r, packets::kPort2).toStdString(),
+                    model_->text(r, packets::kProtocol).toStdString()});
+  }
+  if (!rows.empty()) emit listCommandRequested(command, rows);
 }
 
 void PacketMonitorPage::copy_packet_data() {

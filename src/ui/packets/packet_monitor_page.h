@@ -8,10 +8,13 @@
 // page.
 #include <QWidget>
 
+#include <vector>
+
 #include "app/packet_feature.h"
 #include "base/language.h"
 #include "settings/profile.h"
 #include "shell/list_columns.h"
+#include "shell/list_commands.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -41,6 +44,18 @@ class PacketMonitorPage : public QWidget {
   // The context menu as it would open now (tests look at its actions).
   QMenu* build_context_menu();
 
+  // "Add to Packet filter rules", WHOIS, NSLOOKUP, PING, TRACERT ask for their
+  // command with listCommandRequested(); only those the main window can carry
+  // out are ever enabled.
+  void set_list_commands(const shell::ListCommandSet& available) { list_commands_ = available; }
+  // Emits listCommandRequested() for the selected rows, as the menu does.
+  void request_list_command(shell::ListCommand command);
+
+ signals:
+  // One of the list's commands that another tab carries out, with the
+  // selected rows in list order (never empty).
+  void listCommandRequested(tw::shell::ListCommand command, const std::vector<tw::shell::ListRowCells>& rows);
+
  private:
   void toggle();
   void step(bool up);
@@ -59,6 +74,7 @@ class PacketMonitorPage : public QWidget {
   ReportListView* view_ = nullptr;
   PacketListModel* model_ = nullptr;
   shell::CopyItems copy_items_{};
+  shell::ListCommandSet list_commands_{};
 };
 
 }  // namespace tw::ui

@@ -180,6 +180,10 @@ void SessionMonitorPage::build_menu() {
   connect(remove_all_, &QAction::triggered, this, &SessionMonitorPage::remove_all);
   connect(copy_, &QAction::triggered, this, &SessionMonitorPage::copy_selection);
   connect(kill_, &QAction::triggered, this, &SessionMonitorPage::kill_selection);
+  const QList<QAction*> commands = tool_actions();
+  for (int i = 0; i < commands.size(); ++i)
+    connect(commands[i], &QAction::triggered, this,
+            [this, i] { request_list_command(static_cast<shell::ListCommand>(i)); });
   connect(menu_, &QMenu::aboutToShow, this, &SessionMonitorPage::update_menu);
   connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     update_menu();
@@ -194,7 +198,33 @@ void SessionMonitorPage::update_menu() {
   remove_all_->setEnabled(m.remove_all);
   copy_->setEnabled(m.copy);
   kill_->setEnabled(m.kill);
-  for (QAction* a : tool_actions()) a->setEnabled(m.tools);
+  const QList<QAction*> commands = tool_actions();
+  for (int i = 0; i < commands.size(); ++i)
+    commands[i]->setEnabled(m.tools && list_commands_[static_cast<std::size_t>(i)]);
+}
+
+void SessionMonitorPage::set_list_commands(const shell::ListCommandSet& available) {
+  list_commands_ = available;
+  update_menu();
+}
+
+void SessionMonitorPage::request_list_command(shell::ListCommand command) {
+  // The menu's rule again: a command may also come while the menu is open
+  // and a refresh emptied the list.
+  const std::vector<std::size_t> selected = selected_indices(*list_);
+  if (!monitor_.menu_state(!selected.empty()).tools || !list_commands_[static_cast<std::size_t>(command)]) return;
+  // The cells as the list shows them: the rows the user selected.
+  std::vector<shell::ListRowCells> rows;
+  const int count = model_->rowCount();
+  for (const std::size_t r : selected) {
+    const int row = static_cast<int>(r);
+    if (row >= count) continue;
+    rows.push_back({model_->text(row, SessionListModel::kLocalPort).toStdString(),
+                    model_->text(row, SessionListModel::kRemoteAddress).toStdString(),
+                    model_->text(row, SessionListModel::kRemoteHost).toStdString(),
+                    model_->text(row, SessionListModel::kRemotePort).toStdString(), std::nullopt});
+  }
+  if (!rows.empty()) emit listCommandRequested(command, rows);
 }
 
 void SessionMonitorPage::add_shortcuts() {

@@ -21,9 +21,11 @@
 #include <QWidget>
 
 #include <string>
+#include <vector>
 
 #include "base/language.h"
 #include "shell/list_columns.h"
+#include "shell/list_commands.h"
 
 class QAction;
 class QCheckBox;
@@ -76,9 +78,14 @@ class SessionMonitorPage : public QWidget {
   QAction* remove_all_action() const { return remove_all_; }
   QAction* copy_action() const { return copy_; }
   QAction* kill_action() const { return kill_; }
-  // "Add to Packet filter rules", NSLOOKUP, WHOIS, PING, TRACERT: their pages
-  // take no requests from other pages yet, so they stay disabled.
+  // "Add to Packet filter rules", NSLOOKUP, WHOIS, PING, TRACERT, in the
+  // order of shell::ListCommand. Each asks for its command with
+  // listCommandRequested(); only those the main window can carry out
+  // (set_list_commands) are ever enabled.
   QList<QAction*> tool_actions() const;
+  void set_list_commands(const shell::ListCommandSet& available);
+  // Emits listCommandRequested() for the selected rows, as the menu does.
+  void request_list_command(shell::ListCommand command);
 
   ReportListView* list() const { return list_; }
   SessionListModel* model() const { return model_; }
@@ -96,6 +103,9 @@ class SessionMonitorPage : public QWidget {
   void previousTabRequested();
   // The user moved the pane's edge; the height to keep.
   void splitSizeChanged(int height);
+  // One of the list's commands that another tab carries out, with the
+  // selected rows in list order (never empty).
+  void listCommandRequested(tw::shell::ListCommand command, const std::vector<tw::shell::ListRowCells>& rows);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -133,6 +143,7 @@ class SessionMonitorPage : public QWidget {
   QAction* whois_ = nullptr;
   QAction* ping_ = nullptr;
   QAction* tracert_ = nullptr;
+  shell::ListCommandSet list_commands_{};
 };
 
 }  // namespace tw::ui
