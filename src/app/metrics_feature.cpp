@@ -81,4 +81,23 @@ metrics::SessionSection session_section(const sessions::SessionMonitor& monitor)
   return s;
 }
 
+metrics::PacketSection packet_section(const packets::PacketMonitor& monitor) {
+  metrics::PacketSection p;
+  p.capturing = monitor.running();
+  p.captured_datagrams = monitor.captured_total();
+  return p;
+}
+
+metrics::FilterSection filter_section(const packetfilter::FilterController& filter) {
+  metrics::FilterSection f;
+  f.filtering = filter.filtering();
+  // While filtering, the rule table is the one installed: every change to it
+  // reinstalls at once, and a failed install turns filtering off.
+  if (f.filtering)
+    f.drop_rules = static_cast<std::uint64_t>(std::count_if(filter.rules().begin(), filter.rules().end(),
+                                                            [](const packetfilter::FilterRule& r) { return r.action == 1; }));
+  f.grid_rules = filter.grid().size();
+  return f;
+}
+
 }  // namespace tw::app

@@ -6,8 +6,8 @@
 // reads the folder, so the file is always replaced whole (a temporary file
 // beside it, then a rename): a reader never sees half of it.
 //
-// Each monitor adds a section (add_section); the traffic and session
-// sections are below. A relative path in the settings is taken from the data
+// Each monitor adds a section (add_section); the traffic, session, packet
+// and packet filter sections are below. A relative path in the settings is taken from the data
 // folder.
 //
 // Ownership: the runtime, the profile, the file store and whatever the
@@ -20,6 +20,8 @@
 
 #include "app/runtime.h"
 #include "metrics/exposition.h"
+#include "packetfilter/filter_controller.h"
+#include "packets/packet_monitor.h"
 #include "platform/file_store.h"
 #include "sessions/session_monitor.h"
 #include "settings/profile.h"
@@ -79,5 +81,11 @@ class MetricsFeature {
 metrics::TrafficSection traffic_section(const traffic::TrafficMonitor& monitor);
 // The Session Monitor's connection counts and auto-block's closings.
 metrics::SessionSection session_section(const sessions::SessionMonitor& monitor);
+// The Packet Monitor: capturing or not, and the datagrams captured over every
+// run (read from the capture thread's atomic count, so the capture goes on
+// undisturbed).
+metrics::PacketSection packet_section(const packets::PacketMonitor& monitor);
+// The Packet Filter: on or off, the DROP rules in force and the grid's rows.
+metrics::FilterSection filter_section(const packetfilter::FilterController& filter);
 
 }  // namespace tw::app

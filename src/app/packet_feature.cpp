@@ -1,5 +1,7 @@
 #include "app/packet_feature.h"
 
+#include "shell/shell_settings.h"
+
 namespace tw::app {
 
 PacketFeature::PacketFeature(Runtime& runtime, settings::Profile& profile, packets::PacketMonitor& monitor)
@@ -45,7 +47,7 @@ packets::StartOutcome PacketFeature::toggle(std::string_view address_text) {
 
 packets::StartOutcome PacketFeature::auto_start() {
   monitor_.load_addresses();
-  if (!packets::load_packet_settings(profile_).auto_start) return {};
+  if (!shell::load_surveil_auto_start(profile_)) return {};
   return start(monitor_.default_address_text());
 }
 

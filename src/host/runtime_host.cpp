@@ -115,6 +115,8 @@ void RuntimeHost::open_metrics() {
       app::MetricsFeature::Hooks{[this](const std::string& t) { warn(t); }, [this](const std::string& t) { note(t); }});
   metrics_feature_->add_section([this](metrics::Figures& f) { f.traffic = app::traffic_section(traffic_); });
   metrics_feature_->add_section([this](metrics::Figures& f) { f.sessions = app::session_section(*sessions_); });
+  metrics_feature_->add_section([this](metrics::Figures& f) { f.packets = app::packet_section(*packets_); });
+  metrics_feature_->add_section([this](metrics::Figures& f) { f.filter = app::filter_section(*filter_); });
   if (!metrics_feature_->path().empty()) note("metrics file " + metrics_feature_->path());
 }
 

@@ -107,6 +107,24 @@ void write_sessions(Writer& w, const SessionSection& s) {
            "TCP connections closed by auto-block since the program started.", "", number(s.blocked_connections));
 }
 
+void write_packets(Writer& w, const PacketSection& p) {
+  w.metric("tarnwatch_packet_monitor_running", "gauge", "Whether the Packet Monitor is capturing (1) or not (0).",
+           "", p.capturing ? "1" : "0");
+  w.metric("tarnwatch_packet_captured_datagrams_total", "counter",
+           "IPv4 datagrams the Packet Monitor captured since the program started.", "",
+           number(p.captured_datagrams));
+}
+
+void write_filter(Writer& w, const FilterSection& f) {
+  w.metric("tarnwatch_packet_filter_active", "gauge", "Whether the Packet Filter's DROP rules are installed (1) or not (0).",
+           "", f.filtering ? "1" : "0");
+  w.metric("tarnwatch_packet_filter_drop_rules", "gauge",
+           "DROP rules the Packet Filter has installed for each local address (0 while it is off).", "",
+           number(f.drop_rules));
+  w.metric("tarnwatch_packet_filter_rules", "gauge", "Rules in the Packet Filter's rule grid, whatever their action.",
+           "", number(f.grid_rules));
+}
+
 }  // namespace
 
 std::string escape_label_value(std::string_view value) {
@@ -134,6 +152,8 @@ std::string exposition_text(const Figures& figures) {
   Writer w(out);
   if (figures.traffic) write_traffic(w, *figures.traffic);
   if (figures.sessions) write_sessions(w, *figures.sessions);
+  if (figures.packets) write_packets(w, *figures.packets);
+  if (figures.filter) write_filter(w, *figures.filter);
   return out;
 }
 

@@ -34,9 +34,22 @@ struct SessionSection {
   std::uint64_t blocked_connections = 0;  // closed by auto-block since the program started
 };
 
+struct PacketSection {
+  bool capturing = false;
+  std::uint64_t captured_datagrams = 0;  // decoded by the capture since the program started
+};
+
+struct FilterSection {
+  bool filtering = false;
+  std::uint64_t drop_rules = 0;  // DROP rules in force (0 while filtering is off)
+  std::uint64_t grid_rules = 0;  // rows of the rule grid, whatever their action
+};
+
 struct Figures {
   std::optional<TrafficSection> traffic;
   std::optional<SessionSection> sessions;
+  std::optional<PacketSection> packets;
+  std::optional<FilterSection> filter;
 };
 
 // The whole exposition, ending with a line end.

@@ -101,7 +101,8 @@ StartOutcome PacketMonitor::start(std::string_view address_text) {
   ctx_.flow_keys = &deps_.flow_keys;
   ctx_.hosts = &deps_.hosts;
   time_valid_ = false;
-  decoded_.store(0, std::memory_order_relaxed);
+  // No capture thread runs now: the count stands still.
+  run_base_ = captured_total();
   backoff_ms_ = 0;
 
   state_.store(CaptureState::Starting);
@@ -219,7 +220,7 @@ bool PacketMonitor::datagram(std::span<const std::uint8_t> bytes) {
   decode_buffer(
       bytes, ctx_, scratch_,
       [this](const PacketRecord& r) {
-        decoded_.fetch_add(1, std::memory_order_relaxed);
+        captured_total_.fetch_add(1, std::memory_order_relaxed);
         std::lock_guard lock(latest_mutex_);
         latest_ = r;
       },

@@ -8,10 +8,11 @@
 // 3 capture thread ended -> 0 (the display timer cleans up).
 //
 // Threads: every member on the main thread, except the CaptureSink calls,
-// which come from the capture thread. They share only the capture state (an
-// atomic), the latest-packet record (handed over whole under a lock) and
-// the decoding options (atomics); the flow key table and the host-name cache
-// take their own locks.
+// which come from the capture thread, and state() and captured_total(), which
+// any thread may call. They share only the capture state (an atomic), the
+// datagram count (an atomic), the latest-packet record (handed over whole
+// under a lock) and the decoding options (atomics); the flow key table and
+// the host-name cache take their own locks.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -115,7 +116,10 @@ class PacketMonitor final : private platform::CaptureSink {
   // The latest record the capture thread published (a whole copy).
   PacketRecord latest() const;
   // Datagrams decoded in this run.
-  std::uint64_t decoded() const { return decoded_.load(std::memory_order_relaxed); }
+  std::uint64_t decoded() const { return captured_total() - run_base_; }
+  // Datagrams decoded over every run of this monitor: it only grows, so it
+  // serves as a counter for monitoring. Any thread.
+  std::uint64_t captured_total() const { return captured_total_.load(std::memory_order_relaxed); }
 
   // "$IP_PACKET$" for the logs: the list while capturing; nothing while
   // stopped, so the writer puts the "stopped" text there. The list is emptied
@@ -159,7 +163,9 @@ class PacketMonitor final : private platform::CaptureSink {
   std::atomic<CaptureState> state_{CaptureState::Idle};
   std::atomic<bool> ask_dns_{false};
   std::atomic<bool> data_as_text_{false};
-  std::atomic<std::uint64_t> decoded_{0};
+  // Written by the capture thread only; one count for both figures above, so
+  // that a datagram costs one atomic add.
+  std::atomic<std::uint64_t> captured_total_{0};
 
   // Capture thread only (set up by start() before the thread runs).
   DecodeContext ctx_;
@@ -173,6 +179,7 @@ class PacketMonitor final : private platform::CaptureSink {
 
   // Main thread only.
   PacketRecord shown_;
+  std::uint64_t run_base_ = 0;  // captured_total() when this run started
   int backoff_ms_ = 0;
   PacketList list_;
   LogVariables log_variables_{*this, lang_};

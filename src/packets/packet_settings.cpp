@@ -8,7 +8,6 @@ PacketSettings load_packet_settings(const settings::Profile& p) {
   PacketSettings s;
   const auto sec = kPacketSection;
   s.ask_dns = p.read_int(sec, "AskDNS", 0) != 0;
-  s.auto_start = p.read_int(sec, "AutoStart", 0) == 1;
   s.interval_ms = std::clamp(p.read_int(sec, "Interval", 1), kMinIntervalMs, kMaxIntervalMs);
   s.data_as_text = p.read_int(sec, "PacketsData", 0) == 1;
   s.filter = p.read_int(sec, "Filter", 0) == 1;

@@ -16,7 +16,6 @@ inline constexpr int kMaxIntervalMs = 100;
 
 struct PacketSettings {
   bool ask_dns = false;
-  bool auto_start = false;
   int interval_ms = 1;         // display timer, 1..100
   bool data_as_text = false;   // "PacketsData": 0 hex, 1 text
   bool filter = false;
@@ -26,8 +25,8 @@ struct PacketSettings {
 };
 
 PacketSettings load_packet_settings(const settings::Profile& profile);
-// Writes every key of the struct but "AutoStart", which the "General" page
-// owns.
+// Writes every key of the struct. "AutoStart" is not among them: the
+// "General" page owns it, and shell::load_surveil_auto_start() reads it.
 void save_packet_settings(settings::Profile& profile, const PacketSettings& s);
 
 }  // namespace tw::packets

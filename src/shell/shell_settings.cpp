@@ -49,7 +49,7 @@ ShellSettings load_shell_settings(const settings::Profile& p) {
   s.is_zoomed = read_flag(p, kSettings, "IsZoomed", s.is_zoomed);
   s.config_sel = p.read_int(kSettings, "ConfigSel", s.config_sel);
   s.config_tab = p.read_int(kSettings, "ConfigTab", s.config_tab);
-  s.surveil_auto_start = read_flag(p, "Surveil", "AutoStart", s.surveil_auto_start);
+  s.surveil_auto_start = load_surveil_auto_start(p);
   s.session_auto_start = load_session_auto_start(p);
   s.session_split_size = clamp_session_split_size(p.read_int("Session", "SplitSize", s.session_split_size));
   s.report_log_check = logging::load_log_check(p, logging::LogKind::Report);
@@ -74,6 +74,8 @@ ShellSettings load_shell_settings(const settings::Profile& p) {
 }
 
 bool load_session_auto_start(const settings::Profile& p) { return p.read_int("Session", "AutoStart", 1) == 1; }
+
+bool load_surveil_auto_start(const settings::Profile& p) { return p.read_int("Surveil", "AutoStart", 0) == 1; }
 
 int clamp_session_split_size(int stored) { return stored < 13 ? 12 : std::min(stored, 1200); }
 

@@ -55,7 +55,7 @@ struct ShellSettings {
   int config_sel = 0;                     // "ConfigSel": options dialog group
   int config_tab = 0;                     // "ConfigTab": tab within that group
   // Other sections.
-  bool surveil_auto_start = false;        // "Surveil"/"AutoStart": start the Packet Monitor
+  bool surveil_auto_start = false;        // "Surveil"/"AutoStart": start the Packet Monitor; only 1 is on
   bool session_auto_start = true;         // "Session"/"AutoStart": start the Session Monitor; only 1 is on
   int session_split_size = 100;           // "Session"/"SplitSize": blocked-log pane height, 12..1200
   bool report_log_check = false;          // "Report"/"LogCheck": Report log enabled
@@ -78,6 +78,11 @@ ShellSettings load_shell_settings(const settings::Profile& profile);
 // is brought into 12..1200.
 bool load_session_auto_start(const settings::Profile& profile);
 int clamp_session_split_size(int stored);
+
+// "Surveil"/"AutoStart" likewise: the General/View page writes it, the
+// Packet Monitor follows it in both programs (tarnixd captures headless), and
+// only a stored 1 is on, so that what the page shows checked is what starts.
+bool load_surveil_auto_start(const settings::Profile& profile);
 
 // "Position" alone: the restore at start and the graph's first width read it
 // before or without the rest of the block. Empty when missing or not ten

@@ -4,6 +4,8 @@
 // prometheus-node-exporter on a free loopback port serves the series from
 // that folder; a real prometheus on another loopback port scrapes it and
 // answers a query with exactly the kernel's byte counter delta of the veth.
+// The Packet Monitor's and the Packet Filter's figures come from a real
+// capture and a real nftables table in the same namespace.
 // Both servers listen on 127.0.0.1 only, keep their data in a temporary
 // folder, die with the test process and are stopped at the end.
 #include <arpa/inet.h>
@@ -148,11 +150,19 @@ TEST(MetricsExport, NodeExporterServesAndPrometheusAnswersTheKernelsByteCount) {
   const auto sent0 = link.left().sys_counter(link.left_if(), "tx_bytes");
   const auto received0 = link.left().sys_counter(link.left_if(), "rx_bytes");
   ASSERT_TRUE(sent0 && received0);
+  // The Packet Monitor captures on the daemon's address from the start, and
+  // the Packet Filter holds one DROP rule (for a port nothing here uses) and
+  // one FORWARD rule until the test starts it.
+  box.write_file(box.settings_path(false), "[Surveil]\nAutoStart=1\n");
+  box.write_file(box.data() + "tarnix_packetfilter.txt",
+                 "DROP,0.0.0.0,255.255.255.255,0," + link.right_addr() + ",255.255.255.255,9,TCP,discard\n"
+                 "FORWARD,0.0.0.0,255.255.255.255,0," + link.right_addr() + ",255.255.255.255,7,TCP,echo\n");
   Daemon d(link.left(), box,
            "--interface " + link.left_if() + " --quiet --data-dir " + box.data() + " --metrics-file " + file,
            "metrics");
   ASSERT_TRUE(d.started());
-  ASSERT_TRUE(eventually([&] { return !box.read_file(file).empty(); })) << d.diagnostics(box);
+  ASSERT_TRUE(eventually([&] { return sample(box.read_file(file), "tarnwatch_packet_monitor_running") == "1"; }, 20s))
+      << box.read_file(file) << d.diagnostics(box);
 
   platform::OwnedFd sender, sink;
   ASSERT_TRUE(link.left().run([&] { sender = udp_socket(link.left_addr(), 40021); }));
@@ -186,6 +196,11 @@ TEST(MetricsExport, NodeExporterServesAndPrometheusAnswersTheKernelsByteCount) {
   EXPECT_EQ(sample(text, "tarnwatch_gross_sent_bytes_total{interface=\"" + link.left_if() + "\"}"), sent) << text;
   EXPECT_EQ(sample(text, "tarnwatch_interface_up{interface=\"" + link.left_if() + "\"}"), "1") << text;
   EXPECT_EQ(sample(text, "tarnwatch_session_monitor_running"), "1") << text;
+  // Every datagram the test sent left through the captured address.
+  EXPECT_GE(std::stoull(sample(text, "tarnwatch_packet_captured_datagrams_total").value_or("0")), 300u) << text;
+  EXPECT_EQ(sample(text, "tarnwatch_packet_filter_active"), "0") << text;
+  EXPECT_EQ(sample(text, "tarnwatch_packet_filter_drop_rules"), "0") << text;
+  EXPECT_EQ(sample(text, "tarnwatch_packet_filter_rules"), "2") << text;
 
   const auto check = run_command("promtool check metrics < " + quoted(file));
   EXPECT_TRUE(check.ok()) << check.output << text;
@@ -219,6 +234,17 @@ TEST(MetricsExport, NodeExporterServesAndPrometheusAnswersTheKernelsByteCount) {
     answer = http_get(prometheus_port, query).value_or("");
     return query_value(answer) == sent;
   }, 30s)) << "kernel: " << sent << "\n" << answer << box.read_file(prometheus.log());
+
+  // Filtering on: the file follows, and still passes with every section filled.
+  ASSERT_TRUE(tarnixctl(link.left(), box, "send " + quoted("tarnix.packetfilter /start")).ok());
+  ASSERT_TRUE(eventually([&] {
+    text = box.read_file(file);
+    return sample(text, "tarnwatch_packet_filter_active") == "1";
+  }, 20s)) << text << d.diagnostics(box);
+  EXPECT_EQ(sample(text, "tarnwatch_packet_filter_drop_rules"), "1") << text;
+  EXPECT_EQ(sample(text, "tarnwatch_packet_filter_rules"), "2") << text;
+  const auto all = run_command("promtool check metrics < " + quoted(file));
+  EXPECT_TRUE(all.ok()) << all.output << box.read_file(file);
 
   EXPECT_EQ(d.stop(SIGTERM), std::optional<int>(0)) << d.diagnostics(box);
   // The last write, at the end, still passes.

@@ -73,6 +73,10 @@ TEST(PacketFeature, AutoStartAndTheDisplayTimersPace) {
   EXPECT_EQ(idle.feature->auto_start().kind, packets::StartOutcome::Ignored);
   EXPECT_FALSE(idle.capture.running());
   EXPECT_EQ(idle.display_period(), kPacketIdlePeriodMs);
+  // A hand-edited 2 is off here as on the options page, which shows it unchecked.
+  Rig two("[Surveil]\nAutoStart=2\n");
+  EXPECT_EQ(two.feature->auto_start().kind, packets::StartOutcome::Ignored);
+  EXPECT_FALSE(two.capture.running());
 
   Rig rig("[Surveil]\nAutoStart=1\nInterval=7\n");
   EXPECT_EQ(rig.feature->auto_start().kind, packets::StartOutcome::Started);

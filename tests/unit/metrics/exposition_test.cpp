@@ -56,7 +56,7 @@ TEST(Exposition, EveryFigureInItsMetricExactlyAndCountersAreTotals) {
   t.max_receive_bytes_per_second = 4000;
   t.capture_ms = 3723005;
   SessionSection s{true, 12, 40, 3};
-  const Parsed p = parse(exposition_text({t, s}));
+  const Parsed p = parse(exposition_text({t, s, {}, {}}));
   ASSERT_EQ(p.problem, "");
 
   const std::string l = "{interface=\"eth0\"}";
@@ -80,11 +80,34 @@ TEST(Exposition, EveryFigureInItsMetricExactlyAndCountersAreTotals) {
 
   t.capture_ms = 42;
   t.interface_up = false;
-  const Parsed q = parse(exposition_text({t, std::nullopt}));
+  const Parsed q = parse(exposition_text({t, std::nullopt, {}, {}}));
   EXPECT_EQ(q.samples.at("tarnwatch_capture_duration_seconds" + l), "0.042");
   EXPECT_EQ(q.samples.at("tarnwatch_interface_up" + l), "0");
   EXPECT_EQ(q.samples.count("tarnwatch_session_connections"), 0u);
   EXPECT_EQ(exposition_text({}), "");
+}
+
+TEST(Exposition, PacketAndFilterSectionsFollowTheNamingRules) {
+  Figures f;
+  f.packets = PacketSection{true, 18446744073709551615ULL};
+  f.filter = FilterSection{true, 2000, 2001};
+  const Parsed p = parse(exposition_text(f));
+  ASSERT_EQ(p.problem, "");
+  EXPECT_EQ(p.samples.at("tarnwatch_packet_monitor_running"), "1");
+  EXPECT_EQ(p.samples.at("tarnwatch_packet_captured_datagrams_total"), "18446744073709551615");
+  EXPECT_EQ(p.samples.at("tarnwatch_packet_filter_active"), "1");
+  EXPECT_EQ(p.samples.at("tarnwatch_packet_filter_drop_rules"), "2000");
+  EXPECT_EQ(p.samples.at("tarnwatch_packet_filter_rules"), "2001");
+  EXPECT_EQ(p.samples.size(), 5u);
+  for (const auto& [name, type] : p.types) EXPECT_EQ(type == "counter", name.ends_with("_total")) << name;
+
+  // Each section stands alone.
+  f.packets = PacketSection{};
+  f.filter.reset();
+  const Parsed q = parse(exposition_text(f));
+  EXPECT_EQ(q.samples.at("tarnwatch_packet_monitor_running"), "0");
+  EXPECT_EQ(q.samples.at("tarnwatch_packet_captured_datagrams_total"), "0");
+  EXPECT_EQ(q.samples.size(), 2u);
 }
 
 TEST(Exposition, OddInterfaceNamesBecomeValidLabelValues) {
@@ -104,7 +127,7 @@ TEST(Exposition, OddInterfaceNamesBecomeValidLabelValues) {
   // Whatever the name, the sample line stays one well-formed line.
   TrafficSection t;
   t.interface = "we\"ird\\\n\xFF";
-  const Parsed p = parse(exposition_text({t, std::nullopt}));
+  const Parsed p = parse(exposition_text({t, std::nullopt, {}, {}}));
   EXPECT_EQ(p.problem, "");
   EXPECT_EQ(p.samples.count("tarnwatch_interface_up{interface=\"we\\\"ird\\\\\\n" + fffd + "\"}"), 1u);
 }

@@ -66,6 +66,20 @@ TEST_F(ShellSettingsTest, SessionKeysOneReadingForBothPrograms) {
   EXPECT_EQ(clamp_session_split_size(13), 13);
 }
 
+// The View page shows "Surveil"/"AutoStart" from load_shell_settings(), and
+// both programs start the Packet Monitor from load_surveil_auto_start(): a
+// hand-edited 2 must not show as checked in one place and stay off in the
+// other.
+TEST_F(ShellSettingsTest, SurveilAutoStartOneReadingForBothPrograms) {
+  EXPECT_FALSE(load_surveil_auto_start(profile));  // absent: off
+  for (const auto& [stored, on] : std::array<std::pair<const char*, bool>, 5>{
+           {{"1", true}, {"0", false}, {"2", false}, {"-1", false}, {"x", false}}}) {
+    files.files[kPath] = std::string("[Surveil]\nAutoStart=") + stored + "\n";
+    EXPECT_EQ(load_surveil_auto_start(profile), on) << stored;
+    EXPECT_EQ(load_shell_settings(profile).surveil_auto_start, on) << stored;
+  }
+}
+
 TEST(NoticeInterval, AbsoluteValueModuloSixty) {
   EXPECT_EQ(normalise_notice_interval(-5), 5);
   EXPECT_EQ(normalise_notice_interval(75), 15);
