@@ -61,8 +61,6 @@ inline constexpr int kWindowState = 10;
 inline constexpr int kLogs = 20;
 // "IsZoomed" and "Position".
 inline constexpr int kWindowPlacement = 30;
-// The figures file for Prometheus, with the run's final figures.
-inline constexpr int kMetricsFile = 35;
 // The status block is unmapped; nothing publishes after this.
 inline constexpr int kReleaseStatusBlock = 40;
 // Every host and process name is forgotten, while the pages and their data
@@ -71,6 +69,9 @@ inline constexpr int kEmptyNameCaches = 45;
 // The packet filter: "PacketFilter"/"Start", the rule file, then the filters
 // are removed.
 inline constexpr int kPacketFilter = 47;
+// The figures file for Prometheus, with the run's final figures: after the
+// capture and the filter have ended, so the last file shows them off.
+inline constexpr int kMetricsFile = 48;
 // The gross totals (not when restarting: the successor saves them after its
 // own restart), then the interface choice.
 inline constexpr int kSaveTotals = 50;
