@@ -94,11 +94,20 @@ void sort_records(std::vector<SessionRecord>& records, std::size_t count, int co
   count = std::min(count, records.size());
   for (std::size_t i = 0; i < count; ++i) records[i].sort_key = sort_key(records[i], column, now);
   const TextCompare& cmp = compare ? compare : TextCompare(bytewise_compare);
-  std::stable_sort(records.begin(), records.begin() + static_cast<std::ptrdiff_t>(count),
-                   [&](const SessionRecord& a, const SessionRecord& b) {
-                     const int c = cmp(a.sort_key, b.sort_key);
-                     return descending ? c > 0 : c < 0;
-                   });
+  // The positions are sorted, not the records: a merge sort moves its
+  // elements many times, and a record is nine strings. Each record then
+  // moves once, into its place.
+  std::vector<std::uint32_t> order(count);
+  std::iota(order.begin(), order.end(), std::uint32_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const int c = cmp(records[a].sort_key, records[b].sort_key);
+    return descending ? c > 0 : c < 0;
+  });
+  std::vector<SessionRecord> sorted;
+  sorted.reserve(records.size());
+  for (const std::uint32_t i : order) sorted.push_back(std::move(records[i]));
+  for (std::size_t i = count; i < records.size(); ++i) sorted.push_back(std::move(records[i]));
+  records.swap(sorted);
 }
 
 RowTexts row_texts(const SessionRecord& r, std::uint32_t now, Language lang) {
