@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   qt6-base-dev qt6-translations-l10n libgl-dev
-  libmnl-dev libpcap-dev libsystemd-dev
+  libmnl-dev libsystemd-dev
   libnftables-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libldns-dev traceroute ldnsutils bind9-dnsutils

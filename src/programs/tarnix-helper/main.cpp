@@ -34,11 +34,11 @@
 #include <vector>
 
 #include "helper/protocol.h"
-#include "platform/linux/proc_sockets.h"
-#include "platform/linux/packet_socket.h"
 #include "packetfilter/nft_ruleset.h"
-#include "platform/privileged/nftables_filter.h"
+#include "platform/linux/packet_socket.h"
+#include "platform/linux/proc_sockets.h"
 #include "platform/privileged/capabilities.h"
+#include "platform/privileged/nftables_filter.h"
 #include "platform/privileged/sock_destroy.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include "ui/options/general_pages.h"
 #include "ui/options/page_support.h"
 #include "ui/options/output_color_page.h"
-#include "ui/options/session_pages.h"
 #include "ui/options/packet_pages.h"
+#include "ui/options/session_pages.h"
 #include "ui/options/tool_pages.h"
 #include "ui/options/traffic_pages.h"
 
