@@ -22,7 +22,10 @@ OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& pro
     case P::TrafficView1: return new TrafficView1Page(profile, lang, parent);
     case P::TrafficView2: return new TrafficView2Page(profile, lang, parent);
     case P::TrafficColor: return new TrafficColorPage(profile, lang, parent);
-    case P::TrafficLogFile: return new TrafficLogFilePage(profile, lang, parent);
+    case P::TrafficLogFile:
+      return new LogFilePage(id, logging::LogKind::Traffic,
+                             tr2(lang, "Traffic Monitor log output", "トラフィックモニターのログを出力する"), profile,
+                             lang, parent);
     case P::OutputColor: return new OutputColorPage(profile, lang, parent);
     case P::AutoKillSession: return new AutoKillSessionPage(profile, lang, parent);
     case P::MonitorColor: return new MonitorColorPage(profile, lang, parent);

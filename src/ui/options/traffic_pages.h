@@ -1,7 +1,7 @@
 #pragma once
 // The pages of the Traffic Monitor group: View 1 (what the graph shows),
-// View 2 (fonts and timing), Color (the twenty colour slots) and Log File
-// (the traffic log block).
+// View 2 (fonts and timing) and Color (the twenty colour slots). Its Log File
+// tab is the page every log shares (session_pages.h).
 #include <cstdint>
 #include <vector>
 
@@ -68,25 +68,6 @@ class TrafficColorPage : public ColorSlotPage {
 
  private:
   traffic::GraphSettings loaded_;
-};
-
-// The traffic log block.
-class TrafficLogFilePage : public OptionsPage {
-  Q_OBJECT
- public:
-  TrafficLogFilePage(settings::Profile& profile, Language lang, QWidget* parent);
-  void load() override;
-  void save() override;
-
- private:
-  void update_enabled();
-
-  QCheckBox* log_check_ = nullptr;
-  QLineEdit* file_name_ = nullptr;
-  QSpinBox* cycle_ = nullptr;
-  logging::LogBlock loaded_;
-  QPlainTextEdit* format_ = nullptr;
-  QList<QWidget*> dependents_;
 };
 
 }  // namespace tw::ui
