@@ -1,8 +1,9 @@
 #pragma once
 // What tarnixd tells systemd when it runs as a service (Type=notify), through
-// sd_notify() of libsystemd: "READY=1" once it samples, publishes its status
-// record and takes commands, "STOPPING=1" when its orderly end begins. Outside
-// a service (no NOTIFY_SOCKET) the messages go nowhere.
+// sd_notify() of libsystemd: "READY=1" once it samples and takes commands
+// (its first status record follows within 200 ms), "STOPPING=1" when its
+// orderly end begins. Outside a service (no NOTIFY_SOCKET) the messages go
+// nowhere.
 //
 // Header-only: the programs that include it link libsystemd already (tarnixd
 // through tw_power); the platform library itself stays free of it, so the
