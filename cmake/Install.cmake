@@ -13,9 +13,10 @@
 # same set-helper-privileges that `make install` runs.
 #
 # CPack rather than a debian/ folder with dpkg-buildpackage: the packages are
-# made from the tree `make build` already built (a few seconds, which the
-# install test needs), with dpkg-shlibdeps for the dependencies all the same;
-# debhelper would configure and build a second tree of its own.
+# made from the tree `make build` already built, in seconds (which the
+# install test in `make test` needs), with dpkg-shlibdeps for the dependencies
+# all the same; debhelper would configure and build a second tree of its own
+# (minutes on a busy machine) and keep a second copy of the install layout.
 
 include(GNUInstallDirs)
 
