@@ -206,6 +206,11 @@ else
   # behind it, so nothing of the machine's is touched; its data folder is
   # the unit's.
   install -d -m 0700 /var/lib/tarnwatch "$work/run"
+  # Its Report log goes to a folder of the administrator's, which a purge
+  # must leave alone.
+  install -d -m 0700 "$work/keep"
+  printf '[Settings]\nLogRootFolder=%s/\n[Report]\nLogCheck=1\n' "$work/keep" \
+    >"/var/lib/tarnwatch/tarnix_root@$(hostname).ini"
   # shellcheck disable=SC2016  # the inner script expands its own arguments
   out=$(unshare --mount --propagation private sh -c '
     mount -t tmpfs -o mode=1777 tmpfs /dev/shm || exit 1
@@ -255,6 +260,9 @@ for list in "$work"/daemon.files "$work"/desktop.files; do
 done
 [ -z "$left" ] || fail "left after the purge:$left"
 [ ! -e /var/lib/tarnwatch ] || fail "/var/lib/tarnwatch is still there after the purge"
+if [ -d "$work/keep" ]; then
+  grep -qs "Start-Log" "$work"/keep/* || fail "the purge took the logs kept outside /var/lib/tarnwatch"
+fi
 ls /etc/systemd/system/*/tarnixd.service >/dev/null 2>&1 && fail "links to tarnixd.service left in /etc/systemd/system"
 getent group tarnwatch >/dev/null || fail "the purge removed the group tarnwatch; it must stay"
 echo "packaging install: ok"
