@@ -12,6 +12,9 @@ packages=(
   libldns-dev traceroute ldnsutils bind9-dnsutils
   libcap2-bin dbus-daemon iproute2 iputils-ping xvfb xauth x11-apps imagemagick fonts-dejavu-core fonts-ipafont-gothic
   prometheus prometheus-node-exporter
+  # make package and its tests: dpkg-shlibdeps, addgroup (maintainer scripts),
+  # systemd-analyze, man --warnings, the desktop-entry and AppStream validators
+  dpkg-dev adduser systemd man-db desktop-file-utils appstream
 )
 
 missing=()

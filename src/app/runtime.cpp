@@ -202,6 +202,15 @@ void Runtime::suspend() {
   for (const auto& step : suspend_steps_) step();
 }
 
+void Runtime::start_new_report() {
+  if (!started_ || shut_down_) return;
+  if (logs_.block(LogKind::Report).log_check) write_log(LogKind::Report, Marker::Start);
+  // Dropped from the schedule, the timer is armed again from the next
+  // "now" the driver passes.
+  schedule_.remove(kTimerReportLog);
+  timers_changed();
+}
+
 void Runtime::end_logs(bool restarting) {
   shell::save_empty_log_root_folder(profile_, logs_.log_root_folder());
   const bool report_on = logs_.block(LogKind::Report).log_check;

@@ -194,6 +194,12 @@ class Runtime {
   // log is on), then the suspend steps.
   void suspend();
 
+  // After a wake-up, in a program that goes on instead of handing over to a
+  // successor (a service under systemd): what the successor's start() would
+  // do to the Report log, its Start-Log entry (when the log is on) and a
+  // report period counted from now.
+  void start_new_report();
+
   // The orderly end: no timer or command from here on, then every shut-down
   // step by its place. Runs once; later calls do nothing.
   void shutdown(bool restarting);

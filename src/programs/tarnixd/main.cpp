@@ -31,6 +31,7 @@
 #include "platform/linux/logind_power_events.h"
 #include "platform/linux/netlink_link_stats.h"
 #include "platform/linux/process_wait.h"
+#include "platform/linux/service_manager.h"
 #include "platform/linux/system_info.h"
 #include "platform/linux/terminal_beeper.h"
 #include "packetfilter/nft_ruleset.h"
@@ -196,7 +197,16 @@ int run(const Options& opt) {
   std::unique_ptr<platform::LogindPowerEvents> power;
   if (auto connected = platform::LogindPowerEvents::connect()) power = std::move(*connected);
   else note("no power events: " + connected.error().detail);
+  // Under systemd a successor would be stopped with the service's control
+  // group: the instance goes on and starts a new report as the successor
+  // would.
+  const bool service = platform::under_service_manager();
   app::PowerResponse power_response(runtime, traffic, [&] {
+    if (service) {
+      runtime.start_new_report();
+      note("resumed under systemd: a new report, no successor");
+      return false;
+    }
     // The successor runs as this instance did: same options, then "/w PID".
     std::vector<std::string> args = opt.own_args;
     for (std::string& a : app::restart_arguments(static_cast<unsigned long>(::getpid())))
@@ -214,6 +224,8 @@ int run(const Options& opt) {
     note("capturing packets on " + host->packets().default_address_text());
   else if (!started.message.empty())
     std::fprintf(stderr, "tarnixd: the Packet Monitor did not start: %s\n", started.message.c_str());
+
+  platform::notify_service_manager("READY=1");
 
   platform::CommandServer* const commands = host->commands();
   std::array<pollfd, 3> fds{};
@@ -251,6 +263,7 @@ int run(const Options& opt) {
     }
   }
 
+  platform::notify_service_manager("STOPPING=1");
   // The same orderly end for every signal and for the restart: sampling
   // stops first so that the saved totals hold every byte counted, then the
   // shut-down sequence.

@@ -34,7 +34,8 @@ const char* usage_text() {
          "Every instance takes commands: the first on tarnwatch.sock, later ones on\n"
          "tarnwatch_#N.sock (see tarnixctl --help); later instances share the \"_#2\"\n"
          "settings file. After the machine resumed from a suspend, tarnixd starts a\n"
-         "successor with the same options and ends.\n";
+         "successor with the same options and ends; under systemd (NOTIFY_SOCKET or\n"
+         "INVOCATION_ID set) it goes on and starts a new report instead.\n";
 }
 
 ParseResult parse_options(const std::vector<std::string>& args) {
