@@ -113,9 +113,11 @@ TEST(TarnixdTraffic, DeletingAnEarlierInterfaceKeepsTheCountGoing) {
   NetNs ns("shift");
   NetNs peer("shift-peer");
   ASSERT_TRUE(ns.ok() && peer.ok()) << ns.error() << peer.error();
-  // twx0 comes first (a lower kernel index), the sampled tw0 after it.
-  ASSERT_TRUE(ns.add_dummy("twx0")) << ns.error();
-  ASSERT_TRUE(ns.ip("link add tw0 type veth peer name tw1 netns " + peer.name()).ok());
+  // An unrelated pair comes first (lower kernel indexes), the sampled tw0
+  // after it.
+  ASSERT_TRUE(ns.add_veth("twx0", "twx1")) << ns.error();
+  const test::CommandResult veth = ns.ip("link add tw0 type veth peer name tw1 netns " + peer.name());
+  ASSERT_TRUE(veth.ok()) << veth.output;
   ASSERT_TRUE(ns.add_address("tw0", "10.231.9.1/24") && ns.set_up("tw0", true)) << ns.error();
   ASSERT_TRUE(peer.add_address("tw1", "10.231.9.2/24") && peer.set_up("tw1", true)) << peer.error();
   ASSERT_LT(*ns.ifindex("twx0"), *ns.ifindex("tw0"));
@@ -143,7 +145,7 @@ TEST(TarnixdTraffic, DeletingAnEarlierInterfaceKeepsTheCountGoing) {
     }
   });
   std::this_thread::sleep_for(1500ms);
-  const bool deleted = ns.del_link("twx0");
+  const bool deleted = ns.del_link("twx0");  // and twx1 with it: tw0 moves from position 3 to 1
   std::this_thread::sleep_for(3000ms);
   sending = false;
   traffic.join();
