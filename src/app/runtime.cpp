@@ -80,14 +80,16 @@ void Runtime::note(std::string_view text) const {
   if (options_.debug_log) options_.debug_log(text);
 }
 
-void Runtime::add_timer(int id, std::function<std::uint32_t()> period, std::function<void()> tick) {
+void Runtime::add_timer(int id, std::function<std::uint32_t()> period, std::function<void()> tick,
+                        std::function<bool()> armed) {
+  Timer timer{id, std::move(period), std::move(tick), std::move(armed)};
   auto it = std::find_if(timers_.begin(), timers_.end(), [id](const Timer& t) { return t.id == id; });
   if (it != timers_.end()) {
-    *it = {id, std::move(period), std::move(tick)};
+    *it = std::move(timer);
   } else {
     // Kept by id: ticks due at the same instant run in the order of their numbers.
     it = std::find_if(timers_.begin(), timers_.end(), [id](const Timer& t) { return t.id > id; });
-    timers_.insert(it, {id, std::move(period), std::move(tick)});
+    timers_.insert(it, std::move(timer));
   }
   timers_changed();
 }
@@ -137,8 +139,18 @@ void Runtime::start() {
 std::vector<TimerEntry> Runtime::timers() const {
   std::vector<TimerEntry> out;
   out.reserve(timers_.size());
-  for (const Timer& t : timers_) out.push_back({t.id, clamp_period(t.period())});
+  for (const Timer& t : timers_)
+    if (!t.armed || t.armed()) out.push_back({t.id, clamp_period(t.period())});
   return out;
+}
+
+void Runtime::set_wake(int fd, std::function<void()> on_readable) {
+  wake_fd_ = fd;
+  on_wake_ = std::move(on_readable);
+}
+
+void Runtime::handle_wake() {
+  if (on_wake_) on_wake_();
 }
 
 void Runtime::rearm_if_changed(std::uint32_t now) {

@@ -1,5 +1,6 @@
 #include "host/runtime_host.h"
 
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -97,6 +98,23 @@ RuntimeHost::RuntimeHost(HostOptions options, platform::InstanceLock lock, std::
       traffic_feature_(runtime_, profile_, traffic_) {
   note("settings file " + settings_path_);
   runtime_.add_shutdown_step(app::shutdown_step::kStopSampling, [this](bool) { sampler_.stop(); });
+  // The sampler tells the main thread when the sampled interface changed
+  // (the automatic reset counts down from then on); nothing polls for it.
+  wake_ = platform::OwnedFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (wake_) {
+    traffic_.set_changed_listener([fd = wake_.get()] {
+      const std::uint64_t one = 1;
+      (void)!::write(fd, &one, sizeof one);  // only a counter at its maximum refuses
+    });
+    runtime_.set_wake(wake_.get(), [this] {
+      std::uint64_t news = 0;
+      if (::read(wake_.get(), &news, sizeof news) == sizeof news && !runtime_.is_shut_down())
+        traffic_feature_.interface_changed();
+    });
+  } else {
+    warn(std::string("no wake-up for the main thread (eventfd: ") + std::strerror(errno) +
+         "); the automatic reset after an interface change does not run");
+  }
   open_sessions();
   open_packets();
   open_filter();
@@ -199,10 +217,36 @@ void RuntimeHost::note(const std::string& text) const {
 }
 
 bool RuntimeHost::start_sampler() {
-  const bool ok = sampler_.start(std::chrono::milliseconds(traffic_.sampling_period_ms()),
-                                 [this] { traffic_.tick(); }, "tw-sampler");
+  const std::uint32_t period = traffic_.sampling_period_ms();
+  // At 50, 100 or 200 ms the sampler publishes the record on every 4th, 2nd
+  // or every tick, so no other thread wakes for it; at longer periods the
+  // main thread's 200 ms timer does.
+  const bool publishes = app::TrafficFeature::sampler_can_publish(period);
+  sampler_block_ = publishes ? runtime_.status_block() : nullptr;
+  last_publish_ms_ = clock_.tick_ms();
+  platform::PeriodicThread::Watch events;
+  events.fd = traffic_.watch_link_events();
+  if (events.fd >= 0) events.on_ready = [this] { traffic_.take_link_events(); };
+  const bool ok = sampler_.start(std::chrono::milliseconds(period), [this] { sampler_tick(); }, "tw-sampler",
+                                 std::move(events));
   if (!ok) warn("cannot start the sampler thread; nothing is sampled");
+  traffic_feature_.set_sampler_publishes(ok && publishes);
   return ok;
+}
+
+void RuntimeHost::sampler_tick() {
+  traffic_.tick();
+  if (!sampler_block_) return;
+  // Every 200 ms on the tick grid: ticks arrive a period apart (late ones
+  // included), so half a period of slack keeps the record on every 4th tick
+  // at 50 ms instead of letting jitter push it to the 5th.
+  const std::uint32_t now = clock_.tick_ms();
+  const std::uint32_t period = traffic_.sampling_period_ms();
+  if (now - last_publish_ms_ + period / 2 < app::kStatusBlockPeriodMs) return;
+  last_publish_ms_ = now;
+  // The block is unmapped only after the shut-down has stopped this thread.
+  // A skipped publish keeps the last record; the next one writes anew.
+  (void)sampler_block_->publish(traffic_.statistics_record());
 }
 
 void RuntimeHost::finish(bool restarting) {

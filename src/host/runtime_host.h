@@ -45,6 +45,7 @@
 #include "platform/linux/sock_diag.h"
 #include "platform/linux/status_block.h"
 #include "platform/linux/system_clock.h"
+#include "platform/linux/system_info.h"
 #include "packets/packet_monitor.h"
 #include "sessions/session_monitor.h"
 #include "settings/profile.h"
@@ -105,6 +106,12 @@ class RuntimeHost {
 
   // Samples the chosen interface from now on; the runtime's shut-down stops
   // it first. False (and warned) when the thread could not be started.
+  //
+  // The sampler thread is the one that runs anyway, so it also does what
+  // would otherwise wake the main thread: it reads the link events between
+  // its ticks, publishes the statistics record every 200 ms when its period
+  // divides that, and wakes the main thread (the runtime's wake descriptor)
+  // only when the sampled interface changed, for the automatic reset.
   bool start_sampler();
   // The orderly end: the runtime's shut-down sequence, then the command
   // channel closes. Runs once.
@@ -141,6 +148,7 @@ class RuntimeHost {
   void open_filter();    // the Packet Filter and its feature
   void warn(const std::string& text) const;
   void note(const std::string& text) const;
+  void sampler_tick();  // on the sampler thread
 
   HostOptions options_;
   const platform::InstanceLock lock_;
@@ -189,6 +197,13 @@ class RuntimeHost {
   platform::ChoosingPacketFilter filter_engine_{options_.in_process_filter, &helper_filter_};
   std::unique_ptr<packetfilter::FilterController> filter_;
   std::unique_ptr<app::FilterFeature> filter_feature_;
+  // Written by the sampler thread when the interface changed, read by the
+  // main thread through the runtime's wake-up (an eventfd).
+  platform::OwnedFd wake_;
+  // The sampler thread's own: the block it publishes to (null when the main
+  // thread's timer does) and when it last did.
+  platform::StatusBlock* sampler_block_ = nullptr;
+  std::uint32_t last_publish_ms_ = 0;
   platform::PeriodicThread sampler_;
 };
 

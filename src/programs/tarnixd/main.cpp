@@ -2,9 +2,12 @@
 // logs, the command channel and the status block without a window.
 //
 // Threads: the main thread runs start-up, a poll loop (signals, commands,
-// power events, timers, the session refresh) and the shut-down; the sampler thread only calls
-// TrafficMonitor::tick(). Signals are blocked before the sampler thread exists,
-// so they reach the main thread's signalfd and nothing else.
+// power events, timers, the session refresh) and the shut-down; the sampler
+// thread samples, publishes the status record and wakes the main thread only
+// when the sampled interface changed (see RuntimeHost::start_sampler). The
+// loop sleeps until the next armed timer, so an idle tarnixd wakes for the
+// sampling ticks and little else. Signals are blocked before the sampler
+// thread exists, so they reach the main thread's signalfd and nothing else.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -228,9 +231,10 @@ int run(const Options& opt) {
   platform::notify_service_manager("READY=1");
 
   platform::CommandServer* const commands = host->commands();
-  std::array<pollfd, 3> fds{};
+  std::array<pollfd, 4> fds{};
   fds[0] = {signal_fd.get(), POLLIN, 0};
   fds[1] = {commands ? commands->fd() : -1, POLLIN, 0};
+  fds[3] = {runtime.wake_fd(), POLLIN, 0};
   int exit_code = 0;
   bool restarting = false;
   for (;;) {
@@ -261,6 +265,7 @@ int run(const Options& opt) {
     if (commands && (fds[1].revents & POLLIN)) {
       for (const std::string& text : commands->receive_pending()) runtime.handle_command(text);
     }
+    if (fds[3].revents & POLLIN) runtime.handle_wake();
   }
 
   platform::notify_service_manager("STOPPING=1");

@@ -28,6 +28,12 @@ RuntimeDriver::~RuntimeDriver() { stop(); }
 void RuntimeDriver::start() {
   if (stopped_) return;
   runtime_.set_schedule_listener([this] { rearm(); });
+  if (!wake_ && runtime_.wake_fd() >= 0) {
+    wake_ = new QSocketNotifier(runtime_.wake_fd(), QSocketNotifier::Read, this);
+    connect(wake_, &QSocketNotifier::activated, this, [this] {
+      if (!stopped_) runtime_.handle_wake();
+    });
+  }
   rearm();
 }
 
@@ -73,6 +79,8 @@ void RuntimeDriver::stop() {
   runtime_.set_schedule_listener({});
   delete notifier_;
   notifier_ = nullptr;
+  delete wake_;
+  wake_ = nullptr;
   server_ = nullptr;
 }
 
