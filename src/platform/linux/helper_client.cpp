@@ -4,10 +4,10 @@
 #include <grp.h>
 #include <linux/capability.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>

@@ -47,7 +47,9 @@ std::vector<helper::MachineAddress> machine_ipv4_addresses() {
   for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
     if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
     const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
-    out.push_back({ntohl(in->sin_addr.s_addr), if_nametoindex(a->ifa_name), (a->ifa_flags & IFF_LOOPBACK) != 0});
+    // An address with a label ("eth0:1") belongs to the device before the colon.
+    const std::string device(a->ifa_name, std::strcspn(a->ifa_name, ":"));
+    out.push_back({ntohl(in->sin_addr.s_addr), if_nametoindex(device.c_str()), (a->ifa_flags & IFF_LOOPBACK) != 0});
   }
   freeifaddrs(list);
   return out;
