@@ -1,6 +1,6 @@
 #pragma once
 // The message format between Tarnwatch and its privileged helper,
-// tarnix-helper, over a stream socket.
+// tarnix-helper.
 //
 // Every message is one frame: a 16-byte header followed by a payload. All
 // numbers are little-endian.
@@ -18,12 +18,14 @@
 // helper answers each with exactly one frame of the same request id: the
 // request's own reply, or an ErrorReply; and the capture channel (a
 // SOCK_SEQPACKET socket, the helper's fd 3), on which the helper sends
-// CaptureBatch frames, one frame per packet, while a capture runs. No
-// descriptor ever crosses either channel: the helper keeps its sockets. The helper is the trust boundary, so the decoder takes
-// nothing on faith: it checks every size against the bytes at hand, every
-// enumeration against its range, and accepts only the canonical encoding of a
-// message (no padding, no trailing bytes, zeros where a field is unused), so
-// that whatever it accepts encodes back to exactly the same bytes.
+// CaptureBatch frames, one frame per message, while a capture runs. No
+// descriptor ever crosses either channel: the helper keeps its sockets.
+//
+// The helper is the trust boundary, so the decoder takes nothing on faith: it
+// checks every size against the bytes at hand, every enumeration against its
+// range, and accepts only the canonical encoding of a message (no padding, no
+// trailing bytes, zeros where a field is unused), so that whatever it accepts
+// encodes back to exactly the same bytes.
 //
 // Pure functions: no state, no system calls, any thread.
 #include <array>
@@ -284,6 +286,8 @@ class CaptureBatchWriter {
   // Starts an empty batch of the run `request_id`.
   void clear(std::uint32_t request_id);
   std::size_t count() const { return count_; }
+  // The payload's bytes so far.
+  std::size_t payload_size() const { return buf_.size() - kHeaderSize; }
   // Whether a datagram of `size` bytes still fits (never for 0 or more than
   // 65535 bytes).
   bool fits(std::size_t size) const;

@@ -137,7 +137,7 @@ std::size_t largest_batch(int channel) {
 class Forwarder {
  public:
   explicit Forwarder(int channel)
-      : channel_(channel), writer_(std::min<std::size_t>(kBatchTarget, largest_batch(channel))) {
+      : channel_(channel), writer_(largest_batch(channel)) {
     blocks_.resize(std::size_t{kReadBatch} * platform::kCaptureSnapLength);
   }
   ~Forwarder() { end_run(); }
@@ -199,8 +199,17 @@ class Forwarder {
         const std::size_t len =
             std::min<std::size_t>(msgs_[static_cast<std::size_t>(i)].msg_len, platform::kCaptureSnapLength);
         if (len == 0) continue;
-        if (!writer_.fits(len)) send_batch(false, 0);
+        if (!writer_.fits(len)) {
+          if (writer_.count() > 0) send_batch(false, 0);
+          if (!writer_.fits(len)) {
+            // Larger than a message of the channel may be (a send buffer
+            // cut down by net.core.wmem_max).
+            ++counts_.forward_drops;
+            continue;
+          }
+        }
         writer_.add(std::span(blocks_.data() + static_cast<std::size_t>(i) * platform::kCaptureSnapLength, len));
+        if (writer_.payload_size() >= kBatchTarget) send_batch(false, 0);
       }
       if (static_cast<unsigned>(n) < kReadBatch) break;
     }
@@ -220,8 +229,8 @@ class Forwarder {
  private:
   static constexpr unsigned kReadBatch = 64;
   static constexpr int kMaxRounds = 16;
-  // Batches of this size keep the system calls per datagram low without
-  // holding datagrams back: a full one goes at once.
+  // A batch goes once it holds this much (or the queue is empty): few system
+  // calls per datagram, and little held back.
   static constexpr std::size_t kBatchTarget = 32 * 1024;
   static constexpr auto kDropsPeriod = std::chrono::milliseconds(200);
   static constexpr const char* kCaptureHeadline = "Could not open the packet capture.";
@@ -246,7 +255,7 @@ class Forwarder {
     if (r == static_cast<ssize_t>(frame.size())) {
       counts_.forwarded += count;
       reported_drops_ = counts_.kernel_drops;
-    } else if (r < 0 && (errno == EAGAIN || errno == ENOBUFS)) {
+    } else if (r < 0 && (errno == EAGAIN || errno == ENOBUFS || errno == EMSGSIZE)) {
       counts_.forward_drops += count;
     } else if (!ended) {
       // The client's end is gone: nobody reads this capture any more.
