@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "helper_users.h"
 #include "netns.h"
 #include "packetfilter/filter_controller.h"
 #include "packetfilter/nft_ruleset.h"
@@ -38,7 +39,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr const char* kNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 constexpr const char* kRulePath = "/data/tarnix_packetfilter.txt";
 
 // True when a TCP connection to ip:port comes up within a second.
@@ -212,30 +212,67 @@ TEST_F(PacketFilterTest, TheTableDiesWithItsOwner) {
   }));
 }
 
-TEST_F(PacketFilterTest, UnprivilegedUserFiltersThroughTheHelper) {
+// A member of the group tarnwatch filters through the helper; the helper
+// installs the rules for the machine's own non-loopback addresses only,
+// whatever the client's list says (127.0.0.1, 0.0.0.0 and 255.255.255.255
+// would cut off loopback or match nothing real).
+TEST_F(PacketFilterTest, GroupMemberFiltersThroughTheHelperForTheMachinesOwnAddressesOnly) {
+  test::HelperGroup group;
+  test::TestUser member(true);
+  ASSERT_TRUE(member.ok()) << member.error();
   char tmpl[] = "/tmp/tw-filter-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   const std::string dir = tmpl;
-  fs::permissions(dir, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-  const std::string capable = dir + "/tarnix-helper", plain = dir + "/plain/tarnix-helper";
-  fs::create_directories(dir + "/plain");
-  fs::permissions(dir + "/plain", fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-  fs::copy_file(TW_TARNIX_HELPER, capable);
-  fs::copy_file(TW_TARNIX_HELPER, plain);
-  const bool caps = test::run_command("setcap cap_net_admin+ep " + capable).ok();
-  const std::string args = " 10.231.0.1 " + peer() + " 80";
+  fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  const std::string capable = test::install_helper_copy(dir, "tarnix-helper", "cap_net_admin");
+  const std::string plain = test::install_helper_copy(dir, "plain-helper", "");
+  // Port 80 on the left's loopback, which must stay reachable.
+  int lo = -1;
+  ASSERT_TRUE(link_.left().run([&] {
+    lo = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(80);
+    if (bind(lo, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(lo, 64) != 0) lo = -1;
+  }));
+  ASSERT_GE(lo, 0);
+  auto run = [&](const std::string& helper) {
+    return link_.left().exec(member.as() + TW_FILTER_CLIENT + " " + helper +
+                             " 127.0.0.1,0.0.0.0,255.255.255.255,10.231.0.1,10.231.0.2 " + peer() + " 80 2>&1");
+  };
 
-  if (caps) {
-    const auto r = link_.left().exec(kNobody + std::string(TW_FILTER_CLIENT) + " " + capable + args);
-    EXPECT_EQ(r.output, "helper\nblocked\nconnected\nremoved\nconnected\n");
+  if (!capable.empty()) {
+    const auto r = run(capable);
+    EXPECT_EQ(r.output, "helper\nblocked\nconnected\nloopback connected\nremoved\nconnected\n");
     EXPECT_EQ(r.status, 0);
   }
-  const auto r = link_.left().exec(kNobody + std::string(TW_FILTER_CLIENT) + " " + plain + args);
+  const auto r = run(plain);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output.rfind("helper\nPlease run with administrator privileges. (", 0), 0u) << r.output;
+  EXPECT_EQ(r.output.rfind("helper\nPlease run with administrator privileges.\n"
+                           "tarnix-helper has no capabilities: sudo make install (",
+                           0),
+            0u)
+      << r.output;
+  close(lo);
   std::error_code ec;
   fs::remove_all(dir, ec);
-  if (!caps) GTEST_SKIP() << dir << " cannot hold file capabilities";
+  if (capable.empty()) GTEST_SKIP() << dir << " cannot hold file capabilities";
+}
+
+// What the helper installs is what nft lists: the set holds only the
+// machine's own address.
+TEST_F(PacketFilterTest, HelperTableListsOnlyTheMachinesOwnAddress) {
+  ASSERT_TRUE(link_.left().run([&] {
+    platform::HelperClient client({TW_TARNIX_HELPER});
+    platform::HelperPacketFilter filter(client);
+    platform::FilterSet set{{0x7F000001, 0, 0xFFFFFFFF, 0x0AE70001, 0x0AE70002},
+                           {{0, 0, 0, 0, platform::kFilterTcp, 0, 0, 80, 80}}};
+    const Status s = filter.apply(set);
+    ASSERT_TRUE(s.ok()) << s.error().message();
+    EXPECT_EQ(listed_table(), nft_table_text(platform::FilterSet{{0x0AE70001}, set.drops}));
+  }));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // START/STOP and its messages, the up-down control, the list following the
 // display timer and the packet log, and the context menu's states.
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -123,6 +124,14 @@ TEST(PacketMonitorPage, AutoStartListFollowsAndContextMenu) {
   PacketListModel* model = f.page->list_model();
   ASSERT_EQ(model->rowCount(), 2);
   EXPECT_EQ(model->text(0, packets::kPort2), "444");
+  // The status beside the controls: this run's datagrams and the capture's
+  // losses.
+  f.capture.drop(3);
+  f.udp_in(446);
+  EXPECT_EQ(f.page->findChild<QLabel*>(QStringLiteral("captureStatus"))->text(), "Captured: 3  Dropped: 3");
+  f.monitor->remove_all();
+  f.udp_in(443);
+  f.udp_in(444);
   EXPECT_EQ(model->text(1, packets::kProtocol), "UDP(DL)");
   EXPECT_EQ(enabled(), (std::vector<bool>{true, false, false, false, false, false, false, false}));
   f.page->list_view()->selectionModel()->select(model->index(0, 0),

@@ -55,6 +55,10 @@ PacketMonitorPage::PacketMonitorPage(app::PacketFeature& feature, settings::Prof
   ask_dns_->setChecked(monitor.settings().ask_dns);
   bar->addWidget(ask_dns_);
   bar->addStretch();
+  // The run's datagrams and what the capture lost ("Captured: 12  Dropped: 0").
+  status_ = new QLabel(this);
+  status_->setObjectName(QStringLiteral("captureStatus"));
+  bar->addWidget(status_);
 
   model_ = new PacketListModel(lang_, shared::load_list_colours(profile_), this);
   view_ = new ReportListView(this);
@@ -126,9 +130,18 @@ void PacketMonitorPage::show_state() {
   const bool capturing = st == packets::CaptureState::Running || st == packets::CaptureState::Starting;
   start_->setText(capturing ? QStringLiteral("STOP") : QStringLiteral("START"));
   address_->setReadOnly(capturing);
+  show_status();
 }
 
-void PacketMonitorPage::sync(bool added) { model_->sync(feature_.monitor().list(), added); }
+void PacketMonitorPage::sync(bool added) {
+  model_->sync(feature_.monitor().list(), added);
+  show_status();
+}
+
+void PacketMonitorPage::show_status() {
+  const QString text = text_of(feature_.monitor().status_text());
+  if (text != status_->text()) status_->setText(text);
+}
 
 QMenu* PacketMonitorPage::build_context_menu() {
   sync(false);  // the packet log may have emptied the list

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "packetfilter/filter_rules.h"
-#include "packetfilter/nft_ruleset.h"
 
 namespace tw::packetfilter {
 namespace {
@@ -156,56 +155,6 @@ TEST(Effective, RangesWidenAndZeroMeansAny) {
   EXPECT_EQ(effective_match(0, 0, 0xFFFFFFFF), (AddressMatch{0, 0}));
   EXPECT_EQ(effective_match(0x01020304, 0x01020304, 0xFFFFFF00), (AddressMatch{0x01020304, 0xFFFFFF00}));
   EXPECT_EQ(effective_match(0x00000001, 0x80000000, 0xFFFFFFFF), (AddressMatch{0, 0}));
-}
-
-TEST(Ruleset, TextForEachProtocolAndAddressForm) {
-  auto rule = [](std::string src, std::string smask, std::string sport, std::string dst, std::string dmask,
-                 std::string dport, std::string proto) {
-    return rule_from_row(GridRow{"DROP", src, smask, sport, dst, dmask, dport, proto, " "});
-  };
-  const std::vector<FilterRule> rules = {
-      rule("0.0.0.0", "255.255.255.255", "0", "10.0.0.2", "255.255.255.255", "80", "TCP"),
-      rule("10.0.0.5-10.0.0.9", "255.255.255.255", "1024-2048", "0.0.0.0", "0.0.0.0", "0", "UDP"),
-      rule("10.0.5.1", "255.0.255.0", "8", "0.0.0.0", "0.0.0.0", "0", "ICMP"),
-      rule("0.0.0.0", "0.0.0.0", "0", "0.0.0.0", "0.0.0.0", "3", "ICMP"),
-      rule("0.0.0.0", "0.0.0.0", "0", "192.168.0.0-192.168.255.255", "0.0.0.0", "0", "ANY"),
-      rule("0.0.0.0", "0.0.0.0", "0", "0.0.0.0", "0.0.0.0", "0", "TCP"),
-  };
-  std::vector<FilterRule> with_forward = rules;
-  with_forward.insert(with_forward.begin(), rule_from_row(default_row()));
-  const platform::FilterSet set = filter_set(with_forward, {0x0A000001, 0x0A000003, 0x0A000001});
-  ASSERT_EQ(set.drops.size(), rules.size());
-  ASSERT_EQ(set.local_addresses.size(), 2u);
-  EXPECT_EQ(nft_table_text(set),
-            "table ip tarnwatch {\n\tflags owner\n\n"
-            "\tchain input {\n\t\ttype filter hook input priority filter; policy accept;\n"
-            "\t\tip daddr 10.0.0.1 ip daddr 10.0.0.2 tcp dport 80 drop\n"
-            "\t\tip daddr 10.0.0.3 ip daddr 10.0.0.2 tcp dport 80 drop\n"
-            "\t\tip daddr 10.0.0.1 ip saddr 10.0.0.0/28 udp sport 1024-2048 drop\n"
-            "\t\tip daddr 10.0.0.3 ip saddr 10.0.0.0/28 udp sport 1024-2048 drop\n"
-            "\t\tip daddr 10.0.0.1 ip saddr & 255.0.255.0 == 10.0.5.0 icmp type 8 drop\n"
-            "\t\tip daddr 10.0.0.3 ip saddr & 255.0.255.0 == 10.0.5.0 icmp type 8 drop\n"
-            "\t\tip daddr 10.0.0.1 icmp code 3 drop\n"
-            "\t\tip daddr 10.0.0.3 icmp code 3 drop\n"
-            "\t\tip daddr 10.0.0.1 ip daddr 192.168.0.0/16 drop\n"
-            "\t\tip daddr 10.0.0.3 ip daddr 192.168.0.0/16 drop\n"
-            "\t\tip daddr 10.0.0.1 ip protocol tcp drop\n"
-            "\t\tip daddr 10.0.0.3 ip protocol tcp drop\n"
-            "\t}\n\n"
-            "\tchain output {\n\t\ttype filter hook output priority filter; policy accept;\n"
-            "\t\tip saddr 10.0.0.1 ip daddr 10.0.0.2 tcp dport 80 drop\n"
-            "\t\tip saddr 10.0.0.3 ip daddr 10.0.0.2 tcp dport 80 drop\n"
-            "\t\tip saddr 10.0.0.1 ip saddr 10.0.0.0/28 udp sport 1024-2048 drop\n"
-            "\t\tip saddr 10.0.0.3 ip saddr 10.0.0.0/28 udp sport 1024-2048 drop\n"
-            "\t\tip saddr 10.0.0.1 ip saddr & 255.0.255.0 == 10.0.5.0 icmp type 8 drop\n"
-            "\t\tip saddr 10.0.0.3 ip saddr & 255.0.255.0 == 10.0.5.0 icmp type 8 drop\n"
-            "\t\tip saddr 10.0.0.1 icmp code 3 drop\n"
-            "\t\tip saddr 10.0.0.3 icmp code 3 drop\n"
-            "\t\tip saddr 10.0.0.1 ip daddr 192.168.0.0/16 drop\n"
-            "\t\tip saddr 10.0.0.3 ip daddr 192.168.0.0/16 drop\n"
-            "\t\tip saddr 10.0.0.1 ip protocol tcp drop\n"
-            "\t\tip saddr 10.0.0.3 ip protocol tcp drop\n"
-            "\t}\n}\n");
 }
 
 }  // namespace
