@@ -82,15 +82,35 @@ struct HostOptions {
   // tried before tarnix-helper. Null in the desktop program. Must outlive
   // the host.
   platform::PacketFilter* in_process_filter = nullptr;
+  // Problems the user must see even without a terminal, each said once: the
+  // gross totals could not be saved, a log cannot be written. Main thread.
+  // Empty: they go to `warn`.
+  std::function<void(const std::string&)> alert = {};
+  // A data folder (or a settings, rule or list file in it) that another user
+  // could have written is refused: with this set the program runs on the
+  // default settings and writes nothing into it (untrusted_text() says why);
+  // otherwise open() fails with HostError::Kind::Untrusted.
+  bool run_on_defaults_when_untrusted = false;
 };
 
 struct HostError {
-  enum class Kind { None, DataFolder, Links };
+  enum class Kind { None, DataFolder, Links, Untrusted };
   Kind kind = Kind::None;
   // For DataFolder: the folder that could not be made writable ("" when none
-  // could even be named).
+  // could even be named). For Untrusted: the data folder refused.
   std::string folder;
   std::string message;
+};
+
+// A file store that reads nothing (every file is missing) and writes nothing
+// (every write fails): what a program that refused its data folder runs on.
+class RefusingFileStore : public platform::FileStore {
+ public:
+  Result<std::string> read(const std::string& path, std::size_t) override;
+  Status replace(const std::string& path, std::string_view) override;
+  Status write(const std::string& path, std::string_view, bool) override;
+  Status remove(const std::string& path) override;
+  Result<std::uint64_t> free_bytes(const std::string& path) override;
 };
 
 class RuntimeHost {
@@ -134,13 +154,27 @@ class RuntimeHost {
   // Null when the channel could not be opened.
   platform::CommandServer* commands() { return commands_.get(); }
   app::MetricsFeature& metrics() { return *metrics_feature_; }
+  // The store every file of the data folder goes through (one that refuses
+  // everything when the folder was refused).
+  platform::FileStore& files() { return files_; }
+  // Why the data folder was refused ("" when it was not): the program then
+  // runs on defaults and writes nothing. Say it once.
+  const std::string& untrusted_text() const { return untrusted_text_; }
+  // False when the last save of the gross totals failed (after finish(): the
+  // final one); tarnixd then ends with a non-zero status. A settings file
+  // that was unusable from the start, or a refused folder, never counts: the
+  // program said at start that it saves nothing.
+  bool totals_saved() const { return totals_saved_; }
   Language language() const { return lang_; }
   // Absolute, ending in '/'.
   const std::string& data_folder() const { return folder_; }
   const std::string& settings_path() const { return settings_path_; }
 
  private:
-  RuntimeHost(HostOptions options, platform::InstanceLock lock, std::string folder, Language lang);
+  RuntimeHost(HostOptions options, platform::InstanceLock lock, std::string folder, Language lang,
+              std::string untrusted_text);
+  void on_totals_saved(const Status& saved);
+  void alert(const std::string& text) const;
   void open_channels();  // the status block and the command channel
   void open_sessions();  // the Session Monitor and its feature
   void open_metrics();   // the figures file for Prometheus
@@ -155,7 +189,10 @@ class RuntimeHost {
   const std::string folder_;
   const Language lang_;
   const std::string settings_path_;
-  platform::LinuxFileStore files_;
+  const std::string untrusted_text_;
+  platform::LinuxFileStore linux_files_;
+  RefusingFileStore refusing_files_;
+  platform::FileStore& files_;
   platform::SystemClock clock_;
   settings::Profile profile_;
   // The sampler's interface table, read on the sampler thread only.
@@ -205,6 +242,11 @@ class RuntimeHost {
   platform::StatusBlock* sampler_block_ = nullptr;
   std::uint32_t last_publish_ms_ = 0;
   platform::PeriodicThread sampler_;
+  // Saves the program said at start it would not make (an unusable settings
+  // file, a refused folder) are not reported again.
+  bool quiet_saves_ = false;
+  bool save_failing_ = false;
+  bool totals_saved_ = true;
 };
 
 // The user-interface language the locale variables ask for.
@@ -213,5 +255,11 @@ Language environment_language();
 // The data folder, absolute and ending in "/", created and writable; empty
 // with `error` set otherwise. An empty `requested` asks for the usual one.
 std::string prepare_data_folder(const std::string& requested, HostError& error);
+
+// Checks `folder` (ending in "/") and the files in it that the program takes
+// orders from (the settings file `settings_path`, the rule files, the WHOIS
+// table and the tool histories) with platform::check_trusted(): the first
+// that fails, with its reason.
+Status check_data_folder_trust(const std::string& folder, const std::string& settings_path);
 
 }  // namespace tw::host

@@ -143,7 +143,12 @@ class TrafficMonitor {
   // ---- restarts and totals (main thread) -----------------------------------
   void restart(RestartMode mode);
   void load_gross_totals();
+  // The six keys of both totals in one replace of the settings file; the
+  // outcome goes to the save listener.
   void save_gross_totals();
+  // Told the outcome of every save of the gross totals (the 60 s timer, the
+  // suspend, the shut-down, a Gross restart), on the saving thread.
+  void set_save_listener(std::function<void(const Status&)> listener);
   // Re-reads "View-Responce", "DoubleSampling", "InterfaceAutoReset",
   // "InterfaceAutoResetTimer", "MaxUnit", "AveUnit", "ExtUnit" and
   // "MaxLineTime". Every Full or Restart restart does this too.
@@ -321,6 +326,7 @@ class TrafficMonitor {
   std::optional<std::uint32_t> countdown_left_;
   std::function<void(RestartMode)> restart_listener_;
   std::function<void()> changed_listener_;  // set before sampling starts, read by the sampler thread
+  std::function<void(const Status&)> save_listener_;
 };
 
 }  // namespace tw::traffic

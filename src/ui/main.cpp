@@ -54,6 +54,15 @@ constexpr std::chrono::milliseconds kRestartWait{10000};
 
 void note(const std::string& text) { std::fprintf(stderr, "tarnix: %s\n", text.c_str()); }
 
+// A warning box that does not hold the program up; it runs on behind it.
+void show_warning(const std::string& text, QWidget* parent) {
+  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tarnwatch"), QString::fromStdString(text),
+                              QMessageBox::Ok, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
 int run(int argc, char** argv) {
   // The restart argument is the whole command line or nothing.
   if (const auto pid = app::parse_restart_argument(std::vector<std::string>(argv + 1, argv + argc))) {
@@ -81,6 +90,14 @@ int run(int argc, char** argv) {
   options.beeper = &beeper;
   options.warn = note;
   options.note = note;
+  // A failed save of the totals, a log that cannot be written: said once,
+  // in a box shown when the event loop runs.
+  options.alert = [](const std::string& text) {
+    note(text);
+    QMetaObject::invokeMethod(qApp, [text] { show_warning(text, nullptr); }, Qt::QueuedConnection);
+  };
+  // A data folder another user could have written: defaults, nothing written.
+  options.run_on_defaults_when_untrusted = true;
   host::HostError error_info;
   const std::unique_ptr<host::RuntimeHost> host = host::RuntimeHost::open(std::move(options), &error_info);
   if (!host) {
@@ -100,8 +117,9 @@ int run(int argc, char** argv) {
   platform::SockDiagSocketTable netstat_sockets;
   platform::ProcProcessTable netstat_processes;
 
-  // The tool tabs' services.
-  platform::LinuxFileStore tool_files;
+  // The tool tabs' services. Their files (histories, the WHOIS table) are
+  // the data folder's too.
+  platform::FileStore& tool_files = host->files();
   platform::SpawnProcessRunner tool_processes;
   platform::SocketWhoisClient whois_client;
   platform::LdnsDnsClient dns_client;
@@ -154,14 +172,13 @@ int run(int argc, char** argv) {
   window.start();
   // Said once: from here on the file gives defaults and takes nothing. The
   // box does not hold the program up; it runs on behind it.
-  if (const auto problem = host->profile().file_problem(); problem != settings::SettingsFileProblem::None) {
+  if (!host->untrusted_text().empty()) {
+    note(host->untrusted_text());
+    show_warning(host->untrusted_text(), &window);
+  } else if (const auto problem = host->profile().file_problem(); problem != settings::SettingsFileProblem::None) {
     const std::string text = app::settings_problem_text(host->settings_path(), problem, lang);
     note(text);
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tarnwatch"), QString::fromStdString(text),
-                                QMessageBox::Ok, &window);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
+    show_warning(text, &window);
   }
   const int rc = QApplication::exec();
   window.shut_down();  // when the loop ended another way

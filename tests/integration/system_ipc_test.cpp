@@ -21,6 +21,10 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "local_attacker.h"
+
 #include "platform/linux/command_socket.h"
 #include "platform/linux/instance_lock.h"
 #include "platform/linux/process_wait.h"
@@ -501,20 +505,114 @@ TEST_F(StatusBlockTest, ALockLeftTakenByADeadHolderIsRecovered) {
   ::sem_close(sem);
 }
 
-TEST_F(StatusBlockTest, ShortOrForeignObjectsAreReadSafely) {
+TEST_F(StatusBlockTest, ObjectsThatAreNoBlockOfOursAreNeitherReadNorTaken) {
   // An object created but not yet sized, as a writer leaves it for a moment.
   int fd = ::shm_open(mem.c_str(), O_CREAT | O_RDWR, 0600);
   ASSERT_GE(fd, 0);
   EXPECT_EQ(read_status_block(names), std::nullopt);
-  // Smaller than a block and without a NUL: read only what exists.
+  // Another size is no block of ours: neither read nor written.
   ASSERT_EQ(::write(fd, "5,6,7", 5), 5);
   ::close(fd);
-  EXPECT_EQ(read_status_block(names), (StatusRecord{"5,6,7", false}));
-  // Opening grows it to a whole block.
+  EXPECT_EQ(read_status_block(names), std::nullopt);
   auto block = opened(PosixStatusBlock::open(names));
   ASSERT_TRUE(block);
+  EXPECT_EQ(block->names(), own);
   ASSERT_TRUE(block->publish("8,"));
   EXPECT_EQ(text(), "8,");
+}
+
+TEST_F(StatusBlockTest, RecordsCarryTheirAgeForReadersToTellADeadWriter) {
+  auto block = opened(PosixStatusBlock::open(names));
+  ASSERT_TRUE(block);
+  EXPECT_EQ(read_status_block(names)->age_ms, std::nullopt) << "never published";
+  ASSERT_TRUE(block->publish("1,2,"));
+  auto fresh = read_status_block(names);
+  ASSERT_TRUE(fresh && fresh->age_ms);
+  EXPECT_LT(*fresh->age_ms, 1000u);
+  std::this_thread::sleep_for(300ms);
+  auto older = read_status_block(names);
+  ASSERT_TRUE(older && older->age_ms);
+  EXPECT_GE(*older->age_ms, 300u);
+  // The stamp never shows in the text; a record too long to leave it room
+  // has no age.
+  EXPECT_EQ(older->text, "1,2,");
+  ASSERT_TRUE(block->publish(std::string(kStatusStampOffset, '7')));
+  EXPECT_EQ(read_status_block(names)->age_ms, std::nullopt);
+}
+
+// Names another user planted in the world-writable /dev/shm: a FIFO must not
+// hang a reader, and a link or a FIFO sends the writer to its per-user names.
+TEST_F(StatusBlockTest, PlantedFifosAndLinksSendUsToThePerUserNames) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root (another user)";
+  test::LocalUser attacker;
+  ASSERT_TRUE(attacker.ok()) << attacker.error();
+  ASSERT_TRUE(attacker.run("mkfifo -m 0666 /dev/shm" + mem).ok());
+  // A reader in a child, so that a hang ends the child, not the test run.
+  const auto read_in_child = [&] {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::alarm(5);
+      auto r = read_status_block(names);
+      ::_exit(r ? (r->text == "1," ? 10 : 11) : 12);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  };
+  EXPECT_EQ(read_in_child(), 12) << "the reader waited on the FIFO";
+  {
+    auto block = opened(PosixStatusBlock::open(names, 20ms));
+    ASSERT_TRUE(block);
+    EXPECT_EQ(block->names(), own);
+    ASSERT_TRUE(block->publish("1,"));
+    EXPECT_EQ(read_in_child(), 10);
+  }
+  TearDown();
+
+  // A link at the semaphore's name.
+  const std::string sem_file = "/dev/shm/sem." + mutex.substr(1);
+  ::unlink(sem_file.c_str());
+  ASSERT_TRUE(attacker.run("ln -s /dev/null " + sem_file).ok());
+  {
+    auto block = opened(PosixStatusBlock::open(names, 20ms));
+    ASSERT_TRUE(block) << "no status block at all";
+    EXPECT_EQ(block->names(), own);
+    ASSERT_TRUE(block->publish("1,"));
+    // The shared memory object is ours, but a writer never takes it with a
+    // foreign semaphore: neither does the reader.
+    EXPECT_EQ(read_in_child(), 10);
+  }
+  ::unlink(sem_file.c_str());
+}
+
+TEST(InstanceLock, ALiveHolderIsSeenWithoutTouchingTheLock) {
+  RuntimeDir run;
+  const std::string path = InstanceLock::path_for("tarnix");
+  EXPECT_EQ(path, run / "tarnix.lock");
+  EXPECT_FALSE(InstanceLock::held_by_a_live_process(path)) << "no file yet";
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    InstanceLock held = InstanceLock::acquire("tarnix");
+    char c = held.held() ? 'y' : 'n';
+    (void)!::write(ready[1], &c, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ASSERT_EQ(c, 'y');
+  EXPECT_TRUE(InstanceLock::held_by_a_live_process(path));
+  // Asking did not take it: a starting instance still finds it held.
+  EXPECT_FALSE(InstanceLock::acquire("tarnix").first_instance());
+  EXPECT_TRUE(InstanceLock::held_by_a_live_process(path));
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  EXPECT_FALSE(InstanceLock::held_by_a_live_process(path));
+  EXPECT_TRUE(InstanceLock::acquire("tarnix").first_instance());
 }
 
 }  // namespace

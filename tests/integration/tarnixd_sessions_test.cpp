@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -111,8 +112,13 @@ class TarnixdSessions : public ::testing::Test {
   // connection is closed and logged, one made after "/blockstop" lives, and
   // "/blockstart" closes it. `as` runs tarnixd and tarnixctl as another user.
   void run(const std::string& program, const std::string& data, const std::string& as) {
-    box_.write_file(data + "tarnix_autoblock.txt", "# the test's server\nALLOW=1,PORT2=22\nPORT2=" +
-                                                       std::to_string(kServerPort) + "\n");
+    const std::string rules = data + "tarnix_autoblock.txt";
+    box_.write_file(rules, "# the test's server\nALLOW=1,PORT2=22\nPORT2=" + std::to_string(kServerPort) + "\n");
+    // The rules belong to whoever runs tarnixd, as its data folder does: a
+    // rule file of someone else is refused.
+    struct stat folder {};
+    ASSERT_EQ(::stat(data.c_str(), &folder), 0);
+    ASSERT_EQ(::chown(rules.c_str(), folder.st_uid, folder.st_gid), 0);
     box_.write_file(settings_, "[Session]\nAskDNS=0\nAutoBlock=1\n");
     Daemon d(link_.left(), box_, "--interface lo --quiet --verbose --data-dir " + data, "sessions", program, as);
     ASSERT_TRUE(eventually([&] { return tarnixctl(link_.left(), box_, "send x", as).ok(); })) << d.diagnostics(box_);

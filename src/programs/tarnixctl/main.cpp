@@ -2,12 +2,15 @@
 // running Tarnwatch instances and prints their published status record.
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
 #include "platform/linux/command_socket.h"
+#include "platform/linux/instance_lock.h"
 #include "platform/linux/status_block.h"
 
 namespace {
@@ -35,7 +38,9 @@ const char* kUsage =
     "\n"
     "Exit status: 0 done; 1 no instance (or no status record), or an instance did\n"
     "not take the command; 2 usage error; 3 status printed the last record of an\n"
-    "instance that has ended (no instance of yours publishes any more).\n";
+    "instance that has ended, in order or not (no instance of yours publishes any\n"
+    "more: the record was marked as the last one, or it is older than a second and\n"
+    "no first instance holds the instance lock).\n";
 
 int usage_error(const std::string& message) {
   std::fprintf(stderr, "tarnixctl: %s\n\n%s", message.c_str(), kUsage);
@@ -75,6 +80,20 @@ int send_to_all(const std::string& text) {
 // is cleared by that instance's next record, at most 200 ms later.
 constexpr useconds_t kSettleMicros = 300000;
 
+// A running writer renews its record every 200 ms; one not renewed for five
+// periods was left by an instance that died without marking it (SIGKILL, a
+// crash).
+constexpr std::uint64_t kStaleAfterMs = 1000;
+
+// Whether no live instance writes `record` any more although it was not
+// marked as ended. A first instance that holds the instance lock is alive
+// however old its record (its main loop may be busy for a moment).
+bool abandoned(const tw::platform::StatusRecord& record) {
+  if (!record.age_ms || *record.age_ms <= kStaleAfterMs) return false;
+  const std::string lock = tw::platform::InstanceLock::path_for(tw::app::kProgramBaseName);
+  return !tw::platform::InstanceLock::held_by_a_live_process(lock);
+}
+
 int print_status() {
   auto record = tw::platform::read_status_block();
   if (record && record->ended) {
@@ -83,9 +102,16 @@ int print_status() {
   }
   if (!record) return fail("no status record: no instance has run since the machine started");
   std::printf("%s\n", record->text.c_str());
-  if (!record->ended) return 0;
+  const bool dead_writer = !record->ended && abandoned(*record);
+  if (!record->ended && !dead_writer) return 0;
   std::fflush(stdout);
-  std::fprintf(stderr, "tarnixctl: this is the last record of an instance that has ended; none runs now\n");
+  if (dead_writer)
+    std::fprintf(stderr,
+                 "tarnixctl: this is the last record of an instance that has ended without saying so "
+                 "(written %llu ms ago); none runs now\n",
+                 static_cast<unsigned long long>(*record->age_ms));
+  else
+    std::fprintf(stderr, "tarnixctl: this is the last record of an instance that has ended; none runs now\n");
   return 3;
 }
 

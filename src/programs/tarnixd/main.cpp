@@ -274,6 +274,9 @@ int run(const Options& opt) {
   // shut-down sequence.
   host->finish(restarting);
   if (live && tty) std::printf("\n");
+  // The totals counted in this run are lost when the final save failed (it
+  // was said when it happened): a service manager should see that.
+  if (exit_code == 0 && !host->totals_saved()) exit_code = 1;
   return exit_code;
 }
 
