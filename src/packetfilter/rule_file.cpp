@@ -19,7 +19,7 @@ constexpr std::size_t kMaxMatchCells = std::size_t{1} << 22;
 // in order: the longest common subsequence of the two, so that a line that
 // is in both files keeps its identity even when lines were added or removed
 // around it.
-std::vector<std::ptrdiff_t> match_lines(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+std::vector<std::ptrdiff_t> match_lines(const std::vector<std::string_view>& a, const std::vector<std::string_view>& b) {
   std::vector<std::ptrdiff_t> out(a.size(), -1);
   std::size_t head = 0;
   while (head < a.size() && head < b.size() && a[head] == b[head]) {
@@ -35,8 +35,8 @@ std::vector<std::ptrdiff_t> match_lines(const std::vector<std::string>& a, const
   if (n == 0 || m == 0 || n * m > kMaxMatchCells) return out;
 
   std::vector<std::size_t> ha(n), hb(m);
-  for (std::size_t i = 0; i < n; ++i) ha[i] = std::hash<std::string>{}(a[head + i]);
-  for (std::size_t j = 0; j < m; ++j) hb[j] = std::hash<std::string>{}(b[head + j]);
+  for (std::size_t i = 0; i < n; ++i) ha[i] = std::hash<std::string_view>{}(a[head + i]);
+  for (std::size_t j = 0; j < m; ++j) hb[j] = std::hash<std::string_view>{}(b[head + j]);
   auto same = [&](std::size_t i, std::size_t j) { return ha[i] == hb[j] && a[head + i] == b[head + j]; };
   // len[i][j]: the common subsequence of a[i..] and b[j..]; at most
   // min(n, m) <= 2048, so 16 bits hold it.
@@ -66,6 +66,18 @@ std::string_view line_end(std::string_view line, bool crlf) {
   return crlf && !line.ends_with('\r') ? std::string_view("\r\n") : std::string_view("\n");
 }
 
+// The lines of a file's text (after a BOM), without their line feeds.
+std::vector<std::string_view> split_lines(std::string_view text) {
+  if (text.starts_with(kBom)) text.remove_prefix(kBom.size());
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t nl = text.find('\n');
+    lines.push_back(text.substr(0, nl));
+    text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
+  }
+  return lines;
+}
+
 bool is_comment(std::string_view line) {
   if (line.empty()) return true;
   const auto first = static_cast<unsigned char>(line[0]);
@@ -82,6 +94,7 @@ RuleFile::RuleFile(std::string_view text) : base_(std::string(text)) {
     text.remove_prefix(kBom.size());
   }
   bool crlf_known = false;
+  lines_.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   while (!text.empty()) {
     const std::size_t nl = text.find('\n');
     Line line;
@@ -93,25 +106,26 @@ RuleFile::RuleFile(std::string_view text) : base_(std::string(text)) {
       crlf_known = true;
       crlf_ = line.text.ends_with('\r');
     }
-    base_lines_.push_back(line.text);
     const std::size_t number = lines_.size() + 1;
     if (!is_comment(line.text)) {
       // The end of the file ends the last field as a line feed does: a file
       // whose last line has no line break means its last field too.
-      std::vector<std::string> f = split_fields(line.text + "\n");
+      line.text.push_back('\n');
+      std::vector<std::string> f = split_fields(line.text);
+      line.text.pop_back();
       const bool has_memo = f.size() >= static_cast<std::size_t>(kColumnCount);
       f.resize(std::max<std::size_t>(f.size(), kColumnCount));  // missing fields read as empty text
       GridRow row;
-      std::copy_n(f.begin(), kColumnCount, row.begin());
+      std::move(f.begin(), f.begin() + kColumnCount, row.begin());
       if (!has_memo) row[kMemo].assign(1, ' ');
       if (auto problem = row_problem(row)) {
         problems_.push_back({number, false, std::move(*problem)});
       } else if (grid_.size() >= kMaxRules) {
         problems_.push_back({number, true, {}});
       } else {
-        line.cells = row_from_rule(rule_from_row(row));
+        line.row = grid_.size();
         grid_lines_.push_back(lines_.size());
-        grid_.push_back(*line.cells);
+        grid_.push_back(row_from_rule(rule_from_row(row)));
       }
     }
     lines_.push_back(std::move(line));
@@ -120,21 +134,18 @@ RuleFile::RuleFile(std::string_view text) : base_(std::string(text)) {
 
 void RuleFile::reindex() {
   grid_lines_.clear();
-  grid_.clear();
   for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (!lines_[i].cells) continue;
+    if (!lines_[i].row) continue;
+    lines_[i].row = grid_lines_.size();
     grid_lines_.push_back(i);
-    grid_.push_back(*lines_[i].cells);
   }
 }
 
 bool RuleFile::set_row(std::size_t row, const GridRow& cells) {
   if (row >= grid_.size()) return false;
-  Line& line = lines_[grid_lines_[row]];
-  if (*line.cells == cells) return true;
-  line.cells = cells;
-  line.edited = true;
+  if (grid_[row] == cells) return true;
   grid_[row] = cells;
+  lines_[grid_lines_[row]].edited = true;
   edited_ = true;
   return true;
 }
@@ -142,10 +153,11 @@ bool RuleFile::set_row(std::size_t row, const GridRow& cells) {
 bool RuleFile::insert_row(std::size_t before, const GridRow& cells) {
   if (before > grid_.size() || grid_.size() >= kMaxRules) return false;
   Line line;
-  line.cells = cells;
+  line.row = before;
   line.edited = true;
   const std::size_t at = before < grid_.size() ? grid_lines_[before] : lines_.size();
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
+  grid_.insert(grid_.begin() + static_cast<std::ptrdiff_t>(before), cells);
   edited_ = true;
   reindex();
   return true;
@@ -154,6 +166,7 @@ bool RuleFile::insert_row(std::size_t before, const GridRow& cells) {
 bool RuleFile::erase_row(std::size_t row) {
   if (row >= grid_.size()) return false;
   lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(grid_lines_[row]));
+  grid_.erase(grid_.begin() + static_cast<std::ptrdiff_t>(row));
   edited_ = true;
   reindex();
   return true;
@@ -167,11 +180,11 @@ bool RuleFile::swap_rows(std::size_t a, std::size_t b) {
   return set_row(a, second) && set_row(b, first);
 }
 
-std::string RuleFile::render(const Line& line, bool crlf) {
+std::string RuleFile::render(const Line& line, bool crlf) const {
   if (!line.edited) return line.text;
   // An edited row keeps its own line end; a new one takes the file's.
   const bool cr = line.base ? line.text.ends_with('\r') : crlf;
-  return row_line(*line.cells) + (cr ? "\r" : "");
+  return row_line(grid_[*line.row]) + (cr ? "\r" : "");
 }
 
 std::string RuleFile::text() const {
@@ -191,7 +204,8 @@ std::string RuleFile::text() const {
 
 std::string RuleFile::merged_onto(const std::optional<std::string>& disk, std::size_t* given_up) const {
   const RuleFile theirs(disk.value_or(std::string()));
-  const std::vector<std::ptrdiff_t> base_to_disk = match_lines(base_lines_, theirs.base_lines_);
+  const std::vector<std::string_view> base_lines = split_lines(base_ ? std::string_view(*base_) : std::string_view());
+  const std::vector<std::ptrdiff_t> base_to_disk = match_lines(base_lines, split_lines(*theirs.base_));
   std::vector<std::ptrdiff_t> disk_to_base(theirs.lines_.size(), -1);
   for (std::size_t i = 0; i < base_to_disk.size(); ++i)
     if (base_to_disk[i] >= 0) disk_to_base[static_cast<std::size_t>(base_to_disk[i])] = static_cast<std::ptrdiff_t>(i);
@@ -199,7 +213,7 @@ std::string RuleFile::merged_onto(const std::optional<std::string>& disk, std::s
   // Our line for each base line still held, and where our new lines go:
   // after the base line they follow here, else at the start; the ones after
   // the last base line (appended) at the new end.
-  std::vector<const Line*> ours(base_lines_.size(), nullptr);
+  std::vector<const Line*> ours(base_lines.size(), nullptr);
   std::vector<std::vector<const Line*>> after_disk(theirs.lines_.size());
   std::vector<const Line*> at_start, at_end;
   std::size_t lost = 0;

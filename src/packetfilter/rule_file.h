@@ -60,7 +60,7 @@ class RuleFile {
   bool edited() const { return edited_; }
   // Whether the file's last line is a row of the grid (a row appended to a
   // full table is not).
-  bool last_line_in_grid() const { return !lines_.empty() && lines_.back().cells.has_value(); }
+  bool last_line_in_grid() const { return !lines_.empty() && lines_.back().row.has_value(); }
 
   // ---- edits by grid row; false (and nothing changed) when out of range or,
   // for additions, when the grid holds kMaxRules rows already ---------------
@@ -85,11 +85,11 @@ class RuleFile {
   struct Line {
     std::string text;                  // as read, without the line feed (a CR before it stays here)
     std::optional<std::size_t> base;   // its index among the base's lines; nullopt: added here
-    std::optional<GridRow> cells;      // a rule: its grid row
-    bool edited = false;               // written from its cells
+    std::optional<std::size_t> row;    // a rule: its grid row
+    bool edited = false;               // written from its grid row's cells
     bool line_feed = true;             // a line feed follows it
   };
-  static std::string render(const Line& line, bool crlf);
+  std::string render(const Line& line, bool crlf) const;
   void reindex();
 
   std::optional<std::string> base_;
@@ -97,7 +97,6 @@ class RuleFile {
   bool crlf_ = false;
   bool edited_ = false;
   std::vector<Line> lines_;
-  std::vector<std::string> base_lines_;  // the base's line texts, for merged_onto
   std::vector<std::size_t> grid_lines_;  // the line of each grid row
   std::vector<GridRow> grid_;
   std::vector<LineProblem> problems_;
