@@ -95,6 +95,14 @@ void Runtime::add_timer(int id, std::function<std::uint32_t()> period, std::func
 }
 
 void Runtime::add_command(shell::Command command, std::function<void(const shell::ParsedCommand&)> handler) {
+  add_command_replying(command, [handler = std::move(handler)](const shell::ParsedCommand& c) {
+    handler(c);
+    return shell::CommandReply{};
+  });
+}
+
+void Runtime::add_command_replying(shell::Command command,
+                                   std::function<shell::CommandReply(const shell::ParsedCommand&)> handler) {
   for (auto& [c, h] : commands_) {
     if (c == command) {
       h = std::move(handler);
@@ -188,17 +196,26 @@ void Runtime::write_log(LogKind kind, Marker marker) {
 }
 
 shell::Command Runtime::handle_command(std::string_view text) {
+  shell::Command recognised = shell::Command::None;
+  (void)dispatch(text, recognised);
+  return recognised;
+}
+
+shell::CommandReply Runtime::answer_command(std::string_view text) {
+  shell::Command recognised = shell::Command::None;
+  return dispatch(text, recognised);
+}
+
+shell::CommandReply Runtime::dispatch(std::string_view text, shell::Command& recognised) {
   const shell::ParsedCommand cmd = shell::parse_command(text);
-  if (shut_down_ || cmd.command == shell::Command::None) return cmd.command;
-  for (const auto& [c, handler] : commands_) {
-    if (c == cmd.command) {
-      handler(cmd);
-      return cmd.command;
-    }
-  }
-  note("command dropped, there is no " + std::string(addressee(cmd.command)) + ": " +
-       std::string(shell::command_name(cmd.command)));
-  return cmd.command;
+  recognised = cmd.command;
+  if (shut_down_) return {shell::ReplyStatus::Ignored, "the instance is ending"};
+  if (cmd.command == shell::Command::None) return {shell::ReplyStatus::Ignored, "not a command"};
+  for (const auto& [c, handler] : commands_)
+    if (c == cmd.command) return handler(cmd);
+  const std::string why = "there is no " + std::string(addressee(cmd.command));
+  note("command dropped, " + why + ": " + std::string(shell::command_name(cmd.command)));
+  return {shell::ReplyStatus::Ignored, why};
 }
 
 void Runtime::reload_settings() {

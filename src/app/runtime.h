@@ -144,6 +144,10 @@ class Runtime {
   // The handler of one command. Commands nobody answers are dropped with a
   // debug note. A second handler for the same command replaces the first.
   void add_command(shell::Command command, std::function<void(const shell::ParsedCommand&)> handler);
+  // The same, for a command whose outcome goes back to a sender that waits
+  // for it (tarnixctl): the handler says whether it was carried out.
+  void add_command_replying(shell::Command command,
+                            std::function<shell::CommandReply(const shell::ParsedCommand&)> handler);
   // The variables of the log entries, in the order added.
   void add_log_source(logging::LogSource& source);
   // Work for the orderly end at `place` (shutdown_step); `restarting` tells a
@@ -198,6 +202,10 @@ class Runtime {
   // Dispatches one received command text. Returns what the text was
   // recognised as. Ignored after shutdown().
   shell::Command handle_command(std::string_view text);
+  // The same, returning the answer for the sender: Done from handlers that
+  // give none, Ignored for texts that are no command, commands nobody here
+  // answers and any after shutdown().
+  shell::CommandReply answer_command(std::string_view text);
 
   // Re-reads the log settings and runs the reload steps. The Report log keeps
   // the period it was started with until the next start of the program.
@@ -231,6 +239,7 @@ class Runtime {
   };
 
   void write_log(logging::LogKind kind, logging::Marker marker);
+  shell::CommandReply dispatch(std::string_view text, shell::Command& recognised);
   void note(std::string_view text) const;
   void rearm_if_changed(std::uint32_t now);
   void end_logs(bool restarting);
@@ -241,7 +250,7 @@ class Runtime {
   platform::StatusBlock* status_ = nullptr;
 
   std::vector<Timer> timers_;
-  std::vector<std::pair<shell::Command, std::function<void(const shell::ParsedCommand&)>>> commands_;
+  std::vector<std::pair<shell::Command, std::function<shell::CommandReply(const shell::ParsedCommand&)>>> commands_;
   std::vector<logging::LogSource*> log_sources_;
   std::vector<Step> shutdown_steps_;
   std::vector<std::function<void()>> suspend_steps_;

@@ -224,6 +224,9 @@ void RuntimeHost::open_filter() {
   config.note = [this](std::string_view n) { note(std::string(n)); };
   filter_ = std::make_unique<packetfilter::FilterController>(
       packetfilter::FilterControllerDeps{filter_engine_, network_, files_}, std::move(config));
+  // The rule file's problems: worth a line even without a window (the
+  // desktop page shows them as well).
+  filter_->set_warning_sink([this](std::string_view w) { warn(std::string(w)); });
   filter_feature_ = std::make_unique<app::FilterFeature>(runtime_, profile_, *filter_);
 }
 

@@ -31,6 +31,7 @@
 #include "platform/fake/fake_file_store.h"
 #include "platform/linux/helper_packet_filter.h"
 #include "platform/linux/network_info.h"
+#include "platform/privileged/nft_table_holder.h"
 #include "platform/privileged/nftables_filter.h"
 
 namespace tw::packetfilter {
@@ -132,7 +133,7 @@ TEST_F(PacketFilterTest, DropForPeerPort80BlocksOnlyThatPortUntilStopped) {
     ASSERT_TRUE(reaches(peer(), 80));
     ASSERT_TRUE(filter.add_command("tarnix.packetfilter /add:DROP,0.0.0.0,255.255.255.255,0," + peer() +
                                    ",255.255.255.255,80,TCP,web"));
-    filter.start_command();
+    (void)filter.start_command();
     ASSERT_TRUE(filter.filtering());
     EXPECT_FALSE(connects(peer(), 80));
     EXPECT_TRUE(reaches(peer(), 81));
@@ -143,7 +144,7 @@ TEST_F(PacketFilterTest, DropForPeerPort80BlocksOnlyThatPortUntilStopped) {
     const platform::FilterSet expected = filter_set(filter.rules(), {0x0AE70001});
     EXPECT_EQ(listed_table(), nft_table_text(expected));
 
-    filter.stop_command();
+    (void)filter.stop_command();
     EXPECT_FALSE(filter.filtering());
     EXPECT_TRUE(reaches(peer(), 80));
     EXPECT_EQ(listed_table(), "");
@@ -155,7 +156,7 @@ TEST_F(PacketFilterTest, RangesWidenToTheirBlockAndRestartsReplaceTheTable) {
     // 10.231.0.4-10.231.0.7 is a block of four that leaves the peer out.
     ASSERT_TRUE(filter.add_command(
         "tarnix.packetfilter /add:DROP,0.0.0.0,0.0.0.0,0,10.231.0.4-10.231.0.7,255.255.255.255,80-81,TCP"));
-    filter.start_command();
+    (void)filter.start_command();
     ASSERT_TRUE(filter.filtering());
     EXPECT_TRUE(reaches(peer(), 80));
     // 10.231.0.1-10.231.0.2 widens to 10.231.0.0/30, which holds the peer;
@@ -176,7 +177,7 @@ TEST_F(PacketFilterTest, IcmpRulesMatchTypeAndCode) {
     ASSERT_TRUE(ping());
     // Timestamp requests (type 13) are not echo requests.
     ASSERT_TRUE(filter.add_command("tarnix.packetfilter /add:DROP,0.0.0.0,0.0.0.0,13,0.0.0.0,0.0.0.0,0,ICMP"));
-    filter.start_command();
+    (void)filter.start_command();
     ASSERT_TRUE(filter.filtering());
     EXPECT_TRUE(ping());
     // Echo requests (type 8) of code 5, which a ping never sends, leave it
@@ -186,7 +187,7 @@ TEST_F(PacketFilterTest, IcmpRulesMatchTypeAndCode) {
     EXPECT_TRUE(ping());
     filter.set_cell(0, kDstPort, "0");
     EXPECT_FALSE(ping());
-    filter.stop_command();
+    (void)filter.stop_command();
     EXPECT_TRUE(ping());
   });
 }
@@ -209,6 +210,33 @@ TEST_F(PacketFilterTest, TheTableDiesWithItsOwner) {
     for (int i = 0; i < 100 && listed_table() != ""; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(listed_table(), "");
     EXPECT_TRUE(reaches(peer(), 80));
+  }));
+}
+
+TEST_F(PacketFilterTest, ASecondFilterHearsWhoHoldsTheTable) {
+  ASSERT_TRUE(link_.left().run([&] {
+    // The helper holds the table for this process, as it does for a desktop
+    // instance; a second filter (another instance, run as root) may not
+    // touch it, and is told whose it is instead of "run as administrator".
+    platform::HelperClient client({TW_TARNIX_HELPER});
+    platform::HelperPacketFilter held(client);
+    ASSERT_TRUE(held.is_supported());
+    platform::FilterSet set{{0x0AE70001}, {{0, 0, 0x0AE70002, 0xFFFFFFFF, platform::kFilterTcp, 0, 0, 80, 80}}};
+    ASSERT_TRUE(held.apply(set).ok());
+
+    const auto holder = platform::nft_table_holder("tarnwatch");
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(holder->pid, client.pid());
+    EXPECT_EQ(holder->name, "tarnix-helper");
+    EXPECT_EQ(holder->instance_pid, getpid());
+
+    platform::NftablesPacketFilter second({nft_apply_text, nft_remove_text});
+    const Status s = second.apply(set);
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error().headline, "Another Tarnwatch instance (pid " + std::to_string(getpid()) + ") filters already.");
+    EXPECT_EQ(s.error().errno_value, EBUSY);
+    EXPECT_NE(listed_table(), "");  // the first one's table stands
+    EXPECT_FALSE(platform::nft_table_holder("no-such-table"));
   }));
 }
 

@@ -3,6 +3,7 @@
 // (XDG_RUNTIME_DIR points at a temporary folder) and under shared-memory names
 // of its own, so a Tarnwatch running on this machine is never touched.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <semaphore.h>
 #include <signal.h>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -274,6 +276,106 @@ TEST(CommandChannel, TextsEndAtTheirFirstNulAndAtTheSizeCap) {
   EXPECT_NE(why(send_command(server->path(), std::string(kMaxCommandBytes + 1, 'y'))).find("too long"),
             std::string::npos);
   EXPECT_TRUE(server->receive_pending().empty());
+}
+
+// A sender that waits, as tarnixctl does: a socket of its own (an abstract
+// name the kernel picks), connected to `path`, the command sent.
+OwnedFd waiting_sender(const std::string& path, const std::string& text) {
+  OwnedFd s(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_un own{};
+  own.sun_family = AF_UNIX;
+  sockaddr_un to{};
+  to.sun_family = AF_UNIX;
+  std::strncpy(to.sun_path, path.c_str(), sizeof to.sun_path - 1);
+  if (::bind(s.get(), reinterpret_cast<sockaddr*>(&own), sizeof(sa_family_t)) != 0 ||
+      ::connect(s.get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
+      ::send(s.get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
+    s.reset();
+  return s;
+}
+
+TEST(CommandChannel, AWaitingSenderOfTheSameUserGetsTheReply) {
+  RuntimeDir run;
+  auto server = opened(CommandServer::listen(run / "tarnwatch.sock"));
+  ASSERT_TRUE(server);
+  std::thread serve([&] {
+    pollfd p{server->fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 10000), 1);
+    const auto requests = server->receive_requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].text, "tarnix.packetfilter /add:x");
+    EXPECT_EQ(requests[0].sender_uid, ::geteuid());
+    EXPECT_EQ(requests[0].sender_pid, ::getpid());
+    EXPECT_TRUE(server->reply(requests[0], "failed: why"));
+  });
+  const auto got = send_command_for_reply(server->path(), "tarnix.packetfilter /add:x", 20s);
+  serve.join();
+  ASSERT_TRUE(got.ok()) << got.error().message();
+  ASSERT_TRUE(got->has_value());
+  EXPECT_EQ(**got, "failed: why");
+
+  // A sender that does not wait (every one before replies): its command
+  // arrives as ever, and there is nobody to answer.
+  ASSERT_EQ(why(send_command(server->path(), "tarnix.trafficmonitor /init")), "");
+  auto requests = server->receive_requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_TRUE(requests[0].sender.empty());
+  EXPECT_FALSE(server->reply(requests[0], "done"));
+
+  // A receiver that never reads: once its queue is full the replies are
+  // dropped at once; the instance never waits for it.
+  OwnedFd slow = waiting_sender(server->path(), "x");
+  ASSERT_TRUE(slow);
+  requests = server->receive_requests();
+  ASSERT_EQ(requests.size(), 1u);
+  int sent = 0;
+  for (int i = 0; i < 1000; ++i) sent += server->reply(requests[0], "done") ? 1 : 0;
+  EXPECT_GT(sent, 0);
+  EXPECT_LT(sent, 1000);
+
+  // Gone: nothing to answer, no error for the instance.
+  slow.reset();
+  EXPECT_FALSE(server->reply(requests[0], "done"));
+  EXPECT_EQ(send_command_for_reply(run / "nothing.sock", "x", 1s).error().errno_value, kNobodyListensErrno);
+}
+
+TEST(CommandChannel, AnInstanceAnswersNoOtherUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root (an instance run as another user)";
+  // An instance of "nobody"; root, who may send to any socket, gets no reply.
+  char tmpl[] = "/tmp/tw-filter-reply-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl, path = dir + "/tarnwatch.sock";
+  ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // 0: the sender was refused its reply; 1: it was answered; 2: broken.
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+      ::_exit(2);
+    auto server = CommandServer::listen(path);
+    if (!server) ::_exit(2);
+    if (::write(ready[1], "r", 1) != 1) ::_exit(2);
+    pollfd p{(*server)->fd(), POLLIN, 0};
+    if (::poll(&p, 1, 10000) != 1) ::_exit(2);
+    const auto requests = (*server)->receive_requests();
+    if (requests.size() != 1 || requests[0].sender_uid != 0u) ::_exit(2);
+    ::_exit((*server)->reply(requests[0], "done") ? 1 : 0);
+  }
+  ::close(ready[1]);
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  OwnedFd root_sender = waiting_sender(path, "tarnix.packetfilter /start");
+  ASSERT_TRUE(root_sender);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  char buf[64];
+  EXPECT_EQ(::recv(root_sender.get(), buf, sizeof buf, MSG_DONTWAIT), -1);
+  std::error_code ec;
+  fs::remove_all(dir, ec);
 }
 
 TEST(CommandChannel, StaleSocketIsReplacedLiveOneAndOtherFilesAreLeftAlone) {

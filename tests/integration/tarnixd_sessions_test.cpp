@@ -138,7 +138,10 @@ class TarnixdSessions : public ::testing::Test {
     // Commands are taken in order: once the packet filter has answered its
     // start (it has no rules), auto-block is off.
     ASSERT_TRUE(tarnixctl(link_.left(), box_, "send " + quoted("tarnix.sessionmonitor /blockstop"), as).ok());
-    ASSERT_TRUE(tarnixctl(link_.left(), box_, "send " + quoted("tarnix.packetfilter /start"), as).ok());
+    // Without rules the start fails, and tarnixctl says so.
+    const test::CommandResult start = tarnixctl(link_.left(), box_, "send " + quoted("tarnix.packetfilter /start"), as);
+    ASSERT_EQ(start.status, 1) << start.output;
+    EXPECT_NE(start.output.find("Non packetfilter rules."), std::string::npos) << start.output;
     ASSERT_TRUE(eventually([&] {
       return box_.read_file(d.stderr_path()).find("packet filter: no rules") != std::string::npos;
     })) << d.diagnostics(box_);

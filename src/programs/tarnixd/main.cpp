@@ -263,7 +263,9 @@ int run(const Options& opt) {
       break;
     }
     if (commands && (fds[1].revents & POLLIN)) {
-      for (const std::string& text : commands->receive_pending()) runtime.handle_command(text);
+      // A sender that waits (tarnixctl) hears the outcome; others get nothing.
+      for (const platform::CommandRequest& r : commands->receive_requests())
+        commands->reply(r, shell::reply_datagram(runtime.answer_command(r.text)));
     }
     if (fds[3].revents & POLLIN) runtime.handle_wake();
   }

@@ -68,7 +68,9 @@ void RuntimeDriver::serve_commands(platform::CommandServer* server) {
   notifier_ = new QSocketNotifier(server->fd(), QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, [this] {
     if (!server_ || stopped_) return;
-    for (const std::string& text : server_->receive_pending()) runtime_.handle_command(text);
+    // A sender that waits (tarnixctl) hears the outcome; others get nothing.
+    for (const platform::CommandRequest& r : server_->receive_requests())
+      server_->reply(r, shell::reply_datagram(runtime_.answer_command(r.text)));
   });
 }
 

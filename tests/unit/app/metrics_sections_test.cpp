@@ -110,14 +110,14 @@ TEST(MetricsSections, DropRulesCountOnlyWhileInstalled) {
   platform::FakePacketFilter engine;
   OneAddress network;
   packetfilter::FilterController filter({engine, network, files}, {.rule_file_path = kRules, .lang = Language::English, .show_message = {}, .note = {}});
-  filter.reload();
+  (void)filter.reload();
 
   metrics::FilterSection f = filter_section(filter);
   EXPECT_FALSE(f.filtering);
   EXPECT_EQ(f.drop_rules, 0u);  // loaded, not installed
   EXPECT_EQ(f.grid_rules, 3u);
 
-  filter.start_command();
+  (void)filter.start_command();
   f = filter_section(filter);
   EXPECT_TRUE(f.filtering);
   ASSERT_TRUE(engine.installed);

@@ -423,6 +423,19 @@ TEST(RuntimeCommands, LaterHandlerReplacesTheEarlierAndStepsKeepTheirOrder) {
   core.handle_command("tarnix.packetfilter /add:1,2");
   EXPECT_EQ(seen, (std::vector<std::string>{"second", "tarnix.packetfilter /add:1,2"}));
 
+  // The answers for a sender that waits: a handler's own, Done from one that
+  // gives none, Ignored for no command and for one nobody here serves.
+  core.add_command_replying(shell::Command::FilterStart, [](const shell::ParsedCommand&) {
+    return shell::CommandReply{shell::ReplyStatus::Failed, "why"};
+  });
+  EXPECT_EQ(core.answer_command("tarnix.packetfilter /start"),
+            (shell::CommandReply{shell::ReplyStatus::Failed, "why"}));
+  EXPECT_EQ(core.answer_command("tarnix.sessionmonitor /blockstart"), shell::CommandReply{});
+  EXPECT_EQ(core.answer_command("tarnix.trafficmonitor /init "),
+            (shell::CommandReply{shell::ReplyStatus::Ignored, "not a command"}));
+  EXPECT_EQ(core.answer_command("tarnix.packetfilter /stop"),
+            (shell::CommandReply{shell::ReplyStatus::Ignored, "there is no packet filter"}));
+
   // Steps of one place run in the order they were added, after earlier places.
   std::vector<std::string> steps;
   core.add_shutdown_step(shutdown_step::kWindowState, [&](bool r) { steps.push_back(r ? "a restarting" : "a"); });
