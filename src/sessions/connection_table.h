@@ -7,6 +7,7 @@
 // Threads: refresh() and the records belong to the thread that runs the
 // session refresh. The process-name cache is shared with the Netstat worker
 // and takes its own lock.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -28,8 +29,20 @@ inline constexpr std::size_t kMaxSessionRecords = 1000;
 inline constexpr std::size_t kMaxHostChars = 127;
 inline constexpr std::size_t kMaxProcessChars = 127;
 
+// A stretch of a sort key (offset and length in bytes; a key is at most 254).
+struct KeySpan {
+  std::uint8_t at = 0, size = 0;
+};
+// A sort key holds a name field (a host name, a process label) at most this
+// often: each is padded to 64 characters and the key is cut at 254.
+inline constexpr std::size_t kMaxKeyNames = 4;
+
 struct SessionRecord {
   std::string sort_key;  // built by the sort; empty after a refresh
+  // Where sort_key holds names, which are compared as names; the rest of
+  // the key (addresses, ports, padding) is compared byte by byte.
+  std::array<KeySpan, kMaxKeyNames> key_names{};
+  std::uint8_t key_name_count = 0;
   std::string local_address;
   std::string local_host;
   std::uint32_t local_port = 0;

@@ -48,7 +48,7 @@ struct SessionMonitorConfig {
   Language lang = Language::English;
   std::string data_folder;  // where the blocked log goes without a log root folder
   std::string log_root;     // "Settings"/"LogRootFolder"
-  TextCompare compare;      // the user's collation; null: byte order
+  TextCompare compare;      // the user's collation for names in the sort keys; null: byte order
   // Told about each connection that could not be closed (the user is not:
   // the connection shows up again and is tried again).
   std::function<void(const Error&)> kill_failed;
