@@ -49,6 +49,12 @@ constexpr int mib_tcp_state(int kernel_state) {
   }
 }
 
+// The kernel's pseudo-state of a TCP socket that is only bound (Linux 6.7+):
+// one that never connected or listened, and a connection closed with
+// SOCK_DESTROY while its program still holds the socket and the port it bound,
+// which keeps its addresses. No connection: dumps leave it out, as ss does.
+inline constexpr int kTcpBoundInactive = 13;
+
 // One socket of a dump. Addresses in network byte order, ports in host order.
 struct SocketRow {
   SocketProtocol protocol = SocketProtocol::Tcp;
@@ -67,7 +73,8 @@ class SocketTable {
  public:
   virtual ~SocketTable() = default;
   virtual bool is_supported() = 0;
-  // Every IPv4 socket of the protocol, in the kernel's order. One thread at a time.
+  // Every IPv4 socket of the protocol, in the kernel's order, but for TCP
+  // sockets that are only bound. One thread at a time.
   virtual Result<std::vector<SocketRow>> read(SocketProtocol protocol) = 0;
 };
 
