@@ -100,7 +100,6 @@ std::size_t ConnectionTable::refresh(const std::vector<platform::SocketRow>& tcp
   std::vector<shared::FlowKey> keys;
   keys.reserve(shared::kMaxFlowKeys);
   for (const auto& row : tcp) {
-    if (records_.size() >= kMaxSessionRecords) break;
     const std::string local = shared::address_text(row.local_address);
     const std::string remote = shared::address_text(row.remote_address);
     // Listening sockets have no remote side; neither do sockets bound to

@@ -24,7 +24,6 @@
 
 namespace tw::sessions {
 
-inline constexpr std::size_t kMaxSessionRecords = 1000;
 // Field capacities of a record; longer host names and labels are cut.
 inline constexpr std::size_t kMaxHostChars = 127;
 inline constexpr std::size_t kMaxProcessChars = 127;
@@ -96,7 +95,9 @@ class ConnectionTable {
   // Rebuilds the records and the flow keys from one reading of the tables;
   // `now` is the clock reading that becomes the first-seen time of new
   // connections, and `host_text` is asked only when host names are wanted
-  // (null: the host columns show the addresses). Returns the record count.
+  // (null: the host columns show the addresses). Every connection worth
+  // showing becomes a record: the list shows the first of them, auto-block
+  // and the counter see them all. Returns the record count.
   std::size_t refresh(const std::vector<platform::SocketRow>& tcp, const std::vector<platform::SocketRow>& udp,
                       std::uint32_t now, const HostText& host_text);
 
