@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "base/text_helpers.h"
 #include "logging/template.h"
 
 namespace tw::sessions {
@@ -53,8 +54,11 @@ std::string ProcessNameCache::name_for(int pid) {
   if (const auto it = names_.find(pid); it != names_.end()) return it->second;
   names_.clear();
   for (auto& p : processes_.list_processes()) {
-    logging::truncate_utf8(p.name, kMaxProcessChars);
-    names_.try_emplace(p.pid, std::move(p.name));
+    // A process chooses its own name: no controls into the list, the logs
+    // and the packet list, whatever table the name came from.
+    std::string name = detail::without_control_chars(p.name);
+    logging::truncate_utf8(name, kMaxProcessChars);
+    names_.try_emplace(p.pid, std::move(name));
   }
   const auto it = names_.find(pid);
   return it == names_.end() ? std::string() : it->second;

@@ -62,9 +62,10 @@ std::string_view state_name(int state, Language lang);
 // states (FIN_WAIT1 .. TIME_WAIT). A state of 0 counts as 1.
 bool state_shown(int state);
 
-// Executable names by process id. A miss walks the whole process table once
-// and keeps all of it: processes started since the last walk are found, and
-// processes that ended are dropped. Any thread; takes its own lock.
+// Executable names by process id, their control characters made '?'. A miss
+// walks the whole process table once and keeps all of it: processes started
+// since the last walk are found, and processes that ended are dropped. Any
+// thread; takes its own lock.
 class ProcessNameCache {
  public:
   explicit ProcessNameCache(platform::ProcessTable& processes) : processes_(processes) {}

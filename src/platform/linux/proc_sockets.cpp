@@ -8,6 +8,8 @@
 #include <charconv>
 #include <memory>
 
+#include "base/text_helpers.h"
+
 namespace tw::platform {
 
 namespace {
@@ -81,7 +83,10 @@ std::string process_comm(const std::string& proc_root, int pid) {
   if (n <= 0) return {};
   std::string_view text(name, static_cast<std::size_t>(n));
   if (text.back() == '\n') text.remove_suffix(1);
-  return std::string(text);
+  // A process names itself (prctl PR_SET_NAME) with any bytes but NUL, and
+  // the kernel shows them as they are: "x\nFORGED LINE" would be a line of
+  // its own in every log and list that names the process.
+  return detail::without_control_chars(text);
 }
 
 ProcProcessTable::ProcProcessTable(std::string proc_root, std::chrono::milliseconds min_rescan,
@@ -158,7 +163,7 @@ void ProcProcessTable::look_up_locked(std::span<const std::uint64_t> wanted) {
         if (e.pid <= 0) continue;
         owners_.try_emplace(e.inode, e.pid);
         remote_.insert(e.inode);
-        if (!e.name.empty()) remote_names_[e.pid] = std::move(e.name);
+        if (!e.name.empty()) remote_names_[e.pid] = detail::without_control_chars(e.name);
       }
     }
   }

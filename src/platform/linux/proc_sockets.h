@@ -93,7 +93,8 @@ std::uint64_t socket_inode_of_link(std::string_view link);
 // be looked into for lack of privilege.
 bool walk_socket_links(const std::string& proc_root, const std::function<bool(std::uint64_t, int)>& found);
 
-// /proc/PID/comm without its line end; "" when the process has gone.
+// /proc/PID/comm without its line end and with its control characters made
+// '?'; "" when the process has gone.
 std::string process_comm(const std::string& proc_root, int pid);
 
 }  // namespace tw::platform

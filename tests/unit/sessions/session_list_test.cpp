@@ -82,11 +82,15 @@ TEST(ConnectionTable, RecordsKeysOwnersAndFirstSeen) {
   EXPECT_EQ(r.table.records()[0].first_seen, 4000u);
   EXPECT_EQ(r.table.records()[0].remote_host, "(10.0.0.2)");
 
+  // A name is text of the process's own choosing: no line ends in a label.
+  r.processes.processes.push_back({400, "x\nFORGED LINE"});
+  EXPECT_EQ(r.names.name_for(400), "x?FORGED LINE");
+
   // A process that ended: empty name, and the cache is walked again.
   r.processes.owners[11] = 300;
   r.table.refresh({t[0]}, {}, 5000, nullptr);
   EXPECT_EQ(r.table.records()[0].process, "(300)");
-  EXPECT_EQ(r.processes.walks, 2);
+  EXPECT_EQ(r.processes.walks, 3);
 }
 
 TEST(ConnectionTable, Limits) {
