@@ -97,6 +97,15 @@ class ProcessTable {
   // one reading of the tables), so that all the misses among them are looked
   // up in one go. Optional: without it every miss is looked up when asked.
   virtual void prefetch_owners(std::span<const std::uint64_t> inodes) { (void)inodes; }
+  // Checks, without a walk, that the kept owners of these sockets still hold
+  // them (the process is still there and still has the socket), and looks
+  // the ones that do not up again: a program that forked and ended leaves
+  // its socket to its child. Cheap, but callers still do it at most about
+  // once a second. Returns how many owners were stale.
+  virtual int verify_owners(std::span<const std::uint64_t> inodes) {
+    (void)inodes;
+    return 0;
+  }
   // Every running process with its name: a full walk, so callers cache it.
   virtual std::vector<ProcessEntry> list_processes() = 0;
 };

@@ -110,10 +110,15 @@ class ConnectionTable {
  private:
   int owner(const platform::SocketRow& row);
 
+  // How often the kept owners of the rows are checked, in clock ms.
+  static constexpr std::uint32_t kOwnerCheckMs = 1000;
+
   platform::ProcessTable& processes_;
   ProcessNameCache& names_;
   shared::FlowKeyTable& keys_;
   std::vector<SessionRecord> records_;
+  bool owners_checked_ = false;
+  std::uint32_t last_owner_check_ = 0;
 };
 
 }  // namespace tw::sessions

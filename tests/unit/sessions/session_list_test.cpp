@@ -93,6 +93,26 @@ TEST(ConnectionTable, RecordsKeysOwnersAndFirstSeen) {
   EXPECT_EQ(r.processes.walks, 3);
 }
 
+// The kept owners of the rows (not of listeners or closing connections) are
+// checked once a second of the refresh clock; a socket handed to another
+// process is then shown with it.
+TEST(ConnectionTable, OwnersOfTheRowsAreCheckedOnceASecond) {
+  TableRig r;
+  r.processes.owners = {{11, 100}, {12, 100}};
+  r.processes.processes = {{100, "parent"}, {101, "child"}};
+  const std::vector<SocketRow> t = {tcp("10.0.0.1", 5000, "10.0.0.2", 80, 5, 11),
+                                    tcp("10.0.0.1", 5001, "10.0.0.2", 80, 11, 12)};  // TIME_WAIT
+  r.table.refresh(t, {}, 1000, nullptr);
+  EXPECT_EQ(r.processes.verifications, 1);
+  EXPECT_EQ(r.processes.verified, (std::vector<std::uint64_t>{11}));
+  r.processes.handed_over[11] = 101;
+  r.table.refresh(t, {}, 1500, nullptr);
+  EXPECT_EQ(r.table.records()[0].process, "parent(100)");
+  r.table.refresh(t, {}, 2000, nullptr);
+  EXPECT_EQ(r.processes.verifications, 2);
+  EXPECT_EQ(r.table.records()[0].process, "child(101)");
+}
+
 TEST(ConnectionTable, Limits) {
   TableRig r;
   std::vector<SocketRow> t;
