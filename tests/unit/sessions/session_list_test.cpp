@@ -1,6 +1,7 @@
 // The connection table, sort keys and order, elapsed texts and the counter.
-#include <gtest/gtest.h>
 #include <locale.h>
+
+#include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstring>
