@@ -186,8 +186,7 @@ TEST(SessionsOnTheKernel, ChildConnectionIsListedKeepsItsTimeAndIsKilledByARule)
 // the in-process killer; host names stay addresses (nothing asks a DNS
 // server) and the blocked log goes to a fake store.
 struct KernelMonitor {
-  explicit KernelMonitor(test::NetNs& ns, std::chrono::milliseconds min_rescan = std::chrono::milliseconds(1000))
-      : processes("/proc", min_rescan) {
+  explicit KernelMonitor(test::NetNs& ns) {
     ok = ns.run([&] {
       sockets = std::make_unique<platform::SockDiagSocketTable>();
       killer = std::make_unique<platform::SockDestroyKiller>();
