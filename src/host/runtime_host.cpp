@@ -236,7 +236,7 @@ void RuntimeHost::open_sessions() {
   config.lang = lang_;
   config.data_folder = folder_;
   config.log_root = logging::load_log_root_folder(profile_);
-  // The sort keys are compared in the user's collation: tarnixd takes
+  // Names in the sort keys are compared in the user's collation: tarnixd takes
   // LC_COLLATE from the environment at start, the desktop program through Qt.
   config.compare = [](std::string_view a, std::string_view b) {
     return std::strcoll(std::string(a).c_str(), std::string(b).c_str());

@@ -145,6 +145,14 @@ class RuntimeHost {
   shared::HostNameCache& host_names() { return hosts_; }
   sessions::ProcessNameCache& process_names() { return process_names_; }
   platform::ReverseResolver& resolver() { return resolver_; }
+  // NETSTAT's owner lookup: a table of its own (its worker reads beside the
+  // session refresh) that names other users' processes through the helper as
+  // the Session Monitor's does.
+  platform::ProcessTable& netstat_processes() { return netstat_processes_; }
+  // Starts tarnix-helper from the calling thread unless it runs: one that a
+  // short-lived worker started would end with that thread (PR_SET_PDEATHSIG
+  // follows the thread). The main thread calls it before such a worker runs.
+  void ready_helper() { (void)helper_.capabilities(); }
   packets::PacketMonitor& packets() { return *packets_; }
   app::PacketFeature& packet_feature() { return *packet_feature_; }
   packetfilter::FilterController& packet_filter() { return *filter_; }
@@ -211,6 +219,7 @@ class RuntimeHost {
   // cannot look into their /proc/PID/fd itself.
   platform::HelperSocketOwners helper_owners_{helper_};
   platform::ProcProcessTable processes_{"/proc", std::chrono::milliseconds(1000), &helper_owners_};
+  platform::ProcProcessTable netstat_processes_{"/proc", std::chrono::milliseconds(1000), &helper_owners_};
   platform::HelperConnectionKiller helper_killer_{helper_};
   platform::ChoosingConnectionKiller killer_{options_.in_process_killer, &helper_killer_};
   platform::SystemReverseResolver resolver_;

@@ -30,7 +30,6 @@
 #include "platform/linux/dns_client.h"
 #include "platform/linux/file_store.h"
 #include "platform/linux/network_info.h"
-#include "platform/linux/proc_sockets.h"
 #include "platform/linux/process_runner.h"
 #include "platform/linux/protocol_stats.h"
 #include "platform/linux/whois_client.h"
@@ -113,9 +112,9 @@ int run(int argc, char** argv) {
   // The Interface tab reads its own sources on the UI thread.
   platform::LinuxNetworkInfo network_info;
   platform::NetlinkLinkStats info_links;
-  // The NETSTAT worker reads tables of its own, beside the session refresh.
+  // The NETSTAT worker reads a socket table of its own, beside the session
+  // refresh; the host gives it a process table that asks the helper too.
   platform::SockDiagSocketTable netstat_sockets;
-  platform::ProcProcessTable netstat_processes;
 
   // The tool tabs' services. Their files (histories, the WHOIS table) are
   // the data folder's too.
@@ -137,8 +136,8 @@ int run(int argc, char** argv) {
   services.network_info = &network_info;
   services.info_links = info_links.is_supported() ? &info_links : nullptr;
   services.sessions = &host->session_feature();
-  services.netstat = {&netstat_sockets, &netstat_processes, &host->process_names(), &host->host_names(),
-                      &host->resolver()};
+  services.netstat = {&netstat_sockets, &host->netstat_processes(), &host->process_names(), &host->host_names(),
+                      &host->resolver(), [&h = *host] { h.ready_helper(); }};
   services.tools = {&tool_files, &tool_processes, &whois_client, &dns_client, &host_lookup, &protocol_stats,
                     host->data_folder()};
   services.packet_filter = &host->packet_filter();

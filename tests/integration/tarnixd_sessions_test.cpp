@@ -162,6 +162,29 @@ class TarnixdSessions : public ::testing::Test {
 
 TEST_F(TarnixdSessions, RootClosesByTheRulesAndFollowsTheCommands) { run(TW_TARNIXD, box_.data(), ""); }
 
+// "/blockstart" and "/blockstop" are kept in "AutoBlock": a guard switched on
+// by command is still on after a restart (tarnixd restarts after a resume).
+TEST_F(TarnixdSessions, TheCommandsSwitchOfAutoBlockOutlivesARestart) {
+  box_.write_file(box_.data() + "tarnix_autoblock.txt", "PORT2=" + std::to_string(kServerPort) + "\n");
+  box_.write_file(settings_, "[Session]\nAskDNS=0\nAutoBlock=0\n");
+  const std::string args = "--interface lo --quiet --data-dir " + box_.data();
+  {
+    Daemon d(link_.left(), box_, args, "before");
+    ASSERT_TRUE(eventually([&] { return tarnixctl(link_.left(), box_, "send x").ok(); })) << d.diagnostics(box_);
+    ASSERT_TRUE(tarnixctl(link_.left(), box_, "send " + quoted("tarnix.sessionmonitor /blockstart")).ok());
+    EXPECT_TRUE(eventually([&] { return box_.read_file(settings_).find("AutoBlock=1") != std::string::npos; }))
+        << box_.read_file(settings_);
+    ASSERT_EQ(d.stop(SIGKILL), std::optional<int>(128 + SIGKILL));  // no shut-down save to rely on
+  }
+  Daemon d(link_.left(), box_, args, "after");
+  ASSERT_TRUE(eventually([&] { return tarnixctl(link_.left(), box_, "send x").ok(); })) << d.diagnostics(box_);
+  Connection c = connect();
+  EXPECT_EQ(read_error(c.server.get(), 20s), ECONNRESET) << d.diagnostics(box_);
+  ASSERT_TRUE(tarnixctl(link_.left(), box_, "send " + quoted("tarnix.sessionmonitor /blockstop")).ok());
+  EXPECT_TRUE(eventually([&] { return box_.read_file(settings_).find("AutoBlock=0") != std::string::npos; }));
+  EXPECT_EQ(d.stop(), std::optional<int>(0)) << d.diagnostics(box_);
+}
+
 TEST_F(TarnixdSessions, AnotherUserClosesThroughTheHelper) {
   // "nobody" runs a copy of tarnixd with a copy of the helper beside it, the
   // helper given the capabilities it is installed with.

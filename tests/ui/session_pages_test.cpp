@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_connection_killer.h"
@@ -294,8 +295,10 @@ class HeldSocketTable : public platform::FakeSocketTable {
 struct NetstatRig {
   NetstatRig() {
     sockets.tcp = {tcp("10.0.0.1", 40000, "192.0.2.7", 443)};
-    page = std::make_unique<NetstatPage>(profile, NetstatSources{&sockets, &processes, &names, &hosts, &resolver},
-                                         Language::English);
+    // The helper must be started by the UI thread, never by the worker.
+    auto ready = [this] { prepared_on.push_back(std::this_thread::get_id()); };
+    page = std::make_unique<NetstatPage>(
+        profile, NetstatSources{&sockets, &processes, &names, &hosts, &resolver, ready}, Language::English);
   }
   ~NetstatRig() {
     sockets.release();
@@ -311,6 +314,7 @@ struct NetstatRig {
   platform::FakeLookupWorkers workers;
   shared::HostNameCache hosts{resolver, workers};
   sessions::ProcessNameCache names{processes};
+  std::vector<std::thread::id> prepared_on;
   std::unique_ptr<NetstatPage> page;
 };
 
@@ -318,6 +322,7 @@ TEST(NetstatPage, StopDuringARunAbortsAndShowsWhatWasGathered) {
   NetstatRig rig;
   EXPECT_EQ(rig.text(), "Displays a list of current network connection status.");
   rig.page->start_stop();
+  EXPECT_EQ(rig.prepared_on, std::vector<std::thread::id>{std::this_thread::get_id()});
   EXPECT_EQ(rig.page->button()->text(), "STOP");
   EXPECT_TRUE(rig.page->display_timer().isActive());
   rig.sockets.wait_entered();

@@ -194,6 +194,9 @@ int run(const Options& opt) {
       std::fflush(stdout);
     });
   }
+  // "AutoBlock" follows "/blockstart" and "/blockstop" at once, as the desktop
+  // page writes it: a guard switched on by command stays on after a restart.
+  host->session_feature().set_auto_block_listener([&profile](bool on) { sessions::save_auto_block(profile, on); });
   runtime.start();
 
   // Suspend and resume, when logind is there to tell.

@@ -81,6 +81,7 @@ void NetstatPage::start_stop() {
     button_->setText(QStringLiteral("STOP"));
     button_->setEnabled(true);
     const sessions::NetstatFilter filter = filter_;
+    if (sources_.before_run) sources_.before_run();
     const NetstatSources s = sources_;
     worker_ = std::thread([this, filter, s] {
       run_.run_worker(*s.sockets, *s.processes, *s.names, *s.hosts, *s.services, filter);
