@@ -2,7 +2,7 @@
 # Installs Tarnwatch: tarnix, tarnixd and tarnixctl to PREFIX/bin, and the
 # privileged helper tarnix-helper to PREFIX/libexec/tarnwatch/ with the file
 # capabilities its operations need (closing connections, process names of
-# other users' sockets and, later, packet capture and the packet filter).
+# other users' sockets, packet capture and the packet filter).
 #
 # As packet-capture tools do with theirs, the helper may be run only by root
 # and the members of the group tarnwatch (created when missing): a user who

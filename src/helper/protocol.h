@@ -12,7 +12,8 @@
 //   8      4    request id: chosen by the client, repeated in the reply
 //   12     4    payload size in bytes, at most kMaxPayload
 //
-// The client sends requests (Hello, DestroySocket, SocketOwners), the helper answers each
+// The client sends requests (Hello, DestroySocket, SocketOwners, OpenCapture,
+// ApplyFilter, RemoveFilter), the helper answers each
 // with exactly one frame of the same request id: the request's own reply, or
 // an ErrorReply. The helper is the trust boundary, so the decoder takes
 // nothing on faith: it checks every size against the bytes at hand, every
