@@ -1,6 +1,7 @@
 // The Packet Filter tab on the offscreen platform: the grid's keys and cell
 // editors reach the rules, and the buttons follow the filter's state.
 #include <QApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "column_checks.h"
 #include "packetfilter/filter_controller.h"
 #include "platform/fake/fake_file_store.h"
 #include "platform/fake/fake_packet_filter.h"
@@ -122,6 +124,31 @@ TEST(PacketFilterPage, ButtonsFollowTheFilter) {
   };
   page.edit_button()->click();
   EXPECT_EQ(opened, "/cfg/tarnix_packetfilter.txt");
+}
+
+// A fresh grid shows a typical rule ("FORWARD" beside its icon, the widest
+// addresses, port ranges) and its headers whole; a Japanese window names its
+// buttons in Japanese.
+TEST(PacketFilterPage, AFreshGridShowsATypicalRuleWhole) {
+  for (const Language lang : {Language::English, Language::Japanese}) {
+    Fixture f;
+    f.files.files["/cfg/tarnix_packetfilter.txt"] =
+        "FORWARD,255.255.255.255,255.255.255.255,1024-65535,255.255.255.255,255.255.255.255,1024-65535,ICMP,x\n";
+    f.filter.reload();
+    PacketFilterPage page(f.filter, f.profile, lang);
+    QTableView* grid = page.grid();
+    const QAbstractItemView& cells = *grid;  // QTableView hides the size hint
+    ASSERT_EQ(grid->model()->rowCount(), 1);
+    test::expect_headers_whole(*grid->horizontalHeader(), false);
+    for (int c = 0; c < pf::kColumnCount - 1; ++c)  // the memo is as long as the user makes it
+      EXPECT_LE(cells.sizeHintForColumn(c), grid->columnWidth(c))
+          << "column " << c << ": " << grid->model()->index(0, c).data().toString().toStdString();
+    if (lang == Language::Japanese) {
+      EXPECT_EQ(page.start_button()->text(), "開始");
+      EXPECT_EQ(page.reload_button()->text(), "再読込");
+      EXPECT_EQ(page.edit_button()->text(), "編集");
+    }
+  }
 }
 
 }  // namespace
