@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTimer>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "column_checks.h"
 #include "packetfilter/filter_controller.h"
 #include "platform/fake/fake_file_store.h"
 #include "platform/fake/fake_packet_filter.h"
@@ -252,6 +254,31 @@ TEST(PacketFilterPage, TheRuleFilesProblemsAreShown) {
   page.reload_button()->click();
   EXPECT_EQ(page.grid()->model()->rowCount(), 1);
   EXPECT_TRUE(page.file_report()->text().contains("line 2: the action \"FORWORD\"")) << page.file_report()->text().toStdString();
+}
+
+// A fresh grid shows a typical rule ("FORWARD" beside its icon, the widest
+// addresses, port ranges) and its headers whole; a Japanese window names its
+// buttons in Japanese.
+TEST(PacketFilterPage, AFreshGridShowsATypicalRuleWhole) {
+  for (const Language lang : {Language::English, Language::Japanese}) {
+    Fixture f;
+    f.files.files["/cfg/tarnix_packetfilter.txt"] =
+        "FORWARD,255.255.255.255,255.255.255.255,1024-65535,255.255.255.255,255.255.255.255,1024-65535,ICMP,x\n";
+    (void)f.filter.reload();
+    PacketFilterPage page(f.filter, f.profile, lang);
+    QTableView* grid = page.grid();
+    const QAbstractItemView& cells = *grid;  // QTableView hides the size hint
+    ASSERT_EQ(grid->model()->rowCount(), 1);
+    test::expect_headers_whole(*grid->horizontalHeader(), false);
+    for (int c = 0; c < pf::kColumnCount - 1; ++c)  // the memo is as long as the user makes it
+      EXPECT_LE(cells.sizeHintForColumn(c), grid->columnWidth(c))
+          << "column " << c << ": " << grid->model()->index(0, c).data().toString().toStdString();
+    if (lang == Language::Japanese) {
+      EXPECT_EQ(page.start_button()->text(), "開始");
+      EXPECT_EQ(page.reload_button()->text(), "再読込");
+      EXPECT_EQ(page.edit_button()->text(), "編集");
+    }
+  }
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "column_checks.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_connection_killer.h"
 #include "platform/fake/fake_file_store.h"
@@ -159,6 +160,28 @@ TEST(SessionMonitorPage, DefaultColoursComeWithTheirBackground) {
   EXPECT_EQ(address.data(Qt::ForegroundRole).value<QColor>(), QColor(0xFF, 0xFF, 0x80));  // 0x80FFFF
 }
 
+// The columns a fresh start gives show a typical connection and every header
+// whole, the sort mark included (the list sorts by any column), in either
+// language.
+TEST(SessionMonitorPage, AFreshListShowsTypicalRowsAndHeadersWhole) {
+  for (const Language lang : {Language::English, Language::Japanese}) {
+    SessionRig rig;
+    rig.page = std::make_unique<SessionMonitorPage>(*rig.monitor, rig.profile, lang, 100);
+    ReportListView* view = rig.page->list();
+    const QStringList typical = {"255.255.255.255", "(255.255.255.255)", "65535", "255.255.255.255",
+                                 "(255.255.255.255)", "65535", "CLOSE WAIT",
+                                 lang == Language::Japanese ? "12時間 34分 56秒" : "12h 34m 56s",
+                                 "firefox-esr(123456)"};
+    ListRow row(SessionListModel::kColumnCount);
+    for (int c = 0; c < typical.size(); ++c) row[static_cast<std::size_t>(c)].text = typical[c];
+    rig.page->model()->insert_rows(0, {row});
+    test::expect_headers_whole(*view->header(), true);
+    test::expect_cells_whole(*view, static_cast<int>(typical.size()), [&](int c) { return typical[c]; },
+                             [&](int c) { return view->columnWidth(c); });
+    EXPECT_EQ(rig.page->start_button()->text(), lang == Language::Japanese ? "開始" : "START");
+  }
+}
+
 TEST(SessionMonitorPage, SelectionStaysOnPositionsAcrossRefreshes) {
   SessionRig rig;
   rig.page->toggle_running();
@@ -252,11 +275,14 @@ TEST(SessionMonitorPage, AutoBlockControlsFollowCommandsAndThePageWritesItsKeys)
 
   rig.page->ask_dns_box()->setChecked(true);
   rig.page->log_view_box()->setChecked(true);
+  // The widths the list started with (the described ones, widened to this
+  // desktop's fonts where needed).
+  const std::string widths = "ColnmWidth=" + shell::format_column_widths(rig.page->list()->default_widths());
   rig.page.reset();
   const std::string ini = rig.files.files.at(kIni);
-  for (const char* key : {"AskDNS=1", "AutoBlock=0", "AutoBlockLogView=1", "LogViewer=", "ResetMaxConnections=1440",
-                          "AutoBlockLogFormat=BLOCKED [$DATE$ $TIME$] $HOST1$:$PORT1$ $HOST2$:$PORT2$ $PID$",
-                          "ColnmWidth=90:90:60:90:220:60:80:100:100"})
+  for (const std::string key : {"AskDNS=1", "AutoBlock=0", "AutoBlockLogView=1", "LogViewer=", "ResetMaxConnections=1440",
+                                "AutoBlockLogFormat=BLOCKED [$DATE$ $TIME$] $HOST1$:$PORT1$ $HOST2$:$PORT2$ $PID$",
+                                widths.c_str()})
     EXPECT_NE(ini.find(key), std::string::npos) << key;
 }
 

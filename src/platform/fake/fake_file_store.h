@@ -19,6 +19,14 @@ class FakeFileStore : public FileStore {
     if (it->second.size() > max_bytes) return Error{"The file cannot be read.", path + ": too big", kFileTooBigErrno};
     return it->second;
   }
+  Result<std::string> read_part(const std::string& path, std::uint64_t offset, std::size_t max_bytes) override {
+    auto it = files.find(path);
+    if (it == files.end()) return Error{"The file cannot be read.", path + ": missing", kFileMissingErrno};
+    if (unreadable.count(path)) return Error::from_errno("The file cannot be read.", "opening " + path, EACCES);
+    ++part_reads;
+    if (offset >= it->second.size()) return std::string();
+    return it->second.substr(static_cast<std::size_t>(offset), max_bytes);
+  }
   Status replace(const std::string& path, std::string_view content) override {
     if (Status s = check_writable(path); !s) return s;
     ++replace_count;
@@ -56,6 +64,7 @@ class FakeFileStore : public FileStore {
   // succeed; every later one fails, as if the process had been killed there.
   int writes_left = -1;
   int replace_count = 0;
+  int part_reads = 0;  // read_part() calls that read
 
  private:
   Status check_writable(const std::string& path) {

@@ -153,6 +153,35 @@ Result<std::string> LinuxFileStore::read(const std::string& path, std::size_t ma
   return out;
 }
 
+Result<std::string> LinuxFileStore::read_part(const std::string& path, std::uint64_t offset, std::size_t max_bytes) {
+  // Opened as read() opens: never blocks on a FIFO, refuses what is no file.
+  OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!fd) {
+    const int err = errno;
+    struct stat st {};
+    if (err != ENOENT && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return not_a_file(path);
+    return Error::from_errno(kReadFailed, "opening " + path, err);
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return Error::from_errno(kReadFailed, "examining " + path, errno);
+  if (!S_ISREG(st.st_mode)) return not_a_file(path);
+  if (offset > static_cast<std::uint64_t>(LLONG_MAX)) return std::string();
+  std::string out;
+  out.resize(max_bytes);
+  std::size_t got = 0;
+  while (got < max_bytes) {
+    const ssize_t n = ::pread(fd.get(), out.data() + got, max_bytes - got, static_cast<off_t>(offset + got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Error::from_errno(kReadFailed, "reading " + path, errno);
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  out.resize(got);
+  return out;
+}
+
 Status LinuxFileStore::replace(const std::string& path, std::string_view content) {
   if (path.empty()) return Error::from_errno(kWriteFailed, "replacing a file without a name", ENOENT);
   // The name itself is replaced, never what a symlink there points to: in a

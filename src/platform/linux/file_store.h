@@ -32,6 +32,7 @@ namespace tw::platform {
 class LinuxFileStore : public FileStore {
  public:
   Result<std::string> read(const std::string& path, std::size_t max_bytes) override;
+  Result<std::string> read_part(const std::string& path, std::uint64_t offset, std::size_t max_bytes) override;
   Status replace(const std::string& path, std::string_view content) override;
   Status write(const std::string& path, std::string_view content, bool truncate) override;
   Status remove(const std::string& path) override;

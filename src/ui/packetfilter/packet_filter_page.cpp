@@ -19,7 +19,10 @@
 #include <QVBoxLayout>
 
 #include "settings/profile.h"
+#include "ui/common/ui_texts.h"
+#include "ui/controls/column_fit.h"
 #include "ui/controls/column_width_persister.h"
+#include "ui/controls/list_font.h"
 #include "ui/packetfilter/packet_filter_model.h"
 
 namespace tw::ui {
@@ -41,9 +44,9 @@ constexpr int kEditorDelayMs = 20;
 PacketFilterPage::PacketFilterPage(pf::FilterController& filter, settings::Profile& profile, Language lang,
                                    QWidget* parent)
     : QWidget(parent), filter_(filter), profile_(profile), lang_(lang) {
-  start_ = new QPushButton(QStringLiteral("START"), this);
-  reload_ = new QPushButton(QStringLiteral("Reload"), this);
-  edit_ = new QPushButton(QStringLiteral("Edit"), this);
+  start_ = new QPushButton(texts::start(lang_), this);
+  reload_ = new QPushButton(texts::reload(lang_), this);
+  edit_ = new QPushButton(texts::edit(lang_), this);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(start_);
   buttons->addWidget(reload_);
@@ -94,9 +97,15 @@ PacketFilterPage::PacketFilterPage(pf::FilterController& filter, settings::Profi
     connect(editors_[i], &QLineEdit::textEdited, this, [this, i] { mark_invalid(editors_[i], false); });
   }
 
+  // The lists' font and starting widths: whole typical cells (the action
+  // beside its icon, the widest address, a port range) and headers.
+  view_->setFont(list_font(lang_, view_->font()));
+  const QString address = QStringLiteral("255.255.255.255"), ports = QStringLiteral("1024-65535");
+  const std::array<ColumnSample, pf::kColumnCount> samples = {
+      {{qs(pf::kForward), true}, {address}, {address}, {ports}, {address}, {address}, {ports}, {QStringLiteral("ICMP")}, {}}};
   widths_ = std::make_unique<ColumnWidthPersister>(
       view_->horizontalHeader(), profile_, std::string(pf::kSection),
-      std::vector<int>(pf::kDefaultColumnWidths.begin(), pf::kDefaultColumnWidths.end()));
+      fitted_column_widths(*view_, *view_->horizontalHeader(), pf::kDefaultColumnWidths, samples, false));
   widths_->load();
 
   open_file = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
@@ -132,7 +141,7 @@ void PacketFilterPage::follow_controller() {
   view_->verticalScrollBar()->setValue(scroll);
   if (row >= 0 && model_->rowCount() > 0) set_cursor(std::min(row, model_->rowCount() - 1), std::max(column, 0));
   const bool on = filter_.filtering();
-  start_->setText(on ? QStringLiteral("STOP") : QStringLiteral("START"));
+  start_->setText(on ? texts::stop(lang_) : texts::start(lang_));
   reload_->setEnabled(!on);
   edit_->setEnabled(!on);
   const std::string report = filter_.file_report(lang_);
