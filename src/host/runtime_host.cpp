@@ -61,6 +61,9 @@ constexpr const char* kRefused = "The data folder is not used.";
 Result<std::string> RefusingFileStore::read(const std::string& path, std::size_t) {
   return Error{kRefused, path + ": not read", platform::kFileMissingErrno};
 }
+Result<std::string> RefusingFileStore::read_part(const std::string& path, std::uint64_t, std::size_t) {
+  return Error{kRefused, path + ": not read", platform::kFileMissingErrno};
+}
 Status RefusingFileStore::replace(const std::string& path, std::string_view) {
   return Error{kRefused, path + ": not written", EPERM};
 }

@@ -107,6 +107,7 @@ struct HostError {
 class RefusingFileStore : public platform::FileStore {
  public:
   Result<std::string> read(const std::string& path, std::size_t) override;
+  Result<std::string> read_part(const std::string& path, std::uint64_t, std::size_t) override;
   Status replace(const std::string& path, std::string_view) override;
   Status write(const std::string& path, std::string_view, bool) override;
   Status remove(const std::string& path) override;
