@@ -174,13 +174,23 @@ bool NetNs::add_address(const std::string& iface, const std::string& cidr) {
   return check(ip("addr add " + cidr + " dev " + iface), "addr add");
 }
 
+bool NetNs::enable_ipv6() {
+  // Interfaces made while the default was off keep their own switch off.
+  return check(exec("for f in /proc/sys/net/ipv6/conf/*/disable_ipv6; do echo 0 > \"$f\" || exit 1; done"),
+               "enable IPv6");
+}
+
+bool NetNs::add_address6(const std::string& iface, const std::string& cidr) {
+  return check(ip("-6 addr add " + cidr + " dev " + iface + " nodad"), "addr add (IPv6)");
+}
+
 std::optional<std::uint32_t> NetNs::ifindex(const std::string& iface) const {
   const auto text = sys_file(iface, "ifindex");
   if (!text || text->empty()) return std::nullopt;
   return static_cast<std::uint32_t>(std::strtoul(text->c_str(), nullptr, 10));
 }
 
-VethLink::VethLink(std::string_view tag)
+VethLink::VethLink(std::string_view tag, bool ipv6)
     : left_(std::string(tag) + "-l"), right_(std::string(tag) + "-r") {
   if (!left_.ok() || !right_.ok()) {
     error_ = left_.ok() ? right_.error() : left_.error();
@@ -196,6 +206,11 @@ VethLink::VethLink(std::string_view tag)
   }
   if (!left_.add_address(left_if_, left_addr_ + "/24") || !right_.add_address(right_if_, right_addr_ + "/24") ||
       !left_.set_up(left_if_, true) || !right_.set_up(right_if_, true)) {
+    error_ = !left_.error().empty() ? left_.error() : right_.error();
+    return;
+  }
+  if (ipv6 && (!left_.enable_ipv6() || !right_.enable_ipv6() || !left_.add_address6(left_if_, left_addr6_ + "/64") ||
+               !right_.add_address6(right_if_, right_addr6_ + "/64"))) {
     error_ = !left_.error().empty() ? left_.error() : right_.error();
     return;
   }

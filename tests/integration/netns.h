@@ -90,6 +90,12 @@ class NetNs {
   bool del_link(const std::string& name);
   bool set_up(const std::string& name, bool up);
   bool add_address(const std::string& iface, const std::string& cidr);  // "10.231.0.1/24"
+  // Turns IPv6 on in the namespace (lo and every interface there now, and
+  // those made later), for tests of the IPv6 paths.
+  bool enable_ipv6();
+  // An IPv6 address without duplicate address detection, so that it is
+  // usable at once: "fd00:231::1/64". Needs enable_ipv6() first.
+  bool add_address6(const std::string& iface, const std::string& cidr);
   std::optional<std::uint32_t> ifindex(const std::string& iface) const;
 
  private:
@@ -102,9 +108,11 @@ class NetNs {
 
 // Two namespaces joined by one veth pair: left_if() in left() with
 // left_addr()/24, right_if() in right() with right_addr()/24, both up.
+// With `ipv6`, IPv6 is on in both and left_addr6()/64, right_addr6()/64 are
+// usable at once (no duplicate address detection).
 class VethLink {
  public:
-  explicit VethLink(std::string_view tag = "link");
+  explicit VethLink(std::string_view tag = "link", bool ipv6 = false);
 
   bool ok() const { return ok_; }
   const std::string& error() const { return error_; }
@@ -114,12 +122,15 @@ class VethLink {
   const std::string& right_if() const { return right_if_; }
   const std::string& left_addr() const { return left_addr_; }
   const std::string& right_addr() const { return right_addr_; }
+  const std::string& left_addr6() const { return left_addr6_; }
+  const std::string& right_addr6() const { return right_addr6_; }
 
  private:
   NetNs left_;
   NetNs right_;
   std::string left_if_ = "tw0", right_if_ = "tw1";
   std::string left_addr_ = "10.231.0.1", right_addr_ = "10.231.0.2";
+  std::string left_addr6_ = "fd00:231::1", right_addr6_ = "fd00:231::2";
   bool ok_ = false;
   std::string error_;
 };
