@@ -76,6 +76,7 @@ metrics::SessionSection session_section(const sessions::SessionMonitor& monitor)
   metrics::SessionSection s;
   s.running = monitor.running();
   s.connections = monitor.connections();
+  if (monitor.ipv6_enabled()) s.ipv6_connections = monitor.ipv6_connections();
   s.max_connections = monitor.maximum_connections();
   s.blocked_connections = static_cast<std::uint64_t>(std::max(monitor.blocked_count(), 0));
   return s;

@@ -130,4 +130,11 @@ std::optional<IpPrefix> parse_prefix(std::string_view text) {
   return IpPrefix{*addr, static_cast<std::uint8_t>(n)};
 }
 
+// Declared with SocketId in base/net_values.h, which sits below this file.
+std::string to_text(const SocketId& id) {
+  const IpAddress local = id.is_v6() ? IpAddress::v6(id.local_address6) : IpAddress::v4(id.local_address);
+  const IpAddress remote = id.is_v6() ? IpAddress::v6(id.remote_address6) : IpAddress::v4(id.remote_address);
+  return with_port(local, id.local_port) + " -> " + with_port(remote, id.remote_port);
+}
+
 }  // namespace tw::net

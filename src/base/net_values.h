@@ -61,8 +61,11 @@ inline constexpr std::size_t kMaxFilterLocalAddresses = 1024;
 
 // ---- connections ------------------------------------------------------------
 
-// The kernel's inet_diag name of one IPv4 TCP socket, as a socket-table dump
-// reports it. Addresses are in network byte order, ports in host byte order.
+// The kernel's inet_diag name of one TCP socket, as a socket-table dump
+// reports it. IPv4 addresses are in network byte order in the 32-bit fields;
+// an IPv6 socket (family kFamilyIPv6, a dual-stack socket's IPv4-mapped peers
+// included) has its addresses' 16 bytes in the *6 fields and 0 in the 32-bit
+// ones. Ports are in host byte order.
 struct SocketId {
   // A cookie that matches any socket with these addresses and ports.
   static constexpr std::uint64_t kAnyCookie = ~std::uint64_t{0};
@@ -76,20 +79,25 @@ struct SocketId {
   // ended is never confused with a later one that reuses its addresses and
   // ports: closing the old one finds nothing and touches nothing.
   std::uint64_t cookie = kAnyCookie;
+  std::uint8_t family = kFamilyIPv4;
+  std::array<std::uint8_t, 16> local_address6{};
+  std::array<std::uint8_t, 16> remote_address6{};
+
+  bool is_v6() const { return family == kFamilyIPv6; }
+  // Whether the peer's address is all zeros (a listener's name, no connection).
+  bool remote_unspecified() const {
+    if (!is_v6()) return remote_address == 0;
+    for (const std::uint8_t b : remote_address6)
+      if (b != 0) return false;
+    return true;
+  }
 
   friend bool operator==(const SocketId&, const SocketId&) = default;
 };
 
-// "10.0.0.1:80 -> 10.0.0.2:5050", for details of errors and logs.
-inline std::string to_text(const SocketId& id) {
-  auto addr = [](std::uint32_t a) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&a);  // network order: first octet first
-    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-           std::to_string(b[3]);
-  };
-  return addr(id.local_address) + ":" + std::to_string(id.local_port) + " -> " + addr(id.remote_address) + ":" +
-         std::to_string(id.remote_port);
-}
+// "10.0.0.1:80 -> 10.0.0.2:5050", "[fd00::1]:80 -> [fd00::2]:5050", for
+// details of errors and logs (base/ip_address.cpp).
+std::string to_text(const SocketId& id);
 
 // ---- capture ----------------------------------------------------------------
 

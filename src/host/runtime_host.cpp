@@ -13,6 +13,7 @@
 
 #include "app/startup.h"
 #include "platform/linux/system_info.h"
+#include "settings/shared_keys.h"
 #include "shell/shell_settings.h"
 #include "tools/tool_settings.h"
 
@@ -239,6 +240,7 @@ void RuntimeHost::open_sessions() {
   config.lang = lang_;
   config.data_folder = folder_;
   config.log_root = logging::load_log_root_folder(profile_);
+  config.ipv6 = profile_.read_int(settings::kSettingsSection, settings::kIpv6Key, settings::kIpv6Default) != 0;
   // Names in the sort keys are compared in the user's collation: tarnixd takes
   // LC_COLLATE from the environment at start, the desktop program through Qt.
   config.compare = [](std::string_view a, std::string_view b) {

@@ -1,5 +1,6 @@
 #include "metrics/exposition.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tw::metrics {
@@ -45,6 +46,14 @@ class Writer {
     out_ += ' ';
     out_ += type;
     out_ += '\n';
+    out_ += name;
+    out_ += labels;
+    out_ += ' ';
+    out_ += value;
+    out_ += '\n';
+  }
+  // A further sample of the metric just written (another label set).
+  void sample(std::string_view name, std::string_view labels, std::string_view value) {
     out_ += name;
     out_ += labels;
     out_ += ' ';
@@ -98,8 +107,16 @@ void write_traffic(Writer& w, const TrafficSection& t) {
 void write_sessions(Writer& w, const SessionSection& s) {
   w.metric("tarnwatch_session_monitor_running", "gauge", "Whether the Session Monitor is started (1) or not (0).",
            "", s.running ? "1" : "0");
-  w.metric("tarnwatch_session_connections", "gauge", "TCP connections the Session Monitor lists.", "",
-           number(static_cast<std::int64_t>(s.connections)));
+  if (s.ipv6_connections) {
+    // One sample per family; together they are the whole count.
+    const int v6 = std::clamp(*s.ipv6_connections, 0, std::max(s.connections, 0));
+    w.metric("tarnwatch_session_connections", "gauge", "TCP connections the Session Monitor lists.",
+             "{family=\"ipv4\"}", number(static_cast<std::int64_t>(s.connections - v6)));
+    w.sample("tarnwatch_session_connections", "{family=\"ipv6\"}", number(static_cast<std::int64_t>(v6)));
+  } else {
+    w.metric("tarnwatch_session_connections", "gauge", "TCP connections the Session Monitor lists.", "",
+             number(static_cast<std::int64_t>(s.connections)));
+  }
   w.metric("tarnwatch_session_connections_max", "gauge",
            "Most TCP connections listed at once since the count was last reset.", "",
            number(static_cast<std::int64_t>(s.max_connections)));

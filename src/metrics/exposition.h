@@ -32,6 +32,9 @@ struct SessionSection {
   int connections = 0;
   int max_connections = 0;
   std::uint64_t blocked_connections = 0;  // closed by auto-block since the program started
+  // Of `connections`, those over IPv6; absent when IPv6 is off
+  // ("Settings"/"IPv6" 0), and then the count has no "family" label.
+  std::optional<int> ipv6_connections;
 };
 
 struct PacketSection {

@@ -1,5 +1,6 @@
 #pragma once
-// Reverse name lookups of IPv4 addresses, and the threads that run them.
+// Reverse name lookups of IPv4 and IPv6 addresses, and the threads that run
+// them.
 //
 // Lookups block (seconds when a DNS server is slow), so the host-name cache
 // runs them on workers and only ever hands out what it already knows.
@@ -7,6 +8,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+
+#include "base/ip_address.h"
 
 namespace tw::platform {
 
@@ -22,6 +25,16 @@ class ReverseResolver {
   // (gethostbyaddr), which finds LAN machines named only in the hosts file or
   // by other name services. Blocks; any thread.
   virtual std::optional<std::string> local_name_of(std::uint32_t address_be) = 0;
+  // The same two for an address of either family. The defaults serve IPv4
+  // through the two above and know no IPv6 name.
+  virtual std::optional<std::string> name_of_ip(const net::IpAddress& address) {
+    if (!address.is_v4()) return std::nullopt;
+    return name_of(address.v4_network());
+  }
+  virtual std::optional<std::string> local_name_of_ip(const net::IpAddress& address) {
+    if (!address.is_v4()) return std::nullopt;
+    return local_name_of(address.v4_network());
+  }
   // The service name of a UDP port ("domain" for 53), nullopt when the
   // services database has none. Any thread.
   virtual std::optional<std::string> udp_service_name(std::uint16_t port) = 0;

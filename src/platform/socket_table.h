@@ -1,17 +1,20 @@
 #pragma once
-// The machine's IPv4 TCP and UDP sockets with their owning processes: what the
+// The machine's TCP and UDP sockets of both IP families with their owning processes: what the
 // Session Monitor lists and what the Packet Monitor names packets by.
 //
 // Two capabilities behind one header: the socket table itself (a kernel dump,
 // unprivileged) and the processes (which process holds a socket, process
 // names). Owners of other users' sockets are found only with the privilege to
 // read their file descriptors; without it they stay unknown.
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "base/error.h"
+#include "base/ip_address.h"
+#include "base/net_values.h"
 
 namespace tw::platform {
 
@@ -55,7 +58,10 @@ constexpr int mib_tcp_state(int kernel_state) {
 // which keeps its addresses. No connection: dumps leave it out, as ss does.
 inline constexpr int kTcpBoundInactive = 13;
 
-// One socket of a dump. Addresses in network byte order, ports in host order.
+// One socket of a dump. Addresses in network byte order, ports in host order:
+// an IPv4 socket's in the 32-bit fields, an IPv6 socket's (family
+// kFamilyIPv6, with a dual-stack socket's IPv4-mapped addresses as the kernel
+// reports them) in the 16-byte ones, the 32-bit fields then 0.
 struct SocketRow {
   SocketProtocol protocol = SocketProtocol::Tcp;
   std::uint32_t local_address = 0;
@@ -67,7 +73,34 @@ struct SocketRow {
   std::uint64_t cookie = ~std::uint64_t{0};  // kernel's socket id: closes exactly this connection
   std::uint64_t inode = 0;   // 0 for sockets no process holds (TIME_WAIT, request sockets)
   std::uint32_t uid = 0;
+  std::uint8_t family = net::kFamilyIPv4;
+  std::array<std::uint8_t, 16> local_address6{};
+  std::array<std::uint8_t, 16> remote_address6{};
 };
+
+// The addresses of a row as the kernel names them (a dual-stack socket's IPv4
+// peers stay IPv4-mapped: net::unmapped() gives what the lists show).
+inline net::IpAddress local_ip(const SocketRow& r) {
+  return r.family == net::kFamilyIPv6 ? net::IpAddress::v6(r.local_address6) : net::IpAddress::v4(r.local_address);
+}
+inline net::IpAddress remote_ip(const SocketRow& r) {
+  return r.family == net::kFamilyIPv6 ? net::IpAddress::v6(r.remote_address6) : net::IpAddress::v4(r.remote_address);
+}
+// What closes exactly this connection: the socket's own family, addresses,
+// ports, device and cookie.
+inline net::SocketId socket_id(const SocketRow& r) {
+  net::SocketId id;
+  id.family = r.family;
+  id.local_address = r.local_address;
+  id.local_port = r.local_port;
+  id.remote_address = r.remote_address;
+  id.remote_port = r.remote_port;
+  id.interface = r.interface;
+  id.cookie = r.cookie;
+  id.local_address6 = r.local_address6;
+  id.remote_address6 = r.remote_address6;
+  return id;
+}
 
 class SocketTable {
  public:
@@ -76,6 +109,12 @@ class SocketTable {
   // Every IPv4 socket of the protocol, in the kernel's order, but for TCP
   // sockets that are only bound. One thread at a time.
   virtual Result<std::vector<SocketRow>> read(SocketProtocol protocol) = 0;
+  // The same for the IPv6 sockets (AF_INET6, dual-stack ones with their
+  // IPv4-mapped peers included). A table without IPv6 has none.
+  virtual Result<std::vector<SocketRow>> read_ipv6(SocketProtocol protocol) {
+    (void)protocol;
+    return std::vector<SocketRow>{};
+  }
 };
 
 struct ProcessEntry {

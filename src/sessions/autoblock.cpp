@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <optional>
+
+#include "base/ip_address.h"
 
 namespace tw::sessions {
 
@@ -117,10 +120,10 @@ bool holds(Test test, const RuleTests& t, const RowTexts& row, int hour, Languag
     case Test::Process: return string_match(t.process, row[kProcess]);
     case Test::RemoteHost: return host_match(t.remote_host, row[kRemoteHost], row[kRemoteAddress]);
     case Test::RemotePort: return t.remote_port.contains(port_of(row[kRemotePort]));
-    case Test::RemoteAddress: return string_match(t.remote_address, row[kRemoteAddress]);
+    case Test::RemoteAddress: return address_match(t.remote_address, row[kRemoteAddress]);
     case Test::LocalHost: return host_match(t.local_host, row[kLocalHost], row[kLocalAddress]);
     case Test::LocalPort: return t.local_port.contains(port_of(row[kLocalPort]));
-    case Test::LocalAddress: return string_match(t.local_address, row[kLocalAddress]);
+    case Test::LocalAddress: return address_match(t.local_address, row[kLocalAddress]);
     case Test::Age: return static_cast<long>(elapsed_seconds(row[kTime], lang)) >= t.min_age;
     case Test::State: return contains(row[kStatus], state_word(t.state, lang));
     case Test::Hours: return t.hours.contains(hour);
@@ -196,6 +199,31 @@ bool string_match(std::string_view value, std::string_view text) {
   return std::string_view(t).substr(0, value.size()) == value;
 }
 
+namespace {
+std::optional<net::IpPrefix> ipv6_rule_prefix(std::string_view value) {
+  // Only a value with a ':' is read as IPv6: "192.168." and "/168/" keep
+  // their text matches.
+  if (value.find(':') == std::string_view::npos) return std::nullopt;
+  auto prefix = net::parse_prefix(value);
+  if (!prefix || !prefix->address.is_v6()) return std::nullopt;
+  // The lists show an IPv4-mapped address as IPv4, so a rule naming one
+  // means that IPv4 address (or range).
+  if (const net::IpAddress v4 = net::unmapped(prefix->address); v4.is_v4()) {
+    if (prefix->length < 96) return prefix;  // reaches beyond the mapped block: leave it IPv6
+    return net::IpPrefix{v4, static_cast<std::uint8_t>(prefix->length - 96)};
+  }
+  return prefix;
+}
+}  // namespace
+
+bool address_match(std::string_view value, std::string_view text) {
+  if (const auto prefix = ipv6_rule_prefix(value)) {
+    const auto address = net::parse_ip(text);
+    return address && prefix->contains(*address);
+  }
+  return string_match(value, text);
+}
+
 bool host_match(std::string_view value, std::string_view text, std::string_view address) {
   if (contains(value, "/")) return contains(text, remove_chars(value, "/"));
   if (iends_with(text, value)) return true;
@@ -212,8 +240,24 @@ Verdict evaluate(const std::vector<Rule>& rules, const RowTexts& row, int hour, 
   return Verdict::Leave;
 }
 
+std::string address_with_port(std::string_view address, std::string_view port) {
+  std::string out;
+  const bool v6 = address.find(':') != std::string_view::npos && net::parse_ip(address).has_value();
+  if (v6) out += '[';
+  out += address;
+  if (v6) out += ']';
+  out += ':';
+  out += port;
+  return out;
+}
+
 std::string blocked_line(std::string_view format, const RowTexts& row, const logging::DateTexts& date) {
-  const std::array<logging::Variable, 11> vars = {{
+  // An address joined with its port by the template is written
+  // "[fd00::2]:5555" when it is IPv6; anything else reads as before.
+  const std::string ip1 = address_with_port(row[0], row[2]), host1 = address_with_port(row[1], row[2]);
+  const std::string ip2 = address_with_port(row[3], row[5]), host2 = address_with_port(row[4], row[5]);
+  const std::array<logging::Variable, 15> vars = {{
+      {"$IP1$:$PORT1$", ip1}, {"$HOST1$:$PORT1$", host1}, {"$IP2$:$PORT2$", ip2}, {"$HOST2$:$PORT2$", host2},
       {"$DATE$", date.date}, {"$TIME$", date.time}, {"$IP1$", row[0]}, {"$HOST1$", row[1]},
       {"$PORT1$", row[2]}, {"$IP2$", row[3]}, {"$HOST2$", row[4]}, {"$PORT2$", row[5]},
       {"$STAT$", row[6]}, {"$TM$", row[7]}, {"$PID$", row[8]},

@@ -78,11 +78,19 @@ Verdict evaluate(const std::vector<Rule>& rules, const RowTexts& row, int hour, 
 
 // The two text matches of the rules, exposed for the options page's help.
 bool string_match(std::string_view value, std::string_view text);
+// The address keywords (IP1, IP2 and their negations): a value holding ':'
+// that reads as an IPv6 address or prefix ("fd00::/8", "fd00::2") matches the
+// IPv6 addresses it covers (an IPv4-mapped one: the IPv4 addresses); any
+// other value is a string match.
+bool address_match(std::string_view value, std::string_view text);
+// "ADDRESS:PORT" of two cells, an IPv6 address in brackets.
+std::string address_with_port(std::string_view address, std::string_view port);
 bool host_match(std::string_view value, std::string_view text, std::string_view address);
 
 // The blocked-log line from its template: $DATE$, $TIME$, $IP1$, $HOST1$,
 // $PORT1$, $IP2$, $HOST2$, $PORT2$, $STAT$, $TM$ (the list's columns 0..7)
-// and $PID$ (the process label).
+// and $PID$ (the process label). Where the template joins an address or host
+// with its port by ':', an IPv6 address is put in brackets.
 std::string blocked_line(std::string_view format, const RowTexts& row, const logging::DateTexts& date);
 
 // The view pane takes the newest line first; a pane already holding 300 lines

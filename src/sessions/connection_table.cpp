@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "base/ip_address.h"
 #include "base/text_helpers.h"
 #include "logging/template.h"
 
@@ -33,9 +34,19 @@ constexpr std::array<bool, 12> kShown = {true, true, true, true, true, false, fa
 
 // The same connection in two refreshes: both address texts and both ports.
 std::string connection_identity(const SessionRecord& r) {
-  return r.local_address + ':' + std::to_string(r.local_port) + '-' + r.remote_address + ':' +
-         std::to_string(r.remote_port);
+  return net::with_port(r.local_address, static_cast<std::uint16_t>(r.local_port)) + '-' +
+         net::with_port(r.remote_address, static_cast<std::uint16_t>(r.remote_port));
 }
+
+bool unspecified(const net::IpAddress& a) {
+  for (std::size_t i = 0; i < a.length(); ++i)
+    if (a.bytes[i] != 0) return false;
+  return true;
+}
+
+// An address as the lists show it: a dual-stack socket's IPv4-mapped peer as
+// the IPv4 address it is.
+net::IpAddress shown_address(const net::IpAddress& a) { return net::unmapped(a); }
 
 }  // namespace
 
@@ -97,7 +108,8 @@ std::size_t ConnectionTable::refresh(const std::vector<platform::SocketRow>& tcp
   std::vector<std::uint64_t> inodes, shown;
   inodes.reserve(tcp.size() + std::min(udp.size(), shared::kMaxFlowKeys));
   for (const auto& row : tcp) {
-    if (row.local_address == 0 || row.remote_address == 0) continue;
+    if (unspecified(shown_address(platform::local_ip(row))) || unspecified(shown_address(platform::remote_ip(row))))
+      continue;
     inodes.push_back(row.inode);
     if (state_shown(row.state) && row.inode != 0) shown.push_back(row.inode);
   }
@@ -115,13 +127,14 @@ std::size_t ConnectionTable::refresh(const std::vector<platform::SocketRow>& tcp
   std::vector<shared::FlowKey> keys;
   keys.reserve(shared::kMaxFlowKeys);
   for (const auto& row : tcp) {
-    const std::string local = shared::address_text(row.local_address);
-    const std::string remote = shared::address_text(row.remote_address);
-    // Listening sockets have no remote side; neither do sockets bound to
-    // nothing yet.
-    if (local == "0.0.0.0" || remote == "0.0.0.0") continue;
-    const auto* remote_octets = reinterpret_cast<const unsigned char*>(&row.remote_address);
-    const unsigned remote_port = remote_octets[0] == 0 ? 0u : row.remote_port;
+    const net::IpAddress local_ip = shown_address(platform::local_ip(row));
+    const net::IpAddress remote_ip = shown_address(platform::remote_ip(row));
+    // Listening sockets have no remote side ("0.0.0.0", "::"); neither do
+    // sockets bound to nothing yet.
+    if (unspecified(local_ip) || unspecified(remote_ip)) continue;
+    const std::string local = net::to_text(local_ip);
+    const std::string remote = net::to_text(remote_ip);
+    const unsigned remote_port = remote_ip.is_v4() && remote_ip.bytes[0] == 0 ? 0u : row.remote_port;
     const int pid = owner(row);
     if (keys.size() < shared::kMaxFlowKeys)
       keys.push_back({shared::tcp_flow_key(local, row.local_port, remote, remote_port), pid});
@@ -140,12 +153,14 @@ std::size_t ConnectionTable::refresh(const std::vector<platform::SocketRow>& tcp
     if (pid >= 0) rec.process = process_label(names_.name_for(pid), pid);
     const auto it = seen.find(connection_identity(rec));
     rec.first_seen = it != seen.end() && it->second != 0 ? it->second : now;
-    rec.id = {row.local_address, row.local_port, row.remote_address, row.remote_port, row.interface, row.cookie};
+    rec.id = platform::socket_id(row);
+    rec.ipv6 = remote_ip.is_v6();
     records_.push_back(std::move(rec));
   }
   for (const auto& row : udp) {
     if (keys.size() >= shared::kMaxFlowKeys) break;
-    keys.push_back({shared::udp_flow_key(shared::address_text(row.local_address), row.local_port), owner(row)});
+    keys.push_back({shared::udp_flow_key(net::to_text(shown_address(platform::local_ip(row))), row.local_port),
+                    owner(row)});
   }
   keys_.replace(std::move(keys));
   return records_.size();

@@ -42,6 +42,8 @@ struct SessionRecord {
   // the key (addresses, ports, padding) is compared byte by byte.
   std::array<KeySpan, kMaxKeyNames> key_names{};
   std::uint8_t key_name_count = 0;
+  // Dotted IPv4 or canonical IPv6 texts; a dual-stack socket's IPv4-mapped
+  // addresses read as the IPv4 ones.
   std::string local_address;
   std::string local_host;
   std::uint32_t local_port = 0;
@@ -52,6 +54,7 @@ struct SessionRecord {
   std::string process;  // "%s(%d)", empty when the owner is unknown
   std::uint32_t first_seen = 0;  // tick of the refresh that first saw it
   platform::SocketId id;  // what a kill closes: exactly this connection
+  bool ipv6 = false;      // shown as IPv6 (an IPv4-mapped one is not)
 };
 
 // The state word of the session list ("Connecting" for an established

@@ -1,5 +1,6 @@
 #include "sessions/netstat.h"
 
+#include "base/ip_address.h"
 #include "base/text_helpers.h"
 
 namespace tw::sessions {
@@ -25,6 +26,19 @@ constexpr std::array<StateInfo, 12> kStates = {{
 }};
 
 std::string s(std::string_view v) { return std::string(v); }
+
+// The address in the "%15s" before ":%5d": an IPv6 text in brackets, so that
+// its colons do not run into the port's.
+std::string joinable(std::string_view address) {
+  if (address.find(':') == std::string_view::npos || !net::parse_ip(address)) return std::string(address);
+  return "[" + std::string(address) + "]";
+}
+
+bool unspecified(const net::IpAddress& a) {
+  for (std::size_t i = 0; i < a.length(); ++i)
+    if (a.bytes[i] != 0) return false;
+  return true;
+}
 
 }  // namespace
 
@@ -80,8 +94,8 @@ bool netstat_listed(const NetstatFilter& f, int state) {
 std::string netstat_tcp_line(std::string_view local, unsigned local_port, std::string_view local_host,
                              std::string_view remote, unsigned remote_port, std::string_view remote_host, int state,
                              std::string_view process, int pid) {
-  std::string line = detail::sformat("TCP %15s:%5d (%s) -> %15s:%5d (%s) -> %s", s(local).c_str(),
-                                 static_cast<int>(local_port), s(local_host).c_str(), s(remote).c_str(),
+  std::string line = detail::sformat("TCP %15s:%5d (%s) -> %15s:%5d (%s) -> %s", joinable(local).c_str(),
+                                 static_cast<int>(local_port), s(local_host).c_str(), joinable(remote).c_str(),
                                  static_cast<int>(remote_port), s(remote_host).c_str(), s(netstat_state_name(state)).c_str());
   if (pid >= 0) line += detail::sformat(" -> %s(%d)", s(process).c_str(), pid);
   return line;
@@ -89,7 +103,7 @@ std::string netstat_tcp_line(std::string_view local, unsigned local_port, std::s
 
 std::string netstat_udp_line(std::string_view local, unsigned local_port, std::string_view host,
                              std::string_view service, std::string_view process, int pid) {
-  std::string line = detail::sformat("UDP %15s:%5d (%s: %s)", s(local).c_str(), static_cast<int>(local_port),
+  std::string line = detail::sformat("UDP %15s:%5d (%s: %s)", joinable(local).c_str(), static_cast<int>(local_port),
                                  s(host).c_str(), s(service).c_str());
   if (pid >= 0) line += detail::sformat(" -> %s(%d)", s(process).c_str(), pid);
   return line;
@@ -113,50 +127,56 @@ std::string NetstatRun::stop() {
 
 void NetstatRun::run_worker(platform::SocketTable& sockets, platform::ProcessTable& processes,
                             ProcessNameCache& names, shared::HostNameCache& hosts,
-                            platform::ReverseResolver& services, const NetstatFilter& filter) {
+                            platform::ReverseResolver& services, const NetstatFilter& filter, bool ipv6) {
   int expected = kStarting;
   if (!state_.compare_exchange_strong(expected, kRunning)) {
     state_.store(kFinished);
     return;
   }
   auto owner_name = [&](int pid) { return pid >= 0 ? names.name_for(pid) : std::string(); };
-  auto tcp = sockets.read(platform::SocketProtocol::Tcp);
-  auto udp = sockets.read(platform::SocketProtocol::Udp);
+  // The IPv4 sockets first, then (when IPv6 is on) the IPv6 ones; a table
+  // that cannot be read contributes nothing.
+  auto read_all = [&](platform::SocketProtocol p) {
+    auto v4 = sockets.read(p);
+    std::vector<platform::SocketRow> rows = v4 ? std::move(*v4) : std::vector<platform::SocketRow>{};
+    if (ipv6)
+      if (auto v6 = sockets.read_ipv6(p)) rows.insert(rows.end(), v6->begin(), v6->end());
+    return rows;
+  };
+  const auto tcp = read_all(platform::SocketProtocol::Tcp);
+  const auto udp = read_all(platform::SocketProtocol::Udp);
+  // A dual-stack socket's IPv4-mapped addresses are listed as IPv4.
+  auto local_of = [](const platform::SocketRow& row) { return net::unmapped(platform::local_ip(row)); };
+  auto remote_of = [](const platform::SocketRow& row) { return net::unmapped(platform::remote_ip(row)); };
   auto listed = [&](const platform::SocketRow& row) {
-    return row.local_address != 0 && row.remote_address != 0 && netstat_listed(filter, row.state);
+    return !unspecified(local_of(row)) && !unspecified(remote_of(row)) && netstat_listed(filter, row.state);
   };
   // The owners of every line, asked for at once: one walk of /proc (and one
   // question to the helper for other users' sockets) serves the listing,
   // where asking socket by socket would leave all but the first miss of a
   // walk's interval unnamed.
   std::vector<std::uint64_t> inodes;
-  if (tcp)
-    for (const auto& row : *tcp)
-      if (listed(row)) inodes.push_back(row.inode);
-  if (udp)
-    for (const auto& row : *udp) inodes.push_back(row.inode);
+  for (const auto& row : tcp)
+    if (listed(row)) inodes.push_back(row.inode);
+  for (const auto& row : udp) inodes.push_back(row.inode);
   processes.prefetch_owners(inodes);
-  if (tcp) {
-    for (const auto& row : *tcp) {
-      if (!keep_going()) break;
-      if (!listed(row)) continue;
-      const std::string local = shared::address_text(row.local_address);
-      const std::string remote = shared::address_text(row.remote_address);
-      const auto* octets = reinterpret_cast<const unsigned char*>(&row.remote_address);
-      const unsigned rport = octets[0] == 0 ? 0u : row.remote_port;
-      const int pid = processes.owner_of_socket(row.inode);
-      lines_.push_back(netstat_tcp_line(local, row.local_port, hosts.resolve_now(local), remote, rport,
-                                        hosts.resolve_now(remote), row.state, owner_name(pid), pid));
-    }
+  for (const auto& row : tcp) {
+    if (!keep_going()) break;
+    if (!listed(row)) continue;
+    const net::IpAddress remote_ip = remote_of(row);
+    const std::string local = net::to_text(local_of(row));
+    const std::string remote = net::to_text(remote_ip);
+    const unsigned rport = remote_ip.is_v4() && remote_ip.bytes[0] == 0 ? 0u : row.remote_port;
+    const int pid = processes.owner_of_socket(row.inode);
+    lines_.push_back(netstat_tcp_line(local, row.local_port, hosts.resolve_now(local), remote, rport,
+                                      hosts.resolve_now(remote), row.state, owner_name(pid), pid));
   }
-  if (udp) {
-    for (const auto& row : *udp) {
-      if (!keep_going()) break;
-      const std::string local = shared::address_text(row.local_address);
-      const std::string service = services.udp_service_name(row.local_port).value_or(std::to_string(row.local_port));
-      const int pid = processes.owner_of_socket(row.inode);
-      lines_.push_back(netstat_udp_line(local, row.local_port, hosts.resolve_now(local), service, owner_name(pid), pid));
-    }
+  for (const auto& row : udp) {
+    if (!keep_going()) break;
+    const std::string local = net::to_text(local_of(row));
+    const std::string service = services.udp_service_name(row.local_port).value_or(std::to_string(row.local_port));
+    const int pid = processes.owner_of_socket(row.inode);
+    lines_.push_back(netstat_udp_line(local, row.local_port, hosts.resolve_now(local), service, owner_name(pid), pid));
   }
   state_.store(kFinished);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The Netstat tool: one run lists every IPv4 TCP connection (filtered by
-// state) and every UDP endpoint with host names, state, service and owner.
+// state) and every UDP endpoint with host names, state, service and owner,
+// and after them the IPv6 ones when "Settings"/"IPv6" is on.
 // The listing is built on a worker thread with blocking name lookups and
 // shown whole when the run ends.
 //
@@ -46,7 +47,8 @@ void save_netstat_filter(settings::Profile& profile, const NetstatFilter& f);
 bool netstat_listed(const NetstatFilter& f, int state);
 
 // "TCP %15s:%5d (%s) -> %15s:%5d (%s) -> %s -> %s(%d)", without the last
-// part when the owner is unknown (pid < 0).
+// part when the owner is unknown (pid < 0). An IPv6 address is written in
+// brackets ("[fd00::1]") in its "%15s".
 std::string netstat_tcp_line(std::string_view local, unsigned local_port, std::string_view local_host,
                              std::string_view remote, unsigned remote_port, std::string_view remote_host,
                              int state, std::string_view process, int pid);
@@ -71,7 +73,8 @@ class NetstatRun {
 
   // The worker, on its own thread: fills the lines and ends in state 3.
   void run_worker(platform::SocketTable& sockets, platform::ProcessTable& processes, ProcessNameCache& names,
-                  shared::HostNameCache& hosts, platform::ReverseResolver& services, const NetstatFilter& filter);
+                  shared::HostNameCache& hosts, platform::ReverseResolver& services, const NetstatFilter& filter,
+                  bool ipv6 = true);
 
   // The 500 ms display tick. `append` gets a progress mark every second tick
   // while running; when the worker has finished, `replace` gets the whole

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <numeric>
 
+#include "base/ip_address.h"
 #include "base/text_helpers.h"
 #include "logging/template.h"
 
@@ -67,6 +68,19 @@ std::uint32_t elapsed_seconds(std::string_view text, Language lang) {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
 }
 
+std::string address_sort_field(const std::string& address) {
+  if (address.find(':') == std::string::npos) return address;
+  const auto ip = net::parse_ip(address);
+  if (!ip || !ip->is_v6()) return address;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out(1 + 32, ':');
+  for (std::size_t i = 0; i < 16; ++i) {
+    out[1 + 2 * i] = kHex[ip->bytes[i] >> 4];
+    out[2 + 2 * i] = kHex[ip->bytes[i] & 0x0f];
+  }
+  return out;
+}
+
 namespace {
 
 // The name field of a column's own key ("%-64s": the name, padded to at
@@ -88,24 +102,26 @@ OwnName own_name(const SessionRecord& r, int column) {
 std::string own_key(const SessionRecord& r, int column, std::uint32_t now) {
   const long elapsed = static_cast<long>(static_cast<std::uint32_t>(now - r.first_seen));
   const int lp = static_cast<int>(r.local_port), rp = static_cast<int>(r.remote_port);
+  const std::string la = address_sort_field(r.local_address), ra = address_sort_field(r.remote_address);
   switch (column) {
-    case kLocalAddress: return sformat("%-20s%05d%05d", r.local_address.c_str(), lp, rp);
+    case kLocalAddress: return sformat("%-20s%05d%05d", la.c_str(), lp, rp);
     case kLocalHost: return sformat("%-64s%05d%05d", r.local_host.c_str(), lp, rp);
-    case kLocalPort: return sformat("%05d%-20s%05d", lp, r.remote_address.c_str(), rp);
-    case kRemoteAddress: return sformat("%-20s%05d%05d", r.remote_address.c_str(), rp, lp);
+    case kLocalPort: return sformat("%05d%-20s%05d", lp, ra.c_str(), rp);
+    case kRemoteAddress: return sformat("%-20s%05d%05d", ra.c_str(), rp, lp);
     case kRemoteHost: return sformat("%-64s%05d%05d", r.remote_host.c_str(), rp, lp);
     case kRemotePort: return sformat("%05d%-64s%05d", rp, r.remote_host.c_str(), lp);
-    case kTime: return sformat("%010ld%05d%-20s%05d", elapsed, lp, r.remote_address.c_str(), rp);
+    case kTime: return sformat("%010ld%05d%-20s%05d", elapsed, lp, ra.c_str(), rp);
     case kProcess:
-      return sformat("%-64s%010ld%05d%-20s%05d", r.process.c_str(), elapsed, lp, r.remote_address.c_str(), rp);
-    default: return sformat("%02d%010ld%05d%-20s", r.state, elapsed, lp, r.remote_address.c_str());
+      return sformat("%-64s%010ld%05d%-20s%05d", r.process.c_str(), elapsed, lp, ra.c_str(), rp);
+    default: return sformat("%02d%010ld%05d%-20s", r.state, elapsed, lp, ra.c_str());
   }
 }
 
 // An address as a host column shows it while it has no name: dotted
-// digits, or the same in parentheses while the lookup runs.
+// digits or an IPv6 text, or the same in parentheses while the lookup runs.
 bool shows_an_address(std::string_view t) {
   if (t.size() >= 2 && t.front() == '(' && t.back() == ')') t = t.substr(1, t.size() - 2);
+  if (t.find(':') != std::string_view::npos) return net::parse_ip(t).has_value();
   return !t.empty() && t.find_first_not_of("0123456789.") == std::string_view::npos;
 }
 

@@ -46,6 +46,13 @@ std::string elapsed_text(std::uint32_t seconds, Language lang);
 // The reverse, for the rules' minimum age: the numbers of an elapsed text.
 std::uint32_t elapsed_seconds(std::string_view text, Language lang);
 
+// An address as the sort keys hold it. A dotted IPv4 text as it is (the
+// keys order IPv4 addresses by their texts); an IPv6 text as ':' and the 32
+// hex digits of its 16 bytes, so that IPv6 addresses order by their bytes,
+// line up with each other whatever their written length, and all come after
+// the IPv4 ones (':' sorts after every digit) in ascending order.
+std::string address_sort_field(const std::string& address);
+
 // The key of `r` for sorting by `column` (out-of-range columns sort as the
 // status column): the column's own key followed by the key of the previous
 // sort, so that the former order breaks ties.

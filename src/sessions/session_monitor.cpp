@@ -37,11 +37,22 @@ void SessionMonitor::refresh() {
   // A table that cannot be read contributes nothing this time.
   auto tcp = deps_.sockets.read(SocketProtocol::Tcp);
   auto udp = deps_.sockets.read(SocketProtocol::Udp);
+  std::vector<platform::SocketRow> tcp_rows = tcp ? std::move(*tcp) : std::vector<platform::SocketRow>{};
+  std::vector<platform::SocketRow> udp_rows = udp ? std::move(*udp) : std::vector<platform::SocketRow>{};
+  if (config_.ipv6) {
+    // After the IPv4 ones: the records, flow keys and their limits fill in
+    // the same order as without IPv6 until the IPv6 rows begin.
+    if (auto tcp6 = deps_.sockets.read_ipv6(SocketProtocol::Tcp))
+      tcp_rows.insert(tcp_rows.end(), tcp6->begin(), tcp6->end());
+    if (auto udp6 = deps_.sockets.read_ipv6(SocketProtocol::Udp))
+      udp_rows.insert(udp_rows.end(), udp6->begin(), udp6->end());
+  }
   const std::uint32_t now = deps_.clock.tick_ms();
   ConnectionTable::HostText host_text;
   if (settings_.ask_dns) host_text = [this](const std::string& a) { return deps_.hosts.host_name_for(a); };
-  const std::size_t count = table_.refresh(tcp ? *tcp : std::vector<platform::SocketRow>{},
-                                           udp ? *udp : std::vector<platform::SocketRow>{}, now, host_text);
+  const std::size_t count = table_.refresh(tcp_rows, udp_rows, now, host_text);
+  ipv6_count_ = static_cast<int>(std::count_if(table_.records().begin(), table_.records().end(),
+                                               [](const SessionRecord& r) { return r.ipv6; }));
   // The list shows the top of the whole sorted table; auto-block and the
   // counter go through all of it, or a guard with more connections than the
   // list has rows would leave the rest open.
@@ -74,6 +85,9 @@ std::size_t SessionMonitor::SocketIdHash::operator()(const platform::SocketId& i
   for (const std::uint64_t v : {std::uint64_t{id.local_address}, std::uint64_t{id.local_port},
                                 std::uint64_t{id.remote_address}, std::uint64_t{id.remote_port}})
     h = (h ^ v) * 0x100000001B3ull;
+  if (id.is_v6())
+    for (const auto* bytes : {&id.local_address6, &id.remote_address6})
+      for (const std::uint8_t b : *bytes) h = (h ^ b) * 0x100000001B3ull;
   return static_cast<std::size_t>(h);
 }
 

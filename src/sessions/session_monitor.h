@@ -10,6 +10,7 @@
 // Threads: every member on the thread that runs the session refresh (the
 // user-interface thread of the desktop program). The shared caches it uses
 // take their own locks.
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <span>
@@ -50,6 +51,9 @@ struct SessionMonitorConfig {
   std::string data_folder;  // where the blocked log goes without a log root folder
   std::string log_root;     // "Settings"/"LogRootFolder"
   TextCompare compare;      // the user's collation for names in the sort keys; null: byte order
+  // "Settings"/"IPv6": list the IPv6 connections beside the IPv4 ones. Off,
+  // the monitor reads, shows, logs, counts and closes IPv4 ones only.
+  bool ipv6 = true;
   // Told about each connection that could not be closed (the user is not:
   // the connection shows up again and is tried again).
   std::function<void(const Error&)> kill_failed;
@@ -87,6 +91,10 @@ class SessionMonitor {
   std::string connections_label() const { return counter_.label(lang_); }
   int connections() const { return counter_.current(); }
   int maximum_connections() const { return counter_.maximum(); }
+  // Whether IPv6 connections are listed at all ("Settings"/"IPv6").
+  bool ipv6_enabled() const { return config_.ipv6; }
+  // Of connections(), those shown as IPv6 (0 while the counter is reset).
+  int ipv6_connections() const { return counter_.current() == 0 ? 0 : std::min(ipv6_count_, counter_.current()); }
 
   // Context-menu commands on the selected rows (indices into rows()).
   SessionMenuState menu_state(bool any_selected) const;
@@ -138,6 +146,7 @@ class SessionMonitor {
   SortState sort_;
   ConnectionCounter counter_;
   std::vector<RowTexts> rows_;
+  int ipv6_count_ = 0;  // IPv6 records of the last refresh
   std::size_t displayed_ = 0;  // the list's rows: the first records, at most kMaxDisplayedRows
   bool running_ = false;
   int blocked_ = 0;

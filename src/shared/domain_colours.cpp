@@ -1,5 +1,7 @@
 #include "shared/domain_colours.h"
 
+#include "base/ip_address.h"
+
 #include <algorithm>
 #include <cctype>
 #include <string>
@@ -98,6 +100,9 @@ ColourKey cell_colour_key(std::string_view text) {
   for (std::size_t i = static_cast<std::size_t>(ColourKey::Com); i <= static_cast<std::size_t>(ColourKey::Post); ++i)
     if (ends_with(t, colour_keys()[i].suffix)) k = static_cast<ColourKey>(i);
   if (std::all_of(t.begin(), t.end(), [](char ch) { return ch == '.' || (ch >= '0' && ch <= '9'); }))
+    k = ColourKey::IpAddr;
+  // An IPv6 address is an address too; no host name holds a ':'.
+  else if (t.find(':') != std::string::npos && net::parse_ip(t))
     k = ColourKey::IpAddr;
   return k;
 }

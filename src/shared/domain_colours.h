@@ -52,7 +52,8 @@ ListColours load_list_colours(const settings::Profile& profile);
 void save_list_colours(settings::Profile& profile, const ListColours& colours);
 
 // The colour key of an address or host cell: known domain suffixes, ".jp"
-// second-level domains, and addresses (digits and dots only, or empty).
+// second-level domains, and addresses (digits and dots only, or empty; an
+// IPv6 address text).
 ColourKey cell_colour_key(std::string_view text);
 inline Colour cell_colour(const ListColours& c, std::string_view text) { return c.get(cell_colour_key(text)); }
 

@@ -14,18 +14,27 @@ std::string address_text(std::uint32_t address_be) {
   return out;
 }
 
+namespace {
+// "ADDRESS:PORT"; an IPv6 address in brackets, or the colons of its text
+// would run into the port's and two keys could read alike.
+std::string joined(std::string_view address, unsigned port) {
+  if (address.find(':') == std::string_view::npos) return std::string(address) + ':' + std::to_string(port);
+  return "[" + std::string(address) + "]:" + std::to_string(port);
+}
+}  // namespace
+
 std::string tcp_flow_key(std::string_view local, unsigned local_port, std::string_view remote,
                          unsigned remote_port) {
   std::string key = "TCP_";
-  key.append(local).append(":").append(std::to_string(local_port)).append("-TCP_");
-  key.append(remote).append(":").append(std::to_string(remote_port)).append("$");
+  key.append(joined(local, local_port)).append("-TCP_");
+  key.append(joined(remote, remote_port)).append("$");
   if (key.size() > kMaxFlowKeyChars) key.resize(kMaxFlowKeyChars);
   return key;
 }
 
 std::string udp_flow_key(std::string_view local, unsigned local_port) {
   std::string key = "UDP_";
-  key.append(local).append(":").append(std::to_string(local_port)).append("$");
+  key.append(joined(local, local_port)).append("$");
   if (key.size() > kMaxFlowKeyChars) key.resize(kMaxFlowKeyChars);
   return key;
 }

@@ -29,7 +29,10 @@ inline constexpr std::size_t kMaxFlowKeyChars = 255;
 // "%d.%d.%d.%d" of an address in network byte order.
 std::string address_text(std::uint32_t address_be);
 
-// "TCP_%s:%d-TCP_%s:%d$" and "UDP_%s:%d$"; ports in host byte order.
+// "TCP_%s:%d-TCP_%s:%d$" and "UDP_%s:%d$"; ports in host byte order. An IPv6
+// address text is put in brackets ("TCP_[fd00::1]:80-TCP_[fd00::2]:5050$");
+// an IPv4-mapped one is to be given as the IPv4 text, as the packets of such
+// a connection carry it.
 std::string tcp_flow_key(std::string_view local, unsigned local_port, std::string_view remote,
                          unsigned remote_port);
 std::string udp_flow_key(std::string_view local, unsigned local_port);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "base/ip_address.h"
 #include "base/text_helpers.h"
 
 namespace tw::shared {
@@ -97,13 +98,16 @@ std::string HostNameCache::host_name_for(std::string_view address) {
 }
 
 std::string HostNameCache::lookup(const std::string& address) {
-  const auto a = parse_address(address);
+  const auto a = net::parse_ip(address);
   if (!a) return address;
   // A name is whatever the owner of a name server or a hosts file wrote: its
   // controls never reach a list or log line as controls.
-  if (auto name = resolver_.name_of(*a); name && !name->empty()) return detail::without_control_chars(*name);
-  if (private_fallback_ && is_private_address(address)) {
-    if (auto name = resolver_.local_name_of(*a); name && !name->empty()) return detail::without_control_chars(*name);
+  if (auto name = resolver_.name_of_ip(*a); name && !name->empty()) return detail::without_control_chars(*name);
+  // LAN machines, named only in a hosts file: the IPv4 private ranges, and
+  // for IPv6 the unique-local and link-local ones.
+  if (private_fallback_ && net::is_private(*a)) {
+    if (auto name = resolver_.local_name_of_ip(*a); name && !name->empty())
+      return detail::without_control_chars(*name);
   }
   return address;
 }

@@ -2,6 +2,7 @@
 // Host names for the address and host columns of the session and packet
 // lists, and their colours by top-level domain.
 //
+// Addresses are texts as the lists show them: dotted IPv4, canonical IPv6.
 // A name is asked for without waiting: the first ask starts a reverse lookup
 // on one of kLookupSlots workers and returns the pending text "(ADDRESS)";
 // later asks return the name once it arrived (or the address itself when it

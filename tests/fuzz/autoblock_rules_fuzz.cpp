@@ -17,6 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RowTexts named = row;
   named[1] = "me.lan";
   (void)evaluate(rules, named, 9, tw::Language::Japanese);
+  // IPv6 rows, and the rule values read as IPv6 prefixes against them.
+  const RowTexts v6 = {"fd00:231::1", "fd00:231::1", "40000", "2001:db8::ffff:1", "(2001:db8::ffff:1)",
+                       "5555", "Waiting", "07s", ""};
+  (void)evaluate(rules, v6, 12, tw::Language::English);
+  (void)address_match(text, "fd00:231::2");
+  (void)address_match(text, "192.0.2.7");
   // The texts of a row go through the same parsers when they come from a file.
   (void)parse_port_range(text);
   (void)parse_hour_range(text);

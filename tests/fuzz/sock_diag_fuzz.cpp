@@ -18,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)tw::platform::parse_sock_diag_dump(aligned.data(), size, proto, size % 2 ? 1 : 0, rows, error);
     for (const auto& r : rows)
       if (r.state < 1 || r.state > 12) __builtin_trap();  // always a MIB state
+    for (const auto& r : rows)
+      if (r.family != tw::net::kFamilyIPv4 && r.family != tw::net::kFamilyIPv6) __builtin_trap();
   }
   return 0;
 }

@@ -103,6 +103,53 @@ int read_error(int fd, std::chrono::milliseconds wait = 5000ms) {
   return n == 0 ? EPIPE : 0;
 }
 
+// One established connection over an IPv6 address of the namespace's own
+// (put on lo without duplicate address detection by the test).
+struct Connection6 {
+  int client = -1, server = -1;
+  SocketId id;
+  std::string address;
+  std::string error;
+
+  explicit Connection6(std::string addr) : address(std::move(addr)) {}
+  Connection6(const Connection6&) = delete;
+  Connection6& operator=(const Connection6&) = delete;
+  ~Connection6() {
+    if (client >= 0) ::close(client);
+    if (server >= 0) ::close(server);
+  }
+
+  bool open() {
+    const int listener = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    inet_pton(AF_INET6, address.c_str(), &a.sin6_addr);
+    socklen_t len = sizeof a;
+    bool ok = listener >= 0 && bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              listen(listener, 1) == 0 && getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+    if (ok) client = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ok = ok && client >= 0 && connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (ok) server = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    sockaddr_in6 local{};
+    len = sizeof local;
+    socklen_t cookie_len = sizeof id.cookie;
+    ok = ok && server >= 0 && getsockname(client, reinterpret_cast<sockaddr*>(&local), &len) == 0 &&
+         getsockopt(client, SOL_SOCKET, SO_COOKIE, &id.cookie, &cookie_len) == 0;
+    if (!ok) error = std::string("opening an IPv6 connection: ") + std::strerror(errno);
+    if (listener >= 0) ::close(listener);
+    id.family = net::kFamilyIPv6;
+    std::memcpy(id.local_address6.data(), &local.sin6_addr, 16);
+    std::memcpy(id.remote_address6.data(), &a.sin6_addr, 16);
+    id.local_port = ntohs(local.sin6_port);
+    id.remote_port = ntohs(a.sin6_port);
+    return ok;
+  }
+  std::string args(bool with_cookie = true) const {
+    return address + " " + std::to_string(id.local_port) + " " + address + " " + std::to_string(id.remote_port) +
+           (with_cookie ? " " + std::to_string(id.cookie) : "");
+  }
+};
+
 bool is_open(const Connection& c) { return read_error(c.client, 0ms) == 0 && read_error(c.server, 0ms) == 0; }
 
 // A temporary folder that the unprivileged user may enter. Removed with
@@ -176,6 +223,36 @@ TEST_F(ConnectionKillerTest, RootClosesInProcessAndNeverTouchesAConnectionOfAnot
   EXPECT_TRUE(is_open(other));
 }
 
+constexpr const char* kAddress6 = "fd00:231:7::1";
+
+TEST_F(ConnectionKillerTest, RootClosesAnIpv6ConnectionInProcessExactlyByItsCookie) {
+  ASSERT_TRUE(ns_.enable_ipv6()) << ns_.error();
+  ASSERT_TRUE(ns_.add_address6("lo", std::string(kAddress6) + "/128")) << ns_.error();
+  Connection6 c(kAddress6), other(kAddress6);
+  bool ok = false;
+  ASSERT_TRUE(ns_.run([&] { ok = c.open() && other.open(); }));
+  ASSERT_TRUE(ok) << c.error << other.error;
+  std::unique_ptr<SockDestroyKiller> killer;
+  ASSERT_TRUE(ns_.run([&] { killer = std::make_unique<SockDestroyKiller>(); }));
+
+  // The same addresses and ports as IPv4 (made up) name nothing.
+  SocketId as_v4 = c.id;
+  as_v4.family = net::kFamilyIPv4;
+  as_v4.local_address = htonl(INADDR_LOOPBACK);
+  as_v4.remote_address = htonl(INADDR_LOOPBACK);
+  EXPECT_FALSE(*killer->close_connection(as_v4));
+  SocketId stale = other.id;
+  stale.cookie ^= 1;
+  EXPECT_FALSE(*killer->close_connection(stale));
+
+  auto closed = killer->close_connection(c.id);
+  ASSERT_TRUE(closed.ok()) << closed.error().message();
+  EXPECT_TRUE(*closed);
+  EXPECT_EQ(read_error(c.client), ECONNABORTED);
+  EXPECT_EQ(read_error(c.server), ECONNRESET);
+  EXPECT_TRUE(read_error(other.client, 0ms) == 0 && read_error(other.server, 0ms) == 0);
+}
+
 // A member of the group tarnwatch, and a helper installed for the group.
 class GroupMemberTest : public ConnectionKillerTest {
  protected:
@@ -203,6 +280,51 @@ TEST_F(GroupMemberTest, MemberClosesAConnectionThroughTheHelper) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_error(c.client), ECONNABORTED);
   EXPECT_EQ(read_error(c.server), ECONNRESET);
+}
+
+// An IPv6 connection goes through the helper under the same rules: closed
+// when it exists, a listener's name or a made-up peer closes nothing.
+TEST_F(GroupMemberTest, MemberClosesAnIpv6ConnectionThroughTheHelperNeverItsListener) {
+  const std::string helper = test::install_helper_copy(dir_.path(), "tarnix-helper", "cap_net_admin");
+  if (helper.empty()) GTEST_SKIP() << dir_.path() << " cannot hold file capabilities";
+  ASSERT_TRUE(ns_.enable_ipv6()) << ns_.error();
+  ASSERT_TRUE(ns_.add_address6("lo", std::string(kAddress6) + "/128")) << ns_.error();
+  Connection6 c(kAddress6);
+  bool ok = false;
+  ASSERT_TRUE(ns_.run([&] { ok = c.open(); }));
+  ASSERT_TRUE(ok) << c.error;
+  int listener = -1;
+  ASSERT_TRUE(ns_.run([&] {
+    listener = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(2226);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener, 4) != 0) listener = -1;
+  }));
+  ASSERT_GE(listener, 0);
+
+  auto r = close_as_member(helper, ":: 2226 :: 0");
+  EXPECT_EQ(r.output, "helper\nThe privileged helper refused the request. ([::]:2226 -> [::]:0 is not a connection)\n");
+  r = close_as_member(helper, std::string(kAddress6) + " 2226 fd00:231:7::9 5555");
+  EXPECT_EQ(r.output, "helper\nno such connection\n");
+  r = close_as_member(helper, c.args(false));
+  EXPECT_EQ(r.output, "helper\nclosed\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(read_error(c.client), ECONNABORTED);
+  EXPECT_EQ(read_error(c.server), ECONNRESET);
+  // The listener still accepts.
+  bool up = false;
+  ns_.run([&] {
+    const int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    inet_pton(AF_INET6, kAddress6, &a.sin6_addr);
+    a.sin6_port = htons(2226);
+    up = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+  });
+  EXPECT_TRUE(up);
+  ::close(listener);
 }
 
 // The kernel's lookup behind SOCK_DESTROY falls back to a listener when no

@@ -609,3 +609,157 @@ TEST(SessionsOnTheKernel, HostNamesComeFromTheNamespaceHostsFile) {
 
 }  // namespace
 }  // namespace tw::sessions
+
+namespace tw::sessions {
+namespace {
+
+// A child process that connects to [ADDRESS]:PORT over IPv6 and waits to be
+// killed. Killed and reaped on destruction.
+struct ConnectedChild6 {
+  pid_t pid = -1;
+  ~ConnectedChild6() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  void start(const in6_addr& address, std::uint16_t port) {
+    pid = fork();
+    if (pid != 0) return;
+    prctl(PR_SET_NAME, "twsess6child", 0, 0, 0);
+    const int s = socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = address;
+    a.sin6_port = htons(port);
+    if (s < 0 || connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) _exit(1);
+    for (;;) pause();
+  }
+};
+
+// Over IPv6 between two namespaces (addresses without duplicate address
+// detection): the connection is listed with its process, an IPv6 rule
+// address resets it; a dual-stack server's IPv4 client reads as IPv4; and
+// with IPv6 off neither IPv6 connection is listed.
+TEST(SessionsOnTheKernel, Ipv6ConnectionIsListedWithItsProcessAndResetByAnIpv6Rule) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (namespaces, other processes' fds, SOCK_DESTROY)";
+  test::VethLink link("sess6", true);
+  ASSERT_TRUE(link.ok()) << link.error();
+  in6_addr server_addr{};
+  ASSERT_EQ(inet_pton(AF_INET6, link.right_addr6().c_str(), &server_addr), 1);
+
+  // A dual-stack listener: IPv6 clients, and IPv4 ones as mapped addresses.
+  Fd listener, server, server4, client4;
+  std::uint16_t port = 0;
+  ASSERT_TRUE(link.right().run([&] {
+    listener.fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int off = 0;
+    setsockopt(listener.fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    socklen_t len = sizeof a;
+    if (bind(listener.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listener.fd, 4) == 0 &&
+        getsockname(listener.fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port = ntohs(a.sin6_port);
+  }));
+  ASSERT_NE(port, 0);
+
+  ConnectedChild6 child;
+  std::unique_ptr<platform::SockDiagSocketTable> sockets;
+  std::unique_ptr<platform::SockDestroyKiller> killer;
+  ASSERT_TRUE(link.left().run([&] {
+    child.start(server_addr, port);
+    sockets = std::make_unique<platform::SockDiagSocketTable>();
+    killer = std::make_unique<platform::SockDestroyKiller>();
+  }));
+  ASSERT_GT(child.pid, 0);
+  pollfd pl{listener.fd, POLLIN, 0};
+  ASSERT_EQ(poll(&pl, 1, 5000), 1) << "the child did not connect";
+  server.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(server.fd, 0);
+  // An IPv4 client of the same server, inside the server's namespace.
+  ASSERT_TRUE(link.right().run([&] {
+    client4.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    if (connect(client4.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) client4.fd = -1;
+  }));
+  ASSERT_GE(client4.fd, 0);
+  server4.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(server4.fd, 0);
+
+  platform::ProcProcessTable processes;
+  platform::FakeClock clock;
+  platform::FakeFileStore files;
+  platform::FakeReverseResolver resolver;
+  platform::FakeLookupWorkers workers;
+  shared::HostNameCache hosts(resolver, workers);
+  shared::FlowKeyTable keys;
+  ProcessNameCache names(processes);
+  SessionSettings settings;
+  settings.ask_dns = false;
+  auto make = [&](bool ipv6, platform::SocketTable& table, platform::ConnectionKiller& k) {
+    SessionMonitorConfig config;
+    config.data_folder = "/data";
+    config.ipv6 = ipv6;
+    return std::make_unique<SessionMonitor>(SessionMonitorDeps{table, processes, k, clock, files, hosts, keys, names},
+                                            config, settings, AutoBlockSettings{});
+  };
+  const std::string port_text = std::to_string(port);
+
+  // Off: the IPv6 connection is not there.
+  auto off = make(false, *sockets, *killer);
+  off->start();
+  off->refresh();
+  for (const auto& r : off->rows()) EXPECT_NE(r[kRemoteAddress], link.right_addr6());
+
+  auto monitor = make(true, *sockets, *killer);
+  monitor->start();
+  monitor->refresh();
+  const RowTexts* row = nullptr;
+  for (const auto& r : monitor->rows())
+    if (r[kRemoteAddress] == link.right_addr6() && r[kRemotePort] == port_text) row = &r;
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ((*row)[kLocalAddress], link.left_addr6());
+  EXPECT_EQ((*row)[kStatus], "Connecting");
+  EXPECT_EQ((*row)[kProcess], "twsess6child(" + std::to_string(child.pid) + ")");
+  EXPECT_EQ(monitor->ipv6_connections(), 1);
+  EXPECT_TRUE(keys.owner(shared::tcp_flow_key(link.left_addr6(), std::stoul((*row)[kLocalPort]),
+                                              link.right_addr6(), port)) == child.pid);
+
+  // The dual-stack server's IPv4 connection, seen in the server's namespace:
+  // both ends read as 127.0.0.1.
+  std::unique_ptr<platform::SockDiagSocketTable> right_sockets;
+  ASSERT_TRUE(link.right().run([&] { right_sockets = std::make_unique<platform::SockDiagSocketTable>(); }));
+  auto right = make(true, *right_sockets, *killer);
+  right->start();
+  right->refresh();
+  int mapped = 0;
+  for (const auto& r : right->rows())
+    if (r[kLocalAddress] == "127.0.0.1" && r[kLocalPort] == port_text && r[kRemoteAddress] == "127.0.0.1") ++mapped;
+  EXPECT_EQ(mapped, 1);
+
+  // An IPv6 prefix in IP2 resets the connection; the peer sees the reset.
+  monitor->load_rules("IP2=fd00:231::/64,PORT2=" + port_text + "\n");
+  ASSERT_TRUE(monitor->block_start());
+  monitor->refresh();
+  EXPECT_EQ(monitor->blocked_count(), 1);
+  pollfd ps{server.fd, POLLIN, 0};
+  ASSERT_EQ(poll(&ps, 1, 5000), 1);
+  char b;
+  EXPECT_EQ(recv(server.fd, &b, 1, 0), -1);
+  EXPECT_EQ(errno, ECONNRESET);
+  ASSERT_EQ(files.files.size(), 1u);
+  EXPECT_NE(files.files.begin()->second.find("[" + link.left_addr6() + "]:"), std::string::npos)
+      << files.files.begin()->second;
+  EXPECT_NE(files.files.begin()->second.find("[" + link.right_addr6() + "]:" + port_text), std::string::npos);
+  // The IPv4 connection of the same server is left alone.
+  pollfd p4{server4.fd, POLLIN, 0};
+  EXPECT_EQ(poll(&p4, 1, 200), 0);
+  workers.run_all();
+}
+
+}  // namespace
+}  // namespace tw::sessions

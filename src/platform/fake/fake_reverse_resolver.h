@@ -29,6 +29,21 @@ class FakeReverseResolver : public ReverseResolver {
     return it == local_names.end() ? std::nullopt : std::optional(it->second);
   }
 
+  // IPv4 through the maps above, IPv6 through names6 and local_names6.
+  std::optional<std::string> name_of_ip(const net::IpAddress& a) override {
+    if (a.is_v4()) return name_of(a.v4_network());
+    std::lock_guard lock(mutex);
+    ++asked;
+    const auto it = names6.find(a);
+    return it == names6.end() ? std::nullopt : std::optional(it->second);
+  }
+  std::optional<std::string> local_name_of_ip(const net::IpAddress& a) override {
+    if (a.is_v4()) return local_name_of(a.v4_network());
+    std::lock_guard lock(mutex);
+    const auto it = local_names6.find(a);
+    return it == local_names6.end() ? std::nullopt : std::optional(it->second);
+  }
+
   std::optional<std::string> udp_service_name(std::uint16_t port) override {
     std::lock_guard lock(mutex);
     const auto it = services.find(port);
@@ -39,6 +54,7 @@ class FakeReverseResolver : public ReverseResolver {
   std::map<std::uint16_t, std::string> services;
   std::map<std::uint32_t, std::string> names;        // by address in network order
   std::map<std::uint32_t, std::string> local_names;
+  std::map<net::IpAddress, std::string> names6, local_names6;
   int asked = 0;
 };
 

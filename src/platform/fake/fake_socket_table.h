@@ -15,10 +15,17 @@ class FakeSocketTable : public SocketTable {
     if (fail) return Error{"Could not read the socket table.", "fake", 0};
     return p == SocketProtocol::Tcp ? tcp : udp;
   }
+  Result<std::vector<SocketRow>> read_ipv6(SocketProtocol p) override {
+    ++reads6;
+    if (fail) return Error{"Could not read the socket table.", "fake", 0};
+    return p == SocketProtocol::Tcp ? tcp6 : udp6;
+  }
   bool supported = true;
   bool fail = false;
   int reads = 0;
+  int reads6 = 0;
   std::vector<SocketRow> tcp, udp;
+  std::vector<SocketRow> tcp6, udp6;  // what read_ipv6() gives
 };
 
 class FakeProcessTable : public ProcessTable {

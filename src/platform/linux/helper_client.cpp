@@ -385,10 +385,16 @@ constexpr std::uint64_t kNetAdmin = std::uint64_t{1} << CAP_NET_ADMIN;
 
 helper::DiagSocketId to_wire(const SocketId& id) {
   helper::DiagSocketId w;
-  w.family = helper::kFamilyIPv4;
   w.protocol = helper::kProtocolTcp;
-  std::memcpy(w.src.data(), &id.local_address, 4);
-  std::memcpy(w.dst.data(), &id.remote_address, 4);
+  if (id.is_v6()) {
+    w.family = helper::kFamilyIPv6;
+    w.src = id.local_address6;
+    w.dst = id.remote_address6;
+  } else {
+    w.family = helper::kFamilyIPv4;
+    std::memcpy(w.src.data(), &id.local_address, 4);
+    std::memcpy(w.dst.data(), &id.remote_address, 4);
+  }
   w.src_port = id.local_port;
   w.dst_port = id.remote_port;
   w.interface = id.interface;

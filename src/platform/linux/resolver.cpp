@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "base/text_helpers.h"
@@ -27,6 +28,29 @@ std::optional<std::string> SystemReverseResolver::local_name_of(std::uint32_t ad
   char buf[4096];
   int herr = 0;
   if (gethostbyaddr_r(&address_be, sizeof address_be, AF_INET, &he, buf, sizeof buf, &result, &herr) != 0 || !result ||
+      !result->h_name)
+    return std::nullopt;
+  return detail::without_control_chars(result->h_name);
+}
+
+std::optional<std::string> SystemReverseResolver::name_of_ip(const net::IpAddress& address) {
+  if (address.is_v4()) return name_of(address.v4_network());
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  std::memcpy(&sa.sin6_addr, address.bytes.data(), 16);
+  char host[NI_MAXHOST];
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+    return std::nullopt;
+  return detail::without_control_chars(host);
+}
+
+std::optional<std::string> SystemReverseResolver::local_name_of_ip(const net::IpAddress& address) {
+  if (address.is_v4()) return local_name_of(address.v4_network());
+  hostent he{};
+  hostent* result = nullptr;
+  char buf[4096];
+  int herr = 0;
+  if (gethostbyaddr_r(address.bytes.data(), 16, AF_INET6, &he, buf, sizeof buf, &result, &herr) != 0 || !result ||
       !result->h_name)
     return std::nullopt;
   return detail::without_control_chars(result->h_name);

@@ -1,6 +1,6 @@
 #pragma once
 // Reverse lookups through glibc (getnameinfo with NI_NAMEREQD, the hosts
-// database for private addresses) and lookup workers as plain threads. Names
+// database for private addresses), for IPv4 and IPv6 and lookup workers as plain threads. Names
 // come from name servers and files of other people: their control
 // characters are made '?'.
 #include <condition_variable>
@@ -15,6 +15,8 @@ class SystemReverseResolver : public ReverseResolver {
  public:
   std::optional<std::string> name_of(std::uint32_t address_be) override;
   std::optional<std::string> local_name_of(std::uint32_t address_be) override;
+  std::optional<std::string> name_of_ip(const net::IpAddress& address) override;
+  std::optional<std::string> local_name_of_ip(const net::IpAddress& address) override;
   std::optional<std::string> udp_service_name(std::uint16_t port) override;
 };
 

@@ -48,13 +48,19 @@ DumpProgress parse_sock_diag_dump(const void* buf, std::size_t len, SocketProtoc
     if (m->nlmsg_len < mnl_nlmsg_size(sizeof(inet_diag_msg))) continue;
     inet_diag_msg msg;
     std::memcpy(&msg, mnl_nlmsg_get_payload(m), sizeof msg);
-    if (msg.idiag_family != AF_INET) continue;
+    if (msg.idiag_family != AF_INET && msg.idiag_family != AF_INET6) continue;
     // Asked for without them; a kernel that sends them anyway is not heard.
     if (protocol == SocketProtocol::Tcp && msg.idiag_state == kTcpBoundInactive) continue;
     SocketRow row;
     row.protocol = protocol;
-    row.local_address = msg.id.idiag_src[0];
-    row.remote_address = msg.id.idiag_dst[0];
+    if (msg.idiag_family == AF_INET6) {
+      row.family = net::kFamilyIPv6;
+      std::memcpy(row.local_address6.data(), msg.id.idiag_src, 16);
+      std::memcpy(row.remote_address6.data(), msg.id.idiag_dst, 16);
+    } else {
+      row.local_address = msg.id.idiag_src[0];
+      row.remote_address = msg.id.idiag_dst[0];
+    }
     row.local_port = ntohs(msg.id.idiag_sport);
     row.remote_port = ntohs(msg.id.idiag_dport);
     row.interface = msg.id.idiag_if;
@@ -84,9 +90,17 @@ SockDiagSocketTable::SockDiagSocketTable() : buf_(kBufferBytes) {
 
 SockDiagSocketTable::~SockDiagSocketTable() = default;
 
-Result<std::vector<SocketRow>> SockDiagSocketTable::read(SocketProtocol protocol) {
+Result<std::vector<SocketRow>> SockDiagSocketTable::read(SocketProtocol protocol) { return dump(protocol, AF_INET); }
+
+Result<std::vector<SocketRow>> SockDiagSocketTable::read_ipv6(SocketProtocol protocol) {
+  return dump(protocol, AF_INET6);
+}
+
+Result<std::vector<SocketRow>> SockDiagSocketTable::dump(SocketProtocol protocol, std::uint8_t family) {
   if (!sock_) return open_error_;
-  const char* what = protocol == SocketProtocol::Tcp ? "dumping the TCP sockets" : "dumping the UDP sockets";
+  const bool tcp = protocol == SocketProtocol::Tcp;
+  const char* what = family == AF_INET6 ? (tcp ? "dumping the TCP/IPv6 sockets" : "dumping the UDP/IPv6 sockets")
+                                        : (tcp ? "dumping the TCP sockets" : "dumping the UDP sockets");
   alignas(nlmsghdr) char req_buf[256] = {};
   nlmsghdr* nlh = mnl_nlmsg_put_header(req_buf);
   nlh->nlmsg_type = SOCK_DIAG_BY_FAMILY;
@@ -94,7 +108,10 @@ Result<std::vector<SocketRow>> SockDiagSocketTable::read(SocketProtocol protocol
   nlh->nlmsg_seq = ++seq_;
   if (seq_ == 0) nlh->nlmsg_seq = ++seq_;  // 0 means "any" to the parser
   auto* req = static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(nlh, sizeof(inet_diag_req_v2)));
-  req->sdiag_family = AF_INET;
+  // The kernel answers a family's dump with that family's sockets only: an
+  // AF_INET6 dump holds the dual-stack sockets' IPv4-mapped connections, and
+  // never a socket of the AF_INET dump.
+  req->sdiag_family = family;
   req->sdiag_protocol = protocol == SocketProtocol::Tcp ? IPPROTO_TCP : IPPROTO_UDP;
   // Every state but the bound-only one: a connection auto-block closed would
   // otherwise come back as CLOSED at every refresh while its program holds
@@ -108,7 +125,12 @@ Result<std::vector<SocketRow>> SockDiagSocketTable::read(SocketProtocol protocol
     if (n < 0) return Error::from_errno(kHeadline, what, errno == EAGAIN ? ETIMEDOUT : errno);
     int err = 0;
     switch (parse_sock_diag_dump(buf_.data(), static_cast<std::size_t>(n), protocol, seq_, rows, err)) {
-      case DumpProgress::Done: return rows;
+      case DumpProgress::Done:
+        // A reply of the other family would be a kernel bug; it is not heard.
+        std::erase_if(rows, [&](const SocketRow& r) {
+          return r.family != (family == AF_INET6 ? net::kFamilyIPv6 : net::kFamilyIPv4);
+        });
+        return rows;
       case DumpProgress::Failed: return Error::from_errno(kHeadline, what, err);
       case DumpProgress::More: break;
     }

@@ -19,7 +19,7 @@ namespace tw::platform {
 // How a buffer of a dump answer ended.
 enum class DumpProgress { More, Done, Failed };
 
-// Appends the IPv4 sockets of one buffer of a sock_diag dump answer to `out`
+// Appends the IPv4 and IPv6 sockets of one buffer of a sock_diag dump answer to `out`
 // (TCP sockets that are only bound left out).
 // Messages whose sequence number is not `seq` (0: any) are left out; short,
 // truncated or foreign messages are skipped, never read beyond `len`. An
@@ -36,8 +36,10 @@ class SockDiagSocketTable : public SocketTable {
 
   bool is_supported() override { return sock_ != nullptr; }
   Result<std::vector<SocketRow>> read(SocketProtocol protocol) override;
+  Result<std::vector<SocketRow>> read_ipv6(SocketProtocol protocol) override;
 
  private:
+  Result<std::vector<SocketRow>> dump(SocketProtocol protocol, std::uint8_t family);
   struct SocketCloser {
     void operator()(mnl_socket* s) const;
   };

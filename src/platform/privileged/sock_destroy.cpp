@@ -32,8 +32,13 @@ Error destroy_error(const SocketId& id, const char* step, int err) {
 void put_id(inet_diag_sockid& out, const SocketId& id) {
   out.idiag_sport = htons(id.local_port);
   out.idiag_dport = htons(id.remote_port);
-  out.idiag_src[0] = id.local_address;
-  out.idiag_dst[0] = id.remote_address;
+  if (id.is_v6()) {
+    std::memcpy(out.idiag_src, id.local_address6.data(), 16);
+    std::memcpy(out.idiag_dst, id.remote_address6.data(), 16);
+  } else {
+    out.idiag_src[0] = id.local_address;
+    out.idiag_dst[0] = id.remote_address;
+  }
   out.idiag_if = id.interface;
   out.idiag_cookie[0] = static_cast<std::uint32_t>(id.cookie);
   out.idiag_cookie[1] = static_cast<std::uint32_t>(id.cookie >> 32);
@@ -74,17 +79,25 @@ Result<bool> SockDestroyKiller::close_connection(const SocketId& id) {
   if (!sock_) return open_error_;
   // A listener's own name (no peer) is no connection, whatever the kernel
   // would find for it.
-  if (id.remote_address == 0 || id.remote_port == 0 || id.local_port == 0)
+  if (id.family != net::kFamilyIPv4 && id.family != net::kFamilyIPv6)
+    return Error{kHeadline, "address family " + std::to_string(id.family) + " names no TCP/IP connection",
+                 EAFNOSUPPORT};
+  if (id.remote_unspecified() || id.remote_port == 0 || id.local_port == 0)
     return Error{kHeadline, to_text(id) + " names no connection", EINVAL};
   Found found;
   auto exists = look_up(id, found);
   if (!exists || !*exists) return exists;
   // The lookup falls back to a listener (or, for an IPv4 name, a dual-stack
-  // IPv6 listener) on the local address and port: only the connection that
-  // was asked for, and only while it still has a peer, is closed.
-  const bool exact = found.family == AF_INET && found.id.idiag_src[0] == id.local_address &&
-                     found.id.idiag_dst[0] == id.remote_address && ntohs(found.id.idiag_sport) == id.local_port &&
-                     ntohs(found.id.idiag_dport) == id.remote_port;
+  // IPv6 listener; for an IPv6 one, a wildcard [::] listener) on the local
+  // address and port: only the connection that was asked for, in the family
+  // asked for, and only while it still has a peer, is closed.
+  inet_diag_sockid want{};
+  put_id(want, id);
+  const std::size_t bytes = id.is_v6() ? 16 : 4;
+  const bool exact = found.family == (id.is_v6() ? AF_INET6 : AF_INET) &&
+                     std::memcmp(found.id.idiag_src, want.idiag_src, bytes) == 0 &&
+                     std::memcmp(found.id.idiag_dst, want.idiag_dst, bytes) == 0 &&
+                     ntohs(found.id.idiag_sport) == id.local_port && ntohs(found.id.idiag_dport) == id.remote_port;
   if (!exact || !closable_tcp_state(found.state)) return false;
   if (Status s = destroy(id, found); !s) return s.error();
   return true;
@@ -125,7 +138,7 @@ Result<bool> SockDestroyKiller::look_up(const SocketId& id, Found& found) {
   nlh->nlmsg_flags = NLM_F_REQUEST;  // one socket, not a dump
   nlh->nlmsg_seq = ++seq_;
   auto* req = static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(nlh, sizeof(inet_diag_req_v2)));
-  req->sdiag_family = AF_INET;
+  req->sdiag_family = id.is_v6() ? AF_INET6 : AF_INET;
   req->sdiag_protocol = IPPROTO_TCP;
   req->idiag_states = ~0U;
   put_id(req->id, id);  // kAnyCookie is the kernel's INET_DIAG_NOCOOKIE
@@ -161,7 +174,7 @@ Status SockDestroyKiller::destroy(const SocketId& asked, const Found& found) {
   nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
   nlh->nlmsg_seq = ++seq_;
   auto* req = static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(nlh, sizeof(inet_diag_req_v2)));
-  req->sdiag_family = AF_INET;
+  req->sdiag_family = found.family;
   req->sdiag_protocol = IPPROTO_TCP;
   req->idiag_states = ~0U;
   // The socket exactly as the lookup found it, its cookie included: if it

@@ -296,23 +296,31 @@ class Forwarder {
   std::array<iovec, kReadBatch> iov_{};
 };
 
-// The platform's socket id for a request that names one IPv4 TCP connection,
-// or why the request is refused.
+// The platform's socket id for a request that names one TCP connection of
+// either family, or why the request is refused. It is still only a question:
+// the killer looks the connection up itself and closes nothing but an exact
+// match by the cookie its own lookup returned, never a listener.
 Result<platform::SocketId> connection_of(const DiagSocketId& w) {
-  if (w.family != kFamilyIPv4)
-    return Error{kRefused, "only IPv4 connections can be closed (family " + std::to_string(w.family) + ")",
+  if (w.family != kFamilyIPv4 && w.family != kFamilyIPv6)
+    return Error{kRefused, "only IPv4 and IPv6 connections can be closed (family " + std::to_string(w.family) + ")",
                  EAFNOSUPPORT};
   if (w.protocol != kProtocolTcp)
     return Error{kRefused, "only TCP connections can be closed (protocol " + std::to_string(w.protocol) + ")",
                  EPROTONOSUPPORT};
   platform::SocketId id;
-  std::memcpy(&id.local_address, w.src.data(), 4);
-  std::memcpy(&id.remote_address, w.dst.data(), 4);
+  id.family = w.family;
+  if (w.family == kFamilyIPv6) {
+    id.local_address6 = w.src;
+    id.remote_address6 = w.dst;
+  } else {
+    std::memcpy(&id.local_address, w.src.data(), 4);
+    std::memcpy(&id.remote_address, w.dst.data(), 4);
+  }
   id.local_port = w.src_port;
   id.remote_port = w.dst_port;
   id.interface = w.interface;
   id.cookie = w.cookie;
-  if (id.remote_address == 0 || id.local_port == 0 || id.remote_port == 0)
+  if (id.remote_unspecified() || id.local_port == 0 || id.remote_port == 0)
     return Error{kRefused, platform::to_text(id) + " is not a connection", EINVAL};
   return id;
 }

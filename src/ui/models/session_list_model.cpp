@@ -82,6 +82,15 @@ void SessionListModel::show(const std::vector<sessions::RowTexts>& rows) {
   replace_rows(std::move(out));
 }
 
+QVariant SessionListModel::cell_data(const QModelIndex& index, int role) const {
+  if (role != Qt::ToolTipRole || !index.isValid() || !is_address_or_host(index.column()) ||
+      index.row() >= rowCount())
+    return {};
+  const QString t = text(index.row(), index.column());
+  if (!t.contains(QLatin1Char(':'))) return {};
+  return t;
+}
+
 void SessionListModel::show_sort(const sessions::SortState& sort) {
   set_sort_state(shell::SortState{sort.column, sort.descending});
 }

@@ -47,6 +47,12 @@ class SessionListModel : public ListModelBase {
   // One row as the list shows it.
   ListRow make_row(const sessions::RowTexts& texts) const;
 
+ protected:
+  // The tool tip of an address or host cell holding an IPv6 address: the
+  // whole text, which the default column widths (sized for dotted IPv4)
+  // often cut.
+  QVariant cell_data(const QModelIndex& index, int role) const override;
+
  private:
   shared::ListColours colours_;
   std::vector<sessions::RowTexts> shown_;

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "settings/profile.h"
+#include "settings/shared_keys.h"
 #include "shell/options_model.h"
 #include "ui/common/ui_texts.h"
 #include "ui/options/page_support.h"
@@ -65,6 +66,7 @@ NetstatPage::~NetstatPage() {
 
 void NetstatPage::reload_settings() {
   filter_ = sessions::load_netstat_filter(profile_);
+  ipv6_ = profile_.read_int(settings::kSettingsSection, settings::kIpv6Key, settings::kIpv6Default) != 0;
   const shell::OutputBoxColors colors = shell::load_output_box_colors(profile_);
   QPalette pal = output_->palette();
   for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
@@ -82,10 +84,11 @@ void NetstatPage::start_stop() {
     button_->setText(texts::stop(lang_));
     button_->setEnabled(true);
     const sessions::NetstatFilter filter = filter_;
+    const bool ipv6 = ipv6_;
     if (sources_.before_run) sources_.before_run();
     const NetstatSources s = sources_;
-    worker_ = std::thread([this, filter, s] {
-      run_.run_worker(*s.sockets, *s.processes, *s.names, *s.hosts, *s.services, filter);
+    worker_ = std::thread([this, filter, ipv6, s] {
+      run_.run_worker(*s.sockets, *s.processes, *s.names, *s.hosts, *s.services, filter, ipv6);
     });
     timer_.start();
     return;

@@ -79,6 +79,7 @@ class NetstatPage : public QWidget {
   const Language lang_;
   sessions::NetstatRun run_;
   sessions::NetstatFilter filter_{};
+  bool ipv6_ = true;  // "Settings"/"IPv6": list the IPv6 sockets too
   std::thread worker_;
   QPushButton* button_ = nullptr;
   QPlainTextEdit* output_ = nullptr;

@@ -2,6 +2,7 @@
 // run it as an unprivileged user inside a test namespace.
 //
 //   tw_close_connection HELPER LOCAL_IP LOCAL_PORT REMOTE_IP REMOTE_PORT [COOKIE]
+//     (both addresses IPv4, or both IPv6)
 //     asks to close the connection the way the programs do (in-process when
 //     allowed, else through HELPER, exactly as given: no cookie is the
 //     kernel's "any") and prints "in-process" or "helper", then "closed",
@@ -18,6 +19,7 @@
 #include <string>
 #include <variant>
 
+#include "base/ip_address.h"
 #include "platform/connection_killer.h"
 #include "platform/linux/helper_client.h"
 #include "platform/privileged/sock_destroy.h"
@@ -41,9 +43,19 @@ int main(int argc, char** argv) {
     return 2;
   }
   SocketId id;
-  if (inet_pton(AF_INET, argv[2], &id.local_address) != 1 || inet_pton(AF_INET, argv[4], &id.remote_address) != 1) {
+  const auto local = tw::net::parse_ip(argv[2]);
+  const auto remote = tw::net::parse_ip(argv[4]);
+  if (!local || !remote || local->family != remote->family) {
     std::fprintf(stderr, "bad address\n");
     return 2;
+  }
+  id.family = local->family;
+  if (local->is_v6()) {
+    id.local_address6 = local->bytes;
+    id.remote_address6 = remote->bytes;
+  } else {
+    id.local_address = local->v4_network();
+    id.remote_address = remote->v4_network();
   }
   id.local_port = static_cast<std::uint16_t>(std::atoi(argv[3]));
   id.remote_port = static_cast<std::uint16_t>(std::atoi(argv[5]));
@@ -65,8 +77,9 @@ int main(int argc, char** argv) {
   // goes as it is, to see what the helper did with it.
   if (!helper.is_supported()) return report(helper.close(id).error());
   tw::helper::DiagSocketId wire;
-  std::memcpy(wire.src.data(), &id.local_address, 4);
-  std::memcpy(wire.dst.data(), &id.remote_address, 4);
+  wire.family = id.family;
+  wire.src = local->bytes;
+  wire.dst = remote->bytes;
   wire.src_port = id.local_port;
   wire.dst_port = id.remote_port;
   wire.cookie = id.cookie;

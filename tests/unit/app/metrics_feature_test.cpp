@@ -34,7 +34,7 @@ struct Rig {
         MetricsFeature::Hooks{[this](const std::string& t) { warnings.push_back(t); },
                               [this](const std::string& t) { notes.push_back(t); }});
     feature->add_section([this](metrics::Figures& f) {
-      f.sessions = metrics::SessionSection{true, connections, 0, 0};
+      f.sessions = metrics::SessionSection{true, connections, 0, 0, std::nullopt};
     });
   }
   int connections = 1;

@@ -55,7 +55,7 @@ TEST(Exposition, EveryFigureInItsMetricExactlyAndCountersAreTotals) {
   t.max_send_bytes_per_second = 3000;
   t.max_receive_bytes_per_second = 4000;
   t.capture_ms = 3723005;
-  SessionSection s{true, 12, 40, 3};
+  SessionSection s{true, 12, 40, 3, std::nullopt};
   const Parsed p = parse(exposition_text({t, s, {}, {}}));
   ASSERT_EQ(p.problem, "");
 

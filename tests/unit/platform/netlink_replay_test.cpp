@@ -4,8 +4,10 @@
 #include <libmnl/libmnl.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
+#include <sys/socket.h>
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -169,6 +171,46 @@ TEST(NetlinkReplay, BoundOnlyTcpSocketsAreLeftOut) {
                                                error),
             tw::platform::DumpProgress::Done);
   EXPECT_EQ(rows.size(), 2u);  // of the recording's 3
+}
+
+}  // namespace
+
+namespace {
+
+// An AF_INET6 answer (the recorded message with its family and addresses
+// rewritten) gives an IPv6 row with the 16 bytes of each address, the
+// IPv4-mapped addresses of a dual-stack socket as they are.
+TEST(NetlinkReplay, Ipv6SocketsKeepTheirSixteenBytes) {
+  std::string dump = read_fixture("sock_diag_tcp.bin");
+  auto* first = reinterpret_cast<nlmsghdr*>(dump.data());
+  ASSERT_GE(first->nlmsg_len, NLMSG_LENGTH(sizeof(inet_diag_msg)));
+  auto* msg = static_cast<inet_diag_msg*>(NLMSG_DATA(first));
+  const std::uint8_t local[16] = {0xfd, 0, 2, 0x31, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  const std::uint8_t mapped[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 7};
+  msg->idiag_family = AF_INET6;
+  std::memcpy(msg->id.idiag_src, local, 16);
+  std::memcpy(msg->id.idiag_dst, mapped, 16);
+  std::vector<tw::platform::SocketRow> rows;
+  int error = 0;
+  ASSERT_EQ(tw::platform::parse_sock_diag_dump(dump.data(), dump.size(), tw::platform::SocketProtocol::Tcp, 0, rows,
+                                               error),
+            tw::platform::DumpProgress::Done);
+  ASSERT_EQ(rows.size(), 3u);
+  const auto& r = rows[0];
+  EXPECT_EQ(r.family, tw::net::kFamilyIPv6);
+  EXPECT_EQ(r.local_address, 0u);
+  EXPECT_EQ(tw::net::to_text(tw::platform::local_ip(r)), "fd00:231::1");
+  EXPECT_EQ(tw::net::to_text(tw::platform::remote_ip(r)), "::ffff:192.0.2.7");
+  EXPECT_EQ(tw::net::to_text(tw::net::unmapped(tw::platform::remote_ip(r))), "192.0.2.7");
+  const tw::net::SocketId id = tw::platform::socket_id(r);
+  EXPECT_TRUE(id.is_v6());
+  EXPECT_EQ(id.cookie, r.cookie);
+  EXPECT_EQ(rows[1].family, tw::net::kFamilyIPv4);
+  // Another family is not heard.
+  msg->idiag_family = AF_UNIX;
+  rows.clear();
+  tw::platform::parse_sock_diag_dump(dump.data(), dump.size(), tw::platform::SocketProtocol::Tcp, 0, rows, error);
+  EXPECT_EQ(rows.size(), 2u);
 }
 
 }  // namespace
