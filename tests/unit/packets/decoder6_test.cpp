@@ -207,8 +207,8 @@ TEST(PacketDecoder6, AddressTextsAsTheSystemWritesThem) {
   for (int i = 0; i < 20000; ++i) {
     Ipv6Bytes b{};
     for (std::size_t w = 0; w < 8; ++w) {
-      const unsigned pick = gen() % 4;
-      const unsigned v = pick == 0 ? 0 : pick == 1 ? 0xffff : pick == 2 ? gen() % 16 : gen();
+      const auto pick = gen() % 4;
+      const auto v = pick == 0 ? 0 : pick == 1 ? 0xffff : pick == 2 ? gen() % 16 : gen();
       b[2 * w] = static_cast<std::uint8_t>(v >> 8), b[2 * w + 1] = static_cast<std::uint8_t>(v);
       if (gen() % 2) b[2 * w] = b[2 * w + 1] = 0;
     }
