@@ -1,6 +1,8 @@
 // Decoding captured datagrams as the capture thread does: every datagram of a
 // recorded mix (TCP handshake, data and close, UDP, ICMP with IP options,
 // fragments of a large echo; tests/fuzz/corpus/packet_decoder_fuzz/real-*),
+// and the same for IPv6 (TCP, UDP, ICMPv6 echo and neighbour discovery,
+// fragments with their extension header; real6-*),
 // with the flow-key search on a table of 600 keys and the hand-over of each
 // record under its lock. Prints datagrams per second on one core.
 //
@@ -12,8 +14,11 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "base/ip_address.h"
 #include "packets/packet_decoder.h"
 
 namespace {
@@ -21,11 +26,19 @@ namespace {
 using namespace tw;
 using namespace tw::packets;
 
-std::vector<std::vector<std::uint8_t>> recorded_mix() {
+std::optional<Ipv6Bytes> ipv6_bytes(const std::string& text) {
+  const auto a = net::parse_ip(text);
+  if (!a || !a->is_v6()) return std::nullopt;
+  return a->bytes;
+}
+
+// The recorded datagrams whose seed names start with `prefix` ("real-" for
+// IPv4, "real6-" for IPv6).
+std::vector<std::vector<std::uint8_t>> recorded_mix(const std::string& prefix) {
   namespace fs = std::filesystem;
   std::vector<fs::path> files;
   for (const auto& e : fs::directory_iterator(fs::path(TW_SOURCE_DIR) / "tests/fuzz/corpus/packet_decoder_fuzz"))
-    if (e.path().filename().string().starts_with("real-")) files.push_back(e.path());
+    if (e.path().filename().string().starts_with(prefix)) files.push_back(e.path());
   std::sort(files.begin(), files.end());
   std::vector<std::vector<std::uint8_t>> out;
   for (const auto& f : files) {
@@ -35,22 +48,28 @@ std::vector<std::vector<std::uint8_t>> recorded_mix() {
   return out;
 }
 
-void BM_DecodeRecordedMix(benchmark::State& state) {
-  const auto mix = recorded_mix();
+void decode_mix(benchmark::State& state, bool ipv6) {
+  const auto mix = recorded_mix(ipv6 ? "real6-" : "real-");
   if (mix.empty()) {
     state.SkipWithError("no recorded datagrams");
     return;
   }
+  const std::string local = ipv6 ? "fd00:232::1" : "10.232.0.1";
+  const std::string peer = ipv6 ? "fd00:232::2" : "10.232.0.2";
   shared::FlowKeyTable keys;
   std::vector<shared::FlowKey> table;
-  for (unsigned i = 0; i < 598; ++i) table.push_back({shared::udp_flow_key("10.1.0.1", 20000 + i), 100});
-  table.push_back({shared::tcp_flow_key("10.232.0.1", 8080, "10.232.0.2", 40000), 7});
-  table.push_back({shared::udp_flow_key("10.232.0.1", 5353), 8});
+  for (unsigned i = 0; i < 598; ++i) table.push_back({shared::udp_flow_key(ipv6 ? "fd00:1::1" : "10.1.0.1", 20000 + i), 100});
+  table.push_back({shared::tcp_flow_key(local, 8080, peer, 40000), 7});
+  table.push_back({shared::udp_flow_key(local, 5353), 8});
   keys.replace(std::move(table));
   const std::vector<std::uint32_t> locals = {*shared::parse_address("10.232.0.1")};
+  const std::vector<Ipv6Bytes> locals6 = {*ipv6_bytes(local), *ipv6_bytes("fe80::1")};
   DecodeContext ctx;
   ctx.capture_address = locals[0];
   ctx.local_addresses = locals;
+  ctx.ipv6 = ipv6;
+  ctx.capture_address6 = locals6[0];
+  ctx.local_addresses6 = locals6;
   ctx.flow_keys = &keys;
 
   std::mutex latest_mutex;
@@ -71,7 +90,11 @@ void BM_DecodeRecordedMix(benchmark::State& state) {
   state.SetItemsProcessed(count);
   state.counters["datagrams"] = static_cast<double>(mix.size());
 }
+
+void BM_DecodeRecordedMix(benchmark::State& state) { decode_mix(state, false); }
+void BM_DecodeRecordedMix6(benchmark::State& state) { decode_mix(state, true); }
 BENCHMARK(BM_DecodeRecordedMix)->MinTime(2.0);
+BENCHMARK(BM_DecodeRecordedMix6)->MinTime(2.0);
 
 }  // namespace
 

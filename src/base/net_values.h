@@ -102,7 +102,9 @@ std::string to_text(const SocketId& id);
 // ---- capture ----------------------------------------------------------------
 
 // One address of the machine to capture on: an IPv4 address takes the first
-// 4 bytes (network order) and the rest are 0.
+// 4 bytes (network order) and the rest are 0; an IPv6 address all 16. The
+// family also chooses what is captured: the IPv4 datagrams of the device, or
+// its IPv6 datagrams.
 struct CaptureAddress {
   std::uint8_t family = kFamilyIPv4;
   std::array<std::uint8_t, 16> bytes{};
@@ -110,6 +112,12 @@ struct CaptureAddress {
   static CaptureAddress ipv4(std::uint32_t network_order) {
     CaptureAddress a;
     std::memcpy(a.bytes.data(), &network_order, 4);
+    return a;
+  }
+  static CaptureAddress ipv6(const std::array<std::uint8_t, 16>& address) {
+    CaptureAddress a;
+    a.family = kFamilyIPv6;
+    a.bytes = address;
     return a;
   }
   // The IPv4 address in network order (meaningful for kFamilyIPv4 only).

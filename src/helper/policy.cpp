@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/ip_address.h"
+
 namespace tw::helper {
 namespace {
 
@@ -34,6 +36,25 @@ std::uint32_t capture_device(const net::CaptureAddress& address, std::span<const
                               (std::uint32_t{b[2]} << 8) | std::uint32_t{b[3]};
   const MachineAddress* found = find_usable(value, machine);
   return found != nullptr ? found->interface : 0;
+}
+
+}  // namespace tw::helper
+
+namespace tw::helper {
+
+bool ordinary_ipv6(const std::array<std::uint8_t, 16>& b) {
+  const net::IpAddress a = net::IpAddress::v6(b);
+  const bool unspecified = std::all_of(b.begin(), b.end(), [](std::uint8_t x) { return x == 0; });
+  const bool multicast = b[0] == 0xff;
+  const bool mapped = net::unmapped(a).is_v4();
+  return !unspecified && !multicast && !mapped && !net::is_loopback(a) && !net::is_link_local(a);
+}
+
+std::uint32_t capture_device6(const net::CaptureAddress& address, std::span<const MachineAddress6> machine) {
+  if (address.family != net::kFamilyIPv6 || !ordinary_ipv6(address.bytes)) return 0;
+  for (const MachineAddress6& a : machine)
+    if (a.bytes == address.bytes && !a.loopback && a.interface != 0) return a.interface;
+  return 0;
 }
 
 }  // namespace tw::helper

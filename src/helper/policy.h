@@ -4,11 +4,12 @@
 // word alone.
 //
 //   - A capture runs only on the device that owns one of the machine's own
-//     non-loopback addresses.
+//     non-loopback addresses (IPv6: global or unique-local ones).
 //   - A filter is installed only for the machine's own non-loopback
 //     addresses; the client's list can leave some out, never add one.
 //
 // Pure functions: no state, no system calls, any thread.
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -39,7 +40,28 @@ std::vector<std::uint32_t> narrow_filter_addresses(std::span<const std::uint32_t
 
 // The index of the device to capture on for `address`: the device that holds
 // it when it is an ordinary, non-loopback IPv4 address of the machine; 0
-// otherwise (IPv6 is not captured yet).
+// otherwise (an IPv6 address included: see capture_device6).
 std::uint32_t capture_device(const net::CaptureAddress& address, std::span<const MachineAddress> machine);
+
+// One IPv6 address of the machine as the helper read it (getifaddrs): its 16
+// bytes, the index of the device that holds it, and whether that device is a
+// loopback.
+struct MachineAddress6 {
+  std::array<std::uint8_t, 16> bytes{};
+  std::uint32_t interface = 0;
+  bool loopback = false;
+  friend bool operator==(const MachineAddress6&, const MachineAddress6&) = default;
+};
+
+// The IPv6 addresses a capture may be asked for: global and unique-local
+// unicast addresses. Not the unspecified address, loopback, link-local,
+// multicast or IPv4-mapped ones: the Packet Monitor offers none of them, so
+// the helper grants none of them either.
+bool ordinary_ipv6(const std::array<std::uint8_t, 16>& bytes);
+
+// The index of the device to capture the IPv6 datagrams of for `address`:
+// the device that holds it when it is an ordinary IPv6 address of the
+// machine on a non-loopback device; 0 otherwise (an IPv4 address included).
+std::uint32_t capture_device6(const net::CaptureAddress& address, std::span<const MachineAddress6> machine);
 
 }  // namespace tw::helper

@@ -123,8 +123,9 @@ struct DestroySocketReply {
 };
 // A capture on the device that owns `address`, one of the machine's own
 // non-loopback addresses (the helper checks; an IPv4 address has zeros after
-// its fourth byte). The helper opens the packet socket, sets its filter
-// (every IPv4 datagram of that device) and forwards what it reads as
+// its fourth byte; an IPv6 address is a global or unique-local one). The
+// helper opens the packet socket, sets its filter (every datagram of the
+// address's family on that device) and forwards what it reads as
 // CaptureBatch frames on the capture channel, each with the request id of
 // this StartCapture, so that batches of an earlier run are told apart. A
 // capture running already is replaced.

@@ -73,6 +73,77 @@ void set_host(char (&field)[kHostChars], std::string_view address, const DecodeC
   }
 }
 
+// IPv6 next-header numbers the walk to the upper-layer header knows.
+constexpr int kHopByHop = 0;
+constexpr int kRouting = 43;
+constexpr int kFragment = 44;
+constexpr int kEsp = 50;
+constexpr int kAuthentication = 51;
+constexpr int kNoNextHeader = 59;
+constexpr int kDestinationOptions = 60;
+constexpr int kIcmp6 = 58;
+constexpr std::size_t kIpv6HeaderBytes = 40;
+// Every extension header takes 8 bytes or more, so a datagram of 64 KiB holds
+// fewer than this many; the bound only keeps a walk short whatever it reads.
+constexpr int kMaxExtensionHeaders = 64;
+
+// Where the IPv6 walk ended: the protocol number that names what follows, the
+// offset of that header, and whether its first words are ports.
+struct UpperLayer {
+  int protocol = 0;
+  std::size_t offset = kIpv6HeaderBytes;
+  bool has_ports = true;
+  std::uint32_t fragment_id = 0;  // as stored (network order), 0 when unfragmented
+};
+
+UpperLayer walk_ipv6(const Bytes& b) {
+  UpperLayer u;
+  u.protocol = static_cast<int>(b.u8(6));
+  const std::size_t size = b.b.size();
+  for (int n = 0; n < kMaxExtensionHeaders; ++n) {
+    std::size_t length = 0;
+    switch (u.protocol) {
+      case kHopByHop:
+      case kRouting:
+      case kDestinationOptions: length = (b.u8(u.offset + 1) + 1) * 8u; break;
+      case kAuthentication: length = (b.u8(u.offset + 1) + 2) * 4u; break;
+      case kFragment: length = 8; break;
+      default: return u;  // an upper layer, ESP or no next header: nothing to skip
+    }
+    // A header cut off by the end of the bytes: stop on it, without ports.
+    if (u.offset + length > size) {
+      u.has_ports = false;
+      return u;
+    }
+    const int next = static_cast<int>(b.u8(u.offset));
+    if (u.protocol == kFragment) {
+      std::memcpy(&u.fragment_id, b.b.data() + u.offset + 4, 4);
+      const bool first = (b.u16(u.offset + 2) >> 3) == 0;
+      u.offset += length;
+      u.protocol = next;
+      // A later fragment continues an upper-layer header seen before.
+      if (!first) {
+        u.has_ports = false;
+        return u;
+      }
+      continue;
+    }
+    u.offset += length;
+    u.protocol = next;
+  }
+  // More headers than a datagram can hold: nothing readable follows.
+  u.has_ports = false;
+  return u;
+}
+
+bool ipv6_ssdp_group(const Ipv6Bytes& a) {
+  // ff0X::c, the SSDP group in any scope (ff02::c on the link, ff05::c on the site).
+  if (a[0] != 0xff || (a[1] & 0xF0) != 0 || a[15] != 0x0c) return false;
+  for (std::size_t i = 2; i < 15; ++i)
+    if (a[i] != 0) return false;
+  return true;
+}
+
 int process_of(const PacketRecord& r, std::string_view proto, const shared::FlowKeyTable& keys) {
   const std::string_view a1 = field_text(r.address1), a2 = field_text(r.address2);
   if (proto.starts_with("TCP")) {
@@ -110,10 +181,141 @@ std::string_view protocol_name(int protocol) {
   }
 }
 
+std::string_view ipv6_protocol_name(int protocol) { return protocol == kIcmp6 ? "ICMP6" : protocol_name(protocol); }
+
+std::size_t write_ipv6_address(char* out, const Ipv6Bytes& a) {
+  std::uint32_t words[8];
+  for (std::size_t i = 0; i < 8; ++i) words[i] = std::uint32_t{a[2 * i]} << 8 | a[2 * i + 1];
+  // The longest run of zero words (the first of equal ones), if two or more.
+  int best = -1, best_len = 0;
+  for (int i = 0; i < 8;) {
+    if (words[i] != 0) {
+      ++i;
+      continue;
+    }
+    int j = i;
+    while (j < 8 && words[j] == 0) ++j;
+    if (j - i > best_len) best = i, best_len = j - i;
+    i = j;
+  }
+  if (best_len < 2) best = -1;
+  static constexpr char kHex[] = "0123456789abcdef";
+  char* p = out;
+  for (int i = 0; i < 8; ++i) {
+    if (best >= 0 && i >= best && i < best + best_len) {
+      if (i == best) *p++ = ':';
+      continue;
+    }
+    if (i != 0) *p++ = ':';
+    // An IPv4-compatible (::a.b.c.d) or -mapped (::ffff:a.b.c.d) address
+    // ends in its dotted quad.
+    if (i == 6 && best == 0 && (best_len == 6 || (best_len == 5 && words[5] == 0xffff))) {
+      std::uint32_t tail;
+      std::memcpy(&tail, a.data() + 12, 4);
+      p += write_address(p, tail);
+      *p = 0;
+      return static_cast<std::size_t>(p - out);
+    }
+    bool started = false;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+      const std::uint32_t digit = words[i] >> shift & 0xF;
+      if (digit != 0 || started || shift == 0) {
+        *p++ = kHex[digit];
+        started = true;
+      }
+    }
+  }
+  if (best >= 0 && best + best_len == 8) *p++ = ':';
+  *p = 0;
+  return static_cast<std::size_t>(p - out);
+}
+
+namespace {
+
+// The fields both families fill alike, once the addresses, ports and
+// protocol are known.
+void finish_record(const char* src_text, const char* dst_text, bool outgoing, bool sender_first, int src_port,
+                   int dst_port, std::string_view name, const DecodeContext& ctx, PacketRecord& r) {
+  const char* a1 = src_text;
+  const char* a2 = dst_text;
+  std::string_view suffix = "(UL)";
+  if (outgoing) {
+    r.port1 = src_port, r.port2 = dst_port;
+  } else {
+    r.port1 = dst_port, r.port2 = src_port;
+    suffix = "(DL)";
+    // An SSDP announcement names its sender first, like an outgoing packet.
+    if (!sender_first) a1 = dst_text, a2 = src_text;
+  }
+  set_field_text(r.address1, a1);
+  set_field_text(r.address2, a2);
+  set_host(r.host1, a1, ctx);
+  set_host(r.host2, a2, ctx);
+
+  char proto[kProtocolChars] = {};
+  std::memcpy(proto, name.data(), name.size());
+  std::memcpy(proto + name.size(), suffix.data(), suffix.size());
+  std::memcpy(r.protocol, proto, sizeof proto);
+}
+
+void copy_data(std::span<const std::uint8_t> bytes, std::size_t offset, PacketRecord& r) {
+  if (offset < bytes.size()) {
+    const std::size_t n = std::min(kDataBytes, bytes.size() - offset);
+    std::memcpy(r.data, bytes.data() + offset, n);
+    r.data_size = static_cast<std::int32_t>(n);
+  }
+}
+
+void decode_ipv6(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, PacketRecord& r) {
+  const Bytes b{bytes};
+  Ipv6Bytes src{}, dst{};
+  // Cut off addresses read as zero, as every absent field does.
+  for (std::size_t i = 0; i < 16; ++i) {
+    src[i] = static_cast<std::uint8_t>(b.u8(8 + i));
+    dst[i] = static_cast<std::uint8_t>(b.u8(24 + i));
+  }
+  const UpperLayer u = walk_ipv6(b);
+  const int src_port = u.has_ports ? static_cast<int>(b.u16(u.offset)) : 0;
+  const int dst_port = u.has_ports ? static_cast<int>(b.u16(u.offset + 2)) : 0;
+
+  bool outgoing = src == ctx.capture_address6;
+  for (std::size_t i = 0; !outgoing && i < ctx.local_addresses6.size(); ++i) outgoing = src == ctx.local_addresses6[i];
+
+  char src_text[kAddressChars], dst_text[kAddressChars];
+  write_ipv6_address(src_text, src);
+  write_ipv6_address(dst_text, dst);
+  const std::string_view name = ipv6_protocol_name(u.protocol);
+  finish_record(src_text, dst_text, outgoing, ipv6_ssdp_group(dst) && src_port == kSsdpPort, src_port, dst_port, name,
+                ctx, r);
+
+  r.length = static_cast<std::int32_t>(kIpv6HeaderBytes + b.u16(4));
+  r.ttl = static_cast<std::int32_t>(b.u8(7));
+  r.identification = u.fragment_id;
+  if (u.has_ports) {
+    r.sequence = b.u32(u.offset + 4);
+    r.acknowledgment = b.u32(u.offset + 8);
+  }
+  r.time = ctx.time;
+
+  std::size_t offset = u.offset;
+  if (u.has_ports && u.protocol == 4) offset += 20;
+  if (u.has_ports && u.protocol == 6) offset += 8;
+  if (ctx.data_as_text) offset += 12;
+  copy_data(bytes, offset, r);
+
+  r.pid = ctx.flow_keys ? process_of(r, name, *ctx.flow_keys) : -1;
+}
+
+}  // namespace
+
 bool decode_datagram(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, PacketRecord& r) {
   if (bytes.empty() || bytes[0] == 0) return false;
   const Bytes b{bytes};
   std::memset(&r, 0, sizeof r);
+  if (ctx.ipv6 && (bytes[0] >> 4) == 6) {
+    decode_ipv6(bytes, ctx, r);
+    return true;
+  }
 
   const std::uint32_t src = b.raw32(12), dst = b.raw32(16);
   const std::size_t header = (b.u8(0) & 0x0F) * 4u;
@@ -127,27 +329,9 @@ bool decode_datagram(std::span<const std::uint8_t> bytes, const DecodeContext& c
   char src_text[16], dst_text[16];
   write_address(src_text, src);
   write_address(dst_text, dst);
-  const char* a1 = src_text;
-  const char* a2 = dst_text;
-  std::string_view suffix = "(UL)";
-  if (outgoing) {
-    r.port1 = src_port, r.port2 = dst_port;
-  } else {
-    r.port1 = dst_port, r.port2 = src_port;
-    suffix = "(DL)";
-    // An SSDP announcement names its sender first, like an outgoing packet.
-    if (!(dst == kSsdpGroupBe && src_port == kSsdpPort)) a1 = dst_text, a2 = src_text;
-  }
-  set_field_text(r.address1, a1);
-  set_field_text(r.address2, a2);
-  set_host(r.host1, a1, ctx);
-  set_host(r.host2, a2, ctx);
-
   const std::string_view name = protocol_name(protocol);
-  char proto[kProtocolChars] = {};
-  std::memcpy(proto, name.data(), name.size());
-  std::memcpy(proto + name.size(), suffix.data(), suffix.size());
-  std::memcpy(r.protocol, proto, sizeof proto);
+  finish_record(src_text, dst_text, outgoing, dst == kSsdpGroupBe && src_port == kSsdpPort, src_port, dst_port, name,
+                ctx, r);
 
   r.length = static_cast<std::int32_t>(b.u16(2));
   r.ttl = static_cast<std::int32_t>(b.u8(8));
@@ -162,11 +346,7 @@ bool decode_datagram(std::span<const std::uint8_t> bytes, const DecodeContext& c
   if (protocol == 4) offset += 20;
   if (protocol == 6) offset += 8;
   if (ctx.data_as_text) offset += 12;
-  if (offset < bytes.size()) {
-    const std::size_t n = std::min(kDataBytes, bytes.size() - offset);
-    std::memcpy(r.data, bytes.data() + offset, n);
-    r.data_size = static_cast<std::int32_t>(n);
-  }
+  copy_data(bytes, offset, r);
 
   r.pid = ctx.flow_keys ? process_of(r, name, *ctx.flow_keys) : -1;
   return true;
@@ -177,7 +357,13 @@ std::size_t decode_buffer(std::span<const std::uint8_t> bytes, const DecodeConte
                           const std::function<bool()>& keep_going) {
   std::size_t decoded = 0;
   while (!bytes.empty() && bytes[0] != 0) {
-    const std::size_t total = bytes.size() >= 4 ? (std::size_t{bytes[2]} << 8 | bytes[3]) : 0;
+    std::size_t total = 0;
+    if (ctx.ipv6 && (bytes[0] >> 4) == 6) {
+      // A payload length of 0 (a jumbogram) gives no length either.
+      if (bytes.size() >= 6 && (bytes[4] | bytes[5]) != 0) total = kIpv6HeaderBytes + (std::size_t{bytes[4]} << 8 | bytes[5]);
+    } else if (bytes.size() >= 4) {
+      total = std::size_t{bytes[2]} << 8 | bytes[3];
+    }
     // A total length of 0 cannot say where the next datagram starts: the
     // rest is taken as one.
     const std::size_t take = total == 0 || total >= bytes.size() ? bytes.size() : total;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/ip_address.h"
 #include "packets/packet_decoder.h"
 
 namespace tw::packets {
@@ -60,6 +61,8 @@ shared::ColourKey cell_colour_key(int column, std::string_view text) {
     case kHost1:
     case kAddress2:
     case kHost2:
+      // An IPv6 text takes the colour of an address, as a dotted quad does.
+      if (text.find(':') != std::string_view::npos && net::parse_ip(text)) return shared::ColourKey::IpAddr;
       return shared::cell_colour_key(text);
     case kProtocol:
       return text.find("UL") != std::string_view::npos ? shared::ColourKey::ProtoUl : shared::ColourKey::ProtoDl;

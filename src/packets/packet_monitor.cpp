@@ -52,6 +52,18 @@ std::vector<std::uint32_t> capture_address_list(const std::vector<std::uint32_t>
   return out;
 }
 
+std::vector<net::IpAddress> capture_address_list6(const std::vector<net::IpAddress>& table) {
+  std::vector<net::IpAddress> out;
+  for (const net::IpAddress& a : table) {
+    if (!a.is_v6() || a.bytes[0] == 0xff || net::unmapped(a).is_v4() || net::is_loopback(a) || net::is_link_local(a))
+      continue;
+    if (std::all_of(a.bytes.begin(), a.bytes.end(), [](std::uint8_t b) { return b == 0; })) continue;
+    // An address on two devices is offered once: both would capture alike.
+    if (std::find(out.begin(), out.end(), a) == out.end()) out.push_back(a);
+  }
+  return out;
+}
+
 std::uint32_t default_capture_address(const std::vector<std::uint32_t>& list, std::optional<std::uint32_t> host) {
   std::uint32_t a = list.empty() ? 0 : list.back();
   if (a == 0 || a == kLoopbackBe) a = host.value_or(0);
@@ -66,36 +78,84 @@ PacketMonitor::PacketMonitor(PacketMonitorDeps deps, Language lang, const Packet
 PacketMonitor::~PacketMonitor() { shut_down(); }
 
 void PacketMonitor::load_addresses() {
-  local_ = capture_address_list(deps_.capture.local_addresses());
-  host_address_ = deps_.capture.host_address();
+  read_address_table();
   std::lock_guard lock(latest_mutex_);
   latest_ = shown_ = empty_record();
 }
 
+void PacketMonitor::read_address_table() {
+  local_ = capture_address_list(deps_.capture.local_addresses());
+  local6_.clear();
+  own6_.clear();
+  if (settings_.ipv6) {
+    const std::vector<net::IpAddress> table6 = deps_.capture.local_ipv6_addresses();
+    local6_ = capture_address_list6(table6);
+    for (const net::IpAddress& a : table6)
+      if (a.is_v6() && !net::is_loopback(a)) own6_.push_back(a.bytes);
+  }
+  host_address_ = deps_.capture.host_address();
+  addresses_read_ = true;
+}
+
+std::vector<net::IpAddress> PacketMonitor::address_list() const {
+  std::vector<net::IpAddress> out;
+  out.reserve(local_.size() + local6_.size());
+  for (const std::uint32_t a : local_) out.push_back(net::IpAddress::v4(a));
+  out.insert(out.end(), local6_.begin(), local6_.end());
+  return out;
+}
+
+std::vector<std::string> PacketMonitor::address_list_texts() const {
+  std::vector<std::string> out;
+  for (const net::IpAddress& a : address_list()) out.push_back(a.is_v4() ? shared::address_text(a.v4_network()) : net::to_text(a));
+  return out;
+}
+
+std::optional<net::IpAddress> PacketMonitor::parse_list_address(std::string_view text) const {
+  if (const std::optional<std::uint32_t> v4 = shared::parse_address(text)) return net::IpAddress::v4(*v4);
+  if (!settings_.ipv6 || text.find(':') == std::string_view::npos) return std::nullopt;
+  const std::optional<net::IpAddress> v6 = net::parse_ip(text);
+  if (!v6 || !v6->is_v6()) return std::nullopt;
+  return v6;
+}
+
+bool PacketMonitor::in_address_list(std::string_view text) const {
+  const std::optional<net::IpAddress> a = parse_list_address(text);
+  if (!a) return false;
+  const std::vector<net::IpAddress> list = address_list();
+  return std::find(list.begin(), list.end(), *a) != list.end();
+}
+
 std::string PacketMonitor::default_address_text() const {
-  return shared::address_text(default_capture_address(local_, host_address_));
+  const std::uint32_t a = default_capture_address(local_, host_address_);
+  if (a == 0 && !local6_.empty()) return net::to_text(local6_.back());
+  return shared::address_text(a);
 }
 
 std::string PacketMonitor::step_address(std::string_view shown, bool up) const {
-  if (local_.empty()) return std::string(shown);
+  const std::vector<net::IpAddress> list = address_list();
+  if (list.empty()) return std::string(shown);
   // Where the shown address sits in the list; an address not in it counts
   // as standing before the first entry.
-  const std::optional<std::uint32_t> current = shared::parse_address(shown);
+  const std::optional<net::IpAddress> current = parse_list_address(shown);
   std::ptrdiff_t pos = -1;
-  for (std::size_t i = 0; current && i < local_.size(); ++i)
-    if (local_[i] == *current) pos = static_cast<std::ptrdiff_t>(i);
-  const auto last = static_cast<std::ptrdiff_t>(local_.size()) - 1;
+  for (std::size_t i = 0; current && i < list.size(); ++i)
+    if (list[i] == *current) pos = static_cast<std::ptrdiff_t>(i);
+  const auto last = static_cast<std::ptrdiff_t>(list.size()) - 1;
   std::ptrdiff_t next = up ? pos + 1 : pos - 1;
-  if (pos < 0) next = up ? 0 : 0;
+  if (pos < 0) next = 0;
   next = std::clamp<std::ptrdiff_t>(next, 0, last);
-  return shared::address_text(local_[static_cast<std::size_t>(next)]);
+  const net::IpAddress& a = list[static_cast<std::size_t>(next)];
+  return a.is_v4() ? shared::address_text(a.v4_network()) : net::to_text(a);
 }
 
 StartOutcome PacketMonitor::start(std::string_view address_text) {
   if (state() == CaptureState::Running) return {StartOutcome::Ignored, {}};
-  const std::optional<std::uint32_t> address = shared::parse_address(address_text);
+  const std::optional<net::IpAddress> address = parse_list_address(address_text);
   const std::uint32_t fallback = default_capture_address(local_, host_address_);
-  const bool valid = address && (*address == fallback || std::find(local_.begin(), local_.end(), *address) != local_.end());
+  const bool valid = address && ((address->is_v4() && address->v4_network() == fallback) ||
+                                 (address->is_v6() && default_address_text() == net::to_text(*address)) ||
+                                 in_address_list(address_text));
   if (!valid) return {StartOutcome::InvalidAddress, std::string(invalid_address_text(lang_))};
   // A run whose thread has ended but which the display timer has not yet
   // cleaned up is over: a START pressed right after STOP starts anew.
@@ -103,10 +163,17 @@ StartOutcome PacketMonitor::start(std::string_view address_text) {
   if (state() != CaptureState::Idle) return {StartOutcome::Ignored, {}};
 
   ctx_ = DecodeContext{};
-  ctx_.capture_address = *address;
-  // A copy: the page may read the address table again while this run goes.
-  run_addresses_ = local_;
-  ctx_.local_addresses = run_addresses_;
+  // Copies: the page may read the address table again while this run goes.
+  if (address->is_v6()) {
+    ctx_.ipv6 = true;
+    ctx_.capture_address6 = address->bytes;
+    run_addresses6_ = own6_;
+    ctx_.local_addresses6 = run_addresses6_;
+  } else {
+    ctx_.capture_address = address->v4_network();
+    run_addresses_ = local_;
+    ctx_.local_addresses = run_addresses_;
+  }
   ctx_.flow_keys = &deps_.flow_keys;
   ctx_.hosts = &deps_.hosts;
   time_valid_ = false;
@@ -142,7 +209,11 @@ StartOutcome PacketMonitor::toggle(std::string_view address_text) {
 }
 
 void PacketMonitor::apply_settings(const PacketSettings& settings) {
+  const bool family_changed = settings.ipv6 != settings_.ipv6;
   settings_ = settings;
+  // The list follows the IPv6 switch at once; a run going on keeps its own
+  // copy of the addresses.
+  if (family_changed && addresses_read_) read_address_table();
   settings_.interval_ms = std::clamp(settings_.interval_ms, kMinIntervalMs, kMaxIntervalMs);
   filter_ = PortFilter(settings_.filter_port1, settings_.filter_port2);
   ask_dns_.store(settings_.ask_dns);

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ip_address.h"
 #include "base/language.h"
 #include "logging/log_source.h"
 #include "logging/row_sources.h"
@@ -54,6 +55,10 @@ std::string capture_status_text(Language lang, std::uint64_t decoded, std::uint6
 // The local address list of a capture: every address of the table but
 // 127.0.0.1 and 0.0.0.0, in table order.
 std::vector<std::uint32_t> capture_address_list(const std::vector<std::uint32_t>& table);
+// The IPv6 part of the list, offered after the IPv4 addresses: the global
+// and unique-local unicast addresses of the table, in table order, each once
+// (not loopback, link-local, multicast, IPv4-mapped or unspecified ones).
+std::vector<net::IpAddress> capture_address_list6(const std::vector<net::IpAddress>& table);
 // The default capture address: the last of the list, or when there is none
 // (or it is 0.0.0.0 or 127.0.0.1) the host name's address, else 0.0.0.0.
 std::uint32_t default_capture_address(const std::vector<std::uint32_t>& list, std::optional<std::uint32_t> host);
@@ -86,8 +91,17 @@ class PacketMonitor final : private platform::CaptureSink {
 
   // Page creation: reads the address table and clears both records.
   void load_addresses();
+  // The IPv4 part of the address list.
   const std::vector<std::uint32_t>& local_addresses() const { return local_; }
-  // The default address as text, for the address field.
+  // Its IPv6 part ("Settings"/"IPv6" 1 only; empty otherwise).
+  const std::vector<net::IpAddress>& local_ipv6_addresses() const { return local6_; }
+  // The whole list as texts: the IPv4 addresses, then the IPv6 ones.
+  std::vector<std::string> address_list_texts() const;
+  // Whether `text` names an entry of the list.
+  bool in_address_list(std::string_view text) const;
+  // The default address as text, for the address field: the IPv4 default;
+  // on a machine with no IPv4 address but loopback, and no host address,
+  // the last IPv6 address of the list.
   std::string default_address_text() const;
   // The up-down control beside the address field: the next (up) or previous
   // entry of the list, skipping the one shown, clamped at both ends; the
@@ -164,13 +178,24 @@ class PacketMonitor final : private platform::CaptureSink {
 
   void clean_up();
   PacketTime time_now();
+  void read_address_table();
+  // The list entries, IPv4 first, as addresses of either family.
+  std::vector<net::IpAddress> address_list() const;
+  // An address text of the list's kind: a dotted quad, or with "Settings"/
+  // "IPv6" 1 an IPv6 text.
+  std::optional<net::IpAddress> parse_list_address(std::string_view text) const;
 
   PacketMonitorDeps deps_;
   const Language lang_;
   PacketSettings settings_;
   PortFilter filter_;
   std::vector<std::uint32_t> local_;
+  std::vector<net::IpAddress> local6_;
+  // The machine's own IPv6 addresses but loopback (link-local ones too): an
+  // IPv6 datagram from one of them is outgoing.
+  std::vector<Ipv6Bytes> own6_;
   std::optional<std::uint32_t> host_address_;
+  bool addresses_read_ = false;  // load_addresses() ran: the switch re-reads them
 
   std::atomic<CaptureState> state_{CaptureState::Idle};
   std::atomic<bool> ask_dns_{false};
@@ -182,6 +207,7 @@ class PacketMonitor final : private platform::CaptureSink {
   // Capture thread only (set up by start() before the thread runs).
   DecodeContext ctx_;
   std::vector<std::uint32_t> run_addresses_;  // ctx_.local_addresses views it
+  std::vector<Ipv6Bytes> run_addresses6_;     // ctx_.local_addresses6 views it
   PacketRecord scratch_;
   std::uint32_t time_tick_ = 0;
   bool time_valid_ = false;

@@ -1,6 +1,6 @@
 #pragma once
-// The latest-packet record: one decoded IPv4 datagram as the packet list shows
-// it. The capture thread writes one record per datagram; the list copies it
+// The latest-packet record: one decoded IPv4 or IPv6 datagram as the packet
+// list shows it. The capture thread writes one record per datagram; the list copies it
 // and adds a row when it differs from the copy it showed last.
 //
 // The record is plain bytes with fixed-size texts and no padding, so that
@@ -16,7 +16,9 @@
 
 namespace tw::packets {
 
-inline constexpr std::size_t kAddressChars = 32;  // 31 characters and the NUL
+// The longest IPv6 text (45 characters) and its NUL, rounded up so that the
+// record has no padding; an IPv4 text needs at most 15.
+inline constexpr std::size_t kAddressChars = 48;
 inline constexpr std::size_t kHostChars = 128;
 inline constexpr std::size_t kProtocolChars = 16;
 inline constexpr std::size_t kDataBytes = 256;
@@ -33,17 +35,21 @@ struct PacketTime {
 };
 
 struct PacketRecord {
-  char address1[kAddressChars];  // local side, dotted decimal
+  char address1[kAddressChars];  // local side, dotted decimal or IPv6 text
   char host1[kHostChars];
   std::int32_t port1;
   char address2[kAddressChars];  // remote side
   char host2[kHostChars];
   std::int32_t port2;
-  std::int32_t length;           // IP total length
-  std::int32_t ttl;
-  std::uint32_t identification;  // as stored in the header (network order)
-  std::uint32_t sequence;        // bytes 4..7 after the IP header, big-endian
-  std::uint32_t acknowledgment;  // bytes 8..11 after the IP header, big-endian
+  std::int32_t length;           // IP total length (IPv6: 40 + payload length)
+  std::int32_t ttl;              // IPv6: the hop limit
+  // As stored in the header (network order); IPv6: the fragment header's
+  // identification, 0 when there is none.
+  std::uint32_t identification;
+  // Bytes 4..7 and 8..11 after the IP header (IPv6: after its extension
+  // headers), big-endian.
+  std::uint32_t sequence;
+  std::uint32_t acknowledgment;
   char protocol[kProtocolChars]; // "TCP(UL)", "Unknown(DL)"
   PacketTime time;
   std::int32_t pid;              // owning process, -1 when unknown

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "settings/shared_keys.h"
+
 namespace tw::packets {
 
 PacketSettings load_packet_settings(const settings::Profile& p) {
@@ -13,6 +15,7 @@ PacketSettings load_packet_settings(const settings::Profile& p) {
   s.filter = p.read_int(sec, "Filter", 0) == 1;
   s.filter_port1 = p.read_string(sec, "Filter_Port1", s.filter_port1);
   s.filter_port2 = p.read_string(sec, "Filter_Port2", s.filter_port2);
+  s.ipv6 = p.read_int(settings::kSettingsSection, settings::kIpv6Key, settings::kIpv6Default) != 0;
   return s;
 }
 

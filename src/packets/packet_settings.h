@@ -21,12 +21,15 @@ struct PacketSettings {
   bool filter = false;
   std::string filter_port1 = "0;";           // local side
   std::string filter_port2 = "1024-65535;";  // remote side
+  // "Settings"/"IPv6": the address list offers the machine's IPv6 addresses
+  // too. Read here, never written: the shell owns the key.
+  bool ipv6 = true;
   friend bool operator==(const PacketSettings&, const PacketSettings&) = default;
 };
 
 PacketSettings load_packet_settings(const settings::Profile& profile);
-// Writes every key of the struct. "AutoStart" is not among them: the
-// "General" page owns it, and shell::load_surveil_auto_start() reads it.
+// Writes every key of the struct but `ipv6`. "AutoStart" is not among them:
+// the "General" page owns it, and shell::load_surveil_auto_start() reads it.
 void save_packet_settings(settings::Profile& profile, const PacketSettings& s);
 
 }  // namespace tw::packets

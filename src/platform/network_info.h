@@ -1,8 +1,9 @@
 #pragma once
-// The machine's IPv4 network configuration: host-wide parameters (host name,
-// resolver, forwarding) and the list of network adapters with their addresses,
-// gateways and DHCP leases. The Interface tab reads both each time it is shown;
-// the packet-filter binding reads the adapter list.
+// The machine's network configuration: host-wide parameters (host name,
+// resolver, forwarding) and the list of network adapters with their IPv4
+// addresses (and beside them their IPv6 ones), gateways and DHCP leases. The
+// Interface tab reads both each time it is shown; the packet-filter binding
+// reads the adapter list.
 //
 // A query gathers everything it reports in one call and keeps nothing open
 // between calls. Implementations never throw; any thread may call them, one
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/ip_address.h"
 #include "platform/clock.h"
 
 namespace tw::platform {
@@ -43,6 +45,12 @@ struct IpAddressEntry {
   std::string mask;     // dotted decimal, from the prefix length
 };
 
+struct Ip6AddressEntry {
+  net::IpAddress address;  // IPv6
+  std::uint8_t prefix_length = 0;
+  friend bool operator==(const Ip6AddressEntry&, const Ip6AddressEntry&) = default;
+};
+
 struct AdapterInfo {
   std::uint32_t index = 0;                 // kernel interface index
   std::string name;                        // kernel name (eth0, wlp2s0, ...)
@@ -50,6 +58,9 @@ struct AdapterInfo {
   std::uint32_t phys_addr_len = 0;
   std::array<std::uint8_t, 8> phys_addr{};  // first bytes of the link-layer address, zero-filled
   std::vector<IpAddressEntry> addresses;   // IPv4 addresses, primary first; empty when none
+  // IPv6 addresses of every scope (link-local included), in the kernel's
+  // order; empty when none or when IPv6 is off in the kernel.
+  std::vector<Ip6AddressEntry> addresses6;
   std::vector<std::string> gateways;       // default-route gateways through this adapter, preferred first
   bool dhcp_enabled = false;               // a current DHCP lease exists for the adapter
   std::string dhcp_server;                 // empty when unknown or DHCP is off

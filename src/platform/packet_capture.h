@@ -1,12 +1,14 @@
 #pragma once
-// Capturing the IPv4 datagrams of the interface that owns one local address:
-// the Packet Monitor's source.
+// Capturing the datagrams of the interface that owns one local address: the
+// Packet Monitor's source.
 //
-// A capture run delivers every IPv4 datagram seen on the interface that owns
-// the capture address (to or from any address: broadcasts and multicasts
-// included; the decoder's direction rules sort them), starting at its IP
-// header (link-layer headers and VLAN tags already removed), one datagram per
-// call of the sink, on a capture thread of the implementation's own.
+// A capture run delivers every datagram of the capture address's family seen
+// on the interface that owns it (IPv4 datagrams for an IPv4 address, IPv6
+// datagrams for an IPv6 one; to or from any address: broadcasts and
+// multicasts included; the decoder's direction rules sort them), starting at
+// its IP header (link-layer headers and VLAN tags already removed), one
+// datagram per call of the sink, on a capture thread of the implementation's
+// own.
 //
 // Implementations: LinuxPacketCapture (platform/linux: a packet socket read
 // in-process, or the datagrams that tarnix-helper reads and forwards),
@@ -20,6 +22,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "base/ip_address.h"
 
 namespace tw::platform {
 
@@ -66,13 +70,18 @@ class PacketCapture {
 
   // The machine's IPv4 addresses (network byte order) in interface order.
   virtual std::vector<std::uint32_t> local_addresses() = 0;
+  // The machine's IPv6 addresses in interface order, every scope (loopback
+  // and link-local included: the monitor chooses which it offers, and its
+  // direction rules know the machine's own link-local addresses). Empty where
+  // the machine has none.
+  virtual std::vector<net::IpAddress> local_ipv6_addresses() { return {}; }
   // The first address the machine's own host name resolves to, if any.
   virtual std::optional<std::uint32_t> host_address() = 0;
 
-  // Opens the capture on `address` (network byte order) and starts the
-  // capture thread, which calls `sink` until stop(). The sink must outlive
-  // the run. Fails when a run is going.
-  virtual std::optional<CaptureFailure> start(std::uint32_t address, CaptureSink& sink) = 0;
+  // Opens the capture on `address` and starts the capture thread, which calls
+  // `sink` until stop(). The sink must outlive the run. Fails when a run is
+  // going.
+  virtual std::optional<CaptureFailure> start(const net::IpAddress& address, CaptureSink& sink) = 0;
   // Ends the run and waits for the capture thread: returns within about two
   // seconds even on an idle link. Does nothing when no run is going.
   virtual void stop() = 0;

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "netns.h"
 #include "platform/linux/network_info.h"
 #include "traffic/info_report.h"
@@ -139,6 +141,31 @@ TEST_F(NetworkInfoTest, AdaptersCarryTheirAddressesMasksAndLinkAddress) {
   EXPECT_EQ(b.addresses[0].mask, "255.255.0.0");
   EXPECT_TRUE(a.gateways.empty() && b.gateways.empty());
   EXPECT_FALSE(a.dhcp_enabled || b.dhcp_enabled || a.wins_enabled);
+}
+
+TEST_F(NetworkInfoTest, AdaptersCarryTheirIpv6AddressesBesideTheIpv4Ones) {
+  // Without IPv6 the IPv4 view is all there is.
+  for (const AdapterInfo& a : adapters()) EXPECT_TRUE(a.addresses6.empty()) << a.name;
+
+  ASSERT_TRUE(ns_.enable_ipv6()) << ns_.error();
+  ASSERT_TRUE(ns_.add_address6("twia", "fd00:231::1/64")) << ns_.error();
+  ASSERT_TRUE(ns_.add_address6("twia", "2001:db8:231::1/48")) << ns_.error();
+  for (const AdapterInfo& a : adapters()) {
+    if (a.name != "twia") continue;
+    // The IPv4 part is exactly as before.
+    ASSERT_EQ(a.addresses.size(), 2u);
+    EXPECT_EQ(a.addresses[0].address, "10.231.5.1");
+    const auto has = [&](const char* text, int prefix) {
+      const auto want = *tw::net::parse_ip(text);
+      return std::any_of(a.addresses6.begin(), a.addresses6.end(),
+                         [&](const Ip6AddressEntry& e) { return e.address == want && e.prefix_length == prefix; });
+    };
+    EXPECT_TRUE(has("fd00:231::1", 64));
+    EXPECT_TRUE(has("2001:db8:231::1", 48));
+    // The link-local address the kernel gives a device that is up.
+    EXPECT_TRUE(std::any_of(a.addresses6.begin(), a.addresses6.end(),
+                            [](const Ip6AddressEntry& e) { return tw::net::is_link_local(e.address); }));
+  }
 }
 
 TEST_F(NetworkInfoTest, GatewayIsTheMainTableDefaultRouteWithTheLowestMetric) {

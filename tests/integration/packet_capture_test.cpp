@@ -4,7 +4,8 @@
 // Monitor listing a datagram end to end; a member of the group tarnwatch
 // capturing through tarnix-helper (a setcap'd copy in a temporary folder)
 // without ever holding the packet socket, and users the helper cannot serve
-// told why; and a stop on a silent link.
+// told why; and a stop on a silent link. The same for IPv6 on an IPv6
+// address: TCP, UDP and ICMPv6, in-process and through the helper.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -148,7 +150,7 @@ TEST_F(PacketCaptureTest, TcpUdpAndIcmpAreDecodedWithDirectionPortsAndProcess) {
     sockets = std::make_unique<platform::SockDiagSocketTable>();
     rec.ctx.capture_address = left_;
     rec.ctx.flow_keys = &keys;
-    failure = capture.start(left_, rec);
+    failure = capture.start(net::IpAddress::v4(left_), rec);
   }));
   ASSERT_FALSE(failure) << failure->call << " " << failure->detail;
   ASSERT_NE(udp_port, 0);
@@ -309,7 +311,7 @@ TEST_F(PacketCaptureTest, AddressOnAVlanDeviceGivesUntaggedDatagrams) {
     receiver.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in at = socket_address(left7, 5007);
     bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
-    failure = capture.start(left7, rec);
+    failure = capture.start(net::IpAddress::v4(left7), rec);
   }));
   ASSERT_FALSE(failure) << failure->detail;
   ASSERT_TRUE(link_.right().run([&] {
@@ -440,7 +442,7 @@ TEST_F(PacketCaptureTest, BroadcastAndSsdpAreCapturedInProcessAndThroughTheHelpe
       // with that thread: the whole run happens on this one.
       platform::HelperClient client({TW_TARNIX_HELPER});
       platform::LinuxPacketCapture capture(&client, route);
-      failure = capture.start(left_, rec);
+      failure = capture.start(net::IpAddress::v4(left_), rec);
       if (failure) return;
       through_helper = capture.through_helper();
       link_.right().run([&] {
@@ -485,13 +487,263 @@ TEST_F(PacketCaptureTest, HelperRunEndsWhenItsDeviceGoesAway) {
       bool datagram(std::span<const std::uint8_t>) override { return true; }
       void capture_ended() override { ended = true; }
     } sink;
-    const auto failure = capture.start(left_, sink);
+    const auto failure = capture.start(net::IpAddress::v4(left_), sink);
     ASSERT_FALSE(failure) << failure->detail;
     ASSERT_TRUE(link_.left().del_link(link_.left_if()));
     for (int i = 0; i < 300 && !sink.ended; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(sink.ended);
     capture.stop();
   }));
+}
+
+// ---- IPv6 -------------------------------------------------------------------
+
+sockaddr_in6 socket_address6(const std::string& address, std::uint16_t port) {
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  inet_pton(AF_INET6, address.c_str(), &a.sin6_addr);
+  a.sin6_port = htons(port);
+  return a;
+}
+
+std::uint16_t bound_port6(int fd) {
+  sockaddr_in6 a{};
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  return ntohs(a.sin6_port);
+}
+
+class PacketCapture6Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::is_root()) GTEST_SKIP() << "needs root (namespaces, packet sockets)";
+    ASSERT_TRUE(link_.ok()) << link_.error();
+    left6_ = *net::parse_ip(link_.left_addr6());
+    ctx_.ipv6 = true;
+    ctx_.capture_address6 = left6_.bytes;
+  }
+  // A UDP datagram from the right's `from` port to the left's `to` port.
+  void udp_to_left(std::uint16_t from, std::uint16_t to, const char* text) {
+    ASSERT_TRUE(link_.right().run([&] {
+      Fd s;
+      s.fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      sockaddr_in6 src = socket_address6(link_.right_addr6(), from);
+      sockaddr_in6 dst = socket_address6(link_.left_addr6(), to);
+      bind(s.fd, reinterpret_cast<sockaddr*>(&src), sizeof src);
+      sendto(s.fd, text, std::strlen(text), 0, reinterpret_cast<sockaddr*>(&dst), sizeof dst);
+    }));
+  }
+
+  test::VethLink link_{"cap6", /*ipv6=*/true};
+  net::IpAddress left6_;
+  DecodeContext ctx_;
+};
+
+// The Packet Monitor offers the namespace's IPv6 address after its IPv4 one
+// (not its link-local one), captures on it, and TCP, UDP and ICMPv6 come with
+// their direction, ports, protocol text and process.
+TEST_F(PacketCapture6Test, TcpUdpAndIcmp6OnAnIpv6Address) {
+  platform::LinuxPacketCapture capture(nullptr);
+  platform::FakeClock clock;
+  clock.set_wall({2025, 1, 2, 3, 4, 5});
+  shared::FlowKeyTable keys;
+  platform::FakeReverseResolver resolver;
+  platform::FakeLookupWorkers workers;
+  shared::HostNameCache hosts(resolver, workers);
+  Recorder rec;
+  rec.ctx = ctx_;
+  Fd udp, listener, server, client;
+  std::uint16_t udp_port = 0, tcp_port = 0;
+  {
+    PacketMonitor monitor({capture, clock, keys, hosts, {}}, Language::English, PacketSettings{});
+    StartOutcome started;
+    ASSERT_TRUE(link_.left().run([&] {
+      monitor.load_addresses();
+      started = monitor.start(link_.left_addr6());
+      udp.fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      sockaddr_in6 a = socket_address6(link_.left_addr6(), 0);
+      bind(udp.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      udp_port = bound_port6(udp.fd);
+      listener.fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      bind(listener.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      listen(listener.fd, 4);
+      tcp_port = bound_port6(listener.fd);
+    }));
+    EXPECT_EQ(monitor.address_list_texts(), (std::vector<std::string>{link_.left_addr(), link_.left_addr6()}));
+    EXPECT_EQ(monitor.default_address_text(), link_.left_addr());
+    ASSERT_EQ(started.kind, StartOutcome::Started) << started.message;
+    keys.replace({{shared::udp_flow_key(link_.left_addr6(), udp_port), 4711}});
+    for (int i = 0; i < 100 && !monitor.running(); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(monitor.running());
+
+    // The recorder sees every datagram of a second, plain run beside the
+    // monitor's sampled list.
+    platform::LinuxPacketCapture raw(nullptr);
+    std::optional<platform::CaptureFailure> failure;
+    ASSERT_TRUE(link_.left().run([&] { failure = raw.start(left6_, rec); }));
+    ASSERT_FALSE(failure) << failure->detail;
+
+    udp_to_left(4343, udp_port, "six");
+    // Neighbour discovery may be listed first; the datagram comes last.
+    const auto listed = [&] { return !monitor.list().empty() && monitor.list().row(0)[kPort2] == "4343"; };
+    for (int i = 0; i < 300 && !listed(); ++i) {
+      std::this_thread::sleep_for(10ms);
+      monitor.display_tick();
+    }
+    ASSERT_TRUE(listed());
+    const PacketRow& row = monitor.list().row(0);
+    EXPECT_EQ(row[kAddress1], link_.left_addr6());
+    EXPECT_EQ(row[kAddress2], link_.right_addr6());
+    EXPECT_EQ(row[kPort1], std::to_string(udp_port));
+    EXPECT_EQ(row[kPort2], "4343");
+    EXPECT_EQ(row[kLength], std::to_string(40 + 8 + 3));
+    EXPECT_EQ(row[kTtl], "64");
+    EXPECT_EQ(row[kProtocol], "UDP(DL)");
+    EXPECT_EQ(row[kProcess], "(4711)");
+
+    // TCP: the handshake and data both ways.
+    std::uint16_t client_port = 0;
+    ASSERT_TRUE(link_.right().run([&] {
+      client.fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in6 a = socket_address6(link_.left_addr6(), tcp_port);
+      if (connect(client.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) client_port = bound_port6(client.fd);
+    }));
+    ASSERT_NE(client_port, 0);
+    server.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(server.fd, 0);
+    ASSERT_EQ(send(server.fd, "hello", 5, 0), 5);
+    auto r = rec.wait_for([&](const PacketRecord& p) {
+      return field_text(p.protocol) == "TCP(UL)" && p.length == 40 + 32 + 5;  // timestamps: 32-byte TCP header
+    });
+    ASSERT_TRUE(r);
+    EXPECT_EQ(field_text(r->address1), link_.left_addr6());
+    EXPECT_EQ(r->port1, tcp_port);
+    EXPECT_EQ(r->port2, client_port);
+    r = rec.wait_for([&](const PacketRecord& p) { return field_text(p.protocol) == "TCP(DL)"; });
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->port1, tcp_port);
+    EXPECT_EQ(r->port2, client_port);
+
+    // ICMPv6: an echo from the right and its answer.
+    const auto ping = link_.right().exec("ping -6 -c 1 -W 2 " + link_.left_addr6());
+    ASSERT_TRUE(ping.ok()) << ping.output;
+    r = rec.wait_for([&](const PacketRecord& p) { return field_text(p.protocol) == "ICMP6(DL)" && p.port2 == 0x8000; });
+    ASSERT_TRUE(r) << "no echo request";
+    EXPECT_EQ(field_text(r->address2), link_.right_addr6());
+    r = rec.wait_for([&](const PacketRecord& p) { return field_text(p.protocol) == "ICMP6(UL)" && p.port1 == 0x8100; });
+    ASSERT_TRUE(r) << "no echo reply";
+
+    // No IPv4 datagram reaches an IPv6 capture.
+    Fd v4;
+    ASSERT_TRUE(link_.right().run([&] {
+      v4.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      sockaddr_in to = socket_address(*shared::parse_address(link_.left_addr()), 9);
+      sendto(v4.fd, "4", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }));
+    udp_to_left(4344, udp_port, "end");
+    ASSERT_TRUE(rec.wait_for([](const PacketRecord& p) { return p.port2 == 4344; }));
+    EXPECT_FALSE(rec.wait_for([&](const PacketRecord& p) { return field_text(p.address2) == link_.right_addr(); }));
+    raw.stop();
+    EXPECT_EQ(raw.stats().dropped, 0u);
+    monitor.stop();
+  }
+  workers.run_all();
+}
+
+// Through the helper (run as root here) the IPv6 datagrams arrive as well;
+// with "Settings"/"IPv6" 0 the monitor offers and accepts no IPv6 address.
+TEST_F(PacketCapture6Test, ThroughTheHelperAndNotWhenSwitchedOff) {
+  Recorder rec;
+  rec.ctx = ctx_;
+  std::optional<platform::CaptureFailure> failure;
+  bool through_helper = false;
+  ASSERT_TRUE(link_.left().run([&] {
+    platform::HelperClient client({TW_TARNIX_HELPER});
+    platform::LinuxPacketCapture capture(&client, platform::LinuxPacketCapture::Route::HelperOnly);
+    failure = capture.start(left6_, rec);
+    if (failure) return;
+    through_helper = capture.through_helper();
+    udp_to_left(5001, 5002, "h");
+    const auto r = rec.wait_for([](const PacketRecord& p) { return p.port2 == 5001; });
+    capture.stop();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(field_text(r->protocol), "UDP(DL)");
+    EXPECT_EQ(field_text(r->address1), link_.left_addr6());
+    EXPECT_EQ(r->port1, 5002);
+
+    // The helper refuses the link-local address and another host's.
+    platform::LinuxPacketCapture again(&client, platform::LinuxPacketCapture::Route::HelperOnly);
+    for (const std::string& other : {std::string("fe80::1"), link_.right_addr6(), std::string("::1")}) {
+      const auto refused = again.start(*net::parse_ip(other), rec);
+      ASSERT_TRUE(refused) << other;
+      EXPECT_EQ(refused->code, EADDRNOTAVAIL) << other;
+    }
+  }));
+  ASSERT_FALSE(failure) << failure->detail;
+  EXPECT_TRUE(through_helper);
+
+  platform::LinuxPacketCapture capture(nullptr);
+  platform::FakeClock clock;
+  shared::FlowKeyTable keys;
+  platform::FakeReverseResolver resolver;
+  platform::FakeLookupWorkers workers;
+  shared::HostNameCache hosts(resolver, workers);
+  {
+    PacketSettings off;
+    off.ipv6 = false;
+    PacketMonitor monitor({capture, clock, keys, hosts, {}}, Language::English, off);
+    StartOutcome started;
+    ASSERT_TRUE(link_.left().run([&] {
+      monitor.load_addresses();
+      started = monitor.start(link_.left_addr6());
+    }));
+    EXPECT_EQ(monitor.address_list_texts(), std::vector<std::string>{link_.left_addr()});
+    EXPECT_EQ(started.kind, StartOutcome::InvalidAddress);
+  }
+  workers.run_all();
+}
+
+class HelperCapture6Test : public PacketCapture6Test {
+ protected:
+  void SetUp() override {
+    PacketCapture6Test::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_TRUE(member_.ok()) << member_.error();
+  }
+  test::HelperGroup group_;
+  test::TestUser member_{true};
+  TempDir dir_;
+};
+
+// A member of the group tarnwatch, without privileges of its own, captures
+// the IPv6 datagrams through the setcap'd helper, never holding the socket;
+// the helper grants no link-local or foreign IPv6 address.
+TEST_F(HelperCapture6Test, GroupMemberCapturesIpv6ThroughTheHelper) {
+  const std::string helper = test::install_helper_copy(dir_.path, "tarnix-helper", "cap_net_raw,cap_net_admin");
+  if (helper.empty()) GTEST_SKIP() << "the file system of /tmp cannot hold capabilities";
+  Fd receiver;
+  ASSERT_TRUE(link_.left().run([&] {
+    receiver.fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 at = socket_address6(link_.left_addr6(), 7000);
+    bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+  }));
+  const std::string out = run_probe(link_, member_, helper + " " + link_.left_addr6() + " 2", [&] {
+    udp_to_left(7001, 7000, "x");
+    udp_to_left(7001, 7000, "y");
+  });
+  EXPECT_EQ(out, "helper\nstarted\nUDP(DL) 7000 7001\nUDP(DL) 7000 7001\npacket sockets: 0\ndropped: 0\n");
+
+  std::string link_local;
+  const auto shown = link_.left().exec("ip -6 -o addr show dev " + link_.left_if() + " scope link");
+  if (const auto at = shown.output.find("fe80::"); at != std::string::npos)
+    link_local = shown.output.substr(at, shown.output.find('/', at) - at);
+  ASSERT_FALSE(link_local.empty()) << shown.output;
+  for (const std::string& other : {link_local, link_.right_addr6(), std::string("::1")}) {
+    const std::string refused = run_probe(link_, member_, helper + " --raw " + other, [] {});
+    EXPECT_EQ(refused.substr(0, refused.find("started\n")),
+              "old request: error, descriptors 0\nstart capture: error, descriptors 0\n")
+        << other;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // tarnixd's Packet Monitor end to end: with "Surveil"/"AutoStart" 1 it
 // captures headless on the address of its namespace and writes the packet
-// log; datagrams come from the other end of a veth pair.
+// log; datagrams come from the other end of a veth pair. The same on an IPv6
+// address.
 #include <gtest/gtest.h>
 
 #include "tarnixd_harness.h"
@@ -100,6 +101,98 @@ TEST(TarnixdPackets, CaptureAddressIsChosenAndKept) {
   const std::string err = box.read_file(bad.stderr_path());
   EXPECT_NE(err.find("cannot capture on 192.0.2.99"), std::string::npos) << err;
   EXPECT_NE(err.find("10.231.7.1"), std::string::npos) << err;
+}
+
+platform::OwnedFd udp6_socket(const std::string& addr, std::uint16_t port) {
+  platform::OwnedFd fd(socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  sa.sin6_port = htons(port);
+  inet_pton(AF_INET6, addr.c_str(), &sa.sin6_addr);
+  if (fd && bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) fd.reset();
+  return fd;
+}
+
+void send6(const platform::OwnedFd& fd, const std::string& to, std::uint16_t port) {
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  sa.sin6_port = htons(port);
+  inet_pton(AF_INET6, to.c_str(), &sa.sin6_addr);
+  sendto(fd.get(), "xyz", 3, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+}
+
+// --capture-address takes an IPv6 address of the machine and keeps it; the
+// packet log then carries IPv6 rows in the IPv4 rows' format. With
+// "Settings"/"IPv6" 0 an IPv6 address is refused as any foreign one is, and
+// a kept IPv6 choice gives way to the IPv4 default.
+TEST(TarnixdPackets, Ipv6CaptureAddressIsChosenKeptAndLogged) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (namespaces, packet sockets)";
+  test::VethLink link("tdc6", /*ipv6=*/true);
+  ASSERT_TRUE(link.ok()) << link.error();
+  test::Sandbox box;
+  ASSERT_TRUE(box.ok());
+  const std::string ini = box.settings_path(false);
+  const std::string log = box.data() + "packets6.log";
+  const std::string args = "--interface tw0 --quiet --verbose --data-dir " + box.data();
+  const auto capturing_on = [&](Daemon& d, const std::string& address) {
+    return eventually([&] {
+      return box.read_file(d.stderr_path()).find("capturing packets on " + address + "\n") != std::string::npos ||
+             !d.running();
+    }) && d.running();
+  };
+
+  box.write_file(ini, "[Surveil]\nAutoStart=0\nInterval=1\nLogCheck=1\nLogCycleTime=1\nLogFileName=packets6.log\n"
+                      "LogFmt=$IP_PACKET$\n");
+  {
+    Daemon d(link.left(), box, args + " --capture-address " + link.left_addr6(), "c61");
+    ASSERT_TRUE(capturing_on(d, link.left_addr6())) << d.diagnostics(box);
+    platform::OwnedFd receiver, sender;
+    link.left().run([&] { receiver = udp6_socket(link.left_addr6(), 4900); });
+    link.right().run([&] { sender = udp6_socket(link.right_addr6(), 4901); });
+    ASSERT_TRUE(receiver && sender);
+    const std::string row_start = link.left_addr6() + " " + link.left_addr6() + " 4900 " + link.right_addr6() + " " +
+                                  link.right_addr6() + " 4901 51 64 UDP(DL) ";
+    EXPECT_TRUE(eventually([&] {
+      send6(sender, link.left_addr6(), 4900);
+      return box.read_file(log).find(row_start) != std::string::npos;
+    })) << box.read_file(log) << d.diagnostics(box);
+    EXPECT_EQ(d.stop(), 0) << d.diagnostics(box);
+  }
+  EXPECT_NE(box.read_file(ini).find("CaptureAddress=" + link.left_addr6() + "\n"), std::string::npos)
+      << box.read_file(ini);
+
+  // AutoStart on, no option: the kept IPv6 choice.
+  std::string text = box.read_file(ini);
+  ASSERT_NE(text.find("AutoStart=0"), std::string::npos) << text;
+  text.replace(text.find("AutoStart=0"), 11, "AutoStart=1");
+  box.write_file(ini, text);
+  {
+    Daemon d(link.left(), box, args, "c62");
+    ASSERT_TRUE(capturing_on(d, link.left_addr6())) << d.diagnostics(box);
+    EXPECT_EQ(d.stop(), 0) << d.diagnostics(box);
+  }
+
+  // The switch off: the kept IPv6 choice gives way to the IPv4 default, and
+  // the option is refused naming only the IPv4 addresses.
+  text = box.read_file(ini);
+  if (const auto at = text.find("[Settings]\n"); at != std::string::npos)
+    text.insert(at + 11, "IPv6=0\n");
+  else
+    text += "[Settings]\nIPv6=0\n";
+  box.write_file(ini, text);
+  {
+    Daemon d(link.left(), box, args, "c63");
+    ASSERT_TRUE(capturing_on(d, link.left_addr())) << d.diagnostics(box);
+    EXPECT_EQ(d.stop(), 0) << d.diagnostics(box);
+  }
+  Daemon bad(link.left(), box, args + " --capture-address " + link.left_addr6(), "c64");
+  ASSERT_TRUE(eventually([&] { return !bad.running(); })) << bad.diagnostics(box);
+  EXPECT_EQ(bad.stop(), 1);
+  const std::string err = box.read_file(bad.stderr_path());
+  EXPECT_NE(err.find("cannot capture on " + link.left_addr6() + ": Not a valid IP. (the addresses of this machine: " +
+                     link.left_addr() + ")"),
+            std::string::npos)
+      << err;
 }
 
 }  // namespace

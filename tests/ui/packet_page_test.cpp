@@ -106,6 +106,34 @@ TEST(PacketMonitorPage, StartStopAddressAndMessages) {
   EXPECT_EQ(f.told[1], "Error!! socket() = 1\nPlease run with administrator privileges.");
 }
 
+TEST(PacketMonitorPage, Ipv6AddressesAfterTheIpv4OnesUnlessSwitchedOff) {
+  const net::IpAddress global = *net::parse_ip("fd00:23::1");
+  {
+    Fixture f;
+    f.capture.addresses6 = {*net::parse_ip("fe80::1"), global};
+    f.open_page();
+    EXPECT_EQ(f.address()->text(), "10.0.0.2");  // the default stays IPv4
+    EXPECT_EQ(f.address()->maxLength(), 45);
+    auto* up = f.page->findChild<QToolButton*>(QStringLiteral("addressUp"));
+    up->click();
+    EXPECT_EQ(f.address()->text(), "fd00:23::1");
+    f.button()->click();
+    ASSERT_TRUE(f.capture.running());
+    EXPECT_EQ(f.capture.started_address, global);
+    f.button()->click();
+  }
+  Fixture off("[Settings]\nIPv6=0\n");
+  off.capture.addresses6 = {global};
+  off.open_page();
+  EXPECT_EQ(off.address()->maxLength(), 15);
+  off.page->findChild<QToolButton*>(QStringLiteral("addressUp"))->click();
+  EXPECT_EQ(off.address()->text(), "10.0.0.2");
+  off.address()->setText("fd00:23::1");
+  off.button()->click();
+  ASSERT_EQ(off.told.size(), 1u);
+  EXPECT_EQ(off.told[0], "Not a valid IP.");
+}
+
 TEST(PacketMonitorPage, AutoStartListFollowsAndContextMenu) {
   Fixture f("[Surveil]\nAutoStart=1\nLogCheck=1\nLogFmt=$IP_PACKET$\n");
   f.open_page();

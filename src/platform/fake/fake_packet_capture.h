@@ -13,19 +13,23 @@ namespace tw::platform {
 class FakePacketCapture : public PacketCapture {
  public:
   std::vector<std::uint32_t> addresses;
+  std::vector<net::IpAddress> addresses6;
   std::optional<std::uint32_t> own_address;
   std::optional<CaptureFailure> fail_with;  // the next start() fails so
-  std::uint32_t started_on = 0;
+  net::IpAddress started_address;
+  std::uint32_t started_on = 0;  // started_address when it is IPv4
   int starts = 0;
   int stops = 0;
 
   std::vector<std::uint32_t> local_addresses() override { return addresses; }
+  std::vector<net::IpAddress> local_ipv6_addresses() override { return addresses6; }
   std::optional<std::uint32_t> host_address() override { return own_address; }
 
-  std::optional<CaptureFailure> start(std::uint32_t address, CaptureSink& sink) override {
+  std::optional<CaptureFailure> start(const net::IpAddress& address, CaptureSink& sink) override {
     if (sink_) return CaptureFailure{"socket", EBUSY, "already capturing"};
     if (fail_with) return fail_with;
-    started_on = address;
+    started_address = address;
+    started_on = address.v4_network();
     ++starts;
     stats_ = {};  // a run's figures are its own, as with the real capture
     sink_ = &sink;

@@ -53,6 +53,12 @@ std::vector<std::uint32_t> LinuxPacketCapture::local_addresses() {
   return out;
 }
 
+std::vector<net::IpAddress> LinuxPacketCapture::local_ipv6_addresses() {
+  std::vector<net::IpAddress> out;
+  for (const helper::MachineAddress6& a : machine_ipv6_addresses()) out.push_back(net::IpAddress::v6(a.bytes));
+  return out;
+}
+
 std::optional<std::uint32_t> LinuxPacketCapture::host_address() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return std::nullopt;
@@ -65,7 +71,7 @@ std::optional<std::uint32_t> LinuxPacketCapture::host_address() {
   return a;
 }
 
-std::optional<CaptureFailure> LinuxPacketCapture::start(std::uint32_t address, CaptureSink& sink) {
+std::optional<CaptureFailure> LinuxPacketCapture::start(const net::IpAddress& address, CaptureSink& sink) {
   if (thread_.joinable()) return CaptureFailure{"socket", EBUSY, "a capture is running", {}};
   through_helper_ = false;
   CaptureFailure failure{"socket", EPERM, "the capture goes through the helper", {}};
@@ -78,7 +84,7 @@ std::optional<CaptureFailure> LinuxPacketCapture::start(std::uint32_t address, C
   return start_with_helper(address, sink, std::move(failure));
 }
 
-std::optional<CaptureFailure> LinuxPacketCapture::start_with_helper(std::uint32_t address, CaptureSink& sink,
+std::optional<CaptureFailure> LinuxPacketCapture::start_with_helper(const net::IpAddress& address, CaptureSink& sink,
                                                                     CaptureFailure failure) {
   // The helper is asked only when it holds the capability; otherwise the
   // user is told about the privileges, with the reason the helper cannot
@@ -92,7 +98,8 @@ std::optional<CaptureFailure> LinuxPacketCapture::start_with_helper(std::uint32_
     failure.cause = std::string(kHelperWithoutCapabilitiesCause);
     return failure;
   }
-  auto run = helper_->start_capture(net::CaptureAddress::ipv4(address));
+  auto run = helper_->start_capture(address.is_v6() ? net::CaptureAddress::ipv6(address.bytes)
+                                                    : net::CaptureAddress::ipv4(address.v4_network()));
   if (!run) return capture_failure(run.error());
   through_helper_ = true;
   return start_thread(run->channel, run->run, sink);

@@ -41,8 +41,9 @@ class LinuxPacketCapture : public PacketCapture {
   LinuxPacketCapture& operator=(const LinuxPacketCapture&) = delete;
 
   std::vector<std::uint32_t> local_addresses() override;
+  std::vector<net::IpAddress> local_ipv6_addresses() override;
   std::optional<std::uint32_t> host_address() override;
-  std::optional<CaptureFailure> start(std::uint32_t address, CaptureSink& sink) override;
+  std::optional<CaptureFailure> start(const net::IpAddress& address, CaptureSink& sink) override;
   void stop() override;
   CaptureStats stats() override;
 
@@ -50,7 +51,8 @@ class LinuxPacketCapture : public PacketCapture {
   bool through_helper() const { return through_helper_; }
 
  private:
-  std::optional<CaptureFailure> start_with_helper(std::uint32_t address, CaptureSink& sink, CaptureFailure failure);
+  std::optional<CaptureFailure> start_with_helper(const net::IpAddress& address, CaptureSink& sink,
+                                                  CaptureFailure failure);
   std::optional<CaptureFailure> start_thread(int fd, std::uint32_t run, CaptureSink& sink);
   void run_socket(int fd, int stop_fd, CaptureSink& sink);
   void run_channel(int channel, std::uint32_t run, int stop_fd, CaptureSink& sink);

@@ -140,6 +140,7 @@ struct Link {
 struct Dumped {
   std::vector<Link> links;
   std::map<std::uint32_t, std::vector<IpAddressEntry>> addresses;  // by interface index
+  std::map<std::uint32_t, std::vector<Ip6AddressEntry>> addresses6;
   std::vector<DefaultRouteHop> routes;
 };
 
@@ -258,6 +259,26 @@ int on_addr(const nlmsghdr* nlh, void* data) {
   return MNL_CB_OK;
 }
 
+int on_addr6(const nlmsghdr* nlh, void* data) {
+  if (mnl_nlmsg_get_payload_len(nlh) < sizeof(ifaddrmsg)) return MNL_CB_OK;
+  const auto* ifa = static_cast<const ifaddrmsg*>(mnl_nlmsg_get_payload(nlh));
+  if (ifa->ifa_family != AF_INET6 || ifa->ifa_prefixlen > 128) return MNL_CB_OK;
+  // IPv6 has no peer address but on point-to-point links, where IFA_LOCAL
+  // is the own one, as for IPv4.
+  const void* local = nullptr;
+  const void* address = nullptr;
+  for_each_attr(nlh, sizeof(ifaddrmsg), [&](const nlattr* attr) {
+    const auto type = mnl_attr_get_type(attr);
+    if ((type == IFA_LOCAL || type == IFA_ADDRESS) && mnl_attr_get_payload_len(attr) == 16)
+      (type == IFA_LOCAL ? local : address) = mnl_attr_get_payload(attr);
+  });
+  const void* own = local ? local : address;
+  if (!own) return MNL_CB_OK;
+  static_cast<Dumped*>(data)->addresses6[ifa->ifa_index].push_back(
+      {net::IpAddress::from_bytes(net::kFamilyIPv6, own), ifa->ifa_prefixlen});
+  return MNL_CB_OK;
+}
+
 int dump_all(Dumped& out) {
   Netlink nl;
   if (int err = nl.open()) return err;
@@ -269,6 +290,11 @@ int dump_all(Dumped& out) {
   addr_hdr.ifa_family = AF_INET;
   if (int err = nl.dump(RTM_GETADDR, addr_hdr, on_addr, &out, [&] { out.addresses.clear(); }))
     return err;
+  // The IPv6 addresses come beside the IPv4 ones; a kernel without IPv6
+  // fails this dump, which leaves them empty and the rest as it was.
+  ifaddrmsg addr6_hdr{};
+  addr6_hdr.ifa_family = AF_INET6;
+  if (nl.dump(RTM_GETADDR, addr6_hdr, on_addr6, &out, [&] { out.addresses6.clear(); }) != 0) out.addresses6.clear();
   rtmsg route_hdr{};
   route_hdr.rtm_family = AF_INET;
   return nl.dump(RTM_GETROUTE, route_hdr, netlink_detail::collect_default_routes, &out.routes,
@@ -401,6 +427,7 @@ Status LinuxNetworkInfo::adapters(std::vector<AdapterInfo>& out) {
     a.phys_addr_len = link.addr_len;
     a.phys_addr = link.addr;
     if (auto it = d.addresses.find(link.index); it != d.addresses.end()) a.addresses = it->second;
+    if (auto it = d.addresses6.find(link.index); it != d.addresses6.end()) a.addresses6 = it->second;
     for (const DefaultRouteHop& r : d.routes) {
       if (r.oif == link.index && !r.gateway.empty() &&
           std::find(a.gateways.begin(), a.gateways.end(), r.gateway) == a.gateways.end())

@@ -29,12 +29,13 @@ int fail(CaptureFailure& f, const char* call, int code, std::string detail) {
 
 }  // namespace
 
-std::vector<BpfInstruction> capture_filter() {
+std::vector<BpfInstruction> capture_filter(std::uint8_t family) {
+  const std::uint32_t ethertype = family == net::kFamilyIPv6 ? ETH_P_IPV6 : ETH_P_IP;
   // The ethertype as the kernel has it (the link-layer header is gone by the
   // time a SOCK_DGRAM packet socket's filter runs).
   return {
       {BPF_LD | BPF_H | BPF_ABS, 0, 0, static_cast<std::uint32_t>(SKF_AD_OFF + SKF_AD_PROTOCOL)},
-      {BPF_JMP | BPF_JEQ | BPF_K, 0, 1, ETH_P_IP},
+      {BPF_JMP | BPF_JEQ | BPF_K, 0, 1, ethertype},
       {BPF_RET | BPF_K, 0, 0, kCaptureSnapLength},
       {BPF_RET | BPF_K, 0, 0, 0},
   };
@@ -55,19 +56,42 @@ std::vector<helper::MachineAddress> machine_ipv4_addresses() {
   return out;
 }
 
+std::vector<helper::MachineAddress6> machine_ipv6_addresses() {
+  std::vector<helper::MachineAddress6> out;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return out;
+  for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
+    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET6) continue;
+    helper::MachineAddress6 m;
+    std::memcpy(m.bytes.data(), &reinterpret_cast<const sockaddr_in6*>(a->ifa_addr)->sin6_addr, 16);
+    m.interface = if_nametoindex(a->ifa_name);
+    m.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
+    out.push_back(m);
+  }
+  freeifaddrs(list);
+  return out;
+}
+
 unsigned device_of_address(std::uint32_t address) {
   for (const helper::MachineAddress& a : machine_ipv4_addresses())
     if (a.value == ntohl(address) && a.interface != 0) return a.interface;
   return 0;
 }
 
-int open_capture_socket(std::uint32_t address, CaptureFailure& failure) {
-  const unsigned device = address == 0 ? 0 : device_of_address(address);
-  if (device == 0) return fail(failure, "bind", EADDRNOTAVAIL, "no interface holds the capture address");
-  return open_device_capture_socket(device, failure);
+unsigned device_of_address(const net::IpAddress& address) {
+  if (address.is_v4()) return address.v4_network() == 0 ? 0 : device_of_address(address.v4_network());
+  for (const helper::MachineAddress6& a : machine_ipv6_addresses())
+    if (a.bytes == address.bytes && a.interface != 0) return a.interface;
+  return 0;
 }
 
-int open_device_capture_socket(unsigned device, CaptureFailure& failure) {
+int open_capture_socket(const net::IpAddress& address, CaptureFailure& failure) {
+  const unsigned device = device_of_address(address);
+  if (device == 0) return fail(failure, "bind", EADDRNOTAVAIL, "no interface holds the capture address");
+  return open_device_capture_socket(device, failure, address.family);
+}
+
+int open_device_capture_socket(unsigned device, CaptureFailure& failure, std::uint8_t family) {
   if (device == 0) return fail(failure, "bind", EADDRNOTAVAIL, "no interface holds the capture address");
 
   // Protocol 0: nothing is queued before the filter is attached and the
@@ -75,7 +99,7 @@ int open_device_capture_socket(unsigned device, CaptureFailure& failure) {
   const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return fail(failure, "socket", errno, std::string("socket(AF_PACKET): ") + std::strerror(errno));
 
-  std::vector<BpfInstruction> code = capture_filter();
+  std::vector<BpfInstruction> code = capture_filter(family);
   static_assert(sizeof(BpfInstruction) == sizeof(sock_filter));
   sock_fprog prog{static_cast<unsigned short>(code.size()), reinterpret_cast<sock_filter*>(code.data())};
   if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog) != 0) {
@@ -92,7 +116,8 @@ int open_device_capture_socket(unsigned device, CaptureFailure& failure) {
 
   sockaddr_ll where{};
   where.sll_family = AF_PACKET;
-  where.sll_protocol = htons(ETH_P_ALL);  // ETH_P_IP would miss outgoing datagrams
+  // ETH_P_IP or ETH_P_IPV6 would miss outgoing datagrams; the filter chooses.
+  where.sll_protocol = htons(ETH_P_ALL);
   where.sll_ifindex = static_cast<int>(device);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
     const int e = errno;

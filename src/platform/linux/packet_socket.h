@@ -1,9 +1,9 @@
 #pragma once
 // The capture socket of the Packet Monitor: a packet socket on the device
-// that owns the capture address, with a kernel filter that passes every IPv4
-// datagram of that device (to or from any address: broadcasts and multicasts
-// pass the device too, and the direction rules of the decoder decide the
-// rest).
+// that owns the capture address, with a kernel filter that passes every
+// datagram of the address's family on that device (IPv4 or IPv6; to or from
+// any address: broadcasts and multicasts pass the device too, and the
+// direction rules of the decoder decide the rest).
 //
 // Why a packet socket of our own rather than a pcap handle: it is complete in
 // the kernel (filter attached, bound to its device), so the same few calls
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/ip_address.h"
 #include "helper/policy.h"
 #include "platform/packet_capture.h"
 
@@ -28,29 +29,35 @@ namespace tw::platform {
 // The largest datagram read whole.
 inline constexpr std::uint32_t kCaptureSnapLength = 65535;
 
-// The classic BPF program: ethertype IPv4 passes whole, everything else is
-// dropped in the kernel.
+// The classic BPF program: the ethertype of the family (IPv4, or IPv6 for
+// net::kFamilyIPv6) passes whole, everything else is dropped in the kernel.
 struct BpfInstruction {
   std::uint16_t code;
   std::uint8_t jt;
   std::uint8_t jf;
   std::uint32_t k;
 };
-std::vector<BpfInstruction> capture_filter();
+std::vector<BpfInstruction> capture_filter(std::uint8_t family = net::kFamilyIPv4);
 
 // The machine's IPv4 addresses with their devices (getifaddrs), in the
 // kernel's order; empty when they cannot be read.
 std::vector<helper::MachineAddress> machine_ipv4_addresses();
+// The same for its IPv6 addresses, every scope.
+std::vector<helper::MachineAddress6> machine_ipv6_addresses();
 
 // The index of the device that holds `address` (network byte order); 0 when
 // no device holds it.
 unsigned device_of_address(std::uint32_t address);
+// The same for an address of either family.
+unsigned device_of_address(const net::IpAddress& address);
 
-// Opens the capture socket, filter attached and bound to the device: the
-// descriptor (close-on-exec, blocking), or -1 with `failure` set.
-int open_device_capture_socket(unsigned device, CaptureFailure& failure);
-// The same for the device that holds `address` (network byte order).
-int open_capture_socket(std::uint32_t address, CaptureFailure& failure);
+// Opens the capture socket for the datagrams of `family`, filter attached and
+// bound to the device: the descriptor (close-on-exec, blocking), or -1 with
+// `failure` set.
+int open_device_capture_socket(unsigned device, CaptureFailure& failure, std::uint8_t family = net::kFamilyIPv4);
+// The same for the device that holds `address`, for the datagrams of its
+// family.
+int open_capture_socket(const net::IpAddress& address, CaptureFailure& failure);
 
 // Adds the kernel's drop count of a capture socket since the last call
 // (reading it resets it) to `dropped`.

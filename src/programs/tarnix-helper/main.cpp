@@ -18,8 +18,9 @@
 //   - name the processes that hold given sockets (a walk of /proc/PID/fd,
 //     which for other users' processes takes CAP_DAC_READ_SEARCH to list and
 //     CAP_SYS_PTRACE to read): inode numbers, process ids and names only;
-//   - capture the IPv4 datagrams of the device that owns one of the
-//     machine's own non-loopback addresses, forwarded in batches over fd 3;
+//   - capture the IPv4 (or IPv6) datagrams of the device that owns one of
+//     the machine's own non-loopback IPv4 (or global or unique-local IPv6)
+//     addresses, forwarded in batches over fd 3;
 //   - install and remove DROP rules in its own nftables table (`ip
 //     tarnwatch`, owned by this process, so it lives exactly as long as the
 //     helper) for the machine's own non-loopback addresses, at most
@@ -149,12 +150,15 @@ class Forwarder {
 
   Message start(const StartCapture& request, std::uint32_t run) {
     if (channel_ < 0) return ErrorReply{Error{kCaptureHeadline, "socket: the helper has no capture channel", EBADF}};
-    const std::uint32_t device = capture_device(request.address, platform::machine_ipv4_addresses());
+    const std::uint32_t device = request.address.family == net::kFamilyIPv6
+                                     ? capture_device6(request.address, platform::machine_ipv6_addresses())
+                                     : capture_device(request.address, platform::machine_ipv4_addresses());
     if (device == 0)
       return ErrorReply{Error{kCaptureHeadline, "bind: not a non-loopback address of this machine", EADDRNOTAVAIL}};
     end_run();  // a capture running already is replaced
     platform::CaptureFailure failure;
-    const int fd = platform::open_device_capture_socket(device, failure);
+    // The address's family chooses the datagrams: IPv4 or IPv6, never both.
+    const int fd = platform::open_device_capture_socket(device, failure, request.address.family);
     if (fd < 0) return ErrorReply{platform::capture_error(failure)};
     fd_ = fd;
     run_ = run;

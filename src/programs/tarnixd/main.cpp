@@ -121,16 +121,13 @@ bool start_capture(host::RuntimeHost& host, settings::Profile& profile, const Op
     return true;
   }
   monitor.load_addresses();
-  const auto is_local = [&](const std::string& text) {
-    const auto a = shared::parse_address(text);
-    const auto& local = monitor.local_addresses();
-    return a && std::find(local.begin(), local.end(), *a) != local.end();
-  };
   std::string address = opt.capture_address;
   if (address.empty()) {
     address = monitor.default_address_text();
     const std::string stored = profile.read_string(kCaptureAddressSection, kCaptureAddressKey, "");
-    if (is_local(stored)) address = stored;
+    // An IPv6 choice counts while "Settings"/"IPv6" is 1 and the machine
+    // still has it; otherwise the default is taken, as for a gone IPv4 one.
+    if (monitor.in_address_list(stored)) address = stored;
     else if (!stored.empty())
       std::fprintf(stderr, "tarnixd: the chosen capture address %s is no address of this machine now; capturing on %s\n",
                    stored.c_str(), address.c_str());
@@ -147,7 +144,7 @@ bool start_capture(host::RuntimeHost& host, settings::Profile& profile, const Op
     return true;
   }
   std::string known;
-  for (const std::uint32_t a : monitor.local_addresses()) known += (known.empty() ? "" : ", ") + shared::address_text(a);
+  for (const std::string& a : monitor.address_list_texts()) known += (known.empty() ? "" : ", ") + a;
   std::fprintf(stderr, "tarnixd: cannot capture on %s: %s (the addresses of this machine: %s)\n", address.c_str(),
                started.message.c_str(), known.empty() ? "none" : known.c_str());
   return false;

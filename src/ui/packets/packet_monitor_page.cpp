@@ -38,10 +38,9 @@ PacketMonitorPage::PacketMonitorPage(app::PacketFeature& feature, settings::Prof
   bar->addWidget(new QLabel(QStringLiteral("IP"), this));
   address_ = new QLineEdit(this);
   address_->setObjectName(QStringLiteral("address"));
-  address_->setMaxLength(15);
   // An address, like the list's: in a face that tells "." from ",".
   address_->setFont(list_font(lang_, address_->font()));
-  address_->setFixedWidth(address_->fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 16);
+  fit_address_field();
   bar->addWidget(address_);
   up_ = new QToolButton(this);
   up_->setObjectName(QStringLiteral("addressUp"));
@@ -97,6 +96,7 @@ PacketMonitorPage::PacketMonitorPage(app::PacketFeature& feature, settings::Prof
   // Page creation: the address list, the default address and, with
   // "Surveil"/"AutoStart" 1, the capture.
   const packets::StartOutcome started = feature_.auto_start();
+  fit_address_field();
   address_->setText(text_of(monitor.default_address_text()));
   if (!started.message.empty()) tell(text_of(started.message));
   show_state();
@@ -105,7 +105,17 @@ PacketMonitorPage::PacketMonitorPage(app::PacketFeature& feature, settings::Prof
 
 PacketMonitorPage::~PacketMonitorPage() { feature_.set_tick_listener({}); }
 
+void PacketMonitorPage::fit_address_field() {
+  // A dotted quad's room unless the list offers IPv6 addresses ("Settings"/
+  // "IPv6" 1 and the machine has one): then the longest IPv6 text's.
+  const bool ipv6 = !feature_.monitor().local_ipv6_addresses().empty();
+  address_->setMaxLength(ipv6 ? 45 : 15);
+  const QString widest = ipv6 ? QStringLiteral("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff") : QStringLiteral("255.255.255.255");
+  address_->setFixedWidth(address_->fontMetrics().horizontalAdvance(widest) + 16);
+}
+
 void PacketMonitorPage::reload_settings() {
+  fit_address_field();
   const shared::ListColours colours = shared::load_list_colours(profile_);
   model_->set_colours(colours);
   // The default background and text are used even when the file does not

@@ -60,6 +60,7 @@ class PacketMonitorPage : public QWidget {
  private:
   void toggle();
   void step(bool up);
+  void fit_address_field();
   void show_state();
   void sync(bool added);
   void show_status();

@@ -2,7 +2,7 @@
 // it as an unprivileged user inside a test namespace.
 //
 //   tw_capture_probe HELPER ADDRESS COUNT
-//     starts a capture on ADDRESS the way the programs do (in-process when
+//     starts a capture on ADDRESS (IPv4 or IPv6) the way the programs do (in-process when
 //     allowed, else through HELPER) and prints "in-process" or "helper" and
 //     "started", then the protocol text and ports of each datagram, until
 //     COUNT datagrams or 5 s have passed, then "packet sockets: N", the
@@ -44,7 +44,11 @@ namespace {
 
 class Printer : public platform::CaptureSink {
  public:
-  Printer(std::uint32_t address, int count) : left_(count) { ctx_.capture_address = address; }
+  Printer(const net::IpAddress& address, int count) : left_(count) {
+    ctx_.ipv6 = address.is_v6();
+    ctx_.capture_address = address.v4_network();
+    ctx_.capture_address6 = address.bytes;
+  }
   void capture_started() override {}
   bool datagram(std::span<const std::uint8_t> bytes) override {
     packets::PacketRecord r = packets::empty_record();
@@ -123,7 +127,8 @@ std::string request(int fd, const std::vector<std::uint8_t>& frame, int& descrip
   return "reply type " + std::to_string(static_cast<int>(helper::type_of(m)));
 }
 
-int raw(const char* helper_path, std::uint32_t address) {
+int raw(const char* helper_path, const net::IpAddress& ip) {
+  const std::uint32_t address = ip.v4_network();
   int sv[2], cap[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0 ||
       socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, cap) != 0)
@@ -151,7 +156,10 @@ int raw(const char* helper_path, std::uint32_t address) {
   old.insert(old.end(), a, a + 4);
   std::printf("old request: %s, descriptors %d\n", request(sv[0], old, descriptors).c_str(), descriptors);
   std::printf("start capture: %s, descriptors %d\n",
-              request(sv[0], helper::encode({2, helper::StartCapture{net::CaptureAddress::ipv4(address)}}), descriptors)
+              request(sv[0],
+                      helper::encode({2, helper::StartCapture{ip.is_v6() ? net::CaptureAddress::ipv6(ip.bytes)
+                                                                         : net::CaptureAddress::ipv4(address)}}),
+                      descriptors)
                   .substr(0, 10)
                   .c_str(),
               descriptors);
@@ -179,20 +187,20 @@ int raw(const char* helper_path, std::uint32_t address) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[2]) == "--raw") {
-    std::uint32_t address = 0;
-    if (inet_pton(AF_INET, argv[3], &address) != 1) return 2;
-    return raw(argv[1], address);
+    const auto address = net::parse_ip(argv[3]);
+    if (!address) return 2;
+    return raw(argv[1], *address);
   }
   if (argc != 4) {
     std::fprintf(stderr, "usage: %s HELPER ADDRESS COUNT | HELPER --raw ADDRESS\n", argv[0]);
     return 2;
   }
-  std::uint32_t address = 0;
-  if (inet_pton(AF_INET, argv[2], &address) != 1) return 2;
+  const auto address = net::parse_ip(argv[2]);
+  if (!address) return 2;
   platform::HelperClient helper({argv[1]});
   platform::LinuxPacketCapture capture(&helper);
-  Printer printer(address, std::atoi(argv[3]));
-  if (auto failure = capture.start(address, printer)) {
+  Printer printer(*address, std::atoi(argv[3]));
+  if (auto failure = capture.start(*address, printer)) {
     std::printf("%s\n", packets::capture_failure_text(*failure, Language::English).c_str());
     return 1;
   }

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "base/ip_address.h"
 #include "helper/policy.h"
 #include "helper/protocol.h"
 #include "platform/connection_killer.h"
@@ -37,6 +38,29 @@ TEST(HelperPolicy, CaptureOnlyOnTheDeviceOfANonLoopbackAddress) {
   net::CaptureAddress v6;
   v6.family = net::kFamilyIPv6;
   EXPECT_EQ(capture_device(v6, kMachine), 0u);
+}
+
+TEST(HelperPolicy, Ipv6CaptureOnlyOnGlobalOrUniqueLocalAddressesOfTheMachine) {
+  const auto bytes = [](const char* text) { return net::parse_ip(text)->bytes; };
+  const MachineAddress6 machine[] = {{bytes("::1"), 1, true},         {bytes("fe80::5"), 3, false},
+                                     {bytes("2001:db8::5"), 3, false}, {bytes("fd00:23::1"), 4, false},
+                                     {bytes("fd00:99::1"), 1, true},   {bytes("ff02::1"), 3, false},
+                                     {bytes("fd00:77::1"), 0, false}};
+  const auto ask = [&](const char* text) { return capture_device6(net::CaptureAddress::ipv6(bytes(text)), machine); };
+  EXPECT_EQ(ask("2001:db8::5"), 3u);
+  EXPECT_EQ(ask("fd00:23::1"), 4u);
+  EXPECT_EQ(ask("::1"), 0u);          // loopback
+  EXPECT_EQ(ask("fe80::5"), 0u);      // link-local: never offered, never granted
+  EXPECT_EQ(ask("ff02::1"), 0u);      // multicast
+  EXPECT_EQ(ask("fd00:99::1"), 0u);   // on the loopback device
+  EXPECT_EQ(ask("fd00:77::1"), 0u);   // no device
+  EXPECT_EQ(ask("2001:db8::6"), 0u);  // another host
+  EXPECT_EQ(ask("::"), 0u);
+  EXPECT_EQ(ask("::ffff:10.0.0.1"), 0u);
+  // The family must say IPv6; an IPv4 request never reaches the IPv6 table.
+  net::CaptureAddress mislabelled = net::CaptureAddress::ipv6(bytes("2001:db8::5"));
+  mislabelled.family = net::kFamilyIPv4;
+  EXPECT_EQ(capture_device6(mislabelled, machine), 0u);
 }
 
 TEST(HelperPolicy, OnlyConnectionsWithAPeerLeftAreClosed) {
