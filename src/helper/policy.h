@@ -42,4 +42,21 @@ std::vector<std::uint32_t> narrow_filter_addresses(std::span<const std::uint32_t
 // otherwise (IPv6 is not captured yet).
 std::uint32_t capture_device(const net::CaptureAddress& address, std::span<const MachineAddress> machine);
 
+// One IPv6 address of the machine as the helper read it (getifaddrs).
+struct MachineAddress6 {
+  net::Ipv6Bytes bytes{};
+  std::uint32_t interface = 0;
+  bool loopback = false;  // on a loopback device
+  friend bool operator==(const MachineAddress6&, const MachineAddress6&) = default;
+};
+
+// The IPv6 addresses of `requested` that are the machine's own, in the
+// requested order, each once: its global and unique-local addresses, and its
+// loopback (::1, or any address of a loopback device) and link-local
+// (fe80::/10) ones only where `loopback_named` and `link_local_named` say that
+// a filter names them. Never the unspecified address or a multicast one.
+std::vector<net::Ipv6Bytes> narrow_filter_addresses6(std::span<const net::Ipv6Bytes> requested,
+                                                     std::span<const MachineAddress6> machine, bool loopback_named,
+                                                     bool link_local_named);
+
 }  // namespace tw::helper
