@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "settings/shared_keys.h"
+
 namespace tw::app {
 namespace {
 
@@ -15,6 +17,9 @@ shell::CommandReply reply_of(const Status& s, std::string done) {
 FilterFeature::FilterFeature(Runtime& runtime, settings::Profile& profile, packetfilter::FilterController& filter)
     : profile_(profile), filter_(filter) {
   using shell::Command;
+  // Read where the Packet Filter reads its other settings, before the
+  // start that "Start" may ask for.
+  filter_.set_ipv6(profile_.read_int(settings::kSettingsSection, settings::kIpv6Key, settings::kIpv6Default) != 0);
   (void)filter_.reload();
   filter_.start_from_setting(profile_.read_int(packetfilter::kSection, packetfilter::kStartKey, 0));
 

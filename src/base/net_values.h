@@ -22,11 +22,13 @@ inline constexpr std::uint8_t kFamilyIPv6 = 10;  // AF_INET6
 
 // ---- packet filter ----------------------------------------------------------
 
-// Values of FilterDescriptor::protocol.
+// Values of FilterDescriptor::protocol (FilterDescriptor6: ICMPv6 instead of
+// ICMP).
 inline constexpr std::uint8_t kFilterAnyProtocol = 0;
 inline constexpr std::uint8_t kFilterIcmp = 1;
 inline constexpr std::uint8_t kFilterTcp = 6;
 inline constexpr std::uint8_t kFilterUdp = 17;
+inline constexpr std::uint8_t kFilterIcmp6 = 58;
 // An ICMP type or code of this value matches any.
 inline constexpr std::uint16_t kFilterIcmpAny = 255;
 
@@ -45,17 +47,42 @@ struct FilterDescriptor {
   friend bool operator==(const FilterDescriptor&, const FilterDescriptor&) = default;
 };
 
+// An IPv6 address as 16 bytes in network order.
+using Ipv6Bytes = std::array<std::uint8_t, 16>;
+
+// One IPv6 DROP filter: each address is a prefix (the bits beyond its length
+// are 0; length 0 matches any address). Protocol kFilterAnyProtocol,
+// kFilterIcmp6, kFilterTcp or kFilterUdp; ports as in FilterDescriptor, for
+// ICMPv6 the type and code.
+struct FilterDescriptor6 {
+  Ipv6Bytes src_address{};
+  std::uint8_t src_prefix = 0;
+  Ipv6Bytes dst_address{};
+  std::uint8_t dst_prefix = 0;
+  std::uint8_t protocol = kFilterAnyProtocol;
+  std::uint16_t src_port = 0, src_port_high = 0;
+  std::uint16_t dst_port = 0, dst_port_high = 0;
+  friend bool operator==(const FilterDescriptor6&, const FilterDescriptor6&) = default;
+};
+
 // What is installed: every filter on every local address, inbound (packets
 // to that address) and outbound (packets from it). Local addresses are
 // numbers like the filters' (first octet most significant).
+//
+// `ipv6` false: IPv4 only, in the table of the IPv4 family as it was before
+// IPv6 (local_ipv6 and drops6 are then empty). True: one table for both
+// families, the IPv6 filters on the IPv6 local addresses beside the IPv4 ones.
 struct FilterSet {
   std::vector<std::uint32_t> local_addresses;
   std::vector<FilterDescriptor> drops;
+  bool ipv6 = false;
+  std::vector<Ipv6Bytes> local_ipv6{};
+  std::vector<FilterDescriptor6> drops6{};
   friend bool operator==(const FilterSet&, const FilterSet&) = default;
 };
 
-// The most a set may hold: the rule table's size, and more local addresses
-// than any host has.
+// The most a set may hold, for each family apart: the rule table's size, and
+// more local addresses than any host has.
 inline constexpr std::size_t kMaxFilterDrops = 2000;
 inline constexpr std::size_t kMaxFilterLocalAddresses = 1024;
 

@@ -38,6 +38,25 @@ std::uint32_t capture_device(const net::CaptureAddress& address, std::span<const
   return found != nullptr ? found->interface : 0;
 }
 
+std::vector<net::Ipv6Bytes> narrow_filter_addresses6(std::span<const net::Ipv6Bytes> requested,
+                                                     std::span<const MachineAddress6> machine, bool loopback_named,
+                                                     bool link_local_named) {
+  static constexpr net::Ipv6Bytes kLoopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  std::vector<net::Ipv6Bytes> out;
+  for (const net::Ipv6Bytes& a : requested) {
+    const bool unspecified = std::all_of(a.begin(), a.end(), [](std::uint8_t b) { return b == 0; });
+    if (unspecified || a[0] == 0xFF) continue;  // ::, ff00::/8
+    const auto own = std::find_if(machine.begin(), machine.end(),
+                                  [&](const MachineAddress6& m) { return m.bytes == a && m.interface != 0; });
+    if (own == machine.end()) continue;
+    const bool loopback = own->loopback || a == kLoopback;
+    const bool link_local = a[0] == 0xFE && (a[1] & 0xC0) == 0x80;
+    if ((loopback && !loopback_named) || (link_local && !link_local_named)) continue;
+    if (std::find(out.begin(), out.end(), a) == out.end()) out.push_back(a);
+  }
+  return out;
+}
+
 }  // namespace tw::helper
 
 namespace tw::helper {

@@ -64,4 +64,13 @@ bool ordinary_ipv6(const std::array<std::uint8_t, 16>& bytes);
 // machine on a non-loopback device; 0 otherwise (an IPv4 address included).
 std::uint32_t capture_device6(const net::CaptureAddress& address, std::span<const MachineAddress6> machine);
 
+// The IPv6 addresses of `requested` that are the machine's own, in the
+// requested order, each once: its global and unique-local addresses, and its
+// loopback (::1, or any address of a loopback device) and link-local
+// (fe80::/10) ones only where `loopback_named` and `link_local_named` say that
+// a filter names them. Never the unspecified address or a multicast one.
+std::vector<net::Ipv6Bytes> narrow_filter_addresses6(std::span<const net::Ipv6Bytes> requested,
+                                                     std::span<const MachineAddress6> machine, bool loopback_named,
+                                                     bool link_local_named);
+
 }  // namespace tw::helper

@@ -165,6 +165,47 @@ void write_batch(Writer& w, const CaptureBatch& m) {
   }
 }
 
+// An IPv6 prefix: its length, then only the bytes that hold its bits (an
+// "any" address takes one byte), so that a full rule table of both families
+// stays well within kMaxPayload.
+void write_prefix(Writer& w, const net::Ipv6Bytes& a, std::uint8_t prefix) {
+  w.u8(prefix);
+  w.bytes(std::span<const std::uint8_t>(a.data(), std::min<std::size_t>((prefix + 7u) / 8u, a.size())));
+}
+
+// An IPv4-only set is written exactly as before IPv6 (family IPv4); a set
+// with IPv6 says so by its family byte and appends its IPv6 part.
+void write_filter_set(Writer& w, const net::FilterSet& set) {
+  w.u8(set.ipv6 ? kFamilyIPv6 : kFamilyIPv4);
+  w.u32(static_cast<std::uint32_t>(set.local_addresses.size()));
+  w.u32(static_cast<std::uint32_t>(set.drops.size()));
+  for (std::uint32_t a : set.local_addresses) w.u32(a);
+  for (const net::FilterDescriptor& d : set.drops) {
+    w.u32(d.src_address);
+    w.u32(d.src_mask);
+    w.u32(d.dst_address);
+    w.u32(d.dst_mask);
+    w.u8(d.protocol);
+    w.u16(d.src_port);
+    w.u16(d.src_port_high);
+    w.u16(d.dst_port);
+    w.u16(d.dst_port_high);
+  }
+  if (!set.ipv6) return;
+  w.u32(static_cast<std::uint32_t>(set.local_ipv6.size()));
+  w.u32(static_cast<std::uint32_t>(set.drops6.size()));
+  for (const net::Ipv6Bytes& a : set.local_ipv6) w.bytes(a);
+  for (const net::FilterDescriptor6& d : set.drops6) {
+    write_prefix(w, d.src_address, d.src_prefix);
+    write_prefix(w, d.dst_address, d.dst_prefix);
+    w.u8(d.protocol);
+    w.u16(d.src_port);
+    w.u16(d.src_port_high);
+    w.u16(d.dst_port);
+    w.u16(d.dst_port_high);
+  }
+}
+
 void write_payload(Writer& w, const Message& message) {
   std::visit(
       [&w](const auto& m) {
@@ -212,21 +253,7 @@ void write_payload(Writer& w, const Message& message) {
           w.text(m.error.headline);
           w.text(m.error.detail);
         } else if constexpr (std::is_same_v<T, ApplyFilter>) {
-          w.u8(kFamilyIPv4);
-          w.u32(static_cast<std::uint32_t>(m.set.local_addresses.size()));
-          w.u32(static_cast<std::uint32_t>(m.set.drops.size()));
-          for (std::uint32_t a : m.set.local_addresses) w.u32(a);
-          for (const net::FilterDescriptor& d : m.set.drops) {
-            w.u32(d.src_address);
-            w.u32(d.src_mask);
-            w.u32(d.dst_address);
-            w.u32(d.dst_mask);
-            w.u8(d.protocol);
-            w.u16(d.src_port);
-            w.u16(d.src_port_high);
-            w.u16(d.dst_port);
-            w.u16(d.dst_port_high);
-          }
+          write_filter_set(w, m.set);
         }
         // Hello, the filter's removal, the capture's stop and the payload-less
         // replies have no payload.
@@ -300,13 +327,31 @@ Result<Message> read_owner_reply(Reader& r) {
   return Message{std::move(m)};
 }
 
+// Whether the bits of `a` beyond the first `prefix` are all 0.
+bool prefix_canonical(const net::Ipv6Bytes& a, std::uint8_t prefix) {
+  for (std::size_t bit = prefix; bit < 128; ++bit)
+    if ((a[bit / 8] >> (7 - bit % 8)) & 1) return false;
+  return true;
+}
+
+// The form write_prefix writes; false for a length beyond 128 or bits set
+// beyond it (not the canonical encoding). A short payload leaves `r` failed.
+bool read_prefix(Reader& r, net::Ipv6Bytes& a, std::uint8_t& prefix) {
+  prefix = r.u8();
+  if (prefix > 128) return false;
+  const std::size_t n = (prefix + 7u) / 8u;
+  for (std::size_t i = 0; i < n; ++i) a[i] = r.u8();
+  return prefix_canonical(a, prefix);
+}
+
 Result<Message> read_filter_set(Reader& r) {
   ApplyFilter m;
   const std::uint8_t family = r.u8();
   const std::uint32_t locals = r.u32();
   const std::uint32_t drops = r.u32();
   if (!r.ok()) return malformed("filter set: wrong size");
-  if (family != kFamilyIPv4) return malformed("filter set: address family " + std::to_string(family));
+  if (family != kFamilyIPv4 && family != kFamilyIPv6)
+    return malformed("filter set: address family " + std::to_string(family));
   if (locals > net::kMaxFilterLocalAddresses || drops > net::kMaxFilterDrops)
     return malformed("filter set: " + std::to_string(locals) + " addresses, " + std::to_string(drops) + " filters");
   m.set.local_addresses.reserve(locals);
@@ -327,6 +372,35 @@ Result<Message> read_filter_set(Reader& r) {
         d.protocol != net::kFilterUdp)
       return malformed("filter set: protocol " + std::to_string(d.protocol));
     m.set.drops.push_back(d);
+  }
+  if (family == kFamilyIPv6) {
+    m.set.ipv6 = true;
+    const std::uint32_t locals6 = r.u32();
+    const std::uint32_t drops6 = r.u32();
+    if (!r.ok()) return malformed("filter set: wrong size");
+    if (locals6 > net::kMaxFilterLocalAddresses || drops6 > net::kMaxFilterDrops)
+      return malformed("filter set: " + std::to_string(locals6) + " IPv6 addresses, " + std::to_string(drops6) +
+                       " IPv6 filters");
+    // 16 bytes an address, at least 11 a filter: a count the payload cannot
+    // hold is refused before anything is allocated for it.
+    if (r.left() < std::size_t{locals6} * 16 + std::size_t{drops6} * 11) return malformed("filter set: wrong size");
+    m.set.local_ipv6.resize(locals6);
+    for (net::Ipv6Bytes& a : m.set.local_ipv6) r.bytes(a);
+    m.set.drops6.reserve(drops6);
+    for (std::uint32_t i = 0; i < drops6 && r.ok(); ++i) {
+      net::FilterDescriptor6 d;
+      if (!read_prefix(r, d.src_address, d.src_prefix) || !read_prefix(r, d.dst_address, d.dst_prefix))
+        return malformed("filter set: an IPv6 prefix longer than 128 bits or with bits beyond its length");
+      d.protocol = r.u8();
+      d.src_port = r.u16();
+      d.src_port_high = r.u16();
+      d.dst_port = r.u16();
+      d.dst_port_high = r.u16();
+      if (d.protocol != net::kFilterAnyProtocol && d.protocol != net::kFilterIcmp6 && d.protocol != net::kFilterTcp &&
+          d.protocol != net::kFilterUdp)
+        return malformed("filter set: IPv6 protocol " + std::to_string(d.protocol));
+      m.set.drops6.push_back(d);
+    }
   }
   if (!r.at_end()) return malformed("filter set: wrong size");
   return Message{std::move(m)};

@@ -210,11 +210,18 @@ struct SocketOwnersReply {
 // helper builds the text itself, so a client can install DROP filters in the
 // helper's own table and nothing else. The local addresses only narrow the
 // machine's own non-loopback addresses, which the helper reads itself.
-//   u8 family (kFamilyIPv4), u32 local address count (<=
-//   kMaxFilterLocalAddresses), u32 drop count (<= kMaxFilterDrops), the local
-//   addresses (u32 each), then per drop: u32 source address, source mask,
-//   destination address, destination mask, u8 protocol (0, 1, 6 or 17), u16
-//   source port, source port high, destination port, destination port high.
+//   u8 family (kFamilyIPv4: IPv4 only; kFamilyIPv6: IPv6 beside IPv4), u32
+//   local address count (<= kMaxFilterLocalAddresses), u32 drop count (<=
+//   kMaxFilterDrops), the local addresses (u32 each), then per drop: u32
+//   source address, source mask, destination address, destination mask, u8
+//   protocol (0, 1, 6 or 17), u16 source port, source port high, destination
+//   port, destination port high.
+//   Family kFamilyIPv6 only, then: u32 IPv6 local address count, u32 IPv6
+//   drop count (the same bounds), the IPv6 local addresses (16 bytes each),
+//   then per IPv6 drop: source and destination prefix, each as u8 length
+//   (<= 128) followed by the (length + 7) / 8 bytes that hold its bits (the
+//   bits beyond the length 0), u8 protocol (0, 58, 6 or 17), the four u16
+//   ports.
 struct ApplyFilter {
   net::FilterSet set;
   friend bool operator==(const ApplyFilter&, const ApplyFilter&) = default;

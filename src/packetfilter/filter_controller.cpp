@@ -235,6 +235,13 @@ std::string FilterController::file_report(Language lang) const {
 // ---------------------------------------------------------------------------
 // Grid editing
 
+std::optional<RowProblem> FilterController::cell_problem(std::size_t row, int column, const std::string& text) const {
+  if (row >= grid().size() || column < 0 || column >= kColumnCount) return std::nullopt;
+  GridRow cells = grid()[row];
+  cells[static_cast<std::size_t>(column)] = text;
+  return row_problem(cells);
+}
+
 bool FilterController::set_cell(std::size_t row, int column, std::string text) {
   if (row >= grid().size() || column < 0 || column >= kColumnCount) return false;
   GridRow cells = grid()[row];
@@ -371,7 +378,26 @@ Status FilterController::start() {
     return Error{std::string(message_text(FilterMessage::NoAdapterInfo, config_.lang)), s.error().detail,
                  s.error().errno_value};
   }
-  if (Status a = deps_.engine.apply(filter_set(rules_, local_addresses(adapters))); !a) {
+  platform::FilterSet set;
+  if (ipv6_) {
+    std::vector<net::IpAddress> machine_ipv6;
+    if (Status s = deps_.network.ipv6_addresses(machine_ipv6); !s) {
+      note("cannot read the IPv6 addresses: " + s.error().message());
+      message(FilterMessage::NoAdapterInfo);
+      return Error{std::string(message_text(FilterMessage::NoAdapterInfo, config_.lang)), s.error().detail,
+                   s.error().errno_value};
+    }
+    set = filter_set(rules_, local_addresses(adapters), machine_ipv6);
+  } else {
+    set = filter_set(rules_, local_addresses(adapters));
+    const auto ipv6_rules = std::count_if(rules_.begin(), rules_.end(), [](const FilterRule& r) {
+      return r.action == 1 && r.family == net::kFamilyIPv6;
+    });
+    if (ipv6_rules > 0)
+      note("packet filter: " + std::to_string(ipv6_rules) +
+           " IPv6 DROP rule(s) not installed, \"Settings\"/\"IPv6\" is 0");
+  }
+  if (Status a = deps_.engine.apply(set); !a) {
     // Filters that are not installed are not reported as on: the user
     // would believe traffic is dropped that is not.
     note("cannot install the packet filter: " + a.error().message());

@@ -4,7 +4,7 @@
 //
 // Filtering on means the DROP rules of the table are installed through the
 // platform's packet filter for every local IPv4 address of the machine's
-// adapters. The START/STOP button toggles and may show one of three
+// adapters, and with IPv6 on for its IPv6 addresses too (see filter_set). The START/STOP button toggles and may show one of three
 // messages; the commands start and stop quietly and return the outcome for
 // the sender.
 //
@@ -87,6 +87,13 @@ class FilterController {
   // without a window (tarnixd's stderr): it cannot be read or written, rows
   // that are no rules, changes given up or refused. May be empty.
   void set_warning_sink(std::function<void(std::string_view)> sink) { warn_ = std::move(sink); }
+  // "Settings"/"IPv6": true installs the IPv6 rules beside the IPv4 ones in
+  // the table of both families; false (the default here, the setting's 0)
+  // installs the IPv4 table exactly as before IPv6, and IPv6 rules stay in
+  // the grid and the file but are not installed. Takes effect at the next
+  // start.
+  void set_ipv6(bool on) { ipv6_ = on; }
+  bool ipv6() const { return ipv6_; }
   // Called after the grid, the on/off state or the file's report changed,
   // for a view to follow.
   void set_listener(std::function<void()> listener) { listener_ = std::move(listener); }
@@ -115,6 +122,10 @@ class FilterController {
   // A cell's new text (the cell editors commit through the commit_* rules).
   // False when the row would be no rule or the file cannot be edited.
   bool set_cell(std::size_t row, int column, std::string text);
+  // Why set_cell would refuse the text as a rule: the row with it is no rule
+  // (an IPv4 address beside an IPv6 one, say). nullopt when it fits, or when
+  // the row or column does not exist.
+  std::optional<RowProblem> cell_problem(std::size_t row, int column, const std::string& text) const;
   // Insert: a default row before `before`, at the end of the file when
   // nullopt. Returns the new row's index, nullopt when the grid is full.
   std::optional<std::size_t> insert_default_row(std::optional<std::size_t> before);
@@ -176,6 +187,7 @@ class FilterController {
   std::string notice_;                // the last change given up or refused
   bool filtering_ = false;
   bool quiet_ = false;
+  bool ipv6_ = false;
   std::function<void()> listener_;
   std::function<void(std::string_view)> warn_;
 };

@@ -164,6 +164,91 @@ bool only_chars(std::string_view s, std::string_view allowed) {
   return std::all_of(s.begin(), s.end(), [&](char c) { return is_digit(c) || allowed.find(c) != std::string_view::npos; });
 }
 
+// What an IPv6 address field that is no address reads as in a record: an
+// address no host has (as 255.255.255.255 is for IPv4), so that a broken
+// DROP rule never widens to "any".
+constexpr net::Ipv6Bytes kNoIpv6Address{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+std::optional<net::Ipv6Bytes> read_ipv6(std::string_view text) {
+  const auto a = net::parse_ip(trim_blanks(text));
+  if (!a || !a->is_v6()) return std::nullopt;
+  return a->bytes;
+}
+
+std::string ipv6_text(const net::Ipv6Bytes& a) { return net::to_text(net::IpAddress::v6(a)); }
+
+// A prefix length "0".."128" (at most three digits, so that no long text
+// can overflow).
+std::optional<std::uint8_t> read_prefix_length(std::string_view text) {
+  if (!all_digits(text) || text.size() > 3) return std::nullopt;
+  const long long v = leading_decimal(text);
+  if (v > 128) return std::nullopt;
+  return static_cast<std::uint8_t>(v);
+}
+
+// The address with the bits beyond `prefix` cleared.
+net::Ipv6Bytes clear_beyond(net::Ipv6Bytes a, std::uint8_t prefix) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const std::size_t first_bit = i * 8;
+    if (first_bit >= prefix) a[i] = 0;
+    else if (first_bit + 8 > prefix)
+      a[i] = static_cast<std::uint8_t>(a[i] & (0xFF << (8 - (prefix - first_bit))));
+  }
+  return a;
+}
+
+// The number of leading bits in which a and b agree.
+std::uint8_t common_prefix(const net::Ipv6Bytes& a, const net::Ipv6Bytes& b) {
+  std::uint8_t n = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const std::uint8_t diff = static_cast<std::uint8_t>(a[i] ^ b[i]);
+    if (diff == 0) {
+      n = static_cast<std::uint8_t>(n + 8);
+      continue;
+    }
+    return static_cast<std::uint8_t>(n + std::countl_zero(diff));
+  }
+  return n;
+}
+
+bool all_zero(const net::Ipv6Bytes& a) {
+  return std::all_of(a.begin(), a.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+// One side of an IPv6 rule: the address field and the mask field. An IPv4
+// field there is "any" (the row check lets nothing else through).
+void set_addresses6(std::string_view ip, std::string_view mask, net::Ipv6Bytes& low, net::Ipv6Bytes& high,
+                    std::uint8_t& prefix) {
+  if (!is_ipv6_text(ip)) {
+    const auto any = read_address_field(ip);
+    if (any && any->low == 0 && any->high == 0) {
+      low = high = net::Ipv6Bytes{};
+      prefix = 0;
+    } else {
+      low = high = kNoIpv6Address;
+      prefix = 128;
+    }
+    return;
+  }
+  const auto field = read_address6_field(ip);
+  const auto length = read_mask6(mask);
+  if (!field || !length) {
+    low = high = kNoIpv6Address;
+    prefix = 128;
+    return;
+  }
+  low = field->low;
+  high = field->high;
+  prefix = std::min(field->prefix, *length);
+}
+
+// A value that the "/add:" command's character check reads as IPv6: an
+// address with a ':', or a mask "/len".
+bool ipv6_command_value(std::string_view v) {
+  return v.find(':') != std::string_view::npos || (!v.empty() && v.front() == '/');
+}
+
 }  // namespace
 
 GridRow default_row() {
@@ -198,6 +283,47 @@ std::optional<std::uint32_t> read_address(std::string_view text) {
 }
 
 std::uint32_t parse_address(std::string_view text) { return read_address(text).value_or(kInvalidAddress); }
+
+bool is_ipv6_text(std::string_view text) { return text.find(':') != std::string_view::npos; }
+
+bool is_ipv6_row(const GridRow& row) { return is_ipv6_text(row[kSrcIp]) || is_ipv6_text(row[kDstIp]); }
+
+std::optional<Address6Range> read_address6_field(std::string_view text) {
+  const std::string_view t = trim_blanks(text);
+  if (const std::size_t dash = t.find('-'); dash != std::string_view::npos) {
+    const auto low = read_ipv6(t.substr(0, dash));
+    const auto high = read_ipv6(t.substr(dash + 1));
+    if (!low || !high) return std::nullopt;
+    return Address6Range{*low, *high, 128};
+  }
+  if (const std::size_t slash = t.find('/'); slash != std::string_view::npos) {
+    const auto address = read_ipv6(t.substr(0, slash));
+    const auto length = read_prefix_length(trim_blanks(t.substr(slash + 1)));
+    if (!address || !length) return std::nullopt;
+    return Address6Range{*address, *address, *length};
+  }
+  const auto address = read_ipv6(t);
+  if (!address) return std::nullopt;
+  return Address6Range{*address, *address, 128};
+}
+
+std::optional<std::uint8_t> read_mask6(std::string_view text) {
+  const std::string_view t = trim_blanks(text);
+  if (!t.empty() && t.front() == '/') return read_prefix_length(trim_blanks(t.substr(1)));
+  if (!is_ipv6_text(t)) {
+    // The IPv4 spellings of "all" and "nothing" only: any other IPv4 mask in
+    // an IPv6 rule is a mistake, not a length.
+    const auto v4 = read_address(t);
+    if (v4 && *v4 == 0xFFFFFFFFu) return std::uint8_t{128};
+    if (v4 && *v4 == 0) return std::uint8_t{0};
+    return std::nullopt;
+  }
+  const auto mask = read_ipv6(t);
+  if (!mask) return std::nullopt;
+  const std::uint8_t length = common_prefix(*mask, kNoIpv6Address);
+  if (clear_beyond(*mask, length) != *mask) return std::nullopt;  // not contiguous
+  return length;
+}
 
 std::optional<AddressRange> read_address_field(std::string_view text) {
   const std::size_t dash = text.find('-');
@@ -279,6 +405,11 @@ std::string problem_text(const RowProblem& p, Language lang) {
     case RowFault::Characters: {
       const bool mask = p.column == kSrcMask || p.column == kDstMask;
       const bool port = p.column == kSrcPort || p.column == kDstPort;
+      if (!port && ipv6_command_value(p.value)) {
+        const std::string allowed6 = mask ? "\":\", \".\" and \"/\"" : "\":\", \".\", \"/\" and \"-\"";
+        return ja ? column + " " + value + " (IPv6) に使えるのは 16 進数字と " + allowed6 + " だけです"
+                  : column + " " + value + " (IPv6) may hold only hexadecimal digits, " + allowed6;
+      }
       const std::string allowed_en = mask ? "digits and \".\"" : port ? "digits and \"-\"" : "digits, \".\" and \"-\"";
       const std::string allowed_ja = mask ? "数字と \".\"" : port ? "数字と \"-\"" : "数字と \".\" と \"-\"";
       return ja ? column + " " + value + " に使えるのは" + allowed_ja + "だけです"
@@ -291,6 +422,18 @@ std::string problem_text(const RowProblem& p, Language lang) {
                       " fields; it needs 8 or 9: Action,Src-IP,Src-Mask,Src-Port,Dst-IP,Dst-Mask,Dst-Port,Protocol[,Memo]";
     case RowFault::LineBreak:
       return ja ? column + " に改行が含まれています" : column + " holds a line break";
+    case RowFault::Address6:
+      return ja ? column + " " + value +
+                      " は IPv6 アドレス fd00::1、プレフィックス fd00::/64、範囲 fd00::1-fd00::9 のいずれでもありません"
+                : column + " " + value + " is no IPv6 address fd00::1, prefix fd00::/64 or range fd00::1-fd00::9";
+    case RowFault::Mask6:
+      return ja ? column + " " + value + " は IPv6 のマスク /0〜/128 (または ffff:ffff:: の形) ではありません"
+                : column + " " + value + " is no IPv6 mask /0 to /128 (or one like ffff:ffff::)";
+    case RowFault::Family:
+      return ja ? column + " " + value +
+                      " は IPv4 アドレスですが、もう一方のアドレスは IPv6 です。両方を IPv6 で書いてください (すべてのアドレスは ::)"
+                : column + " " + value +
+                      " is an IPv4 address, but the other address is IPv6; write both as IPv6 (:: for any address)";
   }
   return {};
 }
@@ -300,11 +443,29 @@ std::optional<RowProblem> row_problem(const GridRow& row) {
     if (row[static_cast<std::size_t>(c)].find('\n') != std::string::npos)
       return RowProblem{RowFault::LineBreak, c, row[static_cast<std::size_t>(c)]};
   if (row[kAction] != kForward && row[kAction] != kDrop) return RowProblem{RowFault::Action, kAction, row[kAction]};
+  const bool ipv6 = is_ipv6_row(row);
   for (int c : {kSrcIp, kSrcMask, kSrcPort, kDstIp, kDstMask, kDstPort}) {
     const std::string& v = row[static_cast<std::size_t>(c)];
-    if ((c == kSrcIp || c == kDstIp) && !read_address_field(v)) return RowProblem{RowFault::Address, c, v};
-    if ((c == kSrcMask || c == kDstMask) && !read_address(v)) return RowProblem{RowFault::Mask, c, v};
     if ((c == kSrcPort || c == kDstPort) && !read_port_field(v)) return RowProblem{RowFault::Port, c, v};
+    if (!ipv6) {
+      if ((c == kSrcIp || c == kDstIp) && !read_address_field(v)) return RowProblem{RowFault::Address, c, v};
+      if ((c == kSrcMask || c == kDstMask) && !read_address(v)) return RowProblem{RowFault::Mask, c, v};
+      continue;
+    }
+    if (c == kSrcIp || c == kDstIp) {
+      if (is_ipv6_text(v)) {
+        if (!read_address6_field(v)) return RowProblem{RowFault::Address6, c, v};
+      } else {
+        const auto any = read_address_field(v);
+        if (!any) return RowProblem{RowFault::Address, c, v};
+        if (any->low != 0 || any->high != 0) return RowProblem{RowFault::Family, c, v};
+      }
+    }
+    if (c == kSrcMask || c == kDstMask) {
+      // The mask beside an IPv4 "any" counts for nothing; it need only read.
+      const bool beside_ipv6 = is_ipv6_text(row[static_cast<std::size_t>(c == kSrcMask ? kSrcIp : kDstIp)]);
+      if (!read_mask6(v) && (beside_ipv6 || !read_address(v))) return RowProblem{RowFault::Mask6, c, v};
+    }
   }
   return std::nullopt;
 }
@@ -328,10 +489,31 @@ FilterRule rule_from_row(const GridRow& row) {
       if (*p == 0) *p = kIcmpAny;
   }
   r.memo = row[kMemo].empty() ? " " : row[kMemo];
+  if (is_ipv6_row(row)) {
+    // The IPv4 fields are unused; zeros keep the record's form unique.
+    r.family = net::kFamilyIPv6;
+    r.src_low = r.src_high = r.src_mask = r.dst_low = r.dst_high = r.dst_mask = 0;
+    set_addresses6(row[kSrcIp], row[kSrcMask], r.src6_low, r.src6_high, r.src6_prefix);
+    set_addresses6(row[kDstIp], row[kDstMask], r.dst6_low, r.dst6_high, r.dst6_prefix);
+  }
   return r;
 }
 
 GridRow row_from_rule(const FilterRule& r) {
+  if (r.family == net::kFamilyIPv6) {
+    auto addresses6 = [](const net::Ipv6Bytes& low, const net::Ipv6Bytes& high) {
+      return low == high ? ipv6_text(low) : ipv6_text(low) + "-" + ipv6_text(high);
+    };
+    return {std::string(r.action == 1 ? kDrop : kForward),
+            addresses6(r.src6_low, r.src6_high),
+            "/" + std::to_string(r.src6_prefix),
+            port_text(r.src_port_low, r.src_port_high),
+            addresses6(r.dst6_low, r.dst6_high),
+            "/" + std::to_string(r.dst6_prefix),
+            port_text(r.dst_port_low, r.dst_port_high),
+            std::string(protocol_name(r.protocol)),
+            r.memo.empty() ? std::string(" ") : r.memo};
+  }
   auto addresses = [](std::uint32_t low, std::uint32_t high) {
     return low == high ? address_text(low) : address_text(low) + "-" + address_text(high);
   };
@@ -435,6 +617,20 @@ std::optional<std::string> commit_address_cell(std::string_view raw, bool addres
            std::to_string(clamp_part(p[2])) + "." + std::to_string(clamp_part(p[3]));
   };
   if (t.empty()) return "0.0.0.0";
+  if (is_ipv6_text(t) || t.front() == '/') {
+    // IPv6: an address, prefix or range in the address columns, a mask in
+    // the mask columns (written back as "/len").
+    if (!address_column) {
+      const auto length = read_mask6(t);
+      if (!length) return std::nullopt;
+      return "/" + std::to_string(*length);
+    }
+    const auto field = read_address6_field(t);
+    if (!field) return std::nullopt;
+    if (field->low != field->high) return ipv6_text(field->low) + "-" + ipv6_text(field->high);
+    if (t.find('/') != std::string::npos) return ipv6_text(field->low) + "/" + std::to_string(field->prefix);
+    return ipv6_text(field->low);
+  }
   if (only_chars(t, ".")) {
     if (auto p = scan_parts<4>(t)) return quad(p->data());
     // A prefix length, typed into any of the four columns.
@@ -500,7 +696,10 @@ AddCommand parse_add_command(std::string_view text) {
   if (!is_protocol(row[kProtocol])) return refused(RowFault::Protocol, kProtocol, row[kProtocol]);
   for (int c : {kSrcIp, kSrcMask, kSrcPort, kDstIp, kDstMask, kDstPort}) {
     const std::string& v = row[static_cast<std::size_t>(c)];
-    const std::string_view allowed = (c == kSrcMask || c == kDstMask) ? "." : (c == kSrcPort || c == kDstPort) ? "-" : ".-";
+    const bool mask = c == kSrcMask || c == kDstMask;
+    const bool port = c == kSrcPort || c == kDstPort;
+    std::string_view allowed = mask ? "." : port ? "-" : ".-";
+    if (!port && ipv6_command_value(v)) allowed = mask ? ".:/abcdefABCDEF" : ".-:/abcdefABCDEF";
     if (!only_chars(v, allowed)) return refused(RowFault::Characters, c, v);
   }
   if (auto problem = row_problem(row)) return {std::nullopt, std::move(*problem)};
@@ -514,6 +713,9 @@ GridRow row_from_connection(std::string_view port1, std::string_view address2, s
     if (*packet_protocol == "UDP(UL)" || *packet_protocol == "UDP(DL)") protocol = "UDP";
     else if (*packet_protocol == "ICMP(UL)" || *packet_protocol == "ICMP(DL)") protocol = "ICMP";
   }
+  if (is_ipv6_text(address2))
+    return {std::string(kDrop), "::", "/0", std::string(port1), std::string(address2),
+            "/128", std::string(port2), protocol, std::string(hostname2)};
   return {std::string(kDrop), "0.0.0.0", "255.255.255.255", std::string(port1), std::string(address2),
           "255.255.255.255", std::string(port2), protocol, std::string(hostname2)};
 }
@@ -528,6 +730,14 @@ AddressMatch effective_match(std::uint32_t low, std::uint32_t high, std::uint32_
     m.address = low & m.mask;
   }
   if (m.address == 0) m.mask = 0;
+  return m;
+}
+
+AddressMatch6 effective_match6(const net::Ipv6Bytes& low, const net::Ipv6Bytes& high, std::uint8_t prefix) {
+  AddressMatch6 m;
+  m.prefix = low == high ? std::min<std::uint8_t>(prefix, 128) : common_prefix(low, high);
+  m.address = clear_beyond(low, m.prefix);
+  if (all_zero(m.address)) m.prefix = 0;
   return m;
 }
 

@@ -8,6 +8,20 @@
 // range arithmetic is plain integer arithmetic; nothing here depends on the
 // host's byte order.
 //
+// IPv6. A rule whose address fields are written as IPv6 ("fd00::2",
+// "fd00::/64", "fd00::1-fd00::9") is an IPv6 rule: its masks are IPv6 masks,
+// written "/64" (the grid's form) or "ffff:ffff:ffff:ffff::"; a mask that
+// matches all or nothing may also keep its IPv4 spelling (255.255.255.255,
+// 0.0.0.0), and one address field may be IPv4 "any" (0.0.0.0), so that a row
+// built from an IPv4 template stays valid. A prefix after the address and the
+// mask both narrow: the shorter one counts. Protocol "ICMP" in an IPv6 rule
+// is ICMPv6 (type and code in the port fields as for ICMP). An IPv4 rule that
+// matches any address on both sides (both effective masks 0) drops both
+// families, except ICMP, which stays IPv4. The rule file stores IPv6 rules in
+// the same nine fields with these texts, so IPv4 rows stay byte for byte as
+// before and a program that knows only IPv4 keeps IPv6 rows as rows it cannot
+// use.
+//
 // Pure functions: no state, no I/O, any thread.
 #include <array>
 #include <cstddef>
@@ -17,7 +31,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ip_address.h"
 #include "base/language.h"
+#include "base/net_values.h"
 
 namespace tw::packetfilter {
 
@@ -52,6 +68,12 @@ struct FilterRule {
   std::uint16_t dst_port_low = 0, dst_port_high = 0;
   int protocol = kProtocolTcp;
   std::string memo = " ";  // never empty
+  // kFamilyIPv6: the addresses below count, those above do not.
+  std::uint8_t family = net::kFamilyIPv4;
+  net::Ipv6Bytes src6_low{}, src6_high{};
+  std::uint8_t src6_prefix = 0;  // 0..128, from the mask (and a "/len" of the address)
+  net::Ipv6Bytes dst6_low{}, dst6_high{};
+  std::uint8_t dst6_prefix = 0;
   friend bool operator==(const FilterRule&, const FilterRule&) = default;
 };
 
@@ -86,6 +108,24 @@ std::string address_text(std::uint32_t address);
 // The mask of a prefix length 0..32.
 std::uint32_t prefix_mask(int length);
 
+// ---- IPv6 addresses ---------------------------------------------------------
+// Whether an address field is written as IPv6 (it holds a ':').
+bool is_ipv6_text(std::string_view text);
+// Whether a grid row is an IPv6 rule (either address field is IPv6).
+bool is_ipv6_row(const GridRow& row);
+// An IPv6 address field: "fd00::2" (prefix 128), "fd00::/64", or a range
+// "fd00::1-fd00::9" (prefix 128); blanks around it are skipped. nullopt for
+// anything else.
+struct Address6Range {
+  net::Ipv6Bytes low{}, high{};
+  std::uint8_t prefix = 128;
+  friend bool operator==(const Address6Range&, const Address6Range&) = default;
+};
+std::optional<Address6Range> read_address6_field(std::string_view text);
+// An IPv6 mask field: "/len" (0..128), a contiguous IPv6 mask
+// ("ffff:ffff::"), or 255.255.255.255 (128) and 0.0.0.0 (0). Its length.
+std::optional<std::uint8_t> read_mask6(std::string_view text);
+
 // ---- ports -----------------------------------------------------------------
 struct PortRange {
   std::uint16_t low = 0, high = 0;
@@ -113,6 +153,9 @@ enum class RowFault {
   Characters,  // the command's field holds characters its checks refuse
   FieldCount,  // the command has fewer than 8 fields
   LineBreak,   // a field holds a line break, which a line of the file cannot hold
+  Address6,    // an IPv6 address field that is no address, prefix or range
+  Mask6,       // the mask of an IPv6 rule that is no IPv6 mask
+  Family,      // an IPv4 address other than "any" in an IPv6 rule
 };
 struct RowProblem {
   RowFault fault = RowFault::Action;
@@ -201,6 +244,16 @@ struct AddressMatch {
 // A single address keeps its mask; a range widens to the smallest aligned
 // block that holds both ends; the address 0.0.0.0 matches any.
 AddressMatch effective_match(std::uint32_t low, std::uint32_t high, std::uint32_t mask);
+
+// The same for IPv6: a single address keeps its prefix (the bits beyond it
+// cleared), a range widens to the prefix both ends share, and the address ::
+// matches any (prefix 0).
+struct AddressMatch6 {
+  net::Ipv6Bytes address{};
+  std::uint8_t prefix = 0;  // 0: any address
+  friend bool operator==(const AddressMatch6&, const AddressMatch6&) = default;
+};
+AddressMatch6 effective_match6(const net::Ipv6Bytes& low, const net::Ipv6Bytes& high, std::uint8_t prefix);
 
 // A local address of an adapter: four decimal parts of 0..255 (any part out of
 // range makes 0.0.0.0, fewer than four parts kInvalidAddress).

@@ -83,6 +83,13 @@ class NetworkInfoSource {
   // ascending interface-index order. On an error (errno_value never 0) `out`
   // is empty.
   virtual Status adapters(std::vector<AdapterInfo>& out) = 0;
+  // Fills `out` with every IPv6 address of the machine, loopback and
+  // link-local ones included (the packet filter chooses among them), in the
+  // kernel's order. The default knows none.
+  virtual Status ipv6_addresses(std::vector<net::IpAddress>& out) {
+    out.clear();
+    return {};
+  }
 };
 
 }  // namespace tw::platform

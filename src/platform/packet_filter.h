@@ -1,9 +1,10 @@
 #pragma once
-// The machine's IPv4 packet filter, as the Packet Filter drives it: a set of
-// DROP filters per local IPv4 address on top of a default that lets
+// The machine's packet filter, as the Packet Filter drives it: a set of DROP
+// filters per local IPv4 and IPv6 address on top of a default that lets
 // everything through, installed as a whole and removed as a whole.
 //
-// Linux: one nftables table `ip tarnwatch` created with `flags owner`, so the
+// Linux: one nftables table `inet tarnwatch` (`ip tarnwatch` when IPv6 is
+// off) created with `flags owner`, so the
 // kernel removes it when the process that holds it ends, even on SIGKILL.
 // Implementations:
 //   - NftablesPacketFilter (platform/privileged): in-process, for a process
@@ -27,9 +28,11 @@ namespace tw::platform {
 // The filter values live below both this interface and the helper's
 // messages (base/net_values.h); the platform names them as before.
 using net::FilterDescriptor;
+using net::FilterDescriptor6;
 using net::FilterSet;
 using net::kFilterAnyProtocol;
 using net::kFilterIcmp;
+using net::kFilterIcmp6;
 using net::kFilterIcmpAny;
 using net::kFilterTcp;
 using net::kFilterUdp;

@@ -1,7 +1,8 @@
 // The "/add:" command parser, the field readers and the cell editors' commit
 // rules on any text: no failure; a command either gives a row that is a rule
 // or says why in both languages; a committed cell is a complete field that
-// commits to itself again.
+// commits to itself again; IPv6 fields read as prefixes of at most 128 bits
+// whose filters keep no bit beyond their length.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "packetfilter/filter_rules.h"
+#include "packetfilter/nft_ruleset.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tw::packetfilter;
@@ -18,6 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const FilterRule rule = rule_from_row(*c.row);
     if (rule.memo.empty()) std::abort();
     if (row_problem(row_from_rule(rule))) std::abort();
+    if (rule_from_row(row_from_rule(rule)) != rule) std::abort();
+    if (rule.family == tw::net::kFamilyIPv6) {
+      const auto d = descriptor6_of(rule);
+      if (d.src_prefix > 128 || d.dst_prefix > 128) std::abort();
+      if (effective_match6(d.src_address, d.src_address, d.src_prefix).address != d.src_address) std::abort();
+      if (effective_match6(d.dst_address, d.dst_address, d.dst_prefix).address != d.dst_address) std::abort();
+    }
   } else if (problem_text(c.problem, tw::Language::English).empty() ||
              problem_text(c.problem, tw::Language::Japanese).empty()) {
     std::abort();
@@ -25,7 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (bool address_column : {true, false}) {
     if (const auto once = commit_address_cell(text, address_column)) {
       if (commit_address_cell(*once, address_column) != once) std::abort();
-      if (address_column ? !read_address_field(*once) : !read_address(*once)) std::abort();
+      const bool ipv6 = is_ipv6_text(*once) || once->front() == '/';
+      if (ipv6 && (address_column ? !read_address6_field(*once) : !read_mask6(*once))) std::abort();
+      if (!ipv6 && (address_column ? !read_address_field(*once) : !read_address(*once))) std::abort();
     }
   }
   if (const auto port = commit_port_cell(text)) {
@@ -39,6 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A field that reads is exactly its two ends: no part of it is ignored.
     if (text.find('-') == std::string_view::npos && range->low != range->high) std::abort();
   }
+  if (const auto range6 = read_address6_field(text)) {
+    if (range6->prefix > 128 || (text.find('-') == std::string_view::npos && range6->low != range6->high)) std::abort();
+  }
+  if (const auto mask6 = read_mask6(text); mask6 && *mask6 > 128) std::abort();
   const PortRange r = parse_port_range(text);
   if (r.low > r.high || (r.low == 0 && r.high != 0)) std::abort();
   return 0;

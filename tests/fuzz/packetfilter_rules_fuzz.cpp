@@ -51,5 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto set = filter_set(rules, {0x0A000001});
   if (!set.drops.empty() && nft_match(set.drops.front(), true).empty()) std::abort();
+  // Both families: never more filters of a family than rules, and the table
+  // text names every filter twice.
+  const auto both = filter_set(rules, {0x0A000001}, {*tw::net::parse_ip("fd00::1"), *tw::net::parse_ip("fe80::1")});
+  if (both.drops.size() > rules.size() || both.drops6.size() > rules.size()) std::abort();
+  const std::string table = nft_table_text(both);
+  std::size_t drops = 0;
+  for (std::size_t at = table.find(" drop\n"); at != std::string::npos; at = table.find(" drop\n", at + 1)) ++drops;
+  if (drops != nft_rule_count(both)) std::abort();
   return 0;
 }

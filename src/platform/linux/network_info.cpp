@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "base/config_files.h"
+#include "platform/linux/machine_ipv6.h"
 #include "platform/linux/netlink_link_stats.h"
 
 namespace tw::platform {
@@ -436,6 +437,14 @@ Status LinuxNetworkInfo::adapters(std::vector<AdapterInfo>& out) {
     fill_dhcp(roots_, link, a);
     out.push_back(std::move(a));
   }
+  return {};
+}
+
+Status LinuxNetworkInfo::ipv6_addresses(std::vector<net::IpAddress>& out) {
+  out.clear();
+  auto machine = ipv6_addresses_of_machine();
+  if (!machine) return machine.error();
+  for (const helper::MachineAddress6& a : *machine) out.push_back(net::IpAddress::v6(a.bytes));
   return {};
 }
 

@@ -44,6 +44,7 @@ class LinuxNetworkInfo final : public NetworkInfoSource {
 
   Status network_params(NetworkParams& out) override;
   Status adapters(std::vector<AdapterInfo>& out) override;
+  Status ipv6_addresses(std::vector<net::IpAddress>& out) override;
 
  private:
   NetworkInfoRoots roots_;

@@ -1,5 +1,7 @@
 #include "platform/linux/packet_socket.h"
 
+#include "platform/linux/machine_ipv6.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/filter.h>
@@ -8,6 +10,8 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+
+#include <utility>
 #include <unistd.h>
 
 #include <cerrno>
@@ -57,19 +61,8 @@ std::vector<helper::MachineAddress> machine_ipv4_addresses() {
 }
 
 std::vector<helper::MachineAddress6> machine_ipv6_addresses() {
-  std::vector<helper::MachineAddress6> out;
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return out;
-  for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET6) continue;
-    helper::MachineAddress6 m;
-    std::memcpy(m.bytes.data(), &reinterpret_cast<const sockaddr_in6*>(a->ifa_addr)->sin6_addr, 16);
-    m.interface = if_nametoindex(a->ifa_name);
-    m.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;
-    out.push_back(m);
-  }
-  freeifaddrs(list);
-  return out;
+  auto list = ipv6_addresses_of_machine();
+  return list ? std::move(*list) : std::vector<helper::MachineAddress6>{};
 }
 
 unsigned device_of_address(std::uint32_t address) {

@@ -67,10 +67,11 @@ Status NftablesPacketFilter::run(const std::string& commands, const char* what) 
 }
 
 Status NftablesPacketFilter::apply(const FilterSet& set) {
-  if (set.drops.size() > kMaxFilterDrops || set.local_addresses.size() > kMaxFilterLocalAddresses)
+  if (set.drops.size() > kMaxFilterDrops || set.local_addresses.size() > kMaxFilterLocalAddresses ||
+      set.drops6.size() > kMaxFilterDrops || set.local_ipv6.size() > kMaxFilterLocalAddresses)
     return Error{kFilterFailed, "too many filters or local addresses", E2BIG};
   if (!texts_.apply) return Error{kFilterFailed, "no ruleset builder", EINVAL};
-  Status s = run(texts_.apply(set), "installing the table ip tarnwatch");
+  Status s = run(texts_.apply(set), set.ipv6 ? "installing the table inet tarnwatch" : "installing the table ip tarnwatch");
   if (s) installed_ = true;
   return s;
 }
@@ -78,7 +79,7 @@ Status NftablesPacketFilter::apply(const FilterSet& set) {
 Status NftablesPacketFilter::remove() {
   if (!installed_) return {};
   if (!texts_.remove) return Error{kFilterFailed, "no ruleset builder", EINVAL};
-  Status s = run(texts_.remove(), "deleting the table ip tarnwatch");
+  Status s = run(texts_.remove(), "deleting the table tarnwatch");
   // A table that is gone already is removed.
   if (s || s.error().errno_value == ENOENT) {
     installed_ = false;

@@ -1,6 +1,6 @@
 #pragma once
 // The packet filter in this process, through libnftables: one table
-// `ip tarnwatch` with the owner flag, held by the netlink socket of the nft
+// `inet tarnwatch` (`ip tarnwatch` for a set without IPv6) with the owner flag, held by the netlink socket of the nft
 // context that this object keeps open. The kernel removes an owned table
 // when that socket closes, so the filters end with this object or with the
 // process, however it ends (SIGKILL included); and no other process can
@@ -26,7 +26,7 @@ namespace tw::platform {
 struct NftablesTexts {
   // One batch that replaces the table by the set's.
   std::string (*apply)(const FilterSet& set) = nullptr;
-  // One batch that deletes the table.
+  // One batch that deletes the table (of either family).
   std::string (*remove)() = nullptr;
 };
 

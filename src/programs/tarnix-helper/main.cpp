@@ -21,9 +21,11 @@
 //   - capture the IPv4 (or IPv6) datagrams of the device that owns one of
 //     the machine's own non-loopback IPv4 (or global or unique-local IPv6)
 //     addresses, forwarded in batches over fd 3;
-//   - install and remove DROP rules in its own nftables table (`ip
-//     tarnwatch`, owned by this process, so it lives exactly as long as the
-//     helper) for the machine's own non-loopback addresses, at most
+//   - install and remove DROP rules in its own nftables table (`inet
+//     tarnwatch`, or `ip tarnwatch` for a client with IPv6 off, owned by this
+//     process, so it lives exactly as long as the helper) for the machine's
+//     own non-loopback addresses (IPv6: its global and unique-local ones, the
+//     loopback and link-local ones only when a filter names them), at most
 //     packetfilter::kMaxNftRules rules.
 #include <linux/capability.h>
 #include <linux/if_packet.h>
@@ -50,6 +52,7 @@
 #include "helper/policy.h"
 #include "helper/protocol.h"
 #include "packetfilter/nft_ruleset.h"
+#include "platform/linux/machine_ipv6.h"
 #include "platform/linux/packet_socket.h"
 #include "platform/linux/proc_sockets.h"
 #include "platform/privileged/capabilities.h"
@@ -359,6 +362,14 @@ SocketOwnersReply socket_owners(const SocketOwners& request) {
 Message apply_filter(const ApplyFilter& request, platform::NftablesPacketFilter& filter) {
   net::FilterSet set = request.set;
   set.local_addresses = narrow_filter_addresses(set.local_addresses, platform::machine_ipv4_addresses());
+  if (set.ipv6) {
+    // The machine's addresses as the helper reads them, never the client's
+    // word; the scopes the filters name as the helper computes them.
+    auto machine6 = platform::ipv6_addresses_of_machine();
+    if (!machine6) return ErrorReply{machine6.error()};
+    const packetfilter::Ipv6Scopes named = packetfilter::ipv6_scopes_named(set.drops6);
+    set.local_ipv6 = narrow_filter_addresses6(set.local_ipv6, *machine6, named.loopback, named.link_local);
+  }
   const std::size_t rules = packetfilter::nft_rule_count(set);
   if (rules > packetfilter::kMaxNftRules)
     return ErrorReply{Error{"The packet filter could not be installed.",

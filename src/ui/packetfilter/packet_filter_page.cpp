@@ -149,14 +149,18 @@ void PacketFilterPage::follow_controller() {
   report_->setVisible(!report.empty());
 }
 
-void PacketFilterPage::mark_invalid(QLineEdit* editor, bool invalid) {
+void PacketFilterPage::mark_invalid(QLineEdit* editor, bool invalid, const std::string& why) {
   // Red on the grid's black, with the reason as the tool tip.
   editor->setStyleSheet(invalid ? QStringLiteral("QLineEdit { background: rgb(128, 0, 0); color: white; }") : QString());
-  editor->setToolTip(invalid ? qs(pick(lang_, std::string_view("Not a complete address, range or number: correct it, "
-                                                                  "or press Escape to leave the cell as it was."),
-                                       std::string_view("完全なアドレス・範囲・数値ではありません。修正するか、"
-                                                        "Escape で元に戻してください。")))
-                             : QString());
+  const std::string general(
+      pick(lang_,
+           std::string_view("Not a complete address (a.b.c.d, fd00::1, fd00::/64), range, mask (a.b.c.d, /64) or "
+                            "number: correct it, or press Escape to leave the cell as it was."),
+           std::string_view("完全なアドレス (a.b.c.d, fd00::1, fd00::/64)・範囲・マスク (a.b.c.d, /64)・数値ではありません。"
+                            "修正するか、Escape で元に戻してください。")));
+  const std::string escape(pick(lang_, std::string_view(" Press Escape to leave the cell as it was."),
+                                std::string_view(" Escape で元に戻せます。")));
+  editor->setToolTip(invalid ? qs(why.empty() ? general : why + escape) : QString());
   editor->setProperty("invalid", invalid);
 }
 
@@ -272,6 +276,14 @@ bool PacketFilterPage::commit_editor() {
     return false;
   }
   const int row = editing_row_;
+  // A complete text that does not fit the row (an IPv4 address beside an
+  // IPv6 one, an IPv4 mask of an IPv6 address) keeps the editor open too,
+  // with the reason.
+  if (auto problem = filter_.cell_problem(static_cast<std::size_t>(row), column, *committed)) {
+    mark_invalid(e, true, pf::problem_text(*problem, lang_));
+    e->setFocus();
+    return false;
+  }
   hide_editors();
   filter_.set_cell(static_cast<std::size_t>(row), column, *committed);
   view_->setFocus();

@@ -74,7 +74,8 @@ class PacketFilterPage : public QWidget {
   // False when the text is refused (the editor stays open, marked).
   bool commit_editor();
   void hide_editors();
-  void mark_invalid(QLineEdit* editor, bool invalid);
+  // `why`: the tool tip's reason; empty for the general one.
+  void mark_invalid(QLineEdit* editor, bool invalid, const std::string& why = {});
   void set_all_actions(bool drop);
   int rows_per_page() const;
   void insert_row();

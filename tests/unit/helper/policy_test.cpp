@@ -29,6 +29,28 @@ TEST(HelperPolicy, FilterAddressesAreTheMachinesOwnNeverLoopbackOrBroadcast) {
   EXPECT_TRUE(narrow_filter_addresses(std::vector<std::uint32_t>{0xFFFFFFFF, 0x7F000005, 0}, odd).empty());
 }
 
+// The machine's global, unique-local, link-local and loopback IPv6 addresses;
+// a client asks for them and for others.
+TEST(HelperPolicy, Ipv6FilterAddressesAreTheMachinesOwnAndScopedOnesOnlyWhenNamed) {
+  auto a = [](std::uint8_t first, std::uint8_t second, std::uint8_t last) {
+    net::Ipv6Bytes b{};
+    b[0] = first;
+    b[1] = second;
+    b[15] = last;
+    return b;
+  };
+  const net::Ipv6Bytes global = a(0x20, 0x01, 1), ula = a(0xFD, 0, 1), link = a(0xFE, 0x80, 1), loop = a(0, 0, 1);
+  const net::Ipv6Bytes foreign = a(0xFD, 0, 9), multicast = a(0xFF, 0x02, 1), unspecified{};
+  const std::vector<MachineAddress6> machine = {
+      {loop, 1, true}, {global, 2, false}, {ula, 2, false}, {link, 2, false}, {multicast, 2, false}, {unspecified, 2, false}};
+  const std::vector<net::Ipv6Bytes> asked = {foreign, link, ula, loop, global, ula, multicast, unspecified};
+  EXPECT_EQ(narrow_filter_addresses6(asked, machine, false, false), (std::vector<net::Ipv6Bytes>{ula, global}));
+  EXPECT_EQ(narrow_filter_addresses6(asked, machine, true, false), (std::vector<net::Ipv6Bytes>{ula, loop, global}));
+  EXPECT_EQ(narrow_filter_addresses6(asked, machine, false, true), (std::vector<net::Ipv6Bytes>{link, ula, global}));
+  // A machine without IPv6: nothing the client says counts.
+  EXPECT_TRUE(narrow_filter_addresses6(asked, {}, true, true).empty());
+}
+
 TEST(HelperPolicy, CaptureOnlyOnTheDeviceOfANonLoopbackAddress) {
   EXPECT_EQ(capture_device(net::CaptureAddress::ipv4(0x0501A8C0), kMachine), 3u);
   EXPECT_EQ(capture_device(net::CaptureAddress::ipv4(0x0100007F), kMachine), 0u);  // 127.0.0.1

@@ -13,6 +13,17 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Both families: an "any" IPv6 filter (one byte a prefix), a /64 and a /128
+// one, two local IPv6 addresses.
+net::FilterSet ipv6_filter_set() {
+  net::FilterSet set{{0x0A000001}, {{0, 0, 0, 0, 6, 0, 0, 80, 80}}};
+  set.ipv6 = true;
+  set.local_ipv6 = {{0xFD, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, {0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9}};
+  set.drops6 = {{{}, 0, {}, 0, 6, 0, 0, 80, 80},
+                {{0xFD, 0, 0, 0, 0, 0, 0, 0x12}, 64, {0xFD, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2}, 128, 58, 128, 0, 255, 0}};
+  return set;
+}
+
 DiagSocketId ipv4_connection() {
   DiagSocketId id;
   id.src = {10, 0, 0, 1};
@@ -58,6 +69,7 @@ TEST(HelperProtocol, EveryMessageRoundTrips) {
       {6, ApplyFilter{net::FilterSet{{0x0A000001, 0xC0A80105},
                                           {{0, 0, 0x0A000002, 0xFFFFFFFF, 6, 0, 0, 80, 90},
                                            {0x0A000000, 0xFFFFFFF0, 0, 0, 1, 8, 8, 255, 255}}}}},
+      {6, ApplyFilter{ipv6_filter_set()}},
       {7, ApplyFilterReply{}},
       {8, RemoveFilter{}},
       {9, RemoveFilterReply{}},
@@ -188,10 +200,10 @@ TEST(HelperProtocol, RefusesPayloadsThatAreNotExactlyAMessage) {
   u32(counts, 0);
   u32(counts, 2001);
   EXPECT_EQ(refusal(frame_bytes(6, counts)), "filter set: 0 addresses, 2001 filters");
-  counts = {kFamilyIPv6};
+  counts = {3};
   u32(counts, 0);
   u32(counts, 0);
-  EXPECT_EQ(refusal(frame_bytes(6, counts)), "filter set: address family 10");
+  EXPECT_EQ(refusal(frame_bytes(6, counts)), "filter set: address family 3");
   const Bytes set = encode({1, ApplyFilter{net::FilterSet{{1}, {{0, 0, 0, 0, 17, 1, 2, 3, 4}}}}});
   Bytes payload(set.begin() + kHeaderSize, set.end());
   EXPECT_EQ(refusal(frame_bytes(6, Bytes(payload.begin(), payload.end() - 1))), "filter set: wrong size");
@@ -200,6 +212,35 @@ TEST(HelperProtocol, RefusesPayloadsThatAreNotExactlyAMessage) {
   payload.pop_back();
   payload[1 + 4 + 4 + 4 + 16] = 2;  // IGMP
   EXPECT_EQ(refusal(frame_bytes(6, payload)), "filter set: protocol 2");
+
+  // The IPv6 part: prefixes in their canonical form only, the IPv6
+  // protocols, sizes exact.
+  const Bytes set6 = encode({1, ApplyFilter{ipv6_filter_set()}});
+  const Bytes good6(set6.begin() + kHeaderSize, set6.end());
+  // family, counts, 1 address, 1 drop (25), counts, 2 addresses (32), then the
+  // first IPv6 drop: prefix 0, prefix 0, protocol, ports.
+  const std::size_t drops6 = 1 + 8 + 4 + 25 + 8 + 32;
+  EXPECT_EQ(good6[drops6], 0);
+  Bytes bad = good6;
+  bad[drops6 + 2] = 1;  // ICMP is not an IPv6 protocol
+  EXPECT_EQ(refusal(frame_bytes(6, bad)), "filter set: IPv6 protocol 1");
+  bad = good6;
+  bad[drops6] = 129;
+  EXPECT_EQ(refusal(frame_bytes(6, bad)),
+            "filter set: an IPv6 prefix longer than 128 bits or with bits beyond its length");
+  // The /64 as a /63 whose last byte has its lowest bit, bit 63, set.
+  bad = good6;
+  const std::size_t second = drops6 + 1 + 1 + 1 + 8;
+  ASSERT_EQ(bad[second], 64);
+  bad[second] = 63;
+  EXPECT_EQ(refusal(frame_bytes(6, bad)), "accepted");  // 0x12: bit 63 clear
+  bad[second + 8] = 0x13;
+  EXPECT_EQ(refusal(frame_bytes(6, bad)),
+            "filter set: an IPv6 prefix longer than 128 bits or with bits beyond its length");
+  EXPECT_EQ(refusal(frame_bytes(6, Bytes(good6.begin(), good6.end() - 1))), "filter set: wrong size");
+  bad = good6;
+  bad[1 + 8 + 4 + 25] = 0xFF;  // 255 IPv6 addresses the payload cannot hold
+  EXPECT_EQ(refusal(frame_bytes(6, bad)), "filter set: wrong size");
   EXPECT_EQ(refusal(frame_bytes(8, {0})), "filter removal: unexpected payload");
 
   // Error replies: errno (4 bytes), then two texts of a 2-byte size and bytes.

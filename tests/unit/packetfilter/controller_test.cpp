@@ -16,8 +16,16 @@ class FakeNetwork : public platform::NetworkInfoSource {
     out = list;
     return {};
   }
+  Status ipv6_addresses(std::vector<net::IpAddress>& out) override {
+    out.clear();
+    if (fail6) return Error{"no", "no IPv6 addresses", EIO};
+    out = list6;
+    return {};
+  }
   bool fail = false;
+  bool fail6 = false;
   std::vector<platform::AdapterInfo> list;
+  std::vector<net::IpAddress> list6;
 };
 
 constexpr const char* kPath = "/data/tarnix_packetfilter.txt";
@@ -287,15 +295,74 @@ TEST(FilterController, RowsFromTheConnectionListsAreAppendedAsDropRules) {
                                  row_from_connection("5353", "10.0.0.9", "53", "(10.0.0.9)", "UDP(UL)"),
                                  row_from_connection("0", "10.0.0.7", "0", "ping", "ICMP(DL)"),
                                  row_from_connection("1", "10.0.0.8", "2", "x", "IGMP"),
-                                 row_from_connection("1", "fd00::2", "2", "six", std::nullopt)}),
-            4u);
-  ASSERT_EQ(rig.filter.rules().size(), 4u);
+                                 row_from_connection("1", "fd00::2", "2", "six", std::nullopt),
+                                 row_from_connection("1", "10.0.0.1-", "2", "broken", std::nullopt)}),
+            5u);
+  ASSERT_EQ(rig.filter.rules().size(), 5u);
   EXPECT_EQ(rig.filter.grid()[0], (GridRow{"DROP", "0.0.0.0", "255.255.255.255", "40000", "10.0.0.2",
                                            "255.255.255.255", "443", "TCP", "web.example"}));
   EXPECT_EQ(rig.filter.rules()[1].protocol, kProtocolUdp);
   EXPECT_EQ(rig.filter.rules()[2].protocol, kProtocolIcmp);
   EXPECT_EQ(rig.filter.rules()[3].protocol, kProtocolTcp);
+  // An IPv6 peer gives an IPv6 row: any source, the peer as a /128.
+  EXPECT_EQ(rig.filter.grid()[4], (GridRow{"DROP", "::", "/0", "1", "fd00::2", "/128", "2", "TCP", "six"}));
+  EXPECT_EQ(rig.filter.rules()[4].family, net::kFamilyIPv6);
   EXPECT_NE(rig.filter.file_report(Language::English).find("1 row(s) were not added"), std::string::npos);
+}
+
+// IPv6 on: IPv6 rules on the machine's global and unique-local addresses, an
+// "any" rule on both families, ICMP rules of IPv4 addresses IPv4 only. Off:
+// the set as before IPv6, IPv6 rules left in the file.
+TEST(FilterController, Ipv6RulesAndAddressesOnlyWithTheSettingOn) {
+  Rig rig;
+  rig.network.list6 = {*net::parse_ip("::1"), *net::parse_ip("fe80::1"), *net::parse_ip("fd00::1"),
+                       *net::parse_ip("2001:db8::1"), *net::parse_ip("fd00::1")};
+  rig.files.files[kPath] = std::string(kWebRule) +
+                           "DROP,0.0.0.0,255.255.255.255,0,0.0.0.0,255.255.255.255,22,TCP,ssh\n"
+                           "DROP,::,/0,0,fd00::/64,/128,80,TCP,six\n"
+                           "DROP,0.0.0.0,0.0.0.0,8,0.0.0.0,0.0.0.0,0,ICMP,echo\n";
+  (void)rig.filter.reload();
+  ASSERT_EQ(rig.filter.rules().size(), 4u);
+  (void)rig.filter.start_command();
+  ASSERT_TRUE(rig.engine.installed);
+  EXPECT_FALSE(rig.engine.installed->ipv6);
+  EXPECT_EQ(rig.engine.installed->drops.size(), 3u);
+  EXPECT_TRUE(rig.engine.installed->drops6.empty());
+  EXPECT_TRUE(rig.engine.installed->local_ipv6.empty());
+
+  rig.filter.set_ipv6(true);
+  (void)rig.filter.start_command();
+  ASSERT_TRUE(rig.engine.installed);
+  const platform::FilterSet& set = *rig.engine.installed;
+  EXPECT_TRUE(set.ipv6);
+  EXPECT_EQ(set.drops.size(), 3u);
+  ASSERT_EQ(set.drops6.size(), 2u);  // ssh on both families, the IPv6 rule; echo stays IPv4
+  EXPECT_EQ(set.drops6[0].dst_port, 22);
+  EXPECT_EQ(set.drops6[0].dst_prefix, 0);
+  EXPECT_EQ(set.drops6[1].dst_prefix, 64);
+  EXPECT_EQ(set.local_ipv6, (std::vector<net::Ipv6Bytes>{net::parse_ip("fd00::1")->bytes,
+                                                          net::parse_ip("2001:db8::1")->bytes}));
+
+  // The IPv6 addresses cannot be read: no filtering on a guess.
+  rig.network.fail6 = true;
+  EXPECT_FALSE(rig.filter.start_command().ok());
+  EXPECT_FALSE(rig.filter.filtering());
+}
+
+TEST(FilterController, ACellThatDoesNotFitItsRowSaysWhy) {
+  Rig rig;
+  rig.filter.insert_default_row(std::nullopt);
+  EXPECT_FALSE(rig.filter.cell_problem(0, kDstIp, "fd00::2"));  // beside 0.0.0.0 and 255.255.255.255
+  ASSERT_TRUE(rig.filter.set_cell(0, kDstIp, "fd00::2"));
+  ASSERT_TRUE(rig.filter.set_cell(0, kDstMask, "/64"));
+  const auto problem = rig.filter.cell_problem(0, kSrcIp, "10.0.0.1");
+  ASSERT_TRUE(problem);
+  EXPECT_EQ(problem_text(*problem, Language::English),
+            "Src-IP \"10.0.0.1\" is an IPv4 address, but the other address is IPv6; write both as IPv6 (:: for "
+            "any address)");
+  EXPECT_FALSE(rig.filter.set_cell(0, kSrcIp, "10.0.0.1"));
+  // Once IPv6, the row shows its "any" side in the IPv6 form.
+  EXPECT_EQ(rig.files.files[kPath], "FORWARD,::,/0,0,fd00::2,/64,0,TCP, \n");
 }
 
 }  // namespace

@@ -224,5 +224,133 @@ TEST(Effective, RangesWidenAndZeroMeansAny) {
   EXPECT_EQ(effective_match(0x00000001, 0x80000000, 0xFFFFFFFF), (AddressMatch{0, 0}));
 }
 
+// ---- IPv6 --------------------------------------------------------------
+
+net::Ipv6Bytes v6(std::string_view text) { return net::parse_ip(text)->bytes; }
+
+TEST(Rules6, AddressMaskAndPrefixFormsReadAsOneRecord) {
+  // The address's prefix and the mask both narrow; the shorter counts.
+  const FilterRule r = rule_from_row({"DROP", "fd00::1/64", "/128", "0", "2001:db8::1-2001:db8::9",
+                                      "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "80-81", "TCP", "x"});
+  EXPECT_EQ(r.family, net::kFamilyIPv6);
+  EXPECT_EQ(r.src6_low, v6("fd00::1"));
+  EXPECT_EQ(r.src6_prefix, 64);
+  EXPECT_EQ(r.dst6_low, v6("2001:db8::1"));
+  EXPECT_EQ(r.dst6_high, v6("2001:db8::9"));
+  EXPECT_EQ(r.dst6_prefix, 128);
+  // The grid's form: addresses canonical, masks "/len"; read back the same.
+  const GridRow shown = row_from_rule(r);
+  EXPECT_EQ(shown, (GridRow{"DROP", "fd00::1", "/64", "0", "2001:db8::1-2001:db8::9", "/128", "80-81", "TCP", "x"}));
+  EXPECT_EQ(rule_from_row(shown), r);
+
+  // An IPv4 "any" beside an IPv6 address, with the IPv4 masks of all and
+  // nothing: the row a user makes from the IPv4 example.
+  const GridRow from_v4{"DROP", "0.0.0.0", "255.255.255.255", "0", "FD00:0:0::2", "255.255.255.255", "80", "ICMP", " "};
+  EXPECT_FALSE(row_problem(from_v4));
+  const FilterRule icmp6 = rule_from_row(from_v4);
+  EXPECT_EQ(icmp6.src6_prefix, 0);
+  EXPECT_EQ(icmp6.dst6_prefix, 128);
+  EXPECT_EQ(row_from_rule(icmp6)[kSrcIp], "::");
+  EXPECT_EQ(row_from_rule(icmp6)[kDstIp], "fd00::2");
+  EXPECT_EQ(descriptor6_of(icmp6).protocol, platform::kFilterIcmp6);
+  EXPECT_EQ(descriptor6_of(icmp6).src_port, kIcmpAny);  // type 0 reads as any, as for ICMP
+  EXPECT_EQ(descriptor6_of(icmp6).dst_port, 80);
+}
+
+TEST(Rules6, RowsThatAreNoIpv6RuleSayWhy) {
+  auto fault = [](GridRow row) -> std::optional<std::pair<RowFault, int>> {
+    auto p = row_problem(row);
+    if (!p) return std::nullopt;
+    return std::pair{p->fault, p->column};
+  };
+  const GridRow good{"DROP", "::", "/0", "0", "fd00::2", "/128", "80", "TCP", " "};
+  EXPECT_FALSE(fault(good));
+  GridRow r = good;
+  r[kDstIp] = "fd00::g";
+  EXPECT_EQ(fault(r), (std::pair{RowFault::Address6, int{kDstIp}}));
+  r[kDstIp] = "fd00::/129";
+  EXPECT_EQ(fault(r), (std::pair{RowFault::Address6, int{kDstIp}}));
+  r[kDstIp] = "fd00::1-";  // a range without its end is never "up to the last address"
+  EXPECT_EQ(fault(r), (std::pair{RowFault::Address6, int{kDstIp}}));
+  r = good;
+  r[kDstMask] = "255.255.255.0";  // an IPv4 mask other than all or nothing
+  EXPECT_EQ(fault(r), (std::pair{RowFault::Mask6, int{kDstMask}}));
+  r[kDstMask] = "ffff:0:ffff::";  // not contiguous
+  EXPECT_EQ(fault(r), (std::pair{RowFault::Mask6, int{kDstMask}}));
+  r[kDstMask] = "/00000000000000000000064";  // no overflow, no length
+  EXPECT_EQ(fault(r), (std::pair{RowFault::Mask6, int{kDstMask}}));
+  r = good;
+  r[kSrcIp] = "10.0.0.1";  // IPv4 other than "any" beside IPv6
+  EXPECT_EQ(fault(r), (std::pair{RowFault::Family, int{kSrcIp}}));
+  // An IPv4 row keeps its IPv4 checks: "/24" is no dotted mask.
+  EXPECT_EQ(fault({"DROP", "10.0.0.0", "/24", "0", "0.0.0.0", "0.0.0.0", "0", "TCP", " "}),
+            (std::pair{RowFault::Mask, int{kSrcMask}}));
+  // A broken IPv6 address never reads as "any".
+  const FilterRule broken = rule_from_row({"DROP", "::", "/0", "0", "fd00::g", "/0", "0", "ANY", " "});
+  EXPECT_NE(descriptor6_of(broken).dst_prefix, 0);
+}
+
+TEST(Rules6, TheFileKeepsIpv4RowsByteForByteAndStoresIpv6InTheSameFields) {
+  const std::string ipv4 = "DROP,0.0.0.0,255.255.255.255,0,10.0.0.2,255.255.255.255,80,TCP,web\n";
+  const std::string ipv6 = "DROP,::,/0,0,fd00::/64,/128,80,UDP,six\n";
+  RuleFile file(ipv4 + ipv6);
+  ASSERT_EQ(file.grid().size(), 2u);
+  EXPECT_TRUE(file.problems().empty());
+  GridRow row = file.grid()[1];
+  row[kMemo] = "edited";
+  ASSERT_TRUE(file.set_row(1, row));
+  EXPECT_EQ(file.text(), ipv4 + "DROP,::,/0,0,fd00::,/64,80,UDP,edited\n");
+  // The grid written whole: IPv4 rows as ever, IPv6 rows in the grid's form.
+  EXPECT_EQ(rule_file_text({default_row(), file.grid()[1]}),
+            "FORWARD,0.0.0.0,255.255.255.255,0,0.0.0.0,255.255.255.255,0,TCP, \n" + std::string("DROP,::,/0,0,fd00::,/64,80,UDP,edited\n"));
+}
+
+TEST(Editors6, AddressAndMaskCellsTakeIpv6) {
+  EXPECT_EQ(commit_address_cell(" FD00:0::0002 ", true), "fd00::2");
+  EXPECT_EQ(commit_address_cell("fd00::1/64", true), "fd00::1/64");
+  EXPECT_EQ(commit_address_cell("fd00::9-fd00::1", true), "fd00::9-fd00::1");  // not reordered, as for IPv4
+  EXPECT_EQ(commit_address_cell("fd00::1/129", true), std::nullopt);
+  EXPECT_EQ(commit_address_cell("fd00::x", true), std::nullopt);
+  EXPECT_EQ(commit_address_cell("/64", true), std::nullopt);
+  EXPECT_EQ(commit_address_cell("/64", false), "/64");
+  EXPECT_EQ(commit_address_cell("ffff:ffff:ffff:ffff::", false), "/64");
+  EXPECT_EQ(commit_address_cell("ffff::ffff", false), std::nullopt);
+  // The IPv4 forms are as they were.
+  EXPECT_EQ(commit_address_cell("24", false), "255.255.255.0");
+  EXPECT_EQ(commit_address_cell("10.1.300.4", true), "10.1.255.4");
+}
+
+TEST(AddCommand6, TakesIpv6AndRefusesWhatIsNoRule) {
+  const AddCommand good = parse_add_command("tarnix.packetfilter /add:DROP,::,/0,0,fd00::2,/128,80,TCP,six");
+  ASSERT_TRUE(good);
+  EXPECT_EQ((*good.row)[kDstIp], "fd00::2");
+  // The IPv4 example with the peer written as IPv6.
+  EXPECT_TRUE(parse_add_command("tarnix.packetfilter /add:DROP,0.0.0.0,255.255.255.255,0,fd00::2,255.255.255.255,80,TCP"));
+  EXPECT_TRUE(parse_add_command("tarnix.packetfilter /add:DROP,fd00::/8,ffff::,0,::,::,0,ANY"));
+  auto why = [](std::string_view text) {
+    const AddCommand c = parse_add_command(text);
+    return c ? std::string("accepted") : problem_text(c.problem, Language::English);
+  };
+  EXPECT_EQ(why("tarnix.packetfilter /add:DROP,::,/0,0,fd00::2;rm,/128,80,TCP"),
+            "Dst-IP \"fd00::2;rm\" (IPv6) may hold only hexadecimal digits, \":\", \".\", \"/\" and \"-\"");
+  EXPECT_EQ(why("tarnix.packetfilter /add:DROP,::,/0,0,fd00::zz,/128,80,TCP"),
+            "Dst-IP \"fd00::zz\" (IPv6) may hold only hexadecimal digits, \":\", \".\", \"/\" and \"-\"");
+  EXPECT_EQ(why("tarnix.packetfilter /add:DROP,::,/0,0,fd00::2,/200,80,TCP"),
+            "Dst-Mask \"/200\" is no IPv6 mask /0 to /128 (or one like ffff:ffff::)");
+  EXPECT_EQ(why("tarnix.packetfilter /add:DROP,10.0.0.1,255.255.255.255,0,fd00::2,/128,80,TCP"),
+            "Src-IP \"10.0.0.1\" is an IPv4 address, but the other address is IPv6; write both as IPv6 (:: for any "
+            "address)");
+  // IPv4 refusals read as they did.
+  EXPECT_EQ(why("tarnix.packetfilter /add:DROP,0.0.0.0,255.255.255.255,0,10.0.0.x,255.255.255.255,80,TCP"),
+            "Dst-IP \"10.0.0.x\" may hold only digits, \".\" and \"-\"");
+}
+
+TEST(Effective6, PrefixesRangesAndAny) {
+  EXPECT_EQ(effective_match6(v6("fd00::1:2"), v6("fd00::1:2"), 112), (AddressMatch6{v6("fd00::1:0"), 112}));
+  EXPECT_EQ(effective_match6(v6("fd00::5"), v6("fd00::9"), 128), (AddressMatch6{v6("fd00::"), 124}));
+  EXPECT_EQ(effective_match6(v6("::"), v6("::"), 128), (AddressMatch6{{}, 0}));
+  EXPECT_EQ(effective_match6(v6("::1"), v6("8000::"), 128), (AddressMatch6{{}, 0}));
+}
+
 }  // namespace
 }  // namespace tw::packetfilter
