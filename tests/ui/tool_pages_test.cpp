@@ -64,7 +64,12 @@ class FakeWhois : public platform::WhoisClient {
 class FakeStats : public platform::ProtocolStatsSource {
  public:
   Result<std::string> snmp_text() override { return std::string("Udp: InDatagrams OutDatagrams\nUdp: 1234567 0\n"); }
+  Result<std::string> snmp6_text() override {
+    if (!snmp6) return Error{"no snmp6", "", ENOENT};
+    return std::string("Udp6InDatagrams 7654321\n");
+  }
   platform::ProtocolTableCounts table_counts() override { return {}; }
+  bool snmp6 = true;
 };
 
 struct Fixture {
