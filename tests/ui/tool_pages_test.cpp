@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -263,6 +265,26 @@ TEST(ToolPages, StatisticsShowTheReportOnStart) {
   EXPECT_TRUE(shown(page).contains("Incoming Datagrams" + QString(25, QLatin1Char(' ')) + "1,234,567\n"));
 }
 
+// The IPv6 sections follow the IPv4 ones when IPv6 is on and the kernel has
+// the snmp6 file; otherwise the report is the IPv4 one alone.
+TEST(ToolPages, StatisticsAddTheIpv6SectionsAfterTheIpv4Ones) {
+  Fixture f;
+  FakeStats stats;
+  StatisticsPage page(f.profile, stats, Language::English);
+  page.button()->click();
+  const QString both = shown(page);
+  EXPECT_GT(both.indexOf("----- IPv6 Statistics"), both.indexOf("----- ICMP Statistics"));
+  EXPECT_TRUE(both.contains("Incoming Datagrams" + QString(25, QLatin1Char(' ')) + "7,654,321\n"));
+  stats.snmp6 = false;
+  page.button()->click();
+  const QString v4 = shown(page);
+  EXPECT_FALSE(v4.contains("IPv6"));
+  stats.snmp6 = true;
+  f.profile.write_int("Settings", "IPv6", 0);
+  page.button()->click();
+  EXPECT_EQ(shown(page), v4);
+}
+
 TEST(ToolPages, OptionsPagesRoundTrip) {
   Fixture f;
   {
@@ -275,8 +297,21 @@ TEST(ToolPages, OptionsPagesRoundTrip) {
     page.findChild<QCheckBox*>("direct")->setChecked(true);
     page.save();
   }
-  EXPECT_EQ(f.profile.read_string("NSLookUp", "Filter", ""), "1:1:1:1:0:1:1:1:1");
+  EXPECT_EQ(f.profile.read_string("NSLookUp", "Filter", ""), "1:1:1:1:0:1:1:1:1:1");
   EXPECT_EQ(f.profile.read_int("NSLookUp", "Resolver", 0), 1);
+  // AAAA is offered only with IPv6 on; with it off the file keeps nine fields.
+  f.profile.write_int("Settings", "IPv6", 0);
+  {
+    NsRecordPage page(f.profile, Language::English, nullptr);
+    page.load();
+    auto* aaaa = page.findChild<QCheckBox*>("typeAAAA");
+    ASSERT_NE(aaaa, nullptr);
+    EXPECT_TRUE(aaaa->isHidden());
+    EXPECT_TRUE(aaaa->isChecked());
+    page.save();
+  }
+  EXPECT_EQ(f.profile.read_string("NSLookUp", "Filter", ""), "1:1:1:1:0:1:1:1:1");
+  f.profile.write_int("Settings", "IPv6", 1);
   {
     CommandOptionsPage page(tools::kPingTool, shell::OptionsPageId::Ping, f.profile, Language::English, nullptr);
     page.load();
