@@ -154,9 +154,19 @@ TEST(ToolPages, NslookupListsTheChosenTypes) {
   page.bar()->set_text("a.example");
   page.press();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !page.running(); }, 5000));
-  EXPECT_EQ(shown(page),
-            "IP Address  = 192.0.2.4\nHost Name   = ※Name or service not known\n\n"
-            "----- A Record -----------------------------------------------------\n192.0.2.4\n");
+  const QString v4 =
+      "IP Address  = 192.0.2.4\nHost Name   = ※Name or service not known\n\n"
+      "----- A Record -----------------------------------------------------\n192.0.2.4\n";
+  // A filter stored with nine fields has the tenth, AAAA, on.
+  EXPECT_EQ(shown(page), v4 + "\n----- AAAA Record --------------------------------------------------\n"
+                              "AAAA Record are not available.\n");
+  // With IPv6 off (read again when the options dialog closes) the output is
+  // the IPv4-only one.
+  f.profile.write_int("Settings", "IPv6", 0);
+  page.reload_settings();
+  page.press();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !page.running(); }, 5000));
+  EXPECT_EQ(shown(page), v4);
 }
 
 // Closing the window while a query is out must not wait for the server: the
