@@ -19,13 +19,13 @@ namespace tw::platform {
 // Record type numbers as the DNS numbers them.
 namespace dns_type {
 inline constexpr int kA = 1, kNS = 2, kCNAME = 5, kSOA = 6, kWKS = 11, kPTR = 12, kHINFO = 13, kMX = 15,
-                     kTXT = 16;
+                     kTXT = 16, kAAAA = 28;
 }
 
 // One record of an answer. Names are without the root's trailing dot.
 struct DnsRecord {
   int type = 0;
-  std::string address;                // A, WKS: dotted decimal
+  std::string address;                // A, WKS: dotted decimal; AAAA: canonical IPv6 text
   std::string name;                   // NS, CNAME, PTR: the name; MX: exchange; SOA: primary server
   std::string mailbox;                // SOA: the administrator's mailbox as a name
   std::uint32_t serial = 0, refresh = 0, retry = 0, expire = 0, minimum = 0;  // SOA
@@ -53,10 +53,11 @@ class HostLookup {
  public:
   virtual ~HostLookup() = default;
   virtual bool is_supported() { return true; }
-  // The first address of `name` as text (getaddrinfo, stream sockets, any
-  // family). On failure the error's headline is the system's text for the
-  // reason.
-  virtual Result<std::string> first_address(const std::string& name, std::stop_token stop) = 0;
+  // The first IPv4 address of `name` as text (getaddrinfo, stream sockets);
+  // with `ipv6`, the first IPv6 address (canonical text) when the name has no
+  // IPv4 one, and an IPv6 address text is taken as it is. On failure the
+  // error's headline is the system's text for the reason.
+  virtual Result<std::string> first_address(const std::string& name, bool ipv6, std::stop_token stop) = 0;
   // The name registered for `address` (a name is required). On failure the
   // error's headline is the system's text for the reason.
   virtual Result<std::string> name_of(const std::string& address, std::stop_token stop) = 0;

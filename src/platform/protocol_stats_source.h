@@ -28,6 +28,9 @@ class ProtocolStatsSource {
   virtual bool is_supported() { return true; }
   // The text of the MIB-II counter file (/proc/net/snmp).
   virtual Result<std::string> snmp_text() = 0;
+  // The text of the IPv6 counter file (/proc/net/snmp6); an error when there
+  // is none (a kernel with IPv6 disabled).
+  virtual Result<std::string> snmp6_text() = 0;
   virtual ProtocolTableCounts table_counts() = 0;
 };
 

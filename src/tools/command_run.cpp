@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/ip_address.h"
+
 namespace tw::tools {
 namespace {
 
@@ -32,11 +34,21 @@ std::string start_failure_text(std::string_view program, const Error& error) {
   return "The program \"" + std::string(program) + "\" cannot be started: " + why + ".\r\n";
 }
 
-bool CommandRun::start(std::string_view options, std::string_view host) {
+std::string_view family_option(std::string_view options, std::string_view host, bool ipv6) {
+  const auto address = net::parse_ip(host);
+  if (!address || !address->is_v6()) return {};
+  for (const auto& w : split_options(options))
+    if (w == "-4" || w == "-6") return {};
+  return ipv6 ? "-6" : "-4";
+}
+
+bool CommandRun::start(std::string_view options, std::string_view host, bool ipv6) {
   if (host.empty() || state_.load() != kIdle) return false;
-  command_line_ = std::string(kind_.program) + " " + std::string(options) + " -- " + std::string(host);
+  const std::string_view family = family_option(options, host, ipv6);
+  const std::string words = family.empty() ? std::string(options) : std::string(family) + " " + std::string(options);
+  command_line_ = std::string(kind_.program) + " " + words + " -- " + std::string(host);
   argv_.assign(1, std::string(kind_.program));
-  for (auto& w : split_options(options)) argv_.push_back(std::move(w));
+  for (auto& w : split_options(words)) argv_.push_back(std::move(w));
   argv_.emplace_back("--");
   argv_.emplace_back(host);
   {

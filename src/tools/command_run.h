@@ -33,6 +33,14 @@ namespace tw::tools {
 // shell, so no host text can ever run a command).
 std::vector<std::string> split_options(std::string_view options);
 
+// The family option put before the options for `host`: "-6" for an IPv6
+// address text with `ipv6` ("Settings"/"IPv6") on, "-4" with it off (the
+// program then refuses the host itself, with its own words); "" for an IPv4
+// address or a name, whose family the program chooses from the name's
+// addresses (a name with only an IPv6 address is reached over IPv6), and
+// when the options already name a family.
+std::string_view family_option(std::string_view options, std::string_view host, bool ipv6);
+
 // The line shown for a program that cannot be started: names it and says why.
 std::string start_failure_text(std::string_view program, const Error& error);
 
@@ -50,9 +58,9 @@ class CommandRun {
   // The button while idle: builds the command line and enters state 1. False
   // (nothing happens) for an empty host or when not idle. The caller then
   // starts the worker and the tick.
-  bool start(std::string_view options, std::string_view host);
-  // "PROGRAM OPTIONS -- HOST", as echoed at the top of the output: the "--"
-  // is passed (see argv()), so the line shows it.
+  bool start(std::string_view options, std::string_view host, bool ipv6 = true);
+  // "PROGRAM [FAMILY] OPTIONS -- HOST", as echoed at the top of the output:
+  // the "--" is passed (see argv()), so the line shows it.
   const std::string& command_line() const { return command_line_; }
   // What the child is started with: the options' words, then "--" and the
   // host, so that a host text starting with "-" is never taken as an option.

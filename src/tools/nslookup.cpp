@@ -3,6 +3,7 @@
 #include <cctype>
 #include <optional>
 
+#include "base/ip_address.h"
 #include "base/text_helpers.h"
 #include "settings/int_parse.h"
 #include "tools/whois.h"
@@ -12,7 +13,7 @@ namespace tw::tools {
 using detail::sformat;
 namespace t = platform::dns_type;
 
-const std::array<RecordTypeText, 9> kRecordTypes = {{
+const std::array<RecordTypeText, 10> kRecordTypes = {{
     {"A", t::kA, "\r\n----- A Record -----------------------------------------------------\r\n",
      "A Record are not available.\r\n",
      "\r\n----- Aレコード ----------------------------------------------------\r\n", "Aレコードはありません.\r\n"},
@@ -42,6 +43,10 @@ const std::array<RecordTypeText, 9> kRecordTypes = {{
     {"TXT", t::kTXT, "\r\n----- TXT Record ---------------------------------------------------\r\n",
      "TXT Record are not available.\r\n",
      "\r\n----- TXTレコード --------------------------------------------------\r\n", "TXTレコードはありません.\r\n"},
+    {"AAAA", t::kAAAA, "\r\n----- AAAA Record --------------------------------------------------\r\n",
+     "AAAA Record are not available.\r\n",
+     "\r\n----- AAAAレコード -------------------------------------------------\r\n",
+     "AAAAレコードはありません.\r\n"},
 }};
 
 std::string_view record_header(std::size_t index, Language lang) {
@@ -59,7 +64,8 @@ std::string record_entry(const platform::DnsRecord& r, const std::string& name_a
   // break the lines of the listing.
   const auto clean = [](const std::string& s) { return detail::without_control_chars(s); };
   switch (r.type) {
-    case t::kA: return sformat("%s\r\n", r.address.c_str());
+    case t::kA:
+    case t::kAAAA: return sformat("%s\r\n", r.address.c_str());
     case t::kNS: return sformat("%s (%s)\r\n", clean(r.name).c_str(), name_address.c_str());
     case t::kCNAME:
     case t::kPTR: return sformat("%s\r\n", clean(r.name).c_str());
@@ -85,9 +91,9 @@ std::string record_entry(const platform::DnsRecord& r, const std::string& name_a
   }
 }
 
-std::string address_text(platform::HostLookup& hosts, const std::string& name, std::stop_token token) {
+std::string address_text(platform::HostLookup& hosts, const std::string& name, bool ipv6, std::stop_token token) {
   if (is_digits_and_dots(name)) return name;
-  auto a = hosts.first_address(name, token);
+  auto a = hosts.first_address(name, ipv6, token);
   if (a) return *a;
   return "* " + a.error().headline;
 }
@@ -120,7 +126,15 @@ std::string host_name_text(platform::HostLookup& hosts, const std::string& addre
   auto name = hosts.name_of(address, token);
   if (name) return *name;
   const auto quad = four_ints(address);
-  if (!quad) return address;
+  if (!quad) {
+    // An IPv6 address (only ever shown with IPv6 on) is treated as an IPv4
+    // one: its LAN's hosts database for unique-local and link-local
+    // addresses, which DNS rarely knows; the reason for any other.
+    const auto v6 = net::parse_ip(address);
+    if (!v6 || !v6->is_v6()) return address;
+    if (net::is_private(*v6)) return hosts.hosts_name_of(address, token).value_or(address);
+    return "※" + name.error().headline;
+  }
   if (is_private(*quad)) return hosts.hosts_name_of(address, token).value_or(address);
   return "※" + name.error().headline;
 }
@@ -129,9 +143,10 @@ std::string address_lines(const std::string& address, const std::string& host_na
   return "IP Address  = " + address + "\r\n" + "Host Name   = " + host_name + "\r\n";
 }
 
-std::string NslookupRun::start(std::string_view target) {
+std::string NslookupRun::start(std::string_view target, bool ipv6) {
   if (target.empty() || state_.load() != kIdle) return {};
   target_ = std::string(target);
+  ipv6_ = ipv6;
   {
     std::lock_guard lock(mutex_);
     output_.clear();
@@ -171,7 +186,7 @@ void NslookupRun::run_worker(platform::DnsClient* dns, platform::HostLookup& hos
   const auto finish = [this] { state_.store(kFinished); };
   std::string target = target_;
   for (char& c : target) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const std::string address = address_text(hosts, target, token);
+  const std::string address = address_text(hosts, target, ipv6_, token);
   std::string lines = address_lines(address, host_name_text(hosts, address, token));
   if (token.stop_requested()) return finish();
   append(lines);
@@ -179,6 +194,7 @@ void NslookupRun::run_worker(platform::DnsClient* dns, platform::HostLookup& hos
   for (std::size_t i = 0; have_dns && i < kRecordTypes.size() && state_.load() == kRunning; ++i) {
     if (!filter[i]) continue;
     const int type = kRecordTypes[i].type;
+    if (type == t::kAAAA && !ipv6_) continue;
     auto answer = dns->query(target, type, direct, token);
     std::string text(record_header(i, lang_));
     if (!answer) {
@@ -187,7 +203,7 @@ void NslookupRun::run_worker(platform::DnsClient* dns, platform::HostLookup& hos
       for (const auto& r : *answer) {
         if (r.type != type) continue;
         const bool named = type == t::kNS || type == t::kMX;
-        text += record_entry(r, named ? address_text(hosts, r.name, token) : std::string());
+        text += record_entry(r, named ? address_text(hosts, r.name, ipv6_, token) : std::string());
       }
     }
     if (token.stop_requested()) break;

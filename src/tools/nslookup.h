@@ -33,8 +33,10 @@ struct RecordTypeText {
   const char* header_ja;
   const char* failure_ja;
 };
-// A NS CNAME PTR MX WKS SOA HINFO TXT, the order of the filter flags.
-extern const std::array<RecordTypeText, 9> kRecordTypes;
+// A NS CNAME PTR MX WKS SOA HINFO TXT AAAA, the order of the filter flags.
+// AAAA came last so that the nine older flags keep their places in a stored
+// filter; it is listed only with IPv6 on.
+extern const std::array<RecordTypeText, 10> kRecordTypes;
 
 std::string_view record_header(std::size_t index, Language lang);
 std::string_view record_failure(std::size_t index, Language lang);
@@ -45,13 +47,15 @@ std::string_view record_failure(std::size_t index, Language lang);
 std::string record_entry(const platform::DnsRecord& r, const std::string& name_address);
 
 // The address text of a name: the name itself when it is digits and dots,
-// else its first address, else "* " and the system's reason.
-std::string address_text(platform::HostLookup& hosts, const std::string& name, std::stop_token token = {});
+// else its first IPv4 address (with `ipv6`, its IPv6 one when it has only
+// that), else "* " and the system's reason.
+std::string address_text(platform::HostLookup& hosts, const std::string& name, bool ipv6,
+                         std::stop_token token = {});
 
 // The host-name text of an address text: its registered name; else, for a
-// private IPv4 address, the older host lookup's name or the address itself;
-// for any other IPv4 address "※" and the reason; for anything else the
-// address text itself.
+// private address (IPv4 10/8, 172.16/12, 192.168/16; IPv6 unique-local and
+// link-local), the older host lookup's name or the address itself; for any
+// other address "※" and the reason; for anything else the text itself.
 std::string host_name_text(platform::HostLookup& hosts, const std::string& address, std::stop_token token = {});
 
 // "IP Address  = ...\r\nHost Name   = ...\r\n".
@@ -67,8 +71,9 @@ class NslookupRun {
 
   // The button while idle: the text shown at once ("Search "), or "" when the
   // target is empty or a run is under way (nothing happens then). The caller
-  // then starts the worker and the tick.
-  std::string start(std::string_view target);
+  // then starts the worker and the tick. `ipv6` ("Settings"/"IPv6") lets the
+  // run show IPv6 addresses and its AAAA records.
+  std::string start(std::string_view target, bool ipv6 = true);
   // The button while running: the text to show ("Aborted.", an empty line,
   // the output so far), "" when not running. The caller then waits for the
   // worker.
@@ -98,6 +103,7 @@ class NslookupRun {
   Language lang_;
   std::atomic<int> state_{kIdle};
   std::string target_;
+  bool ipv6_ = true;  // set by start(), read by the worker it then starts
   mutable std::mutex mutex_;
   std::string output_;
   int ticks_ = 0;

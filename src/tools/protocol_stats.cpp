@@ -79,6 +79,25 @@ constexpr Label kIcmpLabels[] = {
     {"      Address mask responses        ", "     アドレス・マスク・レスポンス数 "},
 };
 
+// Counters that only IPv6 has; the others reuse the IPv4 labels above.
+constexpr Label kIp6Labels[] = {
+    {"Received Too Big Errors             ", "受信サイズ超過エラー数              "},
+    {"Received without a Route            ", "ルートなしの受信データグラム数      "},
+    {"Truncated Datagrams Received        ", "切り詰められた受信データグラム数    "},
+    {"Multicast Datagrams Received        ", "受信マルチキャストデータグラム数    "},
+    {"Multicast Datagrams Sent            ", "送信マルチキャストデータグラム数    "},
+};
+constexpr Label kIcmp6Labels[] = {
+    {"      Packet too big                ", "     パケット過大メッセージ数       "},
+    {"      Router solicitation           ", "     ルーター要請数                 "},
+    {"      Router advertisement          ", "     ルーター広告数                 "},
+    {"      Neighbor solicitation         ", "     近隣要請数                     "},
+    {"      Neighbor advertisement        ", "     近隣広告数                     "},
+    {"      Multicast listener query      ", "     マルチキャスト・リスナー照会数 "},
+    {"      MLDv2 report                  ", "     MLDv2レポート数                "},
+};
+constexpr Label kSendingMessages = {"Sending messages                    ", "送信 メッセージ数                   "};
+
 // A value of the report: a counter by column name, or a text.
 struct Line {
   Label label;
@@ -181,6 +200,26 @@ SnmpTable parse_snmp(std::string_view text) {
       if (auto v = parse_value(words[i])) columns.emplace(pending_names[i], *v);
     }
     pending_names.clear();
+  }
+  return table;
+}
+
+SnmpTable parse_snmp6(std::string_view text) {
+  SnmpTable table;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    const auto words = split_words(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (words.size() != 2) continue;
+    const std::string& name = words[0];
+    // The group is the name up to its "6": "Ip6", "Icmp6", "Udp6", "UdpLite6".
+    const std::size_t six = name.find('6');
+    if (six == std::string::npos || six == 0 || six + 1 >= name.size()) continue;
+    const auto value = parse_value(words[1]);
+    if (!value || value->negative) continue;
+    table[name.substr(0, six + 1)].emplace(name.substr(six + 1), *value);
   }
   return table;
 }
@@ -289,11 +328,91 @@ std::string protocol_report(const SnmpTable& snmp, const TableCounts& counts, La
       std::size_t k = 0;
       for (const char* column : kIcmpColumns) {
         Label label = kIcmpLabels[k++];
-        if (k == 1 && dir[0] == 'O') label = {"Sending messages                    ", "送信 メッセージ数                   "};
+        if (k == 1 && dir[0] == 'O') label = kSendingMessages;
         lines.push_back({label, counter(g, (std::string(dir) + column).c_str())});
       }
     }
     out += render(icmp_title, lines, lang);
+  }
+  return out;
+}
+
+std::string protocol_report6(const SnmpTable& snmp6, Language lang) {
+  const auto counter = [](const std::map<std::string, SnmpValue>& g, const char* name) -> std::string {
+    auto it = g.find(name);
+    return it == g.end() ? std::string("-") : grouped_counter(it->second);
+  };
+  std::string out;
+
+  // The dashes make every title as wide as the IPv4 ones.
+  const std::string ip_title = section_title("----- %s ---------------------------------------------------\r\n",
+                                             "IPv6 Statistics", "IPv6統計値", lang);
+  if (auto it = snmp6.find("Ip6"); it == snmp6.end()) {
+    out += unavailable(ip_title, lang);
+  } else {
+    const auto& g = it->second;
+    // IPv6 has no forwarding or hop-limit counter here (they are sysctls),
+    // and no routing-discard counter, as IPv4 on Linux has none.
+    const std::vector<Line> lines = {
+        {kIpLabels[2], counter(g, "InReceives")},    {kIpLabels[3], counter(g, "InHdrErrors")},
+        {kIp6Labels[0], counter(g, "InTooBigErrors")}, {kIp6Labels[1], counter(g, "InNoRoutes")},
+        {kIpLabels[4], counter(g, "InAddrErrors")},  {kIpLabels[6], counter(g, "InUnknownProtos")},
+        {kIp6Labels[2], counter(g, "InTruncatedPkts")}, {kIpLabels[7], counter(g, "InDiscards")},
+        {kIpLabels[8], counter(g, "InDelivers")},    {kIpLabels[5], counter(g, "OutForwDatagrams")},
+        {kIpLabels[9], counter(g, "OutRequests")},   {kIpLabels[11], counter(g, "OutDiscards")},
+        {kIpLabels[12], counter(g, "OutNoRoutes")},  {kIpLabels[13], counter(g, "ReasmTimeout")},
+        {kIpLabels[14], counter(g, "ReasmReqds")},   {kIpLabels[15], counter(g, "ReasmOKs")},
+        {kIpLabels[16], counter(g, "ReasmFails")},   {kIpLabels[17], counter(g, "FragOKs")},
+        {kIpLabels[18], counter(g, "FragFails")},    {kIpLabels[19], counter(g, "FragCreates")},
+        {kIp6Labels[3], counter(g, "InMcastPkts")},  {kIp6Labels[4], counter(g, "OutMcastPkts")},
+    };
+    out += render(ip_title, lines, lang);
+  }
+
+  const std::string icmp_title = section_title("----- %s -------------------------------------------------\r\n",
+                                               "ICMPv6 Statistics", "ICMPv6統計値", lang);
+  if (auto it = snmp6.find("Icmp6"); it == snmp6.end()) {
+    out += unavailable(icmp_title, lang);
+  } else {
+    const auto& g = it->second;
+    struct Column {
+      Label label;
+      const char* name;
+    };
+    // ICMPv6 has no source quench, time-stamp or address-mask messages; it
+    // has "too big", and neighbour discovery and multicast listeners in place
+    // of ARP and IGMP.
+    const Column columns[] = {
+        {kIcmpLabels[0], "Msgs"},         {kIcmpLabels[1], "Errors"},         {kIcmpLabels[2], "DestUnreachs"},
+        {kIcmp6Labels[0], "PktTooBigs"},  {kIcmpLabels[3], "TimeExcds"},      {kIcmpLabels[4], "ParmProblems"},
+        {kIcmpLabels[6], "Redirects"},    {kIcmpLabels[7], "Echos"},          {kIcmpLabels[8], "EchoReplies"},
+        {kIcmp6Labels[1], "RouterSolicits"}, {kIcmp6Labels[2], "RouterAdvertisements"},
+        {kIcmp6Labels[3], "NeighborSolicits"}, {kIcmp6Labels[4], "NeighborAdvertisements"},
+        {kIcmp6Labels[5], "GroupMembQueries"}, {kIcmp6Labels[6], "MLDv2Reports"},
+    };
+    std::vector<Line> lines;
+    for (const char* dir : {"In", "Out"}) {
+      bool first = true;
+      for (const auto& c : columns) {
+        const Label label = first && dir[0] == 'O' ? kSendingMessages : c.label;
+        first = false;
+        lines.push_back({label, counter(g, (std::string(dir) + c.name).c_str())});
+      }
+    }
+    out += render(icmp_title, lines, lang);
+  }
+
+  const std::string udp_title = section_title("----- %s --------------------------------------------------\r\n",
+                                              "UDPv6 Statistics", "UDPv6統計値", lang);
+  if (auto it = snmp6.find("Udp6"); it == snmp6.end()) {
+    out += unavailable(udp_title, lang);
+  } else {
+    const auto& g = it->second;
+    const std::vector<Line> lines = {{kUdpLabels[0], counter(g, "InDatagrams")},
+                                     {kUdpLabels[1], counter(g, "NoPorts")},
+                                     {kUdpLabels[2], counter(g, "InErrors")},
+                                     {kUdpLabels[3], counter(g, "OutDatagrams")}};
+    out += render(udp_title, lines, lang);
   }
   return out;
 }

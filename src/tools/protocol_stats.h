@@ -36,6 +36,15 @@ using SnmpTable = std::map<std::string, std::map<std::string, SnmpValue>>;
 // as are lines that do not pair up. Never fails: bad input gives less.
 SnmpTable parse_snmp(std::string_view text);
 
+// Parses the IPv6 counter file (/proc/net/snmp6), one "NAME VALUE" a line:
+//   Ip6InReceives                   \t16
+//   Icmp6InMsgs                     \t0
+// into groups named by the name up to its "6" ("Ip6", "Icmp6", "Udp6",
+// "UdpLite6") and columns named by the rest ("InReceives"). Lines that are
+// not a name with a "6" and an unsigned number are left out; the first of
+// two lines with one name counts. Never fails: bad input gives less.
+SnmpTable parse_snmp6(std::string_view text);
+
 // What the socket and routing dumps counted; nullopt when a dump failed.
 using TableCounts = platform::ProtocolTableCounts;
 
@@ -46,6 +55,12 @@ std::string grouped_counter(SnmpValue v);
 // `snmp` gives its title and a line saying the figures are not available; a
 // single missing column shows "-".
 std::string protocol_report(const SnmpTable& snmp, const TableCounts& counts, Language lang);
+
+// The IPv6 sections, in the order IPv6, ICMPv6, UDPv6, in the layout of the
+// IPv4 ones (a group missing from `snmp6` gives its title and a line saying
+// the figures are not available). The report shows them after the IPv4
+// sections when IPv6 is on and the file could be read.
+std::string protocol_report6(const SnmpTable& snmp6, Language lang);
 
 // Shown before the first report.
 std::string_view protocol_report_placeholder(Language lang);

@@ -1,5 +1,7 @@
 #include "tools/tool_settings.h"
 
+#include <span>
+
 #include "settings/shared_keys.h"
 
 namespace tw::tools {
@@ -48,7 +50,16 @@ RecordFilter parse_record_filter(std::string_view text) {
   return f;
 }
 
-std::string format_record_filter(const RecordFilter& f) { return settings::format_int_list(f); }
+bool ipv6_enabled(const settings::Profile& p) {
+  return p.read_int(kSettings, settings::kIpv6Key, settings::kIpv6Default) != 0;
+}
+
+std::string format_record_filter(const RecordFilter& f, bool ipv6) {
+  // With IPv6 off the file keeps today's nine fields; an AAAA flag the user
+  // turned off is kept all the same, so switching IPv6 back on restores it.
+  if (!ipv6 && f[kAaaaFilterIndex] != 0) return settings::format_int_list(std::span<const int>(f).first(9));
+  return settings::format_int_list(f);
+}
 
 NslookupSettings load_nslookup_settings(const settings::Profile& p) {
   NslookupSettings s;
@@ -56,6 +67,7 @@ NslookupSettings load_nslookup_settings(const settings::Profile& p) {
   s.history = p.read_int(kNslookupSection, "History", 0) != 0;
   s.filter = parse_record_filter(p.read_string(kNslookupSection, "Filter", format_record_filter(kDefaultRecordFilter)));
   s.bypass_cache = p.read_int(kNslookupSection, "Resolver", 0) != 0;
+  s.ipv6 = ipv6_enabled(p);
   return s;
 }
 
@@ -65,7 +77,7 @@ void save_nslookup_state(settings::Profile& p, const NslookupSettings& s) {
 }
 
 void save_nslookup_options(settings::Profile& p, const RecordFilter& filter, bool bypass_cache) {
-  p.write_string(kNslookupSection, "Filter", format_record_filter(filter));
+  p.write_string(kNslookupSection, "Filter", format_record_filter(filter, ipv6_enabled(p)));
   p.write_int(kNslookupSection, "Resolver", bypass_cache ? 1 : 0);
 }
 

@@ -52,25 +52,35 @@ inline constexpr std::string_view kWhoisTableSuffix = "_whois.txt";
 WhoisSettings load_whois_settings(const settings::Profile& p);
 void save_whois_settings(settings::Profile& p, const WhoisSettings& s);
 
-// The nine record-type flags in table order (A NS CNAME PTR MX WKS SOA HINFO TXT).
-using RecordFilter = std::array<int, 9>;
-inline constexpr RecordFilter kDefaultRecordFilter = {1, 1, 1, 1, 1, 1, 1, 1, 1};
+// The record-type flags in table order (A NS CNAME PTR MX WKS SOA HINFO TXT,
+// then AAAA). A filter stored before AAAA existed has nine fields: the missing
+// tenth keeps its default, so AAAA is on.
+using RecordFilter = std::array<int, 10>;
+inline constexpr RecordFilter kDefaultRecordFilter = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+inline constexpr std::size_t kAaaaFilterIndex = 9;
+
+// "Settings"/"IPv6": whether the tools take and show IPv6 beside IPv4.
+bool ipv6_enabled(const settings::Profile& p);
 
 struct NslookupSettings {
   std::string target;        // "Settings"/"NSLookup"
   bool history = false;      // "NSLookUp"/"History"
   RecordFilter filter = kDefaultRecordFilter;  // "NSLookUp"/"Filter"
   bool bypass_cache = false;  // "NSLookUp"/"Resolver"
+  bool ipv6 = true;           // "Settings"/"IPv6"
 };
 inline constexpr std::string_view kNslookupSection = "NSLookUp";
 inline constexpr std::string_view kNslookupHistorySuffix = "_history_nslookup.txt";
-// "%i:%i:..." nine fields; fields that are missing or do not parse keep their default.
+// "%i:%i:..." fields; fields that are missing or do not parse keep their default.
 RecordFilter parse_record_filter(std::string_view text);
-std::string format_record_filter(const RecordFilter& f);
+// All ten fields; with `ipv6` off the AAAA field only when it is off (then the
+// text reads as the nine IPv4-era fields whenever it can).
+std::string format_record_filter(const RecordFilter& f, bool ipv6 = true);
 NslookupSettings load_nslookup_settings(const settings::Profile& p);
 // Tab close: target and "History".
 void save_nslookup_state(settings::Profile& p, const NslookupSettings& s);
-// The "NS Record" options page: "Filter" and "Resolver".
+// The "NS Record" options page: "Filter" and "Resolver" ("Filter" as
+// format_record_filter() writes it under the profile's IPv6 switch).
 void save_nslookup_options(settings::Profile& p, const RecordFilter& filter, bool bypass_cache);
 
 // The Options command of a tool tab: "ConfigTab" = 0 and "ConfigSel" =

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/ip_address.h"
 #include "settings/int_parse.h"
 #include "tools/charset.h"
 
@@ -45,6 +46,29 @@ std::optional<std::uint32_t> read_quad(std::string_view text) {
   return value;
 }
 
+// An IPv6 target as the registries are asked about it: the address, or
+// nullopt when the text is no IPv6 address (an IPv4-mapped one counts as the
+// IPv4 address it maps).
+std::optional<net::IpAddress> ipv6_target(std::string_view target) {
+  if (target.find(':') == std::string_view::npos) return std::nullopt;
+  const auto a = net::parse_ip(target);
+  if (!a || !a->is_v6()) return std::nullopt;
+  return *a;
+}
+
+// Whether an IPv6 pattern ("ADDRESS/LENGTH", "FIRST-LAST" or one address)
+// holds `a`. Patterns of the other kinds hold nothing here.
+bool ipv6_pattern_holds(std::string_view pattern, const net::IpAddress& a) {
+  if (pattern.find(':') == std::string_view::npos) return false;
+  if (const std::size_t dash = pattern.find('-'); dash != std::string_view::npos) {
+    const auto first = net::parse_ip(pattern.substr(0, dash));
+    const auto last = net::parse_ip(pattern.substr(dash + 1));
+    return first && last && first->is_v6() && last->is_v6() && first->bytes <= a.bytes && a.bytes <= last->bytes;
+  }
+  const auto prefix = net::parse_prefix(pattern);
+  return prefix && prefix->contains(a);
+}
+
 }  // namespace
 
 std::vector<WhoisServerEntry> parse_whois_table(std::string_view text) {
@@ -73,9 +97,10 @@ std::vector<WhoisServerEntry> parse_whois_table(std::string_view text) {
 
 std::string_view default_whois_table() {
   return R"(; WHOIS servers, one "PATTERN = SERVER" a line.
-; A pattern is a domain suffix (compared with the end of the target) or an
-; IPv4 range "FIRST-LAST". The first entry that matches is asked; blanks are
-; ignored; lines starting with ";", "#" or "!" are comments.
+; A pattern is a domain suffix (compared with the end of the target), an
+; IPv4 range "FIRST-LAST", or an IPv6 prefix "ADDRESS/LENGTH" or range
+; "FIRST-LAST". The first entry that matches is asked; blanks are ignored;
+; lines starting with ";", "#" or "!" are comments.
 
 ; Generic top-level domains
 .com = whois.verisign-grs.com
@@ -165,6 +190,44 @@ std::string_view default_whois_table() {
 218.0.0.0-223.255.255.255 = whois.apnic.net
 ; Everything else: ARIN, which refers to the registry that holds the range.
 0.0.0.0-255.255.255.255 = whois.arin.net
+
+; IPv6 blocks that IANA allocated to the regional registries
+2001:200::/23 = whois.apnic.net
+2001:400::/23 = whois.arin.net
+2001:600::/23 = whois.ripe.net
+2001:800::/22 = whois.ripe.net
+2001:c00::/23 = whois.apnic.net
+2001:e00::/23 = whois.apnic.net
+2001:1200::/23 = whois.lacnic.net
+2001:1400::/22 = whois.ripe.net
+2001:1800::/23 = whois.arin.net
+2001:1a00::/23 = whois.ripe.net
+2001:1c00::/22 = whois.ripe.net
+2001:2000::/19 = whois.ripe.net
+2001:4000::/23 = whois.ripe.net
+2001:4200::/23 = whois.afrinic.net
+2001:4400::/23 = whois.apnic.net
+2001:4600::/23 = whois.ripe.net
+2001:4800::/23 = whois.arin.net
+2001:4a00::/23 = whois.ripe.net
+2001:4c00::/23 = whois.ripe.net
+2001:5000::/20 = whois.ripe.net
+2001:8000::/19 = whois.apnic.net
+2001:a000::/20 = whois.apnic.net
+2001:b000::/20 = whois.apnic.net
+2003::/18 = whois.ripe.net
+2400::/12 = whois.apnic.net
+2410::/12 = whois.apnic.net
+2600::/12 = whois.arin.net
+2610::/23 = whois.arin.net
+2620::/23 = whois.arin.net
+2630::/12 = whois.arin.net
+2800::/12 = whois.lacnic.net
+2a00::/12 = whois.ripe.net
+2a10::/12 = whois.ripe.net
+2c00::/12 = whois.afrinic.net
+; The rest of the global unicast space: ARIN, which refers on.
+2000::/3 = whois.arin.net
 )";
 }
 
@@ -182,8 +245,13 @@ bool is_digits_and_dots(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
 }
 
-std::string reduce_whois_target(std::string_view target) {
+std::string reduce_whois_target(std::string_view target, bool ipv6) {
   if (is_digits_and_dots(target)) return std::string(target);
+  if (ipv6) {
+    // An address is asked about as it is, in its canonical text; the label
+    // rules below would cut "::ffff:192.0.2.1" down to "2.1".
+    if (const auto a = net::parse_ip(target)) return net::to_text(net::unmapped(*a));
+  }
   if (target.size() < 4 || target.size() >= 256) return {};
   std::string s(target);
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -194,7 +262,14 @@ std::string reduce_whois_target(std::string_view target) {
   return s;
 }
 
-std::string choose_whois_server(const std::vector<WhoisServerEntry>& table, std::string_view target) {
+std::string choose_whois_server(const std::vector<WhoisServerEntry>& table, std::string_view target, bool ipv6) {
+  if (ipv6) {
+    if (const auto a = ipv6_target(target)) {
+      for (const auto& e : table)
+        if (ipv6_pattern_holds(e.pattern, *a)) return e.server;
+      return {};
+    }
+  }
   if (is_digits_and_dots(target)) {
     const auto addr = read_quad(target);
     if (!addr) return {};

@@ -43,15 +43,19 @@ std::vector<WhoisServerEntry> load_whois_table(platform::FileStore& files, const
 // A domain name cut down to its registrable part, lower case
 // ("HOST.EXAMPLE.COM" -> "example.com", "m.x.co.jp" -> "x.co.jp"); an
 // address (digits and dots) unchanged; fewer than 4 or more than 255
-// characters give "".
-std::string reduce_whois_target(std::string_view target);
+// characters give "". With `ipv6` ("Settings"/"IPv6"), an IPv6 address gives
+// its canonical text ("2001:DB8:0::1" -> "2001:db8::1"; an IPv4-mapped one
+// the IPv4 address).
+std::string reduce_whois_target(std::string_view target, bool ipv6 = true);
 
 // True for a text made only of digits and dots (the empty text too).
 bool is_digits_and_dots(std::string_view text);
 
-// The server for `target`: for an address, the first range that holds it; for
-// a name, the first suffix the name ends with. "" when nothing matches.
-std::string choose_whois_server(const std::vector<WhoisServerEntry>& table, std::string_view target);
+// The server for `target`: for an address, the first range that holds it (for
+// an IPv6 address, with `ipv6` on, the first IPv6 prefix or range); for a
+// name, the first suffix the name ends with. "" when nothing matches.
+std::string choose_whois_server(const std::vector<WhoisServerEntry>& table, std::string_view target,
+                                bool ipv6 = true);
 
 // The request line sent for `target`.
 std::string whois_request(std::string_view target);

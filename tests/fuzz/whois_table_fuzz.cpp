@@ -13,8 +13,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (table.size() > kMaxWhoisServers) __builtin_trap();
   (void)choose_whois_server(table, "www.example.co.jp");
   (void)choose_whois_server(table, "192.0.2.77");
+  (void)choose_whois_server(table, "2001:db8::77");
+  (void)choose_whois_server(table, "2001:db8::77", false);
   // The target field is typed by the user: the same text as a target.
   const std::string reduced = reduce_whois_target(text.substr(0, 300));
   (void)choose_whois_server(table, reduced);
+  const std::string reduced4 = reduce_whois_target(text.substr(0, 300), false);
+  (void)choose_whois_server(table, reduced4, false);
   return 0;
 }

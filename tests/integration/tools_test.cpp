@@ -5,6 +5,8 @@
 // compared with nstat.
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -326,6 +329,11 @@ std::string dns_data() {
        {"tw.test. 300 IN SOA ns1.tw.test. hostmaster.tw.test. 4000000001 7200 900 1209600 60"}},
       {"tw.test. IN HINFO", {"tw.test. 300 IN HINFO PDP-11 UNIX"}},
       {"tw.test. IN TXT", {"tw.test. 300 IN TXT v=spf1-all second"}},
+      // AAAA: written long-hand here, as a zone file may; shown canonical.
+      {"www.tw.test. IN AAAA",
+       {"www.tw.test. 300 IN AAAA 2001:DB8:0:0:0:0:0:1", "www.tw.test. 300 IN AAAA 2001:db8:0:1:0:0:0:2"}},
+      {"v6.tw.test. IN AAAA",
+       {"v6.tw.test. 300 IN CNAME www6.tw.test.", "www6.tw.test. 300 IN AAAA fd00:231:0:0:0:0:0:53"}},
   };
   std::string out;
   for (const auto& [question, rrs] : answers) {
@@ -496,6 +504,43 @@ TEST_F(DnsServerTest, NslookupListing) {
   EXPECT_NE(out.find("CNAME Record are not available.\r\n"), std::string::npos);
 }
 
+// AAAA records read as dig reads them, listed as NSLOOKUP's tenth section
+// after the nine, and neither asked for nor listed with IPv6 off.
+TEST_F(DnsServerTest, AaaaAnswersMatchDigAndAreListedLast) {
+  namespace t = platform::dns_type;
+  for (const char* name : {"www.tw.test", "v6.tw.test"}) {
+    auto r = query(name, t::kAAAA);
+    ASSERT_TRUE(r) << name << ": " << r.error().message();
+    std::vector<std::string> ours;
+    for (const auto& rec : *r)
+      if (rec.type == t::kAAAA) ours.push_back(rec.address);
+    std::vector<std::string> digs;
+    for (const auto& line : dig("AAAA", name))
+      if (line.find(':') != std::string::npos) digs.push_back(line);  // the CNAME line has none
+    EXPECT_EQ(ours, digs) << name;
+    EXPECT_FALSE(ours.empty());
+  }
+  EXPECT_EQ(query("www.tw.test", t::kAAAA)->at(0).address, "2001:db8::1");
+
+  platform::LdnsDnsClient client(platform::DnsRoots{(dir_.path / "etc").string(), (dir_.path / "run").string()});
+  platform::FakeHostLookup hosts;
+  hosts.addresses6 = {{"v6.tw.test", "fd00:231::53"}};
+  const auto listing = [&](bool ipv6) {
+    NslookupRun run(Language::English);
+    EXPECT_EQ(run.start("v6.tw.test", ipv6), "Search ");
+    ns_->run([&] { run.run_worker(&client, hosts, kDefaultRecordFilter, true); });
+    return run.tick().text;
+  };
+  const std::string on = listing(true);
+  EXPECT_EQ(on.rfind("IP Address  = fd00:231::53\r\n", 0), 0u) << on;
+  const std::string tail = std::string(record_header(8, Language::English)) + "TXT Record are not available.\r\n" +
+                           std::string(record_header(9, Language::English)) + "fd00:231::53\r\n";
+  EXPECT_EQ(on.substr(on.size() - tail.size()), tail) << on;
+  const std::string off = listing(false);
+  EXPECT_EQ(off.find("AAAA"), std::string::npos) << off;
+  EXPECT_EQ(off.rfind("IP Address  = * Address family for hostname not supported\r\n", 0), 0u) << off;
+}
+
 // A server that takes the question and never answers: the query ends on its
 // stop token (the tab's STOP or close), not after ldns's own retries.
 TEST(ToolsIntegration, DnsQueryEndsOnItsStopTokenWhileTheServerIsSilent) {
@@ -609,6 +654,169 @@ TEST(ToolsIntegration, StatisticsMatchNstat) {
   EXPECT_EQ(counts.udp_endpoints, 2u);
   const std::string report = protocol_report(after, counts, Language::English);
   EXPECT_NE(report.find("Interfaces                                         2\r\n"), std::string::npos) << report;
+}
+
+// ---- IPv6 ----
+
+// Runs `fn` inside `ns` with its own view of /etc/hosts and /etc/resolv.conf
+// (a private mount namespace of the thread, gone with it), so that names
+// resolve from the test's table: the resolver asks the namespace's loopback,
+// where nothing listens, for anything else.
+bool run_with_hosts(const NetNs& ns, const TempDir& dir, const std::string& hosts, const std::function<void()>& fn) {
+  dir.write("hosts", hosts);
+  dir.write("resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n");
+  bool mounted = false;
+  ns.run([&] {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return;
+    if (::mount((dir.path / "hosts").c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0) return;
+    if (::mount((dir.path / "resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) return;
+    mounted = true;
+    fn();
+  });
+  return mounted;
+}
+
+// The address line prefers IPv4 and shows IPv6 only for a name that has
+// nothing else; with IPv6 off such a name does not resolve. ping reaches a
+// name with only an IPv6 address over IPv6 (the program picks the family).
+TEST(ToolsIntegration, Ipv6OnlyNamesResolveAndPing) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root";
+  NetNs ns("h6");
+  // Not ::1 for the IPv6-only name: glibc's hosts file gives 127.0.0.1 for
+  // ::1 to an IPv4 lookup.
+  ASSERT_TRUE(ns.ok() && ns.enable_ipv6() && ns.add_address6("lo", "fd00:231::7/128")) << ns.error();
+  TempDir dir;
+  platform::SystemHostLookup hosts;
+  platform::SpawnProcessRunner runner;
+  std::map<std::string, std::string> got;
+  CommandRun ping(kPingTool);
+  ASSERT_TRUE(ping.start("-c 1 -W 1", "v6only.tw.test"));
+  const bool ran = run_with_hosts(ns, dir,
+                                  "127.0.0.1 localhost\n::1 dual.tw.test\n127.0.0.1 dual.tw.test\n"
+                                  "fd00:231:0:0:0:0:0:7 v6only.tw.test\nfd00:231::5 nas.tw.test\n",
+                                  [&] {
+    const auto text = [](const Result<std::string>& r) { return r ? *r : "error: " + r.error().headline; };
+    got["dual"] = text(hosts.first_address("dual.tw.test", true, {}));
+    got["v6only"] = text(hosts.first_address("v6only.tw.test", true, {}));
+    got["v6only off"] = text(hosts.first_address("v6only.tw.test", false, {}));
+    got["literal"] = text(hosts.first_address("0::1", true, {}));
+    got["literal off"] = text(hosts.first_address("::1", false, {}));
+    got["host line"] = host_name_text(hosts, "fd00:231::5");
+    ping.run_worker(runner);
+  });
+  ASSERT_TRUE(ran);
+  EXPECT_EQ(got["dual"], "127.0.0.1");
+  EXPECT_EQ(got["v6only"], "fd00:231::7");
+  EXPECT_EQ(got["v6only off"].rfind("error: ", 0), 0u) << got["v6only off"];
+  EXPECT_EQ(got["literal"], "::1");
+  EXPECT_EQ(got["literal off"].rfind("error: ", 0), 0u) << got["literal off"];
+  EXPECT_EQ(got["host line"], "nas.tw.test");
+  EXPECT_EQ(ping.output().rfind(">ping -c 1 -W 1 -- v6only.tw.test\r\n", 0), 0u) << ping.output();
+  EXPECT_NE(ping.output().find("from v6only.tw.test (fd00:231::7)"), std::string::npos) << ping.output();
+  EXPECT_NE(ping.output().find("1 packets transmitted, 1 received"), std::string::npos) << ping.output();
+}
+
+// ping and traceroute to an IPv6 address of another namespace, with the
+// family option; with IPv6 off the program itself refuses the address.
+TEST(ToolsIntegration, PingAndTracerouteToIpv6Addresses) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root";
+  test::VethLink link("ping6", true);
+  ASSERT_TRUE(link.ok()) << link.error();
+  platform::SpawnProcessRunner runner;
+
+  CommandRun ping(kPingTool);
+  ASSERT_TRUE(ping.start("-c 2 -W 1 -i 0.2", link.right_addr6()));
+  { RunInNs worker(link.left(), ping, runner); }
+  EXPECT_EQ(ping.output().rfind(">ping -6 -c 2 -W 1 -i 0.2 -- " + link.right_addr6() + "\r\n", 0), 0u) << ping.output();
+  EXPECT_NE(ping.output().find("2 packets transmitted, 2 received"), std::string::npos) << ping.output();
+  (void)ping.tick(0);
+
+  ASSERT_TRUE(ping.start("-c 1 -W 1", link.right_addr6(), false));
+  { RunInNs worker(link.left(), ping, runner); }
+  EXPECT_EQ(ping.output().rfind(">ping -4 -c 1 -W 1 -- " + link.right_addr6() + "\r\n", 0), 0u) << ping.output();
+  EXPECT_NE(ping.output().find("Address family for hostname not supported"), std::string::npos) << ping.output();
+  EXPECT_EQ(ping.output().find("packets transmitted"), std::string::npos) << ping.output();
+
+  if (!has_program("traceroute")) GTEST_SKIP() << "traceroute is not installed";
+  CommandRun trace(kTracertTool);
+  ASSERT_TRUE(trace.start("-n -m 3 -w 1 -q 1", link.right_addr6()));
+  { RunInNs worker(link.left(), trace, runner); }
+  EXPECT_EQ(trace.output().rfind(">traceroute -6 -n -m 3 -w 1 -q 1 -- ", 0), 0u) << trace.output();
+  EXPECT_NE(trace.output().find(" 1  " + link.right_addr6() + " "), std::string::npos) << trace.output();
+}
+
+// An IPv6 target picks its registry from the table's IPv6 prefixes and is
+// sent as its address text.
+TEST(ToolsIntegration, WhoisForAnIpv6Address) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root";
+  NetNs ns("whois6");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  WhoisServer server(ns);
+  ASSERT_TRUE(server.ok());
+  const auto table = parse_whois_table("0.0.0.0-255.255.255.255 = 192.0.2.1\n2001:db8::/32 = 127.0.0.1\n");
+  platform::SocketWhoisClient client;
+  const std::string target = reduce_whois_target("2001:DB8:0:0::1");
+  server.serve("inet6num: 2001:db8::/32\n");
+  std::string out;
+  ns.run([&] {
+    auto reply = client.query(choose_whois_server(table, target), kWhoisPort, whois_request(target), 5000, {});
+    out = whois_output(convert_whois_reply(reply ? *reply : std::string(), target));
+  });
+  EXPECT_EQ(out, "inet6num: 2001:db8::/32\r\n");
+  EXPECT_EQ(server.request, "2001:db8::1 \r\n");
+}
+
+// The IPv6 counters read as nstat reads them, after known traffic over ::1;
+// a proc tree without snmp6 (IPv6 compiled out or disabled at boot) gives an
+// error, which leaves the IPv6 sections out.
+TEST(ToolsIntegration, Ipv6StatisticsMatchNstat) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root";
+  if (!has_program("nstat")) GTEST_SKIP() << "nstat is not installed";
+  NetNs ns("stats6");
+  ASSERT_TRUE(ns.ok() && ns.enable_ipv6()) << ns.error();
+  platform::LinuxProtocolStats source;
+  SnmpTable before, after;
+  ns.run([&] {
+    if (auto t = source.snmp6_text()) before = parse_snmp6(*t);
+  });
+  ns.run([&] {
+    const int rx = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int tx = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    socklen_t len = sizeof a;
+    ::bind(rx, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(rx, reinterpret_cast<sockaddr*>(&a), &len);
+    for (int i = 0; i < 5; ++i) ::sendto(tx, "x", 1, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    char buf[8];
+    for (int i = 0; i < 5; ++i) ::recv(rx, buf, sizeof buf, 0);
+    if (auto t = source.snmp6_text()) after = parse_snmp6(*t);
+    ::close(rx);
+    ::close(tx);
+  });
+  const auto nstat_after = nstat(ns);
+  ASSERT_TRUE(before.count("Udp6") && after.count("Udp6"));
+  EXPECT_EQ(after.at("Udp6").at("OutDatagrams").magnitude - before.at("Udp6").at("OutDatagrams").magnitude, 5u);
+  EXPECT_EQ(after.at("Udp6").at("InDatagrams").magnitude - before.at("Udp6").at("InDatagrams").magnitude, 5u);
+  int compared = 0;
+  for (const auto& [group, columns] : after) {
+    for (const auto& [column, value] : columns) {
+      const auto it = nstat_after.find(group + column);
+      if (it == nstat_after.end()) continue;
+      EXPECT_EQ(std::to_string(value.magnitude), it->second) << group << column;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 50);
+  const std::string report = protocol_report6(after, Language::English);
+  EXPECT_NE(report.find("Outgoing Datagrams                   " + std::string(15 - std::to_string(
+      after.at("Udp6").at("OutDatagrams").magnitude).size(), ' ') +
+      std::to_string(after.at("Udp6").at("OutDatagrams").magnitude) + "\r\n"), std::string::npos) << report;
+
+  TempDir empty;
+  platform::LinuxProtocolStats none(empty.path.string());
+  EXPECT_FALSE(none.snmp6_text());
 }
 
 }  // namespace

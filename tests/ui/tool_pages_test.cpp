@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -64,7 +66,12 @@ class FakeWhois : public platform::WhoisClient {
 class FakeStats : public platform::ProtocolStatsSource {
  public:
   Result<std::string> snmp_text() override { return std::string("Udp: InDatagrams OutDatagrams\nUdp: 1234567 0\n"); }
+  Result<std::string> snmp6_text() override {
+    if (!snmp6) return Error{"no snmp6", "", ENOENT};
+    return std::string("Udp6InDatagrams 7654321\n");
+  }
   platform::ProtocolTableCounts table_counts() override { return {}; }
+  bool snmp6 = true;
 };
 
 struct Fixture {
@@ -147,9 +154,19 @@ TEST(ToolPages, NslookupListsTheChosenTypes) {
   page.bar()->set_text("a.example");
   page.press();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !page.running(); }, 5000));
-  EXPECT_EQ(shown(page),
-            "IP Address  = 192.0.2.4\nHost Name   = ※Name or service not known\n\n"
-            "----- A Record -----------------------------------------------------\n192.0.2.4\n");
+  const QString v4 =
+      "IP Address  = 192.0.2.4\nHost Name   = ※Name or service not known\n\n"
+      "----- A Record -----------------------------------------------------\n192.0.2.4\n";
+  // A filter stored with nine fields has the tenth, AAAA, on.
+  EXPECT_EQ(shown(page), v4 + "\n----- AAAA Record --------------------------------------------------\n"
+                              "AAAA Record are not available.\n");
+  // With IPv6 off (read again when the options dialog closes) the output is
+  // the IPv4-only one.
+  f.profile.write_int("Settings", "IPv6", 0);
+  page.reload_settings();
+  page.press();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !page.running(); }, 5000));
+  EXPECT_EQ(shown(page), v4);
 }
 
 // Closing the window while a query is out must not wait for the server: the
@@ -258,6 +275,26 @@ TEST(ToolPages, StatisticsShowTheReportOnStart) {
   EXPECT_TRUE(shown(page).contains("Incoming Datagrams" + QString(25, QLatin1Char(' ')) + "1,234,567\n"));
 }
 
+// The IPv6 sections follow the IPv4 ones when IPv6 is on and the kernel has
+// the snmp6 file; otherwise the report is the IPv4 one alone.
+TEST(ToolPages, StatisticsAddTheIpv6SectionsAfterTheIpv4Ones) {
+  Fixture f;
+  FakeStats stats;
+  StatisticsPage page(f.profile, stats, Language::English);
+  page.button()->click();
+  const QString both = shown(page);
+  EXPECT_GT(both.indexOf("----- IPv6 Statistics"), both.indexOf("----- ICMP Statistics"));
+  EXPECT_TRUE(both.contains("Incoming Datagrams" + QString(25, QLatin1Char(' ')) + "7,654,321\n"));
+  stats.snmp6 = false;
+  page.button()->click();
+  const QString v4 = shown(page);
+  EXPECT_FALSE(v4.contains("IPv6"));
+  stats.snmp6 = true;
+  f.profile.write_int("Settings", "IPv6", 0);
+  page.button()->click();
+  EXPECT_EQ(shown(page), v4);
+}
+
 TEST(ToolPages, OptionsPagesRoundTrip) {
   Fixture f;
   {
@@ -270,8 +307,21 @@ TEST(ToolPages, OptionsPagesRoundTrip) {
     page.findChild<QCheckBox*>("direct")->setChecked(true);
     page.save();
   }
-  EXPECT_EQ(f.profile.read_string("NSLookUp", "Filter", ""), "1:1:1:1:0:1:1:1:1");
+  EXPECT_EQ(f.profile.read_string("NSLookUp", "Filter", ""), "1:1:1:1:0:1:1:1:1:1");
   EXPECT_EQ(f.profile.read_int("NSLookUp", "Resolver", 0), 1);
+  // AAAA is offered only with IPv6 on; with it off the file keeps nine fields.
+  f.profile.write_int("Settings", "IPv6", 0);
+  {
+    NsRecordPage page(f.profile, Language::English, nullptr);
+    page.load();
+    auto* aaaa = page.findChild<QCheckBox*>("typeAAAA");
+    ASSERT_NE(aaaa, nullptr);
+    EXPECT_TRUE(aaaa->isHidden());
+    EXPECT_TRUE(aaaa->isChecked());
+    page.save();
+  }
+  EXPECT_EQ(f.profile.read_string("NSLookUp", "Filter", ""), "1:1:1:1:0:1:1:1:1");
+  f.profile.write_int("Settings", "IPv6", 1);
   {
     CommandOptionsPage page(tools::kPingTool, shell::OptionsPageId::Ping, f.profile, Language::English, nullptr);
     page.load();

@@ -53,10 +53,14 @@ class FakeDnsClient : public DnsClient {
 
 class FakeHostLookup : public HostLookup {
  public:
-  Result<std::string> first_address(const std::string& name, std::stop_token) override {
-    auto it = addresses.find(name);
-    if (it == addresses.end()) return Error{"Name or service not known", name, 0};
-    return it->second;
+  // `addresses` holds a name's IPv4 address, `addresses6` its IPv6 one.
+  Result<std::string> first_address(const std::string& name, bool ipv6, std::stop_token) override {
+    if (auto it = addresses.find(name); it != addresses.end()) return it->second;
+    if (auto it = addresses6.find(name); it != addresses6.end()) {
+      if (ipv6) return it->second;
+      return Error{"Address family for hostname not supported", name, 0};
+    }
+    return Error{"Name or service not known", name, 0};
   }
   Result<std::string> name_of(const std::string& address, std::stop_token) override {
     auto it = names.find(address);
@@ -69,7 +73,7 @@ class FakeHostLookup : public HostLookup {
     return it->second;
   }
 
-  std::map<std::string, std::string> addresses, names, hosts_file;
+  std::map<std::string, std::string> addresses, addresses6, names, hosts_file;
 };
 
 }  // namespace tw::platform

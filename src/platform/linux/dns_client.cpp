@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
+#include "base/ip_address.h"
+#include "base/text_helpers.h"
 #include "platform/linux/cancel_wait.h"
 #include "platform/linux/resolver.h"
 
@@ -74,6 +77,11 @@ DnsRecord to_record(const ldns_rr* rr) {
   const auto rdf = [&](std::size_t i) -> const ldns_rdf* { return i < n ? ldns_rr_rdf(rr, i) : nullptr; };
   switch (r.type) {
     case dns_type::kA: r.address = rdf_text(rdf(0)); break;
+    case dns_type::kAAAA:
+      // The canonical text (RFC 5952), as every other IPv6 address is shown.
+      if (const ldns_rdf* a = rdf(0); a && ldns_rdf_size(a) == 16)
+        r.address = net::to_text(net::IpAddress::from_bytes(net::kFamilyIPv6, ldns_rdf_data(a)));
+      break;
     case dns_type::kNS:
     case dns_type::kCNAME:
     case dns_type::kPTR: r.name = rdf_text(rdf(0)); break;
@@ -161,20 +169,34 @@ Result<std::vector<DnsRecord>> LdnsDnsClient::query(const std::string& name, int
 
 namespace {
 
-Result<std::string> first_address_now(const std::string& name) {
+// getaddrinfo's order puts IPv6 first on a machine with a global IPv6
+// address; the address line prefers IPv4 all the same and shows IPv6 only
+// for a name that has nothing else.
+Result<std::string> first_address_now(const std::string& name, bool ipv6) {
   addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
+  hints.ai_family = ipv6 ? AF_UNSPEC : AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &found);
   if (rc != 0 || !found) return Error{gai_strerror(rc), "resolving " + name, 0};
-  char text[INET6_ADDRSTRLEN] = "";
-  if (found->ai_family == AF_INET)
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
-  else
-    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(found->ai_addr)->sin6_addr, text, sizeof text);
+  const addrinfo* pick = nullptr;
+  for (const addrinfo* a = found; a && !pick; a = a->ai_next)
+    if (a->ai_family == AF_INET) pick = a;
+  for (const addrinfo* a = found; a && !pick; a = a->ai_next)
+    if (a->ai_family == AF_INET6) pick = a;
+  std::string text;
+  if (pick && pick->ai_family == AF_INET) {
+    sockaddr_in v4{};
+    std::memcpy(&v4, pick->ai_addr, sizeof v4);
+    text = net::to_text(net::IpAddress::v4(v4.sin_addr.s_addr));
+  } else if (pick) {
+    sockaddr_in6 v6{};
+    std::memcpy(&v6, pick->ai_addr, sizeof v6);
+    text = net::to_text(net::IpAddress::from_bytes(net::kFamilyIPv6, &v6.sin6_addr));
+  }
   freeaddrinfo(found);
-  return std::string(text);
+  if (text.empty()) return Error{gai_strerror(EAI_FAMILY), "resolving " + name, 0};
+  return text;
 }
 
 Result<std::string> name_of_now(const std::string& address) {
@@ -203,8 +225,8 @@ Error lookup_cancelled(const std::string& what) { return Error::from_errno("The 
 
 }  // namespace
 
-Result<std::string> SystemHostLookup::first_address(const std::string& name, std::stop_token stop) {
-  auto r = run_abandonable(stop, [name] { return first_address_now(name); });
+Result<std::string> SystemHostLookup::first_address(const std::string& name, bool ipv6, std::stop_token stop) {
+  auto r = run_abandonable(stop, [name, ipv6] { return first_address_now(name, ipv6); });
   if (!r) return lookup_cancelled("resolving " + name);
   return std::move(*r);
 }
@@ -215,7 +237,28 @@ Result<std::string> SystemHostLookup::name_of(const std::string& address, std::s
   return std::move(*r);
 }
 
+namespace {
+
+// The hosts database's name of an IPv6 address (gethostbyaddr, as for IPv4).
+std::optional<std::string> local_name_of6(const in6_addr& address) {
+  hostent he{};
+  hostent* result = nullptr;
+  char buf[4096];
+  int herr = 0;
+  if (gethostbyaddr_r(&address, sizeof address, AF_INET6, &he, buf, sizeof buf, &result, &herr) != 0 || !result ||
+      !result->h_name)
+    return std::nullopt;
+  return detail::without_control_chars(result->h_name);
+}
+
+}  // namespace
+
 std::optional<std::string> SystemHostLookup::hosts_name_of(const std::string& address, std::stop_token stop) {
+  in6_addr a6{};
+  if (inet_pton(AF_INET6, address.c_str(), &a6) == 1) {
+    auto r = run_abandonable(stop, [a6] { return local_name_of6(a6); });
+    return r ? std::move(*r) : std::nullopt;
+  }
   in_addr a{};
   if (inet_pton(AF_INET, address.c_str(), &a) != 1) return std::nullopt;
   auto r = run_abandonable(stop, [be = a.s_addr] { return SystemReverseResolver().local_name_of(be); });

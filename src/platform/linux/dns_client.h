@@ -41,7 +41,7 @@ class LdnsDnsClient final : public DnsClient {
 
 class SystemHostLookup final : public HostLookup {
  public:
-  Result<std::string> first_address(const std::string& name, std::stop_token stop) override;
+  Result<std::string> first_address(const std::string& name, bool ipv6, std::stop_token stop) override;
   Result<std::string> name_of(const std::string& address, std::stop_token stop) override;
   std::optional<std::string> hosts_name_of(const std::string& address, std::stop_token stop) override;
 };

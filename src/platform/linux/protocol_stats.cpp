@@ -81,8 +81,10 @@ std::optional<std::uint64_t> count_dump(std::uint16_t type, const void* hdr, std
 
 }  // namespace
 
-Result<std::string> LinuxProtocolStats::snmp_text() {
-  const std::string path = proc_ + "/thread-self/net/snmp";
+namespace {
+
+// A /proc file's whole text (at most a little over 1 MiB).
+Result<std::string> read_proc_file(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Error::from_errno("The protocol statistics cannot be read.", "opening " + path, errno);
   std::string text;
@@ -101,6 +103,12 @@ Result<std::string> LinuxProtocolStats::snmp_text() {
   ::close(fd);
   return text;
 }
+
+}  // namespace
+
+Result<std::string> LinuxProtocolStats::snmp_text() { return read_proc_file(proc_ + "/thread-self/net/snmp"); }
+
+Result<std::string> LinuxProtocolStats::snmp6_text() { return read_proc_file(proc_ + "/thread-self/net/snmp6"); }
 
 ProtocolTableCounts LinuxProtocolStats::table_counts() {
   ProtocolTableCounts c;

@@ -37,6 +37,8 @@ NsRecordPage::NsRecordPage(settings::Profile& profile, Language lang, QWidget* p
 void NsRecordPage::load() {
   const auto s = tools::load_nslookup_settings(profile());
   for (std::size_t i = 0; i < types_.size(); ++i) types_[i]->setChecked(s.filter[i] != 0);
+  // With IPv6 off there is no AAAA section to choose; its stored flag is kept.
+  types_[tools::kAaaaFilterIndex]->setVisible(s.ipv6);
   direct_->setChecked(s.bypass_cache);
 }
 

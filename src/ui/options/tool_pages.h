@@ -21,7 +21,7 @@ class NsRecordPage : public OptionsPage {
   void save() override;
 
  private:
-  std::array<QCheckBox*, 9> types_{};
+  std::array<QCheckBox*, 10> types_{};
   QCheckBox* direct_ = nullptr;
 };
 

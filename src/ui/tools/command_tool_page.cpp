@@ -77,7 +77,7 @@ void CommandToolPage::press() {
       bar_->button()->setEnabled(false);
       bar_->add(host);
       worker_.stop();  // the previous run's thread has returned; collect it
-      if (!run_.start(settings_.options, host)) {
+      if (!run_.start(settings_.options, host, tools::ipv6_enabled(profile_))) {
         bar_->button()->setEnabled(true);
         return;
       }

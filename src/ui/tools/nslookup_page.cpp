@@ -58,6 +58,7 @@ void NslookupPage::reload_settings() {
   const auto s = tools::load_nslookup_settings(profile_);
   settings_.filter = s.filter;
   settings_.bypass_cache = s.bypass_cache;
+  settings_.ipv6 = s.ipv6;
 }
 
 void NslookupPage::run_for(const QString& target) {
@@ -70,7 +71,7 @@ void NslookupPage::press() {
   const int state = run_.state();
   if (state == tools::NslookupRun::kIdle) {
     const std::string target = bar_->text();
-    const std::string shown = run_.start(target);
+    const std::string shown = run_.start(target, settings_.ipv6);
     if (shown.empty()) return;
     bar_->add(target);
     worker_.stop();  // the previous run's thread has returned; collect it

@@ -7,6 +7,7 @@
 
 #include "platform/protocol_stats_source.h"
 #include "tools/protocol_stats.h"
+#include "tools/tool_settings.h"
 #include "ui/common/ui_texts.h"
 
 namespace tw::ui {
@@ -37,7 +38,12 @@ StatisticsPage::StatisticsPage(settings::Profile& profile, platform::ProtocolSta
 void StatisticsPage::refresh() {
   tools::SnmpTable snmp;
   if (auto text = source_.snmp_text()) snmp = tools::parse_snmp(*text);
-  show_report(tools::protocol_report(snmp, source_.table_counts(), lang_));
+  std::string report = tools::protocol_report(snmp, source_.table_counts(), lang_);
+  // A kernel without IPv6 has no snmp6 file: the IPv6 sections are left out.
+  if (tools::ipv6_enabled(profile_)) {
+    if (auto text6 = source_.snmp6_text()) report += tools::protocol_report6(tools::parse_snmp6(*text6), lang_);
+  }
+  show_report(report);
 }
 
 }  // namespace tw::ui

@@ -71,10 +71,11 @@ void WhoisPage::press() {
   busy_ = true;
   QGuiApplication::setOverrideCursor(Qt::BusyCursor);
   bar_->button()->setEnabled(false);
-  const std::string target = tools::reduce_whois_target(typed);
+  const bool ipv6 = tools::ipv6_enabled(profile_);
+  const std::string target = tools::reduce_whois_target(typed, ipv6);
   bar_->add(target);
   bar_->set_text(target);
-  const std::string server = tools::choose_whois_server(table_, target);
+  const std::string server = tools::choose_whois_server(table_, target, ipv6);
   worker_.start([this, target, server](std::stop_token token) {
     std::string reply;
     if (!target.empty()) {

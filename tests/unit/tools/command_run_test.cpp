@@ -31,6 +31,30 @@ TEST(CommandRun, EchoesTheCommandAndGathersOutputUntilTheChildEnds) {
   EXPECT_EQ(run.state(), CommandRun::kIdle);
 }
 
+// An IPv6 address is pinged over IPv6 ("-6"), and with IPv6 off the program
+// is told IPv4 ("-4") so that it refuses it; IPv4 addresses and names keep
+// today's command line, as do options that already name a family.
+TEST(CommandRun, FamilyOptionForIpv6Addresses) {
+  EXPECT_EQ(family_option("-c 4", "2001:DB8::1", true), "-6");
+  EXPECT_EQ(family_option("-c 4", "::1", false), "-4");
+  EXPECT_EQ(family_option("-c 4", "192.0.2.1", true), "");
+  EXPECT_EQ(family_option("-c 4", "v6only.example.com", true), "");
+  EXPECT_EQ(family_option("-c 4 -4", "::1", true), "");
+  EXPECT_EQ(family_option("-c 4", "fe80::1%eth0", true), "");  // the program reads zone names itself
+
+  platform::FakeProcessRunner runner;
+  CommandRun run(kTracertTool);
+  ASSERT_TRUE(run.start("-m 20 -w 1", "fd00:231::2"));
+  run.run_worker(runner);
+  EXPECT_EQ(runner.started.at(0),
+            (std::vector<std::string>{"traceroute", "-6", "-m", "20", "-w", "1", "--", "fd00:231::2"}));
+  EXPECT_EQ(run.output().substr(0, 46), ">traceroute -6 -m 20 -w 1 -- fd00:231::2\r\n");
+  (void)run.tick(0);
+  ASSERT_TRUE(run.start("-m 20 -w 1", "192.0.2.1", false));
+  run.run_worker(runner);
+  EXPECT_EQ(run.output().substr(0, 42), ">traceroute -m 20 -w 1 -- 192.0.2.1\r\n");
+}
+
 // Waits until the scripted child has handed out all its chunks.
 void wait_for_silence(platform::FakeProcessRunner& runner) {
   for (;;) {

@@ -111,8 +111,31 @@ TEST(ToolSettings, OptionsCommandSelectsTheGroupOnce) {
   EXPECT_EQ(p.read_int("Settings", "ConfigTab", -1), 1);
 
   EXPECT_EQ(load_command_tool(p, kTracertTool).options, "-m 20 -w 1");
-  EXPECT_EQ(parse_record_filter("0:1:0"), (RecordFilter{0, 1, 0, 1, 1, 1, 1, 1, 1}));
-  EXPECT_EQ(format_record_filter(kDefaultRecordFilter), "1:1:1:1:1:1:1:1:1");
+  EXPECT_EQ(parse_record_filter("0:1:0"), (RecordFilter{0, 1, 0, 1, 1, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(format_record_filter(kDefaultRecordFilter), "1:1:1:1:1:1:1:1:1:1");
+}
+
+// AAAA is the tenth flag: a filter stored with nine fields has it on; with
+// IPv6 off the stored text keeps the nine fields unless AAAA was turned off.
+TEST(ToolSettings, AaaaFlagIsTheTenthFieldAndOnWhenMissing) {
+  platform::FakeFileStore files;
+  settings::Profile p(files, "/data/t.ini");
+  EXPECT_TRUE(load_nslookup_settings(p).ipv6);
+  EXPECT_EQ(load_nslookup_settings(p).filter, kDefaultRecordFilter);
+  p.write_string("NSLookUp", "Filter", "1:0:1:1:1:1:1:1:0");
+  EXPECT_EQ(load_nslookup_settings(p).filter, (RecordFilter{1, 0, 1, 1, 1, 1, 1, 1, 0, 1}));
+
+  RecordFilter f = kDefaultRecordFilter;
+  save_nslookup_options(p, f, false);
+  EXPECT_EQ(p.read_string("NSLookUp", "Filter", ""), "1:1:1:1:1:1:1:1:1:1");
+  p.write_int("Settings", "IPv6", 0);
+  EXPECT_FALSE(load_nslookup_settings(p).ipv6);
+  save_nslookup_options(p, f, false);
+  EXPECT_EQ(p.read_string("NSLookUp", "Filter", ""), "1:1:1:1:1:1:1:1:1");
+  f[kAaaaFilterIndex] = 0;
+  save_nslookup_options(p, f, false);
+  EXPECT_EQ(p.read_string("NSLookUp", "Filter", ""), "1:1:1:1:1:1:1:1:1:0");
+  EXPECT_EQ(load_nslookup_settings(p).filter[kAaaaFilterIndex], 0);
 }
 
 }  // namespace

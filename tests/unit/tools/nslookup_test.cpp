@@ -20,9 +20,9 @@ struct Fixture {
   platform::FakeHostLookup hosts;
 
   std::string run(const std::string& target, RecordFilter filter = kDefaultRecordFilter,
-                  Language lang = Language::English) {
+                  Language lang = Language::English, bool ipv6 = true) {
     NslookupRun r(lang);
-    if (r.start(target).empty()) return "<not started>";
+    if (r.start(target, ipv6).empty()) return "<not started>";
     r.run_worker(&dns, hosts, filter, false);
     auto tick = r.tick();
     EXPECT_TRUE(tick.finished);
@@ -63,16 +63,76 @@ TEST(Nslookup, ListingOfAllTypes) {
   const std::string out = f.run("WWW.Example.com");
   std::string expected = "IP Address  = 192.0.2.1\r\nHost Name   = web.example.com\r\n";
   expected += std::string(record_header(0, Language::English)) + "192.0.2.1\r\n192.0.2.2\r\n192.0.2.3\r\n";
-  for (std::size_t i = 1; i < 9; ++i) {
+  for (std::size_t i = 1; i < kRecordTypes.size(); ++i) {
     expected += record_header(i, Language::English);
     expected += i == 4 ? "MX Preference =    5 , Mail eXchange = mail.example.com (192.0.2.25)\r\n"
                        : std::string(record_failure(i, Language::English));
   }
   EXPECT_EQ(out, expected);
-  EXPECT_EQ(f.dns.queries.size(), 9u);
+  EXPECT_EQ(f.dns.queries.size(), 10u);
   EXPECT_EQ(record_header(2, Language::English),
             "\r\n----- CNAME Record -------------------------------------------------\r\n");
   EXPECT_EQ(record_failure(8, Language::Japanese), "TXTレコードはありません.\r\n");
+}
+
+// Every header is as wide as the others in a fixed-width font, the Japanese
+// characters taking two columns.
+TEST(Nslookup, AaaaSectionTextsInBothLanguages) {
+  EXPECT_EQ(record_header(9, Language::English),
+            "\r\n----- AAAA Record --------------------------------------------------\r\n");
+  EXPECT_EQ(record_failure(9, Language::English), "AAAA Record are not available.\r\n");
+  EXPECT_EQ(record_failure(9, Language::Japanese), "AAAAレコードはありません.\r\n");
+  const auto columns = [](std::string_view s) {
+    std::size_t n = 0;
+    for (unsigned char c : s) n += c < 0x80 ? 1 : c >= 0xE0 ? 2 : 0;
+    return n;
+  };
+  for (std::size_t i = 0; i < kRecordTypes.size(); ++i) {
+    EXPECT_EQ(columns(record_header(i, Language::English)), 72u) << i;
+    EXPECT_EQ(columns(record_header(i, Language::Japanese)), 72u) << i;
+  }
+  EXPECT_EQ(record_entry(DnsRecord{.type = t::kAAAA, .address = "2001:db8::1"}, ""), "2001:db8::1\r\n");
+}
+
+// The AAAA section comes last, after the nine; the address lines show the
+// IPv4 address when there is one and the IPv6 one only for a name without;
+// with IPv6 off neither appears, as before IPv6 was supported.
+TEST(Nslookup, AaaaRecordsAndIpv6AddressLines) {
+  Fixture f;
+  f.hosts.addresses["dual.example.com"] = "192.0.2.1";
+  f.hosts.addresses6["dual.example.com"] = "2001:db8::1";
+  f.hosts.addresses6["v6.example.com"] = "2001:db8::6";
+  f.hosts.names["2001:db8::6"] = "six.example.com";
+  f.hosts.addresses6["ula.example.com"] = "fd00:231::5";
+  f.hosts.hosts_file["fd00:231::5"] = "nas.lan";
+  f.dns.answers[{"v6.example.com", t::kAAAA}] = {DnsRecord{.type = t::kCNAME, .name = "x.example.com"},
+                                                 DnsRecord{.type = t::kAAAA, .address = "2001:db8::6"},
+                                                 DnsRecord{.type = t::kAAAA, .address = "2001:db8::7"}};
+  RecordFilter only_aaaa{};
+  only_aaaa[kAaaaFilterIndex] = 1;
+  EXPECT_EQ(f.run("dual.example.com", RecordFilter{}),
+            "IP Address  = 192.0.2.1\r\nHost Name   = ※Name or service not known\r\n");
+  EXPECT_EQ(f.run("v6.example.com", only_aaaa),
+            "IP Address  = 2001:db8::6\r\nHost Name   = six.example.com\r\n" +
+                std::string(record_header(9, Language::English)) + "2001:db8::6\r\n2001:db8::7\r\n");
+  EXPECT_EQ(f.run("ula.example.com", RecordFilter{}), "IP Address  = fd00:231::5\r\nHost Name   = nas.lan\r\n");
+  f.hosts.hosts_file.clear();
+  EXPECT_EQ(f.run("ula.example.com", RecordFilter{}),
+            "IP Address  = fd00:231::5\r\nHost Name   = fd00:231::5\r\n");
+  EXPECT_NE(f.run("v6.example.com", only_aaaa, Language::Japanese)
+                .find("\r\n----- AAAAレコード -------------------------------------------------\r\n2001:db8::6\r\n"),
+            std::string::npos);
+  EXPECT_NE(f.run("dual.example.com", only_aaaa, Language::Japanese).find("AAAAレコードはありません.\r\n"),
+            std::string::npos);
+
+  // IPv6 off: the IPv4-only address line and no AAAA query at all.
+  f.dns.queries.clear();
+  EXPECT_EQ(f.run("v6.example.com", kDefaultRecordFilter, Language::English, false).find("AAAA"),
+            std::string::npos);
+  EXPECT_EQ(f.run("v6.example.com", only_aaaa, Language::English, false),
+            "IP Address  = * Address family for hostname not supported\r\n"
+            "Host Name   = * Address family for hostname not supported\r\n");
+  EXPECT_EQ(f.dns.queries.size(), 9u);
 }
 
 TEST(Nslookup, AddressLinesForAddressesAndFailures) {

@@ -91,5 +91,60 @@ TEST(ProtocolStats, NumbersAndSpecialValues) {
             std::string::npos);
 }
 
+// /proc/net/snmp6 as this machine's kernel (6.18) wrote it: one name and
+// value a line, grouped by the name's prefix.
+TEST(ProtocolStats, ParsesSnmp6) {
+  const auto t = parse_snmp6(fixture("snmp6-linux-6.18.txt"));
+  ASSERT_EQ(t.size(), 4u);  // Ip6 Icmp6 Udp6 UdpLite6
+  EXPECT_EQ(t.at("Ip6").at("InReceives").magnitude, 22u);
+  EXPECT_EQ(t.at("Ip6").at("OutRequests").magnitude, 33u);
+  EXPECT_EQ(t.at("Icmp6").at("InMsgs").magnitude, 14u);
+  EXPECT_EQ(t.at("Icmp6").at("OutType143").magnitude, 4u);
+  EXPECT_EQ(t.at("Udp6").at("OutDatagrams").magnitude, 8u);
+  EXPECT_EQ(t.at("UdpLite6").count("MemErrors"), 1u);
+  EXPECT_EQ(t.count("Udp"), 0u);  // "Udp6" is not cut at the "p"
+  // Broken lines are left out; the first of two lines with one name counts.
+  const auto b = parse_snmp6("Ip6InReceives 5\nIp6InReceives 6\nIp6Bad x\nIp6Neg -1\nNoSix 4\n6Lead 1\n"
+                             "Ip6 3\nIp6Three 1 2\nUdp6InErrors\t18446744073709551615\r\n");
+  EXPECT_EQ(b.at("Ip6").size(), 1u);
+  EXPECT_EQ(b.at("Ip6").at("InReceives").magnitude, 5u);
+  EXPECT_EQ(b.at("Udp6").at("InErrors").magnitude, 18446744073709551615u);
+  EXPECT_EQ(b.size(), 2u);
+}
+
+TEST(ProtocolStats, Ipv6SectionsFollowTheIpv4Layout) {
+  const auto snmp6 = parse_snmp6(fixture("snmp6-linux-6.18.txt"));
+  const std::string r = protocol_report6(snmp6, Language::English);
+  EXPECT_EQ(r.rfind("----- IPv6 Statistics ---------------------------------------------------\r\n", 0), 0u);
+  EXPECT_EQ(line_of(r, "Incoming Datagrams"), row("Incoming Datagrams", "22"));
+  EXPECT_EQ(line_of(r, "Datagrams sent the Request"), row("Datagrams sent the Request", "33"));
+  EXPECT_EQ(line_of(r, "Received Messages"), row("Received Messages", "14"));
+  EXPECT_NE(r.find("Multicast Datagrams Sent"), std::string::npos);
+  EXPECT_NE(r.find("\r\n\r\n----- ICMPv6 Statistics -------------------------------------------------\r\n"),
+            std::string::npos);
+  EXPECT_NE(r.find("      MLDv2 report                                 0\r\nSending messages"), std::string::npos);
+  EXPECT_NE(r.find("\r\n\r\n----- UDPv6 Statistics --------------------------------------------------\r\n"),
+            std::string::npos);
+  EXPECT_EQ(line_of(r.substr(r.find("UDPv6")), "Outgoing Datagrams"), row("Outgoing Datagrams", "8"));
+  EXPECT_EQ(r.substr(r.size() - 4), "\r\n\r\n");
+  // Every title is as wide as the IPv4 ones.
+  const std::string v4 = protocol_report({}, {}, Language::English);
+  for (const std::string& text : {r, v4}) {
+    for (std::size_t at = text.find("----- "); at != std::string::npos; at = text.find("\r\n----- ", at + 1)) {
+      const std::size_t start = text[at] == '-' ? at : at + 2;
+      EXPECT_EQ(text.find("\r\n", start) - start, 73u) << text.substr(start, 30);
+    }
+  }
+  // A group missing from the file says so; the Japanese labels keep the
+  // value column where the IPv4 ones have it.
+  EXPECT_NE(protocol_report6({}, Language::English)
+                .find("----- UDPv6 Statistics --------------------------------------------------\r\n"
+                      "The statistics are not available.\r\n\r\n"),
+            std::string::npos);
+  const std::string ja = protocol_report6(snmp6, Language::Japanese);
+  EXPECT_NE(ja.find("----- IPv6統計値 ---"), std::string::npos);
+  EXPECT_NE(ja.find("受信マルチキャストデータグラム数    " + std::string(15, ' ') + "0\r\n"), std::string::npos) << ja;
+}
+
 }  // namespace
 }  // namespace tw::tools

@@ -52,6 +52,42 @@ TEST(Whois, ServerChoice) {
   EXPECT_EQ(choose_whois_server(parse_whois_table(".com=x\n"), "192.0.2.1"), "");
 }
 
+// IPv6 targets are asked about in their canonical text and matched against
+// IPv6 prefixes or ranges only; with IPv6 off they go the way they went
+// before (no IPv6 entry is ever chosen).
+TEST(Whois, Ipv6TargetsAndPatterns) {
+  EXPECT_EQ(reduce_whois_target("2001:DB8:0:0::1"), "2001:db8::1");
+  EXPECT_EQ(reduce_whois_target("::ffff:192.0.2.1"), "192.0.2.1");
+  EXPECT_EQ(reduce_whois_target("::1"), "::1");
+  EXPECT_EQ(reduce_whois_target("::1", false), "");  // too short, as before
+  EXPECT_EQ(reduce_whois_target("::ffff:192.0.2.1", false), "2.1");
+  EXPECT_EQ(reduce_whois_target("Example.COM"), "example.com");
+
+  const auto t = parse_whois_table(
+      ".com=com-server\n0.0.0.0-255.255.255.255=all4\n2001:db8::/33=low\n"
+      "2001:db8:8000::-2001:db8:ffff:ffff:ffff:ffff:ffff:ffff=high\n2001:db8::/32=never\n"
+      "2001:zz::/32=broken\n2000::/3=rest\n");
+  EXPECT_EQ(choose_whois_server(t, "2001:db8::1"), "low");
+  EXPECT_EQ(choose_whois_server(t, "2001:db8:7fff::1"), "low");
+  EXPECT_EQ(choose_whois_server(t, "2001:db8:8000::"), "high");
+  EXPECT_EQ(choose_whois_server(t, "2001:db9::1"), "rest");
+  EXPECT_EQ(choose_whois_server(t, "fd00::1"), "");  // no entry holds it: the query fails
+  EXPECT_EQ(choose_whois_server(t, "192.0.2.1"), "all4");
+  EXPECT_EQ(choose_whois_server(t, "2001:db8::1", false), "");
+
+  // The default table: the registries' blocks, and ARIN for the rest.
+  const auto d = parse_whois_table(default_whois_table());
+  EXPECT_EQ(choose_whois_server(d, "2001:200::1"), "whois.apnic.net");
+  EXPECT_EQ(choose_whois_server(d, "2001:67c:2e8:22::c100:68b"), "whois.ripe.net");
+  EXPECT_EQ(choose_whois_server(d, "2800:3f0:4001:80b::200e"), "whois.lacnic.net");
+  EXPECT_EQ(choose_whois_server(d, "2c0f:f248::1"), "whois.afrinic.net");
+  EXPECT_EQ(choose_whois_server(d, "2620:0:2d0:200::7"), "whois.arin.net");
+  EXPECT_EQ(choose_whois_server(d, "2404:6800:4004::1"), "whois.apnic.net");
+  EXPECT_EQ(choose_whois_server(d, "2a01:4f8::1"), "whois.ripe.net");
+  EXPECT_EQ(choose_whois_server(d, "193.0.6.139"), "whois.ripe.net");
+  EXPECT_EQ(choose_whois_server(d, "fd00::1"), "");
+}
+
 TEST(Whois, MissingTableIsWrittenFromTheDefault) {
   platform::FakeFileStore files;
   const auto t = load_whois_table(files, "/d/tarnix_whois.txt");
