@@ -17,8 +17,12 @@ namespace {
 constexpr int kSwatchRole = Qt::UserRole;
 
 // Paints the colour column as a framed swatch over the cell's usual
-// background, so that a colour like the list's own (white on white) still
-// shows, and the selection stays visible around it.
+// background, so that a colour like the list's own (white on a light list,
+// black on a dark one) still shows, and the selection stays visible around
+// it. The frame is a middle grey: it stands out from white and from black,
+// from the swatch and from the list, in light and dark themes alike.
+const QColor kSwatchFrame(128, 128, 128);
+
 class SwatchDelegate : public QStyledItemDelegate {
  public:
   SwatchDelegate(int color_column, QObject* parent) : QStyledItemDelegate(parent), column_(color_column) {}
@@ -32,7 +36,7 @@ class SwatchDelegate : public QStyledItemDelegate {
     if (swatch.width() <= 0 || swatch.height() <= 0) return;
     painter->save();
     painter->fillRect(swatch, color.value<QColor>());
-    painter->setPen(option.palette.color(QPalette::Dark));
+    painter->setPen(kSwatchFrame);
     painter->setBrush(Qt::NoBrush);
     painter->drawRect(swatch);
     painter->restore();
