@@ -150,8 +150,6 @@ void GraphPainter::resize(QSize size, qreal dpr) {
   valid_ = false;
 }
 
-int GraphPainter::dev(int v) const { return dpr_ == 1 ? v : static_cast<int>(std::floor(v * dpr_ + 0.5)); }
-
 QRect GraphPainter::dev(const QRect& r) const {
   if (dpr_ == 1) return r;
   const int l = dev(r.left()), t = dev(r.top());
@@ -492,13 +490,18 @@ void GraphPainter::draw_field(const GraphFrame& f, const QRect& r) {
   const int n = tr::visible_bar_count(w);
   const int base_row = dev(top + height);  // one past the bars' bottom row
   const ColorRef base = tr::brighten(settings_.color(tr::kColorBackgroundGraph), tr::kBarShade);
+  // The entries whose bars may reach into the columns: those of the logical
+  // columns around them.
+  const int lx0 = static_cast<int>(std::floor(x0 / dpr_)) - 1, lx1 = static_cast<int>(std::ceil(x1 / dpr_)) + 1;
+  const int first_entry = std::max(0, (settings_.reverse ? lx0 : w - lx1) / tr::kBarWidth - 1);
+  const int last_entry = (settings_.reverse ? lx1 : w - lx0) / tr::kBarWidth + 1;
   for (int dir = 0; dir < 2; ++dir) {
     const auto& hist = dir == 0 ? f.send : f.recv;
     const ColorRef c = settings_.color(dir == 0 ? tr::kColorGraphSend : tr::kColorGraphRecv);
     const ColorRef c_top = tr::brighten(c, tr::kBarShade);
     const QRgb solid = rgb_from_colorref(c);
-    const int count = std::min<int>(n, static_cast<int>(hist.size()));
-    for (int i = 0; i < count; ++i) {
+    const int count = std::min({n, static_cast<int>(hist.size()), last_entry + 1});
+    for (int i = first_entry; i < count; ++i) {
       const int left = tr::bar_left(i, 0, w, settings_.reverse);
       const int xa = std::max(dev(left), x0), xb = std::min(dev(left + tr::kBarWidth), x1);
       if (xa >= xb) continue;

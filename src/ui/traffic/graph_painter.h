@@ -28,6 +28,7 @@
 #include <QSize>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -120,7 +121,9 @@ class GraphPainter {
   };
 
   void rebuild_fonts();
-  int dev(int v) const;  // logical to device pixels
+  // Logical to device pixels, rounding every edge the same way, so that
+  // neighbouring areas meet exactly.
+  int dev(int v) const { return dpr_ == 1 ? v : static_cast<int>(std::floor(v * dpr_ + 0.5)); }
   QRect dev(const QRect& r) const;
   void fill_rows(int y0, int y1, QRgb color);  // device rows [y0, y1)
 
