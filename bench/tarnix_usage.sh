@@ -7,7 +7,7 @@
 # the same load. For each: CPU time of all its threads (the scheduler's run
 # time, /proc/PID/task/*/schedstat, exact to the nanosecond) over a span as %
 # of one core, and resident memory (VmRSS now, VmHWM the peak), against the
-# aims: 1.5 % of a core and 60 MB for the graph, 0.3 % more with the Mini
+# targets: 1.5 % of a core and 60 MB for the graph, 0.3 % more with the Mini
 # Monitor. The machine's load is printed with them: other work on the same
 # cores raises every figure.
 #
@@ -98,8 +98,8 @@ awk -v g0="$g0" -v g1="$g1" -v m0="$m0" -v m1="$m1" -v s0="$s0" -v s1="$s1" \
   m = 100 * (m1 - m0) / 1e9 / wall
   printf "tarnix usage over %.1f s, redraw and sampling every 50 ms, ~2 MB/s over lo, under Xvfb\n", wall
   printf "  machine load %s at the start, %s at the end (%d cores)\n", load0, load1, cores
-  printf "  graph on view          CPU %5.2f %% of one core   aim <= 1.5 %%   %s\n", g, (g <= 1.5 ? "ok" : "OVER")
-  printf "                         RSS %5.1f MB (peak %.1f)   aim <= 60 MB   %s\n", grss / 1024, ghwm / 1024, (grss / 1024 <= 60 ? "ok" : "OVER")
+  printf "  graph on view          CPU %5.2f %% of one core   target <= 1.5 %%   %s\n", g, (g <= 1.5 ? "ok" : "OVER")
+  printf "                         RSS %5.1f MB (peak %.1f)   target <= 60 MB   %s\n", grss / 1024, ghwm / 1024, (grss / 1024 <= 60 ? "ok" : "OVER")
   printf "  with the Mini Monitor  CPU %5.2f %% of one core   RSS %.1f MB (peak %.1f)\n", m, mrss / 1024, mhwm / 1024
-  printf "  the Mini Monitor adds  CPU %+5.2f %% of one core   aim <= 0.3 %%   %s\n", m - g, (m - g <= 0.3 ? "ok" : "OVER")
+  printf "  the Mini Monitor adds  CPU %+5.2f %% of one core   target <= 0.3 %%   %s\n", m - g, (m - g <= 0.3 ? "ok" : "OVER")
 }'
