@@ -15,9 +15,9 @@
 #        TARNIX=path/to/tarnix bench/tarnix_usage.sh ...   (another build)
 #
 # Each copy is a portable copy in a temporary folder with a fresh HOME and
-# runtime folder, so it starts with default settings (first interface,
-# normally lo) and touches nothing of yours. A loopback sender keeps about
-# 2 MB/s flowing, so that bars and labels move every frame. The X servers'
+# runtime folder, so it starts with default settings (but for the interface:
+# lo) and touches nothing of yours. A loopback sender keeps about 2 MB/s
+# flowing, so that bars and labels move every frame. The X servers'
 # own work is not counted. Everything started here is ended and removed.
 set -euo pipefail
 # shellcheck source=scripts/session_lib.sh
@@ -65,9 +65,9 @@ start_copy() {
   app_pid=$!
   pids=("$app_pid" "${pids[@]}")
 }
-start_copy graph ''
+start_copy graph '[Settings]\nInterfaceName=lo\n'
 graph_pid=$app_pid
-start_copy mini '[Settings]\nMiniMonitor=1\n'
+start_copy mini '[Settings]\nInterfaceName=lo\nMiniMonitor=1\n'
 mini_pid=$app_pid
 
 sleep "$warmup"

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -240,6 +241,37 @@ TEST_F(MiniMonitorTest, ReloadFollowsFormatAndFontChanges) {
   EXPECT_GT(mm->natural_size().width(), before.width());
   mm->refresh();
   EXPECT_EQ(mm->render_image().size(), mm->size());
+}
+
+// Refreshed every 100 ms, the window is painted again only when what it
+// shows changed.
+TEST_F(MiniMonitorTest, PaintsAgainOnlyWhenWhatItShowsChanged) {
+  struct PaintCount : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      count += e->type() == QEvent::Paint;
+      return false;
+    }
+  } paints;
+  auto mm = open();
+  mm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(mm.get()));
+  mm->refresh();
+  QCoreApplication::processEvents();
+  mm->installEventFilter(&paints);
+  mm->refresh();
+  mm->refresh();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(paints.count, 0);
+  for (int i = 0; i < 3; ++i) {
+    links.rows[0].out_octets += 500000;
+    clock.advance_ms(50);
+    monitor->tick();
+  }
+  mm->refresh();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(paints.count, 1);
+  mm->removeEventFilter(&paints);
 }
 
 // ---- tray pictures ----------------------------------------------------------------

@@ -16,6 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <utility>
+
 #include "platform/fake/fake_file_store.h"
 #include "settings/profile.h"
 #include "traffic/graph_logic.h"
@@ -343,6 +346,22 @@ TEST_F(OptionsDialogTest, DarkThemesKeepTheirColoursAndSwatchesStillShow) {
   QApplication::setPalette(light);
   QCoreApplication::sendPostedEvents();
   EXPECT_EQ(day.tree()->palette().color(QPalette::Base), QColor(255, 255, 235));
+}
+
+// The frame of a swatch stands out from the swatch and from the cell behind
+// it, whichever of them is light or dark.
+TEST(SwatchFrame, StandsOutFromSwatchAndCell) {
+  const QColor grey(128, 128, 128), dark_list(0x2a, 0x2a, 0x2a), highlight(0x30, 0x8c, 0xc6);
+  const std::pair<QColor, QColor> cases[] = {
+      {Qt::black, Qt::black}, {Qt::white, Qt::white},  {Qt::black, Qt::white}, {Qt::white, Qt::black},
+      {grey, grey},           {Qt::black, dark_list},  {Qt::yellow, highlight}, {grey, Qt::white}};
+  for (const auto& [swatch, cell] : cases) {
+    const QColor frame = swatch_frame_color(swatch, cell);
+    EXPECT_GE(std::abs(qGray(frame.rgb()) - qGray(swatch.rgb())), 60) << swatch.name().toStdString() << " on "
+                                                                      << cell.name().toStdString();
+    EXPECT_GE(std::abs(qGray(frame.rgb()) - qGray(cell.rgb())), 60) << swatch.name().toStdString() << " on "
+                                                                    << cell.name().toStdString();
+  }
 }
 
 // Where the window system places the windows itself (Wayland), "Always on

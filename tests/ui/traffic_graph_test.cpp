@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QTest>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -75,8 +76,7 @@ struct GraphRig : Rig {
   explicit GraphRig(std::string ini = "") : Rig(std::move(ini)) {
     start();
     monitor->select_interface(0);
-    graph = std::make_unique<TrafficGraph>(*monitor, profile, Language::English);
-    graph->set_clock(clock);
+    graph = std::make_unique<TrafficGraph>(*monitor, profile, Language::English, clock);
     graph->resize(803, 440);
   }
   // Renders until the panel has finished sliding.
@@ -387,7 +387,7 @@ TEST(TrafficGraphWidget, ContextMenuTogglesSettingsAndReports) {
   find_action(menu.get(), "Take a Snapshot(&N)")->trigger();
   EXPECT_EQ(snapshots.count(), 1);
 
-  TrafficGraph japanese(*rig.monitor, rig.profile, Language::Japanese);
+  TrafficGraph japanese(*rig.monitor, rig.profile, Language::Japanese, rig.clock);
   std::unique_ptr<QMenu> ja(japanese.create_context_menu(nullptr));
   EXPECT_NE(find_action(ja.get(), QString::fromUtf8("グラフのリセット(&R)")), nullptr);
   EXPECT_NE(find_action(ja.get(), QString::fromUtf8("24時間毎の転送量")), nullptr);
@@ -431,7 +431,7 @@ TEST(TrafficGraphWidget, DeletedWhileItsMenuOrQuestionIsOpen) {
   {
     GraphRig rig;
     QWidget window;
-    TrafficGraph* graph = new TrafficGraph(*rig.monitor, rig.profile, Language::English, &window);
+    TrafficGraph* graph = new TrafficGraph(*rig.monitor, rig.profile, Language::English, rig.clock, &window);
     window.resize(300, 200);
     window.show();
     QPointer<QMenu> seen;
@@ -494,6 +494,7 @@ TEST(TrafficGraphWidget, PanelRedrawnInPartsMatchesAWholeRedraw) {
 TEST(TrafficGraphWidget, TicksDrawOnlyFramesThatDiffer) {
   GraphRig rig;
   rig.graph->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.graph.get()));  // nothing is drawn before
   rig.ticks(500, 0, 0);  // an idle link for 25 s: full histories of zeros, the idle time shown
   for (int i = 0; i < 8; ++i) rig.graph->tick();  // until the panel has opened
   const std::uint64_t settled = rig.graph->frames_drawn();
@@ -512,6 +513,14 @@ TEST(TrafficGraphWidget, TicksDrawOnlyFramesThatDiffer) {
   rig.graph->tick();
   EXPECT_EQ(rig.graph->frames_drawn(), settled + 3);
   middle_click(*rig.graph, Qt::ControlModifier);  // notice
+  rig.graph->tick();
+  EXPECT_EQ(rig.graph->frames_drawn(), settled + 4);
+  // Traffic while nobody can see the graph: no frame drawn.
+  rig.graph->hide();
+  rig.ticks(30, 9000, 0);
+  rig.graph->tick();
+  rig.graph->showMinimized();
+  rig.ticks(30, 7000, 0);
   rig.graph->tick();
   EXPECT_EQ(rig.graph->frames_drawn(), settled + 4);
   rig.graph->hide();
@@ -608,7 +617,7 @@ TEST(TrafficMonitorPageWidget, StartsWithTheStoredInterface) {
   {
     Rig rig("[Settings]\nInterface=1\nInterfaceName=wlan0\n");
     rig.add_lo_eth0_wlan0();  // wlan0 moved from position 1 to 2 since the last run
-    TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+    TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
     EXPECT_EQ(page.interface_box()->count(), 3);
     EXPECT_EQ(page.interface_box()->currentIndex(), 2);
     EXPECT_EQ(rig.monitor->selected_interface(), 2);
@@ -619,7 +628,7 @@ TEST(TrafficMonitorPageWidget, StartsWithTheStoredInterface) {
     rig.links.add("lo");
     rig.links.add("eth0");
     rig.links.add("eth0");
-    TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+    TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
     EXPECT_EQ(page.interface_box()->currentIndex(), 1);
   }
 }
@@ -627,7 +636,7 @@ TEST(TrafficMonitorPageWidget, StartsWithTheStoredInterface) {
 TEST(TrafficMonitorPageWidget, ListChangesKeepTheChosenInterface) {
   Rig rig("[Settings]\nInterface=2\n");
   rig.add_lo_eth0_wlan0();
-  TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+  TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
   ASSERT_EQ(page.interface_box()->currentIndex(), 2);
 
   EXPECT_FALSE(page.refresh_interfaces());  // same row count: nothing happens
@@ -652,7 +661,7 @@ TEST(TrafficMonitorPageWidget, ListChangesKeepTheChosenInterface) {
 TEST(TrafficMonitorPageWidget, BoxFollowsTheChoiceOfTheAutomaticReset) {
   Rig rig("[Settings]\nInterfaceName=wlan0\n");
   rig.add_lo_eth0_wlan0();
-  TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+  TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
   ASSERT_EQ(page.interface_box()->currentText(), "wlan0");
   rig.links.rows.pop_back();  // wlan0 goes away
   rig.monitor->tick();
@@ -671,7 +680,7 @@ TEST(TrafficMonitorPageWidget, BoxFollowsTheChoiceOfTheAutomaticReset) {
 
 TEST(TrafficMonitorPageWidget, ChoosingRestartsEvenForTheSameInterface) {
   Rig rig;
-  TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+  TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
   const auto restarts = [&] {
     int n = 0;
     for (const std::string& line : rig.monitor->report_list(0)) n += line.find("RESTART") != std::string::npos;
@@ -689,7 +698,7 @@ TEST(TrafficMonitorPageWidget, ChoosingRestartsEvenForTheSameInterface) {
 TEST(TrafficMonitorPageWidget, SavesTheChoiceAndPassesTheSnapshotOn) {
   Rig rig;
   {
-    TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+    TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
     QSignalSpy snapshots(&page, &TrafficMonitorPage::snapshotRequested);
     emit page.graph()->snapshotRequested();
     EXPECT_EQ(snapshots.count(), 1);

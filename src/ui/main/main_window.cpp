@@ -16,7 +16,7 @@
 #include "traffic/traffic_monitor.h"
 #include "ui/main/app_icon.h"
 #include "ui/main/main_window_parts.h"
-#include "ui/main/main_window_tray.h"
+#include "ui/main/tray_controller.h"
 #include "ui/main/window_system.h"
 #include "ui/minimonitor/mini_monitor.h"
 #include "ui/options/general_pages.h"
@@ -124,7 +124,7 @@ void MainWindow::create_pages(const MainWindowServices& s) {
     const auto page = static_cast<shell::MainPage>(i);
     QWidget* w = nullptr;
     if (page == shell::MainPage::TrafficMonitor) {
-      traffic_page_ = new TrafficMonitorPage(traffic_, profile_, lang_);
+      traffic_page_ = new TrafficMonitorPage(traffic_, profile_, lang_, clock_);
       connect(traffic_page_, &TrafficMonitorPage::snapshotRequested, this, [this] { take_snapshot(); });
       w = traffic_page_;
     } else if (page == shell::MainPage::PacketMonitor && s.packets) {

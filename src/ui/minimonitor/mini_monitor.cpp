@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "shell/edge_snap.h"
 #include "shell/main_window_logic.h"
@@ -173,17 +174,42 @@ QSize MiniMonitor::natural_size() const {
 
 std::uint32_t MiniMonitor::now_ms() const { return static_cast<std::uint32_t>(clock_.elapsed()); }
 
+namespace {
+
+bool same_lines(const std::vector<traffic::MiniLine>& a, const std::vector<traffic::MiniLine>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const traffic::MiniLine& x, const traffic::MiniLine& y) {
+    return x.kind == y.kind && x.large == y.large &&
+           std::equal(x.segments.begin(), x.segments.end(), y.segments.begin(), y.segments.end(),
+                      [](const traffic::MiniSegment& s, const traffic::MiniSegment& t) {
+                        return s.color == t.color && s.text == t.text;
+                      });
+  });
+}
+
+}  // namespace
+
 void MiniMonitor::refresh() {
   figures_ = monitor_.figures();
   if (settings_.traffic_graph) {
-    monitor_.copy_speed_histories(send_history_, recv_history_, static_cast<std::size_t>(std::max(width(), 1)));
+    monitor_.copy_speed_histories(next_send_, next_recv_, static_cast<std::size_t>(std::max(width(), 1)));
   } else {
-    send_history_.clear();
-    recv_history_.clear();
+    next_send_.clear();
+    next_recv_.clear();
   }
   if (settings_.message_mode) alert_.update(figures_.smoothed_send, figures_.smoothed_recv, now_ms());
-  lines_ = traffic::mini_monitor_lines(figures_, settings_.style, settings_.ave_unit);
-  if (isVisible()) update();
+  std::vector<traffic::MiniLine> lines = traffic::mini_monitor_lines(figures_, settings_.style, settings_.ave_unit);
+  // Painted again only when what it shows changed: an idle link changes the
+  // picture once a second (the capture time), a blinking alert twice.
+  const int blink = settings_.message_mode && (alert_.send_active() || alert_.recv_active())
+                        ? static_cast<int>((now_ms() / 500) % 2)
+                        : -1;
+  const bool changed = blink != blink_ || next_send_ != send_history_ || next_recv_ != recv_history_ ||
+                       !same_lines(lines, lines_);
+  send_history_.swap(next_send_);
+  recv_history_.swap(next_recv_);
+  lines_ = std::move(lines);
+  blink_ = blink;
+  if (changed && isVisible()) update();
 }
 
 // ---- drawing ----------------------------------------------------------------------

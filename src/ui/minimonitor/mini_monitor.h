@@ -123,6 +123,8 @@ class MiniMonitor : public QWidget {
   traffic::TrafficFigures figures_;
   std::vector<traffic::MiniLine> lines_;
   std::vector<std::uint32_t> send_history_, recv_history_;
+  std::vector<std::uint32_t> next_send_, next_recv_;  // the next refresh's, kept to spare allocations
+  int blink_ = -1;  // the alert's blink phase last shown, -1 none
   traffic::MessageAlert alert_;
   QElapsedTimer clock_;
 

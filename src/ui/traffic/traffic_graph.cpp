@@ -14,12 +14,12 @@
 #include <QResizeEvent>
 #include <QThread>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <algorithm>
 #include <memory>
 
 #include "platform/clock.h"
-#include "platform/linux/system_clock.h"
 #include "settings/profile.h"
 #include "ui/colorref.h"
 
@@ -30,23 +30,18 @@ namespace tr = traffic;
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-platform::Clock& system_clock() {
-  static platform::SystemClock clock;
-  return clock;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Construction and settings
 
 TrafficGraph::TrafficGraph(traffic::TrafficMonitor& monitor, settings::Profile& profile, Language lang,
-                           QWidget* parent)
+                           platform::Clock& clock, QWidget* parent)
     : QWidget(parent),
       monitor_(monitor),
       profile_(profile),
       lang_(lang),
-      clock_(&system_clock()),
+      clock_(&clock),
       painter_(lang),
       menu_(*this, profile, lang,
             {[this] { reset_graph(); }, [this] { reset_gross(); }, [this] { copy_transfer_information(); },
@@ -84,7 +79,6 @@ TrafficGraph::TrafficGraph(traffic::TrafficMonitor& monitor, settings::Profile& 
 
 TrafficGraph::~TrafficGraph() { monitor_.set_restart_listener(nullptr); }
 
-void TrafficGraph::set_clock(platform::Clock& clock) { clock_ = &clock; }
 
 void TrafficGraph::set_confirm(std::function<bool(const QString&)> confirm) { confirm_ = std::move(confirm); }
 
@@ -224,9 +218,12 @@ void TrafficGraph::mousePressEvent(QMouseEvent* event) {
 // Timer and frame
 
 bool TrafficGraph::can_be_seen() const {
-  // A hidden graph (another tab, the window in the tray) or a minimised
-  // window shows nothing.
-  return isVisible() && !size().isEmpty() && !window()->isMinimized();
+  // A hidden graph (another tab, the window in the tray), a minimised window
+  // or one the window system does not show (on another virtual desktop, or
+  // covered where a compositor tells) shows nothing.
+  if (!isVisible() || size().isEmpty() || window()->isMinimized()) return false;
+  const QWindow* native = window()->windowHandle();
+  return !native || native->isExposed();
 }
 
 void TrafficGraph::tick() {

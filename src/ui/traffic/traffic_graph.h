@@ -4,7 +4,7 @@
 // GraphPainter draw what changed into the frame (an off-screen image at the
 // screen's device pixel ratio), then copies the changed part to the screen.
 //
-// Use: TrafficGraph(monitor, profile, lang, parent). The graph reads its
+// Use: TrafficGraph(monitor, profile, lang, clock, parent). The graph reads its
 // display settings from section "Traffic", writes the ones its menu, wheel and
 // middle button change (through GraphMenu), and starts its redraw timer at once:
 // (View-Responce + 1) x 50 ms. frame() is the last drawn frame (the snapshot
@@ -63,8 +63,10 @@ namespace tw::ui {
 class TrafficGraph : public QWidget {
   Q_OBJECT
  public:
+  // `clock` is the one the monitor reads: its tick_ms readings are compared
+  // with the monitor's last-activity time, and time the notices and frames.
   TrafficGraph(traffic::TrafficMonitor& monitor, settings::Profile& profile, Language lang,
-               QWidget* parent = nullptr);
+               platform::Clock& clock, QWidget* parent = nullptr);
   ~TrafficGraph() override;
 
   // The last drawn frame, RGB32, the size of the control when it was drawn
@@ -85,9 +87,6 @@ class TrafficGraph : public QWidget {
   // graph itself after each change it writes.
   void reload_settings();
 
-  // The clock the monitor reads (its tick_ms readings are compared with the
-  // monitor's last-activity time). By default the system clock.
-  void set_clock(platform::Clock& clock);
   // The Yes/No question before the gross totals are reset; by default a
   // message box. Tests answer it themselves.
   void set_confirm(std::function<bool(const QString& question)> confirm);

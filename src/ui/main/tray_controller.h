@@ -1,7 +1,8 @@
 #pragma once
 // The main window's notification-area icon: the application icon with the
 // product name, the four status icons, the error picture or the tray-icon
-// monitor with its tip (Parts of the main window that need no window).
+// monitor with its tip. The main window owns it and gives it the figures and
+// the menu; the icon itself knows nothing of the window.
 //
 // It is made only when the desktop has a tray to show it in
 // (QSystemTrayIcon::isSystemTrayAvailable): a QSystemTrayIcon made without one
