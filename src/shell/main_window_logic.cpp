@@ -225,4 +225,22 @@ PixelRect bring_on_screen(const PixelRect& stored, std::span<const PixelRect> wo
   return {left, top, left + width, top + height};
 }
 
+// ---------------------------------------------------------------------------
+// Window system
+
+std::string choose_qpa_platform(const DisplayEnvironment& env) {
+  if (!env.qpa_platform.empty() || env.platform_option || env.display.empty()) return {};
+  return env.wayland_display.empty() ? "xcb" : "xcb;wayland";
+}
+
+bool platform_places_windows(std::string_view qpa_platform_name) {
+  // "wayland", "wayland-egl", "wayland-xcomposite-glx" ...
+  return qpa_platform_name.substr(0, 7) != "wayland";
+}
+
+std::string_view placement_unavailable_reason(Language lang) {
+  return pick<std::string_view>(lang, "Not available on Wayland: the compositor places and stacks the windows.",
+                                "Wayland では使用できません（ウィンドウの位置と重なり順はコンポジターが決めます）。");
+}
+
 }  // namespace tw::shell

@@ -146,6 +146,36 @@ SnapshotPaths snapshot_paths(std::string_view data_folder, std::string_view base
                              std::string_view log_root_folder, const platform::LocalTime& t);
 
 // ---------------------------------------------------------------------------
+// Window system
+
+// What decides the Qt platform plugin at start.
+struct DisplayEnvironment {
+  std::string_view qpa_platform;     // QT_QPA_PLATFORM
+  std::string_view display;          // DISPLAY: an X server
+  std::string_view wayland_display;  // WAYLAND_DISPLAY: a Wayland compositor
+  bool platform_option = false;      // Qt's -platform option on the command line
+};
+// The platform plugin to ask Qt for, or empty to leave the choice to Qt.
+// A choice of the user's (QT_QPA_PLATFORM set, or -platform) stands. Else,
+// with an X server the program runs on X11 ("xcb"), also in a Wayland
+// session that offers X (XWayland: DISPLAY and WAYLAND_DISPLAY both set),
+// where Qt would otherwise pick Wayland: a Wayland client cannot place or
+// stack its own windows, so the stored positions, "Always on topmost", the
+// Mini Monitor kept over the main window, the Notice Dialog's corner, the
+// centring and the edge snapping would all do nothing. With a compositor
+// too, Wayland stays the fallback ("xcb;wayland": Qt tries them in order)
+// for an X server that cannot be reached.
+std::string choose_qpa_platform(const DisplayEnvironment& env);
+
+// Whether a program on this Qt platform ("xcb", "wayland", "offscreen" ...)
+// can place its own windows, read back where they are and keep one above
+// the others. Not on Wayland, where the compositor alone decides.
+bool platform_places_windows(std::string_view qpa_platform_name);
+// Why the placement and topmost options are not available (short, for the
+// options page and the menus).
+std::string_view placement_unavailable_reason(Language lang);
+
+// ---------------------------------------------------------------------------
 // Stacking of the main window and the Mini Monitor
 
 // The Mini Monitor is meant to be seen while the main window is hidden or

@@ -7,6 +7,12 @@
 // build the main window (its Traffic Monitor page chooses the interface), start
 // the sampler thread and let the window finish the start-up.
 //
+// Window system: unless the user chose a Qt platform, a session with an X
+// server runs tarnix on X11, also inside Wayland (XWayland), where it can
+// place and stack its windows (shell::choose_qpa_platform). The choice goes
+// to Qt as its -platform option, not through the environment, so programs
+// started from here (ping, the browser) make their own.
+//
 // Threads: the UI thread runs everything but TrafficMonitor::tick(), which the
 // sampler thread calls. SIGTERM, SIGINT and SIGHUP, and the session manager's
 // request to save, run the main window's shut-down like the Exit command.
@@ -20,8 +26,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/startup.h"
@@ -53,6 +61,34 @@ constexpr std::chrono::milliseconds kRestartWait{10000};
 
 void note(const std::string& text) { std::fprintf(stderr, "tarnix: %s\n", text.c_str()); }
 
+std::string_view env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string_view(v) : std::string_view();
+}
+
+// Qt's command line with the platform tarnix prefers added, when the user
+// left the choice open. The strings live as long as this object.
+struct QtArguments {
+  std::string option = "-platform";
+  std::string platform;
+  std::vector<char*> argv;
+  int argc = 0;
+
+  QtArguments(int count, char** args) {
+    shell::DisplayEnvironment e;
+    e.qpa_platform = env("QT_QPA_PLATFORM");
+    e.display = env("DISPLAY");
+    e.wayland_display = env("WAYLAND_DISPLAY");
+    for (int i = 1; i < count; ++i)
+      if (std::string_view(args[i]) == "-platform") e.platform_option = true;
+    platform = shell::choose_qpa_platform(e);
+    argv.assign(args, args + count);
+    if (!platform.empty()) argv.insert(argv.begin() + 1, {option.data(), platform.data()});
+    argc = static_cast<int>(argv.size());
+    argv.push_back(nullptr);
+  }
+};
+
 // A warning box that does not hold the program up; it runs on behind it.
 void show_warning(const std::string& text, QWidget* parent) {
   auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tarnwatch"), QString::fromStdString(text),
@@ -70,7 +106,8 @@ int run(int argc, char** argv) {
       return 0;
   }
 
-  QApplication qapp(argc, argv);
+  QtArguments qt_args(argc, argv);
+  QApplication qapp(qt_args.argc, qt_args.argv.data());
   QApplication::setApplicationName(QString::fromUtf8(shell::kProductName.data(), shell::kProductName.size()));
   // The program ends through its own shut-down, not when its last window
   // closes: the window may be hidden in the tray.
@@ -141,6 +178,7 @@ int run(int argc, char** argv) {
   services.tools = {&tool_files, &tool_processes, &whois_client, &dns_client, &host_lookup, &protocol_stats,
                     host->data_folder()};
   services.packet_filter = &host->packet_filter();
+  services.note = note;
   services.launch_successor = [] {
     const std::string exe = platform::executable_path();
     if (exe.empty()) return false;

@@ -37,8 +37,7 @@ QImage steady_frame(Language lang) {
     clock.advance_ms(50);
     monitor.tick();
   }
-  TrafficGraph graph(monitor, profile, lang);
-  graph.set_clock(clock);
+  TrafficGraph graph(monitor, profile, lang, clock);
   graph.resize(803, 440);
   for (int i = 0; i < 12; ++i) graph.render();
   return graph.frame();

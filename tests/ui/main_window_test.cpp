@@ -9,7 +9,10 @@
 #include <QImage>
 #include <QLabel>
 #include <QLibraryInfo>
+#include <QMenu>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QWindow>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 
 #include "app/runtime.h"
@@ -36,6 +41,7 @@
 #include "traffic/traffic_monitor.h"
 #include "ui/main/main_window.h"
 #include "ui/main/qt_translations.h"
+#include "ui/minimonitor/mini_monitor.h"
 #include "ui/notice/notice_dialog.h"
 #include "ui/options/options_dialog.h"
 #include "ui/controls/report_list_view.h"
@@ -396,6 +402,125 @@ TEST(MainWindow, MenuSwitchesAreStoredAtOnce) {
   w.toggle_topmost();
   EXPECT_EQ(rig.profile.read_int("Settings", "MiniMonitor", -1), 0);
   EXPECT_EQ(rig.profile.read_int("Settings", "WindowTopMost", -1), 0);
+  w.shut_down();
+}
+
+// The order in which the program showed its windows, the last show of each
+// (not the window system's: a window brought back from minimised is the same
+// native window).
+struct ShowOrder : QObject {
+  std::map<QObject*, int> last;
+  int count = 0;
+  void watch(QWidget* w) { w->installEventFilter(this); }
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() == QEvent::Show && !e->spontaneous()) last[o] = ++count;
+    return false;
+  }
+};
+
+// X11 learns a transient window's owner (WM_TRANSIENT_FOR) when that window
+// is shown, and makes the main window's native window anew at its first show
+// after "topmost" changed: the Mini Monitor must be shown after the main
+// window, or it stays owned by a window that no longer exists and the first
+// click on the main window hides it. Every way of switching keeps that order.
+TEST(MainWindow, TopmostSwitchesLeaveTheMiniMonitorOwnedByTheCurrentMainWindow) {
+  Rig rig;
+  rig.profile.write_int("Settings", "MiniMonitor", 1);
+  MainWindow& w = rig.build();
+  w.start();
+  MiniMonitor* mini = w.mini_monitor();
+  ASSERT_NE(mini, nullptr);
+  ShowOrder order;
+  order.watch(&w);
+  order.watch(mini);
+  const auto check = [&](const char* how, bool on) {
+    SCOPED_TRACE(how);
+    EXPECT_EQ(rig.profile.read_int("Settings", "WindowTopMost", -1), on ? 1 : 0);
+    EXPECT_EQ(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint), on);
+    EXPECT_EQ(mini->windowFlags().testFlag(Qt::WindowStaysOnTopHint), on);
+    EXPECT_TRUE(mini->isVisible());
+    EXPECT_EQ(mini->windowHandle()->transientParent(), w.windowHandle());
+    EXPECT_GT(order.last[mini], order.last[&w]);
+  };
+  const auto from_mini_menu = [&] {
+    std::unique_ptr<QMenu> menu(mini->create_context_menu());
+    menu->findChild<QAction*>(QStringLiteral("TopMost"))->trigger();
+  };
+
+  from_mini_menu();
+  check("Mini Monitor menu", true);
+
+  rig.profile.write_int("Settings", "WindowTopMost", 0);
+  QTimer::singleShot(0, [] {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<OptionsDialog*>(top)) d->accept();
+  });
+  w.open_options();
+  check("options", false);
+
+  w.toggle_topmost();
+  check("window command", true);
+
+  // Switched while the main window is away, then brought back.
+  w.showMinimized();
+  from_mini_menu();
+  w.back_to_original_size();
+  check("minimised", false);
+  w.hide();
+  from_mini_menu();
+  w.back_to_original_size();
+  check("hidden", true);
+  w.shut_down();
+}
+
+// On Wayland (no X server to run on) the window system places the windows:
+// the stored position is not replaced by what the platform reports, and the
+// placement items say why they do nothing.
+TEST(MainWindow, WithoutPlacementTheStoredPositionStays) {
+  Rig rig;
+  rig.profile.write_placement("Position", {0, 1, -1, -1, -1, -1, 40, 30, 820, 330});
+  rig.profile.write_int("Settings", "MiniMonitor", 1);
+  rig.configure = [](app::Runtime&, MainWindowServices& s) { s.places_windows = false; };
+  MainWindow& w = rig.build();
+  w.start();
+  ASSERT_NE(w.mini_monitor(), nullptr);
+  EXPECT_FALSE(w.mini_monitor()->places_windows());
+  emit w.window_menu()->aboutToShow();
+  const QList<QAction*> items = w.window_menu()->actions();
+  const auto centre = std::find_if(items.begin(), items.end(), [](QAction* a) {
+    return a->text() == QStringLiteral("Move to center Mini-Monitor(&U)");
+  });
+  ASSERT_NE(centre, items.end());
+  EXPECT_FALSE((*centre)->isEnabled());
+  EXPECT_TRUE((*centre)->toolTip().contains(QStringLiteral("Wayland")));
+
+  w.move(0, 0);  // all Wayland would tell
+  w.resize(900, 300);
+  w.shut_down();
+  std::array<int, 10> back{};
+  ASSERT_TRUE(rig.profile.read_placement("Position", back));
+  EXPECT_EQ(back, (std::array<int, 10>{0, 1, -1, -1, -1, -1, 40, 30, 940, 330}));
+}
+
+// A desktop without a tray: no icon is made (Qt's fallback would only warn),
+// the program says so once and minimising stays an ordinary minimise.
+TEST(MainWindow, WithoutATrayItRunsWithoutOneAndSaysSoOnce) {
+  if (QSystemTrayIcon::isSystemTrayAvailable()) GTEST_SKIP() << "this desktop has a tray";
+  Rig rig;
+  std::vector<std::string> notes;
+  rig.configure = [&](app::Runtime&, MainWindowServices& s) {
+    s.use_system_tray = true;
+    s.note = [&](const std::string& text) { notes.push_back(text); };
+  };
+  MainWindow& w = rig.build();
+  w.start();
+  EXPECT_EQ(w.tray_icon(), nullptr);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find("without a tray icon"), std::string::npos);
+  w.monitor_tick();
+  w.back_to_original_size();
+  EXPECT_TRUE(w.isMinimized());  // not hidden away
+  EXPECT_EQ(notes.size(), 1u);
   w.shut_down();
 }
 

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -110,16 +111,14 @@ TEST_F(MiniMonitorTest, OpacityMenuWritesTheKeysAndRestylesAtOnce) {
 TEST_F(MiniMonitorTest, TopmostAndFrameItemsWriteTheirKeysAndTheWindowStyle) {
   auto mm = open();
   mm->show();
-  QSignalSpy topmost(mm.get(), &MiniMonitor::top_most_changed);
   std::unique_ptr<QMenu> menu(mm->create_context_menu());
   EXPECT_FALSE(action(*menu, "TopMost")->isChecked());
   EXPECT_TRUE(action(*menu, "Frame")->isChecked());
 
+  // On its own the window switches itself.
   action(*menu, "TopMost")->trigger();
   EXPECT_EQ(profile.read_int("Settings", "WindowTopMost", -1), 1);
   EXPECT_TRUE(mm->windowFlags() & Qt::WindowStaysOnTopHint);
-  ASSERT_EQ(topmost.count(), 1);
-  EXPECT_TRUE(topmost.at(0).at(0).toBool());
 
   const QPoint at = mm->pos();
   action(*menu, "Frame")->trigger();
@@ -129,9 +128,35 @@ TEST_F(MiniMonitorTest, TopmostAndFrameItemsWriteTheirKeysAndTheWindowStyle) {
   EXPECT_TRUE(mm->isVisible());  // re-shown after the restyle, in place
   EXPECT_EQ(mm->pos(), at);
 
+  // With an owner the item only asks: the owner switches both windows.
+  QSignalSpy topmost(mm.get(), &MiniMonitor::top_most_requested);
   action(*menu, "TopMost")->trigger();
-  EXPECT_EQ(profile.read_int("Settings", "WindowTopMost", -1), 0);
+  ASSERT_EQ(topmost.count(), 1);
+  EXPECT_FALSE(topmost.at(0).at(0).toBool());
+  EXPECT_TRUE(mm->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_TRUE(mm->set_top_most(false));
   EXPECT_FALSE(mm->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_FALSE(mm->set_top_most(false));  // nothing to restyle
+}
+
+// Where the window system places the windows itself (Wayland): the compositor
+// drags the window, the stored position stays, and "Always on topmost" is
+// greyed with the reason instead of being a switch that does nothing.
+TEST_F(MiniMonitorTest, WithoutPlacementTheOptionsSayWhy) {
+  profile.write_int("Settings", "WindowTopMost", 1);
+  profile.write_string("Settings", "MiniMonitorPos", "0:1:-1:-1:-1:-1:30:40:230:100");
+  {
+    MiniMonitor mm(*monitor, profile, Language::English, nullptr, false);
+    mm.show();
+    EXPECT_FALSE(mm.windowFlags() & Qt::WindowStaysOnTopHint);
+    std::unique_ptr<QMenu> menu(mm.create_context_menu());
+    QAction* top = action(*menu, "TopMost");
+    EXPECT_FALSE(top->isEnabled());
+    EXPECT_FALSE(top->isChecked());
+    EXPECT_TRUE(top->toolTip().contains(QStringLiteral("Wayland")));
+    mm.move(0, 0);  // where Wayland says every window is
+  }
+  EXPECT_EQ(profile.read_string("Settings", "MiniMonitorPos", ""), "0:1:-1:-1:-1:-1:30:40:230:100");
 }
 
 TEST_F(MiniMonitorTest, MenuRequestsReachTheOwnerAfterTheMenuAndResetRestarts) {
@@ -216,6 +241,37 @@ TEST_F(MiniMonitorTest, ReloadFollowsFormatAndFontChanges) {
   EXPECT_GT(mm->natural_size().width(), before.width());
   mm->refresh();
   EXPECT_EQ(mm->render_image().size(), mm->size());
+}
+
+// Refreshed every 100 ms, the window is painted again only when what it
+// shows changed.
+TEST_F(MiniMonitorTest, PaintsAgainOnlyWhenWhatItShowsChanged) {
+  struct PaintCount : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      count += e->type() == QEvent::Paint;
+      return false;
+    }
+  } paints;
+  auto mm = open();
+  mm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(mm.get()));
+  mm->refresh();
+  QCoreApplication::processEvents();
+  mm->installEventFilter(&paints);
+  mm->refresh();
+  mm->refresh();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(paints.count, 0);
+  for (int i = 0; i < 3; ++i) {
+    links.rows[0].out_octets += 500000;
+    clock.advance_ms(50);
+    monitor->tick();
+  }
+  mm->refresh();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(paints.count, 1);
+  mm->removeEventFilter(&paints);
 }
 
 // ---- tray pictures ----------------------------------------------------------------

@@ -1,7 +1,9 @@
 // The options dialog on the offscreen platform: group and tab selection,
 // which page object is shown, saving on OK only, the defaults buttons and the
 // Enter/Escape rule.
+#include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QStyle>
 #include <QComboBox>
 #include <QLineEdit>
@@ -13,6 +15,9 @@
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <utility>
 
 #include "platform/fake/fake_file_store.h"
 #include "settings/profile.h"
@@ -298,6 +303,86 @@ TEST_F(OptionsDialogTest, ColourListShowsWholeNamesAndFramedSwatches) {
       for (int x = cell.left(); x <= cell.right(); ++x) framed += shot.pixelColor(x, y) != QColor(Qt::white);
     EXPECT_GT(framed, cell.width()) << static_cast<int>(lang);  // at least a frame's top and bottom edges
   }
+}
+
+// With a dark theme the tree follows it instead of its pale yellow (kept in
+// a light one), and a black swatch still shows on the dark list.
+TEST_F(OptionsDialogTest, DarkThemesKeepTheirColoursAndSwatchesStillShow) {
+  const QPalette light = QApplication::palette();
+  QPalette dark = light;
+  for (QPalette::ColorRole role : {QPalette::Base, QPalette::Window, QPalette::Dark, QPalette::Shadow})
+    dark.setColor(role, Qt::black);
+  dark.setColor(QPalette::Text, QColor(220, 220, 220));
+  dark.setColor(QPalette::WindowText, QColor(220, 220, 220));
+  store("Settings", "ConfigTab", 2);  // General / Notice Dialog
+
+  OptionsDialog day(profile, Language::English, nullptr);
+  EXPECT_EQ(day.tree()->palette().color(QPalette::Base), QColor(255, 255, 235));
+  EXPECT_EQ(day.tree()->palette().color(QPalette::Text), QColor(0, 96, 0));
+
+  QApplication::setPalette(dark);
+  QCoreApplication::sendPostedEvents();
+  {
+    OptionsDialog night(profile, Language::English, nullptr);
+    EXPECT_EQ(night.tree()->palette().color(QPalette::Base), QColor(Qt::black));
+    EXPECT_EQ(night.tree()->palette().color(QPalette::Text), QColor(220, 220, 220));
+    // A theme switched while the dialog is open: the day dialog follows too.
+    EXPECT_EQ(day.tree()->palette().color(QPalette::Base), QColor(Qt::black));
+
+    night.show();
+    auto* list = night.page(OptionsPageId::NoticeDialog)->findChild<ColorList*>("Colors");
+    ASSERT_TRUE(list->isVisible());
+    list->set_colors({0x000000, 0x000000});
+    list->clearSelection();
+    const QImage shot = list->viewport()->grab().toImage();
+    const QRect cell = list->visualItemRect(list->topLevelItem(1)) & QRect(list->columnViewportPosition(1), 0,
+                                                                         list->columnWidth(1), shot.height());
+    ASSERT_FALSE(cell.isEmpty());
+    int framed = 0;
+    for (int y = cell.top(); y <= cell.bottom(); ++y)
+      for (int x = cell.left(); x <= cell.right(); ++x) framed += qGray(shot.pixel(x, y)) > 64;
+    EXPECT_GT(framed, cell.width());  // at least a frame's top and bottom edges
+  }
+  QApplication::setPalette(light);
+  QCoreApplication::sendPostedEvents();
+  EXPECT_EQ(day.tree()->palette().color(QPalette::Base), QColor(255, 255, 235));
+}
+
+// The frame of a swatch stands out from the swatch and from the cell behind
+// it, whichever of them is light or dark.
+TEST(SwatchFrame, StandsOutFromSwatchAndCell) {
+  const QColor grey(128, 128, 128), dark_list(0x2a, 0x2a, 0x2a), highlight(0x30, 0x8c, 0xc6);
+  const std::pair<QColor, QColor> cases[] = {
+      {Qt::black, Qt::black}, {Qt::white, Qt::white},  {Qt::black, Qt::white}, {Qt::white, Qt::black},
+      {grey, grey},           {Qt::black, dark_list},  {Qt::yellow, highlight}, {grey, Qt::white}};
+  for (const auto& [swatch, cell] : cases) {
+    const QColor frame = swatch_frame_color(swatch, cell);
+    EXPECT_GE(std::abs(qGray(frame.rgb()) - qGray(swatch.rgb())), 60) << swatch.name().toStdString() << " on "
+                                                                      << cell.name().toStdString();
+    EXPECT_GE(std::abs(qGray(frame.rgb()) - qGray(cell.rgb())), 60) << swatch.name().toStdString() << " on "
+                                                                    << cell.name().toStdString();
+  }
+}
+
+// Where the window system places the windows itself (Wayland), "Always on
+// topmost." and the edge snapping are greyed, say why, and keep their values.
+TEST_F(OptionsDialogTest, PlacementOptionsSayWhyTheyAreUnavailable) {
+  store("Settings", "WindowTopMost", 1);
+  OptionsDialog d(profile, Language::English, nullptr);
+  auto* page = static_cast<GeneralViewPage*>(d.page(OptionsPageId::GeneralView));
+  auto* note = page->findChild<QLabel*>(QStringLiteral("placementNote"));
+  ASSERT_NE(note, nullptr);
+  EXPECT_TRUE(note->isHidden());  // on this platform they work
+  page->set_placement_available(false);
+  for (const char* name : {"windowTopMost", "windowStretch"}) {
+    EXPECT_FALSE(control<QCheckBox>(d, OptionsPageId::GeneralView, name)->isEnabled()) << name;
+    EXPECT_TRUE(control<QCheckBox>(d, OptionsPageId::GeneralView, name)->toolTip().contains("Wayland")) << name;
+  }
+  EXPECT_FALSE(note->isHidden());
+  EXPECT_TRUE(note->text().contains("Wayland"));
+  EXPECT_TRUE(control<QCheckBox>(d, OptionsPageId::GeneralView, "windowTopMost")->isChecked());
+  d.accept();
+  EXPECT_EQ(profile.read_int("Settings", "WindowTopMost", -1), 1);
 }
 
 TEST_F(OptionsDialogTest, EnterAndEscapeCloseOnlyFromTheButtons) {

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QTest>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -75,8 +76,7 @@ struct GraphRig : Rig {
   explicit GraphRig(std::string ini = "") : Rig(std::move(ini)) {
     start();
     monitor->select_interface(0);
-    graph = std::make_unique<TrafficGraph>(*monitor, profile, Language::English);
-    graph->set_clock(clock);
+    graph = std::make_unique<TrafficGraph>(*monitor, profile, Language::English, clock);
     graph->resize(803, 440);
   }
   // Renders until the panel has finished sliding.
@@ -142,6 +142,8 @@ TEST(LabelGlyphCache, BuildsTheSameImagesAsLayingTheLineOut) {
     f.setPixelSize(pixels);
     LabelGlyphCache cache(f);
     ASSERT_TRUE(cache.usable()) << pixels << (f.bold() ? " px bold" : " px");
+    // The character images serve screens at 200 % as well.
+    EXPECT_TRUE(LabelGlyphCache(f, 2).usable()) << pixels << " px at ratio 2";
     for (const char* line : {"Send MAX: ", "1234", ".567 Mbps", "Total Upload    (Gross)    59.579 MB (  59.579 MB)",
                              "Unicast packets Send      403,948 packet", "Graph Scale 1/4096 Auto", "0h 00m 05s"}) {
       const QString s = QString::fromLatin1(line);
@@ -228,9 +230,7 @@ TEST(LabelImageCache, LabelsInPartsMatchTheWholeLine) {
       for (int twice = 0; twice < 2; ++twice) {  // the second time from the kept images
         QImage got(420, 30, QImage::Format_RGB32);
         got.fill(qRgb(20, 30, 160));
-        QPainter p(&got);
-        cache.draw_label(p, 0, 10, 5, s, text, effect, style);
-        p.end();
+        cache.draw_label(got, got.rect(), 0, 10, 5, s, text, effect, style);
         EXPECT_EQ(want, got) << line << " " << twice;
       }
     }
@@ -245,8 +245,8 @@ TEST(LabelImageCache, KeepsImagesApartByEffectColour) {
   const auto drawn = [&](QRgb effect) {
     QImage img(200, 30, QImage::Format_RGB32);
     img.fill(Qt::black);
-    QPainter p(&img);
-    cache.draw_label(p, 0, 5, 5, QStringLiteral("Recv AVE: 12.5"), 0xFFFFFFFFu, effect, LabelStyle::Halo);
+    cache.draw_label(img, img.rect(), 0, 5, 5, QStringLiteral("Recv AVE: 12.5"), 0xFFFFFFFFu, effect,
+                     LabelStyle::Halo);
     return img;
   };
   const QImage red = drawn(0xFFFF0000u);
@@ -387,7 +387,7 @@ TEST(TrafficGraphWidget, ContextMenuTogglesSettingsAndReports) {
   find_action(menu.get(), "Take a Snapshot(&N)")->trigger();
   EXPECT_EQ(snapshots.count(), 1);
 
-  TrafficGraph japanese(*rig.monitor, rig.profile, Language::Japanese);
+  TrafficGraph japanese(*rig.monitor, rig.profile, Language::Japanese, rig.clock);
   std::unique_ptr<QMenu> ja(japanese.create_context_menu(nullptr));
   EXPECT_NE(find_action(ja.get(), QString::fromUtf8("グラフのリセット(&R)")), nullptr);
   EXPECT_NE(find_action(ja.get(), QString::fromUtf8("24時間毎の転送量")), nullptr);
@@ -431,7 +431,7 @@ TEST(TrafficGraphWidget, DeletedWhileItsMenuOrQuestionIsOpen) {
   {
     GraphRig rig;
     QWidget window;
-    TrafficGraph* graph = new TrafficGraph(*rig.monitor, rig.profile, Language::English, &window);
+    TrafficGraph* graph = new TrafficGraph(*rig.monitor, rig.profile, Language::English, rig.clock, &window);
     window.resize(300, 200);
     window.show();
     QPointer<QMenu> seen;
@@ -494,6 +494,7 @@ TEST(TrafficGraphWidget, PanelRedrawnInPartsMatchesAWholeRedraw) {
 TEST(TrafficGraphWidget, TicksDrawOnlyFramesThatDiffer) {
   GraphRig rig;
   rig.graph->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.graph.get()));  // nothing is drawn before
   rig.ticks(500, 0, 0);  // an idle link for 25 s: full histories of zeros, the idle time shown
   for (int i = 0; i < 8; ++i) rig.graph->tick();  // until the panel has opened
   const std::uint64_t settled = rig.graph->frames_drawn();
@@ -514,7 +515,85 @@ TEST(TrafficGraphWidget, TicksDrawOnlyFramesThatDiffer) {
   middle_click(*rig.graph, Qt::ControlModifier);  // notice
   rig.graph->tick();
   EXPECT_EQ(rig.graph->frames_drawn(), settled + 4);
+  // Traffic while nobody can see the graph: no frame drawn.
   rig.graph->hide();
+  rig.ticks(30, 9000, 0);
+  rig.graph->tick();
+  rig.graph->showMinimized();
+  rig.ticks(30, 7000, 0);
+  rig.graph->tick();
+  EXPECT_EQ(rig.graph->frames_drawn(), settled + 4);
+  rig.graph->hide();
+}
+
+// On a screen at 200 % the frame is drawn with four device pixels for each
+// logical one: the glyphs are rasterised at that resolution, not a 1x frame
+// scaled up, where every aligned 2x2 block of pixels would be uniform.
+TEST(TrafficGraphWidget, TextIsSharpAtRatioTwo) {
+  GraphRig rig;
+  rig.ticks(60, 5000, 9000);
+  rig.settled_frame();
+  QImage page(QSize(803, 440) * 2, QImage::Format_RGB32);
+  page.setDevicePixelRatio(2);
+  static_cast<QWidget&>(*rig.graph).render(&page);  // as the window system paints it at ratio 2
+  EXPECT_EQ(rig.graph->frame().size(), QSize(1606, 880));
+  EXPECT_EQ(rig.graph->frame_ratio(), 2);
+
+  // The label band (the MAX and AVE labels) and the panel's text: blocks
+  // with an edge through them.
+  const auto split_blocks = [&](const QRect& logical) {
+    int split = 0, inked = 0;
+    for (int y = logical.top(); y <= logical.bottom(); ++y)
+      for (int x = logical.left(); x <= logical.right(); ++x) {
+        const QRgb a = page.pixel(2 * x, 2 * y), b = page.pixel(2 * x + 1, 2 * y), c = page.pixel(2 * x, 2 * y + 1),
+                   d = page.pixel(2 * x + 1, 2 * y + 1);
+        if (a != b || a != c || a != d) ++split;
+        if (a != page.pixel(0, 0)) ++inked;
+      }
+    return std::pair{split, inked};
+  };
+  const auto [band_split, band_ink] = split_blocks(QRect(0, 0, 803, 44));
+  EXPECT_GT(band_ink, 500);
+  EXPECT_GT(band_split, band_ink / 4) << band_ink;
+  const auto [panel_split, panel_ink] = split_blocks(QRect(0, 300, 803, 130));
+  EXPECT_GT(panel_split, 500) << panel_ink;
+
+  // The same frame at ratio 1 has the same layout: the bars' tops and the
+  // lines are where the 2x frame has them.
+  GraphRig flat;
+  flat.ticks(60, 5000, 9000);
+  const QImage one = flat.settled_frame();
+  EXPECT_EQ(one.size(), QSize(803, 440));
+  const int x = 700;
+  int ones = 0, twos = 0;
+  for (int y = 50; y < 250; ++y) {
+    ones += one.pixel(x, y) != one.pixel(x, y - 1);
+    twos += page.pixel(2 * x, 2 * y) != page.pixel(2 * x, 2 * y - 2);
+  }
+  EXPECT_GT(ones, 0);
+  EXPECT_NEAR(twos, ones, ones / 2 + 2);
+}
+
+// At 150 % too the glyphs come from character images checked against the
+// laid-out line, and a frame drawn in parts matches one drawn whole.
+TEST(TrafficGraphWidget, FramesAtRatioOneAndAHalfDrawnInPartsMatchAWholeRedraw) {
+  GraphRig a, b;
+  for (GraphRig* r : {&a, &b}) {
+    QImage page(QSize(1205, 660), QImage::Format_RGB32);
+    page.setDevicePixelRatio(1.5);
+    static_cast<QWidget&>(*r->graph).render(&page);
+    EXPECT_EQ(r->graph->frame_ratio(), 1.5);
+    r->settled_frame();
+  }
+  for (int i = 0; i < 20; ++i) {
+    a.ticks(1, 30000 + 977 * (i % 5), 70000 + 1313 * (i % 3));
+    b.ticks(1, 30000 + 977 * (i % 5), 70000 + 1313 * (i % 3));
+    a.graph->render();
+  }
+  b.graph->reload_settings();
+  b.graph->render();
+  EXPECT_EQ(a.graph->frame(), b.graph->frame());
+  EXPECT_EQ(a.graph->frame().size(), QSize(1205, 660));
 }
 
 TEST(TrafficGraphWidget, RestartsRereadSettingsAndTheTimerPeriod) {
@@ -538,7 +617,7 @@ TEST(TrafficMonitorPageWidget, StartsWithTheStoredInterface) {
   {
     Rig rig("[Settings]\nInterface=1\nInterfaceName=wlan0\n");
     rig.add_lo_eth0_wlan0();  // wlan0 moved from position 1 to 2 since the last run
-    TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+    TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
     EXPECT_EQ(page.interface_box()->count(), 3);
     EXPECT_EQ(page.interface_box()->currentIndex(), 2);
     EXPECT_EQ(rig.monitor->selected_interface(), 2);
@@ -549,7 +628,7 @@ TEST(TrafficMonitorPageWidget, StartsWithTheStoredInterface) {
     rig.links.add("lo");
     rig.links.add("eth0");
     rig.links.add("eth0");
-    TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+    TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
     EXPECT_EQ(page.interface_box()->currentIndex(), 1);
   }
 }
@@ -557,7 +636,7 @@ TEST(TrafficMonitorPageWidget, StartsWithTheStoredInterface) {
 TEST(TrafficMonitorPageWidget, ListChangesKeepTheChosenInterface) {
   Rig rig("[Settings]\nInterface=2\n");
   rig.add_lo_eth0_wlan0();
-  TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+  TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
   ASSERT_EQ(page.interface_box()->currentIndex(), 2);
 
   EXPECT_FALSE(page.refresh_interfaces());  // same row count: nothing happens
@@ -582,7 +661,7 @@ TEST(TrafficMonitorPageWidget, ListChangesKeepTheChosenInterface) {
 TEST(TrafficMonitorPageWidget, BoxFollowsTheChoiceOfTheAutomaticReset) {
   Rig rig("[Settings]\nInterfaceName=wlan0\n");
   rig.add_lo_eth0_wlan0();
-  TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+  TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
   ASSERT_EQ(page.interface_box()->currentText(), "wlan0");
   rig.links.rows.pop_back();  // wlan0 goes away
   rig.monitor->tick();
@@ -601,7 +680,7 @@ TEST(TrafficMonitorPageWidget, BoxFollowsTheChoiceOfTheAutomaticReset) {
 
 TEST(TrafficMonitorPageWidget, ChoosingRestartsEvenForTheSameInterface) {
   Rig rig;
-  TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+  TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
   const auto restarts = [&] {
     int n = 0;
     for (const std::string& line : rig.monitor->report_list(0)) n += line.find("RESTART") != std::string::npos;
@@ -619,7 +698,7 @@ TEST(TrafficMonitorPageWidget, ChoosingRestartsEvenForTheSameInterface) {
 TEST(TrafficMonitorPageWidget, SavesTheChoiceAndPassesTheSnapshotOn) {
   Rig rig;
   {
-    TrafficMonitorPage page(rig.start(), rig.profile, Language::English);
+    TrafficMonitorPage page(rig.start(), rig.profile, Language::English, rig.clock);
     QSignalSpy snapshots(&page, &TrafficMonitorPage::snapshotRequested);
     emit page.graph()->snapshotRequested();
     EXPECT_EQ(snapshots.count(), 1);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTabBar>
@@ -15,8 +16,10 @@
 #include "traffic/traffic_monitor.h"
 #include "ui/main/app_icon.h"
 #include "ui/main/main_window_parts.h"
+#include "ui/main/tray_controller.h"
+#include "ui/main/window_system.h"
 #include "ui/minimonitor/mini_monitor.h"
-#include "ui/minimonitor/tray_icons.h"
+#include "ui/options/general_pages.h"
 #include "ui/options/options_dialog.h"
 #include "ui/packets/packet_monitor_page.h"
 #include "ui/packetfilter/packet_filter_page.h"
@@ -44,6 +47,8 @@ MainWindow::MainWindow(MainWindowServices s, QWidget* parent)
       data_folder_(s.data_folder),
       launch_successor_(s.launch_successor),
       use_system_tray_(s.use_system_tray),
+      places_windows_(s.places_windows ? *s.places_windows : window_placement_available()),
+      note_(s.note),
       driver_(*s.runtime, *s.clock) {
   setWindowTitle(product_name());
   setWindowIcon(application_icon());
@@ -71,8 +76,17 @@ MainWindow::MainWindow(MainWindowServices s, QWidget* parent)
     if (index >= 0) tab_ = shell::clamp_main_tab(index);
   });
 
-  tray_icons_ = std::make_unique<TrayIcons>(shell_.tray_icon);
+  tray_ = new TrayController(lang_, shell_.tray_icon, this);
+  connect(tray_, &TrayController::triggered, this, &MainWindow::back_to_original_size);
   create_menus();
+  if (!places_windows_) {
+    // After the menu's own update (connections run in order): greyed, and why.
+    connect(window_menu_, &QMenu::aboutToShow, this, [this] {
+      center_mini_action_->setEnabled(false);
+      center_mini_action_->setToolTip(qs(shell::placement_unavailable_reason(lang_)));
+    });
+    window_menu_->setToolTipsVisible(true);
+  }
   fit_tab_labels();
   create_shortcuts();
 
@@ -110,7 +124,7 @@ void MainWindow::create_pages(const MainWindowServices& s) {
     const auto page = static_cast<shell::MainPage>(i);
     QWidget* w = nullptr;
     if (page == shell::MainPage::TrafficMonitor) {
-      traffic_page_ = new TrafficMonitorPage(traffic_, profile_, lang_);
+      traffic_page_ = new TrafficMonitorPage(traffic_, profile_, lang_, clock_);
       connect(traffic_page_, &TrafficMonitorPage::snapshotRequested, this, [this] { take_snapshot(); });
       w = traffic_page_;
     } else if (page == shell::MainPage::PacketMonitor && s.packets) {
@@ -216,6 +230,7 @@ void MainWindow::start() {
   } else {
     show();
   }
+  reattach_mini();
   restack(shell::StackingEvent::StartedUp);
   notice_timer_.start();
   monitor_timer_.start();
@@ -246,6 +261,8 @@ void MainWindow::open_options() {
     return;
   }
   OptionsDialog dialog(profile_, lang_, this);
+  if (auto* view = qobject_cast<GeneralViewPage*>(dialog.page(shell::OptionsPageId::GeneralView)))
+    view->set_placement_available(places_windows_);
   const int result = dialog.exec();
   if (shut_down_) return;  // the program ended while the dialog was open
   if (result == QDialog::Accepted) apply_options();
@@ -259,12 +276,8 @@ void MainWindow::apply_options() {
   shell_.tab_cur_sel = tab;
   shell_.mini_monitor = mini;
   shell_.session_split_size = split;
-  apply_topmost();
-  restack(shell::StackingEvent::TopmostFromMainWindow);
-  if (!shell_.task_tray_icon && tray_) {
-    set_tray(application_icon(), product_name());
-    tray_icon_key_ = kTrayOwnIcon;
-  }
+  follow_topmost(shell::StackingEvent::TopmostFromMainWindow);
+  if (!shell_.task_tray_icon) tray_->show_own_icon();
   if (traffic_page_) traffic_page_->reload_settings();
   if (auto* p = qobject_cast<InterfacePage*>(page(shell::MainPage::Interface))) p->reload_settings();
   if (auto* p = session_page()) p->reload_settings();
@@ -274,9 +287,7 @@ void MainWindow::apply_options() {
     if (auto* tool = qobject_cast<ToolPage*>(p.data())) tool->reload_settings();
   runtime_.reload_settings();  // the driver follows the new periods
   // The tray pictures are drawn again with the new colours on the next tick.
-  tray_icons_->set_settings(shell_.tray_icon);
-  last_status_icon_ = -1;
-  if (tray_icon_key_ != kTrayOwnIcon) tray_icon_key_ = kTrayRedraw;
+  tray_->set_settings(shell_.tray_icon);
   if (mini_) mini_->reload_settings();
 }
 
@@ -365,13 +376,9 @@ void MainWindow::shut_down(bool restarting) {
 }
 
 void MainWindow::save_window_state() {
-  const bool tray_present = tray_ && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+  const bool tray_present = tray_->usable() && tray_->icon()->isVisible();
   shell::save_window_state(profile_, tab_, shown_, tray_present, shell_.session_split_size);
-  if (tray_) {
-    tray_->hide();
-    tray_->deleteLater();  // its menu may be the caller
-    tray_ = nullptr;
-  }
+  tray_->remove();
 }
 
 }  // namespace tw::ui

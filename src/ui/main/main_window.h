@@ -24,13 +24,17 @@
 // Desktops have no window-system menu that a program may extend, so its items
 // (Status Icon, Notice Dialog, Mini-Monitor, Move to center Mini-Monitor,
 // Options, About) are in the window menu: the button at the right end of the
-// tab row and a right click on the tabs. The tray menu has the rest. Without a
-// system tray, minimising is an ordinary minimise and a window stored as
-// hidden starts minimised, so the window can always be reached.
+// tab row and a right click on the tabs. The tray menu has the rest. The tray
+// icon (TrayController) exists only when the desktop has a tray; without one,
+// minimising is an ordinary minimise and a window stored as hidden starts
+// minimised, so the window can always be reached.
 //
 // Edge snapping uses the window system's move notifications: the window is
 // pulled to an edge after it moved there. Window managers that own the drag
-// (and Wayland, which does not let a client place itself) may ignore that.
+// may ignore that. On Wayland (no X server to run on) the program can neither
+// place its windows nor learn where they are, nor keep one on top: the stored
+// position is kept as it was, "topmost" and the centring of the Mini Monitor
+// show as unavailable.
 //
 // Threads: UI thread only. Every referenced object must outlive the window.
 #include <QIcon>
@@ -88,7 +92,7 @@ class NetstatPage;
 class PacketMonitorPage;
 class SessionMonitorPage;
 class TrafficMonitorPage;
-class TrayIcons;
+class TrayController;
 
 struct MainWindowServices {
   settings::Profile* profile = nullptr;
@@ -116,6 +120,11 @@ struct MainWindowServices {
   std::function<bool()> launch_successor;
   // Use the desktop's system tray when it has one. Tests turn it off.
   bool use_system_tray = true;
+  // Whether the window system lets the program place and stack its windows;
+  // unset: as the Qt platform in use says (not on Wayland).
+  std::optional<bool> places_windows;
+  // Messages for the terminal (stderr), e.g. that there is no tray.
+  std::function<void(const std::string&)> note;
   // The Packet Monitor. Without it the tab stays empty.
   app::PacketFeature* packets = nullptr;
   // The tool tabs' services; a tab whose services are missing stays empty.
@@ -157,6 +166,9 @@ class MainWindow : public QWidget {
   void toggle_notice_box();       // "NoticeBox"
   void toggle_mini_monitor();     // "MiniMonitor"
   void toggle_topmost();          // "WindowTopMost"
+  // "WindowTopMost" written and applied to both windows, the main window
+  // first (from the window command, the Mini Monitor's menu).
+  void set_topmost(bool on, shell::StackingEvent event);
   void center_mini_monitor();
   // A received command text; dispatched like tarnixd does.
   void handle_command(const std::string& text);
@@ -208,11 +220,15 @@ class MainWindow : public QWidget {
   const shell::ShellSettings& shell() const { return shell_; }
   bool main_window_shown() const { return shown_; }
   MiniMonitor* mini_monitor() const;
-  QSystemTrayIcon* tray_icon() const { return tray_; }
+  // Null without a tray.
+  QSystemTrayIcon* tray_icon() const;
+  TrayController& tray() const { return *tray_; }
   QMenu* window_menu() const { return window_menu_; }
   QMenu* tray_menu() const { return tray_menu_; }
   // The tip the tray icon shows now.
-  QString tray_tip() const { return tray_tip_; }
+  QString tray_tip() const;
+  // Whether the program can place and stack its windows here.
+  bool places_windows() const { return places_windows_; }
 
  signals:
   // The shut-down has run; the program may end.
@@ -235,13 +251,16 @@ class MainWindow : public QWidget {
   void create_shortcuts();
   void create_tray();
   void apply_topmost();
+  // The topmost key as it is now, applied to the main window and then the Mini Monitor.
+  void follow_topmost(shell::StackingEvent event);
+  // Shows the Mini Monitor again when the main window's native window may
+  // be new since it was last shown.
+  void reattach_mini();
   void apply_options();
   void hide_to_tray();
   bool tray_usable() const;
   void open_mini_monitor();
   void close_mini_monitor();
-  void refresh_tray();
-  void set_tray(const QIcon& icon, const QString& tip);
   void update_menu_checks();
   void restore_placement();
   void settle_placement();
@@ -262,6 +281,8 @@ class MainWindow : public QWidget {
   const std::string data_folder_;
   std::function<bool()> launch_successor_;
   const bool use_system_tray_;
+  const bool places_windows_;
+  std::function<void(const std::string&)> note_;
 
   shell::ShellSettings shell_;
   int tab_ = 0;
@@ -276,6 +297,7 @@ class MainWindow : public QWidget {
   std::optional<tw::PixelRect> pending_placement_;  // restored, not yet seen framed on screen
   QPointer<QWindow> watched_native_;  // the native window whose Expose events are watched
   bool raise_mini_on_expose_ = false;
+  bool mini_owner_stale_ = false;  // the Mini Monitor was shown before the main window's native window changed
 
   QTabWidget* tabs_ = nullptr;
   std::array<QPointer<QWidget>, shell::kMainPageCount> pages_{};
@@ -283,11 +305,7 @@ class MainWindow : public QWidget {
   packetfilter::FilterController* packet_filter_ = nullptr;  // set when its tab exists
   QPointer<MiniMonitor> mini_;
 
-  QSystemTrayIcon* tray_ = nullptr;
-  std::unique_ptr<TrayIcons> tray_icons_;
-  int last_status_icon_ = -1;
-  QString tray_tip_;
-  qint64 tray_icon_key_ = -1;  // what the tray shows: -2 error, -3 monitor, 0..3 status, -1 own icon
+  TrayController* tray_ = nullptr;  // a child: made in the constructor
 
   QMenu* window_menu_ = nullptr;
   QMenu* tray_menu_ = nullptr;

@@ -16,12 +16,4 @@ inline const QString& product_name() {
   return name;
 }
 
-// What the tray icon shows, so that the 100 ms refresh hands the desktop a
-// picture only when it changes (0..3: a status icon).
-inline constexpr qint64 kTrayOwnIcon = -1;
-inline constexpr qint64 kTrayError = -2;
-inline constexpr qint64 kTrayMonitor = -3;
-// Nothing yet: the next refresh draws whatever is due.
-inline constexpr qint64 kTrayRedraw = -4;
-
 }  // namespace tw::ui::main_window_parts

@@ -96,21 +96,52 @@ void MainWindow::restack(shell::StackingEvent event) {
 }
 
 void MainWindow::apply_topmost() {
+  // Wayland keeps no window above others on a client's word; the hint would
+  // only make the window anew in the middle of the screen.
+  if (!places_windows_) return;
   const bool want = shell_.window_top_most;
   if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == want) return;
   const bool visible = isVisible();
+  // X11 makes a new native window for a changed stacking hint, at the next
+  // show: a Mini Monitor shown before then is owned by the old one.
+  if (windowHandle() && windowHandle()->handle()) mini_owner_stale_ = true;
   placing_ = true;
-  setWindowFlag(Qt::WindowStaysOnTopHint, want);  // re-creates the native window, hidden
+  setWindowFlag(Qt::WindowStaysOnTopHint, want);  // hides the window
   if (visible) show();
   placing_ = false;
 }
 
-void MainWindow::toggle_topmost() {
-  shell_.window_top_most = !shell_.window_top_most;
-  apply_topmost();
-  restack(shell::StackingEvent::TopmostFromMainWindow);
-  shell::save_shell_flag(profile_, shell::ShellFlag::WindowTopMost, shell_.window_top_most);
+void MainWindow::reattach_mini() {
+  // The window manager learns a transient window's owner (WM_TRANSIENT_FOR)
+  // when that window is shown; one owned by a native window that is gone is
+  // hidden by the first click on the main window. Shown again after the main
+  // window, the Mini Monitor hangs on its current native window.
+  if (!mini_owner_stale_ || !mini_ || !isVisible()) return;
+  mini_owner_stale_ = false;
+  if (!mini_->isVisible()) return;
+  mini_->hide();
+  mini_->show();
 }
+
+void MainWindow::set_topmost(bool on, shell::StackingEvent event) {
+  // One way for every switch (window command, Mini Monitor menu, options):
+  // the main window first, then the Mini Monitor, which is thereby shown
+  // after the main window's new native window.
+  if (on != shell_.window_top_most) {
+    shell_.window_top_most = on;
+    shell::save_shell_flag(profile_, shell::ShellFlag::WindowTopMost, on);
+  }
+  follow_topmost(event);
+}
+
+void MainWindow::follow_topmost(shell::StackingEvent event) {
+  apply_topmost();
+  if (mini_ && mini_->set_top_most(shell_.window_top_most) && isVisible()) mini_owner_stale_ = false;
+  reattach_mini();
+  restack(event);
+}
+
+void MainWindow::toggle_topmost() { set_topmost(!shell_.window_top_most, shell::StackingEvent::TopmostFromMainWindow); }
 
 void MainWindow::remember_normal_geometry() {
   if (!isVisible() || (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) return;
@@ -152,8 +183,17 @@ void MainWindow::snap_to_edges() {
 void MainWindow::save_placement() {
   const bool zoomed = isMaximized();
   remember_normal_geometry();
-  const tw::PixelRect normal =
+  tw::PixelRect normal =
       have_normal_rect_ ? normal_rect_ : shell::stored_normal_rect(to_pixel_rect(geometry()), frame_margins());
+  if (!places_windows_) {
+    // The platform cannot tell where the window is (Wayland reports 0,0 and
+    // no frame): the stored position stays, with the size of now; without
+    // one, there is no position to write.
+    const std::optional<std::array<int, 10>> stored = shell::load_window_position(profile_);
+    if (!stored) return;
+    const tw::PixelRect kept = shell::WindowPlacement::from_list(*stored).normal;
+    normal = {kept.left, kept.top, kept.left + normal.width(), kept.top + normal.height()};
+  }
   shell::save_window_placement(profile_, zoomed, shell::placement_for(normal, zoomed).to_list());
 }
 

@@ -1,5 +1,7 @@
 // The tray icon and its pictures, the Mini Monitor and the traffic notice:
 // what the window shows besides itself.
+#include "ui/main/main_window.h"
+
 #include <QSystemTrayIcon>
 
 #include "platform/clock.h"
@@ -8,10 +10,9 @@
 #include "traffic/mini_monitor_logic.h"
 #include "traffic/traffic_monitor.h"
 #include "ui/main/app_icon.h"
-#include "ui/main/main_window.h"
 #include "ui/main/main_window_parts.h"
+#include "ui/main/tray_controller.h"
 #include "ui/minimonitor/mini_monitor.h"
-#include "ui/minimonitor/tray_icons.h"
 #include "ui/notice/notice_dialog.h"
 
 namespace tw::ui {
@@ -27,23 +28,18 @@ constexpr int kMiniMonitorOptionsTab = 3;
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Tray icon
+// The tray icon
 
 void MainWindow::create_tray() {
-  if (!use_system_tray_ || tray_) return;
-  tray_ = new QSystemTrayIcon(application_icon(), this);
-  tray_->setToolTip(product_name());
-  tray_tip_ = product_name();
-  tray_->setContextMenu(tray_menu_);
-  connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger) back_to_original_size();
-  });
-  last_status_icon_ = -1;
-  tray_icon_key_ = kTrayOwnIcon;
-  tray_->show();
+  if (!use_system_tray_ || tray_->icon()) return;
+  if (!tray_->create(tray_menu_)) {
+    // Said once: minimising is then an ordinary minimise.
+    if (note_) note_("no system tray on this desktop: Tarnwatch runs without a tray icon");
+    return;
+  }
 }
 
-bool MainWindow::tray_usable() const { return tray_ && QSystemTrayIcon::isSystemTrayAvailable(); }
+bool MainWindow::tray_usable() const { return tray_->usable(); }
 
 void MainWindow::back_to_original_size() {
   if (shut_down_) return;
@@ -56,6 +52,7 @@ void MainWindow::back_to_original_size() {
   apply_topmost();
   if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
+  reattach_mini();
   restack(shell::StackingEvent::MainWindowRestored);
 }
 
@@ -63,69 +60,26 @@ void MainWindow::hide_to_tray() {
   hide();
   setWindowState(windowState() & ~Qt::WindowMinimized);  // shown again as it was before
   shown_ = false;
-  if (tray_) {
-    set_tray(application_icon(), product_name());
-    tray_icon_key_ = kTrayOwnIcon;
-    last_status_icon_ = -1;
-    tray_->show();
-  }
+  tray_->show_own_icon();
+  tray_->show();
 }
 
 void MainWindow::toggle_status_icon() {
   shell_.task_tray_icon = !shell_.task_tray_icon;
-  if (!shell_.task_tray_icon && tray_) {
-    set_tray(application_icon(), product_name());
-    tray_icon_key_ = kTrayOwnIcon;
-  }
-  last_status_icon_ = -1;
+  if (!shell_.task_tray_icon) tray_->show_own_icon();
   shell::save_shell_flag(profile_, shell::ShellFlag::TaskTrayIcon, shell_.task_tray_icon);
 }
 
 void MainWindow::monitor_tick() {
   if (shut_down_) return;
   if (mini_) mini_->refresh();
-  if (shell_.task_tray_icon) refresh_tray();
+  if (shell_.task_tray_icon && tray_->icon())
+    tray_->refresh(traffic_.interface_state(), traffic_.figures(), shell_.task_tray_monitor);
 }
 
-void MainWindow::set_tray(const QIcon& icon, const QString& tip) {
-  if (!tray_) return;
-  tray_->setIcon(icon);
-  if (tip != tray_tip_) {
-    tray_tip_ = tip;
-    tray_->setToolTip(tip);
-  }
-}
+QSystemTrayIcon* MainWindow::tray_icon() const { return tray_->icon(); }
 
-void MainWindow::refresh_tray() {
-  if (!tray_) return;
-  if (traffic_.interface_state() == traffic::InterfaceState::Changed) {
-    if (tray_icon_key_ != kTrayError) set_tray(tray_icons_->error_icon(), qs(traffic::tray_error_tip(lang_)));
-    tray_icon_key_ = kTrayError;
-    last_status_icon_ = -1;
-    return;
-  }
-  const traffic::TrafficFigures f = traffic_.figures();
-  if (!shell_.task_tray_monitor) {
-    const int state = traffic::transfer_state(f.latest_send, f.latest_recv);
-    if (state != last_status_icon_ || tray_icon_key_ != state) {
-      set_tray(tray_icons_->status_icon(state), product_name());
-      last_status_icon_ = state;
-      tray_icon_key_ = state;
-    }
-    return;
-  }
-  bool changed = false;
-  const QIcon icon = tray_icons_->monitor_icon(f.smoothed_send, f.smoothed_recv, &changed);
-  const QString tip = qs(traffic::tray_monitor_tip(lang_, f.capture_ms, f.smoothed_send, f.smoothed_recv,
-                                                   shell_.tray_icon.unit));
-  if (changed || tray_icon_key_ != kTrayMonitor) tray_->setIcon(icon);
-  if (tip != tray_tip_) {
-    tray_tip_ = tip;
-    tray_->setToolTip(tip);
-  }
-  tray_icon_key_ = kTrayMonitor;
-  last_status_icon_ = -1;
-}
+QString MainWindow::tray_tip() const { return tray_->tip(); }
 
 // ---------------------------------------------------------------------------
 // Mini Monitor
@@ -145,7 +99,7 @@ void MainWindow::center_mini_monitor() {
 
 void MainWindow::open_mini_monitor() {
   if (mini_ || shut_down_) return;
-  mini_ = new MiniMonitor(traffic_, profile_, lang_, this);
+  mini_ = new MiniMonitor(traffic_, profile_, lang_, this, places_windows_);
   connect(mini_, &MiniMonitor::close_requested, this, [this] {
     if (!shell_.mini_monitor) return;
     toggle_mini_monitor();
@@ -155,13 +109,11 @@ void MainWindow::open_mini_monitor() {
     shell::save_options_position(profile_, kMiniMonitorOptionsGroup, kMiniMonitorOptionsTab);
     open_options();
   });
-  connect(mini_, &MiniMonitor::top_most_changed, this, [this](bool on) {
-    shell_.window_top_most = on;
-    apply_topmost();
-    restack(shell::StackingEvent::TopmostFromMiniMonitor);
-  });
+  connect(mini_, &MiniMonitor::top_most_requested, this,
+          [this](bool on) { set_topmost(on, shell::StackingEvent::TopmostFromMiniMonitor); });
   mini_->refresh();
   mini_->show();
+  if (isVisible()) mini_owner_stale_ = false;  // shown under the main window's native window of now
   restack(shell::StackingEvent::MiniMonitorOpened);
 }
 

@@ -12,11 +12,14 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "shell/edge_snap.h"
+#include "shell/main_window_logic.h"
 #include "shell/shell_settings.h"
 #include "ui/minimonitor/mini_colors.h"
 #include "ui/pixel_rect_qt.h"
@@ -49,8 +52,8 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 MiniMonitor::MiniMonitor(traffic::TrafficMonitor& monitor, settings::Profile& profile, Language lang,
-                         QWidget* parent)
-    : QWidget(parent, Qt::Tool), monitor_(monitor), profile_(profile), lang_(lang) {
+                         QWidget* parent, bool places_windows)
+    : QWidget(parent, Qt::Tool), monitor_(monitor), profile_(profile), lang_(lang), places_windows_(places_windows) {
   setAttribute(Qt::WA_OpaquePaintEvent);  // every pixel is painted
   setMinimumSize(8, 8);
   setWindowTitle(QString::fromUtf8(pick(lang_, kMenuEn, kMenuJa).title));
@@ -83,7 +86,8 @@ void MiniMonitor::apply_window_style() {
   constexpr Qt::WindowFlags kStyleBits = Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
   Qt::WindowFlags wanted;
   if (settings_.no_frame) wanted |= Qt::FramelessWindowHint;
-  if (settings_.window_top_most) wanted |= Qt::WindowStaysOnTopHint;
+  // Without placement (Wayland) the hint does nothing but make the window anew.
+  if (settings_.window_top_most && places_windows_) wanted |= Qt::WindowStaysOnTopHint;
   if ((windowFlags() & kStyleBits) != wanted) {
     // Changing the flags re-creates the native window and hides it.
     const bool was_visible = isVisible();
@@ -134,12 +138,14 @@ void MiniMonitor::reload_settings() {
 
 void MiniMonitor::center_on_screen() {
   const QScreen* primary = QGuiApplication::primaryScreen();
-  if (!primary) return;
+  if (!primary || !places_windows_) return;
   const QSize frame = frameGeometry().size();
   move(primary->geometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
 }
 
 void MiniMonitor::save_placement() {
+  // Where the platform cannot tell the position, the stored one is kept.
+  if (!places_windows_) return;
   const QPoint at = pos();
   profile_.write_placement(traffic::kMiniMonitorPosKey,
                            traffic::placement_list({at.x(), at.y(), at.x() + width(), at.y() + height()}));
@@ -168,17 +174,42 @@ QSize MiniMonitor::natural_size() const {
 
 std::uint32_t MiniMonitor::now_ms() const { return static_cast<std::uint32_t>(clock_.elapsed()); }
 
+namespace {
+
+bool same_lines(const std::vector<traffic::MiniLine>& a, const std::vector<traffic::MiniLine>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const traffic::MiniLine& x, const traffic::MiniLine& y) {
+    return x.kind == y.kind && x.large == y.large &&
+           std::equal(x.segments.begin(), x.segments.end(), y.segments.begin(), y.segments.end(),
+                      [](const traffic::MiniSegment& s, const traffic::MiniSegment& t) {
+                        return s.color == t.color && s.text == t.text;
+                      });
+  });
+}
+
+}  // namespace
+
 void MiniMonitor::refresh() {
   figures_ = monitor_.figures();
   if (settings_.traffic_graph) {
-    monitor_.copy_speed_histories(send_history_, recv_history_, static_cast<std::size_t>(std::max(width(), 1)));
+    monitor_.copy_speed_histories(next_send_, next_recv_, static_cast<std::size_t>(std::max(width(), 1)));
   } else {
-    send_history_.clear();
-    recv_history_.clear();
+    next_send_.clear();
+    next_recv_.clear();
   }
   if (settings_.message_mode) alert_.update(figures_.smoothed_send, figures_.smoothed_recv, now_ms());
-  lines_ = traffic::mini_monitor_lines(figures_, settings_.style, settings_.ave_unit);
-  if (isVisible()) update();
+  std::vector<traffic::MiniLine> lines = traffic::mini_monitor_lines(figures_, settings_.style, settings_.ave_unit);
+  // Painted again only when what it shows changed: an idle link changes the
+  // picture once a second (the capture time), a blinking alert twice.
+  const int blink = settings_.message_mode && (alert_.send_active() || alert_.recv_active())
+                        ? static_cast<int>((now_ms() / 500) % 2)
+                        : -1;
+  const bool changed = blink != blink_ || next_send_ != send_history_ || next_recv_ != recv_history_ ||
+                       !same_lines(lines, lines_);
+  send_history_.swap(next_send_);
+  recv_history_.swap(next_recv_);
+  lines_ = std::move(lines);
+  blink_ = blink;
+  if (changed && isVisible()) update();
 }
 
 // ---- drawing ----------------------------------------------------------------------
@@ -268,8 +299,18 @@ QMenu* MiniMonitor::create_context_menu(QWidget* parent) {
 
   QAction* top = add(menu, t.top_most, "TopMost");
   top->setCheckable(true);
-  top->setChecked(settings_.window_top_most);
-  connect(top, &QAction::triggered, this, &MiniMonitor::toggle_top_most);
+  top->setChecked(settings_.window_top_most && places_windows_);
+  if (places_windows_) {
+    connect(top, &QAction::triggered, this, &MiniMonitor::toggle_top_most);
+  } else {
+    // Shown, greyed, with the reason beside it: not a switch that does nothing.
+    top->setEnabled(false);
+    const QString reason = QString::fromUtf8(shell::placement_unavailable_reason(lang_).data(),
+                                             static_cast<qsizetype>(shell::placement_unavailable_reason(lang_).size()));
+    top->setToolTip(reason);
+    top->setStatusTip(reason);
+    menu->setToolTipsVisible(true);
+  }
 
   QMenu* opacity = menu->addMenu(QString::fromUtf8(t.opacity));
   opacity->setObjectName(QStringLiteral("Opacity"));
@@ -314,10 +355,20 @@ void MiniMonitor::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void MiniMonitor::toggle_top_most() {
-  settings_.window_top_most = !settings_.window_top_most;
-  shell::save_shell_flag(profile_, shell::ShellFlag::WindowTopMost, settings_.window_top_most);
+  const bool on = !settings_.window_top_most;
+  if (isSignalConnected(QMetaMethod::fromSignal(&MiniMonitor::top_most_requested))) {
+    emit top_most_requested(on);
+    return;
+  }
+  shell::save_shell_flag(profile_, shell::ShellFlag::WindowTopMost, on);
+  set_top_most(on);
+}
+
+bool MiniMonitor::set_top_most(bool on) {
+  settings_.window_top_most = on;
+  const Qt::WindowFlags before = windowFlags();
   apply_window_style();
-  emit top_most_changed(settings_.window_top_most);
+  return windowFlags() != before;
 }
 
 void MiniMonitor::toggle_frame() {
@@ -341,6 +392,12 @@ void MiniMonitor::choose_opacity(int index) {
 
 void MiniMonitor::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+  // The compositor moves the window where the program cannot (Wayland);
+  // it snaps as it likes.
+  if (!places_windows_ && windowHandle() && windowHandle()->startSystemMove()) {
+    event->accept();
+    return;
+  }
   // The whole window is a handle, also without a frame.
   dragging_ = true;
   drag_offset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();

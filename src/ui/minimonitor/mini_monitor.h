@@ -19,6 +19,18 @@
 // entry), also when a parent is given, so hiding the main window into the
 // tray leaves it on screen. It never samples anything itself: it reads the
 // monitor's figures and speed histories.
+//
+// "Always on topmost" belongs to both windows: with an owner connected to
+// top_most_requested() the menu item only asks, and the owner switches the
+// main window first and then this one (set_top_most), so that this window is
+// shown again after the main window's native window (which X11 makes anew
+// when "topmost" changes) and the window manager takes the new one as its
+// owner. Without an owner the item switches this window itself.
+//
+// Where the window system does not let a program place its windows
+// (Wayland, `places_windows` false) the window is dragged by the compositor
+// (QWindow::startSystemMove), its position is neither set nor written back
+// (the platform cannot tell it), and "Always on topmost" shows as unavailable.
 #include <QElapsedTimer>
 #include <QFont>
 #include <QPoint>
@@ -45,7 +57,7 @@ class MiniMonitor : public QWidget {
   // without a stored placement it opens centred) and applies topmost, frame
   // and translucency. Does not show the window.
   MiniMonitor(traffic::TrafficMonitor& monitor, settings::Profile& profile, Language lang,
-              QWidget* parent = nullptr);
+              QWidget* parent = nullptr, bool places_windows = true);
   ~MiniMonitor() override;
 
   // Copies the statistics and the histories, steps the message alerts and
@@ -56,8 +68,12 @@ class MiniMonitor : public QWidget {
   void reload_settings();
   // Centres the window on the primary screen.
   void center_on_screen();
-  // Writes "Settings"/"MiniMonitorPos".
+  // Writes "Settings"/"MiniMonitorPos" (not where the position is unknown).
   void save_placement();
+  // Applies "topmost" to this window (the key is the caller's to write);
+  // true when the window was restyled, which shows it anew.
+  bool set_top_most(bool on);
+  bool places_windows() const { return places_windows_; }
 
   // The context menu, as the right button opens it; the caller owns it. Its
   // actions act on this window and on the settings file at once.
@@ -75,9 +91,9 @@ class MiniMonitor : public QWidget {
   void options_requested();  // open the options at the Mini Monitor page
   void close_requested();    // close the Mini Monitor ("MiniMonitor" 0)
   void exit_requested();     // exit the program (the exit confirmation applies)
-  // "Always on topmost" toggled "Settings"/"WindowTopMost" (already written);
-  // the main window applies the same key to itself.
-  void top_most_changed(bool on);
+  // "Always on topmost" was chosen: the owner writes "Settings"/"WindowTopMost",
+  // applies it to the main window and then calls set_top_most().
+  void top_most_requested(bool on);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -107,9 +123,12 @@ class MiniMonitor : public QWidget {
   traffic::TrafficFigures figures_;
   std::vector<traffic::MiniLine> lines_;
   std::vector<std::uint32_t> send_history_, recv_history_;
+  std::vector<std::uint32_t> next_send_, next_recv_;  // the next refresh's, kept to spare allocations
+  int blink_ = -1;  // the alert's blink phase last shown, -1 none
   traffic::MessageAlert alert_;
   QElapsedTimer clock_;
 
+  const bool places_windows_;
   bool dragging_ = false;
   QPoint drag_offset_;  // cursor minus the window's top-left corner
 };

@@ -6,6 +6,7 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <cmath>
 
 #include "ui/options/page_support.h"
 
@@ -17,8 +18,9 @@ namespace {
 constexpr int kSwatchRole = Qt::UserRole;
 
 // Paints the colour column as a framed swatch over the cell's usual
-// background, so that a colour like the list's own (white on white) still
-// shows, and the selection stays visible around it.
+// background, so that a colour like the list's own (white on a light list,
+// black on a dark one) still shows, and the selection stays visible around
+// it; the frame's colour is chosen per swatch (swatch_frame_color).
 class SwatchDelegate : public QStyledItemDelegate {
  public:
   SwatchDelegate(int color_column, QObject* parent) : QStyledItemDelegate(parent), column_(color_column) {}
@@ -32,7 +34,9 @@ class SwatchDelegate : public QStyledItemDelegate {
     if (swatch.width() <= 0 || swatch.height() <= 0) return;
     painter->save();
     painter->fillRect(swatch, color.value<QColor>());
-    painter->setPen(option.palette.color(QPalette::Dark));
+    const bool selected = option.state.testFlag(QStyle::State_Selected);
+    const QColor cell = option.palette.color(selected ? QPalette::Highlight : QPalette::Base);
+    painter->setPen(swatch_frame_color(color.value<QColor>(), cell));
     painter->setBrush(Qt::NoBrush);
     painter->drawRect(swatch);
     painter->restore();
@@ -50,6 +54,23 @@ class SwatchDelegate : public QStyledItemDelegate {
 };
 
 }  // namespace
+
+QColor swatch_frame_color(const QColor& swatch, const QColor& cell) {
+  // Perceived lightness (ITU-R BT.601 weights), 0..255.
+  const auto lightness = [](const QColor& c) { return 0.299 * c.red() + 0.587 * c.green() + 0.114 * c.blue(); };
+  const double a = lightness(swatch), b = lightness(cell);
+  QColor best;
+  double best_gap = -1;
+  for (const QColor candidate : {QColor(Qt::black), QColor(128, 128, 128), QColor(Qt::white)}) {
+    const double l = lightness(candidate);
+    const double gap = std::min(std::abs(l - a), std::abs(l - b));
+    if (gap > best_gap) {
+      best_gap = gap;
+      best = candidate;
+    }
+  }
+  return best;
+}
 
 ColorList::ColorList(Layout layout, const Columns& columns, QWidget* parent)
     : QTreeWidget(parent),

@@ -10,6 +10,11 @@
 
 namespace tw::ui {
 
+// The colour of a swatch's frame: black, middle grey or white, whichever
+// stands out most from both the swatch and the cell it sits on, so that a
+// swatch shows in light and dark themes and over the selection alike.
+QColor swatch_frame_color(const QColor& swatch, const QColor& cell);
+
 class ColorList : public QTreeWidget {
   Q_OBJECT
  public:

@@ -15,9 +15,11 @@
 #include <utility>
 
 #include "logging/log_engine.h"
+#include "shell/main_window_logic.h"
 #include "shell/notice_logic.h"
 #include "shell/shell_settings.h"
 #include "traffic/mini_monitor_logic.h"
+#include "ui/main/window_system.h"
 #include "ui/notice/notice_dialog.h"
 #include "ui/options/color_slot_page.h"
 #include "ui/options/page_controls.h"
@@ -47,6 +49,12 @@ GeneralViewPage::GeneralViewPage(settings::Profile& profile, Language lang, QWid
   layout->addWidget(make_check(this, "windowStretch",
                                tr2(lang, "To stretch the edges when you move your desktop.",
                                    "ウィンドウの移動時にデスクトップの端に吸着させる。")));
+  placement_note_ = new QLabel(qs(shell::placement_unavailable_reason(lang)), this);
+  placement_note_->setObjectName(QStringLiteral("placementNote"));
+  placement_note_->setWordWrap(true);
+  placement_note_->setContentsMargins(20, 0, 0, 0);
+  placement_note_->setForegroundRole(QPalette::PlaceholderText);
+  layout->addWidget(placement_note_);
   layout->addWidget(make_check(this, "minimized",
                                tr2(lang, "Reside in the task tray when you start minimized.",
                                    "起動時に最小化してタスクトレイに常駐する。")));
@@ -73,6 +81,16 @@ GeneralViewPage::GeneralViewPage(settings::Profile& profile, Language lang, QWid
                                    "起動時にセッションモニターを開始する。")));
   layout->addStretch();
   connect(notice_box_, &QCheckBox::toggled, this, [this] { update_enabled(); });
+  set_placement_available(window_placement_available());
+}
+
+void GeneralViewPage::set_placement_available(bool available) {
+  for (const char* name : {"windowTopMost", "windowStretch"}) {
+    auto* box = findChild<QCheckBox*>(QString::fromLatin1(name));
+    box->setEnabled(available);
+    box->setToolTip(available ? QString() : placement_note_->text());
+  }
+  placement_note_->setVisible(!available);
 }
 
 void GeneralViewPage::load() {

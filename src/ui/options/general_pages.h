@@ -6,6 +6,7 @@
 #include "ui/options/options_page.h"
 
 class QCheckBox;
+class QLabel;
 class QComboBox;
 class QLineEdit;
 class QSpinBox;
@@ -23,9 +24,16 @@ class GeneralViewPage : public OptionsPage {
   void load() override;
   void save() override;
 
+  // Where the window system does not let the program place and stack its
+  // windows (Wayland), "Always on topmost." and the edge snapping are shown
+  // greyed with the reason below them; their stored values are kept. Set
+  // from the platform at construction.
+  void set_placement_available(bool available);
+
  private:
   void update_enabled();
 
+  QLabel* placement_note_ = nullptr;
   QCheckBox* notice_box_ = nullptr;
   QComboBox* interval_ = nullptr;
   shell::ShellSettings loaded_;

@@ -18,9 +18,14 @@ namespace tw::ui {
 
 namespace {
 
-// The tree's colours: dark green text on pale yellow.
+// The tree's colours: dark green text on pale yellow, made for a light
+// dialog. A dark theme keeps its own: the pale yellow would glare in it.
 const QColor kTreeText(0, 96, 0);
 const QColor kTreeBackground(255, 255, 235);
+
+// A palette is dark when its lists are: their background is nearer black
+// than white (perceived lightness).
+bool is_dark(const QPalette& palette) { return palette.color(QPalette::Base).lightness() < 128; }
 
 shell::OptionsFrame opening_position(const settings::Profile& profile) {
   const shell::ShellSettings s = shell::load_shell_settings(profile);
@@ -42,10 +47,7 @@ OptionsDialog::OptionsDialog(settings::Profile& profile, Language lang, QWidget*
   tree_->setRootIsDecorated(false);
   tree_->setSelectionMode(QAbstractItemView::SingleSelection);
   tree_->setFixedWidth(160);
-  QPalette palette = tree_->palette();
-  palette.setColor(QPalette::Text, kTreeText);
-  palette.setColor(QPalette::Base, kTreeBackground);
-  tree_->setPalette(palette);
+  apply_tree_colors();
 
   tabs_ = new QTabBar(this);
   tabs_->setDrawBase(false);
@@ -99,6 +101,23 @@ OptionsDialog::OptionsDialog(settings::Profile& profile, Language lang, QWidget*
     // A stored group beyond the tree: nothing selected, nothing shown.
     show_page();
   }
+}
+
+void OptionsDialog::apply_tree_colors() {
+  if (is_dark(palette())) {
+    tree_->setPalette(QPalette());  // the theme's own, inherited
+    return;
+  }
+  QPalette p = palette();
+  p.setColor(QPalette::Text, kTreeText);
+  p.setColor(QPalette::Base, kTreeBackground);
+  tree_->setPalette(p);
+}
+
+void OptionsDialog::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  // The desktop switched between a light and a dark theme.
+  if (event->type() == QEvent::PaletteChange && tree_) apply_tree_colors();
 }
 
 OptionsDialog::~OptionsDialog() {

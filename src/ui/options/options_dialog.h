@@ -58,8 +58,10 @@ class OptionsDialog : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
+  void apply_tree_colors();
   void on_tree_selection();
   void on_tab_changed(int index);
   void rebuild_tabs();

@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "traffic/info_report.h"
@@ -24,13 +25,30 @@ bool DetailPanel::visible(QSize frame, int height) {
   return std::min(height, frame.height()) >= 8 && frame.width() >= 16;
 }
 
-void DetailPanel::draw_chrome(QSize frame, int height, int left_width, bool changed, tr::ColorRef bg) {
+namespace {
+
+// Logical pixels to device pixels of an image with ratio `dpr`, rounding the
+// edges the same way everywhere, so that neighbouring areas meet exactly.
+int device(int v, qreal dpr) { return dpr == 1 ? v : static_cast<int>(std::floor(v * dpr + 0.5)); }
+QRect device(const QRect& r, qreal dpr) {
+  if (dpr == 1) return r;
+  const int l = device(r.left(), dpr), t = device(r.top(), dpr);
+  return QRect(l, t, device(r.left() + r.width(), dpr) - l, device(r.top() + r.height(), dpr) - t);
+}
+
+}  // namespace
+
+void DetailPanel::draw_chrome(QSize frame, qreal dpr, int height, int left_width, bool changed, tr::ColorRef bg) {
   const int w = frame.width();
   const int ph = std::min(height, frame.height());
-  const std::array<int, 5> key = {w, ph, left_width, changed ? 1 : 0, static_cast<int>(bg)};
+  const std::array<int, 6> key = {w, ph, left_width, changed ? 1 : 0, static_cast<int>(bg),
+                                  static_cast<int>(dpr * 64)};
   if (key == chrome_key_ && !chrome_.isNull()) return;
   chrome_key_ = key;
-  chrome_ = QImage(w, ph, QImage::Format_RGB32);
+  // As many device rows as the frame has below the panel's top edge.
+  const int y0 = device(frame.height() - ph, dpr);
+  chrome_ = QImage(device(w, dpr), device(frame.height(), dpr) - y0, QImage::Format_RGB32);
+  chrome_.setDevicePixelRatio(dpr);
   chrome_.fill(rgb_from_colorref(bg));
   QPainter p(&chrome_);
   p.setRenderHint(QPainter::Antialiasing);
@@ -47,12 +65,13 @@ void DetailPanel::draw_chrome(QSize frame, int height, int left_width, bool chan
   }
 }
 
-void DetailPanel::draw(QImage& frame, QPainter& p, LabelImageCache& labels, int face, const Content& content,
+void DetailPanel::draw(QImage& frame, QSize size, LabelImageCache& labels, int face, const Content& content,
                        QRegion& dirty) {
-  const int w = frame.width();
-  const int h = frame.height();
+  const qreal dpr = labels.dpr();
+  const int w = size.width();
+  const int h = size.height();
   const int ph = std::min(content.height, h);
-  if (!visible(frame.size(), content.height)) {
+  if (!visible(size, content.height)) {
     valid_ = false;
     return;
   }
@@ -72,7 +91,7 @@ void DetailPanel::draw(QImage& frame, QPainter& p, LabelImageCache& labels, int 
   const std::vector<std::string>& transfer = *content.transfer_lines;
   if (ph < 3 * line_h + 16) {
     // Closed: one line with the interface and the capture time.
-    draw_chrome(frame.size(), content.height, 0, changed, content.background);
+    draw_chrome(size, dpr, content.height, 0, changed, content.background);
     add_lines(QRect(4, y0 + 3, w - 8, ph - 6), 12, y0 + (ph - line_h) / 2, {snap.description + "   " + transfer.front()},
               h);
   } else {
@@ -89,7 +108,7 @@ void DetailPanel::draw(QImage& frame, QPainter& p, LabelImageCache& labels, int 
     int left_w = 0;
     for (const std::string& s : left) left_w = std::max(left_w, labels.text_width(face, QString::fromStdString(s)));
     left_w = std::min(left_w + 14, (w - 24) / 2);
-    draw_chrome(frame.size(), content.height, left_w, changed, content.background);
+    draw_chrome(size, dpr, content.height, left_w, changed, content.background);
     const int box_top = y0 + 8, box_bottom = h - 8;
     add_lines(QRect(12, y0 + 3, left_w - 3, ph - 6), 17, box_top + 5, left, box_bottom - 2);
     add_lines(QRect(18 + left_w, y0 + 3, w - 32 - left_w, ph - 6), 23 + left_w, box_top + 5, transfer, box_bottom - 2);
@@ -99,16 +118,22 @@ void DetailPanel::draw(QImage& frame, QPainter& p, LabelImageCache& labels, int 
   const auto rows = [&](const Line& l) { return QRect(l.clip.left(), l.y - 2, l.clip.width(), line_h + 4); };
   const QRgb fore = rgb_from_colorref(content.text), shadow = rgb_from_colorref(content.shadow);
   const auto draw_line = [&](const Line& l, const QRect& clip) {
-    p.setClipRect(clip);
-    labels.draw_label(p, face, l.x, l.y, QString::fromStdString(l.text), fore, shadow, LabelStyle::Shadow);
+    labels.draw_label(frame, device(clip, dpr), face, l.x, l.y, QString::fromStdString(l.text), fore, shadow,
+                      LabelStyle::Shadow);
   };
   bool same_layout = valid_ && drawn_key_ == chrome_key_ && drawn_y0_ == y0 &&
                      drawn_generation_ == content.generation && drawn_.size() == next_.size();
   for (std::size_t i = 0; same_layout && i < next_.size(); ++i)
     same_layout = drawn_[i].clip == next_[i].clip && drawn_[i].x == next_[i].x && drawn_[i].y == next_[i].y;
-  p.save();
+  const int dy0 = device(y0, dpr);
+  const auto restore_chrome = [&](const QRect& r) {  // r in device pixels, inside the panel
+    const QRect d = r & QRect(0, dy0, chrome_.width(), chrome_.height());
+    for (int y = d.top(); y <= d.bottom(); ++y)
+      std::memcpy(frame.scanLine(y) + d.left() * 4, chrome_.constScanLine(y - dy0) + d.left() * 4,
+                  static_cast<std::size_t>(d.width()) * 4);
+  };
   if (!same_layout) {
-    p.drawImage(0, y0, chrome_);
+    restore_chrome(QRect(0, dy0, chrome_.width(), chrome_.height()));
     for (const Line& l : next_) draw_line(l, l.clip);
     dirty += QRect(0, y0, w, ph);
   } else {
@@ -121,9 +146,7 @@ void DetailPanel::draw(QImage& frame, QPainter& p, LabelImageCache& labels, int 
       if (drawn_[i].text == next_[i].text) continue;
       const QRect r = rows(next_[i]) & next_[i].clip;
       if (r.isEmpty()) continue;
-      for (int y = r.top(); y <= r.bottom(); ++y)
-        std::memcpy(frame.scanLine(y) + r.left() * 4, chrome_.constScanLine(y - y0) + r.left() * 4,
-                    static_cast<std::size_t>(r.width()) * 4);
+      restore_chrome(device(r, dpr));
       dirty += r;
       for (const Line& l : next_) {
         const QRect c = r & l.clip & rows(l);
@@ -131,7 +154,6 @@ void DetailPanel::draw(QImage& frame, QPainter& p, LabelImageCache& labels, int 
       }
     }
   }
-  p.restore();
   std::swap(drawn_, next_);
   valid_ = true;
   drawn_key_ = chrome_key_;

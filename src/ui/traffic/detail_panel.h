@@ -11,6 +11,8 @@
 //
 // Use: draw() once a frame, after everything else that lies under the panel;
 // invalidate() when something was drawn over the panel (the report columns).
+// The panel's geometry is in logical pixels; the frame may have more device
+// pixels than that (its device pixel ratio, the same as the label cache's).
 //
 // Threads: UI thread only.
 #include <QImage>
@@ -26,7 +28,6 @@
 #include "traffic/graph_logic.h"
 #include "traffic/traffic_monitor.h"
 
-class QPainter;
 
 namespace tw::ui {
 
@@ -46,12 +47,12 @@ class DetailPanel {
     std::uint64_t generation = 0;
   };
 
-  // The panel is drawn at all in a frame of this size.
+  // The panel is drawn at all in a frame of this logical size.
   static bool visible(QSize frame, int height);
 
-  // Draws the panel into `frame` with `p` (a painter on it) in face `face`
-  // of `labels`, adding what it changed to `dirty`.
-  void draw(QImage& frame, QPainter& p, LabelImageCache& labels, int face, const Content& content, QRegion& dirty);
+  // Draws the panel into `frame` (logical size `size`) in face `face` of
+  // `labels`, adding what it changed to `dirty` (logical pixels).
+  void draw(QImage& frame, QSize size, LabelImageCache& labels, int face, const Content& content, QRegion& dirty);
   void invalidate() { valid_ = false; }
 
  private:
@@ -60,16 +61,16 @@ class DetailPanel {
     int x = 0, y = 0;
     std::string text;
   };
-  void draw_chrome(QSize frame, int height, int left_width, bool changed, traffic::ColorRef background);
+  void draw_chrome(QSize frame, qreal dpr, int height, int left_width, bool changed, traffic::ColorRef background);
 
   // The rounded boxes, drawn again only when the panel's size, state or
   // colour changes: antialiased outlines are the dearest part of a frame.
   QImage chrome_;
-  std::array<int, 5> chrome_key_{};
+  std::array<int, 6> chrome_key_{};
   // The lines as the frame holds them, and the next frame's.
   std::vector<Line> drawn_, next_;
   bool valid_ = false;
-  std::array<int, 5> drawn_key_{};
+  std::array<int, 6> drawn_key_{};
   int drawn_y0_ = 0;
   std::uint64_t drawn_generation_ = 0;
 };

@@ -3,13 +3,16 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include <cmath>
+
 namespace tw::ui {
 
 LabelImageCache::LabelImageCache() = default;
 LabelImageCache::~LabelImageCache() = default;
 
-void LabelImageCache::set_fonts(std::vector<QFont> fonts) {
+void LabelImageCache::set_fonts(std::vector<QFont> fonts, qreal dpr) {
   fonts_ = std::move(fonts);
+  dpr_ = dpr > 0 ? dpr : 1;
   texts_.clear();
   texts_.resize(fonts_.size());
   glyphs_.clear();
@@ -40,13 +43,18 @@ void LabelImageCache::draw_text(QPainter& p, int face, int x, int top, const QSt
 LabelGlyphCache& LabelImageCache::glyphs(int face) {
   // Made when first needed: its check of the face draws a sample line.
   auto& g = glyphs_[static_cast<std::size_t>(face)];
-  if (!g) g = std::make_unique<LabelGlyphCache>(font(face));
+  if (!g) g = std::make_unique<LabelGlyphCache>(font(face), dpr_);
   return *g;
 }
 
 int LabelImageCache::advance_width(int face, const QString& s) {
   LabelGlyphCache& g = glyphs(face);
   return g.accepts(s) ? g.line_width(s) : QFontMetrics(font(face)).horizontalAdvance(s);
+}
+
+int LabelImageCache::label_height(int face, const QString& s) {
+  LabelGlyphCache& g = glyphs(face);
+  return (g.accepts(s) ? g.line_height() : text(face, s).size().toSize().height()) + 2;
 }
 
 int LabelImageCache::text_width(int face, const QString& s) {
@@ -75,16 +83,22 @@ const QImage& LabelImageCache::image(int face, const QString& s, QRgb text_color
     image_bytes_ = 0;
   }
   LabelGlyphCache& g = glyphs(face);
-  const QImage img = !g.accepts(s) ? render_label(font(face), text(face, s), text_color, effect, style)
+  const QImage img = !g.accepts(s) ? render_label(font(face), text(face, s), text_color, effect, style, dpr_, frac64)
                      : width < 0   ? g.render(s, text_color, effect, style)
                                    : g.render(s, text_color, effect, style, frac64, width);
   image_bytes_ += img.sizeInBytes();
   return *images_.insert(key, img);
 }
 
-void LabelImageCache::draw_label(QPainter& p, int face, int x, int top, const QString& s, QRgb text_color,
-                                 QRgb effect, LabelStyle style) {
+void LabelImageCache::draw_label(QImage& target, const QRect& clip, int face, int x, int top, const QString& s,
+                                 QRgb text_color, QRgb effect, LabelStyle style) {
   LabelGlyphCache& g = glyphs(face);
+  const int margin = label_margin(dpr_);
+  // Where the line's text starts, in 1/64 device pixel, and the device row of
+  // its images' top edge.
+  const qint64 line64 = device64(qint64{x} * 64);
+  const int y = (dpr_ == 1 ? top : static_cast<int>(std::floor(top * dpr_ + 0.5))) - margin;
+  const auto place = [&](qint64 at64) { return static_cast<int>(at64 >> 6) - margin; };
   // Panel and readout lines are a fixed caption and a changing figure, set
   // apart by runs of spaces. Cut there, the caption's image is found in the
   // cache and only the figure is drawn anew. Each part keeps its sub-pixel
@@ -92,12 +106,16 @@ void LabelImageCache::draw_label(QPainter& p, int face, int x, int top, const QS
   // beyond their text, so parts two spaces apart never touch: the frame gets
   // the same pixels as from one image of the line.
   if (!g.accepts(s) || g.space_width() < 5) {
-    p.drawImage(x - 1, top - 1, image(face, s, text_color, effect, style, 0, -1));
+    blend_image(target, image(face, s, text_color, effect, style, static_cast<int>(line64 & 63), -1), place(line64), y,
+                clip);
     return;
   }
   const qsizetype n = s.size();
   const auto gap_at = [&](qsizetype i) { return s[i] == u' ' && i + 1 < n && s[i + 1] == u' '; };
-  const int line_right = g.line_width(s) + 5;  // where the line's image ends
+  // Where the line's image would end.
+  const int line_right =
+      place(line64) + label_image_size(g.line_width(s), g.line_height(), dpr_, static_cast<int>(line64 & 63)).width();
+  const int spare = label_image_size(g.space_width(), 0, dpr_).width() - margin;  // halo and a space
   qsizetype i = 0;
   while (i < n) {
     while (i < n && s[i] == u' ') ++i;
@@ -106,15 +124,14 @@ void LabelImageCache::draw_label(QPainter& p, int face, int x, int top, const QS
     while (end < n && !gap_at(end)) ++end;
     qsizetype rest = end;
     while (rest < n && s[rest] == u' ') ++rest;
-    const qint64 start = g.pen64(s, i);
-    const int left = static_cast<int>(start >> 6), frac = static_cast<int>(start & 63);
+    const qint64 start = line64 + device64(g.pen64(s, i));
+    const int left = place(start), frac = static_cast<int>(start & 63);
     // The last part ends where the line's image would, which may clip its
     // halo; the others get room to spare inside their gap.
-    const int width = rest == n ? line_right - left
-                                : static_cast<int>((g.pen64(s, end) - (start & ~qint64{63}) + 63) >> 6) + 5 +
-                                      g.space_width();
+    const qint64 stop = line64 + device64(g.pen64(s, end));
+    const int width = rest == n ? line_right - left : static_cast<int>((stop - (start & ~qint64{63}) + 63) >> 6) + margin + spare;
     part_.setRawData(s.constData() + i, end - i);
-    p.drawImage(x + left - 1, top - 1, image(face, part_, text_color, effect, style, frac, width));
+    blend_image(target, image(face, part_, text_color, effect, style, frac, width), left, y, clip);
     i = end;
   }
   part_.clear();

@@ -18,27 +18,33 @@ QStaticText prepared(const QFont& font, const QString& s) {
   return st;
 }
 
-// The halo's copies of the line, offsets from where the text starts.
+// The halo's copies of the line, offsets in logical pixels from where the
+// text starts.
 constexpr int kHaloDx[] = {-1, 2, 3};
 constexpr int kHaloDy[] = {-1, 0, 1};
 
-// Draws one label's effect layer and text layer with their origin at (x, 0),
-// the text starting at (x + 1, 1). `effect_painter` and `text_painter` may be
-// the same painter: then the text lands on top of the effect, as in one image.
-void draw_layers(QPainter& effect_painter, QPainter& text_painter, qreal x, const QStaticText& st, QRgb text,
+// Draws one label's effect layer and text layer with the text starting at
+// `origin` (logical coordinates of the painters' images). `effect_painter`
+// and `text_painter` may be the same painter: then the text lands on top of
+// the effect, as in one image.
+void draw_layers(QPainter& effect_painter, QPainter& text_painter, QPointF origin, const QStaticText& st, QRgb text,
                  QRgb effect, LabelStyle style) {
   effect_painter.setPen(QColor::fromRgb(effect));
   if (style == LabelStyle::Halo) {
     for (int dx : kHaloDx)
-      for (int dy : kHaloDy) effect_painter.drawStaticText(QPointF(x + 1 + dx, 1 + dy), st);
+      for (int dy : kHaloDy) effect_painter.drawStaticText(origin + QPointF(dx, dy), st);
     text_painter.setPen(QColor::fromRgb(text));
-    text_painter.drawStaticText(QPointF(x + 2, 1), st);
+    text_painter.drawStaticText(origin + QPointF(1, 0), st);
   } else {
-    effect_painter.drawStaticText(QPointF(x + 2, 2), st);
+    effect_painter.drawStaticText(origin + QPointF(1, 1), st);
     text_painter.setPen(QColor::fromRgb(text));
   }
-  text_painter.drawStaticText(QPointF(x + 1, 1), st);
+  text_painter.drawStaticText(origin, st);
 }
+
+// The logical point of an image with ratio `dpr` that lies at device pixel
+// (x + frac64 / 64, y).
+QPointF logical_point(int x, int frac64, int y, qreal dpr) { return QPointF((x + frac64 / 64.0) / dpr, y / dpr); }
 
 // Qt's own premultiplied multiply (x * a / 255 per channel, rounded the same
 // way), so that a layer laid on by hand matches one QPainter would lay on.
@@ -52,20 +58,20 @@ inline quint32 byte_mul(quint32 x, quint32 a) {
   return x | t;
 }
 
-// `src` over `dst` with its left edge at dst column x (rows line up), both
-// premultiplied ARGB32, clipped to dst; only src's inked `box` is read.
-void blend_over(QImage& dst, const QImage& src, const QRect& box, int x) {
-  const int x0 = std::max(box.left(), -x), x1 = std::min(box.right() + 1, dst.width() - x);
-  const int rows = std::min(box.bottom() + 1, dst.height());
-  if (x0 >= x1) return;
+// `src` over `dst` with src's pixel (0, 0) at dst pixel (x, y), clipped to
+// `clip` (in dst pixels, already inside dst); only src's inked `box` is read.
+void blend_over(QImage& dst, const QImage& src, const QRect& box, int x, int y, const QRect& clip) {
+  const int x0 = std::max(box.left(), clip.left() - x), x1 = std::min(box.right() + 1, clip.right() + 1 - x);
+  const int y0 = std::max(box.top(), clip.top() - y), y1 = std::min(box.bottom() + 1, clip.bottom() + 1 - y);
+  if (x0 >= x1 || y0 >= y1) return;
   // Row addresses by hand: scanLine() is an out-of-line call that checks for
   // sharing on every row, and a line calls this for each character twice.
   const uchar* src_bits = src.constBits();
   uchar* dst_bits = dst.bits();
   const qsizetype src_bpl = src.bytesPerLine(), dst_bpl = dst.bytesPerLine();
-  for (int y = box.top(); y < rows; ++y) {
-    const quint32* s = reinterpret_cast<const quint32*>(src_bits + src_bpl * y);
-    quint32* d = reinterpret_cast<quint32*>(dst_bits + dst_bpl * y) + x;
+  for (int sy = y0; sy < y1; ++sy) {
+    const quint32* s = reinterpret_cast<const quint32*>(src_bits + src_bpl * sy);
+    quint32* d = reinterpret_cast<quint32*>(dst_bits + dst_bpl * (sy + y)) + x;
     for (int i = x0; i < x1; ++i) {
       const quint32 p = s[i];
       if (p == 0) continue;
@@ -91,8 +97,9 @@ QRect inked(const QImage& img) {
   return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
-QImage blank(int w, int h) {
-  QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
+QImage blank(int w, int h, qreal dpr) {
+  QImage img(std::max(w, 1), std::max(h, 1), QImage::Format_ARGB32_Premultiplied);
+  img.setDevicePixelRatio(dpr);
   img.fill(Qt::transparent);
   return img;
 }
@@ -113,25 +120,45 @@ const QString& sample_line() {
   return s;
 }
 
+// Logical pixels in device pixels, rounded up.
+int device_ceil(qreal logical, qreal dpr) { return static_cast<int>(std::ceil(logical * dpr - 1e-6)); }
+
 }  // namespace
 
-QImage render_label(const QFont& font, const QStaticText& st, QRgb text, QRgb effect, LabelStyle style) {
+int label_margin(qreal dpr) { return std::max(1, device_ceil(1, dpr)); }
+
+QSize label_image_size(qreal width, qreal height, qreal dpr, int frac64) {
+  const int m = label_margin(dpr);
+  return QSize(m + device_ceil(width + 4 + frac64 / (64.0 * dpr), dpr), m + device_ceil(height + 1, dpr));
+}
+
+void blend_image(QImage& dst, const QImage& src, int x, int y, const QRect& clip) {
+  const QRect c = clip & dst.rect();
+  if (c.isEmpty()) return;
+  blend_over(dst, src, src.rect(), x, y, c);
+}
+
+QImage render_label(const QFont& font, const QStaticText& st, QRgb text, QRgb effect, LabelStyle style, qreal dpr,
+                    int frac64) {
   const QSize size = st.size().toSize();
-  QImage img = blank(size.width() + 5, size.height() + 2);
+  const QSize px = label_image_size(size.width(), size.height(), dpr, frac64);
+  QImage img = blank(px.width(), px.height(), dpr);
   QPainter p(&img);
   p.setFont(font);
-  draw_layers(p, p, 0, st, text, effect, style);
+  const int m = label_margin(dpr);
+  draw_layers(p, p, logical_point(m, frac64, m, dpr), st, text, effect, style);
   return img;
 }
 
-QImage render_label(const QFont& font, const QString& s, QRgb text, QRgb effect, LabelStyle style) {
-  return render_label(font, prepared(font, s), text, effect, style);
+QImage render_label(const QFont& font, const QString& s, QRgb text, QRgb effect, LabelStyle style, qreal dpr,
+                    int frac64) {
+  return render_label(font, prepared(font, s), text, effect, style, dpr, frac64);
 }
 
-LabelGlyphCache::LabelGlyphCache(const QFont& font) : font_(font) {
+LabelGlyphCache::LabelGlyphCache(const QFont& font, qreal dpr) : font_(font), dpr_(dpr > 0 ? dpr : 1) {
   const QFontMetricsF fm(font_);
   for (char16_t c = 0x20; c < 0x7F; ++c) advance64_[c] = qRound(fm.horizontalAdvance(QChar(c)) * 64);
-  margin_ = static_cast<int>(std::ceil(fm.height())) + 4;
+  margin_ = device_ceil(std::ceil(fm.height()) + 4, dpr_);
   const QStaticText probe = prepared(font_, sample_line());
   line_height_ = probe.size().toSize().height();
   if (line_height_ <= 0) return;
@@ -140,7 +167,7 @@ LabelGlyphCache::LabelGlyphCache(const QFont& font) : font_(font) {
   // cache off for this face.
   usable_ = true;
   for (LabelStyle style : {LabelStyle::Halo, LabelStyle::Shadow}) {
-    const QImage want = render_label(font_, probe, 0xFFE0E0E0u, 0xFF102030u, style);
+    const QImage want = render_label(font_, probe, 0xFFE0E0E0u, 0xFF102030u, style, dpr_);
     const QImage got = render(sample_line(), 0xFFE0E0E0u, 0xFF102030u, style);
     if (want.size() != got.size()) {
       usable_ = false;
@@ -186,15 +213,16 @@ const LabelGlyphCache::Layers& LabelGlyphCache::layers(char16_t c, int frac64, Q
   // A handful of colours and sub-pixel offsets per face; a cache this full
   // means the colours keep changing, and starting over bounds it.
   if (cache_.size() >= 8192) cache_.clear();
-  const int w = margin_ * 2 + (advance64_[c] + 63) / 64 + 5;
-  Layers l{blank(w, line_height_ + 2), blank(w, line_height_ + 2), {}, {}};
+  const int w = margin_ * 2 + device_ceil((advance64_[c] + 63) / 64 + 5, dpr_);
+  const int h = label_image_size(0, line_height_, dpr_).height();
+  Layers l{blank(w, h, dpr_), blank(w, h, dpr_), {}, {}};
   {
     const QStaticText st = prepared(font_, QString(QChar(c)));
     QPainter pe(&l.effect);
     QPainter pt(&l.text);
     pe.setFont(font_);
     pt.setFont(font_);
-    draw_layers(pe, pt, margin_ + frac64 / 64.0, st, text, effect, style);
+    draw_layers(pe, pt, logical_point(margin_, frac64, label_margin(dpr_), dpr_), st, text, effect, style);
   }
   // Most of each layer is margin: only the inked part is ever read.
   l.effect_box = inked(l.effect);
@@ -203,20 +231,24 @@ const LabelGlyphCache::Layers& LabelGlyphCache::layers(char16_t c, int frac64, Q
 }
 
 QImage LabelGlyphCache::render(const QString& s, QRgb text, QRgb effect, LabelStyle style, int start64, int width) {
-  QImage img = blank(width, line_height_ + 2);
+  QImage img = blank(width, label_image_size(0, line_height_, dpr_).height(), dpr_);
+  const QRect all = img.rect();
+  const qint64 origin64 = qint64{label_margin(dpr_)} * 64 + start64;
   // All effect layers first, then all text: a halo never covers the text of
   // the character before it, as when the whole line is drawn at once.
   for (const bool text_pass : {false, true}) {
-    qint64 pen64 = start64;
+    qint64 pen = 0;
     for (QChar ch : s) {
       const char16_t c = ch.unicode();
-      const int frac = static_cast<int>(pen64 & 63);
+      const qint64 at = origin64 + (dpr_ == 1 ? pen : qRound64(static_cast<qreal>(pen) * dpr_));
+      const int frac = static_cast<int>(at & 63);
       const Layers& l = layers(c, frac, text, effect, style);
+      const int x = static_cast<int>(at >> 6) - margin_;
       if (text_pass)
-        blend_over(img, l.text, l.text_box, static_cast<int>(pen64 >> 6) - margin_);
+        blend_over(img, l.text, l.text_box, x, 0, all);
       else
-        blend_over(img, l.effect, l.effect_box, static_cast<int>(pen64 >> 6) - margin_);
-      pen64 += advance64_[c];
+        blend_over(img, l.effect, l.effect_box, x, 0, all);
+      pen += advance64_[c];
     }
   }
   return img;
@@ -239,6 +271,7 @@ SpeedLabelGrid speed_label_grid(const QFont& font, int font_size, int left,
   // and two pixels apart keep their halos apart too, and the first row keeps
   // its halo a pixel clear of the top edge.
   g.row_top = {2, 2 + std::max(font_size, line_height + 2)};
+  g.line_height = line_height;
   int x = left;
   for (int column = 0; column < 2; ++column) {
     int head_and_integer = 0, cell = 0;

@@ -13,8 +13,15 @@
 // size and to within rounding (a channel or two) in every pixel, so a face
 // with kerning or ligatures keeps the slow, exact way.
 //
-// Both images have the same geometry: the text starts at (1, 1); the halo
-// reaches one pixel left and above, three right and one below.
+// Device pixels: on a screen scaled by a device pixel ratio (2 at 200 %,
+// 1.5 at 150 %) the images have that many pixels per logical pixel, so the
+// glyphs are rasterised at the screen's resolution instead of being scaled
+// up. Sizes and offsets (the halo's reach, the shadow's offset) are logical
+// pixels; positions inside an image are device pixels. An image's text
+// starts `margin()` device pixels from its left and top edges plus a
+// sub-pixel fraction (in 1/64 device pixel) to the right; the halo reaches
+// one logical pixel left and above, four right (the halo three, the second
+// copy of the text one) and one below. At ratio 1 the margin is one pixel.
 //
 // Threads: UI thread only (QPainter on images).
 #include <QColor>
@@ -33,38 +40,57 @@ namespace tw::ui {
 
 enum class LabelStyle { Halo, Shadow };
 
+// Where the text starts inside a label image, in device pixels, for a device
+// pixel ratio: room for the halo's one logical pixel to the left and above.
+int label_margin(qreal dpr);
+// Width and height in device pixels of a label image for a line `width` x
+// `height` logical pixels (as laid out) whose text starts `frac64`/64 device
+// pixel right of the margin.
+QSize label_image_size(qreal width, qreal height, qreal dpr, int frac64 = 0);
+
 // The exact way: a laid-out line drawn with QPainter. `effect` is the halo
-// or shadow colour.
-QImage render_label(const QFont& font, const QString& s, QRgb text, QRgb effect, LabelStyle style);
+// or shadow colour. The image has the device pixel ratio `dpr`.
+QImage render_label(const QFont& font, const QString& s, QRgb text, QRgb effect, LabelStyle style, qreal dpr = 1,
+                    int frac64 = 0);
 // The same with the line already laid out (prepared for `font`).
-QImage render_label(const QFont& font, const QStaticText& st, QRgb text, QRgb effect, LabelStyle style);
+QImage render_label(const QFont& font, const QStaticText& st, QRgb text, QRgb effect, LabelStyle style,
+                    qreal dpr = 1, int frac64 = 0);
+
+// `src` (premultiplied ARGB) laid over `dst` (RGB32 or premultiplied ARGB)
+// with its top-left corner at device pixel (x, y), only inside `clip`
+// (device pixels of dst), as QPainter's source-over would lay it.
+void blend_image(QImage& dst, const QImage& src, int x, int y, const QRect& clip);
 
 class LabelGlyphCache {
  public:
-  explicit LabelGlyphCache(const QFont& font);
+  explicit LabelGlyphCache(const QFont& font, qreal dpr = 1);
 
   // The face passed its check.
   bool usable() const { return usable_; }
+  qreal dpr() const { return dpr_; }
   // The line can be drawn from character images.
   bool accepts(const QString& s) const;
-  // Width and height of the laid-out line, as render_label() measures them;
-  // only for lines accepts() takes.
+  // Width of the laid-out line in logical pixels, as render_label() measures
+  // it; only for lines accepts() takes.
   int line_width(const QString& s) const;
+  // Logical height of a laid-out line of the face.
+  int line_height() const { return line_height_; }
   int space_width() const { return advance64_[' '] / 64; }
   // The same image as render_label(); only for lines accepts() takes.
   QImage render(const QString& s, QRgb text, QRgb effect, LabelStyle style) {
-    return render(s, text, effect, style, 0, line_width(s) + 5);
+    return render(s, text, effect, style, 0, label_image_size(line_width(s), line_height_, dpr_).width());
   }
-  // A part of a line: its text starts start64/64 (less than one) pixels
-  // right of where a line's text starts, in an image `width` pixels wide.
+  // A part of a line: its text starts start64/64 (less than one) device
+  // pixels right of where a line's text starts, in an image `width` device
+  // pixels wide.
   QImage render(const QString& s, QRgb text, QRgb effect, LabelStyle style, int start64, int width);
-  // Pen position of character `to` of such a line, in 1/64 px.
+  // Pen position of character `to` of such a line, in 1/64 logical pixel.
   qint64 pen64(const QString& s, qsizetype to) const;
 
  private:
   // A character's two layers, drawn at one sub-pixel offset: the halo or
   // shadow, and the text over it. Each is as tall as the label image and
-  // starts kMargin pixels left of where the character's cell does.
+  // starts margin_ device pixels left of where the character's cell does.
   struct Layers {
     QImage effect, text;
     QRect effect_box, text_box;  // where each has ink
@@ -72,10 +98,10 @@ class LabelGlyphCache {
   const Layers& layers(char16_t c, int frac64, QRgb text, QRgb effect, LabelStyle style);
 
   QFont font_;
+  qreal dpr_ = 1;
   bool usable_ = false;
-  int margin_ = 0;
+  int margin_ = 0;       // device pixels either side of a character's layers
   int line_height_ = 0;  // QSizeF(0, height).toSize().height() of the line
-  qreal height_f_ = 0;
   std::array<int, 128> advance64_{};  // advance of each printable ASCII character, in 1/64 px
   QHash<quint64, Layers> cache_;
 };
@@ -91,6 +117,7 @@ struct SpeedLabelGrid {
   std::array<int, 2> row_top{};      // top of each row's text
   std::array<int, 2> column_x{};     // where each column's heads start
   std::array<int, 2> integer_end{};  // where each column's integers end
+  int line_height = 0;               // the rows' laid-out text height
 };
 // Width of a line as the graph draws it.
 using LabelWidth = std::function<int(const QString&)>;

@@ -1,17 +1,17 @@
 #pragma once
 // The traffic graph: the owner-drawn control that fills the Traffic Monitor
-// page. Every redraw tick it draws one frame into an off-screen image of its
-// own size (bars scrolling from the speed histories, time grid, MAX and
-// average lines, labels with a halo, the latest-speed line, notices, the
-// detailed-information panel and the report columns) and copies it to the
-// screen in one operation.
+// page. Every redraw tick it reads the monitor's figures and lets its
+// GraphPainter draw what changed into the frame (an off-screen image at the
+// screen's device pixel ratio), then copies the changed part to the screen.
 //
-// Use: TrafficGraph(monitor, profile, lang, parent). The graph reads its
+// Use: TrafficGraph(monitor, profile, lang, clock, parent). The graph reads its
 // display settings from section "Traffic", writes the ones its menu, wheel and
 // middle button change (through GraphMenu), and starts its redraw timer at once:
 // (View-Responce + 1) x 50 ms. frame() is the last drawn frame (the snapshot
 // command saves it). The context menu's "Take a Snapshot" only emits
-// snapshotRequested(): the file belongs to the main window.
+// snapshotRequested(): the file belongs to the main window. Ticks while the
+// graph cannot be seen (hidden, its window minimised or not exposed) draw
+// nothing.
 //
 // Colour slots ("Traffic"/"Color00".."Color19"): "Background" fills the
 // control and shades the panel; "Background graph" fills the graph area and
@@ -31,7 +31,6 @@
 // clock must outlive the graph.
 #include <QAction>
 #include <QImage>
-#include <QRegion>
 #include <QTimer>
 #include <QWidget>
 
@@ -46,10 +45,8 @@
 #include "base/language.h"
 #include "traffic/graph_logic.h"
 #include "traffic/traffic_monitor.h"
-#include "ui/traffic/detail_panel.h"
 #include "ui/traffic/graph_menu.h"
-#include "ui/traffic/label_image_cache.h"
-#include "ui/traffic/label_text.h"
+#include "ui/traffic/graph_painter.h"
 
 class QMenu;
 class QPainter;
@@ -66,13 +63,15 @@ namespace tw::ui {
 class TrafficGraph : public QWidget {
   Q_OBJECT
  public:
+  // `clock` is the one the monitor reads: its tick_ms readings are compared
+  // with the monitor's last-activity time, and time the notices and frames.
   TrafficGraph(traffic::TrafficMonitor& monitor, settings::Profile& profile, Language lang,
-               QWidget* parent = nullptr);
+               platform::Clock& clock, QWidget* parent = nullptr);
   ~TrafficGraph() override;
 
-  // The last drawn frame, RGB32, the size of the control when it was drawn;
-  // null before the first frame.
-  QImage frame() const { return frame_; }
+  // The last drawn frame, RGB32, the size of the control when it was drawn
+  // in device pixels (its ratio set); null before the first frame.
+  QImage frame() const { return painter_.frame(); }
 
   // Display flags (not saved): bits 0x01..0x40 show report lists 0..6 as
   // columns, 0x80 hides the graph layer.
@@ -81,21 +80,20 @@ class TrafficGraph : public QWidget {
   void toggle_display_flags(std::uint8_t bits);
 
   const traffic::GraphSettings& settings() const { return settings_; }
+  // The device pixel ratio the frame is drawn at.
+  qreal frame_ratio() const { return painter_.dpr(); }
   // Re-reads the display settings and fonts; re-arms the timer when the
   // redraw period changed. Called after the options dialog's OK, and by the
   // graph itself after each change it writes.
   void reload_settings();
 
-  // The clock the monitor reads (its tick_ms readings are compared with the
-  // monitor's last-activity time). By default the system clock.
-  void set_clock(platform::Clock& clock);
   // The Yes/No question before the gross totals are reset; by default a
   // message box. Tests answer it themselves.
   void set_confirm(std::function<bool(const QString& question)> confirm);
 
   // ---- what the redraw timer does; tests call these directly -------------
-  // One timer tick: the frame-skip budget and, when the control is visible,
-  // one frame. The visible maxima come from the monitor (the graph passes it
+  // One timer tick: the frame-skip budget and, when the control can be
+  // seen, one frame. The visible maxima come from the monitor (the graph passes it
   // its width), the automatic-reset countdown from the monitor's last
   // auto_reset_tick(), which the program's core runs.
   void tick();
@@ -105,7 +103,7 @@ class TrafficGraph : public QWidget {
   // last one draws nothing (an idle link redraws about once a second).
   std::uint64_t frames_drawn() const { return frames_drawn_; }
 
-  std::int64_t scale() const { return scale_; }
+  std::int64_t scale() const { return next_.scale; }
   int panel_height() const { return panel_height_; }
   const traffic::FrameSkipBudget& frame_budget() const { return budget_; }
   int redraw_interval_ms() const { return timer_.interval(); }
@@ -138,35 +136,13 @@ class TrafficGraph : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
 
  private:
-  // The graph's faces: the large and small ones of the settings, and four
-  // fixed sizes (panel and report lines, notices, the interface warning).
-  enum FontId { kLarge, kSmall, kFont12, kFont14, kFont20, kFont40, kFontCount };
-
   void on_restart(traffic::RestartMode mode);
   void rebuild_surfaces();
   void restart_timer();
-  void prepare();  // surfaces, panel slide, figures for the next frame
-  void update_figures();
-  void make_key();
+  void prepare();  // panel slide, figures for the next frame
+  bool can_be_seen() const;
   void setting_written(std::optional<traffic::GraphFlag> flipped);
   void show_notice(std::string text);
-
-  // Drawing, in frame order.
-  void paint_frame();
-  void draw_grid(int top, int height);
-  void draw_bars(int top, int height);
-  void draw_polyline(QPainter& p, const std::vector<std::uint32_t>& h, traffic::ColorRef c, int top, int height);
-  void draw_hline(int y, traffic::ColorRef c, int top, int height);
-  void draw_labels(QPainter& p);
-  void draw_speed_strip(QPainter& p, int top);
-  void draw_notices(QPainter& p, int top, int height);
-  void draw_panel(QPainter& p);
-  bool panel_visible() const;
-  void draw_reports(QPainter& p);
-  // A label with its halo, a darker mix of the text and field colours.
-  void draw_halo_text(QPainter& p, FontId font, int x, int top, const QString& s, traffic::ColorRef c);
-  void draw_speed_label(QPainter& p, int x, int top, int integer_end, const char* label, std::int64_t speed,
-                        int unit);
 
   traffic::TrafficMonitor& monitor_;
   settings::Profile& profile_;
@@ -175,7 +151,7 @@ class TrafficGraph : public QWidget {
   std::function<bool(const QString&)> confirm_;
 
   traffic::GraphSettings settings_;
-  LabelImageCache labels_;  // faces by FontId
+  GraphPainter painter_;
   GraphMenu menu_;
   std::vector<int> font_sizes_;
   int thread_responce_ = 0;
@@ -183,45 +159,11 @@ class TrafficGraph : public QWidget {
   int wheel_position_ = 0;
   int wheel_accumulated_ = 0;
 
-  QImage frame_;  // the frame, RGB32
-  // Frame rows under the panel are not cleared between frames: the panel
-  // keeps what it drew there.
-  DetailPanel panel_;
-  QRegion dirty_;  // what the last frame changed, for update()
   QTimer timer_;
   traffic::FrameSkipBudget budget_;
   traffic::TransientNotice notice_;
-  std::optional<std::uint32_t> countdown_;
   int panel_height_ = traffic::kPanelClosedHeight;
-
-  // Copied from the monitor each frame; the vectors keep their capacity.
-  std::vector<std::uint32_t> send_history_, recv_history_;
-  traffic::TrafficFigures figures_;
-  traffic::SpeedMaxima maxima_;
-  std::int64_t scale_ = traffic::kBaseScale;
-  traffic::InterfaceSnapshot snapshot_;
-  std::vector<std::string> transfer_lines_;  // the panel's right-hand lines
-
-  // Everything a frame shows, to tell whether the next frame would differ.
-  struct FrameKey {
-    int width = 0, height = 0, panel_height = 0;
-    std::uint8_t flags = 0;
-    std::uint64_t generation = 0;  // settings and fonts
-    std::int64_t scale = 0, max_send = 0, max_recv = 0;
-    std::int64_t latest_send = 0, latest_recv = 0, smoothed_send = 0, smoothed_recv = 0;
-    int state = 0;
-    std::int64_t idle_s = -1, countdown = -1;
-    std::string notice;
-    std::vector<std::string> texts;  // panel lines and the interface snapshot
-    std::vector<std::uint32_t> send, recv;  // the visible entries
-    std::array<std::vector<std::string>, traffic::kReportListCount> reports;
-    bool operator==(const FrameKey&) const = default;
-  };
-  FrameKey key_, last_key_;
-  bool last_key_valid_ = false;
-  std::uint64_t generation_ = 0;
-  SpeedLabelGrid label_grid_;
-  std::uint64_t label_grid_generation_ = 0;  // generation_ starts at 1
+  GraphFrame next_;  // the figures of the next frame; its vectors keep their capacity
   std::uint64_t frames_drawn_ = 0;
 };
 

@@ -29,7 +29,7 @@ class InterfaceComboBox : public QComboBox {
 }  // namespace
 
 TrafficMonitorPage::TrafficMonitorPage(traffic::TrafficMonitor& monitor, settings::Profile& profile, Language lang,
-                                       QWidget* parent)
+                                       platform::Clock& clock, QWidget* parent)
     : QWidget(parent), monitor_(monitor) {
   auto* box = new InterfaceComboBox(this);
   box->before_popup = [this] { refresh_interfaces(); };
@@ -41,7 +41,7 @@ TrafficMonitorPage::TrafficMonitorPage(traffic::TrafficMonitor& monitor, setting
 
   // The graph first: it takes the monitor's restart listener, so the Restart
   // of the interface choice below already reaches it.
-  graph_ = new TrafficGraph(monitor_, profile, lang, this);
+  graph_ = new TrafficGraph(monitor_, profile, lang, clock, this);
   connect(graph_, &TrafficGraph::snapshotRequested, this, &TrafficMonitorPage::snapshotRequested);
   // The automatic reset may choose another interface (or the list changed).
   connect(graph_, &TrafficGraph::statisticsRestarted, this, &TrafficMonitorPage::follow_monitor);

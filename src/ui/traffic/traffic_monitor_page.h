@@ -1,7 +1,7 @@
 #pragma once
 // The "Traffic Monitor" tab: the interface combo box above the traffic graph.
 //
-// Use: TrafficMonitorPage(monitor, profile, lang, parent). The constructor
+// Use: TrafficMonitorPage(monitor, profile, lang, clock, parent). The constructor
 // chooses the interface from "Settings"/"Interface" and "InterfaceName"
 // (TrafficMonitor::start_with_stored_interface: enumerate, choose, select -
 // a Restart - and load the gross totals), so the caller creates the monitor,
@@ -38,6 +38,9 @@
 
 class QComboBox;
 
+namespace tw::platform {
+class Clock;
+}
 namespace tw::settings {
 class Profile;
 }
@@ -53,7 +56,7 @@ class TrafficMonitorPage : public QWidget {
   Q_OBJECT
  public:
   TrafficMonitorPage(traffic::TrafficMonitor& monitor, settings::Profile& profile, Language lang,
-                     QWidget* parent = nullptr);
+                     platform::Clock& clock, QWidget* parent = nullptr);
   ~TrafficMonitorPage() override;
 
   TrafficGraph* graph() const { return graph_; }

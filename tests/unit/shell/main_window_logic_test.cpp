@@ -156,5 +156,22 @@ TEST(Placement, BroughtBackOnScreen) {
   EXPECT_EQ(r, (PixelRect{575, 0, 1345, 1040}));
 }
 
+// Without a choice of the user's, a session with an X server runs on X11,
+// also when it offers Wayland as well; Wayland only when there is no X.
+TEST(WindowSystem, PlatformChoice) {
+  EXPECT_EQ(choose_qpa_platform({"", ":0", "wayland-0", false}), "xcb;wayland");  // XWayland
+  EXPECT_EQ(choose_qpa_platform({"", ":1", "", false}), "xcb");
+  EXPECT_EQ(choose_qpa_platform({"", "", "wayland-0", false}), "");  // Wayland alone: Qt's choice
+  EXPECT_EQ(choose_qpa_platform({"", "", "", false}), "");
+  // The user's choice stands.
+  EXPECT_EQ(choose_qpa_platform({"wayland", ":0", "wayland-0", false}), "");
+  EXPECT_EQ(choose_qpa_platform({"offscreen", ":0", "", false}), "");
+  EXPECT_EQ(choose_qpa_platform({"", ":0", "wayland-0", true}), "");
+
+  EXPECT_TRUE(platform_places_windows("xcb"));
+  EXPECT_TRUE(platform_places_windows("offscreen"));
+  for (const char* name : {"wayland", "wayland-egl", "wayland-xcomposite-glx"}) EXPECT_FALSE(platform_places_windows(name));
+}
+
 }  // namespace
 }  // namespace tw::shell
