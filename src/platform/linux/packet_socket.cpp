@@ -1,7 +1,5 @@
 #include "platform/linux/packet_socket.h"
 
-#include "platform/linux/machine_ipv6.h"
-
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/filter.h>
@@ -10,14 +8,14 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-
-#include <utility>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/connection_killer.h"
+#include "platform/linux/machine_ipv6.h"
 
 namespace tw::platform {
 namespace {
