@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 600
 # The steps of `make test` (scripts/test-trees.sh): build asan tsan tidy.
 STEPS      ?=
 
-.PHONY: all deps build run test fuzz-build fuzz-long tidy bench install clean
+.PHONY: all deps build run test fuzz-build fuzz-long tidy bench install package clean
 
 all: build
 
@@ -53,9 +53,16 @@ bench: build
 	@scripts/bench.sh $(BUILD)
 
 # The programs to PREFIX/bin, tarnix-helper with its capabilities to
-# PREFIX/libexec/tarnwatch/ (needs root).
+# PREFIX/libexec/tarnwatch/, the unit, manual pages, desktop entry and icons
+# (needs root).
 install: build
 	@PREFIX=$(PREFIX) scripts/install.sh $(BUILD)
+
+# The Debian packages tarnwatch-daemon and tarnwatch, into BUILD (replacing
+# those of earlier versions, so that ./BUILD/tarnwatch_*.deb names one file).
+package: build
+	rm -f $(BUILD)/tarnwatch_*.deb $(BUILD)/tarnwatch-daemon_*.deb
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -12,7 +12,24 @@ packages=(
   libldns-dev traceroute ldnsutils bind9-dnsutils
   libcap2-bin dbus-daemon iproute2 iputils-ping xvfb xauth x11-apps imagemagick fonts-dejavu-core fonts-ipafont-gothic
   prometheus prometheus-node-exporter
+  # make package and its tests: dpkg-shlibdeps, addgroup (maintainer scripts),
+  # systemd-analyze, man --warnings, the desktop-entry and AppStream validators
+  dpkg-dev adduser systemd man-db desktop-file-utils appstream
+  locales
 )
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+
+# The session list's sort is tested under glibc's en_US.UTF-8 collation (it
+# ignores blanks and dots at its first level); Debian generates no locale
+# unless asked to.
+ensure_test_locale() {
+  locale -a 2>/dev/null | grep -qix 'en_US.utf8' && return 0
+  command -v localedef >/dev/null || return 0
+  echo "Generating the locale en_US.UTF-8"
+  $sudo localedef -i en_US -f UTF-8 en_US.UTF-8
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,11 +37,12 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  ensure_test_locale
+  exit 0
+fi
 
 echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
@@ -38,3 +56,4 @@ if [ -d /run/systemd/system ]; then
     esac
   done
 fi
+ensure_test_locale

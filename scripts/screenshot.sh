@@ -12,8 +12,10 @@
 # "As a new user": tarnix runs as a portable copy in an empty temporary
 # folder (which becomes its data folder), with a fresh HOME and runtime
 # folder, so no settings of yours are read or changed and a running instance
-# is not disturbed. While it runs, a little traffic is sent over loopback (the
-# interface a fresh start samples first), so the graph has something to show.
+# is not disturbed. While it runs, a little traffic is sent over loopback, so
+# the graph has something to show; as a fresh start samples the interface of
+# the default route, where that traffic never passes, the script's settings
+# file chooses loopback ("Settings"/"InterfaceName"), its only setting.
 # Needs Xvfb and ImageMagick's import (or xwd and convert); python3 for the
 # traffic. Everything it starts is ended and removed again, also on failure.
 set -eu
@@ -59,7 +61,8 @@ while True:
     out.sendall(chunk)
     time.sleep(len(chunk) / rate)'
 
-start_tarnix_copy "$work" "$tarnix" "$display"
+start_tarnix_copy "$work" "$tarnix" "$display" "[Settings]
+InterfaceName=lo"
 
 sleep "$secs"
 if ! kill -0 "$app_pid" 2>/dev/null; then

@@ -24,19 +24,24 @@ start_xvfb() {
 
 # Starts tarnix "as a new user": a portable copy of binary $2 in $1/app (the
 # copy makes that folder its data folder), with a fresh HOME and runtime
-# folder under work folder $1, on X display $3. Output goes to $1/tarnix.log.
-# Sets app_pid.
+# folder under work folder $1, on X display $3. $4, when given, is written
+# to the settings file first (tarnix_USER@HOST.ini). Output goes to
+# $1/tarnix.log. Sets app_pid.
 start_tarnix_copy() {
   mkdir "$1/app" "$1/home"
   mkdir -m 700 "$1/run"
+  if [ -n "${4:-}" ]; then
+    printf '%s\n' "$4" >"$1/app/tarnix_$(id -un)@$(hostname).ini"
+  fi
   cp "$2" "$1/app/tarnix"
   (cd "$1/app" && exec env -u XDG_CONFIG_HOME HOME="$1/home" XDG_RUNTIME_DIR="$1/run" \
      DISPLAY="$3" QT_QPA_PLATFORM=xcb ./tarnix) >"$1/tarnix.log" 2>&1 &
   app_pid=$!
 }
 
-# Keeps traffic flowing over loopback (the interface a fresh tarnix samples
-# first) so that the graph has something to draw: a local receiver and a
+# Keeps traffic flowing over loopback so that the graph has something to draw
+# (when tarnix samples loopback: a fresh start samples the interface of the
+# default route, which this traffic never passes): a local receiver and a
 # sender paced by $1, Python lines that get `out` (the connected socket) and
 # the modules time and math. Sets load_pid; left empty without python3.
 start_loopback_load() {

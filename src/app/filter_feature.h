@@ -1,10 +1,12 @@
 #pragma once
 // What the Packet Filter brings to either program: the commands
-// "tarnix.packetfilter /start", "/stop", "/reload" and "/add:", the rules of
-// the rule file loaded at start, filtering restored at start when
-// "PacketFilter"/"Start" is 1, and at the end "Start" written, the grid saved
-// to the rule file and the filters removed. The desktop program's page edits
-// the same controller; tarnixd serves the commands without a window.
+// "tarnix.packetfilter /start", "/stop", "/reload" and "/add:" (each answers
+// a sender that waits with its outcome: a refused "/add:" says why), the rules
+// of the rule file loaded at start, filtering restored at start when
+// "PacketFilter"/"Start" is 1, and at the end "Start" written and the filters
+// removed (the rule file is written by the changes themselves, never at the
+// end). The desktop program's page edits the same controller; tarnixd serves
+// the commands without a window.
 //
 // Ownership: the controller, the profile and the runtime must outlive it.
 // Main thread only.

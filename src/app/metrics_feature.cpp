@@ -85,6 +85,7 @@ metrics::PacketSection packet_section(const packets::PacketMonitor& monitor) {
   metrics::PacketSection p;
   p.capturing = monitor.running();
   p.captured_datagrams = monitor.captured_total();
+  p.dropped_datagrams = monitor.dropped_total();
   return p;
 }
 

@@ -81,9 +81,9 @@ class MetricsFeature {
 metrics::TrafficSection traffic_section(const traffic::TrafficMonitor& monitor);
 // The Session Monitor's connection counts and auto-block's closings.
 metrics::SessionSection session_section(const sessions::SessionMonitor& monitor);
-// The Packet Monitor: capturing or not, and the datagrams captured over every
-// run (read from the capture thread's atomic count, so the capture goes on
-// undisturbed).
+// The Packet Monitor: capturing or not, and the datagrams captured and lost
+// over every run (read from the capture thread's atomic counts, so the
+// capture goes on undisturbed).
 metrics::PacketSection packet_section(const packets::PacketMonitor& monitor);
 // The Packet Filter: on or off, the DROP rules in force and the grid's rows.
 metrics::FilterSection filter_section(const packetfilter::FilterController& filter);

@@ -80,19 +80,29 @@ void Runtime::note(std::string_view text) const {
   if (options_.debug_log) options_.debug_log(text);
 }
 
-void Runtime::add_timer(int id, std::function<std::uint32_t()> period, std::function<void()> tick) {
+void Runtime::add_timer(int id, std::function<std::uint32_t()> period, std::function<void()> tick,
+                        std::function<bool()> armed) {
+  Timer timer{id, std::move(period), std::move(tick), std::move(armed)};
   auto it = std::find_if(timers_.begin(), timers_.end(), [id](const Timer& t) { return t.id == id; });
   if (it != timers_.end()) {
-    *it = {id, std::move(period), std::move(tick)};
+    *it = std::move(timer);
   } else {
     // Kept by id: ticks due at the same instant run in the order of their numbers.
     it = std::find_if(timers_.begin(), timers_.end(), [id](const Timer& t) { return t.id > id; });
-    timers_.insert(it, {id, std::move(period), std::move(tick)});
+    timers_.insert(it, std::move(timer));
   }
   timers_changed();
 }
 
 void Runtime::add_command(shell::Command command, std::function<void(const shell::ParsedCommand&)> handler) {
+  add_command_replying(command, [handler = std::move(handler)](const shell::ParsedCommand& c) {
+    handler(c);
+    return shell::CommandReply{};
+  });
+}
+
+void Runtime::add_command_replying(shell::Command command,
+                                   std::function<shell::CommandReply(const shell::ParsedCommand&)> handler) {
   for (auto& [c, h] : commands_) {
     if (c == command) {
       h = std::move(handler);
@@ -137,8 +147,18 @@ void Runtime::start() {
 std::vector<TimerEntry> Runtime::timers() const {
   std::vector<TimerEntry> out;
   out.reserve(timers_.size());
-  for (const Timer& t : timers_) out.push_back({t.id, clamp_period(t.period())});
+  for (const Timer& t : timers_)
+    if (!t.armed || t.armed()) out.push_back({t.id, clamp_period(t.period())});
   return out;
+}
+
+void Runtime::set_wake(int fd, std::function<void()> on_readable) {
+  wake_fd_ = fd;
+  on_wake_ = std::move(on_readable);
+}
+
+void Runtime::handle_wake() {
+  if (on_wake_) on_wake_();
 }
 
 void Runtime::rearm_if_changed(std::uint32_t now) {
@@ -176,17 +196,26 @@ void Runtime::write_log(LogKind kind, Marker marker) {
 }
 
 shell::Command Runtime::handle_command(std::string_view text) {
+  shell::Command recognised = shell::Command::None;
+  (void)dispatch(text, recognised);
+  return recognised;
+}
+
+shell::CommandReply Runtime::answer_command(std::string_view text) {
+  shell::Command recognised = shell::Command::None;
+  return dispatch(text, recognised);
+}
+
+shell::CommandReply Runtime::dispatch(std::string_view text, shell::Command& recognised) {
   const shell::ParsedCommand cmd = shell::parse_command(text);
-  if (shut_down_ || cmd.command == shell::Command::None) return cmd.command;
-  for (const auto& [c, handler] : commands_) {
-    if (c == cmd.command) {
-      handler(cmd);
-      return cmd.command;
-    }
-  }
-  note("command dropped, there is no " + std::string(addressee(cmd.command)) + ": " +
-       std::string(shell::command_name(cmd.command)));
-  return cmd.command;
+  recognised = cmd.command;
+  if (shut_down_) return {shell::ReplyStatus::Ignored, "the instance is ending"};
+  if (cmd.command == shell::Command::None) return {shell::ReplyStatus::Ignored, "not a command"};
+  for (const auto& [c, handler] : commands_)
+    if (c == cmd.command) return handler(cmd);
+  const std::string why = "there is no " + std::string(addressee(cmd.command));
+  note("command dropped, " + why + ": " + std::string(shell::command_name(cmd.command)));
+  return {shell::ReplyStatus::Ignored, why};
 }
 
 void Runtime::reload_settings() {
@@ -200,6 +229,15 @@ void Runtime::suspend() {
   if (shut_down_) return;
   if (logs_.block(LogKind::Report).log_check) write_log(LogKind::Report, Marker::End);
   for (const auto& step : suspend_steps_) step();
+}
+
+void Runtime::start_new_report() {
+  if (!started_ || shut_down_) return;
+  if (logs_.block(LogKind::Report).log_check) write_log(LogKind::Report, Marker::Start);
+  // Dropped from the schedule, the timer is armed again from the next
+  // "now" the driver passes.
+  schedule_.remove(kTimerReportLog);
+  timers_changed();
 }
 
 void Runtime::end_logs(bool restarting) {

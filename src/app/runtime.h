@@ -136,11 +136,18 @@ class Runtime {
   // ---- registration (before start(), or any time before the shut-down) ----
   // A periodic timer: `period` is asked again whenever timers_changed() is
   // called; `tick` runs when it is due. A second timer with the same id
-  // replaces the first.
-  void add_timer(int id, std::function<std::uint32_t()> period, std::function<void()> tick);
+  // replaces the first. With `armed`, the timer runs only while it says so
+  // (asked at the same times as the period): work that is needed only in
+  // some state then costs no wake-up outside it.
+  void add_timer(int id, std::function<std::uint32_t()> period, std::function<void()> tick,
+                 std::function<bool()> armed = {});
   // The handler of one command. Commands nobody answers are dropped with a
   // debug note. A second handler for the same command replaces the first.
   void add_command(shell::Command command, std::function<void(const shell::ParsedCommand&)> handler);
+  // The same, for a command whose outcome goes back to a sender that waits
+  // for it (tarnixctl): the handler says whether it was carried out.
+  void add_command_replying(shell::Command command,
+                            std::function<shell::CommandReply(const shell::ParsedCommand&)> handler);
   // The variables of the log entries, in the order added.
   void add_log_source(logging::LogSource& source);
   // Work for the orderly end at `place` (shutdown_step); `restarting` tells a
@@ -156,12 +163,22 @@ class Runtime {
   void set_status_block(platform::StatusBlock* block, std::function<void()> release = {});
   platform::StatusBlock* status_block() const { return status_; }
 
-  // A timer's period may have moved (settings, redraw period): the schedule
-  // re-reads every period before it runs or sleeps next.
+  // A timer's period or armed state may have moved (settings, redraw period,
+  // the interface state): the schedule re-reads them before it runs or
+  // sleeps next.
   void timers_changed();
   // Called whenever the schedule changed after start(), so that a driver can
   // follow new periods at once. May be empty.
   void set_schedule_listener(std::function<void()> listener) { schedule_listener_ = std::move(listener); }
+
+  // The wake-up of the main thread by another thread: `fd` becomes readable
+  // when there is news (the sampler saw the interface change), and
+  // `on_readable` takes it and acts on the main thread. Set by the host
+  // before the drivers start; a driver watches wake_fd() (-1: none) beside
+  // the command channel and calls handle_wake() when it is readable.
+  void set_wake(int fd, std::function<void()> on_readable);
+  int wake_fd() const { return wake_fd_; }
+  void handle_wake();
 
   // ---- running -------------------------------------------------------------
   // Loads the log settings, fixes the Report log's period and, when the
@@ -171,7 +188,7 @@ class Runtime {
   void start();
   bool started() const { return started_; }
 
-  // The timers with their current periods, by id.
+  // The armed timers with their current periods, by id.
   std::vector<TimerEntry> timers() const;
   // Runs every timer due at `now` (Clock::tick_ms), most overdue first.
   void run_due(std::uint32_t now);
@@ -185,6 +202,10 @@ class Runtime {
   // Dispatches one received command text. Returns what the text was
   // recognised as. Ignored after shutdown().
   shell::Command handle_command(std::string_view text);
+  // The same, returning the answer for the sender: Done from handlers that
+  // give none, Ignored for texts that are no command, commands nobody here
+  // answers and any after shutdown().
+  shell::CommandReply answer_command(std::string_view text);
 
   // Re-reads the log settings and runs the reload steps. The Report log keeps
   // the period it was started with until the next start of the program.
@@ -193,6 +214,12 @@ class Runtime {
   // The system is about to sleep: the Report log's End-Log entry (when the
   // log is on), then the suspend steps.
   void suspend();
+
+  // After a wake-up, in a program that goes on instead of handing over to a
+  // successor (a service under systemd): what the successor's start() would
+  // do to the Report log, its Start-Log entry (when the log is on) and a
+  // report period counted from now.
+  void start_new_report();
 
   // The orderly end: no timer or command from here on, then every shut-down
   // step by its place. Runs once; later calls do nothing.
@@ -204,6 +231,7 @@ class Runtime {
     int id;
     std::function<std::uint32_t()> period;
     std::function<void()> tick;
+    std::function<bool()> armed;  // empty: always
   };
   struct Step {
     int place;
@@ -211,6 +239,7 @@ class Runtime {
   };
 
   void write_log(logging::LogKind kind, logging::Marker marker);
+  shell::CommandReply dispatch(std::string_view text, shell::Command& recognised);
   void note(std::string_view text) const;
   void rearm_if_changed(std::uint32_t now);
   void end_logs(bool restarting);
@@ -221,12 +250,14 @@ class Runtime {
   platform::StatusBlock* status_ = nullptr;
 
   std::vector<Timer> timers_;
-  std::vector<std::pair<shell::Command, std::function<void(const shell::ParsedCommand&)>>> commands_;
+  std::vector<std::pair<shell::Command, std::function<shell::CommandReply(const shell::ParsedCommand&)>>> commands_;
   std::vector<logging::LogSource*> log_sources_;
   std::vector<Step> shutdown_steps_;
   std::vector<std::function<void()>> suspend_steps_;
   std::vector<std::function<void()>> reload_steps_;
   std::function<void()> schedule_listener_;
+  int wake_fd_ = -1;
+  std::function<void()> on_wake_;
 
   TimerSchedule schedule_;
   bool schedule_dirty_ = true;

@@ -16,10 +16,10 @@ SessionFeature::SessionFeature(Runtime& runtime, sessions::SessionMonitor& monit
     changed();
   });
   runtime.add_command(Command::BlockStart, [this](const auto&) {
-    if (monitor_.block_start()) changed();
+    if (monitor_.block_start()) auto_block_switched();
   });
   runtime.add_command(Command::BlockStop, [this](const auto&) {
-    if (monitor_.block_stop()) changed();
+    if (monitor_.block_stop()) auto_block_switched();
   });
   runtime.add_log_source(log_variables_);
   runtime.add_shutdown_step(shutdown_step::kEmptyNameCaches, [this](bool) { monitor_.shut_down(); });

@@ -39,6 +39,9 @@ class SessionFeature {
   // auto-block, so that a window showing the monitor follows it. One
   // listener; empty removes it.
   void set_changed_listener(std::function<void()> listener) { changed_ = std::move(listener); }
+  // Told the new state after each command that switched the auto-block (a
+  // program without the page saves it there). One listener.
+  void set_auto_block_listener(std::function<void(bool on)> listener) { auto_block_changed_ = std::move(listener); }
 
  private:
   // The monitor's log variables as they are when an entry is written: its
@@ -58,9 +61,14 @@ class SessionFeature {
   void changed() {
     if (changed_) changed_();
   }
+  void auto_block_switched() {
+    if (auto_block_changed_) auto_block_changed_(monitor_.auto_block());
+    changed();
+  }
 
   sessions::SessionMonitor& monitor_;
   std::function<void()> changed_;
+  std::function<void(bool)> auto_block_changed_;
   LogVariables log_variables_{monitor_};
 };
 

@@ -87,6 +87,32 @@ std::string settings_problem_text(std::string_view path, settings::SettingsFileP
           "ファイルを移動するか修復してください。");
 }
 
+std::string untrusted_data_text(std::string_view folder, std::string_view detail, bool runs_on_defaults,
+                                Language lang) {
+  const std::string f(folder), d(detail);
+  if (lang == Language::Japanese)
+    return "データフォルダー " + f + " は使用しません: " + d +
+           "。設定・ルール・リストは、あなたが所有し他のユーザーが書き込めないフォルダーとファイル"
+           "（書き込めるグループのメンバーがあなただけの場合を含む）からのみ読み込みます。" +
+           (runs_on_defaults ? std::string("既定の設定で動作し、このフォルダーには何も書き込みません。")
+                             : std::string("起動しません。")) +
+           "所有者か権限を直す（chown、chmod go-w）か、別のフォルダーを使ってください。";
+  return "The data folder " + f + " is not used: " + d +
+         ". Settings, rules and lists are taken only from a folder and files that belong to you and that "
+         "no other user may write (a group may write them only when you are its only member). " +
+         (runs_on_defaults ? std::string("Tarnwatch runs with the default settings and writes nothing there. ")
+                           : std::string("Tarnwatch does not start. ")) +
+         "Correct the owner or the permissions (chown, chmod go-w) or use another folder.";
+}
+
+std::string totals_not_saved_text(std::string_view path, std::string_view detail, Language lang) {
+  const std::string p(path), d(detail);
+  if (lang == Language::Japanese)
+    return "総転送量を設定ファイル " + p + " に保存できませんでした (" + d + ")。次の保存（60 秒ごとと終了時）で再試行します。";
+  return "The gross traffic totals could not be saved in the settings file " + p + " (" + d +
+         "). Tarnwatch tries again at the next save (every 60 s and at the end).";
+}
+
 PowerResponse::PowerResponse(Runtime& runtime, traffic::TrafficMonitor& traffic,
                              std::function<bool()> start_successor)
     : runtime_(runtime), traffic_(traffic), start_successor_(std::move(start_successor)) {}

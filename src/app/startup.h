@@ -55,6 +55,20 @@ Language language_from_locale(const char* lc_all, const char* lc_messages, const
 // missing file.
 std::string settings_problem_text(std::string_view path, settings::SettingsFileProblem problem, Language lang);
 
+// The one message for a data folder that is refused because another user
+// could have written it or a settings, rule or list file in it: `detail`
+// names what and why ("... may be written by every user"). With
+// `runs_on_defaults` (the desktop program) it says that the program goes on
+// with the default settings and writes nothing there; otherwise (tarnixd)
+// that it does not start.
+std::string untrusted_data_text(std::string_view folder, std::string_view detail, bool runs_on_defaults,
+                                Language lang);
+
+// What to tell the user once when a save of the gross totals failed: the
+// settings file, the system's reason (`detail`), and that the next save tries
+// again.
+std::string totals_not_saved_text(std::string_view path, std::string_view detail, Language lang);
+
 // Sleep and wake-up for a program without a window, as the desktop program's
 // main window handles them: before the sleep the Report log's End-Log entry
 // and the gross totals (Runtime::suspend); after the wake-up a statistics

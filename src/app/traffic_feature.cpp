@@ -42,11 +42,15 @@ TrafficFeature::TrafficFeature(Runtime& runtime, settings::Profile& profile, tra
         // A skipped publish keeps the last record; the next tick writes anew.
         if (platform::StatusBlock* block = runtime_.status_block())
           (void)block->publish(traffic_.statistics_record());
-      });
+      },
+      [this] { return !sampler_publishes_; });
   runtime.add_timer(kTimerGrossTotals, [] { return kGrossTotalsPeriodMs; }, [this] { traffic_.save_gross_totals(); });
   // The automatic reset after the sampled interface changed runs at the
-  // graph's redraw period whether or not a graph is shown.
-  runtime.add_timer(kTimerAutoReset, [this] { return redraw_period_ms_; }, [this] { auto_reset_tick(); });
+  // graph's redraw period whether or not a graph is shown, but only while
+  // there is a countdown: the sampler says when one begins.
+  runtime.add_timer(
+      kTimerAutoReset, [this] { return redraw_period_ms_; }, [this] { auto_reset_tick(); },
+      [this] { return counting_down_; });
 
   runtime.add_command(Command::TrafficInit, [this](const auto&) { traffic_.restart(RestartMode::Restart); });
   runtime.add_command(Command::TrafficTotalInit, [this](const auto&) { traffic_.restart(RestartMode::Gross); });
@@ -67,13 +71,37 @@ TrafficFeature::TrafficFeature(Runtime& runtime, settings::Profile& profile, tra
   });
 }
 
+bool TrafficFeature::sampler_can_publish(std::uint32_t sampling_period_ms) {
+  return sampling_period_ms > 0 && sampling_period_ms <= kStatusBlockPeriodMs &&
+         kStatusBlockPeriodMs % sampling_period_ms == 0;
+}
+
+void TrafficFeature::set_sampler_publishes(bool on) {
+  sampler_publishes_ = on;
+  runtime_.timers_changed();
+}
+
+void TrafficFeature::interface_changed() {
+  if (counting_down_) return;  // the countdown already runs
+  counting_down_ = true;
+  runtime_.timers_changed();
+  auto_reset_tick();
+}
+
 void TrafficFeature::auto_reset_tick() {
-  traffic_.auto_reset_tick();
+  // Not Changed (any more): the restart came, by the countdown or by hand.
+  const bool changed = traffic_.auto_reset_tick().has_value();
+  bool rearm = false;
+  if (!changed && counting_down_) {
+    counting_down_ = false;
+    rearm = true;
+  }
   // A restart re-reads the display settings, the redraw period with them.
   if (traffic_.redraw_period_ms() != redraw_period_ms_) {
     redraw_period_ms_ = traffic_.redraw_period_ms();
-    runtime_.timers_changed();
+    rearm = true;
   }
+  if (rearm) runtime_.timers_changed();
 }
 
 }  // namespace tw::app

@@ -23,10 +23,20 @@ std::string sformat(const char* fmt, ...) {
 }
 
 std::string without_control_chars(std::string_view value) {
-  std::string out(value);
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = '?';
+  std::string out;
+  out.reserve(value.size());
+  auto byte = [&](std::size_t i) { return i < value.size() ? static_cast<unsigned char>(value[i]) : 0u; };
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const unsigned u = byte(i);
+    if (u == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) {
+      ++i;  // a C1 control in UTF-8 (U+0085 NEL ends a line for some readers)
+      out += '?';
+    } else if (u == 0xE2 && byte(i + 1) == 0x80 && (byte(i + 2) == 0xA8 || byte(i + 2) == 0xA9)) {
+      i += 2;  // U+2028 LINE SEPARATOR, U+2029 PARAGRAPH SEPARATOR
+      out += '?';
+    } else {
+      out += u < 0x20 || u == 0x7F ? '?' : value[i];
+    }
   }
   return out;
 }

@@ -25,9 +25,11 @@ inline constexpr UnitWords kUnitWordsEn{"day", "h", "m", "s"};
 inline constexpr UnitWords kUnitWordsJa{"日", "時間", "分", "秒"};
 inline const UnitWords& unit_words(Language lang) { return pick(lang, kUnitWordsEn, kUnitWordsJa); }
 
-// Text from the kernel or from other programs' files (an interface alias, a
-// resolver domain) may hold any byte; a control character would break the
-// line structure of the reports it ends up in, so each one becomes '?'.
+// Text from the kernel, other programs or their files (an interface alias, a
+// resolver domain, a process or host name) may hold any byte; a control
+// character would break the line structure of the reports, logs and lists it
+// ends up in (or forge lines there), so each one becomes '?': C0 and DEL,
+// the C1 controls and the Unicode line and paragraph separators in UTF-8.
 std::string without_control_chars(std::string_view value);
 
 }  // namespace tw::detail

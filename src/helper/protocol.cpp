@@ -130,6 +130,41 @@ SocketOwnersReply canonical_owners(const SocketOwnersReply& m) {
   return out;
 }
 
+// The fixed part of a batch's payload: ended, end errno, two counts, count.
+constexpr std::size_t kBatchHead = 1 + 4 + 8 + 8 + 4;
+constexpr std::size_t kMaxDatagram = 0xFFFF;  // its length is a u16
+
+std::uint32_t batch_errno(const CaptureBatch& m) {
+  if (!m.ended) return 0;
+  return m.end_errno <= static_cast<std::uint32_t>(kMaxErrno) ? m.end_errno : EIO;
+}
+
+// A batch in its canonical form: datagrams that cannot be sent (empty, or
+// longer than a u16 says) are left out, and the list ends where the count
+// or the payload limit would be passed.
+void write_batch(Writer& w, const CaptureBatch& m) {
+  std::size_t size = kBatchHead;
+  std::uint32_t count = 0;
+  for (const auto& d : m.datagrams) {
+    if (d.empty() || d.size() > kMaxDatagram) continue;
+    if (count == kMaxBatchDatagrams || size + 2 + d.size() > kMaxPayload) break;
+    size += 2 + d.size();
+    ++count;
+  }
+  w.u8(m.ended ? 1 : 0);
+  w.u32(batch_errno(m));
+  w.u64(m.kernel_drops);
+  w.u64(m.forward_drops);
+  w.u32(count);
+  for (const auto& d : m.datagrams) {
+    if (count == 0) break;
+    if (d.empty() || d.size() > kMaxDatagram) continue;
+    w.u16(static_cast<std::uint16_t>(d.size()));
+    w.bytes(d);
+    --count;
+  }
+}
+
 void write_payload(Writer& w, const Message& message) {
   std::visit(
       [&w](const auto& m) {
@@ -158,18 +193,30 @@ void write_payload(Writer& w, const Message& message) {
             w.u32(o.pid);
             w.short_text(o.name, kMaxCommBytes);
           }
-        } else if constexpr (std::is_same_v<T, OpenCapture>) {
-          w.bytes(m.address);
+        } else if constexpr (std::is_same_v<T, DestroySocketReply>) {
+          w.u8(m.closed ? 1 : 0);
+        } else if constexpr (std::is_same_v<T, StartCapture>) {
+          w.u8(m.address.family);
+          w.bytes(m.address.bytes);
+        } else if constexpr (std::is_same_v<T, StartCaptureReply>) {
+          w.u32(m.interface);
+        } else if constexpr (std::is_same_v<T, StopCaptureReply>) {
+          w.u64(m.counts.forwarded);
+          w.u64(m.counts.kernel_drops);
+          w.u64(m.counts.forward_drops);
+        } else if constexpr (std::is_same_v<T, CaptureBatch>) {
+          write_batch(w, m);
         } else if constexpr (std::is_same_v<T, ErrorReply>) {
           const int e = m.error.errno_value;
           w.u32(static_cast<std::uint32_t>(e >= 0 && e <= kMaxErrno ? e : EIO));
           w.text(m.error.headline);
           w.text(m.error.detail);
         } else if constexpr (std::is_same_v<T, ApplyFilter>) {
+          w.u8(kFamilyIPv4);
           w.u32(static_cast<std::uint32_t>(m.set.local_addresses.size()));
           w.u32(static_cast<std::uint32_t>(m.set.drops.size()));
           for (std::uint32_t a : m.set.local_addresses) w.u32(a);
-          for (const platform::FilterDescriptor& d : m.set.drops) {
+          for (const net::FilterDescriptor& d : m.set.drops) {
             w.u32(d.src_address);
             w.u32(d.src_mask);
             w.u32(d.dst_address);
@@ -181,7 +228,8 @@ void write_payload(Writer& w, const Message& message) {
             w.u16(d.dst_port_high);
           }
         }
-        // Hello, the filter's removal and the payload-less replies have no payload.
+        // Hello, the filter's removal, the capture's stop and the payload-less
+        // replies have no payload.
       },
       message);
 }
@@ -254,16 +302,18 @@ Result<Message> read_owner_reply(Reader& r) {
 
 Result<Message> read_filter_set(Reader& r) {
   ApplyFilter m;
+  const std::uint8_t family = r.u8();
   const std::uint32_t locals = r.u32();
   const std::uint32_t drops = r.u32();
   if (!r.ok()) return malformed("filter set: wrong size");
-  if (locals > platform::kMaxFilterLocalAddresses || drops > platform::kMaxFilterDrops)
+  if (family != kFamilyIPv4) return malformed("filter set: address family " + std::to_string(family));
+  if (locals > net::kMaxFilterLocalAddresses || drops > net::kMaxFilterDrops)
     return malformed("filter set: " + std::to_string(locals) + " addresses, " + std::to_string(drops) + " filters");
   m.set.local_addresses.reserve(locals);
   for (std::uint32_t i = 0; i < locals && r.ok(); ++i) m.set.local_addresses.push_back(r.u32());
   m.set.drops.reserve(drops);
   for (std::uint32_t i = 0; i < drops && r.ok(); ++i) {
-    platform::FilterDescriptor d;
+    net::FilterDescriptor d;
     d.src_address = r.u32();
     d.src_mask = r.u32();
     d.dst_address = r.u32();
@@ -273,13 +323,26 @@ Result<Message> read_filter_set(Reader& r) {
     d.src_port_high = r.u16();
     d.dst_port = r.u16();
     d.dst_port_high = r.u16();
-    if (d.protocol != platform::kFilterAnyProtocol && d.protocol != platform::kFilterIcmp &&
-        d.protocol != platform::kFilterTcp && d.protocol != platform::kFilterUdp)
+    if (d.protocol != net::kFilterAnyProtocol && d.protocol != net::kFilterIcmp && d.protocol != net::kFilterTcp &&
+        d.protocol != net::kFilterUdp)
       return malformed("filter set: protocol " + std::to_string(d.protocol));
     m.set.drops.push_back(d);
   }
   if (!r.at_end()) return malformed("filter set: wrong size");
   return Message{std::move(m)};
+}
+
+Result<Message> read_start_capture(Reader& r) {
+  StartCapture m;
+  m.address.family = r.u8();
+  r.bytes(m.address.bytes);
+  if (!r.at_end()) return malformed("start capture: wrong size");
+  if (m.address.family != kFamilyIPv4 && m.address.family != kFamilyIPv6)
+    return malformed("start capture: unknown address family " + std::to_string(m.address.family));
+  if (m.address.family == kFamilyIPv4 &&
+      !std::all_of(m.address.bytes.begin() + 4, m.address.bytes.end(), [](std::uint8_t b) { return b == 0; }))
+    return malformed("start capture: an IPv4 address with bytes beyond its fourth");
+  return Message{m};
 }
 
 Result<Message> read_error(Reader& r) {
@@ -304,8 +367,11 @@ MessageType type_of(const Message& message) {
         else if constexpr (std::is_same_v<T, DestroySocketReply>) return MessageType::kDestroySocketReply;
         else if constexpr (std::is_same_v<T, SocketOwners>) return MessageType::kSocketOwners;
         else if constexpr (std::is_same_v<T, SocketOwnersReply>) return MessageType::kSocketOwnersReply;
-        else if constexpr (std::is_same_v<T, OpenCapture>) return MessageType::kOpenCapture;
-        else if constexpr (std::is_same_v<T, OpenCaptureReply>) return MessageType::kOpenCaptureReply;
+        else if constexpr (std::is_same_v<T, StartCapture>) return MessageType::kStartCapture;
+        else if constexpr (std::is_same_v<T, StartCaptureReply>) return MessageType::kStartCaptureReply;
+        else if constexpr (std::is_same_v<T, StopCapture>) return MessageType::kStopCapture;
+        else if constexpr (std::is_same_v<T, StopCaptureReply>) return MessageType::kStopCaptureReply;
+        else if constexpr (std::is_same_v<T, CaptureBatch>) return MessageType::kCaptureBatch;
         else if constexpr (std::is_same_v<T, ApplyFilter>) return MessageType::kApplyFilter;
         else if constexpr (std::is_same_v<T, ApplyFilterReply>) return MessageType::kApplyFilterReply;
         else if constexpr (std::is_same_v<T, RemoveFilter>) return MessageType::kRemoveFilter;
@@ -317,7 +383,8 @@ MessageType type_of(const Message& message) {
 
 bool is_request(MessageType type) {
   return type == MessageType::kHello || type == MessageType::kDestroySocket || type == MessageType::kSocketOwners ||
-         type == MessageType::kOpenCapture || type == MessageType::kApplyFilter || type == MessageType::kRemoveFilter;
+         type == MessageType::kApplyFilter || type == MessageType::kRemoveFilter ||
+         type == MessageType::kStartCapture || type == MessageType::kStopCapture;
 }
 
 std::vector<std::uint8_t> encode(const Frame& frame) {
@@ -367,24 +434,49 @@ Result<Message> decode_payload(std::uint16_t type, std::span<const std::uint8_t>
     }
     case MessageType::kDestroySocket:
       return read_socket_id(r);
-    case MessageType::kDestroySocketReply:
-      if (!r.at_end()) return malformed("destroy reply: unexpected payload");
-      return Message{DestroySocketReply{}};
+    case MessageType::kDestroySocketReply: {
+      const std::uint8_t closed = r.u8();
+      if (!r.at_end() || closed > 1) return malformed("destroy reply: wrong size or flags");
+      return Message{DestroySocketReply{closed == 1}};
+    }
     case MessageType::kErrorReply:
       return read_error(r);
     case MessageType::kSocketOwners:
       return read_owner_request(r);
     case MessageType::kSocketOwnersReply:
       return read_owner_reply(r);
-    case MessageType::kOpenCapture: {
-      OpenCapture m;
-      r.bytes(m.address);
-      if (!r.at_end()) return malformed("open capture: wrong size");
+    case MessageType::kStartCapture:
+      return read_start_capture(r);
+    case MessageType::kStartCaptureReply: {
+      StartCaptureReply m;
+      m.interface = r.u32();
+      if (!r.at_end()) return malformed("start capture reply: wrong size");
+      if (m.interface == 0) return malformed("start capture reply: no interface");
       return Message{m};
     }
-    case MessageType::kOpenCaptureReply:
-      if (!r.at_end()) return malformed("open capture reply: unexpected payload");
-      return Message{OpenCaptureReply{}};
+    case MessageType::kStopCapture:
+      if (!r.at_end()) return malformed("stop capture: unexpected payload");
+      return Message{StopCapture{}};
+    case MessageType::kStopCaptureReply: {
+      StopCaptureReply m;
+      m.counts.forwarded = r.u64();
+      m.counts.kernel_drops = r.u64();
+      m.counts.forward_drops = r.u64();
+      if (!r.at_end()) return malformed("stop capture reply: wrong size");
+      return Message{m};
+    }
+    case MessageType::kCaptureBatch: {
+      auto view = view_capture_batch(payload);
+      if (!view) return view.error();
+      CaptureBatch m;
+      m.ended = view->ended;
+      m.end_errno = view->end_errno;
+      m.kernel_drops = view->kernel_drops;
+      m.forward_drops = view->forward_drops;
+      m.datagrams.reserve(view->count);
+      view->for_each([&m](std::span<const std::uint8_t> d) { m.datagrams.emplace_back(d.begin(), d.end()); });
+      return Message{std::move(m)};
+    }
     case MessageType::kApplyFilter:
       return read_filter_set(r);
     case MessageType::kApplyFilterReply:
@@ -413,6 +505,78 @@ Result<DecodedFrame> decode_frame(std::span<const std::uint8_t> bytes) {
   out->frame.message = std::move(*message);
   out->size = kHeaderSize + header->payload_size;
   return out;
+}
+
+CaptureBatchWriter::CaptureBatchWriter(std::size_t max_payload)
+    : max_payload_(std::min<std::size_t>(max_payload, kMaxPayload)) {
+  buf_.reserve(kHeaderSize + max_payload_);
+  clear(0);
+}
+
+void CaptureBatchWriter::clear(std::uint32_t request_id) {
+  buf_.clear();
+  Writer w(buf_);
+  w.bytes(kMagic);
+  w.u16(kVersion);
+  w.u16(static_cast<std::uint16_t>(MessageType::kCaptureBatch));
+  w.u32(request_id);
+  w.u32(0);  // payload size, set by finish()
+  buf_.resize(kHeaderSize + kBatchHead);  // the fixed part, set by finish()
+  count_ = 0;
+}
+
+bool CaptureBatchWriter::fits(std::size_t size) const {
+  return size > 0 && size <= kMaxDatagram && count_ < kMaxBatchDatagrams &&
+         buf_.size() - kHeaderSize + 2 + size <= max_payload_;
+}
+
+void CaptureBatchWriter::add(std::span<const std::uint8_t> datagram) {
+  buf_.push_back(static_cast<std::uint8_t>(datagram.size()));
+  buf_.push_back(static_cast<std::uint8_t>(datagram.size() >> 8));
+  buf_.insert(buf_.end(), datagram.begin(), datagram.end());
+  ++count_;
+}
+
+std::span<const std::uint8_t> CaptureBatchWriter::finish(const CaptureBatch& m) {
+  std::vector<std::uint8_t> head;
+  head.reserve(kBatchHead);
+  Writer w(head);
+  w.u8(m.ended ? 1 : 0);
+  w.u32(batch_errno(m));
+  w.u64(m.kernel_drops);
+  w.u64(m.forward_drops);
+  w.u32(count_);
+  std::copy(head.begin(), head.end(), buf_.begin() + kHeaderSize);
+  const auto size = static_cast<std::uint32_t>(buf_.size() - kHeaderSize);
+  for (int i = 0; i < 4; ++i) buf_[static_cast<std::size_t>(12 + i)] = static_cast<std::uint8_t>(size >> (8 * i));
+  return buf_;
+}
+
+Result<CaptureBatchView> view_capture_batch(std::span<const std::uint8_t> payload) {
+  Reader r(payload);
+  CaptureBatchView v;
+  const std::uint8_t ended = r.u8();
+  v.end_errno = r.u32();
+  v.kernel_drops = r.u64();
+  v.forward_drops = r.u64();
+  v.count = r.u32();
+  if (!r.ok()) return malformed("capture batch: wrong size");
+  if (ended > 1) return malformed("capture batch: flags " + std::to_string(ended));
+  v.ended = ended == 1;
+  if (v.end_errno > static_cast<std::uint32_t>(kMaxErrno) || (!v.ended && v.end_errno != 0))
+    return malformed("capture batch: errno " + std::to_string(v.end_errno));
+  if (v.count > kMaxBatchDatagrams) return malformed("capture batch: " + std::to_string(v.count) + " datagrams");
+  v.records = payload.subspan(kBatchHead);
+  std::size_t at = 0;
+  for (std::uint32_t i = 0; i < v.count; ++i) {
+    if (v.records.size() - at < 2) return malformed("capture batch: wrong size");
+    const std::size_t n = std::size_t{v.records[at]} | (std::size_t{v.records[at + 1]} << 8);
+    if (n == 0) return malformed("capture batch: an empty datagram");
+    if (v.records.size() - at - 2 < n) return malformed("capture batch: wrong size");
+    at += 2 + n;
+  }
+  if (at != v.records.size()) return malformed("capture batch: wrong size");
+  return v;
 }
 
 }  // namespace tw::helper

@@ -45,6 +45,7 @@
 #include "platform/linux/sock_diag.h"
 #include "platform/linux/status_block.h"
 #include "platform/linux/system_clock.h"
+#include "platform/linux/system_info.h"
 #include "packets/packet_monitor.h"
 #include "sessions/session_monitor.h"
 #include "settings/profile.h"
@@ -81,15 +82,36 @@ struct HostOptions {
   // tried before tarnix-helper. Null in the desktop program. Must outlive
   // the host.
   platform::PacketFilter* in_process_filter = nullptr;
+  // Problems the user must see even without a terminal, each said once: the
+  // gross totals could not be saved, a log cannot be written. Main thread.
+  // Empty: they go to `warn`.
+  std::function<void(const std::string&)> alert = {};
+  // A data folder (or a settings, rule or list file in it) that another user
+  // could have written is refused: with this set the program runs on the
+  // default settings and writes nothing into it (untrusted_text() says why);
+  // otherwise open() fails with HostError::Kind::Untrusted.
+  bool run_on_defaults_when_untrusted = false;
 };
 
 struct HostError {
-  enum class Kind { None, DataFolder, Links };
+  enum class Kind { None, DataFolder, Links, Untrusted };
   Kind kind = Kind::None;
   // For DataFolder: the folder that could not be made writable ("" when none
-  // could even be named).
+  // could even be named). For Untrusted: the data folder refused.
   std::string folder;
   std::string message;
+};
+
+// A file store that reads nothing (every file is missing) and writes nothing
+// (every write fails): what a program that refused its data folder runs on.
+class RefusingFileStore : public platform::FileStore {
+ public:
+  Result<std::string> read(const std::string& path, std::size_t) override;
+  Result<std::string> read_part(const std::string& path, std::uint64_t, std::size_t) override;
+  Status replace(const std::string& path, std::string_view) override;
+  Status write(const std::string& path, std::string_view, bool) override;
+  Status remove(const std::string& path) override;
+  Result<std::uint64_t> free_bytes(const std::string& path) override;
 };
 
 class RuntimeHost {
@@ -105,6 +127,12 @@ class RuntimeHost {
 
   // Samples the chosen interface from now on; the runtime's shut-down stops
   // it first. False (and warned) when the thread could not be started.
+  //
+  // The sampler thread is the one that runs anyway, so it also does what
+  // would otherwise wake the main thread: it reads the link events between
+  // its ticks, publishes the statistics record every 200 ms when its period
+  // divides that, and wakes the main thread (the runtime's wake descriptor)
+  // only when the sampled interface changed, for the automatic reset.
   bool start_sampler();
   // The orderly end: the runtime's shut-down sequence, then the command
   // channel closes. Runs once.
@@ -118,6 +146,14 @@ class RuntimeHost {
   shared::HostNameCache& host_names() { return hosts_; }
   sessions::ProcessNameCache& process_names() { return process_names_; }
   platform::ReverseResolver& resolver() { return resolver_; }
+  // NETSTAT's owner lookup: a table of its own (its worker reads beside the
+  // session refresh) that names other users' processes through the helper as
+  // the Session Monitor's does.
+  platform::ProcessTable& netstat_processes() { return netstat_processes_; }
+  // Starts tarnix-helper from the calling thread unless it runs: one that a
+  // short-lived worker started would end with that thread (PR_SET_PDEATHSIG
+  // follows the thread). The main thread calls it before such a worker runs.
+  void ready_helper() { (void)helper_.capabilities(); }
   packets::PacketMonitor& packets() { return *packets_; }
   app::PacketFeature& packet_feature() { return *packet_feature_; }
   packetfilter::FilterController& packet_filter() { return *filter_; }
@@ -127,13 +163,27 @@ class RuntimeHost {
   // Null when the channel could not be opened.
   platform::CommandServer* commands() { return commands_.get(); }
   app::MetricsFeature& metrics() { return *metrics_feature_; }
+  // The store every file of the data folder goes through (one that refuses
+  // everything when the folder was refused).
+  platform::FileStore& files() { return files_; }
+  // Why the data folder was refused ("" when it was not): the program then
+  // runs on defaults and writes nothing. Say it once.
+  const std::string& untrusted_text() const { return untrusted_text_; }
+  // False when the last save of the gross totals failed (after finish(): the
+  // final one); tarnixd then ends with a non-zero status. A settings file
+  // that was unusable from the start, or a refused folder, never counts: the
+  // program said at start that it saves nothing.
+  bool totals_saved() const { return totals_saved_; }
   Language language() const { return lang_; }
   // Absolute, ending in '/'.
   const std::string& data_folder() const { return folder_; }
   const std::string& settings_path() const { return settings_path_; }
 
  private:
-  RuntimeHost(HostOptions options, platform::InstanceLock lock, std::string folder, Language lang);
+  RuntimeHost(HostOptions options, platform::InstanceLock lock, std::string folder, Language lang,
+              std::string untrusted_text);
+  void on_totals_saved(const Status& saved);
+  void alert(const std::string& text) const;
   void open_channels();  // the status block and the command channel
   void open_sessions();  // the Session Monitor and its feature
   void open_metrics();   // the figures file for Prometheus
@@ -141,13 +191,17 @@ class RuntimeHost {
   void open_filter();    // the Packet Filter and its feature
   void warn(const std::string& text) const;
   void note(const std::string& text) const;
+  void sampler_tick();  // on the sampler thread
 
   HostOptions options_;
   const platform::InstanceLock lock_;
   const std::string folder_;
   const Language lang_;
   const std::string settings_path_;
-  platform::LinuxFileStore files_;
+  const std::string untrusted_text_;
+  platform::LinuxFileStore linux_files_;
+  RefusingFileStore refusing_files_;
+  platform::FileStore& files_;
   platform::SystemClock clock_;
   settings::Profile profile_;
   // The sampler's interface table, read on the sampler thread only.
@@ -166,6 +220,7 @@ class RuntimeHost {
   // cannot look into their /proc/PID/fd itself.
   platform::HelperSocketOwners helper_owners_{helper_};
   platform::ProcProcessTable processes_{"/proc", std::chrono::milliseconds(1000), &helper_owners_};
+  platform::ProcProcessTable netstat_processes_{"/proc", std::chrono::milliseconds(1000), &helper_owners_};
   platform::HelperConnectionKiller helper_killer_{helper_};
   platform::ChoosingConnectionKiller killer_{options_.in_process_killer, &helper_killer_};
   platform::SystemReverseResolver resolver_;
@@ -189,7 +244,19 @@ class RuntimeHost {
   platform::ChoosingPacketFilter filter_engine_{options_.in_process_filter, &helper_filter_};
   std::unique_ptr<packetfilter::FilterController> filter_;
   std::unique_ptr<app::FilterFeature> filter_feature_;
+  // Written by the sampler thread when the interface changed, read by the
+  // main thread through the runtime's wake-up (an eventfd).
+  platform::OwnedFd wake_;
+  // The sampler thread's own: the block it publishes to (null when the main
+  // thread's timer does) and when it last did.
+  platform::StatusBlock* sampler_block_ = nullptr;
+  std::uint32_t last_publish_ms_ = 0;
   platform::PeriodicThread sampler_;
+  // Saves the program said at start it would not make (an unusable settings
+  // file, a refused folder) are not reported again.
+  bool quiet_saves_ = false;
+  bool save_failing_ = false;
+  bool totals_saved_ = true;
 };
 
 // The user-interface language the locale variables ask for.
@@ -198,5 +265,11 @@ Language environment_language();
 // The data folder, absolute and ending in "/", created and writable; empty
 // with `error` set otherwise. An empty `requested` asks for the usual one.
 std::string prepare_data_folder(const std::string& requested, HostError& error);
+
+// Checks `folder` (ending in "/") and the files in it that the program takes
+// orders from (the settings file `settings_path`, the rule files, the WHOIS
+// table and the tool histories) with platform::check_trusted(): the first
+// that fails, with its reason.
+Status check_data_folder_trust(const std::string& folder, const std::string& settings_path);
 
 }  // namespace tw::host

@@ -179,18 +179,48 @@ std::string LogEngine::log_path(LogKind kind, const platform::LocalTime& when) c
   return path_for(block(kind), date_texts(when));
 }
 
+void LogEngine::set_warn(std::function<void(const std::string&)> warn,
+                         std::function<void(const std::string&)> recovered) {
+  warn_ = std::move(warn);
+  recovered_ = std::move(recovered);
+}
+
+namespace {
+// How a message names a log.
+std::string log_title(LogKind kind) {
+  static constexpr std::array<std::string_view, kLogKindCount> kTitles = {"traffic", "packet", "session", "report"};
+  return std::string(kTitles[log_index(kind)]);
+}
+}  // namespace
+
+void LogEngine::report(LogKind kind, const std::string& path, const std::string& why) {
+  bool& failing = failing_[log_index(kind)];
+  if (failing) return;
+  failing = true;
+  if (warn_) warn_("the " + log_title(kind) + " log " + path + " cannot be written: " + why);
+}
+
 bool LogEngine::write_entry(LogKind kind, Marker marker, std::span<LogSource* const> sources) {
   if (!valid(kind) || data_folder_.empty()) return false;
   std::lock_guard lock(mutex_);
 
-  // The guard looks at the data folder's file system even when the logs go
-  // elsewhere. Unknown free space counts as too little.
-  const Result<std::uint64_t> free = files_.free_bytes(data_folder_);
-  if (!free || *free < kMinFreeBytes) return false;
-
   const LogBlock& b = blocks_[log_index(kind)];
   const DateTexts date = date_texts(clock_.local_now());  // one instant for the whole entry
   const std::string path = path_for(b, date);
+
+  // The guard looks at the file system the entry goes to (the log root
+  // folder may be another one than the data folder's). Unknown free space
+  // counts as too little.
+  const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+  const Result<std::uint64_t> free = files_.free_bytes(folder);
+  if (!free) {
+    report(kind, path, "the free space of " + folder + " cannot be read (" + free.error().detail + ")");
+    return false;
+  }
+  if (*free < kMinFreeBytes) {
+    report(kind, path, "less than 64 KiB is free in " + folder);
+    return false;
+  }
 
   EntryValues values;
   for (LogSource* source : sources) {
@@ -206,7 +236,8 @@ bool LogEngine::write_entry(LogKind kind, Marker marker, std::span<LogSource* co
     if (!values.has(name)) values.set(name, std::string(text));
   }
 
-  // Markers, entry and its line feed go out in one write.
+  // Markers, entry and its line feed go out in one write, which the store
+  // makes whole or nothing.
   std::string content;
   if (marker == Marker::Start) content += marker_line(date, "Start-Log");
   content += expand_entry(b.log_fmt, date, values);
@@ -215,7 +246,14 @@ bool LogEngine::write_entry(LogKind kind, Marker marker, std::span<LogSource* co
 
   // The sources hear of the entry only when it reached the file, so a failed
   // write (full disk, missing folder) does not count as a previous entry.
-  if (!files_.write(path, content, b.log_write_mode != 0)) return false;
+  if (const Status written = files_.write(path, content, b.log_write_mode != 0); !written) {
+    report(kind, path, written.error().detail);
+    return false;
+  }
+  if (failing_[log_index(kind)]) {
+    failing_[log_index(kind)] = false;
+    if (recovered_) recovered_("the " + log_title(kind) + " log " + path + " is written again");
+  }
   for (LogSource* source : sources) {
     if (source != nullptr) source->entry_written(kind);
   }

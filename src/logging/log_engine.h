@@ -12,6 +12,7 @@
 // blocks, and the sources are asked under it.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -61,8 +62,8 @@ void save_log_check(settings::Profile& profile, LogKind kind, bool on);
 std::string load_log_root_folder(const settings::Profile& profile);
 void save_log_root_folder(settings::Profile& profile, std::string_view folder);
 
-// No entry is written while the data folder's file system has less free space
-// than this, or when its free space cannot be read.
+// No entry is written while the file system the log goes to has less free
+// space than this, or when its free space cannot be read.
 inline constexpr std::uint64_t kMinFreeBytes = 65536;
 
 class LogEngine {
@@ -89,13 +90,23 @@ class LogEngine {
   // "$SESSION$" and "$IP_PACKET$", which show that their monitor is stopped,
   // and "$CONNECTIONS$", which is 0. The caller decides whether the log is on
   // ("LogCheck"). Returns true when the entry was written, and only then are
-  // the sources told. Failures are silent: too little (or unknown) free space,
-  // a source that cannot give its values or a file that cannot be written
-  // skip the entry.
+  // the sources told. An entry reaches the file whole or not at all. Too
+  // little (or unknown) free space where the log goes, a source that cannot
+  // give its values or a file that cannot be written skip the entry; the
+  // first skip of a log for want of space or for a failed write is told to
+  // the warn function (naming the file and why), later ones are not until an
+  // entry of that log was written again.
   bool write_entry(LogKind kind, Marker marker, std::span<LogSource* const> sources);
+
+  // Where a log that cannot be written is told (once, see write_entry), and
+  // where that it is written again. Either may be empty (the default): that
+  // is then not told.
+  void set_warn(std::function<void(const std::string&)> warn,
+                std::function<void(const std::string&)> recovered = {});
 
  private:
   std::string path_for(const LogBlock& block, const DateTexts& date) const;
+  void report(LogKind kind, const std::string& path, const std::string& why);
 
   settings::Profile& profile_;
   platform::FileStore& files_;
@@ -106,6 +117,9 @@ class LogEngine {
 
   std::array<LogBlock, kLogKindCount> blocks_;
   std::string root_folder_;
+
+  std::function<void(const std::string&)> warn_, recovered_;
+  std::array<bool, kLogKindCount> failing_{};  // told, and not written since
 
   std::mutex mutex_;  // held for a whole entry
 };

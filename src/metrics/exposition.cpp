@@ -113,6 +113,10 @@ void write_packets(Writer& w, const PacketSection& p) {
   w.metric("tarnwatch_packet_captured_datagrams_total", "counter",
            "IPv4 datagrams the Packet Monitor captured since the program started.", "",
            number(p.captured_datagrams));
+  w.metric("tarnwatch_packet_dropped_datagrams_total", "counter",
+           "IPv4 datagrams the Packet Monitor's capture lost since the program started: the kernel's drop count "
+           "of the capture socket, and datagrams the privileged helper could not forward.",
+           "", number(p.dropped_datagrams));
 }
 
 void write_filter(Writer& w, const FilterSection& f) {

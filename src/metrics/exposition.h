@@ -37,6 +37,7 @@ struct SessionSection {
 struct PacketSection {
   bool capturing = false;
   std::uint64_t captured_datagrams = 0;  // decoded by the capture since the program started
+  std::uint64_t dropped_datagrams = 0;   // lost by the capture (kernel drops, helper forwarding) since then
 };
 
 struct FilterSection {

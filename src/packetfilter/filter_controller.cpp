@@ -45,6 +45,10 @@ void FilterController::note(const std::string& text) const {
   if (config_.note) config_.note(text);
 }
 
+void FilterController::warn(const std::string& text) const {
+  if (warn_) warn_(text);
+}
+
 void FilterController::message(FilterMessage m) {
   if (!quiet_ && config_.show_message) config_.show_message(message_text(m, config_.lang));
 }
@@ -53,158 +57,354 @@ void FilterController::changed() {
   if (listener_) listener_();
 }
 
-void FilterController::rebuild_rules() { rules_ = rules_from_grid(grid_); }
-
-void FilterController::fill_grid() { grid_ = grid_from_rules(rules_); }
+void FilterController::rules_changed() { rules_ = rules_from_grid(file_.grid()); }
 
 void FilterController::restart_if_on() {
   if (filtering_) restart();
 }
 
-void FilterController::reload() {
-  rules_.clear();
-  const Result<std::string> text = deps_.files.read(config_.rule_file_path, kMaxRuleFileBytes);
-  if (text) {
-    rules_ = parse_rule_file(*text);
-  } else if (text.error().errno_value != platform::kFileMissingErrno) {
-    note("cannot read the packet filter rules: " + text.error().message());
+// ---------------------------------------------------------------------------
+// The rule file
+
+namespace {
+
+std::string read_error_text(const std::string& path, const Error& e, Language lang) {
+  return pick<std::string>(lang, "The rule file cannot be read, so it is left as it is and none of its rules is used: ",
+                           "ルールファイルを読めないため、変更せず、そのルールも使いません: ") +
+         path + " (" + e.detail + ")";
+}
+
+}  // namespace
+
+std::string FilterController::refused_text() const {
+  return pick<std::string>(config_.lang, "the rule file cannot be read, so the rules cannot be changed: ",
+                           "ルールファイルを読めないため、ルールを変更できません: ") +
+         config_.rule_file_path;
+}
+
+void FilterController::adopt(const Result<std::string>& read) {
+  read_error_.reset();
+  write_error_.reset();
+  notice_.clear();
+  if (read) {
+    file_ = RuleFile(*read);
+  } else {
+    file_ = RuleFile();
+    if (read.error().errno_value != platform::kFileMissingErrno) read_error_ = read.error();
   }
-  fill_grid();
-  note("packet filter: " + std::to_string(rules_.size()) + " rules read from " + config_.rule_file_path);
+  rules_changed();
+  if (read_error_) {
+    warn(read_error_text(config_.rule_file_path, *read_error_, Language::English));
+  } else {
+    note("packet filter: " + std::to_string(file_.grid().size()) + " rules read from " + config_.rule_file_path);
+    if (!file_.problems().empty()) warn(file_report(Language::English));
+  }
+}
+
+Status FilterController::reload() {
+  const Result<std::string> read = deps_.files.read(config_.rule_file_path, kMaxRuleFileBytes);
+  adopt(read);
+  changed();
+  if (read_error_) return *read_error_;
+  return {};
+}
+
+void FilterController::refresh() {
+  if (unsaved()) return;
+  const Result<std::string> read = deps_.files.read(config_.rule_file_path, kMaxRuleFileBytes);
+  if (!read && read.error().errno_value != platform::kFileMissingErrno && !read_error_) {
+    // It was read before and cannot be now (a passing failure, or its
+    // permissions changed): the rules as last read stay in use.
+    note("cannot read the packet filter rules again, using them as last read: " + read.error().message());
+    return;
+  }
+  const std::optional<std::string> now = read ? std::optional<std::string>(*read) : std::nullopt;
+  if (!read_error_ && now == file_.base()) return;
+  adopt(read);
   changed();
 }
 
-Status FilterController::save() {
-  if (grid_.empty()) return deps_.files.remove(config_.rule_file_path);
-  return deps_.files.replace(config_.rule_file_path, rule_file_text(grid_));
+Status FilterController::write_file() {
+  const std::string& path = config_.rule_file_path;
+  const Result<std::string> read = deps_.files.read(path, kMaxRuleFileBytes);
+  if (!read && read.error().errno_value != platform::kFileMissingErrno) {
+    // What is on disk now cannot be known, so nothing may replace it.
+    write_error_ = read.error();
+    warn("cannot read the packet filter rules before writing them, so they are not written: " +
+         read.error().message() + "; the changes are kept in the program and written with the next change");
+    return read.status();
+  }
+  const std::optional<std::string> now = read ? std::optional<std::string>(*read) : std::nullopt;
+  std::size_t given_up = 0;
+  std::string text;
+  if (now == file_.base()) {
+    text = file_.text();
+  } else {
+    note("the packet filter rules changed on disk; the change is written onto the file as it is now");
+    text = file_.merged_onto(now, &given_up);
+  }
+  Status s;
+  if (!text.empty()) s = deps_.files.replace(path, text);
+  else if (now) s = deps_.files.remove(path);  // an empty grid, nothing else in the file: no file
+  if (!s) {
+    write_error_ = s.error();
+    warn("cannot write the packet filter rules: " + s.error().message() +
+         "; the changes are kept in the program and written with the next change");
+    return s;
+  }
+  write_error_.reset();
+  file_ = text.empty() ? RuleFile() : RuleFile(text);
+  if (given_up > 0) {
+    notice_ = pick<std::string>(config_.lang, std::to_string(given_up) +
+                                                  " change(s) could not be written: their rules had been changed in "
+                                                  "the file meanwhile, which keeps its own text for them",
+                                std::to_string(given_up) +
+                                    " 件の変更は書き込めませんでした: そのルールはファイル側で変更されていたため、"
+                                    "ファイルの内容を残しました");
+    warn(notice_);
+  }
+  return {};
 }
 
-void FilterController::set_cell(std::size_t row, int column, std::string text) {
-  if (row >= grid_.size() || column < 0 || column >= kColumnCount) return;
-  if (grid_[row][static_cast<std::size_t>(column)] == text) return;
-  grid_[row][static_cast<std::size_t>(column)] = std::move(text);
+Status FilterController::write_pending() {
+  if (read_error_) return *read_error_;
+  if (!unsaved()) return {};
+  Status s = write_file();
+  rules_changed();
   changed();
-  // Grid edits take effect at once while filtering.
-  restart_if_on();
+  return s;
 }
 
-std::optional<std::size_t> FilterController::insert_default_row(std::optional<std::size_t> before) {
-  // The file keeps no more rows than this; a grid without bound would only
-  // grow the memory of a program fed endless commands.
-  if (grid_.size() >= kMaxFileRows) return std::nullopt;
-  const std::size_t at = std::min(before.value_or(grid_.size()), grid_.size());
-  grid_.insert(grid_.begin() + static_cast<std::ptrdiff_t>(at), default_row());
-  rebuild_rules();
-  changed();
-  restart_if_on();
-  return at;
-}
-
-void FilterController::delete_row(std::size_t row) {
-  if (row >= grid_.size()) return;
-  grid_.erase(grid_.begin() + static_cast<std::ptrdiff_t>(row));
-  rebuild_rules();
-  changed();
-  restart_if_on();
-}
-
-bool FilterController::move_row(std::size_t row, bool up) {
-  rebuild_rules();
-  if (row >= rules_.size() || (up && row == 0) || (!up && row + 1 >= rules_.size())) return false;
-  std::swap(rules_[row], rules_[up ? row - 1 : row + 1]);
-  fill_grid();
+bool FilterController::edit(const std::function<bool(RuleFile&)>& change) {
+  if (read_error_) {
+    notice_ = refused_text();
+    warn(notice_);
+    changed();
+    return false;
+  }
+  if (!change(file_)) return false;
+  notice_.clear();
+  // A failure is reported by write_file and shown with the file's report;
+  // the edit stays in the grid and goes to the file with the next change.
+  (void)write_file();
+  rules_changed();
   changed();
   restart_if_on();
   return true;
 }
 
-void FilterController::set_all_actions(bool drop) {
-  if (rules_.empty()) return;
-  for (FilterRule& r : rules_) r.action = drop ? 1 : 0;
-  fill_grid();
-  changed();
-  restart_if_on();
-}
-
-std::optional<std::size_t> FilterController::add_command(std::string_view text) {
-  std::optional<GridRow> row = parse_add_command(text);
-  if (!row || grid_.size() >= kMaxFileRows) return std::nullopt;
-  const std::size_t at = std::min(rules_.size(), grid_.size());
-  grid_.insert(grid_.begin() + static_cast<std::ptrdiff_t>(at), std::move(*row));
-  rebuild_rules();
-  changed();
-  restart_if_on();
-  return at;
-}
-
-void FilterController::add_rows(const std::vector<GridRow>& rows) {
-  bool added = false;
-  for (const GridRow& r : rows) {
-    if (grid_.size() >= kMaxFileRows) break;
-    grid_.push_back(r);
-    added = true;
+std::string FilterController::file_report(Language lang) const {
+  std::string out;
+  auto line = [&out](const std::string& text) {
+    if (!out.empty()) out += '\n';
+    out += text;
+  };
+  if (read_error_) line(read_error_text(config_.rule_file_path, *read_error_, lang));
+  if (write_error_)
+    line(pick<std::string>(lang, "The rule file cannot be written; the changes are kept and written with the next change: ",
+                           "ルールファイルに書き込めません。変更は保持され、次の変更時に書き込まれます: ") +
+         write_error_->message());
+  std::size_t unreadable = 0, beyond = 0, first_beyond = 0;
+  std::string listed;
+  for (const LineProblem& p : file_.problems()) {
+    if (p.beyond_table) {
+      if (beyond++ == 0) first_beyond = p.line;
+      continue;
+    }
+    // The first few are named; the count says how many there are.
+    if (unreadable++ < 3)
+      listed += pick<std::string>(lang, "\n  line ", "\n  ") + std::to_string(p.line) +
+                pick<std::string>(lang, ": ", " 行目: ") + problem_text(p.problem, lang);
   }
-  if (!added) return;
-  rebuild_rules();
-  changed();
-  restart_if_on();
+  if (unreadable > 0)
+    line(pick<std::string>(lang, std::to_string(unreadable) + " row(s) of the rule file are no rules; they are kept in "
+                                                             "the file as they are and not used:",
+                           "ルールファイルの " + std::to_string(unreadable) +
+                               " 行はルールとして読めません。ファイルにそのまま残し、使いません:") +
+         listed);
+  if (beyond > 0)
+    line(pick<std::string>(lang, std::to_string(beyond) + " rule(s) from line " + std::to_string(first_beyond) +
+                                     " on are beyond the table's " + std::to_string(kMaxRules) +
+                                     " rules; they are kept in the file and not used",
+                           std::to_string(first_beyond) + " 行目以降の " + std::to_string(beyond) + " 件のルールは上限の " +
+                               std::to_string(kMaxRules) + " 件を超えるため、ファイルに残し、使いません"));
+  if (!notice_.empty()) line(notice_);
+  return out;
 }
+
+// ---------------------------------------------------------------------------
+// Grid editing
+
+bool FilterController::set_cell(std::size_t row, int column, std::string text) {
+  if (row >= grid().size() || column < 0 || column >= kColumnCount) return false;
+  GridRow cells = grid()[row];
+  if (cells[static_cast<std::size_t>(column)] == text) return true;
+  cells[static_cast<std::size_t>(column)] = std::move(text);
+  // The editors commit only complete texts; anything else never reaches
+  // the file as a rule.
+  if (row_problem(cells)) return false;
+  return edit([&](RuleFile& f) { return f.set_row(row, cells); });
+}
+
+std::optional<std::size_t> FilterController::insert_default_row(std::optional<std::size_t> before) {
+  if (grid().size() >= kMaxRules) return std::nullopt;
+  const std::size_t at = std::min(before.value_or(grid().size()), grid().size());
+  if (!edit([&](RuleFile& f) { return f.insert_row(at, default_row()); })) return std::nullopt;
+  return std::min(at, grid().empty() ? 0 : grid().size() - 1);
+}
+
+void FilterController::delete_row(std::size_t row) {
+  if (row >= grid().size()) return;
+  edit([&](RuleFile& f) { return f.erase_row(row); });
+}
+
+bool FilterController::move_row(std::size_t row, bool up) {
+  if (row >= grid().size() || (up && row == 0) || (!up && row + 1 >= grid().size())) return false;
+  return edit([&](RuleFile& f) { return f.swap_rows(row, up ? row - 1 : row + 1); });
+}
+
+void FilterController::set_all_actions(bool drop) {
+  if (grid().empty()) return;
+  edit([&](RuleFile& f) {
+    for (std::size_t i = 0; i < f.grid().size(); ++i) {
+      GridRow cells = f.grid()[i];
+      cells[kAction] = std::string(drop ? kDrop : kForward);
+      f.set_row(i, cells);
+    }
+    return true;
+  });
+}
+
+Result<std::size_t> FilterController::add_command(std::string_view text) {
+  auto refuse = [this](std::string why) -> Error {
+    notice_ = pick<std::string>(config_.lang, "tarnix.packetfilter /add: was refused: ",
+                                "tarnix.packetfilter /add: を受け付けませんでした: ") +
+              why;
+    warn(notice_);
+    changed();
+    return Error{std::move(why), notice_, EINVAL};
+  };
+  const AddCommand command = parse_add_command(text);
+  if (!command) return refuse(problem_text(command.problem, config_.lang));
+  if (read_error_) return refuse(refused_text());
+  // The row goes to the end of the file as it is on disk now.
+  refresh();
+  if (read_error_) return refuse(refused_text());
+  const std::string full = pick<std::string>(config_.lang, "the rule table is full (" + std::to_string(kMaxRules) + " rules)",
+                                             "ルールが上限の " + std::to_string(kMaxRules) + " 件に達しています");
+  if (grid().size() >= kMaxRules) return refuse(full);
+  // All or nothing: a row that cannot reach the file is not added.
+  const RuleFile before = file_;
+  file_.insert_row(grid().size(), *command.row);
+  if (Status s = write_file(); !s) {
+    file_ = before;
+    return refuse(pick<std::string>(config_.lang, "the rule file cannot be written: ", "ルールファイルに書き込めません: ") +
+                  s.error().message());
+  }
+  rules_changed();
+  changed();
+  // Another program may have filled the table between the reading and the
+  // writing: the row then stands beyond it.
+  if (!file_.last_line_in_grid()) return refuse(full);
+  notice_.clear();
+  restart_if_on();
+  return grid().size() - 1;
+}
+
+std::size_t FilterController::add_rows(const std::vector<GridRow>& rows) {
+  std::size_t added = 0, refused = 0;
+  std::string why;
+  edit([&](RuleFile& f) {
+    for (const GridRow& r : rows) {
+      if (auto problem = row_problem(r)) {
+        if (refused++ == 0) why = problem_text(*problem, config_.lang);
+      } else if (f.insert_row(f.grid().size(), r)) {
+        ++added;
+      } else {
+        ++refused;
+        why = pick<std::string>(config_.lang, "the rule table is full", "ルールが上限に達しています");
+      }
+    }
+    return added > 0;
+  });
+  if (refused > 0 && !read_error_) {
+    notice_ = pick<std::string>(config_.lang, std::to_string(refused) + " row(s) were not added: ",
+                                std::to_string(refused) + " 行を追加しませんでした: ") +
+              why;
+    warn(notice_);
+    changed();
+  }
+  return added;
+}
+
+// ---------------------------------------------------------------------------
+// Filtering
 
 void FilterController::unbind_all() {
   if (Status s = deps_.engine.remove(); !s) note("cannot remove the packet filter: " + s.error().message());
 }
 
-void FilterController::toggle() {
-  if (filtering_) {
-    unbind_all();
-    filtering_ = false;
-    note("packet filter off");
-  } else if (rules_.empty()) {
+void FilterController::stop() {
+  unbind_all();
+  filtering_ = false;
+  note("packet filter off");
+}
+
+Status FilterController::start() {
+  // The rules in force are those of the file as it is on disk now (edits
+  // that could not be written stay in force instead).
+  refresh();
+  if (rules_.empty()) {
     unbind_all();
     message(FilterMessage::NoRules);
     filtering_ = false;
     note("packet filter: no rules, filtering stays off");
-  } else {
-    // The rules in force are those of the file as just written from the
-    // grid. When the file cannot be written, reading it back would put the
-    // older file's rules in force and throw the grid's edits away: then the
-    // grid's own rules are used, and the failure is noted.
-    if (Status s = save(); s) {
-      reload();
-    } else {
-      note("cannot save the packet filter rules: " + s.error().message());
-      rebuild_rules();
-      fill_grid();
-    }
-    std::vector<platform::AdapterInfo> adapters;
-    if (Status s = deps_.network.adapters(adapters); !s) {
-      note("cannot read the adapters: " + s.error().message());
-      message(FilterMessage::NoAdapterInfo);
-    } else if (Status a = deps_.engine.apply(filter_set(rules_, local_addresses(adapters))); !a) {
-      // Filters that are not installed are not reported as on: the user
-      // would believe traffic is dropped that is not.
-      note("cannot install the packet filter: " + a.error().message());
-      if (!quiet_ && config_.show_message) config_.show_message(a.error().headline);
-    } else {
-      filtering_ = true;
-      note("packet filter on: " + std::to_string(rules_.size()) + " rules");
-    }
+    if (read_error_)
+      return Error{read_error_text(config_.rule_file_path, *read_error_, config_.lang), read_error_->detail,
+                   read_error_->errno_value};
+    return Error{std::string(message_text(FilterMessage::NoRules, config_.lang)), "no rules", ENOENT};
   }
+  std::vector<platform::AdapterInfo> adapters;
+  if (Status s = deps_.network.adapters(adapters); !s) {
+    note("cannot read the adapters: " + s.error().message());
+    message(FilterMessage::NoAdapterInfo);
+    return Error{std::string(message_text(FilterMessage::NoAdapterInfo, config_.lang)), s.error().detail,
+                 s.error().errno_value};
+  }
+  if (Status a = deps_.engine.apply(filter_set(rules_, local_addresses(adapters))); !a) {
+    // Filters that are not installed are not reported as on: the user
+    // would believe traffic is dropped that is not.
+    note("cannot install the packet filter: " + a.error().message());
+    if (!quiet_ && config_.show_message) config_.show_message(a.error().headline);
+    return a;
+  }
+  filtering_ = true;
+  note("packet filter on: " + std::to_string(rules_.size()) + " rules");
+  return {};
+}
+
+void FilterController::toggle() {
+  if (filtering_) stop();
+  else (void)start();
   quiet_ = false;
   changed();
 }
 
-void FilterController::start_command() {
+Status FilterController::start_command() {
   unbind_all();
   filtering_ = false;
   quiet_ = true;
-  toggle();
+  Status s = start();
+  quiet_ = false;
+  changed();
+  return s;
 }
 
-void FilterController::stop_command() {
-  filtering_ = true;
-  quiet_ = true;
-  toggle();
+Status FilterController::stop_command() {
+  stop();
+  quiet_ = false;
+  changed();
+  return {};
 }
 
 void FilterController::restart() {
@@ -217,7 +417,7 @@ void FilterController::restart() {
 }
 
 void FilterController::start_from_setting(int start_setting) {
-  if (start_setting == 1) start_command();
+  if (start_setting == 1) (void)start_command();
 }
 
 void FilterController::shut_down() {

@@ -54,10 +54,22 @@ std::optional<long long> read_signed(std::string_view s, std::size_t& pos) {
   return negative ? -*v : *v;
 }
 
-// C's atoi on the start of a text (decimal, optional sign, 0 without digits),
-// saturating instead of overflowing.
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// The text without the blanks around it.
+std::string_view trim_blanks(std::string_view s) {
+  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool all_digits(std::string_view s) { return !s.empty() && std::all_of(s.begin(), s.end(), is_digit); }
+
+// C's atoi on the start of a text (white space skipped, decimal, optional
+// sign, 0 without digits), saturating instead of overflowing.
 long long leading_decimal(std::string_view s) {
   std::size_t i = 0;
+  while (i < s.size() && (is_blank(s[i]) || s[i] == '\n' || s[i] == '\r' || s[i] == '\v' || s[i] == '\f')) ++i;
   bool negative = false;
   if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
   long long v = 0;
@@ -66,7 +78,8 @@ long long leading_decimal(std::string_view s) {
 }
 
 // scanf("%i.%i.%i.%i", ...) and its eight-part form: the values when every
-// conversion succeeded (anything after the last one is ignored, as scanf does).
+// conversion succeeded and nothing follows the last one (a cell must be a
+// complete address or range, not one with a tail that scanf would ignore).
 template <std::size_t N>
 std::optional<std::array<long long, N>> scan_parts(std::string_view s) {
   std::array<long long, N> out{};
@@ -81,7 +94,16 @@ std::optional<std::array<long long, N>> scan_parts(std::string_view s) {
     if (!v) return std::nullopt;
     out[i] = *v;
   }
+  if (pos != s.size()) return std::nullopt;
   return out;
+}
+
+// A signed literal that is the whole text.
+std::optional<long long> whole_number(std::string_view s) {
+  std::size_t pos = 0;
+  auto v = read_signed(s, pos);
+  if (!v || pos != s.size()) return std::nullopt;
+  return v;
 }
 
 long long clamp_part(long long v) { return (v < 0 || v >= 255) ? 255 : v; }
@@ -96,17 +118,6 @@ std::string remove_spaces(std::string_view s) {
 std::string port_text(std::uint16_t low, std::uint16_t high) {
   if (low == high) return std::to_string(low);
   return std::to_string(std::min(low, high)) + "-" + std::to_string(std::max(low, high));
-}
-
-// The first line-sized piece of `text` and what follows it, as fgets reads
-// with a buffer of kMaxLineChars + 1 bytes: up to and including a line feed.
-std::string_view next_piece(std::string_view& text) {
-  const std::size_t nl = text.find('\n');
-  std::size_t n = nl == std::string_view::npos ? text.size() : nl + 1;
-  n = std::min(n, kMaxLineChars);
-  const std::string_view piece = text.substr(0, n);
-  text.remove_prefix(n);
-  return piece;
 }
 
 int protocol_number(std::string_view text) {
@@ -136,6 +147,19 @@ void set_addresses(std::string_view text, std::uint32_t& low, std::uint32_t& hig
   }
 }
 
+bool is_protocol(std::string_view t) { return t == "ANY" || t == "TCP" || t == "UDP" || t == "ICMP"; }
+
+// A field's text in a message: quoted, cut after 40 bytes, control bytes as
+// "?" (it may come from any file or sender and goes to a terminal).
+std::string shown_value(std::string_view v) {
+  constexpr std::size_t kShown = 40;
+  std::string out = "\"";
+  for (std::size_t i = 0; i < v.size() && i < kShown; ++i)
+    out += static_cast<unsigned char>(v[i]) < 0x20 || v[i] == 0x7F ? '?' : v[i];
+  if (v.size() > kShown) out += "...";
+  return out + "\"";
+}
+
 bool only_chars(std::string_view s, std::string_view allowed) {
   return std::all_of(s.begin(), s.end(), [&](char c) { return is_digit(c) || allowed.find(c) != std::string_view::npos; });
 }
@@ -146,29 +170,46 @@ GridRow default_row() {
   return {std::string(kForward), "0.0.0.0", "255.255.255.255", "0", "0.0.0.0", "255.255.255.255", "0", "TCP", " "};
 }
 
-std::uint32_t parse_address(std::string_view s) {
+std::optional<std::uint32_t> read_address(std::string_view text) {
+  const std::string_view s = trim_blanks(text);
   std::array<long long, 4> parts{};
   std::size_t count = 0, pos = 0;
   for (;;) {
     auto v = read_literal(s, pos);
-    if (!v || count == 4) return kInvalidAddress;
+    if (!v || count == 4) return std::nullopt;
     parts[count++] = *v;
     if (pos < s.size() && s[pos] == '.') {
       ++pos;
       continue;
     }
-    // The classic parser stops quietly at white space.
-    if (pos < s.size() && !(s[pos] == ' ' || s[pos] == '\t' || s[pos] == '\n' || s[pos] == '\r')) return kInvalidAddress;
     break;
   }
+  // The classic parser stops quietly at white space and takes what it read;
+  // here the address must be the whole field ("10.0.0.1 x" is a typo).
+  if (pos != s.size()) return std::nullopt;
   // The last part fills the bytes the earlier ones left.
   const long long last_max = (count == 1) ? 0xFFFFFFFFLL : (1LL << (8 * (5 - count))) - 1;
   for (std::size_t i = 0; i + 1 < count; ++i)
-    if (parts[i] > 255) return kInvalidAddress;
-  if (parts[count - 1] > last_max) return kInvalidAddress;
+    if (parts[i] > 255) return std::nullopt;
+  if (parts[count - 1] > last_max) return std::nullopt;
   std::uint32_t v = static_cast<std::uint32_t>(parts[count - 1]);
   for (std::size_t i = 0; i + 1 < count; ++i) v |= static_cast<std::uint32_t>(parts[i]) << (24 - 8 * i);
   return v;
+}
+
+std::uint32_t parse_address(std::string_view text) { return read_address(text).value_or(kInvalidAddress); }
+
+std::optional<AddressRange> read_address_field(std::string_view text) {
+  const std::size_t dash = text.find('-');
+  if (dash == std::string_view::npos) {
+    const auto a = read_address(text);
+    if (!a) return std::nullopt;
+    return AddressRange{*a, *a};
+  }
+  const auto low = read_address(text.substr(0, dash));
+  const auto high = read_address(text.substr(dash + 1));
+  if (!low || !high) return std::nullopt;
+  return AddressRange{*low, *high};
 }
 
 std::string address_text(std::uint32_t a) {
@@ -198,6 +239,74 @@ PortRange parse_port_range(std::string_view text) {
   if (low > high) std::swap(low, high);
   if (low == 0) high = 0;
   return {static_cast<std::uint16_t>(low), static_cast<std::uint16_t>(high)};
+}
+
+std::optional<PortRange> read_port_field(std::string_view text) {
+  const std::string_view t = trim_blanks(text);
+  if (t.empty()) return PortRange{};
+  const std::size_t dash = t.find('-');
+  if (dash == std::string_view::npos) {
+    if (!all_digits(t)) return std::nullopt;
+    return parse_port_range(t);
+  }
+  const std::string_view low = trim_blanks(t.substr(0, dash));
+  const std::string_view high = trim_blanks(t.substr(dash + 1));
+  if (!all_digits(low) || !all_digits(high)) return std::nullopt;
+  return parse_port_range(std::string(low) + "-" + std::string(high));
+}
+
+std::string problem_text(const RowProblem& p, Language lang) {
+  const bool ja = lang == Language::Japanese;
+  const std::string column(p.column >= 0 && p.column < kColumnCount ? kColumnTitles[static_cast<std::size_t>(p.column)]
+                                                                     : std::string_view("?"));
+  const std::string value = shown_value(p.value);
+  switch (p.fault) {
+    case RowFault::Action:
+      return ja ? "アクション " + value + " は FORWARD でも DROP でもありません"
+                : "the action " + value + " is neither FORWARD nor DROP";
+    case RowFault::Address:
+      return ja ? column + " " + value + " はアドレス a.b.c.d でも範囲 a.b.c.d-e.f.g.h でもありません"
+                : column + " " + value + " is no address a.b.c.d or range a.b.c.d-e.f.g.h";
+    case RowFault::Mask:
+      return ja ? column + " " + value + " はマスク a.b.c.d ではありません"
+                : column + " " + value + " is no mask a.b.c.d";
+    case RowFault::Port:
+      return ja ? column + " " + value + " はポート n でも範囲 n-m でもありません"
+                : column + " " + value + " is no port n or range n-m";
+    case RowFault::Protocol:
+      return ja ? "プロトコル " + value + " は ANY, TCP, UDP, ICMP のいずれでもありません"
+                : "the protocol " + value + " is none of ANY, TCP, UDP and ICMP";
+    case RowFault::Characters: {
+      const bool mask = p.column == kSrcMask || p.column == kDstMask;
+      const bool port = p.column == kSrcPort || p.column == kDstPort;
+      const std::string allowed_en = mask ? "digits and \".\"" : port ? "digits and \"-\"" : "digits, \".\" and \"-\"";
+      const std::string allowed_ja = mask ? "数字と \".\"" : port ? "数字と \"-\"" : "数字と \".\" と \"-\"";
+      return ja ? column + " " + value + " に使えるのは" + allowed_ja + "だけです"
+                : column + " " + value + " may hold only " + allowed_en;
+    }
+    case RowFault::FieldCount:
+      return ja ? "フィールドが " + p.value +
+                      " 個です。Action,Src-IP,Src-Mask,Src-Port,Dst-IP,Dst-Mask,Dst-Port,Protocol[,Memo] の 8 個か 9 個が必要です"
+                : "it has " + p.value +
+                      " fields; it needs 8 or 9: Action,Src-IP,Src-Mask,Src-Port,Dst-IP,Dst-Mask,Dst-Port,Protocol[,Memo]";
+    case RowFault::LineBreak:
+      return ja ? column + " に改行が含まれています" : column + " holds a line break";
+  }
+  return {};
+}
+
+std::optional<RowProblem> row_problem(const GridRow& row) {
+  for (int c = 0; c < kColumnCount; ++c)
+    if (row[static_cast<std::size_t>(c)].find('\n') != std::string::npos)
+      return RowProblem{RowFault::LineBreak, c, row[static_cast<std::size_t>(c)]};
+  if (row[kAction] != kForward && row[kAction] != kDrop) return RowProblem{RowFault::Action, kAction, row[kAction]};
+  for (int c : {kSrcIp, kSrcMask, kSrcPort, kDstIp, kDstMask, kDstPort}) {
+    const std::string& v = row[static_cast<std::size_t>(c)];
+    if ((c == kSrcIp || c == kDstIp) && !read_address_field(v)) return RowProblem{RowFault::Address, c, v};
+    if ((c == kSrcMask || c == kDstMask) && !read_address(v)) return RowProblem{RowFault::Mask, c, v};
+    if ((c == kSrcPort || c == kDstPort) && !read_port_field(v)) return RowProblem{RowFault::Port, c, v};
+  }
+  return std::nullopt;
 }
 
 FilterRule rule_from_row(const GridRow& row) {
@@ -313,65 +422,52 @@ std::string join_fields(const std::vector<std::string>& fields) {
   return line;
 }
 
-std::vector<FilterRule> parse_rule_file(std::string_view text) {
-  std::vector<FilterRule> rules;
-  std::size_t rows = 0;
-  while (!text.empty() && rows < kMaxFileRows) {
-    const std::string_view piece = next_piece(text);
-    const auto first = static_cast<unsigned char>(piece[0]);
-    if (first == '!' || first == '#' || first == ';' || first < 0x10) continue;
-    std::vector<std::string> f = split_fields(piece);
-    ++rows;
-    if (f.empty() || (f[0] != kForward && f[0] != kDrop) || rules.size() >= kMaxRules) continue;
-    const bool has_memo = f.size() >= static_cast<std::size_t>(kColumnCount);
-    f.resize(std::max<std::size_t>(f.size(), kColumnCount));  // missing fields read as empty text
-    GridRow row;
-    std::copy_n(f.begin(), kColumnCount, row.begin());
-    if (!has_memo) row[kMemo] = " ";
-    rules.push_back(rule_from_row(row));
-  }
-  return rules;
-}
+std::string row_line(const GridRow& row) { return join_fields(std::vector<std::string>(row.begin(), row.end())); }
 
-std::string rule_file_text(const std::vector<GridRow>& grid) {
-  std::string out;
-  const std::size_t n = std::min(grid.size(), kMaxFileRows);
-  for (std::size_t i = 0; i < n; ++i) {
-    out += join_fields(std::vector<std::string>(grid[i].begin(), grid[i].end()));
-    out += '\n';
-  }
-  return out;
-}
-
-std::string commit_address_cell(std::string_view raw, bool address_column) {
+std::optional<std::string> commit_address_cell(std::string_view raw, bool address_column) {
   const std::string t = remove_spaces(raw);
-  auto prefix_rule = [&t] {
-    std::size_t pos = 0;
-    const long long v = std::llabs(read_signed(t, pos).value_or(0));
+  auto prefix_rule = [](long long v) {
+    v = std::llabs(v);
     return address_text(v <= 32 ? prefix_mask(static_cast<int>(v)) : 0xFFFFFFFFu);
   };
   auto quad = [](const long long* p) {
     return std::to_string(clamp_part(p[0])) + "." + std::to_string(clamp_part(p[1])) + "." +
            std::to_string(clamp_part(p[2])) + "." + std::to_string(clamp_part(p[3]));
   };
-  if (!t.empty() && only_chars(t, ".")) {
+  if (t.empty()) return "0.0.0.0";
+  if (only_chars(t, ".")) {
     if (auto p = scan_parts<4>(t)) return quad(p->data());
-    return prefix_rule();
+    // A prefix length, typed into any of the four columns.
+    if (auto v = whole_number(t)) return prefix_rule(*v);
+    return std::nullopt;  // "10.1.2": an address with a part missing
   }
-  if (t.find('-') == std::string::npos) return "0.0.0.0";
-  if (!address_column) return prefix_rule();
+  if (t.find('-') == std::string::npos) return std::nullopt;  // "10.0.0.x"
+  if (!address_column) {
+    if (auto v = whole_number(t)) return prefix_rule(*v);
+    return std::nullopt;
+  }
   if (auto p = scan_parts<8>(t)) return quad(p->data()) + "-" + quad(p->data() + 4);
-  return "192.168.0.0-192.168.255.255";
+  return std::nullopt;  // "10.0.0.1-": a range without its end
 }
 
-std::string commit_port_cell(std::string_view raw) {
+std::optional<std::string> commit_port_cell(std::string_view raw) {
   const std::string t = remove_spaces(raw);
-  if (t.find('-') == std::string::npos) return std::to_string(std::clamp(leading_decimal(t), 0LL, 65535LL));
-  const PortRange r = parse_port_range(t);
-  return port_text(r.low, r.high);
+  if (t.empty()) return "0";
+  if (t.find('-') == std::string::npos) {
+    if (!all_digits(t)) return std::nullopt;
+    return std::to_string(std::clamp(leading_decimal(t), 0LL, 65535LL));
+  }
+  const auto r = read_port_field(t);
+  if (!r) return std::nullopt;  // "8081-": a range without its end
+  return port_text(r->low, r->high);
 }
 
-std::string commit_memo_cell(std::string_view text) { return text.empty() ? std::string(" ") : std::string(text); }
+std::string commit_memo_cell(std::string_view text) {
+  if (text.empty()) return " ";
+  std::string out(text);
+  std::replace(out.begin(), out.end(), '\n', ' ');
+  return out;
+}
 
 std::string next_action(std::string_view text) { return std::string(text == kForward ? kDrop : kForward); }
 
@@ -382,7 +478,7 @@ std::string next_protocol(std::string_view text) {
   return "ANY";
 }
 
-std::optional<GridRow> parse_add_command(std::string_view text) {
+AddCommand parse_add_command(std::string_view text) {
   std::string s;
   for (std::size_t i = 0; i < text.size();) {
     if (text.substr(i, kAddCommandPrefix.size()) == kAddCommandPrefix) {
@@ -393,18 +489,22 @@ std::optional<GridRow> parse_add_command(std::string_view text) {
   }
   s += ',';
   std::vector<std::string> f = split_fields(s);
-  if (f.size() < 8) return std::nullopt;
+  if (f.size() < 8) return {std::nullopt, RowProblem{RowFault::FieldCount, kAction, std::to_string(f.size())}};
   f.resize(std::max<std::size_t>(f.size(), kColumnCount));
   GridRow row;
   std::copy_n(f.begin(), kColumnCount, row.begin());
-  const bool ok = (row[kAction] == kForward || row[kAction] == kDrop) &&
-                  (row[kProtocol] == "ANY" || row[kProtocol] == "TCP" || row[kProtocol] == "UDP" ||
-                   row[kProtocol] == "ICMP") &&
-                  only_chars(row[kSrcMask], ".") && only_chars(row[kDstMask], ".") &&
-                  only_chars(row[kSrcIp], ".-") && only_chars(row[kDstIp], ".-") &&
-                  only_chars(row[kSrcPort], "-") && only_chars(row[kDstPort], "-");
-  if (!ok) return std::nullopt;
-  return row;
+  auto refused = [](RowFault fault, int column, const std::string& value) {
+    return AddCommand{std::nullopt, RowProblem{fault, column, value}};
+  };
+  if (row[kAction] != kForward && row[kAction] != kDrop) return refused(RowFault::Action, kAction, row[kAction]);
+  if (!is_protocol(row[kProtocol])) return refused(RowFault::Protocol, kProtocol, row[kProtocol]);
+  for (int c : {kSrcIp, kSrcMask, kSrcPort, kDstIp, kDstMask, kDstPort}) {
+    const std::string& v = row[static_cast<std::size_t>(c)];
+    const std::string_view allowed = (c == kSrcMask || c == kDstMask) ? "." : (c == kSrcPort || c == kDstPort) ? "-" : ".-";
+    if (!only_chars(v, allowed)) return refused(RowFault::Characters, c, v);
+  }
+  if (auto problem = row_problem(row)) return {std::nullopt, std::move(*problem)};
+  return {std::move(row), {}};
 }
 
 GridRow row_from_connection(std::string_view port1, std::string_view address2, std::string_view port2,

@@ -17,11 +17,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/language.h"
+
 namespace tw::packetfilter {
 
-inline constexpr std::size_t kMaxRules = 2000;      // the rule table
-inline constexpr std::size_t kMaxFileRows = 2048;   // rows read from, or written to, the rule file
-inline constexpr std::size_t kMaxLineChars = 2047;  // a longer file line is read in pieces of this size
+inline constexpr std::size_t kMaxRules = 2000;      // the rule table, and so the grid
 inline constexpr std::uint32_t kInvalidAddress = 0xFFFFFFFFu;  // what a text that is no address reads as
 
 // The grid's columns, in order.
@@ -64,9 +64,23 @@ GridRow default_row();
 // ---- addresses -------------------------------------------------------------
 // A dotted quad as the classic inet_addr() reads it: one to four parts, each a
 // C integer literal (leading 0 octal, 0x hexadecimal), the last part filling
-// the remaining bytes; kInvalidAddress for anything else (so
-// "255.255.255.255" and garbage read alike).
+// the remaining bytes. Blanks (spaces, tabs) around it are skipped, as atoi
+// skips them before a number; anything else around or inside it makes it no
+// address (nullopt).
+std::optional<std::uint32_t> read_address(std::string_view text);
+// read_address, with kInvalidAddress for a text that is no address (what a
+// rule record holds for it).
 std::uint32_t parse_address(std::string_view text);
+
+// An address field (Src-IP, Dst-IP): one address, or a range "a.b.c.d-e.f.g.h"
+// whose two ends are both complete addresses. nullopt for anything else: a
+// range without its end ("10.0.0.1-") must never read as one ending at
+// 255.255.255.255, which would widen a DROP rule to every address.
+struct AddressRange {
+  std::uint32_t low = 0, high = 0;
+  friend bool operator==(const AddressRange&, const AddressRange&) = default;
+};
+std::optional<AddressRange> read_address_field(std::string_view text);
 // "a.b.c.d".
 std::string address_text(std::uint32_t address);
 // The mask of a prefix length 0..32.
@@ -78,8 +92,40 @@ struct PortRange {
   friend bool operator==(const PortRange&, const PortRange&) = default;
 };
 // "n" or "n-m": absolute values, clamped to 0..65535, the smaller first; a
-// range starting at 0 is 0-0 (any port); empty text is 0-0.
+// range starting at 0 is 0-0 (any port); empty text is 0-0. Blanks before a
+// number are skipped (atoi). Takes any text; whether the text is a port field
+// at all is read_port_field's question.
 PortRange parse_port_range(std::string_view text);
+// A port field (Src-Port, Dst-Port): empty (any port), a decimal number, or a
+// range "n-m" with both ends, blanks allowed around each number; read as
+// parse_port_range does. nullopt for anything else ("8081-", "-80", "80x"),
+// which must never read as "any port".
+std::optional<PortRange> read_port_field(std::string_view text);
+
+// ---- rows that are no rules ------------------------------------------------
+// Why a row of the file, an "/add:" command or a cell is refused.
+enum class RowFault {
+  Action,      // neither "FORWARD" nor "DROP"
+  Address,     // an address field that is no address or range
+  Mask,        // a mask field that is no dotted quad
+  Port,        // a port field that is no port or range
+  Protocol,    // the command's protocol is none of the four
+  Characters,  // the command's field holds characters its checks refuse
+  FieldCount,  // the command has fewer than 8 fields
+  LineBreak,   // a field holds a line break, which a line of the file cannot hold
+};
+struct RowProblem {
+  RowFault fault = RowFault::Action;
+  int column = kAction;  // the field concerned
+  std::string value;     // its text
+  friend bool operator==(const RowProblem&, const RowProblem&) = default;
+};
+// One line for a user: `Dst-Port "8081-" is no port n or range n-m`.
+std::string problem_text(const RowProblem& problem, Language lang);
+// The first field of a row that keeps it from being a rule: the action, the
+// address, mask and port fields (the protocol reads as TCP whatever it says,
+// the memo is free text). nullopt for a good row.
+std::optional<RowProblem> row_problem(const GridRow& row);
 
 // ---- the three forms -------------------------------------------------------
 // The record of a grid row (the texts as the grid shows them, ports parsed).
@@ -97,24 +143,24 @@ std::vector<std::string> split_fields(std::string_view line);
 // The fields of one line for the file (without the line break): quotes
 // doubled, a field with a quote, a comma or a CR enclosed in quotes.
 std::string join_fields(const std::vector<std::string>& fields);
-
-// The rules of a rule file's text: lines starting with "!", "#", ";" or a byte
-// below 0x10 are comments, rows whose first field is neither "FORWARD" nor
-// "DROP" are skipped; at most kMaxFileRows rows are read and kMaxRules rules
-// taken.
-std::vector<FilterRule> parse_rule_file(std::string_view text);
-// The file's text for a grid (at most kMaxFileRows rows); "" for an empty
-// grid, whose file is deleted rather than written.
-std::string rule_file_text(const std::vector<GridRow>& grid);
+// The line of the file for a grid row, without the line break.
+std::string row_line(const GridRow& row);
 
 // ---- the cell editors' commit rules ----------------------------------------
-// Address and mask cells: a dotted quad with every part clamped to 0..255, a
-// number 0..32 as the mask of that prefix length, a range "a.b.c.d-e.f.g.h" in
-// the address columns. `address_column` is true for Src-IP and Dst-IP.
-std::string commit_address_cell(std::string_view text, bool address_column);
-// Port cells: "n" clamped to 0..65535 or a range "n-m" (see parse_port_range).
-std::string commit_port_cell(std::string_view text);
-// The memo: empty text is " ".
+// Spaces are removed first. nullopt: the text is no complete address, range
+// or number, and the cell stays as it was (the editor shows it as invalid).
+//
+// Address and mask cells: empty text is "0.0.0.0"; four parts "a.b.c.d" with
+// every part clamped to 0..255; a number as the mask of that prefix length
+// (0..32, larger ones 255.255.255.255); in the address columns a range
+// "a.b.c.d-e.f.g.h" of two such quads, not reordered. `address_column` is true
+// for Src-IP and Dst-IP.
+std::optional<std::string> commit_address_cell(std::string_view text, bool address_column);
+// Port cells: empty text is "0"; a number clamped to 0..65535; a range "n-m"
+// (see parse_port_range).
+std::optional<std::string> commit_port_cell(std::string_view text);
+// The memo: empty text is " "; a line break becomes a blank (one rule is one
+// line of the file).
 std::string commit_memo_cell(std::string_view text);
 // The Enter key on an Action or Protocol cell: FORWARD <-> DROP, and
 // ANY -> TCP -> UDP -> ICMP -> ANY.
@@ -124,15 +170,25 @@ std::string next_protocol(std::string_view text);
 // ---- the command ----------------------------------------------------------
 inline constexpr std::string_view kAddCommandPrefix = "tarnix.packetfilter /add:";
 // The grid row of a "tarnix.packetfilter /add:ACTION,SRC-IP,...,PROTOCOL[,MEMO]"
-// command text, nullopt when the text fails the checks (it is then ignored).
-std::optional<GridRow> parse_add_command(std::string_view text);
+// command text, or why it is refused: fewer than 8 fields, an action or
+// protocol of another spelling, characters the fields may not hold (masks:
+// digits and "."; addresses: digits, "." and "-"; ports: digits and "-"), an
+// address, mask or port field that is not complete (see row_problem), or a
+// line break in the memo.
+struct AddCommand {
+  std::optional<GridRow> row;  // set when the command is good
+  RowProblem problem;          // why not, otherwise
+  explicit operator bool() const { return row.has_value(); }
+};
+AddCommand parse_add_command(std::string_view text);
 
 // ---- "Add to Packet filter rules" from a connection list --------------------
 // The DROP row for one selected row of the Session Monitor's list
 // (`packet_protocol` nullopt: TCP) or of the Packet Monitor's, whose
 // "Protocol" cell picks UDP for "UDP(UL)"/"UDP(DL)", ICMP for
 // "ICMP(UL)"/"ICMP(DL)" and TCP otherwise. The cells are the list row's
-// "Port1", "IP Address2", "Port2" and "Hostname2".
+// "Port1", "IP Address2", "Port2" and "Hostname2"; check the row with
+// row_problem before taking it.
 GridRow row_from_connection(std::string_view port1, std::string_view address2, std::string_view port2,
                             std::string_view hostname2, std::optional<std::string_view> packet_protocol);
 

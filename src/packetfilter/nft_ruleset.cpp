@@ -43,8 +43,24 @@ void append_chain(std::string& out, std::string_view name, const platform::Filte
   out += " {\n\t\ttype filter hook ";
   out += name;
   out += " priority filter; policy accept;\n";
-  for (const FilterDescriptor& f : set.drops)
-    for (std::uint32_t local : set.local_addresses) out += "\t\t" + nft_match(f, local, inbound) + " drop\n";
+  for (const FilterDescriptor& f : set.drops) out += "\t\t" + nft_match(f, inbound) + " drop\n";
+  out += "\t}\n";
+}
+
+// The set of local addresses as nft lists it: sorted, two to a line.
+void append_local_set(std::string& out, const platform::FilterSet& set) {
+  out += "\tset ";
+  out += kLocalSetName;
+  out += " {\n\t\ttype ipv4_addr\n";
+  std::vector<std::uint32_t> sorted = set.local_addresses;
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    if (i == 0) out += "\t\telements = { ";
+    else out += i % 2 == 0 ? ",\n\t\t\t     " : ", ";
+    out += address_text(sorted[i]);
+  }
+  if (!sorted.empty()) out += " }\n";
   out += "\t}\n";
 }
 
@@ -76,9 +92,9 @@ platform::FilterSet filter_set(const std::vector<FilterRule>& rules, const std::
   return set;
 }
 
-std::string nft_match(const FilterDescriptor& f, std::uint32_t local, bool inbound) {
-  std::string out = inbound ? "ip daddr " : "ip saddr ";
-  out += address_text(local);
+std::string nft_match(const FilterDescriptor& f, bool inbound) {
+  std::string out = inbound ? "ip daddr @" : "ip saddr @";
+  out += kLocalSetName;
   append_address(out, "saddr", f.src_address, f.src_mask);
   append_address(out, "daddr", f.dst_address, f.dst_mask);
   switch (f.protocol) {
@@ -107,8 +123,10 @@ std::string nft_match(const FilterDescriptor& f, std::uint32_t local, bool inbou
 
 std::string nft_table_text(const platform::FilterSet& set) {
   std::string out;
-  out.reserve(128 + set.drops.size() * set.local_addresses.size() * 2 * 72);
+  out.reserve(256 + set.local_addresses.size() * 17 + set.drops.size() * 2 * 96);
   out += "table ip tarnwatch {\n\tflags owner\n\n";
+  append_local_set(out, set);
+  out += "\n";
   append_chain(out, "input", set, true);
   out += "\n";
   append_chain(out, "output", set, false);
@@ -124,5 +142,7 @@ std::string nft_apply_text(const platform::FilterSet& set) {
 }
 
 std::string nft_remove_text() { return "delete table ip tarnwatch\n"; }
+
+std::size_t nft_rule_count(const platform::FilterSet& set) { return 2 * set.drops.size(); }
 
 }  // namespace tw::packetfilter

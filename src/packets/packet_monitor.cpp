@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/format.h"
 #include "shared/flow_keys.h"
 
 namespace tw::packets {
@@ -29,11 +30,19 @@ std::string capture_failure_text(const platform::CaptureFailure& f, Language lan
   char buf[96];
   if (f.needs_privileges()) {
     std::snprintf(buf, sizeof buf, "Error!! socket() = %ld\n", static_cast<long>(f.code));
-    return buf + std::string(needs_administrator_text(lang));
+    std::string text = buf + std::string(needs_administrator_text(lang));
+    if (!f.cause.empty()) text += "\n" + f.cause;
+    return text;
   }
   const std::string call = f.call.empty() ? "socket" : f.call.substr(0, 32);
   std::snprintf(buf, sizeof buf, "Error!! %s() = %ld", call.c_str(), static_cast<long>(f.code));
   return buf;
+}
+
+std::string capture_status_text(Language lang, std::uint64_t decoded, std::uint64_t dropped) {
+  const auto count = [](std::uint64_t n) { return grouped_int64(static_cast<std::int64_t>(n)); };
+  return std::string(pick<std::string_view>(lang, "Captured: ", "取得: ")) + count(decoded) +
+         std::string(pick<std::string_view>(lang, "  Dropped: ", "  取りこぼし: ")) + count(dropped);
 }
 
 std::vector<std::uint32_t> capture_address_list(const std::vector<std::uint32_t>& table) {
@@ -110,6 +119,7 @@ StartOutcome PacketMonitor::start(std::string_view address_text) {
     state_.store(CaptureState::Idle);
     return {StartOutcome::Failed, capture_failure_text(*failure, lang_)};
   }
+  run_open_ = true;
   return {StartOutcome::Started, {}};
 }
 
@@ -149,8 +159,24 @@ PacketRecord PacketMonitor::latest() const {
   return latest_;
 }
 
+std::uint64_t PacketMonitor::dropped() const {
+  return run_open_ ? deps_.capture.stats().dropped : last_run_dropped_;
+}
+
+std::uint64_t PacketMonitor::dropped_total() const {
+  return dropped_before_ + (run_open_ ? deps_.capture.stats().dropped : 0);
+}
+
+std::string PacketMonitor::status_text() const { return capture_status_text(lang_, decoded(), dropped()); }
+
 void PacketMonitor::clean_up() {
   deps_.capture.stop();  // joins the thread that has already left its loop
+  if (run_open_) {
+    // The figures are final once the capture has stopped.
+    last_run_dropped_ = deps_.capture.stats().dropped;
+    dropped_before_ += last_run_dropped_;
+    run_open_ = false;
+  }
   {
     std::lock_guard lock(latest_mutex_);
     latest_ = empty_record();

@@ -42,8 +42,14 @@ enum class CaptureState : std::uint8_t { Idle = 0, Starting = 1, Running = 2, En
 std::string_view invalid_address_text(Language lang);      // "Not a valid IP."
 std::string_view needs_administrator_text(Language lang);  // "Please run with administrator privileges."
 // The message box text of a failed start: "Error!! socket() = %ld" and the
-// like, with the administrator line below when privileges were missing.
+// like, with the administrator line below when privileges were missing, and
+// below that the real cause with its fix when it is known
+// ("tarnix-helper is not installed: sudo make install").
 std::string capture_failure_text(const platform::CaptureFailure& f, Language lang);
+// The status line beside the list: the datagrams decoded and lost (the
+// kernel's drop count of the capture socket, and datagrams the helper could
+// not forward) in the current or last run: "Captured: 1,234  Dropped: 0".
+std::string capture_status_text(Language lang, std::uint64_t decoded, std::uint64_t dropped);
 
 // The local address list of a capture: every address of the table but
 // 127.0.0.1 and 0.0.0.0, in table order.
@@ -120,6 +126,12 @@ class PacketMonitor final : private platform::CaptureSink {
   // Datagrams decoded over every run of this monitor: it only grows, so it
   // serves as a counter for monitoring. Any thread.
   std::uint64_t captured_total() const { return captured_total_.load(std::memory_order_relaxed); }
+  // Datagrams the capture lost in this (or the last) run, and over every run
+  // (a counter, like captured_total()). Main thread.
+  std::uint64_t dropped() const;
+  std::uint64_t dropped_total() const;
+  // capture_status_text() of this run.
+  std::string status_text() const;
 
   // "$IP_PACKET$" for the logs: the list while capturing; nothing while
   // stopped, so the writer puts the "stopped" text there. The list is emptied
@@ -180,6 +192,11 @@ class PacketMonitor final : private platform::CaptureSink {
   // Main thread only.
   PacketRecord shown_;
   std::uint64_t run_base_ = 0;  // captured_total() when this run started
+  // The capture's figures belong to a run that is not yet cleaned up; the
+  // drops of the runs before it.
+  bool run_open_ = false;
+  std::uint64_t dropped_before_ = 0;
+  std::uint64_t last_run_dropped_ = 0;
   int backoff_ms_ = 0;
   PacketList list_;
   LogVariables log_variables_{*this, lang_};

@@ -13,43 +13,38 @@
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "base/error.h"
+#include "base/net_values.h"
 
 namespace tw::platform {
 
 // The headline of every error that comes down to missing privileges.
 inline constexpr const char* kNeedsAdministratorHeadline = "Please run with administrator privileges.";
 
-// The kernel's inet_diag name of one IPv4 TCP socket, as a socket-table dump
-// reports it. Addresses are in network byte order, ports in host byte order.
-struct SocketId {
-  // A cookie that matches any socket with these addresses and ports.
-  static constexpr std::uint64_t kAnyCookie = ~std::uint64_t{0};
-
-  std::uint32_t local_address = 0;
-  std::uint16_t local_port = 0;
-  std::uint32_t remote_address = 0;
-  std::uint16_t remote_port = 0;
-  std::uint32_t interface = 0;  // index of the device the socket is bound to, 0 when unbound
-  // The kernel's unique number of the socket. With it, a connection that has
-  // ended is never confused with a later one that reuses its addresses and
-  // ports: closing the old one finds nothing and touches nothing.
-  std::uint64_t cookie = kAnyCookie;
-
-  friend bool operator==(const SocketId&, const SocketId&) = default;
-};
-
-// "10.0.0.1:80 -> 10.0.0.2:5050", for details of errors and logs.
-inline std::string to_text(const SocketId& id) {
-  auto addr = [](std::uint32_t a) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&a);  // network order: first octet first
-    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-           std::to_string(b[3]);
-  };
-  return addr(id.local_address) + ":" + std::to_string(id.local_port) + " -> " + addr(id.remote_address) + ":" +
-         std::to_string(id.remote_port);
+// When the real cause of missing privileges is known (the helper is not
+// installed, the user is not in its group, the helper has no capabilities),
+// the headline carries it as a second line, with the fix: every place that
+// shows the headline shows both lines.
+inline Error needs_administrator(std::string_view cause, std::string detail, int err) {
+  std::string headline = kNeedsAdministratorHeadline;
+  if (!cause.empty()) headline += "\n" + std::string(cause);
+  return Error{std::move(headline), std::move(detail), err};
 }
+// The cause line of such an error; "" for any other.
+inline std::string_view administrator_cause(const Error& e) {
+  const std::string_view h = e.headline;
+  const std::string_view prefix = kNeedsAdministratorHeadline;
+  if (h.size() <= prefix.size() + 1 || h.substr(0, prefix.size()) != prefix || h[prefix.size()] != '\n') return {};
+  return h.substr(prefix.size() + 1);
+}
+
+// A connection's name (base/net_values.h, below this interface and the
+// helper's messages alike).
+using net::SocketId;
+using net::to_text;
 
 class ConnectionKiller {
  public:

@@ -2,14 +2,17 @@
 // DNS queries by record type, and the forward and reverse host lookups of the
 // NSLOOKUP tool.
 //
-// Every call blocks until the resolver answers or gives up; the tool calls
-// them from its worker thread. Implementations never throw.
+// Every call blocks until the resolver answers or gives up, or until `stop` is
+// requested (then at once, with an error whose errno_value is
+// kCancelledErrno, or nullopt); the tool calls them from its worker thread.
+// Implementations never throw.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "base/error.h"
+#include "platform/cancellation.h"
 
 namespace tw::platform {
 
@@ -42,7 +45,8 @@ class DnsClient {
   // (records of other types, such as the CNAME chain of an A query, included).
   // An error when the query failed or the answer holds no record.
   // `direct`: ask the upstream servers rather than a local caching stub.
-  virtual Result<std::vector<DnsRecord>> query(const std::string& name, int type, bool direct) = 0;
+  virtual Result<std::vector<DnsRecord>> query(const std::string& name, int type, bool direct,
+                                               std::stop_token stop) = 0;
 };
 
 class HostLookup {
@@ -52,13 +56,13 @@ class HostLookup {
   // The first address of `name` as text (getaddrinfo, stream sockets, any
   // family). On failure the error's headline is the system's text for the
   // reason.
-  virtual Result<std::string> first_address(const std::string& name) = 0;
+  virtual Result<std::string> first_address(const std::string& name, std::stop_token stop) = 0;
   // The name registered for `address` (a name is required). On failure the
   // error's headline is the system's text for the reason.
-  virtual Result<std::string> name_of(const std::string& address) = 0;
+  virtual Result<std::string> name_of(const std::string& address, std::stop_token stop) = 0;
   // The older host lookup (hosts file and other name services), for private
   // addresses that DNS does not know.
-  virtual std::optional<std::string> hosts_name_of(const std::string& address) = 0;
+  virtual std::optional<std::string> hosts_name_of(const std::string& address, std::stop_token stop) = 0;
 };
 
 }  // namespace tw::platform

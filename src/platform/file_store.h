@@ -25,6 +25,10 @@ class FileStore {
   // kFileMissingErrno, kFileTooBigErrno, kNotAFileErrno or the system's
   // reason the file could not be read (EACCES, EIO, ...).
   virtual Result<std::string> read(const std::string& path, std::size_t max_bytes) = 0;
+  // Up to `max_bytes` bytes of the file from byte `offset` on: fewer at its
+  // end, none past it. Reads a file too large to hold whole a piece at a time.
+  // Errors as read(), never kFileTooBigErrno.
+  virtual Result<std::string> read_part(const std::string& path, std::uint64_t offset, std::size_t max_bytes) = 0;
   // Replaces the file atomically (temporary file in the same folder, then
   // rename), creating the folder when it is missing. On an error the old
   // content is untouched.

@@ -58,6 +58,17 @@ class LinkStatsSource {
   // cannot be read. Asked when an interface has to be chosen without a stored
   // choice. Same caller rule as read_table().
   virtual std::optional<std::uint32_t> default_route_index() { return std::nullopt; }
+
+  // Link events (interfaces added, removed, renamed, going up or down) for a
+  // caller that sleeps between reads anyway: from this call on it watches the
+  // returned descriptor, calls take_events() whenever it is readable, and
+  // read_table() no longer looks for events itself (so a steady read costs
+  // the dump alone). -1 when the source has no events. Same caller rule as
+  // read_table().
+  virtual int watch_events() { return -1; }
+  // Takes what made the descriptor readable; the next read_table() then
+  // reloads what the events touched. Never blocks.
+  virtual void take_events() {}
 };
 
 }  // namespace tw::platform

@@ -1,15 +1,16 @@
 #pragma once
-// Capturing the IPv4 datagrams that pass one local address: the Packet
-// Monitor's source.
+// Capturing the IPv4 datagrams of the interface that owns one local address:
+// the Packet Monitor's source.
 //
 // A capture run delivers every IPv4 datagram seen on the interface that owns
-// the capture address, to or from that address, starting at its IP header
-// (link-layer headers and VLAN tags already removed), one datagram per call
-// of the sink, on a capture thread of the implementation's own.
+// the capture address (to or from any address: broadcasts and multicasts
+// included; the decoder's direction rules sort them), starting at its IP
+// header (link-layer headers and VLAN tags already removed), one datagram per
+// call of the sink, on a capture thread of the implementation's own.
 //
-// Implementations: LinuxPacketCapture (platform/linux: a packet socket opened
-// in-process, or by tarnix-helper and handed over), FakePacketCapture
-// (platform/fake).
+// Implementations: LinuxPacketCapture (platform/linux: a packet socket read
+// in-process, or the datagrams that tarnix-helper reads and forwards),
+// FakePacketCapture (platform/fake).
 //
 // Threads: start(), stop() and stats() from the main thread; the sink's calls
 // come from the capture thread.
@@ -40,6 +41,10 @@ struct CaptureFailure {
   std::string call;
   int code = 0;
   std::string detail;
+  // When privileges are missing and the reason is known: the reason with its
+  // fix ("tarnix-helper is not installed: sudo make install"), shown below
+  // the administrator line. "" otherwise.
+  std::string cause = {};
   // The capture needs CAP_NET_RAW, which neither this process nor a helper
   // could bring.
   bool needs_privileges() const { return code == EPERM || code == EACCES; }
@@ -47,7 +52,11 @@ struct CaptureFailure {
 
 struct CaptureStats {
   std::uint64_t received = 0;  // datagrams handed to the sink
-  std::uint64_t dropped = 0;   // datagrams the kernel dropped for lack of room
+  // Datagrams lost to the capture: the kernel's drop count of the capture
+  // socket (no room in its queue), plus, through the helper, those it read
+  // but could not forward (no room in the capture channel).
+  std::uint64_t dropped = 0;
+  std::uint64_t forward_dropped = 0;  // of `dropped`, those the helper could not forward
 };
 
 class PacketCapture {

@@ -20,44 +20,21 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/net_values.h"
 
 namespace tw::platform {
 
-// Values of FilterDescriptor::protocol.
-inline constexpr std::uint8_t kFilterAnyProtocol = 0;
-inline constexpr std::uint8_t kFilterIcmp = 1;
-inline constexpr std::uint8_t kFilterTcp = 6;
-inline constexpr std::uint8_t kFilterUdp = 17;
-// An ICMP type or code of this value matches any.
-inline constexpr std::uint16_t kFilterIcmpAny = 255;
-
-// One DROP filter. Addresses and masks are numbers whose most significant
-// byte is the first octet of the dotted quad; a mask of 0 matches any
-// address. Ports are inclusive ranges, 0-0 meaning any port; for ICMP
-// src_port is the type and dst_port the code (kFilterIcmpAny: any), and the
-// high ends are unused. Ports of any other protocol than TCP and UDP are
-// unused too.
-struct FilterDescriptor {
-  std::uint32_t src_address = 0, src_mask = 0;
-  std::uint32_t dst_address = 0, dst_mask = 0;
-  std::uint8_t protocol = kFilterAnyProtocol;
-  std::uint16_t src_port = 0, src_port_high = 0;
-  std::uint16_t dst_port = 0, dst_port_high = 0;
-  friend bool operator==(const FilterDescriptor&, const FilterDescriptor&) = default;
-};
-
-// What is installed: every filter on every local address, inbound (packets
-// to that address) and outbound (packets from it).
-struct FilterSet {
-  std::vector<std::uint32_t> local_addresses;
-  std::vector<FilterDescriptor> drops;
-  friend bool operator==(const FilterSet&, const FilterSet&) = default;
-};
-
-// The most a set may hold: the rule table's size, and more local addresses
-// than any host has.
-inline constexpr std::size_t kMaxFilterDrops = 2000;
-inline constexpr std::size_t kMaxFilterLocalAddresses = 1024;
+// The filter values live below both this interface and the helper's
+// messages (base/net_values.h); the platform names them as before.
+using net::FilterDescriptor;
+using net::FilterSet;
+using net::kFilterAnyProtocol;
+using net::kFilterIcmp;
+using net::kFilterIcmpAny;
+using net::kFilterTcp;
+using net::kFilterUdp;
+using net::kMaxFilterDrops;
+using net::kMaxFilterLocalAddresses;
 
 class PacketFilter {
  public:

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "platform/cancellation.h"
 
 namespace tw::platform {
 
@@ -26,6 +27,12 @@ class ChildProcess {
   // Ends the child (a polite signal, then a forced one when it does not go
   // within a moment) and collects it.
   virtual void terminate() = 0;
+  // Ends the child as Ctrl+C in its terminal would: SIGINT to it and its
+  // process group, then what it still writes is appended to `out` and `err`
+  // (ping prints its summary) until it has ended. A child still there after
+  // `grace_ms`, or once `stop` is requested, is ended with terminate().
+  // Returns when the child is gone.
+  virtual void interrupt(std::string& out, std::string& err, int grace_ms, std::stop_token stop) = 0;
 };
 
 class ProcessRunner {

@@ -49,6 +49,12 @@ constexpr int mib_tcp_state(int kernel_state) {
   }
 }
 
+// The kernel's pseudo-state of a TCP socket that is only bound (Linux 6.7+):
+// one that never connected or listened, and a connection closed with
+// SOCK_DESTROY while its program still holds the socket and the port it bound,
+// which keeps its addresses. No connection: dumps leave it out, as ss does.
+inline constexpr int kTcpBoundInactive = 13;
+
 // One socket of a dump. Addresses in network byte order, ports in host order.
 struct SocketRow {
   SocketProtocol protocol = SocketProtocol::Tcp;
@@ -67,7 +73,8 @@ class SocketTable {
  public:
   virtual ~SocketTable() = default;
   virtual bool is_supported() = 0;
-  // Every IPv4 socket of the protocol, in the kernel's order. One thread at a time.
+  // Every IPv4 socket of the protocol, in the kernel's order, but for TCP
+  // sockets that are only bound. One thread at a time.
   virtual Result<std::vector<SocketRow>> read(SocketProtocol protocol) = 0;
 };
 
@@ -90,6 +97,15 @@ class ProcessTable {
   // one reading of the tables), so that all the misses among them are looked
   // up in one go. Optional: without it every miss is looked up when asked.
   virtual void prefetch_owners(std::span<const std::uint64_t> inodes) { (void)inodes; }
+  // Checks, without a walk, that the kept owners of these sockets still hold
+  // them (the process is still there and still has the socket), and looks
+  // the ones that do not up again: a program that forked and ended leaves
+  // its socket to its child. Cheap, but callers still do it at most about
+  // once a second. Returns how many owners were stale.
+  virtual int verify_owners(std::span<const std::uint64_t> inodes) {
+    (void)inodes;
+    return 0;
+  }
   // Every running process with its name: a full walk, so callers cache it.
   virtual std::vector<ProcessEntry> list_processes() = 0;
 };

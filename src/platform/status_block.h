@@ -8,6 +8,11 @@
 // comes from a running instance, 1 once that instance has ended. A record
 // therefore holds at most 1022 characters, so that its NUL never reaches the
 // flag and readers that only take the string see what they always saw.
+// When the record is shorter than kStatusStampOffset characters (every real
+// one is: fifteen numbers), the 8 bytes from that offset hold when it was
+// written (CLOCK_MONOTONIC in milliseconds, native byte order), so a reader
+// can tell a record that a running writer renews every 200 ms from the last
+// one of a writer that was killed and never set the ended flag.
 #include <cstddef>
 #include <string_view>
 
@@ -18,6 +23,7 @@ namespace tw::platform {
 inline constexpr std::size_t kStatusBlockSize = 1024;
 inline constexpr std::size_t kStatusEndedOffset = kStatusBlockSize - 1;
 inline constexpr std::size_t kStatusRecordMax = kStatusEndedOffset - 1;
+inline constexpr std::size_t kStatusStampOffset = kStatusEndedOffset - 8;
 
 // The part of `record` that goes into the block: up to its first NUL (readers
 // see a C string) and at most kStatusRecordMax characters.

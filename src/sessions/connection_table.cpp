@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "base/text_helpers.h"
 #include "logging/template.h"
 
 namespace tw::sessions {
@@ -53,8 +54,11 @@ std::string ProcessNameCache::name_for(int pid) {
   if (const auto it = names_.find(pid); it != names_.end()) return it->second;
   names_.clear();
   for (auto& p : processes_.list_processes()) {
-    logging::truncate_utf8(p.name, kMaxProcessChars);
-    names_.try_emplace(p.pid, std::move(p.name));
+    // A process chooses its own name: no controls into the list, the logs
+    // and the packet list, whatever table the name came from.
+    std::string name = detail::without_control_chars(p.name);
+    logging::truncate_utf8(name, kMaxProcessChars);
+    names_.try_emplace(p.pid, std::move(name));
   }
   const auto it = names_.find(pid);
   return it == names_.end() ? std::string() : it->second;
@@ -90,17 +94,27 @@ std::size_t ConnectionTable::refresh(const std::vector<platform::SocketRow>& tcp
 
   // The owners of every socket this refresh asks about, looked up at once:
   // a /proc walk is costly, so all the misses share one.
-  std::vector<std::uint64_t> inodes;
+  std::vector<std::uint64_t> inodes, shown;
   inodes.reserve(tcp.size() + std::min(udp.size(), shared::kMaxFlowKeys));
-  for (const auto& row : tcp)
-    if (row.local_address != 0 && row.remote_address != 0) inodes.push_back(row.inode);
+  for (const auto& row : tcp) {
+    if (row.local_address == 0 || row.remote_address == 0) continue;
+    inodes.push_back(row.inode);
+    if (state_shown(row.state) && row.inode != 0) shown.push_back(row.inode);
+  }
   for (std::size_t i = 0; i < udp.size() && i < shared::kMaxFlowKeys; ++i) inodes.push_back(udp[i].inode);
   processes_.prefetch_owners(inodes);
+  // A kept owner may have handed its socket on without any socket being new
+  // (a program that forked and ended): the owners of the rows are checked,
+  // at most once a second.
+  if (!owners_checked_ || now - last_owner_check_ >= kOwnerCheckMs) {
+    processes_.verify_owners(shown);
+    owners_checked_ = true;
+    last_owner_check_ = now;
+  }
 
   std::vector<shared::FlowKey> keys;
   keys.reserve(shared::kMaxFlowKeys);
   for (const auto& row : tcp) {
-    if (records_.size() >= kMaxSessionRecords) break;
     const std::string local = shared::address_text(row.local_address);
     const std::string remote = shared::address_text(row.remote_address);
     // Listening sockets have no remote side; neither do sockets bound to

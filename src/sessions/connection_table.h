@@ -7,6 +7,7 @@
 // Threads: refresh() and the records belong to the thread that runs the
 // session refresh. The process-name cache is shared with the Netstat worker
 // and takes its own lock.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -23,13 +24,24 @@
 
 namespace tw::sessions {
 
-inline constexpr std::size_t kMaxSessionRecords = 1000;
 // Field capacities of a record; longer host names and labels are cut.
 inline constexpr std::size_t kMaxHostChars = 127;
 inline constexpr std::size_t kMaxProcessChars = 127;
 
+// A stretch of a sort key (offset and length in bytes; a key is at most 254).
+struct KeySpan {
+  std::uint8_t at = 0, size = 0;
+};
+// A sort key holds a name field (a host name, a process label) at most this
+// often: each is padded to 64 characters and the key is cut at 254.
+inline constexpr std::size_t kMaxKeyNames = 4;
+
 struct SessionRecord {
   std::string sort_key;  // built by the sort; empty after a refresh
+  // Where sort_key holds names, which are compared as names; the rest of
+  // the key (addresses, ports, padding) is compared byte by byte.
+  std::array<KeySpan, kMaxKeyNames> key_names{};
+  std::uint8_t key_name_count = 0;
   std::string local_address;
   std::string local_host;
   std::uint32_t local_port = 0;
@@ -50,9 +62,10 @@ std::string_view state_name(int state, Language lang);
 // states (FIN_WAIT1 .. TIME_WAIT). A state of 0 counts as 1.
 bool state_shown(int state);
 
-// Executable names by process id. A miss walks the whole process table once
-// and keeps all of it: processes started since the last walk are found, and
-// processes that ended are dropped. Any thread; takes its own lock.
+// Executable names by process id, their control characters made '?'. A miss
+// walks the whole process table once and keeps all of it: processes started
+// since the last walk are found, and processes that ended are dropped. Any
+// thread; takes its own lock.
 class ProcessNameCache {
  public:
   explicit ProcessNameCache(platform::ProcessTable& processes) : processes_(processes) {}
@@ -83,7 +96,9 @@ class ConnectionTable {
   // Rebuilds the records and the flow keys from one reading of the tables;
   // `now` is the clock reading that becomes the first-seen time of new
   // connections, and `host_text` is asked only when host names are wanted
-  // (null: the host columns show the addresses). Returns the record count.
+  // (null: the host columns show the addresses). Every connection worth
+  // showing becomes a record: the list shows the first of them, auto-block
+  // and the counter see them all. Returns the record count.
   std::size_t refresh(const std::vector<platform::SocketRow>& tcp, const std::vector<platform::SocketRow>& udp,
                       std::uint32_t now, const HostText& host_text);
 
@@ -95,10 +110,15 @@ class ConnectionTable {
  private:
   int owner(const platform::SocketRow& row);
 
+  // How often the kept owners of the rows are checked, in clock ms.
+  static constexpr std::uint32_t kOwnerCheckMs = 1000;
+
   platform::ProcessTable& processes_;
   ProcessNameCache& names_;
   shared::FlowKeyTable& keys_;
   std::vector<SessionRecord> records_;
+  bool owners_checked_ = false;
+  std::uint32_t last_owner_check_ = 0;
 };
 
 }  // namespace tw::sessions

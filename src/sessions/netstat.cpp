@@ -120,12 +120,28 @@ void NetstatRun::run_worker(platform::SocketTable& sockets, platform::ProcessTab
     return;
   }
   auto owner_name = [&](int pid) { return pid >= 0 ? names.name_for(pid) : std::string(); };
-  if (auto tcp = sockets.read(platform::SocketProtocol::Tcp)) {
+  auto tcp = sockets.read(platform::SocketProtocol::Tcp);
+  auto udp = sockets.read(platform::SocketProtocol::Udp);
+  auto listed = [&](const platform::SocketRow& row) {
+    return row.local_address != 0 && row.remote_address != 0 && netstat_listed(filter, row.state);
+  };
+  // The owners of every line, asked for at once: one walk of /proc (and one
+  // question to the helper for other users' sockets) serves the listing,
+  // where asking socket by socket would leave all but the first miss of a
+  // walk's interval unnamed.
+  std::vector<std::uint64_t> inodes;
+  if (tcp)
+    for (const auto& row : *tcp)
+      if (listed(row)) inodes.push_back(row.inode);
+  if (udp)
+    for (const auto& row : *udp) inodes.push_back(row.inode);
+  processes.prefetch_owners(inodes);
+  if (tcp) {
     for (const auto& row : *tcp) {
       if (!keep_going()) break;
+      if (!listed(row)) continue;
       const std::string local = shared::address_text(row.local_address);
       const std::string remote = shared::address_text(row.remote_address);
-      if (local == "0.0.0.0" || remote == "0.0.0.0" || !netstat_listed(filter, row.state)) continue;
       const auto* octets = reinterpret_cast<const unsigned char*>(&row.remote_address);
       const unsigned rport = octets[0] == 0 ? 0u : row.remote_port;
       const int pid = processes.owner_of_socket(row.inode);
@@ -133,7 +149,7 @@ void NetstatRun::run_worker(platform::SocketTable& sockets, platform::ProcessTab
                                         hosts.resolve_now(remote), row.state, owner_name(pid), pid));
     }
   }
-  if (auto udp = sockets.read(platform::SocketProtocol::Udp)) {
+  if (udp) {
     for (const auto& row : *udp) {
       if (!keep_going()) break;
       const std::string local = shared::address_text(row.local_address);

@@ -34,9 +34,9 @@ inline constexpr std::size_t kMaxDisplayedRows = 999;
 // A sort key is cut to this many bytes.
 inline constexpr std::size_t kMaxSortKeyChars = 254;
 
-// Locale-aware comparison of two texts: negative, 0 or positive. The
-// desktop program passes the collation of the user's locale; without one the
-// texts are compared byte by byte.
+// Locale-aware comparison of two names: negative, 0 or positive. The
+// programs pass the collation of the user's locale; without one names are
+// compared byte by byte.
 using TextCompare = std::function<int(std::string_view, std::string_view)>;
 int bytewise_compare(std::string_view a, std::string_view b);
 
@@ -50,11 +50,21 @@ std::uint32_t elapsed_seconds(std::string_view text, Language lang);
 // status column): the column's own key followed by the key of the previous
 // sort, so that the former order breaks ties.
 std::string sort_key(const SessionRecord& r, int column, std::uint32_t now);
+// Builds that key into r.sort_key, with the places of the names in it.
+void set_sort_key(SessionRecord& r, int column, std::uint32_t now);
+
+// Orders two records by their keys. The padded fixed-width fields (addresses,
+// ports, times, padding) are compared byte by byte, so that a blank pads as
+// the smallest character; a collation ignores blanks and dots at its first
+// level, which would run the fields into each other. Names are compared as
+// names with `names` (an address shown in a host column as text, byte by
+// byte), names the collation calls equal then byte by byte.
+int compare_sort_keys(const SessionRecord& a, const SessionRecord& b, const TextCompare& names);
 
 // Builds the keys of the first `count` records and sorts them. Stable, so
 // that fully equal keys keep their order.
 void sort_records(std::vector<SessionRecord>& records, std::size_t count, int column, bool descending,
-                  std::uint32_t now, const TextCompare& compare);
+                  std::uint32_t now, const TextCompare& names);
 
 // The nine cell texts of a record.
 using RowTexts = std::array<std::string, kColumnCount>;

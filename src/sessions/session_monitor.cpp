@@ -42,11 +42,14 @@ void SessionMonitor::refresh() {
   if (settings_.ask_dns) host_text = [this](const std::string& a) { return deps_.hosts.host_name_for(a); };
   const std::size_t count = table_.refresh(tcp ? *tcp : std::vector<platform::SocketRow>{},
                                            udp ? *udp : std::vector<platform::SocketRow>{}, now, host_text);
+  // The list shows the top of the whole sorted table; auto-block and the
+  // counter go through all of it, or a guard with more connections than the
+  // list has rows would leave the rest open.
+  sort_records(table_.records(), count, sort_.column, sort_.descending, now, config_.compare);
   displayed_ = std::min(count, kMaxDisplayedRows);
-  sort_records(table_.records(), displayed_, sort_.column, sort_.descending, now, config_.compare);
   rebuild_rows(now);
-  if (settings_.auto_block && displayed_ > 0) autoblock_pass();
-  counter_.refreshed(static_cast<int>(displayed_));
+  if (settings_.auto_block && count > 0) autoblock_pass(now);
+  counter_.refreshed(static_cast<int>(count));
 }
 
 void SessionMonitor::rebuild_rows(std::uint32_t now) {
@@ -62,21 +65,35 @@ void SessionMonitor::header_click(int column) {
   sort_.click(column);
   const std::uint32_t now = deps_.clock.tick_ms();
   displayed_ = std::min(displayed_, table_.records().size());
-  sort_records(table_.records(), displayed_, sort_.column, sort_.descending, now, config_.compare);
+  sort_records(table_.records(), table_.records().size(), sort_.column, sort_.descending, now, config_.compare);
   rebuild_rows(now);
 }
 
-void SessionMonitor::autoblock_pass() {
+std::size_t SessionMonitor::SocketIdHash::operator()(const platform::SocketId& id) const {
+  std::uint64_t h = id.cookie;
+  for (const std::uint64_t v : {std::uint64_t{id.local_address}, std::uint64_t{id.local_port},
+                                std::uint64_t{id.remote_address}, std::uint64_t{id.remote_port}})
+    h = (h ^ v) * 0x100000001B3ull;
+  return static_cast<std::size_t>(h);
+}
+
+void SessionMonitor::autoblock_pass(std::uint32_t now) {
   const int hour = deps_.clock.local_now().hour;
   const auto& records = table_.records();
-  for (std::size_t i = 0; i < rows_.size() && i < records.size(); ++i) {
-    const Verdict v = evaluate(rules_, rows_[i], hour, lang_);
+  std::unordered_set<platform::SocketId, SocketIdHash> blocked_now;
+  RowTexts unlisted;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    // Records below the list's rows are judged by the texts they would show.
+    const RowTexts& row = i < rows_.size() ? rows_[i] : (unlisted = row_texts(records[i], now, lang_));
+    const Verdict v = evaluate(rules_, row, hour, lang_);
     if (v == Verdict::Leave) continue;
     close(records[i]);
-    if (v == Verdict::Block) write_blocked(rows_[i]);
+    if (!blocked_now.insert(records[i].id).second || blocked_sockets_.contains(records[i].id)) continue;
+    if (v == Verdict::Block) write_blocked(row);
     ++blocked_;
     blocked_label_ = blocked_label(blocked_, true);
   }
+  blocked_sockets_.swap(blocked_now);
 }
 
 void SessionMonitor::close(const SessionRecord& r) {

@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "base/language.h"
@@ -48,7 +49,7 @@ struct SessionMonitorConfig {
   Language lang = Language::English;
   std::string data_folder;  // where the blocked log goes without a log root folder
   std::string log_root;     // "Settings"/"LogRootFolder"
-  TextCompare compare;      // the user's collation; null: byte order
+  TextCompare compare;      // the user's collation for names in the sort keys; null: byte order
   // Told about each connection that could not be closed (the user is not:
   // the connection shows up again and is tried again).
   std::function<void(const Error&)> kill_failed;
@@ -116,8 +117,13 @@ class SessionMonitor {
   void shut_down();
 
  private:
+  // The hash of a socket's kernel name, for the sockets auto-block counted.
+  struct SocketIdHash {
+    std::size_t operator()(const platform::SocketId& id) const;
+  };
+
   void rebuild_rows(std::uint32_t now);
-  void autoblock_pass();
+  void autoblock_pass(std::uint32_t now);
   void write_blocked(const RowTexts& row);
   void rebuild_log_path();
   void close(const SessionRecord& r);
@@ -132,9 +138,13 @@ class SessionMonitor {
   SortState sort_;
   ConnectionCounter counter_;
   std::vector<RowTexts> rows_;
-  std::size_t displayed_ = 0;
+  std::size_t displayed_ = 0;  // the list's rows: the first records, at most kMaxDisplayedRows
   bool running_ = false;
   int blocked_ = 0;
+  // The sockets auto-block closed, logged and counted that the last refresh
+  // still listed: one that could not be closed is tried again, never counted
+  // again.
+  std::unordered_set<platform::SocketId, SocketIdHash> blocked_sockets_;
   std::string blocked_label_;
   std::string view_;
   std::string log_path_;

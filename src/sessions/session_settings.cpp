@@ -25,6 +25,8 @@ void save_session_settings(settings::Profile& p, const SessionSettings& s) {
   p.write_int(sec, "ResetMaxConnections", s.reset_max_connections);
 }
 
+void save_auto_block(settings::Profile& p, bool on) { p.write_int(kSessionSection, "AutoBlock", on ? 1 : 0); }
+
 AutoBlockSettings load_autoblock_settings(const settings::Profile& p) {
   AutoBlockSettings s;
   const auto sec = kSessionSection;

@@ -25,6 +25,9 @@ SessionSettings load_session_settings(const settings::Profile& profile);
 // Writes what the page owns: AskDNS, AutoBlock, AutoBlockLogView, LogViewer
 // (empty when unset) and ResetMaxConnections.
 void save_session_settings(settings::Profile& profile, const SessionSettings& s);
+// "AutoBlock" alone, for a program without the page (tarnixd), which keeps
+// the switch of "/blockstart" and "/blockstop" at once.
+void save_auto_block(settings::Profile& profile, bool on);
 
 // The blocked log ("Auto Kill Session" options page).
 struct AutoBlockSettings {

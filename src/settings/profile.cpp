@@ -1,5 +1,6 @@
 #include "settings/profile.h"
 
+#include <cerrno>
 #include <optional>
 #include <utility>
 
@@ -118,31 +119,43 @@ int Profile::read_int(std::string_view section, std::string_view key, int def) c
 }
 
 bool Profile::write_string(std::string_view section, std::string_view key, std::string_view value) {
+  const KeyValue one[] = {{key, value}};
+  return write_strings(section, one).ok();
+}
+
+Status Profile::write_strings(std::string_view section, std::span<const KeyValue> values) {
+  constexpr const char* kNotWritten = "The settings were not written.";
   const auto sec = checked_section(section);
-  const auto k = checked_key(key);
-  if (!sec || !k) return false;
+  if (!sec) return Error{kNotWritten, "the section name [" + std::string(section) + "] cannot be stored", EINVAL};
+  for (const auto& [key, value] : values)
+    if (!checked_key(key)) return Error{kNotWritten, "the key name " + std::string(key) + " cannot be stored", EINVAL};
 
   auto content = files_.read(path_, kMaxFileBytes);
   if (!content) {
-    // Missing, or present but too big or unreadable? Appending nothing
-    // creates a missing file and leaves an existing one alone; if the file
-    // still cannot be read afterwards it exists and must not be replaced.
-    if (files_.write(path_, "", false)) {
-      content = files_.read(path_, kMaxFileBytes);
-      if (!content) return false;
-    } else {
-      content = std::string();  // folder missing or not writable: replace() decides
-    }
+    // Only a missing file starts empty: one that is there but could not be
+    // read (too big, no permission, no regular file) is never replaced.
+    if (content.error().errno_value != platform::kFileMissingErrno)
+      return Error{kNotWritten, path_ + " cannot be read, so it is not replaced: " + content.error().detail,
+                   content.error().errno_value};
+    content = std::string();
   }
   auto doc = IniDocument::parse(*content);
-  if (!doc) return false;
-  const std::string stored = encode_value(value);
-  if (const auto current = doc->find(*sec, *k); current && *current == stored) return true;
-  doc->set(*sec, *k, stored);
+  if (!doc) return Error{kNotWritten, path_ + " holds NUL bytes, so it is not replaced", EINVAL};
+  bool changed = false;
+  for (const auto& [key, value] : values) {
+    const std::string stored = encode_value(value);
+    if (const auto current = doc->find(*sec, *checked_key(key)); current && *current == stored) continue;
+    doc->set(*sec, *checked_key(key), stored);
+    changed = true;
+  }
+  if (!changed) return {};
   std::string updated = doc->serialise();
   // Never write a file that the next read would have to refuse.
-  if (updated.size() > kMaxFileBytes) return false;
-  return files_.replace(path_, updated).ok();
+  if (updated.size() > kMaxFileBytes)
+    return Error{kNotWritten, path_ + " would grow beyond " + std::to_string(kMaxFileBytes) + " bytes", EFBIG};
+  const Status written = files_.replace(path_, updated);
+  if (!written) return Error{kNotWritten, written.error().detail, written.error().errno_value};
+  return {};
 }
 
 bool Profile::write_int(std::string_view section, std::string_view key, int value) {

@@ -24,7 +24,8 @@
 //     of matching quotes, is written inside double quotes so that it reads back
 //     unchanged (the reader strips one pair of enclosing quotes and the blanks).
 // The write functions return false when nothing was written; the program's
-// settings model does not depend on it (it keeps its in-memory values).
+// settings model does not depend on it (it keeps its in-memory values). A
+// file that is there but cannot be read is never replaced.
 #include <array>
 #include <cstddef>
 #include <span>
@@ -75,6 +76,19 @@ class Profile {
   std::string read_string(std::string_view section, std::string_view key,
                           std::string_view def) const;
   bool write_string(std::string_view section, std::string_view key, std::string_view value);
+
+  // Several keys of one section in one replace of the file (one read, one
+  // write, one rename), in the order given: a reader, or a kill, never finds
+  // some of them from one call and the rest from an earlier one. Keys whose
+  // stored text would not change are left as they are, and nothing is
+  // written when none changes. An error (its detail names the file and the
+  // system's reason) says why nothing was written; the file is then as it
+  // was.
+  struct KeyValue {
+    std::string_view key;
+    std::string_view value;
+  };
+  Status write_strings(std::string_view section, std::span<const KeyValue> values);
 
   // Window-placement list under section "Settings": exactly ten ":"-joined
   // integers, each parsed like C's "%i". On any other content returns false and

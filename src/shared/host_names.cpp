@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "base/text_helpers.h"
+
 namespace tw::shared {
 
 std::string pending_host_text(std::string_view address) {
@@ -97,9 +99,11 @@ std::string HostNameCache::host_name_for(std::string_view address) {
 std::string HostNameCache::lookup(const std::string& address) {
   const auto a = parse_address(address);
   if (!a) return address;
-  if (auto name = resolver_.name_of(*a); name && !name->empty()) return *name;
+  // A name is whatever the owner of a name server or a hosts file wrote: its
+  // controls never reach a list or log line as controls.
+  if (auto name = resolver_.name_of(*a); name && !name->empty()) return detail::without_control_chars(*name);
   if (private_fallback_ && is_private_address(address)) {
-    if (auto name = resolver_.local_name_of(*a); name && !name->empty()) return *name;
+    if (auto name = resolver_.local_name_of(*a); name && !name->empty()) return detail::without_control_chars(*name);
   }
   return address;
 }

@@ -7,7 +7,8 @@
 // later asks return the name once it arrived (or the address itself when it
 // has none). With every slot busy the address is simply asked for again at a
 // later refresh. A failed lookup caches the address as its own name, so it is
-// not asked for again until the cache is emptied.
+// not asked for again until the cache is emptied. Names are cached with their
+// control characters made '?' (they end up in log and list lines).
 //
 // Threads: host_name_for() from the user-interface and capture threads,
 // resolve_now() from the Netstat worker, empty() from the user-interface

@@ -48,4 +48,40 @@ std::string_view command_name(Command c) {
   return {};
 }
 
+namespace {
+
+constexpr std::array<std::pair<std::string_view, ReplyStatus>, 3> kReplyWords{{
+    {"done", ReplyStatus::Done},
+    {"ignored", ReplyStatus::Ignored},
+    {"failed", ReplyStatus::Failed},
+}};
+
+}  // namespace
+
+std::string reply_datagram(const CommandReply& reply) {
+  std::string out;
+  for (const auto& [word, status] : kReplyWords)
+    if (status == reply.status) out = word;
+  if (reply.text.empty()) return out;
+  out += ": ";
+  out += reply.text;
+  if (out.size() > kMaxReplyBytes) {
+    std::size_t cut = kMaxReplyBytes;
+    // Not inside a UTF-8 sequence: continuation bytes are 10xxxxxx.
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+    out.resize(cut);
+  }
+  return out;
+}
+
+std::optional<CommandReply> parse_reply(std::string_view datagram) {
+  for (const auto& [word, status] : kReplyWords) {
+    if (!datagram.starts_with(word)) continue;
+    const std::string_view rest = datagram.substr(word.size());
+    if (rest.empty()) return CommandReply{status, {}};
+    if (rest.starts_with(": ")) return CommandReply{status, std::string(rest.substr(2))};
+  }
+  return std::nullopt;
+}
+
 }  // namespace tw::shell

@@ -21,17 +21,27 @@ namespace tw::shell {
 
 enum class ColumnAlign { Left, Right };
 
-// One column of a list: header texts in both languages, the width used when
-// none is saved, and how cell and header texts are aligned.
+// One column of a list: header texts in both languages, the width the list
+// is described with, how cell and header texts are aligned, and a typical
+// full cell text (Japanese when it differs; empty: none). The width a list
+// starts with when none is saved is at least the described one and shows the
+// header and the typical text whole in the list's font (the window measures
+// them: faces differ between desktops).
 struct ListColumn {
   std::string_view header_en;
   std::string_view header_ja;
   int default_width = 0;
   ColumnAlign align = ColumnAlign::Left;
+  std::string_view sample_en{};
+  std::string_view sample_ja{};
 };
 
 inline std::string_view column_header(const ListColumn& c, Language lang) {
   return pick(lang, c.header_en, c.header_ja);
+}
+
+inline std::string_view column_sample(const ListColumn& c, Language lang) {
+  return lang == Language::Japanese && !c.sample_ja.empty() ? c.sample_ja : c.sample_en;
 }
 
 // ---------------------------------------------------------------------------

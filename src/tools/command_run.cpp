@@ -34,7 +34,7 @@ std::string start_failure_text(std::string_view program, const Error& error) {
 
 bool CommandRun::start(std::string_view options, std::string_view host) {
   if (host.empty() || state_.load() != kIdle) return false;
-  command_line_ = std::string(kind_.program) + " " + std::string(options) + " " + std::string(host);
+  command_line_ = std::string(kind_.program) + " " + std::string(options) + " -- " + std::string(host);
   argv_.assign(1, std::string(kind_.program));
   for (auto& w : split_options(options)) argv_.push_back(std::move(w));
   argv_.emplace_back("--");
@@ -69,7 +69,7 @@ void CommandRun::append(const std::string& out, const std::string& err) {
   errors_ += err;
 }
 
-void CommandRun::run_worker(platform::ProcessRunner& runner) {
+void CommandRun::run_worker(platform::ProcessRunner& runner, std::stop_token token) {
   {
     std::lock_guard lock(mutex_);
     output_ = ">" + command_line_ + "\r\n";
@@ -92,8 +92,18 @@ void CommandRun::run_worker(platform::ProcessRunner& runner) {
     const auto progress = (*child)->read(out, err, kReadWaitMs);
     append(out, err);
     if (progress == platform::ChildProcess::Progress::Ended) break;
-    if (state_.load() == kAbortRequested) {
+    // The tab closing stops the token before it asks for the abort, so an
+    // abort seen here with the token stopped is a close: no Ctrl+C then.
+    const bool aborted = state_.load() == kAbortRequested;
+    if (token.stop_requested()) {
       (*child)->terminate();
+      break;
+    }
+    if (aborted) {
+      out.clear();
+      err.clear();
+      (*child)->interrupt(out, err, kInterruptGraceMs, token);
+      append(out, err);
       append(std::string("\r\n\r\n") + kAborted + "\r\n", {});
       break;
     }

@@ -8,7 +8,10 @@
 //
 // An abort ends the child too: on Linux a ping left behind would keep
 // running (and sending) after the tab has forgotten it, with nobody to read
-// its output.
+// its output. The button's abort interrupts it as Ctrl+C would (SIGINT), so
+// that ping prints its summary before "Aborted."; a child that does not end
+// within kInterruptGraceMs is terminated. A stop of the worker's token (the
+// tab closing) terminates it at once: nobody will read a summary.
 //
 // Threads: start(), request_abort() and tick() on the user-interface thread;
 // run_worker() on the tab's worker thread. The output buffer is shared under
@@ -16,6 +19,7 @@
 #include <atomic>
 #include <cstddef>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +36,9 @@ std::vector<std::string> split_options(std::string_view options);
 // The line shown for a program that cannot be started: names it and says why.
 std::string start_failure_text(std::string_view program, const Error& error);
 
+// How long an interrupted child may take to print its summary and end.
+inline constexpr int kInterruptGraceMs = 2000;
+
 class CommandRun {
  public:
   enum State : int { kIdle = 0, kStarting = 1, kRunning = 2, kFinished = 3, kAbortRequested = 4 };
@@ -44,7 +51,8 @@ class CommandRun {
   // (nothing happens) for an empty host or when not idle. The caller then
   // starts the worker and the tick.
   bool start(std::string_view options, std::string_view host);
-  // "PROGRAM OPTIONS HOST", as echoed at the top of the output.
+  // "PROGRAM OPTIONS -- HOST", as echoed at the top of the output: the "--"
+  // is passed (see argv()), so the line shows it.
   const std::string& command_line() const { return command_line_; }
   // What the child is started with: the options' words, then "--" and the
   // host, so that a host text starting with "-" is never taken as an option.
@@ -57,8 +65,8 @@ class CommandRun {
   void cancel();
 
   // The worker: runs the child and appends its output until it ends or the
-  // run is aborted, then state 3.
-  void run_worker(platform::ProcessRunner& runner);
+  // run is aborted (or `token` stopped), then state 3.
+  void run_worker(platform::ProcessRunner& runner, std::stop_token token = {});
 
   // The 500 ms tick. `shown_length` is the length of the text on display.
   struct TickOutput {

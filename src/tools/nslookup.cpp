@@ -85,9 +85,9 @@ std::string record_entry(const platform::DnsRecord& r, const std::string& name_a
   }
 }
 
-std::string address_text(platform::HostLookup& hosts, const std::string& name) {
+std::string address_text(platform::HostLookup& hosts, const std::string& name, std::stop_token token) {
   if (is_digits_and_dots(name)) return name;
-  auto a = hosts.first_address(name);
+  auto a = hosts.first_address(name, token);
   if (a) return *a;
   return "* " + a.error().headline;
 }
@@ -116,12 +116,12 @@ bool is_private(const std::array<int, 4>& a) {
 
 }  // namespace
 
-std::string host_name_text(platform::HostLookup& hosts, const std::string& address) {
-  auto name = hosts.name_of(address);
+std::string host_name_text(platform::HostLookup& hosts, const std::string& address, std::stop_token token) {
+  auto name = hosts.name_of(address, token);
   if (name) return *name;
   const auto quad = four_ints(address);
   if (!quad) return address;
-  if (is_private(*quad)) return hosts.hosts_name_of(address).value_or(address);
+  if (is_private(*quad)) return hosts.hosts_name_of(address, token).value_or(address);
   return "※" + name.error().headline;
 }
 
@@ -160,21 +160,26 @@ void NslookupRun::cancel() {
 }
 
 void NslookupRun::run_worker(platform::DnsClient* dns, platform::HostLookup& hosts, const RecordFilter& filter,
-                             bool direct) {
+                             bool direct, std::stop_token token) {
   int expected = kStarting;
   if (!state_.compare_exchange_strong(expected, kRunning)) {
     state_.store(kFinished);
     return;
   }
+  // A stopped lookup's text ("* ..." or a failure line) would not be the
+  // answer: nothing is added once the token is stopped.
+  const auto finish = [this] { state_.store(kFinished); };
   std::string target = target_;
   for (char& c : target) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const std::string address = address_text(hosts, target);
-  append(address_lines(address, host_name_text(hosts, address)));
+  const std::string address = address_text(hosts, target, token);
+  std::string lines = address_lines(address, host_name_text(hosts, address, token));
+  if (token.stop_requested()) return finish();
+  append(lines);
   const bool have_dns = dns != nullptr && dns->is_supported();
   for (std::size_t i = 0; have_dns && i < kRecordTypes.size() && state_.load() == kRunning; ++i) {
     if (!filter[i]) continue;
     const int type = kRecordTypes[i].type;
-    auto answer = dns->query(target, type, direct);
+    auto answer = dns->query(target, type, direct, token);
     std::string text(record_header(i, lang_));
     if (!answer) {
       text += record_failure(i, lang_);
@@ -182,12 +187,13 @@ void NslookupRun::run_worker(platform::DnsClient* dns, platform::HostLookup& hos
       for (const auto& r : *answer) {
         if (r.type != type) continue;
         const bool named = type == t::kNS || type == t::kMX;
-        text += record_entry(r, named ? address_text(hosts, r.name) : std::string());
+        text += record_entry(r, named ? address_text(hosts, r.name, token) : std::string());
       }
     }
+    if (token.stop_requested()) break;
     append(text);
   }
-  state_.store(kFinished);
+  finish();
 }
 
 NslookupRun::TickOutput NslookupRun::tick() {

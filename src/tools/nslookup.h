@@ -3,8 +3,10 @@
 // chosen types, as text for the output box.
 //
 // Run states as for the other tools: 0 idle, 1 starting, 2 running, 3
-// finished, 4 abort requested. The worker looks at the state only between
-// record types, so an abort lets the current query complete.
+// finished, 4 abort requested. The worker looks at the state between record
+// types; the query under way is ended by the worker's stop token, which the
+// tab stops together with the abort (and when it closes), so neither waits
+// for a resolver that does not answer.
 //
 // Threads: start(), stop() and tick() on the user-interface thread;
 // run_worker() on the tab's worker. The output is handed over through the
@@ -44,13 +46,13 @@ std::string record_entry(const platform::DnsRecord& r, const std::string& name_a
 
 // The address text of a name: the name itself when it is digits and dots,
 // else its first address, else "* " and the system's reason.
-std::string address_text(platform::HostLookup& hosts, const std::string& name);
+std::string address_text(platform::HostLookup& hosts, const std::string& name, std::stop_token token = {});
 
 // The host-name text of an address text: its registered name; else, for a
 // private IPv4 address, the older host lookup's name or the address itself;
 // for any other IPv4 address "※" and the reason; for anything else the
 // address text itself.
-std::string host_name_text(platform::HostLookup& hosts, const std::string& address);
+std::string host_name_text(platform::HostLookup& hosts, const std::string& address, std::stop_token token = {});
 
 // "IP Address  = ...\r\nHost Name   = ...\r\n".
 std::string address_lines(const std::string& address, const std::string& host_name);
@@ -75,8 +77,10 @@ class NslookupRun {
   // at once.
   void cancel();
 
+  // Once `token` is stopped the lookups end at once and the worker adds
+  // nothing more; the output keeps what was complete before.
   void run_worker(platform::DnsClient* dns, platform::HostLookup& hosts, const RecordFilter& filter,
-                  bool direct);
+                  bool direct, std::stop_token token = {});
 
   struct TickOutput {
     std::string append;   // progress mark

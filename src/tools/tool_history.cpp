@@ -29,23 +29,47 @@ bool list_before(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::vector<std::string> parse_history(std::string_view text, std::string_view current) {
-  std::vector<std::string> kept;
+bool HistoryParser::feed(std::string_view piece) {
+  if (full()) return false;
+  pending_.append(piece);
   std::size_t pos = 0;
-  while (pos < text.size() && kept.size() < kMaxHistoryLines) {
-    // One read of at most kMaxHistoryLineChars bytes, ending after a LF.
-    std::size_t end = text.find('\n', pos);
-    end = end == std::string_view::npos ? text.size() : end + 1;
-    end = std::min(end, pos + kMaxHistoryLineChars);
-    const std::string_view line = text.substr(pos, end - pos);
+  while (!full()) {
+    // One read of at most kMaxHistoryLineChars bytes, ending after a LF; a
+    // read that has neither its LF nor its full length yet waits for more.
+    const std::size_t window = std::min(pending_.size() - pos, kMaxHistoryLineChars);
+    const std::size_t lf = std::string_view(pending_).substr(pos, window).find('\n');
+    std::size_t end;
+    if (lf != std::string_view::npos) end = pos + lf + 1;
+    else if (window == kMaxHistoryLineChars) end = pos + window;
+    else break;
+    take_line(std::string_view(pending_).substr(pos, end - pos));
     pos = end;
-    if (static_cast<unsigned char>(line[0]) < 0x20) continue;
-    kept.push_back(without_line_breaks(line));
   }
+  pending_.erase(0, pos);
+  return !full();
+}
+
+void HistoryParser::finish() {
+  if (!full() && !pending_.empty()) take_line(pending_);
+  pending_.clear();
+}
+
+void HistoryParser::take_line(std::string_view line) {
+  if (static_cast<unsigned char>(line[0]) < 0x20) return;
+  kept_.push_back(without_line_breaks(line));
+}
+
+std::vector<std::string> HistoryParser::entries() const {
   std::vector<std::string> out;
-  for (auto& e : kept)
-    if (e != current) out.push_back(std::move(e));
+  for (const auto& e : kept_)
+    if (e != current_) out.push_back(e);
   return out;
+}
+
+std::vector<std::string> parse_history(std::string_view text, std::string_view current) {
+  HistoryParser parser(current);
+  if (parser.feed(text)) parser.finish();
+  return parser.entries();
 }
 
 std::string format_history(const std::vector<std::string>& entries) {
@@ -75,20 +99,39 @@ bool HostList::contains(std::string_view host) const {
   return std::find(entries_.begin(), entries_.end(), host) != entries_.end();
 }
 
-void load_host_list(HostList& list, platform::FileStore& files, const std::string& path, bool history_on,
-                    std::string_view current) {
+HistoryFile load_host_list(HostList& list, platform::FileStore& files, const std::string& path, bool history_on,
+                           std::string_view current) {
   list.clear();
+  HistoryFile outcome = HistoryFile::NotRead;
   if (history_on) {
-    // A history file is a few KiB; anything far bigger is not one of ours.
-    if (auto text = files.read(path, std::size_t{1} << 20)) {
-      for (const auto& e : parse_history(*text, current)) list.add(e);
+    HistoryParser parser(current);
+    std::uint64_t offset = 0;
+    outcome = HistoryFile::Read;
+    for (;;) {
+      auto piece = files.read_part(path, offset, kHistoryReadPiece);
+      if (!piece) {
+        const bool missing = offset == 0 && piece.error().errno_value == platform::kFileMissingErrno;
+        outcome = missing ? HistoryFile::Missing : HistoryFile::Unreadable;
+        break;
+      }
+      if (piece->empty()) {
+        parser.finish();
+        break;
+      }
+      offset += piece->size();
+      if (!parser.feed(*piece)) break;
     }
+    if (outcome == HistoryFile::Read)
+      for (const auto& e : parser.entries()) list.add(e);
   }
   list.add(current);
+  return outcome;
 }
 
 Status save_host_list(const HostList& list, platform::FileStore& files, const std::string& path,
-                      bool history_on) {
+                      bool history_on, HistoryFile loaded) {
+  if (loaded == HistoryFile::Unreadable)
+    return Error{"The history file was not read, so it is left as it is.", path, 0};
   if (!history_on) return files.remove(path);
   return files.replace(path, format_history(list.entries()));
 }

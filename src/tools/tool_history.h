@@ -6,7 +6,9 @@
 // text once (exact, case-sensitive comparison: "Example.com" and
 // "example.com" are two entries). The history file is plain text, one entry
 // per line, written sorted with consecutive duplicates dropped; reading keeps
-// at most kMaxHistoryLines entries.
+// at most kMaxHistoryLines entries. A file is read a piece at a time, so the
+// first entries of a file of any size are read; a file that exists but could
+// not be read is never written over or deleted.
 //
 // Pure logic; the tab owns the list on the user-interface thread.
 #include <cstddef>
@@ -28,6 +30,39 @@ inline constexpr std::size_t kMaxHistoryLineChars = 1023;
 // most kMaxHistoryLines are kept, and entries equal to `current` are left out
 // (the tab adds the current host itself).
 std::vector<std::string> parse_history(std::string_view text, std::string_view current);
+
+// parse_history() over a text that arrives in pieces.
+class HistoryParser {
+ public:
+  explicit HistoryParser(std::string_view current) : current_(current) {}
+  // The next piece of the text. False once kMaxHistoryLines entries are kept:
+  // the rest need not be read.
+  bool feed(std::string_view piece);
+  // The end of the text.
+  void finish();
+  // The entries, without those equal to `current`.
+  std::vector<std::string> entries() const;
+
+ private:
+  void take_line(std::string_view line);
+  bool full() const { return kept_.size() >= kMaxHistoryLines; }
+
+  std::string current_;
+  std::string pending_;  // the start of a line not complete yet
+  std::vector<std::string> kept_;
+};
+
+// How much of a history file one read takes.
+inline constexpr std::size_t kHistoryReadPiece = std::size_t{64} << 10;
+
+// What the tab-creation step found of the history file.
+enum class HistoryFile {
+  NotRead,     // history off: the file was not looked at
+  Missing,     // no file: an empty history
+  Read,        // its entries are in the list
+  Unreadable,  // there, but could not be read (no permission, no regular file,
+               // an error part-way): left as it is at the tab's close
+};
 
 // The file text for `entries` (in list order): empty entries skipped, CR and
 // LF removed, an entry equal to the one written before it skipped; "%s\n" each.
@@ -51,13 +86,14 @@ class HostList {
 // The tab-creation step: the list emptied, the history (when `history_on`)
 // loaded from `path` (a missing or unreadable file gives no entries), then
 // `current` added.
-void load_host_list(HostList& list, platform::FileStore& files, const std::string& path, bool history_on,
-                    std::string_view current);
+HistoryFile load_host_list(HostList& list, platform::FileStore& files, const std::string& path, bool history_on,
+                           std::string_view current);
 
 // The tab-close step: with history on, the list is written to `path`; with it
-// off, an existing history file is emptied away (removed). Returns the
-// outcome of the file operation.
+// off, an existing history file is emptied away (removed). A file that
+// load_host_list() found Unreadable is neither: an error says it was left.
+// Returns the outcome of the file operation.
 Status save_host_list(const HostList& list, platform::FileStore& files, const std::string& path,
-                      bool history_on);
+                      bool history_on, HistoryFile loaded);
 
 }  // namespace tw::tools

@@ -28,6 +28,19 @@ void TrafficMonitor::select_interface(int position) {
 }
 
 int TrafficMonitor::choose_again(RestartMode mode) {
+  if (!names_.empty()) {
+    // Another interface came or went, not the sampled one: it keeps being
+    // counted wherever the table now lists it.
+    std::lock_guard lock(mu_);
+    if (state_ == InterfaceState::Identified) {
+      for (std::size_t i = 0; i < enum_rows_.size() && i < names_.size(); ++i) {
+        if (enum_rows_[i].index == identified_index_ && (chosen_name_.empty() || names_[i] == chosen_name_)) {
+          selected_ = static_cast<int>(i);
+          return selected_;
+        }
+      }
+    }
+  }
   int pos = selected_interface();
   if (!names_.empty()) {
     pos = choose_interface(names_, pos, chosen_name_);

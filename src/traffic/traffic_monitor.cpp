@@ -60,6 +60,20 @@ void TrafficMonitor::set_restart_listener(std::function<void(RestartMode)> liste
   restart_listener_ = std::move(listener);
 }
 
+void TrafficMonitor::set_changed_listener(std::function<void()> listener) {
+  changed_listener_ = std::move(listener);
+}
+
+int TrafficMonitor::watch_link_events() {
+  std::lock_guard lock(mu_);  // the link source serves one caller at a time
+  return links_.watch_events();
+}
+
+void TrafficMonitor::take_link_events() {
+  std::lock_guard lock(mu_);
+  links_.take_events();
+}
+
 // ---------------------------------------------------------------------------
 // Restarts and totals
 

@@ -20,6 +20,8 @@
 //   thread may call them; none of them keeps the lock after returning.
 // - The restart listener is called on the thread that called restart(), after
 //   the lock has been released, so it may call back into the monitor.
+// - The changed listener is called on the sampler thread, after the tick has
+//   released the lock; it must only hand the news on (wake the main thread).
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -122,12 +124,31 @@ class TrafficMonitor {
   // One sampling tick: read the table, add to the totals, check the identity,
   // update speeds, histories and report lists. Allocation-free once the
   // report lists are full, except for the period lines.
+  //
+  // The interface is taken at the selected position until it is identified,
+  // and from then on followed by its kernel index: when positions shift
+  // (another interface was added or deleted before it) the selected position
+  // moves with it and the counting goes on. The state becomes Changed only
+  // when the sampled interface itself vanished or changed.
   void tick();
+  // Called by tick() whenever the state has just become Changed, on the
+  // sampler thread (see the thread rules). Set before sampling starts.
+  void set_changed_listener(std::function<void()> listener);
+  // The link source's event descriptor, for a sampler thread that waits on
+  // it between ticks and calls take_link_events() when it is readable; -1
+  // when the source has none. See LinkStatsSource::watch_events().
+  int watch_link_events();
+  void take_link_events();
 
   // ---- restarts and totals (main thread) -----------------------------------
   void restart(RestartMode mode);
   void load_gross_totals();
+  // The six keys of both totals in one replace of the settings file; the
+  // outcome goes to the save listener.
   void save_gross_totals();
+  // Told the outcome of every save of the gross totals (the 60 s timer, the
+  // suspend, the shut-down, a Gross restart), on the saving thread.
+  void set_save_listener(std::function<void(const Status&)> listener);
   // Re-reads "View-Responce", "DoubleSampling", "InterfaceAutoReset",
   // "InterfaceAutoResetTimer", "MaxUnit", "AveUnit", "ExtUnit" and
   // "MaxLineTime". Every Full or Restart restart does this too.
@@ -145,12 +166,15 @@ class TrafficMonitor {
   // for the same position. The entry's name in the last enumeration becomes
   // the chosen name.
   void select_interface(int position);
-  // Chooses again after the interface table changed: the first entry of the
+  // Chooses again after the interface table changed. While the sampled
+  // interface is identified, still listed and still the chosen one, it stays
+  // sampled where it now stands, without a restart (its counting goes on).
+  // Otherwise: the first entry of the
   // last enumeration with the chosen name; when that interface is gone, the
   // one default_interface() picks (the chosen name stays, so the interface is
   // taken again once it is back). Without a chosen name the position is kept
   // as choose_interface() keeps it; without an enumeration it is kept as it
-  // is. Restarts in `mode` and returns the position.
+  // is. Restarts in `mode`. Returns the position.
   int choose_again(RestartMode mode);
   // The name of the interface the user chose (or the stored one), which may
   // differ from the sampled one while that interface is gone.
@@ -239,6 +263,7 @@ class TrafficMonitor {
     std::uint64_t second = 0;          // capture second of the last line
   };
 
+  const platform::LinkRow* sampled_row_locked();
   void read_row_locked(const platform::LinkRow& row);
   void enter_changed_locked();
   void update_maxima_locked();
@@ -300,6 +325,8 @@ class TrafficMonitor {
   std::optional<std::uint32_t> countdown_start_;
   std::optional<std::uint32_t> countdown_left_;
   std::function<void(RestartMode)> restart_listener_;
+  std::function<void()> changed_listener_;  // set before sampling starts, read by the sampler thread
+  std::function<void(const Status&)> save_listener_;
 };
 
 }  // namespace tw::traffic

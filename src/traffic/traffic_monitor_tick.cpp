@@ -23,25 +23,55 @@ std::size_t utf8_cut(const std::string& s, std::size_t max) {
 }  // namespace
 
 void TrafficMonitor::tick() {
-  std::lock_guard lock(mu_);
-  if (links_.read_table(rows_)) {
-    if (selected_ >= 0 && static_cast<std::size_t>(selected_) < rows_.size())
-      read_row_locked(rows_[static_cast<std::size_t>(selected_)]);
-    else
-      // No row at the position: the interface went away (or the table shrank
-      // since the list was built). That is a change of the table, not a read
-      // that failed: the last speeds must not stay on as if measured.
-      enter_changed_locked();
+  bool became_changed = false;
+  {
+    std::lock_guard lock(mu_);
+    const InterfaceState before = state_;
+    if (links_.read_table(rows_)) {
+      if (const platform::LinkRow* row = sampled_row_locked())
+        read_row_locked(*row);
+      else
+        // The sampled interface went away (or the position names no row):
+        // a change of the table, not a read that failed, so the last speeds
+        // must not stay on as if measured.
+        enter_changed_locked();
+    }
+    became_changed = before != InterfaceState::Changed && state_ == InterfaceState::Changed;
+    if (state_ != InterfaceState::Changed) {
+      compute_speeds_locked();
+      report_step_locked();
+    }
   }
-  if (state_ == InterfaceState::Changed) return;
-  compute_speeds_locked();
-  report_step_locked();
+  if (became_changed && changed_listener_) changed_listener_();
+}
+
+const platform::LinkRow* TrafficMonitor::sampled_row_locked() {
+  const auto at = [this](int pos) -> const platform::LinkRow* {
+    return pos >= 0 && static_cast<std::size_t>(pos) < rows_.size() ? &rows_[static_cast<std::size_t>(pos)]
+                                                                       : nullptr;
+  };
+  if (state_ != InterfaceState::Unidentified) {
+    // Once identified, the interface is followed by its kernel index: an
+    // interface added or deleted before it moves it to another position of
+    // the table, but it is the same interface and its counting goes on.
+    if (const platform::LinkRow* row = at(selected_); row && row->index == identified_index_) return row;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+      if (rows_[i].index == identified_index_) {
+        selected_ = static_cast<int>(i);
+        return &rows_[i];
+      }
+    }
+    // Gone. While Changed the snapshot goes on showing what the position
+    // holds, as it always did.
+    if (state_ == InterfaceState::Identified) return nullptr;
+  }
+  return at(selected_);
 }
 
 void TrafficMonitor::read_row_locked(const platform::LinkRow& row) {
-  // A difference is taken only between two readings of one interface: when
-  // an interface before the selected one goes away, the next one moves into
-  // the position, and its whole lifetime counter must not land in the totals.
+  // A difference is taken only between two readings of one interface: while
+  // Changed the position may hold another interface, whose whole lifetime
+  // counter must never land in the totals.
   const bool same_interface = state_ == InterfaceState::Unidentified || row.index == identified_index_;
   const bool count = state_ != InterfaceState::Changed && same_interface;
   for (auto [d, reading] : {std::pair{&send_, row.out_octets}, std::pair{&recv_, row.in_octets}}) {

@@ -1,6 +1,9 @@
 // The gross totals in the settings file, and their 32-bit encoding.
-#include "traffic/traffic_monitor.h"
+#include <limits>
+#include <string>
+#include <utility>
 
+#include "traffic/traffic_monitor.h"
 
 namespace tw::traffic {
 namespace {
@@ -68,15 +71,22 @@ void TrafficMonitor::save_gross_totals() {
   const TotalEncoding s = stored(send), r = stored(recv);
   // Values of 2^31 and above are written as negative "%d" numbers; reading
   // them back as unsigned 32-bit restores them.
-  auto wr = [&](const char* key, std::uint64_t v) {
-    profile_.write_int(kSection, key, static_cast<int>(static_cast<std::uint32_t>(v)));
+  auto text = [](std::uint64_t v) { return std::to_string(static_cast<int>(static_cast<std::uint32_t>(v))); };
+  const std::string values[] = {text(s.quotient), text(r.quotient), text(s.divisor),
+                                text(r.divisor),  text(s.remainder), text(r.remainder)};
+  // All six in one replace of the file: written one by one, a kill between
+  // two of them would pair a quotient of this save with a divisor of the last
+  // (1,024,000 bytes read back as 18,432).
+  const settings::Profile::KeyValue keys[] = {
+      {"TotalSend", values[0]},  {"TotalRecv", values[1]},  {"TotalSendB", values[2]},
+      {"TotalRecvB", values[3]}, {"TotalSendD", values[4]}, {"TotalRecvD", values[5]},
   };
-  wr("TotalSend", s.quotient);
-  wr("TotalRecv", r.quotient);
-  wr("TotalSendB", s.divisor);
-  wr("TotalRecvB", r.divisor);
-  wr("TotalSendD", s.remainder);
-  wr("TotalRecvD", r.remainder);
+  const Status saved = profile_.write_strings(kSection, keys);
+  if (save_listener_) save_listener_(saved);
+}
+
+void TrafficMonitor::set_save_listener(std::function<void(const Status&)> listener) {
+  save_listener_ = std::move(listener);
 }
 
 }  // namespace tw::traffic

@@ -30,7 +30,6 @@
 #include "platform/linux/dns_client.h"
 #include "platform/linux/file_store.h"
 #include "platform/linux/network_info.h"
-#include "platform/linux/proc_sockets.h"
 #include "platform/linux/process_runner.h"
 #include "platform/linux/protocol_stats.h"
 #include "platform/linux/whois_client.h"
@@ -53,6 +52,15 @@ using namespace tw;
 constexpr std::chrono::milliseconds kRestartWait{10000};
 
 void note(const std::string& text) { std::fprintf(stderr, "tarnix: %s\n", text.c_str()); }
+
+// A warning box that does not hold the program up; it runs on behind it.
+void show_warning(const std::string& text, QWidget* parent) {
+  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tarnwatch"), QString::fromStdString(text),
+                              QMessageBox::Ok, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
 
 int run(int argc, char** argv) {
   // The restart argument is the whole command line or nothing.
@@ -81,6 +89,14 @@ int run(int argc, char** argv) {
   options.beeper = &beeper;
   options.warn = note;
   options.note = note;
+  // A failed save of the totals, a log that cannot be written: said once,
+  // in a box shown when the event loop runs.
+  options.alert = [](const std::string& text) {
+    note(text);
+    QMetaObject::invokeMethod(qApp, [text] { show_warning(text, nullptr); }, Qt::QueuedConnection);
+  };
+  // A data folder another user could have written: defaults, nothing written.
+  options.run_on_defaults_when_untrusted = true;
   host::HostError error_info;
   const std::unique_ptr<host::RuntimeHost> host = host::RuntimeHost::open(std::move(options), &error_info);
   if (!host) {
@@ -96,12 +112,13 @@ int run(int argc, char** argv) {
   // The Interface tab reads its own sources on the UI thread.
   platform::LinuxNetworkInfo network_info;
   platform::NetlinkLinkStats info_links;
-  // The NETSTAT worker reads tables of its own, beside the session refresh.
+  // The NETSTAT worker reads a socket table of its own, beside the session
+  // refresh; the host gives it a process table that asks the helper too.
   platform::SockDiagSocketTable netstat_sockets;
-  platform::ProcProcessTable netstat_processes;
 
-  // The tool tabs' services.
-  platform::LinuxFileStore tool_files;
+  // The tool tabs' services. Their files (histories, the WHOIS table) are
+  // the data folder's too.
+  platform::FileStore& tool_files = host->files();
   platform::SpawnProcessRunner tool_processes;
   platform::SocketWhoisClient whois_client;
   platform::LdnsDnsClient dns_client;
@@ -119,8 +136,8 @@ int run(int argc, char** argv) {
   services.network_info = &network_info;
   services.info_links = info_links.is_supported() ? &info_links : nullptr;
   services.sessions = &host->session_feature();
-  services.netstat = {&netstat_sockets, &netstat_processes, &host->process_names(), &host->host_names(),
-                      &host->resolver()};
+  services.netstat = {&netstat_sockets, &host->netstat_processes(), &host->process_names(), &host->host_names(),
+                      &host->resolver(), [&h = *host] { h.ready_helper(); }};
   services.tools = {&tool_files, &tool_processes, &whois_client, &dns_client, &host_lookup, &protocol_stats,
                     host->data_folder()};
   services.packet_filter = &host->packet_filter();
@@ -154,14 +171,13 @@ int run(int argc, char** argv) {
   window.start();
   // Said once: from here on the file gives defaults and takes nothing. The
   // box does not hold the program up; it runs on behind it.
-  if (const auto problem = host->profile().file_problem(); problem != settings::SettingsFileProblem::None) {
+  if (!host->untrusted_text().empty()) {
+    note(host->untrusted_text());
+    show_warning(host->untrusted_text(), &window);
+  } else if (const auto problem = host->profile().file_problem(); problem != settings::SettingsFileProblem::None) {
     const std::string text = app::settings_problem_text(host->settings_path(), problem, lang);
     note(text);
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tarnwatch"), QString::fromStdString(text),
-                                QMessageBox::Ok, &window);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
+    show_warning(text, &window);
   }
   const int rc = QApplication::exec();
   window.shut_down();  // when the loop ended another way

@@ -1,7 +1,7 @@
 // Closing real TCP connections: in-process as root, and through tarnix-helper
-// for an unprivileged user, with and without the capability it is installed
-// with; and the helper's life cycle (restart, timeouts, ending with its
-// parent).
+// for a member of the group tarnwatch, with and without the capability it is
+// installed with; never a listening server, whatever a member asks; and the
+// helper's life cycle (restart, timeouts, ending with its parent).
 //
 // Every connection runs over the loopback of a namespace the test creates.
 // The helper under test is a copy in a temporary folder, given its capability
@@ -26,6 +26,7 @@
 #include <string>
 #include <thread>
 
+#include "helper_users.h"
 #include "netns.h"
 #include "platform/linux/helper_client.h"
 #include "platform/privileged/sock_destroy.h"
@@ -41,7 +42,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::NetNs;
 
-constexpr const char* kNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 
 // One established connection over 127.0.0.1; the sockets are closed with the
 // object. `id` names the client's socket as a socket-table dump would.
@@ -122,17 +122,6 @@ class TempDir {
   }
   const std::string& path() const { return path_; }
 
-  // A copy of the helper, given `caps` ("" for none) with setcap. "" when
-  // the file system cannot hold capabilities.
-  std::string helper(const std::string& name, const std::string& caps) const {
-    const std::string copy = path_ + "/" + name;
-    fs::copy_file(TW_TARNIX_HELPER, copy, fs::copy_options::overwrite_existing);
-    if (caps.empty()) return copy;
-    if (!test::run_command("setcap " + caps + "+ep " + copy).ok()) return "";
-    const auto shown = test::run_command("getcap " + copy);
-    return shown.output.find("cap_net_admin") != std::string::npos ? copy : "";
-  }
-
   // An executable shell script standing in for the helper.
   std::string script(const std::string& name, const std::string& body) const {
     const std::string file = path_ + "/" + name;
@@ -177,6 +166,7 @@ TEST_F(ConnectionKillerTest, RootClosesInProcessAndNeverTouchesAConnectionOfAnot
 
   // Already gone: nothing to do, and that is success.
   EXPECT_TRUE(killer->close(c.id).ok());
+  EXPECT_FALSE(*killer->close_connection(c.id));
 
   // The addresses and ports of `other` with a cookie that is not its own
   // name a connection that has ended: success, and `other` lives on.
@@ -186,27 +176,148 @@ TEST_F(ConnectionKillerTest, RootClosesInProcessAndNeverTouchesAConnectionOfAnot
   EXPECT_TRUE(is_open(other));
 }
 
-TEST_F(ConnectionKillerTest, UnprivilegedUserClosesThroughTheHelper) {
-  const std::string helper = dir_.helper("tarnix-helper", "cap_net_admin,cap_net_raw,cap_dac_read_search");
+// A member of the group tarnwatch, and a helper installed for the group.
+class GroupMemberTest : public ConnectionKillerTest {
+ protected:
+  void SetUp() override {
+    ConnectionKillerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_TRUE(member_.ok()) << member_.error();
+  }
+  // tw_close_connection run by the member in the namespace.
+  test::CommandResult close_as_member(const std::string& helper, const std::string& args) {
+    return ns_.exec(member_.as() + TW_CLOSE_CONNECTION + " " + helper + " " + args + " 2>&1");
+  }
+  test::HelperGroup group_;
+  test::TestUser member_{true};
+};
+
+TEST_F(GroupMemberTest, MemberClosesAConnectionThroughTheHelper) {
+  const std::string helper = test::install_helper_copy(dir_.path(), "tarnix-helper", "cap_net_admin,cap_net_raw");
   if (helper.empty()) GTEST_SKIP() << dir_.path() << " cannot hold file capabilities";
   Connection c;
   open(c);
 
-  const auto r = ns_.exec(kNobody + std::string(TW_CLOSE_CONNECTION) + " " + helper + " " + c.args());
+  const auto r = close_as_member(helper, c.args());
   EXPECT_EQ(r.output, "helper\nclosed\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_error(c.client), ECONNABORTED);
   EXPECT_EQ(read_error(c.server), ECONNRESET);
 }
 
-TEST_F(ConnectionKillerTest, HelperWithoutTheCapabilityGivesTheAdministratorMessage) {
-  const std::string helper = dir_.helper("tarnix-helper", "");
+// The kernel's lookup behind SOCK_DESTROY falls back to a listener when no
+// connection matches: a made-up peer without a cookie named 0.0.0.0:2222,
+// and a dual-stack [::]:2224 too. The helper looks the socket up itself and
+// closes only the connection asked for.
+TEST_F(GroupMemberTest, ListeningServersAreNeverClosedEstablishedConnectionsAre) {
+  const std::string helper = test::install_helper_copy(dir_.path(), "tarnix-helper", "cap_net_admin");
+  if (helper.empty()) GTEST_SKIP() << dir_.path() << " cannot hold file capabilities";
+  int v4 = -1, v6 = -1;
+  ASSERT_TRUE(ns_.run([&] {
+    v4 = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(2222);
+    if (bind(v4, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(v4, 16) != 0) v4 = -1;
+    v6 = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int off = 0;
+    setsockopt(v6, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    sockaddr_in6 b{};
+    b.sin6_family = AF_INET6;
+    b.sin6_port = htons(2224);
+    if (bind(v6, reinterpret_cast<sockaddr*>(&b), sizeof b) != 0 || listen(v6, 16) != 0) v6 = -1;
+  }));
+  ASSERT_GE(v4, 0);
+  ASSERT_GE(v6, 0);
+  // A listener is alive while a new connection to it comes up.
+  auto serves = [&](int port) {
+    bool up = false;
+    ns_.run([&] {
+      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      a.sin_port = htons(static_cast<std::uint16_t>(port));
+      up = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+      ::close(fd);
+    });
+    return up;
+  };
+  ASSERT_TRUE(serves(2222));
+  ASSERT_TRUE(serves(2224));
+
+  for (const std::string port : {"2222", "2224"}) {
+    // A made-up peer, no cookie: no such connection, nothing closed.
+    for (const std::string local : {"127.0.0.1", "0.0.0.0"}) {
+      const auto r = close_as_member(helper, local + " " + port + " 10.9.9.9 5555");
+      EXPECT_EQ(r.output, "helper\nno such connection\n") << local << ":" << port;
+    }
+    // The listener's own name is no connection at all.
+    const auto r = close_as_member(helper, "0.0.0.0 " + port + " 0.0.0.0 0");
+    EXPECT_EQ(r.output, "helper\nThe privileged helper refused the request. (0.0.0.0:" + port +
+                            " -> 0.0.0.0:0 is not a connection)\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(serves(std::stoi(port))) << port;
+  }
+
+  // An established connection to each server (its accepted end, named
+  // without a cookie) is closed, and the servers go on serving.
+  for (int listener : {v4, v6}) {
+    int client = -1;
+    std::uint16_t client_port = 0, server_port = listener == v4 ? 2222 : 2224;
+    ASSERT_TRUE(ns_.run([&] {
+      client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      a.sin_port = htons(server_port);
+      socklen_t len = sizeof a;
+      if (connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+          getsockname(client, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        client_port = ntohs(a.sin_port);
+    }));
+    ASSERT_NE(client_port, 0);
+    // The v4 server's end, or the client's end of the dual-stack server's
+    // connection (the helper closes IPv4 sockets; the server's end there is
+    // an IPv6 socket).
+    const std::string args = listener == v4 ? "127.0.0.1 2222 127.0.0.1 " + std::to_string(client_port)
+                                            : "127.0.0.1 " + std::to_string(client_port) + " 127.0.0.1 2224";
+    const auto r = close_as_member(helper, args);
+    EXPECT_EQ(r.output, "helper\nclosed\n") << args;
+    const int e = read_error(client);
+    EXPECT_TRUE(e == ECONNRESET || e == ECONNABORTED) << std::strerror(e);
+    ::close(client);
+    EXPECT_TRUE(serves(server_port));
+  }
+
+  // As root in-process the same rule holds.
+  std::unique_ptr<SockDestroyKiller> killer;
+  ASSERT_TRUE(ns_.run([&] { killer = std::make_unique<SockDestroyKiller>(); }));
+  SocketId made_up;
+  made_up.local_port = 2224;
+  made_up.remote_address = htonl(0x0A090909);
+  made_up.remote_port = 5555;
+  auto closed = killer->close_connection(made_up);
+  ASSERT_TRUE(closed.ok()) << closed.error().message();
+  EXPECT_FALSE(*closed);
+  EXPECT_TRUE(serves(2224));
+  ::close(v4);
+  ::close(v6);
+}
+
+TEST_F(GroupMemberTest, HelperWithoutTheCapabilityGivesTheAdministratorMessageWithItsFix) {
+  const std::string helper = test::install_helper_copy(dir_.path(), "tarnix-helper", "");
+  ASSERT_FALSE(helper.empty());
   Connection c;
   open(c);
 
-  const auto r = ns_.exec(kNobody + std::string(TW_CLOSE_CONNECTION) + " " + helper + " " + c.args());
+  const auto r = close_as_member(helper, c.args());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output.rfind("helper\nPlease run with administrator privileges. (", 0), 0u) << r.output;
+  EXPECT_EQ(r.output.rfind("helper\nPlease run with administrator privileges.\n"
+                           "tarnix-helper has no capabilities: sudo make install (",
+                           0),
+            0u)
+      << r.output;
   EXPECT_NE(r.output.find("lacks CAP_NET_ADMIN"), std::string::npos) << r.output;
   EXPECT_TRUE(is_open(c));
 }
@@ -217,7 +328,8 @@ TEST_F(ConnectionKillerTest, MissingHelperGivesTheAdministratorMessage) {
   EXPECT_FALSE(killer.is_supported());
   const Status s = killer.close(SocketId{});
   ASSERT_FALSE(s.ok());
-  EXPECT_EQ(s.error().headline, kNeedsAdministratorHeadline);
+  EXPECT_EQ(s.error().headline,
+            std::string(kNeedsAdministratorHeadline) + "\ntarnix-helper is not installed: sudo make install");
   EXPECT_EQ(s.error().errno_value, ENOENT);
   EXPECT_NE(s.error().detail.find("missing"), std::string::npos) << s.error().detail;
 }

@@ -5,6 +5,7 @@
 #include <libmnl/libmnl.h>
 #include <linux/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <linux/if_arp.h>
 #include <linux/if_ether.h>
 #include <linux/if_link.h>
@@ -516,7 +517,8 @@ TEST_F(LinkStatsInNamespace, DefaultRouteWithTheLowestMetric) {
 }
 
 // The sampler on the kernel's table while an interface before the sampled one
-// goes away: the counter of the interface that moves into the sampled
+// goes away: the sampled interface is followed to its new position and keeps
+// being counted, and the counter of the interface that moves into its old
 // position never reaches the totals. (tarnixd's tests delete the sampled
 // interface itself.)
 TEST_F(LinkStatsInNamespace, SamplerFollowsDeletedInterfaces) {
@@ -556,13 +558,46 @@ TEST_F(LinkStatsInNamespace, SamplerFollowsDeletedInterfaces) {
   ASSERT_TRUE(ns_->del_link("twx0")) << ns_->error();  // a twz end moves into the position
   ASSERT_EQ(position("twy0"), sampled - 2);
   ASSERT_EQ(rows.at(static_cast<std::size_t>(sampled)).if_name.substr(0, 3), "twz");
-  monitor.tick();
+  std::uint64_t sent = 0;
+  for (int i = 0; i < 10; ++i) {
+    sent += send_frames(row("twy0"), row("twy1"), {1000});
+    clock.advance_ms(50);
+    monitor.tick();
+  }
   const tw::traffic::TrafficFigures f = monitor.figures();
-  EXPECT_EQ(f.state, tw::traffic::InterfaceState::Changed);
-  EXPECT_EQ(f.gross_send, before.gross_send);
+  EXPECT_EQ(f.state, tw::traffic::InterfaceState::Identified);
+  EXPECT_EQ(monitor.selected_interface(), sampled - 2);
+  EXPECT_EQ(f.gross_send, before.gross_send + sent);
+  EXPECT_EQ(f.capture_send, before.capture_send + sent);
   EXPECT_EQ(f.gross_recv, before.gross_recv);
-  EXPECT_EQ(f.capture_send, before.capture_send);
-  EXPECT_EQ(f.smoothed_send, 0);
+  EXPECT_GT(f.smoothed_send, 0);
+}
+
+// A watcher of the link events takes them when the descriptor is readable;
+// the reads then never look for events themselves (a steady read is the
+// stats dump alone), so an attribute change shows after take_events().
+TEST_F(LinkStatsInNamespace, WatchedEventsReloadTheAttributes) {
+  std::vector<LinkRow> rows;
+  const int fd = stats_->watch_events();
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(why(stats_->read_table(rows)), "");
+  ASSERT_EQ(find(rows, "twb")->admin_status, 1u);
+  const auto readable = [&] {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 5000) == 1;
+  };
+
+  ASSERT_TRUE(ns_->set_up("twb", false));
+  ASSERT_TRUE(readable());
+  ASSERT_TRUE(stats_->read_table(rows));
+  EXPECT_EQ(find(rows, "twb")->admin_status, 1u) << "the read looked for events itself";
+  for (int i = 0; i < 1000; ++i) {  // every pending event, the kernel's follow-ups too
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 200) != 1) break;
+    stats_->take_events();
+  }
+  ASSERT_TRUE(stats_->read_table(rows));
+  EXPECT_EQ(find(rows, "twb")->admin_status, 2u);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The packet capture on the real kernel: TCP, UDP and ICMP between two
 // namespaces the test creates, decoded with the right direction, ports,
-// protocol text and process; the Packet Monitor listing a datagram end to
-// end; an unprivileged user capturing through tarnix-helper (a setcap'd copy
-// in a temporary folder); and a stop on a silent link.
+// protocol text and process; broadcasts and SSDP captured; the Packet
+// Monitor listing a datagram end to end; a member of the group tarnwatch
+// capturing through tarnix-helper (a setcap'd copy in a temporary folder)
+// without ever holding the packet socket, and users the helper cannot serve
+// told why; and a stop on a silent link.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,12 +13,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <thread>
 
+#include "helper_users.h"
 #include "netns.h"
 #include "packets/packet_decoder.h"
 #include "packets/packet_monitor.h"
@@ -34,8 +38,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-constexpr const char* kNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 
 struct Fd {
   int fd = -1;
@@ -102,17 +104,12 @@ struct TempDir {
   TempDir() {
     char tmpl[] = "/tmp/tw-capture-XXXXXX";
     if (mkdtemp(tmpl) != nullptr) path = tmpl;
-    fs::permissions(path, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
   }
   ~TempDir() {
     std::error_code ec;
     fs::remove_all(path, ec);
-  }
-  std::string helper(const std::string& name, const std::string& caps) const {
-    const std::string copy = path + "/" + name;
-    fs::copy_file(TW_TARNIX_HELPER, copy, fs::copy_options::overwrite_existing);
-    if (!caps.empty() && !test::run_command("setcap " + caps + "+ep " + copy).ok()) return "";
-    return copy;
   }
 };
 
@@ -331,16 +328,16 @@ TEST_F(PacketCaptureTest, AddressOnAVlanDeviceGivesUntaggedDatagrams) {
   EXPECT_EQ(r->length, 29);
 }
 
-// Runs the probe as nobody in the left namespace; returns its output once it
-// has said "started" (or ended), with `after_start` run in between.
-std::string run_probe(test::VethLink& link, const std::string& helper, int count,
+// Runs the probe with `args` as `user` in the left namespace; returns its
+// output once it has ended, with `after_start` run when it says "started".
+std::string run_probe(test::VethLink& link, const test::TestUser& user, const std::string& args,
                       const std::function<void()>& after_start) {
-  const std::string cmd = "ip netns exec " + link.left().name() + " " + kNobody + TW_CAPTURE_PROBE + " " + helper +
-                          " " + link.left_addr() + " " + std::to_string(count) + " 2>&1";
+  const std::string cmd =
+      "ip netns exec " + link.left().name() + " " + user.as() + TW_CAPTURE_PROBE + " " + args + " 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
   if (p == nullptr) return "popen failed";
   std::string out;
-  char line[256];
+  char line[512];
   while (std::fgets(line, sizeof line, p) != nullptr) {
     out += line;
     if (std::string(line) == "started\n") after_start();
@@ -349,32 +346,152 @@ std::string run_probe(test::VethLink& link, const std::string& helper, int count
   return out;
 }
 
-TEST_F(PacketCaptureTest, UnprivilegedUserCapturesThroughTheHelper) {
-  TempDir dir;
-  const std::string helper = dir.helper("tarnix-helper", "cap_net_raw");
+// Two datagrams from the right to the left's port 7000.
+void send_two(test::VethLink& link, std::uint32_t left, std::uint32_t right) {
+  link.right().run([&] {
+    Fd s;
+    s.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to = socket_address(left, 7000);
+    sockaddr_in from = socket_address(right, 7001);
+    bind(s.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    for (int i = 0; i < 2; ++i) sendto(s.fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  });
+}
+
+class HelperCaptureTest : public PacketCaptureTest {
+ protected:
+  void SetUp() override {
+    PacketCaptureTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_TRUE(member_.ok()) << member_.error();
+    ASSERT_TRUE(outsider_.ok()) << outsider_.error();
+  }
+  test::HelperGroup group_;
+  test::TestUser member_{true};
+  test::TestUser outsider_{false};
+  TempDir dir_;
+};
+
+TEST_F(HelperCaptureTest, GroupMemberCapturesThroughTheHelperWithoutEverHoldingTheSocket) {
+  const std::string helper = test::install_helper_copy(dir_.path, "tarnix-helper", "cap_net_raw,cap_net_admin");
   if (helper.empty()) GTEST_SKIP() << "the file system of /tmp cannot hold capabilities";
 
-  auto send_two = [&] {
-    link_.right().run([&] {
-      Fd s;
-      s.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-      sockaddr_in to = socket_address(left_, 7000);
-      sockaddr_in from = socket_address(right_, 7001);
-      bind(s.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
-      for (int i = 0; i < 2; ++i) sendto(s.fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    });
-  };
-  const std::string out = run_probe(link_, helper, 1, send_two);
-  EXPECT_EQ(out.substr(0, out.find('\n')), "helper") << out;
-  EXPECT_NE(out.find("UDP(DL) 7000 7001\n"), std::string::npos) << out;
+  Fd receiver;  // so that no port-unreachable answer follows
+  ASSERT_TRUE(link_.left().run([&] {
+    receiver.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at = socket_address(left_, 7000);
+    bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+  }));
+  // The programs' own client: the datagrams arrive, and no packet socket is
+  // among its descriptors (nothing to unfilter, re-bind or send with).
+  const std::string out = run_probe(link_, member_, helper + " " + link_.left_addr() + " 2",
+                                    [&] { send_two(link_, left_, right_); });
+  EXPECT_EQ(out, "helper\nstarted\nUDP(DL) 7000 7001\nUDP(DL) 7000 7001\npacket sockets: 0\ndropped: 0\n");
 
-  // A helper without the capability, or none at all: the user is told to
-  // get privileges.
-  const std::string plain = dir.helper("plain-helper", "");
-  for (const std::string& h : {plain, dir.path + "/missing-helper"}) {
-    const std::string refused = run_probe(link_, h, 1, [] {});
-    EXPECT_EQ(refused, "Error!! socket() = 1\nPlease run with administrator privileges.\n") << h;
+  // A client of its own, reading every reply with room for descriptors: the
+  // old request for the socket is unknown, and neither the replies nor the
+  // batches carry a descriptor.
+  const std::string raw = run_probe(link_, member_, helper + " --raw " + link_.left_addr(),
+                                    [&] { send_two(link_, left_, right_); });
+  EXPECT_EQ(raw,
+            "old request: error, descriptors 0\nstart capture: started on, descriptors 0\nstarted\n"
+            "batch: datagrams, descriptors 0\n");
+
+  // Only the machine's own non-loopback addresses: not loopback, not
+  // another host's.
+  for (const std::string& other : {std::string("127.0.0.1"), link_.right_addr()}) {
+    const std::string refused = run_probe(link_, member_, helper + " --raw " + other, [] {});
+    EXPECT_EQ(refused.substr(0, refused.find("started\n")),
+              "old request: error, descriptors 0\nstart capture: error, descriptors 0\n")
+        << other;
   }
+}
+
+TEST_F(HelperCaptureTest, WhyTheHelperCannotHelpIsSaidWithItsFix) {
+  const std::string helper = test::install_helper_copy(dir_.path, "tarnix-helper", "cap_net_raw");
+  const std::string plain = test::install_helper_copy(dir_.path, "plain-helper", "");
+  if (helper.empty() || plain.empty()) GTEST_SKIP() << "the file system of /tmp cannot hold capabilities";
+  const std::string line = "Error!! socket() = 1\nPlease run with administrator privileges.\n";
+  const std::string args = " " + link_.left_addr() + " 1";
+
+  EXPECT_EQ(run_probe(link_, outsider_, helper + args, [] {}),
+            line + "you are not in the group tarnwatch: sudo usermod -aG tarnwatch " + outsider_.name() +
+                ", then log in again\n");
+  EXPECT_EQ(run_probe(link_, member_, plain + args, [] {}),
+            line + "tarnix-helper has no capabilities: sudo make install\n");
+  EXPECT_EQ(run_probe(link_, member_, dir_.path + "/missing-helper" + args, [] {}),
+            line + "tarnix-helper is not installed: sudo make install\n");
+}
+
+// Broadcasts and multicasts pass the device as well; the capture takes them
+// all, in-process and through the helper alike, and the decoder's direction
+// rules sort them (an SSDP announcement lists its sender first).
+TEST_F(PacketCaptureTest, BroadcastAndSsdpAreCapturedInProcessAndThroughTheHelper) {
+  for (const auto route : {platform::LinuxPacketCapture::Route::InProcessFirst,
+                           platform::LinuxPacketCapture::Route::HelperOnly}) {
+    const bool helper_route = route == platform::LinuxPacketCapture::Route::HelperOnly;
+    Recorder rec;
+    rec.ctx.capture_address = left_;
+    std::optional<platform::CaptureFailure> failure;
+    Fd sender;
+    bool through_helper = false;
+    ASSERT_TRUE(link_.left().run([&] {
+      // The helper joins the namespace of the thread that starts it and ends
+      // with that thread: the whole run happens on this one.
+      platform::HelperClient client({TW_TARNIX_HELPER});
+      platform::LinuxPacketCapture capture(&client, route);
+      failure = capture.start(left_, rec);
+      if (failure) return;
+      through_helper = capture.through_helper();
+      link_.right().run([&] {
+        sender.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int one = 1;
+        setsockopt(sender.fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+        in_addr via{};
+        via.s_addr = right_;
+        setsockopt(sender.fd, IPPROTO_IP, IP_MULTICAST_IF, &via, sizeof via);
+        sockaddr_in from = socket_address(right_, 1900);
+        bind(sender.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        sockaddr_in broadcast = socket_address(*shared::parse_address("10.231.0.255"), 6000);
+        sendto(sender.fd, "b", 1, 0, reinterpret_cast<sockaddr*>(&broadcast), sizeof broadcast);
+        sockaddr_in ssdp = socket_address(*shared::parse_address("239.255.255.250"), 1900);
+        sendto(sender.fd, "M-SEARCH", 8, 0, reinterpret_cast<sockaddr*>(&ssdp), sizeof ssdp);
+      });
+      const auto b = rec.wait_for([](const PacketRecord& p) { return field_text(p.address1) == "10.231.0.255"; });
+      const auto m = rec.wait_for([](const PacketRecord& p) { return p.port1 == 1900 && p.port2 == 1900; });
+      capture.stop();
+      ASSERT_TRUE(b) << "no broadcast, helper " << helper_route;
+      EXPECT_EQ(field_text(b->protocol), "UDP(DL)");
+      EXPECT_EQ(b->port1, 6000);
+      ASSERT_TRUE(m) << "no SSDP, helper " << helper_route;
+      EXPECT_EQ(field_text(m->address1), link_.right_addr());
+      EXPECT_EQ(field_text(m->address2), "239.255.255.250");
+      EXPECT_EQ(capture.stats().dropped, 0u);
+    }));
+    ASSERT_FALSE(failure) << failure->detail;
+    EXPECT_EQ(through_helper, helper_route);
+  }
+}
+
+// The device that owns the address goes away: the helper ends the run, and
+// the capture thread with it.
+TEST_F(PacketCaptureTest, HelperRunEndsWhenItsDeviceGoesAway) {
+  ASSERT_TRUE(link_.left().run([&] {
+    platform::HelperClient client({TW_TARNIX_HELPER});
+    platform::LinuxPacketCapture capture(&client, platform::LinuxPacketCapture::Route::HelperOnly);
+    struct Ends : platform::CaptureSink {
+      std::atomic<bool> ended{false};
+      void capture_started() override {}
+      bool datagram(std::span<const std::uint8_t>) override { return true; }
+      void capture_ended() override { ended = true; }
+    } sink;
+    const auto failure = capture.start(left_, sink);
+    ASSERT_FALSE(failure) << failure->detail;
+    ASSERT_TRUE(link_.left().del_link(link_.left_if()));
+    for (int i = 0; i < 300 && !sink.ended; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(sink.ended);
+    capture.stop();
+  }));
 }
 
 }  // namespace

@@ -24,12 +24,14 @@
 #include <thread>
 #include <vector>
 
+#include "helper_users.h"
 #include "netns.h"
 #include "packetfilter/filter_controller.h"
 #include "packetfilter/nft_ruleset.h"
 #include "platform/fake/fake_file_store.h"
 #include "platform/linux/helper_packet_filter.h"
 #include "platform/linux/network_info.h"
+#include "platform/privileged/nft_table_holder.h"
 #include "platform/privileged/nftables_filter.h"
 
 namespace tw::packetfilter {
@@ -38,7 +40,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr const char* kNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 constexpr const char* kRulePath = "/data/tarnix_packetfilter.txt";
 
 // True when a TCP connection to ip:port comes up within a second.
@@ -132,7 +133,7 @@ TEST_F(PacketFilterTest, DropForPeerPort80BlocksOnlyThatPortUntilStopped) {
     ASSERT_TRUE(reaches(peer(), 80));
     ASSERT_TRUE(filter.add_command("tarnix.packetfilter /add:DROP,0.0.0.0,255.255.255.255,0," + peer() +
                                    ",255.255.255.255,80,TCP,web"));
-    filter.start_command();
+    (void)filter.start_command();
     ASSERT_TRUE(filter.filtering());
     EXPECT_FALSE(connects(peer(), 80));
     EXPECT_TRUE(reaches(peer(), 81));
@@ -143,7 +144,7 @@ TEST_F(PacketFilterTest, DropForPeerPort80BlocksOnlyThatPortUntilStopped) {
     const platform::FilterSet expected = filter_set(filter.rules(), {0x0AE70001});
     EXPECT_EQ(listed_table(), nft_table_text(expected));
 
-    filter.stop_command();
+    (void)filter.stop_command();
     EXPECT_FALSE(filter.filtering());
     EXPECT_TRUE(reaches(peer(), 80));
     EXPECT_EQ(listed_table(), "");
@@ -155,7 +156,7 @@ TEST_F(PacketFilterTest, RangesWidenToTheirBlockAndRestartsReplaceTheTable) {
     // 10.231.0.4-10.231.0.7 is a block of four that leaves the peer out.
     ASSERT_TRUE(filter.add_command(
         "tarnix.packetfilter /add:DROP,0.0.0.0,0.0.0.0,0,10.231.0.4-10.231.0.7,255.255.255.255,80-81,TCP"));
-    filter.start_command();
+    (void)filter.start_command();
     ASSERT_TRUE(filter.filtering());
     EXPECT_TRUE(reaches(peer(), 80));
     // 10.231.0.1-10.231.0.2 widens to 10.231.0.0/30, which holds the peer;
@@ -176,7 +177,7 @@ TEST_F(PacketFilterTest, IcmpRulesMatchTypeAndCode) {
     ASSERT_TRUE(ping());
     // Timestamp requests (type 13) are not echo requests.
     ASSERT_TRUE(filter.add_command("tarnix.packetfilter /add:DROP,0.0.0.0,0.0.0.0,13,0.0.0.0,0.0.0.0,0,ICMP"));
-    filter.start_command();
+    (void)filter.start_command();
     ASSERT_TRUE(filter.filtering());
     EXPECT_TRUE(ping());
     // Echo requests (type 8) of code 5, which a ping never sends, leave it
@@ -186,7 +187,7 @@ TEST_F(PacketFilterTest, IcmpRulesMatchTypeAndCode) {
     EXPECT_TRUE(ping());
     filter.set_cell(0, kDstPort, "0");
     EXPECT_FALSE(ping());
-    filter.stop_command();
+    (void)filter.stop_command();
     EXPECT_TRUE(ping());
   });
 }
@@ -212,30 +213,94 @@ TEST_F(PacketFilterTest, TheTableDiesWithItsOwner) {
   }));
 }
 
-TEST_F(PacketFilterTest, UnprivilegedUserFiltersThroughTheHelper) {
+TEST_F(PacketFilterTest, ASecondFilterHearsWhoHoldsTheTable) {
+  ASSERT_TRUE(link_.left().run([&] {
+    // The helper holds the table for this process, as it does for a desktop
+    // instance; a second filter (another instance, run as root) may not
+    // touch it, and is told whose it is instead of "run as administrator".
+    platform::HelperClient client({TW_TARNIX_HELPER});
+    platform::HelperPacketFilter held(client);
+    ASSERT_TRUE(held.is_supported());
+    platform::FilterSet set{{0x0AE70001}, {{0, 0, 0x0AE70002, 0xFFFFFFFF, platform::kFilterTcp, 0, 0, 80, 80}}};
+    ASSERT_TRUE(held.apply(set).ok());
+
+    const auto holder = platform::nft_table_holder("tarnwatch");
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(holder->pid, client.pid());
+    EXPECT_EQ(holder->name, "tarnix-helper");
+    EXPECT_EQ(holder->instance_pid, getpid());
+
+    platform::NftablesPacketFilter second({nft_apply_text, nft_remove_text});
+    const Status s = second.apply(set);
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error().headline, "Another Tarnwatch instance (pid " + std::to_string(getpid()) + ") filters already.");
+    EXPECT_EQ(s.error().errno_value, EBUSY);
+    EXPECT_NE(listed_table(), "");  // the first one's table stands
+    EXPECT_FALSE(platform::nft_table_holder("no-such-table"));
+  }));
+}
+
+// A member of the group tarnwatch filters through the helper; the helper
+// installs the rules for the machine's own non-loopback addresses only,
+// whatever the client's list says (127.0.0.1, 0.0.0.0 and 255.255.255.255
+// would cut off loopback or match nothing real).
+TEST_F(PacketFilterTest, GroupMemberFiltersThroughTheHelperForTheMachinesOwnAddressesOnly) {
+  test::HelperGroup group;
+  test::TestUser member(true);
+  ASSERT_TRUE(member.ok()) << member.error();
   char tmpl[] = "/tmp/tw-filter-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   const std::string dir = tmpl;
-  fs::permissions(dir, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-  const std::string capable = dir + "/tarnix-helper", plain = dir + "/plain/tarnix-helper";
-  fs::create_directories(dir + "/plain");
-  fs::permissions(dir + "/plain", fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-  fs::copy_file(TW_TARNIX_HELPER, capable);
-  fs::copy_file(TW_TARNIX_HELPER, plain);
-  const bool caps = test::run_command("setcap cap_net_admin+ep " + capable).ok();
-  const std::string args = " 10.231.0.1 " + peer() + " 80";
+  fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  const std::string capable = test::install_helper_copy(dir, "tarnix-helper", "cap_net_admin");
+  const std::string plain = test::install_helper_copy(dir, "plain-helper", "");
+  // Port 80 on the left's loopback, which must stay reachable.
+  int lo = -1;
+  ASSERT_TRUE(link_.left().run([&] {
+    lo = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(80);
+    if (bind(lo, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(lo, 64) != 0) lo = -1;
+  }));
+  ASSERT_GE(lo, 0);
+  auto run = [&](const std::string& helper) {
+    return link_.left().exec(member.as() + TW_FILTER_CLIENT + " " + helper +
+                             " 127.0.0.1,0.0.0.0,255.255.255.255,10.231.0.1,10.231.0.2 " + peer() + " 80 2>&1");
+  };
 
-  if (caps) {
-    const auto r = link_.left().exec(kNobody + std::string(TW_FILTER_CLIENT) + " " + capable + args);
-    EXPECT_EQ(r.output, "helper\nblocked\nconnected\nremoved\nconnected\n");
+  if (!capable.empty()) {
+    const auto r = run(capable);
+    EXPECT_EQ(r.output, "helper\nblocked\nconnected\nloopback connected\nremoved\nconnected\n");
     EXPECT_EQ(r.status, 0);
   }
-  const auto r = link_.left().exec(kNobody + std::string(TW_FILTER_CLIENT) + " " + plain + args);
+  const auto r = run(plain);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output.rfind("helper\nPlease run with administrator privileges. (", 0), 0u) << r.output;
+  EXPECT_EQ(r.output.rfind("helper\nPlease run with administrator privileges.\n"
+                           "tarnix-helper has no capabilities: sudo make install (",
+                           0),
+            0u)
+      << r.output;
+  close(lo);
   std::error_code ec;
   fs::remove_all(dir, ec);
-  if (!caps) GTEST_SKIP() << dir << " cannot hold file capabilities";
+  if (capable.empty()) GTEST_SKIP() << dir << " cannot hold file capabilities";
+}
+
+// What the helper installs is what nft lists: the set holds only the
+// machine's own address.
+TEST_F(PacketFilterTest, HelperTableListsOnlyTheMachinesOwnAddress) {
+  ASSERT_TRUE(link_.left().run([&] {
+    platform::HelperClient client({TW_TARNIX_HELPER});
+    platform::HelperPacketFilter filter(client);
+    platform::FilterSet set{{0x7F000001, 0, 0xFFFFFFFF, 0x0AE70001, 0x0AE70002},
+                           {{0, 0, 0, 0, platform::kFilterTcp, 0, 0, 80, 80}}};
+    const Status s = filter.apply(set);
+    ASSERT_TRUE(s.ok()) << s.error().message();
+    EXPECT_EQ(listed_table(), nft_table_text(platform::FilterSet{{0x0AE70001}, set.drops}));
+  }));
 }
 
 }  // namespace

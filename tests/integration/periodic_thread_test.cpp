@@ -1,10 +1,14 @@
 // The sampler thread and the system clock. Nothing here asserts how long
 // anything took: the waits below only guard against a hang.
 #include <stdlib.h>
+#include <sys/eventfd.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <future>
 #include <mutex>
 #include <string>
@@ -105,6 +109,32 @@ TEST(PeriodicThreadRun, StopDoesNotWaitForTheNextDeadline) {
   auto destroyed = std::async(std::launch::async, [&] { t.reset(); });
   ASSERT_EQ(destroyed.wait_for(kHangGuard), std::future_status::ready);
   EXPECT_EQ(calls, 0);
+}
+
+// The descriptor watched between ticks (the link events) is served at once,
+// as often as it becomes readable, without a tick; stop() still ends the
+// thread at once.
+TEST(PeriodicThreadRun, WatchedDescriptorIsServedBetweenTicks) {
+  const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  std::atomic<int> served{0};
+  std::atomic<int> calls{0};
+  PeriodicThread t;
+  ASSERT_TRUE(t.start(24h, [&] { ++calls; }, "tw-test-watch", {fd, [&] {
+                        std::uint64_t v = 0;
+                        if (read(fd, &v, sizeof v) == sizeof v) ++served;
+                      }}));
+  const std::uint64_t one = 1;
+  for (int round = 1; round <= 2; ++round) {
+    ASSERT_EQ(write(fd, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    const auto end = std::chrono::steady_clock::now() + kHangGuard;
+    while (served < round && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(served, round);
+  }
+  auto stopped = std::async(std::launch::async, [&] { t.stop(); });
+  ASSERT_EQ(stopped.wait_for(kHangGuard), std::future_status::ready);
+  EXPECT_EQ(calls, 0);
+  close(fd);
 }
 
 TEST(PeriodicThreadRun, StopFromInsideTheCallback) {

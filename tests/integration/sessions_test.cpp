@@ -11,6 +11,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,9 +21,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 
 #include "netns.h"
 #include "platform/fake/fake_clock.h"
@@ -32,6 +35,7 @@
 #include "platform/linux/resolver.h"
 #include "platform/linux/sock_diag.h"
 #include "platform/privileged/sock_destroy.h"
+#include "sessions/netstat.h"
 #include "sessions/session_monitor.h"
 
 namespace tw::sessions {
@@ -50,11 +54,11 @@ struct ConnectedChild {
       waitpid(pid, nullptr, 0);
     }
   }
-  void start(std::uint32_t address_be, std::uint16_t port) {
+  void start(std::uint32_t address_be, std::uint16_t port, const char* name = "twsesschild") {
     pid = fork();
     if (pid != 0) return;
     // Only async-signal-safe calls from here on.
-    prctl(PR_SET_NAME, "twsesschild", 0, 0, 0);
+    prctl(PR_SET_NAME, name, 0, 0, 0);
     const int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -178,6 +182,315 @@ TEST(SessionsOnTheKernel, ChildConnectionIsListedKeepsItsTimeAndIsKilledByARule)
   EXPECT_EQ(find_row(), nullptr);
 }
 
+// A Session Monitor on the real tables of a namespace of the test's own, with
+// the in-process killer; host names stay addresses (nothing asks a DNS
+// server) and the blocked log goes to a fake store.
+struct KernelMonitor {
+  explicit KernelMonitor(test::NetNs& ns) {
+    ok = ns.run([&] {
+      sockets = std::make_unique<platform::SockDiagSocketTable>();
+      killer = std::make_unique<platform::SockDestroyKiller>();
+    });
+    SessionSettings settings;
+    settings.ask_dns = false;
+    SessionMonitorConfig config;
+    config.data_folder = "/data";
+    if (ok)
+      monitor = std::make_unique<SessionMonitor>(
+          SessionMonitorDeps{*sockets, processes, *killer, clock, files, hosts, keys, names}, config, settings,
+          AutoBlockSettings{});
+  }
+  ~KernelMonitor() { workers.run_all(); }
+  // The lines of the blocked log (one file: the test runs within a month).
+  std::vector<std::string> blocked_lines() const {
+    std::vector<std::string> lines;
+    for (const auto& [path, text] : files.files)
+      for (std::size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+        lines.push_back(text.substr(at, nl - at));
+    return lines;
+  }
+  // The shown row whose local port is `port`, null when there is none.
+  const RowTexts* row_with_local_port(std::uint16_t port) const {
+    for (const auto& r : monitor->rows())
+      if (r[kLocalPort] == std::to_string(port)) return &r;
+    return nullptr;
+  }
+
+  bool ok = false;
+  std::unique_ptr<platform::SockDiagSocketTable> sockets;
+  std::unique_ptr<platform::SockDestroyKiller> killer;
+  platform::ProcProcessTable processes;
+  platform::FakeClock clock;
+  platform::FakeFileStore files;
+  platform::FakeReverseResolver resolver;
+  platform::FakeLookupWorkers workers;
+  shared::HostNameCache hosts{resolver, workers};
+  shared::FlowKeyTable keys;
+  ProcessNameCache names{processes};
+  std::unique_ptr<SessionMonitor> monitor;
+};
+
+// A loopback listener in `ns` (127.0.0.1, a port of the kernel's choice).
+std::uint16_t listen_on_loopback(test::NetNs& ns, Fd& listener, int backlog = 16) {
+  std::uint16_t port = 0;
+  ns.run([&] {
+    listener.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(listener.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listener.fd, backlog) == 0 &&
+        getsockname(listener.fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port = ntohs(a.sin_port);
+  });
+  return port;
+}
+
+// A connection killed while its program still holds the socket and the port
+// it bound stays in the kernel's tables as a bound-only socket with its
+// addresses: it is no connection any more, and auto-block must not close,
+// log and count it again at every refresh.
+TEST(SessionsOnTheKernel, AConnectionKilledByAutoBlockIsLoggedAndCountedOnce) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (namespaces, SOCK_DESTROY)";
+  test::NetNs ns("once");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  Fd listener, client, server;
+  const std::uint16_t port = listen_on_loopback(ns, listener);
+  ASSERT_NE(port, 0);
+  constexpr std::uint16_t kClientPort = 41234;  // bound by hand: the kernel keeps it after the kill
+  bool connected = false;
+  ASSERT_TRUE(ns.run([&] {
+    client.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(kClientPort);
+    if (bind(client.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+    a.sin_port = htons(port);
+    connected = connect(client.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }));
+  ASSERT_TRUE(connected) << strerror(errno);
+  server.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(server.fd, 0);
+
+  KernelMonitor k(ns);
+  ASSERT_TRUE(k.ok);
+  k.monitor->load_rules("IP2=127.0.0.1,PORT2=" + std::to_string(port) + "\n");
+  k.monitor->start();
+  ASSERT_TRUE(k.monitor->block_start());
+  for (int i = 0; i < 6; ++i) {
+    k.clock.advance_ms(500);
+    k.monitor->refresh();
+  }
+  EXPECT_EQ(k.monitor->blocked_count(), 1);
+  EXPECT_EQ(k.blocked_lines().size(), 1u);
+  EXPECT_EQ(k.row_with_local_port(kClientPort), nullptr) << "a bound-only socket is listed";
+  // The program that still holds the socket sees its connection aborted.
+  pollfd p{client.fd, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 1000), 1);
+  char b;
+  EXPECT_EQ(recv(client.fd, &b, 1, 0), -1);
+  EXPECT_EQ(errno, ECONNABORTED);
+}
+
+// A process may give itself any name, line ends included: it must not make
+// lines of its own in the blocked log, the session log or the NETSTAT
+// listing, nor in anything that names it by its process id (the packet list).
+TEST(SessionsOnTheKernel, AProcessNameCannotForgeLines) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (namespaces, other processes' fds, SOCK_DESTROY)";
+  test::NetNs ns("forge");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  Fd listener, server;
+  const std::uint16_t port = listen_on_loopback(ns, listener);
+  ASSERT_NE(port, 0);
+  ConnectedChild child;
+  ASSERT_TRUE(ns.run([&] { child.start(htonl(INADDR_LOOPBACK), port, "x\nFORGED LINE"); }));
+  pollfd pl{listener.fd, POLLIN, 0};
+  ASSERT_EQ(poll(&pl, 1, 5000), 1) << "the child did not connect";
+  server.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(server.fd, 0);
+
+  KernelMonitor k(ns);
+  ASSERT_TRUE(k.ok);
+  k.monitor->start();
+  k.monitor->refresh();
+  const std::string label = "x?FORGED LINE(" + std::to_string(child.pid) + ")";
+  bool found = false;
+  for (const auto& r : k.monitor->rows()) found |= r[kProcess] == label;
+  EXPECT_TRUE(found) << "no row names " << label;
+  EXPECT_EQ(k.names.name_for(child.pid), "x?FORGED LINE");
+
+  logging::EntryValues v;
+  auto src = k.monitor->log_source();
+  src.fill(logging::LogKind::Session, "$SESSION$", v);
+  const std::string session(v.get("$SESSION$"));
+  EXPECT_EQ(static_cast<std::size_t>(std::count(session.begin(), session.end(), '\n')), k.monitor->rows().size() - 1)
+      << session;
+
+  NetstatRun run(Language::English);
+  run.start();
+  run.run_worker(*k.sockets, k.processes, k.names, k.hosts, k.resolver, kDefaultNetstatFilter);
+  const std::string listing = run.tick().replace;
+  EXPECT_NE(listing.find("-> " + label + "\r\n"), std::string::npos) << listing;
+  EXPECT_EQ(listing.find("\nFORGED"), std::string::npos) << listing;
+
+  k.monitor->load_rules("PID=x,PORT2=" + std::to_string(port) + "\n");
+  ASSERT_TRUE(k.monitor->block_start());
+  k.monitor->refresh();
+  const auto lines = k.blocked_lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(label), std::string::npos) << lines[0];
+}
+
+// A process of the test's own in a namespace that connects to 127.0.0.1:PORT
+// as "twstaleparent" and, told to, hands the connection to a child of its
+// own ("twstalechild"): then it ends, or it closes its descriptor of the
+// connection and stays, as a server that forks for each connection does.
+struct HandingOwner {
+  pid_t parent = -1, child = -1;
+  int command[2] = {-1, -1}, answer[2] = {-1, -1};
+  ~HandingOwner() {
+    for (pid_t p : {child, parent})
+      if (p > 0) kill(p, SIGKILL);
+    if (parent > 0) waitpid(parent, nullptr, 0);
+    for (int fd : {command[0], command[1], answer[0], answer[1]})
+      if (fd >= 0) close(fd);
+  }
+  // On a thread in the namespace.
+  bool start(std::uint16_t port) {
+    if (pipe(command) != 0 || pipe(answer) != 0) return false;
+    parent = fork();
+    if (parent == 0) {
+      // Only async-signal-safe calls from here on.
+      prctl(PR_SET_NAME, "twstaleparent", 0, 0, 0);
+      const int s = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      a.sin_port = htons(port);
+      if (s < 0 || connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) _exit(1);
+      char ends = 0;
+      if (read(command[0], &ends, 1) != 1) _exit(1);
+      const pid_t c = fork();
+      if (c == 0) {
+        prctl(PR_SET_NAME, "twstalechild", 0, 0, 0);
+        for (;;) pause();
+      }
+      if (!ends) close(s);  // before the answer: the test looks right after it
+      if (write(answer[1], &c, sizeof c) != sizeof c || ends) _exit(0);
+      for (;;) pause();
+    }
+    return parent > 0;
+  }
+  bool hand_over(bool parent_ends) {
+    const char ends = parent_ends ? 1 : 0;
+    if (write(command[1], &ends, 1) != 1 || read(answer[0], &child, sizeof child) != sizeof child) return false;
+    if (parent_ends) {
+      waitpid(parent, nullptr, 0);
+      parent = -1;
+    }
+    return true;
+  }
+};
+
+// The owner kept for a socket is checked: a program that forked and ended,
+// or that passed the connection to its child and closed its own descriptor,
+// gives way to the child within a second, although no other socket made the
+// table look again.
+TEST(SessionsOnTheKernel, AStaleOwnerGivesWayToTheChildThatHoldsTheConnection) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (namespaces, other processes' fds)";
+  test::NetNs ns("stale");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  Fd listener, first, second;
+  const std::uint16_t port = listen_on_loopback(ns, listener);
+  ASSERT_NE(port, 0);
+  HandingOwner ending, staying;
+  bool started = false;
+  ASSERT_TRUE(ns.run([&] { started = ending.start(port) && staying.start(port); }));
+  ASSERT_TRUE(started);
+  first.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+  second.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_TRUE(first.fd >= 0 && second.fd >= 0);
+
+  KernelMonitor k(ns);
+  ASSERT_TRUE(k.ok);
+  k.monitor->start();
+  auto labels = [&] {
+    std::multiset<std::string> out;
+    for (const auto& r : k.monitor->rows())
+      if (r[kRemotePort] == std::to_string(port)) out.insert(r[kProcess]);
+    return out;
+  };
+  auto label = [](const char* name, pid_t pid) { return std::string(name) + "(" + std::to_string(pid) + ")"; };
+  k.monitor->refresh();
+  EXPECT_EQ(labels(), (std::multiset<std::string>{label("twstaleparent", ending.parent),
+                                                   label("twstaleparent", staying.parent)}));
+  ASSERT_TRUE(ending.hand_over(true));
+  ASSERT_TRUE(staying.hand_over(false));
+  k.clock.advance_ms(500);
+  k.monitor->refresh();
+  k.clock.advance_ms(500);
+  k.monitor->refresh();
+  EXPECT_EQ(labels(), (std::multiset<std::string>{label("twstalechild", ending.child),
+                                                   label("twstalechild", staying.child)}));
+}
+
+// More connections than the list shows: auto-block closes every matching
+// one, and the counter counts them all.
+TEST(SessionsOnTheKernel, AutoBlockClosesMatchingConnectionsBeyondTheListsRows) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (namespaces, SOCK_DESTROY)";
+  constexpr int kConnections = 1100;
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  struct Restore {
+    rlimit limit;
+    ~Restore() { setrlimit(RLIMIT_NOFILE, &limit); }
+  } restore{old};
+  rlimit more = old;
+  more.rlim_cur = std::max<rlim_t>(old.rlim_cur, 3 * kConnections);
+  more.rlim_max = std::max(more.rlim_max, more.rlim_cur);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &more), 0) << strerror(errno);
+
+  test::NetNs ns("many");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  Fd listener;
+  const std::uint16_t port = listen_on_loopback(ns, listener, 64);
+  ASSERT_NE(port, 0);
+  std::vector<Fd> fds(2 * kConnections);
+  bool connected = false;
+  ASSERT_TRUE(ns.run([&] {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    for (int i = 0; i < kConnections; ++i) {
+      Fd& c = fds[2 * i];
+      c.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (connect(c.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+      fds[2 * i + 1].fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fds[2 * i + 1].fd < 0) return;
+    }
+    connected = true;
+  }));
+  ASSERT_TRUE(connected) << strerror(errno);
+
+  KernelMonitor k(ns);
+  ASSERT_TRUE(k.ok);
+  k.monitor->load_rules("IP2=127.0.0.1,PORT2=" + std::to_string(port) + ",NOLOG=1\n");
+  k.monitor->start();
+  ASSERT_TRUE(k.monitor->block_start());
+  k.monitor->refresh();
+  EXPECT_EQ(k.monitor->rows().size(), kMaxDisplayedRows);
+  EXPECT_EQ(k.monitor->connections(), 2 * kConnections);
+  EXPECT_EQ(k.monitor->blocked_count(), kConnections);
+  auto tcp = k.sockets->read(SocketProtocol::Tcp);
+  ASSERT_TRUE(tcp.ok());
+  const auto open = std::count_if(tcp->begin(), tcp->end(), [&](const platform::SocketRow& r) {
+    return r.remote_port == port && r.state == platform::mib::kEstablished;
+  });
+  EXPECT_EQ(open, 0) << "connections the guard left open";
+}
+
 TEST(SessionsOnTheKernel, ProcWalkFindsOwnersAndRescansOnlyOnAMissAtMostOncePerInterval) {
   const fs::path root = fs::temp_directory_path() / ("tw-proc-" + std::to_string(getpid()));
   fs::remove_all(root);
@@ -213,6 +526,26 @@ TEST(SessionsOnTheKernel, ProcWalkFindsOwnersAndRescansOnlyOnAMissAtMostOncePerI
   std::sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.pid < b.pid; });
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[1].name, "curl");
+
+  // Kept owners are checked without a walk while they hold on; one that
+  // handed its socket on is replaced at once, whatever the interval says:
+  // 6001 went to a child, and 5002's descriptor number now names another
+  // file (the socket moved to another number).
+  const int walks = never_again.scans();
+  EXPECT_EQ(never_again.verify_owners(std::vector<std::uint64_t>{5001, 5002, 6001}), 0);
+  EXPECT_EQ(never_again.scans(), walks);
+  fs::remove(root / "200" / "fd" / "0");
+  add_process(201, "curl-child", {"socket:[6001]"});
+  fs::remove(root / "100" / "fd" / "2");
+  fs::create_symlink("/dev/null", root / "100" / "fd" / "2");
+  fs::create_symlink("socket:[5002]", root / "100" / "fd" / "3");
+  EXPECT_EQ(never_again.verify_owners(std::vector<std::uint64_t>{5001, 5002, 6001}), 2);
+  EXPECT_EQ(never_again.scans(), walks + 1);
+  EXPECT_EQ(never_again.owner_of_socket(6001), 201);
+  EXPECT_EQ(never_again.owner_of_socket(5002), 100);
+  fs::remove_all(root / "201");  // gone altogether
+  EXPECT_EQ(never_again.verify_owners(std::vector<std::uint64_t>{6001}), 1);
+  EXPECT_EQ(never_again.owner_of_socket(6001), -1);
 
   EXPECT_EQ(platform::socket_inode_of_link("socket:[123]"), 123u);
   EXPECT_EQ(platform::socket_inode_of_link("socket:[12a]"), 0u);

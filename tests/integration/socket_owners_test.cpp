@@ -278,6 +278,16 @@ TEST(SocketOwners, AnotherUsersConnectionIsNamedThroughTheHelperOnly) {
   const auto powerless = ns.exec(observer + plain);
   ASSERT_TRUE(powerless.ok()) << powerless.output;
   EXPECT_EQ(label_of(powerless.output, conn.client_port), "-") << powerless.output;
+
+  // NETSTAT asks the same way: both ends of the connection are named.
+  const auto listing = ns.exec(observer + capable + " --netstat");
+  ASSERT_TRUE(listing.ok()) << listing.output;
+  std::istringstream lines(listing.output);
+  int named = 0;
+  for (std::string line; std::getline(lines, line);)
+    if (line.find(":" + std::to_string(conn.client_port) + " (") != std::string::npos)
+      named += line.ends_with(" -> " + expected + "\r");
+  EXPECT_EQ(named, 2) << listing.output;
 }
 
 }  // namespace

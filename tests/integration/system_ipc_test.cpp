@@ -3,6 +3,7 @@
 // (XDG_RUNTIME_DIR points at a temporary folder) and under shared-memory names
 // of its own, so a Tarnwatch running on this machine is never touched.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <semaphore.h>
 #include <signal.h>
@@ -18,8 +19,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
+
+#include <thread>
+
+#include "local_attacker.h"
 
 #include "platform/linux/command_socket.h"
 #include "platform/linux/instance_lock.h"
@@ -272,6 +278,106 @@ TEST(CommandChannel, TextsEndAtTheirFirstNulAndAtTheSizeCap) {
   EXPECT_TRUE(server->receive_pending().empty());
 }
 
+// A sender that waits, as tarnixctl does: a socket of its own (an abstract
+// name the kernel picks), connected to `path`, the command sent.
+OwnedFd waiting_sender(const std::string& path, const std::string& text) {
+  OwnedFd s(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_un own{};
+  own.sun_family = AF_UNIX;
+  sockaddr_un to{};
+  to.sun_family = AF_UNIX;
+  std::strncpy(to.sun_path, path.c_str(), sizeof to.sun_path - 1);
+  if (::bind(s.get(), reinterpret_cast<sockaddr*>(&own), sizeof(sa_family_t)) != 0 ||
+      ::connect(s.get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
+      ::send(s.get(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
+    s.reset();
+  return s;
+}
+
+TEST(CommandChannel, AWaitingSenderOfTheSameUserGetsTheReply) {
+  RuntimeDir run;
+  auto server = opened(CommandServer::listen(run / "tarnwatch.sock"));
+  ASSERT_TRUE(server);
+  std::thread serve([&] {
+    pollfd p{server->fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 10000), 1);
+    const auto requests = server->receive_requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].text, "tarnix.packetfilter /add:x");
+    EXPECT_EQ(requests[0].sender_uid, ::geteuid());
+    EXPECT_EQ(requests[0].sender_pid, ::getpid());
+    EXPECT_TRUE(server->reply(requests[0], "failed: why"));
+  });
+  const auto got = send_command_for_reply(server->path(), "tarnix.packetfilter /add:x", 20s);
+  serve.join();
+  ASSERT_TRUE(got.ok()) << got.error().message();
+  ASSERT_TRUE(got->has_value());
+  EXPECT_EQ(**got, "failed: why");
+
+  // A sender that does not wait (every one before replies): its command
+  // arrives as ever, and there is nobody to answer.
+  ASSERT_EQ(why(send_command(server->path(), "tarnix.trafficmonitor /init")), "");
+  auto requests = server->receive_requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_TRUE(requests[0].sender.empty());
+  EXPECT_FALSE(server->reply(requests[0], "done"));
+
+  // A receiver that never reads: once its queue is full the replies are
+  // dropped at once; the instance never waits for it.
+  OwnedFd slow = waiting_sender(server->path(), "x");
+  ASSERT_TRUE(slow);
+  requests = server->receive_requests();
+  ASSERT_EQ(requests.size(), 1u);
+  int sent = 0;
+  for (int i = 0; i < 1000; ++i) sent += server->reply(requests[0], "done") ? 1 : 0;
+  EXPECT_GT(sent, 0);
+  EXPECT_LT(sent, 1000);
+
+  // Gone: nothing to answer, no error for the instance.
+  slow.reset();
+  EXPECT_FALSE(server->reply(requests[0], "done"));
+  EXPECT_EQ(send_command_for_reply(run / "nothing.sock", "x", 1s).error().errno_value, kNobodyListensErrno);
+}
+
+TEST(CommandChannel, AnInstanceAnswersNoOtherUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root (an instance run as another user)";
+  // An instance of "nobody"; root, who may send to any socket, gets no reply.
+  char tmpl[] = "/tmp/tw-filter-reply-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl, path = dir + "/tarnwatch.sock";
+  ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // 0: the sender was refused its reply; 1: it was answered; 2: broken.
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+      ::_exit(2);
+    auto server = CommandServer::listen(path);
+    if (!server) ::_exit(2);
+    if (::write(ready[1], "r", 1) != 1) ::_exit(2);
+    pollfd p{(*server)->fd(), POLLIN, 0};
+    if (::poll(&p, 1, 10000) != 1) ::_exit(2);
+    const auto requests = (*server)->receive_requests();
+    if (requests.size() != 1 || requests[0].sender_uid != 0u) ::_exit(2);
+    ::_exit((*server)->reply(requests[0], "done") ? 1 : 0);
+  }
+  ::close(ready[1]);
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  OwnedFd root_sender = waiting_sender(path, "tarnix.packetfilter /start");
+  ASSERT_TRUE(root_sender);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  char buf[64];
+  EXPECT_EQ(::recv(root_sender.get(), buf, sizeof buf, MSG_DONTWAIT), -1);
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+}
+
 TEST(CommandChannel, StaleSocketIsReplacedLiveOneAndOtherFilesAreLeftAlone) {
   RuntimeDir run;
   const std::string path = run / "tarnwatch.sock";
@@ -501,20 +607,114 @@ TEST_F(StatusBlockTest, ALockLeftTakenByADeadHolderIsRecovered) {
   ::sem_close(sem);
 }
 
-TEST_F(StatusBlockTest, ShortOrForeignObjectsAreReadSafely) {
+TEST_F(StatusBlockTest, ObjectsThatAreNoBlockOfOursAreNeitherReadNorTaken) {
   // An object created but not yet sized, as a writer leaves it for a moment.
   int fd = ::shm_open(mem.c_str(), O_CREAT | O_RDWR, 0600);
   ASSERT_GE(fd, 0);
   EXPECT_EQ(read_status_block(names), std::nullopt);
-  // Smaller than a block and without a NUL: read only what exists.
+  // Another size is no block of ours: neither read nor written.
   ASSERT_EQ(::write(fd, "5,6,7", 5), 5);
   ::close(fd);
-  EXPECT_EQ(read_status_block(names), (StatusRecord{"5,6,7", false}));
-  // Opening grows it to a whole block.
+  EXPECT_EQ(read_status_block(names), std::nullopt);
   auto block = opened(PosixStatusBlock::open(names));
   ASSERT_TRUE(block);
+  EXPECT_EQ(block->names(), own);
   ASSERT_TRUE(block->publish("8,"));
   EXPECT_EQ(text(), "8,");
+}
+
+TEST_F(StatusBlockTest, RecordsCarryTheirAgeForReadersToTellADeadWriter) {
+  auto block = opened(PosixStatusBlock::open(names));
+  ASSERT_TRUE(block);
+  EXPECT_EQ(read_status_block(names)->age_ms, std::nullopt) << "never published";
+  ASSERT_TRUE(block->publish("1,2,"));
+  auto fresh = read_status_block(names);
+  ASSERT_TRUE(fresh && fresh->age_ms);
+  EXPECT_LT(*fresh->age_ms, 1000u);
+  std::this_thread::sleep_for(300ms);
+  auto older = read_status_block(names);
+  ASSERT_TRUE(older && older->age_ms);
+  EXPECT_GE(*older->age_ms, 300u);
+  // The stamp never shows in the text; a record too long to leave it room
+  // has no age.
+  EXPECT_EQ(older->text, "1,2,");
+  ASSERT_TRUE(block->publish(std::string(kStatusStampOffset, '7')));
+  EXPECT_EQ(read_status_block(names)->age_ms, std::nullopt);
+}
+
+// Names another user planted in the world-writable /dev/shm: a FIFO must not
+// hang a reader, and a link or a FIFO sends the writer to its per-user names.
+TEST_F(StatusBlockTest, PlantedFifosAndLinksSendUsToThePerUserNames) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root (another user)";
+  test::LocalUser attacker;
+  ASSERT_TRUE(attacker.ok()) << attacker.error();
+  ASSERT_TRUE(attacker.run("mkfifo -m 0666 /dev/shm" + mem).ok());
+  // A reader in a child, so that a hang ends the child, not the test run.
+  const auto read_in_child = [&] {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::alarm(5);
+      auto r = read_status_block(names);
+      ::_exit(r ? (r->text == "1," ? 10 : 11) : 12);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  };
+  EXPECT_EQ(read_in_child(), 12) << "the reader waited on the FIFO";
+  {
+    auto block = opened(PosixStatusBlock::open(names, 20ms));
+    ASSERT_TRUE(block);
+    EXPECT_EQ(block->names(), own);
+    ASSERT_TRUE(block->publish("1,"));
+    EXPECT_EQ(read_in_child(), 10);
+  }
+  TearDown();
+
+  // A link at the semaphore's name.
+  const std::string sem_file = "/dev/shm/sem." + mutex.substr(1);
+  ::unlink(sem_file.c_str());
+  ASSERT_TRUE(attacker.run("ln -s /dev/null " + sem_file).ok());
+  {
+    auto block = opened(PosixStatusBlock::open(names, 20ms));
+    ASSERT_TRUE(block) << "no status block at all";
+    EXPECT_EQ(block->names(), own);
+    ASSERT_TRUE(block->publish("1,"));
+    // The shared memory object is ours, but a writer never takes it with a
+    // foreign semaphore: neither does the reader.
+    EXPECT_EQ(read_in_child(), 10);
+  }
+  ::unlink(sem_file.c_str());
+}
+
+TEST(InstanceLock, ALiveHolderIsSeenWithoutTouchingTheLock) {
+  RuntimeDir run;
+  const std::string path = InstanceLock::path_for("tarnix");
+  EXPECT_EQ(path, run / "tarnix.lock");
+  EXPECT_FALSE(InstanceLock::held_by_a_live_process(path)) << "no file yet";
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    InstanceLock held = InstanceLock::acquire("tarnix");
+    char c = held.held() ? 'y' : 'n';
+    (void)!::write(ready[1], &c, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ASSERT_EQ(c, 'y');
+  EXPECT_TRUE(InstanceLock::held_by_a_live_process(path));
+  // Asking did not take it: a starting instance still finds it held.
+  EXPECT_FALSE(InstanceLock::acquire("tarnix").first_instance());
+  EXPECT_TRUE(InstanceLock::held_by_a_live_process(path));
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  EXPECT_FALSE(InstanceLock::held_by_a_live_process(path));
+  EXPECT_TRUE(InstanceLock::acquire("tarnix").first_instance());
 }
 
 }  // namespace

@@ -136,6 +136,8 @@ class Daemon {
     }
   }
   bool started() const { return pid_ > 0; }
+  // tarnixd's own process id (the shells exec into it), -1 once reaped.
+  pid_t pid() const { return pid_; }
   bool running() {
     if (pid_ <= 0) return false;
     int status = 0;

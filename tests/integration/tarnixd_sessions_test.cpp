@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -111,8 +112,13 @@ class TarnixdSessions : public ::testing::Test {
   // connection is closed and logged, one made after "/blockstop" lives, and
   // "/blockstart" closes it. `as` runs tarnixd and tarnixctl as another user.
   void run(const std::string& program, const std::string& data, const std::string& as) {
-    box_.write_file(data + "tarnix_autoblock.txt", "# the test's server\nALLOW=1,PORT2=22\nPORT2=" +
-                                                       std::to_string(kServerPort) + "\n");
+    const std::string rules = data + "tarnix_autoblock.txt";
+    box_.write_file(rules, "# the test's server\nALLOW=1,PORT2=22\nPORT2=" + std::to_string(kServerPort) + "\n");
+    // The rules belong to whoever runs tarnixd, as its data folder does: a
+    // rule file of someone else is refused.
+    struct stat folder {};
+    ASSERT_EQ(::stat(data.c_str(), &folder), 0);
+    ASSERT_EQ(::chown(rules.c_str(), folder.st_uid, folder.st_gid), 0);
     box_.write_file(settings_, "[Session]\nAskDNS=0\nAutoBlock=1\n");
     Daemon d(link_.left(), box_, "--interface lo --quiet --verbose --data-dir " + data, "sessions", program, as);
     ASSERT_TRUE(eventually([&] { return tarnixctl(link_.left(), box_, "send x", as).ok(); })) << d.diagnostics(box_);
@@ -132,7 +138,10 @@ class TarnixdSessions : public ::testing::Test {
     // Commands are taken in order: once the packet filter has answered its
     // start (it has no rules), auto-block is off.
     ASSERT_TRUE(tarnixctl(link_.left(), box_, "send " + quoted("tarnix.sessionmonitor /blockstop"), as).ok());
-    ASSERT_TRUE(tarnixctl(link_.left(), box_, "send " + quoted("tarnix.packetfilter /start"), as).ok());
+    // Without rules the start fails, and tarnixctl says so.
+    const test::CommandResult start = tarnixctl(link_.left(), box_, "send " + quoted("tarnix.packetfilter /start"), as);
+    ASSERT_EQ(start.status, 1) << start.output;
+    EXPECT_NE(start.output.find("Non packetfilter rules."), std::string::npos) << start.output;
     ASSERT_TRUE(eventually([&] {
       return box_.read_file(d.stderr_path()).find("packet filter: no rules") != std::string::npos;
     })) << d.diagnostics(box_);
@@ -152,6 +161,29 @@ class TarnixdSessions : public ::testing::Test {
 };
 
 TEST_F(TarnixdSessions, RootClosesByTheRulesAndFollowsTheCommands) { run(TW_TARNIXD, box_.data(), ""); }
+
+// "/blockstart" and "/blockstop" are kept in "AutoBlock": a guard switched on
+// by command is still on after a restart (tarnixd restarts after a resume).
+TEST_F(TarnixdSessions, TheCommandsSwitchOfAutoBlockOutlivesARestart) {
+  box_.write_file(box_.data() + "tarnix_autoblock.txt", "PORT2=" + std::to_string(kServerPort) + "\n");
+  box_.write_file(settings_, "[Session]\nAskDNS=0\nAutoBlock=0\n");
+  const std::string args = "--interface lo --quiet --data-dir " + box_.data();
+  {
+    Daemon d(link_.left(), box_, args, "before");
+    ASSERT_TRUE(eventually([&] { return tarnixctl(link_.left(), box_, "send x").ok(); })) << d.diagnostics(box_);
+    ASSERT_TRUE(tarnixctl(link_.left(), box_, "send " + quoted("tarnix.sessionmonitor /blockstart")).ok());
+    EXPECT_TRUE(eventually([&] { return box_.read_file(settings_).find("AutoBlock=1") != std::string::npos; }))
+        << box_.read_file(settings_);
+    ASSERT_EQ(d.stop(SIGKILL), std::optional<int>(128 + SIGKILL));  // no shut-down save to rely on
+  }
+  Daemon d(link_.left(), box_, args, "after");
+  ASSERT_TRUE(eventually([&] { return tarnixctl(link_.left(), box_, "send x").ok(); })) << d.diagnostics(box_);
+  Connection c = connect();
+  EXPECT_EQ(read_error(c.server.get(), 20s), ECONNRESET) << d.diagnostics(box_);
+  ASSERT_TRUE(tarnixctl(link_.left(), box_, "send " + quoted("tarnix.sessionmonitor /blockstop")).ok());
+  EXPECT_TRUE(eventually([&] { return box_.read_file(settings_).find("AutoBlock=0") != std::string::npos; }));
+  EXPECT_EQ(d.stop(), std::optional<int>(0)) << d.diagnostics(box_);
+}
 
 TEST_F(TarnixdSessions, AnotherUserClosesThroughTheHelper) {
   // "nobody" runs a copy of tarnixd with a copy of the helper beside it, the

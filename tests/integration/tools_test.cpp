@@ -40,6 +40,18 @@ using test::NetNs;
 
 bool has_program(const std::string& name) { return test::run_command("command -v " + name).ok(); }
 
+// Polls `cond` until it holds or a generous limit passed; only the outcome
+// is asserted, never the time it took.
+template <typename Cond>
+bool wait_until(Cond cond) {
+  const auto end = std::chrono::steady_clock::now() + 30s;
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
 // A folder removed with the object.
 struct TempDir {
   fs::path path;
@@ -91,12 +103,13 @@ TEST(ToolsIntegration, PingAcrossNamespacesAndAbortMidRun) {
   ASSERT_TRUE(run.start("-c 2 -W 1 -i 0.2", link.right_addr()));
   { RunInNs worker(link.left(), run, runner); }
   const std::string out = run.output();
-  EXPECT_EQ(out.rfind(">ping -c 2 -W 1 -i 0.2 10.231.0.2\r\n", 0), 0u) << out;
+  EXPECT_EQ(out.rfind(">ping -c 2 -W 1 -i 0.2 -- 10.231.0.2\r\n", 0), 0u) << out;
   EXPECT_NE(out.find("2 packets transmitted, 2 received"), std::string::npos) << out;
   EXPECT_TRUE(run.tick(0).finished);
 
-  // A long run, aborted after a few replies: the text ends right after the
-  // output so far, and the ping process is gone.
+  // A long run, aborted after a few replies: ping is interrupted as Ctrl+C
+  // would, prints its summary, then the text says "Aborted.", and the ping
+  // process is gone.
   ASSERT_TRUE(run.start("-c 1000 -i 0.2", link.right_addr()));
   RunInNs worker(link.left(), run, runner);
   const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -107,6 +120,9 @@ TEST(ToolsIntegration, PingAcrossNamespacesAndAbortMidRun) {
   worker.thread.join();
   const std::string aborted = run.output();
   EXPECT_NE(aborted.find("icmp_seq=2 "), std::string::npos);
+  const auto summary = aborted.find(" packets transmitted, ");
+  EXPECT_NE(summary, std::string::npos) << aborted;
+  EXPECT_LT(summary, aborted.find("Aborted.")) << aborted;
   EXPECT_EQ(aborted.substr(aborted.size() - 14), "\r\n\r\nAborted.\r\n") << aborted;
   EXPECT_FALSE(process_running("-c 1000 -i 0.2"));
 }
@@ -156,13 +172,13 @@ TEST(ToolsIntegration, MissingProgramAndBadHostSayWhy) {
   ASSERT_TRUE(missing.start("-c 1", "h"));
   missing.run_worker(runner);
   EXPECT_EQ(missing.output(),
-            ">tw-no-such-program -c 1 h\r\nThe program \"tw-no-such-program\" cannot be started: it is not installed.\r\n");
+            ">tw-no-such-program -c 1 -- h\r\nThe program \"tw-no-such-program\" cannot be started: it is not installed.\r\n");
 
   // ping reports an unknown option on standard error only; the box shows it.
   CommandRun bad(kPingTool);
   ASSERT_TRUE(bad.start("--tw-no-such-option", "127.0.0.1"));
   bad.run_worker(runner);
-  EXPECT_GT(bad.output().size(), std::string(">ping --tw-no-such-option 127.0.0.1\r\n").size()) << bad.output();
+  EXPECT_GT(bad.output().size(), std::string(">ping --tw-no-such-option -- 127.0.0.1\r\n").size()) << bad.output();
   EXPECT_FALSE(bad.errors().empty());
 }
 
@@ -199,6 +215,8 @@ class WhoisServer {
   void serve(std::string reply, Mode mode = Mode::Reply) {
     if (thread_.joinable()) thread_.join();
     release = false;
+    answered = false;
+    closed = false;
     thread_ = std::thread([this, reply = std::move(reply), mode] {
       const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (c < 0) return;
@@ -211,13 +229,17 @@ class WhoisServer {
       }
       request = req;
       ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+      answered = true;
       while (mode == Mode::Stall && !release) std::this_thread::sleep_for(10ms);
       ::close(c);
+      closed = true;
     });
   }
 
   std::string request;
   std::atomic<bool> release{false};
+  std::atomic<bool> answered{false};  // the reply of the current connection is out
+  std::atomic<bool> closed{false};    // and the connection is closed
 
  private:
   int fd_ = -1;
@@ -238,7 +260,7 @@ TEST(ToolsIntegration, WhoisAgainstAServerInANamespace) {
     const std::string target = reduce_whois_target(typed);
     std::string out;
     ns.run([&] {
-      auto reply = client.query(choose_whois_server(table, target), kWhoisPort, whois_request(target), timeout_ms);
+      auto reply = client.query(choose_whois_server(table, target), kWhoisPort, whois_request(target), timeout_ms, {});
       out = whois_output(convert_whois_reply(reply ? *reply : std::string(), target));
     });
     return out;
@@ -261,12 +283,29 @@ TEST(ToolsIntegration, WhoisAgainstAServerInANamespace) {
   EXPECT_GE(waited, 900ms);
   EXPECT_LT(waited, 5s);
 
+  // The tab closes while the server stalls: the query ends on its stop token
+  // while the server still holds the connection open (its own time-out would
+  // have given the "partial" reply 8 s later).
+  server.serve("partial\n", WhoisServer::Mode::Stall);
+  std::stop_source stop;
+  Result<std::string> stopped = Error{"not run", "", 0};
+  std::thread asker([&] {
+    ns.run([&] { stopped = client.query("127.0.0.1", kWhoisPort, "x \r\n", kWhoisTimeoutMs, stop.get_token()); });
+  });
+  ASSERT_TRUE(wait_until([&] { return server.answered.load(); }));
+  stop.request_stop();
+  asker.join();
+  EXPECT_FALSE(server.closed);
+  ASSERT_FALSE(stopped) << *stopped;
+  EXPECT_EQ(stopped.error().errno_value, platform::kCancelledErrno);
+  server.release = true;
+
   // No server for the name, and a refused connection: "Failed.".
   EXPECT_EQ(ask("example.org"), "Failed.\r\n\r\n");  // no server in the table
   EXPECT_EQ(ask("abc"), "Failed.\r\n\r\n");
   std::string refused;
   ns.run([&] {
-    auto r = client.query("127.0.0.1", 4343, "x \r\n", 1000);
+    auto r = client.query("127.0.0.1", 4343, "x \r\n", 1000, {});
     refused = r ? "connected" : r.error().detail;
   });
   EXPECT_NE(refused.find("onnection refused"), std::string::npos) << refused;
@@ -356,7 +395,7 @@ class DnsServerTest : public ::testing::Test {
   Result<std::vector<platform::DnsRecord>> query(const std::string& name, int type, bool direct = true) {
     platform::LdnsDnsClient client(platform::DnsRoots{(dir_.path / "etc").string(), (dir_.path / "run").string()});
     Result<std::vector<platform::DnsRecord>> result = Error{"not run", "", 0};
-    ns_->run([&] { result = client.query(name, type, direct); });
+    ns_->run([&] { result = client.query(name, type, direct, {}); });
     return result;
   }
 
@@ -455,6 +494,40 @@ TEST_F(DnsServerTest, NslookupListing) {
   EXPECT_NE(out.find(std::string(record_header(8, Language::English)) + "v=spf1-all\r\n"), std::string::npos);
   EXPECT_NE(out.find("A Record are not available.\r\n"), std::string::npos);
   EXPECT_NE(out.find("CNAME Record are not available.\r\n"), std::string::npos);
+}
+
+// A server that takes the question and never answers: the query ends on its
+// stop token (the tab's STOP or close), not after ldns's own retries.
+TEST(ToolsIntegration, DnsQueryEndsOnItsStopTokenWhileTheServerIsSilent) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root";
+  NetNs ns("dnss");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  TempDir dir;
+  dir.write("etc/resolv.conf", "nameserver 127.0.0.1\n");
+  int silent = -1;
+  ns.run([&] {
+    silent = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(53);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      ::close(silent);
+      silent = -1;
+    }
+  });
+  ASSERT_GE(silent, 0);
+  platform::LdnsDnsClient client(platform::DnsRoots{(dir.path / "etc").string(), (dir.path / "run").string()});
+  std::stop_source stop;
+  Result<std::vector<platform::DnsRecord>> result = Error{"not run", "", 0};
+  std::thread asker([&] { ns.run([&] { result = client.query("www.tw.test", platform::dns_type::kA, false, stop.get_token()); }); });
+  char question[512];
+  EXPECT_TRUE(wait_until([&] { return ::recv(silent, question, sizeof question, 0) > 0; }));
+  stop.request_stop();
+  asker.join();
+  ::close(silent);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().errno_value, platform::kCancelledErrno) << result.error().message();
 }
 
 // `nstat -asz` in the namespace: every absolute counter by name.

@@ -55,7 +55,7 @@ struct Silent : platform::Beeper {
 
 class FakeWhois : public platform::WhoisClient {
  public:
-  Result<std::string> query(const std::string&, int, const std::string& request, int) override {
+  Result<std::string> query(const std::string&, int, const std::string& request, int, std::stop_token) override {
     std::lock_guard lock(mutex);
     asked.push_back(request);
     return std::string("ok\n");

@@ -3,8 +3,11 @@
 // text, the sort mark, and row updates that never reset the view.
 #include <QApplication>
 #include <QClipboard>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QHeaderView>
 #include <QImage>
+#include <QRawFont>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -13,6 +16,7 @@
 #include "platform/fake/fake_file_store.h"
 #include "settings/profile.h"
 #include "ui/controls/list_copy.h"
+#include "ui/controls/list_font.h"
 #include "ui/controls/report_list_view.h"
 #include "ui/models/list_model_base.h"
 
@@ -276,6 +280,36 @@ TEST_F(ListControls, NewestOnTopWithACapMovesTheSelectionWithItsRow) {
   model.set_row(kCap, PortModel::make_row({"x", 1}));
   EXPECT_EQ(model.rowCount(), kCap);
   EXPECT_EQ(s.removed.count(), 1);
+}
+
+// IPA Gothic at 12 px (a usual Japanese desktop face) hangs its period below
+// the baseline like a comma: "192.0.2.2" reads "192,0,2,2". A Japanese list
+// takes a face in which the two differ, and still draws Japanese.
+TEST(ListFont, JapaneseListsTellThePeriodFromTheComma) {
+  QFont ipa(QStringLiteral("IPAGothic"));
+  ipa.setPixelSize(12);
+  if (!QFontDatabase::writingSystems(QFontInfo(ipa).family()).contains(QFontDatabase::Japanese))
+    GTEST_SKIP() << "IPA Gothic is not installed";
+  EXPECT_FALSE(period_differs_from_comma(ipa));
+
+  const QFont chosen = list_font(Language::Japanese, ipa);
+  EXPECT_TRUE(period_differs_from_comma(chosen)) << QFontInfo(chosen).family().toStdString();
+  EXPECT_EQ(QFontInfo(chosen).pixelSize(), 12);
+  const QRawFont japanese = QRawFont::fromFont(chosen, QFontDatabase::Japanese);
+  EXPECT_TRUE(japanese.supportsCharacter(QChar(0x30DB)));  // "ホ", as in the header "ホスト1"
+  EXPECT_TRUE(japanese.supportsCharacter(QChar(0x6642)));  // "時"
+
+  // The list view takes it for a Japanese model; English lists keep theirs.
+  PortModel model_ja(Language::Japanese);
+  ReportListView view_ja;
+  view_ja.setFont(ipa);
+  view_ja.set_list_model(&model_ja);
+  EXPECT_TRUE(period_differs_from_comma(view_ja.font()));
+  PortModel model_en;
+  ReportListView view_en;
+  view_en.setFont(ipa);
+  view_en.set_list_model(&model_en);
+  EXPECT_EQ(view_en.font(), ipa);
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 // The main window on the offscreen platform, with fakes for the settings
 // file, the interface table and the clock.
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -26,6 +30,7 @@
 #include "platform/fake/fake_socket_table.h"
 #include "platform/fake/fake_file_store.h"
 #include "platform/fake/fake_link_stats.h"
+#include "platform/fake/fake_process_runner.h"
 #include "platform/linux/command_socket.h"
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"
@@ -37,6 +42,8 @@
 #include "ui/models/session_list_model.h"
 #include "ui/sessions/session_monitor_page.h"
 #include "ui/traffic/traffic_graph.h"
+#include "ui/tools/command_tool_page.h"
+#include "ui/tools/host_bar.h"
 #include "ui/traffic/traffic_monitor_page.h"
 
 namespace tw::ui {
@@ -223,6 +230,47 @@ TEST(MainWindow, ExitConfirmationUnlessForcedOrSwitchedOff) {
     EXPECT_EQ(rig.confirmations, 0);
     EXPECT_TRUE(w.is_shut_down());
   }
+}
+
+// Escape is the Exit command everywhere but in a tool tab, which takes it
+// itself: from its output box, its host field, and an open drop-down list
+// (which it closes) it ends nothing.
+TEST(MainWindow, EscapeInAToolTabNeverExits) {
+  Rig rig;
+  platform::FakeFileStore tool_files;
+  platform::FakeProcessRunner runner;
+  rig.configure = [&](app::Runtime&, MainWindowServices& s) {
+    s.tools.files = &tool_files;
+    s.tools.processes = &runner;
+    s.tools.data_folder = "/data/";
+  };
+  MainWindow& w = rig.build();
+  w.show();
+  QApplication::setActiveWindow(&w);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  w.select_tab(static_cast<int>(shell::MainPage::Ping));
+  auto* ping = qobject_cast<CommandToolPage*>(w.page(shell::MainPage::Ping));
+  ASSERT_NE(ping, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(ping));
+
+  ping->output()->setFocus();
+  QTest::keyClick(ping->output(), Qt::Key_Escape);
+  EXPECT_FALSE(w.is_shut_down());
+  QTest::keyClick(ping->bar()->hosts()->lineEdit(), Qt::Key_Escape);
+  EXPECT_FALSE(w.is_shut_down());
+
+  QComboBox* hosts = ping->bar()->hosts();
+  hosts->showPopup();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return hosts->view()->isVisible(); }, 5000));
+  QTest::keyClick(hosts->view(), Qt::Key_Escape);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !hosts->view()->isVisible(); }, 5000));
+  EXPECT_FALSE(w.is_shut_down());
+  EXPECT_EQ(rig.confirmations, 0);
+
+  // Elsewhere Escape still ends the program.
+  w.select_tab(0);
+  QTest::keyClick(&w, Qt::Key_Escape);
+  EXPECT_TRUE(w.is_shut_down());
 }
 
 TEST(MainWindow, ResumeRestartsOnlyWhenTheSuccessorStarted) {

@@ -1,13 +1,20 @@
 // The Packet Filter tab on the offscreen platform: the grid's keys and cell
 // editors reach the rules, and the buttons follow the filter's state.
+#include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include "column_checks.h"
 #include "packetfilter/filter_controller.h"
 #include "platform/fake/fake_file_store.h"
 #include "platform/fake/fake_packet_filter.h"
@@ -102,7 +109,7 @@ TEST(PacketFilterPage, KeysEditTheRules) {
 TEST(PacketFilterPage, ButtonsFollowTheFilter) {
   Fixture f;
   f.files.files["/cfg/tarnix_packetfilter.txt"] = "DROP,0.0.0.0,255.255.255.255,0,10.0.0.2,255.255.255.255,80,TCP,web\n";
-  f.filter.reload();
+  (void)f.filter.reload();
   PacketFilterPage page(f.filter, f.profile, Language::English);
   EXPECT_EQ(page.grid()->model()->rowCount(), 1);
   page.start_button()->click();
@@ -111,7 +118,7 @@ TEST(PacketFilterPage, ButtonsFollowTheFilter) {
   EXPECT_FALSE(page.reload_button()->isEnabled());
   EXPECT_FALSE(page.edit_button()->isEnabled());
   // A command from outside shows on the page too.
-  f.filter.stop_command();
+  (void)f.filter.stop_command();
   EXPECT_EQ(page.start_button()->text(), "START");
   EXPECT_TRUE(page.edit_button()->isEnabled());
 
@@ -122,6 +129,156 @@ TEST(PacketFilterPage, ButtonsFollowTheFilter) {
   };
   page.edit_button()->click();
   EXPECT_EQ(opened, "/cfg/tarnix_packetfilter.txt");
+}
+
+// A rule file of `n` DROP rules, read into the controller.
+void load_rules(Fixture& f, int n) {
+  std::string text;
+  for (int i = 0; i < n; ++i)
+    text += "DROP,0.0.0.0,255.255.255.255,0,10.0.0." + std::to_string(i + 1) + ",255.255.255.255,80,TCP,r" +
+            std::to_string(i) + "\n";
+  f.files.files["/cfg/tarnix_packetfilter.txt"] = text;
+  ASSERT_TRUE(f.filter.reload().ok());
+}
+
+TEST(PacketFilterPage, AnIncompleteAddressOrPortIsAnInvalidCell) {
+  Fixture f;
+  load_rules(f, 1);
+  PacketFilterPage page(f.filter, f.profile, Language::English);
+  page.show();
+  QTableView* grid = page.grid();
+  grid->setFocus();
+  for (const auto& [column, typed] : {std::pair{pf::kDstIp, "10.213.22.77-"}, std::pair{pf::kDstPort, "8081-"}}) {
+    const std::string before = f.filter.grid()[0][static_cast<std::size_t>(column)];
+    grid->setCurrentIndex(grid->model()->index(0, column));
+    key(grid, Qt::Key_Return);
+    QLineEdit* editor = page.open_editor();
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClicks(editor, typed);
+    QTest::keyClick(editor, Qt::Key_Return);
+    // Not committed: the editor stays open and says why; the rule is as it was.
+    EXPECT_EQ(page.open_editor(), editor) << typed;
+    EXPECT_TRUE(editor->property("invalid").toBool());
+    EXPECT_FALSE(editor->toolTip().isEmpty());
+    EXPECT_EQ(f.filter.grid()[0][static_cast<std::size_t>(column)], before);
+    QTest::keyClick(editor, Qt::Key_Escape);
+    EXPECT_EQ(page.open_editor(), nullptr);
+  }
+  EXPECT_EQ(f.filter.grid()[0][pf::kDstPort], "80");
+}
+
+TEST(PacketFilterPage, AllActionsCommitsTheCellBeingEdited) {
+  Fixture f;
+  load_rules(f, 2);
+  PacketFilterPage page(f.filter, f.profile, Language::English);
+  page.show();
+  QTableView* grid = page.grid();
+  grid->setFocus();
+  grid->setCurrentIndex(grid->model()->index(1, pf::kMemo));
+  key(grid, Qt::Key_Return);
+  QLineEdit* editor = page.open_editor();
+  ASSERT_NE(editor, nullptr);
+  QTest::keyClicks(editor, "typed, not yet entered");
+
+  // The right click opens the menu; its action is taken from the menu.
+  bool triggered = false;
+  QTimer::singleShot(100, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) return;
+    for (QAction* a : menu->actions())
+      if (a->text() == "All Action set to FORWARD(&F)") {
+        a->trigger();
+        triggered = true;
+      }
+    menu->close();
+  });
+  // The right button's press must leave the editor open; the menu comes
+  // with the context-menu event that follows it.
+  const QPoint at = grid->visualRect(grid->model()->index(0, pf::kAction)).center();
+  QTest::mousePress(grid->viewport(), Qt::RightButton, Qt::NoModifier, at);
+  ASSERT_EQ(page.open_editor(), editor);
+  QContextMenuEvent menu_event(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
+  QApplication::sendEvent(grid->viewport(), &menu_event);
+  QTest::mouseRelease(grid->viewport(), Qt::RightButton, Qt::NoModifier, at);
+  QTest::qWait(50);
+  ASSERT_TRUE(triggered);
+  EXPECT_EQ(page.open_editor(), nullptr);
+  EXPECT_EQ(f.filter.grid()[0][pf::kAction], "FORWARD");
+  EXPECT_EQ(f.filter.grid()[1][pf::kAction], "FORWARD");
+  EXPECT_EQ(f.filter.grid()[1][pf::kMemo], "typed, not yet entered");
+}
+
+TEST(PacketFilterPage, HomeEndAndPageKeysMoveTheRow) {
+  Fixture f;
+  load_rules(f, 60);
+  PacketFilterPage page(f.filter, f.profile, Language::English);
+  page.resize(700, 300);
+  page.show();
+  QTableView* grid = page.grid();
+  grid->setFocus();
+  grid->setCurrentIndex(grid->model()->index(5, pf::kDstPort));
+  key(grid, Qt::Key_End);
+  EXPECT_EQ(grid->currentIndex().row(), 59);
+  EXPECT_EQ(grid->currentIndex().column(), pf::kDstPort);
+  key(grid, Qt::Key_PageUp);
+  const int up = grid->currentIndex().row();
+  EXPECT_LT(up, 59);
+  EXPECT_GT(up, 40);  // a page, not the whole list
+  EXPECT_EQ(grid->currentIndex().column(), pf::kDstPort);
+  key(grid, Qt::Key_Home);
+  EXPECT_EQ(grid->currentIndex().row(), 0);
+  EXPECT_EQ(grid->currentIndex().column(), pf::kDstPort);
+  key(grid, Qt::Key_PageDown);
+  EXPECT_EQ(grid->currentIndex().row(), 59 - up);
+  EXPECT_EQ(grid->currentIndex().column(), pf::kDstPort);
+}
+
+TEST(PacketFilterPage, TheRuleFilesProblemsAreShown) {
+  Fixture f;
+  f.files.files["/cfg/tarnix_packetfilter.txt"] = "DROP,0.0.0.0,255.255.255.255,0,10.0.0.1,255.255.255.255,80,TCP,web\n";
+  f.files.unreadable.insert("/cfg/tarnix_packetfilter.txt");
+  EXPECT_FALSE(f.filter.reload().ok());
+  PacketFilterPage page(f.filter, f.profile, Language::English);
+  page.show();
+  ASSERT_TRUE(page.file_report()->isVisible());
+  EXPECT_TRUE(page.file_report()->text().contains("cannot be read")) << page.file_report()->text().toStdString();
+  EXPECT_TRUE(page.file_report()->text().contains("/cfg/tarnix_packetfilter.txt"));
+  // A key that would add a row is refused, and the file stays.
+  page.grid()->setFocus();
+  key(page.grid(), Qt::Key_Insert);
+  EXPECT_EQ(page.grid()->model()->rowCount(), 0);
+  EXPECT_EQ(f.files.replace_count, 0);
+
+  f.files.unreadable.clear();
+  f.files.files["/cfg/tarnix_packetfilter.txt"] += "FORWORD,0.0.0.0,0.0.0.0,0,0.0.0.0,0.0.0.0,0,ANY\n";
+  page.reload_button()->click();
+  EXPECT_EQ(page.grid()->model()->rowCount(), 1);
+  EXPECT_TRUE(page.file_report()->text().contains("line 2: the action \"FORWORD\"")) << page.file_report()->text().toStdString();
+}
+
+// A fresh grid shows a typical rule ("FORWARD" beside its icon, the widest
+// addresses, port ranges) and its headers whole; a Japanese window names its
+// buttons in Japanese.
+TEST(PacketFilterPage, AFreshGridShowsATypicalRuleWhole) {
+  for (const Language lang : {Language::English, Language::Japanese}) {
+    Fixture f;
+    f.files.files["/cfg/tarnix_packetfilter.txt"] =
+        "FORWARD,255.255.255.255,255.255.255.255,1024-65535,255.255.255.255,255.255.255.255,1024-65535,ICMP,x\n";
+    (void)f.filter.reload();
+    PacketFilterPage page(f.filter, f.profile, lang);
+    QTableView* grid = page.grid();
+    const QAbstractItemView& cells = *grid;  // QTableView hides the size hint
+    ASSERT_EQ(grid->model()->rowCount(), 1);
+    test::expect_headers_whole(*grid->horizontalHeader(), false);
+    for (int c = 0; c < pf::kColumnCount - 1; ++c)  // the memo is as long as the user makes it
+      EXPECT_LE(cells.sizeHintForColumn(c), grid->columnWidth(c))
+          << "column " << c << ": " << grid->model()->index(0, c).data().toString().toStdString();
+    if (lang == Language::Japanese) {
+      EXPECT_EQ(page.start_button()->text(), "開始");
+      EXPECT_EQ(page.reload_button()->text(), "再読込");
+      EXPECT_EQ(page.edit_button()->text(), "編集");
+    }
+  }
 }
 
 }  // namespace

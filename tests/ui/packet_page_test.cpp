@@ -2,6 +2,8 @@
 // START/STOP and its messages, the up-down control, the list following the
 // display timer and the packet log, and the context menu's states.
 #include <QAction>
+#include <QLabel>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -12,6 +14,7 @@
 #include <memory>
 
 #include "app/packet_feature.h"
+#include "column_checks.h"
 #include "logging/log_engine.h"
 #include "platform/beeper.h"
 #include "platform/fake/fake_clock.h"
@@ -44,8 +47,8 @@ struct Fixture {
     monitor.reset();
     workers.run_all();
   }
-  void open_page() {
-    page = std::make_unique<PacketMonitorPage>(*feature, profile, Language::English);
+  void open_page(Language lang = Language::English) {
+    page = std::make_unique<PacketMonitorPage>(*feature, profile, lang);
     page->tell = [this](const QString& t) { told.push_back(t); };
   }
   void udp_in(int remote_port) {
@@ -123,6 +126,14 @@ TEST(PacketMonitorPage, AutoStartListFollowsAndContextMenu) {
   PacketListModel* model = f.page->list_model();
   ASSERT_EQ(model->rowCount(), 2);
   EXPECT_EQ(model->text(0, packets::kPort2), "444");
+  // The status beside the controls: this run's datagrams and the capture's
+  // losses.
+  f.capture.drop(3);
+  f.udp_in(446);
+  EXPECT_EQ(f.page->findChild<QLabel*>(QStringLiteral("captureStatus"))->text(), "Captured: 3  Dropped: 3");
+  f.monitor->remove_all();
+  f.udp_in(443);
+  f.udp_in(444);
   EXPECT_EQ(model->text(1, packets::kProtocol), "UDP(DL)");
   EXPECT_EQ(enabled(), (std::vector<bool>{true, false, false, false, false, false, false, false}));
   f.page->list_view()->selectionModel()->select(model->index(0, 0),
@@ -140,6 +151,44 @@ TEST(PacketMonitorPage, AutoStartListFollowsAndContextMenu) {
   std::unique_ptr<QMenu> menu(f.page->build_context_menu());
   menu->actions().first()->trigger();  // "Remove all items"
   EXPECT_EQ(model->rowCount(), 0);
+}
+
+// A fresh list: the dark background its default colours are made for, and
+// columns that show a typical packet and their headers whole in either
+// language; the context menu speaks Japanese in a Japanese window. Widths
+// stored in the file stay as they are.
+TEST(PacketMonitorPage, AFreshListIsReadableInBothLanguages) {
+  for (const Language lang : {Language::English, Language::Japanese}) {
+    Fixture f;
+    f.open_page(lang);
+    ReportListView* view = f.page->list_view();
+    EXPECT_EQ(view->palette().color(QPalette::Base), QColor(0, 0, 0));
+    EXPECT_EQ(view->palette().color(QPalette::Text), QColor(255, 255, 255));
+
+    const QStringList typical = {"255.255.255.255", "(255.255.255.255)", "65535", "255.255.255.255",
+                                 "(255.255.255.255)", "65535", "65535", "255", "IGMP(DL)",
+                                 lang == Language::Japanese ? "2024/12/31 23:59:59" : "12/31/2024 23:59:59",
+                                 "firefox-esr(123456)", ""};
+    ListRow row(packets::kColumnCount);
+    for (int c = 0; c < packets::kColumnCount; ++c) row[static_cast<std::size_t>(c)].text = typical[c];
+    f.page->list_model()->insert_rows(0, {row});
+    test::expect_headers_whole(*view->header(), false);
+    test::expect_cells_whole(*view, packets::kColumnCount, [&](int c) { return typical[c]; },
+                             [&](int c) { return view->columnWidth(c); });
+
+    if (lang == Language::Japanese) {
+      std::unique_ptr<QMenu> menu(f.page->build_context_menu());
+      QStringList texts;
+      for (QAction* a : menu->actions())
+        if (!a->isSeparator()) texts << a->text();
+      EXPECT_EQ(texts, (QStringList{"全ての項目を削除", "クリップボードへコピー", "パケットデータをコピー",
+                                    "パケットフィルターのルールに追加", "WHOIS", "NSLOOKUP", "PING", "TRACERT"}));
+      EXPECT_EQ(f.button()->text(), "開始");
+    }
+  }
+  Fixture stored("[Surveil]\nColnmWidth=50:51:52:53:54:55:56:57:58:59:60:61\n");
+  stored.open_page();
+  for (int c = 0; c < packets::kColumnCount; ++c) EXPECT_EQ(stored.page->list_view()->columnWidth(c), 50 + c);
 }
 
 }  // namespace

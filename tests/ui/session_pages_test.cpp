@@ -22,7 +22,9 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
+#include "column_checks.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_connection_killer.h"
 #include "platform/fake/fake_file_store.h"
@@ -158,6 +160,28 @@ TEST(SessionMonitorPage, DefaultColoursComeWithTheirBackground) {
   EXPECT_EQ(address.data(Qt::ForegroundRole).value<QColor>(), QColor(0xFF, 0xFF, 0x80));  // 0x80FFFF
 }
 
+// The columns a fresh start gives show a typical connection and every header
+// whole, the sort mark included (the list sorts by any column), in either
+// language.
+TEST(SessionMonitorPage, AFreshListShowsTypicalRowsAndHeadersWhole) {
+  for (const Language lang : {Language::English, Language::Japanese}) {
+    SessionRig rig;
+    rig.page = std::make_unique<SessionMonitorPage>(*rig.monitor, rig.profile, lang, 100);
+    ReportListView* view = rig.page->list();
+    const QStringList typical = {"255.255.255.255", "(255.255.255.255)", "65535", "255.255.255.255",
+                                 "(255.255.255.255)", "65535", "CLOSE WAIT",
+                                 lang == Language::Japanese ? "12時間 34分 56秒" : "12h 34m 56s",
+                                 "firefox-esr(123456)"};
+    ListRow row(SessionListModel::kColumnCount);
+    for (int c = 0; c < typical.size(); ++c) row[static_cast<std::size_t>(c)].text = typical[c];
+    rig.page->model()->insert_rows(0, {row});
+    test::expect_headers_whole(*view->header(), true);
+    test::expect_cells_whole(*view, static_cast<int>(typical.size()), [&](int c) { return typical[c]; },
+                             [&](int c) { return view->columnWidth(c); });
+    EXPECT_EQ(rig.page->start_button()->text(), lang == Language::Japanese ? "開始" : "START");
+  }
+}
+
 TEST(SessionMonitorPage, SelectionStaysOnPositionsAcrossRefreshes) {
   SessionRig rig;
   rig.page->toggle_running();
@@ -251,11 +275,14 @@ TEST(SessionMonitorPage, AutoBlockControlsFollowCommandsAndThePageWritesItsKeys)
 
   rig.page->ask_dns_box()->setChecked(true);
   rig.page->log_view_box()->setChecked(true);
+  // The widths the list started with (the described ones, widened to this
+  // desktop's fonts where needed).
+  const std::string widths = "ColnmWidth=" + shell::format_column_widths(rig.page->list()->default_widths());
   rig.page.reset();
   const std::string ini = rig.files.files.at(kIni);
-  for (const char* key : {"AskDNS=1", "AutoBlock=0", "AutoBlockLogView=1", "LogViewer=", "ResetMaxConnections=1440",
-                          "AutoBlockLogFormat=BLOCKED [$DATE$ $TIME$] $HOST1$:$PORT1$ $HOST2$:$PORT2$ $PID$",
-                          "ColnmWidth=90:90:60:90:220:60:80:100:100"})
+  for (const std::string key : {"AskDNS=1", "AutoBlock=0", "AutoBlockLogView=1", "LogViewer=", "ResetMaxConnections=1440",
+                                "AutoBlockLogFormat=BLOCKED [$DATE$ $TIME$] $HOST1$:$PORT1$ $HOST2$:$PORT2$ $PID$",
+                                widths.c_str()})
     EXPECT_NE(ini.find(key), std::string::npos) << key;
 }
 
@@ -294,8 +321,10 @@ class HeldSocketTable : public platform::FakeSocketTable {
 struct NetstatRig {
   NetstatRig() {
     sockets.tcp = {tcp("10.0.0.1", 40000, "192.0.2.7", 443)};
-    page = std::make_unique<NetstatPage>(profile, NetstatSources{&sockets, &processes, &names, &hosts, &resolver},
-                                         Language::English);
+    // The helper must be started by the UI thread, never by the worker.
+    auto ready = [this] { prepared_on.push_back(std::this_thread::get_id()); };
+    page = std::make_unique<NetstatPage>(
+        profile, NetstatSources{&sockets, &processes, &names, &hosts, &resolver, ready}, Language::English);
   }
   ~NetstatRig() {
     sockets.release();
@@ -311,6 +340,7 @@ struct NetstatRig {
   platform::FakeLookupWorkers workers;
   shared::HostNameCache hosts{resolver, workers};
   sessions::ProcessNameCache names{processes};
+  std::vector<std::thread::id> prepared_on;
   std::unique_ptr<NetstatPage> page;
 };
 
@@ -318,6 +348,7 @@ TEST(NetstatPage, StopDuringARunAbortsAndShowsWhatWasGathered) {
   NetstatRig rig;
   EXPECT_EQ(rig.text(), "Displays a list of current network connection status.");
   rig.page->start_stop();
+  EXPECT_EQ(rig.prepared_on, std::vector<std::thread::id>{std::this_thread::get_id()});
   EXPECT_EQ(rig.page->button()->text(), "STOP");
   EXPECT_TRUE(rig.page->display_timer().isActive());
   rig.sockets.wait_entered();

@@ -2,12 +2,20 @@
 // services.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 // Designated initialisers name only the fields a record type uses.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -30,12 +38,27 @@ namespace {
 
 class FakeWhois : public platform::WhoisClient {
  public:
-  Result<std::string> query(const std::string& server, int, const std::string& request, int) override {
+  Result<std::string> query(const std::string& server, int, const std::string& request, int,
+                            std::stop_token stop) override {
     asked = server + "|" + request;
+    if (stall) {
+      // A server that accepted and says nothing: only the stop ends the wait
+      // (a limit turns a stop that never comes into a failure, not a hang).
+      stalled = true;
+      std::mutex m;
+      std::condition_variable_any cv;
+      std::unique_lock lock(m);
+      cv.wait_for(lock, stop, std::chrono::seconds(20), [] { return false; });
+      stopped = stop.stop_requested();
+      return Error::from_errno("The WHOIS server cannot be asked.", "reading", platform::kCancelledErrno);
+    }
     return reply;
   }
   std::string reply;
   std::string asked;
+  bool stall = false;
+  std::atomic<bool> stalled{false};
+  std::atomic<bool> stopped{false};
 };
 
 class FakeStats : public platform::ProtocolStatsSource {
@@ -64,7 +87,7 @@ TEST(ToolPages, PingRunsShowsAndKeepsItsHistory) {
     page.press();
     EXPECT_EQ(page.bar()->button()->text(), "STOP");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !page.running(); }, 5000));
-    EXPECT_EQ(shown(page), ">ping -c 4 -W 1 a.example\nPING a.example\n1 received\n");
+    EXPECT_EQ(shown(page), ">ping -c 4 -W 1 -- a.example\nPING a.example\n1 received\n");
     EXPECT_EQ(page.bar()->button()->text(), "START");
     ASSERT_EQ(runner.started.size(), 1u);
     EXPECT_EQ(runner.started[0].back(), "a.example");
@@ -86,8 +109,8 @@ TEST(ToolPages, TracertStopsARunAndHistoryOffDeletesTheFile) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown(page).contains("10.0.0.1"); }, 5000));
     page.press();  // STOP
     ASSERT_TRUE(QTest::qWaitFor([&] { return !page.running(); }, 5000));
-    EXPECT_EQ(shown(page), ">traceroute -n far.example\n 1  10.0.0.1\n\n\nAborted.\n");
-    EXPECT_EQ(runner.terminated, 1);
+    EXPECT_EQ(shown(page), ">traceroute -n -- far.example\n 1  10.0.0.1\n\n\nAborted.\n");
+    EXPECT_EQ(runner.interrupted, 1);
     page.bar()->history()->setChecked(true);
     EXPECT_EQ(f.profile.read_int("Tracert", "History", 0), 1);
     page.bar()->history()->setChecked(false);
@@ -127,6 +150,103 @@ TEST(ToolPages, NslookupListsTheChosenTypes) {
   EXPECT_EQ(shown(page),
             "IP Address  = 192.0.2.4\nHost Name   = ※Name or service not known\n\n"
             "----- A Record -----------------------------------------------------\n192.0.2.4\n");
+}
+
+// Closing the window while a query is out must not wait for the server: the
+// page's destruction ends the query through the worker's stop token.
+TEST(ToolPages, ClosingEndsAStalledWhoisQueryAtOnce) {
+  Fixture f;
+  f.files.files["/data/tarnix_whois.txt"] = ".com = whois.example.net\n";
+  FakeWhois whois;
+  whois.stall = true;
+  auto page = std::make_unique<WhoisPage>(f.profile, f.files, whois, "/data/", Language::English);
+  page->bar()->set_text("example.com");
+  page->press();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return whois.stalled.load(); }, 5000));
+  EXPECT_TRUE(page->busy());
+  page.reset();  // returns once the worker has ended
+  EXPECT_TRUE(whois.stopped);
+  EXPECT_EQ(f.profile.read_string("Settings", "DomainName", ""), "example.com");
+}
+
+// STOP and closing end the lookup under way instead of waiting it out; the
+// report of a finished run is shown from its top.
+TEST(ToolPages, NslookupStopAndCloseEndAStalledQueryAndTheReportStartsAtTheTop) {
+  Fixture f;
+  platform::FakeDnsClient dns;
+  platform::FakeHostLookup hosts;
+  hosts.addresses["a.example"] = "192.0.2.4";
+  {
+    auto page = std::make_unique<NslookupPage>(f.profile, f.files, &dns, hosts, "/data/", Language::English);
+    dns.stall = true;
+    page->bar()->set_text("a.example");
+    page->press();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dns.stalled.load() == 1; }, 5000));
+    page->press();  // STOP
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !page->running(); }, 5000));
+    EXPECT_EQ(dns.stopped.load(), 1);
+    EXPECT_EQ(dns.queries.size(), 1u);  // the other types are not asked
+    EXPECT_TRUE(shown(*page).startsWith("Aborted.\n\nIP Address  = 192.0.2.4\n")) << shown(*page).toStdString();
+    EXPECT_EQ(page->bar()->button()->text(), "START");
+
+    page->press();  // again, and the tab closes meanwhile
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dns.stalled.load() == 2; }, 5000));
+    page.reset();
+    EXPECT_EQ(dns.stopped.load(), 2);
+  }
+
+  // A long listing: its first lines are what the box shows.
+  dns.stall = false;
+  std::vector<platform::DnsRecord> many;
+  for (int i = 0; i < 200; ++i) many.push_back(platform::DnsRecord{.type = 1, .address = "192.0.2." + std::to_string(i)});
+  dns.answers[{"a.example", platform::dns_type::kA}] = many;
+  NslookupPage page(f.profile, f.files, &dns, hosts, "/data/", Language::English);
+  page.resize(400, 200);
+  page.show();
+  page.bar()->set_text("a.example");
+  page.press();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !page.running(); }, 5000));
+  EXPECT_GT(page.output()->verticalScrollBar()->maximum(), 0);
+  EXPECT_EQ(page.output()->verticalScrollBar()->value(), 0);
+  EXPECT_EQ(page.output()->textCursor().position(), 0);
+}
+
+// Escape in a tool tab (the host field, the output box) stays in the tab;
+// the texts the tabs show in English only have Japanese ones too.
+TEST(ToolPages, EscapeStaysInTheTabAndJapaneseButtonTexts) {
+  Fixture f;
+  platform::FakeProcessRunner runner;
+  QWidget window;
+  int escapes_reaching_window = 0;
+  struct Counter : QObject {
+    int* n;
+    explicit Counter(int* count) : n(count) {}
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) ++*n;
+      return false;
+    }
+  } counter(&escapes_reaching_window);
+  window.installEventFilter(&counter);
+  auto* page = new CommandToolPage(tools::kPingTool, f.profile, f.files, runner, "/data/", Language::Japanese, &window);
+  window.show();
+  QTest::keyClick(page->output(), Qt::Key_Escape);
+  QTest::keyClick(page->bar()->hosts()->lineEdit(), Qt::Key_Escape);
+  EXPECT_EQ(escapes_reaching_window, 0);
+
+  EXPECT_EQ(page->bar()->button()->text(), "開始");
+  EXPECT_EQ(page->bar()->history()->text(), "履歴");
+  runner.script.ends = false;
+  page->run_for(QStringLiteral("a.example"));
+  EXPECT_EQ(page->bar()->button()->text(), "停止");
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        std::lock_guard lock(runner.mutex);
+        return runner.reads_after_chunks > 0;  // the child runs: STOP is an abort now
+      },
+      5000));
+  page->press();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !page->running(); }, 5000));
+  EXPECT_EQ(page->bar()->button()->text(), "開始");
 }
 
 TEST(ToolPages, StatisticsShowTheReportOnStart) {

@@ -27,6 +27,7 @@ class FakePacketCapture : public PacketCapture {
     if (fail_with) return fail_with;
     started_on = address;
     ++starts;
+    stats_ = {};  // a run's figures are its own, as with the real capture
     sink_ = &sink;
     sink.capture_started();
     return std::nullopt;
@@ -46,6 +47,8 @@ class FakePacketCapture : public PacketCapture {
     end();
     return false;
   }
+  // Datagrams the kernel (or the helper) lost in this run.
+  void drop(std::uint64_t n) { stats_.dropped += n; }
   // The capture thread ends by itself (the interface went away).
   void end() {
     if (!sink_) return;

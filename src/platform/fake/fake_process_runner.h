@@ -17,6 +17,10 @@ namespace tw::platform {
 struct FakeChildScript {
   std::deque<std::pair<std::string, std::string>> chunks;  // (stdout, stderr) per read
   bool ends = true;  // false: runs until terminated once the chunks are used up
+  // What an interrupted child writes before it ends (ping's summary); with
+  // ignores_interrupt it writes nothing and is terminated after the grace.
+  std::string on_interrupt;
+  bool ignores_interrupt = false;
 };
 
 class FakeProcessRunner : public ProcessRunner {
@@ -33,6 +37,7 @@ class FakeProcessRunner : public ProcessRunner {
   FakeChildScript script;
   int start_errno = 0;
   int terminated = 0;
+  int interrupted = 0;
   int reads_after_chunks = 0;  // reads of a child that has nothing more to say
 
  private:
@@ -53,6 +58,18 @@ class FakeProcessRunner : public ProcessRunner {
     void terminate() override {
       std::lock_guard lock(owner_.mutex);
       ++owner_.terminated;
+      ended_ = true;
+    }
+    void interrupt(std::string& out, std::string&, int, std::stop_token) override {
+      {
+        std::lock_guard lock(owner_.mutex);
+        ++owner_.interrupted;
+      }
+      if (script_.ignores_interrupt) {
+        terminate();
+        return;
+      }
+      out += script_.on_interrupt;
       ended_ = true;
     }
 

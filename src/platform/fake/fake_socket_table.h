@@ -31,9 +31,25 @@ class FakeProcessTable : public ProcessTable {
     ++walks;
     return processes;
   }
+  // Sockets in `handed_over` get their new owner when they are checked.
+  int verify_owners(std::span<const std::uint64_t> inodes) override {
+    verified.assign(inodes.begin(), inodes.end());
+    ++verifications;
+    int stale = 0;
+    for (const auto i : inodes)
+      if (const auto it = handed_over.find(i); it != handed_over.end()) {
+        owners[i] = it->second;
+        handed_over.erase(it);
+        ++stale;
+      }
+    return stale;
+  }
   std::map<std::uint64_t, int> owners;
+  std::map<std::uint64_t, int> handed_over;
   std::vector<ProcessEntry> processes;
+  std::vector<std::uint64_t> verified;  // the sockets of the last check
   int walks = 0;
+  int verifications = 0;
 };
 
 }  // namespace tw::platform

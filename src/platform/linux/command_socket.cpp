@@ -1,11 +1,13 @@
 #include "platform/linux/command_socket.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -102,6 +104,10 @@ Result<std::unique_ptr<CommandServer>> CommandServer::listen(const std::string& 
 
   OwnedFd fd = datagram_socket();
   if (!fd) return listen_errno("socket", errno);
+  // Every datagram then carries its sender's pid, uid and gid as the kernel
+  // knows them: replies go only to our own user.
+  const int on = 1;
+  if (::setsockopt(fd.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) return listen_errno("SO_PASSCRED", errno);
   // On Linux the socket file takes the socket inode's mode (less the umask)
   // at bind, so the file is never open to others, not even briefly.
   ::fchmod(fd.get(), 0600);
@@ -139,19 +145,75 @@ Result<std::unique_ptr<CommandServer>> CommandServer::listen_as_instance(bool fi
 
 std::vector<std::string> CommandServer::receive_pending() {
   std::vector<std::string> out;
+  for (CommandRequest& r : receive_requests()) out.push_back(std::move(r.text));
+  return out;
+}
+
+std::vector<CommandRequest> CommandServer::receive_requests() {
+  std::vector<CommandRequest> out;
   for (int i = 0; i < kBatch; ++i) {
+    sockaddr_un from {};
+    iovec iov{buffer_.data(), buffer_.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
     // A datagram longer than the buffer is cut to it; the rest is discarded
     // by the kernel.
-    ssize_t n = ::recv(fd_.get(), buffer_.data(), buffer_.size(), MSG_DONTWAIT);
+    ssize_t n = ::recvmsg(fd_.get(), &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
     if (n < 0) {
       if (errno == EINTR) continue;
       break;  // EAGAIN: queue empty
     }
+    CommandRequest request;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level != SOL_SOCKET) continue;
+      if (c->cmsg_type == SCM_CREDENTIALS && c->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+        ucred cred{};
+        std::memcpy(&cred, CMSG_DATA(c), sizeof cred);
+        request.sender_uid = cred.uid;
+        request.sender_pid = cred.pid;
+      } else if (c->cmsg_type == SCM_RIGHTS) {
+        // Descriptors nobody asked for: close them, or a sender could fill
+        // our descriptor table.
+        const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t k = 0; k < count; ++k) {
+          int passed = -1;
+          std::memcpy(&passed, CMSG_DATA(c) + k * sizeof(int), sizeof passed);
+          if (passed >= 0) ::close(passed);
+        }
+      }
+    }
+    if (msg.msg_namelen > offsetof(sockaddr_un, sun_path) && msg.msg_namelen <= sizeof from)
+      request.sender.assign(from.sun_path, msg.msg_namelen - offsetof(sockaddr_un, sun_path));
     std::string_view text(buffer_.data(), static_cast<std::size_t>(n));
     text = text.substr(0, text.find('\0'));
-    if (!text.empty()) out.emplace_back(text);
+    if (text.empty()) continue;
+    request.text = std::string(text);
+    out.push_back(std::move(request));
   }
   return out;
+}
+
+bool CommandServer::reply(const CommandRequest& request, std::string_view reply) {
+  if (request.sender.empty() || !request.sender_uid || *request.sender_uid != ::geteuid()) return false;
+  sockaddr_un to {};
+  to.sun_family = AF_UNIX;
+  if (request.sender.size() > sizeof to.sun_path) return false;
+  std::memcpy(to.sun_path, request.sender.data(), request.sender.size());
+  const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + request.sender.size());
+  for (;;) {
+    // MSG_DONTWAIT: a receiver whose queue is full misses its reply rather
+    // than stalling the instance.
+    if (::sendto(fd_.get(), reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&to), len) >= 0)
+      return true;
+    if (errno != EINTR) return false;
+  }
 }
 
 Status send_command(const std::string& socket_path, std::string_view text) {
@@ -181,6 +243,64 @@ Status send_command(const std::string& socket_path, std::string_view text) {
     if (err == EAGAIN || err == EWOULDBLOCK)
       return send_error("the Tarnwatch instance is not taking commands (its queue stayed full)", err);
     return Error::from_errno(kSendFailed, "cannot send to " + socket_path, err);
+  }
+}
+
+Result<std::optional<std::string>> send_command_for_reply(const std::string& socket_path, std::string_view text,
+                                                          std::chrono::milliseconds wait) {
+  sockaddr_un addr;
+  socklen_t len;
+  if (!make_address(socket_path, addr, len)) {
+    return send_error("command socket path is empty or too long: " + socket_path, ENAMETOOLONG);
+  }
+  if (text.size() > kMaxCommandBytes) {
+    return send_error("command too long (" + std::to_string(text.size()) + " bytes, at most " +
+                          std::to_string(kMaxCommandBytes) + ")",
+                      EMSGSIZE);
+  }
+  OwnedFd fd = datagram_socket();
+  if (!fd) return Error::from_errno(kSendFailed, "socket", errno);
+  // An address of our own for the reply: a bind with the family alone makes
+  // the kernel pick a free abstract name, so nothing is left on disk.
+  sockaddr_un own {};
+  own.sun_family = AF_UNIX;
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&own), sizeof(sa_family_t)) != 0)
+    return Error::from_errno(kSendFailed, "binding the reply socket", errno);
+  // Connected, the socket takes datagrams from the instance's socket only.
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
+    const int err = errno;
+    if (err == ENOENT || err == ECONNREFUSED || err == ENOTSOCK)
+      return send_error("no Tarnwatch instance is running (nothing listens on " + socket_path + ")",
+                        kNobodyListensErrno);
+    return Error::from_errno(kSendFailed, "cannot reach " + socket_path, err);
+  }
+  struct timeval tv {2, 0};
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  for (;;) {
+    if (::send(fd.get(), text.data(), text.size(), MSG_NOSIGNAL) >= 0) break;
+    const int err = errno;
+    if (err == EINTR) continue;
+    if (err == ECONNREFUSED)
+      return send_error("no Tarnwatch instance is running (nothing listens on " + socket_path + ")",
+                        kNobodyListensErrno);
+    if (err == EAGAIN || err == EWOULDBLOCK)
+      return send_error("the Tarnwatch instance is not taking commands (its queue stayed full)", err);
+    return Error::from_errno(kSendFailed, "cannot send to " + socket_path, err);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  std::vector<char> buffer(kMaxReplyReadBytes);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::optional<std::string>();
+    pollfd p{fd.get(), POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return std::optional<std::string>();
+    const ssize_t n = ::recv(fd.get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (n >= 0) return std::optional<std::string>(std::string(buffer.data(), static_cast<std::size_t>(n)));
+    if (errno == EINTR || errno == EAGAIN) continue;
+    // The instance went away after taking the command.
+    return std::optional<std::string>();
   }
 }
 

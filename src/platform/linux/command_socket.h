@@ -10,9 +10,19 @@
 // Datagrams keep command boundaries without any framing, and the server only
 // ever reads what is already queued, so a client that connects and stalls
 // cannot block the program.
+//
+// Replies: a sender that binds its own socket (tarnixctl binds an abstract
+// one) gets a short status datagram back once the command has run. The
+// server passes credentials (SO_PASSCRED), so the kernel tells it each
+// sender's uid: only a sender of this process's own user is answered, and
+// never by waiting on its queue (MSG_DONTWAIT), so a slow or vanished
+// receiver costs the instance nothing. An unbound sender (a client that does
+// not wait, as every sender before replies did) gets nothing.
 #include <sys/types.h>
 
 #include <cerrno>
+#include <chrono>
+#include <optional>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -42,6 +52,18 @@ inline constexpr int kChannelTakenErrno = EADDRINUSE;
 // The errno of a send_command() that found no instance listening.
 inline constexpr int kNobodyListensErrno = ECONNREFUSED;
 
+// One command as received, with what it takes to answer its sender.
+struct CommandRequest {
+  std::string text;
+  // The sender's socket address (the bytes of sun_path; an abstract one
+  // starts with a NUL); empty for an unbound sender, which gets no reply.
+  std::string sender;
+  // The sender's user and process as the kernel tells them; nullopt when no
+  // credentials came with the datagram.
+  std::optional<uid_t> sender_uid;
+  pid_t sender_pid = 0;
+};
+
 class CommandServer {
  public:
   // Binds `socket_path`. A socket file left by an instance that died is
@@ -69,6 +91,12 @@ class CommandServer {
   // texts are dropped. At most a batch of 64 per call, so a flooding client
   // cannot keep the main thread here: the fd stays readable for the rest.
   std::vector<std::string> receive_pending();
+  // The same, with each sender.
+  std::vector<CommandRequest> receive_requests();
+  // Answers the sender of `request` with `reply`, at once or not at all: only
+  // a bound sender of this process's own user, and never waiting for room in
+  // its queue. False when nothing was sent (for logs).
+  bool reply(const CommandRequest& request, std::string_view reply);
 
  private:
   CommandServer(OwnedFd fd, std::string path, dev_t dev, ino_t ino);
@@ -87,5 +115,15 @@ class CommandServer {
 // kNobodyListensErrno when no instance runs, which tells that case apart from
 // a failure of a running instance.
 Status send_command(const std::string& socket_path, std::string_view text);
+
+// Longest reply read; longer ones are cut.
+inline constexpr std::size_t kMaxReplyReadBytes = 4096;
+
+// Delivers one command text as send_command does, from a socket of its own
+// (an abstract address the kernel picks), and waits up to `wait` for the
+// instance's reply. nullopt when none came in time: an instance of a
+// Tarnwatch without replies, or one still busy.
+Result<std::optional<std::string>> send_command_for_reply(const std::string& socket_path, std::string_view text,
+                                                          std::chrono::milliseconds wait);
 
 }  // namespace tw::platform

@@ -12,6 +12,7 @@
 #include <memory>
 #include <sstream>
 
+#include "platform/linux/cancel_wait.h"
 #include "platform/linux/resolver.h"
 
 namespace tw::platform {
@@ -106,23 +107,8 @@ DnsRecord to_record(const ldns_rr* rr) {
   return r;
 }
 
-}  // namespace
-
-std::string resolver_config_path(const DnsRoots& roots, bool direct) {
-  const std::string main = roots.etc + "/resolv.conf";
-  if (!direct) return main;
-  const auto servers = nameservers(main);
-  const bool stub_only = !servers.empty() && std::all_of(servers.begin(), servers.end(),
-                                                         [](const std::string& s) { return s == kStubAddress; });
-  const std::string upstream = roots.run + "/systemd/resolve/resolv.conf";
-  if (stub_only && ::access(upstream.c_str(), R_OK) == 0) return upstream;
-  return main;
-}
-
-bool LdnsDnsClient::is_supported() { return ::access((roots_.etc + "/resolv.conf").c_str(), R_OK) == 0; }
-
-Result<std::vector<DnsRecord>> LdnsDnsClient::query(const std::string& name, int type, bool direct) {
-  const std::string config = resolver_config_path(roots_, direct);
+Result<std::vector<DnsRecord>> query_now(const DnsRoots& roots, const std::string& name, int type, bool direct) {
+  const std::string config = resolver_config_path(roots, direct);
   ldns_resolver* raw = nullptr;
   if (ldns_resolver_new_frm_file(&raw, config.c_str()) != LDNS_STATUS_OK || !raw)
     return Error{kQueryFailed, "reading " + config, 0};
@@ -148,7 +134,34 @@ Result<std::vector<DnsRecord>> LdnsDnsClient::query(const std::string& name, int
   return out;
 }
 
-Result<std::string> SystemHostLookup::first_address(const std::string& name) {
+}  // namespace
+
+std::string resolver_config_path(const DnsRoots& roots, bool direct) {
+  const std::string main = roots.etc + "/resolv.conf";
+  if (!direct) return main;
+  const auto servers = nameservers(main);
+  const bool stub_only = !servers.empty() && std::all_of(servers.begin(), servers.end(),
+                                                         [](const std::string& s) { return s == kStubAddress; });
+  const std::string upstream = roots.run + "/systemd/resolve/resolv.conf";
+  if (stub_only && ::access(upstream.c_str(), R_OK) == 0) return upstream;
+  return main;
+}
+
+bool LdnsDnsClient::is_supported() { return ::access((roots_.etc + "/resolv.conf").c_str(), R_OK) == 0; }
+
+Result<std::vector<DnsRecord>> LdnsDnsClient::query(const std::string& name, int type, bool direct,
+                                                    std::stop_token stop) {
+  // The work owns copies of everything it reads: a stop leaves it running.
+  auto answer = run_abandonable(stop, [roots = roots_, name, type, direct] {
+    return query_now(roots, name, type, direct);
+  });
+  if (!answer) return Error::from_errno(kQueryFailed, name, kCancelledErrno);
+  return std::move(*answer);
+}
+
+namespace {
+
+Result<std::string> first_address_now(const std::string& name) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -164,7 +177,7 @@ Result<std::string> SystemHostLookup::first_address(const std::string& name) {
   return std::string(text);
 }
 
-Result<std::string> SystemHostLookup::name_of(const std::string& address) {
+Result<std::string> name_of_now(const std::string& address) {
   sockaddr_storage ss{};
   socklen_t len = 0;
   auto* v4 = reinterpret_cast<sockaddr_in*>(&ss);
@@ -184,10 +197,29 @@ Result<std::string> SystemHostLookup::name_of(const std::string& address) {
   return std::string(host);
 }
 
-std::optional<std::string> SystemHostLookup::hosts_name_of(const std::string& address) {
+// The headline a stopped lookup leaves: never shown (the run that asked is
+// being abandoned), but it must not read as an answer.
+Error lookup_cancelled(const std::string& what) { return Error::from_errno("The lookup was stopped.", what, kCancelledErrno); }
+
+}  // namespace
+
+Result<std::string> SystemHostLookup::first_address(const std::string& name, std::stop_token stop) {
+  auto r = run_abandonable(stop, [name] { return first_address_now(name); });
+  if (!r) return lookup_cancelled("resolving " + name);
+  return std::move(*r);
+}
+
+Result<std::string> SystemHostLookup::name_of(const std::string& address, std::stop_token stop) {
+  auto r = run_abandonable(stop, [address] { return name_of_now(address); });
+  if (!r) return lookup_cancelled("looking up " + address);
+  return std::move(*r);
+}
+
+std::optional<std::string> SystemHostLookup::hosts_name_of(const std::string& address, std::stop_token stop) {
   in_addr a{};
   if (inet_pton(AF_INET, address.c_str(), &a) != 1) return std::nullopt;
-  return SystemReverseResolver().local_name_of(a.s_addr);
+  auto r = run_abandonable(stop, [be = a.s_addr] { return SystemReverseResolver().local_name_of(be); });
+  return r ? std::move(*r) : std::nullopt;
 }
 
 }  // namespace tw::platform

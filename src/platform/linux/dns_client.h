@@ -7,9 +7,13 @@
 // <run>/systemd/resolve/resolv.conf are asked instead. (Linux has no cache
 // inside the resolver library to bypass; the stub is the cache.)
 //
+// Neither ldns nor glibc's resolver can be interrupted: each call runs on a
+// thread of its own that a stop abandons (it ends by the resolver's own
+// time-outs and its result is dropped), so a stop returns at once.
+//
 // Threads: any thread; each call builds its own resolver, so calls may run
 // side by side. Queries go out from the network namespace of the calling
-// thread.
+// thread (the threads it starts inherit it).
 #include <string>
 
 #include "platform/dns_client.h"
@@ -28,7 +32,8 @@ class LdnsDnsClient final : public DnsClient {
  public:
   explicit LdnsDnsClient(DnsRoots roots = {}) : roots_(std::move(roots)) {}
   bool is_supported() override;
-  Result<std::vector<DnsRecord>> query(const std::string& name, int type, bool direct) override;
+  Result<std::vector<DnsRecord>> query(const std::string& name, int type, bool direct,
+                                       std::stop_token stop) override;
 
  private:
   DnsRoots roots_;
@@ -36,9 +41,9 @@ class LdnsDnsClient final : public DnsClient {
 
 class SystemHostLookup final : public HostLookup {
  public:
-  Result<std::string> first_address(const std::string& name) override;
-  Result<std::string> name_of(const std::string& address) override;
-  std::optional<std::string> hosts_name_of(const std::string& address) override;
+  Result<std::string> first_address(const std::string& name, std::stop_token stop) override;
+  Result<std::string> name_of(const std::string& address, std::stop_token stop) override;
+  std::optional<std::string> hosts_name_of(const std::string& address, std::stop_token stop) override;
 };
 
 }  // namespace tw::platform

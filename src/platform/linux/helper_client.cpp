@@ -1,13 +1,16 @@
 #include "platform/linux/helper_client.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/capability.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,25 +45,70 @@ std::vector<std::string> helper_candidates() {
   return out;
 }
 
+// Whether the file carries file capabilities (setcap).
+bool has_file_capabilities(const std::string& path) {
+  return getxattr(path.c_str(), "security.capability", nullptr, 0) > 0;
+}
+
+bool in_group(gid_t gid) {
+  if (getegid() == gid) return true;
+  const int n = getgroups(0, nullptr);
+  if (n <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(n));
+  const int got = getgroups(n, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
+}
+
+std::string group_name(gid_t gid) {
+  std::vector<char> buf(4096);
+  group g{};
+  group* found = nullptr;
+  if (getgrgid_r(gid, &g, buf.data(), buf.size(), &found) == 0 && found != nullptr) return found->gr_name;
+  return std::to_string(gid);
+}
+
+std::string user_name() {
+  std::vector<char> buf(4096);
+  passwd p{};
+  passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &p, buf.data(), buf.size(), &found) == 0 && found != nullptr) return found->pw_name;
+  return "USER";
+}
+
+// Why this user may not run `path`, which exists: a group of its own that the
+// user is not in (as the installation makes it: root and the group
+// tarnwatch), or something else.
+Error not_runnable(const std::string& path, const struct stat& st, int err) {
+  const bool group_may = (st.st_mode & S_IXGRP) != 0;
+  const bool others_may = (st.st_mode & S_IXOTH) != 0;
+  if (group_may && !others_may && st.st_uid != geteuid() && !in_group(st.st_gid))
+    return needs_administrator(not_in_group_cause(group_name(st.st_gid), user_name()),
+                               "may not run " + path + ": not in its group", err);
+  return Error::from_errno(kNeedsAdministratorHeadline, "may not run " + path, err);
+}
+
 // The helper program to run, or why there is none that this user may run.
 Result<std::string> find_helper(const std::string& explicit_path) {
   const std::vector<std::string> candidates =
       explicit_path.empty() ? helper_candidates() : std::vector<std::string>{explicit_path};
+  std::optional<Error> refused;
+  std::string runnable;
   for (const std::string& p : candidates) {
     struct stat st {};
     if (stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     if (access(p.c_str(), X_OK) != 0) {
-      return Error::from_errno(kNeedsAdministratorHeadline,
-                               "may not run " + p + " (it is for root and the group tarnwatch; add the user with "
-                               "`usermod -aG tarnwatch USER` and log in again)",
-                               errno);
+      if (!refused) refused = not_runnable(p, st, errno);
+      continue;
     }
-    return p;
+    if (has_file_capabilities(p)) return p;
+    if (runnable.empty()) runnable = p;
   }
+  if (!runnable.empty()) return runnable;
+  if (refused) return *refused;
   std::string looked;
   for (const std::string& p : candidates) looked += (looked.empty() ? "" : ", ") + p;
-  return Error{kNeedsAdministratorHeadline,
-               "the privileged helper is missing (looked for " + looked + "); `make install` installs it", ENOENT};
+  return needs_administrator(kHelperNotInstalledCause, "the privileged helper is missing (looked for " + looked + ")",
+                             ENOENT);
 }
 
 Error helper_error(const char* headline, const std::string& detail, int err) {
@@ -99,39 +147,14 @@ int write_all(int fd, const std::vector<std::uint8_t>& bytes, Clock::time_point 
   return 0;
 }
 
-// Takes the descriptors passed with a message: the first is kept in
-// `passed` (an earlier one there is closed), any more are closed.
-void take_passed_fds(msghdr& msg, int& passed) {
-  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-    const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-    for (std::size_t i = 0; i < count; ++i) {
-      int fd;
-      std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-      if (passed < 0) {
-        passed = fd;
-      } else {
-        ::close(fd);
-      }
-    }
-  }
-}
-
-// Reads exactly `n` bytes into `out`, keeping a descriptor passed along in
-// `passed`. 0, ETIMEDOUT, EPIPE at the end of the stream, or errno.
-int read_exact(int fd, std::uint8_t* out, std::size_t n, Clock::time_point deadline, int& passed) {
+// Reads exactly `n` bytes into `out`. 0, ETIMEDOUT, EPIPE at the end of the
+// stream, or errno. A plain recv(): a descriptor the helper might attach is
+// discarded by the kernel, never received.
+int read_exact(int fd, std::uint8_t* out, std::size_t n, Clock::time_point deadline) {
   std::size_t done = 0;
   while (done < n) {
     if (const int e = wait_for(fd, POLLIN, deadline)) return e;
-    iovec io{out + done, n - done};
-    alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
-    msghdr msg{};
-    msg.msg_iov = &io;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t r = recvmsg(fd, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-    if (r > 0) take_passed_fds(msg, passed);
+    const ssize_t r = recv(fd, out + done, n - done, MSG_DONTWAIT);
     if (r == 0) return EPIPE;
     if (r < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
@@ -146,9 +169,13 @@ int read_exact(int fd, std::uint8_t* out, std::size_t n, Clock::time_point deadl
 
 HelperClient::HelperClient(Options options) : options_(std::move(options)) {}
 
+std::string not_in_group_cause(std::string_view group, std::string_view user) {
+  return "you are not in the group " + std::string(group) + ": sudo usermod -aG " + std::string(group) + " " +
+         std::string(user) + ", then log in again";
+}
+
 HelperClient::~HelperClient() {
   std::lock_guard lock(mutex_);
-  if (passed_fd_ >= 0) ::close(passed_fd_);
   stop_locked(false);
 }
 
@@ -167,17 +194,25 @@ Status HelperClient::start_locked() {
   if (!found) return found.error();
   path_ = *found;
 
-  int sv[2];
+  int sv[2], cap[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
     return helper_error("Could not start the privileged helper.", "socketpair", errno);
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, cap) != 0) {
+    const int e = errno;
+    ::close(sv[0]);
+    ::close(sv[1]);
+    return helper_error("Could not start the privileged helper.", "socketpair", e);
+  }
 
-  // The child gets its end as fd 0 (dup2 clears close-on-exec), /dev/null as
-  // fd 1, our stderr for its complaints, and an empty environment: it runs
-  // with capabilities we lack and has no use for ours.
+  // The child gets its request channel as fd 0 and its capture channel as
+  // fd 3 (dup2 clears close-on-exec), /dev/null as fd 1, our stderr for its
+  // complaints, and an empty environment: it runs with capabilities we lack
+  // and has no use for ours.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, sv[1], 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, cap[1], 3);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   // Signals blocked or ignored here (SIGTERM in a program that handles its
@@ -195,17 +230,26 @@ Status HelperClient::start_locked() {
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   ::close(sv[1]);
+  ::close(cap[1]);
   if (err != 0) {
     ::close(sv[0]);
-    if (err == EACCES || err == EPERM)
+    ::close(cap[0]);
+    if (err == EACCES || err == EPERM) {
+      struct stat st {};
+      if (stat(path_.c_str(), &st) == 0) return not_runnable(path_, st, err);
       return helper_error(kNeedsAdministratorHeadline, "may not run " + path_, err);
+    }
     return helper_error("Could not start the privileged helper.", "running " + path_, err);
   }
+  // Only the helper writes to the capture channel.
+  shutdown(cap[0], SHUT_WR);
+  capture_ = cap[0];
   pid_ = pid;
   fd_ = sv[0];
 
   bool died = false;
-  auto reply = exchange_locked(helper::Hello{}, died, options_.reply_timeout);
+  std::uint32_t id = 0;
+  auto reply = exchange_locked(helper::Hello{}, died, options_.reply_timeout, id);
   if (!reply) {
     stop_locked(true);
     return reply.error();
@@ -221,6 +265,9 @@ Status HelperClient::start_locked() {
 void HelperClient::stop_locked(bool kill_now) {
   if (fd_ >= 0) ::close(fd_);  // the helper sees the end of its input and leaves
   fd_ = -1;
+  // A capture reader holds a duplicate: it sees the end once the helper is gone.
+  if (capture_ >= 0) ::close(capture_);
+  capture_ = -1;
   if (pid_ <= 0) return;
   if (kill_now) kill(pid_, SIGKILL);
   // Give it a second to go by itself, then make sure.
@@ -240,9 +287,11 @@ void HelperClient::stop_locked(bool kill_now) {
 }
 
 Result<helper::Message> HelperClient::exchange_locked(const helper::Message& request, bool& died,
-                                                     std::chrono::milliseconds reply_timeout) {
+                                                     std::chrono::milliseconds reply_timeout,
+                                                     std::uint32_t& request_id) {
   died = false;
   const std::uint32_t id = next_request_id_++;
+  request_id = id;
   const auto deadline = Clock::now() + reply_timeout;
   const char* ended = "The privileged helper ended unexpectedly.";
   const char* silent = "The privileged helper did not answer.";
@@ -252,14 +301,14 @@ Result<helper::Message> HelperClient::exchange_locked(const helper::Message& req
     return helper_error(died ? ended : silent, "sending a request to " + path_, e);
   }
   buf_.resize(helper::kHeaderSize);
-  if (const int e = read_exact(fd_, buf_.data(), buf_.size(), deadline, passed_fd_)) {
+  if (const int e = read_exact(fd_, buf_.data(), buf_.size(), deadline)) {
     died = e != ETIMEDOUT;
     return helper_error(died ? ended : silent, "waiting for the reply of " + path_, e);
   }
   auto header = helper::decode_header(buf_);
   if (!header) return header.error();
   buf_.resize(helper::kHeaderSize + header->payload_size);
-  if (const int e = read_exact(fd_, buf_.data() + helper::kHeaderSize, header->payload_size, deadline, passed_fd_)) {
+  if (const int e = read_exact(fd_, buf_.data() + helper::kHeaderSize, header->payload_size, deadline)) {
     died = e != ETIMEDOUT;
     return helper_error(died ? ended : silent, "reading the reply of " + path_, e);
   }
@@ -277,13 +326,18 @@ Result<helper::Message> HelperClient::exchange_locked(const helper::Message& req
 Result<helper::Message> HelperClient::call(const helper::Message& request,
                                            std::optional<std::chrono::milliseconds> reply_timeout) {
   std::lock_guard lock(mutex_);
+  std::uint32_t id = 0;
+  return call_locked(request, reply_timeout.value_or(options_.reply_timeout), id);
+}
+
+Result<helper::Message> HelperClient::call_locked(const helper::Message& request,
+                                                  std::chrono::milliseconds reply_timeout, std::uint32_t& request_id) {
   for (int attempt = 0;; ++attempt) {
     if (fd_ < 0) {
       if (Status s = start_locked(); !s) return s.error();
     }
     bool died = false;
-    if (passed_fd_ >= 0) ::close(std::exchange(passed_fd_, -1));  // never meant for this request
-    auto reply = exchange_locked(request, died, reply_timeout.value_or(options_.reply_timeout));
+    auto reply = exchange_locked(request, died, reply_timeout, request_id);
     if (reply) return reply;
     // A helper that has sent nonsense or fallen silent is not to be trusted
     // with the next request either.
@@ -292,23 +346,30 @@ Result<helper::Message> HelperClient::call(const helper::Message& request,
   }
 }
 
-Result<int> HelperClient::open_capture(std::uint32_t address) {
-  helper::OpenCapture request;
-  std::memcpy(request.address.data(), &address, 4);
-  auto reply = call(request);
+Result<HelperCaptureRun> HelperClient::start_capture(const net::CaptureAddress& address) {
   std::lock_guard lock(mutex_);
-  const int fd = std::exchange(passed_fd_, -1);
-  if (!reply) {
-    if (fd >= 0) ::close(fd);
-    return reply.error();
-  }
-  if (const auto* e = std::get_if<helper::ErrorReply>(&*reply)) {
-    if (fd >= 0) ::close(fd);
-    return e->error;
-  }
-  if (fd < 0)
-    return Error{"Malformed helper message.", "a capture reply from " + path_ + " without its socket", EBADMSG};
-  return fd;
+  std::uint32_t id = 0;
+  auto reply = call_locked(helper::StartCapture{address}, options_.reply_timeout, id);
+  if (!reply) return reply.error();
+  if (const auto* e = std::get_if<helper::ErrorReply>(&*reply)) return e->error;
+  // The reader gets a duplicate of its own: a helper started anew closes
+  // this object's end, and the reader then sees the end of the old run
+  // instead of a descriptor number reused for something else.
+  const int channel = capture_ < 0 ? -1 : fcntl(capture_, F_DUPFD_CLOEXEC, 0);
+  if (channel < 0) return helper_error("Could not open the packet capture.", "the capture channel", errno);
+  return HelperCaptureRun{channel, id, std::get<helper::StartCaptureReply>(*reply).interface};
+}
+
+Result<helper::CaptureCounts> HelperClient::stop_capture() {
+  std::lock_guard lock(mutex_);
+  // A helper that is not running captures nothing: there is nothing to stop,
+  // and nothing to start for it.
+  if (fd_ < 0) return Error{"The privileged helper ended unexpectedly.", "no helper runs", ESRCH};
+  std::uint32_t id = 0;
+  auto reply = call_locked(helper::StopCapture{}, options_.reply_timeout, id);
+  if (!reply) return reply.error();
+  if (const auto* e = std::get_if<helper::ErrorReply>(&*reply)) return e->error;
+  return std::get<helper::StopCaptureReply>(*reply).counts;
 }
 
 Result<std::uint64_t> HelperClient::capabilities() {
@@ -344,12 +405,9 @@ bool HelperConnectionKiller::is_supported() {
 Status HelperConnectionKiller::close(const SocketId& id) {
   auto caps = client_.capabilities();
   if (!caps) return caps.error();
-  if ((*caps & kNetAdmin) == 0) {
-    return Error{kNeedsAdministratorHeadline,
-                 client_.path() + " lacks CAP_NET_ADMIN, so it cannot close " + to_text(id) +
-                     "; `make install` installs it with the capability",
-                 EPERM};
-  }
+  if ((*caps & kNetAdmin) == 0)
+    return needs_administrator(kHelperWithoutCapabilitiesCause,
+                               client_.path() + " lacks CAP_NET_ADMIN, so it cannot close " + to_text(id), EPERM);
   auto reply = client_.call(helper::DestroySocket{to_wire(id)});
   if (!reply) return reply.error();
   if (const auto* e = std::get_if<helper::ErrorReply>(&*reply)) return e->error;
@@ -363,10 +421,10 @@ Result<std::vector<SocketOwnerEntry>> HelperSocketOwners::owners_of(std::span<co
   auto caps = client_.capabilities();
   if (!caps) return caps.error();
   if ((*caps & kNeeded) != kNeeded)
-    return Error{kNeedsAdministratorHeadline,
-                 client_.path() + " lacks CAP_DAC_READ_SEARCH or CAP_SYS_PTRACE, so it cannot name the processes "
-                                  "of other users' sockets; `make install` installs it with them",
-                 EPERM};
+    return needs_administrator(kHelperWithoutCapabilitiesCause,
+                               client_.path() + " lacks CAP_DAC_READ_SEARCH or CAP_SYS_PTRACE, so it cannot name "
+                                                "the processes of other users' sockets",
+                               EPERM);
   std::vector<std::uint64_t> sorted(inodes.begin(), inodes.end());
   std::sort(sorted.begin(), sorted.end());
   sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());

@@ -1,6 +1,8 @@
 #pragma once
 // The unprivileged side of tarnix-helper: starts the helper on first need,
-// sends it requests over a socketpair and waits for each reply.
+// sends it requests over a socketpair and waits for each reply; and reads
+// nothing else from it but the capture's batches, on a second socketpair of
+// its own making. No descriptor is ever taken from the helper.
 //
 // The helper is a separate program without Qt, installed with the file
 // capabilities the privileged operations need (scripts/install.sh), so the
@@ -9,7 +11,13 @@
 //   2. in ../libexec/tarnwatch/ from there (an installed copy: PREFIX/bin and
 //      PREFIX/libexec/tarnwatch),
 //   3. in the libexec folder of the configured install prefix,
-// unless Options::path names it.
+// unless Options::path names it; of those that exist, the first that this
+// user may run and that carries file capabilities is taken (a build tree's
+// copy has none, an installed one has), else the first this user may run.
+//
+// When none can help, the error says why, with the fix, as the second line
+// of "Please run with administrator privileges." (needs_administrator()):
+// not installed, not in the helper's group, or no capabilities on the file.
 //
 // Lifetime: the helper ends when this object is destroyed (it sees the end of
 // its input) and when the thread that started it ends (PR_SET_PDEATHSIG is
@@ -26,6 +34,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/error.h"
@@ -34,6 +43,23 @@
 #include "platform/linux/proc_sockets.h"
 
 namespace tw::platform {
+
+// The second lines of the administrator message (see needs_administrator()).
+inline constexpr std::string_view kHelperNotInstalledCause = "tarnix-helper is not installed: sudo make install";
+inline constexpr std::string_view kHelperWithoutCapabilitiesCause =
+    "tarnix-helper has no capabilities: sudo make install";
+// "you are not in the group tarnwatch: sudo usermod -aG tarnwatch USER, then
+// log in again", with the helper file's group and this user's name.
+std::string not_in_group_cause(std::string_view group, std::string_view user);
+
+// A capture run by the helper: the client's end of the capture channel (a
+// descriptor of this process, duplicated for the reader, who closes it), the
+// run's number that its batches carry, and the device captured on.
+struct HelperCaptureRun {
+  int channel = -1;
+  std::uint32_t run = 0;
+  std::uint32_t interface = 0;
+};
 
 class HelperClient {
  public:
@@ -58,10 +84,12 @@ class HelperClient {
   Result<helper::Message> call(const helper::Message& request,
                                std::optional<std::chrono::milliseconds> reply_timeout = std::nullopt);
 
-  // A capture socket for one of the machine's IPv4 addresses (network byte
-  // order), opened by the helper and passed over: the descriptor, which the
-  // caller owns from now on. The helper needs CAP_NET_RAW.
-  Result<int> open_capture(std::uint32_t address);
+  // Asks the helper to capture on the device of `address`, one of the
+  // machine's own non-loopback addresses; its batches then come on the
+  // capture channel. The helper needs CAP_NET_RAW.
+  Result<HelperCaptureRun> start_capture(const net::CaptureAddress& address);
+  // Ends the helper's capture: the run's final counts.
+  Result<helper::CaptureCounts> stop_capture();
 
   // The program it runs ("" until found), and the running helper's process id
   // (0 when none runs). For messages and tests.
@@ -71,17 +99,19 @@ class HelperClient {
  private:
   Status start_locked();
   void stop_locked(bool kill_now);
+  Result<helper::Message> call_locked(const helper::Message& request, std::chrono::milliseconds reply_timeout,
+                                      std::uint32_t& request_id);
   Result<helper::Message> exchange_locked(const helper::Message& request, bool& died,
-                                         std::chrono::milliseconds reply_timeout);
+                                         std::chrono::milliseconds reply_timeout, std::uint32_t& request_id);
 
   Options options_;
   mutable std::mutex mutex_;
   std::string path_;
   pid_t pid_ = 0;
-  int fd_ = -1;
+  int fd_ = -1;       // the request channel
+  int capture_ = -1;  // the capture channel (this process's end)
   std::uint32_t next_request_id_ = 1;
   std::uint64_t capabilities_ = 0;
-  int passed_fd_ = -1;  // a descriptor that came with the last reply
   std::vector<std::uint8_t> buf_;
 };
 

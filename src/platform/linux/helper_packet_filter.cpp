@@ -4,7 +4,6 @@
 
 #include <variant>
 
-#include "platform/connection_killer.h"
 
 namespace tw::platform {
 namespace {
@@ -21,10 +20,8 @@ Status HelperPacketFilter::capable() {
   auto caps = client_.capabilities();
   if (!caps) return caps.error();
   if ((*caps & kNetAdmin) == 0)
-    return Error{kNeedsAdministratorHeadline,
-                 client_.path() + " lacks CAP_NET_ADMIN, so it cannot install the packet filter; `make install` "
-                                  "installs it with the capability",
-                 EPERM};
+    return needs_administrator(kHelperWithoutCapabilitiesCause,
+                               client_.path() + " lacks CAP_NET_ADMIN, so it cannot install the packet filter", EPERM);
   return {};
 }
 

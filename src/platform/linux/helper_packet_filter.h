@@ -3,6 +3,10 @@
 // the nftables table, which lives as long as the helper runs. The helper ends
 // with the client object or with the thread that started it, and the kernel
 // then removes the table, so the filters never outlive the program.
+//
+// The helper installs the set for the machine's own non-loopback addresses
+// only: the set's addresses narrow them, an address that is not one of them
+// (127.0.0.1, 0.0.0.0, 255.255.255.255, another host's) is left out.
 #include "platform/linux/helper_client.h"
 #include "platform/packet_filter.h"
 

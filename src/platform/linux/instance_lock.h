@@ -28,6 +28,15 @@ class InstanceLock {
   // The same on an explicit lock-file path.
   static InstanceLock acquire_at(const std::string& lock_path);
 
+  // RUNTIME/<base_name>.lock; empty without a private runtime folder.
+  static std::string path_for(std::string_view base_name);
+  // Whether some live process holds the lock on `lock_path` (a first
+  // instance runs), without touching the lock: taking it even for a moment
+  // could make an instance starting at that moment a second one. Read from
+  // the kernel's table of locks (/proc/locks). False when the file is not
+  // there or the table cannot be read.
+  static bool held_by_a_live_process(const std::string& lock_path);
+
   // True when no other live process holds the lock.
   bool first_instance() const { return first_; }
   // "" for the first instance, "_#2" for any later one (they share it).

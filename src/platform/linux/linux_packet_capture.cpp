@@ -1,6 +1,7 @@
 #include "platform/linux/linux_packet_capture.h"
 
 #include <ifaddrs.h>
+#include <linux/capability.h>
 #include <linux/if_packet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -10,12 +11,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
-#include <chrono>
-#include <thread>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/packet_socket.h"
@@ -30,14 +33,9 @@ constexpr auto kDropsPeriod = std::chrono::milliseconds(200);
 // How long datagrams gather in the queue after a busy read (the socket's
 // buffer holds several MiB, far more than arrives meanwhile).
 constexpr auto kGatherTime = std::chrono::microseconds(500);
-constexpr std::uint64_t kNetRaw = std::uint64_t{1} << 13;  // CAP_NET_RAW
+constexpr std::uint64_t kNetRaw = std::uint64_t{1} << CAP_NET_RAW;
 
-// Adds the kernel's drop count since the last call (reading it resets it).
-void collect_drops(int fd, std::atomic<std::uint64_t>& dropped) {
-  tpacket_stats st{};
-  socklen_t len = sizeof st;
-  if (getsockopt(fd, SOL_PACKET, PACKET_STATISTICS, &st, &len) == 0) dropped += st.tp_drops;
-}
+bool gone(int err) { return err == ENETDOWN || err == ENODEV || err == ENXIO; }
 
 }  // namespace
 
@@ -68,48 +66,71 @@ std::optional<std::uint32_t> LinuxPacketCapture::host_address() {
 }
 
 std::optional<CaptureFailure> LinuxPacketCapture::start(std::uint32_t address, CaptureSink& sink) {
-  if (thread_.joinable()) return CaptureFailure{"socket", EBUSY, "a capture is running"};
-  CaptureFailure failure;
+  if (thread_.joinable()) return CaptureFailure{"socket", EBUSY, "a capture is running", {}};
   through_helper_ = false;
-  int fd = open_capture_socket(address, failure);
-  if (fd < 0 && failure.needs_privileges() && helper_ != nullptr) {
-    // The helper is asked only when it holds the capability; otherwise the
-    // user is told about the privileges, not about the helper.
-    auto caps = helper_->capabilities();
-    if (caps && (*caps & kNetRaw) != 0) {
-      auto passed = helper_->open_capture(address);
-      if (!passed) return capture_failure(passed.error());
-      fd = *passed;
-      through_helper_ = true;
-    }
+  CaptureFailure failure{"socket", EPERM, "the capture goes through the helper", {}};
+  if (route_ == Route::InProcessFirst) {
+    const int fd = open_capture_socket(address, failure);
+    if (fd >= 0) return start_thread(fd, 0, sink);
+    if (!failure.needs_privileges()) return failure;
   }
-  if (fd < 0) return failure;
+  if (helper_ == nullptr) return failure;
+  return start_with_helper(address, sink, std::move(failure));
+}
 
+std::optional<CaptureFailure> LinuxPacketCapture::start_with_helper(std::uint32_t address, CaptureSink& sink,
+                                                                    CaptureFailure failure) {
+  // The helper is asked only when it holds the capability; otherwise the
+  // user is told about the privileges, with the reason the helper cannot
+  // help.
+  auto caps = helper_->capabilities();
+  if (!caps) {
+    failure.cause = std::string(administrator_cause(caps.error()));
+    return failure;
+  }
+  if ((*caps & kNetRaw) == 0) {
+    failure.cause = std::string(kHelperWithoutCapabilitiesCause);
+    return failure;
+  }
+  auto run = helper_->start_capture(net::CaptureAddress::ipv4(address));
+  if (!run) return capture_failure(run.error());
+  through_helper_ = true;
+  return start_thread(run->channel, run->run, sink);
+}
+
+std::optional<CaptureFailure> LinuxPacketCapture::start_thread(int fd, std::uint32_t run, CaptureSink& sink) {
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stop_fd_ < 0) {
     const int e = errno;
     close(fd);
-    return CaptureFailure{"socket", e, "eventfd"};
+    if (through_helper_) (void)helper_->stop_capture();
+    return CaptureFailure{"socket", e, "eventfd", {}};
   }
   received_ = 0;
   dropped_ = 0;
+  forward_dropped_ = 0;
   try {
-    thread_ = std::thread([this, fd, &sink, stop_fd = stop_fd_] { run(fd, stop_fd, sink); });
+    thread_ = std::thread([this, fd, run, &sink, stop_fd = stop_fd_] {
+      pthread_setname_np(pthread_self(), "tw-capture");
+      if (through_helper_) run_channel(fd, run, stop_fd, sink);
+      else run_socket(fd, stop_fd, sink);
+    });
   } catch (const std::system_error& e) {
     close(fd);
     close(std::exchange(stop_fd_, -1));
-    return CaptureFailure{"socket", e.code().value(), "cannot start the capture thread"};
+    if (through_helper_) (void)helper_->stop_capture();
+    return CaptureFailure{"socket", e.code().value(), "cannot start the capture thread", {}};
   }
   return std::nullopt;
 }
 
-void LinuxPacketCapture::run(int fd, int stop_fd, CaptureSink& sink) {
-  pthread_setname_np(pthread_self(), "tw-capture");
+void LinuxPacketCapture::run_socket(int fd, int stop_fd, CaptureSink& sink) {
   sink.capture_started();
   // One block per datagram of a batch, each as large as a datagram can be.
   std::vector<std::uint8_t> blocks(std::size_t{kBatch} * kCaptureSnapLength);
   std::array<mmsghdr, kBatch> msgs{};
   std::array<iovec, kBatch> iov{};
+  std::uint64_t drops = 0;
   bool going = true;
   auto drops_read = std::chrono::steady_clock::now();
   while (going) {
@@ -123,7 +144,7 @@ void LinuxPacketCapture::run(int fd, int stop_fd, CaptureSink& sink) {
       int err = 0;
       socklen_t len = sizeof err;
       getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-      if (err == ENETDOWN || err == ENODEV || err == ENXIO || (p[0].revents & POLLNVAL)) break;
+      if (gone(err) || (p[0].revents & POLLNVAL)) break;
       continue;
     }
     // Drain the queue a batch at a time before waiting again.
@@ -136,7 +157,7 @@ void LinuxPacketCapture::run(int fd, int stop_fd, CaptureSink& sink) {
       }
       const int n = recvmmsg(fd, msgs.data(), kBatch, MSG_DONTWAIT, nullptr);
       if (n <= 0) {
-        if (n < 0 && (errno == ENETDOWN || errno == ENODEV || errno == ENXIO)) going = false;
+        if (n < 0 && gone(errno)) going = false;
         break;  // EAGAIN: the queue is empty; other errors end just this step
       }
       received_ += static_cast<std::uint64_t>(n);
@@ -153,7 +174,8 @@ void LinuxPacketCapture::run(int fd, int stop_fd, CaptureSink& sink) {
     }
     const auto now = std::chrono::steady_clock::now();
     if (now - drops_read >= kDropsPeriod) {
-      collect_drops(fd, dropped_);
+      add_capture_drops(fd, drops);
+      dropped_ = drops;
       drops_read = now;
     }
     // While datagrams flow, let them gather for a moment: one wake-up then
@@ -161,8 +183,50 @@ void LinuxPacketCapture::run(int fd, int stop_fd, CaptureSink& sink) {
     // list (one datagram per display tick) can show.
     if (going) std::this_thread::sleep_for(kGatherTime);
   }
-  collect_drops(fd, dropped_);
+  add_capture_drops(fd, drops);
+  dropped_ = drops;
   close(fd);
+  sink.capture_ended();
+}
+
+void LinuxPacketCapture::run_channel(int channel, std::uint32_t run, int stop_fd, CaptureSink& sink) {
+  sink.capture_started();
+  // One message is one whole frame; a larger one is refused by its size.
+  std::vector<std::uint8_t> buf(helper::kHeaderSize + helper::kMaxPayload);
+  bool going = true;
+  while (going) {
+    pollfd p[2] = {{channel, POLLIN, 0}, {stop_fd, POLLIN, 0}};
+    const int r = poll(p, 2, kPollTimeoutMs);
+    if (r < 0 && errno != EINTR) break;
+    if (p[1].revents != 0) break;
+    if (r <= 0 || p[0].revents == 0) continue;
+    for (;;) {
+      const ssize_t n = recv(channel, buf.data(), buf.size(), MSG_DONTWAIT | MSG_TRUNC);
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
+      // The helper has gone (its end closed): the run has ended with it.
+      if (n <= 0) {
+        going = false;
+        break;
+      }
+      const auto size = static_cast<std::size_t>(n);
+      if (size > buf.size()) continue;  // cut off: not a frame the helper sends
+      auto header = helper::decode_header(std::span(buf).first(size));
+      if (!header || header->type != static_cast<std::uint16_t>(helper::MessageType::kCaptureBatch) ||
+          header->payload_size != size - helper::kHeaderSize || header->request_id != run)
+        continue;  // another run's batch, or not a batch
+      auto batch = helper::view_capture_batch(std::span(buf).subspan(helper::kHeaderSize, header->payload_size));
+      if (!batch) continue;
+      dropped_ = batch->kernel_drops + batch->forward_drops;
+      forward_dropped_ = batch->forward_drops;
+      received_ += batch->count;
+      batch->for_each([&](std::span<const std::uint8_t> d) {
+        if (going) going = sink.datagram(d);
+      });
+      if (batch->ended) going = false;
+      if (!going) break;
+    }
+  }
+  close(channel);
   sink.capture_ended();
 }
 
@@ -174,8 +238,18 @@ void LinuxPacketCapture::stop() {
   }
   thread_.join();
   close(std::exchange(stop_fd_, -1));
+  if (through_helper_) {
+    // The run's final counts; a helper that has gone keeps the last ones
+    // its batches brought.
+    if (auto counts = helper_->stop_capture()) {
+      dropped_ = counts->kernel_drops + counts->forward_drops;
+      forward_dropped_ = counts->forward_drops;
+    }
+  }
 }
 
-CaptureStats LinuxPacketCapture::stats() { return CaptureStats{received_.load(), dropped_.load()}; }
+CaptureStats LinuxPacketCapture::stats() {
+  return CaptureStats{received_.load(), dropped_.load(), forward_dropped_.load()};
+}
 
 }  // namespace tw::platform

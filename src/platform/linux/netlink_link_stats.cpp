@@ -721,9 +721,25 @@ bool NetlinkLinkStats::same_index_sets() const {
   return true;
 }
 
+int NetlinkLinkStats::watch_events() {
+  if (!is_supported()) return -1;
+  events_watched_ = true;
+  return mnl_socket_get_fd(event_sock_.get());
+}
+
+void NetlinkLinkStats::take_events() {
+  if (!is_supported()) return;
+  // One message per readiness: the descriptor is readable, so this read
+  // does not fail for want of data, and anything further keeps it readable
+  // for the watcher's next wait. ENOBUFS (the socket overran, events were
+  // lost) is a reason to reload just the same.
+  const ssize_t n = recv(mnl_socket_get_fd(event_sock_.get()), buf_.data(), buf_.size(), MSG_DONTWAIT);
+  if (n > 0 || (n < 0 && errno == ENOBUFS)) links_stale_ = true;
+}
+
 Status NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
   if (!is_supported()) return error_;
-  if (drain_events()) links_stale_ = true;
+  if (!events_watched_ && drain_events()) links_stale_ = true;
 
   // Interfaces may come and go between the link dump and the stats dump; try
   // a few times to see both agree, then settle for the interfaces both know.

@@ -7,7 +7,8 @@
 // is refreshed with an RTM_GETLINK dump:
 //   - at construction,
 //   - when a second socket subscribed to RTNLGRP_LINK has received anything
-//     (it is drained non-blockingly at the start of every read),
+//     (drained non-blockingly at the start of every read, or, once a caller
+//     watches it through watch_events(), read as it becomes readable),
 //   - when the stats dump lists a different set of interface indexes than the
 //     cache (an event was lost, or the interface appeared between two dumps).
 //
@@ -144,6 +145,8 @@ class NetlinkLinkStats : public LinkStatsSource {
   // Dumps the IPv4 routes on the same socket, so it reads the same namespace
   // as read_table().
   std::optional<std::uint32_t> default_route_index() override;
+  int watch_events() override;
+  void take_events() override;
 
   // How many times the link attributes were reloaded (for tests and benchmarks).
   std::uint64_t link_refreshes() const { return link_refreshes_; }
@@ -169,6 +172,7 @@ class NetlinkLinkStats : public LinkStatsSource {
   std::uint32_t portid_ = 0;
   std::uint32_t seq_ = 0;
   bool links_stale_ = true;
+  bool events_watched_ = false;  // the caller reads the event socket (watch_events)
   bool dump_interrupted_ = false;
   std::uint64_t link_refreshes_ = 0;
   Error error_;  // the last failure; its detail is "" after a good read

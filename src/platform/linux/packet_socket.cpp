@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/connection_killer.h"
+
 namespace tw::platform {
 namespace {
 
@@ -27,35 +29,45 @@ int fail(CaptureFailure& f, const char* call, int code, std::string detail) {
 
 }  // namespace
 
-std::vector<BpfInstruction> capture_filter(std::uint32_t address) {
-  const std::uint32_t host = ntohl(address);  // BPF loads are big-endian
+std::vector<BpfInstruction> capture_filter() {
+  // The ethertype as the kernel has it (the link-layer header is gone by the
+  // time a SOCK_DGRAM packet socket's filter runs).
   return {
       {BPF_LD | BPF_H | BPF_ABS, 0, 0, static_cast<std::uint32_t>(SKF_AD_OFF + SKF_AD_PROTOCOL)},
-      {BPF_JMP | BPF_JEQ | BPF_K, 0, 5, ETH_P_IP},
-      {BPF_LD | BPF_W | BPF_ABS, 0, 0, 12},  // source address
-      {BPF_JMP | BPF_JEQ | BPF_K, 2, 0, host},
-      {BPF_LD | BPF_W | BPF_ABS, 0, 0, 16},  // destination address
-      {BPF_JMP | BPF_JEQ | BPF_K, 0, 1, host},
+      {BPF_JMP | BPF_JEQ | BPF_K, 0, 1, ETH_P_IP},
       {BPF_RET | BPF_K, 0, 0, kCaptureSnapLength},
       {BPF_RET | BPF_K, 0, 0, 0},
   };
 }
 
-unsigned device_of_address(std::uint32_t address) {
+std::vector<helper::MachineAddress> machine_ipv4_addresses() {
+  std::vector<helper::MachineAddress> out;
   ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return 0;
-  unsigned index = 0;
-  for (ifaddrs* a = list; a != nullptr && index == 0; a = a->ifa_next) {
+  if (getifaddrs(&list) != 0) return out;
+  for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
     if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
     const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
-    if (in->sin_addr.s_addr == address) index = if_nametoindex(a->ifa_name);
+    // An address with a label ("eth0:1") belongs to the device before the colon.
+    const std::string device(a->ifa_name, std::strcspn(a->ifa_name, ":"));
+    out.push_back({ntohl(in->sin_addr.s_addr), if_nametoindex(device.c_str()), (a->ifa_flags & IFF_LOOPBACK) != 0});
   }
   freeifaddrs(list);
-  return index;
+  return out;
+}
+
+unsigned device_of_address(std::uint32_t address) {
+  for (const helper::MachineAddress& a : machine_ipv4_addresses())
+    if (a.value == ntohl(address) && a.interface != 0) return a.interface;
+  return 0;
 }
 
 int open_capture_socket(std::uint32_t address, CaptureFailure& failure) {
   const unsigned device = address == 0 ? 0 : device_of_address(address);
+  if (device == 0) return fail(failure, "bind", EADDRNOTAVAIL, "no interface holds the capture address");
+  return open_device_capture_socket(device, failure);
+}
+
+int open_device_capture_socket(unsigned device, CaptureFailure& failure) {
   if (device == 0) return fail(failure, "bind", EADDRNOTAVAIL, "no interface holds the capture address");
 
   // Protocol 0: nothing is queued before the filter is attached and the
@@ -63,7 +75,7 @@ int open_capture_socket(std::uint32_t address, CaptureFailure& failure) {
   const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return fail(failure, "socket", errno, std::string("socket(AF_PACKET): ") + std::strerror(errno));
 
-  std::vector<BpfInstruction> code = capture_filter(address);
+  std::vector<BpfInstruction> code = capture_filter();
   static_assert(sizeof(BpfInstruction) == sizeof(sock_filter));
   sock_fprog prog{static_cast<unsigned short>(code.size()), reinterpret_cast<sock_filter*>(code.data())};
   if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog) != 0) {
@@ -90,6 +102,12 @@ int open_capture_socket(std::uint32_t address, CaptureFailure& failure) {
   return fd;
 }
 
+void add_capture_drops(int fd, std::uint64_t& dropped) {
+  tpacket_stats st{};
+  socklen_t len = sizeof st;
+  if (getsockopt(fd, SOL_PACKET, PACKET_STATISTICS, &st, &len) == 0) dropped += st.tp_drops;
+}
+
 Error capture_error(const CaptureFailure& f) {
   return Error{kCaptureHeadline, f.call + ": " + f.detail, f.code};
 }
@@ -101,6 +119,7 @@ CaptureFailure capture_failure(const Error& e) {
   const std::string call = colon == std::string::npos ? std::string() : e.detail.substr(0, colon);
   f.call = call == "socket" || call == "setsockopt" || call == "bind" ? call : "socket";
   f.detail = e.detail;
+  f.cause = std::string(administrator_cause(e));
   return f;
 }
 

@@ -1,17 +1,26 @@
 #include "platform/linux/periodic_thread.h"
 
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <ctime>
 #include <system_error>
 #include <utility>
 
 namespace tw::platform {
 
-// std::chrono::steady_clock is CLOCK_MONOTONIC, and a condition variable
-// waiting until one of its time points sleeps to an absolute deadline
-// (pthread_cond_clockwait), like clock_nanosleep(TIMER_ABSTIME) does, while
-// still letting stop() wake the thread at once.
-using Clock = std::chrono::steady_clock;
+namespace {
+
+std::chrono::nanoseconds monotonic_now() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);  // vDSO: no system call
+  return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
+
+}  // namespace
 
 PeriodicThread::~PeriodicThread() { stop(); }
 
@@ -23,19 +32,22 @@ PeriodicThread::Next PeriodicThread::next_deadline(std::chrono::nanoseconds dead
   return {deadline + period * static_cast<std::int64_t>(missed + 1), missed};
 }
 
-bool PeriodicThread::start(std::chrono::nanoseconds period, Callback tick, const std::string& name) {
+bool PeriodicThread::start(std::chrono::nanoseconds period, Callback tick, const std::string& name, Watch watch) {
   if (thread_.joinable() || period <= std::chrono::nanoseconds::zero() || !tick) return false;
-  {
-    std::lock_guard lock(mutex_);
-    stop_requested_ = false;
-    ticks_ = 0;
-    skipped_ = 0;
-  }
+  stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (stop_fd_ < 0) return false;
+  stop_requested_ = false;
+  ticks_ = 0;
+  skipped_ = 0;
   tick_ = std::move(tick);
+  watch_ = watch.on_ready ? std::move(watch) : Watch{};
   try {
     thread_ = std::thread(&PeriodicThread::run, this, period, name);
   } catch (const std::system_error&) {
     tick_ = nullptr;
+    watch_ = {};
+    ::close(stop_fd_);
+    stop_fd_ = -1;
     return false;
   }
   return true;
@@ -43,55 +55,63 @@ bool PeriodicThread::start(std::chrono::nanoseconds period, Callback tick, const
 
 void PeriodicThread::stop() {
   if (!thread_.joinable()) return;
-  {
-    std::lock_guard lock(mutex_);
-    stop_requested_ = true;
-  }
-  wake_.notify_all();
+  stop_requested_ = true;
+  const std::uint64_t one = 1;
+  // Cannot fail short of a counter at its maximum, which one write never reaches.
+  (void)!::write(stop_fd_, &one, sizeof one);
   // From inside the callback the thread cannot join itself: it ends after the
   // callback returns and the owner's next stop() (or the destructor) joins it.
   if (thread_.get_id() == std::this_thread::get_id()) return;
   thread_.join();
   tick_ = nullptr;
+  watch_ = {};
+  ::close(stop_fd_);
+  stop_fd_ = -1;
 }
 
-bool PeriodicThread::running() const {
-  std::lock_guard lock(mutex_);
-  return thread_.joinable() && !stop_requested_;
-}
-
-std::uint64_t PeriodicThread::ticks() const {
-  std::lock_guard lock(mutex_);
-  return ticks_;
-}
-
-std::uint64_t PeriodicThread::skipped() const {
-  std::lock_guard lock(mutex_);
-  return skipped_;
-}
+bool PeriodicThread::running() const { return thread_.joinable() && !stop_requested_; }
 
 void PeriodicThread::run(std::chrono::nanoseconds period, std::string name) {
   // The kernel keeps at most 15 bytes of a thread name.
   if (name.size() > 15) name.resize(15);
   pthread_setname_np(pthread_self(), name.c_str());
 
-  auto since_epoch = [] { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()); };
-  std::chrono::nanoseconds deadline = since_epoch() + period;
-  std::unique_lock lock(mutex_);
+  pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {watch_.fd, POLLIN, 0}};
+  const nfds_t nfds = watch_.fd >= 0 ? 2 : 1;
+  std::chrono::nanoseconds deadline = monotonic_now() + period;
   for (;;) {
-    const Clock::time_point until{std::chrono::duration_cast<Clock::duration>(deadline)};
-    // Spurious wake-ups just wait again for the same deadline.
-    if (wake_.wait_until(lock, until, [this] { return stop_requested_; })) return;
-
-    const Next next = next_deadline(deadline, since_epoch(), period);
-    skipped_ += next.skipped;
+    // One wait per tick: until the absolute deadline (the timeout is taken
+    // from it each time, so neither an early wake nor the callback's time
+    // moves the grid), or until stop() or the watched descriptor wakes us.
+    const std::chrono::nanoseconds now = monotonic_now();
+    if (now < deadline) {
+      const std::chrono::nanoseconds left = deadline - now;
+      const timespec timeout{static_cast<time_t>(left.count() / 1'000'000'000),
+                             static_cast<long>(left.count() % 1'000'000'000)};
+      const int n = ::ppoll(fds, nfds, &timeout, nullptr);
+      if (stop_requested_) return;
+      if (n < 0) {
+        // EINTR: wait again. Anything else (ENOMEM) would come back at once;
+        // fall back to a plain sleep to the deadline rather than spin.
+        if (errno != EINTR) ::clock_nanosleep(CLOCK_MONOTONIC, 0, &timeout, nullptr);
+        continue;
+      }
+      if (n > 0) {
+        if (fds[0].revents != 0) return;
+        if (nfds > 1 && fds[1].revents != 0) {
+          if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) fds[1].fd = -1;  // never again
+          watch_.on_ready();
+        }
+        continue;  // the deadline still stands
+      }
+      continue;  // timed out: the loop sees the deadline reached
+    }
+    if (stop_requested_) return;
+    const Next next = next_deadline(deadline, now, period);
+    skipped_.fetch_add(next.skipped, std::memory_order_relaxed);
     deadline = next.deadline;
-    // The callback runs without the lock, so that stop() can ask to stop at
-    // any time; it is then seen before the next wait.
-    lock.unlock();
     tick_();
-    lock.lock();
-    ++ticks_;
+    ticks_.fetch_add(1, std::memory_order_relaxed);
   }
 }
 

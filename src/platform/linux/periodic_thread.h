@@ -9,21 +9,33 @@
 // missed ticks are skipped, not replayed in a burst: the callback runs once and
 // the next deadline is the next point of the original grid that lies ahead.
 //
+// Between ticks the thread may also watch one descriptor (the link events of
+// the interface table): when it becomes readable, `on_ready` runs on the
+// thread at once and the wait for the deadline goes on. So the thread serves
+// both without waking for anything else and without a read that finds nothing.
+//
 // Threads: start() and stop() are called from the owning thread (not from the
-// callback). The callback runs on the periodic thread only and must not throw.
+// callback). The callbacks run on the periodic thread only and must not throw.
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace tw::platform {
 
 class PeriodicThread {
  public:
   using Callback = std::function<void()>;
+
+  // A descriptor to watch between ticks and what to do when it is readable.
+  // `on_ready` must take what made it readable, or it runs again at once.
+  struct Watch {
+    int fd = -1;
+    Callback on_ready;
+  };
 
   PeriodicThread() = default;
   ~PeriodicThread();  // stops and joins
@@ -33,8 +45,12 @@ class PeriodicThread {
   // Starts calling `tick` every `period` (> 0), the first time one period from
   // now. `name` names the thread for debuggers and top (at most 15 bytes are
   // kept). Returns false when already running, when the period is not
-  // positive or when no thread can be created.
-  bool start(std::chrono::nanoseconds period, Callback tick, const std::string& name = "tw-periodic");
+  // positive or when no thread (or no wake-up descriptor for stop()) can be
+  // created.
+  bool start(std::chrono::nanoseconds period, Callback tick, const std::string& name, Watch watch);
+  bool start(std::chrono::nanoseconds period, Callback tick, const std::string& name = "tw-periodic") {
+    return start(period, std::move(tick), name, Watch{});
+  }
 
   // Wakes the thread, waits for a callback in progress to return and joins.
   // Does not wait for the rest of the period. Safe to call when not running.
@@ -42,8 +58,8 @@ class PeriodicThread {
 
   bool running() const;
   // Callbacks run and ticks skipped since start().
-  std::uint64_t ticks() const;
-  std::uint64_t skipped() const;
+  std::uint64_t ticks() const { return ticks_.load(std::memory_order_relaxed); }
+  std::uint64_t skipped() const { return skipped_.load(std::memory_order_relaxed); }
 
   // The deadline arithmetic, kept apart so that it can be checked without
   // waiting: given the deadline that just passed and the time of waking, the
@@ -59,12 +75,12 @@ class PeriodicThread {
  private:
   void run(std::chrono::nanoseconds period, std::string name);
 
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stop_requested_ = false;  // guarded by mutex_
-  std::uint64_t ticks_ = 0;      // guarded by mutex_
-  std::uint64_t skipped_ = 0;    // guarded by mutex_
-  Callback tick_;                // set before the thread starts, read by it only
+  int stop_fd_ = -1;  // eventfd: readable once stop() asks the thread to end
+  std::atomic<bool> stop_requested_{false};
+  std::atomic<std::uint64_t> ticks_{0};
+  std::atomic<std::uint64_t> skipped_{0};
+  Callback tick_;  // set before the thread starts, read by it only
+  Watch watch_;    // likewise
   std::thread thread_;
 };
 

@@ -19,6 +19,8 @@ namespace {
 constexpr const char* kStartFailed = "The program cannot be started.";
 // How long a child has to go after SIGTERM before it is killed.
 constexpr auto kTermGrace = std::chrono::milliseconds(500);
+// How often an interrupted child is looked at (and a stop noticed).
+constexpr int kInterruptPollMs = 20;
 
 class Fd {
  public:
@@ -76,6 +78,19 @@ class SpawnedChild final : public ChildProcess {
       return Progress::Ended;
     }
     return Progress::Running;
+  }
+
+  void interrupt(std::string& out, std::string& err, int grace_ms, std::stop_token stop) override {
+    if (!reaped_) {
+      ::kill(-pid_, SIGINT);
+      ::kill(pid_, SIGINT);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(grace_ms);
+    while (!stop.stop_requested() && std::chrono::steady_clock::now() < deadline) {
+      if (read(out, err, kInterruptPollMs) == Progress::Ended) return;
+    }
+    drain(out, err);
+    terminate();
   }
 
   void terminate() override {

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <thread>
 
+#include "base/text_helpers.h"
+
 namespace tw::platform {
 
 std::optional<std::string> SystemReverseResolver::name_of(std::uint32_t address_be) {
@@ -16,7 +18,7 @@ std::optional<std::string> SystemReverseResolver::name_of(std::uint32_t address_
   char host[NI_MAXHOST];
   if (getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
     return std::nullopt;
-  return std::string(host);
+  return detail::without_control_chars(host);
 }
 
 std::optional<std::string> SystemReverseResolver::local_name_of(std::uint32_t address_be) {
@@ -27,7 +29,7 @@ std::optional<std::string> SystemReverseResolver::local_name_of(std::uint32_t ad
   if (gethostbyaddr_r(&address_be, sizeof address_be, AF_INET, &he, buf, sizeof buf, &result, &herr) != 0 || !result ||
       !result->h_name)
     return std::nullopt;
-  return std::string(result->h_name);
+  return detail::without_control_chars(result->h_name);
 }
 
 std::optional<std::string> SystemReverseResolver::udp_service_name(std::uint16_t port) {
@@ -36,7 +38,7 @@ std::optional<std::string> SystemReverseResolver::udp_service_name(std::uint16_t
   char buf[1024];
   if (getservbyport_r(htons(port), "udp", &se, buf, sizeof buf, &result) != 0 || !result || !result->s_name)
     return std::nullopt;
-  return std::string(result->s_name);
+  return detail::without_control_chars(result->s_name);
 }
 
 ThreadLookupWorkers::~ThreadLookupWorkers() {

@@ -1,6 +1,8 @@
 #pragma once
 // Reverse lookups through glibc (getnameinfo with NI_NAMEREQD, the hosts
-// database for private addresses) and lookup workers as plain threads.
+// database for private addresses) and lookup workers as plain threads. Names
+// come from name servers and files of other people: their control
+// characters are made '?'.
 #include <condition_variable>
 #include <mutex>
 

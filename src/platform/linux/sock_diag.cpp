@@ -49,6 +49,8 @@ DumpProgress parse_sock_diag_dump(const void* buf, std::size_t len, SocketProtoc
     inet_diag_msg msg;
     std::memcpy(&msg, mnl_nlmsg_get_payload(m), sizeof msg);
     if (msg.idiag_family != AF_INET) continue;
+    // Asked for without them; a kernel that sends them anyway is not heard.
+    if (protocol == SocketProtocol::Tcp && msg.idiag_state == kTcpBoundInactive) continue;
     SocketRow row;
     row.protocol = protocol;
     row.local_address = msg.id.idiag_src[0];
@@ -94,7 +96,10 @@ Result<std::vector<SocketRow>> SockDiagSocketTable::read(SocketProtocol protocol
   auto* req = static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(nlh, sizeof(inet_diag_req_v2)));
   req->sdiag_family = AF_INET;
   req->sdiag_protocol = protocol == SocketProtocol::Tcp ? IPPROTO_TCP : IPPROTO_UDP;
-  req->idiag_states = ~0U;
+  // Every state but the bound-only one: a connection auto-block closed would
+  // otherwise come back as CLOSED at every refresh while its program holds
+  // the socket.
+  req->idiag_states = ~0U & ~(1U << kTcpBoundInactive);
   if (mnl_socket_sendto(sock_.get(), nlh, nlh->nlmsg_len) < 0) return Error::from_errno(kHeadline, what, errno);
 
   std::vector<SocketRow> rows;

@@ -19,7 +19,8 @@ namespace tw::platform {
 // How a buffer of a dump answer ended.
 enum class DumpProgress { More, Done, Failed };
 
-// Appends the IPv4 sockets of one buffer of a sock_diag dump answer to `out`.
+// Appends the IPv4 sockets of one buffer of a sock_diag dump answer to `out`
+// (TCP sockets that are only bound left out).
 // Messages whose sequence number is not `seq` (0: any) are left out; short,
 // truncated or foreign messages are skipped, never read beyond `len`. An
 // NLMSG_ERROR sets `error` (a positive errno value) and gives Failed.

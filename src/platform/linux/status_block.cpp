@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
+#include <optional>
+#include <string>
 
 #include "platform/linux/system_info.h"
 
@@ -38,57 +40,68 @@ bool lock_within(sem_t* sem, std::chrono::milliseconds timeout) {
   }
 }
 
-enum class Claim { Ours, Foreign, Failed };
+// Why a name cannot be used (nullopt when it can): a detail for the error
+// when no name could be.
+using Refusal = std::optional<std::string>;
+
+// What an object of ours must be: a regular shared-memory file of our own.
+// Anything else under the name (another user's object, a FIFO or a link
+// someone planted in the world-writable /dev/shm) is not used.
+Refusal not_ours(const std::string& name, const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return name + " is not a shared-memory object";
+  if (st.st_uid != ::geteuid()) return name + " belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+  return std::nullopt;
+}
 
 // The memory object `name`, opened for writing and created when missing.
-// Foreign when it belongs to another user, whether or not its mode lets us in.
-Claim open_memory(const std::string& name, OwnedFd& fd, Error& error) {
-  fd = OwnedFd(::shm_open(name.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
-  if (!fd) {
-    if (errno == EACCES) return Claim::Foreign;
-    error = Error::from_errno(kOpenFailed, "shm_open " + name, errno);
-    return Claim::Failed;
-  }
+// O_NOFOLLOW|O_NONBLOCK: a link is refused, a FIFO opens without waiting for
+// a writer and is then refused. An object of ours is new (empty, we size it)
+// or a whole block; any other size is not a block we made.
+Refusal open_memory(const std::string& name, OwnedFd& fd) {
+  fd = OwnedFd(::shm_open(name.c_str(), O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+  if (!fd) return "shm_open " + name + ": " + std::strerror(errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) {
-    error = Error::from_errno(kOpenFailed, "fstat " + name, errno);
-    return Claim::Failed;
-  }
-  if (st.st_uid != ::geteuid()) {
-    fd.reset();
-    return Claim::Foreign;
-  }
-  if (static_cast<std::size_t>(st.st_size) < kStatusBlockSize &&
-      ::ftruncate(fd.get(), static_cast<off_t>(kStatusBlockSize)) != 0) {
-    // Grow only: another instance may already use a block of this size, and
-    // a block that is larger does no harm.
-    error = Error::from_errno(kOpenFailed, "ftruncate " + name, errno);
-    return Claim::Failed;
-  }
-  return Claim::Ours;
+  if (::fstat(fd.get(), &st) != 0) return "fstat " + name + ": " + std::strerror(errno);
+  if (Refusal r = not_ours(name, st)) return r;
+  if (st.st_size == static_cast<off_t>(kStatusBlockSize)) return std::nullopt;
+  if (st.st_size != 0) return name + " has " + std::to_string(st.st_size) + " bytes, not " + std::to_string(kStatusBlockSize);
+  // Another instance of ours may size it at the same moment, to the same size.
+  if (::ftruncate(fd.get(), static_cast<off_t>(kStatusBlockSize)) != 0)
+    return "ftruncate " + name + ": " + std::strerror(errno);
+  return std::nullopt;
 }
 
-// glibc keeps named semaphores as files "sem.NAME" in /dev/shm; their owner is
-// not visible through sem_t.
-bool semaphore_is_foreign(const std::string& name) {
-  const std::string path = "/dev/shm/sem." + name.substr(name.starts_with('/') ? 1 : 0);
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && st.st_uid != ::geteuid();
+// glibc keeps named semaphores as files "sem.NAME" in /dev/shm; sem_t does
+// not tell who owns it.
+std::string semaphore_file(const std::string& name) {
+  return "/dev/shm/sem." + name.substr(name.starts_with('/') ? 1 : 0);
 }
 
-Claim open_semaphore(const std::string& name, sem_t*& sem, Error& error) {
+// The semaphore file as it is now: nullopt when it is ours (or not there),
+// else why it is not.
+Refusal foreign_semaphore(const std::string& name) {
+  struct stat st {};
+  const std::string file = semaphore_file(name);
+  if (::lstat(file.c_str(), &st) != 0) return errno == ENOENT ? Refusal() : Refusal("lstat " + file + ": " + std::strerror(errno));
+  return not_ours(file, st);
+}
+
+Refusal open_semaphore(const std::string& name, sem_t*& sem) {
+  // glibc opens the file with O_NOFOLLOW: a planted link fails here.
   sem = ::sem_open(name.c_str(), O_CREAT, 0600, 1);
-  if (sem == SEM_FAILED) {
-    if (errno == EACCES) return Claim::Foreign;
-    error = Error::from_errno(kOpenFailed, "sem_open " + name, errno);
-    return Claim::Failed;
-  }
-  if (semaphore_is_foreign(name)) {
+  if (sem == SEM_FAILED) return "sem_open " + name + ": " + std::strerror(errno);
+  if (Refusal r = foreign_semaphore(name)) {
     ::sem_close(sem);
     sem = SEM_FAILED;
-    return Claim::Foreign;
+    return r;
   }
-  return Claim::Ours;
+  return std::nullopt;
+}
+
+std::uint64_t monotonic_ms() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
 }
 
 // The record and flag of the block open on `fd`, read under `mutex_name`.
@@ -114,6 +127,13 @@ std::optional<StatusRecord> read_block(const OwnedFd& fd, std::size_t object_siz
   while (len < text_room && copy[len] != '\0') ++len;
   record.text.assign(copy, len);
   record.ended = size > kStatusEndedOffset && copy[kStatusEndedOffset] != 0;
+  if (size >= kStatusBlockSize && len < kStatusStampOffset) {
+    std::uint64_t stamp = 0;
+    std::memcpy(&stamp, copy + kStatusStampOffset, sizeof stamp);
+    const std::uint64_t now = monotonic_ms();
+    // 0: sized but never published. A stamp from the future cannot be ours.
+    if (stamp != 0 && stamp <= now) record.age_ms = now - stamp;
+  }
   return record;
 }
 
@@ -138,29 +158,27 @@ PosixStatusBlock::~PosixStatusBlock() {
 
 Result<std::unique_ptr<PosixStatusBlock>> PosixStatusBlock::open(const StatusBlockNames& shared,
                                                                  std::chrono::milliseconds lock_timeout) {
-  Error why;
+  std::string why;
   for (const StatusBlockNames& names : {shared, per_user_status_names(shared, ::geteuid())}) {
     OwnedFd fd;
-    Claim claim = open_memory(names.memory, fd, why);
-    if (claim == Claim::Failed) break;
-    if (claim == Claim::Foreign) continue;
+    Refusal refused = open_memory(names.memory, fd);
     sem_t* sem = SEM_FAILED;
-    claim = open_semaphore(names.mutex, sem, why);
-    if (claim == Claim::Failed) break;
-    if (claim == Claim::Foreign) continue;
+    if (!refused) refused = open_semaphore(names.mutex, sem);
+    if (refused) {
+      // Not ours or not usable: the next pair of names.
+      why += (why.empty() ? "" : "; ") + *refused;
+      continue;
+    }
     void* map = ::mmap(nullptr, kStatusBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
     if (map == MAP_FAILED) {
-      why = Error::from_errno(kOpenFailed, "mmap " + names.memory, errno);
+      why += (why.empty() ? "mmap " : "; mmap ") + names.memory + ": " + std::strerror(errno);
       ::sem_close(sem);
-      break;
+      continue;
     }
     // The mapping keeps the memory; the descriptor is not needed any more.
     return std::unique_ptr<PosixStatusBlock>(new PosixStatusBlock(map, sem, names, lock_timeout));
   }
-  if (why.detail.empty())
-    why = Error{kOpenFailed, "the status blocks " + shared.memory + " and its per-user one belong to other users",
-                EACCES};
-  return why;
+  return Error{kOpenFailed, why, EACCES};
 }
 
 bool PosixStatusBlock::lock() {
@@ -183,6 +201,12 @@ Status PosixStatusBlock::publish(std::string_view record) {
   auto* block = static_cast<char*>(map_);
   std::memcpy(block, fit.data(), fit.size());
   block[fit.size()] = '\0';
+  // When it was written, for readers that tell a running writer from one that
+  // died without marking its record (the record's bytes hold it otherwise).
+  if (fit.size() < kStatusStampOffset) {
+    const std::uint64_t now = monotonic_ms();
+    std::memcpy(block + kStatusStampOffset, &now, sizeof now);
+  }
   block[kStatusEndedOffset] = 0;
   ::sem_post(sem_);
   return {};
@@ -190,10 +214,17 @@ Status PosixStatusBlock::publish(std::string_view record) {
 
 std::optional<StatusRecord> read_status_block(const StatusBlockNames& shared) {
   for (const StatusBlockNames& names : {shared, per_user_status_names(shared, ::geteuid())}) {
-    OwnedFd fd(::shm_open(names.memory.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    // O_NONBLOCK: a FIFO planted under the name would wait for a writer.
+    OwnedFd fd(::shm_open(names.memory.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0));
     if (!fd) continue;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid()) continue;
+    if (::fstat(fd.get(), &st) != 0 || not_ours(names.memory, st)) continue;
+    // A writer takes these names only when the semaphore is ours too.
+    if (foreign_semaphore(names.mutex)) continue;
+    // Created but not yet sized: nothing to read yet. Another size is no
+    // block a writer of ours would take either.
+    if (st.st_size == 0) return std::nullopt;
+    if (st.st_size != static_cast<off_t>(kStatusBlockSize)) continue;
     return read_block(fd, static_cast<std::size_t>(st.st_size), names.mutex);
   }
   return std::nullopt;

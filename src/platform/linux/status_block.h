@@ -7,10 +7,15 @@
 // publishes owns the two names until the machine restarts (they are never
 // removed, see below); the instances of every other user publish under
 // "/Tarnwatch_Memory_UID" and "/Tarnwatch_Mutex_UID" instead (UID in decimal).
-// A name counts as ours only when the object behind it belongs to our
-// effective user: the mode alone would let root write into someone else's
-// block and let a planted, world-writable object feed us figures. Readers
-// (tarnixctl status) look for their own user's block the same way.
+// A name counts as ours only when the objects behind it are a regular
+// shared-memory object of a whole block (or a new, empty one) and a semaphore
+// file, both belonging to our effective user: the mode alone would let root
+// write into someone else's block and let a planted, world-writable object
+// feed us figures. Both are opened with O_NOFOLLOW and the memory with
+// O_NONBLOCK, so a link or a FIFO planted in the world-writable /dev/shm is
+// refused without waiting; any name that is not usable for whatever reason
+// sends us to the per-user names. Readers (tarnixctl status) look for their
+// own user's block by the same rule.
 //
 // Both names are left in place when the block is closed: another instance may
 // still publish into it and a reader may be reading it, and unlinking a
@@ -28,6 +33,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,7 +92,11 @@ class PosixStatusBlock : public StatusBlock {
 struct StatusRecord {
   std::string text;    // the record, up to its NUL
   bool ended = false;  // the instance that wrote it has ended
-  bool operator==(const StatusRecord&) const = default;
+  // Milliseconds since it was written; nullopt when the block does not say
+  // (never published, or a record too long to leave room for the stamp).
+  // Not compared.
+  std::optional<std::uint64_t> age_ms = std::nullopt;
+  bool operator==(const StatusRecord& o) const { return text == o.text && ended == o.ended; }
 };
 
 // This user's record, for tarnixctl: from `shared` when that block is ours,

@@ -1,5 +1,6 @@
 #include "platform/linux/system_info.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <linux/capability.h>
@@ -8,8 +9,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace tw::platform {
@@ -63,11 +66,34 @@ std::string executable_path() {
   return {};
 }
 
-std::string choose_data_folder(std::string_view exe_path, bool exe_folder_writable,
+bool is_installed_programs_folder(std::string_view folder) {
+  std::string f(folder);
+  if (f.empty() || f.back() != '/') f += '/';
+  static const char* const kSystem[] = {"/bin/",       "/sbin/",           "/usr/bin/",   "/usr/sbin/",
+                                        "/usr/local/bin/", "/usr/local/sbin/", "/usr/games/", "/usr/local/games/"};
+  for (const char* s : kSystem)
+    if (f == s) return true;
+#ifdef TW_HELPER_INSTALL_DIR
+  // PREFIX/bin of this build's installation (the helper goes to
+  // PREFIX/libexec/tarnwatch).
+  std::string_view helper_dir = TW_HELPER_INSTALL_DIR;
+  constexpr std::string_view kHelperSub = "/libexec/tarnwatch";
+  if (helper_dir.ends_with(kHelperSub)) {
+    const std::string prefix_bin = std::string(helper_dir.substr(0, helper_dir.size() - kHelperSub.size())) + "/bin/";
+    if (f == prefix_bin) return true;
+  }
+#endif
+  return false;
+}
+
+std::string choose_data_folder(std::string_view exe_path, bool exe_folder_usable, bool root,
                                const char* xdg_config_home, const char* home) {
   auto slash = exe_path.find_last_of('/');
-  if (exe_folder_writable && slash != std::string_view::npos && !exe_path.empty() && exe_path[0] == '/')
+  if (exe_folder_usable && slash != std::string_view::npos && !exe_path.empty() && exe_path[0] == '/')
     return std::string(exe_path.substr(0, slash + 1));
+  // Root's files are the system's: the state folder a systemd unit's
+  // StateDirectory= names too.
+  if (root) return kRootDataFolder;
   std::string base;
   if (xdg_config_home && xdg_config_home[0] == '/') {
     base = xdg_config_home;
@@ -84,12 +110,18 @@ std::string choose_data_folder(std::string_view exe_path, bool exe_folder_writab
 
 std::string data_folder() {
   std::string exe = executable_path();
-  bool writable = false;
+  bool usable = false;
   auto slash = exe.find_last_of('/');
   if (slash != std::string::npos) {
-    std::string folder = exe.substr(0, slash + 1);
-    // AT_EACCESS: the effective ids decide, as they do for the later writes.
-    writable = ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+    const std::string folder = exe.substr(0, slash + 1);
+    // A portable copy or a build tree: the folder and the program file are
+    // this user's, not an installed program's that only root's rights let us
+    // write beside. AT_EACCESS: the effective ids decide, as they do for the
+    // later writes.
+    struct stat folder_st {}, exe_st {};
+    usable = !is_installed_programs_folder(folder) && ::stat(folder.c_str(), &folder_st) == 0 &&
+             ::stat(exe.c_str(), &exe_st) == 0 && folder_st.st_uid == ::geteuid() &&
+             exe_st.st_uid == ::geteuid() && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
   }
   const char* home = std::getenv("HOME");
   std::string pw_home;
@@ -103,7 +135,7 @@ std::string data_folder() {
       home = pw_home.c_str();
     }
   }
-  return choose_data_folder(exe, writable, std::getenv("XDG_CONFIG_HOME"), home);
+  return choose_data_folder(exe, usable, ::geteuid() == 0, std::getenv("XDG_CONFIG_HOME"), home);
 }
 
 namespace {
@@ -128,15 +160,82 @@ Status check_private_folder(const std::string& path, bool allow_group_read) {
 
 }  // namespace
 
-Result<std::string> runtime_folder() {
-  if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && xdg[0] == '/') {
-    std::string dir = xdg;
+namespace {
+
+// The folders mkdtemp() made for `base` ("BASE-XXXXXX") that are still
+// private to us, in name order.
+std::vector<std::string> own_private_folders(const std::string& base) {
+  std::vector<std::string> found;
+  const auto slash = base.find_last_of('/');
+  const std::string parent = slash == 0 ? "/" : base.substr(0, slash);
+  const std::string prefix = base.substr(slash + 1) + "-";
+  struct CloseDir {
+    void operator()(DIR* d) const { ::closedir(d); }
+  };
+  std::unique_ptr<DIR, CloseDir> dir(::opendir(parent.c_str()));
+  if (!dir) return found;
+  while (const dirent* e = ::readdir(dir.get())) {
+    const std::string_view name = e->d_name;
+    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) continue;
+    const std::string path = base + "-" + std::string(name.substr(prefix.size()));
+    if (check_private_folder(path, /*allow_group_read=*/false)) found.push_back(path);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+}  // namespace
+
+Result<std::string> choose_runtime_folder(const char* xdg_runtime_dir, const std::string& tmp,
+                                          std::string* notice) {
+  if (notice) notice->clear();
+  if (xdg_runtime_dir && xdg_runtime_dir[0] == '/') {
+    std::string dir = xdg_runtime_dir;
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     // The session's folder should be 0700; accept it unless others may write
     // into it (which would let them replace our socket).
     if (dir.size() > 1 && check_private_folder(dir, /*allow_group_read=*/true)) return dir + "/";
   }
-  return private_folder("/tmp/tarnwatch-" + std::to_string(::geteuid()));
+  const std::string base = (tmp.size() > 1 && tmp.back() == '/' ? tmp.substr(0, tmp.size() - 1) : tmp) +
+                           "/tarnwatch-" + std::to_string(::geteuid());
+  struct stat st {};
+  std::string why;
+  if (::lstat(base.c_str(), &st) == 0) {
+    Status usable = check_private_folder(base, /*allow_group_read=*/false);
+    if (usable) return base + "/";
+    why = usable.error().detail;
+  } else if (const std::vector<std::string> ours = own_private_folders(base); !ours.empty()) {
+    // An earlier instance found the usual folder taken and made its own;
+    // it may still run there, so this one must meet it there.
+    if (notice)
+      *notice = base + " is missing; the instance lock and the command sockets stay in " + ours.front() +
+                "/, where an earlier instance moved them";
+    return ours.front() + "/";
+  } else {
+    Result<std::string> made = private_folder(base);
+    if (made) return made;
+    why = made.error().detail;
+  }
+  // Another user planted the usual name (a folder, a link, a file) in the
+  // shared /tmp: a folder of our own beside it, with a name nobody can guess
+  // in advance. Every instance and tarnixctl find it again by its prefix and
+  // take the first one that is a private folder of this user.
+  std::string folder;
+  if (const std::vector<std::string> ours = own_private_folders(base); !ours.empty()) {
+    folder = ours.front();
+  } else {
+    std::string tmpl = base + "-XXXXXX";
+    if (::mkdtemp(tmpl.data()) == nullptr)
+      return Error::from_errno(kNoPrivateFolder, why + "; creating a private folder beside it", errno);
+    folder = tmpl;
+    if (Status s = check_private_folder(folder, /*allow_group_read=*/false); !s) return s.error();
+  }
+  if (notice) *notice = why + "; the instance lock and the command sockets are in " + folder + "/ instead";
+  return folder + "/";
+}
+
+Result<std::string> runtime_folder(std::string* notice) {
+  return choose_runtime_folder(std::getenv("XDG_RUNTIME_DIR"), "/tmp", notice);
 }
 
 Result<std::string> private_folder(const std::string& path) {

@@ -8,6 +8,7 @@
 
 #include "platform/connection_killer.h"
 #include "platform/privileged/capabilities.h"
+#include "platform/privileged/nft_table_holder.h"
 
 namespace tw::platform {
 namespace {
@@ -54,8 +55,14 @@ Status NftablesPacketFilter::run(const std::string& commands, const char* what) 
   if (!ctx_) return Error{kFilterFailed, "libnftables could not make a context", ENOMEM};
   if (!has_effective_capability(CAP_NET_ADMIN))
     return Error{kNeedsAdministratorHeadline, std::string(what) + " needs CAP_NET_ADMIN", EPERM};
-  if (nft_run_cmd_from_buffer(ctx_.get(), commands.c_str()) != 0)
-    return nft_error(what, nft_ctx_get_error_buffer(ctx_.get()));
+  if (nft_run_cmd_from_buffer(ctx_.get(), commands.c_str()) != 0) {
+    Error e = nft_error(what, nft_ctx_get_error_buffer(ctx_.get()));
+    // With CAP_NET_ADMIN, EPERM means that another process owns the table:
+    // a second instance must hear that, not that it lacks privileges.
+    if (e.errno_value == EPERM)
+      if (auto held = held_elsewhere_error("tarnwatch", what)) return *held;
+    return e;
+  }
   return {};
 }
 

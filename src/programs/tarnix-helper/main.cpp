@@ -3,28 +3,41 @@
 //
 // It is installed with file capabilities and executable only by root and the
 // group tarnwatch (scripts/install.sh). The parent starts it with one end of a
-// socketpair as fd 0 and sends framed requests (helper/protocol.h); the helper
-// answers each with one reply, in order. It ends when its input ends or its
-// parent dies, keeps only the capabilities its operations use, and trusts
-// nothing it reads: every request is decoded strictly and checked before the
-// kernel sees it.
+// stream socketpair as fd 0, on which it sends framed requests
+// (helper/protocol.h) and the helper answers each with one reply, in order,
+// and one end of a SOCK_SEQPACKET socketpair as fd 3, on which the helper
+// forwards captured datagrams. It ends when its input ends or its parent dies,
+// keeps only the capabilities its operations use, and trusts nothing it reads:
+// every request is decoded strictly and checked against the machine's own
+// state before the kernel sees it. No descriptor ever leaves the helper.
 //
-// Operations: close an IPv4 TCP connection (SOCK_DESTROY); name the processes
-// that hold given sockets (a walk of /proc/PID/fd, which for other users'
-// processes takes CAP_DAC_READ_SEARCH to list and CAP_SYS_PTRACE to read);
-// open the packet capture socket of one of the machine's IPv4 addresses and
-// pass it to the parent (SCM_RIGHTS), filter attached, so the parent reads
-// only the datagrams of that address; install and remove the packet filter's
-// nftables table, which this process then owns: it lives exactly as long as
-// the helper.
+// What a member of the group may have it do, and no more (helper/policy.h):
+//   - close one established-side IPv4 TCP connection that the helper looked
+//     up itself (SOCK_DESTROY with the cookie of its own lookup; never a
+//     listener);
+//   - name the processes that hold given sockets (a walk of /proc/PID/fd,
+//     which for other users' processes takes CAP_DAC_READ_SEARCH to list and
+//     CAP_SYS_PTRACE to read): inode numbers, process ids and names only;
+//   - capture the IPv4 datagrams of the device that owns one of the
+//     machine's own non-loopback addresses, forwarded in batches over fd 3;
+//   - install and remove DROP rules in its own nftables table (`ip
+//     tarnwatch`, owned by this process, so it lives exactly as long as the
+//     helper) for the machine's own non-loopback addresses, at most
+//     packetfilter::kMaxNftRules rules.
 #include <linux/capability.h>
+#include <linux/if_packet.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -33,6 +46,7 @@
 #include <variant>
 #include <vector>
 
+#include "helper/policy.h"
 #include "helper/protocol.h"
 #include "packetfilter/nft_ruleset.h"
 #include "platform/linux/packet_socket.h"
@@ -45,6 +59,7 @@ namespace {
 
 using namespace tw;
 using namespace tw::helper;
+using Clock = std::chrono::steady_clock;
 
 // Every capability an operation uses; everything else is dropped at start.
 constexpr std::uint64_t kKeptCapabilities =
@@ -52,6 +67,7 @@ constexpr std::uint64_t kKeptCapabilities =
     platform::capability_bit(CAP_DAC_READ_SEARCH) | platform::capability_bit(CAP_SYS_PTRACE);
 
 constexpr const char* kRefused = "The privileged helper refused the request.";
+constexpr int kCaptureChannel = 3;
 
 void complain(const std::string& what) { std::fprintf(stderr, "tarnix-helper: %s\n", what.c_str()); }
 
@@ -72,28 +88,8 @@ int read_exact(std::uint8_t* out, std::size_t n) {
   return 1;
 }
 
-// Sends the first byte with `fd` attached (SCM_RIGHTS), then the rest.
-bool write_all(const std::vector<std::uint8_t>& bytes, int fd = -1) {
+bool write_all(const std::vector<std::uint8_t>& bytes) {
   std::size_t done = 0;
-  if (fd >= 0 && !bytes.empty()) {
-    iovec io{const_cast<std::uint8_t*>(bytes.data()), 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr msg{};
-    msg.msg_iov = &io;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr* c = CMSG_FIRSTHDR(&msg);
-    c->cmsg_level = SOL_SOCKET;
-    c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
-    ssize_t r;
-    do r = sendmsg(0, &msg, MSG_NOSIGNAL);
-    while (r < 0 && errno == EINTR);
-    if (r != 1) return false;
-    done = 1;
-  }
   while (done < bytes.size()) {
     const ssize_t r = write(0, bytes.data() + done, bytes.size() - done);
     if (r < 0 && errno == EINTR) continue;
@@ -103,9 +99,205 @@ bool write_all(const std::vector<std::uint8_t>& bytes, int fd = -1) {
   return true;
 }
 
+// The capture channel when fd 3 is what the parent must have put there: a
+// Unix SOCK_SEQPACKET socket; -1 otherwise (then fd 3 is closed, and the
+// helper captures nothing).
+int capture_channel() {
+  int type = 0, domain = 0;
+  socklen_t len = sizeof type;
+  const bool ok = getsockopt(kCaptureChannel, SOL_SOCKET, SO_TYPE, &type, &len) == 0 && type == SOCK_SEQPACKET &&
+                  (len = sizeof domain, getsockopt(kCaptureChannel, SOL_SOCKET, SO_DOMAIN, &domain, &len) == 0) &&
+                  domain == AF_UNIX;
+  if (!ok) {
+    close(kCaptureChannel);
+    return -1;
+  }
+  // The client reads; nothing it writes is read here.
+  shutdown(kCaptureChannel, SHUT_RD);
+  // A few MiB of batches may wait for a busy client before datagrams are
+  // counted as dropped. Beyond net.core.wmem_max only with CAP_NET_ADMIN.
+  const int room = 4 << 20;
+  if (setsockopt(kCaptureChannel, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room) != 0)
+    setsockopt(kCaptureChannel, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+  return kCaptureChannel;
+}
+
+// The largest message the capture channel takes: the kernel refuses a
+// datagram above its send buffer (less a little), whatever the room left.
+std::size_t largest_batch(int channel) {
+  int sndbuf = 0;
+  socklen_t len = sizeof sndbuf;
+  if (channel < 0 || getsockopt(channel, SOL_SOCKET, SO_SNDBUF, &sndbuf, &len) != 0 || sndbuf <= 1024)
+    return 64 * 1024;
+  return std::min<std::size_t>(kMaxPayload, static_cast<std::size_t>(sndbuf) / 2 - kHeaderSize);
+}
+
+// The capture: reads the packet socket in batches and forwards them over the
+// capture channel. Never blocks on the client: a batch the channel has no
+// room for is counted as forward drops, and the capture goes on.
+class Forwarder {
+ public:
+  explicit Forwarder(int channel)
+      : channel_(channel), writer_(largest_batch(channel)) {
+    blocks_.resize(std::size_t{kReadBatch} * platform::kCaptureSnapLength);
+  }
+  ~Forwarder() { end_run(); }
+  Forwarder(const Forwarder&) = delete;
+  Forwarder& operator=(const Forwarder&) = delete;
+
+  int fd() const { return fd_; }
+
+  Message start(const StartCapture& request, std::uint32_t run) {
+    if (channel_ < 0) return ErrorReply{Error{kCaptureHeadline, "socket: the helper has no capture channel", EBADF}};
+    const std::uint32_t device = capture_device(request.address, platform::machine_ipv4_addresses());
+    if (device == 0)
+      return ErrorReply{Error{kCaptureHeadline, "bind: not a non-loopback address of this machine", EADDRNOTAVAIL}};
+    end_run();  // a capture running already is replaced
+    platform::CaptureFailure failure;
+    const int fd = platform::open_device_capture_socket(device, failure);
+    if (fd < 0) return ErrorReply{platform::capture_error(failure)};
+    fd_ = fd;
+    run_ = run;
+    counts_ = {};
+    reported_drops_ = 0;
+    writer_.clear(run_);
+    drops_read_ = Clock::now();
+    return StartCaptureReply{device};
+  }
+
+  StopCaptureReply stop() {
+    end_run();
+    return StopCaptureReply{counts_};
+  }
+
+  // The packet socket is readable (or has an error): forward what is queued.
+  // True when datagrams were read.
+  bool forward(short revents) {
+    if (fd_ < 0) return false;
+    if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (revents & POLLIN) == 0) {
+      int err = 0;
+      socklen_t len = sizeof err;
+      getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len);
+      if (gone(err) || (revents & POLLNVAL) != 0) end_by_itself(err != 0 ? err : ENODEV);
+      return false;
+    }
+    bool read_any = false;
+    // A few rounds at most, then the requests get their turn.
+    for (int round = 0; round < kMaxRounds && fd_ >= 0; ++round) {
+      for (unsigned i = 0; i < kReadBatch; ++i) {
+        iov_[i] = {blocks_.data() + std::size_t{i} * platform::kCaptureSnapLength, platform::kCaptureSnapLength};
+        msgs_[i].msg_hdr = msghdr{};
+        msgs_[i].msg_hdr.msg_iov = &iov_[i];
+        msgs_[i].msg_hdr.msg_iovlen = 1;
+      }
+      const int n = recvmmsg(fd_, msgs_.data(), kReadBatch, MSG_DONTWAIT, nullptr);
+      if (n < 0) {
+        if (gone(errno)) end_by_itself(errno);
+        break;  // EAGAIN: the queue is empty
+      }
+      read_any = read_any || n > 0;
+      for (int i = 0; i < n; ++i) {
+        const std::size_t len =
+            std::min<std::size_t>(msgs_[static_cast<std::size_t>(i)].msg_len, platform::kCaptureSnapLength);
+        if (len == 0) continue;
+        if (!writer_.fits(len)) {
+          if (writer_.count() > 0) send_batch(false, 0);
+          if (!writer_.fits(len)) {
+            // Larger than a message of the channel may be (a send buffer
+            // cut down by net.core.wmem_max).
+            ++counts_.forward_drops;
+            continue;
+          }
+        }
+        writer_.add(std::span(blocks_.data() + static_cast<std::size_t>(i) * platform::kCaptureSnapLength, len));
+        if (writer_.payload_size() >= kBatchTarget) send_batch(false, 0);
+      }
+      if (static_cast<unsigned>(n) < kReadBatch) break;
+    }
+    if (fd_ >= 0 && writer_.count() > 0) send_batch(false, 0);
+    return read_any;
+  }
+
+  // The kernel's drop count, read now and then; a change is reported even
+  // when no datagram follows.
+  void tick() {
+    if (fd_ < 0 || Clock::now() - drops_read_ < kDropsPeriod) return;
+    drops_read_ = Clock::now();
+    platform::add_capture_drops(fd_, counts_.kernel_drops);
+    if (counts_.kernel_drops != reported_drops_) send_batch(false, 0);
+  }
+
+ private:
+  static constexpr unsigned kReadBatch = 64;
+  static constexpr int kMaxRounds = 16;
+  // A batch goes once it holds this much (or the queue is empty): few system
+  // calls per datagram, and little held back.
+  static constexpr std::size_t kBatchTarget = 32 * 1024;
+  static constexpr auto kDropsPeriod = std::chrono::milliseconds(200);
+  static constexpr const char* kCaptureHeadline = "Could not open the packet capture.";
+
+  static bool gone(int err) { return err == ENETDOWN || err == ENODEV || err == ENXIO; }
+
+  void send_batch(bool ended, int err) {
+    CaptureBatch head;
+    head.ended = ended;
+    head.end_errno = static_cast<std::uint32_t>(err);
+    head.kernel_drops = counts_.kernel_drops;
+    head.forward_drops = counts_.forward_drops;
+    const std::size_t count = writer_.count();
+    const std::span<const std::uint8_t> frame = writer_.finish(head);
+    // The last batch of a run must arrive: it tells the client the run has
+    // ended. It may wait a little for room; every other batch never waits.
+    if (ended) {
+      pollfd p{channel_, POLLOUT, 0};
+      poll(&p, 1, 1000);
+    }
+    const ssize_t r = send(channel_, frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (r == static_cast<ssize_t>(frame.size())) {
+      counts_.forwarded += count;
+      reported_drops_ = counts_.kernel_drops;
+    } else if (r < 0 && (errno == EAGAIN || errno == ENOBUFS || errno == EMSGSIZE)) {
+      counts_.forward_drops += count;
+    } else if (!ended) {
+      // The client's end is gone: nobody reads this capture any more.
+      writer_.clear(run_);
+      end_run();
+      return;
+    }
+    writer_.clear(run_);
+  }
+
+  void end_by_itself(int err) {
+    if (fd_ < 0) return;
+    platform::add_capture_drops(fd_, counts_.kernel_drops);
+    close(fd_);
+    fd_ = -1;
+    send_batch(true, err);
+  }
+
+  void end_run() {
+    if (fd_ < 0) return;
+    if (writer_.count() > 0) send_batch(false, 0);
+    if (fd_ < 0) return;
+    platform::add_capture_drops(fd_, counts_.kernel_drops);
+    close(fd_);
+    fd_ = -1;
+  }
+
+  const int channel_;
+  CaptureBatchWriter writer_;
+  int fd_ = -1;
+  std::uint32_t run_ = 0;
+  CaptureCounts counts_;
+  std::uint64_t reported_drops_ = 0;
+  Clock::time_point drops_read_{};
+  std::vector<std::uint8_t> blocks_;
+  std::array<mmsghdr, kReadBatch> msgs_{};
+  std::array<iovec, kReadBatch> iov_{};
+};
+
 // The platform's socket id for a request that names one IPv4 TCP connection,
-// or why the request is refused. Listening sockets are not connections: the
-// helper never closes a server.
+// or why the request is refused.
 Result<platform::SocketId> connection_of(const DiagSocketId& w) {
   if (w.family != kFamilyIPv4)
     return Error{kRefused, "only IPv4 connections can be closed (family " + std::to_string(w.family) + ")",
@@ -150,36 +342,42 @@ SocketOwnersReply socket_owners(const SocketOwners& request) {
   return reply;  // put in order by the encoding
 }
 
-// `passed`: a descriptor to send with the reply (-1: none); the caller
-// closes it once sent.
-Message handle(const Message& request, platform::SockDestroyKiller& killer, platform::NftablesPacketFilter& filter,
-               int& passed) {
+// The filter set as installed: the client's addresses narrowed to the
+// machine's own, the table's size bounded.
+Message apply_filter(const ApplyFilter& request, platform::NftablesPacketFilter& filter) {
+  net::FilterSet set = request.set;
+  set.local_addresses = narrow_filter_addresses(set.local_addresses, platform::machine_ipv4_addresses());
+  const std::size_t rules = packetfilter::nft_rule_count(set);
+  if (rules > packetfilter::kMaxNftRules)
+    return ErrorReply{Error{"The packet filter could not be installed.",
+                            std::to_string(rules) + " nftables rules asked for, at most " +
+                                std::to_string(packetfilter::kMaxNftRules),
+                            E2BIG}};
+  if (Status s = filter.apply(set); !s) return ErrorReply{s.error()};
+  return ApplyFilterReply{};
+}
+
+struct Services {
+  platform::SockDestroyKiller& killer;
+  platform::NftablesPacketFilter& filter;
+  Forwarder& capture;
+};
+
+Message handle(const Message& request, std::uint32_t request_id, Services& s) {
   if (std::holds_alternative<Hello>(request)) return HelloReply{platform::effective_capabilities()};
-  if (const auto* open = std::get_if<OpenCapture>(&request)) {
-    // Only an address of this machine: the socket then carries only what
-    // passes that address, never a device's whole traffic.
-    std::uint32_t address;
-    std::memcpy(&address, open->address.data(), 4);
-    platform::CaptureFailure failure;
-    passed = platform::open_capture_socket(address, failure);
-    if (passed < 0) return ErrorReply{platform::capture_error(failure)};
-    return OpenCaptureReply{};
-  }
+  if (const auto* start = std::get_if<StartCapture>(&request)) return s.capture.start(*start, request_id);
+  if (std::holds_alternative<StopCapture>(request)) return s.capture.stop();
   if (const auto* destroy = std::get_if<DestroySocket>(&request)) {
     auto id = connection_of(destroy->id);
     if (!id) return ErrorReply{id.error()};
-    if (Status s = killer.close(*id); !s) return ErrorReply{s.error()};
-    return DestroySocketReply{};
+    auto closed = s.killer.close_connection(*id);
+    if (!closed) return ErrorReply{closed.error()};
+    return DestroySocketReply{*closed};
   }
   if (const auto* owners = std::get_if<SocketOwners>(&request)) return socket_owners(*owners);
-  // The set was checked by the decoder; the table's text is built here from
-  // its values alone.
-  if (const auto* apply = std::get_if<ApplyFilter>(&request)) {
-    if (Status s = filter.apply(apply->set); !s) return ErrorReply{s.error()};
-    return ApplyFilterReply{};
-  }
+  if (const auto* apply = std::get_if<ApplyFilter>(&request)) return apply_filter(*apply, s.filter);
   if (std::holds_alternative<RemoveFilter>(request)) {
-    if (Status s = filter.remove(); !s) return ErrorReply{s.error()};
+    if (Status st = s.filter.remove(); !st) return ErrorReply{st.error()};
     return RemoveFilterReply{};
   }
   return ErrorReply{Error{kRefused, "a reply sent as a request", EBADMSG}};
@@ -196,12 +394,13 @@ int main() {
   signal(SIGPIPE, SIG_IGN);  // a parent gone mid-reply shows as EPIPE
 
   // Nothing the parent forgot to mark close-on-exec stays open here.
-  close_range(3, ~0U, 0);
+  close_range(kCaptureChannel + 1, ~0U, 0);
   struct stat st {};
   if (fstat(0, &st) != 0 || !S_ISSOCK(st.st_mode)) {
     complain("started by Tarnwatch only: its input must be the socket Tarnwatch hands it");
     return 2;
   }
+  const int channel = capture_channel();
 
   if (Status s = platform::keep_only_capabilities(kKeptCapabilities); !s) {
     complain(s.error().message());
@@ -209,9 +408,24 @@ int main() {
   }
   platform::SockDestroyKiller killer;
   platform::NftablesPacketFilter filter({packetfilter::nft_apply_text, packetfilter::nft_remove_text});
+  Forwarder capture(channel);
+  Services services{killer, filter, capture};
 
   std::vector<std::uint8_t> buf(kHeaderSize);
   for (;;) {
+    pollfd p[2] = {{0, POLLIN, 0}, {capture.fd(), POLLIN, 0}};
+    const bool capturing = capture.fd() >= 0;
+    const int r = poll(p, capturing ? 2 : 1, capturing ? 200 : -1);
+    if (r < 0 && errno != EINTR) return 1;
+    if (capturing && p[1].revents != 0 && capture.forward(p[1].revents)) {
+      // While datagrams flow, let them gather for a moment: one wake-up then
+      // forwards a batch instead of a datagram.
+      const timespec gather{0, 500'000};
+      nanosleep(&gather, nullptr);
+    }
+    capture.tick();
+    if (r <= 0 || p[0].revents == 0) continue;
+
     buf.resize(kHeaderSize);
     const int got = read_exact(buf.data(), kHeaderSize);
     if (got == 0) return 0;  // the parent closed its end
@@ -225,10 +439,8 @@ int main() {
     buf.resize(kHeaderSize + header->payload_size);
     if (header->payload_size > 0 && read_exact(buf.data() + kHeaderSize, header->payload_size) != 1) return 1;
     auto request = decode_payload(header->type, std::span(buf).subspan(kHeaderSize));
-    int passed = -1;
-    const Message reply = request ? handle(*request, killer, filter, passed) : Message{ErrorReply{request.error()}};
-    const bool sent = write_all(encode(Frame{header->request_id, reply}), passed);
-    if (passed >= 0) close(passed);
-    if (!sent) return 1;
+    const Message reply =
+        request ? handle(*request, header->request_id, services) : Message{ErrorReply{request.error()}};
+    if (!write_all(encode(Frame{header->request_id, reply}))) return 1;
   }
 }

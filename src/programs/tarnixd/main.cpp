@@ -2,9 +2,12 @@
 // logs, the command channel and the status block without a window.
 //
 // Threads: the main thread runs start-up, a poll loop (signals, commands,
-// power events, timers, the session refresh) and the shut-down; the sampler thread only calls
-// TrafficMonitor::tick(). Signals are blocked before the sampler thread exists,
-// so they reach the main thread's signalfd and nothing else.
+// power events, timers, the session refresh) and the shut-down; the sampler
+// thread samples, publishes the status record and wakes the main thread only
+// when the sampled interface changed (see RuntimeHost::start_sampler). The
+// loop sleeps until the next armed timer, so an idle tarnixd wakes for the
+// sampling ticks and little else. Signals are blocked before the sampler
+// thread exists, so they reach the main thread's signalfd and nothing else.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -19,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,11 +35,15 @@
 #include "platform/linux/logind_power_events.h"
 #include "platform/linux/netlink_link_stats.h"
 #include "platform/linux/process_wait.h"
+#include "platform/linux/service_manager.h"
 #include "platform/linux/system_info.h"
 #include "platform/linux/terminal_beeper.h"
 #include "packetfilter/nft_ruleset.h"
 #include "platform/privileged/nftables_filter.h"
 #include "platform/privileged/sock_destroy.h"
+#include "shared/flow_keys.h"
+#include "shared/host_names.h"
+#include "shell/shell_settings.h"
 #include "traffic/traffic_monitor.h"
 
 namespace tw::tarnixd {
@@ -98,6 +106,51 @@ std::string live_line(const traffic::TrafficMonitor& traffic) {
     line += pick<std::string>(traffic.language(), "  Please, Reset Network Interface.",
                               "  ネットワークインターフェイスを再設定してください.");
   return line;
+}
+
+// The Packet Monitor without a window: on --capture-address (kept as the
+// choice); else, with "Surveil"/"AutoStart" 1, on the stored choice while it
+// is still an address of the machine, otherwise on the default address.
+// False when the address asked for cannot be captured (said on stderr).
+bool start_capture(host::RuntimeHost& host, settings::Profile& profile, const Options& opt,
+                   const std::function<void(const std::string&)>& note) {
+  app::PacketFeature& feature = host.packet_feature();
+  packets::PacketMonitor& monitor = feature.monitor();
+  if (opt.capture_address.empty() && !shell::load_surveil_auto_start(profile)) {
+    (void)feature.auto_start();  // reads the address table, captures nothing
+    return true;
+  }
+  monitor.load_addresses();
+  const auto is_local = [&](const std::string& text) {
+    const auto a = shared::parse_address(text);
+    const auto& local = monitor.local_addresses();
+    return a && std::find(local.begin(), local.end(), *a) != local.end();
+  };
+  std::string address = opt.capture_address;
+  if (address.empty()) {
+    address = monitor.default_address_text();
+    const std::string stored = profile.read_string(kCaptureAddressSection, kCaptureAddressKey, "");
+    if (is_local(stored)) address = stored;
+    else if (!stored.empty())
+      std::fprintf(stderr, "tarnixd: the chosen capture address %s is no address of this machine now; capturing on %s\n",
+                   stored.c_str(), address.c_str());
+  }
+  const packets::StartOutcome started = feature.start(address);
+  if (started.kind == packets::StartOutcome::Started) {
+    if (!opt.capture_address.empty()) profile.write_string(kCaptureAddressSection, kCaptureAddressKey, address);
+    note("capturing packets on " + address);
+    return true;
+  }
+  if (opt.capture_address.empty()) {
+    if (!started.message.empty())
+      std::fprintf(stderr, "tarnixd: the Packet Monitor did not start: %s\n", started.message.c_str());
+    return true;
+  }
+  std::string known;
+  for (const std::uint32_t a : monitor.local_addresses()) known += (known.empty() ? "" : ", ") + shared::address_text(a);
+  std::fprintf(stderr, "tarnixd: cannot capture on %s: %s (the addresses of this machine: %s)\n", address.c_str(),
+               started.message.c_str(), known.empty() ? "none" : known.c_str());
+  return false;
 }
 
 int run(const Options& opt) {
@@ -190,13 +243,25 @@ int run(const Options& opt) {
       std::fflush(stdout);
     });
   }
+  // "AutoBlock" follows "/blockstart" and "/blockstop" at once, as the desktop
+  // page writes it: a guard switched on by command stays on after a restart.
+  host->session_feature().set_auto_block_listener([&profile](bool on) { sessions::save_auto_block(profile, on); });
   runtime.start();
 
   // Suspend and resume, when logind is there to tell.
   std::unique_ptr<platform::LogindPowerEvents> power;
   if (auto connected = platform::LogindPowerEvents::connect()) power = std::move(*connected);
   else note("no power events: " + connected.error().detail);
+  // Under systemd a successor would be stopped with the service's control
+  // group: the instance goes on and starts a new report as the successor
+  // would.
+  const bool service = platform::under_service_manager();
   app::PowerResponse power_response(runtime, traffic, [&] {
+    if (service) {
+      runtime.start_new_report();
+      note("resumed under systemd: a new report, no successor");
+      return false;
+    }
     // The successor runs as this instance did: same options, then "/w PID".
     std::vector<std::string> args = opt.own_args;
     for (std::string& a : app::restart_arguments(static_cast<unsigned long>(::getpid())))
@@ -208,17 +273,19 @@ int run(const Options& opt) {
   });
 
   host->start_sampler();
-  // "Surveil"/"AutoStart": the Packet Monitor captures headless and feeds
-  // the packet log.
-  if (const auto started = host->packet_feature().auto_start(); started.kind == packets::StartOutcome::Started)
-    note("capturing packets on " + host->packets().default_address_text());
-  else if (!started.message.empty())
-    std::fprintf(stderr, "tarnixd: the Packet Monitor did not start: %s\n", started.message.c_str());
+  // The Packet Monitor captures headless and feeds the packet log.
+  if (!start_capture(*host, profile, opt, note)) {
+    host->finish(false);
+    return 1;
+  }
+
+  platform::notify_service_manager("READY=1");
 
   platform::CommandServer* const commands = host->commands();
-  std::array<pollfd, 3> fds{};
+  std::array<pollfd, 4> fds{};
   fds[0] = {signal_fd.get(), POLLIN, 0};
   fds[1] = {commands ? commands->fd() : -1, POLLIN, 0};
+  fds[3] = {runtime.wake_fd(), POLLIN, 0};
   int exit_code = 0;
   bool restarting = false;
   for (;;) {
@@ -247,15 +314,22 @@ int run(const Options& opt) {
       break;
     }
     if (commands && (fds[1].revents & POLLIN)) {
-      for (const std::string& text : commands->receive_pending()) runtime.handle_command(text);
+      // A sender that waits (tarnixctl) hears the outcome; others get nothing.
+      for (const platform::CommandRequest& r : commands->receive_requests())
+        commands->reply(r, shell::reply_datagram(runtime.answer_command(r.text)));
     }
+    if (fds[3].revents & POLLIN) runtime.handle_wake();
   }
 
+  platform::notify_service_manager("STOPPING=1");
   // The same orderly end for every signal and for the restart: sampling
   // stops first so that the saved totals hold every byte counted, then the
   // shut-down sequence.
   host->finish(restarting);
   if (live && tty) std::printf("\n");
+  // The totals counted in this run are lost when the final save failed (it
+  // was said when it happened): a service manager should see that.
+  if (exit_code == 0 && !host->totals_saved()) exit_code = 1;
   return exit_code;
 }
 

@@ -15,6 +15,7 @@ struct Options {
   std::optional<long> restart_pid;  // "/w PID": wait for that process first
   std::vector<std::string> own_args;  // the options before any "/w" part, as given
   std::string interface;            // --interface NAME ("" = the stored choice)
+  std::string capture_address;      // --capture-address ADDRESS ("" = the stored choice)
   std::string data_dir;             // --data-dir DIR ("" = the usual data folder)
   std::string metrics_file;         // --metrics-file PATH ("" = "Settings"/"MetricsFile")
   bool list_interfaces = false;     // --list-interfaces
@@ -32,5 +33,11 @@ struct ParseResult {
 ParseResult parse_options(const std::vector<std::string>& args_after_program);
 
 const char* usage_text();
+
+// tarnixd's choice of the Packet Monitor's capture address, kept beside the
+// monitor's own keys. The desktop program does not read it: its address
+// field starts on the default address, as the monitor's page always has.
+inline constexpr const char* kCaptureAddressSection = "Surveil";
+inline constexpr const char* kCaptureAddressKey = "CaptureAddress";
 
 }  // namespace tw::tarnixd

@@ -6,8 +6,10 @@
 #include <utility>
 
 #include "ui/controls/cell_color_delegate.h"
+#include "ui/controls/column_fit.h"
 #include "ui/controls/column_width_persister.h"
 #include "ui/controls/list_copy.h"
+#include "ui/controls/list_font.h"
 #include "ui/models/list_model_base.h"
 
 namespace tw::ui {
@@ -49,20 +51,26 @@ ReportListView::~ReportListView() {
   if (widths_) widths_->save();
 }
 
-void ReportListView::set_list_model(ListModelBase* model) {
+void ReportListView::set_list_model(ListModelBase* model, bool sorted_by_header) {
   if (model_) disconnect(model_, nullptr, this, nullptr);
   model_ = model;
   setModel(model);
   if (!model) return;
-  const std::vector<int> widths = model->default_widths();
-  for (int i = 0; i < static_cast<int>(widths.size()); ++i) header()->resizeSection(i, widths[static_cast<std::size_t>(i)]);
+  setFont(list_font(model->language(), font()));
+  std::vector<ColumnSample> samples;
+  for (const shell::ListColumn& c : model->columns()) {
+    const std::string_view t = shell::column_sample(c, model->language());
+    samples.push_back({QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size())), false});
+  }
+  default_widths_ = fitted_column_widths(*this, *header(), model->default_widths(), samples, sorted_by_header);
+  for (int i = 0; i < static_cast<int>(default_widths_.size()); ++i)
+    header()->resizeSection(i, default_widths_[static_cast<std::size_t>(i)]);
   connect(model, &ListModelBase::sort_state_changed, this, &ReportListView::show_sort_mark);
   show_sort_mark(model->sort_state());
 }
 
 void ReportListView::keep_column_widths(settings::Profile& profile, std::string section) {
-  const std::vector<int> defaults = model_ ? model_->default_widths() : std::vector<int>();
-  widths_ = std::make_unique<ColumnWidthPersister>(header(), profile, std::move(section), defaults);
+  widths_ = std::make_unique<ColumnWidthPersister>(header(), profile, std::move(section), default_widths_);
   widths_->load();
 }
 

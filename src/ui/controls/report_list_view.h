@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "shell/list_columns.h"
 #include "ui/models/list_model_base.h"
@@ -40,9 +41,14 @@ class ReportListView : public QTreeView {
   explicit ReportListView(QWidget* parent = nullptr);
   ~ReportListView() override;
 
-  // Shows `model` (not owned; it may be destroyed first): default column widths, header alignment and
-  // the model's sort mark.
-  void set_list_model(ListModelBase* model);
+  // Shows `model` (not owned; it may be destroyed first): the list font of
+  // its language (list_font()), default column widths fitted to the headers
+  // and typical texts (fitted_column_widths()), header alignment and the
+  // model's sort mark. `sorted_by_header`: the owner sorts on header clicks,
+  // so every header keeps room for the sort mark.
+  void set_list_model(ListModelBase* model, bool sorted_by_header = false);
+  // The widths the columns start with when none are stored.
+  const std::vector<int>& default_widths() const { return default_widths_; }
   ListModelBase* list_model() const { return model_; }
 
   // Loads the widths of `section`/"ColnmWidth" now and writes them back when
@@ -70,6 +76,7 @@ class ReportListView : public QTreeView {
   void show_sort_mark(shell::SortState state);
 
   QPointer<ListModelBase> model_;
+  std::vector<int> default_widths_;
   std::unique_ptr<ColumnWidthPersister> widths_;
   shell::CopyItems copy_items_ = shell::kDefaultCopyItems;
 };

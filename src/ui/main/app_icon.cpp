@@ -16,12 +16,14 @@ QPixmap draw_icon(int size) {
   p.setPen(QPen(QColor(0x40, 0x60, 0xD0), s / 16));
   p.setBrush(QColor(0x20, 0x30, 0xA0));
   p.drawRoundedRect(QRectF(s / 32, s / 32, s - s / 16, s - s / 16), s / 6, s / 6);
-  // Two bars rising from the bottom: send (red) and receive (green).
+  // Two bars rising from the bottom: send (red) and receive (green), on
+  // sixteenths of the size as in data/icons/tarnix.svg, so that their edges
+  // fall on whole pixels at 16 px.
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(0xFF, 0x40, 0x30));
-  p.drawRect(QRectF(s * 0.22, s * 0.40, s * 0.22, s * 0.42));
+  p.drawRect(QRectF(s * 3 / 16, s * 6 / 16, s * 4 / 16, s * 7 / 16));
   p.setBrush(QColor(0x40, 0xFF, 0x30));
-  p.drawRect(QRectF(s * 0.56, s * 0.22, s * 0.22, s * 0.60));
+  p.drawRect(QRectF(s * 9 / 16, s * 3 / 16, s * 4 / 16, s * 10 / 16));
   return pm;
 }
 

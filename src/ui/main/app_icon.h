@@ -1,6 +1,7 @@
 #pragma once
 // The program's own icon, drawn in code: a dark blue tile with a red send bar
-// and a green receive bar in the traffic graph's colours. Used for the windows
+// and a green receive bar in the traffic graph's colours, the mark that
+// data/icons/tarnix.svg draws for the installed icon theme. Used for the windows
 // and for the tray icon whenever it does not show the traffic state.
 #include <QIcon>
 

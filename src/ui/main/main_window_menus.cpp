@@ -1,6 +1,7 @@
 // The window menu (tab-row button and right click), the tray menu and the
 // window's keys.
 #include <QAction>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QShortcut>
 #include <QTabBar>
@@ -13,6 +14,34 @@
 #include "ui/minimonitor/mini_monitor.h"
 
 namespace tw::ui {
+namespace {
+
+// Escape is the Exit command, but only where no tab takes it first: it is
+// caught when it reaches the main window itself, after the focused widget and
+// the pages between have had it. A tool tab takes it (a run under way is not
+// ended by a key pressed in its field), and an open drop-down list, a window
+// of its own, closes on it and passes it nowhere.
+class EscapeToExit : public QObject {
+ public:
+  explicit EscapeToExit(MainWindow* window) : QObject(window), window_(window) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == window_ && event->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+        window_->command_exit();
+        return true;
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  MainWindow* window_;
+};
+
+}  // namespace
 
 using namespace main_window_parts;
 
@@ -99,15 +128,16 @@ void MainWindow::update_menu_checks() {
 }
 
 void MainWindow::create_shortcuts() {
-  // Window shortcuts act before the focused page sees the key, wherever the
-  // focus is inside the window.
+  // The accelerators act before the focused page sees the key, wherever the
+  // focus is inside the window. Plain Escape is no accelerator: see
+  // EscapeToExit.
   auto add = [this](QKeySequence keys, void (MainWindow::*slot)()) {
     auto* sc = new QShortcut(keys, this);
     sc->setContext(Qt::WindowShortcut);
     connect(sc, &QShortcut::activated, this, slot);
   };
   add(QKeySequence(Qt::SHIFT | Qt::Key_Escape), &MainWindow::command_exit);
-  add(QKeySequence(Qt::Key_Escape), &MainWindow::command_exit);
+  installEventFilter(new EscapeToExit(this));
   add(QKeySequence(Qt::ALT | Qt::Key_F10), &MainWindow::open_options);
   add(QKeySequence(Qt::CTRL | Qt::Key_PageDown), &MainWindow::tab_left);
   add(QKeySequence(Qt::CTRL | Qt::Key_PageUp), &MainWindow::tab_right);

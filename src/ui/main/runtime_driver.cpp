@@ -28,6 +28,12 @@ RuntimeDriver::~RuntimeDriver() { stop(); }
 void RuntimeDriver::start() {
   if (stopped_) return;
   runtime_.set_schedule_listener([this] { rearm(); });
+  if (!wake_ && runtime_.wake_fd() >= 0) {
+    wake_ = new QSocketNotifier(runtime_.wake_fd(), QSocketNotifier::Read, this);
+    connect(wake_, &QSocketNotifier::activated, this, [this] {
+      if (!stopped_) runtime_.handle_wake();
+    });
+  }
   rearm();
 }
 
@@ -62,7 +68,9 @@ void RuntimeDriver::serve_commands(platform::CommandServer* server) {
   notifier_ = new QSocketNotifier(server->fd(), QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, [this] {
     if (!server_ || stopped_) return;
-    for (const std::string& text : server_->receive_pending()) runtime_.handle_command(text);
+    // A sender that waits (tarnixctl) hears the outcome; others get nothing.
+    for (const platform::CommandRequest& r : server_->receive_requests())
+      server_->reply(r, shell::reply_datagram(runtime_.answer_command(r.text)));
   });
 }
 
@@ -73,6 +81,8 @@ void RuntimeDriver::stop() {
   runtime_.set_schedule_listener({});
   delete notifier_;
   notifier_ = nullptr;
+  delete wake_;
+  wake_ = nullptr;
   server_ = nullptr;
 }
 

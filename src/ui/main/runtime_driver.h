@@ -1,8 +1,11 @@
 #pragma once
 // Drives the window-free runtime from the Qt event loop, as tarnixd's poll
 // loop does: one timer that runs the runtime's due work, ticking at the
-// shortest period of its timers (re-read whenever the schedule changes), and
-// the command channel.
+// shortest period of its armed timers (re-read whenever the schedule
+// changes), the command channel and the runtime's wake-up descriptor (the
+// sampler's news that the interface changed). Timers that are not armed
+// (the automatic reset outside a countdown, the status record while the
+// sampler publishes it) never wake the event loop.
 //
 // Threads: UI thread only. The runtime, the clock and the server must outlive
 // the driver or its stop(), whichever comes first.
@@ -44,6 +47,7 @@ class RuntimeDriver : public QObject {
   platform::Clock& clock_;
   QTimer timer_;
   QSocketNotifier* notifier_ = nullptr;
+  QSocketNotifier* wake_ = nullptr;
   platform::CommandServer* server_ = nullptr;
   std::uint32_t tick_ms_ = 0;
   bool stopped_ = false;

@@ -1,11 +1,21 @@
 #include "ui/models/session_list_model.h"
 
 #include <array>
+#include <string_view>
+#include <utility>
 
 #include "ui/options/page_support.h"
 
 namespace tw::ui {
 namespace {
+
+// A typical full text of each column (English, Japanese where it differs),
+// so that the list starts wide enough to show it.
+constexpr std::array<std::pair<std::string_view, std::string_view>, sessions::kColumnCount> kSamples = {{
+    {"255.255.255.255", ""}, {"(255.255.255.255)", ""}, {"65535", ""},
+    {"255.255.255.255", ""}, {"(255.255.255.255)", ""}, {"65535", ""},
+    {"CLOSE WAIT", ""}, {"12h 34m 56s", "12時間 34分 56秒"}, {"firefox-esr(123456)", ""},
+}};
 
 const std::array<shell::ListColumn, sessions::kColumnCount>& list_columns() {
   static const std::array<shell::ListColumn, sessions::kColumnCount> columns = [] {
@@ -13,7 +23,8 @@ const std::array<shell::ListColumn, sessions::kColumnCount>& list_columns() {
     const auto& src = sessions::session_columns();
     for (std::size_t i = 0; i < out.size(); ++i)
       out[i] = {src[i].header_en, src[i].header_ja, src[i].default_width,
-                src[i].align_right ? shell::ColumnAlign::Right : shell::ColumnAlign::Left};
+                src[i].align_right ? shell::ColumnAlign::Right : shell::ColumnAlign::Left, kSamples[i].first,
+                kSamples[i].second};
     return out;
   }();
   return columns;

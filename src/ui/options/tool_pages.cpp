@@ -14,6 +14,7 @@
 #include "platform/linux/file_store.h"
 #include "tools/nslookup.h"
 #include "tools/whois.h"
+#include "ui/common/ui_texts.h"
 #include "ui/options/page_controls.h"
 #include "ui/options/page_support.h"
 
@@ -51,9 +52,9 @@ WhoisServerPage::WhoisServerPage(settings::Profile& profile, Language lang, QWid
   table_->setObjectName(QStringLiteral("servers"));
   table_->setRootIsDecorated(false);
   table_->setColumnCount(2);
-  table_->setHeaderLabels({QStringLiteral("Target Domain"), QStringLiteral("WHOIS Server")});
+  table_->setHeaderLabels({texts::whois_target_domain(lang), texts::whois_server(lang)});
   table_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  auto* edit = new QPushButton(tr2(lang, "Edit", "編集"), this);
+  auto* edit = new QPushButton(texts::edit(lang), this);
   edit->setObjectName(QStringLiteral("edit"));
   edit->setAutoDefault(false);  // Enter in the dialog belongs to OK and Cancel
   connect(edit, &QPushButton::clicked, this, &WhoisServerPage::edit);
@@ -97,7 +98,7 @@ CommandOptionsPage::CommandOptionsPage(const tools::CommandToolKind& kind, shell
   options_ = new QLineEdit(this);
   options_->setObjectName(QStringLiteral("options"));
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("Options"), options_);
+  form->addRow(texts::options(lang), options_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addStretch(1);

@@ -5,9 +5,11 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
@@ -17,7 +19,10 @@
 #include <QVBoxLayout>
 
 #include "settings/profile.h"
+#include "ui/common/ui_texts.h"
+#include "ui/controls/column_fit.h"
 #include "ui/controls/column_width_persister.h"
+#include "ui/controls/list_font.h"
 #include "ui/packetfilter/packet_filter_model.h"
 
 namespace tw::ui {
@@ -39,9 +44,9 @@ constexpr int kEditorDelayMs = 20;
 PacketFilterPage::PacketFilterPage(pf::FilterController& filter, settings::Profile& profile, Language lang,
                                    QWidget* parent)
     : QWidget(parent), filter_(filter), profile_(profile), lang_(lang) {
-  start_ = new QPushButton(QStringLiteral("START"), this);
-  reload_ = new QPushButton(QStringLiteral("Reload"), this);
-  edit_ = new QPushButton(QStringLiteral("Edit"), this);
+  start_ = new QPushButton(texts::start(lang_), this);
+  reload_ = new QPushButton(texts::reload(lang_), this);
+  edit_ = new QPushButton(texts::edit(lang_), this);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(start_);
   buttons->addWidget(reload_);
@@ -68,10 +73,19 @@ PacketFilterPage::PacketFilterPage(pf::FilterController& filter, settings::Profi
   view_->setPalette(pal);
   view_->installEventFilter(this);
   view_->viewport()->installEventFilter(this);
+  // What is wrong with the rule file (it cannot be read or written, rows
+  // kept that are no rules) or with the last change; hidden when all is well.
+  report_ = new QLabel(this);
+  report_->setObjectName(QStringLiteral("fileReport"));
+  report_->setWordWrap(true);
+  report_->setTextFormat(Qt::PlainText);
+  report_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  report_->hide();
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 2);
   layout->addLayout(buttons);
   layout->addWidget(view_, 1);
+  layout->addWidget(report_);
 
   const std::array<const char*, 3> names = {"addressEditor", "portEditor", "memoEditor"};
   for (std::size_t i = 0; i < editors_.size(); ++i) {
@@ -79,17 +93,25 @@ PacketFilterPage::PacketFilterPage(pf::FilterController& filter, settings::Profi
     editors_[i]->setObjectName(QString::fromLatin1(names[i]));
     editors_[i]->hide();
     editors_[i]->installEventFilter(this);
+    // Typing again clears the mark of a text that was refused.
+    connect(editors_[i], &QLineEdit::textEdited, this, [this, i] { mark_invalid(editors_[i], false); });
   }
 
+  // The lists' font and starting widths: whole typical cells (the action
+  // beside its icon, the widest address, a port range) and headers.
+  view_->setFont(list_font(lang_, view_->font()));
+  const QString address = QStringLiteral("255.255.255.255"), ports = QStringLiteral("1024-65535");
+  const std::array<ColumnSample, pf::kColumnCount> samples = {
+      {{qs(pf::kForward), true}, {address}, {address}, {ports}, {address}, {address}, {ports}, {QStringLiteral("ICMP")}, {}}};
   widths_ = std::make_unique<ColumnWidthPersister>(
       view_->horizontalHeader(), profile_, std::string(pf::kSection),
-      std::vector<int>(pf::kDefaultColumnWidths.begin(), pf::kDefaultColumnWidths.end()));
+      fitted_column_widths(*view_, *view_->horizontalHeader(), pf::kDefaultColumnWidths, samples, false));
   widths_->load();
 
   open_file = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
 
   connect(start_, &QPushButton::clicked, this, [this] { filter_.toggle(); });
-  connect(reload_, &QPushButton::clicked, this, [this] { filter_.reload(); });
+  connect(reload_, &QPushButton::clicked, this, [this] { (void)filter_.reload(); });
   connect(edit_, &QPushButton::clicked, this, [this] { edit_file(); });
   connect(view_, &QTableView::customContextMenuRequested, this, &PacketFilterPage::show_context_menu);
   connect(view_, &QTableView::doubleClicked, this, [this] { enter_on_cell(); });
@@ -119,9 +141,23 @@ void PacketFilterPage::follow_controller() {
   view_->verticalScrollBar()->setValue(scroll);
   if (row >= 0 && model_->rowCount() > 0) set_cursor(std::min(row, model_->rowCount() - 1), std::max(column, 0));
   const bool on = filter_.filtering();
-  start_->setText(on ? QStringLiteral("STOP") : QStringLiteral("START"));
+  start_->setText(on ? texts::stop(lang_) : texts::start(lang_));
   reload_->setEnabled(!on);
   edit_->setEnabled(!on);
+  const std::string report = filter_.file_report(lang_);
+  report_->setText(qs(report));
+  report_->setVisible(!report.empty());
+}
+
+void PacketFilterPage::mark_invalid(QLineEdit* editor, bool invalid) {
+  // Red on the grid's black, with the reason as the tool tip.
+  editor->setStyleSheet(invalid ? QStringLiteral("QLineEdit { background: rgb(128, 0, 0); color: white; }") : QString());
+  editor->setToolTip(invalid ? qs(pick(lang_, std::string_view("Not a complete address, range or number: correct it, "
+                                                                  "or press Escape to leave the cell as it was."),
+                                       std::string_view("完全なアドレス・範囲・数値ではありません。修正するか、"
+                                                        "Escape で元に戻してください。")))
+                             : QString());
+  editor->setProperty("invalid", invalid);
 }
 
 int PacketFilterPage::cursor_row() const { return view_->currentIndex().isValid() ? view_->currentIndex().row() : -1; }
@@ -148,9 +184,16 @@ void PacketFilterPage::show_context_menu(const QPoint& pos) {
   menu.addAction(QStringLiteral("Add to Packet filter rules(&A)\tINS"), this, [this] { insert_row(); });
   menu.addAction(QStringLiteral("Delete to Packet filter rules(&D)\tDEL"), this, [this] { delete_row(); });
   menu.addSeparator();
-  menu.addAction(QStringLiteral("All Action set to FORWARD(&F)"), this, [this] { filter_.set_all_actions(false); });
-  menu.addAction(QStringLiteral("All Action set to DROP(&B)"), this, [this] { filter_.set_all_actions(true); });
+  menu.addAction(QStringLiteral("All Action set to FORWARD(&F)"), this, [this] { set_all_actions(false); });
+  menu.addAction(QStringLiteral("All Action set to DROP(&B)"), this, [this] { set_all_actions(true); });
   menu.exec(view_->viewport()->mapToGlobal(pos));
+}
+
+void PacketFilterPage::set_all_actions(bool drop) {
+  // A cell still being edited is part of what the user sees: it goes in
+  // first, or the new actions would be set on rows without it.
+  if (open_editor() && !commit_editor()) return;
+  filter_.set_all_actions(drop);
 }
 
 void PacketFilterPage::insert_row() {
@@ -167,7 +210,9 @@ void PacketFilterPage::delete_row() {
 }
 
 void PacketFilterPage::edit_file() {
-  if (Status s = filter_.save(); !s) {
+  // Every change is in the file already, unless writing it failed. A file
+  // that cannot be read is still opened: the editor may be able to.
+  if (Status s = filter_.write_pending(); !s && !filter_.read_error()) {
     QMessageBox::information(this, qs(pf::message_caption(lang_)), qs(pf::edit_failed_text(lang_)));
     return;
   }
@@ -206,12 +251,12 @@ void PacketFilterPage::open_editor_later(Editor which, const QString& initial, b
   });
 }
 
-void PacketFilterPage::commit_editor() {
+bool PacketFilterPage::commit_editor() {
   QLineEdit* e = open_editor();
-  if (!e || editing_row_ < 0) return;
+  if (!e || editing_row_ < 0) return true;
   const std::string text = e->text().toStdString();
   const int column = editing_column_;
-  std::string committed;
+  std::optional<std::string> committed;
   if (e == editors_[kAddressEditor]) {
     committed = pf::commit_address_cell(text, column == pf::kSrcIp || column == pf::kDstIp);
   } else if (e == editors_[kPortEditor]) {
@@ -219,15 +264,31 @@ void PacketFilterPage::commit_editor() {
   } else {
     committed = pf::commit_memo_cell(text);
   }
+  if (!committed) {
+    // "10.0.0.1-" or "8081-" must not become a rule that matches far more:
+    // the editor stays open and says so.
+    mark_invalid(e, true);
+    e->setFocus();
+    return false;
+  }
   const int row = editing_row_;
   hide_editors();
-  filter_.set_cell(static_cast<std::size_t>(row), column, committed);
+  filter_.set_cell(static_cast<std::size_t>(row), column, *committed);
   view_->setFocus();
+  return true;
 }
 
 void PacketFilterPage::hide_editors() {
   editing_row_ = editing_column_ = -1;
-  for (QLineEdit* e : editors_) e->hide();
+  for (QLineEdit* e : editors_) {
+    e->hide();
+    mark_invalid(e, false);
+  }
+}
+
+int PacketFilterPage::rows_per_page() const {
+  const int row_height = std::max(1, view_->verticalHeader()->defaultSectionSize());
+  return std::max(1, view_->viewport()->height() / row_height - 1);
 }
 
 bool PacketFilterPage::grid_key(int key, Qt::KeyboardModifiers mods, const QString& text) {
@@ -251,6 +312,22 @@ bool PacketFilterPage::grid_key(int key, Qt::KeyboardModifiers mods, const QStri
     case Qt::Key_Escape:
       hide_editors();
       return true;
+    // These move the row, keeping the column (the view would move the
+    // column for Home and End).
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+      const int rows = model_->rowCount();
+      if (rows == 0) return true;
+      int to = row < 0 ? 0 : row;
+      if (key == Qt::Key_Home) to = 0;
+      else if (key == Qt::Key_End) to = rows - 1;
+      else if (key == Qt::Key_PageUp) to = std::max(0, to - rows_per_page());
+      else to = std::min(rows - 1, to + rows_per_page());
+      set_cursor(to, std::max(column, 0));
+      return true;
+    }
     default:
       break;
   }
@@ -278,8 +355,10 @@ bool PacketFilterPage::eventFilter(QObject* watched, QEvent* event) {
       }
     }
   } else if (event->type() == QEvent::MouseButtonPress && watched == view_->viewport()) {
-    // A click in the grid leaves any editor without committing it.
-    hide_editors();
+    // A click in the grid leaves any editor without committing it; a right
+    // click opens the context menu, whose "All Action set to ..." commits
+    // the open editor first.
+    if (static_cast<QMouseEvent*>(event)->button() != Qt::RightButton) hide_editors();
   }
   return QWidget::eventFilter(watched, event);
 }

@@ -5,12 +5,17 @@
 // the runtime's feature shares (it serves the commands and restores
 // filtering at start), and the grid shows what the controller holds.
 //
-// Keys on the grid: arrows, Home, End, Page Up/Down move the cell cursor;
+// Keys on the grid: arrows move the cell cursor; Home, End, Page Up/Down move
+// its row (to the first, the last, a page up or down) and keep its column;
 // Enter toggles the Action, steps the Protocol or opens a cell's editor with
 // its text selected (a double click is an Enter); a digit opens an address,
 // mask or port editor holding that digit; Ctrl+Up/Down move the rule; Insert
 // adds a default rule before the cursor row, Delete deletes the cursor row.
-// In an editor Enter commits and Escape leaves the cell as it was.
+// In an editor Enter commits and Escape leaves the cell as it was; a text
+// that is no complete address, range or number is not committed: the editor
+// stays open, marked red. "All Action set to ..." commits an open editor
+// first. Below the grid, what is wrong with the rule file (it cannot be read
+// or written, rows kept that are no rules) or with the last change.
 //
 // Threads: the UI thread only. The controller and the profile must outlive
 // the page.
@@ -22,6 +27,7 @@
 #include "base/language.h"
 #include "packetfilter/filter_controller.h"
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
@@ -46,6 +52,8 @@ class PacketFilterPage : public QWidget {
   QPushButton* start_button() const { return start_; }
   QPushButton* reload_button() const { return reload_; }
   QPushButton* edit_button() const { return edit_; }
+  // The rule file's report below the grid (hidden when there is none).
+  QLabel* file_report() const { return report_; }
   // The editor that is open, null when none.
   QLineEdit* open_editor() const;
 
@@ -63,8 +71,12 @@ class PacketFilterPage : public QWidget {
   bool grid_key(int key, Qt::KeyboardModifiers mods, const QString& text);
   void enter_on_cell();
   void open_editor_later(Editor which, const QString& initial, bool select_all);
-  void commit_editor();
+  // False when the text is refused (the editor stays open, marked).
+  bool commit_editor();
   void hide_editors();
+  void mark_invalid(QLineEdit* editor, bool invalid);
+  void set_all_actions(bool drop);
+  int rows_per_page() const;
   void insert_row();
   void delete_row();
   void edit_file();
@@ -80,6 +92,7 @@ class PacketFilterPage : public QWidget {
   QPushButton* start_ = nullptr;
   QPushButton* reload_ = nullptr;
   QPushButton* edit_ = nullptr;
+  QLabel* report_ = nullptr;
   std::array<QLineEdit*, 3> editors_{};
   int editing_row_ = -1, editing_column_ = -1;
   std::unique_ptr<ColumnWidthPersister> widths_;

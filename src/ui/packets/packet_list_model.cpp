@@ -4,13 +4,27 @@
 
 namespace tw::ui {
 
+namespace {
+
+// A typical full text of each column, so that the list starts wide enough to
+// show it: the widest address, a host still being looked up, the largest
+// port and length, a protocol with its direction, the date, a process. The
+// data column is as long as its packet; it keeps its width.
+constexpr std::array<std::string_view, packets::kColumnCount> kSamples = {
+    "255.255.255.255", "(255.255.255.255)", "65535", "255.255.255.255", "(255.255.255.255)", "65535",
+    "65535",           "255",               "IGMP(DL)", "12/31/2024 23:59:59", "firefox-esr(123456)", "",
+};
+
+}  // namespace
+
 const std::array<shell::ListColumn, packets::kColumnCount>& packet_list_columns() {
   static const std::array<shell::ListColumn, packets::kColumnCount> columns = [] {
     std::array<shell::ListColumn, packets::kColumnCount> out{};
     for (int i = 0; i < packets::kColumnCount; ++i) {
-      const packets::PacketColumn& c = packets::packet_columns()[static_cast<std::size_t>(i)];
-      out[static_cast<std::size_t>(i)] = {c.header_en, c.header_ja, c.default_width,
-                                          c.align_right ? shell::ColumnAlign::Right : shell::ColumnAlign::Left};
+      const auto u = static_cast<std::size_t>(i);
+      const packets::PacketColumn& c = packets::packet_columns()[u];
+      out[u] = {c.header_en, c.header_ja, c.default_width,
+                c.align_right ? shell::ColumnAlign::Right : shell::ColumnAlign::Left, kSamples[u]};
     }
     return out;
   }();

@@ -15,7 +15,9 @@
 
 #include "packets/packet_settings.h"
 #include "shared/domain_colours.h"
+#include "ui/common/ui_texts.h"
 #include "ui/controls/list_copy.h"
+#include "ui/controls/list_font.h"
 #include "ui/controls/report_list_view.h"
 #include "ui/packets/packet_list_model.h"
 
@@ -37,7 +39,9 @@ PacketMonitorPage::PacketMonitorPage(app::PacketFeature& feature, settings::Prof
   address_ = new QLineEdit(this);
   address_->setObjectName(QStringLiteral("address"));
   address_->setMaxLength(15);
-  address_->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 16);
+  // An address, like the list's: in a face that tells "." from ",".
+  address_->setFont(list_font(lang_, address_->font()));
+  address_->setFixedWidth(address_->fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 16);
   bar->addWidget(address_);
   up_ = new QToolButton(this);
   up_->setObjectName(QStringLiteral("addressUp"));
@@ -47,7 +51,7 @@ PacketMonitorPage::PacketMonitorPage(app::PacketFeature& feature, settings::Prof
   down_->setArrowType(Qt::DownArrow);
   bar->addWidget(up_);
   bar->addWidget(down_);
-  start_ = new QPushButton(QStringLiteral("START"), this);
+  start_ = new QPushButton(texts::start(lang_), this);
   start_->setObjectName(QStringLiteral("startStop"));
   bar->addWidget(start_);
   ask_dns_ = new QCheckBox(QStringLiteral("AskDNS"), this);
@@ -55,6 +59,10 @@ PacketMonitorPage::PacketMonitorPage(app::PacketFeature& feature, settings::Prof
   ask_dns_->setChecked(monitor.settings().ask_dns);
   bar->addWidget(ask_dns_);
   bar->addStretch();
+  // The run's datagrams and what the capture lost ("Captured: 12  Dropped: 0").
+  status_ = new QLabel(this);
+  status_->setObjectName(QStringLiteral("captureStatus"));
+  bar->addWidget(status_);
 
   model_ = new PacketListModel(lang_, shared::load_list_colours(profile_), this);
   view_ = new ReportListView(this);
@@ -100,8 +108,11 @@ PacketMonitorPage::~PacketMonitorPage() { feature_.set_tick_listener({}); }
 void PacketMonitorPage::reload_settings() {
   const shared::ListColours colours = shared::load_list_colours(profile_);
   model_->set_colours(colours);
-  view_->set_base_colors(colours.has_background ? std::optional(colours.get(shared::ColourKey::TextBk)) : std::nullopt,
-                         colours.has_text ? std::optional(colours.get(shared::ColourKey::Text)) : std::nullopt);
+  // The default background and text are used even when the file does not
+  // name them, as in the Session Monitor: the default cell colours (pale
+  // yellow addresses, light green "TCP(DL)") are made for the black
+  // background and cannot be read on a desktop theme's white one.
+  view_->set_base_colors(colours.get(shared::ColourKey::TextBk), colours.get(shared::ColourKey::Text));
   copy_items_ = shell::read_copy_items(profile_, packets::kPacketSection);
   view_->set_copy_items(copy_items_);
   const packets::PacketSettings s = packets::load_packet_settings(profile_);
@@ -124,33 +135,50 @@ void PacketMonitorPage::show_state() {
   // cleaned up shows START again.
   const packets::CaptureState st = feature_.monitor().state();
   const bool capturing = st == packets::CaptureState::Running || st == packets::CaptureState::Starting;
-  start_->setText(capturing ? QStringLiteral("STOP") : QStringLiteral("START"));
+  start_->setText(capturing ? texts::stop(lang_) : texts::start(lang_));
   address_->setReadOnly(capturing);
+  show_status();
 }
 
-void PacketMonitorPage::sync(bool added) { model_->sync(feature_.monitor().list(), added); }
+void PacketMonitorPage::sync(bool added) {
+  model_->sync(feature_.monitor().list(), added);
+  show_status();
+}
+
+void PacketMonitorPage::show_status() {
+  const QString text = text_of(feature_.monitor().status_text());
+  if (text != status_->text()) status_->setText(text);
+}
 
 QMenu* PacketMonitorPage::build_context_menu() {
   sync(false);  // the packet log may have emptied the list
   auto* menu = new QMenu(this);
   const bool any = model_->rowCount() > 0;
   const bool selected = any && !selected_rows(*view_).empty();
-  QAction* remove = menu->addAction(QStringLiteral("Remove all items"), this, [this] {
+  // The Session Monitor's menu says the same things in the same words.
+  QAction* remove = menu->addAction(texts::both(lang_, "Remove all items", "全ての項目を削除"), this, [this] {
     feature_.monitor().remove_all();
     sync(false);
   });
   remove->setEnabled(any);
-  QAction* copy = menu->addAction(QStringLiteral("Clipboard Copy"), this, [this] { view_->copy_selection(); });
+  QAction* copy = menu->addAction(texts::both(lang_, "Clipboard Copy", "クリップボードへコピー"), this,
+                                  [this] { view_->copy_selection(); });
   copy->setEnabled(selected);
-  QAction* data = menu->addAction(QStringLiteral("Copy Packet-Data"), this, [this] { copy_packet_data(); });
+  QAction* data = menu->addAction(texts::both(lang_, "Copy Packet-Data", "パケットデータをコピー"), this,
+                                  [this] { copy_packet_data(); });
   data->setEnabled(selected);
   menu->addSeparator();
   using shell::ListCommand;
-  for (const auto& [text, command] : {std::pair{"Add to Packet filter rules", ListCommand::AddFilterRules},
-                                      std::pair{"WHOIS", ListCommand::Whois}, std::pair{"NSLOOKUP", ListCommand::Nslookup},
-                                      std::pair{"PING", ListCommand::Ping}, std::pair{"TRACERT", ListCommand::Tracert}}) {
-    QAction* a = menu->addAction(QString::fromLatin1(text), this, [this, c = command] { request_list_command(c); });
-    a->setEnabled(selected && list_commands_[static_cast<std::size_t>(command)]);
+  struct Item {
+    std::string_view en, ja;
+    ListCommand command;
+  };
+  for (const Item& item : {Item{"Add to Packet filter rules", "パケットフィルターのルールに追加", ListCommand::AddFilterRules},
+                           Item{"WHOIS", "WHOIS", ListCommand::Whois}, Item{"NSLOOKUP", "NSLOOKUP", ListCommand::Nslookup},
+                           Item{"PING", "PING", ListCommand::Ping}, Item{"TRACERT", "TRACERT", ListCommand::Tracert}}) {
+    QAction* a = menu->addAction(texts::both(lang_, item.en, item.ja), this,
+                                 [this, c = item.command] { request_list_command(c); });
+    a->setEnabled(selected && list_commands_[static_cast<std::size_t>(item.command)]);
   }
   return menu;
 }

@@ -17,6 +17,7 @@
 #include "shell/list_commands.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -61,6 +62,7 @@ class PacketMonitorPage : public QWidget {
   void step(bool up);
   void show_state();
   void sync(bool added);
+  void show_status();
   void copy_packet_data();
 
   app::PacketFeature& feature_;
@@ -71,6 +73,7 @@ class PacketMonitorPage : public QWidget {
   QToolButton* down_ = nullptr;
   QPushButton* start_ = nullptr;
   QCheckBox* ask_dns_ = nullptr;
+  QLabel* status_ = nullptr;
   ReportListView* view_ = nullptr;
   PacketListModel* model_ = nullptr;
   shell::CopyItems copy_items_{};

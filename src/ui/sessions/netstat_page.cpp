@@ -8,6 +8,7 @@
 
 #include "settings/profile.h"
 #include "shell/options_model.h"
+#include "ui/common/ui_texts.h"
 #include "ui/options/page_support.h"
 
 namespace tw::ui {
@@ -25,7 +26,7 @@ QString box_text(const std::string& text) {
 
 NetstatPage::NetstatPage(settings::Profile& profile, const NetstatSources& sources, Language lang, QWidget* parent)
     : QWidget(parent), profile_(profile), sources_(sources), lang_(lang), run_(lang) {
-  button_ = new QPushButton(QStringLiteral("START"), this);
+  button_ = new QPushButton(texts::start(lang_), this);
   button_->setObjectName(QStringLiteral("startStop"));
   button_->setAutoDefault(false);
   output_ = new QPlainTextEdit(this);
@@ -78,9 +79,10 @@ void NetstatPage::start_stop() {
   if (run_.state() == sessions::NetstatRun::kIdle) {
     join_worker();  // the last run's thread has ended; release it
     output_->setPlainText(box_text(run_.start()));
-    button_->setText(QStringLiteral("STOP"));
+    button_->setText(texts::stop(lang_));
     button_->setEnabled(true);
     const sessions::NetstatFilter filter = filter_;
+    if (sources_.before_run) sources_.before_run();
     const NetstatSources s = sources_;
     worker_ = std::thread([this, filter, s] {
       run_.run_worker(*s.sockets, *s.processes, *s.names, *s.hosts, *s.services, filter);
@@ -105,7 +107,7 @@ void NetstatPage::tick() {
   join_worker();
   output_->setPlainText(box_text(out.replace));
   output_->verticalScrollBar()->setValue(0);
-  button_->setText(QStringLiteral("START"));
+  button_->setText(texts::start(lang_));
   button_->setEnabled(true);
 }
 

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -45,6 +46,9 @@ struct NetstatSources {
   sessions::ProcessNameCache* names = nullptr;
   shared::HostNameCache* hosts = nullptr;
   platform::ReverseResolver* services = nullptr;  // UDP service names
+  // Run on the UI thread before each worker starts (may be empty): what the
+  // process table asks must not be started by the short-lived worker.
+  std::function<void()> before_run;
 };
 
 class NetstatPage : public QWidget {

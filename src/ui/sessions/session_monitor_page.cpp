@@ -24,6 +24,7 @@
 #include "sessions/session_settings.h"
 #include "settings/profile.h"
 #include "shared/domain_colours.h"
+#include "ui/common/ui_texts.h"
 #include "ui/controls/list_copy.h"
 #include "ui/controls/report_list_view.h"
 #include "ui/models/session_list_model.h"
@@ -53,7 +54,7 @@ SessionMonitorPage::SessionMonitorPage(sessions::SessionMonitor& monitor, settin
   log_format_ = sessions::load_autoblock_settings(profile_).log_format;
   const sessions::SessionSettings& s = monitor_.settings();
 
-  start_ = new QPushButton(QStringLiteral("START"), this);
+  start_ = new QPushButton(texts::start(lang_), this);
   start_->setObjectName(QStringLiteral("startStop"));
   start_->setAutoDefault(false);
   ask_dns_ = new QCheckBox(QStringLiteral("AskDNS"), this);
@@ -92,7 +93,7 @@ SessionMonitorPage::SessionMonitorPage(sessions::SessionMonitor& monitor, settin
   model_ = new SessionListModel(lang, this);
   list_ = new ReportListView(this);
   list_->setObjectName(QStringLiteral("sessionList"));
-  list_->set_list_model(model_);
+  list_->set_list_model(model_, true);  // sorted by header clicks
   list_->keep_column_widths(profile_, std::string(sessions::kSessionSection));
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
 
@@ -245,7 +246,7 @@ void SessionMonitorPage::add_shortcuts() {
 void SessionMonitorPage::show_monitor() {
   model_->show(monitor_.rows());
   model_->show_sort(monitor_.sort());
-  start_->setText(monitor_.running() ? QStringLiteral("STOP") : QStringLiteral("START"));
+  start_->setText(monitor_.running() ? texts::stop(lang_) : texts::start(lang_));
   connections_->setText(qs(monitor_.connections_label()));
   blocked_->setText(qs(monitor_.blocked_label_text()));
   blocked_->setEnabled(monitor_.auto_block());

@@ -20,14 +20,16 @@ CommandToolPage::CommandToolPage(const tools::CommandToolKind& kind, settings::P
       runner_(runner),
       history_path_(tool_file_path(data_folder, kind.history_suffix)),
       run_(kind) {
-  bar_ = new HostBar(this);
+  swallows_escape_ = true;
+  bar_ = new HostBar(lang_, this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(bar_);
   layout->addWidget(output_, 1);
 
   settings_ = tools::load_command_tool(profile_, kind_);
-  tools::load_host_list(bar_->list(), files_, history_path_, settings_.history, settings_.host_name);
+  history_file_ =
+      tools::load_host_list(bar_->list(), files_, history_path_, settings_.history, settings_.host_name);
   bar_->refill();
   bar_->set_text(settings_.host_name);
   bar_->history()->setChecked(settings_.history);
@@ -48,9 +50,12 @@ CommandToolPage::~CommandToolPage() {
   timer_.stop();
   settings_.host_name = bar_->text();
   tools::save_command_tool_state(profile_, kind_, settings_);
-  (void)tools::save_host_list(bar_->list(), files_, history_path_, settings_.history);
+  (void)tools::save_host_list(bar_->list(), files_, history_path_, settings_.history, history_file_);
+  // The token first: the worker then ends the child at once (no Ctrl+C and
+  // no grace for a summary nobody will read) and returns with it.
+  worker_.cancel();
   run_.cancel();
-  join_worker();
+  worker_.stop();
 }
 
 void CommandToolPage::reload_settings() {
@@ -71,21 +76,22 @@ void CommandToolPage::press() {
       if (host.empty()) return;
       bar_->button()->setEnabled(false);
       bar_->add(host);
-      join_worker();  // the previous run's thread has finished; collect it
+      worker_.stop();  // the previous run's thread has returned; collect it
       if (!run_.start(settings_.options, host)) {
         bar_->button()->setEnabled(true);
         return;
       }
       show_text({});
-      bar_->button()->setText(QStringLiteral("STOP"));
+      bar_->show_running(true);
       bar_->button()->setEnabled(true);
-      worker_ = std::thread([this] { run_.run_worker(runner_); });
+      worker_.start([this](std::stop_token token) { run_.run_worker(runner_, token); });
       timer_.start();
       return;
     }
     case tools::CommandRun::kRunning:
-      // The worker ends the child and says "Aborted." within a moment; the
-      // tick shows it. The window is not held up meanwhile.
+      // The worker interrupts the child, collects its last words and says
+      // "Aborted." within a moment; the tick shows it. The window is not
+      // held up meanwhile.
       run_.request_abort();
       return;
     default: return;
@@ -106,14 +112,10 @@ void CommandToolPage::tick() {
   }
   if (t.finished) {
     timer_.stop();
-    join_worker();
-    bar_->button()->setText(QStringLiteral("START"));
+    worker_.stop();  // state 3 is the worker's last step: this only collects it
+    bar_->show_running(false);
     bar_->button()->setEnabled(true);
   }
-}
-
-void CommandToolPage::join_worker() {
-  if (worker_.joinable()) worker_.join();
 }
 
 }  // namespace tw::ui

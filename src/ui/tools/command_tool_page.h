@@ -2,13 +2,15 @@
 // The PING and TRACERT tabs: the program run on a worker thread, its output
 // shown every 500 ms, START/STOP, the host history.
 //
-// Closing the tab (destroying the page) saves "HostName", "History" and the
+// STOP interrupts the program as Ctrl+C would (ping prints its summary);
+// closing the tab (destroying the page) saves "HostName", "History" and the
 // history file, and ends a run still going (the child too) before it returns.
 #include <QTimer>
-#include <thread>
 
 #include "tools/command_run.h"
+#include "tools/tool_history.h"
 #include "tools/tool_settings.h"
+#include "ui/common/cancellable_worker.h"
 #include "ui/tools/tool_page.h"
 
 namespace tw::ui {
@@ -33,15 +35,15 @@ class CommandToolPage : public ToolPage {
 
  private:
   void tick();
-  void join_worker();
 
   const tools::CommandToolKind& kind_;
   platform::FileStore& files_;
   platform::ProcessRunner& runner_;
   std::string history_path_;
+  tools::HistoryFile history_file_ = tools::HistoryFile::NotRead;
   tools::CommandToolSettings settings_;
   tools::CommandRun run_;
-  std::thread worker_;
+  CancellableWorker worker_;
   QTimer timer_;
   HostBar* bar_ = nullptr;
 };

@@ -6,19 +6,23 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "ui/common/ui_texts.h"
+#include "ui/controls/list_font.h"
 #include "ui/options/page_support.h"
 
 namespace tw::ui {
 
-HostBar::HostBar(QWidget* parent) : QWidget(parent) {
+HostBar::HostBar(Language lang, QWidget* parent) : QWidget(parent), lang_(lang) {
   hosts_ = new QComboBox(this);
   hosts_->setObjectName(QStringLiteral("hosts"));
   hosts_->setEditable(true);
   hosts_->setInsertPolicy(QComboBox::NoInsert);  // the list is ours to fill
   hosts_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  button_ = new QPushButton(QStringLiteral("START"), this);
+  // Hosts are often addresses: in a face that tells "." from ",".
+  hosts_->setFont(list_font(lang_, hosts_->font()));
+  button_ = new QPushButton(texts::start(lang_), this);
   button_->setObjectName(QStringLiteral("startButton"));
-  history_ = new QCheckBox(QStringLiteral("History"), this);
+  history_ = new QCheckBox(texts::history(lang_), this);
   history_->setObjectName(QStringLiteral("history"));
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 0, 0, 0);
@@ -35,6 +39,8 @@ void HostBar::set_text(const std::string& text) { hosts_->setEditText(qs(text));
 void HostBar::add(const std::string& text) {
   if (list_.add(text)) refill();
 }
+
+void HostBar::show_running(bool running) { button_->setText(running ? texts::stop(lang_) : texts::start(lang_)); }
 
 void HostBar::refill() {
   const QString field = hosts_->currentText();

@@ -4,6 +4,7 @@
 // and with the entries of tools::HostList.
 #include <QWidget>
 
+#include "base/language.h"
 #include "tools/tool_history.h"
 
 class QCheckBox;
@@ -15,7 +16,7 @@ namespace tw::ui {
 class HostBar : public QWidget {
   Q_OBJECT
  public:
-  explicit HostBar(QWidget* parent);
+  HostBar(Language lang, QWidget* parent);
 
   QComboBox* hosts() const { return hosts_; }
   QPushButton* button() const { return button_; }
@@ -30,12 +31,15 @@ class HostBar : public QWidget {
   tools::HostList& list() { return list_; }
   // Shows the list's entries again (after a load).
   void refill();
+  // The button reads STOP while a run is under way, else START.
+  void show_running(bool running);
 
  signals:
   // Enter in the field.
   void entered();
 
  private:
+  Language lang_;
   QComboBox* hosts_ = nullptr;
   QPushButton* button_ = nullptr;
   QCheckBox* history_ = nullptr;

@@ -19,14 +19,15 @@ NslookupPage::NslookupPage(settings::Profile& profile, platform::FileStore& file
       hosts_(hosts),
       history_path_(tool_file_path(data_folder, tools::kNslookupHistorySuffix)),
       run_(lang) {
-  bar_ = new HostBar(this);
+  swallows_escape_ = true;
+  bar_ = new HostBar(lang_, this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(bar_);
   layout->addWidget(output_, 1);
 
   settings_ = tools::load_nslookup_settings(profile_);
-  tools::load_host_list(bar_->list(), files_, history_path_, settings_.history, settings_.target);
+  history_file_ = tools::load_host_list(bar_->list(), files_, history_path_, settings_.history, settings_.target);
   bar_->refill();
   bar_->set_text(settings_.target);
   bar_->history()->setChecked(settings_.history);
@@ -46,9 +47,10 @@ NslookupPage::~NslookupPage() {
   timer_.stop();
   settings_.target = bar_->text();
   tools::save_nslookup_state(profile_, settings_);
-  (void)tools::save_host_list(bar_->list(), files_, history_path_, settings_.history);
+  (void)tools::save_host_list(bar_->list(), files_, history_path_, settings_.history, history_file_);
+  worker_.cancel();
   run_.cancel();
-  join_worker();
+  worker_.stop();
 }
 
 void NslookupPage::reload_settings() {
@@ -71,17 +73,20 @@ void NslookupPage::press() {
     const std::string shown = run_.start(target);
     if (shown.empty()) return;
     bar_->add(target);
-    join_worker();
+    worker_.stop();  // the previous run's thread has returned; collect it
     show_text(shown);
-    bar_->button()->setText(QStringLiteral("STOP"));
+    bar_->show_running(true);
     const tools::RecordFilter filter = settings_.filter;
     const bool direct = settings_.bypass_cache;
-    worker_ = std::thread([this, filter, direct] { run_.run_worker(dns_, hosts_, filter, direct); });
+    worker_.start([this, filter, direct](std::stop_token token) {
+      run_.run_worker(dns_, hosts_, filter, direct, token);
+    });
     timer_.start();
   } else if (state == tools::NslookupRun::kRunning) {
     const std::string text = run_.stop();
     if (text.empty()) return;
-    // The current query completes; the tick shows the end.
+    // The lookup under way ends at once; the tick shows the end.
+    worker_.cancel();
     bar_->button()->setEnabled(false);
     show_text(text);
   }
@@ -92,15 +97,12 @@ void NslookupPage::tick() {
   if (!t.append.empty()) append_text(t.append);
   if (t.finished) {
     timer_.stop();
-    join_worker();
-    show_text(t.text);
-    bar_->button()->setText(QStringLiteral("START"));
+    worker_.stop();  // state 3 is the worker's last step: this only collects it
+    // The report starts with the address lines: shown from the top.
+    show_report(t.text);
+    bar_->show_running(false);
     bar_->button()->setEnabled(true);
   }
-}
-
-void NslookupPage::join_worker() {
-  if (worker_.joinable()) worker_.join();
 }
 
 }  // namespace tw::ui

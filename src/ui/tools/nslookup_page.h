@@ -1,11 +1,14 @@
 #pragma once
 // The NSLOOKUP tab: the address lines and the record listing built on a
-// worker thread, a progress mark every second, abort between record types.
+// worker thread, a progress mark every second. STOP and closing the tab end
+// the lookup under way at once (the worker's token); the finished report is
+// shown from its top.
 #include <QTimer>
-#include <thread>
 
 #include "tools/nslookup.h"
+#include "tools/tool_history.h"
 #include "tools/tool_settings.h"
+#include "ui/common/cancellable_worker.h"
 #include "ui/tools/tool_page.h"
 
 namespace tw::ui {
@@ -28,15 +31,15 @@ class NslookupPage : public ToolPage {
 
  private:
   void tick();
-  void join_worker();
 
   platform::FileStore& files_;
   platform::DnsClient* dns_;
   platform::HostLookup& hosts_;
   std::string history_path_;
+  tools::HistoryFile history_file_ = tools::HistoryFile::NotRead;
   tools::NslookupSettings settings_;
   tools::NslookupRun run_;
-  std::thread worker_;
+  CancellableWorker worker_;
   QTimer timer_;
   HostBar* bar_ = nullptr;
 };

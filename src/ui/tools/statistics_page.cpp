@@ -7,6 +7,7 @@
 
 #include "platform/protocol_stats_source.h"
 #include "tools/protocol_stats.h"
+#include "ui/common/ui_texts.h"
 
 namespace tw::ui {
 
@@ -18,7 +19,7 @@ constexpr int kStatisticsOptionsGroup = 6;
 StatisticsPage::StatisticsPage(settings::Profile& profile, platform::ProtocolStatsSource& source, Language lang,
                                QWidget* parent)
     : ToolPage(profile, lang, parent), source_(source) {
-  button_ = new QPushButton(QStringLiteral("START"), this);
+  button_ = new QPushButton(texts::start(lang_), this);
   button_->setObjectName(QStringLiteral("startButton"));
   auto* row = new QHBoxLayout;
   row->addStretch(1);
@@ -36,8 +37,7 @@ StatisticsPage::StatisticsPage(settings::Profile& profile, platform::ProtocolSta
 void StatisticsPage::refresh() {
   tools::SnmpTable snmp;
   if (auto text = source_.snmp_text()) snmp = tools::parse_snmp(*text);
-  show_text(tools::protocol_report(snmp, source_.table_counts(), lang_));
-  output_->moveCursor(QTextCursor::Start);
+  show_report(tools::protocol_report(snmp, source_.table_counts(), lang_));
 }
 
 }  // namespace tw::ui

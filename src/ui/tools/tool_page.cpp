@@ -1,6 +1,7 @@
 #include "ui/tools/tool_page.h"
 
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPalette>
 #include <QPlainTextEdit>
@@ -56,6 +57,22 @@ void ToolPage::show_text(const std::string& text) {
   output_->setPlainText(box_text(text));
   shown_length_ = text.size();
   output_->verticalScrollBar()->setValue(output_->verticalScrollBar()->maximum());
+}
+
+void ToolPage::show_report(const std::string& text) {
+  output_->setPlainText(box_text(text));
+  shown_length_ = text.size();
+  output_->moveCursor(QTextCursor::Start);
+  output_->verticalScrollBar()->setValue(0);
+  output_->horizontalScrollBar()->setValue(0);
+}
+
+void ToolPage::keyPressEvent(QKeyEvent* event) {
+  if (swallows_escape_ && event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void ToolPage::append_text(const std::string& text) {

@@ -62,8 +62,16 @@ class ToolPage : public QWidget {
   void optionsRequested();
 
  protected:
-  // Shows `text`, whose lines may end in CR LF.
+  // The tabs with a host field take Escape themselves, so that it never
+  // reaches the main window, where it is the Exit command: a run under way
+  // is not lost to a key pressed in the field or the output box.
+  void keyPressEvent(QKeyEvent* event) override;
+  bool swallows_escape_ = false;
+  // Shows `text`, whose lines may end in CR LF, scrolled to its end (the
+  // latest output of a run in progress).
   void show_text(const std::string& text);
+  // Shows `text` from its top (a finished report).
+  void show_report(const std::string& text);
   void append_text(const std::string& text);
   // Adds "Options..." to the output box's menu; it selects `group` first.
   void add_options_command(int group);

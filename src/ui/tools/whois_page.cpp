@@ -20,14 +20,16 @@ WhoisPage::WhoisPage(settings::Profile& profile, platform::FileStore& files, pla
       client_(client),
       history_path_(tool_file_path(data_folder, tools::kWhoisHistorySuffix)),
       table_path_(tool_file_path(data_folder, tools::kWhoisTableSuffix)) {
-  bar_ = new HostBar(this);
+  swallows_escape_ = true;
+  bar_ = new HostBar(lang_, this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(bar_);
   layout->addWidget(output_, 1);
 
   settings_ = tools::load_whois_settings(profile_);
-  tools::load_host_list(bar_->list(), files_, history_path_, settings_.history, settings_.domain_name);
+  history_file_ =
+      tools::load_host_list(bar_->list(), files_, history_path_, settings_.history, settings_.domain_name);
   bar_->refill();
   bar_->set_text(settings_.domain_name);
   bar_->history()->setChecked(settings_.history);
@@ -37,6 +39,7 @@ WhoisPage::WhoisPage(settings::Profile& profile, platform::FileStore& files, pla
     settings_.history = on;
     tools::save_tool_history_flag(profile_, tools::kWhoisSection, on);
   });
+  connect(&worker_, &CancellableWorker::finished, this, &WhoisPage::finish);
   add_options_command(tools::kWhoisOptionsGroup);
   reload_settings();
 }
@@ -44,9 +47,9 @@ WhoisPage::WhoisPage(settings::Profile& profile, platform::FileStore& files, pla
 WhoisPage::~WhoisPage() {
   settings_.domain_name = bar_->text();
   tools::save_whois_settings(profile_, settings_);
-  (void)tools::save_host_list(bar_->list(), files_, history_path_, settings_.history);
-  // A query still out ends by its time-outs.
-  if (worker_.joinable()) worker_.join();
+  (void)tools::save_host_list(bar_->list(), files_, history_path_, settings_.history, history_file_);
+  // A query still out ends at once.
+  worker_.stop();
   if (busy_) QGuiApplication::restoreOverrideCursor();
 }
 
@@ -72,23 +75,18 @@ void WhoisPage::press() {
   bar_->add(target);
   bar_->set_text(target);
   const std::string server = tools::choose_whois_server(table_, target);
-  if (worker_.joinable()) worker_.join();
-  worker_ = std::thread([this, target, server] {
+  worker_.start([this, target, server](std::stop_token token) {
     std::string reply;
     if (!target.empty()) {
-      auto r = client_.query(server, tools::kWhoisPort, tools::whois_request(target), tools::kWhoisTimeoutMs);
+      auto r = client_.query(server, tools::kWhoisPort, tools::whois_request(target), tools::kWhoisTimeoutMs, token);
       if (r) reply = std::move(*r);
     }
-    std::string text = tools::whois_output(tools::convert_whois_reply(reply, target));
-    // Back on the user-interface thread; dropped if the page is gone.
-    QMetaObject::invokeMethod(this, [this, text = std::move(text)] { finish(text); }, Qt::QueuedConnection);
+    result_ = tools::whois_output(tools::convert_whois_reply(reply, target));
   });
 }
 
-void WhoisPage::finish(const std::string& text) {
-  if (worker_.joinable()) worker_.join();
-  show_text(text);
-  output_->moveCursor(QTextCursor::Start);
+void WhoisPage::finish() {
+  show_report(result_);
   bar_->button()->setEnabled(true);
   busy_ = false;
   QGuiApplication::restoreOverrideCursor();

@@ -1,13 +1,14 @@
 #pragma once
 // The WHOIS tab: the target reduced, its server chosen from the server
 // table, the query run on a worker thread (the window stays usable for the
-// up to 8 s a silent server may take) and the reply shown.
-#include <atomic>
-#include <thread>
+// up to 8 s a silent server may take) and the reply shown. Closing the tab
+// ends a query under way at once.
 #include <vector>
 
+#include "tools/tool_history.h"
 #include "tools/tool_settings.h"
 #include "tools/whois.h"
+#include "ui/common/cancellable_worker.h"
 #include "ui/tools/tool_page.h"
 
 namespace tw::ui {
@@ -35,15 +36,17 @@ class WhoisPage : public ToolPage {
   void queryFinished();
 
  private:
-  void finish(const std::string& text);
+  void finish();
 
   platform::FileStore& files_;
   platform::WhoisClient& client_;
   std::string history_path_;
   std::string table_path_;
+  tools::HistoryFile history_file_ = tools::HistoryFile::NotRead;
   tools::WhoisSettings settings_;
   std::vector<tools::WhoisServerEntry> table_;
-  std::thread worker_;
+  CancellableWorker worker_;
+  std::string result_;  // written by the worker, read once it has returned
   bool busy_ = false;
   HostBar* bar_ = nullptr;
 };

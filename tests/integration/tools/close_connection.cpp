@@ -2,9 +2,11 @@
 // run it as an unprivileged user inside a test namespace.
 //
 //   tw_close_connection HELPER LOCAL_IP LOCAL_PORT REMOTE_IP REMOTE_PORT [COOKIE]
-//     closes the connection the way the programs do (in-process when allowed,
-//     else through HELPER) and prints "in-process" or "helper", then "closed"
-//     or the error's message. Exit status 0 when closed.
+//     asks to close the connection the way the programs do (in-process when
+//     allowed, else through HELPER, exactly as given: no cookie is the
+//     kernel's "any") and prints "in-process" or "helper", then "closed",
+//     "no such connection" (nothing was closed) or the error's message. Exit
+//     status 0 unless there was an error.
 //   tw_close_connection HELPER --start-and-wait
 //     starts HELPER, prints its process id and waits to be killed.
 #include <arpa/inet.h>
@@ -12,7 +14,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <variant>
 
 #include "platform/connection_killer.h"
 #include "platform/linux/helper_client.h"
@@ -48,9 +52,26 @@ int main(int argc, char** argv) {
   SockDestroyKiller in_process;
   HelperClient client({argv[1]});
   HelperConnectionKiller helper(client);
-  ChoosingConnectionKiller killer(&in_process, &helper);
-  std::printf("%s\n", in_process.is_supported() ? "in-process" : "helper");
-  const tw::Status s = killer.close(id);
-  std::printf("%s\n", s ? "closed" : s.error().message().c_str());
-  return s ? 0 : 1;
+  auto report = [](const tw::Result<bool>& closed) {
+    std::printf("%s\n", !closed ? closed.error().message().c_str() : *closed ? "closed" : "no such connection");
+    return closed ? 0 : 1;
+  };
+  if (in_process.is_supported()) {
+    std::printf("in-process\n");
+    return report(in_process.close_connection(id));
+  }
+  std::printf("helper\n");
+  // The helper killer says why the helper cannot help; the request itself
+  // goes as it is, to see what the helper did with it.
+  if (!helper.is_supported()) return report(helper.close(id).error());
+  tw::helper::DiagSocketId wire;
+  std::memcpy(wire.src.data(), &id.local_address, 4);
+  std::memcpy(wire.dst.data(), &id.remote_address, 4);
+  wire.src_port = id.local_port;
+  wire.dst_port = id.remote_port;
+  wire.cookie = id.cookie;
+  auto reply = client.call(tw::helper::DestroySocket{wire});
+  if (!reply) return report(reply.error());
+  if (const auto* e = std::get_if<tw::helper::ErrorReply>(&*reply)) return report(e->error);
+  return report(std::get<tw::helper::DestroySocketReply>(*reply).closed);
 }

@@ -1,12 +1,14 @@
 // A small client of the packet filters for the integration tests, which run
 // it as an unprivileged user inside a test namespace.
 //
-//   tw_filter_client HELPER LOCAL_IP PEER_IP PORT
-//     installs one DROP filter for TCP to PEER_IP:PORT on LOCAL_IP the way the
-//     programs do (in-process when allowed, else through HELPER) and prints
-//     "in-process" or "helper"; then, for PORT and PORT + 1, "blocked" or
-//     "connected"; then removes the filter, prints "removed" and tries PORT
-//     again. Any error is printed as its message, with exit status 1.
+//   tw_filter_client HELPER LOCAL_IP[,LOCAL_IP...] PEER_IP PORT
+//     installs one DROP filter for TCP to port PORT on the LOCAL_IPs the
+//     way the programs do (in-process when allowed, else through HELPER) and
+//     prints "in-process" or "helper"; then, for PORT and PORT + 1,
+//     "blocked" or "connected", and for 127.0.0.1:PORT "loopback blocked" or
+//     "loopback connected"; then removes the filter, prints "removed" and
+//     tries PORT again. Any error is printed as its message, with exit
+//     status 1.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -59,10 +61,14 @@ int main(int argc, char** argv) {
   }
   const int port = std::atoi(argv[4]);
   FilterSet set;
-  set.local_addresses = {value_of(argv[2])};
+  for (std::string locals = argv[2]; !locals.empty();) {
+    const auto comma = locals.find(',');
+    set.local_addresses.push_back(value_of(locals.substr(0, comma).c_str()));
+    locals = comma == std::string::npos ? "" : locals.substr(comma + 1);
+  }
   FilterDescriptor d;
-  d.dst_address = value_of(argv[3]);
-  d.dst_mask = 0xFFFFFFFF;
+  // Every destination: only the local addresses the filter is installed
+  // for decide what is dropped.
   d.protocol = kFilterTcp;
   d.dst_port = d.dst_port_high = static_cast<std::uint16_t>(port);
   set.drops = {d};
@@ -76,7 +82,8 @@ int main(int argc, char** argv) {
     std::printf("%s\n", s.error().message().c_str());
     return 1;
   }
-  std::printf("%s\n%s\n", try_connect(argv[3], port), try_connect(argv[3], port + 1));
+  std::printf("%s\n%s\nloopback %s\n", try_connect(argv[3], port), try_connect(argv[3], port + 1),
+              try_connect("127.0.0.1", port));
   if (tw::Status s = filter.remove(); !s) {
     std::printf("%s\n", s.error().message().c_str());
     return 1;

@@ -1,6 +1,6 @@
-// The Packet Filter in the runtime: the four commands, filtering restored
-// from "Start" at creation, and at the end "Start" written, the grid saved
-// and the filters removed.
+// The Packet Filter in the runtime: the four commands and their answers,
+// filtering restored from "Start" at creation, and at the end "Start" written
+// and the filters removed, the rule file left as it is.
 #include "app/filter_feature.h"
 
 #include <gtest/gtest.h>
@@ -96,15 +96,42 @@ TEST(FilterFeature, CommandsDriveTheFilter) {
   EXPECT_TRUE(rig.shown.empty());
 }
 
-TEST(FilterFeature, TheEndWritesStartSavesTheGridAndRemovesTheFilters) {
+TEST(FilterFeature, CommandsAnswerWithTheirOutcome) {
+  Rig rig("", "");
+  using shell::ReplyStatus;
+  EXPECT_EQ(rig.runtime.answer_command("tarnix.packetfilter /start"),
+            (shell::CommandReply{ReplyStatus::Failed, "Non packetfilter rules."}));
+  const shell::CommandReply added = rig.runtime.answer_command(
+      "tarnix.packetfilter /add:DROP,0.0.0.0,255.255.255.255,0,10.0.0.2,255.255.255.255,80,TCP,web");
+  EXPECT_EQ(added, (shell::CommandReply{ReplyStatus::Done, "added as rule 1"}));
+  EXPECT_EQ(rig.runtime.answer_command("tarnix.packetfilter /add:DROP,0.0.0.0,255.255.255.255,0,10.0.0.2,255.255.255.255,8081-,TCP"),
+            (shell::CommandReply{ReplyStatus::Failed, "Dst-Port \"8081-\" is no port n or range n-m"}));
+  EXPECT_EQ(rig.runtime.answer_command("tarnix.packetfilter /start").status, ReplyStatus::Done);
+  EXPECT_EQ(rig.runtime.answer_command("tarnix.packetfilter /reload"),
+            (shell::CommandReply{ReplyStatus::Done, "1 rules read"}));
+
+  // The table's limit: the sender hears it instead of a silent success.
+  std::string full;
+  for (int i = 0; i < 2000; ++i) full += kWeb;
+  rig.files.files[kRules] = full;
+  EXPECT_EQ(rig.runtime.answer_command("tarnix.packetfilter /add:DROP,0.0.0.0,255.255.255.255,0,10.0.0.3,255.255.255.255,80,TCP"),
+            (shell::CommandReply{ReplyStatus::Failed, "the rule table is full (2000 rules)"}));
+  EXPECT_EQ(rig.files.files[kRules], full);
+  EXPECT_EQ(rig.runtime.answer_command("tarnix.packetfilter /stop").status, ReplyStatus::Done);
+}
+
+TEST(FilterFeature, TheEndWritesStartRemovesTheFiltersAndLeavesTheFileAlone) {
   Rig rig("", kWeb);
   rig.runtime.handle_command("tarnix.packetfilter /start");
   rig.runtime.handle_command("tarnix.packetfilter /add:DROP,0.0.0.0,0.0.0.0,0,0.0.0.0,0.0.0.0,0,ICMP");
+  const std::string written = std::string(kWeb) + "DROP,0.0.0.0,0.0.0.0,0,0.0.0.0,0.0.0.0,0,ICMP,\n";
+  EXPECT_EQ(rig.files.files[kRules], written);  // the command wrote it at once
+  // Edited by hand meanwhile: the end must not undo that.
+  rig.files.files[kRules] = "# by hand\n" + written;
   rig.runtime.shutdown(false);
   EXPECT_FALSE(rig.engine.installed);
   EXPECT_NE(rig.files.files[kIni].find("[PacketFilter]\nStart=1"), std::string::npos) << rig.files.files[kIni];
-  EXPECT_NE(rig.files.files[kRules].find("\nDROP,0.0.0.0,0.0.0.0,255,0.0.0.0,0.0.0.0,255,ICMP, \n"), std::string::npos)
-      << rig.files.files[kRules];
+  EXPECT_EQ(rig.files.files[kRules], "# by hand\n" + written);
 }
 
 }  // namespace

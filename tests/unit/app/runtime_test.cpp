@@ -122,7 +122,8 @@ TEST(RuntimeTimers, TableAndLogPeriods) {
   const auto t = core.timers();
   std::vector<int> ids;
   for (const auto& s : t) ids.push_back(s.id);
-  EXPECT_EQ(ids, (std::vector<int>{3, 4, 10, 11, 12, 13, 14}));
+  // Timer 14 is armed only while an interface change counts down.
+  EXPECT_EQ(ids, (std::vector<int>{3, 4, 10, 11, 12, 13}));
   EXPECT_EQ(period_of(t, kTimerStatusBlock), 200u);
   EXPECT_EQ(period_of(t, kTimerGrossTotals), 60000u);
   EXPECT_EQ(period_of(t, kTimerTrafficLog), 5000u);
@@ -141,7 +142,15 @@ TEST(RuntimeTimers, TableAndLogPeriods) {
   EXPECT_EQ(period_of(core.timers(), kTimerTrafficLog), 7000u);
   EXPECT_EQ(period_of(core.timers(), kTimerReportLog), 2147483000u);
 
-  EXPECT_EQ(period_of(core.timers(), kTimerAutoReset), 50u);
+  // A sampler that publishes the record itself leaves timer 3 unarmed; it
+  // can at the periods that divide 200 ms.
+  rig.feature->set_sampler_publishes(true);
+  EXPECT_EQ(period_of(core.timers(), kTimerStatusBlock), 0u);
+  EXPECT_EQ(rearmed, 2);
+  rig.feature->set_sampler_publishes(false);
+  EXPECT_EQ(period_of(core.timers(), kTimerStatusBlock), 200u);
+  for (std::uint32_t p : {50u, 100u, 200u}) EXPECT_TRUE(TrafficFeature::sampler_can_publish(p)) << p;
+  for (std::uint32_t p : {0u, 150u, 250u, 400u, 500u}) EXPECT_FALSE(TrafficFeature::sampler_can_publish(p)) << p;
 }
 
 TEST(RuntimeTimers, StatusBlockAndGrossTotals) {
@@ -303,18 +312,46 @@ TEST(RuntimeShutdown, SuspendWritesEndLogThenSavesTotals) {
   EXPECT_FALSE(core.is_shut_down());
 }
 
-TEST(RuntimeAutoReset, RestartsAfterTheInterfaceChanged) {
+// The countdown runs from the sampler's news of the change, at the redraw
+// period, and stops waking anyone once the state has left Changed.
+TEST(RuntimeAutoReset, CountsDownOnlyAfterTheNewsOfAChange) {
   Rig rig("[Traffic]\nInterfaceAutoResetTimer=1\n");
   Runtime& core = rig.make();
   core.start();
+  int news = 0;
+  rig.traffic->set_changed_listener([&] { ++news; });
   rig.sample(2);
+  EXPECT_EQ(period_of(core.timers(), kTimerAutoReset), 0u);
   rig.links.rows[0].oper_status = platform::kOperStatusDown;  // cable pulled
+  rig.sample(3);
+  ASSERT_EQ(rig.traffic->interface_state(), traffic::InterfaceState::Changed);
+  EXPECT_EQ(news, 1);  // once, when the state became Changed
+
+  rig.feature->interface_changed();  // the countdown starts at once
+  EXPECT_EQ(rig.traffic->auto_reset_countdown(), 1u);
+  EXPECT_EQ(period_of(core.timers(), kTimerAutoReset), 50u);
+  rig.clock.advance_ms(950);
+  core.run_due(rig.clock.tick_ms());
+  EXPECT_EQ(rig.traffic->interface_state(), traffic::InterfaceState::Changed);
+  rig.clock.advance_ms(50);
+  core.run_due(rig.clock.tick_ms());  // due: Full restart
+  EXPECT_EQ(rig.traffic->interface_state(), traffic::InterfaceState::Unidentified);
+  rig.clock.advance_ms(50);
+  core.run_due(rig.clock.tick_ms());
+  EXPECT_EQ(period_of(core.timers(), kTimerAutoReset), 0u);
+
+  // A restart by hand before the countdown ends disarms it the same way.
+  rig.sample(1);  // identified as it is now, down
+  rig.links.rows[0].oper_status = platform::kOperStatusUp;
   rig.sample(1);
   ASSERT_EQ(rig.traffic->interface_state(), traffic::InterfaceState::Changed);
-  core.fire_timer(kTimerAutoReset);  // countdown starts
-  rig.clock.advance_ms(1000);
-  core.fire_timer(kTimerAutoReset);  // due: Full restart
-  EXPECT_EQ(rig.traffic->interface_state(), traffic::InterfaceState::Unidentified);
+  EXPECT_EQ(news, 2);
+  rig.feature->interface_changed();
+  core.run_due(rig.clock.tick_ms());  // armed from now
+  core.handle_command("tarnix.trafficmonitor /init");
+  rig.clock.advance_ms(50);
+  core.run_due(rig.clock.tick_ms());
+  EXPECT_EQ(period_of(core.timers(), kTimerAutoReset), 0u);
 }
 
 // Without a graph the maxima cover what the graph would show at the stored
@@ -352,7 +389,7 @@ TEST(RuntimeDriving, RegisteredTimersRunFromTheOneSchedule) {
   core.start();
   EXPECT_EQ(wakeups, 1);
   const std::uint32_t t0 = 5000;
-  EXPECT_EQ(core.ms_until_next(t0), 50u);  // the redraw period is the shortest
+  EXPECT_EQ(core.ms_until_next(t0), 200u);  // the status record's period is the shortest
   core.run_due(t0 + 499);
   EXPECT_TRUE(refreshes.empty());
   rig.clock.set_ms(t0 + 500);
@@ -385,6 +422,19 @@ TEST(RuntimeCommands, LaterHandlerReplacesTheEarlierAndStepsKeepTheirOrder) {
   core.handle_command("tarnix.sessionmonitor /blockstart");
   core.handle_command("tarnix.packetfilter /add:1,2");
   EXPECT_EQ(seen, (std::vector<std::string>{"second", "tarnix.packetfilter /add:1,2"}));
+
+  // The answers for a sender that waits: a handler's own, Done from one that
+  // gives none, Ignored for no command and for one nobody here serves.
+  core.add_command_replying(shell::Command::FilterStart, [](const shell::ParsedCommand&) {
+    return shell::CommandReply{shell::ReplyStatus::Failed, "why"};
+  });
+  EXPECT_EQ(core.answer_command("tarnix.packetfilter /start"),
+            (shell::CommandReply{shell::ReplyStatus::Failed, "why"}));
+  EXPECT_EQ(core.answer_command("tarnix.sessionmonitor /blockstart"), shell::CommandReply{});
+  EXPECT_EQ(core.answer_command("tarnix.trafficmonitor /init "),
+            (shell::CommandReply{shell::ReplyStatus::Ignored, "not a command"}));
+  EXPECT_EQ(core.answer_command("tarnix.packetfilter /stop"),
+            (shell::CommandReply{shell::ReplyStatus::Ignored, "there is no packet filter"}));
 
   // Steps of one place run in the order they were added, after earlier places.
   std::vector<std::string> steps;

@@ -126,7 +126,9 @@ TEST(SessionFeature, CommandsSwitchAutoBlockAndKeepTheDispatchOrder) {
 TEST(SessionFeature, ListenerFollowsRefreshesAndSwitches) {
   Rig rig;
   int told = 0;
+  std::string switches;  // what a program without the page saves
   rig.feature->set_changed_listener([&] { ++told; });
+  rig.feature->set_auto_block_listener([&](bool on) { switches += on ? "1" : "0"; });
   rig.runtime.start();
   rig.runtime.fire_timer(kTimerSessionRefresh);
   EXPECT_EQ(told, 1);
@@ -135,6 +137,7 @@ TEST(SessionFeature, ListenerFollowsRefreshesAndSwitches) {
   EXPECT_EQ(told, 2);
   rig.runtime.handle_command("tarnix.sessionmonitor /blockstop");
   EXPECT_EQ(told, 3);
+  EXPECT_EQ(switches, "10");
   rig.feature->set_changed_listener({});
   rig.runtime.fire_timer(kTimerSessionRefresh);
   EXPECT_EQ(told, 3);

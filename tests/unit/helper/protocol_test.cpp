@@ -25,7 +25,7 @@ DiagSocketId ipv4_connection() {
 }
 
 Bytes frame_bytes(std::uint16_t type, const Bytes& payload, std::uint32_t id = 7) {
-  Bytes out{'T', 'W', 'H', 'P', 1, 0, static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(type >> 8)};
+  Bytes out{'T', 'W', 'H', 'P', kVersion, 0, static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(type >> 8)};
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(id >> (8 * i)));
   const auto n = static_cast<std::uint32_t>(payload.size());
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
@@ -46,11 +46,16 @@ TEST(HelperProtocol, EveryMessageRoundTrips) {
       {2, HelloReply{0x3000}},
       {3, DestroySocket{ipv4_connection()}},
       {4, DestroySocketReply{}},
-      {5, OpenCapture{{10, 231, 0, 1}}},
-      {6, OpenCaptureReply{}},
+      {4, DestroySocketReply{true}},
+      {5, StartCapture{net::CaptureAddress::ipv4(0x0100E70A)}},
+      {6, StartCaptureReply{7}},
+      {7, StopCapture{}},
+      {8, StopCaptureReply{{123456789012ULL, 3, 4}}},
+      {9, CaptureBatch{}},
+      {9, CaptureBatch{true, 100, 5, 6, {{0x45, 0, 0, 20}, std::vector<std::uint8_t>(65535, 0xAB), {1}}}},
       {0xffffffff, ErrorReply{Error{"Please run with administrator privileges.", "détail: ünïcode", 1}}},
       {5, ApplyFilter{}},
-      {6, ApplyFilter{platform::FilterSet{{0x0A000001, 0xC0A80105},
+      {6, ApplyFilter{net::FilterSet{{0x0A000001, 0xC0A80105},
                                           {{0, 0, 0x0A000002, 0xFFFFFFFF, 6, 0, 0, 80, 90},
                                            {0x0A000000, 0xFFFFFFF0, 0, 0, 1, 8, 8, 255, 255}}}}},
       {7, ApplyFilterReply{}},
@@ -75,7 +80,7 @@ TEST(HelperProtocol, EveryMessageRoundTrips) {
 TEST(HelperProtocol, WireLayoutIsLittleEndianAndFixed) {
   // A frame format change breaks an installed helper of another version, so
   // it has to be deliberate.
-  EXPECT_EQ(encode({0x04030201, Hello{}}), (Bytes{'T', 'W', 'H', 'P', 1, 0, 1, 0, 1, 2, 3, 4, 0, 0, 0, 0}));
+  EXPECT_EQ(encode({0x04030201, Hello{}}), (Bytes{'T', 'W', 'H', 'P', 2, 0, 1, 0, 1, 2, 3, 4, 0, 0, 0, 0}));
   const Bytes destroy = encode({1, DestroySocket{ipv4_connection()}});
   ASSERT_EQ(destroy.size(), kHeaderSize + 50);
   EXPECT_EQ(destroy[12], 50);
@@ -120,8 +125,8 @@ TEST(HelperProtocol, RefusesDamagedHeaders) {
   EXPECT_EQ(refusal(magic), "header: wrong magic");
 
   Bytes version = good;
-  version[4] = 2;
-  EXPECT_EQ(refusal(version), "header: version 2, expected 1");
+  version[4] = 1;  // the version that handed the capture socket over
+  EXPECT_EQ(refusal(version), "header: version 1, expected 2");
 
   Bytes huge = frame_bytes(1, {});
   huge[12] = 0x01;
@@ -137,12 +142,23 @@ TEST(HelperProtocol, RefusesPayloadsThatAreNotExactlyAMessage) {
   EXPECT_EQ(refusal(frame_bytes(0, {})), "unknown message type 0");
   EXPECT_EQ(refusal(frame_bytes(10, {})), "unknown message type 10");
   EXPECT_EQ(refusal(frame_bytes(1, {0})), "hello: unexpected payload");
-  EXPECT_EQ(refusal(frame_bytes(4, {0})), "destroy reply: unexpected payload");
+  EXPECT_EQ(refusal(frame_bytes(4, {})), "destroy reply: wrong size or flags");
   EXPECT_EQ(refusal(frame_bytes(2, Bytes(7, 0))), "hello reply: wrong size");
   EXPECT_EQ(refusal(frame_bytes(2, Bytes(9, 0))), "hello reply: wrong size");
-  EXPECT_EQ(refusal(frame_bytes(20, Bytes(3, 0))), "open capture: wrong size");
-  EXPECT_EQ(refusal(frame_bytes(20, Bytes(5, 0))), "open capture: wrong size");
-  EXPECT_EQ(refusal(frame_bytes(21, {0})), "open capture reply: unexpected payload");
+  // The capture socket is never handed over any more: its old messages are
+  // unknown.
+  EXPECT_EQ(refusal(frame_bytes(20, Bytes(4, 0))), "unknown message type 20");
+  EXPECT_EQ(refusal(frame_bytes(21, {})), "unknown message type 21");
+  EXPECT_EQ(refusal(frame_bytes(4, {2})), "destroy reply: wrong size or flags");
+  EXPECT_EQ(refusal(frame_bytes(24, {0})), "stop capture: unexpected payload");
+  EXPECT_EQ(refusal(frame_bytes(25, Bytes(23, 0))), "stop capture reply: wrong size");
+  EXPECT_EQ(refusal(frame_bytes(23, Bytes(4, 0))), "start capture reply: no interface");
+  Bytes start(17, 0);
+  EXPECT_EQ(refusal(frame_bytes(22, Bytes(16, 0))), "start capture: wrong size");
+  EXPECT_EQ(refusal(frame_bytes(22, start)), "start capture: unknown address family 0");
+  start[0] = kFamilyIPv4;
+  start[1 + 4] = 1;
+  EXPECT_EQ(refusal(frame_bytes(22, start)), "start capture: an IPv4 address with bytes beyond its fourth");
 
   const Bytes full = encode({1, DestroySocket{ipv4_connection()}});
   const Bytes id(full.begin() + kHeaderSize, full.end());
@@ -164,21 +180,25 @@ TEST(HelperProtocol, RefusesPayloadsThatAreNotExactlyAMessage) {
   auto u32 = [](Bytes& b, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
   };
-  Bytes counts;
+  Bytes counts{kFamilyIPv4};
   u32(counts, 1025);
   u32(counts, 0);
   EXPECT_EQ(refusal(frame_bytes(6, counts)), "filter set: 1025 addresses, 0 filters");
-  counts.clear();
+  counts = {kFamilyIPv4};
   u32(counts, 0);
   u32(counts, 2001);
   EXPECT_EQ(refusal(frame_bytes(6, counts)), "filter set: 0 addresses, 2001 filters");
-  const Bytes set = encode({1, ApplyFilter{platform::FilterSet{{1}, {{0, 0, 0, 0, 17, 1, 2, 3, 4}}}}});
+  counts = {kFamilyIPv6};
+  u32(counts, 0);
+  u32(counts, 0);
+  EXPECT_EQ(refusal(frame_bytes(6, counts)), "filter set: address family 10");
+  const Bytes set = encode({1, ApplyFilter{net::FilterSet{{1}, {{0, 0, 0, 0, 17, 1, 2, 3, 4}}}}});
   Bytes payload(set.begin() + kHeaderSize, set.end());
   EXPECT_EQ(refusal(frame_bytes(6, Bytes(payload.begin(), payload.end() - 1))), "filter set: wrong size");
   payload.push_back(0);
   EXPECT_EQ(refusal(frame_bytes(6, payload)), "filter set: wrong size");
   payload.pop_back();
-  payload[4 + 4 + 4 + 16] = 2;  // IGMP
+  payload[1 + 4 + 4 + 4 + 16] = 2;  // IGMP
   EXPECT_EQ(refusal(frame_bytes(6, payload)), "filter set: protocol 2");
   EXPECT_EQ(refusal(frame_bytes(8, {0})), "filter removal: unexpected payload");
 

@@ -15,7 +15,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes frame_bytes(std::uint16_t type, const Bytes& payload) {
-  Bytes out{'T', 'W', 'H', 'P', 1, 0, static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(type >> 8), 7, 0, 0, 0};
+  Bytes out{'T', 'W', 'H', 'P', kVersion, 0, static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(type >> 8), 7, 0, 0, 0};
   const auto n = static_cast<std::uint32_t>(payload.size());
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
   out.insert(out.end(), payload.begin(), payload.end());

@@ -244,6 +244,39 @@ TEST_F(LogEngineTest, SkippedEntries) {
   EXPECT_EQ(counted.written, 1);
 }
 
+// The guard looks where the entry goes, and a log that cannot be written is
+// said once per failing stretch, naming the file and why.
+TEST_F(LogEngineTest, TheLogsOwnFolderIsCheckedAndAFailureIsSaidOnce) {
+  ini("[Settings]\nLogRootFolder=/mnt/logs/\n[Report]\nLogFileName=r.log\n");
+  auto e = engine();
+  std::vector<std::string> said;
+  e->set_warn([&](const std::string& t) { said.push_back(t); }, [&](const std::string& t) { said.push_back("+" + t); });
+  totals(10, 20);
+  // The data folder has room, the log folder has not.
+  files.free_at["/data/"] = std::uint64_t{1} << 30;
+  files.free_at["/mnt/logs/"] = kMinFreeBytes - 1;
+  EXPECT_FALSE(write(*e, LogKind::Report));
+  EXPECT_FALSE(write(*e, LogKind::Report));
+  EXPECT_EQ(files.free_asked.back(), "/mnt/logs/");
+  EXPECT_EQ(files.files.count("/mnt/logs/r.log"), 0u);
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0], "the report log /mnt/logs/r.log cannot be written: less than 64 KiB is free in /mnt/logs/");
+
+  // A failed write is said too (once), and so is the recovery.
+  files.free_at["/mnt/logs/"] = kMinFreeBytes;
+  ASSERT_TRUE(write(*e, LogKind::Report));
+  files.unwritable.insert("/mnt/logs/r.log");
+  files.write_errno = ENOSPC;
+  EXPECT_FALSE(write(*e, LogKind::Report));
+  EXPECT_FALSE(write(*e, LogKind::Report));
+  files.unwritable.clear();
+  ASSERT_TRUE(write(*e, LogKind::Report));
+  ASSERT_EQ(said.size(), 4u);
+  EXPECT_EQ(said[1], "+the report log /mnt/logs/r.log is written again");
+  EXPECT_EQ(said[2], "the report log /mnt/logs/r.log cannot be written: opening /mnt/logs/r.log: No space left on device");
+  EXPECT_EQ(said[3], "+the report log /mnt/logs/r.log is written again");
+}
+
 TEST_F(LogEngineTest, TrafficEntries) {
   traffic.capture_time = "      0h 01m 05s";
   traffic.max_recv = "12.50";

@@ -89,16 +89,17 @@ TEST(Exposition, EveryFigureInItsMetricExactlyAndCountersAreTotals) {
 
 TEST(Exposition, PacketAndFilterSectionsFollowTheNamingRules) {
   Figures f;
-  f.packets = PacketSection{true, 18446744073709551615ULL};
+  f.packets = PacketSection{true, 18446744073709551615ULL, 7};
   f.filter = FilterSection{true, 2000, 2001};
   const Parsed p = parse(exposition_text(f));
   ASSERT_EQ(p.problem, "");
   EXPECT_EQ(p.samples.at("tarnwatch_packet_monitor_running"), "1");
   EXPECT_EQ(p.samples.at("tarnwatch_packet_captured_datagrams_total"), "18446744073709551615");
+  EXPECT_EQ(p.samples.at("tarnwatch_packet_dropped_datagrams_total"), "7");
   EXPECT_EQ(p.samples.at("tarnwatch_packet_filter_active"), "1");
   EXPECT_EQ(p.samples.at("tarnwatch_packet_filter_drop_rules"), "2000");
   EXPECT_EQ(p.samples.at("tarnwatch_packet_filter_rules"), "2001");
-  EXPECT_EQ(p.samples.size(), 5u);
+  EXPECT_EQ(p.samples.size(), 6u);
   for (const auto& [name, type] : p.types) EXPECT_EQ(type == "counter", name.ends_with("_total")) << name;
 
   // Each section stands alone.
@@ -107,7 +108,7 @@ TEST(Exposition, PacketAndFilterSectionsFollowTheNamingRules) {
   const Parsed q = parse(exposition_text(f));
   EXPECT_EQ(q.samples.at("tarnwatch_packet_monitor_running"), "0");
   EXPECT_EQ(q.samples.at("tarnwatch_packet_captured_datagrams_total"), "0");
-  EXPECT_EQ(q.samples.size(), 2u);
+  EXPECT_EQ(q.samples.size(), 3u);
 }
 
 TEST(Exposition, OddInterfaceNamesBecomeValidLabelValues) {

@@ -2,6 +2,7 @@
 
 #include "packetfilter/filter_rules.h"
 #include "packetfilter/nft_ruleset.h"
+#include "packetfilter/rule_file.h"
 
 namespace tw::packetfilter {
 namespace {
@@ -31,7 +32,7 @@ TEST(RuleFile, LoadsRowsAsGiven) {
       "DROP,0.0.0.0,255.255.255.255,0,10.0.0.0-10.0.0.255,255.255.255.0,80,TCP,web\n"
       "FORWORD,1.1.1.1,255.255.255.255,0,0.0.0.0,0.0.0.0,0,ANY,typo\n"
       "DROP,1.2.3.4,255.255.255.255,0-100,0.0.0.0,0.0.0.0,100-10,UDP\n"
-      "DROP,0.0.0.0,0.0.0.0,0,0.0.0.0,0.0.0.0,70000,ANY";  // no line break: ANY is lost
+      "DROP,0.0.0.0,0.0.0.0, 22,0.0.0.0,0.0.0.0,70000,ANY";  // no line break: the end ends ANY too
   const auto rules = parse_rule_file(text);
   ASSERT_EQ(rules.size(), 3u);
   EXPECT_EQ(rules[0].action, 1);
@@ -44,22 +45,35 @@ TEST(RuleFile, LoadsRowsAsGiven) {
   EXPECT_EQ(rules[1].memo, " ");  // eight fields
   EXPECT_EQ((PortRange{rules[1].src_port_low, rules[1].src_port_high}), (PortRange{0, 0}));
   EXPECT_EQ((PortRange{rules[1].dst_port_low, rules[1].dst_port_high}), (PortRange{10, 100}));
-  EXPECT_EQ(rules[2].protocol, kProtocolTcp);
+  EXPECT_EQ(rules[2].protocol, kProtocolAny);
+  EXPECT_EQ(rules[2].src_port_low, 22);  // a blank before a number reads as the number
   EXPECT_EQ(rules[2].dst_port_low, 65535);
 
   EXPECT_TRUE(parse_rule_file("# only\n\n;comments\n").empty());
 }
 
-TEST(RuleFile, LimitsRowsRulesAndLineLength) {
+TEST(RuleFile, IncompleteFieldsMakeARowNoRule) {
+  // A range without its end once read as ending at 255.255.255.255 and so
+  // widened to every address; a port range without its end became "any".
+  for (const char* row : {"DROP,0.0.0.0,255.255.255.255,0,10.213.22.77-,255.255.255.255,0,ANY,cut\n",
+                          "DROP,0.0.0.0,255.255.255.255,0,-10.0.0.1,255.255.255.255,0,ANY,no start\n",
+                          "DROP,0.0.0.0,255.255.255.255,0,10.0.0.1 x,255.255.255.255,0,ANY,tail\n",
+                          "DROP,0.0.0.0,255.255.255.255,0,,255.255.255.255,0,ANY,empty address\n",
+                          "DROP,0.0.0.0,255.255.255.,0,10.0.0.1,255.255.255.255,0,ANY,mask\n",
+                          "DROP,0.0.0.0,255.255.255.255,8081-,10.0.0.1,255.255.255.255,0,TCP,port\n",
+                          "DROP,0.0.0.0,255.255.255.255,0,10.0.0.1,255.255.255.255,80x,TCP,port\n",
+                          "DROP,0.0.0.0,255.255.255.255,0,10.0.0.1,255.255.255.255,-80,TCP,port\n",
+                          "DROP,0.0.0.0\n"})
+    EXPECT_TRUE(parse_rule_file(row).empty()) << row;
+  EXPECT_EQ(parse_rule_file("DROP, 0.0.0.0 ,255.255.255.255,0,10.0.0.1 - 10.0.0.9,255.255.255.255, 80 - 90 ,TCP,ok\n")
+                .size(),
+            1u);
+}
+
+TEST(RuleFile, LimitsRules) {
   std::string text;
   for (int i = 0; i < 2100; ++i) text += "DROP,1.1.1.1,255.255.255.255,0,0.0.0.0,0.0.0.0,80,TCP,m\n";
   EXPECT_EQ(parse_rule_file(text).size(), kMaxRules);
-  // A long line is read in pieces; its first piece lacks the field end.
-  const std::string long_memo(3000, 'm');
-  const auto rules = parse_rule_file("DROP,1.1.1.1,255.255.255.255,0,0.0.0.0,0.0.0.0,80,UDP," + long_memo + "\n");
-  ASSERT_EQ(rules.size(), 1u);
-  EXPECT_EQ(rules[0].protocol, kProtocolUdp);
-  EXPECT_EQ(rules[0].memo, " ");
 }
 
 TEST(Rules, SetRuleAndFillGrid) {
@@ -78,6 +92,40 @@ TEST(Rules, SetRuleAndFillGrid) {
   EXPECT_EQ(back[kDstPort], "255");
   EXPECT_EQ(rule_from_row(GridRow{"FORWARD", "", "", "", "", "", "", "SCTP", "m"}).protocol, kProtocolTcp);
   EXPECT_EQ(rule_from_row(GridRow{"forward", "", "", "", "", "", "", "ANY", "m"}).action, 1);
+}
+
+TEST(Rules, FieldsAreCompleteOrRefused) {
+  EXPECT_EQ(read_address(" 10.0.0.1\t"), 0x0A000001u);
+  EXPECT_EQ(read_address("255.255.255.255"), 0xFFFFFFFFu);
+  EXPECT_FALSE(read_address("10.0.0.1 x"));
+  EXPECT_FALSE(read_address(""));
+  EXPECT_EQ(read_address_field("10.0.0.5-10.0.0.9"), (AddressRange{0x0A000005, 0x0A000009}));
+  EXPECT_EQ(read_address_field(" 10.0.0.5 - 10.0.0.9 "), (AddressRange{0x0A000005, 0x0A000009}));
+  EXPECT_FALSE(read_address_field("10.213.22.77-"));
+  EXPECT_FALSE(read_address_field("-10.0.0.1"));
+  EXPECT_FALSE(read_address_field("10.0.0.1-10.0.0.2-10.0.0.3"));
+  EXPECT_EQ(read_port_field(""), (PortRange{0, 0}));
+  EXPECT_EQ(read_port_field(" 80"), (PortRange{80, 80}));
+  EXPECT_EQ(read_port_field("90 - 80"), (PortRange{80, 90}));
+  EXPECT_EQ(read_port_field("70000"), (PortRange{65535, 65535}));
+  for (const char* bad : {"8081-", "-80", "80x", "8 0", "+80", "-", "80-90-100"}) EXPECT_FALSE(read_port_field(bad)) << bad;
+  EXPECT_EQ(parse_port_range(" 80"), (PortRange{80, 80}));  // atoi skips the blank
+
+  GridRow row = default_row();
+  EXPECT_FALSE(row_problem(row));
+  row[kDstPort] = "8081-";
+  EXPECT_EQ(row_problem(row), (RowProblem{RowFault::Port, kDstPort, "8081-"}));
+  EXPECT_EQ(problem_text(*row_problem(row), Language::English), "Dst-Port \"8081-\" is no port n or range n-m");
+  row[kDstPort] = "0";
+  row[kMemo] = "a\nb";
+  EXPECT_EQ(row_problem(row)->fault, RowFault::LineBreak);
+  // Texts from any file go to a terminal: control bytes are shown as "?",
+  // long ones cut.
+  const RowProblem odd{RowFault::Action, kAction, "DR\x1b[2JOP" + std::string(100, 'x')};
+  const std::string shown = problem_text(odd, Language::English);
+  EXPECT_EQ(shown.find('\x1b'), std::string::npos);
+  EXPECT_LT(shown.size(), 100u);
+  EXPECT_NE(problem_text(odd, Language::Japanese).find("FORWARD"), std::string::npos);
 }
 
 TEST(Rules, AddressesParseAsTheClassicParserDoes) {
@@ -111,43 +159,61 @@ TEST(Editors, AddressAndMaskCells) {
   EXPECT_EQ(commit_address_cell("10.1.300.4", true), "10.1.255.4");
   EXPECT_EQ(commit_address_cell(" 10. 1.2.3 ", true), "10.1.2.3");
   EXPECT_EQ(commit_address_cell("010.0.0.0", true), "8.0.0.0");  // octal
-  EXPECT_EQ(commit_address_cell("1.2", true), "128.0.0.0");      // a prefix length of 1
   EXPECT_EQ(commit_address_cell("", true), "0.0.0.0");
-  EXPECT_EQ(commit_address_cell("abc", true), "0.0.0.0");
   EXPECT_EQ(commit_address_cell("10.0.0.9-10.0.0.0x5", true), "10.0.0.9-10.0.0.5");  // hex, not reordered
   EXPECT_EQ(commit_address_cell("10.0.0.1-10.0.0.999", true), "10.0.0.1-10.0.0.255");
-  EXPECT_EQ(commit_address_cell("10.0.0.1-host", true), "192.168.0.0-192.168.255.255");
   EXPECT_EQ(commit_address_cell("-16", false), "255.255.0.0");
+  // Not complete: the cell stays as it was instead of becoming a rule for
+  // far more addresses (0.0.0.0, 192.168.0.0/16) or for a made-up mask.
+  for (const char* bad : {"10.213.22.77-", "10.0.0.1-host", "abc", "10.0.0.x", "1.2", "10.1.2", "1.2.3.4.5",
+                          "1.2.3.4-5.6.7.8.9", "-10.0.0.1"})
+    EXPECT_FALSE(commit_address_cell(bad, true)) << bad;
+  for (const char* bad : {"24-", "1.2", "255.255.255."}) EXPECT_FALSE(commit_address_cell(bad, false)) << bad;
 }
 
 TEST(Editors, PortMemoActionProtocolCells) {
-  EXPECT_EQ(commit_port_cell("-5"), "0");
+  EXPECT_EQ(commit_port_cell(""), "0");
   EXPECT_EQ(commit_port_cell("80000"), "65535");
   EXPECT_EQ(commit_port_cell("90 - 80"), "80-90");
   EXPECT_EQ(commit_port_cell("80-80"), "80");
+  for (const char* bad : {"8081-", "-5", "80x", "-"}) EXPECT_FALSE(commit_port_cell(bad)) << bad;
   EXPECT_EQ(commit_memo_cell(""), " ");
+  EXPECT_EQ(commit_memo_cell("a\nb"), "a b");
   EXPECT_EQ(next_action("FORWARD"), "DROP");
   EXPECT_EQ(next_action("DROP"), "FORWARD");
   EXPECT_EQ(next_protocol("ICMP"), "ANY");
   EXPECT_EQ(next_protocol("UDP"), "ICMP");
 }
 
-TEST(AddCommand, ChecksTheFields) {
+TEST(AddCommand, ChecksTheFieldsAndSaysWhy) {
   const auto row = parse_add_command(
       "tarnix.packetfilter /add:DROP,0.0.0.0,255.255.255.255,0,10.0.0.0-10.0.0.255,255.255.255.0,80,TCP,web");
   ASSERT_TRUE(row);
-  EXPECT_EQ((*row)[kDstIp], "10.0.0.0-10.0.0.255");
-  EXPECT_EQ((*row)[kMemo], "web");
-  const auto no_memo = parse_add_command("tarnix.packetfilter /add:FORWARD,,,,,,,ANY");
+  EXPECT_EQ((*row.row)[kDstIp], "10.0.0.0-10.0.0.255");
+  EXPECT_EQ((*row.row)[kMemo], "web");
+  const auto no_memo = parse_add_command("tarnix.packetfilter /add:FORWARD,0.0.0.0,0.0.0.0,,0.0.0.0,0.0.0.0,,ANY");
   ASSERT_TRUE(no_memo);
-  EXPECT_EQ((*no_memo)[kMemo], "");
-  EXPECT_FALSE(parse_add_command("tarnix.packetfilter /add:DROP,0.0.0.0,255.255.255.255,0,1.1.1.1,255.255.255.255,80"));
-  EXPECT_FALSE(parse_add_command("tarnix.packetfilter /add:Drop,,,,,,,TCP"));
-  EXPECT_FALSE(parse_add_command("tarnix.packetfilter /add:DROP,,,,,,,tcp"));
-  EXPECT_FALSE(parse_add_command("tarnix.packetfilter /add:DROP,,24x,,,,,TCP"));
-  EXPECT_FALSE(parse_add_command("tarnix.packetfilter /add:DROP,a.b,,,,,,TCP"));
-  EXPECT_FALSE(parse_add_command("tarnix.packetfilter /add:DROP,,,80:81,,,,TCP"));
-  EXPECT_FALSE(parse_add_command("tarnix.packetfilter /add:DROP,,1-2,,,,,TCP"));  // no range in a mask
+  EXPECT_EQ((*no_memo.row)[kMemo], "");
+  auto refused = [](const char* tail) {
+    const auto c = parse_add_command(std::string("tarnix.packetfilter /add:") + tail);
+    EXPECT_FALSE(c) << tail;
+    return problem_text(c.problem, Language::English);
+  };
+  EXPECT_EQ(refused("DROP,0.0.0.0,255.255.255.255,0,1.1.1.1,255.255.255.255,80"),
+            "it has 7 fields; it needs 8 or 9: Action,Src-IP,Src-Mask,Src-Port,Dst-IP,Dst-Mask,Dst-Port,Protocol[,Memo]");
+  EXPECT_EQ(refused("Drop,,,,,,,TCP"), "the action \"Drop\" is neither FORWARD nor DROP");
+  EXPECT_EQ(refused("DROP,,,,,,,tcp"), "the protocol \"tcp\" is none of ANY, TCP, UDP and ICMP");
+  EXPECT_EQ(refused("DROP,0.0.0.0,24x,0,0.0.0.0,0.0.0.0,0,TCP"), "Src-Mask \"24x\" may hold only digits and \".\"");
+  EXPECT_EQ(refused("DROP,a.b,0.0.0.0,0,0.0.0.0,0.0.0.0,0,TCP"), "Src-IP \"a.b\" may hold only digits, \".\" and \"-\"");
+  EXPECT_EQ(refused("DROP,0.0.0.0,0.0.0.0,80:81,0.0.0.0,0.0.0.0,0,TCP"), "Src-Port \"80:81\" may hold only digits and \"-\"");
+  EXPECT_EQ(refused("DROP,0.0.0.0,1-2,0,0.0.0.0,0.0.0.0,0,TCP"), "Src-Mask \"1-2\" may hold only digits and \".\"");
+  // The typos that cut a host off: a range or port range without its end.
+  EXPECT_EQ(refused("DROP,10.213.22.77-,255.255.255.255,0,0.0.0.0,0.0.0.0,0,ANY,x"),
+            "Src-IP \"10.213.22.77-\" is no address a.b.c.d or range a.b.c.d-e.f.g.h");
+  EXPECT_EQ(refused("DROP,0.0.0.0,0.0.0.0,0,10.0.0.1,255.255.255.255,8081-,TCP"),
+            "Dst-Port \"8081-\" is no port n or range n-m");
+  EXPECT_EQ(refused("DROP,,,,10.9.9.9,,,ICMP"), "Src-IP \"\" is no address a.b.c.d or range a.b.c.d-e.f.g.h");
+  EXPECT_EQ(refused("DROP,0.0.0.0,0.0.0.0,0,10.0.0.1,255.255.255.255,0,TCP,\"two\nlines\""), "Memo holds a line break");
 }
 
 TEST(Effective, RangesWidenAndZeroMeansAny) {
@@ -156,56 +222,6 @@ TEST(Effective, RangesWidenAndZeroMeansAny) {
   EXPECT_EQ(effective_match(0, 0, 0xFFFFFFFF), (AddressMatch{0, 0}));
   EXPECT_EQ(effective_match(0x01020304, 0x01020304, 0xFFFFFF00), (AddressMatch{0x01020304, 0xFFFFFF00}));
   EXPECT_EQ(effective_match(0x00000001, 0x80000000, 0xFFFFFFFF), (AddressMatch{0, 0}));
-}
-
-TEST(Ruleset, TextForEachProtocolAndAddressForm) {
-  auto rule = [](std::string src, std::string smask, std::string sport, std::string dst, std::string dmask,
-                 std::string dport, std::string proto) {
-    return rule_from_row(GridRow{"DROP", src, smask, sport, dst, dmask, dport, proto, " "});
-  };
-  const std::vector<FilterRule> rules = {
-      rule("0.0.0.0", "255.255.255.255", "0", "10.0.0.2", "255.255.255.255", "80", "TCP"),
-      rule("10.0.0.5-10.0.0.9", "255.255.255.255", "1024-2048", "0.0.0.0", "0.0.0.0", "0", "UDP"),
-      rule("10.0.5.1", "255.0.255.0", "8", "0.0.0.0", "0.0.0.0", "0", "ICMP"),
-      rule("0.0.0.0", "0.0.0.0", "0", "0.0.0.0", "0.0.0.0", "3", "ICMP"),
-      rule("0.0.0.0", "0.0.0.0", "0", "192.168.0.0-192.168.255.255", "0.0.0.0", "0", "ANY"),
-      rule("0.0.0.0", "0.0.0.0", "0", "0.0.0.0", "0.0.0.0", "0", "TCP"),
-  };
-  std::vector<FilterRule> with_forward = rules;
-  with_forward.insert(with_forward.begin(), rule_from_row(default_row()));
-  const platform::FilterSet set = filter_set(with_forward, {0x0A000001, 0x0A000003, 0x0A000001});
-  ASSERT_EQ(set.drops.size(), rules.size());
-  ASSERT_EQ(set.local_addresses.size(), 2u);
-  EXPECT_EQ(nft_table_text(set),
-            "table ip tarnwatch {\n\tflags owner\n\n"
-            "\tchain input {\n\t\ttype filter hook input priority filter; policy accept;\n"
-            "\t\tip daddr 10.0.0.1 ip daddr 10.0.0.2 tcp dport 80 drop\n"
-            "\t\tip daddr 10.0.0.3 ip daddr 10.0.0.2 tcp dport 80 drop\n"
-            "\t\tip daddr 10.0.0.1 ip saddr 10.0.0.0/28 udp sport 1024-2048 drop\n"
-            "\t\tip daddr 10.0.0.3 ip saddr 10.0.0.0/28 udp sport 1024-2048 drop\n"
-            "\t\tip daddr 10.0.0.1 ip saddr & 255.0.255.0 == 10.0.5.0 icmp type 8 drop\n"
-            "\t\tip daddr 10.0.0.3 ip saddr & 255.0.255.0 == 10.0.5.0 icmp type 8 drop\n"
-            "\t\tip daddr 10.0.0.1 icmp code 3 drop\n"
-            "\t\tip daddr 10.0.0.3 icmp code 3 drop\n"
-            "\t\tip daddr 10.0.0.1 ip daddr 192.168.0.0/16 drop\n"
-            "\t\tip daddr 10.0.0.3 ip daddr 192.168.0.0/16 drop\n"
-            "\t\tip daddr 10.0.0.1 ip protocol tcp drop\n"
-            "\t\tip daddr 10.0.0.3 ip protocol tcp drop\n"
-            "\t}\n\n"
-            "\tchain output {\n\t\ttype filter hook output priority filter; policy accept;\n"
-            "\t\tip saddr 10.0.0.1 ip daddr 10.0.0.2 tcp dport 80 drop\n"
-            "\t\tip saddr 10.0.0.3 ip daddr 10.0.0.2 tcp dport 80 drop\n"
-            "\t\tip saddr 10.0.0.1 ip saddr 10.0.0.0/28 udp sport 1024-2048 drop\n"
-            "\t\tip saddr 10.0.0.3 ip saddr 10.0.0.0/28 udp sport 1024-2048 drop\n"
-            "\t\tip saddr 10.0.0.1 ip saddr & 255.0.255.0 == 10.0.5.0 icmp type 8 drop\n"
-            "\t\tip saddr 10.0.0.3 ip saddr & 255.0.255.0 == 10.0.5.0 icmp type 8 drop\n"
-            "\t\tip saddr 10.0.0.1 icmp code 3 drop\n"
-            "\t\tip saddr 10.0.0.3 icmp code 3 drop\n"
-            "\t\tip saddr 10.0.0.1 ip daddr 192.168.0.0/16 drop\n"
-            "\t\tip saddr 10.0.0.3 ip daddr 192.168.0.0/16 drop\n"
-            "\t\tip saddr 10.0.0.1 ip protocol tcp drop\n"
-            "\t\tip saddr 10.0.0.3 ip protocol tcp drop\n"
-            "\t}\n}\n");
 }
 
 }  // namespace

@@ -76,7 +76,12 @@ TEST(PacketMonitor, StartChecksAndFailureTexts) {
   EXPECT_EQ(out.kind, StartOutcome::Failed);
   EXPECT_EQ(out.message, "Error!! socket() = 1\nPlease run with administrator privileges.");
   EXPECT_EQ(r.monitor->state(), CaptureState::Idle);
-  r.capture.fail_with = platform::CaptureFailure{"bind", ENODEV, ""};
+  // The real cause, when known, goes below the administrator line.
+  r.capture.fail_with->cause = "tarnix-helper is not installed: sudo make install";
+  EXPECT_EQ(r.monitor->start("10.0.0.1").message,
+            "Error!! socket() = 1\nPlease run with administrator privileges.\n"
+            "tarnix-helper is not installed: sudo make install");
+  r.capture.fail_with = platform::CaptureFailure{"bind", ENODEV, "", "never shown for other failures"};
   EXPECT_EQ(r.monitor->start("10.0.0.1").message, "Error!! bind() = 19");
 
   Rig ja({}, Language::Japanese);

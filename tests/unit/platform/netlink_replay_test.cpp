@@ -2,6 +2,7 @@
 // tests/tools/record_netlink.cpp into tests/data/netlink/), checked against
 // what the recording namespace held.
 #include <libmnl/libmnl.h>
+#include <linux/inet_diag.h>
 #include <linux/netlink.h>
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/sock_diag.h"
 
 namespace {
 
@@ -151,6 +153,22 @@ TEST(NetlinkReplay, CutOrUnfinishedDumpsAreNeverTakenForWholeOnes) {
     EXPECT_EQ(nd::run_callbacks(dump.data(), dump.size(), 0, 0, count, &n), MNL_CB_STOP) << file;
     EXPECT_EQ(n, sockets) << file;
   }
+}
+
+// A socket that is only bound (the state a connection closed by SOCK_DESTROY
+// keeps while its program holds the port) is no connection, even in an
+// answer that holds one.
+TEST(NetlinkReplay, BoundOnlyTcpSocketsAreLeftOut) {
+  std::string dump = read_fixture("sock_diag_tcp.bin");
+  auto* first = reinterpret_cast<nlmsghdr*>(dump.data());
+  ASSERT_GE(first->nlmsg_len, NLMSG_LENGTH(sizeof(inet_diag_msg)));
+  static_cast<inet_diag_msg*>(NLMSG_DATA(first))->idiag_state = tw::platform::kTcpBoundInactive;
+  std::vector<tw::platform::SocketRow> rows;
+  int error = 0;
+  EXPECT_EQ(tw::platform::parse_sock_diag_dump(dump.data(), dump.size(), tw::platform::SocketProtocol::Tcp, 0, rows,
+                                               error),
+            tw::platform::DumpProgress::Done);
+  EXPECT_EQ(rows.size(), 2u);  // of the recording's 3
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 // The connection table, sort keys and order, elapsed texts and the counter.
+#include <locale.h>
+
 #include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstring>
 
 #include "platform/fake/fake_socket_table.h"
 #include "sessions/session_list.h"
@@ -78,18 +83,42 @@ TEST(ConnectionTable, RecordsKeysOwnersAndFirstSeen) {
   EXPECT_EQ(r.table.records()[0].first_seen, 4000u);
   EXPECT_EQ(r.table.records()[0].remote_host, "(10.0.0.2)");
 
+  // A name is text of the process's own choosing: no line ends in a label.
+  r.processes.processes.push_back({400, "x\nFORGED LINE"});
+  EXPECT_EQ(r.names.name_for(400), "x?FORGED LINE");
+
   // A process that ended: empty name, and the cache is walked again.
   r.processes.owners[11] = 300;
   r.table.refresh({t[0]}, {}, 5000, nullptr);
   EXPECT_EQ(r.table.records()[0].process, "(300)");
-  EXPECT_EQ(r.processes.walks, 2);
+  EXPECT_EQ(r.processes.walks, 3);
+}
+
+// The kept owners of the rows (not of listeners or closing connections) are
+// checked once a second of the refresh clock; a socket handed to another
+// process is then shown with it.
+TEST(ConnectionTable, OwnersOfTheRowsAreCheckedOnceASecond) {
+  TableRig r;
+  r.processes.owners = {{11, 100}, {12, 100}};
+  r.processes.processes = {{100, "parent"}, {101, "child"}};
+  const std::vector<SocketRow> t = {tcp("10.0.0.1", 5000, "10.0.0.2", 80, 5, 11),
+                                    tcp("10.0.0.1", 5001, "10.0.0.2", 80, 11, 12)};  // TIME_WAIT
+  r.table.refresh(t, {}, 1000, nullptr);
+  EXPECT_EQ(r.processes.verifications, 1);
+  EXPECT_EQ(r.processes.verified, (std::vector<std::uint64_t>{11}));
+  r.processes.handed_over[11] = 101;
+  r.table.refresh(t, {}, 1500, nullptr);
+  EXPECT_EQ(r.table.records()[0].process, "parent(100)");
+  r.table.refresh(t, {}, 2000, nullptr);
+  EXPECT_EQ(r.processes.verifications, 2);
+  EXPECT_EQ(r.table.records()[0].process, "child(101)");
 }
 
 TEST(ConnectionTable, Limits) {
   TableRig r;
   std::vector<SocketRow> t;
   for (int i = 0; i < 1200; ++i) t.push_back(tcp("10.0.0.1", 1000 + i, "10.0.0.2", 80, 5));
-  EXPECT_EQ(r.table.refresh(t, {}, 1, nullptr), kMaxSessionRecords);
+  EXPECT_EQ(r.table.refresh(t, {}, 1, nullptr), 1200u);  // the list shows 999 of them
   EXPECT_EQ(r.keys.size(), shared::kMaxFlowKeys);
   // The remote port of an address starting with 0 is 0.
   r.table.refresh({tcp("10.0.0.1", 1, "0.1.2.3", 80, 5)}, {}, 1, nullptr);
@@ -147,6 +176,73 @@ TEST(SessionList, SortKeysAndTieBreak) {
   s.click(kTime);
   EXPECT_FALSE(s.descending);
   EXPECT_EQ(s.column, kTime);
+}
+
+// A collation as en_US.UTF-8's behaves at its first level: blanks and dots
+// count for nothing, letters are compared without their case.
+int first_level(std::string_view a, std::string_view b) {
+  auto fold = [](std::string_view s) {
+    std::string k;
+    for (char c : s)
+      if (c != ' ' && c != '.') k += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return k;
+  };
+  if (const int c = fold(a).compare(fold(b))) return c;
+  return a.compare(b);
+}
+
+// The hosts in the collation's order (case aside), and by port descending,
+// equal ports by host.
+const std::string kCollatedByHost = "alpha.example:80 host:443 host:10080 host1:80 Zulu.example:80 ";
+const std::string kCollatedByPort = "host:10080 host:443 Zulu.example:80 host1:80 alpha.example:80 ";
+
+// The remote addresses and ports, and the remote hosts, of records in order.
+std::string order(const std::vector<SessionRecord>& v, bool hosts) {
+  std::string out;
+  for (const auto& r : v) out += (hosts ? r.remote_host : r.remote_address) + ":" + std::to_string(r.remote_port) + " ";
+  return out;
+}
+
+// Addresses and ports sort by the padded fields (a blank pads as the smallest
+// character); names sort in the collation, and an equal name is followed by
+// its port. Under a collation that ignores blanks and dots the fields ran
+// into each other: 10.0.0.20 came before 10.0.0.2, "host1" before "host".
+void expect_sorted_like_the_padding(const TextCompare& collation, const std::string& by_host,
+                                    const std::string& by_port) {
+  std::vector<SessionRecord> v = {rec("10.0.0.20", 80, 5, 0, "host1"), rec("10.0.0.3", 80, 5, 0, "Zulu.example"),
+                                  rec("10.0.0.2", 443, 5, 0, "host"), rec("10.0.0.2", 80, 5, 0, "alpha.example"),
+                                  rec("10.0.0.9", 10080, 5, 0, "host")};
+  sort_records(v, v.size(), kRemoteAddress, false, 0, collation);
+  EXPECT_EQ(order(v, false), "10.0.0.2:80 10.0.0.2:443 10.0.0.20:80 10.0.0.3:80 10.0.0.9:10080 ");
+  sort_records(v, v.size(), kRemoteHost, false, 0, collation);
+  EXPECT_EQ(order(v, true), by_host);
+  sort_records(v, v.size(), kRemotePort, true, 0, collation);  // port, then host
+  EXPECT_EQ(order(v, true), by_port);
+  // Hosts without a name (an address, or one being looked up) sort as
+  // addresses do.
+  std::vector<SessionRecord> a = {rec("10.0.0.20", 1, 5, 0, "(10.0.0.20)"), rec("10.0.0.2", 1, 5, 0, "(10.0.0.2)")};
+  sort_records(a, a.size(), kRemoteHost, false, 0, collation);
+  EXPECT_EQ(order(a, true), "(10.0.0.2):1 (10.0.0.20):1 ");
+}
+
+TEST(SessionList, SortKeepsThePaddingUnderACollationThatIgnoresBlanks) {
+  expect_sorted_like_the_padding(first_level, kCollatedByHost, kCollatedByPort);
+  // Byte order throughout: upper case first.
+  expect_sorted_like_the_padding(nullptr, "Zulu.example:80 alpha.example:80 host:443 host:10080 host1:80 ",
+                                 "host:10080 host:443 host1:80 alpha.example:80 Zulu.example:80 ");
+}
+
+// The same under the real en_US.UTF-8 collation of glibc, which
+// scripts/install-deps.sh generates.
+TEST(SessionList, SortKeepsThePaddingUnderEnUsUtf8) {
+  const locale_t l = newlocale(LC_COLLATE_MASK, "en_US.UTF-8", static_cast<locale_t>(nullptr));
+  if (!l) GTEST_SKIP() << "the locale en_US.UTF-8 is not installed (scripts/install-deps.sh generates it)";
+  expect_sorted_like_the_padding(
+      [l](std::string_view a, std::string_view b) {
+        return strcoll_l(std::string(a).c_str(), std::string(b).c_str(), l);
+      },
+      kCollatedByHost, kCollatedByPort);
+  freelocale(l);
 }
 
 TEST(SessionList, CounterLabelAndCopy) {

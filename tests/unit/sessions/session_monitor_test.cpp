@@ -125,6 +125,67 @@ TEST(SessionMonitor, AutoBlockKillsLogsAndCounts) {
   EXPECT_EQ(r.monitor->blocked_count(), 0);
 }
 
+// A connection that could not be closed shows up again at every refresh: it
+// is tried again, but logged and counted as blocked once (by its cookie); a
+// later connection on the same addresses and ports is another socket.
+TEST(SessionMonitor, ASocketIsLoggedAndCountedAsBlockedOnce) {
+  Rig r;
+  r.settings.ask_dns = false;
+  r.make();
+  r.monitor->load_rules("IP2=192.0.2.\n");
+  r.monitor->start();
+  ASSERT_TRUE(r.monitor->block_start());
+  r.killer.result = Error{"Please run with administrator privileges.", "", 1};
+  for (int i = 0; i < 3; ++i) r.monitor->refresh();
+  EXPECT_EQ(r.killer.closed.size(), 3u);
+  EXPECT_EQ(r.monitor->blocked_count(), 1);
+  const std::string one = "BLOCKED [2026/01/02 09:00:00] 10.0.0.1:40000 192.0.2.7:443 curl(10)\n";
+  EXPECT_EQ(r.files.files.at("/data/tarnix_autoblock202601.log"), one);
+
+  // Switching auto-block resets the counter, not what was logged.
+  EXPECT_TRUE(r.monitor->block_stop());
+  EXPECT_TRUE(r.monitor->block_start());
+  r.monitor->refresh();
+  EXPECT_EQ(r.monitor->blocked_count(), 0);
+
+  r.sockets.tcp[0].cookie = 79;
+  r.monitor->refresh();
+  EXPECT_EQ(r.monitor->blocked_count(), 1);
+  EXPECT_EQ(r.files.files.at("/data/tarnix_autoblock202601.log"), one + one);
+}
+
+// The list shows 999 rows; auto-block, the counter and "$CONNECTIONS$" see
+// every connection of the dump.
+TEST(SessionMonitor, AutoBlockAndCountersSeeTheWholeDump) {
+  Rig r;
+  r.settings.ask_dns = false;
+  r.make();
+  r.sockets.tcp.clear();
+  for (std::uint16_t i = 0; i < 1300; ++i) {
+    auto row = tcp(i < 1100 ? "192.0.2.7" : "198.51.100.9", 443, 5, 0, 1000 + i);
+    row.local_port = static_cast<std::uint16_t>(20000 + i);
+    r.sockets.tcp.push_back(row);
+  }
+  r.monitor->load_rules("IP2=192.0.2.,NOLOG=1\n");
+  r.monitor->start();
+  r.monitor->set_auto_block(true);
+  r.monitor->refresh();
+  EXPECT_EQ(r.monitor->rows().size(), kMaxDisplayedRows);
+  EXPECT_EQ(r.killer.closed.size(), 1100u);
+  EXPECT_EQ(r.monitor->blocked_count(), 1100);
+  EXPECT_EQ(r.monitor->connections(), 1300);
+  EXPECT_EQ(r.monitor->connections_label(), " Connections (Max) : 1300 (1300)");
+  logging::EntryValues v;
+  auto src = r.monitor->log_source();
+  src.fill(logging::LogKind::Session, "$CONNECTIONS$", v);
+  EXPECT_EQ(v.get("$CONNECTIONS$"), "1300");
+
+  // "Kill Session" on a shown row closes that row's connection.
+  const std::size_t last[] = {kMaxDisplayedRows - 1};
+  r.monitor->kill(last);
+  EXPECT_EQ(r.killer.closed.back().local_port, std::stoul(r.monitor->rows().back()[kLocalPort]));
+}
+
 TEST(Netstat, RunListingFilterAndStates) {
   Rig r;
   r.sockets.udp = {tcp("0.0.0.0", 0, 7, 1, 0), tcp("0.0.0.0", 0, 7, 0, 0)};

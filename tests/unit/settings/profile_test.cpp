@@ -223,6 +223,33 @@ TEST_F(ProfileTest, WriteFailuresLeaveTheFileAndReportFalse) {
   EXPECT_EQ(files.replace_count, 0);
 }
 
+TEST_F(ProfileTest, SeveralKeysGoInOneReplaceOrNotAtAll) {
+  file() = "[Traffic]\nTotalSend=1\n";
+  const Profile::KeyValue keys[] = {{"TotalSend", "4"}, {"TotalRecv", "1023"}, {"TotalSendB", "1024"}};
+  ASSERT_TRUE(profile.write_strings("Traffic", keys));
+  EXPECT_EQ(files.replace_count, 1);
+  EXPECT_EQ(file(), "[Traffic]\nTotalSend=4\nTotalRecv=1023\nTotalSendB=1024\n");
+  // Nothing changed: nothing written.
+  ASSERT_TRUE(profile.write_strings("Traffic", keys));
+  EXPECT_EQ(files.replace_count, 1);
+
+  // A failed replace leaves every key as it was and says why, naming the file.
+  const Profile::KeyValue changed[] = {{"TotalSend", "5"}, {"TotalRecv", "7"}};
+  files.read_only = true;
+  files.write_errno = ENOSPC;
+  const Status s = profile.write_strings("Traffic", changed);
+  ASSERT_FALSE(s.ok());
+  EXPECT_EQ(s.error().errno_value, ENOSPC);
+  EXPECT_NE(s.error().detail.find(kPath), std::string::npos) << s.error().detail;
+  EXPECT_EQ(file(), "[Traffic]\nTotalSend=4\nTotalRecv=1023\nTotalSendB=1024\n");
+  files.read_only = false;
+
+  // A name that cannot be stored refuses the whole set.
+  const Profile::KeyValue bad[] = {{"TotalSend", "6"}, {"Bad=Key", "1"}};
+  EXPECT_FALSE(profile.write_strings("Traffic", bad).ok());
+  EXPECT_EQ(profile.read_int("Traffic", "TotalSend", 0), 4);
+}
+
 TEST_F(ProfileTest, MalformedLinesNeverMatch) {
   file() = "k=outside\n[Unclosed\nk=1\n[S\n]\n=nokey\n[ S ] trailing\nk=2\n[]\nk=3\n";
   EXPECT_EQ(profile.read_int("S", "k", 0), 2);

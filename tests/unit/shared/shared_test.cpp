@@ -109,6 +109,22 @@ TEST(HostNames, PrivateFallbackAndCacheLimit) {
   EXPECT_EQ(r.cache.size(), 1u);
 }
 
+// Names come from other people's name servers, hosts files and processes:
+// whatever controls they hold must not reach a log or list line as controls.
+TEST(HostNames, NamesLoseTheirControlCharacters) {
+  platform::FakeReverseResolver resolver;
+  platform::FakeLookupWorkers workers;
+  HostNameCache cache(resolver, workers);
+  // C0 (a line end, an escape), DEL, C1 (NEL), LINE SEPARATOR; other text,
+  // Japanese included, stays.
+  resolver.names[addr("192.0.2.1")] = "a\nFORGED\x1b[2J\x7f\xc2\x85\xe2\x80\xa8\xe5\x90\x8d.example";
+  EXPECT_EQ(cache.resolve_now("192.0.2.1"), "a?FORGED?[2J???\xe5\x90\x8d.example");
+  resolver.local_names[addr("10.0.0.1")] = "nas\r\n";
+  cache.host_name_for("10.0.0.1");
+  workers.run_all();
+  EXPECT_EQ(cache.host_name_for("10.0.0.1"), "nas??");
+}
+
 TEST(DomainColours, SuffixRules) {
   EXPECT_EQ(cell_colour_key("city.example.LG.JP"), ColourKey::LgJp);
   EXPECT_EQ(cell_colour_key("www.example.jp"), ColourKey::DefJp);

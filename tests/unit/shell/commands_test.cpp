@@ -57,5 +57,22 @@ TEST(CommandDispatch, TextEndsAtFirstNul) {
   EXPECT_EQ(parse_command("x\0tarnix.sessionmonitor /blockstart"s).command, Command::None);
 }
 
+TEST(CommandReplies, DatagramsRoundTripAndStayShort) {
+  for (const CommandReply& r : {CommandReply{}, CommandReply{ReplyStatus::Done, "added as rule 3"},
+                                CommandReply{ReplyStatus::Ignored, "not a command"},
+                                CommandReply{ReplyStatus::Failed, "the rule table is full (2000 rules)"}})
+    EXPECT_EQ(parse_reply(reply_datagram(r)), r);
+  EXPECT_EQ(reply_datagram({ReplyStatus::Failed, "x"}), "failed: x");
+  EXPECT_EQ(reply_datagram({}), "done");
+  EXPECT_FALSE(parse_reply("tarnix.trafficmonitor /init"));
+  EXPECT_FALSE(parse_reply("donex"));
+  // A long reason is cut, never inside a UTF-8 character.
+  std::string ja;
+  for (int i = 0; i < 600; ++i) ja += "\xE3\x81\x82";  // "a" in hiragana, 3 bytes
+  const std::string d = reply_datagram({ReplyStatus::Failed, ja});
+  EXPECT_LE(d.size(), kMaxReplyBytes);
+  EXPECT_EQ((d.size() - std::string("failed: ").size()) % 3, 0u);
+}
+
 }  // namespace
 }  // namespace tw::shell

@@ -171,5 +171,50 @@ TEST(PowerResponse, WithoutASuccessorTheInstanceGoesOn) {
   EXPECT_EQ(rig.end_logs(), 1);  // the shut-down's own
 }
 
+// A service under systemd goes on after each wake-up: every sleep ends the
+// report, every wake-up starts a new one whose period counts from then.
+TEST(PowerResponse, InPlaceEachWakeUpStartsANewReport) {
+  PowerRig rig;
+  rig.response.emplace(*rig.core, *rig.traffic, [&rig] {
+    rig.core->start_new_report();
+    return false;
+  });
+  auto starts = [&] {
+    const std::string& log = rig.files.files[kReportLog];
+    int n = 0;
+    for (auto at = log.find("Start-Log"); at != std::string::npos; at = log.find("Start-Log", at + 1)) ++n;
+    return n;
+  };
+  std::uint32_t period = 0;
+  for (const TimerEntry& t : rig.core->timers())
+    if (t.id == kTimerReportLog) period = t.period_ms;
+  ASSERT_GT(period, 1000u);
+  rig.core->run_due(rig.clock.tick_ms());  // armed from here
+
+  for (int cycle = 1; cycle <= 2; ++cycle) {
+    rig.clock.advance_ms(period / 2);
+    rig.power.queued = {platform::PowerEvent::Suspending};
+    EXPECT_FALSE(rig.response->handle(rig.power));
+    EXPECT_EQ(rig.end_logs(), cycle);
+    rig.power.queued = {platform::PowerEvent::Resumed};
+    EXPECT_FALSE(rig.response->handle(rig.power));
+    EXPECT_FALSE(rig.response->restarting());
+    EXPECT_EQ(starts(), cycle + 1);
+    EXPECT_EQ(rig.traffic->figures().capture_send, 0u) << "statistics restarted";
+    rig.core->run_due(rig.clock.tick_ms());
+
+    // The old period would end half a period after the wake-up; the new
+    // one ends a whole period after it.
+    const std::string before = rig.files.files[kReportLog];
+    rig.clock.advance_ms(period / 2 + 100);
+    rig.core->run_due(rig.clock.tick_ms());
+    EXPECT_EQ(rig.files.files[kReportLog], before) << "cycle " << cycle;
+    rig.clock.advance_ms(period / 2);
+    rig.core->run_due(rig.clock.tick_ms());
+    EXPECT_NE(rig.files.files[kReportLog], before) << "cycle " << cycle;
+  }
+  EXPECT_EQ(rig.power.suspend_done_count, 2);
+}
+
 }  // namespace
 }  // namespace tw::app

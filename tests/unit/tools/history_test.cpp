@@ -50,20 +50,52 @@ TEST(ToolHistory, LoadAndSaveFollowTheHistoryFlag) {
   const std::string path = "/data/tarnix_history_ping.txt";
   files.files[path] = "z.example\nlocalhost\na.example\n";
   HostList list;
-  load_host_list(list, files, path, true, "localhost");
+  EXPECT_EQ(load_host_list(list, files, path, true, "localhost"), HistoryFile::Read);
   EXPECT_EQ(list.entries(), (std::vector<std::string>{"a.example", "localhost", "z.example"}));
   list.add("m.example");
-  ASSERT_TRUE(save_host_list(list, files, path, true).ok());
+  ASSERT_TRUE(save_host_list(list, files, path, true, HistoryFile::Read).ok());
   EXPECT_EQ(files.files[path], "a.example\nlocalhost\nm.example\nz.example\n");
 
   // History off: nothing is read, and closing the tab deletes the file.
-  load_host_list(list, files, path, false, "localhost");
+  EXPECT_EQ(load_host_list(list, files, path, false, "localhost"), HistoryFile::NotRead);
   EXPECT_EQ(list.entries(), (std::vector<std::string>{"localhost"}));
-  ASSERT_TRUE(save_host_list(list, files, path, false).ok());
+  ASSERT_TRUE(save_host_list(list, files, path, false, HistoryFile::NotRead).ok());
   EXPECT_EQ(files.files.count(path), 0u);
   // A missing file is an empty history.
-  load_host_list(list, files, path, true, "x");
+  EXPECT_EQ(load_host_list(list, files, path, true, "x"), HistoryFile::Missing);
   EXPECT_EQ(list.entries(), (std::vector<std::string>{"x"}));
+}
+
+TEST(ToolHistory, AFileOfAnySizeGivesItsFirstEntriesAndAnUnreadableOneIsKept) {
+  platform::FakeFileStore files;
+  const std::string path = "/data/tarnix_history_whois.txt";
+  // 2 MiB: blank lines (skipped, not counted) around 600 hosts, one line
+  // longer than a read, and pieces that end inside lines.
+  std::string text(300000, '\n');
+  for (int i = 0; i < 600; ++i) text += "h" + std::to_string(1000 + i) + ".example\n";
+  text.insert(300000 + 10, std::string(2000, 'x'));  // inside the first host's line
+  text += std::string((std::size_t{2} << 20) - text.size(), '\n');
+  files.files[path] = text;
+  HostList list;
+  EXPECT_EQ(load_host_list(list, files, path, true, "current"), HistoryFile::Read);
+  const auto parsed = parse_history(text, "current");
+  ASSERT_EQ(parsed.size(), kMaxHistoryLines);
+  EXPECT_EQ(list.entries().size(), kMaxHistoryLines + 1);  // and the current host
+  for (const auto& e : parsed) EXPECT_TRUE(list.contains(e)) << e;
+  EXPECT_TRUE(list.contains("h1498.example"));  // 2 pieces of the long line, then hosts up to 1498
+  EXPECT_FALSE(list.contains("h1499.example"));
+  // Reading stopped once the entries were there: the tail was never read.
+  EXPECT_LT(static_cast<std::size_t>(files.part_reads) * kHistoryReadPiece, files.files[path].size());
+
+  // A file that is there but cannot be read is left alone at the close,
+  // whether history stays on or was switched off meanwhile.
+  files.unreadable.insert(path);
+  EXPECT_EQ(load_host_list(list, files, path, true, "current"), HistoryFile::Unreadable);
+  EXPECT_EQ(list.entries(), (std::vector<std::string>{"current"}));
+  EXPECT_FALSE(save_host_list(list, files, path, true, HistoryFile::Unreadable).ok());
+  EXPECT_FALSE(save_host_list(list, files, path, false, HistoryFile::Unreadable).ok());
+  EXPECT_EQ(files.files[path], text);
+  EXPECT_EQ(files.replace_count, 0);
 }
 
 TEST(ToolSettings, OptionsCommandSelectsTheGroupOnce) {

@@ -236,29 +236,58 @@ TEST(Sampler, VanishedInterfaceIsAChangeOfTheTable) {
   }
 }
 
-// Positions shift when an interface before the sampled one goes away; the
-// counter of the interface that moves in must never be taken as traffic.
-TEST(Sampler, ShiftedPositionsNeverMixTwoInterfacesCounters) {
+// Deleting another, lower-numbered interface shifts the sampled one to a
+// lower position: it is followed by its kernel index and every byte counts
+// on, with no change and no restart (also when the page re-reads the list).
+// Only the sampled interface vanishing is a change, and then the counter of
+// whatever moved into its position is never taken as traffic.
+TEST(Sampler, ShiftedPositionsFollowTheSampledInterface) {
   TrafficRig rig;
   rig.links.add("usb0", 56000000, 56000000);  // a large lifetime counter
   TrafficMonitor& m = rig.start();
+  int changes = 0;
+  m.set_changed_listener([&] { ++changes; });
   rig.profile.write_string("Settings", "InterfaceName", "wlan0");
   ASSERT_EQ(m.start_with_stored_interface(), 1);
-  m.load_gross_totals();
-  for (int i = 0; i < 10; ++i) {
-    rig.links.rows[1].out_octets += 100;
-    rig.tick();
-  }
-  const TrafficFigures before = m.figures();
-  ASSERT_EQ(before.capture_send, 700u);
+  const auto send = [&](const char* name, std::uint64_t bytes) {
+    for (auto& r : rig.links.rows)
+      if (r.name == name) r.out_octets += bytes;
+    rig.clock.advance_ms(50);
+    m.tick();
+  };
+  for (int i = 0; i < 10; ++i) send("wlan0", 100);
+  ASSERT_EQ(m.figures().capture_send, 700u);
+  const std::size_t restart_lines = m.report_list(2).size();
 
-  rig.links.rows.erase(rig.links.rows.begin());  // usb0 moves into position 1
-  rig.tick();
+  rig.links.rows.erase(rig.links.rows.begin());  // ip link del eth0: wlan0 moves to position 0
+  for (int i = 0; i < 30; ++i) send("wlan0", 100);
   TrafficFigures f = m.figures();
+  EXPECT_EQ(f.state, InterfaceState::Identified);
+  EXPECT_EQ(f.capture_send, 3700u);
+  EXPECT_EQ(f.gross_send, 3700u);
+  EXPECT_GT(f.smoothed_send, 0);
+  EXPECT_EQ(m.selected_interface(), 0);
+  EXPECT_EQ(m.snapshot().description, "wlan0");
+  EXPECT_EQ(changes, 0);
+
+  // The list read again (the desktop page on focus): the choice stays where
+  // the interface now is, without a restart.
+  m.enumerate_interfaces();
+  EXPECT_EQ(m.choose_again(RestartMode::Restart), 0);
+  EXPECT_EQ(m.report_list(2).size(), restart_lines);
+  send("wlan0", 100);
+  EXPECT_EQ(m.figures().capture_send, 3800u);
+  m.save_interface_choice();
+  EXPECT_NE(rig.ini().find("Interface=0\n"), std::string::npos) << rig.ini();
+
+  // Now wlan0 itself goes: usb0 moves into its position and is never counted.
+  rig.links.rows.erase(rig.links.rows.begin());
+  for (int i = 0; i < 5; ++i) send("usb0", 1000);
+  f = m.figures();
   EXPECT_EQ(f.state, InterfaceState::Changed);
-  EXPECT_EQ(f.capture_send, before.capture_send);
-  EXPECT_EQ(f.gross_send, before.gross_send);
-  EXPECT_EQ(f.gross_recv, before.gross_recv);
+  EXPECT_EQ(f.capture_send, 3800u);
+  EXPECT_EQ(f.gross_send, 3800u);
+  EXPECT_EQ(changes, 1);
 }
 
 // A sampling tick that falls inside an interface switch must compare the

@@ -71,6 +71,42 @@ TEST(GrossTotals, SaveWritesSixKeysInOrderAndLoadReadsThemBack) {
   EXPECT_EQ(m.figures().gross_recv, (std::uint64_t{1} << 52) - 1);
 }
 
+// The six keys go in one replace: a process killed after any number of the
+// store's writes leaves either the old totals or the new ones, never a
+// quotient of one save beside the divisor of another.
+TEST(GrossTotals, AKillAtAnyStepOfASaveLeavesOneWholeSave) {
+  for (int writes = 0; writes <= 6; ++writes) {
+    SCOPED_TRACE(writes);
+    TrafficRig rig;
+    TrafficMonitor& m = rig.start();
+    rig.ticks(3);
+    rig.tick(1024000, 5000);  // saved as 1000 x 1024 and 4 x 1024 + 904
+    m.save_gross_totals();
+    const std::uint64_t old_send = m.figures().gross_send, old_recv = m.figures().gross_recv;
+    rig.tick(3000000 - 1024000, 1048576 * 3 - 5000);  // now in MB: 2 x 1048576 + 902848, 3 x 1048576 + 0
+    const std::uint64_t new_send = m.figures().gross_send, new_recv = m.figures().gross_recv;
+    std::vector<Status> outcomes;
+    m.set_save_listener([&](const Status& s) { outcomes.push_back(s); });
+    rig.files.writes_left = writes;  // the process dies after this many writes
+    m.save_gross_totals();
+    rig.files.writes_left = -1;
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].ok(), writes > 0);
+
+    m.load_gross_totals();
+    const auto sent = m.figures().gross_send, received = m.figures().gross_recv;
+    if (writes == 0) {
+      EXPECT_EQ(sent, old_send);
+      EXPECT_EQ(received, old_recv);
+      EXPECT_NE(outcomes[0].error().detail.find("/data/tarnix_test@host.ini"), std::string::npos)
+          << outcomes[0].error().detail;
+    } else {
+      EXPECT_EQ(sent, new_send);
+      EXPECT_EQ(received, new_recv);
+    }
+  }
+}
+
 TEST(Restart, ModesAndAllInit) {
   TrafficRig rig;
   TrafficMonitor& m = rig.start();
