@@ -7,10 +7,11 @@ FUZZ_BUILD ?= $(ASAN_BUILD)
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 FUZZ_SECONDS ?= 600
-# The steps of `make test` (scripts/test-trees.sh): build asan tsan tidy.
+# The steps of `make test` (scripts/test-trees.sh): build asan tidy by
+# default; `make test-all` runs build asan-all tsan tidy.
 STEPS      ?=
 
-.PHONY: all deps build run test fuzz-build fuzz-long tidy bench install package clean
+.PHONY: all deps build run test test-all fuzz-build fuzz-long tidy bench install package clean
 
 all: build
 
@@ -26,12 +27,18 @@ build: deps $(BUILD)/build.ninja
 run: build
 	@scripts/run.sh $(BUILD)
 
-# The normal tree, then the ASan+UBSan tree (with the fuzz targets), then the
-# TSan tree, each built and tested, then clang-tidy on the changed files; a
-# summary of what failed at the end.
+# The normal tree (strict warnings as errors, every test), then the
+# ASan+UBSan tree (unit tests and fuzz targets), then clang-tidy on the
+# changed files; a summary of what failed at the end. test-all builds the
+# whole ASan tree (every test, integration and UI too) and the TSan tree
+# (Qt-free tests) as well: about twice the time.
 test: deps
 	@JOBS=$(JOBS) BUILD=$(BUILD) ASAN_BUILD=$(ASAN_BUILD) TSAN_BUILD=$(TSAN_BUILD) \
 	  scripts/test-trees.sh $(STEPS)
+
+test-all: deps
+	@JOBS=$(JOBS) BUILD=$(BUILD) ASAN_BUILD=$(ASAN_BUILD) TSAN_BUILD=$(TSAN_BUILD) \
+	  scripts/test-trees.sh build asan-all tsan tidy
 
 $(ASAN_BUILD)/build.ninja: | deps
 	CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD) -G Ninja -DTW_SANITIZER=address
