@@ -5,19 +5,21 @@
 #   build     the normal tree (the compiler cmake picks, gcc on Debian), with
 #             the strict warnings as errors: every test, the layer checks
 #             included
-#   asan      clang, AddressSanitizer + LeakSanitizer + UBSan: the unit tests
-#             and the libFuzzer targets (corpus replay and a short fuzz run)
+#   fuzz      clang, AddressSanitizer + LeakSanitizer + UBSan: the libFuzzer
+#             targets (corpus replay and a short fuzz run)
+#   asan      the same tree: the unit tests and the fuzz targets
 #   asan-all  the same tree built whole: every test (integration and UI too)
 #   tsan      clang, ThreadSanitizer: the Qt-free tests (unit, integration)
 #   tidy      clang-tidy on the C++ files changed against main
 #             (scripts/clang-tidy.sh)
 #
-# Usage: scripts/test-trees.sh [STEP...]     (default: build asan tidy)
+# Usage: scripts/test-trees.sh [STEP...]     (default: build fuzz tidy)
 #
 # The default is what fits the 30 minutes `make test` may take on a clean
 # 2-core machine: the normal tree alone takes about 18 (build 12, tests 6),
-# and the whole ASan tree and the TSan tree would add about as much again
-# each. `make test-all` runs build asan-all tsan tidy.
+# the fuzz targets about 6 more, and the whole ASan tree and the TSan tree
+# would add about as much as the normal tree each. `make test-all` runs
+# build asan-all tsan tidy.
 # Environment: JOBS (default nproc), BUILD, ASAN_BUILD, TSAN_BUILD (the
 # trees' folders, default build, build-asan, build-tsan).
 #
@@ -32,7 +34,7 @@ build=${BUILD:-build}
 asan_build=${ASAN_BUILD:-build-asan}
 tsan_build=${TSAN_BUILD:-build-tsan}
 steps=("$@")
-((${#steps[@]})) || steps=(build asan tidy)
+((${#steps[@]})) || steps=(build fuzz tidy)
 
 summary=()   # one line per step
 failed=0
@@ -98,6 +100,9 @@ for step in "${steps[@]}"; do
     build)
       tree build "$build" "normal, warnings are errors" "" "" \
         cmake -S . -B "$build" -G Ninja -DTW_STRICT_WARNINGS=ON -DTW_WERROR=ON ;;
+    fuzz)
+      tree fuzz "$asan_build" "clang, ASan+UBSan: fuzz targets" "fuzz-targets" "^fuzz$" \
+        env CC=clang CXX=clang++ cmake -S . -B "$asan_build" -G Ninja -DTW_SANITIZER=address ;;
     asan)
       tree asan "$asan_build" "clang, ASan+UBSan: unit tests, fuzz" "unit-tests fuzz-targets" "^(unit|fuzz)$" \
         env CC=clang CXX=clang++ cmake -S . -B "$asan_build" -G Ninja -DTW_SANITIZER=address ;;
@@ -117,7 +122,7 @@ for step in "${steps[@]}"; do
         failed=1
       fi ;;
     *)
-      echo "unknown step $step (build, asan, asan-all, tsan, tidy)" >&2; exit 2 ;;
+      echo "unknown step $step (build, fuzz, asan, asan-all, tsan, tidy)" >&2; exit 2 ;;
   esac
 done
 
