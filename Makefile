@@ -1,11 +1,17 @@
 # The two commands of the README: `make run` and `make test`.
 BUILD      ?= build
-FUZZ_BUILD ?= build-fuzz
+# The sanitizer trees of `make test`; the fuzz targets live in the first.
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= $(ASAN_BUILD)
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 FUZZ_SECONDS ?= 600
+# The steps of `make test` (scripts/test-trees.sh): build fuzz tidy by
+# default; `make test-all` runs build asan-all tsan tidy.
+STEPS      ?=
 
-.PHONY: all deps build run test fuzz-build fuzz-long bench install package clean
+.PHONY: all deps build run test test-all fuzz-build fuzz-long tidy bench install package clean
 
 all: build
 
@@ -21,19 +27,34 @@ build: deps $(BUILD)/build.ninja
 run: build
 	@scripts/run.sh $(BUILD)
 
-test: build fuzz-build
-	ctest --test-dir $(BUILD) --output-on-failure
-	ctest --test-dir $(FUZZ_BUILD) --output-on-failure
+# The normal tree (strict warnings as errors, every test), then the fuzz
+# targets in the ASan+UBSan tree, then clang-tidy on the changed files; a
+# summary of what failed at the end. test-all builds the
+# whole ASan tree (every test, integration and UI too) and the TSan tree
+# (Qt-free tests) as well: about twice the time.
+test: deps
+	@JOBS=$(JOBS) BUILD=$(BUILD) ASAN_BUILD=$(ASAN_BUILD) TSAN_BUILD=$(TSAN_BUILD) \
+	  scripts/test-trees.sh $(STEPS)
 
-$(FUZZ_BUILD)/build.ninja: | deps
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DTW_FUZZ_ONLY=ON
+test-all: deps
+	@JOBS=$(JOBS) BUILD=$(BUILD) ASAN_BUILD=$(ASAN_BUILD) TSAN_BUILD=$(TSAN_BUILD) \
+	  scripts/test-trees.sh build asan-all tsan tidy
 
-fuzz-build: deps $(FUZZ_BUILD)/build.ninja
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+$(ASAN_BUILD)/build.ninja: | deps
+	CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD) -G Ninja -DTW_SANITIZER=address
+
+# Only the fuzz targets of the ASan tree.
+fuzz-build: deps $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target fuzz-targets
 
 # Every fuzz target for FUZZ_SECONDS (default 600) each; fails on any finding.
 fuzz-long: fuzz-build
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz-long.sh $(FUZZ_BUILD)
+
+# clang-tidy over the whole tree (`scripts/clang-tidy.sh --changed` for the
+# files changed against main, as `make test` does).
+tidy: build
+	@scripts/clang-tidy.sh --all $(BUILD)
 
 bench: build
 	@scripts/bench.sh $(BUILD)
@@ -51,4 +72,4 @@ package: build
 	cmake --build $(BUILD) --target package
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

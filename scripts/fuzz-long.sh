@@ -13,7 +13,7 @@
 # Usage: FUZZ_SECONDS=60 scripts/fuzz-long.sh [FUZZ_BUILD_DIR]
 set -uo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-fuzz}
+build=${1:-build-asan}
 seconds=${FUZZ_SECONDS:-600}
 status=0
 

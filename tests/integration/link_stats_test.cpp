@@ -395,6 +395,7 @@ TEST_F(LinkStatsInNamespace, RowsDescribeTheInterfacesInIndexOrder) {
   // later (it batches such events for up to a second).
   for (int i = 0; i < 300 && ns_->sys_file("twc0", "operstate") != std::optional<std::string>("down"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(ns_->sys_file("twc0", "operstate"), std::optional<std::string>("down"));
 
   std::vector<LinkRow> rows;
   ASSERT_EQ(why(stats_->read_table(rows)), "");

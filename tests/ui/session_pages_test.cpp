@@ -361,8 +361,9 @@ TEST(NetstatPage, StopDuringARunAbortsAndShowsWhatWasGathered) {
   EXPECT_EQ(rig.text(), "Getting information *Aborted.");
   EXPECT_FALSE(rig.page->button()->isEnabled());  // until the result is shown
   rig.sockets.release();
-  for (int i = 0; i < 500 && rig.page->run_state() != sessions::NetstatRun::kFinished; ++i)
+  for (int i = 0; i < 2500 && rig.page->run_state() != sessions::NetstatRun::kFinished; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  ASSERT_EQ(rig.page->run_state(), sessions::NetstatRun::kFinished) << "the run did not end within 5 s";
   rig.page->tick();
   // The TCP row was read but the run was told to stop before listing it.
   EXPECT_EQ(rig.text(), "No data.");
@@ -373,8 +374,9 @@ TEST(NetstatPage, StopDuringARunAbortsAndShowsWhatWasGathered) {
 
   // A whole run lists the connection (the table no longer waits).
   rig.page->start_stop();
-  for (int i = 0; i < 500 && rig.page->run_state() != sessions::NetstatRun::kFinished; ++i)
+  for (int i = 0; i < 2500 && rig.page->run_state() != sessions::NetstatRun::kFinished; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  ASSERT_EQ(rig.page->run_state(), sessions::NetstatRun::kFinished) << "the run did not end within 5 s";
   rig.page->tick();
   EXPECT_TRUE(rig.text().startsWith("TCP        10.0.0.1:40000 (10.0.0.1) ->       192.0.2.7:  443")) << rig.text().toStdString();
 }

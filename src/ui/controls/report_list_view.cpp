@@ -43,7 +43,7 @@ ReportListView::ReportListView(QWidget* parent) : QTreeView(parent) {
   connect(h, &QHeaderView::sectionClicked, this, [this](int column) {
     emit header_clicked(column);
     // The header flips its own mark on a click; the model's state wins.
-    if (model_) show_sort_mark(model_->sort_state());
+    if (ListModelBase* m = model_.data()) show_sort_mark(m->sort_state());
   });
 }
 

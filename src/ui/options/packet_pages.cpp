@@ -33,16 +33,16 @@ PacketViewPage::PacketViewPage(settings::Profile& profile, Language lang, QWidge
   row->addStretch();
   layout->addLayout(row);
 
-  auto* data = new QGroupBox(tr2(lang, "Packet DATA", "データ"), this);
-  auto* data_layout = new QHBoxLayout(data);
-  hex_ = new QRadioButton(tr2(lang, "Hexadecimal", "16進数"), data);
+  auto* data_box = new QGroupBox(tr2(lang, "Packet DATA", "データ"), this);
+  auto* data_layout = new QHBoxLayout(data_box);
+  hex_ = new QRadioButton(tr2(lang, "Hexadecimal", "16進数"), data_box);
   hex_->setObjectName(QStringLiteral("dataHex"));
-  text_ = new QRadioButton(tr2(lang, "Text", "テキスト"), data);
+  text_ = new QRadioButton(tr2(lang, "Text", "テキスト"), data_box);
   text_->setObjectName(QStringLiteral("dataText"));
   data_layout->addWidget(hex_);
   data_layout->addWidget(text_);
   data_layout->addStretch();
-  layout->addWidget(data);
+  layout->addWidget(data_box);
 
   filter_ = make_check(this, "filter", tr2(lang, "Do not list packets of these ports", "次のポートのパケットを表示しない"));
   layout->addWidget(filter_);

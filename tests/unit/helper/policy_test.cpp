@@ -90,7 +90,7 @@ TEST(HelperPolicy, OnlyConnectionsWithAPeerLeftAreClosed) {
   for (TcpState s : {TcpState::Established, TcpState::SynSent, TcpState::SynRecv, TcpState::FinWait1,
                      TcpState::FinWait2, TcpState::CloseWait, TcpState::LastAck, TcpState::Closing})
     EXPECT_TRUE(platform::closable_tcp_state(static_cast<std::uint8_t>(s))) << static_cast<int>(s);
-  for (std::uint8_t s : {0, 6, 7, 10, 12, 255}) EXPECT_FALSE(platform::closable_tcp_state(s)) << int{s};
+  for (int s : {0, 6, 7, 10, 12, 255}) EXPECT_FALSE(platform::closable_tcp_state(static_cast<std::uint8_t>(s))) << s;
 }
 
 TEST(HelperPolicy, AdministratorMessageCarriesItsCauseAsASecondLine) {

@@ -164,7 +164,7 @@ TEST(NetlinkReplay, BoundOnlyTcpSocketsAreLeftOut) {
   std::string dump = read_fixture("sock_diag_tcp.bin");
   auto* first = reinterpret_cast<nlmsghdr*>(dump.data());
   ASSERT_GE(first->nlmsg_len, NLMSG_LENGTH(sizeof(inet_diag_msg)));
-  static_cast<inet_diag_msg*>(NLMSG_DATA(first))->idiag_state = tw::platform::kTcpBoundInactive;
+  static_cast<inet_diag_msg*>(mnl_nlmsg_get_payload(first))->idiag_state = tw::platform::kTcpBoundInactive;
   std::vector<tw::platform::SocketRow> rows;
   int error = 0;
   EXPECT_EQ(tw::platform::parse_sock_diag_dump(dump.data(), dump.size(), tw::platform::SocketProtocol::Tcp, 0, rows,

@@ -22,7 +22,7 @@ namespace {
 namespace nd = tw::platform::netlink_detail;
 
 std::vector<char> regression_input(const std::string& file) {
-  std::ifstream in(std::string(TW_SOURCE_DIR) + "/tests/fuzz/regressions/netlink_fuzz/" + file, std::ios::binary);
+  std::ifstream in(std::string(TW_TEST_DATA_DIR) + "/../fuzz/regressions/netlink_fuzz/" + file, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
