@@ -24,6 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using tw::platform::AdapterInfo;
+using tw::platform::Ip6AddressEntry;
 using tw::platform::LinuxNetworkInfo;
 using tw::platform::LocalTime;
 using tw::platform::NetworkInfoRoots;

@@ -148,7 +148,7 @@ TEST(SessionsOnTheKernel, ChildConnectionIsListedKeepsItsTimeAndIsKilledByARule)
   EXPECT_EQ((*row)[kStatus], "Connecting");
   EXPECT_EQ((*row)[kProcess], "twsesschild(" + std::to_string(child.pid) + ")");
   EXPECT_EQ((*row)[kTime], "00s");
-  EXPECT_TRUE(keys.owner(shared::tcp_flow_key(link.left_addr(), std::stoul((*row)[kLocalPort]), link.right_addr(),
+  EXPECT_TRUE(keys.owner(shared::tcp_flow_key(link.left_addr(), static_cast<unsigned>(std::stoul((*row)[kLocalPort])), link.right_addr(),
                                               port)) == child.pid);
 
   EXPECT_EQ(keys.owner(shared::udp_flow_key("0.0.0.0", udp_port)), getpid());  // this process's endpoint
@@ -727,7 +727,7 @@ TEST(SessionsOnTheKernel, Ipv6ConnectionIsListedWithItsProcessAndResetByAnIpv6Ru
   EXPECT_EQ((*row)[kStatus], "Connecting");
   EXPECT_EQ((*row)[kProcess], "twsess6child(" + std::to_string(child.pid) + ")");
   EXPECT_EQ(monitor->ipv6_connections(), 1);
-  EXPECT_TRUE(keys.owner(shared::tcp_flow_key(link.left_addr6(), std::stoul((*row)[kLocalPort]),
+  EXPECT_TRUE(keys.owner(shared::tcp_flow_key(link.left_addr6(), static_cast<unsigned>(std::stoul((*row)[kLocalPort])),
                                               link.right_addr6(), port)) == child.pid);
 
   // The dual-stack server's IPv4 connection, seen in the server's namespace:

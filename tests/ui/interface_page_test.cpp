@@ -61,9 +61,9 @@ TEST(InterfacePage, ShowingThePageBuildsTheThreeReports) {
   const QString text = page.output()->toPlainText();
   EXPECT_TRUE(page.output()->isReadOnly());
   EXPECT_FALSE(text.contains('\r'));
-  const int params = text.indexOf("----- Network Parameter      ---");
-  const int adapters = text.indexOf("----- Adapter Information ---");
-  const int interfaces = text.indexOf("----- Interface Information ---");
+  const qsizetype params = text.indexOf("----- Network Parameter      ---");
+  const qsizetype adapters = text.indexOf("----- Adapter Information ---");
+  const qsizetype interfaces = text.indexOf("----- Interface Information ---");
   EXPECT_EQ(params, 0);
   EXPECT_GT(adapters, params);
   EXPECT_GT(interfaces, adapters);

@@ -174,9 +174,9 @@ QMenu* PacketMonitorPage::build_context_menu() {
   QAction* copy = menu->addAction(texts::both(lang_, "Clipboard Copy", "クリップボードへコピー"), this,
                                   [this] { view_->copy_selection(); });
   copy->setEnabled(selected);
-  QAction* data = menu->addAction(texts::both(lang_, "Copy Packet-Data", "パケットデータをコピー"), this,
+  QAction* copy_data = menu->addAction(texts::both(lang_, "Copy Packet-Data", "パケットデータをコピー"), this,
                                   [this] { copy_packet_data(); });
-  data->setEnabled(selected);
+  copy_data->setEnabled(selected);
   menu->addSeparator();
   using shell::ListCommand;
   struct Item {

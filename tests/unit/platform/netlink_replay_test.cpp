@@ -184,7 +184,7 @@ TEST(NetlinkReplay, Ipv6SocketsKeepTheirSixteenBytes) {
   std::string dump = read_fixture("sock_diag_tcp.bin");
   auto* first = reinterpret_cast<nlmsghdr*>(dump.data());
   ASSERT_GE(first->nlmsg_len, NLMSG_LENGTH(sizeof(inet_diag_msg)));
-  auto* msg = static_cast<inet_diag_msg*>(NLMSG_DATA(first));
+  auto* msg = static_cast<inet_diag_msg*>(mnl_nlmsg_get_payload(first));
   const std::uint8_t local[16] = {0xfd, 0, 2, 0x31, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
   const std::uint8_t mapped[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 7};
   msg->idiag_family = AF_INET6;
