@@ -69,7 +69,6 @@ exceptions=(
   "src/ui/main.cpp platform/linux/"
   # To be injected from ui/main.cpp like the other pages' sources.
   "src/ui/options/tool_pages.cpp platform/linux/file_store.h"
-  "src/ui/traffic/traffic_graph.cpp platform/linux/system_clock.h"
   # The command channel has no interface in platform/ yet.
   "src/ui/main/runtime_driver.cpp platform/linux/command_socket.h"
   # The drawing benchmark measures the traffic graph's own painting.

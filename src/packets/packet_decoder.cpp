@@ -55,7 +55,8 @@ std::size_t write_int(char* out, int v) {
 
 // Appends to a key buffer that is large enough for any key built here.
 struct KeyBuf {
-  char text[128];
+  // "TCP_[a1]:p1-TCP_[a2]:p2$" with the longest address texts and ports.
+  char text[2 * (kAddressChars + 2) + 2 * 6 + 10];
   std::size_t n = 0;
   void add(std::string_view s) {
     std::memcpy(text + n, s.data(), s.size());
@@ -144,19 +145,35 @@ bool ipv6_ssdp_group(const Ipv6Bytes& a) {
   return true;
 }
 
+// The key form of an address: an IPv6 text in brackets, as the session
+// refresh writes its keys ("TCP_[fd00::1]:80-...").
+void add_address(KeyBuf& k, std::string_view address) {
+  const bool v6 = address.find(':') != std::string_view::npos;
+  if (v6) k.add("[");
+  k.add(address);
+  if (v6) k.add("]");
+}
+
 int process_of(const PacketRecord& r, std::string_view proto, const shared::FlowKeyTable& keys) {
   const std::string_view a1 = field_text(r.address1), a2 = field_text(r.address2);
   if (proto.starts_with("TCP")) {
     KeyBuf k;
-    k.add("TCP_"), k.add(a1), k.add(":"), k.add(r.port1), k.add("-TCP_"), k.add(a2), k.add(":"), k.add(r.port2),
-        k.add("$");
+    k.add("TCP_");
+    add_address(k, a1);
+    k.add(":"), k.add(r.port1), k.add("-TCP_");
+    add_address(k, a2);
+    k.add(":"), k.add(r.port2), k.add("$");
     if (auto pid = keys.owner(k.view())) return *pid;
     KeyBuf remote;
-    remote.add("-TCP_"), remote.add(a2), remote.add(":"), remote.add(r.port2), remote.add("$");
+    remote.add("-TCP_");
+    add_address(remote, a2);
+    remote.add(":"), remote.add(r.port2), remote.add("$");
     if (auto pid = keys.owner_by_remote(remote.view())) return *pid;
   } else if (proto.starts_with("UDP")) {
     KeyBuf k;
-    k.add("UDP_"), k.add(a1), k.add(":"), k.add(r.port1), k.add("$");
+    k.add("UDP_");
+    add_address(k, a1);
+    k.add(":"), k.add(r.port1), k.add("$");
     if (auto pid = keys.owner(k.view())) return *pid;
   }
   return -1;

@@ -8,6 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <optional>
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "platform/privileged/nftables_filter.h"
@@ -46,11 +49,21 @@ bool reaches_in(NetNs& ns, const std::string& ip, int port) {
   return false;
 }
 
-bool has_table(NetNs& ns) {
-  bool found = false;
-  ns.run([&] { found = platform::nft_command_output("list table ip tarnwatch").ok(); });
-  return found;
+// The table as nft lists it: `inet tarnwatch` (IPv6 on, the default), or
+// `ip tarnwatch` (IPv6 off); nullopt when neither is installed.
+std::optional<std::string> listed_table(NetNs& ns) {
+  std::optional<std::string> listed;
+  ns.run([&] {
+    for (const char* family : {"inet", "ip"})
+      if (auto out = platform::nft_command_output(std::string("list table ") + family + " tarnwatch")) {
+        listed = *out;
+        return;
+      }
+  });
+  return listed;
 }
+
+bool has_table(NetNs& ns) { return listed_table(ns).has_value(); }
 
 TEST(TarnixdFilter, CommandsFilterAServerAndTheSettingRestoresIt) {
   if (!is_root()) GTEST_SKIP() << "needs root (network namespaces, nftables)";
@@ -113,10 +126,7 @@ TEST(TarnixdFilter, CommandsFilterAServerAndTheSettingRestoresIt) {
 
 // The drop rules of the installed table, one a line, as nft lists them.
 int drop_lines(NetNs& ns) {
-  std::string listed;
-  ns.run([&] {
-    if (auto out = platform::nft_command_output("list table ip tarnwatch")) listed = *out;
-  });
+  const std::string listed = listed_table(ns).value_or("");
   int n = 0;
   for (auto at = listed.find(" drop\n"); at != std::string::npos; at = listed.find(" drop\n", at + 1)) ++n;
   return n;
