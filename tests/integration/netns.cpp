@@ -175,8 +175,13 @@ bool NetNs::add_address(const std::string& iface, const std::string& cidr) {
 }
 
 bool NetNs::enable_ipv6() {
-  // Interfaces made while the default was off keep their own switch off.
-  return check(exec("for f in /proc/sys/net/ipv6/conf/*/disable_ipv6; do echo 0 > \"$f\" || exit 1; done"),
+  // Interfaces made while the default was off keep their own switch off. No
+  // duplicate address detection and no router solicitations: the link-local
+  // addresses are usable at once, and no datagram the test did not send
+  // appears in its captures a few seconds later.
+  return check(exec("cd /proc/sys/net/ipv6/conf && for d in *; do "
+                    "echo 0 > \"$d/accept_dad\" && echo 0 > \"$d/router_solicitations\" && "
+                    "echo 0 > \"$d/disable_ipv6\" || exit 1; done"),
                "enable IPv6");
 }
 
@@ -210,11 +215,31 @@ VethLink::VethLink(std::string_view tag, bool ipv6)
     return;
   }
   if (ipv6 && (!left_.enable_ipv6() || !right_.enable_ipv6() || !left_.add_address6(left_if_, left_addr6_ + "/64") ||
-               !right_.add_address6(right_if_, right_addr6_ + "/64"))) {
+               !right_.add_address6(right_if_, right_addr6_ + "/64") || !know_neighbours6())) {
     error_ = !left_.error().empty() ? left_.error() : right_.error();
     return;
   }
   ok_ = true;
+}
+
+// Each side knows the other's link address for good, so that no neighbour
+// solicitation runs before the first datagram between the two IPv6 addresses.
+bool VethLink::know_neighbours6() {
+  const auto left_mac = left_.sys_file(left_if_, "address");
+  const auto right_mac = right_.sys_file(right_if_, "address");
+  if (!left_mac || !right_mac) {
+    error_ = "cannot read the veth link addresses";
+    return false;
+  }
+  const CommandResult l = left_.ip("-6 neigh replace " + right_addr6_ + " lladdr " + *right_mac + " dev " + left_if_ +
+                                   " nud permanent");
+  const CommandResult r = right_.ip("-6 neigh replace " + left_addr6_ + " lladdr " + *left_mac + " dev " +
+                                    right_if_ + " nud permanent");
+  if (!l.ok() || !r.ok()) {
+    error_ = "neigh replace failed: " + (l.ok() ? r.output : l.output);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace tw::test

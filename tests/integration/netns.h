@@ -126,6 +126,7 @@ class VethLink {
   const std::string& right_addr6() const { return right_addr6_; }
 
  private:
+  bool know_neighbours6();
   NetNs left_;
   NetNs right_;
   std::string left_if_ = "tw0", right_if_ = "tw1";
