@@ -13,12 +13,12 @@
 #   tidy      clang-tidy on the C++ files changed against main
 #             (scripts/clang-tidy.sh)
 #
-# Usage: scripts/test-trees.sh [STEP...]     (default: build fuzz tidy)
+# Usage: scripts/test-trees.sh [STEP...]     (default: build asan tidy)
 #
 # The default is what fits the 30 minutes `make test` may take on a clean
 # 2-core machine: the normal tree alone takes about 18 (build 12, tests 6),
-# the fuzz targets about 6 more, and the whole ASan tree and the TSan tree
-# would add about as much as the normal tree each. `make test-all` runs
+# the ASan tree's unit tests and fuzz targets about 10 more, and the whole
+# ASan tree and the TSan tree would add about as much as the normal tree each. `make test-all` runs
 # build asan-all tsan tidy.
 # Environment: JOBS (default nproc), BUILD, ASAN_BUILD, TSAN_BUILD (the
 # trees' folders, default build, build-asan, build-tsan).
@@ -34,7 +34,7 @@ build=${BUILD:-build}
 asan_build=${ASAN_BUILD:-build-asan}
 tsan_build=${TSAN_BUILD:-build-tsan}
 steps=("$@")
-((${#steps[@]})) || steps=(build fuzz tidy)
+((${#steps[@]})) || steps=(build asan tidy)
 
 summary=()   # one line per step
 failed=0
