@@ -23,6 +23,7 @@
 #include "settings/profile.h"
 #include "traffic/graph_logic.h"
 #include "traffic/mini_monitor_logic.h"
+#include "ui/common/qt_text.h"
 #include "ui/options/color_list.h"
 #include "ui/options/general_pages.h"
 #include "ui/options/options_dialog.h"

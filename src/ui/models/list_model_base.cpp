@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "ui/options/page_support.h"
+#include "ui/common/qt_text.h"
 
 namespace tw::ui {
 namespace {

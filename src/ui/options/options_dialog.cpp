@@ -10,9 +10,9 @@
 #include <QVBoxLayout>
 
 #include "shell/shell_settings.h"
+#include "ui/common/qt_text.h"
 #include "ui/options/options_page.h"
 #include "ui/options/page_factory.h"
-#include "ui/options/page_support.h"
 
 namespace tw::ui {
 

@@ -1,7 +1,7 @@
 #include "ui/options/page_factory.h"
 
+#include "ui/common/qt_text.h"
 #include "ui/options/general_pages.h"
-#include "ui/options/page_support.h"
 #include "ui/options/output_color_page.h"
 #include "ui/options/packet_pages.h"
 #include "ui/options/session_pages.h"

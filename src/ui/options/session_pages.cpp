@@ -16,6 +16,7 @@
 #include "platform/file_store.h"
 #include "sessions/netstat.h"
 #include "sessions/session_list.h"
+#include "ui/common/qt_text.h"
 #include "ui/options/page_controls.h"
 #include "ui/options/page_support.h"
 

@@ -14,9 +14,9 @@
 #include "platform/linux/file_store.h"
 #include "tools/nslookup.h"
 #include "tools/whois.h"
+#include "ui/common/qt_text.h"
 #include "ui/common/ui_texts.h"
 #include "ui/options/page_controls.h"
-#include "ui/options/page_support.h"
 
 namespace tw::ui {
 

@@ -8,20 +8,14 @@
 
 #include "settings/profile.h"
 #include "settings/shared_keys.h"
-#include "shell/options_model.h"
+#include "ui/common/output_box.h"
+#include "ui/common/qt_text.h"
 #include "ui/common/ui_texts.h"
-#include "ui/options/page_support.h"
 
 namespace tw::ui {
 namespace {
 
 constexpr int kDisplayPeriodMs = 500;
-
-QString box_text(const std::string& text) {
-  QString t = qs(text);
-  t.remove(QLatin1Char('\r'));  // the listing ends its lines with CR LF
-  return t;
-}
 
 }  // namespace
 
@@ -30,15 +24,8 @@ NetstatPage::NetstatPage(settings::Profile& profile, const NetstatSources& sourc
   button_ = new QPushButton(texts::start(lang_), this);
   button_->setObjectName(QStringLiteral("startStop"));
   button_->setAutoDefault(false);
-  output_ = new QPlainTextEdit(this);
+  output_ = make_output_box(this);
   output_->setObjectName(QStringLiteral("output"));
-  output_->setReadOnly(true);
-  output_->setLineWrapMode(QPlainTextEdit::NoWrap);  // fixed-width columns
-  output_->setUndoRedoEnabled(false);
-  QFont font(QStringLiteral("Lucida Console"));
-  font.setStyleHint(QFont::Monospace);
-  font.setFixedPitch(true);
-  output_->setFont(font);
   output_->setPlainText(tr2(lang, "Displays a list of current network connection status.",
                             "現在のネットワーク接続状態の一覧を表示します。"));
 
@@ -67,13 +54,7 @@ NetstatPage::~NetstatPage() {
 void NetstatPage::reload_settings() {
   filter_ = sessions::load_netstat_filter(profile_);
   ipv6_ = profile_.read_int(settings::kSettingsSection, settings::kIpv6Key, settings::kIpv6Default) != 0;
-  const shell::OutputBoxColors colors = shell::load_output_box_colors(profile_);
-  QPalette pal = output_->palette();
-  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-    pal.setColor(group, QPalette::Base, from_colorref(colors.background));
-    pal.setColor(group, QPalette::Text, from_colorref(colors.text));
-  }
-  output_->setPalette(pal);
+  apply_output_box_colors(*output_, profile_);
 }
 
 void NetstatPage::start_stop() {
