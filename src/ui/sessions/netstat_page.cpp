@@ -46,9 +46,10 @@ NetstatPage::NetstatPage(settings::Profile& profile, const NetstatSources& sourc
 
 NetstatPage::~NetstatPage() {
   timer_.stop();
-  // The worker writes into run_: it must be gone before the page is.
+  // The worker writes into run_: it must be gone before the page is. The run
+  // watches its own stop request, not the worker's token.
   run_.stop();
-  join_worker();
+  worker_.stop();
 }
 
 void NetstatPage::reload_settings() {
@@ -60,7 +61,7 @@ void NetstatPage::reload_settings() {
 void NetstatPage::start_stop() {
   button_->setEnabled(false);
   if (run_.state() == sessions::NetstatRun::kIdle) {
-    join_worker();  // the last run's thread has ended; release it
+    worker_.stop();  // the last run's thread has ended; release it
     output_->setPlainText(box_text(run_.start()));
     button_->setText(texts::stop(lang_));
     button_->setEnabled(true);
@@ -68,7 +69,7 @@ void NetstatPage::start_stop() {
     const bool ipv6 = ipv6_;
     if (sources_.before_run) sources_.before_run();
     const NetstatSources s = sources_;
-    worker_ = std::thread([this, filter, ipv6, s] {
+    worker_.start([this, filter, ipv6, s](std::stop_token) {
       run_.run_worker(*s.sockets, *s.processes, *s.names, *s.hosts, *s.services, filter, ipv6);
     });
     timer_.start();
@@ -88,15 +89,11 @@ void NetstatPage::tick() {
   }
   if (!out.finished) return;
   timer_.stop();
-  join_worker();
+  worker_.stop();  // the run is over; its thread returns at once
   output_->setPlainText(box_text(out.replace));
   output_->verticalScrollBar()->setValue(0);
   button_->setText(texts::start(lang_));
   button_->setEnabled(true);
-}
-
-void NetstatPage::join_worker() {
-  if (worker_.joinable()) worker_.join();
 }
 
 }  // namespace tw::ui
