@@ -260,7 +260,7 @@ void MainWindow::open_options() {
     open->activateWindow();
     return;
   }
-  OptionsDialog dialog(profile_, lang_, this);
+  OptionsDialog dialog(profile_, data_folder_, lang_, this);
   if (auto* view = qobject_cast<GeneralViewPage*>(dialog.page(shell::OptionsPageId::GeneralView)))
     view->set_placement_available(places_windows_);
   const int result = dialog.exec();
