@@ -136,8 +136,6 @@ void ListModelBase::set_row(int r, ListRow row) {
   emit dataChanged(index(r, 0), index(r, columnCount() - 1));
 }
 
-void ListModelBase::clear_rows() { remove_rows(0, rowCount()); }
-
 void ListModelBase::set_sort_state(shell::SortState state) {
   if (state.column < 0 || state.column >= columnCount()) state.column = -1;
   if (state == sort_) return;
