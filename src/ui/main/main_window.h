@@ -101,7 +101,9 @@ struct MainWindowServices {
   app::Runtime* runtime = nullptr;
   platform::Clock* clock = nullptr;
   Language lang = Language::English;
-  // Where snapshots go unless the log root folder is set; ends in '/'.
+  // The data folder; ends in '/'. Snapshots go there unless the log root
+  // folder is set; the files the options dialog edits (rule file, WHOIS
+  // table) are there.
   std::string data_folder;
   // The Interface tab's sources. Without them the tab stays empty. The link
   // source must not be the sampler's (it is read on the UI thread).
