@@ -67,8 +67,6 @@ exceptions=(
   # The composition place of the desktop program: it builds the Linux
   # implementations and hands them to the ui as interfaces.
   "src/ui/main.cpp platform/linux/"
-  # To be injected from ui/main.cpp like the other pages' sources.
-  "src/ui/options/tool_pages.cpp platform/linux/file_store.h"
   # The command channel has no interface in platform/ yet.
   "src/ui/main/runtime_driver.cpp platform/linux/command_socket.h"
   # The drawing benchmark measures the traffic graph's own painting.

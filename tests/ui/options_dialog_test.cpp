@@ -23,6 +23,7 @@
 #include "settings/profile.h"
 #include "traffic/graph_logic.h"
 #include "traffic/mini_monitor_logic.h"
+#include "ui/common/qt_text.h"
 #include "ui/options/color_list.h"
 #include "ui/options/general_pages.h"
 #include "ui/options/options_dialog.h"
@@ -68,7 +69,7 @@ QStringList tab_texts(const QTabBar* bar) {
 TEST_F(OptionsDialogTest, OpensAtTheStoredGroupAndTab) {
   store("Settings", "ConfigSel", 1);
   store("Settings", "ConfigTab", 7);  // beyond the four tabs: the last one
-  OptionsDialog dialog(profile, Language::English, nullptr);
+  OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
   EXPECT_EQ(dialog.windowTitle(), "Options");
   ASSERT_EQ(dialog.tree()->topLevelItemCount(), 12);
   EXPECT_EQ(dialog.tree()->topLevelItem(11)->text(0), "TRACERT");
@@ -83,7 +84,7 @@ TEST_F(OptionsDialogTest, OpensAtTheStoredGroupAndTab) {
 TEST_F(OptionsDialogTest, GroupSwitchResetsTabAndSelectionIsWrittenOnCancel) {
   store("Settings", "ConfigSel", 0);
   store("Settings", "ConfigTab", 2);
-  OptionsDialog dialog(profile, Language::English, nullptr);
+  OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
   EXPECT_EQ(dialog.visible_page()->id(), OptionsPageId::NoticeDialog);
   dialog.select_group(0);  // the same group again keeps the tab
   EXPECT_EQ(dialog.frame().config_tab(), 2);
@@ -100,7 +101,7 @@ TEST_F(OptionsDialogTest, GroupSwitchResetsTabAndSelectionIsWrittenOnCancel) {
 TEST_F(OptionsDialogTest, StoredGroupBeyondTheTreeShowsNothing) {
   store("Settings", "ConfigSel", 12);
   store("Settings", "ConfigTab", 3);
-  OptionsDialog dialog(profile, Language::English, nullptr);
+  OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
   EXPECT_TRUE(dialog.tree()->selectedItems().isEmpty());
   EXPECT_EQ(dialog.tab_bar()->count(), 0);
   EXPECT_EQ(dialog.visible_page(), nullptr);
@@ -112,7 +113,7 @@ TEST_F(OptionsDialogTest, StoredGroupBeyondTheTreeShowsNothing) {
 }
 
 TEST_F(OptionsDialogTest, ColourTabsOfSeveralGroupsShareOnePageObject) {
-  OptionsDialog dialog(profile, Language::English, nullptr);
+  OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
   dialog.select_group(2);
   dialog.select_tab(1);
   QWidget* packet_colors = dialog.visible_page();
@@ -151,7 +152,7 @@ TEST_F(OptionsDialogTest, PagesSaveOnlyAfterOk) {
     control<QComboBox>(d, OptionsPageId::MiniMonitor, "style")->setCurrentIndex(6);
   };
   {
-    OptionsDialog dialog(profile, Language::English, nullptr);
+    OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
     edit(dialog);
     dialog.reject();
   }
@@ -165,7 +166,7 @@ TEST_F(OptionsDialogTest, PagesSaveOnlyAfterOk) {
   EXPECT_EQ(ini().find("TaskTrayMonitor"), std::string::npos);
 
   {
-    OptionsDialog dialog(profile, Language::English, nullptr);
+    OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
     edit(dialog);
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
@@ -183,7 +184,7 @@ TEST_F(OptionsDialogTest, PagesSaveOnlyAfterOk) {
 
 TEST_F(OptionsDialogTest, DialogDestroyedWithoutClosingWritesOnlyTheSelection) {
   {
-    OptionsDialog dialog(profile, Language::English, nullptr);
+    OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
     dialog.select_group(1);
     control<QCheckBox>(dialog, OptionsPageId::Report, "logCheck")->setChecked(true);
   }
@@ -193,7 +194,7 @@ TEST_F(OptionsDialogTest, DialogDestroyedWithoutClosingWritesOnlyTheSelection) {
 
 TEST_F(OptionsDialogTest, DefaultButtonsAskAndRestoreIntoTheControlsOnly) {
   store("Traffic", "Color04", 0x123456);
-  OptionsDialog dialog(profile, Language::English, nullptr);
+  OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
   auto* page = dialog.page(OptionsPageId::TrafficColor);
   auto* list = page->findChild<ColorList*>("Colors");
   auto* button = page->findChild<QPushButton*>("DefaultColor");
@@ -236,7 +237,7 @@ TEST_F(OptionsDialogTest, EachColourPageRestoresItsOwnDefaults) {
       {OptionsPageId::TrafficColor, "DefaultColor", TrafficColorPage::default_colors()},
   };
   set_defaults_asker([](QWidget*, Language) { return true; });
-  OptionsDialog dialog(profile, Language::Japanese, nullptr);
+  OptionsDialog dialog(profile, "/data/", Language::Japanese, nullptr);
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.id));
     auto* list = control<ColorList>(dialog, c.id, "Colors");
@@ -257,7 +258,7 @@ TEST_F(OptionsDialogTest, EachColourPageRestoresItsOwnDefaults) {
 }
 
 TEST_F(OptionsDialogTest, ColourListAsksOncePerSelectedRowFromItsColour) {
-  OptionsDialog dialog(profile, Language::English, nullptr);
+  OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
   auto* list = dialog.page(OptionsPageId::NoticeDialog)->findChild<ColorList*>("Colors");
   ASSERT_EQ(list->topLevelItemCount(), 2);
   EXPECT_EQ(list->headerItem()->text(0), "Item Name");
@@ -281,7 +282,7 @@ TEST_F(OptionsDialogTest, ColourListAsksOncePerSelectedRowFromItsColour) {
 TEST_F(OptionsDialogTest, ColourListShowsWholeNamesAndFramedSwatches) {
   store("Settings", "ConfigTab", 2);  // General / Notice Dialog
   for (Language lang : {Language::English, Language::Japanese}) {
-    OptionsDialog dialog(profile, lang, nullptr);
+    OptionsDialog dialog(profile, "/data/", lang, nullptr);
     dialog.show();
     auto* list = dialog.page(OptionsPageId::NoticeDialog)->findChild<ColorList*>("Colors");
     ASSERT_TRUE(list->isVisible());
@@ -316,14 +317,14 @@ TEST_F(OptionsDialogTest, DarkThemesKeepTheirColoursAndSwatchesStillShow) {
   dark.setColor(QPalette::WindowText, QColor(220, 220, 220));
   store("Settings", "ConfigTab", 2);  // General / Notice Dialog
 
-  OptionsDialog day(profile, Language::English, nullptr);
+  OptionsDialog day(profile, "/data/", Language::English, nullptr);
   EXPECT_EQ(day.tree()->palette().color(QPalette::Base), QColor(255, 255, 235));
   EXPECT_EQ(day.tree()->palette().color(QPalette::Text), QColor(0, 96, 0));
 
   QApplication::setPalette(dark);
   QCoreApplication::sendPostedEvents();
   {
-    OptionsDialog night(profile, Language::English, nullptr);
+    OptionsDialog night(profile, "/data/", Language::English, nullptr);
     EXPECT_EQ(night.tree()->palette().color(QPalette::Base), QColor(Qt::black));
     EXPECT_EQ(night.tree()->palette().color(QPalette::Text), QColor(220, 220, 220));
     // A theme switched while the dialog is open: the day dialog follows too.
@@ -368,7 +369,7 @@ TEST(SwatchFrame, StandsOutFromSwatchAndCell) {
 // topmost." and the edge snapping are greyed, say why, and keep their values.
 TEST_F(OptionsDialogTest, PlacementOptionsSayWhyTheyAreUnavailable) {
   store("Settings", "WindowTopMost", 1);
-  OptionsDialog d(profile, Language::English, nullptr);
+  OptionsDialog d(profile, "/data/", Language::English, nullptr);
   auto* page = static_cast<GeneralViewPage*>(d.page(OptionsPageId::GeneralView));
   auto* note = page->findChild<QLabel*>(QStringLiteral("placementNote"));
   ASSERT_NE(note, nullptr);
@@ -386,7 +387,7 @@ TEST_F(OptionsDialogTest, PlacementOptionsSayWhyTheyAreUnavailable) {
 }
 
 TEST_F(OptionsDialogTest, EnterAndEscapeCloseOnlyFromTheButtons) {
-  OptionsDialog dialog(profile, Language::English, nullptr);
+  OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
   dialog.show();
   auto* box = control<QCheckBox>(dialog, OptionsPageId::GeneralView, "noticeBox");
   box->setFocus();
@@ -405,7 +406,7 @@ TEST_F(OptionsDialogTest, EnterAndEscapeCloseOnlyFromTheButtons) {
 TEST_F(OptionsDialogTest, GeneralViewNoticePeriod) {
   store("Settings", "NoticeBoxInterval", -5);
   {
-    OptionsDialog dialog(profile, Language::English, nullptr);
+    OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
     auto* interval = control<QComboBox>(dialog, OptionsPageId::GeneralView, "noticeBoxInterval");
     EXPECT_EQ(interval->count(), 31);
     EXPECT_EQ(interval->itemText(0), "Hide");
@@ -421,7 +422,7 @@ TEST_F(OptionsDialogTest, GeneralViewNoticePeriod) {
   // A period the list does not offer is shown as no entry and kept.
   store("Settings", "NoticeBoxInterval", 45);
   {
-    OptionsDialog dialog(profile, Language::English, nullptr);
+    OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
     EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::GeneralView, "noticeBoxInterval")->currentIndex(), -1);
     dialog.accept();
   }
@@ -433,7 +434,7 @@ TEST_F(OptionsDialogTest, TrafficLogFilePage) {
   store("Traffic", "LogCycleTime", 0);
   profile.write_string("Traffic", "LogFileName", "x.log");
   {
-    OptionsDialog dialog(profile, Language::English, nullptr);
+    OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
     const auto id = OptionsPageId::TrafficLogFile;
     auto* format = control<QPlainTextEdit>(dialog, id, "logFmt");
     EXPECT_EQ(format->toPlainText(), "A $DATE$\nB\n");
@@ -451,7 +452,7 @@ TEST_F(OptionsDialogTest, TrafficLogFilePage) {
 
   set_defaults_asker([](QWidget*, Language) { return true; });
   {
-    OptionsDialog dialog(profile, Language::Japanese, nullptr);
+    OptionsDialog dialog(profile, "/data/", Language::Japanese, nullptr);
     const auto id = OptionsPageId::TrafficLogFile;
     control<QSpinBox>(dialog, id, "logCycleTime")->setValue(3600);
     dialog.page(id)->findChild<QPushButton*>("Default")->click();
@@ -468,7 +469,7 @@ TEST_F(OptionsDialogTest, UnknownListPositionsAndBadLevelListsAreNotSaved) {
   store("MiniMonitor", "Style", -1);  // the window shows format 2 for it
   profile.write_string("MiniMonitor", "MessageLevel", "1:2:3:4:5");
   {
-    OptionsDialog dialog(profile, Language::English, nullptr);
+    OptionsDialog dialog(profile, "/data/", Language::English, nullptr);
     EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::Tasktray, "font")->currentIndex(), -1);
     EXPECT_EQ(control<QComboBox>(dialog, OptionsPageId::MiniMonitor, "style")->currentText(), "(SPD+MAX+TOTAL)(ENG)");
     control<QLineEdit>(dialog, OptionsPageId::MiniMonitor, "messageLevel")->setText("1:2:3:4");
@@ -482,7 +483,7 @@ TEST_F(OptionsDialogTest, UnknownListPositionsAndBadLevelListsAreNotSaved) {
 
 TEST_F(OptionsDialogTest, JapaneseTexts) {
   store("Settings", "ConfigSel", 4);
-  OptionsDialog dialog(profile, Language::Japanese, nullptr);
+  OptionsDialog dialog(profile, "/data/", Language::Japanese, nullptr);
   EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("オプション設定"));
   EXPECT_EQ(dialog.tree()->topLevelItem(1)->text(0), QString::fromUtf8("トラフィックモニター"));
   EXPECT_EQ(tab_texts(dialog.tab_bar()), QStringList{QString::fromUtf8("　")});

@@ -394,7 +394,7 @@ TEST_F(OptionsRig, AutoKillSessionPageKeysAndRuleFile) {
   const std::string rules = "/data/tarnix_autoblock.txt";
   files.files[kIni] = "[Session]\nBlockedLog=0\nAutoBlockLogFileName=blocked.log\nAutoBlockLogFormat=F\n";
   files.files[rules] = "IP2=192.0.2.\r\n# comment\r\n";
-  AutoKillSessionPage page(profile, Language::English, nullptr);
+  AutoKillSessionPage page(profile, "/data/", Language::English, nullptr);
   page.load();
   EXPECT_EQ(page.rule_file_path(), rules);
   EXPECT_FALSE(page.findChild<QCheckBox*>("blockedLog")->isChecked());
@@ -411,7 +411,7 @@ TEST_F(OptionsRig, AutoKillSessionPageKeysAndRuleFile) {
 
   // A rule file that cannot be read is never replaced by the empty editor.
   files.unreadable.insert(rules);
-  AutoKillSessionPage blind(profile, Language::English, nullptr);
+  AutoKillSessionPage blind(profile, "/data/", Language::English, nullptr);
   blind.load();
   EXPECT_FALSE(blind.rules_editor()->isEnabled());
   const int replaced = files.replace_count;

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,9 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 // Designated initialisers name only the fields a record type uses.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -28,6 +32,7 @@
 #include "platform/protocol_stats_source.h"
 #include "platform/whois_client.h"
 #include "settings/profile.h"
+#include "tools/whois.h"
 #include "ui/options/tool_pages.h"
 #include "ui/tools/command_tool_page.h"
 #include "ui/tools/host_bar.h"
@@ -293,6 +298,61 @@ TEST(ToolPages, StatisticsAddTheIpv6SectionsAfterTheIpv4Ones) {
   f.profile.write_int("Settings", "IPv6", 0);
   page.button()->click();
   EXPECT_EQ(shown(page), v4);
+}
+
+// The WHOIS Server page reads and writes the table only through the store it
+// is given, in the data folder it is given (not beside the settings file).
+TEST(ToolPages, WhoisServerPageUsesTheInjectedStoreAndFolder) {
+  Fixture f;
+  const std::string path = "/data/tarnix_whois.txt";
+  WhoisServerPage page(f.profile, "/data/", Language::English, nullptr);
+  std::vector<QString> opened;
+  page.open_file = [&opened](const QString& p) {
+    opened.push_back(p);
+    return true;
+  };
+  EXPECT_EQ(page.table_path(), path);
+  auto rows = [&page] {
+    std::vector<std::pair<QString, QString>> out;
+    for (int i = 0; i < page.table()->topLevelItemCount(); ++i)
+      out.emplace_back(page.table()->topLevelItem(i)->text(0), page.table()->topLevelItem(i)->text(1));
+    return out;
+  };
+
+  // No file: the default table is written for the user and shown.
+  page.load();
+  ASSERT_EQ(f.files.files.count(path), 1u);
+  EXPECT_EQ(f.files.files.at(path), tools::default_whois_table());
+  EXPECT_EQ(f.files.files.count("/cfg/tarnix_whois.txt"), 0u);
+  ASSERT_FALSE(rows().empty());
+  EXPECT_EQ(rows().front(), std::make_pair(QString(".com"), QString("whois.verisign-grs.com")));
+
+  // The file as the editor saved it: Reload shows it, nothing rewrites it.
+  f.files.files[path] = "; mine\n.jp = whois.jprs.jp\nno equals sign\n.com=whois.example.net\n";
+  const int replaced = f.files.replace_count;
+  page.edit();
+  EXPECT_EQ(opened, std::vector<QString>{QString::fromStdString(path)});
+  page.load();
+  EXPECT_EQ(rows(), (std::vector<std::pair<QString, QString>>{{".jp", "whois.jprs.jp"},
+                                                              {".com", "whois.example.net"}}));
+  EXPECT_EQ(f.files.replace_count, replaced);
+
+  // A file that cannot be read shows an empty table and is never replaced,
+  // neither by Reload nor by Edit.
+  f.files.unreadable.insert(path);
+  page.load();
+  EXPECT_TRUE(rows().empty());
+  page.edit();
+  EXPECT_EQ(f.files.replace_count, replaced);
+  EXPECT_EQ(f.files.files.at(path), "; mine\n.jp = whois.jprs.jp\nno equals sign\n.com=whois.example.net\n");
+
+  // Deleted while the dialog is open: Edit writes the default table again
+  // before it opens the file.
+  f.files.unreadable.clear();
+  f.files.files.erase(path);
+  page.edit();
+  EXPECT_EQ(f.files.files.at(path), tools::default_whois_table());
+  EXPECT_EQ(opened.size(), 3u);
 }
 
 TEST(ToolPages, OptionsPagesRoundTrip) {

@@ -1,7 +1,7 @@
 #pragma once
-// The worker thread of a tool tab (PING, TRACERT, NSLOOKUP, WHOIS): one job at
-// a time, a stop token the job hands to every blocking platform call, and a
-// finished() signal back on the tab's thread.
+// The worker thread of a tool tab (PING, TRACERT, NSLOOKUP, WHOIS, NETSTAT):
+// one job at a time, a stop token the job hands to every blocking platform
+// call, and a finished() signal back on the tab's thread.
 //
 // Ending a job early: cancel() stops the token and returns at once; stop()
 // also waits for the job to return, which is quick because every wait the

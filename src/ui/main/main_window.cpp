@@ -101,8 +101,8 @@ MainWindow::MainWindow(MainWindowServices s, QWidget* parent)
   };
   snapshot_source_ = [this] { return traffic_page_ ? traffic_page_->frame() : QImage(); };
 
-  // Timer 1 must see second 0 of a minute: a precise timer keeps its ticks a
-  // second apart instead of letting them wander across the boundary.
+  // The notice timer must see second 0 of a minute: a precise timer keeps its
+  // ticks a second apart instead of letting them wander across the boundary.
   notice_timer_.setTimerType(Qt::PreciseTimer);
   notice_timer_.setInterval(1000);
   connect(&notice_timer_, &QTimer::timeout, this, &MainWindow::notice_tick);
@@ -260,7 +260,7 @@ void MainWindow::open_options() {
     open->activateWindow();
     return;
   }
-  OptionsDialog dialog(profile_, lang_, this);
+  OptionsDialog dialog(profile_, data_folder_, lang_, this);
   if (auto* view = qobject_cast<GeneralViewPage*>(dialog.page(shell::OptionsPageId::GeneralView)))
     view->set_placement_available(places_windows_);
   const int result = dialog.exec();
@@ -361,7 +361,8 @@ void MainWindow::shut_down(bool restarting) {
   if (shut_down_) return;
   shut_down_ = true;
 
-  // The runtime's timers and the command channel, then timers 2 and 1.
+  // The runtime's timers and the command channel, then the monitor and the
+  // notice timer.
   driver_.stop();
   monitor_timer_.stop();
   notice_timer_.stop();

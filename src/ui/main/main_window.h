@@ -101,7 +101,9 @@ struct MainWindowServices {
   app::Runtime* runtime = nullptr;
   platform::Clock* clock = nullptr;
   Language lang = Language::English;
-  // Where snapshots go unless the log root folder is set; ends in '/'.
+  // The data folder; ends in '/'. Snapshots go there unless the log root
+  // folder is set; the files the options dialog edits (rule file, WHOIS
+  // table) are there.
   std::string data_folder;
   // The Interface tab's sources. Without them the tab stays empty. The link
   // source must not be the sampler's (it is read on the UI thread).
@@ -187,8 +189,8 @@ class MainWindow : public QWidget {
   SnapshotResult take_snapshot();
 
   // ---- timers (tests call them directly) ------------------------------------
-  void notice_tick();   // timer 1, 1 s
-  void monitor_tick();  // timer 2, 100 ms: Mini Monitor and tray icon
+  void notice_tick();   // every 1 s: whether the Notice Dialog is due
+  void monitor_tick();  // every 100 ms: Mini Monitor and tray icon
 
   // ---- power events -----------------------------------------------------------
   // Before the machine sleeps: the Report log's End-Log entry (when on), then
@@ -317,9 +319,11 @@ class MainWindow : public QWidget {
   QAction* tray_notice_action_ = nullptr;
   QAction* tray_mini_action_ = nullptr;
 
-  QTimer notice_timer_;   // timer 1
-  QTimer monitor_timer_;  // timer 2
-  RuntimeDriver driver_;  // the runtime's timers (3, 4, 10..14) and commands
+  QTimer notice_timer_;   // notice_tick()
+  QTimer monitor_timer_;  // monitor_tick()
+  // The runtime's timers (app::kTimerStatusBlock, kTimerGrossTotals, the log
+  // timers, kTimerAutoReset ...) and the commands.
+  RuntimeDriver driver_;
 
   std::function<bool()> confirm_exit_;
   std::function<QImage()> snapshot_source_;

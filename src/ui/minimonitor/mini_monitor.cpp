@@ -21,6 +21,7 @@
 #include "shell/edge_snap.h"
 #include "shell/main_window_logic.h"
 #include "shell/shell_settings.h"
+#include "ui/common/qt_text.h"
 #include "ui/minimonitor/mini_colors.h"
 #include "ui/pixel_rect_qt.h"
 
@@ -46,8 +47,6 @@ constexpr MenuTexts kMenuEn{"Always on topmost(&W)", "Opacity(&I)",       "Resiz
 constexpr MenuTexts kMenuJa{"常に手前に表示(&W)",     "不透明度(&I)",            "ウィンドウ枠(&F)",
                             "グラフをリセット(&R)",   "オプション設定(&O)...",   "ミニモニターを閉じる(&Z)",
                             "終了(&X)",               "ミニモニター"};
-
-QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 

@@ -8,8 +8,8 @@
 //     it, calls show(), and deletes it to close it. The destructor writes the
 //     placement ("Settings"/"MiniMonitorPos"); call save_placement() yourself
 //     when the session ends without the destructor running.
-//   - refresh() every 100 ms (the main window's timer 2), whether or not the
-//     Traffic Monitor tab is visible.
+//   - refresh() every 100 ms (the main window's monitor timer), whether or not
+//     the Traffic Monitor tab is visible.
 //   - reload_settings() after the options dialog closed with OK.
 //   - center_on_screen() for the system-menu item "Move to center Mini-Monitor".
 //   - A window-manager close (the frame's close button) does not close the

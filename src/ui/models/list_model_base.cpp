@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "ui/options/page_support.h"
+#include "ui/common/qt_text.h"
 
 namespace tw::ui {
 namespace {
@@ -135,8 +135,6 @@ void ListModelBase::set_row(int r, ListRow row) {
   old = std::move(row);
   emit dataChanged(index(r, 0), index(r, columnCount() - 1));
 }
-
-void ListModelBase::clear_rows() { remove_rows(0, rowCount()); }
 
 void ListModelBase::set_sort_state(shell::SortState state) {
   if (state.column < 0 || state.column >= columnCount()) state.column = -1;

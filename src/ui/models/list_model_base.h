@@ -65,7 +65,6 @@ class ListModelBase : public QAbstractTableModel {
   // Removes up to `count` rows from `position`; out-of-range parts are ignored.
   void remove_rows(int position, int count);
   void set_row(int r, ListRow row);
-  void clear_rows();
 
   // The sort mark; column -1 shows none. Emits sort_state_changed on change.
   shell::SortState sort_state() const { return sort_; }

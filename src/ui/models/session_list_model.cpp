@@ -4,7 +4,8 @@
 #include <string_view>
 #include <utility>
 
-#include "ui/options/page_support.h"
+#include "ui/colorref.h"
+#include "ui/common/qt_text.h"
 
 namespace tw::ui {
 namespace {

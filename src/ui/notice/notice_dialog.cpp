@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-#include "ui/options/page_support.h"
+#include "ui/colorref.h"
 #include "ui/pixel_rect_qt.h"
 
 namespace tw::ui {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/colorref.h"
 #include "ui/options/page_support.h"
 
 namespace tw::ui {

@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "ui/common/qt_text.h"
 #include "ui/options/page_support.h"
 
 namespace tw::ui {

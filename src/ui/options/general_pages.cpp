@@ -19,11 +19,11 @@
 #include "shell/notice_logic.h"
 #include "shell/shell_settings.h"
 #include "traffic/mini_monitor_logic.h"
+#include "ui/common/qt_text.h"
 #include "ui/main/window_system.h"
 #include "ui/notice/notice_dialog.h"
 #include "ui/options/color_slot_page.h"
 #include "ui/options/page_controls.h"
-#include "ui/options/page_support.h"
 
 namespace tw::ui {
 

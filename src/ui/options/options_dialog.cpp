@@ -10,9 +10,9 @@
 #include <QVBoxLayout>
 
 #include "shell/shell_settings.h"
+#include "ui/common/qt_text.h"
 #include "ui/options/options_page.h"
 #include "ui/options/page_factory.h"
-#include "ui/options/page_support.h"
 
 namespace tw::ui {
 
@@ -34,7 +34,8 @@ shell::OptionsFrame opening_position(const settings::Profile& profile) {
 
 }  // namespace
 
-OptionsDialog::OptionsDialog(settings::Profile& profile, Language lang, QWidget* parent)
+OptionsDialog::OptionsDialog(settings::Profile& profile, const std::string& data_folder, Language lang,
+                             QWidget* parent)
     : QDialog(parent),
       profile_(profile),
       lang_(lang),
@@ -59,7 +60,7 @@ OptionsDialog::OptionsDialog(settings::Profile& profile, Language lang, QWidget*
   // Pages are created in a fixed order and save in that order at close.
   for (int i = 0; i < shell::kOptionsPageCount; ++i) {
     OptionsPage* page = create_options_page(shell::kPageCreationOrder[static_cast<std::size_t>(i)],
-                                            profile_, lang_, stack_);
+                                            profile_, data_folder, lang_, stack_);
     pages_[static_cast<std::size_t>(i)] = page;
     stack_->addWidget(page);
     page->load();

@@ -4,7 +4,7 @@
 // and OK / Cancel.
 //
 // Usage (main window, UI thread):
-//   OptionsDialog dialog(profile, lang, this);
+//   OptionsDialog dialog(profile, data_folder, lang, this);
 //   if (dialog.exec() == QDialog::Accepted) { reload the shell settings ... }
 // Every page has written its keys before exec() returns Accepted; after Cancel
 // no page has written anything. The last group and tab are written on every
@@ -16,6 +16,7 @@
 #include <QDialog>
 
 #include <array>
+#include <string>
 
 #include "base/language.h"
 #include "shell/options_model.h"
@@ -33,9 +34,12 @@ class OptionsPage;
 class OptionsDialog : public QDialog {
   Q_OBJECT
  public:
-  // `profile` must outlive the dialog. Creates all pages (each loads its keys)
-  // and selects the stored group and tab.
-  OptionsDialog(settings::Profile& profile, Language lang, QWidget* parent = nullptr);
+  // `profile` must outlive the dialog; its file store keeps the files the
+  // pages edit (rule file, WHOIS table), which lie in `data_folder` (ends in
+  // '/'). Creates all pages (each loads its keys) and selects the stored group
+  // and tab.
+  OptionsDialog(settings::Profile& profile, const std::string& data_folder, Language lang,
+                QWidget* parent = nullptr);
   ~OptionsDialog() override;
 
   // OK sets every page's apply flag, anything else clears them; then the

@@ -1,6 +1,6 @@
 #include "ui/options/output_color_page.h"
 
-#include "ui/options/page_support.h"
+#include "ui/common/qt_text.h"
 
 namespace tw::ui {
 

@@ -15,9 +15,9 @@
 
 #include "logging/template.h"
 #include "packets/packet_list.h"
+#include "ui/common/qt_text.h"
 #include "ui/options/color_slot_page.h"
 #include "ui/options/page_controls.h"
-#include "ui/options/page_support.h"
 
 namespace tw::ui {
 // ---- View -----------------------------------------------------------------

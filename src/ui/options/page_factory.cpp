@@ -1,7 +1,7 @@
 #include "ui/options/page_factory.h"
 
+#include "ui/common/qt_text.h"
 #include "ui/options/general_pages.h"
-#include "ui/options/page_support.h"
 #include "ui/options/output_color_page.h"
 #include "ui/options/packet_pages.h"
 #include "ui/options/session_pages.h"
@@ -10,8 +10,8 @@
 
 namespace tw::ui {
 
-OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& profile, Language lang,
-                                 QWidget* parent) {
+OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& profile, const std::string& data_folder,
+                                 Language lang, QWidget* parent) {
   using P = shell::OptionsPageId;
   switch (id) {
     case P::GeneralView: return new GeneralViewPage(profile, lang, parent);
@@ -27,7 +27,7 @@ OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& pro
                              tr2(lang, "Traffic Monitor log output", "トラフィックモニターのログを出力する"), profile,
                              lang, parent);
     case P::OutputColor: return new OutputColorPage(profile, lang, parent);
-    case P::AutoKillSession: return new AutoKillSessionPage(profile, lang, parent);
+    case P::AutoKillSession: return new AutoKillSessionPage(profile, data_folder, lang, parent);
     case P::MonitorColor: return new MonitorColorPage(profile, lang, parent);
     case P::SessionCopyItems:
       return new CopyItemsPage(id, std::string(sessions::kSessionSection), session_copy_columns(), profile, lang, parent);
@@ -44,7 +44,7 @@ OptionsPage* create_options_page(shell::OptionsPageId id, settings::Profile& pro
                              tr2(lang, "Packet Monitor log output", "IP監視モニターのログを出力する"), profile, lang,
                              parent);
     case P::NsRecord: return new NsRecordPage(profile, lang, parent);
-    case P::WhoisServer: return new WhoisServerPage(profile, lang, parent);
+    case P::WhoisServer: return new WhoisServerPage(profile, data_folder, lang, parent);
     case P::Ping: return new CommandOptionsPage(tools::kPingTool, P::Ping, profile, lang, parent);
     case P::Tracert: return new CommandOptionsPage(tools::kTracertTool, P::Tracert, profile, lang, parent);
     default: return new OptionsPage(id, profile, lang, parent);

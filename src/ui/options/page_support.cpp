@@ -3,6 +3,8 @@
 #include <QColorDialog>
 #include <QMessageBox>
 
+#include "ui/common/qt_text.h"
+
 namespace tw::ui {
 
 namespace {

@@ -16,6 +16,7 @@
 #include "platform/file_store.h"
 #include "sessions/netstat.h"
 #include "sessions/session_list.h"
+#include "ui/common/qt_text.h"
 #include "ui/options/page_controls.h"
 #include "ui/options/page_support.h"
 
@@ -47,18 +48,14 @@ std::string rule_file_text(const QString& edited) {
   return out;
 }
 
-std::string folder_of(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 
-AutoKillSessionPage::AutoKillSessionPage(settings::Profile& profile, Language lang, QWidget* parent)
+AutoKillSessionPage::AutoKillSessionPage(settings::Profile& profile, const std::string& data_folder, Language lang,
+                                         QWidget* parent)
     : OptionsPage(shell::OptionsPageId::AutoKillSession, profile, lang, parent),
-      rule_path_(folder_of(profile.path()) + std::string(app::kAutoBlockRuleFileName)) {
+      rule_path_(data_folder + std::string(app::kAutoBlockRuleFileName)) {
   auto* layout = new QVBoxLayout(this);
   blocked_log_ = make_check(this, "blockedLog", tr2(lang, "Write the killed sessions to the log file",
                                                     "切断したセッションをログファイルに出力する"));

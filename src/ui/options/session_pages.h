@@ -30,11 +30,12 @@ namespace tw::ui {
 class AutoKillSessionPage : public OptionsPage {
   Q_OBJECT
  public:
-  AutoKillSessionPage(settings::Profile& profile, Language lang, QWidget* parent);
+  // The rule file is read and written through the profile's file store.
+  AutoKillSessionPage(settings::Profile& profile, const std::string& data_folder, Language lang, QWidget* parent);
   void load() override;
   void save() override;
 
-  // Where the rules are: beside the settings file.
+  // Where the rules are: in the data folder.
   const std::string& rule_file_path() const { return rule_path_; }
   QPlainTextEdit* rules_editor() const { return rules_; }
 

@@ -11,12 +11,11 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "platform/linux/file_store.h"
 #include "tools/nslookup.h"
 #include "tools/whois.h"
+#include "ui/common/qt_text.h"
 #include "ui/common/ui_texts.h"
 #include "ui/options/page_controls.h"
-#include "ui/options/page_support.h"
 
 namespace tw::ui {
 
@@ -48,8 +47,10 @@ void NsRecordPage::save() {
   tools::save_nslookup_options(profile(), f, direct_->isChecked());
 }
 
-WhoisServerPage::WhoisServerPage(settings::Profile& profile, Language lang, QWidget* parent)
-    : OptionsPage(shell::OptionsPageId::WhoisServer, profile, lang, parent) {
+WhoisServerPage::WhoisServerPage(settings::Profile& profile, const std::string& data_folder, Language lang,
+                                 QWidget* parent)
+    : OptionsPage(shell::OptionsPageId::WhoisServer, profile, lang, parent),
+      table_path_(data_folder + "tarnix" + std::string(tools::kWhoisTableSuffix)) {
   table_ = new QTreeWidget(this);
   table_->setObjectName(QStringLiteral("servers"));
   table_->setRootIsDecorated(false);
@@ -66,29 +67,20 @@ WhoisServerPage::WhoisServerPage(settings::Profile& profile, Language lang, QWid
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(table_, 1);
   layout->addLayout(row);
-}
-
-std::string WhoisServerPage::table_path() {
-  // The table lives in the data folder, which holds the settings file.
-  const std::string& settings_path = profile().path();
-  const std::size_t slash = settings_path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : settings_path.substr(0, slash + 1);
-  return folder + "tarnix" + std::string(tools::kWhoisTableSuffix);
+  open_file = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
 }
 
 void WhoisServerPage::load() {
-  platform::LinuxFileStore files;
   table_->clear();
-  for (const auto& e : tools::load_whois_table(files, table_path())) {
+  for (const auto& e : tools::load_whois_table(profile().files(), table_path_)) {
     if (e.pattern.empty()) continue;  // a line that is not an entry
     table_->addTopLevelItem(new QTreeWidgetItem({qs(e.pattern), qs(e.server)}));
   }
 }
 
 void WhoisServerPage::edit() {
-  platform::LinuxFileStore files;
-  (void)tools::load_whois_table(files, table_path());  // writes the default table when there is none
-  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(qs(table_path())))) {
+  (void)tools::load_whois_table(profile().files(), table_path_);  // writes the default table when there is none
+  if (!open_file(qs(table_path_))) {
     QMessageBox::warning(this, QStringLiteral("Tarnwatch"),
                          tr2(lang(), "WHOIS Setting File is Not Found.", "WHOIS設定ファイルが開けませんでした."));
   }

@@ -16,9 +16,9 @@
 #include "logging/log_engine.h"
 #include "logging/template.h"
 #include "traffic/graph_logic.h"
+#include "ui/common/qt_text.h"
 #include "ui/options/color_list.h"
 #include "ui/options/page_controls.h"
-#include "ui/options/page_support.h"
 
 namespace tw::ui {
 

@@ -4,10 +4,10 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include "ui/common/qt_text.h"
+
 namespace tw::ui {
 namespace {
-
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // The two 16 x 16 images of the Action column: a hollow ring that lets
 // traffic through, a filled bar that stops it.

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "settings/profile.h"
+#include "ui/common/qt_text.h"
 #include "ui/common/ui_texts.h"
 #include "ui/controls/column_fit.h"
 #include "ui/controls/column_width_persister.h"
@@ -29,8 +30,6 @@ namespace tw::ui {
 namespace {
 
 namespace pf = packetfilter;
-
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 bool is_address_column(int c) { return c == pf::kSrcIp || c == pf::kSrcMask || c == pf::kDstIp || c == pf::kDstMask; }
 bool is_port_column(int c) { return c == pf::kSrcPort || c == pf::kDstPort; }

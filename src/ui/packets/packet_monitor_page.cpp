@@ -15,6 +15,7 @@
 
 #include "packets/packet_settings.h"
 #include "shared/domain_colours.h"
+#include "ui/common/qt_text.h"
 #include "ui/common/ui_texts.h"
 #include "ui/controls/list_copy.h"
 #include "ui/controls/list_font.h"
@@ -22,11 +23,6 @@
 #include "ui/packets/packet_list_model.h"
 
 namespace tw::ui {
-namespace {
-
-QString text_of(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
-}  // namespace
 
 PacketMonitorPage::PacketMonitorPage(app::PacketFeature& feature, settings::Profile& profile, Language lang,
                                      QWidget* parent)
@@ -97,8 +93,8 @@ PacketMonitorPage::PacketMonitorPage(app::PacketFeature& feature, settings::Prof
   // "Surveil"/"AutoStart" 1, the capture.
   const packets::StartOutcome started = feature_.auto_start();
   fit_address_field();
-  address_->setText(text_of(monitor.default_address_text()));
-  if (!started.message.empty()) tell(text_of(started.message));
+  address_->setText(qs(monitor.default_address_text()));
+  if (!started.message.empty()) tell(qs(started.message));
   show_state();
   sync(false);
 }
@@ -132,12 +128,12 @@ void PacketMonitorPage::reload_settings() {
 
 void PacketMonitorPage::toggle() {
   const packets::StartOutcome out = feature_.toggle(address_->text().toStdString());
-  if (!out.message.empty()) tell(text_of(out.message));
+  if (!out.message.empty()) tell(qs(out.message));
   show_state();
 }
 
 void PacketMonitorPage::step(bool up) {
-  address_->setText(text_of(feature_.monitor().step_address(address_->text().toStdString(), up)));
+  address_->setText(qs(feature_.monitor().step_address(address_->text().toStdString(), up)));
 }
 
 void PacketMonitorPage::show_state() {
@@ -156,7 +152,7 @@ void PacketMonitorPage::sync(bool added) {
 }
 
 void PacketMonitorPage::show_status() {
-  const QString text = text_of(feature_.monitor().status_text());
+  const QString text = qs(feature_.monitor().status_text());
   if (text != status_->text()) status_->setText(text);
 }
 
@@ -166,15 +162,15 @@ QMenu* PacketMonitorPage::build_context_menu() {
   const bool any = model_->rowCount() > 0;
   const bool selected = any && !selected_rows(*view_).empty();
   // The Session Monitor's menu says the same things in the same words.
-  QAction* remove = menu->addAction(texts::both(lang_, "Remove all items", "全ての項目を削除"), this, [this] {
+  QAction* remove = menu->addAction(tr2(lang_, "Remove all items", "全ての項目を削除"), this, [this] {
     feature_.monitor().remove_all();
     sync(false);
   });
   remove->setEnabled(any);
-  QAction* copy = menu->addAction(texts::both(lang_, "Clipboard Copy", "クリップボードへコピー"), this,
+  QAction* copy = menu->addAction(tr2(lang_, "Clipboard Copy", "クリップボードへコピー"), this,
                                   [this] { view_->copy_selection(); });
   copy->setEnabled(selected);
-  QAction* copy_data = menu->addAction(texts::both(lang_, "Copy Packet-Data", "パケットデータをコピー"), this,
+  QAction* copy_data = menu->addAction(tr2(lang_, "Copy Packet-Data", "パケットデータをコピー"), this,
                                   [this] { copy_packet_data(); });
   copy_data->setEnabled(selected);
   menu->addSeparator();
@@ -186,7 +182,7 @@ QMenu* PacketMonitorPage::build_context_menu() {
   for (const Item& item : {Item{"Add to Packet filter rules", "パケットフィルターのルールに追加", ListCommand::AddFilterRules},
                            Item{"WHOIS", "WHOIS", ListCommand::Whois}, Item{"NSLOOKUP", "NSLOOKUP", ListCommand::Nslookup},
                            Item{"PING", "PING", ListCommand::Ping}, Item{"TRACERT", "TRACERT", ListCommand::Tracert}}) {
-    QAction* a = menu->addAction(texts::both(lang_, item.en, item.ja), this,
+    QAction* a = menu->addAction(tr2(lang_, item.en, item.ja), this,
                                  [this, c = item.command] { request_list_command(c); });
     a->setEnabled(selected && list_commands_[static_cast<std::size_t>(item.command)]);
   }

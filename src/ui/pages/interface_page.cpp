@@ -1,7 +1,5 @@
 #include "ui/pages/interface_page.h"
 
-#include <QFont>
-#include <QPalette>
 #include <QPlainTextEdit>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -9,25 +7,15 @@
 #include "platform/link_stats.h"
 #include "platform/network_info.h"
 #include "settings/profile.h"
-#include "shell/options_model.h"
 #include "traffic/info_report.h"
-#include "ui/options/page_support.h"
+#include "ui/common/output_box.h"
 
 namespace tw::ui {
 
 InterfacePage::InterfacePage(settings::Profile& profile, platform::NetworkInfoSource& info,
                              platform::LinkStatsSource& links, Language lang, QWidget* parent)
     : QWidget(parent), profile_(profile), info_(info), links_(links), lang_(lang) {
-  output_ = new QPlainTextEdit(this);
-  output_->setReadOnly(true);
-  output_->setLineWrapMode(QPlainTextEdit::NoWrap);  // the reports are fixed-width columns
-  output_->setUndoRedoEnabled(false);
-  // The face is asked for by name; where it is not installed the style hint
-  // lets Qt pick the system's monospace font, so the columns still line up.
-  QFont font(QStringLiteral("Lucida Console"));
-  font.setStyleHint(QFont::Monospace);
-  font.setFixedPitch(true);
-  output_->setFont(font);
+  output_ = make_output_box(this);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -38,13 +26,7 @@ InterfacePage::InterfacePage(settings::Profile& profile, platform::NetworkInfoSo
 void InterfacePage::reload_settings() {
   // Shared with the other tool pages' output boxes; edited on the options
   // dialog's Color page.
-  const shell::OutputBoxColors colors = shell::load_output_box_colors(profile_);
-  QPalette pal = output_->palette();
-  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-    pal.setColor(group, QPalette::Base, from_colorref(colors.background));
-    pal.setColor(group, QPalette::Text, from_colorref(colors.text));
-  }
-  output_->setPalette(pal);
+  apply_output_box_colors(*output_, profile_);
 }
 
 void InterfacePage::refresh() {
@@ -54,12 +36,7 @@ void InterfacePage::refresh() {
     text += line;
     text += '\n';
   }
-  // The reports end their lines with CR LF; the box wants plain line feeds.
-  std::string plain;
-  plain.reserve(text.size());
-  for (char c : text)
-    if (c != '\r') plain += c;
-  output_->setPlainText(qs(plain));
+  output_->setPlainText(box_text(text));
 }
 
 void InterfacePage::showEvent(QShowEvent* event) {

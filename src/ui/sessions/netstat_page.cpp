@@ -8,20 +8,14 @@
 
 #include "settings/profile.h"
 #include "settings/shared_keys.h"
-#include "shell/options_model.h"
+#include "ui/common/output_box.h"
+#include "ui/common/qt_text.h"
 #include "ui/common/ui_texts.h"
-#include "ui/options/page_support.h"
 
 namespace tw::ui {
 namespace {
 
 constexpr int kDisplayPeriodMs = 500;
-
-QString box_text(const std::string& text) {
-  QString t = qs(text);
-  t.remove(QLatin1Char('\r'));  // the listing ends its lines with CR LF
-  return t;
-}
 
 }  // namespace
 
@@ -30,15 +24,8 @@ NetstatPage::NetstatPage(settings::Profile& profile, const NetstatSources& sourc
   button_ = new QPushButton(texts::start(lang_), this);
   button_->setObjectName(QStringLiteral("startStop"));
   button_->setAutoDefault(false);
-  output_ = new QPlainTextEdit(this);
+  output_ = make_output_box(this);
   output_->setObjectName(QStringLiteral("output"));
-  output_->setReadOnly(true);
-  output_->setLineWrapMode(QPlainTextEdit::NoWrap);  // fixed-width columns
-  output_->setUndoRedoEnabled(false);
-  QFont font(QStringLiteral("Lucida Console"));
-  font.setStyleHint(QFont::Monospace);
-  font.setFixedPitch(true);
-  output_->setFont(font);
   output_->setPlainText(tr2(lang, "Displays a list of current network connection status.",
                             "現在のネットワーク接続状態の一覧を表示します。"));
 
@@ -59,27 +46,22 @@ NetstatPage::NetstatPage(settings::Profile& profile, const NetstatSources& sourc
 
 NetstatPage::~NetstatPage() {
   timer_.stop();
-  // The worker writes into run_: it must be gone before the page is.
+  // The worker writes into run_: it must be gone before the page is. The run
+  // watches its own stop request, not the worker's token.
   run_.stop();
-  join_worker();
+  worker_.stop();
 }
 
 void NetstatPage::reload_settings() {
   filter_ = sessions::load_netstat_filter(profile_);
   ipv6_ = profile_.read_int(settings::kSettingsSection, settings::kIpv6Key, settings::kIpv6Default) != 0;
-  const shell::OutputBoxColors colors = shell::load_output_box_colors(profile_);
-  QPalette pal = output_->palette();
-  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-    pal.setColor(group, QPalette::Base, from_colorref(colors.background));
-    pal.setColor(group, QPalette::Text, from_colorref(colors.text));
-  }
-  output_->setPalette(pal);
+  apply_output_box_colors(*output_, profile_);
 }
 
 void NetstatPage::start_stop() {
   button_->setEnabled(false);
   if (run_.state() == sessions::NetstatRun::kIdle) {
-    join_worker();  // the last run's thread has ended; release it
+    worker_.stop();  // the last run's thread has ended; release it
     output_->setPlainText(box_text(run_.start()));
     button_->setText(texts::stop(lang_));
     button_->setEnabled(true);
@@ -87,7 +69,7 @@ void NetstatPage::start_stop() {
     const bool ipv6 = ipv6_;
     if (sources_.before_run) sources_.before_run();
     const NetstatSources s = sources_;
-    worker_ = std::thread([this, filter, ipv6, s] {
+    worker_.start([this, filter, ipv6, s](std::stop_token) {
       run_.run_worker(*s.sockets, *s.processes, *s.names, *s.hosts, *s.services, filter, ipv6);
     });
     timer_.start();
@@ -107,15 +89,11 @@ void NetstatPage::tick() {
   }
   if (!out.finished) return;
   timer_.stop();
-  join_worker();
+  worker_.stop();  // the run is over; its thread returns at once
   output_->setPlainText(box_text(out.replace));
   output_->verticalScrollBar()->setValue(0);
   button_->setText(texts::start(lang_));
   button_->setEnabled(true);
-}
-
-void NetstatPage::join_worker() {
-  if (worker_.joinable()) worker_.join();
 }
 
 }  // namespace tw::ui

@@ -15,10 +15,10 @@
 
 #include <functional>
 #include <memory>
-#include <thread>
 
 #include "base/language.h"
 #include "sessions/netstat.h"
+#include "ui/common/cancellable_worker.h"
 
 class QPlainTextEdit;
 class QPushButton;
@@ -72,18 +72,18 @@ class NetstatPage : public QWidget {
   QTimer& display_timer() { return timer_; }
 
  private:
-  void join_worker();
-
   settings::Profile& profile_;
   NetstatSources sources_;
   const Language lang_;
   sessions::NetstatRun run_;
   sessions::NetstatFilter filter_{};
   bool ipv6_ = true;  // "Settings"/"IPv6": list the IPv6 sockets too
-  std::thread worker_;
+  // Polled by the display timer rather than waited for through finished():
+  // the run reports its end (and its progress) through run_.
+  CancellableWorker worker_;
   QPushButton* button_ = nullptr;
   QPlainTextEdit* output_ = nullptr;
-  QTimer timer_;  // timer 13
+  QTimer timer_;  // the display timer: progress marks and the result
 };
 
 }  // namespace tw::ui

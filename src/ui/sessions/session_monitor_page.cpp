@@ -24,11 +24,12 @@
 #include "sessions/session_settings.h"
 #include "settings/profile.h"
 #include "shared/domain_colours.h"
+#include "ui/common/output_box.h"
+#include "ui/common/qt_text.h"
 #include "ui/common/ui_texts.h"
 #include "ui/controls/list_copy.h"
 #include "ui/controls/report_list_view.h"
 #include "ui/models/session_list_model.h"
-#include "ui/options/page_support.h"
 
 namespace tw::ui {
 namespace {
@@ -37,13 +38,6 @@ std::vector<std::size_t> selected_indices(const ReportListView& view) {
   std::vector<std::size_t> out;
   for (int r : selected_rows(view)) out.push_back(static_cast<std::size_t>(r));
   return out;
-}
-
-// The pane shows its lines with plain line feeds.
-QString pane_text(const std::string& view) {
-  QString t = qs(view);
-  t.remove(QLatin1Char('\r'));
-  return t;
 }
 
 }  // namespace
@@ -253,7 +247,7 @@ void SessionMonitorPage::show_monitor() {
   if (auto_block_->isChecked() != monitor_.auto_block()) auto_block_->setChecked(monitor_.auto_block());
   if (monitor_.blocked_view() != shown_view_) {
     shown_view_ = monitor_.blocked_view();
-    pane_->setPlainText(pane_text(shown_view_));
+    pane_->setPlainText(box_text(shown_view_));
   }
 }
 

@@ -6,9 +6,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "ui/common/qt_text.h"
 #include "ui/common/ui_texts.h"
 #include "ui/controls/list_font.h"
-#include "ui/options/page_support.h"
 
 namespace tw::ui {
 

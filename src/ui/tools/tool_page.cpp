@@ -3,55 +3,26 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QPalette>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 
 #include "settings/profile.h"
-#include "shell/options_model.h"
 #include "tools/tool_settings.h"
-#include "ui/options/page_support.h"
+#include "ui/common/output_box.h"
+#include "ui/common/qt_text.h"
 
 namespace tw::ui {
-namespace {
-
-// The box wants plain line feeds; the tools' texts end lines with CR LF.
-QString box_text(const std::string& text) {
-  std::string plain;
-  plain.reserve(text.size());
-  for (char c : text)
-    if (c != '\r') plain += c;
-  return QString::fromUtf8(plain.data(), static_cast<qsizetype>(plain.size()));
-}
-
-}  // namespace
-
 std::string tool_file_path(const std::string& data_folder, std::string_view suffix) {
   return data_folder + "tarnix" + std::string(suffix);
 }
 
 ToolPage::ToolPage(settings::Profile& profile, Language lang, QWidget* parent)
     : QWidget(parent), profile_(profile), lang_(lang) {
-  output_ = new QPlainTextEdit(this);
+  output_ = make_output_box(this);
   output_->setObjectName(QStringLiteral("output"));
-  output_->setReadOnly(true);
-  output_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  output_->setUndoRedoEnabled(false);
-  QFont font(QStringLiteral("Lucida Console"));
-  font.setStyleHint(QFont::Monospace);
-  font.setFixedPitch(true);
-  output_->setFont(font);
 }
 
-void ToolPage::reload_settings() {
-  const shell::OutputBoxColors colors = shell::load_output_box_colors(profile_);
-  QPalette pal = output_->palette();
-  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-    pal.setColor(group, QPalette::Base, from_colorref(colors.background));
-    pal.setColor(group, QPalette::Text, from_colorref(colors.text));
-  }
-  output_->setPalette(pal);
-}
+void ToolPage::reload_settings() { apply_output_box_colors(*output_, profile_); }
 
 void ToolPage::show_text(const std::string& text) {
   output_->setPlainText(box_text(text));

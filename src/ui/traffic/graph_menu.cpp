@@ -6,6 +6,7 @@
 #include <array>
 
 #include "settings/profile.h"
+#include "ui/common/qt_text.h"
 
 namespace tw::ui {
 namespace {
@@ -49,8 +50,6 @@ constexpr MenuTexts kMenuJa{
     {"瞬間転送速度", "平均転送速度", "01分毎の転送量", "05分毎の転送量", "30分毎の転送量", "60分毎の転送量",
      "24時間毎の転送量"},
     "グラフを隠す(&0)"};
-
-QString qs(const char* s) { return QString::fromUtf8(s); }
 
 }  // namespace
 

@@ -12,15 +12,13 @@
 
 #include "base/format.h"
 #include "ui/colorref.h"
+#include "ui/common/qt_text.h"
 
 namespace tw::ui {
 namespace {
 
 using traffic::ColorRef;
 namespace tr = traffic;
-
-QString qs(const std::string& s) { return QString::fromStdString(s); }
-QString qs(const char* s) { return QString::fromUtf8(s); }
 
 // Half of each channel of two opaque pixels: a 50 % blend in one step.
 inline QRgb blend_half(QRgb a, QRgb b) { return 0xFF000000u | (((a & 0xFEFEFEu) >> 1) + ((b & 0xFEFEFEu) >> 1)); }

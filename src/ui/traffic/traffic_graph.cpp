@@ -22,13 +22,12 @@
 #include "platform/clock.h"
 #include "settings/profile.h"
 #include "ui/colorref.h"
+#include "ui/common/qt_text.h"
 
 namespace tw::ui {
 namespace {
 
 namespace tr = traffic;
-
-QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
@@ -78,7 +77,6 @@ TrafficGraph::TrafficGraph(traffic::TrafficMonitor& monitor, settings::Profile& 
 }
 
 TrafficGraph::~TrafficGraph() { monitor_.set_restart_listener(nullptr); }
-
 
 void TrafficGraph::set_confirm(std::function<bool(const QString&)> confirm) { confirm_ = std::move(confirm); }
 

@@ -105,7 +105,6 @@ class TrafficGraph : public QWidget {
 
   std::int64_t scale() const { return next_.scale; }
   int panel_height() const { return panel_height_; }
-  const traffic::FrameSkipBudget& frame_budget() const { return budget_; }
   int redraw_interval_ms() const { return timer_.interval(); }
   bool timer_active() const { return timer_.isActive(); }
   // The transient notice on screen now ("Font-Size: 24px", ...), or empty.
