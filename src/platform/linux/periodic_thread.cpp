@@ -20,6 +20,11 @@ std::chrono::nanoseconds monotonic_now() {
   return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
 }
 
+// The PeriodicThread whose thread this is, if any: the callback may call
+// stop() or running() while the owner's start() is still storing the
+// std::thread, so the thread itself never reads thread_.
+thread_local const PeriodicThread* t_current = nullptr;
+
 }  // namespace
 
 PeriodicThread::~PeriodicThread() { stop(); }
@@ -54,14 +59,15 @@ bool PeriodicThread::start(std::chrono::nanoseconds period, Callback tick, const
 }
 
 void PeriodicThread::stop() {
-  if (!thread_.joinable()) return;
+  const bool inside = t_current == this;
+  if (!inside && !thread_.joinable()) return;
   stop_requested_ = true;
   const std::uint64_t one = 1;
   // Cannot fail short of a counter at its maximum, which one write never reaches.
   (void)!::write(stop_fd_, &one, sizeof one);
   // From inside the callback the thread cannot join itself: it ends after the
   // callback returns and the owner's next stop() (or the destructor) joins it.
-  if (thread_.get_id() == std::this_thread::get_id()) return;
+  if (inside) return;
   thread_.join();
   tick_ = nullptr;
   watch_ = {};
@@ -69,12 +75,16 @@ void PeriodicThread::stop() {
   stop_fd_ = -1;
 }
 
-bool PeriodicThread::running() const { return thread_.joinable() && !stop_requested_; }
+bool PeriodicThread::running() const {
+  if (t_current == this) return !stop_requested_;
+  return thread_.joinable() && !stop_requested_;
+}
 
 void PeriodicThread::run(std::chrono::nanoseconds period, std::string name) {
   // The kernel keeps at most 15 bytes of a thread name.
   if (name.size() > 15) name.resize(15);
   pthread_setname_np(pthread_self(), name.c_str());
+  t_current = this;
 
   pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {watch_.fd, POLLIN, 0}};
   const nfds_t nfds = watch_.fd >= 0 ? 2 : 1;
