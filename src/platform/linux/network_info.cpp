@@ -24,6 +24,7 @@
 #include "base/config_files.h"
 #include "platform/linux/machine_ipv6.h"
 #include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/owned_fd.h"
 
 namespace tw::platform {
 namespace {
@@ -32,14 +33,6 @@ using netlink_detail::DefaultRouteHop;
 
 // ---------------------------------------------------------------------------
 // Files.
-
-struct FdCloser {
-  void operator()(int* fd) const noexcept {
-    ::close(*fd);
-    delete fd;
-  }
-};
-using UniqueFd = std::unique_ptr<int, FdCloser>;
 
 struct DirCloser {
   void operator()(DIR* d) const noexcept { ::closedir(d); }
@@ -54,16 +47,15 @@ struct FileText {
 // The first `max_bytes` of a file. /proc files report size 0, so read until
 // end of file rather than trusting the size.
 std::optional<FileText> read_file(const std::string& path, std::size_t max_bytes = 1 << 20) {
-  const int raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (raw < 0) return std::nullopt;
-  UniqueFd fd(new int(raw));
+  const OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) return std::nullopt;
   struct stat st {};
-  if (::fstat(raw, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   FileText out;
   out.mtime = st.st_mtim.tv_sec;
   char buf[4096];
   while (out.text.size() < max_bytes) {
-    const ssize_t n = ::read(raw, buf, std::min(sizeof buf, max_bytes - out.text.size()));
+    const ssize_t n = ::read(fd.get(), buf, std::min(sizeof buf, max_bytes - out.text.size()));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     out.text.append(buf, static_cast<std::size_t>(n));

@@ -17,17 +17,6 @@
 
 namespace tw::platform {
 
-void OwnedFd::reset() {
-  if (fd_ >= 0) ::close(fd_);  // Linux frees the fd even when close fails: never retry
-  fd_ = -1;
-}
-
-bool OwnedFd::close() {
-  if (fd_ < 0) return true;
-  int rc = ::close(std::exchange(fd_, -1));
-  return rc == 0 || errno == EINTR;  // EINTR: the fd is closed and the data written
-}
-
 std::string user_name() {
   long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buf(size > 0 ? static_cast<std::size_t>(size) : 4096);
