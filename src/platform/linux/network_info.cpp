@@ -23,7 +23,7 @@
 
 #include "base/config_files.h"
 #include "platform/linux/machine_ipv6.h"
-#include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/netlink_messages.h"
 #include "platform/linux/owned_fd.h"
 
 namespace tw::platform {

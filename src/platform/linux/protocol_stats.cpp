@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/netlink_messages.h"
 #include "platform/linux/owned_fd.h"
 #include "platform/linux/sock_diag.h"
 
