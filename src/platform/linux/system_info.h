@@ -1,8 +1,7 @@
 #pragma once
 // Who and where this process is: user and host names for the settings file
 // name, the data folder that holds the files "beside the program", the private
-// runtime folder for the lock file and the command socket, and the privilege
-// check.
+// runtime folder for the lock file and the command socket.
 //
 // Every function may be called from any thread; none of them caches.
 #include <string>
@@ -73,9 +72,5 @@ Result<std::string> choose_runtime_folder(const char* xdg_runtime_dir, const std
 // error otherwise (its detail says which); an unsafe folder is refused, never
 // repaired.
 Result<std::string> private_folder(const std::string& path);
-
-// True for root or a process holding CAP_NET_ADMIN in its effective set
-// (connection kill and the packet filter need it).
-bool is_privileged();
 
 }  // namespace tw::platform
