@@ -328,10 +328,10 @@ std::vector<FoundLease> find_leases(const NetworkInfoRoots& roots, const Link& l
 
   // NetworkManager: "internal-UUID-IF.lease" (KEY=VALUE) or
   // "dhclient-UUID-IF.lease" (dhclient's own format).
-  const std::string nm_dir = roots.var + "/lib/NetworkManager";
+  const std::string nm_dir = roots.var + "/lib/NetworkManager/";
   const std::string nm_suffix = "-" + link.name + ".lease";
   for (const auto& name : list_files(nm_dir, [&](std::string_view n) { return ends_with(n, nm_suffix); })) {
-    auto f = read_file(nm_dir + "/" + name);
+    auto f = read_file(nm_dir + name);
     if (!f) continue;
     if (starts_with(name, "dhclient"))
       add(tw::parse_dhclient_leases(f->text, link.name), f->mtime);
@@ -339,9 +339,9 @@ std::vector<FoundLease> find_leases(const NetworkInfoRoots& roots, const Link& l
       add(tw::parse_keyvalue_lease(f->text, f->mtime), f->mtime);
   }
 
-  const std::string dhcp_dir = roots.var + "/lib/dhcp";
+  const std::string dhcp_dir = roots.var + "/lib/dhcp/";
   for (const auto& name : list_files(dhcp_dir, [&](std::string_view n) { return is_dhclient_file_for(n, link.name); })) {
-    if (auto f = read_file(dhcp_dir + "/" + name))
+    if (auto f = read_file(dhcp_dir + name))
       add(tw::parse_dhclient_leases(f->text, link.name), f->mtime);
   }
   return found;

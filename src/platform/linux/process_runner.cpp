@@ -158,6 +158,7 @@ Result<std::unique_ptr<ChildProcess>> SpawnProcessRunner::start(const std::vecto
   posix_spawnattr_setflags(&s.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));  // the exec API is not const-correct
   args.push_back(nullptr);
   pid_t pid = 0;

@@ -99,7 +99,7 @@ std::string live_line(const traffic::TrafficMonitor& traffic) {
   if (name.empty()) {
     const auto& names = traffic.names();
     const int sel = traffic.selected_interface();
-    if (sel >= 0 && static_cast<std::size_t>(sel) < names.size()) name = names[sel];
+    if (sel >= 0 && static_cast<std::size_t>(sel) < names.size()) name = names[static_cast<std::size_t>(sel)];
   }
   std::string line = name + "  UL:" + t.smoothed_send + "  DL:" + t.smoothed_recv +
                      "  Total UL:" + t.total_send + "  Total DL:" + t.total_recv;
@@ -228,7 +228,8 @@ int run(const Options& opt) {
   }
   const auto& names = traffic.names();
   note("sampling interface " + std::to_string(position) + " (" +
-       (static_cast<std::size_t>(position) < names.size() ? names[position] : std::string("?")) +
+       (static_cast<std::size_t>(position) < names.size() ? names[static_cast<std::size_t>(position)]
+                                                          : std::string("?")) +
        ") every " + std::to_string(traffic.sampling_period_ms()) + " ms");
 
   const bool tty = ::isatty(STDOUT_FILENO) == 1;

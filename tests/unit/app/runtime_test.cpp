@@ -121,6 +121,7 @@ TEST(RuntimeTimers, TableAndLogPeriods) {
   core.start();
   const auto t = core.timers();
   std::vector<int> ids;
+  ids.reserve(t.size());
   for (const auto& s : t) ids.push_back(s.id);
   // kTimerAutoReset is armed only while an interface change counts down.
   EXPECT_EQ(ids, (std::vector<int>{3, 4, 10, 11, 12, 13}));

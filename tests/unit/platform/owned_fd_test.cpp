@@ -31,7 +31,7 @@ TEST(OwnedFdTest, ClosesWhatItOwnsOnceAndNothingItGaveUp) {
   {
     OwnedFd a(p.r);
     OwnedFd b(std::move(a));
-    EXPECT_FALSE(a);
+    EXPECT_FALSE(a);  // NOLINT(bugprone-use-after-move): the moved-from owner is what is checked
     EXPECT_EQ(b.get(), p.r);
     b.reset(b.get());  // taking the same descriptor again keeps it open
     EXPECT_TRUE(is_open(p.r));
