@@ -66,7 +66,7 @@ endforeach()
 # Targets that need platform code.
 if(TARGET netlink_fuzz)
   pkg_check_modules(MNL REQUIRED IMPORTED_TARGET libmnl)
-  target_sources(netlink_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/linux/netlink_link_stats.cpp)
+  target_sources(netlink_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/linux/netlink_messages.cpp)
   target_link_libraries(netlink_fuzz PRIVATE PkgConfig::MNL)
 endif()
 if(TARGET sock_diag_fuzz)

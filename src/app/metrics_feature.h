@@ -1,6 +1,6 @@
 #pragma once
-// The figures file for Prometheus: every 5 s (timer 18) and once more at the
-// end, the figures of the monitors are written as a text exposition to the
+// The figures file for Prometheus: every 5 s (kTimerMetricsFile) and once
+// more at the end, the figures of the monitors are written as a text exposition to the
 // file that "Settings"/"MetricsFile" names (empty: off), or that tarnixd's
 // --metrics-file names for its run. The node exporter's textfile collector
 // reads the folder, so the file is always replaced whole (a temporary file

@@ -1,6 +1,6 @@
 #pragma once
 // What the Session Monitor brings to either program: the session refresh
-// every 500 ms (timer 17, auto-block included), the commands
+// every 500 ms (kTimerSessionRefresh, auto-block included), the commands
 // "tarnix.sessionmonitor /blockstart" and "/blockstop", the "$SESSION$" and
 // "$CONNECTIONS$" variables of the logs, and the shut-down step that forgets
 // every host and process name. The desktop program's page shows the same

@@ -1,11 +1,11 @@
 #pragma once
 // What the Traffic Monitor brings to either program: the statistics record
-// for the status block (timer 3, unless the sampler thread publishes it), the
-// gross totals saved every minute (timer 4) and before a sleep, the traffic
-// variables of the four logs, the automatic interface reset at the graph's
-// redraw period (timer 14, armed only from interface_changed() until the
-// state has left Changed), the trafficmonitor commands and its part of the
-// shut-down.
+// for the status block (kTimerStatusBlock, unless the sampler thread
+// publishes it), the gross totals saved every minute (kTimerGrossTotals) and
+// before a sleep, the traffic variables of the four logs, the automatic
+// interface reset at the graph's redraw period (kTimerAutoReset, armed only
+// from interface_changed() until the state has left Changed), the
+// trafficmonitor commands and its part of the shut-down.
 //
 // Ownership: owns its log source; the monitor and the runtime must outlive it.
 // Main thread only (TrafficMonitor::tick() runs on the sampler thread and the
@@ -35,12 +35,12 @@ class TrafficFeature {
 
   // The sampler has seen the sampled interface change (it told the main
   // thread through the runtime's wake-up): the countdown of the automatic
-  // reset starts now, as it would on the first redraw tick, and timer 14 runs
-  // at the redraw period until the state has left Changed. Nothing polls the
+  // reset starts now, as it would on the first redraw tick, and
+  // kTimerAutoReset runs at the redraw period until the state has left Changed. Nothing polls the
   // state in between.
   void interface_changed();
   // The sampler thread publishes the statistics record itself every 200 ms
-  // (it runs anyway); timer 3 then stays unarmed.
+  // (it runs anyway); kTimerStatusBlock then stays unarmed.
   void set_sampler_publishes(bool on);
 
   // Whether the sampler thread can publish every 200 ms at its period: when
@@ -54,8 +54,8 @@ class TrafficFeature {
   traffic::TrafficMonitor& traffic_;
   traffic::TrafficLogSource log_source_{traffic_};
   std::uint32_t redraw_period_ms_;
-  bool counting_down_ = false;     // timer 14 armed
-  bool sampler_publishes_ = false; // timer 3 unarmed
+  bool counting_down_ = false;     // kTimerAutoReset armed
+  bool sampler_publishes_ = false; // kTimerStatusBlock unarmed
 };
 
 }  // namespace tw::app

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "app/startup.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/system_info.h"
 #include "settings/shared_keys.h"
 #include "shell/shell_settings.h"

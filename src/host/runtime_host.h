@@ -22,14 +22,15 @@
 #include <memory>
 #include <string>
 
+#include "app/filter_feature.h"
 #include "app/metrics_feature.h"
 #include "app/packet_feature.h"
-#include "app/filter_feature.h"
 #include "app/runtime.h"
 #include "app/session_feature.h"
 #include "app/traffic_feature.h"
 #include "base/language.h"
 #include "logging/log_engine.h"
+#include "packets/packet_monitor.h"
 #include "platform/beeper.h"
 #include "platform/linux/command_socket.h"
 #include "platform/linux/file_store.h"
@@ -39,6 +40,7 @@
 #include "platform/linux/linux_packet_capture.h"
 #include "platform/linux/netlink_link_stats.h"
 #include "platform/linux/network_info.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/periodic_thread.h"
 #include "platform/linux/proc_sockets.h"
 #include "platform/linux/resolver.h"
@@ -46,7 +48,6 @@
 #include "platform/linux/status_block.h"
 #include "platform/linux/system_clock.h"
 #include "platform/linux/system_info.h"
-#include "packets/packet_monitor.h"
 #include "sessions/session_monitor.h"
 #include "settings/profile.h"
 #include "shared/flow_keys.h"

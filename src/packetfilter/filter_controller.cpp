@@ -4,14 +4,10 @@
 
 #include "packetfilter/nft_ruleset.h"
 
-
 namespace tw::packetfilter {
 
 std::string_view message_text(FilterMessage m, Language lang) {
   switch (m) {
-    case FilterMessage::UnsupportedSystem:
-      return pick(lang, std::string_view("This feature is enabled by Windows2000 or later."),
-                  std::string_view("この機能はWindows2000以降で有効となります."));
     case FilterMessage::NoAdapterInfo:
       return pick(lang, std::string_view("Failed to get adapter information."),
                   std::string_view("アダプタ情報の取得に失敗しました."));

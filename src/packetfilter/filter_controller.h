@@ -48,7 +48,7 @@ inline constexpr std::string_view kSection = "PacketFilter";
 inline constexpr std::string_view kStartKey = "Start";
 inline constexpr std::string_view kColumnWidthKey = "ColnmWidth";
 
-enum class FilterMessage { UnsupportedSystem, NoAdapterInfo, NoRules };
+enum class FilterMessage { NoAdapterInfo, NoRules };
 std::string_view message_text(FilterMessage message, Language lang);
 // The caption of the Packet Filter's message boxes, and the Edit button's
 // failure.

@@ -182,9 +182,9 @@ StartOutcome PacketMonitor::start(std::string_view address_text) {
   backoff_ms_ = 0;
 
   state_.store(CaptureState::Starting);
-  if (auto failure = deps_.capture.start(*address, *this)) {
+  if (const auto started = deps_.capture.start(*address, *this); !started.ok()) {
     state_.store(CaptureState::Idle);
-    return {StartOutcome::Failed, capture_failure_text(*failure, lang_)};
+    return {StartOutcome::Failed, capture_failure_text(started.error(), lang_)};
   }
   run_open_ = true;
   return {StartOutcome::Started, {}};

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "base/ip_address.h"
 
 namespace tw::platform {
@@ -54,6 +55,9 @@ struct CaptureFailure {
   bool needs_privileges() const { return code == EPERM || code == EACCES; }
 };
 
+// Whether a capture started, and why not.
+using CaptureStatus = BasicStatus<CaptureFailure>;
+
 struct CaptureStats {
   std::uint64_t received = 0;  // datagrams handed to the sink
   // Datagrams lost to the capture: the kernel's drop count of the capture
@@ -81,7 +85,7 @@ class PacketCapture {
   // Opens the capture on `address` and starts the capture thread, which calls
   // `sink` until stop(). The sink must outlive the run. Fails when a run is
   // going.
-  virtual std::optional<CaptureFailure> start(const net::IpAddress& address, CaptureSink& sink) = 0;
+  virtual CaptureStatus start(const net::IpAddress& address, CaptureSink& sink) = 0;
   // Ends the run and waits for the capture thread: returns within about two
   // seconds even on an idle link. Does nothing when no run is going.
   virtual void stop() = 0;

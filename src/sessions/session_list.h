@@ -95,7 +95,6 @@ struct SortState {
 class ConnectionCounter {
  public:
   explicit ConnectionCounter(int reset_minutes = 1440) : reset_minutes_(reset_minutes) {}
-  void set_reset_minutes(int m) { reset_minutes_ = m; }
   // After a refresh that shows `displayed` rows. True when the label changed.
   bool refreshed(int displayed);
   // Stop and "Remove all items".

@@ -74,7 +74,6 @@ class SessionMonitor {
 
   // The text of the rule file (empty when there is none).
   void load_rules(std::string_view rule_file_text);
-  std::size_t rule_count() const { return rules_.size(); }
 
   void start();
   void stop();

@@ -44,8 +44,6 @@ class IniDocument {
 
   std::string serialise() const;
 
-  std::size_t line_count() const { return lines_.size(); }
-
  private:
   enum class Kind { Other, Blank, Comment, Section, Key };
   // What a line is, with the section or key name and the key's value as

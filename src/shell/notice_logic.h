@@ -43,7 +43,7 @@ NoticeLayout preview_notice_layout();
 // "View TEST.\n0123456789" or its Japanese counterpart.
 std::string_view preview_notice_text(Language lang);
 
-// Timer 1 of the main window ticks every second. A notice is due only while
+// The main window's one-second timer asks this on every tick. A notice is due only while
 // the main window is hidden or minimised, "NoticeBox" is set, the interval is
 // not 0, and the local time is at second 0 of a minute that is a multiple of
 // the interval. A late tick that misses second 0 skips that notice.

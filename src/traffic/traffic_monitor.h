@@ -176,9 +176,6 @@ class TrafficMonitor {
   // as choose_interface() keeps it; without an enumeration it is kept as it
   // is. Restarts in `mode`. Returns the position.
   int choose_again(RestartMode mode);
-  // The name of the interface the user chose (or the stored one), which may
-  // differ from the sampled one while that interface is gone.
-  const std::string& chosen_name() const { return chosen_name_; }
   int selected_interface() const;
   // The position to select in `names` for a stored position and name: a
   // position outside 1..count-1 becomes 0 and moves to the first entry with
@@ -321,6 +318,8 @@ class TrafficMonitor {
   // Main thread only.
   std::vector<platform::LinkRow> enum_rows_;
   std::vector<std::string> names_;
+  // The name of the interface the user chose (or the stored one), which may
+  // differ from the sampled one while that interface is gone.
   std::string chosen_name_;
   std::optional<std::uint32_t> countdown_start_;
   std::optional<std::uint32_t> countdown_left_;

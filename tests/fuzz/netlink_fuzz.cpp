@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/netlink_messages.h"
 
 namespace nd = tw::platform::netlink_detail;
 

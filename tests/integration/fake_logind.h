@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/system_info.h"
+#include "platform/linux/owned_fd.h"
 #include "tarnixd_harness.h"
 
 #if defined(TW_TARNIXD) && defined(TW_TARNIXCTL)

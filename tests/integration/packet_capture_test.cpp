@@ -137,7 +137,7 @@ TEST_F(PacketCaptureTest, TcpUdpAndIcmpAreDecodedWithDirectionPortsAndProcess) {
   platform::LinuxPacketCapture capture(nullptr);
   Recorder rec;
   shared::FlowKeyTable keys;
-  std::optional<platform::CaptureFailure> failure;
+  platform::CaptureStatus failure;
   ASSERT_TRUE(link_.left().run([&] {
     udp.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in a = socket_address(left_, 0);
@@ -152,7 +152,7 @@ TEST_F(PacketCaptureTest, TcpUdpAndIcmpAreDecodedWithDirectionPortsAndProcess) {
     rec.ctx.flow_keys = &keys;
     failure = capture.start(net::IpAddress::v4(left_), rec);
   }));
-  ASSERT_FALSE(failure) << failure->call << " " << failure->detail;
+  ASSERT_TRUE(failure.ok()) << failure.error().call << " " << failure.error().detail;
   ASSERT_NE(udp_port, 0);
   ASSERT_NE(tcp_port, 0);
 
@@ -305,7 +305,7 @@ TEST_F(PacketCaptureTest, AddressOnAVlanDeviceGivesUntaggedDatagrams) {
   platform::LinuxPacketCapture capture(nullptr);
   Recorder rec;
   rec.ctx.capture_address = left7;
-  std::optional<platform::CaptureFailure> failure;
+  platform::CaptureStatus failure;
   Fd receiver, sender;
   ASSERT_TRUE(link_.left().run([&] {
     receiver.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -313,7 +313,7 @@ TEST_F(PacketCaptureTest, AddressOnAVlanDeviceGivesUntaggedDatagrams) {
     bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
     failure = capture.start(net::IpAddress::v4(left7), rec);
   }));
-  ASSERT_FALSE(failure) << failure->detail;
+  ASSERT_TRUE(failure.ok()) << failure.error().detail;
   ASSERT_TRUE(link_.right().run([&] {
     sender.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in to = socket_address(left7, 5007);
@@ -434,7 +434,7 @@ TEST_F(PacketCaptureTest, BroadcastAndSsdpAreCapturedInProcessAndThroughTheHelpe
     const bool helper_route = route == platform::LinuxPacketCapture::Route::HelperOnly;
     Recorder rec;
     rec.ctx.capture_address = left_;
-    std::optional<platform::CaptureFailure> failure;
+    platform::CaptureStatus failure;
     Fd sender;
     bool through_helper = false;
     ASSERT_TRUE(link_.left().run([&] {
@@ -443,7 +443,7 @@ TEST_F(PacketCaptureTest, BroadcastAndSsdpAreCapturedInProcessAndThroughTheHelpe
       platform::HelperClient client({TW_TARNIX_HELPER});
       platform::LinuxPacketCapture capture(&client, route);
       failure = capture.start(net::IpAddress::v4(left_), rec);
-      if (failure) return;
+      if (!failure.ok()) return;
       through_helper = capture.through_helper();
       link_.right().run([&] {
         sender.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -470,7 +470,7 @@ TEST_F(PacketCaptureTest, BroadcastAndSsdpAreCapturedInProcessAndThroughTheHelpe
       EXPECT_EQ(field_text(m->address2), "239.255.255.250");
       EXPECT_EQ(capture.stats().dropped, 0u);
     }));
-    ASSERT_FALSE(failure) << failure->detail;
+    ASSERT_TRUE(failure.ok()) << failure.error().detail;
     EXPECT_EQ(through_helper, helper_route);
   }
 }
@@ -488,7 +488,7 @@ TEST_F(PacketCaptureTest, HelperRunEndsWhenItsDeviceGoesAway) {
       void capture_ended() override { ended = true; }
     } sink;
     const auto failure = capture.start(net::IpAddress::v4(left_), sink);
-    ASSERT_FALSE(failure) << failure->detail;
+    ASSERT_TRUE(failure.ok()) << failure.error().detail;
     ASSERT_TRUE(link_.left().del_link(link_.left_if()));
     for (int i = 0; i < 300 && !sink.ended; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(sink.ended);
@@ -579,9 +579,9 @@ TEST_F(PacketCapture6Test, TcpUdpAndIcmp6OnAnIpv6Address) {
     // The recorder sees every datagram of a second, plain run beside the
     // monitor's sampled list.
     platform::LinuxPacketCapture raw(nullptr);
-    std::optional<platform::CaptureFailure> failure;
+    platform::CaptureStatus failure;
     ASSERT_TRUE(link_.left().run([&] { failure = raw.start(left6_, rec); }));
-    ASSERT_FALSE(failure) << failure->detail;
+    ASSERT_TRUE(failure.ok()) << failure.error().detail;
 
     udp_to_left(4343, udp_port, "six");
     // Neighbour discovery may be listed first; the datagram comes last.
@@ -655,13 +655,13 @@ TEST_F(PacketCapture6Test, TcpUdpAndIcmp6OnAnIpv6Address) {
 TEST_F(PacketCapture6Test, ThroughTheHelperAndNotWhenSwitchedOff) {
   Recorder rec;
   rec.ctx = ctx_;
-  std::optional<platform::CaptureFailure> failure;
+  platform::CaptureStatus failure;
   bool through_helper = false;
   ASSERT_TRUE(link_.left().run([&] {
     platform::HelperClient client({TW_TARNIX_HELPER});
     platform::LinuxPacketCapture capture(&client, platform::LinuxPacketCapture::Route::HelperOnly);
     failure = capture.start(left6_, rec);
-    if (failure) return;
+    if (!failure.ok()) return;
     through_helper = capture.through_helper();
     udp_to_left(5001, 5002, "h");
     const auto r = rec.wait_for([](const PacketRecord& p) { return p.port2 == 5001; });
@@ -675,11 +675,11 @@ TEST_F(PacketCapture6Test, ThroughTheHelperAndNotWhenSwitchedOff) {
     platform::LinuxPacketCapture again(&client, platform::LinuxPacketCapture::Route::HelperOnly);
     for (const std::string& other : {std::string("fe80::1"), link_.right_addr6(), std::string("::1")}) {
       const auto refused = again.start(*net::parse_ip(other), rec);
-      ASSERT_TRUE(refused) << other;
-      EXPECT_EQ(refused->code, EADDRNOTAVAIL) << other;
+      ASSERT_FALSE(refused.ok()) << other;
+      EXPECT_EQ(refused.error().code, EADDRNOTAVAIL) << other;
     }
   }));
-  ASSERT_FALSE(failure) << failure->detail;
+  ASSERT_TRUE(failure.ok()) << failure.error().detail;
   EXPECT_TRUE(through_helper);
 
   platform::LinuxPacketCapture capture(nullptr);

@@ -31,6 +31,7 @@
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_link_stats.h"
 #include "platform/linux/file_store.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/system_info.h"
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"

@@ -29,9 +29,9 @@
 
 #include "platform/linux/command_socket.h"
 #include "platform/linux/instance_lock.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/process_wait.h"
 #include "platform/linux/status_block.h"
-#include "platform/linux/system_info.h"
 
 namespace tw::platform {
 namespace {

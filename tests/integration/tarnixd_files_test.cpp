@@ -29,6 +29,7 @@
 #include "local_attacker.h"
 #include "netns.h"
 #include "platform/linux/file_store.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/system_info.h"
 #include "settings/profile.h"
 #include "tarnixd_harness.h"

@@ -25,6 +25,7 @@
 
 #include "app/startup.h"
 #include "netns.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/system_info.h"
 
 #if defined(TW_TARNIXD) && defined(TW_TARNIXCTL)

@@ -22,7 +22,7 @@
 
 #include "fake_logind.h"
 #include "netns.h"
-#include "platform/linux/system_info.h"
+#include "platform/linux/owned_fd.h"
 #include "tarnixd_harness.h"
 
 #if defined(TW_TARNIXD) && defined(TW_TARNIXCTL)

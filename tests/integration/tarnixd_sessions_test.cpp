@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "netns.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/system_info.h"
 #include "tarnixd_harness.h"
 

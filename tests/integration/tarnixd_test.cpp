@@ -35,11 +35,12 @@
 #include "app/startup.h"
 #include "fake_logind.h"
 #include "netns.h"
-#include "tarnixd_harness.h"
 #include "platform/linux/file_store.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/process_wait.h"
 #include "platform/linux/system_info.h"
 #include "settings/profile.h"
+#include "tarnixd_harness.h"
 #include "traffic/traffic_monitor.h"
 
 #if defined(TW_TARNIXD) && defined(TW_TARNIXCTL)

@@ -25,16 +25,16 @@ class FakePacketCapture : public PacketCapture {
   std::vector<net::IpAddress> local_ipv6_addresses() override { return addresses6; }
   std::optional<std::uint32_t> host_address() override { return own_address; }
 
-  std::optional<CaptureFailure> start(const net::IpAddress& address, CaptureSink& sink) override {
+  CaptureStatus start(const net::IpAddress& address, CaptureSink& sink) override {
     if (sink_) return CaptureFailure{"socket", EBUSY, "already capturing"};
-    if (fail_with) return fail_with;
+    if (fail_with) return *fail_with;
     started_address = address;
     started_on = address.v4_network();
     ++starts;
     stats_ = {};  // a run's figures are its own, as with the real capture
     sink_ = &sink;
     sink.capture_started();
-    return std::nullopt;
+    return {};
   }
   void stop() override {
     ++stops;

@@ -24,7 +24,7 @@
 #include <thread>
 #include <utility>
 
-#include "platform/linux/system_info.h"
+#include "platform/linux/owned_fd.h"
 
 namespace tw::platform {
 

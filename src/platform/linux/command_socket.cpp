@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/system_info.h"
+
 namespace tw::platform {
 namespace {
 
@@ -184,7 +186,7 @@ std::vector<CommandRequest> CommandServer::receive_requests() {
         for (std::size_t k = 0; k < count; ++k) {
           int passed = -1;
           std::memcpy(&passed, CMSG_DATA(c) + k * sizeof(int), sizeof passed);
-          if (passed >= 0) ::close(passed);
+          const OwnedFd unwanted(passed);  // closed at once
         }
       }
     }

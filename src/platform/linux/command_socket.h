@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "base/error.h"
-#include "platform/linux/system_info.h"
+#include "platform/linux/owned_fd.h"
 
 namespace tw::platform {
 

@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/system_info.h"
 
 namespace tw::platform {

@@ -194,15 +194,13 @@ Status HelperClient::start_locked() {
   if (!found) return found.error();
   path_ = *found;
 
-  int sv[2], cap[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
+  int sv_fds[2], cap_fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv_fds) != 0)
     return helper_error("Could not start the privileged helper.", "socketpair", errno);
-  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, cap) != 0) {
-    const int e = errno;
-    ::close(sv[0]);
-    ::close(sv[1]);
-    return helper_error("Could not start the privileged helper.", "socketpair", e);
-  }
+  OwnedFd sv[2] = {OwnedFd(sv_fds[0]), OwnedFd(sv_fds[1])};
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, cap_fds) != 0)
+    return helper_error("Could not start the privileged helper.", "socketpair", errno);
+  OwnedFd cap[2] = {OwnedFd(cap_fds[0]), OwnedFd(cap_fds[1])};
 
   // The child gets its request channel as fd 0 and its capture channel as
   // fd 3 (dup2 clears close-on-exec), /dev/null as fd 1, our stderr for its
@@ -210,9 +208,9 @@ Status HelperClient::start_locked() {
   // and has no use for ours.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, sv[1], 0);
+  posix_spawn_file_actions_adddup2(&actions, sv[1].get(), 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, cap[1], 3);
+  posix_spawn_file_actions_adddup2(&actions, cap[1].get(), 3);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   // Signals blocked or ignored here (SIGTERM in a program that handles its
@@ -229,11 +227,10 @@ Status HelperClient::start_locked() {
   const int err = posix_spawn(&pid, path_.c_str(), &actions, &attr, argv, envp);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
-  ::close(sv[1]);
-  ::close(cap[1]);
+  // The child holds its own copies of its ends; ours go now.
+  sv[1].reset();
+  cap[1].reset();
   if (err != 0) {
-    ::close(sv[0]);
-    ::close(cap[0]);
     if (err == EACCES || err == EPERM) {
       struct stat st {};
       if (stat(path_.c_str(), &st) == 0) return not_runnable(path_, st, err);
@@ -242,10 +239,10 @@ Status HelperClient::start_locked() {
     return helper_error("Could not start the privileged helper.", "running " + path_, err);
   }
   // Only the helper writes to the capture channel.
-  shutdown(cap[0], SHUT_WR);
-  capture_ = cap[0];
+  shutdown(cap[0].get(), SHUT_WR);
+  capture_ = std::move(cap[0]);
   pid_ = pid;
-  fd_ = sv[0];
+  fd_ = std::move(sv[0]);
 
   bool died = false;
   std::uint32_t id = 0;
@@ -263,11 +260,9 @@ Status HelperClient::start_locked() {
 }
 
 void HelperClient::stop_locked(bool kill_now) {
-  if (fd_ >= 0) ::close(fd_);  // the helper sees the end of its input and leaves
-  fd_ = -1;
+  fd_.reset();  // the helper sees the end of its input and leaves
   // A capture reader holds a duplicate: it sees the end once the helper is gone.
-  if (capture_ >= 0) ::close(capture_);
-  capture_ = -1;
+  capture_.reset();
   if (pid_ <= 0) return;
   if (kill_now) kill(pid_, SIGKILL);
   // Give it a second to go by itself, then make sure.
@@ -296,19 +291,19 @@ Result<helper::Message> HelperClient::exchange_locked(const helper::Message& req
   const char* ended = "The privileged helper ended unexpectedly.";
   const char* silent = "The privileged helper did not answer.";
 
-  if (const int e = write_all(fd_, helper::encode(helper::Frame{id, request}), deadline)) {
+  if (const int e = write_all(fd_.get(), helper::encode(helper::Frame{id, request}), deadline)) {
     died = e != ETIMEDOUT;
     return helper_error(died ? ended : silent, "sending a request to " + path_, e);
   }
   buf_.resize(helper::kHeaderSize);
-  if (const int e = read_exact(fd_, buf_.data(), buf_.size(), deadline)) {
+  if (const int e = read_exact(fd_.get(), buf_.data(), buf_.size(), deadline)) {
     died = e != ETIMEDOUT;
     return helper_error(died ? ended : silent, "waiting for the reply of " + path_, e);
   }
   auto header = helper::decode_header(buf_);
   if (!header) return header.error();
   buf_.resize(helper::kHeaderSize + header->payload_size);
-  if (const int e = read_exact(fd_, buf_.data() + helper::kHeaderSize, header->payload_size, deadline)) {
+  if (const int e = read_exact(fd_.get(), buf_.data() + helper::kHeaderSize, header->payload_size, deadline)) {
     died = e != ETIMEDOUT;
     return helper_error(died ? ended : silent, "reading the reply of " + path_, e);
   }
@@ -333,7 +328,7 @@ Result<helper::Message> HelperClient::call(const helper::Message& request,
 Result<helper::Message> HelperClient::call_locked(const helper::Message& request,
                                                   std::chrono::milliseconds reply_timeout, std::uint32_t& request_id) {
   for (int attempt = 0;; ++attempt) {
-    if (fd_ < 0) {
+    if (!fd_) {
       if (Status s = start_locked(); !s) return s.error();
     }
     bool died = false;
@@ -355,16 +350,16 @@ Result<HelperCaptureRun> HelperClient::start_capture(const net::CaptureAddress& 
   // The reader gets a duplicate of its own: a helper started anew closes
   // this object's end, and the reader then sees the end of the old run
   // instead of a descriptor number reused for something else.
-  const int channel = capture_ < 0 ? -1 : fcntl(capture_, F_DUPFD_CLOEXEC, 0);
-  if (channel < 0) return helper_error("Could not open the packet capture.", "the capture channel", errno);
-  return HelperCaptureRun{channel, id, std::get<helper::StartCaptureReply>(*reply).interface};
+  OwnedFd channel(capture_ ? fcntl(capture_.get(), F_DUPFD_CLOEXEC, 0) : -1);
+  if (!channel) return helper_error("Could not open the packet capture.", "the capture channel", errno);
+  return HelperCaptureRun{std::move(channel), id, std::get<helper::StartCaptureReply>(*reply).interface};
 }
 
 Result<helper::CaptureCounts> HelperClient::stop_capture() {
   std::lock_guard lock(mutex_);
   // A helper that is not running captures nothing: there is nothing to stop,
   // and nothing to start for it.
-  if (fd_ < 0) return Error{"The privileged helper ended unexpectedly.", "no helper runs", ESRCH};
+  if (!fd_) return Error{"The privileged helper ended unexpectedly.", "no helper runs", ESRCH};
   std::uint32_t id = 0;
   auto reply = call_locked(helper::StopCapture{}, options_.reply_timeout, id);
   if (!reply) return reply.error();
@@ -374,7 +369,7 @@ Result<helper::CaptureCounts> HelperClient::stop_capture() {
 
 Result<std::uint64_t> HelperClient::capabilities() {
   std::lock_guard lock(mutex_);
-  if (fd_ < 0) {
+  if (!fd_) {
     if (Status s = start_locked(); !s) return s.error();
   }
   return capabilities_;

@@ -40,6 +40,7 @@
 #include "base/error.h"
 #include "helper/protocol.h"
 #include "platform/connection_killer.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/proc_sockets.h"
 
 namespace tw::platform {
@@ -53,10 +54,10 @@ inline constexpr std::string_view kHelperWithoutCapabilitiesCause =
 std::string not_in_group_cause(std::string_view group, std::string_view user);
 
 // A capture run by the helper: the client's end of the capture channel (a
-// descriptor of this process, duplicated for the reader, who closes it), the
-// run's number that its batches carry, and the device captured on.
+// duplicate of this process's end, owned by the reader), the run's number that
+// its batches carry, and the device captured on.
 struct HelperCaptureRun {
-  int channel = -1;
+  OwnedFd channel;
   std::uint32_t run = 0;
   std::uint32_t interface = 0;
 };
@@ -108,8 +109,8 @@ class HelperClient {
   mutable std::mutex mutex_;
   std::string path_;
   pid_t pid_ = 0;
-  int fd_ = -1;       // the request channel
-  int capture_ = -1;  // the capture channel (this process's end)
+  OwnedFd fd_;       // the request channel
+  OwnedFd capture_;  // the capture channel (this process's end)
   std::uint32_t next_request_id_ = 1;
   std::uint64_t capabilities_ = 0;
   std::vector<std::uint8_t> buf_;

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "base/error.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/system_info.h"
 
 namespace tw::platform {

@@ -71,21 +71,21 @@ std::optional<std::uint32_t> LinuxPacketCapture::host_address() {
   return a;
 }
 
-std::optional<CaptureFailure> LinuxPacketCapture::start(const net::IpAddress& address, CaptureSink& sink) {
+CaptureStatus LinuxPacketCapture::start(const net::IpAddress& address, CaptureSink& sink) {
   if (thread_.joinable()) return CaptureFailure{"socket", EBUSY, "a capture is running", {}};
   through_helper_ = false;
   CaptureFailure failure{"socket", EPERM, "the capture goes through the helper", {}};
   if (route_ == Route::InProcessFirst) {
-    const int fd = open_capture_socket(address, failure);
-    if (fd >= 0) return start_thread(fd, 0, sink);
+    OwnedFd fd(open_capture_socket(address, failure));
+    if (fd) return start_thread(std::move(fd), 0, sink);
     if (!failure.needs_privileges()) return failure;
   }
   if (helper_ == nullptr) return failure;
   return start_with_helper(address, sink, std::move(failure));
 }
 
-std::optional<CaptureFailure> LinuxPacketCapture::start_with_helper(const net::IpAddress& address, CaptureSink& sink,
-                                                                    CaptureFailure failure) {
+CaptureStatus LinuxPacketCapture::start_with_helper(const net::IpAddress& address, CaptureSink& sink,
+                                                    CaptureFailure failure) {
   // The helper is asked only when it holds the capability; otherwise the
   // user is told about the privileges, with the reason the helper cannot
   // help.
@@ -102,14 +102,14 @@ std::optional<CaptureFailure> LinuxPacketCapture::start_with_helper(const net::I
                                                     : net::CaptureAddress::ipv4(address.v4_network()));
   if (!run) return capture_failure(run.error());
   through_helper_ = true;
-  return start_thread(run->channel, run->run, sink);
+  return start_thread(std::move(run->channel), run->run, sink);
 }
 
-std::optional<CaptureFailure> LinuxPacketCapture::start_thread(int fd, std::uint32_t run, CaptureSink& sink) {
-  stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (stop_fd_ < 0) {
+CaptureStatus LinuxPacketCapture::start_thread(OwnedFd fd, std::uint32_t run, CaptureSink& sink) {
+  stop_fd_.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!stop_fd_) {
     const int e = errno;
-    close(fd);
+    fd.reset();
     if (through_helper_) (void)helper_->stop_capture();
     return CaptureFailure{"socket", e, "eventfd", {}};
   }
@@ -117,21 +117,26 @@ std::optional<CaptureFailure> LinuxPacketCapture::start_thread(int fd, std::uint
   dropped_ = 0;
   forward_dropped_ = 0;
   try {
-    thread_ = std::thread([this, fd, run, &sink, stop_fd = stop_fd_] {
+    // The thread takes the descriptor over; released here only once the
+    // thread exists, so a thread that cannot start leaves it to be closed.
+    const int raw = fd.get();
+    thread_ = std::thread([this, raw, run, &sink, stop_fd = stop_fd_.get()] {
       pthread_setname_np(pthread_self(), "tw-capture");
-      if (through_helper_) run_channel(fd, run, stop_fd, sink);
-      else run_socket(fd, stop_fd, sink);
+      if (through_helper_) run_channel(OwnedFd(raw), run, stop_fd, sink);
+      else run_socket(OwnedFd(raw), stop_fd, sink);
     });
+    (void)fd.release();
   } catch (const std::system_error& e) {
-    close(fd);
-    close(std::exchange(stop_fd_, -1));
+    fd.reset();
+    stop_fd_.reset();
     if (through_helper_) (void)helper_->stop_capture();
     return CaptureFailure{"socket", e.code().value(), "cannot start the capture thread", {}};
   }
-  return std::nullopt;
+  return {};
 }
 
-void LinuxPacketCapture::run_socket(int fd, int stop_fd, CaptureSink& sink) {
+void LinuxPacketCapture::run_socket(OwnedFd owned, int stop_fd, CaptureSink& sink) {
+  const int fd = owned.get();
   sink.capture_started();
   // One block per datagram of a batch, each as large as a datagram can be.
   std::vector<std::uint8_t> blocks(std::size_t{kBatch} * kCaptureSnapLength);
@@ -192,11 +197,12 @@ void LinuxPacketCapture::run_socket(int fd, int stop_fd, CaptureSink& sink) {
   }
   add_capture_drops(fd, drops);
   dropped_ = drops;
-  close(fd);
+  owned.reset();
   sink.capture_ended();
 }
 
-void LinuxPacketCapture::run_channel(int channel, std::uint32_t run, int stop_fd, CaptureSink& sink) {
+void LinuxPacketCapture::run_channel(OwnedFd owned, std::uint32_t run, int stop_fd, CaptureSink& sink) {
+  const int channel = owned.get();
   sink.capture_started();
   // One message is one whole frame; a larger one is refused by its size.
   std::vector<std::uint8_t> buf(helper::kHeaderSize + helper::kMaxPayload);
@@ -233,18 +239,18 @@ void LinuxPacketCapture::run_channel(int channel, std::uint32_t run, int stop_fd
       if (!going) break;
     }
   }
-  close(channel);
+  owned.reset();
   sink.capture_ended();
 }
 
 void LinuxPacketCapture::stop() {
   if (!thread_.joinable()) return;
   const std::uint64_t one = 1;
-  if (write(stop_fd_, &one, sizeof one) < 0) {
+  if (write(stop_fd_.get(), &one, sizeof one) < 0) {
     // An eventfd write fails only on overflow; the 2 s time-out still ends the thread.
   }
   thread_.join();
-  close(std::exchange(stop_fd_, -1));
+  stop_fd_.reset();
   if (through_helper_) {
     // The run's final counts; a helper that has gone keeps the last ones
     // its batches brought.

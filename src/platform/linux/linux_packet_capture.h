@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "platform/linux/helper_client.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/packet_capture.h"
 
 namespace tw::platform {
@@ -43,7 +44,7 @@ class LinuxPacketCapture : public PacketCapture {
   std::vector<std::uint32_t> local_addresses() override;
   std::vector<net::IpAddress> local_ipv6_addresses() override;
   std::optional<std::uint32_t> host_address() override;
-  std::optional<CaptureFailure> start(const net::IpAddress& address, CaptureSink& sink) override;
+  CaptureStatus start(const net::IpAddress& address, CaptureSink& sink) override;
   void stop() override;
   CaptureStats stats() override;
 
@@ -51,16 +52,16 @@ class LinuxPacketCapture : public PacketCapture {
   bool through_helper() const { return through_helper_; }
 
  private:
-  std::optional<CaptureFailure> start_with_helper(const net::IpAddress& address, CaptureSink& sink,
-                                                  CaptureFailure failure);
-  std::optional<CaptureFailure> start_thread(int fd, std::uint32_t run, CaptureSink& sink);
-  void run_socket(int fd, int stop_fd, CaptureSink& sink);
-  void run_channel(int channel, std::uint32_t run, int stop_fd, CaptureSink& sink);
+  CaptureStatus start_with_helper(const net::IpAddress& address, CaptureSink& sink, CaptureFailure failure);
+  CaptureStatus start_thread(OwnedFd fd, std::uint32_t run, CaptureSink& sink);
+  // Each closes its descriptor before the sink's capture_ended().
+  void run_socket(OwnedFd fd, int stop_fd, CaptureSink& sink);
+  void run_channel(OwnedFd channel, std::uint32_t run, int stop_fd, CaptureSink& sink);
 
   HelperClient* helper_;
   const Route route_;
   std::thread thread_;
-  int stop_fd_ = -1;  // eventfd: the capture thread leaves when it is readable
+  OwnedFd stop_fd_;  // eventfd: the capture thread leaves when it is readable
   std::atomic<std::uint64_t> received_{0};
   std::atomic<std::uint64_t> dropped_{0};
   std::atomic<std::uint64_t> forward_dropped_{0};

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "base/error.h"
-#include "platform/linux/system_info.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/power_events.h"
 
 struct sd_bus;

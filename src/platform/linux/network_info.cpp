@@ -23,7 +23,8 @@
 
 #include "base/config_files.h"
 #include "platform/linux/machine_ipv6.h"
-#include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/netlink_messages.h"
+#include "platform/linux/owned_fd.h"
 
 namespace tw::platform {
 namespace {
@@ -32,14 +33,6 @@ using netlink_detail::DefaultRouteHop;
 
 // ---------------------------------------------------------------------------
 // Files.
-
-struct FdCloser {
-  void operator()(int* fd) const noexcept {
-    ::close(*fd);
-    delete fd;
-  }
-};
-using UniqueFd = std::unique_ptr<int, FdCloser>;
 
 struct DirCloser {
   void operator()(DIR* d) const noexcept { ::closedir(d); }
@@ -54,16 +47,15 @@ struct FileText {
 // The first `max_bytes` of a file. /proc files report size 0, so read until
 // end of file rather than trusting the size.
 std::optional<FileText> read_file(const std::string& path, std::size_t max_bytes = 1 << 20) {
-  const int raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (raw < 0) return std::nullopt;
-  UniqueFd fd(new int(raw));
+  const OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) return std::nullopt;
   struct stat st {};
-  if (::fstat(raw, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   FileText out;
   out.mtime = st.st_mtim.tv_sec;
   char buf[4096];
   while (out.text.size() < max_bytes) {
-    const ssize_t n = ::read(raw, buf, std::min(sizeof buf, max_bytes - out.text.size()));
+    const ssize_t n = ::read(fd.get(), buf, std::min(sizeof buf, max_bytes - out.text.size()));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     out.text.append(buf, static_cast<std::size_t>(n));
@@ -336,10 +328,10 @@ std::vector<FoundLease> find_leases(const NetworkInfoRoots& roots, const Link& l
 
   // NetworkManager: "internal-UUID-IF.lease" (KEY=VALUE) or
   // "dhclient-UUID-IF.lease" (dhclient's own format).
-  const std::string nm_dir = roots.var + "/lib/NetworkManager";
+  const std::string nm_dir = roots.var + "/lib/NetworkManager/";
   const std::string nm_suffix = "-" + link.name + ".lease";
   for (const auto& name : list_files(nm_dir, [&](std::string_view n) { return ends_with(n, nm_suffix); })) {
-    auto f = read_file(nm_dir + "/" + name);
+    auto f = read_file(nm_dir + name);
     if (!f) continue;
     if (starts_with(name, "dhclient"))
       add(tw::parse_dhclient_leases(f->text, link.name), f->mtime);
@@ -347,9 +339,9 @@ std::vector<FoundLease> find_leases(const NetworkInfoRoots& roots, const Link& l
       add(tw::parse_keyvalue_lease(f->text, f->mtime), f->mtime);
   }
 
-  const std::string dhcp_dir = roots.var + "/lib/dhcp";
+  const std::string dhcp_dir = roots.var + "/lib/dhcp/";
   for (const auto& name : list_files(dhcp_dir, [&](std::string_view n) { return is_dhclient_file_for(n, link.name); })) {
-    if (auto f = read_file(dhcp_dir + "/" + name))
+    if (auto f = read_file(dhcp_dir + name))
       add(tw::parse_dhclient_leases(f->text, link.name), f->mtime);
   }
   return found;

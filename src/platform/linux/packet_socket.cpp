@@ -16,6 +16,7 @@
 
 #include "platform/connection_killer.h"
 #include "platform/linux/machine_ipv6.h"
+#include "platform/linux/owned_fd.h"
 
 namespace tw::platform {
 namespace {
@@ -87,35 +88,33 @@ int open_device_capture_socket(unsigned device, CaptureFailure& failure, std::ui
 
   // Protocol 0: nothing is queued before the filter is attached and the
   // socket bound to its device.
-  const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return fail(failure, "socket", errno, std::string("socket(AF_PACKET): ") + std::strerror(errno));
+  OwnedFd fd(socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd) return fail(failure, "socket", errno, std::string("socket(AF_PACKET): ") + std::strerror(errno));
 
   std::vector<BpfInstruction> code = capture_filter(family);
   static_assert(sizeof(BpfInstruction) == sizeof(sock_filter));
   sock_fprog prog{static_cast<unsigned short>(code.size()), reinterpret_cast<sock_filter*>(code.data())};
-  if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog) != 0) {
+  if (setsockopt(fd.get(), SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog) != 0) {
     const int e = errno;
-    close(fd);
     return fail(failure, "setsockopt", e, std::string("SO_ATTACH_FILTER: ") + std::strerror(e));
   }
   // Room for bursts: a few MiB queue while the capture thread is busy. The
   // forced size needs CAP_NET_ADMIN; without it the limit of net.core.rmem_max
   // applies.
   const int room = 8 << 20;
-  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0)
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+  if (setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0)
+    setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
 
   sockaddr_ll where{};
   where.sll_family = AF_PACKET;
   // ETH_P_IP or ETH_P_IPV6 would miss outgoing datagrams; the filter chooses.
   where.sll_protocol = htons(ETH_P_ALL);
   where.sll_ifindex = static_cast<int>(device);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
+  if (bind(fd.get(), reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
     const int e = errno;
-    close(fd);
     return fail(failure, "bind", e, std::string("bind to the capture device: ") + std::strerror(e));
   }
-  return fd;
+  return fd.release();  // the caller owns it from here
 }
 
 void add_capture_drops(int fd, std::uint64_t& dropped) {

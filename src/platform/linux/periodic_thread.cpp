@@ -39,8 +39,8 @@ PeriodicThread::Next PeriodicThread::next_deadline(std::chrono::nanoseconds dead
 
 bool PeriodicThread::start(std::chrono::nanoseconds period, Callback tick, const std::string& name, Watch watch) {
   if (thread_.joinable() || period <= std::chrono::nanoseconds::zero() || !tick) return false;
-  stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (stop_fd_ < 0) return false;
+  stop_fd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!stop_fd_) return false;
   stop_requested_ = false;
   ticks_ = 0;
   skipped_ = 0;
@@ -51,8 +51,7 @@ bool PeriodicThread::start(std::chrono::nanoseconds period, Callback tick, const
   } catch (const std::system_error&) {
     tick_ = nullptr;
     watch_ = {};
-    ::close(stop_fd_);
-    stop_fd_ = -1;
+    stop_fd_.reset();
     return false;
   }
   return true;
@@ -64,15 +63,14 @@ void PeriodicThread::stop() {
   stop_requested_ = true;
   const std::uint64_t one = 1;
   // Cannot fail short of a counter at its maximum, which one write never reaches.
-  (void)!::write(stop_fd_, &one, sizeof one);
+  (void)!::write(stop_fd_.get(), &one, sizeof one);
   // From inside the callback the thread cannot join itself: it ends after the
   // callback returns and the owner's next stop() (or the destructor) joins it.
   if (inside) return;
   thread_.join();
   tick_ = nullptr;
   watch_ = {};
-  ::close(stop_fd_);
-  stop_fd_ = -1;
+  stop_fd_.reset();
 }
 
 bool PeriodicThread::running() const {
@@ -86,7 +84,7 @@ void PeriodicThread::run(std::chrono::nanoseconds period, std::string name) {
   pthread_setname_np(pthread_self(), name.c_str());
   t_current = this;
 
-  pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {watch_.fd, POLLIN, 0}};
+  pollfd fds[2] = {{stop_fd_.get(), POLLIN, 0}, {watch_.fd, POLLIN, 0}};
   const nfds_t nfds = watch_.fd >= 0 ? 2 : 1;
   std::chrono::nanoseconds deadline = monotonic_now() + period;
   for (;;) {

@@ -24,6 +24,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/linux/owned_fd.h"
+
 namespace tw::platform {
 
 class PeriodicThread {
@@ -75,7 +77,7 @@ class PeriodicThread {
  private:
   void run(std::chrono::nanoseconds period, std::string name);
 
-  int stop_fd_ = -1;  // eventfd: readable once stop() asks the thread to end
+  OwnedFd stop_fd_;  // eventfd: readable once stop() asks the thread to end
   std::atomic<bool> stop_requested_{false};
   std::atomic<std::uint64_t> ticks_{0};
   std::atomic<std::uint64_t> skipped_{0};

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "base/text_helpers.h"
+#include "platform/linux/owned_fd.h"
 
 namespace tw::platform {
 
@@ -126,11 +127,10 @@ bool holds_socket(const std::string& proc_root, int pid, int fd, std::uint64_t i
 
 std::string process_comm(const std::string& proc_root, int pid) {
   const std::string path = proc_root + "/" + std::to_string(pid) + "/comm";
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
+  const OwnedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return {};
   char name[256];
-  const ssize_t n = ::read(fd, name, sizeof name);
-  close(fd);
+  const ssize_t n = ::read(fd.get(), name, sizeof name);
   if (n <= 0) return {};
   std::string_view text(name, static_cast<std::size_t>(n));
   if (text.back() == '\n') text.remove_suffix(1);

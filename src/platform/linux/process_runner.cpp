@@ -11,6 +11,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/linux/owned_fd.h"
+
 extern char** environ;
 
 namespace tw::platform {
@@ -22,34 +24,9 @@ constexpr auto kTermGrace = std::chrono::milliseconds(500);
 // How often an interrupted child is looked at (and a stop noticed).
 constexpr int kInterruptPollMs = 20;
 
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& o) noexcept : fd_(o.release()) {}
-  Fd& operator=(Fd&& o) noexcept {
-    reset(o.release());
-    return *this;
-  }
-  ~Fd() { reset(); }
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
-
 class SpawnedChild final : public ChildProcess {
  public:
-  SpawnedChild(pid_t pid, Fd out, Fd err) : pid_(pid) {
+  SpawnedChild(pid_t pid, OwnedFd out, OwnedFd err) : pid_(pid) {
     fds_[0] = std::move(out);
     fds_[1] = std::move(err);
   }
@@ -140,7 +117,7 @@ class SpawnedChild final : public ChildProcess {
   }
 
   pid_t pid_;
-  Fd fds_[2];
+  OwnedFd fds_[2];
   bool reaped_ = false;
 };
 
@@ -163,9 +140,9 @@ Result<std::unique_ptr<ChildProcess>> SpawnProcessRunner::start(const std::vecto
   if (argv.empty() || argv[0].empty()) return Error{kStartFailed, "no program named", EINVAL};
   int out_pipe[2], err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0) return Error::from_errno(kStartFailed, "creating a pipe", errno);
-  Fd out_r(out_pipe[0]), out_w(out_pipe[1]);
+  OwnedFd out_r(out_pipe[0]), out_w(out_pipe[1]);
   if (::pipe2(err_pipe, O_CLOEXEC) != 0) return Error::from_errno(kStartFailed, "creating a pipe", errno);
-  Fd err_r(err_pipe[0]), err_w(err_pipe[1]);
+  OwnedFd err_r(err_pipe[0]), err_w(err_pipe[1]);
 
   SpawnAttrs s;
   posix_spawn_file_actions_addopen(&s.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -181,6 +158,7 @@ Result<std::unique_ptr<ChildProcess>> SpawnProcessRunner::start(const std::vecto
   posix_spawnattr_setflags(&s.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));  // the exec API is not const-correct
   args.push_back(nullptr);
   pid_t pid = 0;

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/linux/system_info.h"
+#include "platform/linux/owned_fd.h"
 
 extern char** environ;
 

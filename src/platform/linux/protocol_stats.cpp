@@ -12,7 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/netlink_messages.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/sock_diag.h"
 
 namespace tw::platform {
@@ -85,22 +86,17 @@ namespace {
 
 // A /proc file's whole text (at most a little over 1 MiB).
 Result<std::string> read_proc_file(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Error::from_errno("The protocol statistics cannot be read.", "opening " + path, errno);
+  const OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return Error::from_errno("The protocol statistics cannot be read.", "opening " + path, errno);
   std::string text;
   char buf[4096];
   for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      ::close(fd);
-      return Error::from_errno("The protocol statistics cannot be read.", "reading " + path, err);
-    }
+    if (n < 0) return Error::from_errno("The protocol statistics cannot be read.", "reading " + path, errno);
     if (n == 0 || text.size() > (std::size_t{1} << 20)) break;
     text.append(buf, static_cast<std::size_t>(n));
   }
-  ::close(fd);
   return text;
 }
 

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/system_info.h"
+#include "platform/linux/owned_fd.h"
 
 namespace tw::platform {
 namespace {

@@ -3,10 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <linux/capability.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,17 +14,6 @@
 #include <vector>
 
 namespace tw::platform {
-
-void OwnedFd::reset() {
-  if (fd_ >= 0) ::close(fd_);  // Linux frees the fd even when close fails: never retry
-  fd_ = -1;
-}
-
-bool OwnedFd::close() {
-  if (fd_ < 0) return true;
-  int rc = ::close(std::exchange(fd_, -1));
-  return rc == 0 || errno == EINTR;  // EINTR: the fd is closed and the data written
-}
 
 std::string user_name() {
   long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -246,16 +233,6 @@ Result<std::string> private_folder(const std::string& path) {
   // in a shared /tmp another user may have planted a folder or a symlink.
   if (Status s = check_private_folder(path, /*allow_group_read=*/false); !s) return s.error();
   return path + "/";
-}
-
-bool is_privileged() {
-  if (::geteuid() == 0) return true;
-  __user_cap_header_struct header{};
-  header.version = _LINUX_CAPABILITY_VERSION_3;
-  header.pid = 0;
-  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-  if (::syscall(SYS_capget, &header, data) != 0) return false;
-  return (data[CAP_NET_ADMIN / 32].effective & (1u << (CAP_NET_ADMIN % 32))) != 0;
 }
 
 }  // namespace tw::platform

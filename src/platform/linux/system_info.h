@@ -1,47 +1,15 @@
 #pragma once
 // Who and where this process is: user and host names for the settings file
 // name, the data folder that holds the files "beside the program", the private
-// runtime folder for the lock file and the command socket, and the privilege
-// check. Also OwnedFd, the RAII owner of a file descriptor used by the system
-// services.
+// runtime folder for the lock file and the command socket.
 //
 // Every function may be called from any thread; none of them caches.
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "base/error.h"
 
 namespace tw::platform {
-
-// Owns one file descriptor and closes it on destruction.
-class OwnedFd {
- public:
-  OwnedFd() = default;
-  explicit OwnedFd(int fd) : fd_(fd) {}
-  OwnedFd(OwnedFd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-  OwnedFd& operator=(OwnedFd&& o) noexcept {
-    if (this != &o) {
-      reset();
-      fd_ = std::exchange(o.fd_, -1);
-    }
-    return *this;
-  }
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
-  ~OwnedFd() { reset(); }
-
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset();
-  // Closes now and tells whether close reported an error (a deferred write
-  // error on some file systems). Closing an empty owner is not an error.
-  bool close();
-
- private:
-  int fd_ = -1;
-};
 
 // Name of the effective user (getpwuid_r), empty when it cannot be found.
 std::string user_name();
@@ -104,9 +72,5 @@ Result<std::string> choose_runtime_folder(const char* xdg_runtime_dir, const std
 // error otherwise (its detail says which); an unsafe folder is refused, never
 // repaired.
 Result<std::string> private_folder(const std::string& path);
-
-// True for root or a process holding CAP_NET_ADMIN in its effective set
-// (connection kill and the packet filter need it).
-bool is_privileged();
 
 }  // namespace tw::platform

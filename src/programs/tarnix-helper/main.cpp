@@ -53,6 +53,7 @@
 #include "helper/protocol.h"
 #include "packetfilter/nft_ruleset.h"
 #include "platform/linux/machine_ipv6.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/packet_socket.h"
 #include "platform/linux/proc_sockets.h"
 #include "platform/privileged/capabilities.h"
@@ -149,7 +150,7 @@ class Forwarder {
   Forwarder(const Forwarder&) = delete;
   Forwarder& operator=(const Forwarder&) = delete;
 
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
 
   Message start(const StartCapture& request, std::uint32_t run) {
     if (channel_ < 0) return ErrorReply{Error{kCaptureHeadline, "socket: the helper has no capture channel", EBADF}};
@@ -161,9 +162,9 @@ class Forwarder {
     end_run();  // a capture running already is replaced
     platform::CaptureFailure failure;
     // The address's family chooses the datagrams: IPv4 or IPv6, never both.
-    const int fd = platform::open_device_capture_socket(device, failure, request.address.family);
-    if (fd < 0) return ErrorReply{platform::capture_error(failure)};
-    fd_ = fd;
+    platform::OwnedFd fd(platform::open_device_capture_socket(device, failure, request.address.family));
+    if (!fd) return ErrorReply{platform::capture_error(failure)};
+    fd_ = std::move(fd);
     run_ = run;
     counts_ = {};
     reported_drops_ = 0;
@@ -180,24 +181,24 @@ class Forwarder {
   // The packet socket is readable (or has an error): forward what is queued.
   // True when datagrams were read.
   bool forward(short revents) {
-    if (fd_ < 0) return false;
+    if (!fd_) return false;
     if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (revents & POLLIN) == 0) {
       int err = 0;
       socklen_t len = sizeof err;
-      getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len);
+      getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &err, &len);
       if (gone(err) || (revents & POLLNVAL) != 0) end_by_itself(err != 0 ? err : ENODEV);
       return false;
     }
     bool read_any = false;
     // A few rounds at most, then the requests get their turn.
-    for (int round = 0; round < kMaxRounds && fd_ >= 0; ++round) {
+    for (int round = 0; round < kMaxRounds && fd_; ++round) {
       for (unsigned i = 0; i < kReadBatch; ++i) {
         iov_[i] = {blocks_.data() + std::size_t{i} * platform::kCaptureSnapLength, platform::kCaptureSnapLength};
         msgs_[i].msg_hdr = msghdr{};
         msgs_[i].msg_hdr.msg_iov = &iov_[i];
         msgs_[i].msg_hdr.msg_iovlen = 1;
       }
-      const int n = recvmmsg(fd_, msgs_.data(), kReadBatch, MSG_DONTWAIT, nullptr);
+      const int n = recvmmsg(fd_.get(), msgs_.data(), kReadBatch, MSG_DONTWAIT, nullptr);
       if (n < 0) {
         if (gone(errno)) end_by_itself(errno);
         break;  // EAGAIN: the queue is empty
@@ -221,16 +222,16 @@ class Forwarder {
       }
       if (static_cast<unsigned>(n) < kReadBatch) break;
     }
-    if (fd_ >= 0 && writer_.count() > 0) send_batch(false, 0);
+    if (fd_ && writer_.count() > 0) send_batch(false, 0);
     return read_any;
   }
 
   // The kernel's drop count, read now and then; a change is reported even
   // when no datagram follows.
   void tick() {
-    if (fd_ < 0 || Clock::now() - drops_read_ < kDropsPeriod) return;
+    if (!fd_ || Clock::now() - drops_read_ < kDropsPeriod) return;
     drops_read_ = Clock::now();
-    platform::add_capture_drops(fd_, counts_.kernel_drops);
+    platform::add_capture_drops(fd_.get(), counts_.kernel_drops);
     if (counts_.kernel_drops != reported_drops_) send_batch(false, 0);
   }
 
@@ -275,25 +276,23 @@ class Forwarder {
   }
 
   void end_by_itself(int err) {
-    if (fd_ < 0) return;
-    platform::add_capture_drops(fd_, counts_.kernel_drops);
-    close(fd_);
-    fd_ = -1;
+    if (!fd_) return;
+    platform::add_capture_drops(fd_.get(), counts_.kernel_drops);
+    fd_.reset();
     send_batch(true, err);
   }
 
   void end_run() {
-    if (fd_ < 0) return;
+    if (!fd_) return;
     if (writer_.count() > 0) send_batch(false, 0);
-    if (fd_ < 0) return;
-    platform::add_capture_drops(fd_, counts_.kernel_drops);
-    close(fd_);
-    fd_ = -1;
+    if (!fd_) return;
+    platform::add_capture_drops(fd_.get(), counts_.kernel_drops);
+    fd_.reset();
   }
 
   const int channel_;
   CaptureBatchWriter writer_;
-  int fd_ = -1;
+  platform::OwnedFd fd_;
   std::uint32_t run_ = 0;
   CaptureCounts counts_;
   std::uint64_t reported_drops_ = 0;

@@ -31,14 +31,15 @@
 #include "app/startup.h"
 #include "host/runtime_host.h"
 #include "options.h"
+#include "packetfilter/nft_ruleset.h"
 #include "packets/packet_monitor.h"
 #include "platform/linux/logind_power_events.h"
 #include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/process_wait.h"
 #include "platform/linux/service_manager.h"
 #include "platform/linux/system_info.h"
 #include "platform/linux/terminal_beeper.h"
-#include "packetfilter/nft_ruleset.h"
 #include "platform/privileged/nftables_filter.h"
 #include "platform/privileged/sock_destroy.h"
 #include "shared/flow_keys.h"
@@ -98,7 +99,7 @@ std::string live_line(const traffic::TrafficMonitor& traffic) {
   if (name.empty()) {
     const auto& names = traffic.names();
     const int sel = traffic.selected_interface();
-    if (sel >= 0 && static_cast<std::size_t>(sel) < names.size()) name = names[sel];
+    if (sel >= 0 && static_cast<std::size_t>(sel) < names.size()) name = names[static_cast<std::size_t>(sel)];
   }
   std::string line = name + "  UL:" + t.smoothed_send + "  DL:" + t.smoothed_recv +
                      "  Total UL:" + t.total_send + "  Total DL:" + t.total_recv;
@@ -227,7 +228,8 @@ int run(const Options& opt) {
   }
   const auto& names = traffic.names();
   note("sampling interface " + std::to_string(position) + " (" +
-       (static_cast<std::size_t>(position) < names.size() ? names[position] : std::string("?")) +
+       (static_cast<std::size_t>(position) < names.size() ? names[static_cast<std::size_t>(position)]
+                                                          : std::string("?")) +
        ") every " + std::to_string(traffic.sampling_period_ms()) + " ms");
 
   const bool tty = ::isatty(STDOUT_FILENO) == 1;

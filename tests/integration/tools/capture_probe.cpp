@@ -200,8 +200,8 @@ int main(int argc, char** argv) {
   platform::HelperClient helper({argv[1]});
   platform::LinuxPacketCapture capture(&helper);
   Printer printer(*address, std::atoi(argv[3]));
-  if (auto failure = capture.start(*address, printer)) {
-    std::printf("%s\n", packets::capture_failure_text(*failure, Language::English).c_str());
+  if (const auto started = capture.start(*address, printer); !started.ok()) {
+    std::printf("%s\n", packets::capture_failure_text(started.error(), Language::English).c_str());
     return 1;
   }
   std::printf("%s\nstarted\n", capture.through_helper() ? "helper" : "in-process");

@@ -121,8 +121,9 @@ TEST(RuntimeTimers, TableAndLogPeriods) {
   core.start();
   const auto t = core.timers();
   std::vector<int> ids;
+  ids.reserve(t.size());
   for (const auto& s : t) ids.push_back(s.id);
-  // Timer 14 is armed only while an interface change counts down.
+  // kTimerAutoReset is armed only while an interface change counts down.
   EXPECT_EQ(ids, (std::vector<int>{3, 4, 10, 11, 12, 13}));
   EXPECT_EQ(period_of(t, kTimerStatusBlock), 200u);
   EXPECT_EQ(period_of(t, kTimerGrossTotals), 60000u);
@@ -142,7 +143,7 @@ TEST(RuntimeTimers, TableAndLogPeriods) {
   EXPECT_EQ(period_of(core.timers(), kTimerTrafficLog), 7000u);
   EXPECT_EQ(period_of(core.timers(), kTimerReportLog), 2147483000u);
 
-  // A sampler that publishes the record itself leaves timer 3 unarmed; it
+  // A sampler that publishes the record itself leaves kTimerStatusBlock unarmed; it
   // can at the periods that divide 200 ms.
   rig.feature->set_sampler_publishes(true);
   EXPECT_EQ(period_of(core.timers(), kTimerStatusBlock), 0u);

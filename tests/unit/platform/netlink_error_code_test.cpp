@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/netlink_messages.h"
 
 namespace {
 

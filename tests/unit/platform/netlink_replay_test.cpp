@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/linux/netlink_link_stats.h"
+#include "platform/linux/link_rows.h"
 #include "platform/linux/sock_diag.h"
 
 namespace {
