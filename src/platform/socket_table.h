@@ -115,6 +115,14 @@ class SocketTable {
     (void)protocol;
     return std::vector<SocketRow>{};
   }
+  // The IPv4 sockets as read() gives them, then the IPv6 ones as read_ipv6()
+  // does; a table may read both at once. An error of read() is the answer.
+  virtual Result<std::vector<SocketRow>> read_both(SocketProtocol protocol) {
+    auto rows = read(protocol);
+    if (!rows) return rows;
+    if (auto v6 = read_ipv6(protocol)) rows->insert(rows->end(), v6->begin(), v6->end());
+    return rows;
+  }
 };
 
 struct ProcessEntry {

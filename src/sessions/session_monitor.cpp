@@ -35,18 +35,12 @@ void SessionMonitor::refresh() {
   using platform::SocketProtocol;
   if (!running_) return;  // a late timer tick after stop() must not count
   // A table that cannot be read contributes nothing this time.
-  auto tcp = deps_.sockets.read(SocketProtocol::Tcp);
-  auto udp = deps_.sockets.read(SocketProtocol::Udp);
+  // IPv6 rows after the IPv4 ones: the records, flow keys and their limits
+  // fill in the same order as without IPv6 until the IPv6 rows begin.
+  auto tcp = config_.ipv6 ? deps_.sockets.read_both(SocketProtocol::Tcp) : deps_.sockets.read(SocketProtocol::Tcp);
+  auto udp = config_.ipv6 ? deps_.sockets.read_both(SocketProtocol::Udp) : deps_.sockets.read(SocketProtocol::Udp);
   std::vector<platform::SocketRow> tcp_rows = tcp ? std::move(*tcp) : std::vector<platform::SocketRow>{};
   std::vector<platform::SocketRow> udp_rows = udp ? std::move(*udp) : std::vector<platform::SocketRow>{};
-  if (config_.ipv6) {
-    // After the IPv4 ones: the records, flow keys and their limits fill in
-    // the same order as without IPv6 until the IPv6 rows begin.
-    if (auto tcp6 = deps_.sockets.read_ipv6(SocketProtocol::Tcp))
-      tcp_rows.insert(tcp_rows.end(), tcp6->begin(), tcp6->end());
-    if (auto udp6 = deps_.sockets.read_ipv6(SocketProtocol::Udp))
-      udp_rows.insert(udp_rows.end(), udp6->begin(), udp6->end());
-  }
   const std::uint32_t now = deps_.clock.tick_ms();
   ConnectionTable::HostText host_text;
   if (settings_.ask_dns) host_text = [this](const std::string& a) { return deps_.hosts.host_name_for(a); };

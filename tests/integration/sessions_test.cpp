@@ -691,6 +691,27 @@ TEST(SessionsOnTheKernel, Ipv6ConnectionIsListedWithItsProcessAndResetByAnIpv6Ru
   server4.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
   ASSERT_GE(server4.fd, 0);
 
+  // One walk of the kernel's TCP tables for both families gives what the two
+  // family dumps give, IPv4 first, each family in the kernel's order.
+  ASSERT_TRUE(link.right().run([&] {
+    platform::SockDiagSocketTable table;
+    const auto both = table.read_tcp_one_walk();
+    const auto v4 = table.read(platform::SocketProtocol::Tcp);
+    const auto v6 = table.read_ipv6(platform::SocketProtocol::Tcp);
+    ASSERT_TRUE(both && v4 && v6) << (both ? "" : both.error().detail);
+    const auto ids = [](const std::vector<platform::SocketRow>& rows) {
+      std::vector<std::uint64_t> out;
+      for (const auto& r : rows) out.push_back(r.cookie);
+      return out;
+    };
+    std::vector<std::uint64_t> expected = ids(*v4);
+    const std::vector<std::uint64_t> ids6 = ids(*v6);
+    expected.insert(expected.end(), ids6.begin(), ids6.end());
+    EXPECT_EQ(ids(*both), expected);
+    EXPECT_FALSE(v4->empty());  // the IPv4 client
+    EXPECT_GE(v6->size(), 3u);  // listener, IPv6 server side, mapped server side
+  }));
+
   platform::ProcProcessTable processes;
   platform::FakeClock clock;
   platform::FakeFileStore files;

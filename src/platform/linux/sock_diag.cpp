@@ -44,7 +44,8 @@ DumpProgress parse_sock_diag_dump(const void* buf, std::size_t len, SocketProtoc
       }
       return DumpProgress::Failed;
     }
-    if (m->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
+    // TCPDIAG_GETSOCK: the answers to a dump of both families (read_both).
+    if (m->nlmsg_type != SOCK_DIAG_BY_FAMILY && m->nlmsg_type != TCPDIAG_GETSOCK) continue;
     if (m->nlmsg_len < mnl_nlmsg_size(sizeof(inet_diag_msg))) continue;
     inet_diag_msg msg;
     std::memcpy(&msg, mnl_nlmsg_get_payload(m), sizeof msg);
@@ -96,27 +97,57 @@ Result<std::vector<SocketRow>> SockDiagSocketTable::read_ipv6(SocketProtocol pro
   return dump(protocol, AF_INET6);
 }
 
+Result<std::vector<SocketRow>> SockDiagSocketTable::read_both(SocketProtocol protocol) {
+  // A SOCK_DIAG_BY_FAMILY dump walks the kernel's whole TCP hash table for
+  // one family, and that walk is most of a refresh's cost. The older
+  // TCPDIAG_GETSOCK request leaves the family open, so one walk answers for
+  // both. UDP has no such request; a kernel that refuses it gets two dumps.
+  if (protocol != SocketProtocol::Tcp) return SocketTable::read_both(protocol);
+  auto rows = read_tcp_one_walk();
+  return rows ? rows : SocketTable::read_both(protocol);
+}
+
+Result<std::vector<SocketRow>> SockDiagSocketTable::read_tcp_one_walk() {
+  auto rows = dump(SocketProtocol::Tcp, AF_UNSPEC);
+  if (!rows) return rows;
+  // Each family keeps the kernel's order, IPv4 first, as the two dumps give it.
+  std::stable_partition(rows->begin(), rows->end(),
+                        [](const SocketRow& r) { return r.family == net::kFamilyIPv4; });
+  return rows;
+}
+
 Result<std::vector<SocketRow>> SockDiagSocketTable::dump(SocketProtocol protocol, std::uint8_t family) {
   if (!sock_) return open_error_;
   const bool tcp = protocol == SocketProtocol::Tcp;
-  const char* what = family == AF_INET6 ? (tcp ? "dumping the TCP/IPv6 sockets" : "dumping the UDP/IPv6 sockets")
-                                        : (tcp ? "dumping the TCP sockets" : "dumping the UDP sockets");
+  const char* what = family == AF_UNSPEC  ? "dumping the TCP sockets of both families"
+                     : family == AF_INET6 ? (tcp ? "dumping the TCP/IPv6 sockets" : "dumping the UDP/IPv6 sockets")
+                                          : (tcp ? "dumping the TCP sockets" : "dumping the UDP sockets");
   alignas(nlmsghdr) char req_buf[256] = {};
   nlmsghdr* nlh = mnl_nlmsg_put_header(req_buf);
-  nlh->nlmsg_type = SOCK_DIAG_BY_FAMILY;
   nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
   nlh->nlmsg_seq = ++seq_;
   if (seq_ == 0) nlh->nlmsg_seq = ++seq_;  // 0 means "any" to the parser
-  auto* req = static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(nlh, sizeof(inet_diag_req_v2)));
-  // The kernel answers a family's dump with that family's sockets only: an
-  // AF_INET6 dump holds the dual-stack sockets' IPv4-mapped connections, and
-  // never a socket of the AF_INET dump.
-  req->sdiag_family = family;
-  req->sdiag_protocol = protocol == SocketProtocol::Tcp ? IPPROTO_TCP : IPPROTO_UDP;
   // Every state but the bound-only one: a connection auto-block closed would
   // otherwise come back as CLOSED at every refresh while its program holds
   // the socket.
-  req->idiag_states = ~0U & ~(1U << kTcpBoundInactive);
+  const std::uint32_t states = ~0U & ~(1U << kTcpBoundInactive);
+  if (family == AF_UNSPEC) {
+    // TCP of both families (read_both): the kernel takes the family of this
+    // request as open.
+    nlh->nlmsg_type = TCPDIAG_GETSOCK;
+    auto* req = static_cast<inet_diag_req*>(mnl_nlmsg_put_extra_header(nlh, sizeof(inet_diag_req)));
+    req->idiag_family = AF_UNSPEC;
+    req->idiag_states = states;
+  } else {
+    nlh->nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    auto* req = static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(nlh, sizeof(inet_diag_req_v2)));
+    // The kernel answers a family's dump with that family's sockets only: an
+    // AF_INET6 dump holds the dual-stack sockets' IPv4-mapped connections,
+    // and never a socket of the AF_INET dump.
+    req->sdiag_family = family;
+    req->sdiag_protocol = protocol == SocketProtocol::Tcp ? IPPROTO_TCP : IPPROTO_UDP;
+    req->idiag_states = states;
+  }
   if (mnl_socket_sendto(sock_.get(), nlh, nlh->nlmsg_len) < 0) return Error::from_errno(kHeadline, what, errno);
 
   std::vector<SocketRow> rows;
@@ -127,9 +158,10 @@ Result<std::vector<SocketRow>> SockDiagSocketTable::dump(SocketProtocol protocol
     switch (parse_sock_diag_dump(buf_.data(), static_cast<std::size_t>(n), protocol, seq_, rows, err)) {
       case DumpProgress::Done:
         // A reply of the other family would be a kernel bug; it is not heard.
-        std::erase_if(rows, [&](const SocketRow& r) {
-          return r.family != (family == AF_INET6 ? net::kFamilyIPv6 : net::kFamilyIPv4);
-        });
+        if (family != AF_UNSPEC)
+          std::erase_if(rows, [&](const SocketRow& r) {
+            return r.family != (family == AF_INET6 ? net::kFamilyIPv6 : net::kFamilyIPv4);
+          });
         return rows;
       case DumpProgress::Failed: return Error::from_errno(kHeadline, what, err);
       case DumpProgress::More: break;

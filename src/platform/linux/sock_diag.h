@@ -37,6 +37,11 @@ class SockDiagSocketTable : public SocketTable {
   bool is_supported() override { return sock_ != nullptr; }
   Result<std::vector<SocketRow>> read(SocketProtocol protocol) override;
   Result<std::vector<SocketRow>> read_ipv6(SocketProtocol protocol) override;
+  // TCP through read_tcp_one_walk(), two dumps where that fails.
+  Result<std::vector<SocketRow>> read_both(SocketProtocol protocol) override;
+  // The TCP sockets of both families in one walk of the kernel's tables,
+  // IPv4 first, each family in the kernel's order; no second try.
+  Result<std::vector<SocketRow>> read_tcp_one_walk();
 
  private:
   Result<std::vector<SocketRow>> dump(SocketProtocol protocol, std::uint8_t family);
