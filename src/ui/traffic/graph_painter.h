@@ -14,7 +14,7 @@
 // is a copy of a kept image. What a frame changed is dirty() (logical
 // pixels), for the widget's update().
 //
-// Sizes are logical pixels (the settings' sizes, the spec's geometry); the
+// Sizes are logical pixels (the settings' sizes and the graph's fixed layout); the
 // image has `dpr` device pixels per logical pixel (2 at 200 % scaling), so
 // lines and glyphs are drawn at the screen's resolution, not scaled up.
 //
