@@ -190,32 +190,46 @@ platform::FilterSet filter_set(const std::vector<FilterRule>& rules, const std::
   return set;
 }
 
+namespace {
+
+// How one family's rules name a protocol and ICMP. IPv6 names the transport
+// with meta l4proto, not ip6 nexthdr: the header after extension headers.
+struct ProtocolWords {
+  std::string_view any_protocol;  // " ip protocol " / " meta l4proto "
+  std::string_view icmp;          // "icmp" / "icmpv6"
+  std::string_view any_icmp;      // the protocol's name after any_protocol
+  int icmp_filter;                // kFilterIcmp / kFilterIcmp6
+};
+constexpr ProtocolWords kWords4{" ip protocol ", "icmp", "icmp", platform::kFilterIcmp};
+constexpr ProtocolWords kWords6{" meta l4proto ", "icmpv6", "ipv6-icmp", platform::kFilterIcmp6};
+
+// The protocol and port part of a filter of either family.
+template <class Filter>
+void append_protocol(std::string& out, const Filter& f, const ProtocolWords& w) {
+  if (f.protocol == platform::kFilterTcp || f.protocol == platform::kFilterUdp) {
+    const std::string_view proto = f.protocol == platform::kFilterTcp ? "tcp" : "udp";
+    const std::size_t before = out.size();
+    append_ports(out, proto, "sport", f.src_port, f.src_port_high);
+    append_ports(out, proto, "dport", f.dst_port, f.dst_port_high);
+    if (out.size() == before) (out += w.any_protocol) += proto;
+  } else if (f.protocol == w.icmp_filter) {
+    const bool any_type = f.src_port >= platform::kFilterIcmpAny;
+    const bool any_code = f.dst_port >= platform::kFilterIcmpAny;
+    if (!any_type) ((out += ' ') += w.icmp) += " type " + std::to_string(f.src_port);
+    if (!any_code) ((out += ' ') += w.icmp) += " code " + std::to_string(f.dst_port);
+    if (any_type && any_code) (out += w.any_protocol) += w.any_icmp;
+  }
+  // any other protocol: addresses only
+}
+
+}  // namespace
+
 std::string nft_match(const FilterDescriptor& f, bool inbound) {
   std::string out = inbound ? "ip daddr @" : "ip saddr @";
   out += kLocalSetName;
   append_address(out, "saddr", f.src_address, f.src_mask);
   append_address(out, "daddr", f.dst_address, f.dst_mask);
-  switch (f.protocol) {
-    case platform::kFilterTcp:
-    case platform::kFilterUdp: {
-      const std::string_view proto = f.protocol == platform::kFilterTcp ? "tcp" : "udp";
-      const std::size_t before = out.size();
-      append_ports(out, proto, "sport", f.src_port, f.src_port_high);
-      append_ports(out, proto, "dport", f.dst_port, f.dst_port_high);
-      if (out.size() == before) out += " ip protocol " + std::string(proto);
-      break;
-    }
-    case platform::kFilterIcmp: {
-      const bool any_type = f.src_port >= platform::kFilterIcmpAny;
-      const bool any_code = f.dst_port >= platform::kFilterIcmpAny;
-      if (!any_type) out += " icmp type " + std::to_string(f.src_port);
-      if (!any_code) out += " icmp code " + std::to_string(f.dst_port);
-      if (any_type && any_code) out += " ip protocol icmp";
-      break;
-    }
-    default:
-      break;  // any protocol: addresses only
-  }
+  append_protocol(out, f, kWords4);
   return out;
 }
 
@@ -224,28 +238,7 @@ std::string nft_match(const FilterDescriptor6& f, bool inbound) {
   out += kLocalSet6Name;
   append_address6(out, "saddr", f.src_address, f.src_prefix);
   append_address6(out, "daddr", f.dst_address, f.dst_prefix);
-  switch (f.protocol) {
-    case platform::kFilterTcp:
-    case platform::kFilterUdp: {
-      const std::string_view proto = f.protocol == platform::kFilterTcp ? "tcp" : "udp";
-      const std::size_t before = out.size();
-      append_ports(out, proto, "sport", f.src_port, f.src_port_high);
-      append_ports(out, proto, "dport", f.dst_port, f.dst_port_high);
-      // meta l4proto, not ip6 nexthdr: the header after extension headers.
-      if (out.size() == before) out += " meta l4proto " + std::string(proto);
-      break;
-    }
-    case platform::kFilterIcmp6: {
-      const bool any_type = f.src_port >= platform::kFilterIcmpAny;
-      const bool any_code = f.dst_port >= platform::kFilterIcmpAny;
-      if (!any_type) out += " icmpv6 type " + std::to_string(f.src_port);
-      if (!any_code) out += " icmpv6 code " + std::to_string(f.dst_port);
-      if (any_type && any_code) out += " meta l4proto ipv6-icmp";
-      break;
-    }
-    default:
-      break;  // any protocol: addresses only
-  }
+  append_protocol(out, f, kWords6);
   return out;
 }
 
