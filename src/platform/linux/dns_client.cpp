@@ -237,31 +237,10 @@ Result<std::string> SystemHostLookup::name_of(const std::string& address, std::s
   return std::move(*r);
 }
 
-namespace {
-
-// The hosts database's name of an IPv6 address (gethostbyaddr, as for IPv4).
-std::optional<std::string> local_name_of6(const in6_addr& address) {
-  hostent he{};
-  hostent* result = nullptr;
-  char buf[4096];
-  int herr = 0;
-  if (gethostbyaddr_r(&address, sizeof address, AF_INET6, &he, buf, sizeof buf, &result, &herr) != 0 || !result ||
-      !result->h_name)
-    return std::nullopt;
-  return detail::without_control_chars(result->h_name);
-}
-
-}  // namespace
-
 std::optional<std::string> SystemHostLookup::hosts_name_of(const std::string& address, std::stop_token stop) {
-  in6_addr a6{};
-  if (inet_pton(AF_INET6, address.c_str(), &a6) == 1) {
-    auto r = run_abandonable(stop, [a6] { return local_name_of6(a6); });
-    return r ? std::move(*r) : std::nullopt;
-  }
-  in_addr a{};
-  if (inet_pton(AF_INET, address.c_str(), &a) != 1) return std::nullopt;
-  auto r = run_abandonable(stop, [be = a.s_addr] { return SystemReverseResolver().local_name_of(be); });
+  const auto ip = net::parse_ip(address);
+  if (!ip) return std::nullopt;
+  auto r = run_abandonable(stop, [a = *ip] { return SystemReverseResolver().local_name_of_ip(a); });
   return r ? std::move(*r) : std::nullopt;
 }
 

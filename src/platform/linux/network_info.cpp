@@ -232,20 +232,26 @@ int on_link(const nlmsghdr* nlh, void* data) {
   return MNL_CB_OK;
 }
 
-int on_addr(const nlmsghdr* nlh, void* data) {
-  if (mnl_nlmsg_get_payload_len(nlh) < sizeof(ifaddrmsg)) return MNL_CB_OK;
-  const auto* ifa = static_cast<const ifaddrmsg*>(mnl_nlmsg_get_payload(nlh));
-  if (ifa->ifa_family != AF_INET || ifa->ifa_prefixlen > 32) return MNL_CB_OK;
-  // IFA_LOCAL is the interface's own address; IFA_ADDRESS is the peer's on a
-  // point-to-point link and the same as IFA_LOCAL elsewhere.
+// The interface's own address of an address message (`length` bytes: 4 or
+// 16), or nullptr. IFA_LOCAL is the interface's own address; IFA_ADDRESS is
+// the peer's on a point-to-point link and the same as IFA_LOCAL elsewhere
+// (IPv6 has a peer address only on point-to-point links too).
+const void* own_address(const nlmsghdr* nlh, std::size_t length) {
   const void* local = nullptr;
   const void* address = nullptr;
   for_each_attr(nlh, sizeof(ifaddrmsg), [&](const nlattr* attr) {
     const auto type = mnl_attr_get_type(attr);
-    if ((type == IFA_LOCAL || type == IFA_ADDRESS) && mnl_attr_get_payload_len(attr) == 4)
+    if ((type == IFA_LOCAL || type == IFA_ADDRESS) && mnl_attr_get_payload_len(attr) == length)
       (type == IFA_LOCAL ? local : address) = mnl_attr_get_payload(attr);
   });
-  const void* own = local ? local : address;
+  return local ? local : address;
+}
+
+int on_addr(const nlmsghdr* nlh, void* data) {
+  if (mnl_nlmsg_get_payload_len(nlh) < sizeof(ifaddrmsg)) return MNL_CB_OK;
+  const auto* ifa = static_cast<const ifaddrmsg*>(mnl_nlmsg_get_payload(nlh));
+  if (ifa->ifa_family != AF_INET || ifa->ifa_prefixlen > 32) return MNL_CB_OK;
+  const void* own = own_address(nlh, 4);
   if (!own) return MNL_CB_OK;
   static_cast<Dumped*>(data)->addresses[ifa->ifa_index].push_back(
       {ipv4_text(own), mask_text(ifa->ifa_prefixlen)});
@@ -256,16 +262,7 @@ int on_addr6(const nlmsghdr* nlh, void* data) {
   if (mnl_nlmsg_get_payload_len(nlh) < sizeof(ifaddrmsg)) return MNL_CB_OK;
   const auto* ifa = static_cast<const ifaddrmsg*>(mnl_nlmsg_get_payload(nlh));
   if (ifa->ifa_family != AF_INET6 || ifa->ifa_prefixlen > 128) return MNL_CB_OK;
-  // IPv6 has no peer address but on point-to-point links, where IFA_LOCAL
-  // is the own one, as for IPv4.
-  const void* local = nullptr;
-  const void* address = nullptr;
-  for_each_attr(nlh, sizeof(ifaddrmsg), [&](const nlattr* attr) {
-    const auto type = mnl_attr_get_type(attr);
-    if ((type == IFA_LOCAL || type == IFA_ADDRESS) && mnl_attr_get_payload_len(attr) == 16)
-      (type == IFA_LOCAL ? local : address) = mnl_attr_get_payload(attr);
-  });
-  const void* own = local ? local : address;
+  const void* own = own_address(nlh, 16);
   if (!own) return MNL_CB_OK;
   static_cast<Dumped*>(data)->addresses6[ifa->ifa_index].push_back(
       {net::IpAddress::from_bytes(net::kFamilyIPv6, own), ifa->ifa_prefixlen});

@@ -12,6 +12,23 @@
 
 namespace tw::platform {
 
+namespace {
+
+// The hosts database's name of an address (gethostbyaddr_r: /etc/hosts and
+// the other NSS sources, no DNS query of its own), control characters removed.
+std::optional<std::string> hosts_file_name(const void* address, socklen_t length, int family) {
+  hostent he{};
+  hostent* result = nullptr;
+  char buf[4096];
+  int herr = 0;
+  if (gethostbyaddr_r(address, length, family, &he, buf, sizeof buf, &result, &herr) != 0 || !result ||
+      !result->h_name)
+    return std::nullopt;
+  return detail::without_control_chars(result->h_name);
+}
+
+}  // namespace
+
 std::optional<std::string> SystemReverseResolver::name_of(std::uint32_t address_be) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
@@ -23,14 +40,7 @@ std::optional<std::string> SystemReverseResolver::name_of(std::uint32_t address_
 }
 
 std::optional<std::string> SystemReverseResolver::local_name_of(std::uint32_t address_be) {
-  hostent he{};
-  hostent* result = nullptr;
-  char buf[4096];
-  int herr = 0;
-  if (gethostbyaddr_r(&address_be, sizeof address_be, AF_INET, &he, buf, sizeof buf, &result, &herr) != 0 || !result ||
-      !result->h_name)
-    return std::nullopt;
-  return detail::without_control_chars(result->h_name);
+  return hosts_file_name(&address_be, sizeof address_be, AF_INET);
 }
 
 std::optional<std::string> SystemReverseResolver::name_of_ip(const net::IpAddress& address) {
@@ -46,14 +56,7 @@ std::optional<std::string> SystemReverseResolver::name_of_ip(const net::IpAddres
 
 std::optional<std::string> SystemReverseResolver::local_name_of_ip(const net::IpAddress& address) {
   if (address.is_v4()) return local_name_of(address.v4_network());
-  hostent he{};
-  hostent* result = nullptr;
-  char buf[4096];
-  int herr = 0;
-  if (gethostbyaddr_r(address.bytes.data(), 16, AF_INET6, &he, buf, sizeof buf, &result, &herr) != 0 || !result ||
-      !result->h_name)
-    return std::nullopt;
-  return detail::without_control_chars(result->h_name);
+  return hosts_file_name(address.bytes.data(), 16, AF_INET6);
 }
 
 std::optional<std::string> SystemReverseResolver::udp_service_name(std::uint16_t port) {
