@@ -140,7 +140,9 @@ int raw(const char* helper_path, const net::IpAddress& ip) {
   char* argv[] = {const_cast<char*>(helper_path), nullptr};
   char* envp[] = {nullptr};
   pid_t pid = 0;
-  if (posix_spawn(&pid, helper_path, &actions, nullptr, argv, envp) != 0) {
+  const int spawned = posix_spawn(&pid, helper_path, &actions, nullptr, argv, envp);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
     std::printf("cannot run the helper\n");
     return 1;
   }
