@@ -78,9 +78,7 @@ void set_host(char (&field)[kHostChars], std::string_view address, const DecodeC
 constexpr int kHopByHop = 0;
 constexpr int kRouting = 43;
 constexpr int kFragment = 44;
-constexpr int kEsp = 50;
 constexpr int kAuthentication = 51;
-constexpr int kNoNextHeader = 59;
 constexpr int kDestinationOptions = 60;
 constexpr int kIcmp6 = 58;
 constexpr std::size_t kIpv6HeaderBytes = 40;
