@@ -1,7 +1,5 @@
 #include "shared/host_names.h"
 
-#include <charconv>
-
 #include "base/ip_address.h"
 #include "base/text_helpers.h"
 
@@ -14,23 +12,9 @@ std::string pending_host_text(std::string_view address) {
 }
 
 std::optional<std::uint32_t> parse_address(std::string_view text) {
-  std::uint32_t out = 0;
-  auto* bytes = reinterpret_cast<unsigned char*>(&out);
-  const char* p = text.data();
-  const char* end = p + text.size();
-  for (int i = 0; i < 4; ++i) {
-    if (i) {
-      if (p == end || *p != '.') return std::nullopt;
-      ++p;
-    }
-    unsigned v = 0;
-    const auto [next, ec] = std::from_chars(p, end, v);
-    if (ec != std::errc{} || next == p || v > 255) return std::nullopt;
-    bytes[i] = static_cast<unsigned char>(v);
-    p = next;
-  }
-  if (p != end) return std::nullopt;
-  return out;
+  const auto a = net::parse_ip(text);
+  if (!a || !a->is_v4()) return std::nullopt;
+  return a->v4_network();
 }
 
 bool is_private_address(std::string_view address) {

@@ -40,8 +40,8 @@ std::string pending_host_text(std::string_view address);
 // LAN names of these come from the hosts database when DNS has none.
 bool is_private_address(std::string_view address);
 
-// The address of a dotted text "%d.%d.%d.%d" in network byte order, nullopt
-// when the text is not one.
+// The address of a dotted quad "192.0.2.1" in network byte order (net::parse_ip
+// read as IPv4 only), nullopt for any other text.
 std::optional<std::uint32_t> parse_address(std::string_view text);
 
 class HostNameCache {

@@ -37,6 +37,8 @@ TEST(HostNames, AddressParsingAndPrivateRanges) {
   EXPECT_FALSE(parse_address("1.2.3.256"));
   EXPECT_FALSE(parse_address("1.2.3.4 "));
   EXPECT_FALSE(parse_address("(1.2.3.4)"));
+  EXPECT_FALSE(parse_address("::ffff:10.0.0.1"));  // an IPv6 text, even one that maps IPv4
+  EXPECT_EQ(parse_address("192.0.2.1"), 0x010200C0u);  // network order
   EXPECT_TRUE(is_private_address("10.1.2.3"));
   EXPECT_TRUE(is_private_address("172.31.0.1"));
   EXPECT_FALSE(is_private_address("172.32.0.1"));
