@@ -7,7 +7,7 @@ FUZZ_BUILD ?= $(ASAN_BUILD)
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 FUZZ_SECONDS ?= 600
-# The steps of `make test` (scripts/test-trees.sh): build asan tidy by
+# The steps of `make test` (scripts/test-trees.sh): asan-all tsan tidy by
 # default; `make test-all` runs build asan-all tsan tidy.
 STEPS      ?=
 
@@ -27,11 +27,10 @@ build: deps $(BUILD)/build.ninja
 run: build
 	@scripts/run.sh $(BUILD)
 
-# The normal tree (strict warnings as errors, every test), then the unit
-# tests and the fuzz targets in the ASan+UBSan tree, then clang-tidy on the changed files; a
-# summary of what failed at the end. test-all builds the
-# whole ASan tree (every test, integration and UI too) and the TSan tree
-# (Qt-free tests) as well: about twice the time.
+# Every test and the fuzz targets in the ASan+UBSan tree, the Qt-free tests
+# in the TSan tree (both with the strict warnings as errors), then clang-tidy
+# on the changed files; a summary of what failed at the end. test-all builds
+# and tests the normal tree (gcc, as `make run` builds it) first.
 test: deps
 	@JOBS=$(JOBS) BUILD=$(BUILD) ASAN_BUILD=$(ASAN_BUILD) TSAN_BUILD=$(TSAN_BUILD) \
 	  scripts/test-trees.sh $(STEPS)

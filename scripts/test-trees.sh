@@ -2,24 +2,26 @@
 # `make test`: builds and tests every tree, one after the other, and ends with
 # a summary of what failed. A failure in one tree does not stop the others.
 #
-#   build     the normal tree (the compiler cmake picks, gcc on Debian), with
-#             the strict warnings as errors: every test, the layer checks
-#             included
-#   fuzz      clang, AddressSanitizer + LeakSanitizer + UBSan: the libFuzzer
-#             targets (corpus replay and a short fuzz run)
-#   asan      the same tree: the unit tests and the fuzz targets
-#   asan-all  the same tree built whole: every test (integration and UI too)
-#   tsan      clang, ThreadSanitizer: the Qt-free tests (unit, integration)
+#   asan-all  clang, AddressSanitizer + LeakSanitizer + UBSan, the strict
+#             warnings as errors: every test (unit, UI offscreen, the layer
+#             checks, integration, packaging) and the libFuzzer targets
+#             (corpus replay and a short fuzz run)
+#   tsan      clang, ThreadSanitizer, the strict warnings as errors: the
+#             Qt-free tests (unit, integration)
 #   tidy      clang-tidy on the C++ files changed against main
 #             (scripts/clang-tidy.sh)
+#   build     the normal tree (the compiler cmake picks, gcc on Debian, as
+#             `make run` builds it), the strict warnings as errors: every test
+#   asan      the ASan tree's unit tests and fuzz targets only
+#   fuzz      the ASan tree's fuzz targets only
 #
-# Usage: scripts/test-trees.sh [STEP...]     (default: build asan tidy)
+# Usage: scripts/test-trees.sh [STEP...]     (default: asan-all tsan tidy)
 #
 # The default is what fits the 30 minutes `make test` may take on a clean
-# 2-core machine: the normal tree alone takes about 18 (build 12, tests 6),
-# the ASan tree's unit tests and fuzz targets about 10 more, and the whole
-# ASan tree and the TSan tree would add about as much as the normal tree each. `make test-all` runs
-# build asan-all tsan tidy.
+# 2-core machine, where compiling is most of the time (precompiled headers,
+# cmake/Precompiled.cmake, and -O0 in the ASan tree keep it down): every test
+# once under ASan+UBSan, the threaded code's tests again under TSan. `make
+# test-all` adds the normal tree (gcc's warnings, the programs as shipped).
 # Environment: JOBS (default nproc), BUILD, ASAN_BUILD, TSAN_BUILD (the
 # trees' folders, default build, build-asan, build-tsan).
 #
@@ -34,16 +36,17 @@ build=${BUILD:-build}
 asan_build=${ASAN_BUILD:-build-asan}
 tsan_build=${TSAN_BUILD:-build-tsan}
 steps=("$@")
-((${#steps[@]})) || steps=(build asan tidy)
+((${#steps[@]})) || steps=(asan-all tsan tidy)
 
 summary=()   # one line per step
 failed=0
 started=$SECONDS
+tidy_tree=$asan_build   # the compile database clang-tidy reads: the last tree built
 
 minutes() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
 
-# tree NAME DIR DESCRIPTION TARGETS LABELS CMAKE-ARGS...: configure (once),
-# build TARGETS (words; "" for all), run the tests with a label matching the
+# tree NAME DIR DESCRIPTION TARGETS LABELS CMAKE-ARGS...: configure, build
+# TARGETS (words; "" for all), run the tests with a label matching the
 # regular expression LABELS ("" for every test).
 tree() {
   local name=$1 dir=$2 what=$3 targets=$4 labels=$5
@@ -54,12 +57,11 @@ tree() {
   [[ -n $labels ]] && label_args=(-L "$labels")
   local t0=$SECONDS t1 line
   echo "=== $name: $what ($dir)"
-  # Configured every time: an existing tree (from `make build`) takes on the
-  # options of the test (-Werror) without a rebuild when they are unchanged.
-  if [[ ! -f $dir/build.ninja || $name == build ]]; then
-    if ! "$@"; then
-      summary+=("$(printf '%-6s %-38s configure FAILED' "$name" "$what")"); failed=1; return
-    fi
+  # Configured every time: an existing tree (from `make build` or an older
+  # checkout) takes on the options of the test (-Werror) without a rebuild
+  # when they are unchanged.
+  if ! "$@"; then
+    summary+=("$(printf '%-6s %-38s configure FAILED' "$name" "$what")"); failed=1; return
   fi
   if ! cmake --build "$dir" -j "$jobs" "${target_args[@]}"; then
     summary+=("$(printf '%-6s %-38s build FAILED after %s' "$name" "$what" "$(minutes $((SECONDS - t0)))")")
@@ -99,23 +101,24 @@ for step in "${steps[@]}"; do
   case $step in
     build)
       tree build "$build" "normal, warnings are errors" "" "" \
-        cmake -S . -B "$build" -G Ninja -DTW_STRICT_WARNINGS=ON -DTW_WERROR=ON ;;
+        cmake -S . -B "$build" -G Ninja -DTW_STRICT_WARNINGS=ON -DTW_WERROR=ON
+      tidy_tree=$build ;;
     fuzz)
       tree fuzz "$asan_build" "clang, ASan+UBSan: fuzz targets" "fuzz-targets" "^fuzz$" \
-        env CC=clang CXX=clang++ cmake -S . -B "$asan_build" -G Ninja -DTW_SANITIZER=address ;;
+        env CC=clang CXX=clang++ cmake -S . -B "$asan_build" -G Ninja -DTW_SANITIZER=address -DTW_STRICT_WARNINGS=ON -DTW_WERROR=ON ;;
     asan)
       tree asan "$asan_build" "clang, ASan+UBSan: unit tests, fuzz" "unit-tests fuzz-targets" "^(unit|fuzz)$" \
-        env CC=clang CXX=clang++ cmake -S . -B "$asan_build" -G Ninja -DTW_SANITIZER=address ;;
+        env CC=clang CXX=clang++ cmake -S . -B "$asan_build" -G Ninja -DTW_SANITIZER=address -DTW_STRICT_WARNINGS=ON -DTW_WERROR=ON ;;
     asan-all)
-      tree asan "$asan_build" "clang, ASan+UBSan: every test" "" "" \
-        env CC=clang CXX=clang++ cmake -S . -B "$asan_build" -G Ninja -DTW_SANITIZER=address ;;
+      tree asan "$asan_build" "clang, ASan+UBSan: every test, fuzz" "" "" \
+        env CC=clang CXX=clang++ cmake -S . -B "$asan_build" -G Ninja -DTW_SANITIZER=address -DTW_STRICT_WARNINGS=ON -DTW_WERROR=ON ;;
     tsan)
       tree tsan "$tsan_build" "clang, TSan, Qt-free tests" "" "" \
-        env CC=clang CXX=clang++ cmake -S . -B "$tsan_build" -G Ninja -DTW_SANITIZER=thread ;;
+        env CC=clang CXX=clang++ cmake -S . -B "$tsan_build" -G Ninja -DTW_SANITIZER=thread -DTW_STRICT_WARNINGS=ON -DTW_WERROR=ON ;;
     tidy)
       t0=$SECONDS
       echo "=== tidy: clang-tidy on the files changed against main"
-      if scripts/clang-tidy.sh --changed "$build"; then
+      if scripts/clang-tidy.sh --changed "$tidy_tree"; then
         summary+=("$(printf '%-6s %-38s %s: clean' tidy "changed files" "$(minutes $((SECONDS - t0)))")")
       else
         summary+=("$(printf '%-6s %-38s %s: FAILED' tidy "changed files" "$(minutes $((SECONDS - t0)))")")
