@@ -205,7 +205,10 @@ Result<std::vector<SocketRow>> SockDiagSocketTable::dump(SocketProtocol protocol
   auto print = read_print();
   const auto now = std::chrono::steady_clock::now();
   auto kept = std::find_if(kept_.begin(), kept_.end(), [&](const KeptDump& k) { return k.family == family; });
-  if (print && kept != kept_.end() && kept->print == *print && now - kept->taken < kTcpDumpReuse)
+  // The changes no counter shows are those of a socket already there: a
+  // dump without any stands for as long as the counters stand still.
+  if (print && kept != kept_.end() && kept->print == *print &&
+      (kept->rows.empty() || now - kept->taken < kTcpDumpReuse))
     return kept->rows;
   auto rows = walk(protocol, family);
   if (kept != kept_.end()) kept_.erase(kept);

@@ -6,7 +6,7 @@
 // which is shared by every namespace and sized by the machine's memory (2 MB
 // of buckets with 24 GB): a couple of milliseconds even with no connection.
 // So a TCP dump is answered from the last one while nothing says the table
-// changed (see TcpTablePrint), for at most kTcpDumpReuse.
+// changed (see TcpTablePrint).
 //
 // Namespaces: the netlink socket and the counter files are opened in the
 // constructor, so the table is that of the network namespace of the
@@ -63,9 +63,11 @@ std::optional<TcpTablePrint> tcp_table_print(std::string_view snmp, std::string_
 // print: no socket waits for its program to accept it, nor is a request.
 bool tcp_dump_reusable(const std::vector<SocketRow>& rows);
 
-// The longest a TCP dump stands for later ones, so that a change no counter
-// shows (a close() or shutdown() whose FIN waits behind a closed window, a
-// connection bound to another device) is seen within this time.
+// The longest a TCP dump with sockets stands for later ones, so that a
+// change no counter shows (a close() or shutdown() whose FIN waits behind a
+// closed window, a socket bound to another device) is seen within this time.
+// A new socket always moves a counter, so an empty dump stands as long as
+// they stand still.
 inline constexpr std::chrono::seconds kTcpDumpReuse{10};
 
 class SockDiagSocketTable : public SocketTable {
