@@ -141,7 +141,9 @@ DumpProgress parse_sock_diag_dump(const void* buf, std::size_t len, SocketProtoc
 
 void SockDiagSocketTable::SocketCloser::operator()(mnl_socket* s) const { mnl_socket_close(s); }
 
-SockDiagSocketTable::SockDiagSocketTable() : buf_(kBufferBytes) {
+// Not zeroed: the kernel writes what it answers, and pages it never reaches
+// stay out of memory.
+SockDiagSocketTable::SockDiagSocketTable() : buf_(new char[kBufferBytes]) {
   sock_.reset(mnl_socket_open2(NETLINK_SOCK_DIAG, SOCK_CLOEXEC));
   if (!sock_ || mnl_socket_bind(sock_.get(), 0, MNL_SOCKET_AUTOPID) < 0) {
     open_error_ = Error::from_errno(kHeadline, "opening a NETLINK_SOCK_DIAG socket", errno);
@@ -252,10 +254,10 @@ Result<std::vector<SocketRow>> SockDiagSocketTable::walk(SocketProtocol protocol
 
   std::vector<SocketRow> rows;
   for (;;) {
-    const ssize_t n = mnl_socket_recvfrom(sock_.get(), buf_.data(), buf_.size());
+    const ssize_t n = mnl_socket_recvfrom(sock_.get(), buf_.get(), kBufferBytes);
     if (n < 0) return Error::from_errno(kHeadline, what, errno == EAGAIN ? ETIMEDOUT : errno);
     int err = 0;
-    switch (parse_sock_diag_dump(buf_.data(), static_cast<std::size_t>(n), protocol, seq_, rows, err)) {
+    switch (parse_sock_diag_dump(buf_.get(), static_cast<std::size_t>(n), protocol, seq_, rows, err)) {
       case DumpProgress::Done:
         // A reply of the other family would be a kernel bug; it is not heard.
         if (family != AF_UNSPEC)

@@ -107,7 +107,7 @@ class SockDiagSocketTable : public SocketTable {
   std::unique_ptr<mnl_socket, SocketCloser> sock_;
   Error open_error_;
   std::uint32_t seq_ = 0;
-  std::vector<char> buf_;
+  std::unique_ptr<char[]> buf_;
   // /proc/thread-self/net/{snmp,sockstat,sockstat6} of the constructing
   // thread's namespace; -1 when missing (no reuse then).
   int snmp_fd_ = -1, sockstat_fd_ = -1, sockstat6_fd_ = -1;
