@@ -5,8 +5,8 @@
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -52,10 +52,10 @@ bool read_whole(int fd, char* buf, std::size_t size, std::string_view& out) {
   return true;
 }
 
-int open_counters(const char* name) {
+OwnedFd open_counters(const char* name) {
   // thread-self: /proc/self/net is the namespace of the process's first
   // thread, not of the one that opened the netlink socket.
-  return ::open((std::string("/proc/thread-self/net/") + name).c_str(), O_RDONLY | O_CLOEXEC);
+  return OwnedFd(::open((std::string("/proc/thread-self/net/") + name).c_str(), O_RDONLY | O_CLOEXEC));
 }
 }  // namespace
 
@@ -159,18 +159,16 @@ SockDiagSocketTable::SockDiagSocketTable() : buf_(new char[kBufferBytes]) {
   sockstat6_fd_ = open_counters("sockstat6");
 }
 
-SockDiagSocketTable::~SockDiagSocketTable() {
-  for (const int fd : {snmp_fd_, sockstat_fd_, sockstat6_fd_})
-    if (fd >= 0) ::close(fd);
-}
+SockDiagSocketTable::~SockDiagSocketTable() = default;
 
 std::optional<TcpTablePrint> SockDiagSocketTable::read_print() {
-  if (snmp_fd_ < 0 || sockstat_fd_ < 0 || sockstat6_fd_ < 0) return std::nullopt;
+  if (!snmp_fd_ || !sockstat_fd_ || !sockstat6_fd_) return std::nullopt;
   // Each text is well under a kilobyte or two.
   char snmp[8192], sockstat[2048], sockstat6[2048];
   std::string_view a, b, c;
-  if (!read_whole(snmp_fd_, snmp, sizeof snmp, a) || !read_whole(sockstat_fd_, sockstat, sizeof sockstat, b) ||
-      !read_whole(sockstat6_fd_, sockstat6, sizeof sockstat6, c))
+  if (!read_whole(snmp_fd_.get(), snmp, sizeof snmp, a) ||
+      !read_whole(sockstat_fd_.get(), sockstat, sizeof sockstat, b) ||
+      !read_whole(sockstat6_fd_.get(), sockstat6, sizeof sockstat6, c))
     return std::nullopt;
   return tcp_table_print(a, b, c);
 }

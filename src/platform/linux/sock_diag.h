@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/owned_fd.h"
 #include "platform/socket_table.h"
 
 struct mnl_socket;
@@ -109,8 +110,8 @@ class SockDiagSocketTable : public SocketTable {
   std::uint32_t seq_ = 0;
   std::unique_ptr<char[]> buf_;
   // /proc/thread-self/net/{snmp,sockstat,sockstat6} of the constructing
-  // thread's namespace; -1 when missing (no reuse then).
-  int snmp_fd_ = -1, sockstat_fd_ = -1, sockstat6_fd_ = -1;
+  // thread's namespace; without one (no IPv6, no /proc) no dump is reused.
+  OwnedFd snmp_fd_, sockstat_fd_, sockstat6_fd_;
   std::vector<KeptDump> kept_;
   int tcp_walks_ = 0;
 };
