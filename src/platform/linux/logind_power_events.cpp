@@ -6,7 +6,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <string>
 #include <utility>
 
 #include "platform/linux/systemd_library.h"
