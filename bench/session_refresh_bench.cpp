@@ -9,6 +9,10 @@
 // every socket in the kept inode -> pid map. The refreshes run on a clock that
 // advances 500 ms each, as the timer's, so every second one also checks the
 // kept owners of the rows (one stat of /proc/PID/fd per owning process).
+// Between two timed refreshes one byte goes over a connection of the bench's
+// own, so that the TCP counters move and every refresh walks the kernel's
+// tables as on a busy machine; the refresh of a table that did not change
+// (its TCP dump given again) is printed beside it.
 //
 // Needs root (namespaces; reading the children's fds). Run:
 //   build/session_refresh_bench
@@ -55,13 +59,23 @@ struct Setup {
   std::unique_ptr<tw::test::NetNs> ns;
   std::vector<pid_t> children;
   std::unique_ptr<tw::platform::SockDiagSocketTable> sockets;
+  // A connection of the bench's own in the namespace: a byte over it moves
+  // the TCP counters.
+  int poke_client = -1, poke_server = -1;
+  void poke() const {
+    char b = 1;
+    if (write(poke_client, &b, 1) == 1) (void)read(poke_server, &b, 1);
+  }
   ~Setup() {
+    for (int fd : {poke_client, poke_server})
+      if (fd >= 0) close(fd);
     for (pid_t p : children) kill(p, SIGKILL);
     for (pid_t p : children) waitpid(p, nullptr, 0);
   }
 };
 Setup* g_setup = nullptr;
-double g_refresh_ms = 0, g_first_refresh_ms = 0, g_ss_ms = 0;
+double g_refresh_ms = 0, g_first_refresh_ms = 0, g_ss_ms = 0, g_unchanged_cpu_ms = 0;
+int g_tcp_walks = 0, g_unchanged_tcp_walks = 0, g_unchanged_refreshes = 0;
 // CPU time as well: on a machine shared with other work the wall times swing
 // with the load, the CPU each side spends does not.
 double g_refresh_cpu_ms = 0, g_ss_cpu_ms = 0;
@@ -117,13 +131,24 @@ bool set_up(Setup& s) {
       if (p > 0) s.children.push_back(p);
     }
     s.sockets = std::make_unique<tw::platform::SockDiagSocketTable>();
+    const int l = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    s.poke_client = socket(AF_INET, SOCK_STREAM, 0);
+    if (l >= 0 && bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(l, 1) == 0 &&
+        getsockname(l, reinterpret_cast<sockaddr*>(&a), &len) == 0 &&
+        connect(s.poke_client, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+      s.poke_server = accept(l, nullptr, nullptr);
+    if (l >= 0) close(l);
   });
   close(pipefd[1]);
   int ready = 0;
   char b;
   while (ready < kProcesses && read(pipefd[0], &b, 1) == 1) ++ready;
   close(pipefd[0]);
-  if (!entered || ready != kProcesses) {
+  if (!entered || ready != kProcesses || s.poke_server < 0) {
     std::fprintf(stderr, "session_refresh_bench: %d of %d processes ready\n", ready, kProcesses);
     return false;
   }
@@ -149,9 +174,11 @@ void BM_SessionRefresh(benchmark::State& state) {
   monitor.start();
   monitor.refresh();  // the first refresh walks /proc once, as the program's first one does
   std::size_t rows = 0;
+  const int walks0 = s.sockets->tcp_walks();
   const auto t0 = std::chrono::steady_clock::now();
   const double cpu0 = thread_cpu_ms();
   for (auto _ : state) {
+    s.poke();
     clock.advance_ms(500);
     monitor.refresh();
     rows = monitor.rows().size();
@@ -163,6 +190,37 @@ void BM_SessionRefresh(benchmark::State& state) {
   state.counters["rows"] = static_cast<double>(rows);
   state.counters["proc_walks"] = processes.scans();
   g_walks = processes.scans();
+  g_tcp_walks = s.sockets->tcp_walks() - walks0;
+}
+
+// The same refresh while no TCP socket changes: the last TCP dump stands
+// (one in kTcpDumpReuse still walks).
+void BM_UnchangedSessionRefresh(benchmark::State& state) {
+  Setup& s = *g_setup;
+  tw::platform::ProcProcessTable processes;
+  tw::platform::FakeConnectionKiller killer;
+  tw::platform::FakeClock clock;
+  tw::platform::FakeFileStore files;
+  tw::platform::FakeReverseResolver resolver;
+  tw::platform::FakeLookupWorkers workers;
+  tw::shared::HostNameCache hosts(resolver, workers);
+  tw::shared::FlowKeyTable keys;
+  tw::sessions::ProcessNameCache names(processes);
+  tw::sessions::SessionSettings settings;
+  tw::sessions::SessionMonitor monitor({*s.sockets, processes, killer, clock, files, hosts, keys, names}, {},
+                                       settings, {});
+  monitor.start();
+  monitor.refresh();
+  const int walks0 = s.sockets->tcp_walks();
+  const double cpu0 = thread_cpu_ms();
+  for (auto _ : state) {
+    clock.advance_ms(500);
+    monitor.refresh();
+  }
+  g_unchanged_cpu_ms = (thread_cpu_ms() - cpu0) / static_cast<double>(state.iterations());
+  g_unchanged_tcp_walks = s.sockets->tcp_walks() - walks0;
+  g_unchanged_refreshes = static_cast<int>(state.iterations());
+  workers.run_all();
 }
 
 // The first refresh of a program: a fresh inode -> pid map and name cache
@@ -217,6 +275,7 @@ void BM_SsTanp(benchmark::State& state) {
 }
 
 BENCHMARK(BM_SessionRefresh)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_UnchangedSessionRefresh)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_FirstSessionRefresh)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_SsTanp)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -275,6 +334,10 @@ int main(int argc, char** argv) {
   std::printf("/proc walks over all the refreshes above: %d (the first refresh's); every second refresh checked "
               "the kept owners\n",
               g_walks);
+  std::printf("TCP table walks in those refreshes: %d (one each: a byte went over a connection before each)\n",
+              g_tcp_walks);
+  std::printf("refresh of an unchanged table: %8.3f ms CPU, %d TCP table walks in %d refreshes\n",
+              g_unchanged_cpu_ms, g_unchanged_tcp_walks, g_unchanged_refreshes);
   std::printf("first refresh of a program (walks /proc): %8.3f ms\n", g_first_refresh_ms);
   return 0;
 }

@@ -81,3 +81,14 @@ awk -v t0="$t0" -v t1="$t1" -v hz="$hz" -v s0="$s0" -v s1="$s1" -v rss="$rss" -v
   printf "  VmRSS    %.2f MB                        target <= 6 MB %s\n", rss / 1024, (rss / 1024 <= 6 ? "ok" : "OVER")
   printf "  VmHWM    %.2f MB (peak)\n", hwm / 1024
 }'
+# Where the resident memory is: anonymous (heap, stacks, malloc arenas) and
+# file-backed, by mapping (the program, each library), largest first. A
+# machine with a system bus or a service manager maps libsystemd as well.
+awk '/^[0-9a-f]+-[0-9a-f]+ / { name = NF >= 6 ? $6 : "[anonymous]" }
+     /^Rss:/ { rss[name] += $2 }
+     /^Anonymous:/ { anon += $2 }
+     END {
+       for (n in rss) total += rss[n]
+       printf "  resident %d kB: %d kB anonymous, %d kB file-backed; by mapping (kB):\n", total, anon, total - anon
+       for (n in rss) if (rss[n] >= 16) printf "    %6d  %s\n", rss[n], n | "sort -rn"
+     }' "/proc/$pid/smaps" 2>/dev/null

@@ -131,8 +131,11 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${TW_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
 set(CPACK_DEBIAN_DAEMON_PACKAGE_NAME tarnwatch-daemon)
-# What the maintainer scripts call besides the essential tools.
-set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "adduser, libcap2-bin")
+# What the maintainer scripts call besides the essential tools (adduser,
+# libcap2-bin), and the libraries tarnixd and the helper load only when they
+# need them (dlopen), which the shared-library scan does not see: with the
+# versions that have every function they use.
+set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "adduser, libcap2-bin, libnftables1 (>= 1.0.2), libsystemd0 (>= 237)")
 set(CPACK_DEBIAN_DAEMON_PACKAGE_SUGGESTS "prometheus-node-exporter")
 set(CPACK_COMPONENT_DAEMON_DESCRIPTION
 "network traffic and connection monitor, headless

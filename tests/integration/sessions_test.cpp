@@ -13,6 +13,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "netns.h"
@@ -781,6 +783,79 @@ TEST(SessionsOnTheKernel, Ipv6ConnectionIsListedWithItsProcessAndResetByAnIpv6Ru
   pollfd p4{server4.fd, POLLIN, 0};
   EXPECT_EQ(poll(&p4, 1, 200), 0);
   workers.run_all();
+}
+
+// A TCP dump that nothing changed since stands for the next one, and every
+// change the list shows still comes through at the next read: a listener, a
+// connection the kernel set up before its program accepts it (its inode comes
+// with accept()), and a connection that closes.
+TEST(SessionsOnTheKernel, TcpDumpIsReusedOnlyWhileTheTableIsUnchanged) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (namespaces)";
+  test::NetNs ns("reuse");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  ASSERT_TRUE(ns.run([&] {
+    platform::SockDiagSocketTable table;
+    const auto read = [&] {
+      auto rows = table.read_tcp_one_walk();
+      EXPECT_TRUE(rows.ok());
+      return rows ? *rows : std::vector<platform::SocketRow>{};
+    };
+    const auto row_of = [](const std::vector<platform::SocketRow>& rows, std::uint16_t local, std::uint16_t remote) {
+      const auto it = std::find_if(rows.begin(), rows.end(), [&](const platform::SocketRow& r) {
+        return r.local_port == local && r.remote_port == remote;
+      });
+      return it == rows.end() ? std::optional<platform::SocketRow>() : *it;
+    };
+    EXPECT_TRUE(read().empty());
+    EXPECT_TRUE(read().empty());
+    EXPECT_EQ(table.tcp_walks(), 1);
+
+    Fd listener;
+    listener.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(listener.fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener.fd, 4), 0);
+    ASSERT_EQ(getsockname(listener.fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    const std::uint16_t port = ntohs(a.sin_port);
+    EXPECT_TRUE(row_of(read(), port, 0));
+
+    Fd client;
+    client.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(client.fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    sockaddr_in c{};
+    len = sizeof c;
+    ASSERT_EQ(getsockname(client.fd, reinterpret_cast<sockaddr*>(&c), &len), 0);
+    const std::uint16_t client_port = ntohs(c.sin_port);
+    auto rows = read();
+    ASSERT_TRUE(row_of(rows, client_port, port));
+    const auto waiting = row_of(rows, port, client_port);
+    ASSERT_TRUE(waiting);
+    EXPECT_EQ(waiting->inode, 0u);  // not accepted yet
+    const int walks = table.tcp_walks();
+    read();
+    EXPECT_EQ(table.tcp_walks(), walks + 1);  // no counter moves with accept(): read again
+
+    Fd server;
+    server.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(server.fd, 0);
+    struct stat st {};
+    ASSERT_EQ(fstat(server.fd, &st), 0);
+    rows = read();
+    const auto accepted = row_of(rows, port, client_port);
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(accepted->inode, st.st_ino);
+    EXPECT_EQ(read().size(), rows.size());
+    EXPECT_EQ(table.tcp_walks(), walks + 2);  // nothing changed
+
+    close(client.fd);
+    client.fd = -1;
+    const auto closing = row_of(read(), port, client_port);
+    ASSERT_TRUE(closing);
+    EXPECT_EQ(closing->state, platform::mib::kCloseWait);
+  }));
 }
 
 }  // namespace

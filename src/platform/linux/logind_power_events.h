@@ -10,7 +10,8 @@
 // asynchronously (the lock once the subscription is in place, so that holding
 // the lock means being told), and the caller's poll loop drives the
 // connection: poll fd() for poll_events() for at most poll_timeout_ms(), then
-// call take_events(). DBUS_SYSTEM_BUS_ADDRESS, when set, names the bus.
+// call take_events(). DBUS_SYSTEM_BUS_ADDRESS, when set, names the bus;
+// libsystemd is loaded only when it is set or the default socket exists.
 //
 // Main thread only.
 #include <cstdint>

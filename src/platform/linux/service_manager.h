@@ -1,18 +1,17 @@
 #pragma once
 // What tarnixd tells systemd when it runs as a service (Type=notify), through
-// sd_notify() of libsystemd: "READY=1" once it samples and takes commands
+// sd_notify() of libsystemd (loaded only when there is a NOTIFY_SOCKET): "READY=1" once it samples and takes commands
 // (its first status record follows within 200 ms), "STOPPING=1" when its
 // orderly end begins. Outside a service (no NOTIFY_SOCKET) the messages go
 // nowhere.
 //
-// Header-only: the programs that include it link libsystemd already (tarnixd
-// through tw_power); the platform library itself stays free of it, so the
-// desktop program never links it.
+// For the programs that link tw_power (tarnixd); the platform library itself
+// stays free of libsystemd, so the desktop program never loads it.
 //
 // Any thread; sd_notify reads NOTIFY_SOCKET at each call.
-#include <systemd/sd-daemon.h>
-
 #include <cstdlib>
+
+#include "platform/linux/systemd_library.h"
 
 namespace tw::platform {
 
@@ -31,6 +30,12 @@ inline bool under_service_manager() {
 
 // Sends one or more "KEY=VALUE" lines. A failure is not the program's
 // concern: systemd then reports the start as timed out, which says enough.
-inline void notify_service_manager(const char* state) { (void)sd_notify(0, state); }
+// Without NOTIFY_SOCKET sd_notify() sends nothing: libsystemd is not loaded
+// for it then.
+inline void notify_service_manager(const char* state) {
+  const char* socket = std::getenv("NOTIFY_SOCKET");
+  if (socket == nullptr || socket[0] == '\0') return;
+  if (const SystemdLibrary* sd = systemd_library()) (void)sd->notify(0, state);
+}
 
 }  // namespace tw::platform

@@ -1,10 +1,12 @@
 #include "platform/privileged/nftables_filter.h"
 
+#include <dlfcn.h>
 #include <linux/capability.h>
 #include <nftables/libnftables.h>
 
 #include <cerrno>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/connection_killer.h"
 #include "platform/privileged/capabilities.h"
@@ -14,6 +16,62 @@ namespace tw::platform {
 namespace {
 
 constexpr const char* kFilterFailed = "The packet filter could not be installed.";
+
+// libnftables, with the libraries it brings (libnftnl, libgmp, libjansson,
+// libxtables), is loaded when a filter is first installed, not at start: a
+// tarnixd that never filters keeps none of it in memory. By the soname of
+// Debian's libnftables1, found as the dynamic linker finds a linked library
+// (a process with file capabilities ignores LD_LIBRARY_PATH then too). Never
+// unloaded: contexts live as long as the filters.
+constexpr const char* kNftablesSoname = "libnftables.so.1";
+
+struct NftLibrary {
+  decltype(&::nft_ctx_new) ctx_new = nullptr;
+  decltype(&::nft_ctx_free) ctx_free = nullptr;
+  decltype(&::nft_ctx_buffer_output) buffer_output = nullptr;
+  decltype(&::nft_ctx_buffer_error) buffer_error = nullptr;
+  decltype(&::nft_ctx_get_output_buffer) output_buffer = nullptr;
+  decltype(&::nft_ctx_get_error_buffer) error_buffer = nullptr;
+  decltype(&::nft_ctx_output_set_flags) output_set_flags = nullptr;
+  decltype(&::nft_run_cmd_from_buffer) run_cmd = nullptr;
+  std::string error;  // why it could not be loaded; "" when loaded
+};
+
+const NftLibrary& nft_library() {
+  static const NftLibrary library = [] {
+    NftLibrary l;
+    void* handle = ::dlopen(kNftablesSoname, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      const char* why = ::dlerror();
+      l.error = why ? why : kNftablesSoname;
+      return l;
+    }
+    bool all = true;
+    const auto take = [&](auto& fn, const char* name) {
+      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(handle, name));
+      all = all && fn != nullptr;
+    };
+    take(l.ctx_new, "nft_ctx_new");
+    take(l.ctx_free, "nft_ctx_free");
+    take(l.buffer_output, "nft_ctx_buffer_output");
+    take(l.buffer_error, "nft_ctx_buffer_error");
+    take(l.output_buffer, "nft_ctx_get_output_buffer");
+    take(l.error_buffer, "nft_ctx_get_error_buffer");
+    take(l.output_set_flags, "nft_ctx_output_set_flags");
+    take(l.run_cmd, "nft_run_cmd_from_buffer");
+    if (!all) {
+      ::dlclose(handle);
+      l = NftLibrary{};
+      l.error = std::string(kNftablesSoname) + " lacks a function it should have";
+    }
+    return l;
+  }();
+  return library;
+}
+
+Error no_library_error() {
+  return Error{kFilterFailed, "libnftables could not be loaded: " + nft_library().error, ENOSYS};
+}
 
 // libnftables reports errors as text only ("Error: Could not process rule:
 // Operation not permitted" and the offending command); its errno is that
@@ -33,14 +91,20 @@ Error nft_error(const char* what, std::string_view text) {
 
 }  // namespace
 
-void NftablesPacketFilter::ContextFree::operator()(nft_ctx* c) const { nft_ctx_free(c); }
+void NftablesPacketFilter::ContextFree::operator()(nft_ctx* c) const { nft_library().ctx_free(c); }
 
-NftablesPacketFilter::NftablesPacketFilter(NftablesTexts texts)
-    : texts_(texts), ctx_(nft_ctx_new(NFT_CTX_DEFAULT)) {
+NftablesPacketFilter::NftablesPacketFilter(NftablesTexts texts) : texts_(texts) {}
+
+nft_ctx* NftablesPacketFilter::context() {
+  if (ctx_ || context_failed_) return ctx_.get();
+  const NftLibrary& nft = nft_library();
+  if (nft.error.empty()) ctx_.reset(nft.ctx_new(NFT_CTX_DEFAULT));
   if (ctx_) {
-    nft_ctx_buffer_output(ctx_.get());
-    nft_ctx_buffer_error(ctx_.get());
+    nft.buffer_output(ctx_.get());
+    nft.buffer_error(ctx_.get());
   }
+  context_failed_ = !ctx_;
+  return ctx_.get();
 }
 
 NftablesPacketFilter::~NftablesPacketFilter() {
@@ -49,14 +113,22 @@ NftablesPacketFilter::~NftablesPacketFilter() {
   if (installed_) (void)remove();
 }
 
-bool NftablesPacketFilter::is_supported() { return ctx_ && has_effective_capability(CAP_NET_ADMIN); }
+// Asked only when a filter is to be installed: only then is the library
+// loaded.
+bool NftablesPacketFilter::is_supported() {
+  return has_effective_capability(CAP_NET_ADMIN) && context() != nullptr;
+}
 
 Status NftablesPacketFilter::run(const std::string& commands, const char* what) {
-  if (!ctx_) return Error{kFilterFailed, "libnftables could not make a context", ENOMEM};
+  if (!context()) {
+    if (!nft_library().error.empty()) return no_library_error();
+    return Error{kFilterFailed, "libnftables could not make a context", ENOMEM};
+  }
   if (!has_effective_capability(CAP_NET_ADMIN))
     return Error{kNeedsAdministratorHeadline, std::string(what) + " needs CAP_NET_ADMIN", EPERM};
-  if (nft_run_cmd_from_buffer(ctx_.get(), commands.c_str()) != 0) {
-    Error e = nft_error(what, nft_ctx_get_error_buffer(ctx_.get()));
+  const NftLibrary& nft = nft_library();
+  if (nft.run_cmd(ctx_.get(), commands.c_str()) != 0) {
+    Error e = nft_error(what, nft.error_buffer(ctx_.get()));
     // With CAP_NET_ADMIN, EPERM means that another process owns the table:
     // a second instance must hear that, not that it lacks privileges.
     if (e.errno_value == EPERM)
@@ -89,15 +161,16 @@ Status NftablesPacketFilter::remove() {
 }
 
 Result<std::string> nft_command_output(std::string_view command) {
-  std::unique_ptr<nft_ctx, void (*)(nft_ctx*)> ctx(nft_ctx_new(NFT_CTX_DEFAULT), nft_ctx_free);
+  const NftLibrary& nft = nft_library();
+  if (!nft.error.empty()) return no_library_error();
+  std::unique_ptr<nft_ctx, void (*)(nft_ctx*)> ctx(nft.ctx_new(NFT_CTX_DEFAULT), nft.ctx_free);
   if (!ctx) return Error{kFilterFailed, "libnftables could not make a context", ENOMEM};
-  nft_ctx_output_set_flags(ctx.get(), NFT_CTX_OUTPUT_NUMERIC_SYMBOL);
-  nft_ctx_buffer_output(ctx.get());
-  nft_ctx_buffer_error(ctx.get());
+  nft.output_set_flags(ctx.get(), NFT_CTX_OUTPUT_NUMERIC_SYMBOL);
+  nft.buffer_output(ctx.get());
+  nft.buffer_error(ctx.get());
   const std::string cmd(command);
-  if (nft_run_cmd_from_buffer(ctx.get(), cmd.c_str()) != 0)
-    return nft_error(cmd.c_str(), nft_ctx_get_error_buffer(ctx.get()));
-  return std::string(nft_ctx_get_output_buffer(ctx.get()));
+  if (nft.run_cmd(ctx.get(), cmd.c_str()) != 0) return nft_error(cmd.c_str(), nft.error_buffer(ctx.get()));
+  return std::string(nft.output_buffer(ctx.get()));
 }
 
 }  // namespace tw::platform

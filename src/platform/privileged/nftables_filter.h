@@ -7,7 +7,8 @@
 // change the table meanwhile.
 //
 // libnftables is GPL-2-only: this file is built into tw_privileged, which only
-// tarnix-helper and tarnixd link, never the Qt program.
+// tarnix-helper and tarnixd link, never the Qt program. The library is loaded
+// when the first filter is installed (see nftables_filter.cpp).
 //
 // The table's text comes from the caller (the packet filter's ruleset
 // builder), so that this layer needs no knowledge of rules.
@@ -47,9 +48,13 @@ class NftablesPacketFilter : public PacketFilter {
     void operator()(nft_ctx* c) const;
   };
   Status run(const std::string& commands, const char* what);
+  // The context, made (and libnftables loaded) on first use; null when
+  // either failed.
+  nft_ctx* context();
 
   NftablesTexts texts_;
   std::unique_ptr<nft_ctx, ContextFree> ctx_;
+  bool context_failed_ = false;
   bool installed_ = false;
 };
 

@@ -214,3 +214,35 @@ TEST(NetlinkReplay, Ipv6SocketsKeepTheirSixteenBytes) {
 }
 
 }  // namespace
+
+// What tells a TCP dump may stand for the next one: the namespace's TCP
+// counters, without the machine-wide figures that move with any traffic
+// anywhere; and never a dump with a socket still to be accepted.
+TEST(TcpTablePrint, TakesTheNamespacesCountersAndRefusesSocketsAwaitingAccept) {
+  using tw::platform::tcp_table_print;
+  const std::string snmp =
+      "Ip: Forwarding DefaultTTL\nIp: 1 64\n"
+      "Tcp: RtoAlgorithm RtoMin RtoMax MaxConn ActiveOpens PassiveOpens AttemptFails EstabResets CurrEstab InSegs\n"
+      "Tcp: 1 200 120000 -1 2 1 0 0 2 40\n"
+      "Udp: InDatagrams\nUdp: 7\n";
+  const std::string sockstat6 = "TCP6: inuse 1\nUDP6: inuse 0\n";
+  const auto a = tcp_table_print(snmp, "sockets: used 9\nTCP: inuse 3 orphan 0 tw 1 alloc 5 mem 2\n", sockstat6);
+  const auto b = tcp_table_print(snmp, "sockets: used 12\nTCP: inuse 3 orphan 4 tw 1 alloc 9 mem 7\n", sockstat6);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(*a, *b);  // other namespaces' sockets and memory
+  EXPECT_NE(*a, *tcp_table_print(snmp, "TCP: inuse 3 orphan 0 tw 0 alloc 5 mem 2\n", sockstat6));  // TIME_WAIT ended
+  EXPECT_NE(*a, *tcp_table_print(snmp, "TCP: inuse 3 orphan 0 tw 1 alloc 5 mem 2\n", "TCP6: inuse 2\n"));
+  std::string moved = snmp;
+  moved.replace(moved.find(" 40\n"), 4, " 41\n");  // a segment came in
+  EXPECT_NE(*a, *tcp_table_print(moved, "TCP: inuse 3 orphan 0 tw 1 alloc 5 mem 2\n", sockstat6));
+  EXPECT_FALSE(tcp_table_print("Tcp: RtoAlgorithm\n", "TCP: inuse 3\n", sockstat6));  // no values line
+  EXPECT_FALSE(tcp_table_print(snmp, "", sockstat6));
+  EXPECT_FALSE(tcp_table_print(snmp, "TCP: inuse 3\n", sockstat6));
+
+  tw::platform::SocketRow accepted, waiting, time_wait;
+  accepted.inode = 77;
+  waiting.state = tw::platform::mib::kEstablished;  // inode 0: not accepted yet
+  time_wait.state = tw::platform::mib::kTimeWait;
+  EXPECT_TRUE(tw::platform::tcp_dump_reusable({accepted, time_wait}));
+  EXPECT_FALSE(tw::platform::tcp_dump_reusable({accepted, waiting}));
+}
