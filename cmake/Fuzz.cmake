@@ -71,7 +71,8 @@ if(TARGET netlink_fuzz)
 endif()
 if(TARGET sock_diag_fuzz)
   pkg_check_modules(MNL REQUIRED IMPORTED_TARGET libmnl)
-  target_sources(sock_diag_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/linux/sock_diag.cpp)
+  target_sources(sock_diag_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/src/platform/linux/sock_diag.cpp
+                                        ${CMAKE_SOURCE_DIR}/src/platform/linux/owned_fd.cpp)
   target_link_libraries(sock_diag_fuzz PRIVATE PkgConfig::MNL)
 endif()
 
