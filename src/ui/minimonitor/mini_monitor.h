@@ -33,10 +33,13 @@
 // (the platform cannot tell it), and "Always on topmost" shows as unavailable.
 #include <QElapsedTimer>
 #include <QFont>
+#include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QWidget>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "base/language.h"
@@ -124,6 +127,10 @@ class MiniMonitor : public QWidget {
   std::vector<traffic::MiniLine> lines_;
   std::vector<std::uint32_t> send_history_, recv_history_;
   std::vector<std::uint32_t> next_send_, next_recv_;  // the next refresh's, kept to spare allocations
+  // The graph's columns of one colour and their rectangles, kept for their capacity.
+  std::vector<int> bar_heights_;
+  std::vector<std::pair<int, int>> bar_steps_;
+  QList<QRect> bar_rects_;
   int blink_ = -1;  // the alert's blink phase last shown, -1 none
   traffic::MessageAlert alert_;
   QElapsedTimer clock_;
