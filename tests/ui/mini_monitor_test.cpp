@@ -324,6 +324,26 @@ TEST_F(MiniMonitorTest, GraphColumnsHoldTheirSamplesExactly) {
   }
 }
 
+// Lines laid out once are kept with their face: after a change of the font
+// the picture is the one a window opened with that font draws, not lines of
+// the old size.
+TEST_F(MiniMonitorTest, KeptLinesFollowAFontChange) {
+  links.rows[0].out_octets += 123456;
+  clock.advance_ms(50);
+  monitor->tick();
+  auto mm = open();
+  mm->refresh();
+  const QImage small = mm->render_image();
+  EXPECT_EQ(small, mm->render_image());  // the second time from the kept lines
+  profile.write_int("MiniMonitor", "FontSize", 15);
+  profile.write_int("MiniMonitor", "FontWeight", 700);
+  mm->reload_settings();
+  auto fresh = open();
+  fresh->refresh();
+  mm->resize(fresh->size());
+  EXPECT_EQ(mm->render_image(), fresh->render_image());
+}
+
 // ---- tray pictures ----------------------------------------------------------------
 
 QRgb rgb(std::uint32_t bgr) { return qRgb(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }

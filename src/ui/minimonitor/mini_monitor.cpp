@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -12,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTextLayout>
 #include <QWindow>
 
 #include <algorithm>
@@ -71,6 +73,7 @@ MiniMonitor::~MiniMonitor() { save_placement(); }
 // ---- settings and window style --------------------------------------------------
 
 void MiniMonitor::build_fonts() {
+  for (auto& cache : shaped_) cache.clear();
   // Requested by name; the monospace hint makes a machine without the face
   // fall back to its monospace font, which keeps the figures in columns.
   small_font_ = QFont(qs(settings_.font_name));
@@ -283,7 +286,6 @@ void MiniMonitor::paint(QPainter& p, const QRect& area) {
   int face = -1;
   for (const traffic::MiniLine& line : lines_) {
     const int f = line.large ? 1 : 0;
-    const QFontMetrics& fm = line.large ? large_metrics : small_metrics;
     if (f != face) p.setFont(line.large ? large_font_ : small_font_);
     face = f;
     const bool alert = settings_.message_mode && blink_on &&
@@ -293,17 +295,37 @@ void MiniMonitor::paint(QPainter& p, const QRect& area) {
     const int baseline = y + ascents[f];
     if (alert) p.fillRect(area.left(), y, area.width(), heights[f], color(line.segments.front().color));
     for (const traffic::MiniSegment& seg : line.segments) {
-      const QString text = qs(seg.text);
+      const ShapedText& t = shaped(f, seg.text);
       if (!alert) {
         p.setPen(shadow);
-        p.drawText(x + 1, baseline + 1, text);
+        for (const QGlyphRun& run : t.runs) p.drawGlyphRun(QPointF(x + 1, baseline + 1 - t.ascent), run);
       }
       p.setPen(alert ? bg : color(seg.color));
-      p.drawText(x, baseline, text);
-      x += fm.horizontalAdvance(text);
+      for (const QGlyphRun& run : t.runs) p.drawGlyphRun(QPointF(x, baseline - t.ascent), run);
+      x += t.advance;
     }
     y += heights[f];
   }
+}
+
+const MiniMonitor::ShapedText& MiniMonitor::shaped(int face, const std::string& text) {
+  auto& cache = shaped_[static_cast<std::size_t>(face)];
+  const QString key = qs(text);
+  auto it = cache.constFind(key);
+  if (it != cache.constEnd()) return *it;
+  // The figures change every refresh and their texts seldom come back: a
+  // full cache starts over.
+  if (cache.size() >= 256) cache.clear();
+  const QFont& font = face ? large_font_ : small_font_;
+  QTextLayout layout(key, font);
+  layout.beginLayout();
+  const QTextLine line = layout.createLine();
+  layout.endLayout();
+  ShapedText t;
+  t.runs = layout.glyphRuns();
+  t.ascent = line.ascent();
+  t.advance = QFontMetrics(font).horizontalAdvance(key);
+  return *cache.insert(key, std::move(t));
 }
 
 void MiniMonitor::paintEvent(QPaintEvent*) {
