@@ -311,8 +311,7 @@ void MiniMonitor::paint(QPainter& p, const QRect& area) {
 const MiniMonitor::ShapedText& MiniMonitor::shaped(int face, const std::string& text) {
   auto& cache = shaped_[static_cast<std::size_t>(face)];
   const QString key = qs(text);
-  auto it = cache.constFind(key);
-  if (it != cache.constEnd()) return *it;
+  if (const auto it = cache.find(key); it != cache.end()) return it.value();
   // The figures change every refresh and their texts seldom come back: a
   // full cache starts over.
   if (cache.size() >= 256) cache.clear();
