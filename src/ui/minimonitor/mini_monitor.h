@@ -42,8 +42,8 @@
 
 #include <array>
 #include <cstdint>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/language.h"
