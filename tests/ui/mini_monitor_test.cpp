@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "shell/edge_snap.h"
 #include "platform/fake/fake_clock.h"
@@ -20,6 +22,8 @@
 #include "platform/fake/fake_link_stats.h"
 #include "settings/profile.h"
 #include "traffic/traffic_monitor.h"
+#include "traffic/mini_monitor_logic.h"
+#include "ui/minimonitor/mini_colors.h"
 #include "ui/minimonitor/mini_monitor.h"
 #include "ui/minimonitor/tray_icons.h"
 
@@ -272,6 +276,72 @@ TEST_F(MiniMonitorTest, PaintsAgainOnlyWhenWhatItShowsChanged) {
   QCoreApplication::processEvents();
   EXPECT_EQ(paints.count, 1);
   mm->removeEventFilter(&paints);
+}
+
+// The graph alone ("Hide") on a plain background: in both directions each
+// column holds its sample's bar, the receive bar over the send bar, and
+// nothing else, however uneven the samples (the columns are filled as a few
+// rectangles, not one by one).
+TEST_F(MiniMonitorTest, GraphColumnsHoldTheirSamplesExactly) {
+  profile.write_int("MiniMonitor", "Style", 6);
+  profile.write_int("MiniMonitor", "GradientMode", 0);
+  const std::uint32_t out_steps[] = {0, 9000, 400, 9000, 9000, 120000, 70000, 0, 5, 70000, 3000, 3000};
+  const std::uint32_t in_steps[] = {50000, 0, 400, 80000, 9000, 1000, 0, 60000, 60000, 2, 0, 3000};
+  for (int i = 0; i < 150; ++i) {
+    links.rows[0].out_octets += out_steps[i % 12] + static_cast<std::uint32_t>(i * 37);
+    links.rows[0].in_octets += in_steps[(i * 5) % 12];
+    clock.advance_ms(50);
+    monitor->tick();
+  }
+  for (const int direction : {0, 1}) {
+    profile.write_int("Traffic", "Direction", direction);
+    auto mm = open();
+    mm->refresh();
+    const QImage img = mm->render_image().convertToFormat(QImage::Format_RGB32);
+    const int w = img.width(), h = img.height();
+    std::vector<std::uint32_t> send, recv;
+    monitor->copy_speed_histories(send, recv, static_cast<std::size_t>(w));
+    const std::uint32_t scale = traffic::mini_graph_scale(send, recv, static_cast<std::size_t>(w), h);
+    const auto& c = mm->mini_settings().colors;
+    const QColor bg = from_colorref(static_cast<std::uint32_t>(c[traffic::kMiniBackground]));
+    const QRgb send_px = mini::mean(mini::mean(from_colorref(static_cast<std::uint32_t>(c[traffic::kMiniSendSpeed])), bg), bg).rgb();
+    const QRgb recv_px = mini::mean(mini::mean(from_colorref(static_cast<std::uint32_t>(c[traffic::kMiniRecvSpeed])), bg), bg).rgb();
+    const auto height = [&](const std::vector<std::uint32_t>& v, std::size_t i) {
+      return i < v.size() ? static_cast<int>(std::min<std::uint32_t>(v[i] / scale, static_cast<std::uint32_t>(h))) : 0;
+    };
+    int tall = 0;
+    for (int x = 0; x < w; ++x) {
+      const std::size_t i = static_cast<std::size_t>(direction ? x : w - 1 - x);
+      const int sh = height(send, i), rh = height(recv, i);
+      tall += sh > 0 && sh < h;
+      for (int y = 0; y < h; ++y) {
+        const int up = h - y;  // rows from the bottom edge, 1 for the last row
+        const QRgb want = up <= rh ? recv_px : up <= sh ? send_px : bg.rgb();
+        ASSERT_EQ(img.pixel(x, y), want) << "direction " << direction << " column " << x << " row " << y;
+      }
+    }
+    EXPECT_GT(tall, w / 4);  // the columns really differ
+  }
+}
+
+// Lines laid out once are kept with their face: after a change of the font
+// the picture is the one a window opened with that font draws, not lines of
+// the old size.
+TEST_F(MiniMonitorTest, KeptLinesFollowAFontChange) {
+  links.rows[0].out_octets += 123456;
+  clock.advance_ms(50);
+  monitor->tick();
+  auto mm = open();
+  mm->refresh();
+  const QImage small = mm->render_image();
+  EXPECT_EQ(small, mm->render_image());  // the second time from the kept lines
+  profile.write_int("MiniMonitor", "FontSize", 15);
+  profile.write_int("MiniMonitor", "FontWeight", 700);
+  mm->reload_settings();
+  auto fresh = open();
+  fresh->refresh();
+  mm->resize(fresh->size());
+  EXPECT_EQ(mm->render_image(), fresh->render_image());
 }
 
 // ---- tray pictures ----------------------------------------------------------------

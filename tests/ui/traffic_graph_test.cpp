@@ -237,6 +237,39 @@ TEST(LabelImageCache, LabelsInPartsMatchTheWholeLine) {
   }
 }
 
+// Labels are laid over the frame by hand, several pixels at a time; every
+// alpha, every colour step and every row length (the pixels left over after
+// the wide steps) must give QPainter's source-over bits, clip included.
+TEST(LabelImageCache, LaysImagesOverTheFrameAsQPainterDoes) {
+  QImage src(256, 9, QImage::Format_ARGB32_Premultiplied);
+  for (int y = 0; y < src.height(); ++y)
+    for (int x = 0; x < src.width(); ++x) {
+      const int a = (x * 7 + y * 31) & 0xFF;
+      src.setPixel(x, y, qPremultiply(qRgba((x * 13) & 0xFF, (y * 29 + x) & 0xFF, 255 - x, a)));
+    }
+  QImage base(300, 12, QImage::Format_RGB32);
+  for (int y = 0; y < base.height(); ++y)
+    for (int x = 0; x < base.width(); ++x) base.setPixel(x, y, qRgb(x & 0xFF, (x * 3 + y * 17) & 0xFF, 200 - y));
+  for (int width = 1; width <= 9; ++width) {
+    const QRect clip(7, 1, width, 10);  // cuts the image mid-row
+    QImage want = base, got = base;
+    {
+      QPainter p(&want);
+      p.setClipRect(clip);
+      p.drawImage(3, 2, src);
+    }
+    blend_image(got, src, 3, 2, clip);
+    EXPECT_EQ(want, got) << width;
+  }
+  QImage want = base, got = base;
+  {
+    QPainter p(&want);
+    p.drawImage(20, 1, src);
+  }
+  blend_image(got, src, 20, 1, got.rect());
+  EXPECT_EQ(want, got);
+}
+
 TEST(LabelImageCache, KeepsImagesApartByEffectColour) {
   QFont f(QStringLiteral("Lucida Console"));
   f.setPixelSize(14);

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -12,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTextLayout>
 #include <QWindow>
 
 #include <algorithm>
@@ -71,6 +73,7 @@ MiniMonitor::~MiniMonitor() { save_placement(); }
 // ---- settings and window style --------------------------------------------------
 
 void MiniMonitor::build_fonts() {
+  for (auto& cache : shaped_) cache.clear();
   // Requested by name; the monospace hint makes a machine without the face
   // fall back to its monospace font, which keeps the figures in columns.
   small_font_ = QFont(qs(settings_.font_name));
@@ -233,44 +236,95 @@ void MiniMonitor::paint(QPainter& p, const QRect& area) {
     const int w = area.width(), h = area.height();
     const std::uint32_t scale =
         traffic::mini_graph_scale(send_history_, recv_history_, static_cast<std::size_t>(w), h);
+    // The columns of one colour as a few rectangles, in one call: the columns
+    // are opaque rectangles of one brush, and the painter fills a rectangle row
+    // by row, so a column of its own costs a call per row it covers. The
+    // skyline is cut into rectangles with a stack of rising steps (each step:
+    // its first column and its height); a step ends where a lower column comes.
     auto bars = [&](const std::vector<std::uint32_t>& history, const QColor& c) {
       const std::size_t n = std::min(history.size(), static_cast<std::size_t>(w));
+      bar_heights_.assign(static_cast<std::size_t>(w) + 1, 0);  // and a column of 0 past the end
       for (std::size_t i = 0; i < n; ++i) {
         const int bh = static_cast<int>(std::min<std::uint32_t>(history[i] / scale, static_cast<std::uint32_t>(h)));
-        if (bh <= 0) continue;
         const int x = settings_.reverse_direction ? static_cast<int>(i) : w - 1 - static_cast<int>(i);
-        p.fillRect(area.left() + x, area.top() + h - bh, 1, bh, c);
+        bar_heights_[static_cast<std::size_t>(x)] = bh;
       }
+      bar_rects_.clear();
+      bar_steps_.clear();
+      const int bottom = area.top() + h;
+      for (int x = 0; x <= w; ++x) {
+        const int hx = bar_heights_[static_cast<std::size_t>(x)];
+        int start = x;
+        while (!bar_steps_.empty() && bar_steps_.back().second > hx) {
+          const auto [first, height] = bar_steps_.back();
+          bar_steps_.pop_back();
+          const int lower = std::max(hx, bar_steps_.empty() ? 0 : bar_steps_.back().second);
+          bar_rects_.push_back(QRect(area.left() + first, bottom - height, x - first, height - lower));
+          start = first;
+        }
+        if (hx > 0 && (bar_steps_.empty() || bar_steps_.back().second < hx)) bar_steps_.emplace_back(start, hx);
+      }
+      if (bar_rects_.isEmpty()) return;
+      p.setPen(Qt::NoPen);
+      p.setBrush(c);
+      p.drawRects(bar_rects_.constData(), static_cast<int>(bar_rects_.size()));
     };
     // A quarter of the figure colour over the background keeps the figures readable.
     bars(send_history_, mini::mean(mini::mean(color(traffic::kMiniSendSpeed), bg), bg));
     bars(recv_history_, mini::mean(mini::mean(color(traffic::kMiniRecvSpeed), bg), bg));
+    p.setBrush(Qt::NoBrush);
   }
 
   const QColor shadow = mini::shade(bg, -80);
   const bool blink_on = (now_ms() / 500) % 2 == 0;
   int y = area.top() + kMarginY;
+  // Each face's metrics once a picture: every look-up goes through the font
+  // cache, and a picture asks for them on each of its lines.
+  const QFontMetrics small_metrics(small_font_), large_metrics(large_font_);
+  const int ascents[2] = {small_metrics.ascent(), large_metrics.ascent()};
+  const int heights[2] = {small_metrics.height(), large_metrics.height()};
+  int face = -1;
   for (const traffic::MiniLine& line : lines_) {
-    const QFont& font = line.large ? large_font_ : small_font_;
-    const QFontMetrics fm(font);
-    p.setFont(font);
+    const int f = line.large ? 1 : 0;
+    if (f != face) p.setFont(line.large ? large_font_ : small_font_);
+    face = f;
     const bool alert = settings_.message_mode && blink_on &&
                        ((line.kind == traffic::MiniLine::Kind::SendSpeed && alert_.send_active()) ||
                         (line.kind == traffic::MiniLine::Kind::RecvSpeed && alert_.recv_active()));
     int x = area.left() + kMarginX;
-    if (alert) p.fillRect(area.left(), y, area.width(), fm.height(), color(line.segments.front().color));
+    const int baseline = y + ascents[f];
+    if (alert) p.fillRect(area.left(), y, area.width(), heights[f], color(line.segments.front().color));
     for (const traffic::MiniSegment& seg : line.segments) {
-      const QString text = qs(seg.text);
+      const ShapedText& t = shaped(f, seg.text);
       if (!alert) {
         p.setPen(shadow);
-        p.drawText(x + 1, y + fm.ascent() + 1, text);
+        for (const QGlyphRun& run : t.runs) p.drawGlyphRun(QPointF(x + 1, baseline + 1 - t.ascent), run);
       }
       p.setPen(alert ? bg : color(seg.color));
-      p.drawText(x, y + fm.ascent(), text);
-      x += fm.horizontalAdvance(text);
+      for (const QGlyphRun& run : t.runs) p.drawGlyphRun(QPointF(x, baseline - t.ascent), run);
+      x += t.advance;
     }
-    y += fm.height();
+    y += heights[f];
   }
+}
+
+const MiniMonitor::ShapedText& MiniMonitor::shaped(int face, const std::string& text) {
+  auto& cache = shaped_[static_cast<std::size_t>(face)];
+  const QString key = qs(text);
+  if (const auto it = cache.find(key); it != cache.end()) return it.value();
+  // The figures change every refresh and their texts seldom come back: a
+  // full cache starts over.
+  if (cache.size() >= 256) cache.clear();
+  const QFont& font = face ? large_font_ : small_font_;
+  QTextLayout layout(key, font);
+  layout.beginLayout();
+  const QTextLine line = layout.createLine();
+  layout.endLayout();
+  ShapedText t;
+  t.runs = layout.glyphRuns();
+  t.ascent = line.ascent();
+  t.advance = QFontMetrics(font).horizontalAdvance(key);
+  return *cache.insert(key, std::move(t));
 }
 
 void MiniMonitor::paintEvent(QPaintEvent*) {

@@ -33,10 +33,17 @@
 // (the platform cannot tell it), and "Always on topmost" shows as unavailable.
 #include <QElapsedTimer>
 #include <QFont>
+#include <QGlyphRun>
+#include <QHash>
+#include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/language.h"
@@ -112,18 +119,34 @@ class MiniMonitor : public QWidget {
   void toggle_frame();
   void choose_opacity(int index);
   std::uint32_t now_ms() const;
+  // A segment's text laid out once in a face (0 small, 1 large) and kept:
+  // its glyphs, the ascent of its line (the glyphs' baseline from the
+  // layout's top) and its advance. Most segments show the same text
+  // refresh after refresh, and laying a line out is the dearest part of
+  // drawing it.
+  struct ShapedText {
+    QList<QGlyphRun> runs;
+    qreal ascent = 0;
+    int advance = 0;
+  };
+  const ShapedText& shaped(int face, const std::string& text);
 
   traffic::TrafficMonitor& monitor_;
   settings::Profile& profile_;
   const Language lang_;
   traffic::MiniMonitorSettings settings_;
   QFont small_font_, large_font_;
+  std::array<QHash<QString, ShapedText>, 2> shaped_;
   QSize natural_;
 
   traffic::TrafficFigures figures_;
   std::vector<traffic::MiniLine> lines_;
   std::vector<std::uint32_t> send_history_, recv_history_;
   std::vector<std::uint32_t> next_send_, next_recv_;  // the next refresh's, kept to spare allocations
+  // The graph's columns of one colour and their rectangles, kept for their capacity.
+  std::vector<int> bar_heights_;
+  std::vector<std::pair<int, int>> bar_steps_;
+  QList<QRect> bar_rects_;
   int blink_ = -1;  // the alert's blink phase last shown, -1 none
   traffic::MessageAlert alert_;
   QElapsedTimer clock_;

@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tw::ui {
 namespace {
 
@@ -58,6 +62,33 @@ inline quint32 byte_mul(quint32 x, quint32 a) {
   return x | t;
 }
 
+// One row of `n` premultiplied pixels laid over `d`: d = s + d * (255 - alpha(s)) / 255
+// per channel, rounded as byte_mul rounds. Without a branch on the source
+// pixel, which is the same formula: a transparent pixel multiplies by 255,
+// which byte_mul returns unchanged, and an opaque one by 0.
+inline void blend_row(quint32* d, const quint32* s, int n) {
+  int i = 0;
+#if defined(__SSE2__)
+  // Four pixels at a time, each channel in a 16-bit lane: the products stay
+  // below 65536 (255 * 255 + 255 + 128), so the lanes give byte_mul's bits.
+  const __m128i low_bytes = _mm_set1_epi32(0x00FF00FF);
+  const __m128i half = _mm_set1_epi16(0x80);
+  const __m128i full = _mm_set1_epi16(0xFF);
+  for (; i + 4 <= n; i += 4) {
+    const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i dst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+    __m128i alpha = _mm_srli_epi32(src, 24);
+    alpha = _mm_sub_epi16(full, _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16)));
+    __m128i rb = _mm_mullo_epi16(_mm_and_si128(dst, low_bytes), alpha);
+    __m128i ag = _mm_mullo_epi16(_mm_srli_epi16(dst, 8), alpha);
+    rb = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(rb, _mm_srli_epi16(rb, 8)), half), 8);
+    ag = _mm_andnot_si128(low_bytes, _mm_add_epi16(_mm_add_epi16(ag, _mm_srli_epi16(ag, 8)), half));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_add_epi32(src, _mm_or_si128(rb, ag)));
+  }
+#endif
+  for (; i < n; ++i) d[i] = s[i] + byte_mul(d[i], 255 - (s[i] >> 24));
+}
+
 // `src` over `dst` with src's pixel (0, 0) at dst pixel (x, y), clipped to
 // `clip` (in dst pixels, already inside dst); only src's inked `box` is read.
 void blend_over(QImage& dst, const QImage& src, const QRect& box, int x, int y, const QRect& clip) {
@@ -70,14 +101,9 @@ void blend_over(QImage& dst, const QImage& src, const QRect& box, int x, int y, 
   uchar* dst_bits = dst.bits();
   const qsizetype src_bpl = src.bytesPerLine(), dst_bpl = dst.bytesPerLine();
   for (int sy = y0; sy < y1; ++sy) {
-    const quint32* s = reinterpret_cast<const quint32*>(src_bits + src_bpl * sy);
-    quint32* d = reinterpret_cast<quint32*>(dst_bits + dst_bpl * (sy + y)) + x;
-    for (int i = x0; i < x1; ++i) {
-      const quint32 p = s[i];
-      if (p == 0) continue;
-      const quint32 a = p >> 24;
-      d[i] = a == 255 ? p : p + byte_mul(d[i], 255 - a);
-    }
+    const quint32* s = reinterpret_cast<const quint32*>(src_bits + src_bpl * sy) + x0;
+    quint32* d = reinterpret_cast<quint32*>(dst_bits + dst_bpl * (sy + y)) + x + x0;
+    blend_row(d, s, x1 - x0);
   }
 }
 
