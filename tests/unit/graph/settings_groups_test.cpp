@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "platform/fake/fake_file_store.h"
-#include "traffic/graph_logic.h"
+#include "traffic/graph_settings.h"
 #include "traffic/mini_monitor_logic.h"
 #include "traffic/sampler_settings.h"
 
