@@ -33,6 +33,7 @@ struct IpAddress {
   // 4 or 16.
   std::size_t length() const { return is_v4() ? 4 : 16; }
 
+  // NOLINTNEXTLINE(modernize-use-nullptr): clang-tidy 14 reads the defaulted <=> as a 0 literal
   friend auto operator<=>(const IpAddress&, const IpAddress&) = default;
 };
 

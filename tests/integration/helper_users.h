@@ -97,7 +97,7 @@ class TestUser {
 // and the group tarnwatch, runnable by them only, with `caps` ("" for none)
 // given by setcap. "" when the file system of `dir` cannot hold capabilities.
 inline std::string install_helper_copy(const std::string& dir, const std::string& name, const std::string& caps) {
-  const std::string copy = dir + "/" + name;
+  std::string copy = dir + "/" + name;
   std::error_code ec;
   std::filesystem::copy_file(TW_TARNIX_HELPER, copy, std::filesystem::copy_options::overwrite_existing, ec);
   if (ec || !run_command(std::string("chown root:") + kHelperGroup + " " + copy + " && chmod 0750 " + copy).ok())

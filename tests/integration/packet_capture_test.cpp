@@ -141,10 +141,10 @@ TEST_F(PacketCaptureTest, TcpUdpAndIcmpAreDecodedWithDirectionPortsAndProcess) {
   ASSERT_TRUE(link_.left().run([&] {
     udp.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in a = socket_address(left_, 0);
-    bind(udp.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    EXPECT_EQ(bind(udp.fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     udp_port = bound_port(udp.fd);
     listener.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    bind(listener.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    EXPECT_EQ(bind(listener.fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     listen(listener.fd, 4);
     tcp_port = bound_port(listener.fd);
     sockets = std::make_unique<platform::SockDiagSocketTable>();
@@ -255,13 +255,13 @@ TEST_F(PacketCaptureTest, MonitorListsADatagramAndStopsQuicklyOnASilentLink) {
     ASSERT_TRUE(link_.left().run([&] {
       receiver.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
       sockaddr_in at = socket_address(left_, 4242);
-      bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+      EXPECT_EQ(bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
     }));
     ASSERT_TRUE(link_.right().run([&] {
       sender.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
       sockaddr_in to = socket_address(left_, 4242);
       sockaddr_in from = socket_address(right_, 4343);
-      bind(sender.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+      EXPECT_EQ(bind(sender.fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
       sendto(sender.fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     }));
     for (int i = 0; i < 300 && monitor.list().empty(); ++i) {
@@ -310,7 +310,7 @@ TEST_F(PacketCaptureTest, AddressOnAVlanDeviceGivesUntaggedDatagrams) {
   ASSERT_TRUE(link_.left().run([&] {
     receiver.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in at = socket_address(left7, 5007);
-    bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    EXPECT_EQ(bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
     failure = capture.start(net::IpAddress::v4(left7), rec);
   }));
   ASSERT_TRUE(failure.ok()) << failure.error().detail;
@@ -318,7 +318,7 @@ TEST_F(PacketCaptureTest, AddressOnAVlanDeviceGivesUntaggedDatagrams) {
     sender.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in to = socket_address(left7, 5007);
     sockaddr_in from = socket_address(right7, 5008);
-    bind(sender.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    EXPECT_EQ(bind(sender.fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
     sendto(sender.fd, "v", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   }));
   const auto r = rec.wait_for([](const PacketRecord& p) { return field_text(p.protocol) == "UDP(DL)"; });
@@ -355,7 +355,7 @@ void send_two(test::VethLink& link, std::uint32_t left, std::uint32_t right) {
     s.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in to = socket_address(left, 7000);
     sockaddr_in from = socket_address(right, 7001);
-    bind(s.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    EXPECT_EQ(bind(s.fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
     for (int i = 0; i < 2; ++i) sendto(s.fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   });
 }
@@ -382,7 +382,7 @@ TEST_F(HelperCaptureTest, GroupMemberCapturesThroughTheHelperWithoutEverHoldingT
   ASSERT_TRUE(link_.left().run([&] {
     receiver.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in at = socket_address(left_, 7000);
-    bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    EXPECT_EQ(bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
   }));
   // The programs' own client: the datagrams arrive, and no packet socket is
   // among its descriptors (nothing to unfilter, re-bind or send with).
@@ -402,7 +402,7 @@ TEST_F(HelperCaptureTest, GroupMemberCapturesThroughTheHelperWithoutEverHoldingT
   // Only the machine's own non-loopback addresses: not loopback, not
   // another host's.
   for (const std::string& other : {std::string("127.0.0.1"), link_.right_addr()}) {
-    const std::string refused = run_probe(link_, member_, helper + " --raw " + other, [] {});
+    const std::string refused = run_probe(link_, member_, std::string(helper).append(" --raw ").append(other), [] {});
     EXPECT_EQ(refused.substr(0, refused.find("started\n")),
               "old request: error, descriptors 0\nstart capture: error, descriptors 0\n")
         << other;
@@ -453,7 +453,7 @@ TEST_F(PacketCaptureTest, BroadcastAndSsdpAreCapturedInProcessAndThroughTheHelpe
         via.s_addr = right_;
         setsockopt(sender.fd, IPPROTO_IP, IP_MULTICAST_IF, &via, sizeof via);
         sockaddr_in from = socket_address(right_, 1900);
-        bind(sender.fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        EXPECT_EQ(bind(sender.fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
         sockaddr_in broadcast = socket_address(*shared::parse_address("10.231.0.255"), 6000);
         sendto(sender.fd, "b", 1, 0, reinterpret_cast<sockaddr*>(&broadcast), sizeof broadcast);
         sockaddr_in ssdp = socket_address(*shared::parse_address("239.255.255.250"), 1900);
@@ -529,7 +529,7 @@ class PacketCapture6Test : public ::testing::Test {
       s.fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
       sockaddr_in6 src = socket_address6(link_.right_addr6(), from);
       sockaddr_in6 dst = socket_address6(link_.left_addr6(), to);
-      bind(s.fd, reinterpret_cast<sockaddr*>(&src), sizeof src);
+      EXPECT_EQ(bind(s.fd, reinterpret_cast<sockaddr*>(&src), sizeof src), 0);
       sendto(s.fd, text, std::strlen(text), 0, reinterpret_cast<sockaddr*>(&dst), sizeof dst);
     }));
   }
@@ -562,10 +562,10 @@ TEST_F(PacketCapture6Test, TcpUdpAndIcmp6OnAnIpv6Address) {
       started = monitor.start(link_.left_addr6());
       udp.fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
       sockaddr_in6 a = socket_address6(link_.left_addr6(), 0);
-      bind(udp.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      EXPECT_EQ(bind(udp.fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
       udp_port = bound_port6(udp.fd);
       listener.fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      bind(listener.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      EXPECT_EQ(bind(listener.fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
       listen(listener.fd, 4);
       tcp_port = bound_port6(listener.fd);
     }));
@@ -731,7 +731,7 @@ TEST_F(HelperCapture6Test, GroupMemberCapturesIpv6ThroughTheHelper) {
   ASSERT_TRUE(link_.left().run([&] {
     receiver.fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in6 at = socket_address6(link_.left_addr6(), 7000);
-    bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    EXPECT_EQ(bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
   }));
   const std::string out = run_probe(link_, member_, helper + " " + link_.left_addr6() + " 2", [&] {
     udp_to_left(7001, 7000, "x");
@@ -745,7 +745,7 @@ TEST_F(HelperCapture6Test, GroupMemberCapturesIpv6ThroughTheHelper) {
     link_local = shown.output.substr(at, shown.output.find('/', at) - at);
   ASSERT_FALSE(link_local.empty()) << shown.output;
   for (const std::string& other : {link_local, link_.right_addr6(), std::string("::1")}) {
-    const std::string refused = run_probe(link_, member_, helper + " --raw " + other, [] {});
+    const std::string refused = run_probe(link_, member_, std::string(helper).append(" --raw ").append(other), [] {});
     EXPECT_EQ(refused.substr(0, refused.find("started\n")),
               "old request: error, descriptors 0\nstart capture: error, descriptors 0\n")
         << other;

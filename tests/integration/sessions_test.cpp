@@ -703,6 +703,7 @@ TEST(SessionsOnTheKernel, Ipv6ConnectionIsListedWithItsProcessAndResetByAnIpv6Ru
     ASSERT_TRUE(both && v4 && v6) << (both ? "" : both.error().detail);
     const auto ids = [](const std::vector<platform::SocketRow>& rows) {
       std::vector<std::uint64_t> out;
+      out.reserve(rows.size());
       for (const auto& r : rows) out.push_back(r.cookie);
       return out;
     };

@@ -604,7 +604,8 @@ TEST(TrafficGraphWidget, TextIsSharpAtRatioTwo) {
     twos += page.pixel(2 * x, 2 * y) != page.pixel(2 * x, 2 * y - 2);
   }
   EXPECT_GT(ones, 0);
-  EXPECT_NEAR(twos, ones, ones / 2 + 2);
+  const int slack = ones / 2 + 2;
+  EXPECT_NEAR(twos, ones, slack);
 }
 
 // At 150 % too the glyphs come from character images checked against the

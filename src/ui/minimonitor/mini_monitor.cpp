@@ -324,7 +324,7 @@ const MiniMonitor::ShapedText& MiniMonitor::shaped(int face, const std::string& 
   t.runs = layout.glyphRuns();
   t.ascent = line.ascent();
   t.advance = QFontMetrics(font).horizontalAdvance(key);
-  return *cache.insert(key, std::move(t));
+  return *cache.insert(key, t);
 }
 
 void MiniMonitor::paintEvent(QPaintEvent*) {

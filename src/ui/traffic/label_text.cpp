@@ -239,7 +239,8 @@ const LabelGlyphCache::Layers& LabelGlyphCache::layers(char16_t c, int frac64, Q
   // A handful of colours and sub-pixel offsets per face; a cache this full
   // means the colours keep changing, and starting over bounds it.
   if (cache_.size() >= 8192) cache_.clear();
-  const int w = margin_ * 2 + device_ceil((advance64_[c] + 63) / 64 + 5, dpr_);
+  const int advance_px = (advance64_[c] + 63) / 64 + 5;  // whole pixels, rounded up, and a margin
+  const int w = margin_ * 2 + device_ceil(advance_px, dpr_);
   const int h = label_image_size(0, line_height_, dpr_).height();
   Layers l{blank(w, h, dpr_), blank(w, h, dpr_), {}, {}};
   {

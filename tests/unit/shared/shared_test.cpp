@@ -20,6 +20,7 @@ TEST(FlowKeys, KeyTextsAndTableLimit) {
 
   FlowKeyTable table;
   std::vector<FlowKey> keys;
+  keys.reserve(701);
   for (int i = 0; i < 700; ++i) keys.push_back({udp_flow_key("10.0.0.1", static_cast<unsigned>(i)), i});
   keys.insert(keys.begin() + 1, FlowKey{udp_flow_key("10.0.0.1", 0), 999});  // a duplicate: the first wins
   table.replace(std::move(keys));
