@@ -217,12 +217,14 @@ InterfaceSnapshot TrafficMonitor::snapshot() const {
 std::vector<std::string> TrafficMonitor::report_list(int list) const {
   if (list < 0 || list >= kReportListCount) return {};
   std::lock_guard lock(mu_);
-  return lists_[static_cast<std::size_t>(list)];
+  return list_locked(list);
 }
 
 std::array<std::vector<std::string>, kReportListCount> TrafficMonitor::report_lists() const {
   std::lock_guard lock(mu_);
-  return lists_;
+  std::array<std::vector<std::string>, kReportListCount> out;
+  for (int i = 0; i < kReportListCount; ++i) out[static_cast<std::size_t>(i)] = list_locked(i);
+  return out;
 }
 
 void TrafficMonitor::copy_speed_histories(std::vector<std::uint32_t>& send,

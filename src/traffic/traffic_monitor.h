@@ -260,6 +260,21 @@ class TrafficMonitor {
     std::uint64_t second = 0;          // capture second of the last line
   };
 
+  // A line of report list 0 or 1 (the latest and the smoothed speeds, one
+  // per tick) keeps its figures and is written out when first read: a
+  // tarnixd nobody asks for them would otherwise format two lines 20 times a
+  // second, the sampler's largest cost after the kernel's dump.
+  struct SpeedLine {
+    std::int64_t send = 0, recv = 0;  // bytes per second
+    mutable std::string text;         // written on the first read; a restart mark has it from the start
+  };
+  // The lines under one header: a ring once full, whose slots (and their
+  // strings) a tick reuses, so that it allocates nothing.
+  struct SpeedLines {
+    std::vector<SpeedLine> slots;
+    std::size_t next = 0;  // the slot the next line goes to
+  };
+
   const platform::LinkRow* sampled_row_locked();
   void read_row_locked(const platform::LinkRow& row);
   void enter_changed_locked();
@@ -269,6 +284,8 @@ class TrafficMonitor {
   void report_step_locked();
   void reset_sampling_locked(std::uint32_t now);
   void insert_line_locked(int list, const char* text);
+  void insert_speed_locked(int list, SpeedLine line);
+  std::vector<std::string> list_locked(int list) const;
   void mark_restart_locked(RestartMode mode, const platform::LocalTime& wall);
   std::uint64_t capture_ms_locked() const;
   TrafficFigures figures_locked() const;
@@ -312,7 +329,10 @@ class TrafficMonitor {
   mutable std::uint32_t capture_last_elapsed_ = 0;
 
   std::array<PeriodMark, 5> marks_{};
+  // Lists 0 and 1 hold their header only; their lines are in speed_lines_
+  // (newest first).
   std::array<std::vector<std::string>, kReportListCount> lists_;
+  std::array<SpeedLines, 2> speed_lines_;
   std::int64_t max_send_ = 0, max_recv_ = 0;
 
   // Main thread only.

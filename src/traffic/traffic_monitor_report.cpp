@@ -62,17 +62,21 @@ void format_period_line(char* out, std::size_t size, const platform::LocalTime& 
   std::snprintf(out, size, fmt, date, time, gs.c_str(), gr.c_str());
 }
 
+// A line of the speed lists: send and receive speeds in KB/s.
+std::string speed_text(std::int64_t send, std::int64_t recv) {
+  char line[64];
+  std::snprintf(line, sizeof line, "S:%8.1fKB/s  R:%8.1fKB/s", static_cast<double>(send) / 1024.0,
+                static_cast<double>(recv) / 1024.0);
+  return line;
+}
+
 }  // namespace
 
 void TrafficMonitor::report_step_locked() {
   const std::uint64_t s = capture_ms_locked() / 1000;
   char line[160];
-  std::snprintf(line, sizeof line, "S:%8.1fKB/s  R:%8.1fKB/s", static_cast<double>(send_.latest) / 1024.0,
-                static_cast<double>(recv_.latest) / 1024.0);
-  insert_line_locked(0, line);
-  std::snprintf(line, sizeof line, "S:%8.1fKB/s  R:%8.1fKB/s",
-                static_cast<double>(send_.smoothed) / 1024.0, static_cast<double>(recv_.smoothed) / 1024.0);
-  insert_line_locked(1, line);
+  insert_speed_locked(0, {send_.latest, recv_.latest, {}});
+  insert_speed_locked(1, {send_.smoothed, recv_.smoothed, {}});
 
   // One line per period boundary of the capture time; several ticks fall in
   // the same second, the mark's second keeps it to one. Nothing at second 0.
@@ -93,7 +97,48 @@ void TrafficMonitor::report_step_locked() {
   }
 }
 
+void TrafficMonitor::insert_speed_locked(int list, SpeedLine line) {
+  auto& l = lists_[static_cast<std::size_t>(list)];
+  if (l.empty()) {
+    // No header yet: the line takes its place, as in the other lists.
+    l.push_back(line.text.empty() ? speed_text(line.send, line.recv) : std::move(line.text));
+    return;
+  }
+  // Under the header: one line fewer than the list holds.
+  constexpr std::size_t kLines = kReportListMaxEntries - 1;
+  SpeedLines& lines = speed_lines_[static_cast<std::size_t>(list)];
+  if (lines.slots.size() < kLines) {
+    lines.slots.push_back(std::move(line));
+  } else {
+    SpeedLine& slot = lines.slots[lines.next];
+    slot.send = line.send;
+    slot.recv = line.recv;
+    slot.text.assign(line.text);
+  }
+  lines.next = (lines.next + 1) % kLines;
+}
+
+std::vector<std::string> TrafficMonitor::list_locked(int list) const {
+  std::vector<std::string> out = lists_[static_cast<std::size_t>(list)];
+  if (list >= 2) return out;
+  const std::vector<SpeedLine>& slots = speed_lines_[static_cast<std::size_t>(list)].slots;
+  const std::size_t n = slots.size();
+  const std::size_t next = speed_lines_[static_cast<std::size_t>(list)].next;
+  out.reserve(out.size() + n);
+  // Newest first: the slot before `next`, backwards round the ring.
+  for (std::size_t k = 0; k < n; ++k) {
+    const SpeedLine& l = slots[(next + 2 * n - 1 - k) % n];
+    if (l.text.empty()) l.text = speed_text(l.send, l.recv);
+    out.push_back(l.text);
+  }
+  return out;
+}
+
 void TrafficMonitor::insert_line_locked(int list, const char* text) {
+  if (list < 2) {
+    insert_speed_locked(list, {0, 0, text});
+    return;
+  }
   auto& l = lists_[static_cast<std::size_t>(list)];
   if (l.empty()) {
     l.emplace_back(text);
@@ -117,7 +162,10 @@ void TrafficMonitor::mark_restart_locked(RestartMode mode, const platform::Local
   const auto& headers = pick(lang_, kHeadersEn, kHeadersJa);
   for (int i = 0; i < kReportListCount; ++i) {
     auto& l = lists_[static_cast<std::size_t>(i)];
-    if (mode == RestartMode::Full) l.clear();
+    if (mode == RestartMode::Full) {
+      l.clear();
+      if (i < 2) speed_lines_[static_cast<std::size_t>(i)] = SpeedLines{};
+    }
     if (l.empty())
       l.emplace_back(headers[static_cast<std::size_t>(i)]);
     else

@@ -74,6 +74,15 @@ TEST(Sampler, WindowRingAndDoubleSampling) {
   // The newest report lines (entry 1, under the header) show them in KB/s.
   EXPECT_EQ(m.report_list(0).at(1), "S:    19.3KB/s  R:    38.6KB/s");
   EXPECT_EQ(m.report_list(1).at(1), "S:    19.3KB/s  R:    38.6KB/s");
+  // Lines are written out when read; one read before a tick and one after
+  // see the same older lines, and the tick's own line on top.
+  const std::vector<std::string> before = m.report_list(1);
+  rig.tick(1000, 2000);
+  const std::vector<std::string> after = m.report_list(1);
+  ASSERT_EQ(after.size(), before.size() + 1);
+  EXPECT_EQ(std::vector<std::string>(after.begin() + 2, after.end()),
+            std::vector<std::string>(before.begin() + 1, before.end()));
+  EXPECT_EQ(m.report_list(0).at(0), "Instantaneous Transfer speed");
 
   // Without double sampling a burst shows at once, with it step by step.
   rig.tick(25000, 0);
