@@ -6,20 +6,22 @@
 #             warnings as errors: every test (unit, UI offscreen, the layer
 #             checks, integration, packaging) and the libFuzzer targets
 #             (corpus replay and a short fuzz run)
-#   tsan      clang, ThreadSanitizer, the strict warnings as errors: the
+#   tsan      clang, ThreadSanitizer, the strict warnings as errors, no
+#             precompiled headers (each file's own includes must do): the
 #             Qt-free tests (unit, integration)
 #   tidy      clang-tidy on the C++ files changed against main
 #             (scripts/clang-tidy.sh)
 #   build     the normal tree (the compiler cmake picks, gcc on Debian, as
-#             `make run` builds it), the strict warnings as errors: every test
+#             `make run` builds it, without precompiled headers), the strict
+#             warnings as errors: every test
 #   asan      the ASan tree's unit tests and fuzz targets only
 #   fuzz      the ASan tree's fuzz targets only
 #
 # Usage: scripts/test-trees.sh [STEP...]     (default: asan-all tsan tidy)
 #
 # The default is what fits the 30 minutes `make test` may take on a clean
-# 2-core machine, where compiling is most of the time (precompiled headers,
-# cmake/Precompiled.cmake, and -O0 in the ASan tree keep it down): every test
+# 2-core machine, where compiling is most of the time (precompiled headers in
+# the ASan tree, cmake/Precompiled.cmake, and -O0 there keep it down): every test
 # once under ASan+UBSan, the threaded code's tests again under TSan. `make
 # test-all` adds the normal tree (gcc's warnings, the programs as shipped).
 # Environment: JOBS (default nproc), BUILD, ASAN_BUILD, TSAN_BUILD (the
@@ -114,7 +116,7 @@ for step in "${steps[@]}"; do
         env CC=clang CXX=clang++ cmake -S . -B "$asan_build" -G Ninja -DTW_SANITIZER=address -DTW_STRICT_WARNINGS=ON -DTW_WERROR=ON ;;
     tsan)
       tree tsan "$tsan_build" "clang, TSan, Qt-free tests" "" "" \
-        env CC=clang CXX=clang++ cmake -S . -B "$tsan_build" -G Ninja -DTW_SANITIZER=thread -DTW_STRICT_WARNINGS=ON -DTW_WERROR=ON ;;
+        env CC=clang CXX=clang++ cmake -S . -B "$tsan_build" -G Ninja -DTW_SANITIZER=thread -DTW_STRICT_WARNINGS=ON -DTW_WERROR=ON -DTW_PCH=OFF ;;
     tidy)
       t0=$SECONDS
       echo "=== tidy: clang-tidy on the files changed against main"

@@ -268,10 +268,10 @@ class TrafficMonitor {
     std::int64_t send = 0, recv = 0;  // bytes per second
     mutable std::string text;         // written on the first read; a restart mark has it from the start
   };
-  // The lines under one header: a ring once full, whose slots (and their
+  // The lines under one header: a ring once full, whose entries (and their
   // strings) a tick reuses, so that it allocates nothing.
   struct SpeedLines {
-    std::vector<SpeedLine> slots;
+    std::vector<SpeedLine> ring;  // ("slots" is a Qt keyword)
     std::size_t next = 0;  // the slot the next line goes to
   };
 

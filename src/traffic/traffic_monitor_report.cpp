@@ -107,10 +107,10 @@ void TrafficMonitor::insert_speed_locked(int list, SpeedLine line) {
   // Under the header: one line fewer than the list holds.
   constexpr std::size_t kLines = kReportListMaxEntries - 1;
   SpeedLines& lines = speed_lines_[static_cast<std::size_t>(list)];
-  if (lines.slots.size() < kLines) {
-    lines.slots.push_back(std::move(line));
+  if (lines.ring.size() < kLines) {
+    lines.ring.push_back(std::move(line));
   } else {
-    SpeedLine& slot = lines.slots[lines.next];
+    SpeedLine& slot = lines.ring[lines.next];
     slot.send = line.send;
     slot.recv = line.recv;
     slot.text.assign(line.text);
@@ -121,13 +121,13 @@ void TrafficMonitor::insert_speed_locked(int list, SpeedLine line) {
 std::vector<std::string> TrafficMonitor::list_locked(int list) const {
   std::vector<std::string> out = lists_[static_cast<std::size_t>(list)];
   if (list >= 2) return out;
-  const std::vector<SpeedLine>& slots = speed_lines_[static_cast<std::size_t>(list)].slots;
-  const std::size_t n = slots.size();
+  const std::vector<SpeedLine>& ring = speed_lines_[static_cast<std::size_t>(list)].ring;
+  const std::size_t n = ring.size();
   const std::size_t next = speed_lines_[static_cast<std::size_t>(list)].next;
   out.reserve(out.size() + n);
   // Newest first: the slot before `next`, backwards round the ring.
   for (std::size_t k = 0; k < n; ++k) {
-    const SpeedLine& l = slots[(next + 2 * n - 1 - k) % n];
+    const SpeedLine& l = ring[(next + 2 * n - 1 - k) % n];
     if (l.text.empty()) l.text = speed_text(l.send, l.recv);
     out.push_back(l.text);
   }
