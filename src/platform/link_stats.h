@@ -53,6 +53,18 @@ class LinkStatsSource {
   // allocate (the success path allocates nothing either). Called from one
   // thread at a time.
   virtual Status read_table(std::vector<LinkRow>& rows) = 0;
+  // read_table() for a caller that follows one interface: the row of kernel
+  // index `index` has current counters, the other rows may carry the
+  // counters of an earlier read. Names, states and the set of rows are as
+  // current as read_table()'s, but for a caller that watches the events:
+  // for it, they are as current as the events it has taken, and only the
+  // interface asked about being gone is seen at once. A source that cannot
+  // read one interface alone reads them all. Same caller rule as
+  // read_table().
+  virtual Status read_table_for(std::uint32_t index, std::vector<LinkRow>& rows) {
+    (void)index;
+    return read_table(rows);
+  }
   // Kernel interface index of the IPv4 default route with the lowest metric
   // in the main routing table; nullopt when there is none or the routes
   // cannot be read. Asked when an interface has to be chosen without a stored

@@ -27,7 +27,11 @@ void TrafficMonitor::tick() {
   {
     std::lock_guard lock(mu_);
     const InterfaceState before = state_;
-    if (links_.read_table(rows_)) {
+    // Once identified, only that interface's counters count: the source may
+    // leave the other rows' counters as they were.
+    const Status read = state_ == InterfaceState::Identified ? links_.read_table_for(identified_index_, rows_)
+                                                             : links_.read_table(rows_);
+    if (read) {
       if (const platform::LinkRow* row = sampled_row_locked())
         read_row_locked(*row);
       else

@@ -54,6 +54,7 @@ NetlinkLinkStats::NetlinkLinkStats() : buf_(kDumpBufferSize) {
   links_.reserve(16);
   links_next_.reserve(16);
   stats_.reserve(16);
+  one_.reserve(1);
   // Any event queued before this load is already reflected in it.
   drain_events();
   if (refresh_links()) links_stale_ = false;
@@ -257,6 +258,54 @@ Status NetlinkLinkStats::read_table(std::vector<LinkRow>& rows) {
   // Every attempt was interrupted by interfaces coming and going.
   if (!have_stats || link_refreshes_ == 0) return error_;
 
+  netlink_detail::merge_rows(links_, stats_, rows);
+  error_.detail.clear();
+  error_.errno_value = 0;
+  return {};
+}
+
+NetlinkLinkStats::GetResult NetlinkLinkStats::get_stats(std::uint32_t index, LinkCounters& out) {
+  alignas(nlmsghdr) char req[netlink_detail::kDumpRequestBytes] = {};
+  const std::size_t req_len = netlink_detail::put_stats_get_request(req, ++seq_, index);
+  mnl_socket* sock = dump_sock_.get();
+  if (mnl_socket_sendto(sock, req, req_len) < 0) return GetResult::Failed;
+  ssize_t n;
+  do {
+    n = mnl_socket_recvfrom(sock, buf_.data(), buf_.size());
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    drain(sock);
+    return GetResult::Failed;
+  }
+  one_.clear();
+  DumpContext ctx;
+  ctx.stats = &one_;
+  const int ret = netlink_detail::run_callbacks(buf_.data(), static_cast<std::size_t>(n), seq_, portid_, stats_msg_cb, &ctx);
+  if (ret == MNL_CB_ERROR && !ctx.malformed && errno == ENODEV) return GetResult::Gone;
+  // One answer, for the interface asked about, and nothing after it.
+  if (ret != MNL_CB_OK || one_.size() != 1 || one_.front().index != index) {
+    drain(sock);
+    return GetResult::Failed;
+  }
+  out = one_.front();
+  return GetResult::Read;
+}
+
+Status NetlinkLinkStats::read_table_for(std::uint32_t index, std::vector<LinkRow>& rows) {
+  if (!is_supported()) return error_;
+  if (!events_watched_ && drain_events()) links_stale_ = true;
+  // Only while the cache and the last dump list the same interfaces: then
+  // every other row is as read_table() left it, and a change of the set
+  // (an event, or the interface asked about gone) brings a full read.
+  if (links_stale_ || link_refreshes_ == 0 || !same_index_sets()) return read_table(rows);
+  const auto it = std::lower_bound(stats_.begin(), stats_.end(), index,
+                                   [](const LinkCounters& c, std::uint32_t i) { return c.index < i; });
+  if (it == stats_.end() || it->index != index) return read_table(rows);
+  switch (get_stats(index, *it)) {
+    case GetResult::Read: break;
+    case GetResult::Gone: links_stale_ = true; return read_table(rows);
+    case GetResult::Failed: return read_table(rows);
+  }
   netlink_detail::merge_rows(links_, stats_, rows);
   error_.detail.clear();
   error_.errno_value = 0;

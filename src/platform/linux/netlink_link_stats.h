@@ -2,7 +2,8 @@
 // The interface table read from the kernel over rtnetlink (libmnl).
 //
 // Every read_table() costs one RTM_GETSTATS dump filtered to the 64-bit link
-// counters (IFLA_STATS_LINK_64). Names, aliases, MTU, hardware address, type,
+// counters (IFLA_STATS_LINK_64); read_table_for() one RTM_GETSTATS request for
+// a single interface while the set of interfaces stands. Names, aliases, MTU, hardware address, type,
 // admin and operational state change rarely, so they are kept in a cache that
 // is refreshed with an RTM_GETLINK dump:
 //   - at construction,
@@ -64,6 +65,11 @@ class NetlinkLinkStats : public LinkStatsSource {
   bool is_supported() override { return dump_sock_ != nullptr; }
 
   Status read_table(std::vector<LinkRow>& rows) override;
+  // Between changes of the interface set, one RTM_GETSTATS request for the
+  // one interface instead of a dump of all: a dump costs the kernel a dump
+  // context and a 32 KiB buffer each time, and a machine with containers has
+  // dozens of interfaces nobody samples.
+  Status read_table_for(std::uint32_t index, std::vector<LinkRow>& rows) override;
   // Dumps the IPv4 routes on the same socket, so it reads the same namespace
   // as read_table().
   std::optional<std::uint32_t> default_route_index() override;
@@ -81,6 +87,8 @@ class NetlinkLinkStats : public LinkStatsSource {
 
   bool refresh_links();
   bool dump_stats();
+  enum class GetResult { Read, Gone, Failed };
+  GetResult get_stats(std::uint32_t index, netlink_detail::LinkCounters& out);
   bool run_dump(std::span<const char> request, std::uint32_t seq, int (*cb)(const nlmsghdr*, void*),
                 netlink_detail::DumpContext& ctx);
   void drain(mnl_socket* sock);
@@ -102,6 +110,7 @@ class NetlinkLinkStats : public LinkStatsSource {
   std::vector<netlink_detail::LinkInfo> links_;      // sorted by index
   std::vector<netlink_detail::LinkInfo> links_next_; // refresh target, swapped in
   std::vector<netlink_detail::LinkCounters> stats_;  // sorted by index
+  std::vector<netlink_detail::LinkCounters> one_;    // get_stats() target, capacity 1
 };
 
 }  // namespace tw::platform

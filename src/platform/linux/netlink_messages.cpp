@@ -364,6 +364,14 @@ std::size_t put_stats_dump_request(char* buf, std::uint32_t seq) {
   return reinterpret_cast<const nlmsghdr*>(buf)->nlmsg_len;
 }
 
+std::size_t put_stats_get_request(char* buf, std::uint32_t seq, std::uint32_t ifindex) {
+  const std::size_t len = put_stats_dump_request(buf, seq);
+  auto* nlh = reinterpret_cast<nlmsghdr*>(buf);
+  nlh->nlmsg_flags = NLM_F_REQUEST;
+  static_cast<if_stats_msg*>(mnl_nlmsg_get_payload(nlh))->ifindex = ifindex;
+  return len;
+}
+
 std::size_t put_route_dump_request(char* buf, std::uint32_t seq) {
   static_assert(NLMSG_ALIGN(sizeof(nlmsghdr)) + NLMSG_ALIGN(sizeof(rtmsg)) <= kDumpRequestBytes);
   std::memset(buf, 0, kDumpRequestBytes);

@@ -79,6 +79,9 @@ std::optional<std::uint32_t> preferred_default_interface(const std::vector<Defau
 inline constexpr std::size_t kDumpRequestBytes = 64;
 std::size_t put_link_dump_request(char* buf, std::uint32_t seq);
 std::size_t put_stats_dump_request(char* buf, std::uint32_t seq);
+// The same counters of one interface, by kernel index: answered with one
+// RTM_NEWSTATS message, or an error (ENODEV when no interface has the index).
+std::size_t put_stats_get_request(char* buf, std::uint32_t seq, std::uint32_t ifindex);
 // The IPv4 routes (every table; parse_route_message picks the main one).
 std::size_t put_route_dump_request(char* buf, std::uint32_t seq);
 
