@@ -859,5 +859,63 @@ TEST(SessionsOnTheKernel, TcpDumpIsReusedOnlyWhileTheTableIsUnchanged) {
   }));
 }
 
+// UDP sockets of each family from their bind to their close; a family with
+// none in the namespace is answered from its count without a dump.
+TEST(SessionsOnTheKernel, UdpSocketsAreListedFromTheirBindToTheirClose) {
+  if (!test::is_root()) GTEST_SKIP() << "needs root (namespaces)";
+  test::NetNs ns("udp");
+  ASSERT_TRUE(ns.ok()) << ns.error();
+  ASSERT_TRUE(ns.run([&] {
+    platform::SockDiagSocketTable table;
+    const auto ports = [&](bool ipv6) {
+      auto rows = ipv6 ? table.read_ipv6(platform::SocketProtocol::Udp) : table.read(platform::SocketProtocol::Udp);
+      EXPECT_TRUE(rows.ok());
+      std::set<std::pair<std::uint16_t, std::uint16_t>> out;
+      if (rows)
+        for (const auto& r : *rows) {
+          EXPECT_EQ(r.family, ipv6 ? net::kFamilyIPv6 : net::kFamilyIPv4);
+          out.insert({r.local_port, r.remote_port});
+        }
+      return out;
+    };
+    EXPECT_TRUE(ports(false).empty());
+    EXPECT_TRUE(ports(true).empty());
+
+    Fd v4, v6;
+    v4.fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    v6.fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(v4.fd, 0);
+    ASSERT_GE(v6.fd, 0);
+    EXPECT_TRUE(ports(false).empty());  // not bound yet: in no table
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(v4.fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(getsockname(v4.fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    const std::uint16_t port4 = ntohs(a.sin_port);
+    sockaddr_in6 b{};
+    b.sin6_family = AF_INET6;  // any address: the socket needs no working IPv6 to be bound
+    len = sizeof b;
+    ASSERT_EQ(bind(v6.fd, reinterpret_cast<sockaddr*>(&b), sizeof b), 0);
+    ASSERT_EQ(getsockname(v6.fd, reinterpret_cast<sockaddr*>(&b), &len), 0);
+    const std::uint16_t port6 = ntohs(b.sin6_port);
+    using Ports = std::set<std::pair<std::uint16_t, std::uint16_t>>;
+    EXPECT_EQ(ports(false), (Ports{{port4, 0}}));
+    EXPECT_EQ(ports(true), (Ports{{port6, 0}}));
+
+    // connect() moves no count: the IPv4 family is walked all the same.
+    sockaddr_in peer = a;
+    peer.sin_port = htons(9);
+    ASSERT_EQ(connect(v4.fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer), 0);
+    EXPECT_EQ(ports(false), (Ports{{port4, 9}}));
+
+    close(v6.fd);
+    v6.fd = -1;
+    EXPECT_TRUE(ports(true).empty());
+    EXPECT_EQ(ports(false), (Ports{{port4, 9}}));
+  }));
+}
+
 }  // namespace
 }  // namespace tw::sessions

@@ -80,6 +80,21 @@ std::optional<TcpTablePrint> tcp_table_print(std::string_view snmp, std::string_
   return print;
 }
 
+std::optional<std::uint64_t> udp_sockets_in_use(std::string_view sockstat, bool ipv6) {
+  const std::string_view head = ipv6 ? "UDP6: inuse " : "UDP: inuse ";
+  const std::string_view line = line_starting(sockstat, head);
+  if (line.empty()) return std::nullopt;
+  std::uint64_t n = 0;
+  std::size_t i = head.size();
+  if (i >= line.size() || line[i] < '0' || line[i] > '9') return std::nullopt;
+  for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+    if (n > (UINT64_MAX - 9) / 10) return std::nullopt;
+    n = n * 10 + static_cast<std::uint64_t>(line[i] - '0');
+  }
+  if (i < line.size() && line[i] != ' ') return std::nullopt;
+  return n;
+}
+
 bool tcp_dump_reusable(const std::vector<SocketRow>& rows) {
   // A connection the kernel set up has no inode until its program accepts
   // it, and a request socket may expire without a segment: both change
@@ -173,6 +188,16 @@ std::optional<TcpTablePrint> SockDiagSocketTable::read_print() {
   return tcp_table_print(a, b, c);
 }
 
+bool SockDiagSocketTable::no_udp_sockets(std::uint8_t family) {
+  const OwnedFd& fd = family == AF_INET6 ? sockstat6_fd_ : sockstat_fd_;
+  if (!fd) return false;
+  char text[2048];
+  std::string_view got;
+  if (!read_whole(fd.get(), text, sizeof text, got)) return false;
+  const auto n = udp_sockets_in_use(got, family == AF_INET6);
+  return n && *n == 0;
+}
+
 Result<std::vector<SocketRow>> SockDiagSocketTable::read(SocketProtocol protocol) { return dump(protocol, AF_INET); }
 
 Result<std::vector<SocketRow>> SockDiagSocketTable::read_ipv6(SocketProtocol protocol) {
@@ -200,7 +225,13 @@ Result<std::vector<SocketRow>> SockDiagSocketTable::read_tcp_one_walk() {
 
 Result<std::vector<SocketRow>> SockDiagSocketTable::dump(SocketProtocol protocol, std::uint8_t family) {
   if (!sock_) return open_error_;
-  if (protocol != SocketProtocol::Tcp) return walk(protocol, family);
+  if (protocol != SocketProtocol::Tcp) {
+    // Often IPv6: a namespace with none is asked its count, not walked. A
+    // socket bound after the count shows at the next read, as one bound
+    // after a walk would.
+    if ((family == AF_INET || family == AF_INET6) && no_udp_sockets(family)) return std::vector<SocketRow>{};
+    return walk(protocol, family);
+  }
   // Read before the walk: a change during the walk shows at the next read.
   auto print = read_print();
   const auto now = std::chrono::steady_clock::now();

@@ -60,6 +60,12 @@ struct TcpTablePrint {
 std::optional<TcpTablePrint> tcp_table_print(std::string_view snmp, std::string_view sockstat,
                                              std::string_view sockstat6);
 
+// The UDP sockets of one family in the namespace's tables, from its
+// sockstat ("UDP: inuse N") or sockstat6 ("UDP6: inuse N") text; nullopt
+// when the line is not there. Every socket a UDP dump lists is counted there
+// from the moment it is bound until it is closed.
+std::optional<std::uint64_t> udp_sockets_in_use(std::string_view sockstat, bool ipv6);
+
 // Whether a dump with these rows may stand for a later one with the same
 // print: no socket waits for its program to accept it, nor is a request.
 bool tcp_dump_reusable(const std::vector<SocketRow>& rows);
@@ -94,6 +100,9 @@ class SockDiagSocketTable : public SocketTable {
   Result<std::vector<SocketRow>> dump(SocketProtocol protocol, std::uint8_t family);
   Result<std::vector<SocketRow>> walk(SocketProtocol protocol, std::uint8_t family);
   std::optional<TcpTablePrint> read_print();
+  // The namespace holds no UDP socket of the family, so a dump of them would
+  // walk the kernel's whole UDP table to list nothing.
+  bool no_udp_sockets(std::uint8_t family);
 
   // The last TCP dump of one request (IPv4, IPv6, both).
   struct KeptDump {

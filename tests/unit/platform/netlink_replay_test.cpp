@@ -217,8 +217,9 @@ TEST(NetlinkReplay, Ipv6SocketsKeepTheirSixteenBytes) {
 
 // What tells a TCP dump may stand for the next one: the namespace's TCP
 // counters, without the machine-wide figures that move with any traffic
-// anywhere; and never a dump with a socket still to be accepted.
-TEST(TcpTablePrint, TakesTheNamespacesCountersAndRefusesSocketsAwaitingAccept) {
+// anywhere; and never a dump with a socket still to be accepted. What tells
+// a UDP family has no socket to dump.
+TEST(SocketTableCounters, TcpPrintTakesTheNamespacesCountersUdpCountsTheirSockets) {
   using tw::platform::tcp_table_print;
   const std::string snmp =
       "Ip: Forwarding DefaultTTL\nIp: 1 64\n"
@@ -238,6 +239,19 @@ TEST(TcpTablePrint, TakesTheNamespacesCountersAndRefusesSocketsAwaitingAccept) {
   EXPECT_FALSE(tcp_table_print("Tcp: RtoAlgorithm\n", "TCP: inuse 3\n", sockstat6));  // no values line
   EXPECT_FALSE(tcp_table_print(snmp, "", sockstat6));
   EXPECT_FALSE(tcp_table_print(snmp, "TCP: inuse 3\n", sockstat6));
+
+  // The UDP counts that spare a walk of an empty family.
+  using tw::platform::udp_sockets_in_use;
+  const std::string sockstat = "sockets: used 9\nTCP: inuse 3 orphan 0 tw 1 alloc 5 mem 2\nUDP: inuse 0 mem 4\n";
+  EXPECT_EQ(udp_sockets_in_use(sockstat, false), 0u);
+  EXPECT_EQ(udp_sockets_in_use("UDP: inuse 12 mem 4\nUDPLITE: inuse 0\n", false), 12u);
+  EXPECT_EQ(udp_sockets_in_use("UDPLITE6: inuse 0\nUDP6: inuse 2\n", true), 2u);
+  EXPECT_FALSE(udp_sockets_in_use("UDPLITE6: inuse 0\n", true));  // another protocol's count
+  EXPECT_FALSE(udp_sockets_in_use(sockstat, true));
+  EXPECT_FALSE(udp_sockets_in_use("UDP: inuse x\n", false));
+  EXPECT_FALSE(udp_sockets_in_use("UDP: inuse -1\n", false));
+  EXPECT_FALSE(udp_sockets_in_use("UDP: inuse 99999999999999999999999\n", false));
+  EXPECT_FALSE(udp_sockets_in_use("UDP: inuse 0x1\n", false));
 
   tw::platform::SocketRow accepted, waiting, time_wait;
   accepted.inode = 77;
