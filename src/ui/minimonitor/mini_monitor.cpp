@@ -323,7 +323,9 @@ const MiniMonitor::ShapedText& MiniMonitor::shaped(int face, const std::string& 
   ShapedText t;
   t.runs = layout.glyphRuns();
   t.ascent = line.ascent();
-  t.advance = QFontMetrics(font).horizontalAdvance(key);
+  // The advance of the line just laid out: QFontMetrics::horizontalAdvance
+  // would lay the text out a second time for the same figure.
+  t.advance = qRound(line.horizontalAdvance());
   return *cache.insert(key, t);
 }
 
