@@ -138,6 +138,14 @@ class GraphPainter {
                      int panel_top);
   void draw_hline(int y, traffic::ColorRef c, int top, int height);
   void draw_label_list(const std::vector<Label>& labels, const QRect& clip);
+  // Logical pixels a label's image may cover: its text with the halo round it.
+  QRect label_extent(const Label& l);
+  // Where `now` differs from `before` (label by label, the same count), the
+  // background under both, then every label of `now` reaching there, inside
+  // `bounds` (logical): the pixels a whole redraw of the list gives. False
+  // (nothing drawn) when the lists do not pair up.
+  bool redraw_changed_labels(const std::vector<Label>& before, const std::vector<Label>& now, const QRect& bounds,
+                             QRgb back);
   void draw_panel(const GraphFrame& f);
   void draw_reports(const GraphFrame& f);
 
