@@ -343,7 +343,14 @@ bool GraphPainter::paint(const GraphFrame& f) {
     redraw_changed_labels(drawn_band_, band_, QRect(0, 0, w, top), back);
     // Below the band the area was just drawn anew (it always is with the band
     // reaching into it).
-    if (band_over_area) draw_label_list(band_, QRect(0, dev(top), frame_.width(), dev(panel_top) - dev(top)));
+    if (band_over_area) {
+      const QRect below(0, dev(top), frame_.width(), dev(panel_top) - dev(top));
+      const ColorRef field = settings_.color(tr::kColorBackgroundGraph);
+      for (const Label& l : band_)
+        if (l.top - 1 + labels_.label_height(l.face, qs(l.text)) > top)
+          labels_.draw_label(frame_, below, l.face, l.x, l.top, qs(l.text), rgb_from_colorref(settings_.color(l.color)),
+                             rgb_from_colorref(tr::halo_color(settings_.color(l.color), field)), LabelStyle::Halo);
+    }
   } else if (redraw_band) {
     draw_label_list(band_, clip);
     dirty_ += QRect(0, band_first, w, band_last - band_first) & QRect(0, 0, w, panel_top);
@@ -633,14 +640,19 @@ bool GraphPainter::redraw_changed_labels(const std::vector<Label>& before, const
     }
     pieces.push_back(r);
   }
+  if (pieces.empty()) return true;
+  extents_.clear();
+  for (const Label& l : now) extents_.push_back(label_extent(l));
   const ColorRef field = settings_.color(tr::kColorBackgroundGraph);
   for (const QRect& piece : pieces) {
     const QRect d = dev(piece);
     for (int y = d.top(); y <= d.bottom(); ++y) std::fill_n(row(frame_, y) + d.left(), d.width(), back);
-    for (const Label& l : now)
-      if (label_extent(l).intersects(piece))
-        labels_.draw_label(frame_, d, l.face, l.x, l.top, qs(l.text), rgb_from_colorref(settings_.color(l.color)),
-                           rgb_from_colorref(tr::halo_color(settings_.color(l.color), field)), LabelStyle::Halo);
+    for (std::size_t i = 0; i < now.size(); ++i) {
+      if (!extents_[i].intersects(piece)) continue;
+      const Label& l = now[i];
+      labels_.draw_label(frame_, d, l.face, l.x, l.top, qs(l.text), rgb_from_colorref(settings_.color(l.color)),
+                         rgb_from_colorref(tr::halo_color(settings_.color(l.color), field)), LabelStyle::Halo);
+    }
     dirty_ += piece;
   }
   return true;

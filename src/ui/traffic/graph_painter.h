@@ -190,6 +190,7 @@ class GraphPainter {
   AreaKey drawn_area_key_, area_key_;
   std::vector<Label> drawn_band_, band_;    // the labels above the graph and inside it
   std::vector<Label> drawn_strip_, strip_;  // the latest-speed line and the idle time
+  std::vector<QRect> extents_;              // label_extent() of a list, kept for its capacity
   std::vector<std::string> drawn_panel_texts_, panel_texts_;
   std::array<std::vector<std::string>, traffic::kReportListCount> drawn_reports_;
 };
