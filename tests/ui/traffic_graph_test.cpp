@@ -29,6 +29,7 @@
 #include "traffic/graph_logic.h"
 #include "traffic/traffic_monitor.h"
 #include "ui/traffic/graph_menu.h"
+#include "ui/traffic/graph_painter.h"
 #include "ui/traffic/label_image_cache.h"
 #include "ui/traffic/label_text.h"
 #include "ui/traffic/traffic_graph.h"
@@ -521,6 +522,63 @@ TEST(TrafficGraphWidget, PanelRedrawnInPartsMatchesAWholeRedraw) {
     b.graph->reload_settings();
     b.graph->render();
     EXPECT_EQ(a.graph->frame(), b.graph->frame()) << int(flags);
+  }
+}
+
+// Frames whose figures changed redraw only the labels that show them. Each
+// must match a frame drawn whole from the same figures, and every pixel it
+// changed must lie in dirty(), or the screen keeps stale figures: through
+// figures growing and shrinking by digits and units, the idle time coming
+// and going, a notice, report columns and the graph hidden and shown.
+TEST(GraphPainter, LabelsRedrawnWhereTheyChangedMatchAWholeRedraw) {
+  struct Step {
+    int ticks;
+    std::uint64_t out, in;
+    std::uint8_t flags;
+    const char* notice;
+  };
+  const Step steps[] = {{1, 0, 0, 0, ""},           {3, 9, 120, 0, ""},      {1, 5000, 70000, 0, ""},
+                        {1, 5000, 70977, 0, ""},    {2, 2000000, 3, 0, ""},  {1, 120000000, 0, 0, ""},
+                        {1, 1, 0, 0, ""},           {1, 1, 0, 0, "Notice"},  {1, 3000, 1, 0, ""},
+                        {1, 3000, 2, 0x01, ""},     {1, 3000, 9, 0, ""},     {80, 0, 0, 0, ""},
+                        {25, 0, 0, 0, ""},          {1, 0, 0, 0x80, ""},     {25, 0, 0, 0x80, ""},
+                        {1, 0, 0, 0, ""},           {1, 70000, 70000, 0, ""}, {1, 71000, 69000, 0, ""}};
+  for (qreal dpr : {1.0, 1.5}) {
+    for (const char* ini : {"", "[Traffic]\nMaxLineMode=0\nPolylineMode=1\n"}) {
+      Rig rig(ini);
+      rig.start().select_interface(0);
+      const traffic::GraphSettings settings = traffic::load_graph_settings(rig.profile, Language::English);
+      const QSize size(803, 440);
+      const int panel = traffic::panel_target_height(settings.view_mode, false);
+      GraphPainter a(Language::English), b(Language::English);
+      for (GraphPainter* p : {&a, &b}) {
+        p->set_settings(settings, 0);
+        p->resize(size, dpr);
+      }
+      const auto dev = [dpr](int v) { return static_cast<int>(std::floor(v * dpr + 0.5)); };
+      GraphFrame f;
+      int n = 0;
+      for (const Step& s : steps) {
+        SCOPED_TRACE(testing::Message() << "ratio " << dpr << " ini " << ini << " step " << n++);
+        rig.ticks(s.ticks, s.out, s.in);
+        read_graph_frame(*rig.monitor, settings, size, panel, s.flags, rig.clock.tick_ms(), Language::English, f);
+        f.notice = s.notice;
+        const QImage before = a.frame().copy();
+        if (!a.paint(f)) continue;
+        b.invalidate();
+        ASSERT_TRUE(b.paint(f));
+        ASSERT_EQ(a.frame(), b.frame());
+        QRegion dirty;
+        for (const QRect& r : a.dirty())
+          dirty += QRect(dev(r.left()), dev(r.top()), dev(r.left() + r.width()) - dev(r.left()),
+                         dev(r.top() + r.height()) - dev(r.top()));
+        int stale = 0;
+        for (int y = 0; y < before.height(); ++y)
+          for (int x = 0; x < before.width(); ++x)
+            stale += before.pixel(x, y) != a.frame().pixel(x, y) && !dirty.contains(QPoint(x, y));
+        EXPECT_EQ(stale, 0);
+      }
+    }
   }
 }
 

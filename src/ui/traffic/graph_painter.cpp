@@ -313,7 +313,19 @@ bool GraphPainter::paint(const GraphFrame& f) {
   const QRgb back = rgb_from_colorref(settings_.color(tr::kColorBackground));
   const QRect clip(0, 0, frame_.width(), dev(panel_top));  // the panel is drawn last, over its own rows
   const int strip_top = std::min(top + area, panel_top);
-  if (redraw_band) {
+  // Usually only the figures of a label or two changed (the smoothed
+  // speeds, every frame): in the band's and the strip's own rows only those
+  // are drawn again over the background, not the rows whole, and only they
+  // are copied to the screen. The parts of the band's labels that reach into
+  // the graph area are drawn again whenever it is, as they were. Report
+  // columns lie over everything; the polyline may stray a device pixel out
+  // of the area at fractional ratios.
+  const bool in_parts = same_geometry && !reports && !settings_.polyline;
+  const bool band_in_parts = in_parts && redraw_band && top <= panel_top && band_.size() == drawn_band_.size();
+  if (in_parts && redraw_strip && !strip_over_area &&
+      redraw_changed_labels(drawn_strip_, strip_, QRect(0, strip_top, w, panel_top - strip_top), back))
+    redraw_strip = false;
+  if (redraw_band && !band_in_parts) {
     fill_rows(0, dev(std::min(top, panel_top)), back);
     dirty_ += QRect(0, 0, w, std::min(top, panel_top));
   }
@@ -327,7 +339,19 @@ bool GraphPainter::paint(const GraphFrame& f) {
     fill_rows(dev(strip_top), dev(panel_top), back);
     dirty_ += QRect(0, strip_top, w, panel_top - strip_top);
   }
-  if (redraw_band) {
+  if (band_in_parts) {
+    redraw_changed_labels(drawn_band_, band_, QRect(0, 0, w, top), back);
+    // Below the band the area was just drawn anew (it always is with the band
+    // reaching into it).
+    if (band_over_area) {
+      const QRect below(0, dev(top), frame_.width(), dev(panel_top) - dev(top));
+      const ColorRef field = settings_.color(tr::kColorBackgroundGraph);
+      for (const Label& l : band_)
+        if (l.top - 1 + labels_.label_height(l.face, qs(l.text)) > top)
+          labels_.draw_label(frame_, below, l.face, l.x, l.top, qs(l.text), rgb_from_colorref(settings_.color(l.color)),
+                             rgb_from_colorref(tr::halo_color(settings_.color(l.color), field)), LabelStyle::Halo);
+    }
+  } else if (redraw_band) {
     draw_label_list(band_, clip);
     dirty_ += QRect(0, band_first, w, band_last - band_first) & QRect(0, 0, w, panel_top);
   }
@@ -584,6 +608,54 @@ void GraphPainter::draw_label_list(const std::vector<Label>& list, const QRect& 
   for (const Label& l : list)
     labels_.draw_label(frame_, clip, l.face, l.x, l.top, qs(l.text), rgb_from_colorref(settings_.color(l.color)),
                        rgb_from_colorref(tr::halo_color(settings_.color(l.color), field)), LabelStyle::Halo);
+}
+
+QRect GraphPainter::label_extent(const Label& l) {
+  // The image starts a margin (at most a logical pixel and a bit) left of and
+  // above the text and ends four pixels right of it and one below, each
+  // edge rounded out to device pixels: a pixel more either way is safe.
+  const QString s = qs(l.text);
+  return QRect(l.x - 2, l.top - 2, labels_.text_width(l.face, s) + 8, labels_.label_height(l.face, s) + 2);
+}
+
+bool GraphPainter::redraw_changed_labels(const std::vector<Label>& before, const std::vector<Label>& now,
+                                         const QRect& bounds, QRgb back) {
+  if (before.size() != now.size()) return false;
+  // Changed labels whose images touch (a figure and its unit) are one piece:
+  // the background goes under both, then each label reaching there is laid
+  // over it again in the list's order, as the whole redraw lays them.
+  std::vector<QRect> pieces;
+  for (std::size_t i = 0; i < now.size(); ++i) {
+    if (before[i] == now[i]) continue;
+    QRect r = (label_extent(before[i]) | label_extent(now[i])) & bounds;
+    if (r.isEmpty()) continue;
+    for (auto it = pieces.begin(); it != pieces.end();) {
+      if (it->intersects(r)) {
+        r |= *it;
+        pieces.erase(it);
+        it = pieces.begin();  // the grown piece may reach others now
+      } else {
+        ++it;
+      }
+    }
+    pieces.push_back(r);
+  }
+  if (pieces.empty()) return true;
+  extents_.clear();
+  for (const Label& l : now) extents_.push_back(label_extent(l));
+  const ColorRef field = settings_.color(tr::kColorBackgroundGraph);
+  for (const QRect& piece : pieces) {
+    const QRect d = dev(piece);
+    for (int y = d.top(); y <= d.bottom(); ++y) std::fill_n(row(frame_, y) + d.left(), d.width(), back);
+    for (std::size_t i = 0; i < now.size(); ++i) {
+      if (!extents_[i].intersects(piece)) continue;
+      const Label& l = now[i];
+      labels_.draw_label(frame_, d, l.face, l.x, l.top, qs(l.text), rgb_from_colorref(settings_.color(l.color)),
+                         rgb_from_colorref(tr::halo_color(settings_.color(l.color), field)), LabelStyle::Halo);
+    }
+    dirty_ += piece;
+  }
+  return true;
 }
 
 void GraphPainter::draw_panel(const GraphFrame& f) {

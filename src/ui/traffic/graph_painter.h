@@ -138,6 +138,14 @@ class GraphPainter {
                      int panel_top);
   void draw_hline(int y, traffic::ColorRef c, int top, int height);
   void draw_label_list(const std::vector<Label>& labels, const QRect& clip);
+  // Logical pixels a label's image may cover: its text with the halo round it.
+  QRect label_extent(const Label& l);
+  // Where `now` differs from `before` (label by label, the same count), the
+  // background under both, then every label of `now` reaching there, inside
+  // `bounds` (logical): the pixels a whole redraw of the list gives. False
+  // (nothing drawn) when the lists do not pair up.
+  bool redraw_changed_labels(const std::vector<Label>& before, const std::vector<Label>& now, const QRect& bounds,
+                             QRgb back);
   void draw_panel(const GraphFrame& f);
   void draw_reports(const GraphFrame& f);
 
@@ -182,6 +190,7 @@ class GraphPainter {
   AreaKey drawn_area_key_, area_key_;
   std::vector<Label> drawn_band_, band_;    // the labels above the graph and inside it
   std::vector<Label> drawn_strip_, strip_;  // the latest-speed line and the idle time
+  std::vector<QRect> extents_;              // label_extent() of a list, kept for its capacity
   std::vector<std::string> drawn_panel_texts_, panel_texts_;
   std::array<std::vector<std::string>, traffic::kReportListCount> drawn_reports_;
 };
