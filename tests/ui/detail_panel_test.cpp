@@ -1,12 +1,17 @@
 // The traffic graph's panel text drawn in pieces: figures put together only
-// inside their clip and kept images must give the bits of one whole drawing.
+// inside their clip, kept images, and a panel that mends only what a new
+// figure changed must all give the bits of one whole drawing.
 #include <QFontMetrics>
 #include <QImage>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
+#include "traffic/traffic_monitor.h"
+#include "ui/traffic/detail_panel.h"
 #include "ui/traffic/label_image_cache.h"
 #include "ui/traffic/label_text.h"
 
@@ -129,6 +134,50 @@ TEST(LabelImageCache, ChangeHoldsEveryPixelThatDiffers) {
           EXPECT_GT(r.left(), (7 + QFontMetrics(panel_face()).horizontalAdvance(caption.trimmed())) * dpr);
         }
       }
+    }
+  }
+}
+
+// A panel drawn over its last frame, where only what changed is mended,
+// matches a new panel drawing the same content whole, frame after frame:
+// figures that change a digit, grow, move their spaces, lines that come and
+// go with the panel's height, left column widths that change.
+TEST(DetailPanel, MendedFramesMatchWholeOnes) {
+  for (qreal dpr : {1.0, 1.5, 2.0}) {
+    SCOPED_TRACE(dpr);
+    LabelImageCache labels;
+    labels.set_fonts({panel_face()}, dpr);
+    DetailPanel kept;
+    QImage frame = backdrop(QSize(803, 440), dpr);
+    traffic::InterfaceSnapshot snap;
+    snap.description = "eth0";
+    snap.oper_status = 5;
+    snap.link_speed_bps = 1000000000;
+    std::vector<std::string> transfer;
+    DetailPanel::Content content;
+    content.text = 0xE0E0E0;
+    content.shadow = 0x202020;
+    content.background = 0x100000;
+    content.snapshot = &snap;
+    content.transfer_lines = &transfer;
+    for (int i = 0; i < 40; ++i) {
+      SCOPED_TRACE(i);
+      const std::string total = std::to_string(99990 + 3 * i);  // grows a digit at i == 4
+      transfer = {"Capture Time            0h 00m " + std::to_string(10 + i / 8) + "s",
+                  "Total Upload    (Gross)   " + total.substr(0, total.size() - 3) + "." + total.substr(total.size() - 3) +
+                      " MB (  " + std::to_string(i) + " MB)",
+                  i % 5 == 2 ? "Graph Scale  1/" + std::to_string(1 << (i % 11)) + " Auto" : "Graph Scale 1/64 Auto"};
+      snap.in_ucast_pkts = 7 * static_cast<std::uint64_t>(i) * i;
+      if (i == 20) snap.description = "a much longer interface name";  // the left column widens
+      content.height = i < 30 ? 130 : (i < 35 ? 20 : 80);              // closed, then lines cut off
+      QRegion dirty;
+      kept.draw(frame, QSize(803, 440), labels, 0, content, dirty);
+      DetailPanel whole;
+      QImage want = backdrop(QSize(803, 440), dpr);
+      whole.draw(want, QSize(803, 440), labels, 0, content, dirty);
+      // The panel's rows: those above it are the graph's.
+      const int top = static_cast<int>((440 - std::min(content.height, 440)) * dpr);
+      ASSERT_EQ(frame.copy(0, top, frame.width(), frame.height() - top), want.copy(0, top, want.width(), want.height() - top));
     }
   }
 }
