@@ -193,6 +193,11 @@ LabelGlyphCache::LabelGlyphCache(const QFont& font, qreal dpr) : font_(font), dp
   const QStaticText probe = prepared(font_, sample_line());
   line_height_ = probe.size().toSize().height();
   if (line_height_ <= 0) return;
+  image_height_ = label_image_size(0, line_height_, dpr_).height();
+  for (char16_t c = 0x20; c < 0x7F; ++c) {
+    const int advance_px = (advance64_[c] + 63) / 64 + 5;  // whole pixels, rounded up, and a margin
+    layer_width_[c] = margin_ * 2 + device_ceil(advance_px, dpr_);
+  }
 
   // Both ways on a sample, halo and shadow; anything but rounding turns the
   // cache off for this face.
@@ -216,6 +221,7 @@ LabelGlyphCache::LabelGlyphCache(const QFont& font, qreal dpr) : font_(font), dp
     }
   }
   cache_.clear();
+  recent_.fill({});
 }
 
 bool LabelGlyphCache::accepts(const QString& s) const {
@@ -239,10 +245,19 @@ const LabelGlyphCache::Layers& LabelGlyphCache::layers(char16_t c, int frac64, Q
                                                        LabelStyle style) {
   const quint64 key = quint64{c} | quint64(frac64) << 7 | quint64(style == LabelStyle::Halo ? 1 : 0) << 13 |
                       quint64(text & 0xFFFFFFu) << 14 | quint64(effect & 0xFFFFFFu) << 38;
-  if (const Layers* found = kept(key)) return *found;
+  // The last layers looked up, by a hash of their key: a hash look-up for
+  // each character twice a line was a tenth of the panel's time. The
+  // pointers hold until the cache changes.
+  Recent& recent = recent_[(key * 0x9E3779B97F4A7C15u) >> 54];
+  if (recent.key == key) return *recent.layers;
+  if (const Layers* found = kept(key)) {
+    recent = {key, found};
+    return *found;
+  }
   // A handful of colours and sub-pixel offsets per face; a cache this full
   // means the colours keep changing, and starting over bounds it.
   if (cache_.size() >= 8192) cache_.clear();
+  recent_.fill({});  // the hash may move its values as it grows
   const int w = layer_width(c);
   const int h = image_height();
   Layers l{blank(w, h, dpr_), blank(w, h, dpr_), {}, {}};
@@ -263,18 +278,6 @@ const LabelGlyphCache::Layers& LabelGlyphCache::layers(char16_t c, int frac64, Q
 const LabelGlyphCache::Layers* LabelGlyphCache::kept(quint64 key) const {
   const auto it = cache_.constFind(key);
   return it == cache_.constEnd() ? nullptr : &*it;
-}
-
-int LabelGlyphCache::layer_width(char16_t c) const {
-  const int advance_px = (advance64_[c] + 63) / 64 + 5;  // whole pixels, rounded up, and a margin
-  return margin_ * 2 + device_ceil(advance_px, dpr_);
-}
-
-int LabelGlyphCache::image_height() const { return label_image_size(0, line_height_, dpr_).height(); }
-
-qint64 LabelGlyphCache::device_pen64(const QString& s, qsizetype to, int start64) const {
-  const qint64 pen = pen64(s, to);
-  return qint64{label_margin(dpr_)} * 64 + start64 + (dpr_ == 1 ? pen : qRound64(static_cast<qreal>(pen) * dpr_));
 }
 
 void LabelGlyphCache::compose(uchar* bits, qsizetype bpl, const QRect& region, const QString& s, QRgb text,
@@ -338,9 +341,14 @@ void LabelGlyphCache::draw(QImage& target, int x, int y, const QRect& clip, cons
 QRect LabelGlyphCache::ink(const QString& s, qsizetype from, qsizetype to, QRgb text, QRgb effect, LabelStyle style,
                            int start64) {
   QRect r;
+  const qint64 origin64 = qint64{label_margin(dpr_)} * 64 + start64;
+  qint64 pen = pen64(s, from);
   for (qsizetype i = from; i < to; ++i) {
-    const qint64 at = device_pen64(s, i, start64);
-    const Layers& l = layers(s[i].unicode(), static_cast<int>(at & 63), text, effect, style);
+    // As compose() places the character.
+    const qint64 at = origin64 + (dpr_ == 1 ? pen : qRound64(static_cast<qreal>(pen) * dpr_));
+    const char16_t c = s[i].unicode();
+    pen += advance64_[c];
+    const Layers& l = layers(c, static_cast<int>(at & 63), text, effect, style);
     const int x = static_cast<int>(at >> 6) - margin_;
     r |= l.effect_box.translated(x, 0) | l.text_box.translated(x, 0);
   }

@@ -97,7 +97,7 @@ class LabelGlyphCache {
   // pixels that can change when only they change.
   QRect ink(const QString& s, qsizetype from, qsizetype to, QRgb text, QRgb effect, LabelStyle style, int start64);
   // Height in device pixels of the images.
-  int image_height() const;
+  int image_height() const { return image_height_; }
   // Pen position of character `to` of such a line, in 1/64 logical pixel.
   qint64 pen64(const QString& s, qsizetype to) const;
 
@@ -112,10 +112,7 @@ class LabelGlyphCache {
   const Layers& layers(char16_t c, int frac64, QRgb text, QRgb effect, LabelStyle style);
   const Layers* kept(quint64 key) const;
   // Device pixels of a character's layers, margins included.
-  int layer_width(char16_t c) const;
-  // Where character `to` of a part starting start64/64 device pixel right
-  // of the margin lies in the part's image, in 1/64 device pixel.
-  qint64 device_pen64(const QString& s, qsizetype to, int start64) const;
+  int layer_width(char16_t c) const { return layer_width_[c]; }
   // Lays the layers of `s` (a part as render() takes it) that reach into
   // `region` (pixels of the part's image) over the pixels at `bits`, which
   // hold the region's top-left pixel.
@@ -128,7 +125,14 @@ class LabelGlyphCache {
   int margin_ = 0;       // device pixels either side of a character's layers
   int line_height_ = 0;  // QSizeF(0, height).toSize().height() of the line
   std::array<int, 128> advance64_{};  // advance of each printable ASCII character, in 1/64 px
+  std::array<int, 128> layer_width_{};
+  int image_height_ = 0;
   QHash<quint64, Layers> cache_;
+  struct Recent {
+    quint64 key = 0;  // no key is 0: a character is 0x20 or more
+    const Layers* layers = nullptr;
+  };
+  std::array<Recent, 1024> recent_{};
   QImage scratch_;  // draw()'s buffer, kept for its size
 };
 
