@@ -130,22 +130,29 @@ void LabelImageCache::for_each_part(LabelGlyphCache& g, const QString& s, qint64
       place(line64) + label_image_size(g.line_width(s), g.line_height(), dpr_, static_cast<int>(line64 & 63)).width();
   const int spare = label_image_size(g.space_width(), 0, dpr_).width() - margin;  // halo and a space
   qsizetype i = 0;
+  qint64 pen = 0;  // pen64(s, i), kept as i moves on
+  const auto move_to = [&](qsizetype to) {
+    for (; i < to; ++i) pen += g.advance64(s[i]);
+  };
   while (i < n) {
-    while (i < n && s[i] == u' ') ++i;
-    if (i >= n) break;
+    qsizetype first = i;
+    while (first < n && s[first] == u' ') ++first;
+    if (first >= n) break;
+    move_to(first);
     qsizetype end = i;
     while (end < n && !gap_at(end)) ++end;
     qsizetype rest = end;
     while (rest < n && s[rest] == u' ') ++rest;
-    const qint64 start = line64 + device64(g.pen64(s, i));
+    const qint64 start = line64 + device64(pen);
     const int left = place(start), frac = static_cast<int>(start & 63);
     // The last part ends where the line's image would, which may clip its
     // halo; the others get room to spare inside their gap.
-    const qint64 stop = line64 + device64(g.pen64(s, end));
+    const qsizetype part_first = i;
+    move_to(end);
+    const qint64 stop = line64 + device64(pen);
     const int width =
         rest == n ? line_right - left : static_cast<int>((stop - (start & ~qint64{63}) + 63) >> 6) + margin + spare;
-    part(i, end, left, frac, width);
-    i = end;
+    part(part_first, end, left, frac, width);
   }
 }
 
