@@ -216,6 +216,7 @@ void DetailPanel::draw(QImage& frame, QSize size, LabelImageCache& labels, int f
     // again there, in order, so they come out as a full redraw would make
     // them. Copying the whole panel, or redrawing whole lines, was the
     // dearest part of a frame.
+    QRect mended;  // one rectangle: a region of many small ones costs more to build than it saves
     for (std::size_t i = 0; i < count_; ++i) {
       const Line& l = next_[i];
       if (drawn_[i].text == l.text) continue;
@@ -223,13 +224,14 @@ void DetailPanel::draw(QImage& frame, QSize size, LabelImageCache& labels, int f
                       device(l.clip, dpr);
       if (r.isEmpty()) continue;
       restore_chrome(r);
-      dirty += logical(r, dpr);
+      mended |= r;
       for (std::size_t j = 0; j < count_; ++j) {
         const Line& m = next_[j];
         if (!device(rows(m) & m.clip, dpr).intersects(r)) continue;
         draw_line(m, r & device(m.clip, dpr));
       }
     }
+    if (!mended.isEmpty()) dirty += logical(mended, dpr);
   }
   std::swap(drawn_, next_);
   drawn_count_ = count_;
