@@ -42,10 +42,9 @@ QImage backdrop(QSize logical, qreal dpr) {
 // Figures and captions as the panel shows them, a line the character images
 // cannot draw, and runs of spaces inside a figure.
 const std::vector<QString>& lines() {
-  static const std::vector<QString> all = {
-      QStringLiteral("Total Upload    (Gross)    59.579 MB (  59.579 MB)"),
-      QStringLiteral("Unicast packets Send      403,948 packet"), QStringLiteral("  12  34  "),
-      QString::fromUtf8("送信  12 KB/s")};
+  static const std::vector<QString> all = {QStringLiteral("Total Upload    (Gross)    59.579 MB (  59.579 MB)"),
+                                           QStringLiteral("Unicast packets Send      403,948 packet"),
+                                           QStringLiteral("  12  34  "), QString::fromUtf8("送信  12 KB/s")};
   return all;
 }
 
@@ -111,9 +110,7 @@ TEST(LabelImageCache, ChangeHoldsEveryPixelThatDiffers) {
         cache.set_fonts({panel_face()}, dpr);
         // At 150 % this face fails the character images' check: whole lines.
         const bool glyphs = LabelGlyphCache(panel_face(), dpr).usable();
-        if (dpr != 1.5) {
-          ASSERT_TRUE(glyphs);
-        }
+        if (dpr != 1.5) { ASSERT_TRUE(glyphs); }
         QImage a = backdrop(QSize(460, 30), dpr), b = backdrop(QSize(460, 30), dpr);
         cache.draw_label(a, a.rect(), 0, 7, 6, pair.before, kText, kEffect, style);
         cache.draw_label(b, b.rect(), 0, 7, 6, pair.after, kText, kEffect, style);
@@ -123,8 +120,8 @@ TEST(LabelImageCache, ChangeHoldsEveryPixelThatDiffers) {
           for (int x = 0; x < a.width(); ++x)
             if (a.pixel(x, y) != b.pixel(x, y)) {
               ++differing;
-              ASSERT_TRUE(r.contains(x, y)) << x << "," << y << " outside " << r.x() << "," << r.y() << " "
-                                            << r.width() << "x" << r.height();
+              ASSERT_TRUE(r.contains(x, y))
+                  << x << "," << y << " outside " << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
             }
         EXPECT_EQ(differing > 0, !r.isEmpty());
         // The caption's own pixels are left alone when only figures change.
@@ -164,8 +161,8 @@ TEST(DetailPanel, MendedFramesMatchWholeOnes) {
       SCOPED_TRACE(i);
       const std::string total = std::to_string(99990 + 3 * i);  // grows a digit at i == 4
       transfer = {"Capture Time            0h 00m " + std::to_string(10 + i / 8) + "s",
-                  "Total Upload    (Gross)   " + total.substr(0, total.size() - 3) + "." + total.substr(total.size() - 3) +
-                      " MB (  " + std::to_string(i) + " MB)",
+                  "Total Upload    (Gross)   " + total.substr(0, total.size() - 3) + "." +
+                      total.substr(total.size() - 3) + " MB (  " + std::to_string(i) + " MB)",
                   i % 5 == 2 ? "Graph Scale  1/" + std::to_string(1 << (i % 11)) + " Auto" : "Graph Scale 1/64 Auto"};
       snap.in_ucast_pkts = 7 * static_cast<std::uint64_t>(i) * i;
       if (i == 20) snap.description = "a much longer interface name";  // the left column widens
@@ -177,7 +174,8 @@ TEST(DetailPanel, MendedFramesMatchWholeOnes) {
       whole.draw(want, QSize(803, 440), labels, 0, content, dirty);
       // The panel's rows: those above it are the graph's.
       const int top = static_cast<int>((440 - std::min(content.height, 440)) * dpr);
-      ASSERT_EQ(frame.copy(0, top, frame.width(), frame.height() - top), want.copy(0, top, want.width(), want.height() - top));
+      ASSERT_EQ(frame.copy(0, top, frame.width(), frame.height() - top),
+                want.copy(0, top, want.width(), want.height() - top));
     }
   }
 }

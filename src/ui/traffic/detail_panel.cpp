@@ -176,7 +176,8 @@ void DetailPanel::draw(QImage& frame, QSize size, LabelImageCache& labels, int f
     // Closed: one line with the interface and the capture time.
     draw_chrome(size, dpr, content.height, 0, changed, content.background);
     closed_.assign(snap.description).append("   ").append(transfer.front());
-    if (y0 + (ph - line_h) / 2 + line_h <= h) put(count_++, QRect(4, y0 + 3, w - 8, ph - 6), 12, y0 + (ph - line_h) / 2, closed_);
+    if (y0 + (ph - line_h) / 2 + line_h <= h)
+      put(count_++, QRect(4, y0 + 3, w - 8, ph - 6), 12, y0 + (ph - line_h) / 2, closed_);
   } else {
     update_left(content, labels, face);
     int left_w = 0;

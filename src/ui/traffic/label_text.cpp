@@ -280,8 +280,8 @@ const LabelGlyphCache::Layers* LabelGlyphCache::kept(quint64 key) const {
   return it == cache_.constEnd() ? nullptr : &*it;
 }
 
-void LabelGlyphCache::compose(uchar* bits, qsizetype bpl, const QRect& region, const QString& s, QRgb text,
-                              QRgb effect, LabelStyle style, int start64) {
+void LabelGlyphCache::compose(uchar* bits, qsizetype bpl, const QRect& region, const QString& s, QRgb text, QRgb effect,
+                              LabelStyle style, int start64) {
   // `bits` hold the region's top-left pixel: the image's pixel (0, 0) lies
   // at (-left, -top) of them.
   const Rows rows{bits, bpl};
@@ -301,10 +301,8 @@ void LabelGlyphCache::compose(uchar* bits, qsizetype bpl, const QRect& region, c
       if (x > region.right()) break;
       if (x + layer_width(c) <= region.left()) continue;
       const Layers& l = layers(c, static_cast<int>(at & 63), text, effect, style);
-      if (text_pass)
-        blend_over(rows, l.text, l.text_box, x - region.left(), -region.top(), all);
-      else
-        blend_over(rows, l.effect, l.effect_box, x - region.left(), -region.top(), all);
+      if (text_pass) blend_over(rows, l.text, l.text_box, x - region.left(), -region.top(), all);
+      else blend_over(rows, l.effect, l.effect_box, x - region.left(), -region.top(), all);
     }
   }
 }
@@ -315,8 +313,8 @@ QImage LabelGlyphCache::render(const QString& s, QRgb text, QRgb effect, LabelSt
   return img;
 }
 
-void LabelGlyphCache::draw(QImage& target, int x, int y, const QRect& clip, const QString& s, QRgb text,
-                           QRgb effect, LabelStyle style, int start64, int width) {
+void LabelGlyphCache::draw(QImage& target, int x, int y, const QRect& clip, const QString& s, QRgb text, QRgb effect,
+                           LabelStyle style, int start64, int width) {
   const QRect region = QRect(x, y, width, image_height()) & clip & target.rect();
   if (region.isEmpty()) return;
   // The part of the image inside the clip, put together over transparent

@@ -91,8 +91,8 @@ class LabelGlyphCache {
   // same bits as blend_image() of it, without making it: only the part
   // inside the clip is put together, in a kept buffer. For figures that
   // change every frame, whose images would never be used again.
-  void draw(QImage& target, int x, int y, const QRect& clip, const QString& s, QRgb text, QRgb effect,
-            LabelStyle style, int start64, int width);
+  void draw(QImage& target, int x, int y, const QRect& clip, const QString& s, QRgb text, QRgb effect, LabelStyle style,
+            int start64, int width);
   // Where characters [from, to) of such a part put ink in its image: the
   // pixels that can change when only they change.
   QRect ink(const QString& s, qsizetype from, qsizetype to, QRgb text, QRgb effect, LabelStyle style, int start64);
