@@ -100,16 +100,18 @@ struct Rows {
 
 // `src` over `dst` with src's pixel (0, 0) at dst pixel (x, y), clipped to
 // `clip` (in dst pixels, already inside dst); only src's inked `box` is read.
-void blend_over(Rows dst, const QImage& src, const QRect& box, int x, int y, const QRect& clip) {
+void blend_over(Rows dst, const uchar* src_bits, qsizetype src_bpl, const QRect& box, int x, int y,
+                const QRect& clip) {
   const int x0 = std::max(box.left(), clip.left() - x), x1 = std::min(box.right() + 1, clip.right() + 1 - x);
   const int y0 = std::max(box.top(), clip.top() - y), y1 = std::min(box.bottom() + 1, clip.bottom() + 1 - y);
   if (x0 >= x1 || y0 >= y1) return;
-  const uchar* src_bits = src.constBits();
-  const qsizetype src_bpl = src.bytesPerLine();
   for (int sy = y0; sy < y1; ++sy) {
     const quint32* s = reinterpret_cast<const quint32*>(src_bits + src_bpl * sy) + x0;
     blend_row(dst.row(sy + y) + x + x0, s, x1 - x0);
   }
+}
+void blend_over(Rows dst, const QImage& src, const QRect& box, int x, int y, const QRect& clip) {
+  blend_over(dst, src.constBits(), src.bytesPerLine(), box, x, y, clip);
 }
 
 // The smallest rectangle holding every non-transparent pixel (empty for a space).
@@ -260,7 +262,9 @@ const LabelGlyphCache::Layers& LabelGlyphCache::layers(char16_t c, int frac64, Q
   recent_.fill({});  // the hash may move its values as it grows
   const int w = layer_width(c);
   const int h = image_height();
-  Layers l{blank(w, h, dpr_), blank(w, h, dpr_), {}, {}};
+  Layers l;
+  l.effect = blank(w, h, dpr_);
+  l.text = blank(w, h, dpr_);
   {
     const QStaticText st = prepared(font_, QString(QChar(c)));
     QPainter pe(&l.effect);
@@ -272,6 +276,10 @@ const LabelGlyphCache::Layers& LabelGlyphCache::layers(char16_t c, int frac64, Q
   // Most of each layer is margin: only the inked part is ever read.
   l.effect_box = inked(l.effect);
   l.text_box = inked(l.text);
+  // The images are never written again: their pixels stay where they are.
+  l.effect_bits = l.effect.constBits();
+  l.text_bits = l.text.constBits();
+  l.bpl = l.text.bytesPerLine();
   return *cache_.insert(key, l);
 }
 
@@ -301,8 +309,8 @@ void LabelGlyphCache::compose(uchar* bits, qsizetype bpl, const QRect& region, c
       if (x > region.right()) break;
       if (x + layer_width(c) <= region.left()) continue;
       const Layers& l = layers(c, static_cast<int>(at & 63), text, effect, style);
-      if (text_pass) blend_over(rows, l.text, l.text_box, x - region.left(), -region.top(), all);
-      else blend_over(rows, l.effect, l.effect_box, x - region.left(), -region.top(), all);
+      if (text_pass) blend_over(rows, l.text_bits, l.bpl, l.text_box, x - region.left(), -region.top(), all);
+      else blend_over(rows, l.effect_bits, l.bpl, l.effect_box, x - region.left(), -region.top(), all);
     }
   }
 }

@@ -108,6 +108,9 @@ class LabelGlyphCache {
   struct Layers {
     QImage effect, text;
     QRect effect_box, text_box;  // where each has ink
+    const uchar* effect_bits = nullptr;  // their pixels, read without QImage's out-of-line calls
+    const uchar* text_bits = nullptr;
+    qsizetype bpl = 0;
   };
   const Layers& layers(char16_t c, int frac64, QRgb text, QRgb effect, LabelStyle style);
   const Layers* kept(quint64 key) const;
