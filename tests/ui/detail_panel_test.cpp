@@ -136,7 +136,8 @@ TEST(LabelImageCache, ChangeHoldsEveryPixelThatDiffers) {
 }
 
 // A panel drawn over its last frame, where only what changed is mended,
-// matches a new panel drawing the same content whole, frame after frame:
+// matches a new panel drawing the same content whole, and says where it
+// changed the frame, frame after frame:
 // figures that change a digit, grow, move their spaces, lines that come and
 // go with the panel's height, left column widths that change.
 TEST(DetailPanel, MendedFramesMatchWholeOnes) {
@@ -168,7 +169,15 @@ TEST(DetailPanel, MendedFramesMatchWholeOnes) {
       if (i == 20) snap.description = "a much longer interface name";  // the left column widens
       content.height = i < 30 ? 130 : (i < 35 ? 20 : 80);              // closed, then lines cut off
       QRegion dirty;
+      const QImage last = frame.copy();
       kept.draw(frame, QSize(803, 440), labels, 0, content, dirty);
+      // What the screen must be given again holds every pixel that changed.
+      const QRect shown = dirty.boundingRect();
+      for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+          if (frame.pixel(x, y) != last.pixel(x, y)) {
+            ASSERT_TRUE(shown.contains(static_cast<int>(x / dpr), static_cast<int>(y / dpr))) << x << "," << y;
+          }
       DetailPanel whole;
       QImage want = backdrop(QSize(803, 440), dpr);
       whole.draw(want, QSize(803, 440), labels, 0, content, dirty);
