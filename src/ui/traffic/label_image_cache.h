@@ -66,7 +66,7 @@ class LabelImageCache {
                      LabelStyle style);
 
  private:
-  // image()'s look-up key, in a kept buffer. frac64 and width place a part
+  // A kept image's look-up key, in a kept buffer. frac64 and width place a part
   // of a line (LabelGlyphCache::render); a negative width means a whole line.
   QString& key(int face, const QString& s, QRgb text, QRgb effect, LabelStyle style, int frac64, int width);
   // The key was drawn whole before; if not, notes it when `whole`.
