@@ -65,6 +65,84 @@ void DetailPanel::draw_chrome(QSize frame, qreal dpr, int height, int left_width
   }
 }
 
+namespace {
+
+// The device rectangle `r` in logical pixels, rounded outwards.
+QRect logical(const QRect& r, qreal dpr) {
+  if (dpr == 1) return r;
+  const int l = static_cast<int>(std::floor(r.left() / dpr)), t = static_cast<int>(std::floor(r.top() / dpr));
+  const int right = static_cast<int>(std::ceil((r.right() + 1) / dpr));
+  const int bottom = static_cast<int>(std::ceil((r.bottom() + 1) / dpr));
+  return QRect(l, t, right - l, bottom - t);
+}
+
+// `s` into `q`, in place for ASCII: the buffer serves frame after frame.
+void assign(QString& q, const std::string& s) {
+  if (!std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    q = QString::fromStdString(s);
+    return;
+  }
+  q.resize(static_cast<qsizetype>(s.size()));
+  QChar* d = q.data();
+  for (std::size_t i = 0; i < s.size(); ++i) d[i] = QChar(static_cast<char16_t>(s[i]));
+}
+
+bool same_stats(const tr::PanelInterfaceStats& a, const tr::PanelInterfaceStats& b) {
+  return a.speed_bps == b.speed_bps && a.oper_status == b.oper_status && a.ucast_sent == b.ucast_sent &&
+         a.nucast_sent == b.nucast_sent && a.ucast_received == b.ucast_received &&
+         a.nucast_received == b.nucast_received;
+}
+
+}  // namespace
+
+void DetailPanel::put(std::size_t i, const QRect& clip, int x, int y, const std::string& text) {
+  if (next_.size() <= i) next_.resize(i + 1);
+  Line& l = next_[i];
+  l.clip = clip;
+  l.x = x;
+  l.y = y;
+  if (l.text != text || l.shown.isNull()) {
+    l.text = text;
+    assign(l.shown, text);
+  }
+}
+
+void DetailPanel::update_left(const Content& content, LabelImageCache& labels, int face) {
+  const tr::InterfaceSnapshot& snap = *content.snapshot;
+  tr::PanelInterfaceStats stats;
+  stats.speed_bps = snap.link_speed_bps;
+  stats.oper_status = snap.oper_status;
+  stats.ucast_sent = snap.out_ucast_pkts;
+  stats.nucast_sent = snap.out_nucast_pkts;
+  stats.ucast_received = snap.in_ucast_pkts;
+  stats.nucast_received = snap.in_nucast_pkts;
+  const bool new_widths = widths_generation_ != content.generation || widths_face_ != face || left_widths_.empty();
+  widths_generation_ = content.generation;
+  widths_face_ = face;
+  if (!stats_valid_ || !same_stats(stats, stats_) || stats_lang_ != content.label_lang || left_.empty()) {
+    const std::vector<std::string> lines = tr::interface_statistics_lines(stats, content.label_lang);
+    left_.resize(lines.size() + 1);
+    left_widths_.resize(left_.size(), -1);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      if (left_[i + 1] != lines[i]) {
+        left_[i + 1] = lines[i];
+        left_widths_[i + 1] = -1;
+      }
+    stats_ = stats;
+    stats_lang_ = content.label_lang;
+    stats_valid_ = true;
+  }
+  if (left_[0] != snap.description) {
+    left_[0] = snap.description;
+    left_widths_[0] = -1;
+  }
+  for (std::size_t i = 0; i < left_.size(); ++i)
+    if (left_widths_[i] < 0 || new_widths) {
+      assign(scratch_, left_[i]);
+      left_widths_[i] = labels.text_width(face, scratch_);
+    }
+}
+
 void DetailPanel::draw(QImage& frame, QSize size, LabelImageCache& labels, int face, const Content& content,
                        QRegion& dirty) {
   const qreal dpr = labels.dpr();
@@ -77,12 +155,17 @@ void DetailPanel::draw(QImage& frame, QSize size, LabelImageCache& labels, int f
   }
   const int y0 = h - ph;
   const bool changed = content.interface_changed;
-  const int line_h = QFontMetrics(labels.font(face)).height();
-  next_.clear();
-  const auto add_lines = [&](const QRect& clip, int x, int y, const std::vector<std::string>& lines, int bottom) {
+  if (line_height_generation_ != content.generation || line_height_face_ != face || line_height_ <= 0) {
+    line_height_ = QFontMetrics(labels.font(face)).height();
+    line_height_generation_ = content.generation;
+    line_height_face_ = face;
+  }
+  const int line_h = line_height_;
+  count_ = 0;
+  const auto add_lines = [&](const QRect& clip, int x, int y, const auto& lines, int bottom) {
     for (const std::string& s : lines) {
       if (y + line_h > bottom) break;
-      next_.push_back({clip, x, y, s});
+      put(count_++, clip, x, y, s);
       y += line_h;
     }
   };
@@ -92,25 +175,17 @@ void DetailPanel::draw(QImage& frame, QSize size, LabelImageCache& labels, int f
   if (ph < 3 * line_h + 16) {
     // Closed: one line with the interface and the capture time.
     draw_chrome(size, dpr, content.height, 0, changed, content.background);
-    add_lines(QRect(4, y0 + 3, w - 8, ph - 6), 12, y0 + (ph - line_h) / 2, {snap.description + "   " + transfer.front()},
-              h);
+    closed_.assign(snap.description).append("   ").append(transfer.front());
+    if (y0 + (ph - line_h) / 2 + line_h <= h)
+      put(count_++, QRect(4, y0 + 3, w - 8, ph - 6), 12, y0 + (ph - line_h) / 2, closed_);
   } else {
-    tr::PanelInterfaceStats stats;
-    stats.speed_bps = snap.link_speed_bps;
-    stats.oper_status = snap.oper_status;
-    stats.ucast_sent = snap.out_ucast_pkts;
-    stats.nucast_sent = snap.out_nucast_pkts;
-    stats.ucast_received = snap.in_ucast_pkts;
-    stats.nucast_received = snap.in_nucast_pkts;
-    std::vector<std::string> left = tr::interface_statistics_lines(stats, content.label_lang);
-    left.insert(left.begin(), snap.description);
-
+    update_left(content, labels, face);
     int left_w = 0;
-    for (const std::string& s : left) left_w = std::max(left_w, labels.text_width(face, QString::fromStdString(s)));
+    for (int width : left_widths_) left_w = std::max(left_w, width);
     left_w = std::min(left_w + 14, (w - 24) / 2);
     draw_chrome(size, dpr, content.height, left_w, changed, content.background);
     const int box_top = y0 + 8, box_bottom = h - 8;
-    add_lines(QRect(12, y0 + 3, left_w - 3, ph - 6), 17, box_top + 5, left, box_bottom - 2);
+    add_lines(QRect(12, y0 + 3, left_w - 3, ph - 6), 17, box_top + 5, left_, box_bottom - 2);
     add_lines(QRect(18 + left_w, y0 + 3, w - 32 - left_w, ph - 6), 23 + left_w, box_top + 5, transfer, box_bottom - 2);
   }
 
@@ -118,12 +193,11 @@ void DetailPanel::draw(QImage& frame, QSize size, LabelImageCache& labels, int f
   const auto rows = [&](const Line& l) { return QRect(l.clip.left(), l.y - 2, l.clip.width(), line_h + 4); };
   const QRgb fore = rgb_from_colorref(content.text), shadow = rgb_from_colorref(content.shadow);
   const auto draw_line = [&](const Line& l, const QRect& clip) {
-    labels.draw_label(frame, device(clip, dpr), face, l.x, l.y, QString::fromStdString(l.text), fore, shadow,
-                      LabelStyle::Shadow);
+    labels.draw_label(frame, clip, face, l.x, l.y, l.shown, fore, shadow, LabelStyle::Shadow);
   };
   bool same_layout = valid_ && drawn_key_ == chrome_key_ && drawn_y0_ == y0 &&
-                     drawn_generation_ == content.generation && drawn_.size() == next_.size();
-  for (std::size_t i = 0; same_layout && i < next_.size(); ++i)
+                     drawn_generation_ == content.generation && drawn_count_ == count_;
+  for (std::size_t i = 0; same_layout && i < count_; ++i)
     same_layout = drawn_[i].clip == next_[i].clip && drawn_[i].x == next_[i].x && drawn_[i].y == next_[i].y;
   const int dy0 = device(y0, dpr);
   const auto restore_chrome = [&](const QRect& r) {  // r in device pixels, inside the panel
@@ -134,27 +208,34 @@ void DetailPanel::draw(QImage& frame, QSize size, LabelImageCache& labels, int f
   };
   if (!same_layout) {
     restore_chrome(QRect(0, dy0, chrome_.width(), chrome_.height()));
-    for (const Line& l : next_) draw_line(l, l.clip);
+    for (std::size_t i = 0; i < count_; ++i) draw_line(next_[i], device(next_[i].clip, dpr));
     dirty += QRect(0, y0, w, ph);
   } else {
-    // The frame still holds last frame's panel: only the rows of lines whose
-    // text changed get their chrome back, and every line reaching into those
-    // rows is drawn again there, in order, so they come out as a full redraw
-    // would make them. The copy of the whole panel is the dearest part of an
-    // unchanged panel.
-    for (std::size_t i = 0; i < next_.size(); ++i) {
-      if (drawn_[i].text == next_[i].text) continue;
-      const QRect r = rows(next_[i]) & next_[i].clip;
+    // The frame still holds last frame's panel: only the pixels a changed
+    // line's new characters can change (mostly the figure's last digits)
+    // get their chrome back, and every line reaching into them is drawn
+    // again there, in order, so they come out as a full redraw would make
+    // them. Copying the whole panel, or redrawing whole lines, was the
+    // dearest part of a frame.
+    QRect mended;  // one rectangle: a region of many small ones costs more to build than it saves
+    for (std::size_t i = 0; i < count_; ++i) {
+      const Line& l = next_[i];
+      if (drawn_[i].text == l.text) continue;
+      const QRect r = labels.label_change(face, l.x, l.y, drawn_[i].shown, l.shown, fore, shadow, LabelStyle::Shadow) &
+                      device(l.clip, dpr);
       if (r.isEmpty()) continue;
-      restore_chrome(device(r, dpr));
-      dirty += r;
-      for (const Line& l : next_) {
-        const QRect c = r & l.clip & rows(l);
-        if (!c.isEmpty()) draw_line(l, c);
+      restore_chrome(r);
+      mended |= r;
+      for (std::size_t j = 0; j < count_; ++j) {
+        const Line& m = next_[j];
+        if (!device(rows(m) & m.clip, dpr).intersects(r)) continue;
+        draw_line(m, r & device(m.clip, dpr));
       }
     }
+    if (!mended.isEmpty()) dirty += logical(mended, dpr);
   }
   std::swap(drawn_, next_);
+  drawn_count_ = count_;
   valid_ = true;
   drawn_key_ = chrome_key_;
   drawn_y0_ = y0;

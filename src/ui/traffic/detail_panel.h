@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QRect>
 #include <QRegion>
+#include <QString>
 
 #include <array>
 #include <cstdint>
@@ -26,6 +27,7 @@
 
 #include "base/language.h"
 #include "traffic/graph_logic.h"
+#include "traffic/info_report.h"
 #include "traffic/traffic_monitor.h"
 
 
@@ -60,7 +62,14 @@ class DetailPanel {
     QRect clip;
     int x = 0, y = 0;
     std::string text;
+    QString shown;  // the text as drawn, converted only when it changes
   };
+  // Sets line `i` of the next frame, keeping the buffers of the line that
+  // held that place two frames ago.
+  void put(std::size_t i, const QRect& clip, int x, int y, const std::string& text);
+  // The interface's lines (its name, then its statistics) and their widths
+  // in the face, made again only when they change.
+  void update_left(const Content& content, LabelImageCache& labels, int face);
   void draw_chrome(QSize frame, qreal dpr, int height, int left_width, bool changed, traffic::ColorRef background);
 
   // The rounded boxes, drawn again only when the panel's size, state or
@@ -69,6 +78,19 @@ class DetailPanel {
   std::array<int, 6> chrome_key_{};
   // The lines as the frame holds them, and the next frame's.
   std::vector<Line> drawn_, next_;
+  std::size_t count_ = 0, drawn_count_ = 0;  // lines in next_ this frame and in drawn_
+  std::vector<std::string> left_;
+  std::vector<int> left_widths_;
+  traffic::PanelInterfaceStats stats_{};
+  Language stats_lang_ = Language::English;
+  bool stats_valid_ = false;
+  std::uint64_t widths_generation_ = 0;
+  int widths_face_ = -1;
+  std::string closed_;  // the closed panel's one line
+  QString scratch_;     // a line being measured
+  int line_height_ = 0;
+  std::uint64_t line_height_generation_ = 0;
+  int line_height_face_ = -1;
   bool valid_ = false;
   std::array<int, 6> drawn_key_{};
   int drawn_y0_ = 0;

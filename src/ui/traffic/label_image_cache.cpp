@@ -19,6 +19,7 @@ void LabelImageCache::set_fonts(std::vector<QFont> fonts, qreal dpr) {
   glyphs_.resize(fonts_.size());
   images_.clear();
   image_bytes_ = 0;
+  seen_.fill(0);
 }
 
 const QStaticText& LabelImageCache::text(int face, const QString& s) {
@@ -62,8 +63,8 @@ int LabelImageCache::text_width(int face, const QString& s) {
   return g.accepts(s) ? g.line_width(s) : text(face, s).size().toSize().width();
 }
 
-const QImage& LabelImageCache::image(int face, const QString& s, QRgb text_color, QRgb effect, LabelStyle style,
-                                     int frac64, int width) {
+QString& LabelImageCache::key(int face, const QString& s, QRgb text_color, QRgb effect, LabelStyle style, int frac64,
+                              int width) {
   // The key is built in a kept buffer: a look-up that finds its image
   // allocates nothing.
   QString& key = key_;
@@ -76,40 +77,52 @@ const QImage& LabelImageCache::image(int face, const QString& s, QRgb text_color
   key.append(QChar(static_cast<char16_t>(frac64)));
   key.append(QChar(static_cast<char16_t>(width)));  // -1 (a whole line) becomes 0xFFFF
   key.append(s);
-  auto it = images_.find(key);
-  if (it != images_.end()) return *it;
+  return key;
+}
+
+bool LabelImageCache::seen_before(const QString& key, bool whole) {
+  const std::size_t h = qHash(key);
+  std::size_t& slot = seen_[h % seen_.size()];
+  if (slot == h) return true;
+  if (whole) slot = h;
+  return false;
+}
+
+void LabelImageCache::keep(const QString& key, const QImage& img) {
   if (image_bytes_ > (2 << 20)) {
     images_.clear();
     image_bytes_ = 0;
   }
-  LabelGlyphCache& g = glyphs(face);
-  const QImage img = !g.accepts(s) ? render_label(font(face), text(face, s), text_color, effect, style, dpr_, frac64)
-                     : width < 0   ? g.render(s, text_color, effect, style)
-                                   : g.render(s, text_color, effect, style, frac64, width);
   image_bytes_ += img.sizeInBytes();
-  return *images_.insert(key, img);
+  images_.insert(key, img);
 }
 
-void LabelImageCache::draw_label(QImage& target, const QRect& clip, int face, int x, int top, const QString& s,
-                                 QRgb text_color, QRgb effect, LabelStyle style) {
+void LabelImageCache::draw_part(QImage& target, const QRect& clip, int face, const QString& s, QRgb text_color,
+                                QRgb effect, LabelStyle style, int left, int y, int frac64, int width) {
   LabelGlyphCache& g = glyphs(face);
-  const int margin = label_margin(dpr_);
-  // Where the line's text starts, in 1/64 device pixel, and the device row of
-  // its images' top edge.
-  const qint64 line64 = device64(qint64{x} * 64);
-  const int y = (dpr_ == 1 ? top : static_cast<int>(std::floor(top * dpr_ + 0.5))) - margin;
-  const auto place = [&](qint64 at64) { return static_cast<int>(at64 >> 6) - margin; };
-  // Panel and readout lines are a fixed caption and a changing figure, set
-  // apart by runs of spaces. Cut there, the caption's image is found in the
-  // cache and only the figure is drawn anew. Each part keeps its sub-pixel
-  // position, and the parts' halos and shadows reach at most four pixels
-  // beyond their text, so parts two spaces apart never touch: the frame gets
-  // the same pixels as from one image of the line.
-  if (!g.accepts(s) || g.space_width() < 5) {
-    blend_image(target, image(face, s, text_color, effect, style, static_cast<int>(line64 & 63), -1), place(line64), y,
-                clip);
+  const QString& k = key(face, s, text_color, effect, style, frac64, width);
+  const auto it = images_.constFind(k);
+  if (it != images_.constEnd()) {
+    blend_image(target, *it, left, y, clip);
     return;
   }
+  // Only what was drawn whole in an earlier frame is kept: most figures are
+  // new every frame, and a clipped draw is the panel mending a neighbour.
+  const int height = g.image_height();
+  const bool whole = clip.top() <= y && clip.bottom() >= y + height - 1;
+  if (!seen_before(k, whole) || !whole) {
+    g.draw(target, left, y, clip, s, text_color, effect, style, frac64, width);
+    return;
+  }
+  const QImage img = g.render(s, text_color, effect, style, frac64, width);
+  keep(k, img);
+  blend_image(target, img, left, y, clip);
+}
+
+template <class Part>
+void LabelImageCache::for_each_part(LabelGlyphCache& g, const QString& s, qint64 line64, Part part) const {
+  const int margin = label_margin(dpr_);
+  const auto place = [&](qint64 at64) { return static_cast<int>(at64 >> 6) - margin; };
   const qsizetype n = s.size();
   const auto gap_at = [&](qsizetype i) { return s[i] == u' ' && i + 1 < n && s[i + 1] == u' '; };
   // Where the line's image would end.
@@ -117,24 +130,112 @@ void LabelImageCache::draw_label(QImage& target, const QRect& clip, int face, in
       place(line64) + label_image_size(g.line_width(s), g.line_height(), dpr_, static_cast<int>(line64 & 63)).width();
   const int spare = label_image_size(g.space_width(), 0, dpr_).width() - margin;  // halo and a space
   qsizetype i = 0;
+  qint64 pen = 0;  // pen64(s, i), kept as i moves on
+  const auto move_to = [&](qsizetype to) {
+    for (; i < to; ++i) pen += g.advance64(s[i]);
+  };
   while (i < n) {
-    while (i < n && s[i] == u' ') ++i;
-    if (i >= n) break;
+    qsizetype first = i;
+    while (first < n && s[first] == u' ') ++first;
+    if (first >= n) break;
+    move_to(first);
     qsizetype end = i;
     while (end < n && !gap_at(end)) ++end;
     qsizetype rest = end;
     while (rest < n && s[rest] == u' ') ++rest;
-    const qint64 start = line64 + device64(g.pen64(s, i));
+    const qint64 start = line64 + device64(pen);
     const int left = place(start), frac = static_cast<int>(start & 63);
     // The last part ends where the line's image would, which may clip its
     // halo; the others get room to spare inside their gap.
-    const qint64 stop = line64 + device64(g.pen64(s, end));
-    const int width = rest == n ? line_right - left : static_cast<int>((stop - (start & ~qint64{63}) + 63) >> 6) + margin + spare;
-    part_.setRawData(s.constData() + i, end - i);
-    blend_image(target, image(face, part_, text_color, effect, style, frac, width), left, y, clip);
-    i = end;
+    const qsizetype part_first = i;
+    move_to(end);
+    const qint64 stop = line64 + device64(pen);
+    const int width =
+        rest == n ? line_right - left : static_cast<int>((stop - (start & ~qint64{63}) + 63) >> 6) + margin + spare;
+    part(part_first, end, left, frac, width);
   }
+}
+
+bool LabelImageCache::in_parts(LabelGlyphCache& g, const QString& s) { return g.accepts(s) && g.space_width() >= 5; }
+
+int LabelImageCache::image_height(int face, const QString& s) {
+  LabelGlyphCache& g = glyphs(face);
+  return g.accepts(s) ? g.image_height() : label_image_size(0, text(face, s).size().toSize().height(), dpr_).height();
+}
+
+int LabelImageCache::device_row(int top) const {
+  return (dpr_ == 1 ? top : static_cast<int>(std::floor(top * dpr_ + 0.5))) - label_margin(dpr_);
+}
+
+void LabelImageCache::draw_label(QImage& target, const QRect& clip, int face, int x, int top, const QString& s,
+                                 QRgb text_color, QRgb effect, LabelStyle style) {
+  LabelGlyphCache& g = glyphs(face);
+  const QRect c = clip & target.rect();
+  if (c.isEmpty()) return;
+  // Where the line's text starts, in 1/64 device pixel, and the device row of
+  // its images' top edge.
+  const qint64 line64 = device64(qint64{x} * 64);
+  const int y = device_row(top);
+  // Panel and readout lines are a fixed caption and a changing figure, set
+  // apart by runs of spaces. Cut there, the caption's image is found in the
+  // cache and only the figure is drawn anew. Each part keeps its sub-pixel
+  // position, and the parts' halos and shadows reach at most four pixels
+  // beyond their text, so parts two spaces apart never touch: the frame gets
+  // the same pixels as from one image of the line.
+  if (!in_parts(g, s)) {
+    const int frac = static_cast<int>(line64 & 63);
+    const QString& k = key(face, s, text_color, effect, style, frac, -1);
+    const int left = static_cast<int>(line64 >> 6) - label_margin(dpr_);
+    const auto it = images_.constFind(k);
+    if (it != images_.constEnd()) {
+      blend_image(target, *it, left, y, c);
+      return;
+    }
+    const QImage img = !g.accepts(s) ? render_label(font(face), text(face, s), text_color, effect, style, dpr_, frac)
+                                     : g.render(s, text_color, effect, style);
+    if (seen_before(k, c.top() <= y && c.bottom() >= y + img.height() - 1)) keep(k, img);
+    blend_image(target, img, left, y, c);
+    return;
+  }
+  const int height = g.image_height();
+  for_each_part(g, s, line64, [&](qsizetype i, qsizetype end, int left, int frac, int width) {
+    if (!QRect(left, y, width, height).intersects(c)) return;
+    part_.setRawData(s.constData() + i, end - i);
+    draw_part(target, c, face, part_, text_color, effect, style, left, y, frac, width);
+  });
   part_.clear();
+}
+
+QRect LabelImageCache::label_change(int face, int x, int top, const QString& before, const QString& after,
+                                    QRgb text_color, QRgb effect, LabelStyle style) {
+  if (before == after) return {};
+  LabelGlyphCache& g = glyphs(face);
+  const int y = device_row(top);
+  const qsizetype n = after.size();
+  // Both lines cut alike (their spaces where the other has them) and every
+  // character as wide as the one it replaces: each part lies where it did,
+  // its image as wide, and only the pixels the changed characters ink can
+  // differ. Otherwise the label's rows, all the way across.
+  bool alike = in_parts(g, before) && in_parts(g, after) && before.size() == n;
+  for (qsizetype i = 0; alike && i < n; ++i)
+    alike = (before[i] == u' ') == (after[i] == u' ') && g.advance64(before[i]) == g.advance64(after[i]);
+  if (!alike) {
+    constexpr int kFar = 1 << 24;
+    return QRect(-kFar, y, 2 * kFar, std::max(image_height(face, before), image_height(face, after)));
+  }
+  QRect r;
+  for_each_part(g, after, device64(qint64{x} * 64), [&](qsizetype i, qsizetype end, int left, int frac, int) {
+    qsizetype first = i, last = end;
+    while (first < end && before[first] == after[first]) ++first;
+    while (last > first && before[last - 1] == after[last - 1]) --last;
+    if (first == last) return;
+    for (const QString* s : {&before, &after}) {
+      part_.setRawData(s->constData() + i, end - i);
+      r |= g.ink(part_, first - i, last - i, text_color, effect, style, frac).translated(left, y);
+    }
+  });
+  part_.clear();
+  return r;
 }
 
 }  // namespace tw::ui

@@ -9,8 +9,11 @@
 // everything kept. The images are made for one device pixel ratio, given
 // with the faces: positions are logical pixels, the target and its clip
 // device pixels (see label_text.h). Finished images are told apart by face, style, both
-// colours, placement and text; past a couple of megabytes (readouts that
-// change every frame) they are all dropped and the cache starts over.
+// colours, placement and text, and kept only for what comes back: a part
+// drawn whole the first time is drawn straight from the character images,
+// its image made and kept the second time. Figures that change every frame
+// so never pass through the cache; past a couple of megabytes all images
+// are dropped and the cache starts over.
 //
 // Threads: UI thread only (QPainter on images).
 #include <QFont>
@@ -19,6 +22,7 @@
 #include <QStaticText>
 #include <QString>
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -53,11 +57,35 @@ class LabelImageCache {
   int advance_width(int face, const QString& s);
   // Width of a laid-out line, without laying it out where the glyph cache can tell.
   int text_width(int face, const QString& s);
+  // The device pixels of a target in which a label of `after` drawn there
+  // by draw_label() may differ from one of `before`: where the characters
+  // that changed put their ink, when the two lines are cut alike and the
+  // new characters are as wide as the old; otherwise the label's rows
+  // across any width. Empty for the same text.
+  QRect label_change(int face, int x, int top, const QString& before, const QString& after, QRgb text, QRgb effect,
+                     LabelStyle style);
 
  private:
-  // frac64 and width place a part of a line (LabelGlyphCache::render); a
-  // negative width means a whole line.
-  const QImage& image(int face, const QString& s, QRgb text, QRgb effect, LabelStyle style, int frac64, int width);
+  // A kept image's look-up key, in a kept buffer. frac64 and width place a part
+  // of a line (LabelGlyphCache::render); a negative width means a whole line.
+  QString& key(int face, const QString& s, QRgb text, QRgb effect, LabelStyle style, int frac64, int width);
+  // The key was drawn whole before; if not, notes it when `whole`.
+  bool seen_before(const QString& key, bool whole);
+  void keep(const QString& key, const QImage& img);
+  // A part of a line whose image's top-left corner lies at device (left, y).
+  void draw_part(QImage& target, const QRect& clip, int face, const QString& s, QRgb text, QRgb effect,
+                 LabelStyle style, int left, int y, int frac64, int width);
+  // The line is drawn in parts cut at its runs of spaces.
+  static bool in_parts(LabelGlyphCache& g, const QString& s);
+  // Calls part(first, end, left, frac64, width) for each part of a line
+  // whose text starts at line64 (1/64 device pixel): its characters, its
+  // image's left edge and width, and where its text starts in the image.
+  template <class Part>
+  void for_each_part(LabelGlyphCache& g, const QString& s, qint64 line64, Part part) const;
+  // Device row of the top edge of the images of a label whose text starts at logical row `top`.
+  int device_row(int top) const;
+  // Device rows of the image of a whole label.
+  int image_height(int face, const QString& s);
   // Logical pixels in 1/64 device pixel.
   qint64 device64(qint64 logical64) const {
     return dpr_ == 1 ? logical64 : qRound64(static_cast<qreal>(logical64) * dpr_);
@@ -73,6 +101,9 @@ class LabelImageCache {
   std::vector<std::unique_ptr<LabelGlyphCache>> glyphs_;
   QHash<QString, QImage> images_;
   qsizetype image_bytes_ = 0;
+  // Hashes of keys drawn whole once, by a hash's slot: an image is made and
+  // kept only when its key comes back.
+  std::array<std::size_t, 512> seen_{};
   QString part_;  // a view into the line being cut, for look-ups
   QString key_;   // image()'s look-up key, kept for its capacity
 };

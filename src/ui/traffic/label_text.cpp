@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -89,22 +90,28 @@ inline void blend_row(quint32* d, const quint32* s, int n) {
   for (; i < n; ++i) d[i] = s[i] + byte_mul(d[i], 255 - (s[i] >> 24));
 }
 
+// Rows of an image by hand: scanLine() and bits() are out-of-line calls that
+// check for sharing on every call, and a line lays two layers per character.
+struct Rows {
+  uchar* bits;
+  qsizetype bpl;
+  quint32* row(int y) const { return reinterpret_cast<quint32*>(bits + bpl * y); }
+};
+
 // `src` over `dst` with src's pixel (0, 0) at dst pixel (x, y), clipped to
 // `clip` (in dst pixels, already inside dst); only src's inked `box` is read.
-void blend_over(QImage& dst, const QImage& src, const QRect& box, int x, int y, const QRect& clip) {
+void blend_over(Rows dst, const uchar* src_bits, qsizetype src_bpl, const QRect& box, int x, int y,
+                const QRect& clip) {
   const int x0 = std::max(box.left(), clip.left() - x), x1 = std::min(box.right() + 1, clip.right() + 1 - x);
   const int y0 = std::max(box.top(), clip.top() - y), y1 = std::min(box.bottom() + 1, clip.bottom() + 1 - y);
   if (x0 >= x1 || y0 >= y1) return;
-  // Row addresses by hand: scanLine() is an out-of-line call that checks for
-  // sharing on every row, and a line calls this for each character twice.
-  const uchar* src_bits = src.constBits();
-  uchar* dst_bits = dst.bits();
-  const qsizetype src_bpl = src.bytesPerLine(), dst_bpl = dst.bytesPerLine();
   for (int sy = y0; sy < y1; ++sy) {
     const quint32* s = reinterpret_cast<const quint32*>(src_bits + src_bpl * sy) + x0;
-    quint32* d = reinterpret_cast<quint32*>(dst_bits + dst_bpl * (sy + y)) + x + x0;
-    blend_row(d, s, x1 - x0);
+    blend_row(dst.row(sy + y) + x + x0, s, x1 - x0);
   }
+}
+void blend_over(Rows dst, const QImage& src, const QRect& box, int x, int y, const QRect& clip) {
+  blend_over(dst, src.constBits(), src.bytesPerLine(), box, x, y, clip);
 }
 
 // The smallest rectangle holding every non-transparent pixel (empty for a space).
@@ -161,7 +168,7 @@ QSize label_image_size(qreal width, qreal height, qreal dpr, int frac64) {
 void blend_image(QImage& dst, const QImage& src, int x, int y, const QRect& clip) {
   const QRect c = clip & dst.rect();
   if (c.isEmpty()) return;
-  blend_over(dst, src, src.rect(), x, y, c);
+  blend_over(Rows{dst.bits(), dst.bytesPerLine()}, src, src.rect(), x, y, c);
 }
 
 QImage render_label(const QFont& font, const QStaticText& st, QRgb text, QRgb effect, LabelStyle style, qreal dpr,
@@ -188,6 +195,11 @@ LabelGlyphCache::LabelGlyphCache(const QFont& font, qreal dpr) : font_(font), dp
   const QStaticText probe = prepared(font_, sample_line());
   line_height_ = probe.size().toSize().height();
   if (line_height_ <= 0) return;
+  image_height_ = label_image_size(0, line_height_, dpr_).height();
+  for (char16_t c = 0x20; c < 0x7F; ++c) {
+    const int advance_px = (advance64_[c] + 63) / 64 + 5;  // whole pixels, rounded up, and a margin
+    layer_width_[c] = margin_ * 2 + device_ceil(advance_px, dpr_);
+  }
 
   // Both ways on a sample, halo and shadow; anything but rounding turns the
   // cache off for this face.
@@ -211,6 +223,7 @@ LabelGlyphCache::LabelGlyphCache(const QFont& font, qreal dpr) : font_(font), dp
     }
   }
   cache_.clear();
+  recent_.fill({});
 }
 
 bool LabelGlyphCache::accepts(const QString& s) const {
@@ -234,15 +247,24 @@ const LabelGlyphCache::Layers& LabelGlyphCache::layers(char16_t c, int frac64, Q
                                                        LabelStyle style) {
   const quint64 key = quint64{c} | quint64(frac64) << 7 | quint64(style == LabelStyle::Halo ? 1 : 0) << 13 |
                       quint64(text & 0xFFFFFFu) << 14 | quint64(effect & 0xFFFFFFu) << 38;
-  auto it = cache_.constFind(key);
-  if (it != cache_.constEnd()) return *it;
+  // The last layers looked up, by a hash of their key: a hash look-up for
+  // each character twice a line was a tenth of the panel's time. The
+  // pointers hold until the cache changes.
+  Recent& recent = recent_[(key * 0x9E3779B97F4A7C15u) >> 54];
+  if (recent.key == key) return *recent.layers;
+  if (const Layers* found = kept(key)) {
+    recent = {key, found};
+    return *found;
+  }
   // A handful of colours and sub-pixel offsets per face; a cache this full
   // means the colours keep changing, and starting over bounds it.
   if (cache_.size() >= 8192) cache_.clear();
-  const int advance_px = (advance64_[c] + 63) / 64 + 5;  // whole pixels, rounded up, and a margin
-  const int w = margin_ * 2 + device_ceil(advance_px, dpr_);
-  const int h = label_image_size(0, line_height_, dpr_).height();
-  Layers l{blank(w, h, dpr_), blank(w, h, dpr_), {}, {}};
+  recent_.fill({});  // the hash may move its values as it grows
+  const int w = layer_width(c);
+  const int h = image_height();
+  Layers l;
+  l.effect = blank(w, h, dpr_);
+  l.text = blank(w, h, dpr_);
   {
     const QStaticText st = prepared(font_, QString(QChar(c)));
     QPainter pe(&l.effect);
@@ -254,12 +276,24 @@ const LabelGlyphCache::Layers& LabelGlyphCache::layers(char16_t c, int frac64, Q
   // Most of each layer is margin: only the inked part is ever read.
   l.effect_box = inked(l.effect);
   l.text_box = inked(l.text);
+  // The images are never written again: their pixels stay where they are.
+  l.effect_bits = l.effect.constBits();
+  l.text_bits = l.text.constBits();
+  l.bpl = l.text.bytesPerLine();
   return *cache_.insert(key, l);
 }
 
-QImage LabelGlyphCache::render(const QString& s, QRgb text, QRgb effect, LabelStyle style, int start64, int width) {
-  QImage img = blank(width, label_image_size(0, line_height_, dpr_).height(), dpr_);
-  const QRect all = img.rect();
+const LabelGlyphCache::Layers* LabelGlyphCache::kept(quint64 key) const {
+  const auto it = cache_.constFind(key);
+  return it == cache_.constEnd() ? nullptr : &*it;
+}
+
+void LabelGlyphCache::compose(uchar* bits, qsizetype bpl, const QRect& region, const QString& s, QRgb text, QRgb effect,
+                              LabelStyle style, int start64) {
+  // `bits` hold the region's top-left pixel: the image's pixel (0, 0) lies
+  // at (-left, -top) of them.
+  const Rows rows{bits, bpl};
+  const QRect all(0, 0, region.width(), region.height());
   const qint64 origin64 = qint64{label_margin(dpr_)} * 64 + start64;
   // All effect layers first, then all text: a halo never covers the text of
   // the character before it, as when the whole line is drawn at once.
@@ -268,17 +302,63 @@ QImage LabelGlyphCache::render(const QString& s, QRgb text, QRgb effect, LabelSt
     for (QChar ch : s) {
       const char16_t c = ch.unicode();
       const qint64 at = origin64 + (dpr_ == 1 ? pen : qRound64(static_cast<qreal>(pen) * dpr_));
-      const int frac = static_cast<int>(at & 63);
-      const Layers& l = layers(c, frac, text, effect, style);
-      const int x = static_cast<int>(at >> 6) - margin_;
-      if (text_pass)
-        blend_over(img, l.text, l.text_box, x, 0, all);
-      else
-        blend_over(img, l.effect, l.effect_box, x, 0, all);
       pen += advance64_[c];
+      const int x = static_cast<int>(at >> 6) - margin_;
+      // Layers start further right character by character: once one starts
+      // past the region, so do the rest.
+      if (x > region.right()) break;
+      if (x + layer_width(c) <= region.left()) continue;
+      const Layers& l = layers(c, static_cast<int>(at & 63), text, effect, style);
+      if (text_pass) blend_over(rows, l.text_bits, l.bpl, l.text_box, x - region.left(), -region.top(), all);
+      else blend_over(rows, l.effect_bits, l.bpl, l.effect_box, x - region.left(), -region.top(), all);
     }
   }
+}
+
+QImage LabelGlyphCache::render(const QString& s, QRgb text, QRgb effect, LabelStyle style, int start64, int width) {
+  QImage img = blank(width, image_height(), dpr_);
+  compose(img.bits(), img.bytesPerLine(), img.rect(), s, text, effect, style, start64);
   return img;
+}
+
+void LabelGlyphCache::draw(QImage& target, int x, int y, const QRect& clip, const QString& s, QRgb text, QRgb effect,
+                           LabelStyle style, int start64, int width) {
+  const QRect region = QRect(x, y, width, image_height()) & clip & target.rect();
+  if (region.isEmpty()) return;
+  // The part of the image inside the clip, put together over transparent
+  // pixels as render() would, then laid over the target: the same
+  // arithmetic in the same order, so the same bits (source-over in 8 bits
+  // is not associative: the layers laid straight onto the target would
+  // round differently).
+  if (scratch_.width() < region.width() || scratch_.height() < region.height())
+    scratch_ = QImage(std::max(scratch_.width(), region.width()), std::max(scratch_.height(), region.height()),
+                      QImage::Format_ARGB32_Premultiplied);
+  uchar* bits = scratch_.bits();
+  const qsizetype bpl = scratch_.bytesPerLine();
+  for (int row = 0; row < region.height(); ++row)
+    std::memset(bits + bpl * row, 0, static_cast<std::size_t>(region.width()) * 4);
+  compose(bits, bpl, region.translated(-x, -y), s, text, effect, style, start64);
+  const Rows out{target.bits(), target.bytesPerLine()};
+  for (int row = 0; row < region.height(); ++row)
+    blend_row(out.row(region.top() + row) + region.left(), reinterpret_cast<const quint32*>(bits + bpl * row),
+              region.width());
+}
+
+QRect LabelGlyphCache::ink(const QString& s, qsizetype from, qsizetype to, QRgb text, QRgb effect, LabelStyle style,
+                           int start64) {
+  QRect r;
+  const qint64 origin64 = qint64{label_margin(dpr_)} * 64 + start64;
+  qint64 pen = pen64(s, from);
+  for (qsizetype i = from; i < to; ++i) {
+    // As compose() places the character.
+    const qint64 at = origin64 + (dpr_ == 1 ? pen : qRound64(static_cast<qreal>(pen) * dpr_));
+    const char16_t c = s[i].unicode();
+    pen += advance64_[c];
+    const Layers& l = layers(c, static_cast<int>(at & 63), text, effect, style);
+    const int x = static_cast<int>(at >> 6) - margin_;
+    r |= l.effect_box.translated(x, 0) | l.text_box.translated(x, 0);
+  }
+  return r;
 }
 
 SpeedLabelGrid speed_label_grid(const QFont& font, int font_size, int left,

@@ -76,6 +76,8 @@ class LabelGlyphCache {
   // Logical height of a laid-out line of the face.
   int line_height() const { return line_height_; }
   int space_width() const { return advance64_[' '] / 64; }
+  // Advance of a character of a line accepts() takes, in 1/64 logical pixel.
+  int advance64(QChar c) const { return advance64_[c.unicode()]; }
   // The same image as render_label(); only for lines accepts() takes.
   QImage render(const QString& s, QRgb text, QRgb effect, LabelStyle style) {
     return render(s, text, effect, style, 0, label_image_size(line_width(s), line_height_, dpr_).width());
@@ -84,6 +86,18 @@ class LabelGlyphCache {
   // pixels right of where a line's text starts, in an image `width` device
   // pixels wide.
   QImage render(const QString& s, QRgb text, QRgb effect, LabelStyle style, int start64, int width);
+  // That image laid over `target` (RGB32 or premultiplied ARGB, device
+  // pixels) with its top-left corner at (x, y), only inside `clip`, with the
+  // same bits as blend_image() of it, without making it: only the part
+  // inside the clip is put together, in a kept buffer. For figures that
+  // change every frame, whose images would never be used again.
+  void draw(QImage& target, int x, int y, const QRect& clip, const QString& s, QRgb text, QRgb effect, LabelStyle style,
+            int start64, int width);
+  // Where characters [from, to) of such a part put ink in its image: the
+  // pixels that can change when only they change.
+  QRect ink(const QString& s, qsizetype from, qsizetype to, QRgb text, QRgb effect, LabelStyle style, int start64);
+  // Height in device pixels of the images.
+  int image_height() const { return image_height_; }
   // Pen position of character `to` of such a line, in 1/64 logical pixel.
   qint64 pen64(const QString& s, qsizetype to) const;
 
@@ -94,8 +108,19 @@ class LabelGlyphCache {
   struct Layers {
     QImage effect, text;
     QRect effect_box, text_box;  // where each has ink
+    const uchar* effect_bits = nullptr;  // their pixels, read without QImage's out-of-line calls
+    const uchar* text_bits = nullptr;
+    qsizetype bpl = 0;
   };
   const Layers& layers(char16_t c, int frac64, QRgb text, QRgb effect, LabelStyle style);
+  const Layers* kept(quint64 key) const;
+  // Device pixels of a character's layers, margins included.
+  int layer_width(char16_t c) const { return layer_width_[c]; }
+  // Lays the layers of `s` (a part as render() takes it) that reach into
+  // `region` (pixels of the part's image) over the pixels at `bits`, which
+  // hold the region's top-left pixel.
+  void compose(uchar* bits, qsizetype bpl, const QRect& region, const QString& s, QRgb text, QRgb effect,
+               LabelStyle style, int start64);
 
   QFont font_;
   qreal dpr_ = 1;
@@ -103,7 +128,15 @@ class LabelGlyphCache {
   int margin_ = 0;       // device pixels either side of a character's layers
   int line_height_ = 0;  // QSizeF(0, height).toSize().height() of the line
   std::array<int, 128> advance64_{};  // advance of each printable ASCII character, in 1/64 px
+  std::array<int, 128> layer_width_{};
+  int image_height_ = 0;
   QHash<quint64, Layers> cache_;
+  struct Recent {
+    quint64 key = 0;  // no key is 0: a character is 0x20 or more
+    const Layers* layers = nullptr;
+  };
+  std::array<Recent, 1024> recent_{};
+  QImage scratch_;  // draw()'s buffer, kept for its size
 };
 
 // Where the speed labels over the traffic graph go: two rows (the maxima,
