@@ -51,6 +51,13 @@ void key(QWidget* w, Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
   QTest::qWait(40);
 }
 
+// The editor a key opened: its 20 ms timer may fire late on a loaded
+// machine (sanitizers, tests in parallel), so wait for it rather than for
+// a fixed time.
+QLineEdit* opened_editor(const PacketFilterPage& page) {
+  return QTest::qWaitFor([&] { return page.open_editor() != nullptr; }, 5000) ? page.open_editor() : nullptr;
+}
+
 TEST(PacketFilterPage, KeysEditTheRules) {
   Fixture f;
   PacketFilterPage page(f.filter, f.profile, Language::English);
@@ -72,7 +79,7 @@ TEST(PacketFilterPage, KeysEditTheRules) {
   grid->setCurrentIndex(grid->model()->index(0, pf::kDstMask));
   QTest::keyClick(grid, Qt::Key_2, Qt::NoModifier);
   QTest::qWait(40);
-  QLineEdit* editor = page.open_editor();
+  QLineEdit* editor = opened_editor(page);
   ASSERT_NE(editor, nullptr);
   EXPECT_EQ(editor->objectName(), "addressEditor");
   EXPECT_EQ(editor->text(), "2");
@@ -84,7 +91,7 @@ TEST(PacketFilterPage, KeysEditTheRules) {
   // Escape leaves the cell alone.
   grid->setCurrentIndex(grid->model()->index(0, pf::kDstPort));
   key(grid, Qt::Key_Return);
-  editor = page.open_editor();
+  editor = opened_editor(page);
   ASSERT_NE(editor, nullptr);
   EXPECT_EQ(editor->objectName(), "portEditor");
   EXPECT_EQ(editor->selectedText(), "0");
@@ -152,7 +159,7 @@ TEST(PacketFilterPage, AnIncompleteAddressOrPortIsAnInvalidCell) {
     const std::string before = f.filter.grid()[0][static_cast<std::size_t>(column)];
     grid->setCurrentIndex(grid->model()->index(0, column));
     key(grid, Qt::Key_Return);
-    QLineEdit* editor = page.open_editor();
+    QLineEdit* editor = opened_editor(page);
     ASSERT_NE(editor, nullptr);
     QTest::keyClicks(editor, typed);
     QTest::keyClick(editor, Qt::Key_Return);
@@ -176,7 +183,7 @@ TEST(PacketFilterPage, AllActionsCommitsTheCellBeingEdited) {
   grid->setFocus();
   grid->setCurrentIndex(grid->model()->index(1, pf::kMemo));
   key(grid, Qt::Key_Return);
-  QLineEdit* editor = page.open_editor();
+  QLineEdit* editor = opened_editor(page);
   ASSERT_NE(editor, nullptr);
   QTest::keyClicks(editor, "typed, not yet entered");
 
