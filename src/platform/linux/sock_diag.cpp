@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace tw::platform {
@@ -85,13 +86,9 @@ std::optional<std::uint64_t> udp_sockets_in_use(std::string_view sockstat, bool 
   const std::string_view line = line_starting(sockstat, head);
   if (line.empty()) return std::nullopt;
   std::uint64_t n = 0;
-  std::size_t i = head.size();
-  if (i >= line.size() || line[i] < '0' || line[i] > '9') return std::nullopt;
-  for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
-    if (n > (UINT64_MAX - 9) / 10) return std::nullopt;
-    n = n * 10 + static_cast<std::uint64_t>(line[i] - '0');
-  }
-  if (i < line.size() && line[i] != ' ') return std::nullopt;
+  const char* end = line.data() + line.size();
+  const auto [p, ec] = std::from_chars(line.data() + head.size(), end, n);
+  if (ec != std::errc() || (p != end && *p != ' ')) return std::nullopt;
   return n;
 }
 

@@ -345,11 +345,8 @@ bool GraphPainter::paint(const GraphFrame& f) {
     // reaching into it).
     if (band_over_area) {
       const QRect below(0, dev(top), frame_.width(), dev(panel_top) - dev(top));
-      const ColorRef field = settings_.color(tr::kColorBackgroundGraph);
       for (const Label& l : band_)
-        if (l.top - 1 + labels_.label_height(l.face, qs(l.text)) > top)
-          labels_.draw_label(frame_, below, l.face, l.x, l.top, qs(l.text), rgb_from_colorref(settings_.color(l.color)),
-                             rgb_from_colorref(tr::halo_color(settings_.color(l.color), field)), LabelStyle::Halo);
+        if (l.top - 1 + labels_.label_height(l.face, qs(l.text)) > top) draw_label(l, below);
     }
   } else if (redraw_band) {
     draw_label_list(band_, clip);
@@ -603,11 +600,14 @@ void GraphPainter::draw_hline(int y, ColorRef c, int top, int height) {
 // ---------------------------------------------------------------------------
 // Text
 
-void GraphPainter::draw_label_list(const std::vector<Label>& list, const QRect& clip) {
+void GraphPainter::draw_label(const Label& l, const QRect& clip) {
   const ColorRef field = settings_.color(tr::kColorBackgroundGraph);
-  for (const Label& l : list)
-    labels_.draw_label(frame_, clip, l.face, l.x, l.top, qs(l.text), rgb_from_colorref(settings_.color(l.color)),
-                       rgb_from_colorref(tr::halo_color(settings_.color(l.color), field)), LabelStyle::Halo);
+  labels_.draw_label(frame_, clip, l.face, l.x, l.top, qs(l.text), rgb_from_colorref(settings_.color(l.color)),
+                     rgb_from_colorref(tr::halo_color(settings_.color(l.color), field)), LabelStyle::Halo);
+}
+
+void GraphPainter::draw_label_list(const std::vector<Label>& list, const QRect& clip) {
+  for (const Label& l : list) draw_label(l, clip);
 }
 
 QRect GraphPainter::label_extent(const Label& l) {
@@ -643,16 +643,11 @@ bool GraphPainter::redraw_changed_labels(const std::vector<Label>& before, const
   if (pieces.empty()) return true;
   extents_.clear();
   for (const Label& l : now) extents_.push_back(label_extent(l));
-  const ColorRef field = settings_.color(tr::kColorBackgroundGraph);
   for (const QRect& piece : pieces) {
     const QRect d = dev(piece);
     for (int y = d.top(); y <= d.bottom(); ++y) std::fill_n(row(frame_, y) + d.left(), d.width(), back);
-    for (std::size_t i = 0; i < now.size(); ++i) {
-      if (!extents_[i].intersects(piece)) continue;
-      const Label& l = now[i];
-      labels_.draw_label(frame_, d, l.face, l.x, l.top, qs(l.text), rgb_from_colorref(settings_.color(l.color)),
-                         rgb_from_colorref(tr::halo_color(settings_.color(l.color), field)), LabelStyle::Halo);
-    }
+    for (std::size_t i = 0; i < now.size(); ++i)
+      if (extents_[i].intersects(piece)) draw_label(now[i], d);
     dirty_ += piece;
   }
   return true;

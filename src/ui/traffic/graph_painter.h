@@ -137,6 +137,8 @@ class GraphPainter {
   void draw_polyline(const std::vector<std::uint32_t>& h, std::int64_t scale, traffic::ColorRef c, int top, int height,
                      int panel_top);
   void draw_hline(int y, traffic::ColorRef c, int top, int height);
+  // A label with its halo, inside `clip` (device pixels).
+  void draw_label(const Label& l, const QRect& clip);
   void draw_label_list(const std::vector<Label>& labels, const QRect& clip);
   // Logical pixels a label's image may cover: its text with the halo round it.
   QRect label_extent(const Label& l);
