@@ -155,20 +155,29 @@ bool set_up(Setup& s) {
   return true;
 }
 
-void BM_SessionRefresh(benchmark::State& state) {
-  Setup& s = *g_setup;
-  tw::platform::ProcProcessTable processes;
+// What a Session Monitor needs besides the socket and process tables: nothing
+// that is timed (lookups never run, so no name service is asked).
+struct MonitorFakes {
   tw::platform::FakeConnectionKiller killer;
   tw::platform::FakeClock clock;
   tw::platform::FakeFileStore files;
   tw::platform::FakeReverseResolver resolver;
-  tw::platform::FakeLookupWorkers workers;  // lookups never run: no name service is asked
-  tw::shared::HostNameCache hosts(resolver, workers);
+  tw::platform::FakeLookupWorkers workers;
+  tw::shared::HostNameCache hosts{resolver, workers};
   tw::shared::FlowKeyTable keys;
-  tw::sessions::ProcessNameCache names(processes);
   tw::sessions::SessionSettings settings;
-  tw::sessions::SessionMonitor monitor({*s.sockets, processes, killer, clock, files, hosts, keys, names}, {},
-                                       settings, {});
+  tw::sessions::SessionMonitorDeps deps(tw::platform::SocketTable& sockets, tw::platform::ProcessTable& processes,
+                                         tw::sessions::ProcessNameCache& names) {
+    return {sockets, processes, killer, clock, files, hosts, keys, names};
+  }
+};
+
+void BM_SessionRefresh(benchmark::State& state) {
+  Setup& s = *g_setup;
+  tw::platform::ProcProcessTable processes;
+  MonitorFakes f;
+  tw::sessions::ProcessNameCache names(processes);
+  tw::sessions::SessionMonitor monitor(f.deps(*s.sockets, processes, names), {}, f.settings, {});
   monitor.load_rules("IP2=192.0.2.\nHOST2=example.com,PORT2=80-90\n");
   monitor.set_auto_block(true);
   monitor.start();
@@ -179,14 +188,14 @@ void BM_SessionRefresh(benchmark::State& state) {
   const double cpu0 = thread_cpu_ms();
   for (auto _ : state) {
     s.poke();
-    clock.advance_ms(500);
+    f.clock.advance_ms(500);
     monitor.refresh();
     rows = monitor.rows().size();
   }
   g_refresh_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() /
                  static_cast<double>(state.iterations());
   g_refresh_cpu_ms = (thread_cpu_ms() - cpu0) / static_cast<double>(state.iterations());
-  workers.run_all();  // the cache waits for its lookups when it goes
+  f.workers.run_all();  // the cache waits for its lookups when it goes
   state.counters["rows"] = static_cast<double>(rows);
   state.counters["proc_walks"] = processes.scans();
   g_walks = processes.scans();
@@ -198,56 +207,40 @@ void BM_SessionRefresh(benchmark::State& state) {
 void BM_UnchangedSessionRefresh(benchmark::State& state) {
   Setup& s = *g_setup;
   tw::platform::ProcProcessTable processes;
-  tw::platform::FakeConnectionKiller killer;
-  tw::platform::FakeClock clock;
-  tw::platform::FakeFileStore files;
-  tw::platform::FakeReverseResolver resolver;
-  tw::platform::FakeLookupWorkers workers;
-  tw::shared::HostNameCache hosts(resolver, workers);
-  tw::shared::FlowKeyTable keys;
+  MonitorFakes f;
   tw::sessions::ProcessNameCache names(processes);
-  tw::sessions::SessionSettings settings;
-  tw::sessions::SessionMonitor monitor({*s.sockets, processes, killer, clock, files, hosts, keys, names}, {},
-                                       settings, {});
+  tw::sessions::SessionMonitor monitor(f.deps(*s.sockets, processes, names), {}, f.settings, {});
   monitor.start();
   monitor.refresh();
   const int walks0 = s.sockets->tcp_walks();
   const double cpu0 = thread_cpu_ms();
   for (auto _ : state) {
-    clock.advance_ms(500);
+    f.clock.advance_ms(500);
     monitor.refresh();
   }
   g_unchanged_cpu_ms = (thread_cpu_ms() - cpu0) / static_cast<double>(state.iterations());
   g_unchanged_tcp_walks = s.sockets->tcp_walks() - walks0;
   g_unchanged_refreshes = static_cast<int>(state.iterations());
-  workers.run_all();
+  f.workers.run_all();
 }
 
 // The first refresh of a program: a fresh inode -> pid map and name cache
 // each time, so every one walks /proc.
 void BM_FirstSessionRefresh(benchmark::State& state) {
   Setup& s = *g_setup;
-  tw::platform::FakeConnectionKiller killer;
-  tw::platform::FakeClock clock;
-  tw::platform::FakeFileStore files;
-  tw::platform::FakeReverseResolver resolver;
-  tw::platform::FakeLookupWorkers workers;
-  tw::shared::HostNameCache hosts(resolver, workers);
-  tw::shared::FlowKeyTable keys;
-  tw::sessions::SessionSettings settings;
+  MonitorFakes f;
   double total = 0;
   for (auto _ : state) {
     tw::platform::ProcProcessTable processes;
     tw::sessions::ProcessNameCache names(processes);
-    tw::sessions::SessionMonitor monitor({*s.sockets, processes, killer, clock, files, hosts, keys, names}, {},
-                                         settings, {});
+    tw::sessions::SessionMonitor monitor(f.deps(*s.sockets, processes, names), {}, f.settings, {});
     monitor.start();
     const auto t0 = std::chrono::steady_clock::now();
     monitor.refresh();
     total += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   }
   g_first_refresh_ms = total / static_cast<double>(state.iterations());
-  workers.run_all();
+  f.workers.run_all();
 }
 
 void BM_SsTanp(benchmark::State& state) {
