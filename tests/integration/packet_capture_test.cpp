@@ -733,6 +733,10 @@ TEST_F(HelperCapture6Test, GroupMemberCapturesIpv6ThroughTheHelper) {
     sockaddr_in6 at = socket_address6(link_.left_addr6(), 7000);
     EXPECT_EQ(bind(receiver.fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
   }));
+  // Neighbour discovery first: a solicitation arriving during the capture
+  // would take one of its two places.
+  udp_to_left(7001, 7000, "w");
+  usleep(200'000);
   const std::string out = run_probe(link_, member_, helper + " " + link_.left_addr6() + " 2", [&] {
     udp_to_left(7001, 7000, "x");
     udp_to_left(7001, 7000, "y");
