@@ -582,6 +582,67 @@ TEST(GraphPainter, LabelsRedrawnWhereTheyChangedMatchAWholeRedraw) {
   }
 }
 
+// The area keeps its columns turned by the samples that came in, and only
+// the changed parts are copied to the screen: a screen kept up to date that
+// way must show every frame a fresh painter draws, through the offset
+// wrapping round the width many times, both directions, and everything that
+// puts the columns back in order (a notice, report columns, the graph
+// hidden, the panel and the interface list's labels) coming and going.
+TEST(GraphPainter, ScreenKeptFromTheChangedPartsShowsEveryFrame) {
+  struct Step {
+    int ticks;
+    std::uint64_t out, in;
+    std::uint8_t flags;
+    const char* notice;
+  };
+  std::vector<Step> steps = {{1, 0, 0, 0, ""}, {3, 9000, 120, 0, ""}, {1, 5000, 70000, 0, "Notice"},
+                             {2, 5000, 70977, 0, ""}, {1, 3000, 2, 0x01, ""}, {1, 3000, 9, 0, ""},
+                             {1, 0, 0, 0x80, ""}, {1, 7000, 9000, 0, ""}};
+  // About three times round the width, in frames of a few samples, the
+  // speeds changing so that the bars differ.
+  for (int i = 0; i < 120; ++i)
+    steps.push_back({1 + i % 7, 1000u + static_cast<std::uint64_t>(i * 37 % 11) * 4000u, 2000u + (i % 5) * 9000u,
+                     0, i == 60 ? "Notice" : ""});
+  for (qreal dpr : {1.0, 2.0, 1.5}) {
+    for (const char* ini : {"", "[Traffic]\nDirection=1\n"}) {
+      Rig rig(ini);
+      rig.start().select_interface(0);
+      const traffic::GraphSettings settings = traffic::load_graph_settings(rig.profile, Language::English);
+      const QSize size(803, 440);
+      const int panel = traffic::panel_target_height(settings.view_mode, false);
+      GraphPainter a(Language::English), b(Language::English);
+      for (GraphPainter* p : {&a, &b}) {
+        p->set_settings(settings, 0);
+        p->resize(size, dpr);
+      }
+      QImage screen(a.frame().size(), QImage::Format_RGB32);
+      screen.setDevicePixelRatio(dpr);
+      GraphFrame f;
+      int n = 0;
+      for (const Step& s : steps) {
+        SCOPED_TRACE(testing::Message() << "ratio " << dpr << " ini " << ini << " step " << n++);
+        rig.ticks(s.ticks, s.out, s.in);
+        read_graph_frame(*rig.monitor, settings, size, panel, s.flags, rig.clock.tick_ms(), Language::English, f);
+        f.notice = s.notice;
+        const bool first = n == 1;
+        if (!a.paint(f)) continue;
+        {
+          QPainter p(&screen);
+          if (first)
+            a.copy_to(p, QRect(QPoint(0, 0), size));
+          else
+            for (const QRect& r : a.dirty()) a.copy_to(p, r);
+        }
+        b.invalidate();
+        ASSERT_TRUE(b.paint(f));
+        ASSERT_EQ(screen, b.frame());
+      }
+      // The frame itself, its columns put in order, is the same picture.
+      EXPECT_EQ(a.frame(), b.frame());
+    }
+  }
+}
+
 TEST(TrafficGraphWidget, TicksDrawOnlyFramesThatDiffer) {
   GraphRig rig;
   rig.graph->show();
@@ -620,6 +681,22 @@ TEST(TrafficGraphWidget, TicksDrawOnlyFramesThatDiffer) {
 // On a screen at 200 % the frame is drawn with four device pixels for each
 // logical one: the glyphs are rasterised at that resolution, not a 1x frame
 // scaled up, where every aligned 2x2 block of pixels would be uniform.
+// While the bars move the area keeps its columns turned: the window must
+// still show the frame.
+TEST(TrafficGraphWidget, WindowShowsTheFrameWhileTheBarsMove) {
+  GraphRig rig;
+  rig.graph->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.graph.get()));
+  rig.ticks(40, 3000, 9000);
+  for (int i = 0; i < 8; ++i) rig.graph->tick();  // until the panel has opened
+  for (int i = 0; i < 12; ++i) {
+    rig.ticks(1 + i % 3, 3000 + static_cast<std::uint64_t>(i) * 100, 9000);
+    rig.graph->tick();
+    const QImage shown = rig.graph->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shown, rig.graph->frame()) << i;
+  }
+}
+
 TEST(TrafficGraphWidget, TextIsSharpAtRatioTwo) {
   GraphRig rig;
   rig.ticks(60, 5000, 9000);

@@ -140,6 +140,7 @@ void GraphPainter::resize(QSize size, qreal dpr) {
     frame_.setDevicePixelRatio(dpr_);
     frame_.fill(rgb_from_colorref(settings_.color(tr::kColorBackground)));
   }
+  area_offset_ = 0;
   // The glyphs are drawn for one ratio.
   if (new_ratio) rebuild_fonts();
   ++generation_;
@@ -305,6 +306,12 @@ bool GraphPainter::paint(const GraphFrame& f) {
   reach(strip_, strip_first, strip_last);
   const bool band_over_area = band_last > top && band_first < top + area;
   const bool strip_over_area = strip_first < top + area && strip_last > top;
+  // Whether the bars may move by turning the area's offset: nothing but the
+  // field, the bars and whole rows is drawn over the area this frame, and
+  // the whole samples move by whole device pixels.
+  ring_ok_ = same_geometry && !hidden && !reports && !settings_.polyline && area_key_.overlay.empty() &&
+             dpr_ == std::floor(dpr_) && dev(top + area) <= dev(panel_top);
+  if (area_offset_ != 0 && !ring_ok_) unrotate_area();
   for (int pass = 0; pass < 2; ++pass) {
     if (band_over_area && (redraw_band || redraw_area)) redraw_band = redraw_area = true;
     if (strip_over_area && (redraw_strip || redraw_area)) redraw_strip = redraw_area = true;
@@ -387,6 +394,51 @@ bool GraphPainter::paint(const GraphFrame& f) {
 // ---------------------------------------------------------------------------
 // The graph area
 
+const QImage& GraphPainter::frame() const {
+  if (area_offset_ != 0) unrotate_area();
+  return frame_;
+}
+
+void GraphPainter::unrotate_area() const {
+  const int w = frame_.width();
+  uchar* bits = frame_.bits();
+  for (int y = ring_y0_; y < ring_y1_; ++y) {
+    QRgb* line = reinterpret_cast<QRgb*>(bits + frame_.bytesPerLine() * y);
+    std::rotate(line, line + area_offset_, line + w);
+  }
+  area_offset_ = 0;
+}
+
+void GraphPainter::copy_to(QPainter& p, const QRect& r) const {
+  if (area_offset_ == 0) {
+    if (dpr_ == 1)
+      p.drawImage(r.topLeft(), frame_, r);
+    else
+      p.drawImage(QRectF(r), frame_, QRectF(r.x() * dpr_, r.y() * dpr_, r.width() * dpr_, r.height() * dpr_));
+    return;
+  }
+  // The offset turns only at whole ratios: every piece starts and ends on a
+  // logical pixel.
+  const auto put = [&](const QRect& d, int from_x) {
+    if (d.isEmpty()) return;
+    const QRect source(from_x, d.y(), d.width(), d.height());
+    if (dpr_ == 1)
+      p.drawImage(d.topLeft(), frame_, source);
+    else
+      p.drawImage(QRectF(d.x() / dpr_, d.y() / dpr_, d.width() / dpr_, d.height() / dpr_), frame_, QRectF(source));
+  };
+  const QRect d = dev(r) & frame_.rect();
+  const int w = frame_.width(), cut = w - area_offset_;
+  const int r0 = std::clamp(ring_y0_, d.top(), d.bottom() + 1), r1 = std::clamp(ring_y1_, r0, d.bottom() + 1);
+  put(QRect(d.left(), d.top(), d.width(), r0 - d.top()), d.left());
+  put(QRect(d.left(), r1, d.width(), d.bottom() + 1 - r1), d.left());
+  const QRect before = QRect(d.left(), r0, d.width(), r1 - r0) & QRect(0, r0, cut, r1 - r0);
+  const QRect after = QRect(d.left(), r0, d.width(), r1 - r0) & QRect(cut, r0, w - cut, r1 - r0);
+  put(before, before.left() + area_offset_);
+  put(after, after.left() + area_offset_ - w);
+}
+
+
 void GraphPainter::draw_area(const GraphFrame& f, int top, int area, int panel_top) {
   const int y0 = dev(top), y1 = dev(top + area);
   if (f.flags & tr::kGraphHiddenFlag) {
@@ -396,6 +448,7 @@ void GraphPainter::draw_area(const GraphFrame& f, int top, int area, int panel_t
   }
   const bool overlay = settings_.polyline || !area_key_.overlay.empty();
   if (overlay || area_overlay_ || !scroll_area(f, top, area)) {
+    area_offset_ = 0;  // every column is drawn anew
     prepare_area(top, area);
     draw_field(f, QRect(0, y0, frame_.width(), y1 - y0));
   }
@@ -466,13 +519,21 @@ bool GraphPainter::scroll_area(const GraphFrame& f, int top, int area) {
   const int y0 = dev(top), y1 = dev(top + area);
 
   if (shift > 0) {
-    const std::size_t keep = static_cast<std::size_t>(w - shift) * 4;
-    for (int y = y0; y < y1; ++y) {
-      QRgb* line = row(frame_, y);
-      if (settings_.reverse)
-        std::memmove(line + shift, line, keep);
-      else
-        std::memmove(line, line + shift, keep);
+    if (ring_ok_) {
+      // The picture moves `shift` columns towards its older edge: what it
+      // shows at x it showed at x + shift (x - shift reversed).
+      area_offset_ = (area_offset_ + (settings_.reverse ? w - shift : shift)) % w;
+      ring_y0_ = y0;
+      ring_y1_ = y1;
+    } else {
+      const std::size_t keep = static_cast<std::size_t>(w - shift) * 4;
+      for (int y = y0; y < y1; ++y) {
+        QRgb* line = row(frame_, y);
+        if (settings_.reverse)
+          std::memmove(line + shift, line, keep);
+        else
+          std::memmove(line, line + shift, keep);
+      }
     }
     // The new bars, and the field where the time lines were (they stay at
     // their places while the bars move).
@@ -496,15 +557,29 @@ bool GraphPainter::scroll_area(const GraphFrame& f, int top, int area) {
 
 void GraphPainter::draw_field(const GraphFrame& f, const QRect& r) {
   if (r.isEmpty()) return;
+  if (area_offset_ == 0) {
+    draw_field_at(f, r, 0);
+    return;
+  }
+  // Picture columns [0, cut) lie at [offset, width), the rest at [0, offset).
+  const int w = frame_.width(), cut = w - area_offset_;
+  const QRect before = r & QRect(0, r.top(), cut, r.height());
+  const QRect after = r & QRect(cut, r.top(), w - cut, r.height());
+  if (!before.isEmpty()) draw_field_at(f, before, area_offset_);
+  if (!after.isEmpty()) draw_field_at(f, after, area_offset_ - w);
+}
+
+void GraphPainter::draw_field_at(const GraphFrame& f, const QRect& r, int shift) {
   const int w = size_.width();
   const int top = area_top_, height = area_height_;
   const int y0 = dev(top);
   uchar* bits = frame_.bits();
   const qsizetype bpl = frame_.bytesPerLine();
-  const auto line = [&](int y) { return reinterpret_cast<QRgb*>(bits + bpl * y); };
+  // Pixel x of the picture's row y.
+  const auto px = [&](int y, int x) -> QRgb& { return reinterpret_cast<QRgb*>(bits + bpl * y)[x + shift]; };
   const int x0 = r.left(), x1 = r.right() + 1, r0 = r.top(), r1 = r.bottom() + 1;
 
-  for (int y = r0; y < r1; ++y) std::fill(line(y) + x0, line(y) + x1, row_base_[static_cast<std::size_t>(y - y0)]);
+  for (int y = r0; y < r1; ++y) std::fill_n(&px(y, x0), x1 - x0, row_base_[static_cast<std::size_t>(y - y0)]);
 
   const int n = tr::visible_bar_count(w);
   const int base_row = dev(top + height);  // one past the bars' bottom row
@@ -537,12 +612,12 @@ void GraphPainter::draw_field(const GraphFrame& f, const QRect& r) {
       }
       const GradientWalk g(c_top, base, base_row - first);
       for (int y = std::max(first, r0); y < std::min(base_row, r1); ++y) {
-        const QRgb px = settings_.gradient_mode ? g.at(y - first) : solid;
-        QRgb* l = line(y);
+        const QRgb shade = settings_.gradient_mode ? g.at(y - first) : solid;
+        QRgb* l = &px(y, xa);
         if (y >= overlap_first)
-          for (int x = xa; x < xb; ++x) l[x] = blend_half(l[x], px);
+          for (int x = 0; x < xb - xa; ++x) l[x] = blend_half(l[x], shade);
         else
-          for (int x = xa; x < xb; ++x) l[x] = px;
+          std::fill_n(l, xb - xa, shade);
       }
     }
   }
@@ -557,6 +632,9 @@ void GraphPainter::draw_time_lines(const GraphFrame& f, int top, int area) {
   const auto height_at = [&](const std::vector<std::uint32_t>& h, int i) {
     return i < static_cast<int>(h.size()) ? tr::bar_height(h[static_cast<std::size_t>(i)], f.scale, area) : 0;
   };
+  uchar* bits = frame_.bits();
+  const qsizetype bpl = frame_.bytesPerLine();
+  const int frame_w = frame_.width();
   for (int k = 1;; ++k) {
     const int x = settings_.reverse ? k * spacing - 1 : w - k * spacing;
     if (x < 0 || x >= w) break;
@@ -564,10 +642,10 @@ void GraphPainter::draw_time_lines(const GraphFrame& f, int top, int area) {
     const int bh = i < tr::visible_bar_count(w) ? std::max(height_at(f.send, i), height_at(f.recv, i)) : 0;
     const std::vector<QRgb>& colors = time_line_colors_[tr::time_grid_major(k) ? 1 : 0];
     const int y_end = dev(top + area - bh);
-    for (int y = y0; y < y_end; ++y) {
-      QRgb* l = row(frame_, y);
-      const QRgb c = colors[static_cast<std::size_t>(y - y0)];
-      for (int px = dev(x); px < dev(x + 1); ++px) l[px] = c;
+    for (int dx = dev(x); dx < dev(x + 1); ++dx) {
+      const int col = (dx + area_offset_) % frame_w;  // where the area keeps the picture's column
+      for (int y = y0; y < y_end; ++y)
+        reinterpret_cast<QRgb*>(bits + bpl * y)[col] = colors[static_cast<std::size_t>(y - y0)];
     }
   }
 }
@@ -602,8 +680,27 @@ void GraphPainter::draw_hline(int y, ColorRef c, int top, int height) {
 
 void GraphPainter::draw_label(const Label& l, const QRect& clip) {
   const ColorRef field = settings_.color(tr::kColorBackgroundGraph);
-  labels_.draw_label(frame_, clip, l.face, l.x, l.top, qs(l.text), rgb_from_colorref(settings_.color(l.color)),
-                     rgb_from_colorref(tr::halo_color(settings_.color(l.color), field)), LabelStyle::Halo);
+  const QString text = qs(l.text);
+  const QRgb ink = rgb_from_colorref(settings_.color(l.color));
+  const QRgb halo = rgb_from_colorref(tr::halo_color(settings_.color(l.color), field));
+  const auto put = [&](const QRect& c, int dx) {
+    if (!c.isEmpty()) labels_.draw_label(frame_, c, l.face, l.x + dx, l.top, text, ink, halo, LabelStyle::Halo);
+  };
+  if (area_offset_ == 0) {
+    put(clip, 0);
+    return;
+  }
+  // The part over the turned rows goes where they keep its columns: picture
+  // columns [0, cut) lie `offset` columns right, the rest `width - offset`
+  // left. The offset is a whole number of logical pixels (see copy_to).
+  const int w = frame_.width(), cut = w - area_offset_;
+  const QRect rows(0, ring_y0_, w, ring_y1_ - ring_y0_);
+  put(clip & QRect(0, 0, w, ring_y0_), 0);
+  put(clip & QRect(0, ring_y1_, w, frame_.height() - ring_y1_), 0);
+  const int shift = static_cast<int>(area_offset_ / dpr_);
+  put((clip & rows & QRect(0, ring_y0_, cut, rows.height())).translated(area_offset_, 0), shift);
+  put((clip & rows & QRect(cut, ring_y0_, w - cut, rows.height())).translated(area_offset_ - w, 0),
+      shift - size_.width());
 }
 
 void GraphPainter::draw_label_list(const std::vector<Label>& list, const QRect& clip) {

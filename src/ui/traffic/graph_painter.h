@@ -40,6 +40,8 @@
 #include "ui/traffic/label_image_cache.h"
 #include "ui/traffic/label_text.h"
 
+class QPainter;
+
 namespace tw::ui {
 
 // Everything one frame shows. The vectors keep their capacity from frame to
@@ -93,8 +95,13 @@ class GraphPainter {
   // What the last paint() changed, in logical pixels.
   const QRegion& dirty() const { return dirty_; }
   // The frame: RGB32, size() x dpr() device pixels, its ratio set; null
-  // while the size is empty.
-  const QImage& frame() const { return frame_; }
+  // while the size is empty. Puts the graph area's columns in order first
+  // (see area_offset_): for snapshots and tests, not for every frame.
+  const QImage& frame() const;
+  bool has_frame() const { return !frame_.isNull(); }
+  // Lays the part `r` (logical pixels) of the frame over `p` at the same
+  // place, as drawing frame() there would, without putting the area in order.
+  void copy_to(QPainter& p, const QRect& r) const;
   // The large label face (the widget measures the notices with it).
   const QFont& label_font() const { return labels_.font(kLarge); }
 
@@ -130,8 +137,14 @@ class GraphPainter {
   void build_labels(const GraphFrame& f, int top, int area);
   void draw_area(const GraphFrame& f, int top, int area, int panel_top);
   void prepare_area(int top, int area);
-  // The field with its grid and the bars in `r` (device pixels inside the area).
+  // The field with its grid and the bars in `r` (device pixels of the
+  // picture inside the area), at their rotated places.
   void draw_field(const GraphFrame& f, const QRect& r);
+  // The same for a part that is not cut by the rotation, its columns stored
+  // `shift` columns to the right of the picture's.
+  void draw_field_at(const GraphFrame& f, const QRect& r, int shift);
+  // Turns the area's columns back into place (area_offset_ 0).
+  void unrotate_area() const;
   bool scroll_area(const GraphFrame& f, int top, int area);
   void draw_time_lines(const GraphFrame& f, int top, int area);
   void draw_polyline(const std::vector<std::uint32_t>& h, std::int64_t scale, traffic::ColorRef c, int top, int height,
@@ -162,7 +175,19 @@ class GraphPainter {
 
   QSize size_;
   qreal dpr_ = 1;
-  QImage frame_;
+  // The graph area's rows hold their columns rotated: the picture's device
+  // column x lies at column (x + area_offset_) mod width. A new sample then
+  // moves the bars by turning the offset instead of moving the area's
+  // megabyte; copy_to() puts the columns in place on their way to the
+  // screen. Only the field, the bars, the time lines and whole rows (the
+  // horizontal lines) are drawn there while the offset is turned; anything
+  // else over the area (labels reaching in, notices, the polyline, report
+  // columns, the panel) puts the columns in order first. frame() does too,
+  // which is why the two are mutable.
+  mutable QImage frame_;
+  mutable int area_offset_ = 0;
+  int ring_y0_ = 0, ring_y1_ = 0;  // the rotated device rows
+  bool ring_ok_ = false;           // this frame may turn the offset
   QRegion dirty_;
   bool valid_ = false;
 

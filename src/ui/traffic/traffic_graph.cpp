@@ -265,23 +265,16 @@ void TrafficGraph::paintEvent(QPaintEvent* event) {
   // (The engine's device: QWidget::render() redirects the painter there.)
   const QPaintDevice* device = p.paintEngine() ? p.paintEngine()->paintDevice() : p.device();
   const qreal ratio = device ? device->devicePixelRatioF() : devicePixelRatioF();
-  if (painter_.frame().isNull() || painter_.size() != size() || painter_.dpr() != ratio) {
+  if (!painter_.has_frame() || painter_.size() != size() || painter_.dpr() != ratio) {
     painter_.resize(size(), ratio);
     render();
   }
-  const QImage& frame = painter_.frame();
-  if (frame.isNull()) {
+  if (!painter_.has_frame()) {
     p.fillRect(rect(), from_colorref(settings_.color(tr::kColorBackground)));
     return;
   }
   // Only what was asked for: after a tick, the part of the frame that changed.
-  const qreal dpr = frame.devicePixelRatio();
-  for (const QRect& r : event->region()) {
-    if (dpr == 1)
-      p.drawImage(r.topLeft(), frame, r);
-    else
-      p.drawImage(QRectF(r), frame, QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr));
-  }
+  for (const QRect& r : event->region()) painter_.copy_to(p, r);
 }
 
 void TrafficGraph::prepare() {
