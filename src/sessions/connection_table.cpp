@@ -32,12 +32,6 @@ constexpr std::array<StateText, 13> kStateNames = {{
 
 constexpr std::array<bool, 12> kShown = {true, true, true, true, true, false, false, false, false, false, false, true};
 
-// The same connection in two refreshes: both address texts and both ports.
-std::string connection_identity(const SessionRecord& r) {
-  return net::with_port(r.local_address, static_cast<std::uint16_t>(r.local_port)) + '-' +
-         net::with_port(r.remote_address, static_cast<std::uint16_t>(r.remote_port));
-}
-
 bool unspecified(const net::IpAddress& a) {
   for (std::size_t i = 0; i < a.length(); ++i)
     if (a.bytes[i] != 0) return false;
@@ -94,13 +88,28 @@ std::string process_label(std::string_view name, int pid) {
 
 int ConnectionTable::owner(const platform::SocketRow& row) { return processes_.owner_of_socket(row.inode); }
 
+std::size_t ConnectionEndsHash::operator()(const ConnectionEnds& e) const noexcept {
+  // FNV-1a over the bytes of both ends.
+  std::uint64_t h = 14695981039346656037ull;
+  const auto mix = [&h](std::uint8_t b) { h = (h ^ b) * 1099511628211ull; };
+  for (const net::IpAddress* a : {&e.local, &e.remote}) {
+    mix(a->family);
+    for (std::size_t i = 0; i < a->length(); ++i) mix(a->bytes[i]);
+  }
+  for (const std::uint16_t port : {e.local_port, e.remote_port}) {
+    mix(static_cast<std::uint8_t>(port >> 8));
+    mix(static_cast<std::uint8_t>(port));
+  }
+  return static_cast<std::size_t>(h);
+}
+
 std::size_t ConnectionTable::refresh(const std::vector<platform::SocketRow>& tcp,
                                      const std::vector<platform::SocketRow>& udp, std::uint32_t now,
                                      const HostText& host_text) {
   // First-seen times of the last refresh; the first record of a connection wins.
-  std::unordered_map<std::string, std::uint32_t> seen;
+  std::unordered_map<ConnectionEnds, std::uint32_t, ConnectionEndsHash> seen;
   seen.reserve(records_.size());
-  for (const auto& r : records_) seen.try_emplace(connection_identity(r), r.first_seen);
+  for (const auto& r : records_) seen.try_emplace(r.ends, r.first_seen);
   records_.clear();
 
   // The owners of every socket this refresh asks about, looked up at once:
@@ -126,14 +135,21 @@ std::size_t ConnectionTable::refresh(const std::vector<platform::SocketRow>& tcp
 
   std::vector<shared::FlowKey> keys;
   keys.reserve(shared::kMaxFlowKeys);
+  std::pair<net::IpAddress, std::string> last_local, last_remote;
+  const auto text_of = [](const net::IpAddress& a, std::pair<net::IpAddress, std::string>& last) -> const std::string& {
+    if (last.second.empty() || last.first != a) last = {a, net::to_text(a)};
+    return last.second;
+  };
   for (const auto& row : tcp) {
     const net::IpAddress local_ip = shown_address(platform::local_ip(row));
     const net::IpAddress remote_ip = shown_address(platform::remote_ip(row));
     // Listening sockets have no remote side ("0.0.0.0", "::"); neither do
     // sockets bound to nothing yet.
     if (unspecified(local_ip) || unspecified(remote_ip)) continue;
-    const std::string local = net::to_text(local_ip);
-    const std::string remote = net::to_text(remote_ip);
+    // Most connections share their local address, and many their remote
+    // one, with the row before: the text of the last address is kept.
+    const std::string& local = text_of(local_ip, last_local);
+    const std::string& remote = text_of(remote_ip, last_remote);
     const unsigned remote_port = remote_ip.is_v4() && remote_ip.bytes[0] == 0 ? 0u : row.remote_port;
     const int pid = owner(row);
     if (keys.size() < shared::kMaxFlowKeys)
@@ -151,7 +167,8 @@ std::size_t ConnectionTable::refresh(const std::vector<platform::SocketRow>& tcp
     rec.remote_port = remote_port;
     rec.state = row.state;
     if (pid >= 0) rec.process = process_label(names_.name_for(pid), pid);
-    const auto it = seen.find(connection_identity(rec));
+    rec.ends = {local_ip, remote_ip, static_cast<std::uint16_t>(rec.local_port), static_cast<std::uint16_t>(remote_port)};
+    const auto it = seen.find(rec.ends);
     rec.first_seen = it != seen.end() && it->second != 0 ? it->second : now;
     rec.id = platform::socket_id(row);
     rec.ipv6 = remote_ip.is_v6();

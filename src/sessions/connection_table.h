@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/ip_address.h"
 #include "base/language.h"
 #include "platform/connection_killer.h"
 #include "platform/socket_table.h"
@@ -35,6 +36,17 @@ struct KeySpan {
 // A sort key holds a name field (a host name, a process label) at most this
 // often: each is padded to 64 characters and the key is cut at 254.
 inline constexpr std::size_t kMaxKeyNames = 4;
+
+// Both ends of a connection as the list shows them: what tells it apart from
+// the others from one refresh to the next.
+struct ConnectionEnds {
+  net::IpAddress local, remote;
+  std::uint16_t local_port = 0, remote_port = 0;
+  bool operator==(const ConnectionEnds&) const = default;
+};
+struct ConnectionEndsHash {
+  std::size_t operator()(const ConnectionEnds& e) const noexcept;
+};
 
 struct SessionRecord {
   std::string sort_key;  // built by the sort; empty after a refresh
@@ -55,6 +67,7 @@ struct SessionRecord {
   std::uint32_t first_seen = 0;  // tick of the refresh that first saw it
   platform::SocketId id;  // what a kill closes: exactly this connection
   bool ipv6 = false;      // shown as IPv6 (an IPv4-mapped one is not)
+  ConnectionEnds ends;    // the addresses and ports above, as numbers
 };
 
 // The state word of the session list ("Connecting" for an established
