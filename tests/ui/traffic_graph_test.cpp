@@ -601,8 +601,8 @@ TEST(GraphPainter, ScreenKeptFromTheChangedPartsShowsEveryFrame) {
   // About three times round the width, in frames of a few samples, the
   // speeds changing so that the bars differ.
   for (int i = 0; i < 120; ++i)
-    steps.push_back({1 + i % 7, 1000u + static_cast<std::uint64_t>(i * 37 % 11) * 4000u, 2000u + static_cast<std::uint64_t>(i % 5) * 9000u,
-                     0, i == 60 ? "Notice" : ""});
+    steps.push_back({1 + i % 7, 1000u + static_cast<std::uint64_t>(i * 37 % 11) * 4000u,
+                     2000u + static_cast<std::uint64_t>(i % 5) * 9000u, 0, i == 60 ? "Notice" : ""});
   for (qreal dpr : {1.0, 2.0, 1.5}) {
     for (const char* ini : {"", "[Traffic]\nDirection=1\n"}) {
       Rig rig(ini);
