@@ -344,6 +344,24 @@ TEST_F(MiniMonitorTest, KeptLinesFollowAFontChange) {
   EXPECT_EQ(mm->render_image(), fresh->render_image());
 }
 
+// The window shows what render_image() draws, and the text drawn for one
+// device pixel ratio is not reused at another: a picture at ratio 1 after
+// one at ratio 2 is the one drawn before it.
+TEST_F(MiniMonitorTest, WindowShowsTheRenderedPictureAtEachRatio) {
+  links.rows[0].out_octets += 9876543;
+  links.rows[0].in_octets += 123456;
+  clock.advance_ms(50);
+  monitor->tick();
+  auto mm = open();
+  mm->refresh();
+  const QImage at_one = mm->render_image(1);
+  const QImage at_two = mm->render_image(2);
+  EXPECT_EQ(at_two.size(), mm->size() * 2);
+  EXPECT_NE(at_two.scaled(mm->size()), at_one);  // drawn at its own ratio, not scaled up
+  EXPECT_EQ(mm->render_image(1), at_one);
+  EXPECT_EQ(mm->grab().toImage().convertToFormat(at_one.format()), at_one);
+}
+
 // ---- tray pictures ----------------------------------------------------------------
 
 QRgb rgb(std::uint32_t bgr) { return qRgb(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }

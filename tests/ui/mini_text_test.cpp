@@ -26,9 +26,8 @@ namespace {
 using traffic::MiniLine;
 
 constexpr QRgb kBackground = 0xFF203050u, kShadow = 0xFF001020u;
-const std::array<QRgb, traffic::kMiniColorCount> kSlots{0xFF203050u, 0xFFFF4030u, 0xFF40FF30u, 0xFFFFC040u,
-                                                       0xFFFFC040u, 0xFFE0E0E0u, 0xFFC0C0FFu, 0xFFFFFFFFu,
-                                                       0xFF80FFFFu};
+const std::array<QRgb, traffic::kMiniColorCount> kSlots{0xFF203050u, 0xFFFF4030u, 0xFF40FF30u, 0xFFFFC040u, 0xFFFFC040u,
+                                                        0xFFE0E0E0u, 0xFFC0C0FFu, 0xFFFFFFFFu, 0xFF80FFFFu};
 constexpr int kMarginX = 4, kMarginY = 2;
 
 QFont face(const char* name, int pixels, bool bold) {
@@ -113,7 +112,9 @@ std::vector<MiniLine> sample_lines(bool japanese) {
       {K::SendSpeed, true, {{send + "1234.56 KB/s", traffic::kMiniSendSpeed}}},
       {K::RecvSpeed, true, {{recv + "  0.075 MB/s  ", traffic::kMiniRecvSpeed}}},
       {K::SendMax, false, {{send + "   98.70 Kbps", traffic::kMiniSendMax}}},
-      {K::SendTotal, false, {{send + "59.579 MB", traffic::kMiniSendTotal}, {" (  59.579 GB)", traffic::kMiniSendGross}}},
+      {K::SendTotal,
+       false,
+       {{send + "59.579 MB", traffic::kMiniSendTotal}, {" (  59.579 GB)", traffic::kMiniSendGross}}},
       {K::CaptureTime, false, {{japanese ? " 1日  2時間 03分 04秒" : " 1d  2h 03m 04s ", traffic::kMiniSendTotal}}},
   };
 }
@@ -126,9 +127,9 @@ TEST(MiniText, CharacterImagesDrawWhatTheLaidOutLinesDrew) {
   };
   // The default face and size, sizes either side, bold, and a proportional
   // face with kerning, which the character images refuse.
-  for (const Face& fc : {Face{"Lucida Console", 10, false}, Face{"Lucida Console", 8, false},
-                         Face{"Lucida Console", 13, true}, Face{"Lucida Console", 17, false},
-                         Face{"Lucida Console", 22, true}, Face{"DejaVu Sans", 11, false}}) {
+  for (const Face& fc :
+       {Face{"Lucida Console", 10, false}, Face{"Lucida Console", 8, false}, Face{"Lucida Console", 13, true},
+        Face{"Lucida Console", 17, false}, Face{"Lucida Console", 22, true}, Face{"DejaVu Sans", 11, false}}) {
     const std::array<QFont, 2> fonts{face(fc.name, fc.pixels, fc.bold), face(fc.name, fc.pixels * 2, fc.bold)};
     for (const qreal dpr : {1.0, 1.5, 2.0}) {
       MiniText text;

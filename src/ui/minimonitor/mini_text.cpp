@@ -61,8 +61,9 @@ void MiniText::draw(QImage& frame, std::span<const traffic::MiniLine> lines, con
         // Where QPainter puts the glyphs of a baseline on a logical row: the
         // nearest device row.
         const int row = static_cast<int>(std::floor(baseline * dpr_ + 0.5));
-        labels_.draw_label_on_baseline(frame, frame.rect(), f, x, row, s, colors.by_slot[static_cast<std::size_t>(seg.color)],
-                                       colors.shadow, LabelStyle::Shadow);
+        labels_.draw_label_on_baseline(frame, frame.rect(), f, x, row, s,
+                                       colors.by_slot[static_cast<std::size_t>(seg.color)], colors.shadow,
+                                       LabelStyle::Shadow);
         x += labels_.advance_width(f, s);
         continue;
       }

@@ -17,8 +17,6 @@ void LabelImageCache::set_fonts(std::vector<QFont> fonts, qreal dpr) {
   dpr_ = dpr > 0 ? dpr : 1;
   texts_.clear();
   texts_.resize(fonts_.size());
-  ascents_.clear();
-  ascents_.resize(fonts_.size());
   face_ascents_.clear();
   for (const QFont& f : fonts_) face_ascents_.push_back(QFontMetricsF(f).ascent());
   glyphs_.clear();
@@ -180,18 +178,14 @@ void LabelImageCache::draw_label(QImage& target, const QRect& clip, int face, in
 
 qreal LabelImageCache::ascent(int face, const QString& s) {
   // Lines of the face's own glyphs rise as high as the face: the glyph
-  // cache's check saw its sample line laid out no differently.
+  // cache's check saw its sample line laid out no differently. Other lines
+  // may take glyphs from a taller fallback face.
   if (glyphs(face).accepts(s)) return face_ascents_[static_cast<std::size_t>(face)];
-  auto& cache = ascents_[static_cast<std::size_t>(face)];
-  if (const qreal kept = cache.value(s, -1); kept >= 0) return kept;  // an ascent is never negative
-  if (cache.size() >= 2048) cache.clear();
   QTextLayout layout(s, font(face));
   layout.beginLayout();
   const QTextLine line = layout.createLine();
   layout.endLayout();
-  const qreal a = line.ascent();
-  cache.insert(s, a);
-  return a;
+  return line.ascent();
 }
 
 void LabelImageCache::draw_label_on_baseline(QImage& target, const QRect& clip, int face, int x, int baseline,

@@ -61,8 +61,6 @@ class LabelImageCache {
   // which can be a row away.
   void draw_label_on_baseline(QImage& target, const QRect& clip, int face, int x, int baseline, const QString& s,
                               QRgb text, QRgb effect, LabelStyle style);
-  // Logical distance from the top of the line `s` as laid out to its baseline.
-  qreal ascent(int face, const QString& s);
   // Logical rows a label of `s` covers from one above its text's top.
   int label_height(int face, const QString& s);
   // QFontMetrics::horizontalAdvance, from the glyph cache's advances where it can.
@@ -94,6 +92,8 @@ class LabelImageCache {
   // image's left edge and width, and where its text starts in the image.
   template <class Part>
   void for_each_part(LabelGlyphCache& g, const QString& s, qint64 line64, Part part) const;
+  // Logical distance from the top of the line `s` as laid out to its baseline.
+  qreal ascent(int face, const QString& s);
   // Device row of the top edge of the images of a label whose text starts at logical row `top`.
   int device_row(int top) const;
   // draw_label with the top edge of the label's images on device row `y`.
@@ -110,8 +110,6 @@ class LabelImageCache {
   std::vector<QFont> fonts_;
   qreal dpr_ = 1;
   std::vector<QHash<QString, QStaticText>> texts_;
-  // Ascents of lines the glyph cache does not take (a fallback face may be taller).
-  std::vector<QHash<QString, qreal>> ascents_;
   std::vector<qreal> face_ascents_;  // of each face's own glyphs
   // Label images of lines not seen before are put together from character
   // images: numbers that change every frame would otherwise be laid out and
