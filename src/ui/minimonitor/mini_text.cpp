@@ -14,9 +14,12 @@
 namespace tw::ui {
 
 namespace {
-// QPainter draws glyphs taller than this (in device pixels) as outlines, at
-// their exact sub-pixel position, not from its cache of glyph images.
-constexpr qreal kLargestImagedFace = 64;
+// Faces up to this many device pixels are put together from character
+// images. QPainter draws glyphs above 64 as outlines at their exact sub-pixel
+// position, which images placed on whole device rows cannot match; and a
+// character's two layers grow with the square of the size, so that the
+// images of a face at 64 pixels (FontSize 32) took some 25 MB.
+constexpr qreal kLargestImagedFace = 48;
 }  // namespace
 
 void MiniText::set_fonts(const QFont& small, const QFont& large, qreal dpr) {

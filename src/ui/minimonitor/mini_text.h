@@ -6,9 +6,9 @@
 // single characters instead (LabelImageCache), to within rounding the same
 // pixels. What those images cannot reproduce keeps the laid-out way: other
 // lines (Japanese words), a face that failed their check (kerning), alert
-// rows, screens at a fractional device pixel ratio (1.5), and faces above 64
-// device pixels, which QPainter draws as outlines at their exact sub-pixel
-// position.
+// rows, screens at a fractional device pixel ratio (1.5), and faces above 48
+// device pixels (their images grow with the square of the size, and past 64
+// QPainter draws outlines at their exact sub-pixel position).
 //
 // Threads: UI thread only.
 #include <QColor>
