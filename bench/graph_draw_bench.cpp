@@ -210,7 +210,7 @@ BENCHMARK(BM_PanelLiveFigures)->Unit(benchmark::kMicrosecond);
 // speeds, maxima and totals of a busy link over its small graph, all of
 // which move between two refreshes. The window is never shown; its picture
 // is drawn into an image.
-void run_mini(benchmark::State& state, const char* ini, const char* name) {
+void run_mini(benchmark::State& state, const char* ini, const char* name, qreal dpr = 1) {
   Scene scene(0x00, ini);
   ui::MiniMonitor mini(*scene.monitor, scene.profile, Language::English);
   int i = 5000;
@@ -220,7 +220,7 @@ void run_mini(benchmark::State& state, const char* ini, const char* name) {
     scene.step(i++);
     state.ResumeTiming();
     mini.refresh();
-    QImage img = mini.render_image();
+    QImage img = mini.render_image(dpr);
     benchmark::DoNotOptimize(img.constBits());
   }
   Scene fixed(0x00, ini);
@@ -228,7 +228,7 @@ void run_mini(benchmark::State& state, const char* ini, const char* name) {
   for (int k = 0; k < 20; ++k) fixed.step(5000 + k);
   same.refresh();
   const QByteArray dir = qgetenv("GRAPH_BENCH_PNG");
-  if (!dir.isEmpty()) same.render_image().save(QString::fromUtf8(dir) + QLatin1Char('/') + QLatin1String(name) + ".png");
+  if (!dir.isEmpty()) same.render_image(dpr).save(QString::fromUtf8(dir) + QLatin1Char('/') + QLatin1String(name) + ".png");
 }
 
 void BM_MiniMonitorLiveFigures(benchmark::State& state) { run_mini(state, "[Traffic]\n", "mini_default"); }
@@ -239,6 +239,10 @@ void BM_MiniMonitorBoldLarger(benchmark::State& state) {
   run_mini(state, "[MiniMonitor]\nFontSize=13\nFontWeight=700\nStyle=0\nGradientMode=0\n", "mini_bold13");
 }
 BENCHMARK(BM_MiniMonitorBoldLarger)->Unit(benchmark::kMicrosecond);
+
+// The default picture on a screen at 200 %.
+void BM_MiniMonitorRatioTwo(benchmark::State& state) { run_mini(state, "[Traffic]\n", "mini_ratio2", 2); }
+BENCHMARK(BM_MiniMonitorRatioTwo)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -344,6 +344,41 @@ TEST_F(MiniMonitorTest, KeptLinesFollowAFontChange) {
   EXPECT_EQ(mm->render_image(), fresh->render_image());
 }
 
+// The window shows what render_image() draws, and the text follows the
+// device pixel ratio it is drawn for: at ratio 2 it covers twice the pixels
+// of ratio 1 each way (not the same pixels, nor a copy scaled up), and at
+// ratio 1 again it is the picture drawn before.
+TEST_F(MiniMonitorTest, WindowShowsTheRenderedPictureAtEachRatio) {
+  profile.write_int("MiniMonitor", "GradientMode", 0);
+  profile.write_int("MiniMonitor", "TrafficGraph", 0);
+  links.rows[0].out_octets += 9876543;
+  links.rows[0].in_octets += 123456;
+  clock.advance_ms(50);
+  monitor->tick();
+  auto mm = open();
+  mm->refresh();
+  const QImage at_one = mm->render_image(1);
+  const QImage at_two = mm->render_image(2);
+  ASSERT_EQ(at_two.size(), mm->size() * 2);
+  // Where the text put ink: pixels other than the plain background.
+  const auto ink = [](const QImage& img) {
+    QRect r;
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = 0; x < img.width(); ++x)
+        if (img.pixel(x, y) != img.pixel(0, 0)) r |= QRect(x, y, 1, 1);
+    return r;
+  };
+  const QRect one = ink(at_one), two = ink(at_two);
+  ASSERT_FALSE(one.isEmpty());
+  EXPECT_NEAR(two.left(), 2 * one.left(), 2);
+  EXPECT_NEAR(two.top(), 2 * one.top(), 2);
+  EXPECT_NEAR(two.right(), 2 * one.right(), 3);
+  EXPECT_NEAR(two.bottom(), 2 * one.bottom(), 3);
+  EXPECT_NE(at_two.scaled(mm->size()), at_one);
+  EXPECT_EQ(mm->render_image(1), at_one);
+  EXPECT_EQ(mm->grab().toImage().convertToFormat(at_one.format()), at_one);
+}
+
 // ---- tray pictures ----------------------------------------------------------------
 
 QRgb rgb(std::uint32_t bgr) { return qRgb(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }

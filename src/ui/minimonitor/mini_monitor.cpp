@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
-#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -13,10 +12,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
-#include <QTextLayout>
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <utility>
 
@@ -73,7 +72,6 @@ MiniMonitor::~MiniMonitor() { save_placement(); }
 // ---- settings and window style --------------------------------------------------
 
 void MiniMonitor::build_fonts() {
-  for (auto& cache : shaped_) cache.clear();
   // Requested by name; the monospace hint makes a machine without the face
   // fall back to its monospace font, which keeps the figures in columns.
   small_font_ = QFont(qs(settings_.font_name));
@@ -82,6 +80,7 @@ void MiniMonitor::build_fonts() {
   small_font_.setWeight(settings_.bold ? QFont::Bold : QFont::Normal);
   large_font_ = small_font_;
   large_font_.setPixelSize(settings_.font_size * 2);
+  text_.set_fonts(small_font_, large_font_, text_.dpr());
 }
 
 void MiniMonitor::apply_window_style() {
@@ -216,7 +215,20 @@ void MiniMonitor::refresh() {
 
 // ---- drawing ----------------------------------------------------------------------
 
-void MiniMonitor::paint(QPainter& p, const QRect& area) {
+void MiniMonitor::draw_frame(qreal dpr) {
+  // The character images are made for one ratio: a window moved to a screen
+  // of another scale starts them over.
+  if (dpr != text_.dpr()) text_.set_fonts(small_font_, large_font_, dpr);
+  const QRect area = rect();
+  const QSize device(static_cast<int>(std::ceil(area.width() * dpr)), static_cast<int>(std::ceil(area.height() * dpr)));
+  if (frame_.size() != device) {
+    frame_ = QImage(device, QImage::Format_RGB32);
+    // At a fractional ratio the last device column or row may lie half
+    // outside the logical area, which the painter leaves alone.
+    frame_.fill(Qt::black);
+  }
+  frame_.setDevicePixelRatio(dpr);
+  QPainter p(&frame_);
   const auto color = [this](int slot) {
     return from_colorref(static_cast<std::uint32_t>(settings_.colors[static_cast<std::size_t>(slot)]));
   };
@@ -272,73 +284,32 @@ void MiniMonitor::paint(QPainter& p, const QRect& area) {
     // A quarter of the figure colour over the background keeps the figures readable.
     bars(send_history_, mini::mean(mini::mean(color(traffic::kMiniSendSpeed), bg), bg));
     bars(recv_history_, mini::mean(mini::mean(color(traffic::kMiniRecvSpeed), bg), bg));
-    p.setBrush(Qt::NoBrush);
   }
+  p.end();
 
-  const QColor shadow = mini::shade(bg, -80);
-  const bool blink_on = (now_ms() / 500) % 2 == 0;
-  int y = area.top() + kMarginY;
-  // Each face's metrics once a picture: every look-up goes through the font
-  // cache, and a picture asks for them on each of its lines.
-  const QFontMetrics small_metrics(small_font_), large_metrics(large_font_);
-  const int ascents[2] = {small_metrics.ascent(), large_metrics.ascent()};
-  const int heights[2] = {small_metrics.height(), large_metrics.height()};
-  int face = -1;
-  for (const traffic::MiniLine& line : lines_) {
-    const int f = line.large ? 1 : 0;
-    if (f != face) p.setFont(line.large ? large_font_ : small_font_);
-    face = f;
-    const bool alert = settings_.message_mode && blink_on &&
-                       ((line.kind == traffic::MiniLine::Kind::SendSpeed && alert_.send_active()) ||
-                        (line.kind == traffic::MiniLine::Kind::RecvSpeed && alert_.recv_active()));
-    int x = area.left() + kMarginX;
-    const int baseline = y + ascents[f];
-    if (alert) p.fillRect(area.left(), y, area.width(), heights[f], color(line.segments.front().color));
-    for (const traffic::MiniSegment& seg : line.segments) {
-      const ShapedText& t = shaped(f, seg.text);
-      if (!alert) {
-        p.setPen(shadow);
-        for (const QGlyphRun& run : t.runs) p.drawGlyphRun(QPointF(x + 1, baseline + 1 - t.ascent), run);
-      }
-      p.setPen(alert ? bg : color(seg.color));
-      for (const QGlyphRun& run : t.runs) p.drawGlyphRun(QPointF(x, baseline - t.ascent), run);
-      x += t.advance;
+  std::array<QRgb, traffic::kMiniColorCount> by_slot{};
+  for (std::size_t i = 0; i < by_slot.size(); ++i) by_slot[i] = color(static_cast<int>(i)).rgb();
+  std::uint32_t alerts = 0;
+  if (settings_.message_mode && (now_ms() / 500) % 2 == 0) {
+    for (std::size_t i = 0; i < lines_.size() && i < 32; ++i) {
+      const auto kind = lines_[i].kind;
+      if ((kind == traffic::MiniLine::Kind::SendSpeed && alert_.send_active()) ||
+          (kind == traffic::MiniLine::Kind::RecvSpeed && alert_.recv_active()))
+        alerts |= 1u << i;
     }
-    y += heights[f];
   }
-}
-
-const MiniMonitor::ShapedText& MiniMonitor::shaped(int face, const std::string& text) {
-  auto& cache = shaped_[static_cast<std::size_t>(face)];
-  const QString key = qs(text);
-  if (const auto it = cache.find(key); it != cache.end()) return it.value();
-  // The figures change every refresh and their texts seldom come back: a
-  // full cache starts over.
-  if (cache.size() >= 256) cache.clear();
-  const QFont& font = face ? large_font_ : small_font_;
-  QTextLayout layout(key, font);
-  layout.beginLayout();
-  const QTextLine line = layout.createLine();
-  layout.endLayout();
-  ShapedText t;
-  t.runs = layout.glyphRuns();
-  t.ascent = line.ascent();
-  // The advance of the line just laid out: QFontMetrics::horizontalAdvance
-  // would lay the text out a second time for the same figure.
-  t.advance = qRound(line.horizontalAdvance());
-  return *cache.insert(key, t);
+  text_.draw(frame_, lines_, area, kMarginX, kMarginY, {by_slot, bg.rgb(), mini::shade(bg, -80).rgb()}, alerts);
 }
 
 void MiniMonitor::paintEvent(QPaintEvent*) {
+  draw_frame(devicePixelRatioF());
   QPainter p(this);
-  paint(p, rect());
+  p.drawImage(0, 0, frame_);
 }
 
-QImage MiniMonitor::render_image() {
-  QImage img(size(), QImage::Format_ARGB32_Premultiplied);
-  QPainter p(&img);
-  paint(p, img.rect());
-  return img;
+QImage MiniMonitor::render_image(qreal dpr) {
+  draw_frame(dpr > 0 ? dpr : devicePixelRatioF());
+  return frame_;
 }
 
 // ---- context menu -------------------------------------------------------------------

@@ -33,8 +33,7 @@
 // (the platform cannot tell it), and "Always on topmost" shows as unavailable.
 #include <QElapsedTimer>
 #include <QFont>
-#include <QGlyphRun>
-#include <QHash>
+#include <QImage>
 #include <QList>
 #include <QPoint>
 #include <QRect>
@@ -50,6 +49,7 @@
 #include "settings/profile.h"
 #include "traffic/mini_monitor_logic.h"
 #include "traffic/traffic_monitor.h"
+#include "ui/minimonitor/mini_text.h"
 
 class QMenu;
 
@@ -89,8 +89,9 @@ class MiniMonitor : public QWidget {
   // The window's natural size for the current format and fonts.
   QSize natural_size() const;
   const traffic::MiniMonitorSettings& mini_settings() const { return settings_; }
-  // Draws the current picture (for snapshots and benchmarks).
-  QImage render_image();
+  // Draws the current picture (for snapshots and benchmarks), as the window
+  // shows it on a screen of device pixel ratio `dpr` (0: the window's own).
+  QImage render_image(qreal dpr = 0);
 
  signals:
   // Emitted after the context menu has closed (queued), so a receiver may
@@ -114,29 +115,22 @@ class MiniMonitor : public QWidget {
   void build_fonts();
   void apply_window_style();
   void place_from_settings();
-  void paint(QPainter& p, const QRect& area);
+  // Draws the picture into frame_ at the device pixel ratio `dpr`.
+  void draw_frame(qreal dpr);
   void toggle_top_most();
   void toggle_frame();
   void choose_opacity(int index);
   std::uint32_t now_ms() const;
-  // A segment's text laid out once in a face (0 small, 1 large) and kept:
-  // its glyphs, the ascent of its line (the glyphs' baseline from the
-  // layout's top) and its advance. Most segments show the same text
-  // refresh after refresh, and laying a line out is the dearest part of
-  // drawing it.
-  struct ShapedText {
-    QList<QGlyphRun> runs;
-    qreal ascent = 0;
-    int advance = 0;
-  };
-  const ShapedText& shaped(int face, const std::string& text);
-
   traffic::TrafficMonitor& monitor_;
   settings::Profile& profile_;
   const Language lang_;
   traffic::MiniMonitorSettings settings_;
   QFont small_font_, large_font_;
-  std::array<QHash<QString, ShapedText>, 2> shaped_;
+  // The figures' text at the ratio of the last picture.
+  MiniText text_;
+  // The window's picture in device pixels, drawn whole and copied to the
+  // window: the text is laid straight into it. Kept for its buffer.
+  QImage frame_;
   QSize natural_;
 
   traffic::TrafficFigures figures_;

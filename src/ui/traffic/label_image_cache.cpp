@@ -1,7 +1,9 @@
 #include "ui/traffic/label_image_cache.h"
 
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QPainter>
+#include <QTextLayout>
 
 #include <cmath>
 
@@ -15,6 +17,8 @@ void LabelImageCache::set_fonts(std::vector<QFont> fonts, qreal dpr) {
   dpr_ = dpr > 0 ? dpr : 1;
   texts_.clear();
   texts_.resize(fonts_.size());
+  face_ascents_.clear();
+  for (const QFont& f : fonts_) face_ascents_.push_back(QFontMetricsF(f).ascent());
   glyphs_.clear();
   glyphs_.resize(fonts_.size());
   images_.clear();
@@ -169,13 +173,38 @@ int LabelImageCache::device_row(int top) const {
 
 void LabelImageCache::draw_label(QImage& target, const QRect& clip, int face, int x, int top, const QString& s,
                                  QRgb text_color, QRgb effect, LabelStyle style) {
+  draw_label_at_row(target, clip, face, x, device_row(top), s, text_color, effect, style);
+}
+
+qreal LabelImageCache::ascent(int face, const QString& s) {
+  // Lines of the face's own glyphs rise as high as the face: the glyph
+  // cache's check saw its sample line laid out no differently. Other lines
+  // may take glyphs from a taller fallback face.
+  if (glyphs(face).accepts(s)) return face_ascents_[static_cast<std::size_t>(face)];
+  QTextLayout layout(s, font(face));
+  layout.beginLayout();
+  const QTextLine line = layout.createLine();
+  layout.endLayout();
+  return line.ascent();
+}
+
+void LabelImageCache::draw_label_on_baseline(QImage& target, const QRect& clip, int face, int x, int baseline,
+                                             const QString& s, QRgb text_color, QRgb effect, LabelStyle style) {
+  // QPainter puts glyphs on the device row nearest their position: the
+  // images' text, drawn from their top, has its baseline that many rows
+  // below their margin.
+  const int rows = qRound(ascent(face, s) * dpr_);
+  draw_label_at_row(target, clip, face, x, baseline - rows - label_margin(dpr_), s, text_color, effect, style);
+}
+
+void LabelImageCache::draw_label_at_row(QImage& target, const QRect& clip, int face, int x, int y, const QString& s,
+                                        QRgb text_color, QRgb effect, LabelStyle style) {
   LabelGlyphCache& g = glyphs(face);
   const QRect c = clip & target.rect();
   if (c.isEmpty()) return;
-  // Where the line's text starts, in 1/64 device pixel, and the device row of
-  // its images' top edge.
+  // Where the line's text starts, in 1/64 device pixel; y is the device row
+  // of its images' top edge.
   const qint64 line64 = device64(qint64{x} * 64);
-  const int y = device_row(top);
   // Panel and readout lines are a fixed caption and a changing figure, set
   // apart by runs of spaces. Cut there, the caption's image is found in the
   // cache and only the figure is drawn anew. Each part keeps its sub-pixel

@@ -44,6 +44,9 @@ class LabelImageCache {
 
   // The line laid out in the face.
   const QStaticText& text(int face, const QString& s);
+  // draw_label puts the line together from character images (the face
+  // passed their check and the line is theirs) rather than laying it out.
+  bool composes(int face, const QString& s) { return glyphs(face).accepts(s); }
   // Plain text, drawn through QPainter (no image kept).
   void draw_text(QPainter& p, int face, int x, int top, const QString& s, QRgb color);
   // A label with its halo or shadow in `effect`, the text starting at
@@ -51,6 +54,13 @@ class LabelImageCache {
   // inside `clip` (device pixels), in parts where it can be cut.
   void draw_label(QImage& target, const QRect& clip, int face, int x, int top, const QString& s, QRgb text,
                   QRgb effect, LabelStyle style);
+  // The same with the text's baseline on device row `baseline` of the
+  // target, where QPainter puts the glyphs of a line drawn with its baseline
+  // on a logical row: on a scaled screen (ratio 1.5 or 2) a line's top on a
+  // logical row puts its baseline on the device row nearest the ascent,
+  // which can be a row away.
+  void draw_label_on_baseline(QImage& target, const QRect& clip, int face, int x, int baseline, const QString& s,
+                              QRgb text, QRgb effect, LabelStyle style);
   // Logical rows a label of `s` covers from one above its text's top.
   int label_height(int face, const QString& s);
   // QFontMetrics::horizontalAdvance, from the glyph cache's advances where it can.
@@ -82,8 +92,13 @@ class LabelImageCache {
   // image's left edge and width, and where its text starts in the image.
   template <class Part>
   void for_each_part(LabelGlyphCache& g, const QString& s, qint64 line64, Part part) const;
+  // Logical distance from the top of the line `s` as laid out to its baseline.
+  qreal ascent(int face, const QString& s);
   // Device row of the top edge of the images of a label whose text starts at logical row `top`.
   int device_row(int top) const;
+  // draw_label with the top edge of the label's images on device row `y`.
+  void draw_label_at_row(QImage& target, const QRect& clip, int face, int x, int y, const QString& s, QRgb text,
+                         QRgb effect, LabelStyle style);
   // Device rows of the image of a whole label.
   int image_height(int face, const QString& s);
   // Logical pixels in 1/64 device pixel.
@@ -95,6 +110,7 @@ class LabelImageCache {
   std::vector<QFont> fonts_;
   qreal dpr_ = 1;
   std::vector<QHash<QString, QStaticText>> texts_;
+  std::vector<qreal> face_ascents_;  // of each face's own glyphs
   // Label images of lines not seen before are put together from character
   // images: numbers that change every frame would otherwise be laid out and
   // drawn eleven times a frame.
