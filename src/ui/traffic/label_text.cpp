@@ -100,13 +100,15 @@ struct Rows {
 
 // `src` over `dst` with src's pixel (0, 0) at dst pixel (x, y), clipped to
 // `clip` (in dst pixels, already inside dst); only src's inked `box` is read.
+// The pixels `box` of a source laid over dst with the source's (0, 0) at
+// (x, y), inside `clip`; `src_bits` hold the source's pixel `held`.
 void blend_over(Rows dst, const uchar* src_bits, qsizetype src_bpl, const QRect& box, int x, int y,
-                const QRect& clip) {
+                const QRect& clip, QPoint held = {}) {
   const int x0 = std::max(box.left(), clip.left() - x), x1 = std::min(box.right() + 1, clip.right() + 1 - x);
   const int y0 = std::max(box.top(), clip.top() - y), y1 = std::min(box.bottom() + 1, clip.bottom() + 1 - y);
   if (x0 >= x1 || y0 >= y1) return;
   for (int sy = y0; sy < y1; ++sy) {
-    const quint32* s = reinterpret_cast<const quint32*>(src_bits + src_bpl * sy) + x0;
+    const quint32* s = reinterpret_cast<const quint32*>(src_bits + src_bpl * (sy - held.y())) + (x0 - held.x());
     blend_row(dst.row(sy + y) + x + x0, s, x1 - x0);
   }
 }
@@ -273,13 +275,17 @@ const LabelGlyphCache::Layers& LabelGlyphCache::layers(char16_t c, int frac64, Q
     pt.setFont(font_);
     draw_layers(pe, pt, logical_point(margin_, frac64, label_margin(dpr_), dpr_), st, text, effect, style);
   }
-  // Most of each layer is margin: only the inked part is ever read.
+  // Most of each layer is margin: only the inked part is ever read, and
+  // only it is kept (a space keeps nothing).
   l.effect_box = inked(l.effect);
   l.text_box = inked(l.text);
+  l.effect = l.effect_box.isEmpty() ? QImage() : l.effect.copy(l.effect_box);
+  l.text = l.text_box.isEmpty() ? QImage() : l.text.copy(l.text_box);
   // The images are never written again: their pixels stay where they are.
   l.effect_bits = l.effect.constBits();
   l.text_bits = l.text.constBits();
-  l.bpl = l.text.bytesPerLine();
+  l.effect_bpl = l.effect.bytesPerLine();
+  l.text_bpl = l.text.bytesPerLine();
   return *cache_.insert(key, l);
 }
 
@@ -309,8 +315,12 @@ void LabelGlyphCache::compose(uchar* bits, qsizetype bpl, const QRect& region, c
       if (x > region.right()) break;
       if (x + layer_width(c) <= region.left()) continue;
       const Layers& l = layers(c, static_cast<int>(at & 63), text, effect, style);
-      if (text_pass) blend_over(rows, l.text_bits, l.bpl, l.text_box, x - region.left(), -region.top(), all);
-      else blend_over(rows, l.effect_bits, l.bpl, l.effect_box, x - region.left(), -region.top(), all);
+      if (text_pass)
+        blend_over(rows, l.text_bits, l.text_bpl, l.text_box, x - region.left(), -region.top(), all,
+                   l.text_box.topLeft());
+      else
+        blend_over(rows, l.effect_bits, l.effect_bpl, l.effect_box, x - region.left(), -region.top(), all,
+                   l.effect_box.topLeft());
     }
   }
 }

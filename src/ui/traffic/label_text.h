@@ -106,11 +106,14 @@ class LabelGlyphCache {
   // shadow, and the text over it. Each is as tall as the label image and
   // starts margin_ device pixels left of where the character's cell does.
   struct Layers {
+    // Only the inked part of each is kept: most of a layer is margin, and
+    // the cache holds a face's characters in every colour and sub-pixel
+    // offset it met.
     QImage effect, text;
-    QRect effect_box, text_box;  // where each has ink
+    QRect effect_box, text_box;  // where each has ink in the whole layer
     const uchar* effect_bits = nullptr;  // their pixels, read without QImage's out-of-line calls
     const uchar* text_bits = nullptr;
-    qsizetype bpl = 0;
+    qsizetype effect_bpl = 0, text_bpl = 0;
   };
   const Layers& layers(char16_t c, int frac64, QRgb text, QRgb effect, LabelStyle style);
   const Layers* kept(quint64 key) const;
