@@ -306,9 +306,10 @@ bool GraphPainter::paint(const GraphFrame& f) {
   reach(strip_, strip_first, strip_last);
   const bool band_over_area = band_last > top && band_first < top + area;
   const bool strip_over_area = strip_first < top + area && strip_last > top;
-  // Whether the bars may move by turning the area's offset: nothing but the
-  // field, the bars and whole rows is drawn over the area this frame, and
-  // the whole samples move by whole device pixels.
+  // Whether the bars may move by turning the area's offset: nothing is drawn
+  // over the area this frame but the field, the bars, the time lines, whole
+  // rows and labels (draw_label puts them at their turned places), and the
+  // samples move by whole logical pixels.
   ring_ok_ = same_geometry && !hidden && !reports && !settings_.polyline && area_key_.overlay.empty() &&
              dpr_ == std::floor(dpr_) && dev(top + area) <= dev(panel_top);
   if (area_offset_ != 0 && !ring_ok_) unrotate_area();
@@ -437,7 +438,6 @@ void GraphPainter::copy_to(QPainter& p, const QRect& r) const {
   put(before, before.left() + area_offset_);
   put(after, after.left() + area_offset_ - w);
 }
-
 
 void GraphPainter::draw_area(const GraphFrame& f, int top, int area, int panel_top) {
   const int y0 = dev(top), y1 = dev(top + area);

@@ -179,11 +179,12 @@ class GraphPainter {
   // column x lies at column (x + area_offset_) mod width. A new sample then
   // moves the bars by turning the offset instead of moving the area's
   // megabyte; copy_to() puts the columns in place on their way to the
-  // screen. Only the field, the bars, the time lines and whole rows (the
-  // horizontal lines) are drawn there while the offset is turned; anything
-  // else over the area (labels reaching in, notices, the polyline, report
-  // columns, the panel) puts the columns in order first. frame() does too,
-  // which is why the two are mutable.
+  // screen. Only the field, the bars, the time lines, whole rows (the
+  // horizontal lines) and labels reaching in (at their turned places) are
+  // drawn there while the offset is turned; anything else over the area
+  // (notices, the polyline, report columns, the panel, a fractional ratio)
+  // puts the columns in order first. frame() does too, which is why the two
+  // are mutable.
   mutable QImage frame_;
   mutable int area_offset_ = 0;
   int ring_y0_ = 0, ring_y1_ = 0;  // the rotated device rows
