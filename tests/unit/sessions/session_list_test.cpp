@@ -82,6 +82,14 @@ TEST(ConnectionTable, RecordsKeysOwnersAndFirstSeen) {
   r.table.refresh({t[0]}, {}, 4000, [](const std::string& a) { return "(" + a + ")"; });
   EXPECT_EQ(r.table.records()[0].first_seen, 4000u);
   EXPECT_EQ(r.table.records()[0].remote_host, "(10.0.0.2)");
+  // Another connection that differs from the kept one in one port only is new.
+  ASSERT_EQ(r.table.refresh({tcp("10.0.0.1", 5003, "10.0.0.2", 80, 5, 13), t[0],
+                             tcp("10.0.0.1", 5000, "10.0.0.2", 81, 5, 14)},
+                            {}, 5000, nullptr),
+            3u);
+  EXPECT_EQ(r.table.records()[0].first_seen, 5000u);
+  EXPECT_EQ(r.table.records()[1].first_seen, 4000u);
+  EXPECT_EQ(r.table.records()[2].first_seen, 5000u);
 
   // A name is text of the process's own choosing: no line ends in a label.
   r.processes.processes.push_back({400, "x\nFORGED LINE"});
