@@ -125,6 +125,7 @@ TEST(ConnectionTable, OwnersOfTheRowsAreCheckedOnceASecond) {
 TEST(ConnectionTable, Limits) {
   TableRig r;
   std::vector<SocketRow> t;
+  t.reserve(1200);
   for (int i = 0; i < 1200; ++i) t.push_back(tcp("10.0.0.1", 1000 + i, "10.0.0.2", 80, 5));
   EXPECT_EQ(r.table.refresh(t, {}, 1, nullptr), 1200u);  // the list shows 999 of them
   EXPECT_EQ(r.keys.size(), shared::kMaxFlowKeys);
@@ -145,7 +146,8 @@ TEST(SessionList, ElapsedTextsBothWays) {
   EXPECT_EQ(elapsed_seconds("garbage", Language::English), 0u);
 }
 
-SessionRecord rec(const char* remote, unsigned rport, int state, std::uint32_t first_seen, std::string host = "") {
+SessionRecord rec(const char* remote, unsigned rport, int state, std::uint32_t first_seen,
+                  const std::string& host = "") {
   SessionRecord r;
   r.local_address = "10.0.0.1";
   r.local_port = 4000;
