@@ -525,19 +525,48 @@ TEST(TrafficGraphWidget, PanelRedrawnInPartsMatchesAWholeRedraw) {
   }
 }
 
+// Samples with these byte counts, then a frame with these report flags and notice.
+struct PaintStep {
+  int ticks;
+  std::uint64_t out, in;
+  std::uint8_t flags;
+  const char* notice;
+};
+
+// Two painters of the same settings at the control's default size over one
+// monitor: `a` draws frame after frame, `b` each frame whole.
+struct PainterPair {
+  Rig rig;
+  traffic::GraphSettings settings;
+  const QSize size{803, 440};
+  int panel = 0;
+  GraphPainter a{Language::English}, b{Language::English};
+  GraphFrame f;
+
+  PainterPair(const char* ini, qreal dpr) : rig(ini) {
+    rig.start().select_interface(0);
+    settings = traffic::load_graph_settings(rig.profile, Language::English);
+    panel = traffic::panel_target_height(settings.view_mode, false);
+    for (GraphPainter* p : {&a, &b}) {
+      p->set_settings(settings, 0);
+      p->resize(size, dpr);
+    }
+  }
+  // Takes the step's samples and reads its frame into f.
+  void next(const PaintStep& s) {
+    rig.ticks(s.ticks, s.out, s.in);
+    read_graph_frame(*rig.monitor, settings, size, panel, s.flags, rig.clock.tick_ms(), Language::English, f);
+    f.notice = s.notice;
+  }
+};
+
 // Frames whose figures changed redraw only the labels that show them. Each
 // must match a frame drawn whole from the same figures, and every pixel it
 // changed must lie in dirty(), or the screen keeps stale figures: through
 // figures growing and shrinking by digits and units, the idle time coming
 // and going, a notice, report columns and the graph hidden and shown.
 TEST(GraphPainter, LabelsRedrawnWhereTheyChangedMatchAWholeRedraw) {
-  struct Step {
-    int ticks;
-    std::uint64_t out, in;
-    std::uint8_t flags;
-    const char* notice;
-  };
-  const Step steps[] = {{1, 0, 0, 0, ""},           {3, 9, 120, 0, ""},      {1, 5000, 70000, 0, ""},
+  const PaintStep steps[] = {{1, 0, 0, 0, ""},           {3, 9, 120, 0, ""},      {1, 5000, 70000, 0, ""},
                         {1, 5000, 70977, 0, ""},    {2, 2000000, 3, 0, ""},  {1, 120000000, 0, 0, ""},
                         {1, 1, 0, 0, ""},           {1, 1, 0, 0, "Notice"},  {1, 3000, 1, 0, ""},
                         {1, 3000, 2, 0x01, ""},     {1, 3000, 9, 0, ""},     {80, 0, 0, 0, ""},
@@ -545,24 +574,14 @@ TEST(GraphPainter, LabelsRedrawnWhereTheyChangedMatchAWholeRedraw) {
                         {1, 0, 0, 0, ""},           {1, 70000, 70000, 0, ""}, {1, 71000, 69000, 0, ""}};
   for (qreal dpr : {1.0, 1.5}) {
     for (const char* ini : {"", "[Traffic]\nMaxLineMode=0\nPolylineMode=1\n"}) {
-      Rig rig(ini);
-      rig.start().select_interface(0);
-      const traffic::GraphSettings settings = traffic::load_graph_settings(rig.profile, Language::English);
-      const QSize size(803, 440);
-      const int panel = traffic::panel_target_height(settings.view_mode, false);
-      GraphPainter a(Language::English), b(Language::English);
-      for (GraphPainter* p : {&a, &b}) {
-        p->set_settings(settings, 0);
-        p->resize(size, dpr);
-      }
+      PainterPair pair(ini, dpr);
+      GraphPainter &a = pair.a, &b = pair.b;
+      const GraphFrame& f = pair.f;
       const auto dev = [dpr](int v) { return static_cast<int>(std::floor(v * dpr + 0.5)); };
-      GraphFrame f;
       int n = 0;
-      for (const Step& s : steps) {
+      for (const PaintStep& s : steps) {
         SCOPED_TRACE(testing::Message() << "ratio " << dpr << " ini " << ini << " step " << n++);
-        rig.ticks(s.ticks, s.out, s.in);
-        read_graph_frame(*rig.monitor, settings, size, panel, s.flags, rig.clock.tick_ms(), Language::English, f);
-        f.notice = s.notice;
+        pair.next(s);
         const QImage before = a.frame().copy();
         if (!a.paint(f)) continue;
         b.invalidate();
@@ -589,13 +608,7 @@ TEST(GraphPainter, LabelsRedrawnWhereTheyChangedMatchAWholeRedraw) {
 // puts the columns back in order (a notice, report columns, the graph
 // hidden, the panel and the interface list's labels) coming and going.
 TEST(GraphPainter, ScreenKeptFromTheChangedPartsShowsEveryFrame) {
-  struct Step {
-    int ticks;
-    std::uint64_t out, in;
-    std::uint8_t flags;
-    const char* notice;
-  };
-  std::vector<Step> steps = {{1, 0, 0, 0, ""}, {3, 9000, 120, 0, ""}, {1, 5000, 70000, 0, "Notice"},
+  std::vector<PaintStep> steps = {{1, 0, 0, 0, ""}, {3, 9000, 120, 0, ""}, {1, 5000, 70000, 0, "Notice"},
                              {2, 5000, 70977, 0, ""}, {1, 3000, 2, 0x01, ""}, {1, 3000, 9, 0, ""},
                              {1, 0, 0, 0x80, ""}, {1, 7000, 9000, 0, ""}};
   // About three times round the width, in frames of a few samples, the
@@ -605,31 +618,21 @@ TEST(GraphPainter, ScreenKeptFromTheChangedPartsShowsEveryFrame) {
                      2000u + static_cast<std::uint64_t>(i % 5) * 9000u, 0, i == 60 ? "Notice" : ""});
   for (qreal dpr : {1.0, 2.0, 1.5}) {
     for (const char* ini : {"", "[Traffic]\nDirection=1\n"}) {
-      Rig rig(ini);
-      rig.start().select_interface(0);
-      const traffic::GraphSettings settings = traffic::load_graph_settings(rig.profile, Language::English);
-      const QSize size(803, 440);
-      const int panel = traffic::panel_target_height(settings.view_mode, false);
-      GraphPainter a(Language::English), b(Language::English);
-      for (GraphPainter* p : {&a, &b}) {
-        p->set_settings(settings, 0);
-        p->resize(size, dpr);
-      }
+      PainterPair pair(ini, dpr);
+      GraphPainter &a = pair.a, &b = pair.b;
+      const GraphFrame& f = pair.f;
       QImage screen(a.frame().size(), QImage::Format_RGB32);
       screen.setDevicePixelRatio(dpr);
-      GraphFrame f;
       int n = 0;
-      for (const Step& s : steps) {
+      for (const PaintStep& s : steps) {
         SCOPED_TRACE(testing::Message() << "ratio " << dpr << " ini " << ini << " step " << n++);
-        rig.ticks(s.ticks, s.out, s.in);
-        read_graph_frame(*rig.monitor, settings, size, panel, s.flags, rig.clock.tick_ms(), Language::English, f);
-        f.notice = s.notice;
+        pair.next(s);
         const bool first = n == 1;
         if (!a.paint(f)) continue;
         {
           QPainter p(&screen);
           if (first)
-            a.copy_to(p, QRect(QPoint(0, 0), size));
+            a.copy_to(p, QRect(QPoint(0, 0), pair.size));
           else
             for (const QRect& r : a.dirty()) a.copy_to(p, r);
         }

@@ -429,14 +429,18 @@ void GraphPainter::copy_to(QPainter& p, const QRect& r) const {
       p.drawImage(QRectF(d.x() / dpr_, d.y() / dpr_, d.width() / dpr_, d.height() / dpr_), frame_, QRectF(source));
   };
   const QRect d = dev(r) & frame_.rect();
-  const int w = frame_.width(), cut = w - area_offset_;
   const int r0 = std::clamp(ring_y0_, d.top(), d.bottom() + 1), r1 = std::clamp(ring_y1_, r0, d.bottom() + 1);
   put(QRect(d.left(), d.top(), d.width(), r0 - d.top()), d.left());
   put(QRect(d.left(), r1, d.width(), d.bottom() + 1 - r1), d.left());
-  const QRect before = QRect(d.left(), r0, d.width(), r1 - r0) & QRect(0, r0, cut, r1 - r0);
-  const QRect after = QRect(d.left(), r0, d.width(), r1 - r0) & QRect(cut, r0, w - cut, r1 - r0);
-  put(before, before.left() + area_offset_);
-  put(after, after.left() + area_offset_ - w);
+  for (const auto& [part, shift] : turned_parts(QRect(d.left(), r0, d.width(), r1 - r0)))
+    put(part, part.left() + shift);
+}
+
+std::array<std::pair<QRect, int>, 2> GraphPainter::turned_parts(const QRect& r) const {
+  // Picture columns [0, cut) lie at [offset, width), the rest at [0, offset).
+  const int w = frame_.width(), cut = w - area_offset_;
+  return {{{r & QRect(0, r.top(), cut, r.height()), area_offset_},
+           {r & QRect(cut, r.top(), w - cut, r.height()), area_offset_ - w}}};
 }
 
 void GraphPainter::draw_area(const GraphFrame& f, int top, int area, int panel_top) {
@@ -556,17 +560,8 @@ bool GraphPainter::scroll_area(const GraphFrame& f, int top, int area) {
 }
 
 void GraphPainter::draw_field(const GraphFrame& f, const QRect& r) {
-  if (r.isEmpty()) return;
-  if (area_offset_ == 0) {
-    draw_field_at(f, r, 0);
-    return;
-  }
-  // Picture columns [0, cut) lie at [offset, width), the rest at [0, offset).
-  const int w = frame_.width(), cut = w - area_offset_;
-  const QRect before = r & QRect(0, r.top(), cut, r.height());
-  const QRect after = r & QRect(cut, r.top(), w - cut, r.height());
-  if (!before.isEmpty()) draw_field_at(f, before, area_offset_);
-  if (!after.isEmpty()) draw_field_at(f, after, area_offset_ - w);
+  for (const auto& [part, shift] : turned_parts(r))
+    if (!part.isEmpty()) draw_field_at(f, part, shift);
 }
 
 void GraphPainter::draw_field_at(const GraphFrame& f, const QRect& r, int shift) {
@@ -690,17 +685,13 @@ void GraphPainter::draw_label(const Label& l, const QRect& clip) {
     put(clip, 0);
     return;
   }
-  // The part over the turned rows goes where they keep its columns: picture
-  // columns [0, cut) lie `offset` columns right, the rest `width - offset`
-  // left. The offset is a whole number of logical pixels (see copy_to).
-  const int w = frame_.width(), cut = w - area_offset_;
-  const QRect rows(0, ring_y0_, w, ring_y1_ - ring_y0_);
+  // The part over the turned rows goes where they keep its columns; a shift
+  // is a whole number of logical pixels (see copy_to).
+  const int w = frame_.width();
   put(clip & QRect(0, 0, w, ring_y0_), 0);
   put(clip & QRect(0, ring_y1_, w, frame_.height() - ring_y1_), 0);
-  const int shift = static_cast<int>(area_offset_ / dpr_);
-  put((clip & rows & QRect(0, ring_y0_, cut, rows.height())).translated(area_offset_, 0), shift);
-  put((clip & rows & QRect(cut, ring_y0_, w - cut, rows.height())).translated(area_offset_ - w, 0),
-      shift - size_.width());
+  for (const auto& [part, shift] : turned_parts(clip & QRect(0, ring_y0_, w, ring_y1_ - ring_y0_)))
+    put(part.translated(shift, 0), static_cast<int>(shift / dpr_));
 }
 
 void GraphPainter::draw_label_list(const std::vector<Label>& list, const QRect& clip) {

@@ -31,6 +31,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/language.h"
@@ -145,6 +146,10 @@ class GraphPainter {
   void draw_field_at(const GraphFrame& f, const QRect& r, int shift);
   // Turns the area's columns back into place (area_offset_ 0).
   void unrotate_area() const;
+  // The parts of `r` (device pixels of the picture in the turned rows) that
+  // lie in one run of the area's columns, each with how many columns right
+  // of the picture's the area keeps it (one part is empty while the offset is 0).
+  std::array<std::pair<QRect, int>, 2> turned_parts(const QRect& r) const;
   bool scroll_area(const GraphFrame& f, int top, int area);
   void draw_time_lines(const GraphFrame& f, int top, int area);
   void draw_polyline(const std::vector<std::uint32_t>& h, std::int64_t scale, traffic::ColorRef c, int top, int height,
