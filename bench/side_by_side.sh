@@ -11,6 +11,14 @@
 #   phase 3: a second tarnix with its Mini Monitor open as well, measured
 #            beside the first
 #
+# In phases 2 and 3, qt_floor (bench/qt_floor.cpp) runs beside tarnix: a
+# bare Qt window redrawn as often as the graph, over the same rectangle, and
+# a second copy with a small window redrawn as often as the Mini Monitor.
+# What they take is what any Qt program redrawn that often pays on this
+# machine for its timers and for painting and flushing each frame; tarnix's
+# share above it is its own work (sampling, drawing the graph, the monitors
+# that run behind it).
+#
 # For each program: its CPU share (time on a CPU of all its threads, from
 # /proc/PID/task/*/schedstat, as % of one core), its wake-ups (voluntary
 # context switches of all threads, per second) and its resident memory
@@ -39,6 +47,7 @@ span=${2:-30}
 warmup=4
 tarnixd="$build/tarnixd"
 tarnix="$build/src/ui/tarnix"
+qt_floor="$build/qt_floor"
 
 if [ "$(id -u)" -ne 0 ] || ! command -v ip >/dev/null || ! command -v python3 >/dev/null; then
   echo "side_by_side: needs root, iproute2 and python3 (network namespaces of its own)" >&2
@@ -47,6 +56,7 @@ fi
 [ -x "$tarnixd" ] || { echo "side_by_side: $tarnixd not built" >&2; exit 1; }
 tarnixd=$(readlink -f "$tarnixd")
 [ -x "$tarnix" ] && tarnix=$(readlink -f "$tarnix") || tarnix=""
+[ -x "$qt_floor" ] || qt_floor=""
 
 # The tools to compare with, from the distribution.
 missing=""
@@ -295,15 +305,41 @@ start_tarnix() {
   fi
 }
 
+# Starts qt_floor with arguments "$2..." on the X server; sets the variable
+# named $1 to its pid (empty when it is not built or ended early).
+start_floor() {
+  local var=$1 pid
+  shift
+  printf -v "$var" '%s' ""
+  [ -n "$qt_floor" ] || return 0
+  DISPLAY="$display" QT_QPA_PLATFORM=xcb "$qt_floor" "$@" >"$work/$var.log" 2>&1 &
+  pid=$!
+  pids+=("$pid")
+  sleep 1
+  if kill -0 "$pid" 2>/dev/null; then
+    printf -v "$var" '%s' "$pid"
+  else
+    echo "side_by_side: qt_floor ended early:" >&2
+    cat "$work/$var.log" >&2
+  fi
+}
+# tarnix's graph at its default size redraws 787 x 197 pixels a frame with
+# traffic flowing; its Mini Monitor is 214 x 107.
+start_floor floor_pid --graph 787x197
+[ -n "$qt_floor" ] || echo "side_by_side: $build/qt_floor not built: no floor figures" >&2
+difference() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || a == "" || b == "") print "-"; else printf "%.3f", a - b }'; }
+
 start_tarnix graph "" || status=1
-echo "phase 2: tarnix, Traffic Monitor graph on view (redraw and sampling every 50 ms), under Xvfb"
-measure tarnix="$app_pid" bmon="$bmon_pid" nload="$nload_pid"
+echo "phase 2: tarnix, Traffic Monitor graph on view (redraw and sampling every 50 ms), under Xvfb, beside qt_floor"
+measure tarnix="$app_pid" qt-floor="$floor_pid" bmon="$bmon_pid" nload="$nload_pid"
 print_table
 g_cpu=$(fig tarnix 2)
 g_rss=$(fig tarnix 4)
 printf '  tarnix CPU %%             %-8s target <= 1.5    %s   (/ bmon: %s)\n' "$g_cpu" "$(verdict "$g_cpu" 1.5)" \
   "$(ratio "$g_cpu" "$(fig bmon 2)")"
 printf '  tarnix RSS MB            %-8s target <= 60     %s\n' "$g_rss" "$(verdict "$g_rss" 60)"
+printf '  Qt floor, graph CPU %%    %-8s (a bare Qt window redrawn every 50 ms; tarnix above it: %s)\n' \
+  "$(fig qt-floor 2)" "$(difference "$g_cpu" "$(fig qt-floor 2)")"
 
 # The Mini Monitor's share is a difference of two figures that each move by
 # a few tenths between windows of time: both copies are measured in the same
@@ -311,13 +347,15 @@ printf '  tarnix RSS MB            %-8s target <= 60     %s\n' "$g_rss" "$(verdi
 graph_pid=$app_pid
 start_tarnix mini "MiniMonitor=1
 " || status=1
-echo "phase 3: a second tarnix with the Mini Monitor open as well, beside the first"
-measure tarnix="$graph_pid" tarnix+mini="$app_pid" bmon="$bmon_pid" nload="$nload_pid"
+start_floor floor_mini_pid --graph 787x197 --mini 214x107
+echo "phase 3: a second tarnix with the Mini Monitor open as well, beside the first; qt_floor likewise"
+measure tarnix="$graph_pid" tarnix+mini="$app_pid" qt-floor="$floor_pid" qt-floor+mini="$floor_mini_pid" \
+  bmon="$bmon_pid" nload="$nload_pid"
 print_table
-m_cpu=$(fig tarnix+mini 2)
-g2_cpu=$(fig tarnix 2)
-m_add=$(awk -v a="$m_cpu" -v b="$g2_cpu" 'BEGIN { if (a == "-" || b == "-" || a == "" || b == "") print "-"; else printf "%.3f", a - b }')
+m_add=$(difference "$(fig tarnix+mini 2)" "$(fig tarnix 2)")
 printf '  Mini Monitor adds CPU %%  %-8s target <= 0.3    %s\n' "$m_add" "$(verdict "$m_add" 0.3)"
+printf '  Qt floor, small window   %-8s (a bare second window redrawn every 100 ms)\n' \
+  "$(difference "$(fig qt-floor+mini 2)" "$(fig qt-floor 2)")"
 stop_gently "$graph_pid"
 graph_pid=""
 exit $status

@@ -86,6 +86,6 @@ for f in "$out"/*_usage.txt; do
   [ -e "$f" ] || continue
   awk -v n="$(basename "$f" .txt)" '/target/ { sub(/^ +/, ""); print "  " n ": " $0 }' "$f"
 done
-kept side_by_side | awk '/target/ { sub(/^ +/, ""); print "  " $0 }'
+kept side_by_side | awk '/target|Qt floor/ { sub(/^ +/, ""); print "  " $0 }'
 kept side_by_side | awk '/^ *machine:/ { sub(/^ +/, ""); print "  " $0 }'
 exit $status
