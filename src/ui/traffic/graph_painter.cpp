@@ -551,10 +551,29 @@ bool GraphPainter::scroll_area(const GraphFrame& f, int top, int area) {
       draw_field(f, QRect(moved, y0, dev(x + 1) - dev(x), y1 - y0) & QRect(0, y0, w, y1 - y0));
     }
   }
-  // The rows the last frame's lines and labels covered.
+  // The rows the last frame's lines and labels covered, but for those this
+  // frame's lines fill whole (most of them: the lines move seldom).
+  line_rows_.assign(static_cast<std::size_t>(y1 - y0), 0);
+  const std::vector<int>& lines = area_key_.lines;
+  for (std::size_t i = 0; i + 1 < lines.size(); i += 2) {
+    const int y = lines[i];
+    // draw_hline's rows: the line, and its companion below while inside the area
+    const int last = dev(std::min(y + 2, top + area));
+    for (int r = std::max(dev(y), y0); r < std::min(last, y1); ++r) line_rows_[static_cast<std::size_t>(r - y0)] = 1;
+  }
   for (const auto& [a, b] : area_covered_) {
-    const int ra = std::max(a, y0), rb = std::min(b, y1);
-    if (ra < rb) draw_field(f, QRect(0, ra, w, rb - ra));
+    int r = std::max(a, y0);
+    const int end = std::min(b, y1);
+    while (r < end) {
+      if (line_rows_[static_cast<std::size_t>(r - y0)]) {
+        ++r;
+        continue;
+      }
+      int run = r + 1;
+      while (run < end && !line_rows_[static_cast<std::size_t>(run - y0)]) ++run;
+      draw_field(f, QRect(0, r, w, run - r));
+      r = run;
+    }
   }
   return true;
 }

@@ -207,6 +207,7 @@ class GraphPainter {
   std::uint64_t area_generation_ = 0;
   bool area_overlay_ = false;  // a notice, the warning or the polyline lies over it
   std::vector<std::pair<int, int>> area_covered_;
+  std::vector<std::uint8_t> line_rows_;  // 1 for the area's rows this frame's lines fill, kept for its capacity
   // Down the area's device rows: the field or grid colour, and the time
   // lines' colours (minor, major).
   std::vector<QRgb> row_base_;
