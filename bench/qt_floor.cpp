@@ -8,7 +8,7 @@
 // runs it beside tarnix, so that tarnix's share can be read against what any
 // Qt window redrawn that often costs on the same machine.
 //
-// Usage: qt_floor [--graph WxH] [--mini WxH]   (default: --graph 787x197)
+// Usage: qt_floor [--graph WxH] [--mini WxH]   (default: --graph 787x200)
 
 #include <QApplication>
 #include <QImage>
@@ -70,7 +70,7 @@ bool parse_size(const char* text, QSize& out) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QSize graph(787, 197);
+  QSize graph(787, 200);
   QSize mini;
   for (int i = 1; i < argc; ++i) {
     const bool has_value = i + 1 < argc;

@@ -323,9 +323,10 @@ start_floor() {
     cat "$work/$var.log" >&2
   fi
 }
-# tarnix's graph at its default size redraws 787 x 197 pixels a frame with
-# traffic flowing; its Mini Monitor is 214 x 107.
-start_floor floor_pid --graph 787x197
+# tarnix's graph at its default size copies 787 x 152 to 787 x 252 pixels
+# to the window a frame with traffic flowing (the bars and the speed line,
+# down to the panel's lowest changed figure); its Mini Monitor is 214 x 107.
+start_floor floor_pid --graph 787x200
 [ -n "$qt_floor" ] || echo "side_by_side: $build/qt_floor not built: no floor figures" >&2
 difference() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || a == "" || b == "") print "-"; else printf "%.3f", a - b }'; }
 
@@ -347,7 +348,7 @@ printf '  Qt floor, graph CPU %%    %-8s (a bare Qt window redrawn every 50 ms; 
 graph_pid=$app_pid
 start_tarnix mini "MiniMonitor=1
 " || status=1
-start_floor floor_mini_pid --graph 787x197 --mini 214x107
+start_floor floor_mini_pid --graph 787x200 --mini 214x107
 echo "phase 3: a second tarnix with the Mini Monitor open as well, beside the first; qt_floor likewise"
 measure tarnix="$graph_pid" tarnix+mini="$app_pid" qt-floor="$floor_pid" qt-floor+mini="$floor_mini_pid" \
   bmon="$bmon_pid" nload="$nload_pid"
