@@ -420,20 +420,14 @@ void GraphPainter::copy_to(QPainter& p, const QRect& r) const {
   }
   // The offset turns only at whole ratios: every piece starts and ends on a
   // logical pixel.
-  const auto put = [&](const QRect& d, int from_x) {
-    if (d.isEmpty()) return;
-    const QRect source(from_x, d.y(), d.width(), d.height());
+  for (const auto& [d, shift] : placed_parts(dev(r) & frame_.rect())) {
+    if (d.isEmpty()) continue;
+    const QRect source = d.translated(shift, 0);
     if (dpr_ == 1)
       p.drawImage(d.topLeft(), frame_, source);
     else
       p.drawImage(QRectF(d.x() / dpr_, d.y() / dpr_, d.width() / dpr_, d.height() / dpr_), frame_, QRectF(source));
-  };
-  const QRect d = dev(r) & frame_.rect();
-  const int r0 = std::clamp(ring_y0_, d.top(), d.bottom() + 1), r1 = std::clamp(ring_y1_, r0, d.bottom() + 1);
-  put(QRect(d.left(), d.top(), d.width(), r0 - d.top()), d.left());
-  put(QRect(d.left(), r1, d.width(), d.bottom() + 1 - r1), d.left());
-  for (const auto& [part, shift] : turned_parts(QRect(d.left(), r0, d.width(), r1 - r0)))
-    put(part, part.left() + shift);
+  }
 }
 
 std::array<std::pair<QRect, int>, 2> GraphPainter::turned_parts(const QRect& r) const {
@@ -441,6 +435,14 @@ std::array<std::pair<QRect, int>, 2> GraphPainter::turned_parts(const QRect& r) 
   const int w = frame_.width(), cut = w - area_offset_;
   return {{{r & QRect(0, r.top(), cut, r.height()), area_offset_},
            {r & QRect(cut, r.top(), w - cut, r.height()), area_offset_ - w}}};
+}
+
+std::array<std::pair<QRect, int>, 4> GraphPainter::placed_parts(const QRect& r) const {
+  if (area_offset_ == 0) return {{{r, 0}, {}, {}, {}}};
+  const int w = frame_.width();
+  const auto [first, second] = turned_parts(r & QRect(0, ring_y0_, w, ring_y1_ - ring_y0_));
+  const QRect above(0, 0, w, ring_y0_), below(0, ring_y1_, w, frame_.height() - ring_y1_);
+  return {{{r & above, 0}, {r & below, 0}, first, second}};
 }
 
 void GraphPainter::draw_area(const GraphFrame& f, int top, int area, int panel_top) {
@@ -697,20 +699,12 @@ void GraphPainter::draw_label(const Label& l, const QRect& clip) {
   const QString text = qs(l.text);
   const QRgb ink = rgb_from_colorref(settings_.color(l.color));
   const QRgb halo = rgb_from_colorref(tr::halo_color(settings_.color(l.color), field));
-  const auto put = [&](const QRect& c, int dx) {
-    if (!c.isEmpty()) labels_.draw_label(frame_, c, l.face, l.x + dx, l.top, text, ink, halo, LabelStyle::Halo);
-  };
-  if (area_offset_ == 0) {
-    put(clip, 0);
-    return;
-  }
   // The part over the turned rows goes where they keep its columns; a shift
   // is a whole number of logical pixels (see copy_to).
-  const int w = frame_.width();
-  put(clip & QRect(0, 0, w, ring_y0_), 0);
-  put(clip & QRect(0, ring_y1_, w, frame_.height() - ring_y1_), 0);
-  for (const auto& [part, shift] : turned_parts(clip & QRect(0, ring_y0_, w, ring_y1_ - ring_y0_)))
-    put(part.translated(shift, 0), static_cast<int>(shift / dpr_));
+  for (const auto& [part, shift] : placed_parts(clip))
+    if (!part.isEmpty())
+      labels_.draw_label(frame_, part.translated(shift, 0), l.face, l.x + static_cast<int>(shift / dpr_), l.top, text,
+                         ink, halo, LabelStyle::Halo);
 }
 
 void GraphPainter::draw_label_list(const std::vector<Label>& list, const QRect& clip) {

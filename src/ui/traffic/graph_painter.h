@@ -150,6 +150,9 @@ class GraphPainter {
   // lie in one run of the area's columns, each with how many columns right
   // of the picture's the area keeps it (one part is empty while the offset is 0).
   std::array<std::pair<QRect, int>, 2> turned_parts(const QRect& r) const;
+  // The same for any device rectangle of the picture: the rows above and
+  // below the turned ones are where the picture has them (shift 0).
+  std::array<std::pair<QRect, int>, 4> placed_parts(const QRect& r) const;
   bool scroll_area(const GraphFrame& f, int top, int area);
   void draw_time_lines(const GraphFrame& f, int top, int area);
   void draw_polyline(const std::vector<std::uint32_t>& h, std::int64_t scale, traffic::ColorRef c, int top, int height,

@@ -98,10 +98,9 @@ struct Rows {
   quint32* row(int y) const { return reinterpret_cast<quint32*>(bits + bpl * y); }
 };
 
-// `src` over `dst` with src's pixel (0, 0) at dst pixel (x, y), clipped to
-// `clip` (in dst pixels, already inside dst); only src's inked `box` is read.
-// The pixels `box` of a source laid over dst with the source's (0, 0) at
-// (x, y), inside `clip`; `src_bits` hold the source's pixel `held`.
+// The pixels `box` of a source laid over `dst` with the source's pixel
+// (0, 0) at dst pixel (x, y), clipped to `clip` (in dst pixels, already inside
+// dst); `src_bits` hold only the source's pixels from `held` on.
 void blend_over(Rows dst, const uchar* src_bits, qsizetype src_bpl, const QRect& box, int x, int y,
                 const QRect& clip, QPoint held = {}) {
   const int x0 = std::max(box.left(), clip.left() - x), x1 = std::min(box.right() + 1, clip.right() + 1 - x);
